@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds, runs every test label inside the test
+# environment, then builds the unit tests with AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs them.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="$(nproc)"
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh" "$root/build"
+"$root/scripts/test-env.sh" ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+if [ "${YUX_SKIP_SANITIZERS:-0}" != "1" ]; then
+  YUX_BUILD_TYPE=Debug YUX_BUILD_TARGET=unit_tests \
+    "$root/scripts/build.sh" "$root/build-sanitize" -DYUX_SANITIZE=ON -DYUX_BUILD_BENCH=OFF
+  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$root/build-sanitize" -L unit --output-on-failure -j "$jobs"
+fi

@@ -1,0 +1,296 @@
+#include "model/local_file_system.hpp"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+namespace yux {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string describe(FileErrorCode code) {
+    switch (code) {
+        case FileErrorCode::fileNoSuchFile: return "No such file";
+        case FileErrorCode::fileReadNoSuchFile: return "The file could not be read because it does not exist";
+        case FileErrorCode::fileReadUnknown: return "The file could not be read";
+        case FileErrorCode::fileWriteFileExists: return "A file already exists at the path";
+        case FileErrorCode::fileWriteNoPermission: return "No permission to write the file";
+        case FileErrorCode::fileWriteOutOfSpace: return "Not enough space to write the file";
+        case FileErrorCode::fileWriteUnknown: return "The file could not be written";
+    }
+    return "File error";
+}
+
+FileErrorCode writeCodeFor(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS: return FileErrorCode::fileWriteNoPermission;
+        case ENOSPC:
+        case EDQUOT: return FileErrorCode::fileWriteOutOfSpace;
+        case EEXIST:
+        case ENOTDIR: return FileErrorCode::fileWriteFileExists;
+        default: return FileErrorCode::fileWriteUnknown;
+    }
+}
+
+void writeAll(int fd, const std::string& data, const std::string& path) {
+    const char* cursor = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, cursor, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw FileError(writeCodeFor(errno), path, errno);
+        }
+        cursor += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    if (const passwd* entry = getpwuid(getuid())) return entry->pw_dir;
+    return "/";
+}
+
+FileOperations liveOperations() {
+    FileOperations ops;
+    ops.ensureDirectory = [](const std::string& path) {
+        std::error_code error;
+        fs::create_directories(path, error);
+        if (error) throw FileError(writeCodeFor(error.value()), path, error.value());
+        if (!fs::is_directory(path)) throw FileError(FileErrorCode::fileWriteFileExists, path, EEXIST);
+    };
+    ops.exists = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0;
+    };
+    ops.read = [](const std::string& path) {
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            int error = errno;
+            throw FileError(error == ENOENT ? FileErrorCode::fileReadNoSuchFile : FileErrorCode::fileReadUnknown, path,
+                            error);
+        }
+        std::string data;
+        char buffer[65536];
+        while (true) {
+            ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                int error = errno;
+                ::close(fd);
+                throw FileError(FileErrorCode::fileReadUnknown, path, error);
+            }
+            if (got == 0) break;
+            data.append(buffer, static_cast<std::size_t>(got));
+        }
+        ::close(fd);
+        return data;
+    };
+    ops.write = [](const std::string& path, const std::string& data) {
+        fs::path target(path);
+        std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+        int fd = ::mkstemp(temporary.data());
+        if (fd < 0) throw FileError(writeCodeFor(errno), path, errno);
+        try {
+            // mkstemp makes the file private; give it the mode a new file would get.
+            mode_t mask = ::umask(0);
+            ::umask(mask);
+            struct stat existing {};
+            mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~mask);
+            ::fchmod(fd, mode);
+            writeAll(fd, data, path);
+            if (::fsync(fd) != 0) throw FileError(writeCodeFor(errno), path, errno);
+            if (::close(fd) != 0) {
+                fd = -1;
+                throw FileError(writeCodeFor(errno), path, errno);
+            }
+            fd = -1;
+            if (::rename(temporary.c_str(), path.c_str()) != 0) throw FileError(writeCodeFor(errno), path, errno);
+        } catch (...) {
+            if (fd >= 0) ::close(fd);
+            ::unlink(temporary.c_str());
+            throw;
+        }
+    };
+    ops.append = [](const std::string& path, const std::string& data) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (fd < 0) {
+            int error = errno;
+            throw FileError(error == ENOENT ? FileErrorCode::fileNoSuchFile : writeCodeFor(error), path, error);
+        }
+        try {
+            writeAll(fd, data, path);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);  // a failure to close is ignored, as the data was handed over
+    };
+    ops.remove = [](const std::string& path) {
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(path, error))) throw FileError(FileErrorCode::fileNoSuchFile, path, ENOENT);
+        fs::remove_all(path, error);
+        if (error) throw FileError(writeCodeFor(error.value()), path, error.value());
+    };
+    return ops;
+}
+
+std::string parentOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+struct StubbedFileManager {
+    std::mutex lock;
+    std::map<std::string, std::string> files;
+    std::set<std::string> directories{"/"};
+
+    void addAncestors(const std::string& path) {
+        for (auto folder = parentOf(path); !directories.contains(folder); folder = parentOf(folder)) {
+            directories.insert(folder);
+        }
+    }
+};
+
+FileOperations nullOperations(const std::map<std::string, std::string>& files) {
+    auto store = std::make_shared<StubbedFileManager>();
+    store->files = files;
+    for (const auto& [path, data] : files) store->addAncestors(path);
+
+    FileOperations ops;
+    ops.ensureDirectory = [store](const std::string& path) {
+        std::lock_guard guard(store->lock);
+        for (auto at = path;; at = parentOf(at)) {
+            if (store->files.contains(at)) throw FileError(FileErrorCode::fileWriteFileExists, path);
+            if (at == "/") break;
+        }
+        if (path != "/") {
+            store->directories.insert(path);
+            store->addAncestors(path);
+        }
+    };
+    ops.exists = [store](const std::string& path) {
+        std::lock_guard guard(store->lock);
+        return store->files.contains(path) || store->directories.contains(path);
+    };
+    ops.read = [store](const std::string& path) {
+        std::lock_guard guard(store->lock);
+        auto it = store->files.find(path);
+        if (it == store->files.end()) throw FileError(FileErrorCode::fileReadNoSuchFile, path);
+        return it->second;
+    };
+    ops.write = [store](const std::string& path, const std::string& data) {
+        std::lock_guard guard(store->lock);
+        if (!store->directories.contains(parentOf(path)) || store->directories.contains(path)) {
+            throw FileError(FileErrorCode::fileWriteUnknown, path);
+        }
+        store->files[path] = data;
+    };
+    ops.append = [store](const std::string& path, const std::string& data) {
+        std::lock_guard guard(store->lock);
+        auto it = store->files.find(path);
+        if (it == store->files.end()) throw FileError(FileErrorCode::fileNoSuchFile, path);
+        it->second += data;
+    };
+    ops.remove = [store](const std::string& path) {
+        std::lock_guard guard(store->lock);
+        if (store->files.erase(path) > 0) return;
+        if (!store->directories.contains(path)) throw FileError(FileErrorCode::fileNoSuchFile, path);
+        auto prefix = path + "/";
+        std::erase_if(store->directories, [&](const auto& d) { return d == path || d.starts_with(prefix); });
+        std::erase_if(store->files, [&](const auto& entry) { return entry.first.starts_with(prefix); });
+    };
+    return ops;
+}
+
+}  // namespace
+
+FileError::FileError(FileErrorCode code, const std::string& path, int osError)
+    : std::runtime_error(describe(code) + ": " + path + (osError != 0 ? std::string(" (") + std::strerror(osError) + ")" : "")),
+      code_(code), osError_(osError), path_(path) {}
+
+void FileRemovalRecords::record(const std::string& path) {
+    std::shared_ptr<FileRemovalRecords> observer;
+    {
+        std::lock_guard guard(lock_);
+        observer = observer_.lock();
+    }
+    if (observer) {
+        std::lock_guard guard(observer->lock_);
+        observer->entries_.push_back(path);
+    }
+}
+
+std::shared_ptr<FileRemovalRecords> FileRemovalRecords::observe() {
+    std::lock_guard guard(lock_);
+    if (auto observer = observer_.lock()) return observer;
+    auto observer = std::make_shared<FileRemovalRecords>();
+    observer_ = observer;
+    return observer;
+}
+
+std::vector<std::string> FileRemovalRecords::paths() const {
+    std::lock_guard guard(lock_);
+    return entries_;
+}
+
+std::string expandTilde(const std::string& path) {
+    if (path.empty() || path[0] != '~') return path;
+    auto slash = path.find('/');
+    auto user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    std::string home;
+    if (user.empty()) {
+        home = homeFolder();
+    } else if (const passwd* entry = getpwnam(user.c_str())) {
+        home = entry->pw_dir;
+    } else {
+        return path;
+    }
+    if (slash == std::string::npos) return home;
+    if (!home.empty() && home.back() == '/') home.pop_back();
+    return home + path.substr(slash);
+}
+
+LocalFileSystem::LocalFileSystem() : LocalFileSystem(liveOperations()) {}
+
+LocalFileSystem::LocalFileSystem(FileOperations operations)
+    : operations_(std::move(operations)), removals_(std::make_shared<FileRemovalRecords>()) {}
+
+LocalFileSystem LocalFileSystem::create_null(const std::map<std::string, std::string>& files) {
+    return LocalFileSystem(nullOperations(files));
+}
+
+void LocalFileSystem::ensureDirectory(const std::string& path) const { operations_.ensureDirectory(expandTilde(path)); }
+
+bool LocalFileSystem::fileExists(const std::string& path) const { return operations_.exists(expandTilde(path)); }
+
+std::string LocalFileSystem::readFile(const std::string& path) const { return operations_.read(expandTilde(path)); }
+
+void LocalFileSystem::writeFile(const std::string& path, const std::string& data) const {
+    operations_.write(expandTilde(path), data);
+}
+
+void LocalFileSystem::appendFile(const std::string& path, const std::string& data) const {
+    operations_.append(expandTilde(path), data);
+}
+
+void LocalFileSystem::removeFile(const std::string& path) const {
+    auto expanded = expandTilde(path);
+    operations_.remove(expanded);
+    removals_->record(expanded);
+}
+
+}  // namespace yux

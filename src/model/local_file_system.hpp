@@ -1,0 +1,94 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace yux {
+
+enum class FileErrorCode {
+    fileNoSuchFile,
+    fileReadNoSuchFile,
+    fileReadUnknown,
+    fileWriteFileExists,
+    fileWriteNoPermission,
+    fileWriteOutOfSpace,
+    fileWriteUnknown,
+};
+
+// A file operation that failed, with the operating system's errno where there was one.
+class FileError : public std::runtime_error {
+public:
+    FileError(FileErrorCode code, const std::string& path, int osError = 0);
+    FileErrorCode code() const { return code_; }
+    int osError() const { return osError_; }
+    const std::string& path() const { return path_; }
+
+private:
+    FileErrorCode code_;
+    int osError_;
+    std::string path_;
+};
+
+// The narrow view of the file system for services that only make folders and look for paths.
+class FileSystemBoundary {
+public:
+    virtual ~FileSystemBoundary() = default;
+    virtual void ensureDirectory(const std::string& path) const = 0;
+    virtual bool fileExists(const std::string& path) const = 0;
+};
+
+// Paths of removed files, seen by whoever holds the observer.
+class FileRemovalRecords {
+public:
+    void record(const std::string& path);
+    std::shared_ptr<FileRemovalRecords> observe();
+    std::vector<std::string> paths() const;
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> entries_;
+    std::weak_ptr<FileRemovalRecords> observer_;
+};
+
+struct FileOperations {
+    std::function<void(const std::string&)> ensureDirectory;
+    std::function<bool(const std::string&)> exists;
+    std::function<std::string(const std::string&)> read;
+    std::function<void(const std::string&, const std::string&)> write;
+    std::function<void(const std::string&, const std::string&)> append;
+    std::function<void(const std::string&)> remove;
+};
+
+// Expands a leading "~" or "~user" to that home folder; other paths are returned unchanged.
+std::string expandTilde(const std::string& path);
+
+// The one file wrapper of the storage services. Copies share their removal records.
+class LocalFileSystem : public FileSystemBoundary {
+public:
+    LocalFileSystem();  // the real disk
+    static LocalFileSystem create_null(const std::map<std::string, std::string>& files = {});
+
+    void ensureDirectory(const std::string& path) const override;
+    bool fileExists(const std::string& path) const override;
+    std::string readFile(const std::string& path) const;
+    // Replaces the whole content; on disk through a temporary file renamed over the target, so
+    // a failed write leaves the old file whole.
+    void writeFile(const std::string& path, const std::string& data) const;
+    // Adds to the end of an existing file; never creates one.
+    void appendFile(const std::string& path, const std::string& data) const;
+    void removeFile(const std::string& path) const;
+
+    std::shared_ptr<FileRemovalRecords> track_removedFiles() const { return removals_->observe(); }
+
+private:
+    explicit LocalFileSystem(FileOperations operations);
+    FileOperations operations_;
+    std::shared_ptr<FileRemovalRecords> removals_;
+};
+
+}  // namespace yux

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <coroutine>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <QCoroTask>
+
+namespace yux::platform {
+
+// One running task whose result several main-thread callers await. Every awaiter gets a copy
+// of the result, or the same exception.
+template <class T>
+class SharedTask {
+    struct State {
+        std::optional<T> value;
+        std::exception_ptr error;
+        bool done = false;
+        std::vector<std::coroutine_handle<>> waiters;
+    };
+
+public:
+    explicit SharedTask(QCoro::Task<T> task) : state_(std::make_shared<State>()) {
+        drive(state_, std::move(task));
+    }
+
+    bool isDone() const { return state_->done; }
+
+    QCoro::Task<T> get() const {
+        auto state = state_;
+        if (!state->done) {
+            co_await Waiter{state};
+        }
+        if (state->error) {
+            std::rethrow_exception(state->error);
+        }
+        co_return *state->value;
+    }
+
+private:
+    struct Waiter {
+        std::shared_ptr<State> state;
+        bool await_ready() const noexcept { return state->done; }
+        void await_suspend(std::coroutine_handle<> handle) { state->waiters.push_back(handle); }
+        void await_resume() const noexcept {}
+    };
+
+    static QCoro::Task<void> drive(std::shared_ptr<State> state, QCoro::Task<T> task) {
+        try {
+            state->value.emplace(co_await std::move(task));
+        } catch (...) {
+            state->error = std::current_exception();
+        }
+        state->done = true;
+        auto waiters = std::move(state->waiters);
+        for (auto waiter : waiters) {
+            waiter.resume();
+        }
+    }
+
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace yux::platform

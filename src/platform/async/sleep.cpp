@@ -1,0 +1,64 @@
+#include "platform/async/sleep.hpp"
+
+#include <QTimer>
+#include <atomic>
+#include <coroutine>
+#include <memory>
+
+#include "platform/async/main_thread.hpp"
+
+namespace yux::platform {
+
+namespace {
+
+struct SleepState {
+    std::coroutine_handle<> handle;
+    std::atomic<bool> resumed{false};
+    QTimer timer;
+
+    void finish() {
+        if (!resumed.exchange(true)) {
+            timer.stop();
+            handle.resume();
+        }
+    }
+};
+
+struct SleepAwaiter {
+    std::chrono::milliseconds duration;
+    CancelToken token;
+    std::shared_ptr<SleepState> state = std::make_shared<SleepState>();
+    CancelRegistration registration{};
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) {
+        state->handle = handle;
+        state->timer.setSingleShot(true);
+        state->timer.setTimerType(Qt::PreciseTimer);
+        std::weak_ptr<SleepState> weak = state;
+        QObject::connect(&state->timer, &QTimer::timeout, [weak] {
+            if (auto s = weak.lock()) {
+                s->finish();
+            }
+        });
+        state->timer.start(duration);
+        registration = token.onCancel([weak] {
+            postToMain([weak] {
+                if (auto s = weak.lock()) {
+                    s->finish();
+                }
+            });
+        });
+    }
+    void await_resume() { registration.reset(); }
+};
+
+}  // namespace
+
+QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, CancelToken token) {
+    token.throwIfCancelled();
+    co_await SleepAwaiter{duration, token};
+    token.throwIfCancelled();
+}
+
+}  // namespace yux::platform

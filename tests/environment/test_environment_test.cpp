@@ -1,0 +1,82 @@
+// The test environment is real: an X server with RandR and a sound server with null devices.
+#include <gtest/gtest.h>
+
+#include <pulse/pulseaudio.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+TEST(TestEnvironment, XServerIs1920x1080WithRandR) {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    ASSERT_EQ(xcb_connection_has_error(connection), 0);
+    auto iterator = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber; ++i) xcb_screen_next(&iterator);
+    EXPECT_EQ(iterator.data->width_in_pixels, 1920);
+    EXPECT_EQ(iterator.data->height_in_pixels, 1080);
+    const xcb_query_extension_reply_t* randr = xcb_get_extension_data(connection, &xcb_randr_id);
+    ASSERT_NE(randr, nullptr);
+    EXPECT_TRUE(randr->present);
+    xcb_disconnect(connection);
+}
+
+namespace {
+
+struct ServerFacts {
+    std::string defaultSink;
+    std::string monitorOfDefaultSink;
+    std::string sinkDriver;
+    bool done = false;
+    bool failed = false;
+};
+
+void onSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
+    auto* facts = static_cast<ServerFacts*>(data);
+    if (eol != 0) {
+        facts->done = true;
+        return;
+    }
+    if (info->monitor_source_name) facts->monitorOfDefaultSink = info->monitor_source_name;
+    if (info->driver) facts->sinkDriver = info->driver;
+}
+
+void onServer(pa_context* context, const pa_server_info* info, void* data) {
+    auto* facts = static_cast<ServerFacts*>(data);
+    facts->defaultSink = info->default_sink_name ? info->default_sink_name : "";
+    pa_operation_unref(pa_context_get_sink_info_by_name(context, facts->defaultSink.c_str(), onSink, data));
+}
+
+void onState(pa_context* context, void* data) {
+    auto* facts = static_cast<ServerFacts*>(data);
+    switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY: pa_operation_unref(pa_context_get_server_info(context, onServer, data)); break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            facts->failed = true;
+            break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+TEST(TestEnvironment, SoundServerHasANullDefaultSinkWithAMonitor) {
+    ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr);
+    std::unique_ptr<pa_mainloop, decltype(&pa_mainloop_free)> loop(pa_mainloop_new(), pa_mainloop_free);
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop.get()), "yux-test");
+    ServerFacts facts;
+    pa_context_set_state_callback(context, onState, &facts);
+    ASSERT_GE(pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr), 0);
+    for (int i = 0; i < 2000 && !facts.done && !facts.failed; ++i) pa_mainloop_iterate(loop.get(), 1, nullptr);
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+    ASSERT_FALSE(facts.failed);
+    ASSERT_TRUE(facts.done);
+    EXPECT_EQ(facts.sinkDriver, "module-null-sink.c");
+    EXPECT_EQ(facts.monitorOfDefaultSink, facts.defaultSink + ".monitor");
+}

@@ -1,0 +1,88 @@
+#include "platform/async/serial_queue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using yux::platform::SerialQueue;
+
+TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneThread) {
+    std::vector<int> order;
+    std::thread::id first;
+    bool oneThread = true;
+    {
+        SerialQueue queue("Yux.test");
+        for (int i = 0; i < 100; ++i) {
+            queue.async([&, i] {
+                if (i == 0) first = std::this_thread::get_id();
+                oneThread = oneThread && std::this_thread::get_id() == first;
+                order.push_back(i);
+            });
+        }
+        queue.sync([] {});
+    }
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+    EXPECT_TRUE(oneThread);
+    EXPECT_NE(first, std::this_thread::get_id());
+}
+
+TEST(SerialQueue, SyncReturnsValuesAndPassesExceptionsOn) {
+    SerialQueue queue("Yux.test");
+    EXPECT_EQ(queue.sync([] { return 42; }), 42);
+    EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
+}
+
+TEST(SerialQueue, SyncFromItsOwnThreadIsRefused) {
+    SerialQueue queue("Yux.test");
+    bool refused = false;
+    queue.sync([&] {
+        EXPECT_TRUE(queue.isCurrent());
+        try {
+            queue.sync([] {});
+        } catch (const std::logic_error&) {
+            refused = true;
+        }
+    });
+    EXPECT_TRUE(refused);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST(SerialQueue, DelayedWorkRunsAfterItsDelayAndAfterEarlierDueWork) {
+    SerialQueue queue("Yux.test");
+    std::mutex mutex;
+    std::vector<std::string> order;
+    auto start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration delayedAt{};
+    queue.asyncAfter(30ms, [&] {
+        std::lock_guard lock(mutex);
+        delayedAt = std::chrono::steady_clock::now() - start;
+        order.push_back("delayed");
+    });
+    queue.async([&] {
+        std::lock_guard lock(mutex);
+        order.push_back("now");
+    });
+    std::this_thread::sleep_for(60ms);
+    queue.sync([] {});
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(order, (std::vector<std::string>{"now", "delayed"}));
+    EXPECT_GE(delayedAt, 30ms);
+}
+
+TEST(SerialQueue, PendingWorkStillRunsWhenTheQueueIsDestroyed) {
+    std::atomic<int> ran{0};
+    {
+        SerialQueue queue("Yux.test");
+        queue.async([&] { std::this_thread::sleep_for(20ms); ++ran; });
+        queue.asyncAfter(10s, [&] { ++ran; });
+        queue.async([&] { ++ran; });
+    }
+    EXPECT_EQ(ran.load(), 3);
+}
