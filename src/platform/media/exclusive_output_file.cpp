@@ -1,0 +1,99 @@
+#include "platform/media/exclusive_output_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace yux::platform {
+
+namespace {
+// Big enough that the muxer's small header and index writes do not each become a system call.
+constexpr int kIoBufferBytes = 1 << 16;
+}  // namespace
+
+struct ExclusiveOutputFileCallbacks {
+    static int write(void* opaque, std::uint8_t* data, int size) {
+        auto* file = static_cast<ExclusiveOutputFile*>(opaque);
+        int left = size;
+        while (left > 0) {
+            ssize_t written = ::write(file->fd_, data, static_cast<std::size_t>(left));
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) {
+                file->writeFailed_ = true;
+                file->writeErrno_ = written < 0 ? errno : ENOSPC;
+                return AVERROR(file->writeErrno_);
+            }
+            data += written;
+            left -= static_cast<int>(written);
+        }
+        return size;
+    }
+
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence) {
+        auto* file = static_cast<ExclusiveOutputFile*>(opaque);
+        if (whence & AVSEEK_SIZE) {
+            struct stat info {};
+            if (fstat(file->fd_, &info) != 0) return AVERROR(errno);
+            return info.st_size;
+        }
+        off_t result = lseek(file->fd_, offset, whence & ~AVSEEK_FORCE);
+        return result < 0 ? AVERROR(errno) : result;
+    }
+};
+
+ExclusiveOutputFile::ExclusiveOutputFile(std::string path) : path_(std::move(path)) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        int error = errno;
+        throw std::runtime_error("Cannot create " + path_ + ": " + std::strerror(error));
+    }
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+    if (buffer != nullptr) {
+        io_ = avio_alloc_context(buffer, kIoBufferBytes, 1, this, nullptr,
+                                 &ExclusiveOutputFileCallbacks::write, &ExclusiveOutputFileCallbacks::seek);
+        if (io_ == nullptr) av_free(buffer);
+    }
+    if (io_ == nullptr) {
+        closeDescriptor();
+        ::unlink(path_.c_str());
+        throw std::bad_alloc();
+    }
+    io_->seekable = AVIO_SEEKABLE_NORMAL;
+}
+
+ExclusiveOutputFile::~ExclusiveOutputFile() {
+    if (io_ != nullptr) {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+    closeDescriptor();
+    if (!committed_) ::unlink(path_.c_str());
+}
+
+void ExclusiveOutputFile::commit() {
+    avio_flush(io_);
+    if (writeFailed_ || io_->error < 0) {
+        int code = writeFailed_ ? writeErrno_ : AVUNERROR(io_->error);
+        throw std::runtime_error("Cannot write " + path_ + ": " + std::strerror(code));
+    }
+    int descriptor = fd_;
+    fd_ = -1;
+    if (::close(descriptor) != 0) {
+        int error = errno;
+        throw std::runtime_error("Cannot close " + path_ + ": " + std::strerror(error));
+    }
+    committed_ = true;
+}
+
+void ExclusiveOutputFile::closeDescriptor() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+}  // namespace yux::platform

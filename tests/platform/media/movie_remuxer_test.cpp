@@ -1,0 +1,104 @@
+#include "platform/media/movie_remuxer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/async/errors.hpp"
+#include "platform/media/exclusive_output_file.hpp"
+#include "platform/media/media_asset.hpp"
+#include "support/temporary_directory.hpp"
+#include "support/test_movie_generator.hpp"
+
+using namespace yux::platform;
+using yux::testing::TemporaryDirectory;
+
+namespace {
+
+std::string fourTrackMovie(const TemporaryDirectory& folder) {
+    std::string path = folder.file("scratch.mov");
+    yux::testing::TestMovieOptions options;
+    options.camera = true;
+    options.microphone = true;
+    options.durationSeconds = 2;
+    yux::testing::writeTestMovie(path, options);
+    return path;
+}
+
+}  // namespace
+
+TEST(MediaAsset, ReadsTracksTitlesAndFrameInterval) {
+    TemporaryDirectory folder;
+    auto asset = MediaAsset::open(fourTrackMovie(folder));
+    EXPECT_NEAR(asset.durationSeconds, 2.0, 0.05);
+    ASSERT_EQ(asset.tracks.size(), 4u);
+    EXPECT_EQ(asset.tracks[0].title, "yux.source.screen");
+    EXPECT_EQ(asset.tracks[1].title, "yux.source.camera");
+    EXPECT_EQ(asset.tracks[1].height, 360);
+    EXPECT_EQ(asset.tracks[2].title, "yux.source.systemAudio");
+    EXPECT_EQ(asset.tracks[3].title, "yux.source.microphone");
+    EXPECT_EQ(asset.tracks[0].codecTag, "avc1");
+    EXPECT_EQ(asset.tracks[0].minFrameDuration, MediaTime(1, 30));
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(asset.tracks[i].id, static_cast<int>(i + 1));
+    EXPECT_THROW(MediaAsset::open(folder.file("missing.mov")), std::runtime_error);
+}
+
+TEST(MovieRemuxer, CopiesEveryStreamWithItsIdentity) {
+    TemporaryDirectory folder;
+    auto source = fourTrackMovie(folder);
+    std::string destination = folder.file("copy.mov");
+    std::vector<double> reports;
+    MovieRemuxer::copy(source, destination, [&](double f) { reports.push_back(f); }, CancelToken());
+    ASSERT_FALSE(reports.empty());
+    auto in = MediaAsset::open(source);
+    auto out = MediaAsset::open(destination);
+    EXPECT_NEAR(out.durationSeconds, in.durationSeconds, 0.001);
+    ASSERT_EQ(out.tracks.size(), in.tracks.size());
+    for (std::size_t i = 0; i < in.tracks.size(); ++i) {
+        EXPECT_EQ(out.tracks[i].id, in.tracks[i].id);
+        EXPECT_EQ(out.tracks[i].title, in.tracks[i].title);
+        EXPECT_EQ(out.tracks[i].codecTag, in.tracks[i].codecTag);
+        EXPECT_EQ(out.tracks[i].codecName, in.tracks[i].codecName);
+        EXPECT_EQ(out.tracks[i].width, in.tracks[i].width);
+        EXPECT_EQ(out.tracks[i].height, in.tracks[i].height);
+    }
+}
+
+TEST(MovieRemuxer, NeverTouchesAnExistingDestination) {
+    TemporaryDirectory folder;
+    auto source = fourTrackMovie(folder);
+    std::string destination = folder.file("taken.mov");
+    yux::testing::writeWholeFile(destination, "keep me");
+    EXPECT_THROW(MovieRemuxer::copy(source, destination, {}, CancelToken()), std::runtime_error);
+    EXPECT_EQ(yux::testing::readWholeFile(destination), "keep me");
+}
+
+TEST(MovieRemuxer, CancellationRemovesThePartialFile) {
+    TemporaryDirectory folder;
+    auto source = fourTrackMovie(folder);
+    std::string destination = folder.file("cancelled.mov");
+    CancelToken token;
+    // Cancel from the first progress report, after the destination exists.
+    auto cancelAtStart = [&](double) {
+        EXPECT_TRUE(std::filesystem::exists(destination));
+        token.cancel();
+    };
+    EXPECT_THROW(MovieRemuxer::copy(source, destination, cancelAtStart, token), CancelledError);
+    EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST(ExclusiveOutputFile, KeepsTheFileOnlyWhenCommitted) {
+    TemporaryDirectory folder;
+    std::string dropped = folder.file("dropped.mov");
+    { ExclusiveOutputFile file(dropped); EXPECT_TRUE(std::filesystem::exists(dropped)); }
+    EXPECT_FALSE(std::filesystem::exists(dropped));
+    std::string kept = folder.file("kept.mov");
+    {
+        ExclusiveOutputFile file(kept);
+        avio_write(file.io(), reinterpret_cast<const unsigned char*>("data"), 4);
+        file.commit();
+    }
+    EXPECT_EQ(yux::testing::readWholeFile(kept), "data");
+    EXPECT_THROW(ExclusiveOutputFile{kept}, std::runtime_error);
+    EXPECT_EQ(yux::testing::readWholeFile(kept), "data");
+}

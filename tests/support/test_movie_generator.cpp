@@ -1,0 +1,212 @@
+#include "support/test_movie_generator.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/media/ffmpeg_support.hpp"
+
+namespace yux::testing {
+
+namespace ff = yux::platform::ffmpeg;
+
+namespace {
+
+constexpr std::array<Rgb, 6> kScreenColors{{{230, 30, 30}, {30, 200, 40}, {30, 60, 230},
+                                            {230, 220, 40}, {40, 210, 220}, {240, 240, 240}}};
+constexpr int kSampleRate = 48000;
+
+struct Encoder {
+    ff::CodecContext context;
+    AVStream* stream = nullptr;
+};
+
+Encoder openVideo(AVFormatContext* output, const TestMovieOptions& options, int height, const char* handler) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (codec == nullptr) throw std::runtime_error("libx264 missing");
+    Encoder encoder{ff::CodecContext(avcodec_alloc_context3(codec)), avformat_new_stream(output, nullptr)};
+    AVCodecContext* c = encoder.context.get();
+    c->width = options.width;
+    c->height = height;
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->time_base = {1, options.frameRate};
+    c->framerate = {options.frameRate, 1};
+    c->gop_size = options.frameRate;
+    c->max_b_frames = 0;
+    c->thread_count = 2;
+    if (output->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* settings = nullptr;
+    av_dict_set(&settings, "preset", "ultrafast", 0);
+    av_dict_set(&settings, "crf", options.fastEncode ? "28" : "16", 0);
+    ff::check(avcodec_open2(c, codec, &settings), "open video encoder");
+    av_dict_free(&settings);
+    ff::check(avcodec_parameters_from_context(encoder.stream->codecpar, c), "video parameters");
+    encoder.stream->time_base = {1, options.frameRate * 1000};
+    av_dict_set(&encoder.stream->metadata, "handler_name", handler, 0);
+    return encoder;
+}
+
+Encoder openAudio(AVFormatContext* output, const char* handler) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    Encoder encoder{ff::CodecContext(avcodec_alloc_context3(codec)), avformat_new_stream(output, nullptr)};
+    AVCodecContext* c = encoder.context.get();
+    c->sample_rate = kSampleRate;
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    av_channel_layout_default(&c->ch_layout, 2);
+    c->bit_rate = 192000;
+    c->time_base = {1, kSampleRate};
+    if (output->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    ff::check(avcodec_open2(c, codec, nullptr), "open audio encoder");
+    ff::check(avcodec_parameters_from_context(encoder.stream->codecpar, c), "audio parameters");
+    encoder.stream->time_base = {1, kSampleRate};
+    av_dict_set(&encoder.stream->metadata, "handler_name", handler, 0);
+    return encoder;
+}
+
+void drain(AVFormatContext* output, Encoder& encoder, AVFrame* frame) {
+    ff::check(avcodec_send_frame(encoder.context.get(), frame), "encode");
+    ff::Packet packet = ff::makePacket();
+    while (true) {
+        int result = avcodec_receive_packet(encoder.context.get(), packet.get());
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
+        ff::check(result, "encode");
+        av_packet_rescale_ts(packet.get(), encoder.context->time_base, encoder.stream->time_base);
+        packet->stream_index = encoder.stream->index;
+        ff::check(av_interleaved_write_frame(output, packet.get()), "write");
+    }
+}
+
+// Y, U, V of an RGB colour (limited range BT.601, as the scratch writer's converter does).
+void toYuv(Rgb c, std::uint8_t& y, std::uint8_t& u, std::uint8_t& v) {
+    y = static_cast<std::uint8_t>(std::lround(16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255));
+    u = static_cast<std::uint8_t>(std::lround(128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255));
+    v = static_cast<std::uint8_t>(std::lround(128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255));
+}
+
+void fillScreen(AVFrame* frame, const TestMovieOptions& options, int index) {
+    int second = index / options.frameRate;
+    std::uint8_t y, u, v;
+    toYuv(screenColorAt(second), y, u, v);
+    for (int row = 0; row < frame->height; ++row) std::memset(frame->data[0] + row * frame->linesize[0], y, frame->width);
+    for (int row = 0; row < frame->height / 2; ++row) {
+        std::memset(frame->data[1] + row * frame->linesize[1], u, frame->width / 2);
+        std::memset(frame->data[2] + row * frame->linesize[2], v, frame->width / 2);
+    }
+    // A moving bar in the top eighth, so consecutive pictures differ.
+    int band = std::max(2, frame->height / 8) & ~1;
+    int barWidth = std::max(2, frame->width / 16) & ~1;
+    int x = (index * 4) % std::max(2, frame->width - barWidth) & ~1;
+    for (int row = 0; row < band; ++row) std::memset(frame->data[0] + row * frame->linesize[0] + x, 16, barWidth);
+}
+
+void fillCamera(AVFrame* frame, const TestMovieOptions& options) {
+    Circle bubble = cameraBubble(options.width, options.height);
+    std::uint8_t y, u, v;
+    toYuv(kCameraColor, y, u, v);
+    int h = options.height;
+    for (int row = 0; row < h; ++row) {
+        for (int col = 0; col < frame->width; ++col) {
+            double dx = col + 0.5 - bubble.centerX, dy = row + 0.5 - bubble.centerY;
+            bool inside = dx * dx + dy * dy <= bubble.radius * bubble.radius;
+            frame->data[0][row * frame->linesize[0] + col] = inside ? y : 16;
+            frame->data[0][(row + h) * frame->linesize[0] + col] = inside ? 255 : 0;
+        }
+    }
+    for (int row = 0; row < frame->height / 2; ++row) {
+        bool picture = row < h / 2;
+        for (int col = 0; col < frame->width / 2; ++col) {
+            double dx = col * 2 + 1 - bubble.centerX, dy = row * 2 + 1 - bubble.centerY;
+            bool inside = picture && dx * dx + dy * dy <= bubble.radius * bubble.radius;
+            frame->data[1][row * frame->linesize[1] + col] = inside ? u : 128;
+            frame->data[2][row * frame->linesize[2] + col] = inside ? v : 128;
+        }
+    }
+}
+
+}  // namespace
+
+Rgb screenColorAt(int second) { return kScreenColors[static_cast<std::size_t>(second) % kScreenColors.size()]; }
+
+Circle cameraBubble(int width, int height) {
+    return {width * 0.75, height * 0.7, height * 0.25};
+}
+
+void writeTestMovie(const std::string& path, const TestMovieOptions& options) {
+    av_log_set_level(AV_LOG_ERROR);
+    AVFormatContext* raw = nullptr;
+    ff::check(avformat_alloc_output_context2(&raw, nullptr, "mov", path.c_str()), "create movie");
+    ff::OutputContext output(raw);
+    Encoder screen = openVideo(output.get(), options, options.height, "yux.source.screen");
+    Encoder camera;
+    if (options.camera) camera = openVideo(output.get(), options, options.height * 2, "yux.source.camera");
+    Encoder system, microphone;
+    if (options.systemAudio) system = openAudio(output.get(), "yux.source.systemAudio");
+    if (options.microphone) microphone = openAudio(output.get(), "yux.source.microphone");
+    ff::check(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), "open file");
+    ff::check(avformat_write_header(output.get(), nullptr), "header");
+
+    int frames = static_cast<int>(std::lround(options.durationSeconds * options.frameRate));
+    std::int64_t samples = std::llround(options.durationSeconds * kSampleRate);
+    std::int64_t audioWritten = 0;
+    ff::Frame picture = ff::makeFrame();
+    picture->format = AV_PIX_FMT_YUV420P;
+    picture->width = options.width;
+    picture->height = options.height;
+    ff::check(av_frame_get_buffer(picture.get(), 0), "frame");
+    ff::Frame cameraPicture = ff::makeFrame();
+    if (options.camera) {
+        cameraPicture->format = AV_PIX_FMT_YUV420P;
+        cameraPicture->width = options.width;
+        cameraPicture->height = options.height * 2;
+        ff::check(av_frame_get_buffer(cameraPicture.get(), 0), "frame");
+        fillCamera(cameraPicture.get(), options);
+    }
+
+    auto writeAudioUpTo = [&](std::int64_t until) {
+        while (audioWritten < until && audioWritten < samples) {
+            int count = static_cast<int>(std::min<std::int64_t>(1024, samples - audioWritten));
+            for (Encoder* encoder : {&system, &microphone}) {
+                if (!encoder->context) continue;
+                bool isSystem = encoder == &system;
+                double hz = isSystem ? options.systemToneHz : options.microphoneToneHz;
+                double amplitude = isSystem ? options.systemAmplitude : options.microphoneAmplitude;
+                ff::Frame frame = ff::makeFrame();
+                frame->format = AV_SAMPLE_FMT_FLTP;
+                frame->sample_rate = kSampleRate;
+                frame->nb_samples = count;
+                av_channel_layout_default(&frame->ch_layout, 2);
+                ff::check(av_frame_get_buffer(frame.get(), 0), "audio frame");
+                for (int ch = 0; ch < 2; ++ch) {
+                    auto* data = reinterpret_cast<float*>(frame->data[ch]);
+                    for (int i = 0; i < count; ++i) {
+                        double t = static_cast<double>(audioWritten + i) / kSampleRate;
+                        data[i] = static_cast<float>(amplitude * std::sin(2 * M_PI * hz * t));
+                    }
+                }
+                frame->pts = audioWritten;
+                drain(output.get(), *encoder, frame.get());
+            }
+            audioWritten += count;
+        }
+    };
+
+    for (int i = 0; i < frames; ++i) {
+        writeAudioUpTo(static_cast<std::int64_t>(i) * kSampleRate / options.frameRate);
+        ff::check(av_frame_make_writable(picture.get()), "frame");
+        fillScreen(picture.get(), options, i);
+        picture->pts = i;
+        drain(output.get(), screen, picture.get());
+        if (options.camera) {
+            cameraPicture->pts = i;
+            drain(output.get(), camera, cameraPicture.get());
+        }
+    }
+    writeAudioUpTo(samples);
+    for (Encoder* encoder : {&screen, &camera, &system, &microphone}) {
+        if (encoder->context) drain(output.get(), *encoder, nullptr);
+    }
+    ff::check(av_write_trailer(output.get()), "trailer");
+}
+
+}  // namespace yux::testing

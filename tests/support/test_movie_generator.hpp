@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace yux::testing {
+
+// Writes small movies in the scratch layout: screen H.264, optional camera H.264 with its alpha
+// stacked below the picture, system audio and optional microphone AAC 48 kHz stereo, each track's
+// handler name "yux.source.<kind>".
+struct TestMovieOptions {
+    int width = 320;
+    int height = 180;
+    int frameRate = 30;
+    double durationSeconds = 3.0;
+    bool camera = false;
+    bool systemAudio = true;
+    bool microphone = false;
+    double systemToneHz = 440.0;
+    double systemAmplitude = 0.5;
+    double microphoneToneHz = 880.0;
+    double microphoneAmplitude = 0.5;  // 0 writes silence
+    // Fast encoder settings for big bench movies; tests keep the default quality.
+    bool fastEncode = false;
+};
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+};
+
+// The screen's colour during second `second` of the movie (changes every whole second).
+Rgb screenColorAt(int second);
+// The camera bubble: this colour inside a circle, transparent outside.
+inline constexpr Rgb kCameraColor{220, 40, 220};
+struct Circle {
+    double centerX = 0, centerY = 0, radius = 0;
+};
+Circle cameraBubble(int width, int height);
+
+void writeTestMovie(const std::string& path, const TestMovieOptions& options);
+
+}  // namespace yux::testing
