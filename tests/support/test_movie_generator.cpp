@@ -5,7 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/media/audio_sample_reader.hpp"
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/media_asset.hpp"
+#include "platform/media/video_frame_reader.hpp"
 
 namespace yux::testing {
 
@@ -207,6 +210,48 @@ void writeTestMovie(const std::string& path, const TestMovieOptions& options) {
         if (encoder->context) drain(output.get(), *encoder, nullptr);
     }
     ff::check(av_write_trailer(output.get()), "trailer");
+}
+
+Rgb pixelAt(const std::string& path, double seconds, int x, int y) {
+    auto asset = platform::MediaAsset::open(path);
+    auto videos = asset.tracksOf(platform::MediaType::video);
+    if (videos.empty()) throw std::runtime_error("no video");
+    platform::VideoFrameReader reader(path, videos.front());
+    const AVFrame* frame = reader.frameAt(platform::MediaTime::fromSeconds(seconds, 60000));
+    if (frame == nullptr) throw std::runtime_error("no picture");
+    SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+                                     frame->height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(frame->width) * frame->height * 3);
+    std::uint8_t* out[4] = {rgb.data(), nullptr, nullptr, nullptr};
+    int stride[4] = {frame->width * 3, 0, 0, 0};
+    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out, stride);
+    sws_freeContext(sws);
+    const std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * frame->width + x) * 3];
+    return {p[0], p[1], p[2]};
+}
+
+AudioSummary readAudio(const std::string& path) {
+    auto asset = platform::MediaAsset::open(path);
+    auto audios = asset.tracksOf(platform::MediaType::audio);
+    AudioSummary summary;
+    if (audios.empty()) return summary;
+    platform::AudioSampleReader reader(path, audios.front());
+    reader.seek(platform::MediaTime::zero());
+    std::vector<float> buffer(4096 * 2);
+    double sum = 0;
+    while (int got = reader.read(buffer.data(), 4096)) {
+        for (int i = 0; i < got * 2; ++i) {
+            sum += static_cast<double>(buffer[i]) * buffer[i];
+            summary.peak = std::max(summary.peak, std::abs(static_cast<double>(buffer[i])));
+        }
+        summary.frames += got;
+    }
+    summary.rms = summary.frames > 0 ? std::sqrt(sum / (summary.frames * 2.0)) : 0;
+    return summary;
+}
+
+bool near(Rgb a, Rgb b, int tolerance) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
 }
 
 }  // namespace yux::testing

@@ -40,4 +40,16 @@ Circle cameraBubble(int width, int height);
 
 void writeTestMovie(const std::string& path, const TestMovieOptions& options);
 
+// Reading back what an export wrote.
+// The colour of pixel (x, y) of the first video track's picture showing at `seconds`.
+Rgb pixelAt(const std::string& path, double seconds, int x, int y);
+struct AudioSummary {
+    std::int64_t frames = 0;  // stereo frames at the track's rate
+    double rms = 0;
+    double peak = 0;
+};
+// The first audio track, decoded whole.
+AudioSummary readAudio(const std::string& path);
+bool near(Rgb a, Rgb b, int tolerance = 12);
+
 }  // namespace yux::testing

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/media/edit_composition.hpp"
+#include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/video_frame_reader.hpp"
+
+namespace yux::platform {
+
+// Where the exported picture comes from: the source picture is scaled to `scaledWidth` ×
+// `scaledHeight`, then the crop rectangle (even size, in the scaled frame) is kept.
+struct PictureGeometry {
+    int scaledWidth = 0;
+    int scaledHeight = 0;
+    int cropX = 0;
+    int cropY = 0;
+    int cropWidth = 0;
+    int cropHeight = 0;
+};
+
+// The handler name of a track whose alpha plane is stored as luma below the picture.
+inline constexpr const char* kStackedAlphaTrackTitle = "yux.source.camera";
+
+// Draws the video tracks of a composition at an output time: the first track at the bottom, each
+// later one over it, a stacked-alpha track blended through its alpha (so it shows only where it
+// has media and where its alpha is), then scaled and cropped.
+class CompositionVideoRenderer {
+public:
+    CompositionVideoRenderer(const std::string& path, const EditComposition& composition, PictureGeometry geometry);
+    ~CompositionVideoRenderer();
+
+    // Fills `target`, a yuv420p frame of the crop size, with the picture at `outputTime`.
+    void render(MediaTime outputTime, AVFrame* target);
+
+private:
+    struct Layer;
+
+    const EditComposition& composition_;
+    PictureGeometry geometry_;
+    std::vector<std::unique_ptr<Layer>> layers_;
+    std::vector<std::uint8_t> canvas_;   // BGRA, crop size
+    std::vector<std::uint8_t> overlay_;  // BGRA, crop size
+    std::vector<std::uint8_t> alpha_;    // one byte per pixel, crop size
+    SwsContext* toOutput_ = nullptr;
+};
+
+}  // namespace yux::platform

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+#include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/media_asset.hpp"
+#include "platform/media/media_time.hpp"
+
+namespace yux::platform {
+
+// Decodes one video track of a movie and answers "which picture shows at time t". Reading
+// forward is sequential; a jump backwards or far ahead seeks to the keyframe before it.
+class VideoFrameReader {
+public:
+    VideoFrameReader(const std::string& path, const MediaTrack& track);
+
+    // The picture on screen at `time` (the last one starting at or before it; the first picture
+    // for a time before the track). Null when the track has no pictures at all. The frame stays
+    // valid until the next call.
+    const AVFrame* frameAt(MediaTime time);
+
+    const MediaTrack& track() const { return track_; }
+
+private:
+    bool decodeNext(ffmpeg::Frame& into);
+    void seekTo(std::int64_t timestamp);
+
+    MediaTrack track_;
+    ffmpeg::InputContext input_;
+    ffmpeg::CodecContext decoder_;
+    AVStream* stream_ = nullptr;
+    ffmpeg::Packet packet_;
+    ffmpeg::Frame current_;
+    ffmpeg::Frame next_;
+    bool hasCurrent_ = false;
+    bool hasNext_ = false;
+    bool ended_ = false;
+    bool draining_ = false;
+};
+
+}  // namespace yux::platform
