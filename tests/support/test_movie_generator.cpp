@@ -138,7 +138,7 @@ Circle cameraBubble(int width, int height) {
 void writeTestMovie(const std::string& path, const TestMovieOptions& options) {
     av_log_set_level(AV_LOG_ERROR);
     AVFormatContext* raw = nullptr;
-    ff::check(avformat_alloc_output_context2(&raw, nullptr, "mov", path.c_str()), "create movie");
+    ff::check(avformat_alloc_output_context2(&raw, nullptr, options.container.c_str(), path.c_str()), "create movie");
     ff::OutputContext output(raw);
     Encoder screen = openVideo(output.get(), options, options.height, "yux.source.screen");
     Encoder camera;

@@ -23,6 +23,8 @@ struct TestMovieOptions {
     double microphoneAmplitude = 0.5;  // 0 writes silence
     // Fast encoder settings for big bench movies; tests keep the default quality.
     bool fastEncode = false;
+    // libavformat muxer name; "h264" writes a raw stream of the screen alone (no duration).
+    std::string container = "mov";
 };
 
 struct Rgb {

@@ -46,8 +46,8 @@ CompositionAudioMixer::CompositionAudioMixer(std::string path, const EditComposi
 CompositionAudioMixer::~CompositionAudioMixer() = default;
 
 std::int64_t CompositionAudioMixer::slotStartFrame(std::size_t slot) const {
-    if (slot >= composition_.slots().size()) return totalFrames_;
-    return toFrames(composition_.slots()[slot].start);
+    if (slot >= composition_.slotList().size()) return totalFrames_;
+    return toFrames(composition_.slotList()[slot].start);
 }
 
 void CompositionAudioMixer::beginSlot(TrackState& state, std::size_t slot) {
@@ -63,7 +63,7 @@ void CompositionAudioMixer::beginSlot(TrackState& state, std::size_t slot) {
         if (segment.slot == slot) state.segment = &segment;
     }
     if (state.segment == nullptr) return;
-    const auto& slotInfo = composition_.slots()[slot];
+    const auto& slotInfo = composition_.slotList()[slot];
     state.frontPad = std::max<std::int64_t>(0, toFrames(state.segment->outputStart) - slotStartFrame(slot));
     state.bodyLeft = toFrames(state.segment->sourceEnd) - toFrames(state.segment->sourceStart);
     state.bodyDone = state.bodyLeft <= 0;

@@ -50,7 +50,7 @@ public:
     // Tracks in the given order (callers pass video tracks, then audio tracks).
     static EditComposition build(const std::vector<MediaTrack>& tracks, const std::vector<EditSection>& sections);
 
-    const std::vector<Slot>& slots() const { return slots_; }
+    const std::vector<Slot>& slotList() const { return slots_; }
     const std::vector<Track>& tracks() const { return tracks_; }
     // The sum of all slot lengths.
     MediaTime duration() const { return duration_; }

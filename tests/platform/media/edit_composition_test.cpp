@@ -33,10 +33,10 @@ TEST(EditComposition, SpedUpSectionsFollowOneAnotherOnEveryTrack) {
     std::vector<MediaTrack> tracks{track(1, MediaType::video, 0, 40), track(2, MediaType::video, 0, 40),
                                    track(3, MediaType::audio, 0, 40), track(4, MediaType::audio, 0, 40)};
     auto composition = EditComposition::build(tracks, {{10, 20, 2}, {30, 35, 1}});
-    ASSERT_EQ(composition.slots().size(), 2u);
-    EXPECT_EQ(composition.slots()[0].start, ticks(0));
-    EXPECT_EQ(composition.slots()[0].length, ticks(5));
-    EXPECT_EQ(composition.slots()[1].start, ticks(5));
+    ASSERT_EQ(composition.slotList().size(), 2u);
+    EXPECT_EQ(composition.slotList()[0].start, ticks(0));
+    EXPECT_EQ(composition.slotList()[0].length, ticks(5));
+    EXPECT_EQ(composition.slotList()[1].start, ticks(5));
     EXPECT_EQ(composition.duration(), ticks(10));
     ASSERT_EQ(composition.tracks().size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -66,7 +66,7 @@ TEST(EditComposition, TrackWithoutMediaInASectionLeavesThatSlotEmpty) {
     ASSERT_EQ(composition.tracks()[1].segments.size(), 1u);
     EXPECT_FALSE(composition.sourceTime(1, ticks(3)).has_value());
     // The third slot starts where the others say, whatever the short track holds.
-    EXPECT_EQ(composition.slots()[2].start, ticks(8));
+    EXPECT_EQ(composition.slotList()[2].start, ticks(8));
     EXPECT_EQ(composition.sourceTime(0, ticks(8.5)), ticks(8.5));
 }
 

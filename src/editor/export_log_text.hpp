@@ -1,0 +1,17 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace yux {
+
+// Numbers in debug-log lines: the shortest decimal that reads back as the same double, always
+// with a fractional part ("2.0", "2.5", "0.0").
+std::string logNumber(double value);
+
+// An error as a log line shows it: an AppError as its case name and quoted detail
+// (outputFinalizationFailed("Sections overlap")), a cancellation as "CancelledError()",
+// anything else as its own message.
+std::string logErrorText(const std::exception_ptr& error);
+
+}  // namespace yux

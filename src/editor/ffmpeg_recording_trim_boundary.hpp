@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/debug_log_boundary.hpp"
+#include "model/recording_edit.hpp"
+#include "session/recording_trim_boundary.hpp"
+
+namespace yux {
+
+// The media pipeline's entry: probes a movie's duration and exports an edited recording, by
+// copying the whole file when nothing needs re-encoding, else by decoding the kept sections and
+// encoding them again. Heavy work runs on a worker thread of its own per call; the coroutines
+// resume on the main thread. A failed or cancelled export leaves no destination file.
+class FfmpegRecordingTrimBoundary : public RecordingTrimBoundary {
+public:
+    explicit FfmpegRecordingTrimBoundary(std::shared_ptr<DebugLogBoundary> debugLog);
+
+    QCoro::Task<double> loadDurationSeconds(std::string filePath) override;
+    QCoro::Task<void> exportTrimmedSegment(std::string sourcePath, std::string destinationPath, TrimSelection selection,
+                                           RecordingPreset preset, ProgressHandler progress,
+                                           platform::CancelToken cancel = {}) override;
+
+    // The report of a copy at `fraction` of the source after `elapsedSeconds`.
+    static RecordingExportProgress copyProgress(double fraction, double elapsedSeconds);
+    // The report of an encode at `fraction` of the output length after `elapsedSeconds`.
+    static RecordingExportProgress encodingProgress(double fraction, const std::vector<RecordingEdit::Section>& sections,
+                                                    double elapsedSeconds);
+
+private:
+    std::shared_ptr<DebugLogBoundary> debugLog_;
+};
+
+}  // namespace yux
