@@ -135,12 +135,12 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
         auto opening = onWorker(std::move(open));
         auto asset = co_await opening;
         validate(selection.sections, asset.durationSeconds);
-        auto videos = asset.tracksOf(platform::MediaType::video);
-        auto audios = asset.tracksOf(platform::MediaType::audio);
+        auto videos = asset.tracksOf(platform::MediaTrackType::video);
+        auto audios = asset.tracksOf(platform::MediaTrackType::audio);
         if (videos.empty()) throw failure("Recording has no video track");
         const auto& sourceVideo = videos.front();
         bool hevc = preset.codec == RecordingVideoCodec::hevc;
-        bool matchesCodec = sourceVideo.codecTag == (hevc ? "hvc1" : "avc1");
+        bool matchesCodec = asset.codecTag(sourceVideo) == (hevc ? "hvc1" : "avc1");
         auto reasons = RecordingExportPolicy::reencodeReasons(selection, asset.durationSeconds, preset.sharpness,
                                                               preset.resolutionScale, matchesCodec, videos.size() >= 2,
                                                               audios.size() >= 2);
@@ -164,7 +164,8 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
             co_await copying;
         } else {
             mode = "encode";
-            double minimumFrame = sourceVideo.minFrameDuration.isValid() ? sourceVideo.minFrameDuration.seconds() : 0;
+            auto interval = asset.minFrameDuration(sourceVideo);
+            double minimumFrame = interval.isValid() ? interval.seconds() : 0;
             if (!(minimumFrame > 0)) throw failure("Source frame rate unavailable");
             double frameRate = std::min(1.0 / minimumFrame, kMaximumFrameRate);
 

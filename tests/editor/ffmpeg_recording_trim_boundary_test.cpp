@@ -151,8 +151,8 @@ TEST_F(TrimBoundaryTest, UnchangedRecordingIsCopiedWithItsStreams) {
     ASSERT_EQ(out.tracks.size(), in.tracks.size());
     for (std::size_t i = 0; i < in.tracks.size(); ++i) {
         EXPECT_EQ(out.tracks[i].title, in.tracks[i].title);
-        EXPECT_EQ(out.tracks[i].id, in.tracks[i].id);
-        EXPECT_EQ(out.tracks[i].codecTag, in.tracks[i].codecTag);
+        EXPECT_EQ(out.tracks[i].trackID, in.tracks[i].trackID);
+        EXPECT_EQ(out.codecTag(out.tracks[i]), in.codecTag(in.tracks[i]));
     }
     auto reports = progress.reports();
     ASSERT_GE(reports.size(), 2u);
@@ -209,9 +209,9 @@ TEST_F(TrimBoundaryTest, EditedRecordingIsEncodedWithCutsSpeedCropAndScale) {
     waitForTask(boundary.exportTrimmedSegment(movie, destination, selection, preset, progress.handler()));
 
     auto out = platform::MediaAsset::open(destination);
-    auto videos = out.tracksOf(platform::MediaType::video);
+    auto videos = out.tracksOf(platform::MediaTrackType::video);
     ASSERT_EQ(videos.size(), 1u);
-    ASSERT_EQ(out.tracksOf(platform::MediaType::audio).size(), 1u);
+    ASSERT_EQ(out.tracksOf(platform::MediaTrackType::audio).size(), 1u);
     EXPECT_EQ(videos[0].width, 80);
     EXPECT_EQ(videos[0].height, 90);
     EXPECT_NEAR(videos[0].duration.seconds(), 2.0, 1.0 / 30 + 1e-6);

@@ -214,7 +214,7 @@ void writeTestMovie(const std::string& path, const TestMovieOptions& options) {
 
 Rgb pixelAt(const std::string& path, double seconds, int x, int y) {
     auto asset = platform::MediaAsset::open(path);
-    auto videos = asset.tracksOf(platform::MediaType::video);
+    auto videos = asset.tracksOf(platform::MediaTrackType::video);
     if (videos.empty()) throw std::runtime_error("no video");
     platform::VideoFrameReader reader(path, videos.front());
     const AVFrame* frame = reader.frameAt(platform::MediaTime::fromSeconds(seconds, 60000));
@@ -232,7 +232,7 @@ Rgb pixelAt(const std::string& path, double seconds, int x, int y) {
 
 AudioSummary readAudio(const std::string& path) {
     auto asset = platform::MediaAsset::open(path);
-    auto audios = asset.tracksOf(platform::MediaType::audio);
+    auto audios = asset.tracksOf(platform::MediaTrackType::audio);
     AudioSummary summary;
     if (audios.empty()) return summary;
     platform::AudioSampleReader reader(path, audios.front());

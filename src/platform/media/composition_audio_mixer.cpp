@@ -33,10 +33,10 @@ CompositionAudioMixer::CompositionAudioMixer(std::string path, const EditComposi
                                              std::map<std::int32_t, float> volumes)
     : path_(std::move(path)), composition_(composition) {
     for (const auto& track : composition.tracks()) {
-        if (track.source.mediaType != MediaType::audio) continue;
+        if (track.source.type != MediaTrackType::audio) continue;
         auto state = std::make_unique<TrackState>();
         state->track = &track;
-        auto level = volumes.find(track.source.id);
+        auto level = volumes.find(track.source.trackID);
         state->volume = level == volumes.end() ? 1.0f : level->second;
         tracks_.push_back(std::move(state));
     }

@@ -69,10 +69,10 @@ CompositionVideoRenderer::CompositionVideoRenderer(const std::string& path, cons
     : composition_(composition), geometry_(geometry) {
     for (std::size_t i = 0; i < composition.tracks().size(); ++i) {
         const auto& track = composition.tracks()[i];
-        if (track.source.mediaType != MediaType::video) continue;
+        if (track.source.type != MediaTrackType::video) continue;
         auto layer = std::make_unique<Layer>();
         layer->track = i;
-        layer->stackedAlpha = !layers_.empty() && track.source.title == kStackedAlphaTrackTitle;
+        layer->stackedAlpha = !layers_.empty() && track.source.stackedAlpha;
         layer->reader = std::make_unique<VideoFrameReader>(path, track.source);
         layers_.push_back(std::move(layer));
     }

@@ -21,9 +21,6 @@ struct PictureGeometry {
     int cropHeight = 0;
 };
 
-// The handler name of a track whose alpha plane is stored as luma below the picture.
-inline constexpr const char* kStackedAlphaTrackTitle = "yux.source.camera";
-
 // Draws the video tracks of a composition at an output time: the first track at the bottom, each
 // later one over it, a stacked-alpha track blended through its alpha (so it shows only where it
 // has media and where its alpha is), then scaled and cropped.

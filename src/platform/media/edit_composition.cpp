@@ -1,6 +1,7 @@
 #include "platform/media/edit_composition.hpp"
 
 #include <algorithm>
+#include <limits>
 
 namespace yux::platform {
 
@@ -39,8 +40,9 @@ EditComposition EditComposition::build(const std::vector<MediaTrack>& tracks, co
     for (const auto& source : tracks) {
         Track track{source, {}};
         MediaTime trackStart = inTicks(source.start.isValid() ? source.start : MediaTime::zero());
-        MediaTime trackEnd = source.duration.isValid() ? inTicks(source.start.isValid() ? source.end() : source.duration)
-                                                       : trackStart;
+        // A track that states no duration is taken to run through every section.
+        MediaTime trackEnd = source.duration.isValid() ? inTicks(trackStart + source.duration)
+                                                       : MediaTime(std::numeric_limits<std::int64_t>::max() / 2, kTimescale);
         for (std::size_t k = 0; k < composition.slots_.size(); ++k) {
             const Slot& slot = composition.slots_[k];
             MediaTime clippedStart = std::max(slot.sourceStart, trackStart);

@@ -27,7 +27,7 @@ VideoFrameReader::VideoFrameReader(const std::string& path, const MediaTrack& tr
     }
     stream_ = input_->streams[track.streamIndex];
     const AVCodec* codec = avcodec_find_decoder(stream_->codecpar->codec_id);
-    if (codec == nullptr) throw std::runtime_error("No decoder for " + track.codecName + ".");
+    if (codec == nullptr) throw std::runtime_error("No decoder for " + track.codec + ".");
     decoder_.reset(avcodec_alloc_context3(codec));
     if (!decoder_) throw std::bad_alloc();
     ffmpeg::check(avcodec_parameters_to_context(decoder_.get(), stream_->codecpar), "Preparing the decoder");

@@ -32,8 +32,8 @@ Source makeSource(const TemporaryDirectory& folder, bool camera, double micropho
 }
 
 EditComposition compose(const MediaAsset& asset, const std::vector<EditSection>& sections) {
-    auto tracks = asset.tracksOf(MediaType::video);
-    auto audio = asset.tracksOf(MediaType::audio);
+    auto tracks = asset.tracksOf(MediaTrackType::video);
+    auto audio = asset.tracksOf(MediaTrackType::audio);
     tracks.insert(tracks.end(), audio.begin(), audio.end());
     return EditComposition::build(tracks, sections);
 }
@@ -59,9 +59,9 @@ TEST(CompositionEncoder, CutAndSpedUpSectionsShowTheRightSourceTime) {
     EXPECT_GT(lastProgress, 1.9);
 
     auto result = MediaAsset::open(out);
-    ASSERT_EQ(result.tracksOf(MediaType::video).size(), 1u);
-    ASSERT_EQ(result.tracksOf(MediaType::audio).size(), 1u);
-    EXPECT_EQ(result.tracks[0].codecTag, "avc1");
+    ASSERT_EQ(result.tracksOf(MediaTrackType::video).size(), 1u);
+    ASSERT_EQ(result.tracksOf(MediaTrackType::audio).size(), 1u);
+    EXPECT_EQ(result.codecTag(result.tracks[0]), "avc1");
     EXPECT_NEAR(result.tracks[0].duration.seconds(), 2.0, 1.0 / 30 + 1e-6);
     auto audio = yux::testing::readAudio(out);
     EXPECT_NEAR(static_cast<double>(audio.frames) / 48000, result.tracks[0].duration.seconds(), 1024.0 / 48000);
@@ -80,7 +80,7 @@ TEST(CompositionEncoder, MutedMicrophoneLeavesSystemAudioAsLoudAsAlone) {
     auto source = makeSource(folder, false);
     auto composition = compose(source.asset, {{0, 2, 1}});
     auto settings = fullFrame();
-    settings.volumes[source.asset.tracks[2].id] = 0.0f;  // microphone
+    settings.volumes[source.asset.tracks[2].trackID] = 0.0f;  // microphone
     std::string muted = folder.file("muted.mov");
     CompositionEncoder::encode(source.path, muted, composition, settings, {}, CancelToken());
     // The system tone alone is a 0.5 sine: RMS 0.354.
@@ -100,7 +100,7 @@ TEST(CompositionEncoder, CropsAndScalesToTheGivenEvenSize) {
     auto result = MediaAsset::open(out);
     EXPECT_EQ(result.tracks[0].width, 80);
     EXPECT_EQ(result.tracks[0].height, 90);
-    EXPECT_EQ(result.tracks[0].codecTag, "hvc1");
+    EXPECT_EQ(result.codecTag(result.tracks[0]), "hvc1");
     EXPECT_TRUE(yux::testing::near(yux::testing::pixelAt(out, 0.5, 40, 60), yux::testing::screenColorAt(0)));
 }
 

@@ -6,10 +6,10 @@ using namespace yux::platform;
 
 namespace {
 
-MediaTrack track(std::int32_t id, MediaType type, double start, double duration) {
+MediaTrack track(std::int32_t id, MediaTrackType type, double start, double duration) {
     MediaTrack t;
-    t.id = id;
-    t.mediaType = type;
+    t.trackID = id;
+    t.type = type;
     t.start = MediaTime::fromSeconds(start, 600);
     t.duration = MediaTime::fromSeconds(duration, 600);
     return t;
@@ -20,7 +20,7 @@ MediaTime ticks(double seconds) { return MediaTime::fromSeconds(seconds, EditCom
 }  // namespace
 
 TEST(EditComposition, WholeRecordingAtSpeedOneKeepsItsLength) {
-    auto composition = EditComposition::build({track(1, MediaType::video, 0, 10)}, {{0, 10, 1}});
+    auto composition = EditComposition::build({track(1, MediaTrackType::video, 0, 10)}, {{0, 10, 1}});
     ASSERT_EQ(composition.tracks().size(), 1u);
     ASSERT_EQ(composition.tracks()[0].segments.size(), 1u);
     const auto& segment = composition.tracks()[0].segments[0];
@@ -30,8 +30,8 @@ TEST(EditComposition, WholeRecordingAtSpeedOneKeepsItsLength) {
 }
 
 TEST(EditComposition, SpedUpSectionsFollowOneAnotherOnEveryTrack) {
-    std::vector<MediaTrack> tracks{track(1, MediaType::video, 0, 40), track(2, MediaType::video, 0, 40),
-                                   track(3, MediaType::audio, 0, 40), track(4, MediaType::audio, 0, 40)};
+    std::vector<MediaTrack> tracks{track(1, MediaTrackType::video, 0, 40), track(2, MediaTrackType::video, 0, 40),
+                                   track(3, MediaTrackType::audio, 0, 40), track(4, MediaTrackType::audio, 0, 40)};
     auto composition = EditComposition::build(tracks, {{10, 20, 2}, {30, 35, 1}});
     ASSERT_EQ(composition.slotList().size(), 2u);
     EXPECT_EQ(composition.slotList()[0].start, ticks(0));
@@ -40,7 +40,7 @@ TEST(EditComposition, SpedUpSectionsFollowOneAnotherOnEveryTrack) {
     EXPECT_EQ(composition.duration(), ticks(10));
     ASSERT_EQ(composition.tracks().size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(composition.tracks()[i].source.id, static_cast<int>(i + 1));
+        EXPECT_EQ(composition.tracks()[i].source.trackID, static_cast<int>(i + 1));
         // Source second 30 plays at output second 5; source 14 (4 s into a 2x slot) at 2.
         EXPECT_EQ(composition.sourceTime(i, ticks(5)), ticks(30));
         EXPECT_EQ(composition.sourceTime(i, ticks(2)), ticks(14));
@@ -51,7 +51,7 @@ TEST(EditComposition, SpedUpSectionsFollowOneAnotherOnEveryTrack) {
 }
 
 TEST(EditComposition, LateTrackKeepsItsOffsetScaledBySpeed) {
-    auto late = track(3, MediaType::audio, 0.2, 9.8);
+    auto late = track(3, MediaTrackType::audio, 0.2, 9.8);
     auto normal = EditComposition::build({late}, {{0, 10, 1}});
     EXPECT_EQ(normal.tracks()[0].segments[0].outputStart, ticks(0.2));
     EXPECT_FALSE(normal.sourceTime(0, ticks(0.1)).has_value());
@@ -61,8 +61,8 @@ TEST(EditComposition, LateTrackKeepsItsOffsetScaledBySpeed) {
 }
 
 TEST(EditComposition, TrackWithoutMediaInASectionLeavesThatSlotEmpty) {
-    auto shortTrack = track(2, MediaType::video, 0, 3);
-    auto composition = EditComposition::build({track(1, MediaType::video, 0, 10), shortTrack}, {{0, 2, 1}, {5, 8, 0.5}, {8, 9, 1}});
+    auto shortTrack = track(2, MediaTrackType::video, 0, 3);
+    auto composition = EditComposition::build({track(1, MediaTrackType::video, 0, 10), shortTrack}, {{0, 2, 1}, {5, 8, 0.5}, {8, 9, 1}});
     ASSERT_EQ(composition.tracks()[1].segments.size(), 1u);
     EXPECT_FALSE(composition.sourceTime(1, ticks(3)).has_value());
     // The third slot starts where the others say, whatever the short track holds.
@@ -73,7 +73,7 @@ TEST(EditComposition, TrackWithoutMediaInASectionLeavesThatSlotEmpty) {
 TEST(EditComposition, NoTracksOrNoSectionsGiveAnEmptyComposition) {
     auto empty = EditComposition::build({}, {{0, 1, 1}});
     EXPECT_TRUE(empty.tracks().empty());
-    auto noSections = EditComposition::build({track(1, MediaType::video, 0, 1)}, {});
+    auto noSections = EditComposition::build({track(1, MediaTrackType::video, 0, 1)}, {});
     EXPECT_EQ(noSections.duration(), ticks(0));
     EXPECT_FALSE(noSections.slotAt(ticks(0)).has_value());
 }

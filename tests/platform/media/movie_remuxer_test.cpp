@@ -34,12 +34,13 @@ TEST(MediaAsset, ReadsTracksTitlesAndFrameInterval) {
     ASSERT_EQ(asset.tracks.size(), 4u);
     EXPECT_EQ(asset.tracks[0].title, "yux.source.screen");
     EXPECT_EQ(asset.tracks[1].title, "yux.source.camera");
-    EXPECT_EQ(asset.tracks[1].height, 360);
+    EXPECT_TRUE(asset.tracks[1].stackedAlpha);
+    EXPECT_EQ(asset.tracks[1].height, 180);
     EXPECT_EQ(asset.tracks[2].title, "yux.source.systemAudio");
     EXPECT_EQ(asset.tracks[3].title, "yux.source.microphone");
-    EXPECT_EQ(asset.tracks[0].codecTag, "avc1");
-    EXPECT_EQ(asset.tracks[0].minFrameDuration, MediaTime(1, 30));
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(asset.tracks[i].id, static_cast<int>(i + 1));
+    EXPECT_EQ(asset.codecTag(asset.tracks[0]), "avc1");
+    EXPECT_EQ(asset.minFrameDuration(asset.tracks[0]), MediaTime(1, 30));
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(asset.tracks[i].trackID, static_cast<int>(i + 1));
     EXPECT_THROW(MediaAsset::open(folder.file("missing.mov")), std::runtime_error);
 }
 
@@ -55,10 +56,10 @@ TEST(MovieRemuxer, CopiesEveryStreamWithItsIdentity) {
     EXPECT_NEAR(out.durationSeconds, in.durationSeconds, 0.001);
     ASSERT_EQ(out.tracks.size(), in.tracks.size());
     for (std::size_t i = 0; i < in.tracks.size(); ++i) {
-        EXPECT_EQ(out.tracks[i].id, in.tracks[i].id);
+        EXPECT_EQ(out.tracks[i].trackID, in.tracks[i].trackID);
         EXPECT_EQ(out.tracks[i].title, in.tracks[i].title);
-        EXPECT_EQ(out.tracks[i].codecTag, in.tracks[i].codecTag);
-        EXPECT_EQ(out.tracks[i].codecName, in.tracks[i].codecName);
+        EXPECT_EQ(out.codecTag(out.tracks[i]), in.codecTag(in.tracks[i]));
+        EXPECT_EQ(out.tracks[i].codec, in.tracks[i].codec);
         EXPECT_EQ(out.tracks[i].width, in.tracks[i].width);
         EXPECT_EQ(out.tracks[i].height, in.tracks[i].height);
     }
