@@ -7,11 +7,11 @@
 #include <map>
 
 #include "editor/export_log_text.hpp"
+#include "editor/recording_sources.hpp"
+#include "editor/worker_task.hpp"
 #include "model/app_error.hpp"
 #include "model/recording_encoding_policy.hpp"
 #include "platform/async/main_thread.hpp"
-#include "platform/async/run_on.hpp"
-#include "platform/async/serial_queue.hpp"
 #include "platform/media/composition_encoder.hpp"
 #include "platform/media/edit_composition.hpp"
 #include "platform/media/media_asset.hpp"
@@ -59,15 +59,6 @@ void validate(const std::vector<RecordingEdit::Section>& sections, double durati
     }
 }
 
-// Runs `work` on a worker thread of its own and resumes on the main thread. (Callers keep the
-// work and the task in named locals: GCC 12 destroys temporaries of a co_await operand twice.)
-template <class F>
-auto onWorker(F work) -> QCoro::Task<std::invoke_result_t<F&>> {
-    auto queue = std::make_shared<platform::SerialQueue>("Yux.trim-export");
-    auto task = platform::runOn(*queue, std::move(work));
-    co_return co_await task;
-}
-
 // Appends a line from a worker thread; lines keep their order on the main thread.
 void postLogLine(const std::shared_ptr<DebugLogBoundary>& log, std::string line) {
     platform::postToMain([log, line = std::move(line)] { [[maybe_unused]] auto task = log->append(line); });
@@ -113,7 +104,7 @@ RecordingExportProgress FfmpegRecordingTrimBoundary::encodingProgress(double fra
 
 QCoro::Task<double> FfmpegRecordingTrimBoundary::loadDurationSeconds(std::string filePath) {
     auto probe = [filePath] { return platform::MediaAsset::open(filePath).durationSeconds; };
-    auto probing = onWorker(std::move(probe));
+    auto probing = onWorkerThread(std::move(probe));
     double seconds = co_await probing;
     // A damaged header can state an infinite or negative length; nothing downstream can use it.
     if (!std::isfinite(seconds) || !(seconds > 0)) throw failure("Invalid media duration");
@@ -132,7 +123,7 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
     try {
         cancel.throwIfCancelled();
         auto open = [sourcePath] { return platform::MediaAsset::open(sourcePath); };
-        auto opening = onWorker(std::move(open));
+        auto opening = onWorkerThread(std::move(open));
         auto asset = co_await opening;
         validate(selection.sections, asset.durationSeconds);
         auto videos = asset.tracksOf(platform::MediaTrackType::video);
@@ -160,7 +151,7 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
                     },
                     cancel);
             };
-            auto copying = onWorker(std::move(copy));
+            auto copying = onWorkerThread(std::move(copy));
             co_await copying;
         } else {
             mode = "encode";
@@ -182,7 +173,9 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
                                  static_cast<int>(crop.y),
                                  static_cast<int>(crop.width),
                                  static_cast<int>(crop.height)};
-            for (const auto& [id, level] : selection.audioLevels) settings.volumes[id] = level.effectiveGain();
+            for (const auto& input : RecordingSources::audioMix(audios, selection.audioLevels)) {
+                settings.volumes[input.trackID] = input.volume;
+            }
 
             std::vector<platform::EditSection> sections;
             for (const auto& s : selection.sections) sections.push_back({s.start, s.end, s.speed});
@@ -217,7 +210,7 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
                     },
                     cancel);
             };
-            auto encoding = onWorker(std::move(encode));
+            auto encoding = onWorkerThread(std::move(encode));
             co_await encoding;
         }
     } catch (...) {

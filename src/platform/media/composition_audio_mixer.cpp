@@ -112,7 +112,7 @@ void CompositionAudioMixer::addSlotSamples(TrackState& state, float* out, int fr
     state.emitted += frames;
 }
 
-int CompositionAudioMixer::mix(float* out, int frames) {
+int CompositionAudioMixer::mix(float* out, int frames, bool limit) {
     int done = 0;
     std::fill(out, out + static_cast<std::size_t>(frames) * kChannels, 0.0f);
     while (done < frames && position_ < totalFrames_) {
@@ -133,7 +133,9 @@ int CompositionAudioMixer::mix(float* out, int frames) {
             slotStarted_ = false;
         }
     }
-    for (int i = 0; i < done * kChannels; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    if (limit) {
+        for (int i = 0; i < done * kChannels; ++i) out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    }
     return done;
 }
 

@@ -31,9 +31,9 @@ public:
     std::int64_t totalFrames() const { return totalFrames_; }
     std::int64_t position() const { return position_; }
 
-    // Writes the next frames of the mix into `out` (frames × 2 floats), limited to -1 ... 1.
-    // Returns fewer than asked only at the end.
-    int mix(float* out, int frames);
+    // Writes the next frames of the mix into `out` (frames × 2 floats), limited to -1 ... 1
+    // unless `limit` is false (a meter wants the true sum). Returns fewer only at the end.
+    int mix(float* out, int frames, bool limit = true);
 
 private:
     struct TrackState;

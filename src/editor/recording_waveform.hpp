@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QCoroTask>
+
+#include "platform/async/cancel_token.hpp"
+
+namespace yux {
+
+// The peak envelope an audio lane draws: for each of `bins` equal stretches of the recording the
+// loudest absolute sample, scaled so the loudest bin is 1.
+struct RecordingWaveform {
+    // One track's peaks, or every audio track mixed when `trackID` is absent; empty when no audio
+    // track matches. Decodes on a worker thread; cancelling stops at the next block of samples.
+    static QCoro::Task<std::vector<float>> peaks(std::string moviePath, std::optional<std::int32_t> trackID, int bins,
+                                                 platform::CancelToken cancel = {});
+
+    // The bin of a sample at `time`, limited to 0 ... bins − 1 in floating point first (a
+    // damaged time can be far outside any integer); none for a time that is not a number.
+    static std::optional<int> binIndex(double time, double duration, int bins);
+    // Every peak divided by the largest, at most 1; all zeros stay zeros.
+    static void normalise(std::vector<float>& peaks);
+};
+
+}  // namespace yux
