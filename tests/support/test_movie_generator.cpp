@@ -19,6 +19,15 @@ namespace {
 constexpr std::array<Rgb, 6> kScreenColors{{{230, 30, 30}, {30, 200, 40}, {30, 60, 230},
                                             {230, 220, 40}, {40, 210, 220}, {240, 240, 240}}};
 constexpr int kSampleRate = 48000;
+// Roughly what the scratch writer spends on a busy 1080p60 screen.
+constexpr std::int64_t kBenchBitsPerSecond = 12'000'000;
+
+std::uint8_t noise(std::uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return static_cast<std::uint8_t>(16 + state % 220);
+}
 
 struct Encoder {
     ff::CodecContext context;
@@ -41,7 +50,11 @@ Encoder openVideo(AVFormatContext* output, const TestMovieOptions& options, int 
     if (output->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* settings = nullptr;
     av_dict_set(&settings, "preset", "ultrafast", 0);
-    av_dict_set(&settings, "crf", options.fastEncode ? "28" : "16", 0);
+    if (options.benchContent) {
+        c->bit_rate = kBenchBitsPerSecond;
+    } else {
+        av_dict_set(&settings, "crf", "16", 0);
+    }
     ff::check(avcodec_open2(c, codec, &settings), "open video encoder");
     av_dict_free(&settings);
     ff::check(avcodec_parameters_from_context(encoder.stream->codecpar, c), "video parameters");
@@ -101,6 +114,25 @@ void fillScreen(AVFrame* frame, const TestMovieOptions& options, int index) {
     int barWidth = std::max(2, frame->width / 16) & ~1;
     int x = (index * 4) % std::max(2, frame->width - barWidth) & ~1;
     for (int row = 0; row < band; ++row) std::memset(frame->data[0] + row * frame->linesize[0] + x, 16, barWidth);
+    if (!options.benchContent) return;
+    static std::vector<std::uint8_t> texture;
+    static std::uint32_t state = 2463534242u;
+    int w = frame->width;
+    if (texture.size() != static_cast<std::size_t>(w) * frame->height) {
+        texture.resize(static_cast<std::size_t>(w) * frame->height);
+        for (auto& value : texture) value = noise(state);
+    }
+    int shift = (index * 8) % w;
+    for (int row = frame->height / 2; row < frame->height; ++row) {
+        const std::uint8_t* source = texture.data() + static_cast<std::size_t>(row) * w;
+        std::uint8_t* target = frame->data[0] + row * frame->linesize[0];
+        std::memcpy(target, source + shift, static_cast<std::size_t>(w - shift));
+        std::memcpy(target + (w - shift), source, static_cast<std::size_t>(shift));
+    }
+    for (int row = band; row < band + frame->height / 4; ++row) {
+        std::uint8_t* target = frame->data[0] + row * frame->linesize[0] + w / 2;
+        for (int col = 0; col < w / 4; ++col) target[col] = noise(state);
+    }
 }
 
 void fillCamera(AVFrame* frame, const TestMovieOptions& options) {

@@ -21,8 +21,9 @@ struct TestMovieOptions {
     double systemAmplitude = 0.5;
     double microphoneToneHz = 880.0;
     double microphoneAmplitude = 0.5;  // 0 writes silence
-    // Fast encoder settings for big bench movies; tests keep the default quality.
-    bool fastEncode = false;
+    // Bench movies: fast encoder settings at a screen recording's bit rate, and a detailed
+    // picture (scrolling noise below, a box of fresh noise) that needs those bits.
+    bool benchContent = false;
     // libavformat muxer name; "h264" writes a raw stream of the screen alone (no duration).
     std::string container = "mov";
 };
