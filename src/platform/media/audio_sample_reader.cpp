@@ -12,69 +12,21 @@ constexpr double kSeekPrerollSeconds = 0.1;
 }  // namespace
 
 AudioSampleReader::AudioSampleReader(const std::string& path, const MediaTrack& track)
-    : track_(track), packet_(ffmpeg::makePacket()), frame_(ffmpeg::makeFrame()) {
-    AVFormatContext* raw = nullptr;
-    ffmpeg::check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "Opening the movie");
-    input_.reset(raw);
-    ffmpeg::check(avformat_find_stream_info(input_.get(), nullptr), "Reading the movie's streams");
-    if (track.streamIndex < 0 || track.streamIndex >= static_cast<int>(input_->nb_streams)) {
-        throw std::runtime_error("The movie has no stream " + std::to_string(track.streamIndex) + ".");
-    }
-    for (unsigned i = 0; i < input_->nb_streams; ++i) {
-        input_->streams[i]->discard = static_cast<int>(i) == track.streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    }
-    stream_ = input_->streams[track.streamIndex];
-    const AVCodec* codec = avcodec_find_decoder(stream_->codecpar->codec_id);
-    if (codec == nullptr) throw std::runtime_error("No decoder for " + track.codec + ".");
-    decoder_.reset(avcodec_alloc_context3(codec));
-    if (!decoder_) throw std::bad_alloc();
-    ffmpeg::check(avcodec_parameters_to_context(decoder_.get(), stream_->codecpar), "Preparing the decoder");
-    decoder_->pkt_timebase = stream_->time_base;
-    ffmpeg::check(avcodec_open2(decoder_.get(), codec, nullptr), "Opening the decoder");
-}
+    : source_(path, track, false), stream_(source_.stream()), frame_(ffmpeg::makeFrame()) {}
 
 void AudioSampleReader::seek(MediaTime time) {
     position_ = av_rescale(time.value, kSampleRate, time.timescale);
     std::int64_t target = av_rescale_q(time.value, AVRational{1, time.timescale}, stream_->time_base);
     std::int64_t preroll = static_cast<std::int64_t>(kSeekPrerollSeconds * stream_->time_base.den / stream_->time_base.num);
-    ffmpeg::check(av_seek_frame(input_.get(), track_.streamIndex, std::max<std::int64_t>(target - preroll, 0) , AVSEEK_FLAG_BACKWARD),
-                  "Seeking audio");
-    avcodec_flush_buffers(decoder_.get());
+    source_.seek(std::max<std::int64_t>(target - preroll, 0));
     resampler_.reset();
     pending_.clear();
     pendingOffset_ = 0;
     positioned_ = false;
-    draining_ = ended_ = false;
 }
 
 bool AudioSampleReader::refill() {
-    while (!ended_) {
-        int received = avcodec_receive_frame(decoder_.get(), frame_.get());
-        if (received == AVERROR_EOF) {
-            ended_ = true;
-            return false;
-        }
-        if (received == AVERROR(EAGAIN)) {
-            if (draining_) {
-                ended_ = true;
-                return false;
-            }
-            int read = av_read_frame(input_.get(), packet_.get());
-            if (read == AVERROR_EOF) {
-                draining_ = true;
-                ffmpeg::check(avcodec_send_packet(decoder_.get(), nullptr), "Decoding audio");
-                continue;
-            }
-            ffmpeg::check(read, "Reading audio");
-            if (packet_->stream_index == track_.streamIndex) {
-                int sent = avcodec_send_packet(decoder_.get(), packet_.get());
-                if (sent < 0 && sent != AVERROR_INVALIDDATA) ffmpeg::check(sent, "Decoding audio");
-            }
-            av_packet_unref(packet_.get());
-            continue;
-        }
-        ffmpeg::check(received, "Decoding audio");
-
+    while (source_.next(frame_.get())) {
         if (!resampler_) {
             AVChannelLayout stereo{};
             av_channel_layout_default(&stereo, kChannels);

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "platform/media/ffmpeg_support.hpp"
-#include "platform/media/media_asset.hpp"
 #include "platform/media/media_time.hpp"
+#include "platform/media/movie_track_reader.hpp"
+#include "platform/media/track_decoder.hpp"
 
 namespace yux::platform {
 
@@ -26,19 +27,14 @@ public:
 private:
     bool refill();
 
-    MediaTrack track_;
-    ffmpeg::InputContext input_;
-    ffmpeg::CodecContext decoder_;
+    TrackDecoder source_;
     ffmpeg::ResampleContext resampler_;
     AVStream* stream_ = nullptr;
-    ffmpeg::Packet packet_;
     ffmpeg::Frame frame_;
     std::vector<float> pending_;   // converted samples not read yet
     std::size_t pendingOffset_ = 0;
     std::int64_t position_ = 0;    // sample index (at 48 kHz) of the next sample to hand out
     bool positioned_ = false;      // the first frame after a seek fixed the position
-    bool draining_ = false;
-    bool ended_ = false;
 };
 
 }  // namespace yux::platform

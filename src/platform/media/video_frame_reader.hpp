@@ -3,8 +3,9 @@
 #include <string>
 
 #include "platform/media/ffmpeg_support.hpp"
-#include "platform/media/media_asset.hpp"
 #include "platform/media/media_time.hpp"
+#include "platform/media/movie_track_reader.hpp"
+#include "platform/media/track_decoder.hpp"
 
 namespace yux::platform {
 
@@ -22,20 +23,16 @@ public:
     const MediaTrack& track() const { return track_; }
 
 private:
-    bool decodeNext(ffmpeg::Frame& into);
     void seekTo(std::int64_t timestamp);
 
     MediaTrack track_;
-    ffmpeg::InputContext input_;
-    ffmpeg::CodecContext decoder_;
+    TrackDecoder source_;
     AVStream* stream_ = nullptr;
-    ffmpeg::Packet packet_;
     ffmpeg::Frame current_;
     ffmpeg::Frame next_;
     bool hasCurrent_ = false;
     bool hasNext_ = false;
     bool ended_ = false;
-    bool draining_ = false;
 };
 
 }  // namespace yux::platform
