@@ -56,7 +56,7 @@ TEST_F(SourcesTest, ThumbnailsFitTheStripAndTheCameraKeepsItsAlpha) {
         }
         const auto& first = pictures.front();
         std::uint8_t cornerAlpha = first.row(2)[4 * 2 + 3];
-        auto bubble = support::cameraBubble(160, 90);
+        auto bubble = support::bubbleCircle(160, 90);
         std::uint8_t bubbleAlpha = first.row(static_cast<int>(bubble.centerY))[4 * static_cast<int>(bubble.centerX) + 3];
         if (sources[i].kind == RecordingSourceKind::camera) {
             EXPECT_LT(cornerAlpha, 10);

@@ -5,7 +5,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "platform/media/audio_sample_reader.hpp"
+#include "platform/media/movie_writer.hpp"
 #include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/video_frame_reader.hpp"
@@ -136,7 +142,7 @@ void fillScreen(AVFrame* frame, const TestMovieOptions& options, int index) {
 }
 
 void fillCamera(AVFrame* frame, const TestMovieOptions& options) {
-    Circle bubble = cameraBubble(options.width, options.height);
+    Circle bubble = bubbleCircle(options.width, options.height);
     std::uint8_t y, u, v;
     toYuv(kCameraColor, y, u, v);
     int h = options.height;
@@ -163,12 +169,135 @@ void fillCamera(AVFrame* frame, const TestMovieOptions& options) {
 
 Rgb screenColorAt(int second) { return kScreenColors[static_cast<std::size_t>(second) % kScreenColors.size()]; }
 
-Circle cameraBubble(int width, int height) {
+Circle bubbleCircle(int width, int height) {
     return {width * 0.75, height * 0.7, height * 0.25};
 }
 
+namespace {
+
+platform::MediaTime captureTime(double seconds) {
+    // Host-clock stamps as a capture gives them, well after boot.
+    return platform::MediaTime::fromSeconds(1000.0 + seconds);
+}
+
+platform::PixelBuffer screenPicture(const TestMovieOptions& options, int index) {
+    auto picture = platform::PixelBuffer::create(options.width, options.height);
+    Rgb color = screenColorAt(index / options.frameRate);
+    picture.fill(color.b, color.g, color.r, 255);
+    int band = std::max(2, options.height / 8);
+    int barWidth = std::max(2, options.width / 16);
+    int x = (index * 4) % std::max(2, options.width - barWidth);
+    for (int row = 0; row < band; ++row) {
+        std::uint8_t* pixel = picture.row(row) + 4 * x;
+        for (int col = 0; col < barWidth; ++col, pixel += 4) pixel[0] = pixel[1] = pixel[2] = 0;
+    }
+    return picture;
+}
+
+platform::PixelBuffer cameraPicture(const TestMovieOptions& options) {
+    auto picture = platform::PixelBuffer::create(options.width, options.height);
+    picture.fill(0, 0, 0, 0);
+    Circle bubble = bubbleCircle(options.width, options.height);
+    for (int row = 0; row < options.height; ++row) {
+        std::uint8_t* pixel = picture.row(row);
+        for (int col = 0; col < options.width; ++col, pixel += 4) {
+            double dx = col + 0.5 - bubble.centerX, dy = row + 0.5 - bubble.centerY;
+            if (dx * dx + dy * dy > bubble.radius * bubble.radius) continue;
+            pixel[0] = kCameraColor.b;
+            pixel[1] = kCameraColor.g;
+            pixel[2] = kCameraColor.r;
+            pixel[3] = 255;
+        }
+    }
+    return picture;
+}
+
+void appendWhenReady(platform::MovieWriter& writer, int track, const platform::SampleBuffer& sample) {
+    while (!writer.isReadyForMoreMediaData(track)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!writer.append(track, sample)) throw std::runtime_error("the movie writer refused a sample");
+}
+
+void writeWithMovieWriter(const std::string& path, const TestMovieOptions& options) {
+    auto writer = platform::MovieWriter::create(path);
+    using platform::MovieTrackLayout;
+    int screen = writer->addTrack({MovieTrackLayout::video, "yux.source.screen", options.width, options.height});
+    int camera = options.camera
+                     ? writer->addTrack({MovieTrackLayout::videoWithStackedAlpha, "yux.source.camera", options.width, options.height})
+                     : -1;
+    int system = options.systemAudio ? writer->addTrack({MovieTrackLayout::audio, "yux.source.systemAudio"}) : -1;
+    int microphone = options.microphone ? writer->addTrack({MovieTrackLayout::audio, "yux.source.microphone"}) : -1;
+    if (!writer->startWriting()) std::rethrow_exception(writer->error());
+    writer->startSession(captureTime(0));
+
+    constexpr int kBufferFrames = 480;  // 10 ms, as the sound server delivers
+    const int frames = static_cast<int>(std::lround(options.durationSeconds * options.frameRate));
+    const std::int64_t samples = std::llround(options.durationSeconds * kSampleRate);
+    const auto bubble = options.camera ? cameraPicture(options) : platform::PixelBuffer();
+    const platform::MediaTime frameDuration(1, options.frameRate);
+    std::int64_t audioWritten = 0;
+    auto tone = [&](double hz, double amplitude) {
+        std::vector<float> interleaved(static_cast<std::size_t>(kBufferFrames) * 2);
+        for (int i = 0; i < kBufferFrames; ++i) {
+            double t = static_cast<double>(audioWritten + i) / kSampleRate;
+            float value = static_cast<float>(amplitude * std::sin(2 * M_PI * hz * t));
+            interleaved[static_cast<std::size_t>(i) * 2] = interleaved[static_cast<std::size_t>(i) * 2 + 1] = value;
+        }
+        platform::SampleBuffer sample;
+        sample.presentationTime = captureTime(static_cast<double>(audioWritten) / kSampleRate);
+        sample.duration = platform::MediaTime(kBufferFrames, kSampleRate);
+        sample.payload = platform::AudioBuffer::fromFloat(interleaved, kSampleRate, 2);
+        return sample;
+    };
+    auto audioUpTo = [&](std::int64_t until) {
+        while (audioWritten < until && audioWritten < samples) {
+            if (system >= 0) appendWhenReady(*writer, system, tone(options.systemToneHz, options.systemAmplitude));
+            if (microphone >= 0) appendWhenReady(*writer, microphone, tone(options.microphoneToneHz, options.microphoneAmplitude));
+            audioWritten += kBufferFrames;
+        }
+    };
+    for (int i = 0; i < frames; ++i) {
+        audioUpTo(static_cast<std::int64_t>(i) * kSampleRate / options.frameRate);
+        platform::SampleBuffer picture;
+        picture.presentationTime = captureTime(static_cast<double>(i) / options.frameRate);
+        picture.duration = frameDuration;
+        picture.frameStatus = platform::FrameStatus::complete;
+        picture.payload = screenPicture(options, i);
+        appendWhenReady(*writer, screen, picture);
+        if (camera >= 0) {
+            picture.payload = bubble;
+            picture.frameStatus.reset();
+            appendWhenReady(*writer, camera, picture);
+        }
+    }
+    audioUpTo(samples + kBufferFrames);
+    writer->endSession(captureTime(options.durationSeconds));
+    for (int track : {screen, camera, system, microphone}) {
+        if (track >= 0) writer->markAsFinished(track);
+    }
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    writer->finishWriting([&] {
+        std::lock_guard lock(mutex);
+        finished = true;
+        done.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
+    if (writer->status() != platform::MovieWriterStatus::completed) {
+        if (auto error = writer->error()) std::rethrow_exception(error);
+        throw std::runtime_error("the movie writer did not complete");
+    }
+}
+
+}  // namespace
+
 void writeTestMovie(const std::string& path, const TestMovieOptions& options) {
     av_log_set_level(AV_LOG_ERROR);
+    if (options.container == "mov" && !options.benchContent) {
+        writeWithMovieWriter(path, options);
+        return;
+    }
     AVFormatContext* raw = nullptr;
     ff::check(avformat_alloc_output_context2(&raw, nullptr, options.container.c_str(), path.c_str()), "create movie");
     ff::OutputContext output(raw);

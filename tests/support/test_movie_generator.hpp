@@ -6,9 +6,10 @@
 
 namespace yux::testing {
 
-// Writes small movies in the scratch layout: screen H.264, optional camera H.264 with its alpha
-// stacked below the picture, system audio and optional microphone AAC 48 kHz stereo, each track's
-// handler name "yux.source.<kind>".
+// Small movies in the scratch layout: screen H.264, optional camera H.264 with its alpha stacked
+// below the picture, system audio and optional microphone AAC 48 kHz stereo, each track titled
+// "yux.source.<kind>". Written by the recorder's own movie writer, fed as a capture would feed it;
+// bench movies and raw streams are encoded directly, for speed and for layouts it never writes.
 struct TestMovieOptions {
     int width = 320;
     int height = 180;
@@ -39,7 +40,7 @@ inline constexpr Rgb kCameraColor{220, 40, 220};
 struct Circle {
     double centerX = 0, centerY = 0, radius = 0;
 };
-Circle cameraBubble(int width, int height);
+Circle bubbleCircle(int width, int height);
 
 void writeTestMovie(const std::string& path, const TestMovieOptions& options);
 

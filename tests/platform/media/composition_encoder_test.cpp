@@ -70,7 +70,7 @@ TEST(CompositionEncoder, CutAndSpedUpSectionsShowTheRightSourceTime) {
     EXPECT_TRUE(yux::testing::near(yux::testing::pixelAt(out, 0.5, 40, 120), yux::testing::screenColorAt(0)));
     EXPECT_TRUE(yux::testing::near(yux::testing::pixelAt(out, 1.25, 40, 120), yux::testing::screenColorAt(2)));
     EXPECT_TRUE(yux::testing::near(yux::testing::pixelAt(out, 1.75, 40, 120), yux::testing::screenColorAt(3)));
-    auto bubble = yux::testing::cameraBubble(320, 180);
+    auto bubble = yux::testing::bubbleCircle(320, 180);
     EXPECT_TRUE(yux::testing::near(yux::testing::pixelAt(out, 0.5, static_cast<int>(bubble.centerX), static_cast<int>(bubble.centerY)),
                                    yux::testing::kCameraColor));
 }
