@@ -106,7 +106,6 @@ QCoro::Task<double> FfmpegRecordingTrimBoundary::loadDurationSeconds(std::string
     auto probe = [filePath] { return platform::MediaAsset::open(filePath).durationSeconds; };
     auto probing = onWorkerThread(std::move(probe));
     double seconds = co_await probing;
-    // A damaged header can state an infinite or negative length; nothing downstream can use it.
     if (!std::isfinite(seconds) || !(seconds > 0)) throw failure("Invalid media duration");
     co_return seconds;
 }
@@ -125,6 +124,8 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
         auto open = [sourcePath] { return platform::MediaAsset::open(sourcePath); };
         auto opening = onWorkerThread(std::move(open));
         auto asset = co_await opening;
+        // An infinite duration would let any section through; nothing can be cut from it.
+        if (!std::isfinite(asset.durationSeconds) || !(asset.durationSeconds > 0)) throw failure("Invalid media duration");
         validate(selection.sections, asset.durationSeconds);
         auto videos = asset.tracksOf(platform::MediaTrackType::video);
         auto audios = asset.tracksOf(platform::MediaTrackType::audio);

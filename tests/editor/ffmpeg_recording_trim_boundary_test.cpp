@@ -103,6 +103,9 @@ TEST_F(TrimBoundaryTest, ProbesTheDurationAndRefusesAMovieWithoutOne) {
         EXPECT_EQ(error.detail(), "Invalid media duration");
     }
     EXPECT_TRUE(debugLog->lines().empty());
+    // The export refuses it too, rather than letting any section through.
+    EXPECT_EQ(exportFailure(stream, folder.file("out.mov"), TrimSelection(0, 1)), "Invalid media duration");
+    EXPECT_FALSE(std::filesystem::exists(folder.file("out.mov")));
 }
 
 TEST_F(TrimBoundaryTest, ValidatesSectionsWithTheirTexts) {
@@ -135,6 +138,14 @@ TEST_F(TrimBoundaryTest, ValidatesSectionsWithTheirTexts) {
     waitForTask(boundary.exportTrimmedSegment(movie, destination, TrimSelection(0, duration + 0.0009), untouchedPreset(),
                                               progress.handler()));
     EXPECT_TRUE(std::filesystem::exists(destination));
+}
+
+TEST_F(TrimBoundaryTest, RecordingWithoutPicturesIsRefused) {
+    support::TestMovieOptions options;
+    options.screen = false;
+    options.durationSeconds = 1;
+    auto movie = makeMovie("sound.mov", options);
+    EXPECT_EQ(exportFailure(movie, folder.file("out.mov"), TrimSelection(0, 0.5)), "Recording has no video track");
 }
 
 TEST_F(TrimBoundaryTest, UnchangedRecordingIsCopiedWithItsStreams) {

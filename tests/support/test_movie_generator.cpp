@@ -220,7 +220,8 @@ void appendWhenReady(platform::MovieWriter& writer, int track, const platform::S
 void writeWithMovieWriter(const std::string& path, const TestMovieOptions& options) {
     auto writer = platform::MovieWriter::create(path);
     using platform::MovieTrackLayout;
-    int screen = writer->addTrack({MovieTrackLayout::video, "yux.source.screen", options.width, options.height});
+    int screen = options.screen ? writer->addTrack({MovieTrackLayout::video, "yux.source.screen", options.width, options.height})
+                                : -1;
     int camera = options.camera
                      ? writer->addTrack({MovieTrackLayout::videoWithStackedAlpha, "yux.source.camera", options.width, options.height})
                      : -1;
@@ -262,7 +263,7 @@ void writeWithMovieWriter(const std::string& path, const TestMovieOptions& optio
         picture.duration = frameDuration;
         picture.frameStatus = platform::FrameStatus::complete;
         picture.payload = screenPicture(options, i);
-        appendWhenReady(*writer, screen, picture);
+        if (screen >= 0) appendWhenReady(*writer, screen, picture);
         if (camera >= 0) {
             picture.payload = bubble;
             picture.frameStatus.reset();

@@ -15,6 +15,7 @@ struct TestMovieOptions {
     int height = 180;
     int frameRate = 30;
     double durationSeconds = 3.0;
+    bool screen = true;  // false: audio only (through the movie writer)
     bool camera = false;
     bool systemAudio = true;
     bool microphone = false;
