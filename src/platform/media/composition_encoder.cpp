@@ -135,9 +135,10 @@ void CompositionEncoder::encode(const std::string& sourcePath, const std::string
         bool videoNext = !videoDone && (audioDone || static_cast<double>(videoTicks) / EditComposition::kTimescale <= audioSeconds);
         if (videoNext) {
             ffmpeg::check(av_frame_make_writable(picture.get()), "Preparing a picture");
-            renderer.render(MediaTime(videoTicks, EditComposition::kTimescale), picture.get());
-            picture->pts = videoTicks;
-            ffmpeg::check(avcodec_send_frame(video.encoder.get(), picture.get()), "Encoding video");
+            AVFrame* rendered = renderer.render(MediaTime(videoTicks, EditComposition::kTimescale), picture.get());
+            rendered->pts = videoTicks;
+            rendered->pict_type = AV_PICTURE_TYPE_NONE;  // the encoder picks its own keyframes
+            ffmpeg::check(avcodec_send_frame(video.encoder.get(), rendered), "Encoding video");
             writePackets(output.get(), video);
             ++picturesWritten;
             if (progress) progress(static_cast<double>(videoTicks) / EditComposition::kTimescale);

@@ -66,7 +66,7 @@ struct CompositionVideoRenderer::Layer {
 
 CompositionVideoRenderer::CompositionVideoRenderer(const std::string& path, const EditComposition& composition,
                                                    PictureGeometry geometry)
-    : composition_(composition), geometry_(geometry) {
+    : composition_(composition), geometry_(geometry), passthrough_(ffmpeg::makeFrame()) {
     for (std::size_t i = 0; i < composition.tracks().size(); ++i) {
         const auto& track = composition.tracks()[i];
         if (track.source.type != MediaTrackType::video) continue;
@@ -80,7 +80,7 @@ CompositionVideoRenderer::CompositionVideoRenderer(const std::string& path, cons
 
 CompositionVideoRenderer::~CompositionVideoRenderer() { sws_freeContext(toOutput_); }
 
-void CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target) {
+AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target) {
     const int w = geometry_.cropWidth, h = geometry_.cropHeight;
     std::vector<std::pair<Layer*, const AVFrame*>> visible;
     for (auto& layer : layers_) {
@@ -95,13 +95,23 @@ void CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target) {
     if (visible.size() == 1 && bottomIsFirstTrack) {
         auto [layer, frame] = visible.front();
         Region r = sourceRegion(geometry_, frame->width, frame->height);
+        if (r.width == w && r.height == h && frame->format == target->format) {
+            av_frame_unref(passthrough_.get());
+            ffmpeg::check(av_frame_ref(passthrough_.get(), frame), "Referencing a picture");
+            passthrough_->crop_left = static_cast<std::size_t>(r.x);
+            passthrough_->crop_top = static_cast<std::size_t>(r.y);
+            passthrough_->crop_right = static_cast<std::size_t>(frame->width - r.x - w);
+            passthrough_->crop_bottom = static_cast<std::size_t>(frame->height - r.y - h);
+            ffmpeg::check(av_frame_apply_cropping(passthrough_.get(), AV_FRAME_CROP_UNALIGNED), "Cropping a picture");
+            return passthrough_.get();
+        }
         layer->toYuv = sws_getCachedContext(layer->toYuv, r.width, r.height, static_cast<AVPixelFormat>(frame->format), w, h,
                                             static_cast<AVPixelFormat>(target->format), kScaleFlags, nullptr, nullptr, nullptr);
         if (layer->toYuv == nullptr) throw std::runtime_error("Cannot convert the video picture.");
         const std::uint8_t* source[4];
         regionPointers(frame, r.x, r.y, source);
         sws_scale(layer->toYuv, source, frame->linesize, 0, r.height, target->data, target->linesize);
-        return;
+        return target;
     }
 
     std::size_t bgraBytes = static_cast<std::size_t>(w) * h * 4;
@@ -150,6 +160,7 @@ void CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target) {
     if (toOutput_ == nullptr) throw std::runtime_error("Cannot convert the video picture.");
     const std::uint8_t* canvas[4] = {canvas_.data(), nullptr, nullptr, nullptr};
     sws_scale(toOutput_, canvas, canvasStride, 0, h, target->data, target->linesize);
+    return target;
 }
 
 }  // namespace yux::platform

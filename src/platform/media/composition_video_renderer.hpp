@@ -29,8 +29,10 @@ public:
     CompositionVideoRenderer(const std::string& path, const EditComposition& composition, PictureGeometry geometry);
     ~CompositionVideoRenderer();
 
-    // Fills `target`, a yuv420p frame of the crop size, with the picture at `outputTime`.
-    void render(MediaTime outputTime, AVFrame* target);
+    // The picture at `outputTime` as a yuv420p frame of the crop size: usually `target`, filled;
+    // a plain crop of the screen alone is a cropped reference to the decoded picture instead
+    // (no copy). Valid until the next call.
+    AVFrame* render(MediaTime outputTime, AVFrame* target);
 
 private:
     struct Layer;
@@ -42,6 +44,7 @@ private:
     std::vector<std::uint8_t> overlay_;  // BGRA, crop size
     std::vector<std::uint8_t> alpha_;    // one byte per pixel, crop size
     SwsContext* toOutput_ = nullptr;
+    ffmpeg::Frame passthrough_;
 };
 
 }  // namespace yux::platform
