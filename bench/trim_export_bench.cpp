@@ -29,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kCopyRuns = 3;
+constexpr int kEncodeRounds = 2;
 constexpr double kSeconds = 60;
 
 class SilentLog : public yux::DebugLogBoundary {
@@ -118,12 +119,13 @@ int main(int argc, char** argv) {
 
     std::string ourOutput = (folder / "encode-yux.mov").string();
     std::string ffmpegOutput = (folder / "encode-ffmpeg.mov").string();
-    fs::remove(ourOutput);
-    fs::remove(ffmpegOutput);
     yux::FfmpegRecordingTrimBoundary boundary(std::make_shared<SilentLog>());
-    auto start = Clock::now();
-    yux::platform::waitForTask(boundary.exportTrimmedSegment(source, ourOutput, selection, preset, {}));
-    double encodeOurs = seconds(start);
+    auto encodeWithYux = [&] {
+        fs::remove(ourOutput);
+        auto start = Clock::now();
+        yux::platform::waitForTask(boundary.exportTrimmedSegment(source, ourOutput, selection, preset, {}));
+        return seconds(start);
+    };
 
     char graph[2048];
     std::snprintf(graph, sizeof graph,
@@ -135,8 +137,25 @@ int main(int argc, char** argv) {
     std::string command = "taskset -c 0,1 ffmpeg -nostdin -loglevel error -y -i '" + source + "' -filter_complex '" + graph +
                           "' -map '[v]' -map '[a]' -c:v libx264 -preset veryfast -b:v " + std::to_string(bitRate) +
                           " -g 120 -c:a aac -b:a 128k -tag:v avc1 '" + ffmpegOutput + "'";
-    double encodeTheirs = timeCommand(command);
-    std::printf("re-encode:  yux %.3f s   ffmpeg filter graph %.3f s   ratio %.2f (goal <= 1.0)\n", encodeOurs, encodeTheirs,
+    auto encodeWithFfmpeg = [&] {
+        fs::remove(ffmpegOutput);
+        return timeCommand(command);
+    };
+    // Other work on the same CPUs comes and goes: alternate the two (A B B A) and keep the
+    // fastest run of each.
+    std::vector<double> encodesOurs, encodesTheirs;
+    for (int round = 0; round < kEncodeRounds; ++round) {
+        if (round % 2 == 0) {
+            encodesOurs.push_back(encodeWithYux());
+            encodesTheirs.push_back(encodeWithFfmpeg());
+        } else {
+            encodesTheirs.push_back(encodeWithFfmpeg());
+            encodesOurs.push_back(encodeWithYux());
+        }
+    }
+    double encodeOurs = *std::min_element(encodesOurs.begin(), encodesOurs.end());
+    double encodeTheirs = *std::min_element(encodesTheirs.begin(), encodesTheirs.end());
+    std::printf("re-encode (fastest of %d):  yux %.3f s   ffmpeg filter graph %.3f s   ratio %.2f (goal <= 1.0)\n", kEncodeRounds, encodeOurs, encodeTheirs,
                 encodeOurs / encodeTheirs);
     std::printf("outputs: %s (%.1f MB), %s (%.1f MB)\n", ourOutput.c_str(), static_cast<double>(fs::file_size(ourOutput)) / 1e6,
                 ffmpegOutput.c_str(), static_cast<double>(fs::file_size(ffmpegOutput)) / 1e6);
