@@ -89,8 +89,11 @@ std::shared_ptr<LinuxSaveFolderAuthority> LinuxSaveFolderAuthority::create_null(
 
 QCoro::Task<SaveFolderSelectionOutcome> LinuxSaveFolderAuthority::chooseSaveFolder(
     std::optional<SaveFolderBookmark> current) {
-    co_await debugLog_->append("save_folder_selection_requested current_path=" +
-                               (current ? current->path : std::string("absent")));
+    // Log lines are built before they are awaited: GCC 12 mishandles temporaries with a
+    // conditional inside a co_await expression.
+    std::string requested =
+        "save_folder_selection_requested current_path=" + (current ? current->path : std::string("absent"));
+    co_await debugLog_->append(std::move(requested));
     // A folder that no longer exists is still where the user left off.
     std::string startPath = current ? current->path
                                     : defaultLocationPolicy_.pickerStartDirectory(sdk_.homeDirectory(),
@@ -111,14 +114,16 @@ QCoro::Task<SaveFolderSelectionOutcome> LinuxSaveFolderAuthority::chooseSaveFold
         }
     }
     if (!failure.empty()) {
-        co_await debugLog_->append("save_folder_selection_failed error=" + failure);
+        std::string line = "save_folder_selection_failed error=" + failure;
+        co_await debugLog_->append(std::move(line));
         throw AppError::saveFolderUnusable(kSelectionFailed);
     }
     if (!chosen) {
         co_await debugLog_->append("save_folder_selection_cancelled");
         co_return SaveFolderSelectionOutcome::cancelled();
     }
-    co_await debugLog_->append("save_folder_selected path=" + *chosen);
+    std::string selected = "save_folder_selected path=" + *chosen;
+    co_await debugLog_->append(std::move(selected));
     co_return SaveFolderSelectionOutcome::selected(SaveFolderBookmark{*chosen, std::move(bookmark)});
 }
 
@@ -139,7 +144,8 @@ QCoro::Task<SaveFolderAccessSession> LinuxSaveFolderAuthority::startAccessing(Sa
     }
     SaveFolderAccessSession session{QUuid::createUuid(), bookmark.path};
     activeFolders_[session.sessionID] = folder;
-    co_await debugLog_->append("save_folder_access_started path=" + folder);
+    std::string started = "save_folder_access_started path=" + folder;
+    co_await debugLog_->append(std::move(started));
     co_return session;
 }
 
@@ -149,7 +155,8 @@ QCoro::Task<void> LinuxSaveFolderAuthority::stopAccessing(SaveFolderAccessSessio
     std::string folder = found->second;
     activeFolders_.erase(found);
     sdk_.stopAccess(folder);
-    co_await debugLog_->append("save_folder_access_stopped path=" + session.folderPath);
+    std::string stopped = "save_folder_access_stopped path=" + session.folderPath;
+    co_await debugLog_->append(std::move(stopped));
 }
 
 }  // namespace yux
