@@ -5,6 +5,7 @@
 
 #include "model/app_error.hpp"
 #include "model/recording_edit.hpp"
+#include "model/trim_selection.hpp"
 
 namespace yux {
 namespace {
@@ -176,6 +177,30 @@ TEST(RecordingEditTest, PlaybackSkipsRemovedStretchesAndEnds) {
     EXPECT_EQ(edit.playbackTime(3.9995), 6.0);
     EXPECT_EQ(edit.playbackTime(9.9995), std::nullopt);
     EXPECT_EQ(edit.resultTime(8), 6.0);
+}
+
+}  // namespace
+}  // namespace yux
+
+namespace yux {
+namespace {
+
+TEST(RecordingEditTest, SelectionTakesOnlyTheKeptPartsInsideTheRange) {
+    RecordingEdit edit(10);
+    edit.setRange(1, 9);
+    edit.split(4);
+    edit.split(6);
+    edit.toggleRemoval(5);
+    edit.setSpeed(2, 7);
+    RecordingCrop crop;
+    crop.setRatio(RecordingCrop::Ratio::square, {1920, 1080});
+    RecordingAudioLevel quiet;
+    quiet.setGain(0.5);
+    const TrimSelection selection = edit.selection(crop, {{2, quiet}});
+    EXPECT_EQ(selection.sections, (std::vector<Section>{{1, 4, 1.0, true}, {6, 9, 2.0, true}}));
+    EXPECT_EQ(selection.crop, crop);
+    EXPECT_EQ(selection.audioLevels.at(2).gain, 0.5f);
+    EXPECT_EQ(selection.durationSeconds(), edit.outputDuration());
 }
 
 }  // namespace
