@@ -33,13 +33,7 @@ TEST(GlobalHotKeyOnX11, TheDefaultShortcutFiresOncePerPressEvenWhenHeld) {
     processEventsFor(kSettleMilliseconds);
     EXPECT_EQ(presses, 1);
 
-    keyboard.press(TestKey::shiftLeft);
-    keyboard.press(TestKey::superLeft);
-    keyboard.press(TestKey::six);
-    processEventsFor(kHoldMilliseconds);
-    keyboard.release(TestKey::six);
-    keyboard.release(TestKey::superLeft);
-    keyboard.release(TestKey::shiftLeft);
+    keyboard.hold(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft}, kHoldMilliseconds);
     processEventsFor(kSettleMilliseconds);
     EXPECT_EQ(presses, 2);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "model/app_error.hpp"
+#include "support/app_error_expectations.hpp"
 
 using yux::AppError;
 using yux::GlobalHotKey;
@@ -14,12 +15,7 @@ namespace {
 const RecordingShortcut kOther{15, RecordingShortcut::command | RecordingShortcut::option};  // Alt+Super+R
 
 void expectShortcutError(const std::function<void()>& action, const std::string& detail) {
-    try {
-        action();
-        ADD_FAILURE() << "expected the error " << detail;
-    } catch (const AppError& error) {
-        EXPECT_EQ(error, AppError::keyboardShortcutUnavailable(detail));
-    }
+    yux::testing::expectAppError(action, AppError::keyboardShortcutUnavailable(detail));
 }
 
 struct Presses {

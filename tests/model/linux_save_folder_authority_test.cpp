@@ -5,6 +5,7 @@
 #include "model/app_error.hpp"
 #include "model/file_debug_log_store.hpp"
 #include "platform/async/wait_for.hpp"
+#include "support/app_error_expectations.hpp"
 #include "support/temporary_directory.hpp"
 
 using yux::AppError;
@@ -23,12 +24,7 @@ using Strings = std::vector<std::string>;
 
 template <class Action>
 void expectUnusable(Action action, const std::string& detail) {
-    try {
-        action();
-        ADD_FAILURE() << "expected the unusable-folder error " << detail;
-    } catch (const AppError& error) {
-        EXPECT_EQ(error, AppError::saveFolderUnusable(detail)) << error.detail();
-    }
+    yux::testing::expectAppError(action, AppError::saveFolderUnusable(detail));
 }
 
 SaveFolderBookmark bookmarkOf(const std::string& path) { return {path, yux::json::Bytes(path.begin(), path.end())}; }

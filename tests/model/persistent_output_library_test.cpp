@@ -5,6 +5,7 @@
 #include "model/app_error.hpp"
 #include "model/file_recent_recording_store.hpp"
 #include "platform/async/wait_for.hpp"
+#include "support/app_error_expectations.hpp"
 #include "support/temporary_directory.hpp"
 
 using yux::AppError;
@@ -17,6 +18,7 @@ using yux::PersistentOutputLibrary;
 using yux::RecordingFile;
 using yux::TimestampFileNamingPolicy;
 using yux::platform::waitForTask;
+using yux::testing::expectAppError;
 using yux::testing::readWholeFile;
 using yux::testing::TemporaryDirectory;
 
@@ -32,16 +34,6 @@ struct FixedClock : yux::ClockBoundary {
 };
 
 TimestampFileNamingPolicy utcNaming() { return TimestampFileNamingPolicy{"en_US_POSIX", QTimeZone::utc()}; }
-
-template <class Action>
-void expectAppError(Action action, const AppError& expected) {
-    try {
-        action();
-        ADD_FAILURE() << "expected: " << expected.what();
-    } catch (const AppError& error) {
-        EXPECT_EQ(error, expected) << error.detail();
-    }
-}
 
 struct Library {
     LocalFileSystem files;

@@ -6,6 +6,7 @@
 
 #include "model/app_error.hpp"
 #include "platform/async/wait_for.hpp"
+#include "support/app_error_expectations.hpp"
 #include "support/temporary_directory.hpp"
 
 using yux::AppError;
@@ -20,6 +21,7 @@ using yux::RecordingShortcut;
 using yux::SaveFolderBookmark;
 using yux::SaveFolderDefaultLocationPolicy;
 using yux::platform::waitForTask;
+using yux::testing::expectAppError;
 using yux::testing::readWholeFile;
 using yux::testing::TemporaryDirectory;
 using yux::testing::writeWholeFile;
@@ -35,16 +37,6 @@ CapturePreference screenPreference() {
     preference.mode = CaptureMode::screen;
     preference.lastApplication = "org.example.editor";
     return preference;
-}
-
-template <class Action>
-void expectAppError(Action action, const AppError& expected) {
-    try {
-        action();
-        ADD_FAILURE() << "expected: " << expected.what();
-    } catch (const AppError& error) {
-        EXPECT_EQ(error, expected) << error.detail();
-    }
 }
 
 // In-memory preferences that tests can read, corrupt and break.

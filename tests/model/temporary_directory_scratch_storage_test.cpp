@@ -5,6 +5,7 @@
 
 #include "model/app_error.hpp"
 #include "platform/async/wait_for.hpp"
+#include "support/app_error_expectations.hpp"
 #include "support/temporary_directory.hpp"
 
 using yux::AppError;
@@ -22,12 +23,7 @@ const QUuid kSession("{6f1c2d3e-4b5a-4c7d-8e9f-0a1b2c3d4e5f}");
 
 template <class Action>
 void expectFinalizationError(Action action, const std::string& detail) {
-    try {
-        action();
-        ADD_FAILURE() << "expected " << detail;
-    } catch (const AppError& error) {
-        EXPECT_EQ(error, AppError::outputFinalizationFailed(detail)) << error.detail();
-    }
+    yux::testing::expectAppError(action, AppError::outputFinalizationFailed(detail));
 }
 
 }  // namespace

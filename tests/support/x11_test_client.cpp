@@ -34,8 +34,13 @@ void X11TestClient::release(std::uint8_t keycode) {
 }
 
 void X11TestClient::tap(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers) {
+    hold(keycode, modifiers, 0);
+}
+
+void X11TestClient::hold(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers, int milliseconds) {
     for (auto modifier : modifiers) press(modifier);
     press(keycode);
+    if (milliseconds > 0) processEventsFor(milliseconds);
     release(keycode);
     std::vector<std::uint8_t> reversed(modifiers);
     for (auto it = reversed.rbegin(); it != reversed.rend(); ++it) release(*it);

@@ -28,6 +28,8 @@ public:
     void release(std::uint8_t keycode);
     // Presses the modifiers, then the key; releases in reverse order.
     void tap(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers = {});
+    // Like tap, but keeps the key down while the event loop runs for a while.
+    void hold(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers, int milliseconds);
     // Grabs on the root window as this client; false when the server refuses.
     bool grabKey(std::uint8_t keycode, std::uint16_t modifiers);
     void ungrabKey(std::uint8_t keycode, std::uint16_t modifiers);

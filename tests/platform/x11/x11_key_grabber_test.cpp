@@ -53,13 +53,7 @@ TEST_F(X11KeyGrabberTest, OnePressFiresOnceAndAHeldKeyFiresOnceThroughAutoRepeat
 
     pressed.clear();
     auto before = grabber->receivedPresses();
-    client.press(TestKey::shiftLeft);
-    client.press(TestKey::superLeft);
-    client.press(TestKey::six);
-    processEventsFor(kHoldMilliseconds);
-    client.release(TestKey::six);
-    client.release(TestKey::superLeft);
-    client.release(TestKey::shiftLeft);
+    client.hold(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft}, kHoldMilliseconds);
     processEventsFor(kSettleMilliseconds);
     EXPECT_GT(grabber->receivedPresses() - before, 1u) << "the server did not repeat the held key";
     EXPECT_EQ(pressed.size(), 1u);
