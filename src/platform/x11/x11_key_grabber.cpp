@@ -179,33 +179,29 @@ bool X11KeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message
     switch (event->response_type & ~0x80) {
         case XCB_KEY_PRESS: {
             auto* press = reinterpret_cast<xcb_key_press_event_t*>(event);
-            if (press->event != root_) return false;
-            handlePress(press->detail, press->state, press->time);
-            return true;
+            return press->event == root_ && handlePress(press->detail, press->state, press->time);
         }
         case XCB_KEY_RELEASE: {
             auto* release = reinterpret_cast<xcb_key_release_event_t*>(event);
-            if (release->event != root_) return false;
-            handleRelease(release->detail, release->time);
-            return true;
+            return release->event == root_ && handleRelease(release->detail, release->time);
         }
         default: return false;
     }
 }
 
-void X11KeyGrabber::handlePress(std::uint8_t keycode, std::uint16_t state, std::uint32_t time) {
+bool X11KeyGrabber::handlePress(std::uint8_t keycode, std::uint16_t state, std::uint32_t time) {
     const auto modifiers = static_cast<std::uint16_t>(state & X11ModifierMask::all & ~lockModifiers_);
     auto found = std::find_if(grabs_.begin(), grabs_.end(), [&](const auto& entry) {
         return entry.second.keycode == keycode && entry.second.modifiers == modifiers;
     });
-    if (found == grabs_.end()) return;
+    if (found == grabs_.end()) return false;
     ++receivedPresses_;
     Grab& grab = found->second;
     auto release = lastRelease_.find(keycode);
     const bool repeatPair = !detectableAutoRepeat_ && release != lastRelease_.end() && release->second == time;
     if (grab.held || repeatPair) {
         grab.held = true;
-        return;
+        return true;
     }
     grab.held = true;
     const GrabID id = found->first;
@@ -217,13 +213,18 @@ void X11KeyGrabber::handlePress(std::uint8_t keycode, std::uint16_t state, std::
                                           [&](const auto& entry) { return entry.first == handlerID; });
         if (stillInstalled && handler(id)) break;
     }
+    return true;
 }
 
-void X11KeyGrabber::handleRelease(std::uint8_t keycode, std::uint32_t time) {
+bool X11KeyGrabber::handleRelease(std::uint8_t keycode, std::uint32_t time) {
     lastRelease_[keycode] = time;
+    bool ours = false;
     for (auto& [id, grab] : grabs_) {
-        if (grab.keycode == keycode) grab.held = false;
+        if (grab.keycode != keycode) continue;
+        grab.held = false;
+        ours = true;
     }
+    return ours;
 }
 
 }  // namespace yux::platform

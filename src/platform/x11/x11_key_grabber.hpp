@@ -70,8 +70,9 @@ private:
     X11KeyGrabber(xcb_connection_t* connection, std::uint32_t root);
     std::vector<std::uint16_t> lockCombinations() const;
     void releaseCombinations(std::uint8_t keycode, std::uint16_t modifiers);
-    void handlePress(std::uint8_t keycode, std::uint16_t state, std::uint32_t time);
-    void handleRelease(std::uint8_t keycode, std::uint32_t time);
+    // Both answer whether the event belonged to one of our grabs.
+    bool handlePress(std::uint8_t keycode, std::uint16_t state, std::uint32_t time);
+    bool handleRelease(std::uint8_t keycode, std::uint32_t time);
 
     xcb_connection_t* connection_;
     std::uint32_t root_;
