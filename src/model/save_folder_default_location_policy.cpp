@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "model/app_error.hpp"
+#include "platform/desktop/app_locations.hpp"
 
 namespace yux {
 
@@ -12,6 +13,10 @@ std::string withoutTrailingSlash(std::string path) {
     return path;
 }
 }  // namespace
+
+SaveFolderDefaultLocationPolicy SaveFolderDefaultLocationPolicy::forCurrentUser() {
+    return SaveFolderDefaultLocationPolicy{platform::AppLocations::forCurrentUser().moviesDirectory.string()};
+}
 
 std::vector<std::string> SaveFolderDefaultLocationPolicy::orderedCandidatePaths(
     const std::string& homeDirectoryPath) const {

@@ -14,6 +14,9 @@ struct SaveFolderDefaultLocationPolicy {
     // The user's videos folder; absent means "Videos" in the home folder.
     std::optional<std::string> videosDirectory;
 
+    // With the user's videos folder of the desktop (usually ~/Videos).
+    static SaveFolderDefaultLocationPolicy forCurrentUser();
+
     // videos/Yux, videos, home: in this order, without trailing slashes.
     std::vector<std::string> orderedCandidatePaths(const std::string& homeDirectoryPath) const;
     // The first candidate that exists as a folder, else the home folder.

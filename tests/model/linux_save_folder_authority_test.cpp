@@ -55,6 +55,9 @@ TEST(SaveFolderDefaultLocationPolicy, NamesTheVideosFolderThenHomeAndStartsAtThe
               (Strings{"/home/ann/Videos/Yux", "/home/ann/Videos", "/home/ann"}));
     SaveFolderDefaultLocationPolicy localised{"/home/ann/Filme/"};
     EXPECT_EQ(localised.orderedCandidatePaths("/home/ann"), (Strings{"/home/ann/Filme/Yux", "/home/ann/Filme", "/home/ann"}));
+    auto user = SaveFolderDefaultLocationPolicy::forCurrentUser();
+    ASSERT_TRUE(user.videosDirectory.has_value());
+    EXPECT_EQ(user.orderedCandidatePaths("/h").front(), *user.videosDirectory + "/Yux");
 
     auto existing = [](Strings folders) {
         return [folders](const std::string& path) { return std::find(folders.begin(), folders.end(), path) != folders.end(); };
