@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/media/bgra_to_yuv.hpp"
 #include "platform/media/ffmpeg_support.hpp"
 
 namespace yux::platform {
@@ -287,7 +288,7 @@ private:
         context->thread_count = 0;
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
-        av_dict_set(&options, "preset", kScratchVideoPreset, 0);
+        av_dict_set(&options, "preset", track.format.preset.empty() ? kScratchVideoPreset : track.format.preset.c_str(), 0);
         int result = avcodec_open2(context.get(), codec, &options);
         av_dict_free(&options);
         check(result, "Opening the H.264 encoder");
@@ -448,20 +449,25 @@ private:
     }
 
     void encodeVideo(Track& track, const Item& item) {
-        const PixelBuffer& source = *item.sample.picture();
-        const bool stacked = track.format.layout == MovieTrackLayout::videoWithStackedAlpha;
         const int width = track.format.width;
         const int height = track.format.height;
+        PixelBuffer source = *item.sample.picture();
+        if (source.width() != width || source.height() != height) source = resized(track, source, width, height);
         AVFrame* frame = track.picture.get();
         check(av_frame_make_writable(frame), "Preparing a picture");
-        track.scaler.reset(sws_getCachedContext(track.scaler.release(), source.width(), source.height(), AV_PIX_FMT_BGRA,
-                                                width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
-                                                nullptr));
-        if (!track.scaler) throw platformError("Cannot convert the captured pictures");
-        const std::uint8_t* sourcePlanes[4] = {source.data(), nullptr, nullptr, nullptr};
-        const int sourceStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
-        sws_scale(track.scaler.get(), sourcePlanes, sourceStrides, 0, source.height(), frame->data, frame->linesize);
-        if (stacked) stackAlpha(track, source);
+        convertBgraToYuv420(source, {frame->data[0], frame->data[1], frame->data[2], frame->linesize[0],
+                                     frame->linesize[1], frame->linesize[2]});
+        if (track.format.layout == MovieTrackLayout::videoWithStackedAlpha) {
+            // The alpha becomes the luma of the lower half; its chroma stays neutral.
+            extractAlpha(source, frame->data[0] + static_cast<std::ptrdiff_t>(height) * frame->linesize[0],
+                         frame->linesize[0]);
+            for (int plane = 1; plane <= 2; ++plane) {
+                for (int y = height / 2; y < height; ++y) {
+                    std::memset(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane], 128,
+                                static_cast<std::size_t>(width / 2));
+                }
+            }
+        }
 
         std::int64_t pts = item.relative.convertedTo(kVideoTimeScale).value;
         if (pts <= track.lastPts) pts = track.lastPts + 1;  // rounding must not merge two frames
@@ -475,36 +481,18 @@ private:
         receivePackets(track);
     }
 
-    // The alpha of the picture becomes the luma of the lower half; its chroma stays neutral.
-    void stackAlpha(Track& track, const PixelBuffer& source) {
-        AVFrame* frame = track.picture.get();
-        const int width = track.format.width;
-        const int height = track.format.height;
-        PixelBuffer sized = source;
-        if (source.width() != width || source.height() != height) sized = resized(source, width, height);
-        for (int y = 0; y < height; ++y) {
-            const std::uint8_t* pixel = sized.row(y) + 3;
-            std::uint8_t* luma = frame->data[0] + static_cast<std::ptrdiff_t>(height + y) * frame->linesize[0];
-            for (int x = 0; x < width; ++x) luma[x] = pixel[4 * x];
-        }
-        for (int plane = 1; plane <= 2; ++plane) {
-            for (int y = height / 2; y < height; ++y) {
-                std::memset(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane], 128,
-                            static_cast<std::size_t>(width / 2));
-            }
-        }
-    }
-
-    static PixelBuffer resized(const PixelBuffer& source, int width, int height) {
+    // A picture of another size than the track's (the screen changed its mode) is scaled to it.
+    static PixelBuffer resized(Track& track, const PixelBuffer& source, int width, int height) {
         auto target = PixelBuffer::create(width, height);
-        ScaleContext scaler(sws_getContext(source.width(), source.height(), AV_PIX_FMT_BGRA, width, height,
-                                           AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!scaler) throw platformError("Cannot scale the camera pictures");
+        track.scaler.reset(sws_getCachedContext(track.scaler.release(), source.width(), source.height(),
+                                                AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr,
+                                                nullptr, nullptr));
+        if (!track.scaler) throw platformError("Cannot scale the captured pictures");
         const std::uint8_t* sourcePlanes[4] = {source.data(), nullptr, nullptr, nullptr};
         const int sourceStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
         std::uint8_t* targetPlanes[4] = {target.data(), nullptr, nullptr, nullptr};
         const int targetStrides[4] = {static_cast<int>(target.stride()), 0, 0, 0};
-        sws_scale(scaler.get(), sourcePlanes, sourceStrides, 0, source.height(), targetPlanes, targetStrides);
+        sws_scale(track.scaler.get(), sourcePlanes, sourceStrides, 0, source.height(), targetPlanes, targetStrides);
         return target;
     }
 

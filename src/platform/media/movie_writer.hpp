@@ -23,6 +23,15 @@ struct MovieTrackFormat {
     std::string title;  // stored as the track's handler name and as a title tag
     int width = 0;      // video only; even
     int height = 0;
+    std::string preset;  // video only: the H.264 encoder preset; empty for kScratchVideoPreset
+
+    static MovieTrackFormat video(std::string title, int width, int height, std::string preset = {}) {
+        return {MovieTrackLayout::video, std::move(title), width, height, std::move(preset)};
+    }
+    static MovieTrackFormat videoWithStackedAlpha(std::string title, int width, int height, std::string preset = {}) {
+        return {MovieTrackLayout::videoWithStackedAlpha, std::move(title), width, height, std::move(preset)};
+    }
+    static MovieTrackFormat audio(std::string title) { return {MovieTrackLayout::audio, std::move(title), 0, 0, {}}; }
 };
 
 // Numbered as the platform's writer status, which callers report.

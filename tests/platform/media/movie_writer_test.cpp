@@ -51,10 +51,10 @@ TEST(MovieWriter, WritesTitledTracksInOrderAndReadsThemBack) {
     TemporaryDirectory folder;
     const auto path = folder.file("movie.mov");
     auto writer = MovieWriter::create(path);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::video, "yux.source.screen", kWidth, kHeight}), 0);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::videoWithStackedAlpha, "yux.source.camera", kWidth, kHeight}), 1);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::audio, "yux.source.systemAudio"}), 2);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::audio, "yux.source.microphone"}), 3);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight)), 0);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 1);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio")), 2);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.microphone")), 3);
     ASSERT_TRUE(writer->startWriting());
     EXPECT_EQ(writer->status(), MovieWriterStatus::writing);
     const MediaTime start = hostTime(10);
@@ -118,7 +118,7 @@ TEST(MovieWriter, CameraAlphaSurvivesTheRoundTrip) {
     TemporaryDirectory folder;
     const auto path = folder.file("camera.mov");
     auto writer = MovieWriter::create(path);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::videoWithStackedAlpha, "yux.source.camera", kWidth, kHeight}), 0);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 0);
     ASSERT_TRUE(writer->startWriting());
     writer->startSession(hostTime(0));
     for (int i = 0; i < 5; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
@@ -153,7 +153,7 @@ TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
     const auto cancelled = folder.file("cancelled.mov");
     {
         auto writer = MovieWriter::create(cancelled);
-        writer->addTrack({MovieTrackLayout::video, "yux.source.screen", kWidth, kHeight});
+        writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
         ASSERT_TRUE(writer->startWriting());
         writer->startSession(hostTime(0));
         appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
@@ -168,7 +168,7 @@ TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
     const auto refused = folder.file("refused.mov");
     {
         auto writer = MovieWriter::create(refused);
-        EXPECT_EQ(writer->addTrack({MovieTrackLayout::video, "yux.source.screen", 321, 241}), -1);
+        EXPECT_EQ(writer->addTrack(MovieTrackFormat::video("yux.source.screen", 321, 241)), -1);
     }
     EXPECT_FALSE(std::filesystem::exists(refused));
 
@@ -179,8 +179,8 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     TemporaryDirectory folder;
     const auto path = folder.file("cut.mov");
     auto writer = MovieWriter::create(path);
-    writer->addTrack({MovieTrackLayout::video, "yux.source.screen", kWidth, kHeight});
-    writer->addTrack({MovieTrackLayout::audio, "yux.source.systemAudio"});
+    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
     ASSERT_TRUE(writer->startWriting());
     writer->startSession(hostTime(0));
     for (int i = 0; i < 30; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
