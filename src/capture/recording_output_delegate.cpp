@@ -213,7 +213,9 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
             if (continuation->error) std::rethrow_exception(continuation->error);
         }
     };
-    co_await Awaiter{this, clock_.hostNow()};
+    // A named awaiter: GCC 12 mishandles the lifetime of a temporary one across the suspension.
+    Awaiter awaiter{this, clock_.hostNow()};
+    co_await awaiter;
 }
 
 void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {
