@@ -38,9 +38,10 @@ constexpr int kAudioChannels = 2;
 constexpr std::int64_t kAudioBitRate = 192000;
 constexpr int kAudioFrameSize = 1024;  // samples per AAC-LC frame
 
-// Frames waiting for a video encoder. Each holds a full picture, and a deeper queue only
-// postpones the moment a frame the encoder cannot keep up with is dropped.
-constexpr std::size_t kVideoQueueDepth = 8;
+// Frames waiting for a video encoder. Each holds a full picture (often a slot of the capture
+// source's small shared-memory pool), and a deeper queue only postpones the moment a frame the
+// encoder cannot keep up with is dropped.
+constexpr std::size_t kVideoQueueDepth = 4;
 // Audio waiting for its encoder, in seconds rather than buffers: a short stall of the machine
 // must not fail the recording, and audio is small.
 constexpr double kAudioQueueSeconds = 5.0;
@@ -184,8 +185,13 @@ public:
     void startSession(MediaTime start) { start_ = start; }
     void endSession(MediaTime end) { end_ = end; }
 
+    // A failed writer counts as ready: the caller's append is then refused and learns why from
+    // error(), rather than mistaking the failure for a busy track.
     bool isReady(int index) {
-        if (!isWriting() || index < 0 || index >= static_cast<int>(tracks_.size())) return false;
+        if (index < 0 || index >= static_cast<int>(tracks_.size())) return false;
+        const auto current = status();
+        if (current == MovieWriterStatus::failed) return true;
+        if (current != MovieWriterStatus::writing) return false;
         Track& track = *tracks_[index];
         std::lock_guard lock(track.mutex);
         return !track.finished && !track.stop && track.hasRoom();

@@ -63,6 +63,7 @@ public:
         std::function<bool(const MovieTrackFormat&)> addTrack;  // false: the track cannot be added
         std::function<bool()> startWriting;                      // false: see error()
         std::function<void(MediaTime)> startSession;
+        // Room in the track's queue; also true once the writer failed, so an append learns why.
         std::function<bool(int track)> isReadyForMoreMediaData;
         std::function<bool(int track, const SampleBuffer&)> append;  // never blocks; false: refused
         std::function<void(MediaTime)> endSession;
