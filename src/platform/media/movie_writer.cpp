@@ -530,27 +530,24 @@ private:
         if (frames <= 0) return;
         prepareResampler(track, audio);
         const int capacity = swr_get_out_samples(track.resampler.get(), frames) + 32;
-        auto converted = makeFrame();
-        converted->format = AV_SAMPLE_FMT_FLTP;
-        converted->sample_rate = kAudioSampleRate;
-        converted->nb_samples = capacity;
-        check(av_channel_layout_copy(&converted->ch_layout, &track.encoder->ch_layout), "Preparing audio");
-        check(av_frame_get_buffer(converted.get(), 0), "Allocating audio");
+        auto converted = audioFrame(track, capacity);
         const std::uint8_t* input[1] = {audio.bytes->data()};
         int count = check(swr_convert(track.resampler.get(), converted->data, capacity, input, frames), "Converting audio");
 
-        std::int64_t first = item.relative.convertedTo(kAudioSampleRate).value;
+        const std::int64_t first = item.relative.convertedTo(kAudioSampleRate).value;
+        std::int64_t skip = 0;
         if (!track.audioStarted) {
             track.audioStarted = true;
             track.fifoPts = std::max<std::int64_t>(first, 0);
-        }
-        const std::int64_t next = track.fifoPts + av_audio_fifo_size(track.fifo.get());
-        const auto tolerance = static_cast<std::int64_t>(kAudioResyncSeconds * kAudioSampleRate);
-        std::int64_t skip = 0;
-        if (first - next > tolerance) {
-            writeSilence(track, static_cast<int>(first - next));
-        } else if (next - first > tolerance) {
-            skip = next - first;
+            skip = std::max<std::int64_t>(-first, 0);  // samples from before the movie's start
+        } else {
+            const std::int64_t next = track.fifoPts + av_audio_fifo_size(track.fifo.get());
+            const auto tolerance = static_cast<std::int64_t>(kAudioResyncSeconds * kAudioSampleRate);
+            if (first - next > tolerance) {
+                writeSilence(track, first - next);
+            } else if (next - first > tolerance) {
+                skip = next - first;
+            }
         }
         if (skip < count) {
             std::uint8_t* planes[kAudioChannels];
@@ -563,23 +560,36 @@ private:
         encodeFifo(track, false);
     }
 
-    void writeSilence(Track& track, int samples) {
-        std::vector<float> zeros(static_cast<std::size_t>(samples), 0.0f);
+    // Room for `samples` samples in the encoder's own format.
+    static Frame audioFrame(const Track& track, int samples) {
+        auto frame = makeFrame();
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        frame->sample_rate = kAudioSampleRate;
+        frame->nb_samples = samples;
+        check(av_channel_layout_copy(&frame->ch_layout, &track.encoder->ch_layout), "Preparing audio");
+        check(av_frame_get_buffer(frame.get(), 0), "Allocating audio");
+        return frame;
+    }
+
+    // A gap in the source's sound, written in slices so a long one never needs much memory.
+    void writeSilence(Track& track, std::int64_t samples) {
+        constexpr int kSlice = 4800;
+        std::vector<float> zeros(kSlice, 0.0f);
         void* planes[kAudioChannels];
         for (auto& plane : planes) plane = zeros.data();
-        check(av_audio_fifo_write(track.fifo.get(), planes, samples), "Queueing audio");
+        while (samples > 0) {
+            const int slice = static_cast<int>(std::min<std::int64_t>(samples, kSlice));
+            check(av_audio_fifo_write(track.fifo.get(), planes, slice), "Queueing audio");
+            samples -= slice;
+            encodeFifo(track, false);
+        }
     }
 
     void encodeFifo(Track& track, bool all) {
         AVAudioFifo* fifo = track.fifo.get();
         while (av_audio_fifo_size(fifo) >= kAudioFrameSize || (all && av_audio_fifo_size(fifo) > 0)) {
             const int samples = std::min(av_audio_fifo_size(fifo), kAudioFrameSize);
-            auto frame = makeFrame();
-            frame->format = AV_SAMPLE_FMT_FLTP;
-            frame->sample_rate = kAudioSampleRate;
-            frame->nb_samples = samples;
-            check(av_channel_layout_copy(&frame->ch_layout, &track.encoder->ch_layout), "Preparing audio");
-            check(av_frame_get_buffer(frame.get(), 0), "Allocating audio");
+            auto frame = audioFrame(track, samples);
             check(av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), samples), "Reading queued audio");
             frame->pts = track.fifoPts;
             track.fifoPts += samples;
@@ -615,13 +625,10 @@ private:
             check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding video");
         } else if (track.audioStarted) {
             if (track.resampler) {
-                auto tail = makeFrame();
-                tail->format = AV_SAMPLE_FMT_FLTP;
-                tail->sample_rate = kAudioSampleRate;
-                tail->nb_samples = 4096;
-                check(av_channel_layout_copy(&tail->ch_layout, &track.encoder->ch_layout), "Preparing audio");
-                check(av_frame_get_buffer(tail.get(), 0), "Allocating audio");
-                int count = check(swr_convert(track.resampler.get(), tail->data, 4096, nullptr, 0), "Converting audio");
+                constexpr int kResamplerTail = 4096;  // more than the resampler ever holds back
+                auto tail = audioFrame(track, kResamplerTail);
+                int count = check(swr_convert(track.resampler.get(), tail->data, kResamplerTail, nullptr, 0),
+                                  "Converting audio");
                 if (count > 0) {
                     check(av_audio_fifo_write(track.fifo.get(), reinterpret_cast<void**>(tail->data), count),
                           "Queueing audio");

@@ -194,3 +194,33 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 0.5, 0.025);
     EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.025);
 }
+
+TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("gap.mov");
+    auto writer = MovieWriter::create(path);
+    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSession(hostTime(0));
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+    // Sound from 0 to 0.2 s and from 0.7 to 1 s; the source sent nothing in between.
+    for (int i = 0; i < 100; ++i) {
+        if (i >= 20 && i < 70) continue;
+        appendWhenReady(*writer, 1, audioSample(hostTime(i / 100.0), sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, i * 480)));
+    }
+    writer->endSession(hostTime(1));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    auto decoded = MovieTrackReader(path).readAudio(MovieTrackReader(path).tracks()[1]);
+    auto slice = [&](double from, double to) {
+        const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
+        std::vector<float> part(samples + static_cast<std::size_t>(from * 48000) * 2, samples + static_cast<std::size_t>(to * 48000) * 2);
+        return AudioBuffer::fromFloat(part, 48000, 2);
+    };
+    EXPECT_NEAR(decoded.audio.frameCount() / 48000.0, 1.0, 0.025);
+    EXPECT_GT(toneLevel(slice(0.02, 0.18), 440), 0.3);
+    EXPECT_LT(toneLevel(slice(0.3, 0.6), 440), 0.01);
+    EXPECT_GT(toneLevel(slice(0.75, 0.95), 440), 0.3);
+}
