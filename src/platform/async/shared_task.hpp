@@ -32,7 +32,9 @@ public:
     QCoro::Task<T> get() const {
         auto state = state_;
         if (!state->done) {
-            co_await Waiter{state};
+            // A named awaiter: GCC 12 destroys a temporary one twice across the suspension.
+            Waiter waiter{state};
+            co_await waiter;
         }
         if (state->error) {
             std::rethrow_exception(state->error);

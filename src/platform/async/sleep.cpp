@@ -4,6 +4,7 @@
 #include <atomic>
 #include <coroutine>
 #include <memory>
+#include <utility>
 
 #include "platform/async/main_thread.hpp"
 
@@ -57,7 +58,9 @@ struct SleepAwaiter {
 
 QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, CancelToken token) {
     token.throwIfCancelled();
-    co_await SleepAwaiter{duration, token};
+    // A named awaiter: GCC 12 destroys a temporary one twice across the suspension.
+    SleepAwaiter awaiter{duration, token};
+    co_await std::move(awaiter);
     token.throwIfCancelled();
 }
 
