@@ -224,3 +224,44 @@ TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
     EXPECT_LT(toneLevel(slice(0.3, 0.6), 440), 0.01);
     EXPECT_GT(toneLevel(slice(0.75, 0.95), 440), 0.3);
 }
+
+TEST(MovieWriter, AFlashAndABeepAtTheSameInstantStayTogether) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("sync.mov");
+    auto writer = MovieWriter::create(path);
+    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSession(hostTime(3));
+    auto dark = PixelBuffer::create(kWidth, kHeight);
+    dark.fill(0, 0, 0, 255);
+    auto flash = PixelBuffer::create(kWidth, kHeight);
+    flash.fill(255, 255, 255, 255);
+    // The flash is the frame at 3.5 s; the beep starts at 3.5 s and lasts 50 ms.
+    for (int i = 0; i < 60; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(3 + i / 60.0), i == 30 ? flash : dark));
+    for (int i = 0; i < 100; ++i) {
+        auto silence = sineTone(1000, 480, 48000, 2, AudioSampleFormat::float32, 0, i >= 50 && i < 55 ? 0.8 : 0.0);
+        appendWhenReady(*writer, 1, audioSample(hostTime(3 + i / 100.0), silence));
+    }
+    writer->endSession(hostTime(4));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    MovieTrackReader reader(path);
+    double flashAt = -1;
+    reader.readVideo(reader.tracks()[0], [&](const SampleBuffer& sample) {
+        if (sample.picture()->row(kHeight / 2)[4 * (kWidth / 2)] > 128) flashAt = sample.presentationTime.seconds();
+        return flashAt < 0;
+    });
+    auto sound = reader.readAudio(reader.tracks()[1]);
+    const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+    double beepAt = -1;
+    for (std::int64_t i = 0; i < sound.audio.frameCount(); ++i) {
+        if (std::abs(samples[2 * i]) > 0.2) {
+            beepAt = sound.start.seconds() + static_cast<double>(i) / 48000;
+            break;
+        }
+    }
+    EXPECT_NEAR(flashAt, 0.5, 1e-3);
+    EXPECT_NEAR(beepAt, 0.5, 0.005);
+}
