@@ -45,6 +45,21 @@ void appendWhenReady(MovieWriter& writer, int track, const SampleBuffer& sample)
     ASSERT_TRUE(writer.append(track, sample));
 }
 
+// A writer with a screen track (0) and a system-audio track (1) whose session starts at `start`.
+std::shared_ptr<MovieWriter> screenAndAudioWriter(const std::string& path, double start) {
+    auto writer = MovieWriter::create(path);
+    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
+    EXPECT_TRUE(writer->startWriting());
+    writer->startSession(hostTime(start));
+    return writer;
+}
+
+SampleBuffer toneBuffer(int index, double amplitude = 0.5) {
+    return audioSample(hostTime(index / 100.0),
+                       sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, index * 480, amplitude));
+}
+
 }  // namespace
 
 TEST(MovieWriter, WritesTitledTracksInOrderAndReadsThemBack) {
@@ -121,7 +136,9 @@ TEST(MovieWriter, CameraAlphaSurvivesTheRoundTrip) {
     ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 0);
     ASSERT_TRUE(writer->startWriting());
     writer->startSession(hostTime(0));
-    for (int i = 0; i < 5; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
+    for (int i = 0; i < 5; ++i) {
+        appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
+    }
     writer->endSession(hostTime(5 / 30.0));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
@@ -178,13 +195,12 @@ TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
 TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     TemporaryDirectory folder;
     const auto path = folder.file("cut.mov");
-    auto writer = MovieWriter::create(path);
-    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
-    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
-    ASSERT_TRUE(writer->startWriting());
-    writer->startSession(hostTime(0));
-    for (int i = 0; i < 30; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
-    for (int i = 0; i < 100; ++i) appendWhenReady(*writer, 1, audioSample(hostTime(i / 100.0), sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, i * 480)));
+    auto writer = screenAndAudioWriter(path, 0);
+    for (int i = 0; i < 30; ++i) {
+        appendWhenReady(*writer, 0,
+                        videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
+    }
+    for (int i = 0; i < 100; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
     writer->endSession(hostTime(0.5));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
@@ -198,16 +214,11 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
 TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
     TemporaryDirectory folder;
     const auto path = folder.file("gap.mov");
-    auto writer = MovieWriter::create(path);
-    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
-    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
-    ASSERT_TRUE(writer->startWriting());
-    writer->startSession(hostTime(0));
+    auto writer = screenAndAudioWriter(path, 0);
     appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
     // Sound from 0 to 0.2 s and from 0.7 to 1 s; the source sent nothing in between.
     for (int i = 0; i < 100; ++i) {
-        if (i >= 20 && i < 70) continue;
-        appendWhenReady(*writer, 1, audioSample(hostTime(i / 100.0), sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, i * 480)));
+        if (i < 20 || i >= 70) appendWhenReady(*writer, 1, toneBuffer(i));
     }
     writer->endSession(hostTime(1));
     finish(*writer);
@@ -216,7 +227,8 @@ TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
     auto decoded = MovieTrackReader(path).readAudio(MovieTrackReader(path).tracks()[1]);
     auto slice = [&](double from, double to) {
         const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
-        std::vector<float> part(samples + static_cast<std::size_t>(from * 48000) * 2, samples + static_cast<std::size_t>(to * 48000) * 2);
+        std::vector<float> part(samples + static_cast<std::size_t>(from * 48000) * 2,
+                                samples + static_cast<std::size_t>(to * 48000) * 2);
         return AudioBuffer::fromFloat(part, 48000, 2);
     };
     EXPECT_NEAR(decoded.audio.frameCount() / 48000.0, 1.0, 0.025);
@@ -228,21 +240,16 @@ TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
 TEST(MovieWriter, AFlashAndABeepAtTheSameInstantStayTogether) {
     TemporaryDirectory folder;
     const auto path = folder.file("sync.mov");
-    auto writer = MovieWriter::create(path);
-    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
-    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
-    ASSERT_TRUE(writer->startWriting());
-    writer->startSession(hostTime(3));
+    auto writer = screenAndAudioWriter(path, 3);
     auto dark = PixelBuffer::create(kWidth, kHeight);
     dark.fill(0, 0, 0, 255);
     auto flash = PixelBuffer::create(kWidth, kHeight);
     flash.fill(255, 255, 255, 255);
     // The flash is the frame at 3.5 s; the beep starts at 3.5 s and lasts 50 ms.
-    for (int i = 0; i < 60; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(3 + i / 60.0), i == 30 ? flash : dark));
-    for (int i = 0; i < 100; ++i) {
-        auto silence = sineTone(1000, 480, 48000, 2, AudioSampleFormat::float32, 0, i >= 50 && i < 55 ? 0.8 : 0.0);
-        appendWhenReady(*writer, 1, audioSample(hostTime(3 + i / 100.0), silence));
+    for (int i = 0; i < 60; ++i) {
+        appendWhenReady(*writer, 0, videoSample(hostTime(3 + i / 60.0), i == 30 ? flash : dark));
     }
+    for (int i = 300; i < 400; ++i) appendWhenReady(*writer, 1, toneBuffer(i, i >= 350 && i < 355 ? 0.8 : 0.0));
     writer->endSession(hostTime(4));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
