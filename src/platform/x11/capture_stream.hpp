@@ -1,0 +1,119 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/async/output_tracker.hpp"
+#include "platform/async/serial_queue.hpp"
+#include "platform/media/media_time.hpp"
+#include "platform/media/sample_buffer.hpp"
+#include "platform/x11/shareable_content.hpp"
+#include "platform/x11/x11_frame_source.hpp"
+
+namespace yux::platform {
+
+// Which windows of one display a stream records.
+struct ContentFilter {
+    enum class Mode { excludingApplications, includingApplications };
+    ShareableDisplay display;
+    Mode mode = Mode::excludingApplications;
+    std::vector<RunningApplication> applications;
+
+    // The display without the windows of these applications (matched by process).
+    static ContentFilter excluding(ShareableDisplay display, std::vector<RunningApplication> applications) {
+        return {std::move(display), Mode::excludingApplications, std::move(applications)};
+    }
+    // Only the windows of these applications (matched by bundle identifier) on the display.
+    static ContentFilter including(ShareableDisplay display, std::vector<RunningApplication> applications) {
+        return {std::move(display), Mode::includingApplications, std::move(applications)};
+    }
+};
+
+enum class PixelFormat { bgra };
+
+struct StreamConfiguration {
+    // Zero: a picture whenever the screen changed, at most at the display's refresh rate.
+    MediaTime minimumFrameInterval = MediaTime::zero();
+    bool capturesAudio = false;
+    bool captureMicrophone = false;
+    std::string microphoneCaptureDeviceID;  // a sound server source name
+    bool excludesCurrentProcessAudio = false;
+    bool showsCursor = true;
+    int queueDepth = 6;
+    int width = 0;   // pixels
+    int height = 0;  // pixels
+    // Part of the display in points from its top-left corner; none means the whole display.
+    std::optional<PointRect> sourceRect;
+    PixelFormat pixelFormat = PixelFormat::bgra;
+};
+
+enum class StreamOutputType { screen, audio, microphone };
+
+// What a stream did, for tests.
+struct CaptureStreamEvent {
+    enum class Kind { started, stopped };
+    Kind kind;
+    bool operator==(const CaptureStreamEvent&) const = default;
+};
+
+// A stream of screen pictures, system audio and microphone sound of one content filter.
+// Every sample reaches the handlers of its type on the queue given with them.
+// startCapture and stopCapture block; call them off the main thread.
+class CaptureStream {
+public:
+    using Handler = std::function<void(const SampleBuffer&)>;
+    using Deliver = std::function<void(StreamOutputType, SampleBuffer)>;
+    struct Operations {
+        // Starts the sources, which hand every sample to `deliver` from any thread.
+        std::function<void(const ContentFilter&, const StreamConfiguration&, Deliver)> start;
+        std::function<void()> stop;
+    };
+    struct NullAnswers {
+        std::optional<std::string> startError;
+        std::optional<std::string> stopError;
+    };
+    // `log` gets one diagnostic line for conditions worth knowing (no Composite, a source that
+    // failed while running).
+    using Log = std::function<void(const std::string&)>;
+
+    static std::unique_ptr<CaptureStream> create(ContentFilter filter, StreamConfiguration configuration, Log log = {});
+    static std::unique_ptr<CaptureStream> create_null(ContentFilter filter, StreamConfiguration configuration,
+                                                      NullAnswers answers = {});
+    ~CaptureStream();
+
+    // Throws std::logic_error once the stream runs.
+    void addStreamOutput(StreamOutputType type, SerialQueue& queue, Handler handler);
+    // Returns once every source runs and the first picture is on its way. Throws
+    // std::runtime_error (AudioSourceUnavailable for a missing sound source).
+    void startCapture();
+    // No sample is handed to a queue after it returns. Throws std::logic_error when not running.
+    void stopCapture();
+
+    const ContentFilter& filter() const { return filter_; }
+    const StreamConfiguration& configuration() const { return configuration_; }
+
+    // Null streams: a sample as if a source had produced it (dropped unless running).
+    void simulate_sample(StreamOutputType type, SampleBuffer sample);
+    OutputTracker<CaptureStreamEvent> track_events() { return events_.track(); }
+
+private:
+    struct Outputs;
+    CaptureStream(ContentFilter filter, StreamConfiguration configuration, Operations operations);
+
+    ContentFilter filter_;
+    StreamConfiguration configuration_;
+    Operations operations_;
+    std::shared_ptr<Outputs> outputs_;
+    bool running_ = false;
+    OutputListener<CaptureStreamEvent> events_;
+};
+
+// The frame source settings for a filter and a configuration: the region in root pixels and
+// the windows to paint. Exposed for tests.
+FrameSourceSettings frameSourceSettings(const ContentFilter& filter, const StreamConfiguration& configuration,
+                                        double scale);
+
+}  // namespace yux::platform

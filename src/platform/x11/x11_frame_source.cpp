@@ -1,0 +1,635 @@
+#include "platform/x11/x11_frame_source.hpp"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+#include <xcb/composite.h>
+#include <xcb/damage.h>
+#include <xcb/render.h>
+#include <xcb/shm.h>
+#include <xcb/xfixes.h>
+
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <future>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/media/host_clock.hpp"
+
+namespace yux::platform {
+
+namespace {
+
+// Used when the server does not report its refresh rate (Xvfb reports none).
+constexpr double kFallbackRefreshRate = 60.0;
+// Pictures beyond the queue depth: the consumer may keep the last picture of a recording
+// for its tail while new ones are in flight.
+constexpr int kSpareSlots = 2;
+
+struct IdRange {
+    std::uint32_t base;
+    std::uint32_t mask;
+    bool contains(std::uint32_t id) const { return (id & ~mask) == base; }
+};
+
+IdRange rangeOf(xcb_connection_t* connection) {
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    return {setup->resource_id_base, setup->resource_id_mask};
+}
+
+// The id range of the toolkit's own X connection, whose windows are this process's.
+std::optional<IdRange> toolkitIdRange() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (app == nullptr) return std::nullopt;
+    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) return std::nullopt;
+    return rangeOf(x11->connection());
+}
+
+// Shared-memory segments the server writes pictures into. A delivered picture wraps its
+// segment and gives it back when the last copy of the picture is gone, which may be after
+// the source stopped; the pool lives as long as any picture does.
+class ShmPool {
+public:
+    struct Slot {
+        xcb_shm_seg_t segment = 0;
+        std::uint8_t* data = nullptr;
+    };
+
+    ShmPool(xcb_connection_t* connection, std::size_t bytes, int count) {
+        for (int i = 0; i < count; ++i) {
+            int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+            if (id < 0) throw std::runtime_error("Cannot create shared memory for screen pictures.");
+            void* address = shmat(id, nullptr, 0);
+            if (address == reinterpret_cast<void*>(-1)) {
+                shmctl(id, IPC_RMID, nullptr);
+                throw std::runtime_error("Cannot map shared memory for screen pictures.");
+            }
+            Slot slot{xcb_generate_id(connection), static_cast<std::uint8_t*>(address)};
+            auto cookie = xcb_shm_attach_checked(connection, slot.segment, static_cast<std::uint32_t>(id), 0);
+            XcbReply<xcb_generic_error_t> error(xcb_request_check(connection, cookie));
+            // Marked for removal now: the segment disappears once both sides detach.
+            shmctl(id, IPC_RMID, nullptr);
+            if (error) {
+                shmdt(address);
+                throw std::runtime_error("The X server cannot share memory with this program.");
+            }
+            slots_.push_back(slot);
+            free_.push_back(i);
+        }
+    }
+    ~ShmPool() {
+        for (auto& slot : slots_) shmdt(slot.data);
+    }
+
+    std::optional<int> take() {
+        std::lock_guard lock(mutex_);
+        if (free_.empty()) return std::nullopt;
+        int index = free_.back();
+        free_.pop_back();
+        return index;
+    }
+    void give(int index) {
+        std::lock_guard lock(mutex_);
+        free_.push_back(index);
+    }
+    const Slot& slot(int index) const { return slots_[static_cast<std::size_t>(index)]; }
+
+private:
+    std::mutex mutex_;
+    std::vector<Slot> slots_;
+    std::vector<int> free_;
+};
+
+struct TopLevel {
+    xcb_window_t id = 0;
+    PixelRect rect;  // inside the border
+    bool viewable = false;
+    bool overrideRedirect = false;
+    xcb_visualid_t visual = 0;
+};
+
+struct ClientInfo {
+    bool resolved = false;
+    xcb_window_t client = 0;
+    std::optional<std::int32_t> processID;
+    std::string applicationClass;
+    std::optional<xcb_window_t> transientFor;
+};
+
+struct CursorState {
+    XcbReply<xcb_xfixes_get_cursor_image_reply_t> image;
+    int x = 0;
+    int y = 0;
+    std::uint32_t serial = 0;
+};
+
+// Premultiplied ARGB cursor over a BGRA picture.
+void drawCursor(const xcb_xfixes_get_cursor_image_reply_t& cursor, const PixelRect& region, std::uint8_t* data,
+                std::size_t stride) {
+    const std::uint32_t* pixels = xcb_xfixes_get_cursor_image_cursor_image(&cursor);
+    int left = cursor.x - cursor.xhot - region.x;
+    int top = cursor.y - cursor.yhot - region.y;
+    for (int row = 0; row < cursor.height; ++row) {
+        int y = top + row;
+        if (y < 0 || y >= region.height) continue;
+        for (int column = 0; column < cursor.width; ++column) {
+            int x = left + column;
+            if (x < 0 || x >= region.width) continue;
+            std::uint32_t argb = pixels[row * cursor.width + column];
+            std::uint32_t alpha = argb >> 24;
+            if (alpha == 0) continue;
+            std::uint8_t* pixel = data + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 4;
+            std::uint32_t keep = 255 - alpha;
+            pixel[0] = static_cast<std::uint8_t>((argb & 0xff) + pixel[0] * keep / 255);
+            pixel[1] = static_cast<std::uint8_t>(((argb >> 8) & 0xff) + pixel[1] * keep / 255);
+            pixel[2] = static_cast<std::uint8_t>(((argb >> 16) & 0xff) + pixel[2] * keep / 255);
+            pixel[3] = 255;
+        }
+    }
+}
+
+}  // namespace
+
+struct X11FrameSource::Impl {
+    FrameSourceSettings settings;
+    Deliver deliver;
+    Log log;
+
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> composite{false};
+    std::atomic<std::int64_t> delivered{0};
+
+    std::unique_ptr<X11Connection> connection;
+    std::shared_ptr<ShmPool> pool;
+    std::vector<IdRange> ownRanges;
+    std::chrono::nanoseconds interval{0};
+
+    // Composite state.
+    xcb_damage_damage_t damage = 0;
+    bool hasDamage = false;
+    xcb_pixmap_t canvas = 0;
+    xcb_render_picture_t canvasPicture = 0;
+    xcb_render_picture_t background = 0;
+    std::map<xcb_visualid_t, xcb_render_pictformat_t> visualFormats;
+    xcb_render_pictformat_t argbFormat = 0;
+    std::map<xcb_window_t, xcb_render_picture_t> windowPictures;
+    std::map<xcb_window_t, ClientInfo> clients;
+    std::vector<TopLevel> tree;
+    bool treeDirty = true;
+    bool screenDirty = true;
+    bool hasFixes = false;
+    CursorState cursor;
+
+    xcb_connection_t* c() const { return connection->raw(); }
+
+    void setUp() {
+        connection = X11Connection::open(settings.display.empty() ? nullptr : settings.display.c_str());
+        ownRanges.push_back(rangeOf(c()));
+        if (auto range = toolkitIdRange()) ownRanges.push_back(*range);
+
+        double rate = screenRefreshRate(*connection);
+        if (rate <= 0) rate = kFallbackRefreshRate;
+        interval = settings.minimumFrameInterval.count() > 0
+                       ? settings.minimumFrameInterval
+                       : std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 / rate));
+
+        if (!connection->hasExtension("MIT-SHM")) {
+            throw std::runtime_error("The X server lacks shared memory (MIT-SHM); the screen cannot be recorded.");
+        }
+        const auto& region = settings.region;
+        pool = std::make_shared<ShmPool>(c(), static_cast<std::size_t>(region.width) * region.height * 4,
+                                         std::max(1, settings.queueDepth) + kSpareSlots);
+
+        hasFixes = connection->hasExtension("XFIXES");
+        if (hasFixes) {
+            XcbReply<xcb_xfixes_query_version_reply_t> fixes(
+                xcb_xfixes_query_version_reply(c(), xcb_xfixes_query_version(c(), 4, 0), nullptr));
+            hasFixes = fixes != nullptr;
+        }
+        hasDamage = connection->hasExtension("DAMAGE");
+        if (hasDamage) {
+            XcbReply<xcb_damage_query_version_reply_t> version(
+                xcb_damage_query_version_reply(c(), xcb_damage_query_version(c(), 1, 1), nullptr));
+            hasDamage = version != nullptr;
+        }
+        bool canComposite = connection->hasExtension("Composite") && connection->hasExtension("RENDER");
+        if (canComposite) {
+            XcbReply<xcb_composite_query_version_reply_t> version(
+                xcb_composite_query_version_reply(c(), xcb_composite_query_version(c(), 0, 4), nullptr));
+            canComposite = version && (version->major_version > 0 || version->minor_version >= 2);
+        }
+        if (canComposite) {
+            setUpComposite();
+        } else if (log) {
+            log("capture_composite_missing own windows may show in the recording");
+        }
+        composite = canComposite;
+
+        if (hasDamage) {
+            damage = xcb_generate_id(c());
+            xcb_damage_create(c(), damage, connection->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+        }
+        const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(c(), connection->root(), XCB_CW_EVENT_MASK, &events);
+        xcb_flush(c());
+    }
+
+    void setUpComposite() {
+        // Automatic redirection keeps every window's contents off screen for us to read, while
+        // the server still shows the screen as before.
+        xcb_composite_redirect_subwindows(c(), connection->root(), XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+
+        XcbReply<xcb_render_query_version_reply_t> render(
+            xcb_render_query_version_reply(c(), xcb_render_query_version(c(), 0, 11), nullptr));
+        XcbReply<xcb_render_query_pict_formats_reply_t> formats(
+            xcb_render_query_pict_formats_reply(c(), xcb_render_query_pict_formats(c()), nullptr));
+        if (!formats) throw std::runtime_error("The X server does not list its picture formats.");
+        for (auto screens = xcb_render_query_pict_formats_screens_iterator(formats.get()); screens.rem > 0;
+             xcb_render_pictscreen_next(&screens)) {
+            for (auto depths = xcb_render_pictscreen_depths_iterator(screens.data); depths.rem > 0;
+                 xcb_render_pictdepth_next(&depths)) {
+                for (auto visuals = xcb_render_pictdepth_visuals_iterator(depths.data); visuals.rem > 0;
+                     xcb_render_pictvisual_next(&visuals)) {
+                    visualFormats[visuals.data->visual] = visuals.data->format;
+                }
+            }
+        }
+        for (auto it = xcb_render_query_pict_formats_formats_iterator(formats.get()); it.rem > 0;
+             xcb_render_pictforminfo_next(&it)) {
+            const auto& info = *it.data;
+            if (info.type == XCB_RENDER_PICT_TYPE_DIRECT && info.depth == 32 && info.direct.alpha_mask == 0xff &&
+                info.direct.alpha_shift == 24 && info.direct.red_shift == 16 && info.direct.blue_shift == 0) {
+                argbFormat = info.id;
+            }
+        }
+        if (argbFormat == 0) throw std::runtime_error("The X server has no 32-bit picture format.");
+
+        // The canvas is ARGB so every painted pixel ends up opaque: its bytes are BGRA as read.
+        const auto& region = settings.region;
+        canvas = xcb_generate_id(c());
+        xcb_create_pixmap(c(), 32, canvas, connection->root(), static_cast<std::uint16_t>(region.width),
+                          static_cast<std::uint16_t>(region.height));
+        canvasPicture = xcb_generate_id(c());
+        xcb_render_create_picture(c(), canvasPicture, canvas, argbFormat, 0, nullptr);
+
+        // The desktop picture, when a wallpaper setter published one.
+        if (auto wallpaper =
+                connection->cardinals(connection->root(), connection->atom("_XROOTPMAP_ID"), XCB_ATOM_PIXMAP, 1);
+            wallpaper && !wallpaper->empty() && wallpaper->front() != 0) {
+            auto found = visualFormats.find(connection->screen()->root_visual);
+            if (found != visualFormats.end()) {
+                background = xcb_generate_id(c());
+                auto cookie =
+                    xcb_render_create_picture_checked(c(), background, wallpaper->front(), found->second, 0, nullptr);
+                XcbReply<xcb_generic_error_t> error(xcb_request_check(c(), cookie));
+                if (error) background = 0;
+            }
+        }
+    }
+
+    bool ownWindow(xcb_window_t id) const {
+        return std::any_of(ownRanges.begin(), ownRanges.end(), [id](const IdRange& r) { return r.contains(id); });
+    }
+
+    XcbReply<xcb_get_property_reply_t> property(xcb_window_t window, xcb_atom_t atom, xcb_atom_t type,
+                                                std::uint32_t length) {
+        return XcbReply<xcb_get_property_reply_t>(
+            xcb_get_property_reply(c(), xcb_get_property(c(), 0, window, atom, type, 0, length), nullptr));
+    }
+
+    // The window inside a window manager frame that carries WM_STATE, searched two levels down.
+    xcb_window_t findClient(xcb_window_t window, int depth) {
+        const xcb_atom_t wmState = connection->atom("WM_STATE");
+        auto state = property(window, wmState, XCB_ATOM_ANY, 0);
+        if (state && state->type != XCB_ATOM_NONE) return window;
+        if (depth == 0) return 0;
+        XcbReply<xcb_query_tree_reply_t> children(xcb_query_tree_reply(c(), xcb_query_tree(c(), window), nullptr));
+        if (!children) return 0;
+        xcb_window_t* list = xcb_query_tree_children(children.get());
+        for (int i = 0; i < xcb_query_tree_children_length(children.get()); ++i) {
+            if (xcb_window_t found = findClient(list[i], depth - 1)) return found;
+        }
+        return 0;
+    }
+
+    ClientInfo resolve(const TopLevel& top) {
+        ClientInfo info;
+        xcb_window_t client = top.overrideRedirect ? top.id : findClient(top.id, 2);
+        info.resolved = client != 0 || top.overrideRedirect;
+        info.client = client != 0 ? client : top.id;
+        if (auto pid = property(info.client, connection->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
+            pid && pid->format == 32 && xcb_get_property_value_length(pid.get()) >= 4) {
+            info.processID = *static_cast<const std::int32_t*>(xcb_get_property_value(pid.get()));
+        }
+        if (auto cls = property(info.client, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256); cls && cls->format == 8) {
+            std::string bytes(static_cast<const char*>(xcb_get_property_value(cls.get())),
+                              static_cast<std::size_t>(xcb_get_property_value_length(cls.get())));
+            if (auto split = bytes.find('\0'); split != std::string::npos) {
+                std::string rest = bytes.substr(split + 1);
+                info.applicationClass = rest.substr(0, rest.find('\0'));
+            }
+        }
+        if (auto transient = property(info.client, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 1);
+            transient && transient->format == 32 && xcb_get_property_value_length(transient.get()) >= 4) {
+            info.transientFor = *static_cast<const std::uint32_t*>(xcb_get_property_value(transient.get()));
+        }
+        return info;
+    }
+
+    void refreshTree() {
+        XcbReply<xcb_query_tree_reply_t> reply(
+            xcb_query_tree_reply(c(), xcb_query_tree(c(), connection->root()), nullptr));
+        if (!reply) return;
+        const xcb_window_t* children = xcb_query_tree_children(reply.get());
+        int count = xcb_query_tree_children_length(reply.get());
+        std::vector<xcb_get_window_attributes_cookie_t> attributes;
+        std::vector<xcb_get_geometry_cookie_t> geometries;
+        for (int i = 0; i < count; ++i) {
+            attributes.push_back(xcb_get_window_attributes(c(), children[i]));
+            geometries.push_back(xcb_get_geometry(c(), children[i]));
+        }
+        std::vector<TopLevel> fresh;
+        for (int i = 0; i < count; ++i) {
+            XcbReply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c(), attributes[i], nullptr));
+            XcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c(), geometries[i], nullptr));
+            if (!a || !g || a->_class == XCB_WINDOW_CLASS_INPUT_ONLY) continue;
+            TopLevel top;
+            top.id = children[i];
+            top.rect = {g->x + g->border_width, g->y + g->border_width, g->width, g->height};
+            top.viewable = a->map_state == XCB_MAP_STATE_VIEWABLE;
+            top.overrideRedirect = a->override_redirect != 0;
+            top.visual = a->visual;
+            fresh.push_back(top);
+        }
+        tree = std::move(fresh);
+        std::set<xcb_window_t> alive;
+        for (const auto& top : tree) {
+            alive.insert(top.id);
+            if (!top.viewable) continue;
+            auto& info = clients[top.id];
+            if (!info.resolved) info = resolve(top);
+        }
+        std::erase_if(clients, [&](const auto& entry) { return !alive.contains(entry.first); });
+        for (auto it = windowPictures.begin(); it != windowPictures.end();) {
+            if (!alive.contains(it->first)) {
+                it = windowPictures.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        treeDirty = false;
+    }
+
+    // The windows painted, bottom to top.
+    std::vector<const TopLevel*> selectedWindows() {
+        const auto& selection = settings.windows;
+        const std::int32_t self = getpid();
+        std::vector<const TopLevel*> chosen;
+        auto listed = [&](std::optional<std::int32_t> pid) {
+            return pid && std::find(selection.processIDs.begin(), selection.processIDs.end(), *pid) !=
+                              selection.processIDs.end();
+        };
+        auto mine = [&](const TopLevel& top, const ClientInfo& info) {
+            return selection.excludeThisProcess &&
+                   ((info.processID && *info.processID == self) || ownWindow(top.id) || ownWindow(info.client));
+        };
+        if (selection.mode == WindowSelection::Mode::excluding) {
+            for (const auto& top : tree) {
+                if (!top.viewable) continue;
+                const auto& info = clients[top.id];
+                if (listed(info.processID) || mine(top, info)) continue;
+                chosen.push_back(&top);
+            }
+            return chosen;
+        }
+        std::set<std::int32_t> processes;
+        std::set<xcb_window_t> matchedClients;
+        for (const auto& top : tree) {
+            const auto& info = clients[top.id];
+            if (std::find(selection.applicationClasses.begin(), selection.applicationClasses.end(),
+                          info.applicationClass) != selection.applicationClasses.end() &&
+                !info.applicationClass.empty()) {
+                matchedClients.insert(info.client);
+                if (info.processID) processes.insert(*info.processID);
+            }
+        }
+        for (const auto& top : tree) {
+            if (!top.viewable) continue;
+            const auto& info = clients[top.id];
+            bool included = matchedClients.contains(info.client) ||
+                            (info.processID && processes.contains(*info.processID)) ||
+                            (info.transientFor && matchedClients.contains(*info.transientFor));
+            if (included && !mine(top, info)) chosen.push_back(&top);
+        }
+        return chosen;
+    }
+
+    xcb_render_picture_t pictureFor(const TopLevel& top) {
+        if (auto found = windowPictures.find(top.id); found != windowPictures.end()) return found->second;
+        auto format = visualFormats.find(top.visual);
+        if (format == visualFormats.end()) return 0;
+        xcb_render_picture_t picture = xcb_generate_id(c());
+        const std::uint32_t includeInferiors = XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS;
+        xcb_render_create_picture(c(), picture, top.id, format->second, XCB_RENDER_CP_SUBWINDOW_MODE,
+                                  &includeInferiors);
+        windowPictures[top.id] = picture;
+        return picture;
+    }
+
+    void paintCanvas() {
+        const auto& region = settings.region;
+        if (background != 0) {
+            xcb_render_composite(c(), XCB_RENDER_PICT_OP_SRC, background, XCB_NONE, canvasPicture,
+                                 static_cast<std::int16_t>(region.x), static_cast<std::int16_t>(region.y), 0, 0, 0, 0,
+                                 static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height));
+        } else {
+            xcb_render_color_t black{0, 0, 0, 0xffff};
+            xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height)};
+            xcb_render_fill_rectangles(c(), XCB_RENDER_PICT_OP_SRC, canvasPicture, black, 1, &all);
+        }
+        for (const TopLevel* top : selectedWindows()) {
+            const auto& r = top->rect;
+            if (r.x >= region.x + region.width || r.y >= region.y + region.height || r.x + r.width <= region.x ||
+                r.y + r.height <= region.y) {
+                continue;
+            }
+            xcb_render_picture_t picture = pictureFor(*top);
+            if (picture == 0) continue;
+            xcb_render_composite(c(), XCB_RENDER_PICT_OP_OVER, picture, XCB_NONE, canvasPicture, 0, 0, 0, 0,
+                                 static_cast<std::int16_t>(r.x - region.x), static_cast<std::int16_t>(r.y - region.y),
+                                 static_cast<std::uint16_t>(r.width), static_cast<std::uint16_t>(r.height));
+        }
+    }
+
+    void handleEvents() {
+        const std::uint8_t damageEvent = hasDamage ? xcb_get_extension_data(c(), &xcb_damage_id)->first_event : 0;
+        while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
+            std::uint8_t type = event->response_type & 0x7f;
+            if (type == 0) continue;  // errors of windows that vanished meanwhile
+            if (hasDamage && type == damageEvent + XCB_DAMAGE_NOTIFY) {
+                screenDirty = true;
+                continue;
+            }
+            switch (type) {
+            case XCB_MAP_NOTIFY:
+                clients.erase(reinterpret_cast<xcb_map_notify_event_t*>(event.get())->window);
+                break;
+            case XCB_REPARENT_NOTIFY:
+                clients.erase(reinterpret_cast<xcb_reparent_notify_event_t*>(event.get())->window);
+                break;
+            default:
+                break;
+            }
+            treeDirty = true;
+            screenDirty = true;
+        }
+        if (xcb_connection_has_error(c()) != 0) {
+            throw std::runtime_error("The connection to the X server was lost while recording.");
+        }
+    }
+
+    bool readCursor() {
+        if (!settings.showsCursor || !hasFixes) return false;
+        XcbReply<xcb_xfixes_get_cursor_image_reply_t> image(
+            xcb_xfixes_get_cursor_image_reply(c(), xcb_xfixes_get_cursor_image(c()), nullptr));
+        if (!image) return false;
+        bool changed = !cursor.image || image->x != cursor.x || image->y != cursor.y ||
+                       image->cursor_serial != cursor.serial;
+        cursor.x = image->x;
+        cursor.y = image->y;
+        cursor.serial = image->cursor_serial;
+        cursor.image = std::move(image);
+        return changed;
+    }
+
+    // Takes one picture and hands it on; false when every buffer is still in use.
+    bool capture() {
+        auto index = pool->take();
+        if (!index) return false;
+        const auto& region = settings.region;
+        const auto& slot = pool->slot(*index);
+        if (hasDamage) xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
+        if (composite) {
+            if (treeDirty) refreshTree();
+            paintCanvas();
+        }
+        MediaTime taken = hostTimeNow();
+        xcb_drawable_t source = composite ? canvas : connection->root();
+        std::int16_t x = composite ? 0 : static_cast<std::int16_t>(region.x);
+        std::int16_t y = composite ? 0 : static_cast<std::int16_t>(region.y);
+        XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
+            c(),
+            xcb_shm_get_image(c(), source, x, y, static_cast<std::uint16_t>(region.width),
+                              static_cast<std::uint16_t>(region.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                              slot.segment, 0),
+            nullptr));
+        if (!image) {
+            pool->give(*index);
+            throw std::runtime_error("The X server did not hand over the screen picture.");
+        }
+        const std::size_t stride = static_cast<std::size_t>(region.width) * 4;
+        if (!composite) {
+            // The screen's 24-bit pixels leave the fourth byte undefined.
+            for (int row = 0; row < region.height; ++row) {
+                std::uint8_t* p = slot.data + row * stride;
+                for (int column = 0; column < region.width; ++column) p[column * 4 + 3] = 255;
+            }
+        }
+        if (settings.showsCursor && cursor.image) drawCursor(*cursor.image, region, slot.data, stride);
+
+        std::shared_ptr<ShmPool> keep = pool;
+        int taken_index = *index;
+        SampleBuffer sample;
+        sample.presentationTime = taken;
+        sample.duration = MediaTime::invalid();
+        sample.frameStatus = FrameStatus::complete;
+        sample.payload = PixelBuffer::wrap(slot.data, region.width, region.height, stride,
+                                           [keep, taken_index] { keep->give(taken_index); });
+        deliver(std::move(sample));
+        delivered.fetch_add(1);
+        return true;
+    }
+
+    void loop() {
+        using Clock = std::chrono::steady_clock;
+        auto next = Clock::now() + interval;
+        while (!stopping.load()) {
+            std::this_thread::sleep_until(next);
+            next += interval;
+            auto now = Clock::now();
+            if (next < now) next = now + interval;  // fell behind: do not try to catch up
+            try {
+                handleEvents();
+                bool cursorMoved = readCursor();
+                // Without Damage the source cannot tell a still screen: every tick is a picture.
+                if (screenDirty || cursorMoved || !hasDamage) {
+                    if (capture()) screenDirty = false;
+                }
+            } catch (const std::exception& error) {
+                if (log) log(std::string("capture_frame_source_failed ") + error.what());
+                return;
+            }
+        }
+    }
+};
+
+X11FrameSource::X11FrameSource(FrameSourceSettings settings, Deliver deliver, Log log) : impl_(new Impl) {
+    if (settings.region.width < 2 || settings.region.height < 2) {
+        throw std::invalid_argument("A screen region needs at least 2 by 2 pixels.");
+    }
+    impl_->settings = std::move(settings);
+    impl_->deliver = std::move(deliver);
+    impl_->log = std::move(log);
+}
+
+X11FrameSource::~X11FrameSource() { stop(); }
+
+void X11FrameSource::start() {
+    if (impl_->thread.joinable()) return;
+    std::promise<void> ready;
+    auto started = ready.get_future();
+    impl_->stopping = false;
+    impl_->thread = std::thread([impl = impl_.get(), &ready] {
+        try {
+            impl->setUp();
+            impl->readCursor();
+            // The first picture comes at once, so that a still screen does not stall a start.
+            impl->capture();
+            impl->screenDirty = false;
+        } catch (...) {
+            ready.set_exception(std::current_exception());
+            impl->connection.reset();
+            return;
+        }
+        ready.set_value();
+        impl->loop();
+    });
+    try {
+        started.get();
+    } catch (...) {
+        impl_->thread.join();
+        throw;
+    }
+}
+
+void X11FrameSource::stop() {
+    impl_->stopping = true;
+    if (impl_->thread.joinable()) impl_->thread.join();
+    impl_->connection.reset();
+}
+
+bool X11FrameSource::compositing() const { return impl_->composite.load(); }
+std::int64_t X11FrameSource::framesDelivered() const { return impl_->delivered.load(); }
+
+}  // namespace yux::platform
