@@ -2,6 +2,8 @@
 
 // The export crop: a rectangle kept as fractions of the video frame, so it survives any change of
 // the pixel size, held to an optional ratio. Operations that take pixels are given the frame size.
+// y counts from the top edge of the picture, as rows of video pixels do; the trim editor draws
+// the crop and the export applies it from that same edge.
 
 #include <optional>
 #include <string_view>

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "model/app_error.hpp"
+#include "model/trim_selection.hpp"
 
 namespace yux {
 
@@ -74,6 +75,11 @@ std::optional<double> RecordingEdit::playbackTime(double t) const {
         if (section.end > t + kPlaybackLookAhead) return section.start <= t ? t : section.start;
     }
     return std::nullopt;
+}
+
+TrimSelection RecordingEdit::selection(const RecordingCrop& crop,
+                                       const std::map<std::int32_t, RecordingAudioLevel>& audioLevels) const {
+    return {keptSections(), crop, audioLevels};
 }
 
 void RecordingEdit::setRange(double start, double end) {

@@ -3,10 +3,18 @@
 // The trim editor's time line: contiguous sections over the whole source, a trim range (the part
 // to export) and an undo history. All times are seconds of the source recording.
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
+#include "model/recording_crop.hpp"
+#include "model/recording_source.hpp"
+
 namespace yux {
+
+// Defined in trim_selection.hpp, which builds on the sections here.
+struct TrimSelection;
 
 class RecordingEdit {
 public:
@@ -55,6 +63,8 @@ public:
     double resultTime(double t) const;
     // Where preview playback continues from source time t; nothing when playback is over.
     std::optional<double> playbackTime(double t) const;
+    // What the export takes: the kept sections with the crop and the track levels (by track id).
+    TrimSelection selection(const RecordingCrop& crop, const std::map<std::int32_t, RecordingAudioLevel>& audioLevels) const;
 
     void setRange(double start, double end);
     // One step of a trim-handle drag; the other handle never moves.

@@ -2,6 +2,7 @@
 
 // Export quality presets, the catalog that offers them, and how the scratch capture was taken.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,6 +92,11 @@ struct RecordingCaptureDiagnostics {
 };
 
 }  // namespace yux
+
+template <>
+struct std::hash<yux::RecordingPresetID> {
+    std::size_t operator()(const yux::RecordingPresetID& id) const noexcept { return std::hash<std::string>()(id.rawValue); }
+};
 
 template <>
 struct yux::json::Coder<yux::RecordingPresetID> {

@@ -125,6 +125,16 @@ constexpr Key kKeys[] = {
 // X11 keycodes are Linux input event codes shifted by 8 (the X server reserves 0 to 7).
 constexpr std::uint16_t kX11KeycodeOffset = 8;
 
+constexpr bool keysAreSortedAndFitX11() {
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        if (kKeys[i].inputEventCode + kX11KeycodeOffset > 255) return false;
+        if (i > 0 && kKeys[i - 1].code >= kKeys[i].code) return false;
+    }
+    return true;
+}
+// Lookups search by code; X11 keycodes are one byte.
+static_assert(keysAreSortedAndFitX11());
+
 constexpr std::array<std::uint32_t, std::size(kKeys)> makeKeyCodes() {
     std::array<std::uint32_t, std::size(kKeys)> codes{};
     for (std::size_t i = 0; i < std::size(kKeys); ++i) codes[i] = kKeys[i].code;

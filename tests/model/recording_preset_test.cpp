@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
 #include "model/recording_preset.hpp"
 
 namespace yux {
@@ -73,6 +75,7 @@ TEST(RecordingPresetCatalogTest, LooksUpTheFirstPresetAndFallsBackToHigh) {
     Catalog twice{{{"a", "First", 30, 0, 0, RecordingVideoCodec::h264, 1}, {"a", "Second", 30, 0, 0, RecordingVideoCodec::h264, 1}}};
     EXPECT_EQ(twice.preset("a")->name, "First");
     EXPECT_EQ(twice.preset("b"), std::nullopt);
+    EXPECT_EQ((std::unordered_set<RecordingPresetID>{"low", std::string("low"), "high"}.size()), 2u);
     EXPECT_EQ(Catalog::validSelectedPresetID("low", Catalog::builtIn()), RecordingPresetID("low"));
     EXPECT_EQ(Catalog::validSelectedPresetID("ultra", Catalog::builtIn()), RecordingPresetID("high"));
 }

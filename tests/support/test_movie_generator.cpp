@@ -219,14 +219,13 @@ void appendWhenReady(platform::MovieWriter& writer, int track, const platform::S
 
 void writeWithMovieWriter(const std::string& path, const TestMovieOptions& options) {
     auto writer = platform::MovieWriter::create(path);
-    using platform::MovieTrackLayout;
-    int screen = options.screen ? writer->addTrack({MovieTrackLayout::video, "yux.source.screen", options.width, options.height})
+    int screen = options.screen ? writer->addTrack(platform::MovieTrackFormat::video("yux.source.screen", options.width, options.height))
                                 : -1;
     int camera = options.camera
-                     ? writer->addTrack({MovieTrackLayout::videoWithStackedAlpha, "yux.source.camera", options.width, options.height})
+                     ? writer->addTrack(platform::MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", options.width, options.height))
                      : -1;
-    int system = options.systemAudio ? writer->addTrack({MovieTrackLayout::audio, "yux.source.systemAudio"}) : -1;
-    int microphone = options.microphone ? writer->addTrack({MovieTrackLayout::audio, "yux.source.microphone"}) : -1;
+    int system = options.systemAudio ? writer->addTrack(platform::MovieTrackFormat::audio("yux.source.systemAudio")) : -1;
+    int microphone = options.microphone ? writer->addTrack(platform::MovieTrackFormat::audio("yux.source.microphone")) : -1;
     if (!writer->startWriting()) std::rethrow_exception(writer->error());
     writer->startSession(captureTime(0));
 

@@ -14,10 +14,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/media/bgra_to_yuv.hpp"
 #include "platform/media/ffmpeg_support.hpp"
 
 namespace yux::platform {
 
+// Measured with bench/scratch_writer_bench on two cores (1080p60 screen, 30 fps camera, two
+// audio tracks): "ultrafast" sustains about 60 fps; "superfast" and "veryfast" about 40.
 const char* const kScratchVideoPreset = "ultrafast";
 
 namespace {
@@ -37,9 +40,10 @@ constexpr int kAudioChannels = 2;
 constexpr std::int64_t kAudioBitRate = 192000;
 constexpr int kAudioFrameSize = 1024;  // samples per AAC-LC frame
 
-// Frames waiting for a video encoder. Each holds a full picture, and a deeper queue only
-// postpones the moment a frame the encoder cannot keep up with is dropped.
-constexpr std::size_t kVideoQueueDepth = 8;
+// Frames waiting for a video encoder. Each holds a full picture (often a slot of the capture
+// source's small shared-memory pool), and a deeper queue only postpones the moment a frame the
+// encoder cannot keep up with is dropped.
+constexpr std::size_t kVideoQueueDepth = 4;
 // Audio waiting for its encoder, in seconds rather than buffers: a short stall of the machine
 // must not fail the recording, and audio is small.
 constexpr double kAudioQueueSeconds = 5.0;
@@ -183,8 +187,13 @@ public:
     void startSession(MediaTime start) { start_ = start; }
     void endSession(MediaTime end) { end_ = end; }
 
+    // A failed writer counts as ready: the caller's append is then refused and learns why from
+    // error(), rather than mistaking the failure for a busy track.
     bool isReady(int index) {
-        if (!isWriting() || index < 0 || index >= static_cast<int>(tracks_.size())) return false;
+        if (index < 0 || index >= static_cast<int>(tracks_.size())) return false;
+        const auto current = status();
+        if (current == MovieWriterStatus::failed) return true;
+        if (current != MovieWriterStatus::writing) return false;
         Track& track = *tracks_[index];
         std::lock_guard lock(track.mutex);
         return !track.finished && !track.stop && track.hasRoom();
@@ -287,7 +296,7 @@ private:
         context->thread_count = 0;
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
-        av_dict_set(&options, "preset", kScratchVideoPreset, 0);
+        av_dict_set(&options, "preset", track.format.preset.empty() ? kScratchVideoPreset : track.format.preset.c_str(), 0);
         int result = avcodec_open2(context.get(), codec, &options);
         av_dict_free(&options);
         check(result, "Opening the H.264 encoder");
@@ -448,20 +457,25 @@ private:
     }
 
     void encodeVideo(Track& track, const Item& item) {
-        const PixelBuffer& source = *item.sample.picture();
-        const bool stacked = track.format.layout == MovieTrackLayout::videoWithStackedAlpha;
         const int width = track.format.width;
         const int height = track.format.height;
+        PixelBuffer source = *item.sample.picture();
+        if (source.width() != width || source.height() != height) source = resized(track, source, width, height);
         AVFrame* frame = track.picture.get();
         check(av_frame_make_writable(frame), "Preparing a picture");
-        track.scaler.reset(sws_getCachedContext(track.scaler.release(), source.width(), source.height(), AV_PIX_FMT_BGRA,
-                                                width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
-                                                nullptr));
-        if (!track.scaler) throw platformError("Cannot convert the captured pictures");
-        const std::uint8_t* sourcePlanes[4] = {source.data(), nullptr, nullptr, nullptr};
-        const int sourceStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
-        sws_scale(track.scaler.get(), sourcePlanes, sourceStrides, 0, source.height(), frame->data, frame->linesize);
-        if (stacked) stackAlpha(track, source);
+        convertBgraToYuv420(source, {frame->data[0], frame->data[1], frame->data[2], frame->linesize[0],
+                                     frame->linesize[1], frame->linesize[2]});
+        if (track.format.layout == MovieTrackLayout::videoWithStackedAlpha) {
+            // The alpha becomes the luma of the lower half; its chroma stays neutral.
+            extractAlpha(source, frame->data[0] + static_cast<std::ptrdiff_t>(height) * frame->linesize[0],
+                         frame->linesize[0]);
+            for (int plane = 1; plane <= 2; ++plane) {
+                for (int y = height / 2; y < height; ++y) {
+                    std::memset(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane], 128,
+                                static_cast<std::size_t>(width / 2));
+                }
+            }
+        }
 
         std::int64_t pts = item.relative.convertedTo(kVideoTimeScale).value;
         if (pts <= track.lastPts) pts = track.lastPts + 1;  // rounding must not merge two frames
@@ -475,36 +489,18 @@ private:
         receivePackets(track);
     }
 
-    // The alpha of the picture becomes the luma of the lower half; its chroma stays neutral.
-    void stackAlpha(Track& track, const PixelBuffer& source) {
-        AVFrame* frame = track.picture.get();
-        const int width = track.format.width;
-        const int height = track.format.height;
-        PixelBuffer sized = source;
-        if (source.width() != width || source.height() != height) sized = resized(source, width, height);
-        for (int y = 0; y < height; ++y) {
-            const std::uint8_t* pixel = sized.row(y) + 3;
-            std::uint8_t* luma = frame->data[0] + static_cast<std::ptrdiff_t>(height + y) * frame->linesize[0];
-            for (int x = 0; x < width; ++x) luma[x] = pixel[4 * x];
-        }
-        for (int plane = 1; plane <= 2; ++plane) {
-            for (int y = height / 2; y < height; ++y) {
-                std::memset(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane], 128,
-                            static_cast<std::size_t>(width / 2));
-            }
-        }
-    }
-
-    static PixelBuffer resized(const PixelBuffer& source, int width, int height) {
+    // A picture of another size than the track's (the screen changed its mode) is scaled to it.
+    static PixelBuffer resized(Track& track, const PixelBuffer& source, int width, int height) {
         auto target = PixelBuffer::create(width, height);
-        ScaleContext scaler(sws_getContext(source.width(), source.height(), AV_PIX_FMT_BGRA, width, height,
-                                           AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!scaler) throw platformError("Cannot scale the camera pictures");
+        track.scaler.reset(sws_getCachedContext(track.scaler.release(), source.width(), source.height(),
+                                                AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr,
+                                                nullptr, nullptr));
+        if (!track.scaler) throw platformError("Cannot scale the captured pictures");
         const std::uint8_t* sourcePlanes[4] = {source.data(), nullptr, nullptr, nullptr};
         const int sourceStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
         std::uint8_t* targetPlanes[4] = {target.data(), nullptr, nullptr, nullptr};
         const int targetStrides[4] = {static_cast<int>(target.stride()), 0, 0, 0};
-        sws_scale(scaler.get(), sourcePlanes, sourceStrides, 0, source.height(), targetPlanes, targetStrides);
+        sws_scale(track.scaler.get(), sourcePlanes, sourceStrides, 0, source.height(), targetPlanes, targetStrides);
         return target;
     }
 
@@ -536,27 +532,24 @@ private:
         if (frames <= 0) return;
         prepareResampler(track, audio);
         const int capacity = swr_get_out_samples(track.resampler.get(), frames) + 32;
-        auto converted = makeFrame();
-        converted->format = AV_SAMPLE_FMT_FLTP;
-        converted->sample_rate = kAudioSampleRate;
-        converted->nb_samples = capacity;
-        check(av_channel_layout_copy(&converted->ch_layout, &track.encoder->ch_layout), "Preparing audio");
-        check(av_frame_get_buffer(converted.get(), 0), "Allocating audio");
+        auto converted = audioFrame(track, capacity);
         const std::uint8_t* input[1] = {audio.bytes->data()};
         int count = check(swr_convert(track.resampler.get(), converted->data, capacity, input, frames), "Converting audio");
 
-        std::int64_t first = item.relative.convertedTo(kAudioSampleRate).value;
+        const std::int64_t first = item.relative.convertedTo(kAudioSampleRate).value;
+        std::int64_t skip = 0;
         if (!track.audioStarted) {
             track.audioStarted = true;
             track.fifoPts = std::max<std::int64_t>(first, 0);
-        }
-        const std::int64_t next = track.fifoPts + av_audio_fifo_size(track.fifo.get());
-        const auto tolerance = static_cast<std::int64_t>(kAudioResyncSeconds * kAudioSampleRate);
-        std::int64_t skip = 0;
-        if (first - next > tolerance) {
-            writeSilence(track, static_cast<int>(first - next));
-        } else if (next - first > tolerance) {
-            skip = next - first;
+            skip = std::max<std::int64_t>(-first, 0);  // samples from before the movie's start
+        } else {
+            const std::int64_t next = track.fifoPts + av_audio_fifo_size(track.fifo.get());
+            const auto tolerance = static_cast<std::int64_t>(kAudioResyncSeconds * kAudioSampleRate);
+            if (first - next > tolerance) {
+                writeSilence(track, first - next);
+            } else if (next - first > tolerance) {
+                skip = next - first;
+            }
         }
         if (skip < count) {
             std::uint8_t* planes[kAudioChannels];
@@ -569,23 +562,36 @@ private:
         encodeFifo(track, false);
     }
 
-    void writeSilence(Track& track, int samples) {
-        std::vector<float> zeros(static_cast<std::size_t>(samples), 0.0f);
+    // Room for `samples` samples in the encoder's own format.
+    static Frame audioFrame(const Track& track, int samples) {
+        auto frame = makeFrame();
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        frame->sample_rate = kAudioSampleRate;
+        frame->nb_samples = samples;
+        check(av_channel_layout_copy(&frame->ch_layout, &track.encoder->ch_layout), "Preparing audio");
+        check(av_frame_get_buffer(frame.get(), 0), "Allocating audio");
+        return frame;
+    }
+
+    // A gap in the source's sound, written in slices so a long one never needs much memory.
+    void writeSilence(Track& track, std::int64_t samples) {
+        constexpr int kSlice = 4800;
+        std::vector<float> zeros(kSlice, 0.0f);
         void* planes[kAudioChannels];
         for (auto& plane : planes) plane = zeros.data();
-        check(av_audio_fifo_write(track.fifo.get(), planes, samples), "Queueing audio");
+        while (samples > 0) {
+            const int slice = static_cast<int>(std::min<std::int64_t>(samples, kSlice));
+            check(av_audio_fifo_write(track.fifo.get(), planes, slice), "Queueing audio");
+            samples -= slice;
+            encodeFifo(track, false);
+        }
     }
 
     void encodeFifo(Track& track, bool all) {
         AVAudioFifo* fifo = track.fifo.get();
         while (av_audio_fifo_size(fifo) >= kAudioFrameSize || (all && av_audio_fifo_size(fifo) > 0)) {
             const int samples = std::min(av_audio_fifo_size(fifo), kAudioFrameSize);
-            auto frame = makeFrame();
-            frame->format = AV_SAMPLE_FMT_FLTP;
-            frame->sample_rate = kAudioSampleRate;
-            frame->nb_samples = samples;
-            check(av_channel_layout_copy(&frame->ch_layout, &track.encoder->ch_layout), "Preparing audio");
-            check(av_frame_get_buffer(frame.get(), 0), "Allocating audio");
+            auto frame = audioFrame(track, samples);
             check(av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), samples), "Reading queued audio");
             frame->pts = track.fifoPts;
             track.fifoPts += samples;
@@ -621,13 +627,10 @@ private:
             check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding video");
         } else if (track.audioStarted) {
             if (track.resampler) {
-                auto tail = makeFrame();
-                tail->format = AV_SAMPLE_FMT_FLTP;
-                tail->sample_rate = kAudioSampleRate;
-                tail->nb_samples = 4096;
-                check(av_channel_layout_copy(&tail->ch_layout, &track.encoder->ch_layout), "Preparing audio");
-                check(av_frame_get_buffer(tail.get(), 0), "Allocating audio");
-                int count = check(swr_convert(track.resampler.get(), tail->data, 4096, nullptr, 0), "Converting audio");
+                constexpr int kResamplerTail = 4096;  // more than the resampler ever holds back
+                auto tail = audioFrame(track, kResamplerTail);
+                int count = check(swr_convert(track.resampler.get(), tail->data, kResamplerTail, nullptr, 0),
+                                  "Converting audio");
                 if (count > 0) {
                     check(av_audio_fifo_write(track.fifo.get(), reinterpret_cast<void**>(tail->data), count),
                           "Queueing audio");

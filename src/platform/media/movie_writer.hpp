@@ -23,6 +23,15 @@ struct MovieTrackFormat {
     std::string title;  // stored as the track's handler name and as a title tag
     int width = 0;      // video only; even
     int height = 0;
+    std::string preset;  // video only: the H.264 encoder preset; empty for kScratchVideoPreset
+
+    static MovieTrackFormat video(std::string title, int width, int height, std::string preset = {}) {
+        return {MovieTrackLayout::video, std::move(title), width, height, std::move(preset)};
+    }
+    static MovieTrackFormat videoWithStackedAlpha(std::string title, int width, int height, std::string preset = {}) {
+        return {MovieTrackLayout::videoWithStackedAlpha, std::move(title), width, height, std::move(preset)};
+    }
+    static MovieTrackFormat audio(std::string title) { return {MovieTrackLayout::audio, std::move(title), 0, 0, {}}; }
 };
 
 // Numbered as the platform's writer status, which callers report.
@@ -54,6 +63,7 @@ public:
         std::function<bool(const MovieTrackFormat&)> addTrack;  // false: the track cannot be added
         std::function<bool()> startWriting;                      // false: see error()
         std::function<void(MediaTime)> startSession;
+        // Room in the track's queue; also true once the writer failed, so an append learns why.
         std::function<bool(int track)> isReadyForMoreMediaData;
         std::function<bool(int track, const SampleBuffer&)> append;  // never blocks; false: refused
         std::function<void(MediaTime)> endSession;

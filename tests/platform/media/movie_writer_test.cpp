@@ -45,16 +45,31 @@ void appendWhenReady(MovieWriter& writer, int track, const SampleBuffer& sample)
     ASSERT_TRUE(writer.append(track, sample));
 }
 
+// A writer with a screen track (0) and a system-audio track (1) whose session starts at `start`.
+std::shared_ptr<MovieWriter> screenAndAudioWriter(const std::string& path, double start) {
+    auto writer = MovieWriter::create(path);
+    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
+    EXPECT_TRUE(writer->startWriting());
+    writer->startSession(hostTime(start));
+    return writer;
+}
+
+SampleBuffer toneBuffer(int index, double amplitude = 0.5) {
+    return audioSample(hostTime(index / 100.0),
+                       sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, index * 480, amplitude));
+}
+
 }  // namespace
 
 TEST(MovieWriter, WritesTitledTracksInOrderAndReadsThemBack) {
     TemporaryDirectory folder;
     const auto path = folder.file("movie.mov");
     auto writer = MovieWriter::create(path);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::video, "yux.source.screen", kWidth, kHeight}), 0);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::videoWithStackedAlpha, "yux.source.camera", kWidth, kHeight}), 1);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::audio, "yux.source.systemAudio"}), 2);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::audio, "yux.source.microphone"}), 3);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight)), 0);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 1);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio")), 2);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.microphone")), 3);
     ASSERT_TRUE(writer->startWriting());
     EXPECT_EQ(writer->status(), MovieWriterStatus::writing);
     const MediaTime start = hostTime(10);
@@ -118,10 +133,12 @@ TEST(MovieWriter, CameraAlphaSurvivesTheRoundTrip) {
     TemporaryDirectory folder;
     const auto path = folder.file("camera.mov");
     auto writer = MovieWriter::create(path);
-    ASSERT_EQ(writer->addTrack({MovieTrackLayout::videoWithStackedAlpha, "yux.source.camera", kWidth, kHeight}), 0);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 0);
     ASSERT_TRUE(writer->startWriting());
     writer->startSession(hostTime(0));
-    for (int i = 0; i < 5; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
+    for (int i = 0; i < 5; ++i) {
+        appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
+    }
     writer->endSession(hostTime(5 / 30.0));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
@@ -153,7 +170,7 @@ TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
     const auto cancelled = folder.file("cancelled.mov");
     {
         auto writer = MovieWriter::create(cancelled);
-        writer->addTrack({MovieTrackLayout::video, "yux.source.screen", kWidth, kHeight});
+        writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
         ASSERT_TRUE(writer->startWriting());
         writer->startSession(hostTime(0));
         appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
@@ -168,7 +185,7 @@ TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
     const auto refused = folder.file("refused.mov");
     {
         auto writer = MovieWriter::create(refused);
-        EXPECT_EQ(writer->addTrack({MovieTrackLayout::video, "yux.source.screen", 321, 241}), -1);
+        EXPECT_EQ(writer->addTrack(MovieTrackFormat::video("yux.source.screen", 321, 241)), -1);
     }
     EXPECT_FALSE(std::filesystem::exists(refused));
 
@@ -178,13 +195,12 @@ TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
 TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     TemporaryDirectory folder;
     const auto path = folder.file("cut.mov");
-    auto writer = MovieWriter::create(path);
-    writer->addTrack({MovieTrackLayout::video, "yux.source.screen", kWidth, kHeight});
-    writer->addTrack({MovieTrackLayout::audio, "yux.source.systemAudio"});
-    ASSERT_TRUE(writer->startWriting());
-    writer->startSession(hostTime(0));
-    for (int i = 0; i < 30; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
-    for (int i = 0; i < 100; ++i) appendWhenReady(*writer, 1, audioSample(hostTime(i / 100.0), sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, i * 480)));
+    auto writer = screenAndAudioWriter(path, 0);
+    for (int i = 0; i < 30; ++i) {
+        appendWhenReady(*writer, 0,
+                        videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
+    }
+    for (int i = 0; i < 100; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
     writer->endSession(hostTime(0.5));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
@@ -193,4 +209,66 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     EXPECT_EQ(reader.videoFrames(reader.tracks()[0]).size(), 15u);
     EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 0.5, 0.025);
     EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.025);
+}
+
+TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("gap.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+    // Sound from 0 to 0.2 s and from 0.7 to 1 s; the source sent nothing in between.
+    for (int i = 0; i < 100; ++i) {
+        if (i < 20 || i >= 70) appendWhenReady(*writer, 1, toneBuffer(i));
+    }
+    writer->endSession(hostTime(1));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    auto decoded = MovieTrackReader(path).readAudio(MovieTrackReader(path).tracks()[1]);
+    auto slice = [&](double from, double to) {
+        const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
+        std::vector<float> part(samples + static_cast<std::size_t>(from * 48000) * 2,
+                                samples + static_cast<std::size_t>(to * 48000) * 2);
+        return AudioBuffer::fromFloat(part, 48000, 2);
+    };
+    EXPECT_NEAR(decoded.audio.frameCount() / 48000.0, 1.0, 0.025);
+    EXPECT_GT(toneLevel(slice(0.02, 0.18), 440), 0.3);
+    EXPECT_LT(toneLevel(slice(0.3, 0.6), 440), 0.01);
+    EXPECT_GT(toneLevel(slice(0.75, 0.95), 440), 0.3);
+}
+
+TEST(MovieWriter, AFlashAndABeepAtTheSameInstantStayTogether) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("sync.mov");
+    auto writer = screenAndAudioWriter(path, 3);
+    auto dark = PixelBuffer::create(kWidth, kHeight);
+    dark.fill(0, 0, 0, 255);
+    auto flash = PixelBuffer::create(kWidth, kHeight);
+    flash.fill(255, 255, 255, 255);
+    // The flash is the frame at 3.5 s; the beep starts at 3.5 s and lasts 50 ms.
+    for (int i = 0; i < 60; ++i) {
+        appendWhenReady(*writer, 0, videoSample(hostTime(3 + i / 60.0), i == 30 ? flash : dark));
+    }
+    for (int i = 300; i < 400; ++i) appendWhenReady(*writer, 1, toneBuffer(i, i >= 350 && i < 355 ? 0.8 : 0.0));
+    writer->endSession(hostTime(4));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    MovieTrackReader reader(path);
+    double flashAt = -1;
+    reader.readVideo(reader.tracks()[0], [&](const SampleBuffer& sample) {
+        if (sample.picture()->row(kHeight / 2)[4 * (kWidth / 2)] > 128) flashAt = sample.presentationTime.seconds();
+        return flashAt < 0;
+    });
+    auto sound = reader.readAudio(reader.tracks()[1]);
+    const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+    double beepAt = -1;
+    for (std::int64_t i = 0; i < sound.audio.frameCount(); ++i) {
+        if (std::abs(samples[2 * i]) > 0.2) {
+            beepAt = sound.start.seconds() + static_cast<double>(i) / 48000;
+            break;
+        }
+    }
+    EXPECT_NEAR(flashAt, 0.5, 1e-3);
+    EXPECT_NEAR(beepAt, 0.5, 0.005);
 }
