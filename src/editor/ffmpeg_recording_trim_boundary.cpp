@@ -166,6 +166,7 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
             Rect crop = selection.crop.pixels(Size{static_cast<double>(geometry.width), static_cast<double>(geometry.height)});
             platform::CompositionEncodeSettings settings;
             settings.codec = hevc ? platform::VideoCodec::hevc : platform::VideoCodec::h264;
+            if (!platform::CompositionEncoder::canEncode(settings.codec)) throw failure("Video encoder unavailable");
             settings.videoBitsPerSecond = RecordingEncodingPolicy().targetVideoBitsPerSecond(preset);
             settings.frameRate = frameRate;
             settings.geometry = {geometry.width,

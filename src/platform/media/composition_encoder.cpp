@@ -84,6 +84,11 @@ Output openAudio(AVFormatContext* output) {
 
 }  // namespace
 
+bool CompositionEncoder::canEncode(VideoCodec codec) {
+    return avcodec_find_encoder_by_name(codec == VideoCodec::hevc ? "libx265" : "libx264") != nullptr &&
+           avcodec_find_encoder(AV_CODEC_ID_AAC) != nullptr;
+}
+
 void CompositionEncoder::encode(const std::string& sourcePath, const std::string& destinationPath,
                                 const EditComposition& composition, const CompositionEncodeSettings& settings,
                                 const Progress& progress, const CancelToken& cancel) {

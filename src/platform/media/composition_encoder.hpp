@@ -30,6 +30,9 @@ public:
     // A keyframe at least every two seconds keeps the export seekable in any player.
     static constexpr double kKeyframeIntervalSeconds = 2.0;
 
+    // Whether this FFmpeg build carries the encoders an export with `codec` needs.
+    static bool canEncode(VideoCodec codec);
+
     // Output time (seconds) of each picture written, for progress.
     using Progress = std::function<void(double outputSeconds)>;
 
