@@ -109,7 +109,7 @@ struct PulseRecordStream::Impl {
             &answers));
         if (choice.kind == AudioSourceChoice::Kind::systemPlayback) {
             if (answers.defaultSink.empty()) {
-                throw AudioSourceUnavailable("The sound server has no default output to record system audio from.");
+                throw AudioSourceUnavailable(choice.kind, "The sound server has no default output to record system audio from.");
             }
             await(pa_context_get_sink_info_by_name(
                 context, answers.defaultSink.c_str(),
@@ -120,7 +120,7 @@ struct PulseRecordStream::Impl {
                 },
                 &answers));
             if (answers.monitor.empty()) {
-                throw AudioSourceUnavailable("The default sound output has no monitor to record system audio from.");
+                throw AudioSourceUnavailable(choice.kind, "The default sound output has no monitor to record system audio from.");
             }
             return answers.monitor;
         }
@@ -136,7 +136,7 @@ struct PulseRecordStream::Impl {
                 &answers));
         }
         if (!answers.found) {
-            throw AudioSourceUnavailable("The sound server has no source named \"" + name + "\".");
+            throw AudioSourceUnavailable(choice.kind, "The sound server has no source named \"" + name + "\".");
         }
         return name;
     }
