@@ -229,6 +229,11 @@ struct X11FrameSource::Impl {
                 xcb_composite_query_version_reply(c(), xcb_composite_query_version(c(), 0, 4), nullptr));
             canComposite = version && (version->major_version > 0 || version->minor_version >= 2);
         }
+        // Damage first: redirecting repaints windows, and those repaints must reach us.
+        if (hasDamage) {
+            damage = xcb_generate_id(c());
+            xcb_damage_create(c(), damage, connection->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+        }
         if (canComposite) {
             setUpComposite();
         } else if (log) {
@@ -236,10 +241,6 @@ struct X11FrameSource::Impl {
         }
         composite = canComposite;
 
-        if (hasDamage) {
-            damage = xcb_generate_id(c());
-            xcb_damage_create(c(), damage, connection->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-        }
         const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(c(), connection->root(), XCB_CW_EVENT_MASK, &events);
         xcb_flush(c());
