@@ -143,12 +143,13 @@ struct PulseRecordStream::Impl {
 
     void onReadable() {
         while (!stopped && pa_stream_readable_size(stream) > 0) {
-            // What is still between the source and this read, so the first frame read now was
-            // captured that long ago.
-            pa_usec_t latency = 0;
-            int negative = 0;
-            if (pa_stream_get_latency(stream, &latency, &negative) < 0 || negative != 0) latency = 0;
-            MediaTime captured = hostTimeNow() - MediaTime(static_cast<std::int64_t>(latency), 1'000'000);
+            // Everything readable now was captured before this moment, back to back, so the
+            // first frame read now was captured that long ago. The latency the server reports
+            // is of no use here: for a monitor (and a remap of one) it is the output's queue,
+            // which says when the sound will be heard, not when it was captured.
+            std::size_t waiting = pa_stream_readable_size(stream);
+            MediaTime captured =
+                hostTimeNow() - MediaTime(static_cast<std::int64_t>(waiting / kBytesPerFrame), kSampleRate);
 
             const void* data = nullptr;
             std::size_t length = 0;
