@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/async/locked.hpp"
+#include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/x11/x11_frame_source.hpp"
 #include "support/x11_test_window.hpp"
@@ -254,4 +255,71 @@ TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
     FrameWatcher watcher(withCursor);
     EXPECT_TRUE(watcher.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 0, 0).near(kRed) && differs(p) > 10; }));
     xcb_disconnect(c);
+}
+
+TEST(CaptureStreamOnTheDesktop, DeliversScreenSystemAudioAndMicrophoneOnTheWriterQueue) {
+    auto content = ShareableContentProvider::create().current();
+    ASSERT_FALSE(content.displays.empty());
+    StreamConfiguration configuration;
+    configuration.width = 640;
+    configuration.height = 360;
+    configuration.sourceRect = PointRect{100, 100, 640, 360};
+    configuration.capturesAudio = true;
+    configuration.captureMicrophone = true;
+    configuration.microphoneCaptureDeviceID = "yux_null_source";
+    auto stream = CaptureStream::create(ContentFilter::excluding(content.displays[0], {}), configuration);
+
+    SerialQueue writer("Yux.source-writer");
+    struct Counts {
+        int screen = 0;
+        double audio = 0, microphone = 0;  // seconds
+        bool onQueue = true;
+        int width = 0;
+    };
+    Locked<Counts> counts;
+    auto count = [&](StreamOutputType type) {
+        return [&, type](const SampleBuffer& sample) {
+            counts.with([&](Counts& c) {
+                c.onQueue = c.onQueue && writer.isCurrent();
+                if (type == StreamOutputType::screen) {
+                    c.screen += 1;
+                    c.width = sample.picture()->width();
+                } else {
+                    (type == StreamOutputType::audio ? c.audio : c.microphone) += sample.duration.seconds();
+                }
+            });
+        };
+    };
+    stream->addStreamOutput(StreamOutputType::screen, writer, count(StreamOutputType::screen));
+    stream->addStreamOutput(StreamOutputType::audio, writer, count(StreamOutputType::audio));
+    stream->addStreamOutput(StreamOutputType::microphone, writer, count(StreamOutputType::microphone));
+    stream->startCapture();
+    std::this_thread::sleep_for(200ms);
+    stream->stopCapture();
+    writer.sync([] {});
+    int screenAtStop = counts.copy().screen;
+    std::this_thread::sleep_for(50ms);
+    writer.sync([] {});
+
+    auto seen = counts.copy();
+    EXPECT_GE(seen.screen, 1);  // at least the first picture, even on a still screen
+    EXPECT_EQ(seen.width, 640);
+    // Nothing plays: the idle outputs send nothing, and silence stands in for it.
+    EXPECT_GE(seen.audio, 0.1);
+    EXPECT_GE(seen.microphone, 0.1);
+    EXPECT_TRUE(seen.onQueue);
+    EXPECT_EQ(seen.screen, screenAtStop);  // nothing after the stop
+}
+
+TEST(CaptureStreamOnTheDesktop, MissingMicrophoneFailsTheStartAndLeavesItStopped) {
+    auto content = ShareableContentProvider::create().current();
+    StreamConfiguration configuration;
+    configuration.width = 64;
+    configuration.height = 64;
+    configuration.capturesAudio = true;
+    configuration.captureMicrophone = true;
+    configuration.microphoneCaptureDeviceID = "yux_unplugged_microphone";
+    auto stream = CaptureStream::create(ContentFilter::excluding(content.displays[0], {}), configuration);
+    EXPECT_THROW(stream->startCapture(), AudioSourceUnavailable);
+    EXPECT_THROW(stream->stopCapture(), std::logic_error);
 }
