@@ -650,10 +650,10 @@ struct X11FrameSource::Impl {
                 // Without Damage the source cannot tell a still screen: every interval is a picture.
                 if (screenDirty || cursorMoved || !hasDamage) {
                     auto began = Clock::now();
-                    if (capture()) {
-                        screenDirty = false;
-                        nextPicture = std::max(nextPicture + interval, began + interval / 2);
-                    }
+                    // Every buffer still in use: this picture is dropped, the change stays
+                    // pending for the next turn.
+                    if (capture()) screenDirty = false;
+                    nextPicture = std::max(nextPicture + interval, began + interval / 2);
                 }
             } catch (const std::exception& error) {
                 if (log) log(std::string("capture_frame_source_failed ") + error.what());

@@ -323,3 +323,25 @@ TEST(CaptureStreamOnTheDesktop, MissingMicrophoneFailsTheStartAndLeavesItStopped
     EXPECT_THROW(stream->startCapture(), AudioSourceUnavailable);
     EXPECT_THROW(stream->stopCapture(), std::logic_error);
 }
+
+TEST(X11FrameSource, PicturesStillHeldByTheConsumerLimitWhatIsInFlight) {
+    X11TestWindow red(placed(1610, 210, 100, 100, kRed));
+    ASSERT_TRUE(red.waitUntilViewable());
+    auto settings = region(1600, 200, 300, 300);
+    settings.showsCursor = false;
+    settings.queueDepth = 1;  // one picture in flight, two spare
+    Locked<std::vector<SampleBuffer>> held;
+    X11FrameSource source(settings, [&](SampleBuffer sample) { held.with([&](auto& all) { all.push_back(sample); }); });
+    source.start();
+    for (int step = 1; step <= 10; ++step) {
+        red.move(1610 + step * 10, 210);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(held.copy().size(), 3u);
+    held.with([](auto& all) { all.clear(); });  // the consumer lets go
+    red.move(1620, 260);
+    auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (held.copy().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(held.copy().empty());
+    source.stop();
+}
