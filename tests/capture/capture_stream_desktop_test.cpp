@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/async/locked.hpp"
+#include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
 
 using namespace yux;
@@ -37,14 +38,12 @@ bool recordUntil(const CaptureTarget& target, const std::function<bool(const pla
     stream->addStreamOutput(platform::StreamOutputType::screen, writer,
                             [&](const platform::SampleBuffer& sample) { latest.with([&](auto& l) { l = sample; }); });
     stream->startCapture();
-    bool passed = false;
-    auto deadline = std::chrono::steady_clock::now() + 2s;
-    while (!passed && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents();
-        auto sample = latest.copy();
-        passed = sample.picture() != nullptr && check(*sample.picture());
-        std::this_thread::sleep_for(10ms);
-    }
+    bool passed = yux::testing::processEventsUntil(
+        [&] {
+            auto sample = latest.copy();
+            return sample.picture() != nullptr && check(*sample.picture());
+        },
+        2000);
     stream->stopCapture();
     writer.sync([] {});
     return passed;
@@ -68,10 +67,7 @@ TEST(CaptureStreamConfigurationOnTheDesktop, AreaAndFullDisplayTargetsLeaveOutTh
     own.setPalette(palette);
     own.setGeometry(860, 640, 60, 40);
     own.show();
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(5ms);
-    }
+    yux::testing::processEventsFor(100);
 
     auto content = platform::ShareableContentProvider::create().current();
     DisplayID main{std::to_string(content.mainDisplayID)};

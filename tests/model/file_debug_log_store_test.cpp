@@ -1,1 +1,97 @@
+#include "model/file_debug_log_store.hpp"
+
 #include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "model/json_coding.hpp"
+#include "platform/async/wait_for.hpp"
+#include "support/temporary_directory.hpp"
+
+using yux::Date;
+using yux::FileDebugLogStore;
+using yux::LocalFileSystem;
+using yux::json::Json;
+using yux::platform::waitForTask;
+
+namespace {
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+Date fixedNow() { return Date::fromUnixSeconds(1769850307.25); }
+
+}  // namespace
+
+TEST(FileDebugLogStore, FirstAppendCreatesTheFolderAndOneLine) {
+    yux::testing::TemporaryDirectory folder;
+    auto path = folder.file("Yux/debug-log.jsonl");
+    FileDebugLogStore log(path, LocalFileSystem(), 1000, fixedNow);
+    waitForTask(log.append("save_folder_selected path=/tmp/x"));
+    auto content = yux::testing::readWholeFile(path);
+    EXPECT_EQ(content, R"({"message":"save_folder_selected path=/tmp/x","timestamp":"2026-01-31T09:05:07.250Z"})"
+                       "\n");
+}
+
+TEST(FileDebugLogStore, KeepsTheNewestLinesOnceTheCapIsReached) {
+    auto log = FileDebugLogStore::create_null("/support/Yux/debug-log.jsonl", 1000);
+    for (int i = 1; i <= 1001; ++i) log->appendNow("line " + std::to_string(i));
+    auto content = log->fileSystem().readFile("/support/Yux/debug-log.jsonl");
+    auto lines = linesOf(content);
+    ASSERT_EQ(lines.size(), 1000u);
+    EXPECT_EQ(Json::parse(lines.front())["message"], "line 2");
+    EXPECT_EQ(Json::parse(lines.back())["message"], "line 1001");
+    EXPECT_EQ(content.back(), '\n');
+}
+
+TEST(FileDebugLogStore, EmptyLinesAreNotCountedAndGoAtTheNextRewrite) {
+    auto files = LocalFileSystem::create_null({{"/l/log.jsonl", "{\"message\":\"a\"}\n\n\n{\"message\":\"b\"}\n"}});
+    FileDebugLogStore log("/l/log.jsonl", files, 2, fixedNow);
+    log.appendNow("c");
+    auto lines = linesOf(files.readFile("/l/log.jsonl"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "{\"message\":\"b\"}");
+}
+
+TEST(FileDebugLogStore, EveryMessageStaysOneValidJsonLine) {
+    auto log = FileDebugLogStore::create_null("/l/log.jsonl", 1000);
+    const std::vector<std::string> messages{"a \"quoted\" word", "back\\slash", "two\nlines", "tab\there",
+                                            "sep\u2028arator", "para\u2029graph", "next\u0085line", "ünïcødé ✓"};
+    for (const auto& message : messages) log->appendNow(message);
+    auto lines = linesOf(log->fileSystem().readFile("/l/log.jsonl"));
+    ASSERT_EQ(lines.size(), messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        auto object = Json::parse(lines[i]);
+        EXPECT_EQ(object["message"], messages[i]);
+        EXPECT_EQ(object.size(), 2u);
+    }
+    // The file survives its own trim: the separators did not split lines.
+    FileDebugLogStore reread("/l/log.jsonl", log->fileSystem(), static_cast<int>(messages.size()), fixedNow);
+    reread.appendNow("last");
+    auto after = linesOf(log->fileSystem().readFile("/l/log.jsonl"));
+    ASSERT_EQ(after.size(), messages.size());
+    EXPECT_EQ(Json::parse(after[0])["message"], messages[1]);
+}
+
+TEST(FileDebugLogStore, InvalidTextBecomesTheFixedFailureLine) {
+    auto log = FileDebugLogStore::create_null("/l/log.jsonl", 10);
+    EXPECT_EQ(log->serialize(std::string("bad \xff byte")), R"({"timestamp":"","message":"serialization_failed"})");
+}
+
+TEST(FileDebugLogStore, TrackerHoldsOnlyStoredMessagesAfterItWasMade) {
+    auto files = LocalFileSystem::create_null({{"/blocked", "a file where the folder should be"}});
+    FileDebugLogStore log("/l/log.jsonl", files, 10, fixedNow);
+    log.appendNow("before");
+    auto tracker = log.track_messages();
+    log.appendNow("after");
+    EXPECT_EQ(tracker->messages(), std::vector<std::string>{"after"});
+
+    FileDebugLogStore failing("/blocked/log.jsonl", files, 10, fixedNow);
+    auto failingTracker = failing.track_messages();
+    failing.appendNow("lost");  // the folder cannot be made: silently dropped
+    EXPECT_TRUE(failingTracker->messages().empty());
+}

@@ -1,1 +1,93 @@
+#include "model/json_coding.hpp"
+
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/date.hpp"
+
+using namespace yux::json;
+
+namespace {
+DecodingError::Kind kindOf(const std::function<void()>& decode) {
+    try {
+        decode();
+    } catch (const DecodingError& error) {
+        return error.kind();
+    }
+    ADD_FAILURE() << "decoding did not fail";
+    return DecodingError::Kind::dataCorrupted;
+}
+}  // namespace
+
+TEST(JsonCoding, ScalarsAreStrictAboutTheirTypes) {
+    EXPECT_EQ(decode<double>(Json(3)), 3.0);
+    EXPECT_EQ(decode<std::int64_t>(Json(3.0)), 3);
+    EXPECT_EQ(kindOf([] { decode<std::int64_t>(Json(3.5)); }), DecodingError::Kind::dataCorrupted);
+    EXPECT_EQ(kindOf([] { decode<std::int32_t>(Json(1e12)); }), DecodingError::Kind::dataCorrupted);
+    EXPECT_EQ(kindOf([] { decode<std::int64_t>(Json(1e300)); }), DecodingError::Kind::dataCorrupted);
+    EXPECT_EQ(kindOf([] { decode<std::string>(Json(1)); }), DecodingError::Kind::typeMismatch);
+    EXPECT_EQ(kindOf([] { decode<bool>(Json("true")); }), DecodingError::Kind::typeMismatch);
+    EXPECT_EQ(kindOf([] { decode<double>(Json(nullptr)); }), DecodingError::Kind::valueNotFound);
+    EXPECT_EQ(kindOf([] { parseText("{\"a\":"); }), DecodingError::Kind::dataCorrupted);
+}
+
+TEST(JsonCoding, ObjectsTellMissingNullAndUnknownKeysApart) {
+    auto object = parseText(R"({"name":"a","gone":null,"extra":1})");
+    ObjectReader reader(object);
+    EXPECT_EQ(reader.required<std::string>("name"), "a");
+    EXPECT_EQ(reader.optional<std::string>("gone"), std::nullopt);
+    EXPECT_EQ(reader.optional<std::string>("absent"), std::nullopt);
+    EXPECT_EQ(reader.value<std::int64_t>("absent", 9), 9);
+    EXPECT_EQ(kindOf([&] { reader.required<std::string>("absent"); }), DecodingError::Kind::keyNotFound);
+    EXPECT_EQ(kindOf([&] { reader.required<std::string>("gone"); }), DecodingError::Kind::valueNotFound);
+    // A present key of the wrong type fails even where a default exists.
+    EXPECT_EQ(kindOf([&] { reader.value<std::string>("extra", "x"); }), DecodingError::Kind::typeMismatch);
+    EXPECT_EQ(kindOf([] { ObjectReader(Json::array()); }), DecodingError::Kind::typeMismatch);
+}
+
+TEST(JsonCoding, WriterLeavesAbsentOptionalsOut) {
+    std::optional<std::string> none;
+    std::optional<std::string> some = "x";
+    auto object = ObjectWriter().set("a", 1).setIfPresent("b", none).setIfPresent("c", some).build();
+    EXPECT_EQ(encodeText(object), R"({"a":1,"c":"x"})");
+}
+
+TEST(JsonCoding, ContainersDatesAndBytesRoundTrip) {
+    std::map<std::string, std::vector<double>> values{{"a", {1.5, 2}}, {"b", {}}};
+    EXPECT_EQ((decodeText<std::map<std::string, std::vector<double>>>(encodeText(values))), values);
+
+    yux::Date date{789.25};
+    EXPECT_EQ(encode(date), Json(789.25));
+    EXPECT_EQ(decode<yux::Date>(Json(789.25)), date);
+
+    for (const Bytes& bytes : {Bytes{}, Bytes{1}, Bytes{1, 2}, Bytes{0, 255, 128}, Bytes{'M', 'a', 'n', 'y', '!'}}) {
+        EXPECT_EQ(decode<Bytes>(encode(bytes)), bytes);
+    }
+    EXPECT_EQ(encode(Bytes{'M', 'a'}), Json("TWE="));
+    EXPECT_EQ(kindOf([] { decode<Bytes>(Json("T=WE")); }), DecodingError::Kind::dataCorrupted);
+    EXPECT_EQ(kindOf([] { decode<Bytes>(Json("abc")); }), DecodingError::Kind::dataCorrupted);
+}
+
+TEST(JsonCoding, CaseKeysMustNameExactlyOneCase) {
+    EXPECT_EQ(singleCaseKey(parseText(R"({"b":{},"zz":1})"), {"a", "b"}), "b");
+    EXPECT_THROW(singleCaseKey(parseText(R"({"a":{},"b":{}})"), {"a", "b"}), DecodingError);
+    try {
+        singleCaseKey(parseText(R"({"zz":{}})"), {"a", "b"});
+        FAIL();
+    } catch (const DecodingError& error) {
+        EXPECT_EQ(error.description(), "Invalid number of keys found, expected one.");
+    }
+}
+
+TEST(Date, FormatsInternetDateTimeInUtc) {
+    auto date = yux::Date::fromUnixSeconds(1769850307.25);  // 2026-01-31T09:05:07.250Z
+    EXPECT_EQ(date.iso8601(true), "2026-01-31T09:05:07.250Z");
+    EXPECT_EQ(date.iso8601(false), "2026-01-31T09:05:07Z");
+    EXPECT_EQ(yux::Date{0}.iso8601(false), "2001-01-01T00:00:00Z");
+    EXPECT_EQ(yux::Date::fromUnixSeconds(1.9996).iso8601(true), "1970-01-01T00:00:02.000Z");
+}

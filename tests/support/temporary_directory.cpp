@@ -18,6 +18,14 @@ TemporaryDirectory::TemporaryDirectory() {
     path_ = pattern;
 }
 
+std::filesystem::path TemporaryDirectory::unwritableFolder(const std::string& name) const {
+    if (::geteuid() == 0) return "/proc/self";
+    auto folder = path_ / name;
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0500);
+    return folder;
+}
+
 TemporaryDirectory::~TemporaryDirectory() {
     std::error_code error;
     // Tests make folders read-only; give write access back so everything can go.

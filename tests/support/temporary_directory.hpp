@@ -15,6 +15,9 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // A folder in which no file can be created: a read-only folder here, or, when the tests run
+    // as root (who ignores folder modes), a folder of /proc.
+    std::filesystem::path unwritableFolder(const std::string& name) const;
 
 private:
     std::filesystem::path path_;

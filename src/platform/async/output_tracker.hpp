@@ -4,6 +4,10 @@
 #include <mutex>
 #include <vector>
 
+// Qt's `emit` keyword (defined by QObject and QCoro headers) would swallow emit() below.
+#pragma push_macro("emit")
+#undef emit
+
 namespace yux::platform {
 
 // Collects what a wrapper did to the outside world while a test holds the tracker.
@@ -58,3 +62,5 @@ private:
 };
 
 }  // namespace yux::platform
+
+#pragma pop_macro("emit")

@@ -32,7 +32,8 @@ public:
     QCoro::Task<T> get() const {
         auto state = state_;
         if (!state->done) {
-            co_await Waiter{state};
+            Waiter waiter{state};  // named: g++ 12 destroys await temporaries too early
+            co_await waiter;
         }
         if (state->error) {
             std::rethrow_exception(state->error);

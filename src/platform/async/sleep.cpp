@@ -28,7 +28,7 @@ struct SleepAwaiter {
     std::chrono::milliseconds duration;
     CancelToken token;
     std::shared_ptr<SleepState> state = std::make_shared<SleepState>();
-    CancelRegistration registration{};
+    std::shared_ptr<CancelRegistration> registration = std::make_shared<CancelRegistration>();
 
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> handle) {
@@ -42,7 +42,7 @@ struct SleepAwaiter {
             }
         });
         state->timer.start(duration);
-        registration = token.onCancel([weak] {
+        *registration = token.onCancel([weak] {
             postToMain([weak] {
                 if (auto s = weak.lock()) {
                     s->finish();
@@ -50,14 +50,16 @@ struct SleepAwaiter {
             });
         });
     }
-    void await_resume() { registration.reset(); }
+    void await_resume() { registration->reset(); }
 };
 
 }  // namespace
 
 QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, CancelToken token) {
     token.throwIfCancelled();
-    co_await SleepAwaiter{duration, token};
+    // A named awaiter: g++ 12 destroys temporaries of an await expression too early.
+    SleepAwaiter awaiter{duration, token};
+    co_await awaiter;
     token.throwIfCancelled();
 }
 

@@ -16,6 +16,7 @@
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/x11/x11_frame_source.hpp"
+#include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
 
 using namespace yux::platform;
@@ -58,14 +59,12 @@ public:
 
     // Waits up to two seconds for a picture that satisfies `check`, pumping the Qt events.
     bool waitFor(const std::function<bool(const PixelBuffer&)>& check) {
-        auto deadline = std::chrono::steady_clock::now() + 2s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            QCoreApplication::processEvents();
-            auto latest = latest_.copy();
-            if (latest.sample.picture() != nullptr && check(*latest.sample.picture())) return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        return yux::testing::processEventsUntil(
+            [&] {
+                auto latest = latest_.copy();
+                return latest.sample.picture() != nullptr && check(*latest.sample.picture());
+            },
+            2000);
     }
     SampleBuffer latest() const { return latest_.copy().sample; }
     MediaTime arrived() const { return latest_.copy().arrived; }
@@ -116,10 +115,7 @@ std::unique_ptr<QWidget> ownWindow(int x, int y, int width, int height) {
     widget->setPalette(palette);
     widget->setGeometry(x, y, width, height);
     widget->show();
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(5ms);
-    }
+    yux::testing::processEventsFor(100);
     return widget;
 }
 
@@ -340,8 +336,6 @@ TEST(X11FrameSource, PicturesStillHeldByTheConsumerLimitWhatIsInFlight) {
     EXPECT_EQ(held.copy().size(), 3u);
     held.with([](auto& all) { all.clear(); });  // the consumer lets go
     red.move(1620, 260);
-    auto deadline = std::chrono::steady_clock::now() + 2s;
-    while (held.copy().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(held.copy().empty());
+    EXPECT_TRUE(yux::testing::processEventsUntil([&] { return !held.copy().empty(); }, 2000));
     source.stop();
 }

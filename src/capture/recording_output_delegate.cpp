@@ -1,0 +1,272 @@
+#include "capture/recording_output_delegate.hpp"
+
+#include <coroutine>
+
+#include "model/app_error.hpp"
+#include "platform/async/errors.hpp"
+#include "platform/async/main_thread.hpp"
+#include "platform/async/sleep.hpp"
+#include "platform/media/host_clock.hpp"
+
+namespace yux {
+
+using platform::MediaTime;
+using platform::MovieTrackFormat;
+using platform::MovieWriter;
+using platform::MovieWriterStatus;
+using platform::SampleBuffer;
+
+namespace {
+
+std::string labelOf(RecordingSourceKind kind) {
+    switch (kind) {
+        case RecordingSourceKind::screen: return "Screen";
+        case RecordingSourceKind::camera: return "Camera";
+        case RecordingSourceKind::systemAudio: return "System audio";
+        case RecordingSourceKind::microphone: return "Microphone";
+        case RecordingSourceKind::audio: return "Audio";
+    }
+    return "Audio";
+}
+
+// Seconds as a floating-point value prints them: the shortest form, whole values with ".0".
+std::string secondsText(MediaTime time) {
+    auto text = time.secondsText();
+    if (text.find_first_of(".en") == std::string::npos) text += ".0";
+    return text;
+}
+
+std::string describe(const std::exception_ptr& error) {
+    if (!error) return "nil";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return std::string("Optional(") + e.what() + ")";
+    } catch (...) {
+        return "Optional(unknown error)";
+    }
+}
+
+std::exception_ptr outputFailure(std::string detail) {
+    return std::make_exception_ptr(AppError::outputFinalizationFailed(std::move(detail)));
+}
+
+MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height) {
+    if (isAudio(kind)) return MovieTrackFormat::audio(trackTitle(kind));
+    if (kind == RecordingSourceKind::camera) return MovieTrackFormat::videoWithStackedAlpha(trackTitle(kind), width, height);
+    return MovieTrackFormat::video(trackTitle(kind), width, height);
+}
+
+}  // namespace
+
+// The suspended caller of finish(): resumed once, on the main thread.
+struct RecordingOutputDelegate::Continuation {
+    std::coroutine_handle<> handle;
+    std::exception_ptr error;
+
+    void resume(std::exception_ptr result) {
+        error = std::move(result);
+        platform::postToMain([handle = handle] { handle.resume(); });
+    }
+};
+
+RecordingOutputDelegate::Clock RecordingOutputDelegate::Clock::live() {
+    Clock clock;
+    clock.hostNow = [] { return platform::hostTimeNow(); };
+    clock.now = [] { return std::chrono::steady_clock::now(); };
+    clock.sleep = [](std::chrono::milliseconds duration, platform::CancelToken token) {
+        return platform::sleepFor(duration, std::move(token));
+    };
+    clock.after = [](platform::SerialQueue& queue, std::chrono::milliseconds delay, std::function<void()> work) {
+        queue.asyncAfter(delay, std::move(work));
+    };
+    return clock;
+}
+
+std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(const std::string& path, int width, int height,
+                                                                       bool microphone, bool camera, Clock clock) {
+    return open(MovieWriter::create(path), width, height, microphone, camera, std::move(clock));
+}
+
+std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(std::shared_ptr<MovieWriter> writer, int width,
+                                                                       int height, bool microphone, bool camera,
+                                                                       Clock clock) {
+    std::map<RecordingSourceKind, int> inputs;
+    for (auto kind : kAllRecordingSourceKinds) {
+        if (kind == RecordingSourceKind::audio) continue;
+        if (kind == RecordingSourceKind::microphone && !microphone) continue;
+        if (kind == RecordingSourceKind::camera && !camera) continue;
+        const int track = writer->addTrack(formatOf(kind, width, height));
+        if (track < 0) {
+            writer->cancelWriting();  // removes the file the writer created
+            throw AppError::outputFinalizationFailed("Cannot record " + labelOf(kind));
+        }
+        inputs[kind] = track;
+    }
+    if (!writer->startWriting()) {
+        auto error = writer->error();
+        writer->cancelWriting();
+        if (error) std::rethrow_exception(error);
+        throw AppError::outputFinalizationFailed("Cannot start source writer");
+    }
+    return std::make_shared<RecordingOutputDelegate>(std::move(writer), std::move(inputs), std::move(clock));
+}
+
+RecordingOutputDelegate::RecordingOutputDelegate(std::shared_ptr<MovieWriter> writer,
+                                                 std::map<RecordingSourceKind, int> inputs, Clock clock)
+    : writer_(std::move(writer)), inputs_(std::move(inputs)), clock_(std::move(clock)) {}
+
+void RecordingOutputDelegate::stream(const SampleBuffer& sample, platform::StreamOutputType type) {
+    if (failure_ || !sample.isValid() || !sample.dataReady) return;
+    switch (type) {
+        case platform::StreamOutputType::screen:
+            // Only a complete frame carries a new picture; idle and blank ones repeat nothing.
+            if (sample.frameStatus == platform::FrameStatus::complete) receive(sample, RecordingSourceKind::screen);
+            break;
+        case platform::StreamOutputType::audio: receive(sample, RecordingSourceKind::systemAudio); break;
+        case platform::StreamOutputType::microphone: receive(sample, RecordingSourceKind::microphone); break;
+    }
+}
+
+void RecordingOutputDelegate::setFailure(std::exception_ptr error) {
+    if (!failure_) failure_ = std::move(error);
+}
+
+void RecordingOutputDelegate::receive(const SampleBuffer& sample, RecordingSourceKind kind) {
+    if (failure_) return;
+    const MediaTime pts = sample.presentationTime;
+    if (!isAudio(kind)) lastVideo_[kind] = sample;
+    if (start_) {
+        if (pts >= *start_) append(sample, kind);
+        return;
+    }
+    const bool hasScreen = lastVideo_.contains(RecordingSourceKind::screen);
+    const bool needsCamera = inputs_.contains(RecordingSourceKind::camera);
+    if (!hasScreen || (needsCamera && !lastVideo_.contains(RecordingSourceKind::camera))) return;
+    writer_->startSession(pts);
+    start_ = pts;
+    // Every video track begins at the start with its newest picture.
+    for (const auto& [videoKind, frame] : lastVideo_) {
+        auto copy = frame.retimed(*start_, kFrameDuration);
+        if (!copy.isValid()) {
+            setFailure(outputFailure("Cannot timestamp video frame"));
+            break;
+        }
+        append(copy, videoKind);
+    }
+}
+
+void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSourceKind kind) {
+    auto input = inputs_.find(kind);
+    if (input == inputs_.end()) return;
+    const MediaTime pts = sample.presentationTime;
+    auto last = lastWritten_.find(kind);
+    // Times of a video track strictly increase.
+    if (!isAudio(kind) && last != lastWritten_.end() && pts <= last->second) return;
+    if (writer_->isReadyForMoreMediaData(input->second)) {
+        if (writer_->append(input->second, sample)) {
+            lastWritten_[kind] = pts;
+            received_.insert(kind);
+            return;
+        }
+        setFailure(outputFailure("Cannot write " + labelOf(kind) + " timestamp=" + secondsText(pts) + " previous=" +
+                                 (last != lastWritten_.end() ? secondsText(last->second) : "-1.0") +
+                                 " start=" + (start_ ? secondsText(*start_) : "-1.0") +
+                                 " error=" + describe(writer_->error())));
+        return;
+    }
+    // A busy video track loses the frame; a busy audio track would lose sound, so it fails.
+    if (isAudio(kind)) setFailure(outputFailure("Audio writer could not keep up"));
+}
+
+QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken token) {
+    const auto deadline = clock_.now() + kStartTimeout;
+    while (clock_.now() < deadline) {
+        const bool started = queue_.sync([this] {
+            if (failure_) std::rethrow_exception(failure_);
+            auto has = [this](RecordingSourceKind kind) { return received_.contains(kind); };
+            auto expects = [this](RecordingSourceKind kind) { return inputs_.contains(kind); };
+            return has(RecordingSourceKind::screen) &&
+                   (!expects(RecordingSourceKind::camera) || has(RecordingSourceKind::camera)) &&
+                   (!expects(RecordingSourceKind::microphone) || has(RecordingSourceKind::microphone));
+        });
+        if (started) co_return;
+        co_await clock_.sleep(kStartPollInterval, token);
+    }
+    throw AppError::outputFinalizationFailed("Capture did not deliver video");
+}
+
+QCoro::Task<void> RecordingOutputDelegate::finish() {
+    struct Awaiter {
+        RecordingOutputDelegate* self;
+        MediaTime end;
+        std::shared_ptr<Continuation> continuation = std::make_shared<Continuation>();
+
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle) {
+            continuation->handle = handle;
+            self->queue_.async([self = self, end = end, continuation = continuation] {
+                self->finishAt(end, self->clock_.now() + kDrainTimeout, continuation);
+            });
+        }
+        void await_resume() const {
+            if (continuation->error) std::rethrow_exception(continuation->error);
+        }
+    };
+    // A named awaiter: GCC 12 mishandles the lifetime of a temporary one across the suspension.
+    Awaiter awaiter{this, clock_.hostNow()};
+    co_await awaiter;
+}
+
+void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {
+    writer_->cancelWriting();
+    lastVideo_.clear();
+    continuation->resume(std::move(error));
+}
+
+void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock::time_point deadline,
+                                       std::shared_ptr<Continuation> continuation) {
+    if (failure_) return abandon(continuation, failure_);
+    if (!start_) return abandon(continuation, outputFailure("Capture produced no video"));
+
+    for (const auto& entry : lastVideo_) {
+        auto input = inputs_.find(entry.first);
+        if (input != inputs_.end() && writer_->isReadyForMoreMediaData(input->second)) continue;
+        if (clock_.now() >= deadline) return abandon(continuation, outputFailure("Video writer did not drain"));
+        clock_.after(queue_, kDrainRetryInterval,
+                     [this, end, deadline, continuation] { finishAt(end, deadline, continuation); });
+        return;
+    }
+
+    // Each video track shows its newest picture up to the stop.
+    const MediaTime tailFloor = end - kFrameDuration;
+    for (const auto& [kind, frame] : lastVideo_) {
+        const MediaTime afterFrame = frame.presentationTime + kFrameDuration;
+        const MediaTime t = afterFrame > tailFloor ? afterFrame : tailFloor;
+        if (t >= end) continue;
+        auto copy = frame.retimed(t, kFrameDuration);
+        if (!copy.isValid()) return abandon(continuation, outputFailure("Cannot timestamp video frame"));
+        append(copy, kind);
+    }
+    lastVideo_.clear();
+    if (failure_) return abandon(continuation, failure_);
+
+    writer_->endSession(end);
+    for (const auto& [kind, track] : inputs_) writer_->markAsFinished(track);
+    writer_->finishWriting([writer = writer_, continuation] {
+        if (writer->status() == MovieWriterStatus::completed) return continuation->resume(nullptr);
+        auto error = writer->error();
+        continuation->resume(error ? error : outputFailure("Source recording did not finalize"));
+    });
+}
+
+int RecordingOutputDelegate::cancel() {
+    return queue_.sync([this] {
+        failure_ = std::make_exception_ptr(platform::CancelledError());
+        if (writer_->status() == MovieWriterStatus::writing) writer_->cancelWriting();
+        lastVideo_.clear();
+        return static_cast<int>(writer_->status());
+    });
+}
+
+}  // namespace yux

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "model/recording_source.hpp"
+#include "platform/async/cancel_token.hpp"
+#include "platform/async/serial_queue.hpp"
+#include "platform/media/media_time.hpp"
+#include "platform/media/movie_writer.hpp"
+#include "platform/media/sample_buffer.hpp"
+#include "platform/x11/capture_stream.hpp"
+
+// After the platform headers: Qt's "emit" keyword would clash with OutputListener::emit.
+#include <QCoroTask>
+
+namespace yux {
+
+// The movie writer of one capture: one track per recorded source, a timeline that begins at the
+// video frame completing the set of video sources, and a finish that drains the video tracks,
+// extends them to the stop time and completes the file. Every field lives on `queue()`.
+class RecordingOutputDelegate {
+public:
+    // The clocks of the waits. Tests pass their own, so a 10 s wait takes no real time.
+    struct Clock {
+        std::function<platform::MediaTime()> hostNow;                  // the clock of the samples
+        std::function<std::chrono::steady_clock::time_point()> now;    // deadlines
+        // Suspends the calling main-thread coroutine; a cancelled token throws CancelledError.
+        std::function<QCoro::Task<void>(std::chrono::milliseconds, platform::CancelToken)> sleep;
+        // Runs `work` on `queue` after `delay`.
+        std::function<void(platform::SerialQueue& queue, std::chrono::milliseconds delay, std::function<void()> work)>
+            after;
+
+        static Clock live();
+    };
+
+    // Re-timed frames (the start's copies and the tail) last one frame at 60 fps.
+    static constexpr platform::MediaTime kFrameDuration{1, 60};
+    static constexpr std::chrono::seconds kStartTimeout{10};
+    static constexpr std::chrono::milliseconds kStartPollInterval{20};
+    static constexpr std::chrono::seconds kDrainTimeout{10};
+    static constexpr std::chrono::milliseconds kDrainRetryInterval{10};
+
+    // Creates the movie at `path` (never over an existing file) with the tracks screen, camera
+    // (with `camera`), system audio and microphone (with `microphone`), and starts writing.
+    // Throws the writer's error unchanged, or AppError::outputFinalizationFailed.
+    static std::shared_ptr<RecordingOutputDelegate> open(const std::string& path, int width, int height,
+                                                         bool microphone, bool camera, Clock clock = Clock::live());
+    // The same over a given writer (an in-memory one in tests).
+    static std::shared_ptr<RecordingOutputDelegate> open(std::shared_ptr<platform::MovieWriter> writer, int width,
+                                                         int height, bool microphone, bool camera,
+                                                         Clock clock = Clock::live());
+
+    RecordingOutputDelegate(std::shared_ptr<platform::MovieWriter> writer,
+                            std::map<RecordingSourceKind, int> inputs, Clock clock);
+    RecordingOutputDelegate(const RecordingOutputDelegate&) = delete;
+    RecordingOutputDelegate& operator=(const RecordingOutputDelegate&) = delete;
+
+    // "Yux.source-writer": every operation below marked "on queue" runs only there.
+    platform::SerialQueue& queue() { return queue_; }
+    platform::MovieWriter& writer() { return *writer_; }
+
+    // The capture stream's sample callback, on queue.
+    void stream(const platform::SampleBuffer& sample, platform::StreamOutputType type);
+    // On queue.
+    void receive(const platform::SampleBuffer& sample, RecordingSourceKind kind);
+    void append(const platform::SampleBuffer& sample, RecordingSourceKind kind);
+    // On queue. The first failure stays; later ones are ignored.
+    std::exception_ptr failure() const { return failure_; }
+    void setFailure(std::exception_ptr error);
+    std::optional<platform::MediaTime> start() const { return start_; }
+    const std::set<RecordingSourceKind>& received() const { return received_; }
+
+    // Until the screen, and the camera and microphone where those tracks exist, have each had a
+    // sample written: throws the stored failure, or "Capture did not deliver video" after 10 s.
+    QCoro::Task<void> waitForStart(platform::CancelToken token = {});
+    // Ends the movie at the host clock's current time; throws when it cannot be completed, in
+    // which case no movie is left.
+    QCoro::Task<void> finish();
+    // Stops the capture's writing for good and returns the writer's status number.
+    int cancel();
+
+private:
+    struct Continuation;
+    void finishAt(platform::MediaTime end, std::chrono::steady_clock::time_point deadline,
+                  std::shared_ptr<Continuation> continuation);
+    void abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
+
+    std::shared_ptr<platform::MovieWriter> writer_;
+    std::map<RecordingSourceKind, int> inputs_;
+    std::optional<platform::MediaTime> start_;
+    std::exception_ptr failure_;
+    std::set<RecordingSourceKind> received_;
+    std::map<RecordingSourceKind, platform::SampleBuffer> lastVideo_;
+    std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
+    Clock clock_;
+    // Last, so it is destroyed first: work still queued runs while the fields exist.
+    platform::SerialQueue queue_{"Yux.source-writer"};
+};
+
+}  // namespace yux

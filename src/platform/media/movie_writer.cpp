@@ -1,0 +1,793 @@
+#include "platform/media/movie_writer.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/media/bgra_to_yuv.hpp"
+#include "platform/media/ffmpeg_support.hpp"
+
+namespace yux::platform {
+
+// Measured with bench/scratch_writer_bench on two cores (1080p60 screen, 30 fps camera, two
+// audio tracks): "ultrafast" sustains about 60 fps; "superfast" and "veryfast" about 40.
+const char* const kScratchVideoPreset = "ultrafast";
+
+namespace {
+
+using namespace ffmpeg;
+
+// Video ticks of 1/90000 s: fine enough to keep host-clock frame times apart, coarse enough
+// that a still screen sending no frame for hours fits the container's 32-bit sample durations.
+constexpr int kVideoTimeScale = 90000;
+// The encoders' hint of the frame rate; frame times themselves come from the samples.
+constexpr AVRational kVideoFrameRateHint{60, 1};
+// A frame whose sample carries no duration lasts one frame at 60 fps.
+constexpr std::int64_t kDefaultFrameTicks = kVideoTimeScale / 60;
+
+constexpr int kAudioSampleRate = 48000;
+constexpr int kAudioChannels = 2;
+constexpr std::int64_t kAudioBitRate = 192000;
+constexpr int kAudioFrameSize = 1024;  // samples per AAC-LC frame
+
+// Frames waiting for a video encoder. Each holds a full picture (often a slot of the capture
+// source's small shared-memory pool), and a deeper queue only postpones the moment a frame the
+// encoder cannot keep up with is dropped.
+constexpr std::size_t kVideoQueueDepth = 4;
+// Audio waiting for its encoder, in seconds rather than buffers: a short stall of the machine
+// must not fail the recording, and audio is small.
+constexpr double kAudioQueueSeconds = 5.0;
+// Audio timestamps further than this from the running sample count are trusted: a gap is
+// filled with silence, an overlap is cut. Closer ones are jitter and the count is kept.
+constexpr double kAudioResyncSeconds = 0.04;
+// Encoded packets wait this long (in media time, behind the newest packet of their track)
+// before they are muxed, so samples that arrive between the stop and the end of finishing
+// (at most 10 s of draining) can still be cut at the session's end.
+constexpr double kHoldBackSeconds = 12.0;
+constexpr int kIoBufferSize = 1 << 20;
+
+std::runtime_error platformError(const std::string& sentence) { return std::runtime_error(sentence); }
+
+struct Item {
+    SampleBuffer sample;
+    MediaTime relative;  // presentation time on the movie's timeline
+    bool finish = false;
+    MediaTime end;  // finish only: the session's end on the movie's timeline, or invalid
+};
+
+struct AudioInputKey {
+    AudioSampleFormat format = AudioSampleFormat::float32;
+    int rate = 0;
+    int channels = 0;
+    bool operator==(const AudioInputKey&) const = default;
+};
+
+struct Track {
+    MovieTrackFormat format;
+    int index = 0;
+    AVStream* stream = nullptr;
+    CodecContext encoder;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Item> items;
+    double queuedAudioSeconds = 0;
+    bool finished = false;  // markAsFinished seen
+    bool stop = false;
+    std::thread thread;
+
+    // Encoding thread only.
+    ScaleContext scaler;
+    Frame picture;
+    std::map<std::int64_t, std::int64_t> frameTicks;  // pts -> duration of frames inside the encoder
+    std::int64_t lastPts = INT64_MIN;
+    ResampleContext resampler;
+    AudioInputKey resamplerKey;
+    AudioFifo fifo;
+    std::int64_t fifoPts = 0;  // time of the first sample in the FIFO
+    bool audioStarted = false;
+    std::deque<Packet> held;
+
+    bool isVideo() const { return format.layout != MovieTrackLayout::audio; }
+    bool hasRoom() const {
+        return isVideo() ? items.size() < kVideoQueueDepth : queuedAudioSeconds < kAudioQueueSeconds;
+    }
+};
+
+double secondsOf(const SampleBuffer& sample) {
+    const auto* audio = sample.audio();
+    return audio != nullptr && audio->sampleRate > 0 ? static_cast<double>(audio->frameCount()) / audio->sampleRate : 0;
+}
+
+class FfmpegMovieWriter : public std::enable_shared_from_this<FfmpegMovieWriter> {
+public:
+    explicit FfmpegMovieWriter(std::string path) : path_(std::move(path)) {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd_ < 0) {
+            throw platformError("Cannot create movie " + path_ + ": " + std::strerror(errno));
+        }
+        AVFormatContext* raw = nullptr;
+        int result = avformat_alloc_output_context2(&raw, nullptr, "mov", nullptr);
+        if (result < 0 || raw == nullptr) {
+            removeFile();
+            throw Error("Preparing the movie", result);
+        }
+        format_.reset(raw);
+    }
+
+    ~FfmpegMovieWriter() {
+        stopTracks();
+        for (auto& track : tracks_) {
+            if (track->thread.joinable()) track->thread.join();
+        }
+        std::lock_guard lock(lifecycle_);
+        if (status_ != MovieWriterStatus::completed) closeAndRemove();
+        releaseIo();
+    }
+
+    bool addTrack(const MovieTrackFormat& format) {
+        std::lock_guard lock(lifecycle_);
+        if (status_ != MovieWriterStatus::unknown) return false;
+        try {
+            auto track = std::make_unique<Track>();
+            track->format = format;
+            track->index = static_cast<int>(tracks_.size());
+            if (track->isVideo()) {
+                openVideoEncoder(*track);
+            } else {
+                openAudioEncoder(*track);
+            }
+            AVStream* stream = avformat_new_stream(format_.get(), nullptr);
+            if (stream == nullptr) return false;
+            check(avcodec_parameters_from_context(stream->codecpar, track->encoder.get()), "Describing a track");
+            stream->time_base = track->encoder->time_base;
+            av_dict_set(&stream->metadata, "handler_name", format.title.c_str(), 0);
+            av_dict_set(&stream->metadata, "title", format.title.c_str(), 0);
+            track->stream = stream;
+            tracks_.push_back(std::move(track));
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    bool startWriting() {
+        std::lock_guard lock(lifecycle_);
+        if (status_ != MovieWriterStatus::unknown) return false;
+        try {
+            if (tracks_.empty()) throw platformError("A movie needs at least one track");
+            openIo();
+            check(avformat_write_header(format_.get(), nullptr), "Writing the movie header");
+            if (io_->error < 0) throw Error("Writing the movie header", io_->error);
+        } catch (...) {
+            status_ = MovieWriterStatus::failed;
+            error_ = std::current_exception();
+            closeAndRemove();
+            return false;
+        }
+        status_ = MovieWriterStatus::writing;
+        running_ = static_cast<int>(tracks_.size());
+        for (auto& track : tracks_) {
+            Track* raw = track.get();
+            track->thread = std::thread([this, raw] { runTrack(*raw); });
+        }
+        return true;
+    }
+
+    void startSession(MediaTime start) { start_ = start; }
+    void endSession(MediaTime end) { end_ = end; }
+
+    // A failed writer counts as ready: the caller's append is then refused and learns why from
+    // error(), rather than mistaking the failure for a busy track.
+    bool isReady(int index) {
+        if (index < 0 || index >= static_cast<int>(tracks_.size())) return false;
+        const auto current = status();
+        if (current == MovieWriterStatus::failed) return true;
+        if (current != MovieWriterStatus::writing) return false;
+        Track& track = *tracks_[index];
+        std::lock_guard lock(track.mutex);
+        return !track.finished && !track.stop && track.hasRoom();
+    }
+
+    bool append(int index, const SampleBuffer& sample) {
+        if (!isWriting() || !start_.isValid() || index < 0 || index >= static_cast<int>(tracks_.size())) return false;
+        Track& track = *tracks_[index];
+        const bool fits = track.isVideo() ? sample.picture() != nullptr && sample.picture()->isValid()
+                                          : sample.audio() != nullptr && sample.audio()->sampleRate > 0 &&
+                                                sample.audio()->channels > 0;
+        if (!fits || !sample.presentationTime.isValid()) return false;
+        std::lock_guard lock(track.mutex);
+        if (track.finished || track.stop || !track.hasRoom()) return false;
+        track.queuedAudioSeconds += secondsOf(sample);
+        track.items.push_back(Item{sample, sample.presentationTime - start_, false, {}});
+        track.wake.notify_one();
+        return true;
+    }
+
+    void markAsFinished(int index) {
+        if (index < 0 || index >= static_cast<int>(tracks_.size())) return;
+        Track& track = *tracks_[index];
+        std::lock_guard lock(track.mutex);
+        if (track.finished) return;
+        track.finished = true;
+        MediaTime end = end_.isValid() && start_.isValid() ? end_ - start_ : MediaTime::invalid();
+        track.items.push_back(Item{{}, {}, true, end});
+        track.wake.notify_one();
+    }
+
+    void finishWriting(std::function<void()> completion) {
+        for (int i = 0; i < static_cast<int>(tracks_.size()); ++i) markAsFinished(i);
+        std::thread([self = shared_from_this(), completion = std::move(completion)] {
+            self->waitForTracks();
+            {
+                std::lock_guard lock(self->lifecycle_);
+                if (self->status_ == MovieWriterStatus::writing) {
+                    try {
+                        self->writeTrailer();
+                        self->status_ = MovieWriterStatus::completed;
+                    } catch (...) {
+                        self->status_ = MovieWriterStatus::failed;
+                        self->error_ = std::current_exception();
+                    }
+                }
+                if (self->status_ != MovieWriterStatus::completed) self->closeAndRemove();
+            }
+            if (completion) completion();
+        }).detach();
+    }
+
+    void cancelWriting() {
+        {
+            std::lock_guard lock(lifecycle_);
+            if (status_ == MovieWriterStatus::completed) return;
+            if (status_ == MovieWriterStatus::writing || status_ == MovieWriterStatus::unknown) {
+                status_ = MovieWriterStatus::cancelled;
+            }
+        }
+        stopTracks();
+        waitForTracks();
+        std::lock_guard lock(lifecycle_);
+        if (status_ != MovieWriterStatus::completed) closeAndRemove();
+    }
+
+    MovieWriterStatus status() {
+        std::lock_guard lock(lifecycle_);
+        return status_;
+    }
+    std::exception_ptr error() {
+        std::lock_guard lock(lifecycle_);
+        return error_;
+    }
+
+private:
+    bool isWriting() {
+        std::lock_guard lock(lifecycle_);
+        return status_ == MovieWriterStatus::writing;
+    }
+
+    void openVideoEncoder(Track& track) {
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        if (codec == nullptr) throw platformError("The H.264 encoder is not available");
+        CodecContext context(avcodec_alloc_context3(codec));
+        if (!context) throw std::bad_alloc();
+        const bool stacked = track.format.layout == MovieTrackLayout::videoWithStackedAlpha;
+        context->width = track.format.width;
+        context->height = stacked ? track.format.height * 2 : track.format.height;
+        context->pix_fmt = AV_PIX_FMT_YUV420P;
+        context->time_base = {1, kVideoTimeScale};
+        context->framerate = kVideoFrameRateHint;
+        // No B-frames: packets stay in presentation order, so cutting at the session's end
+        // never removes a frame that an earlier one depends on.
+        context->max_b_frames = 0;
+        context->colorspace = AVCOL_SPC_SMPTE170M;
+        context->color_primaries = AVCOL_PRI_SMPTE170M;
+        context->color_trc = AVCOL_TRC_SMPTE170M;
+        context->color_range = AVCOL_RANGE_MPEG;
+        context->thread_count = 0;
+        if (format_->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "preset", track.format.preset.empty() ? kScratchVideoPreset : track.format.preset.c_str(), 0);
+        int result = avcodec_open2(context.get(), codec, &options);
+        av_dict_free(&options);
+        check(result, "Opening the H.264 encoder");
+        track.encoder = std::move(context);
+        track.picture = makeFrame();
+        track.picture->format = AV_PIX_FMT_YUV420P;
+        track.picture->width = track.encoder->width;
+        track.picture->height = track.encoder->height;
+        check(av_frame_get_buffer(track.picture.get(), 0), "Allocating a picture");
+    }
+
+    void openAudioEncoder(Track& track) {
+        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        if (codec == nullptr) throw platformError("The AAC encoder is not available");
+        CodecContext context(avcodec_alloc_context3(codec));
+        if (!context) throw std::bad_alloc();
+        context->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        context->sample_rate = kAudioSampleRate;
+        av_channel_layout_default(&context->ch_layout, kAudioChannels);
+        context->bit_rate = kAudioBitRate;
+        context->profile = FF_PROFILE_AAC_LOW;
+        context->time_base = {1, kAudioSampleRate};
+        if (format_->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        check(avcodec_open2(context.get(), codec, nullptr), "Opening the AAC encoder");
+        track.encoder = std::move(context);
+        track.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kAudioChannels, kAudioSampleRate));
+        if (!track.fifo) throw std::bad_alloc();
+    }
+
+    static int writeToFile(void* opaque, std::uint8_t* data, int size) {
+        int fd = *static_cast<int*>(opaque);
+        int left = size;
+        while (left > 0) {
+            ssize_t written = ::write(fd, data, static_cast<std::size_t>(left));
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return AVERROR(errno);
+            }
+            data += written;
+            left -= static_cast<int>(written);
+        }
+        return size;
+    }
+
+    static std::int64_t seekInFile(void* opaque, std::int64_t offset, int whence) {
+        int fd = *static_cast<int*>(opaque);
+        if (whence & AVSEEK_SIZE) {
+            struct stat info {};
+            return ::fstat(fd, &info) == 0 ? info.st_size : AVERROR(errno);
+        }
+        whence &= ~AVSEEK_FORCE;
+        off_t position = ::lseek(fd, offset, whence);
+        return position < 0 ? AVERROR(errno) : position;
+    }
+
+    void openIo() {
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+        if (buffer == nullptr) throw std::bad_alloc();
+        io_ = avio_alloc_context(buffer, kIoBufferSize, 1, &fd_, nullptr, &writeToFile, &seekInFile);
+        if (io_ == nullptr) {
+            av_free(buffer);
+            throw std::bad_alloc();
+        }
+        io_->seekable = AVIO_SEEKABLE_NORMAL;
+        format_->pb = io_;
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+
+    void releaseIo() {
+        if (io_ != nullptr) {
+            av_freep(&io_->buffer);
+            avio_context_free(&io_);
+            if (format_) format_->pb = nullptr;
+        }
+    }
+
+    // Lifecycle lock held.
+    void writeTrailer() {
+        check(av_write_trailer(format_.get()), "Finishing the movie");
+        avio_flush(io_);
+        if (io_->error < 0) throw Error("Writing the movie", io_->error);
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) throw platformError("Cannot close movie " + path_ + ": " + std::strerror(errno));
+    }
+
+    // Lifecycle lock held; encoding threads have stopped.
+    void closeAndRemove() {
+        format_.reset();
+        releaseIo();
+        removeFile();
+    }
+
+    void removeFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        if (!removed_) {
+            removed_ = true;
+            ::unlink(path_.c_str());
+        }
+    }
+
+    void stopTracks() {
+        for (auto& track : tracks_) {
+            std::lock_guard lock(track->mutex);
+            track->stop = true;
+            track->wake.notify_all();
+        }
+    }
+
+    void waitForTracks() {
+        std::unique_lock lock(doneMutex_);
+        done_.wait(lock, [this] { return running_ == 0; });
+    }
+
+    void fail(std::exception_ptr error) {
+        {
+            std::lock_guard lock(lifecycle_);
+            if (status_ == MovieWriterStatus::writing) {
+                status_ = MovieWriterStatus::failed;
+                error_ = error;
+            }
+        }
+        stopTracks();
+    }
+
+    void runTrack(Track& track) {
+        for (;;) {
+            Item item;
+            {
+                std::unique_lock lock(track.mutex);
+                track.wake.wait(lock, [&] { return track.stop || !track.items.empty(); });
+                if (track.stop) break;
+                item = std::move(track.items.front());
+                track.items.pop_front();
+                track.queuedAudioSeconds -= secondsOf(item.sample);
+            }
+            try {
+                if (item.finish) {
+                    flush(track, item.end);
+                    break;
+                }
+                if (track.isVideo()) {
+                    encodeVideo(track, item);
+                } else {
+                    encodeAudio(track, item);
+                }
+            } catch (...) {
+                fail(std::current_exception());
+                break;
+            }
+        }
+        std::lock_guard lock(doneMutex_);
+        --running_;
+        done_.notify_all();
+    }
+
+    void encodeVideo(Track& track, const Item& item) {
+        const int width = track.format.width;
+        const int height = track.format.height;
+        PixelBuffer source = *item.sample.picture();
+        if (source.width() != width || source.height() != height) source = resized(track, source, width, height);
+        AVFrame* frame = track.picture.get();
+        check(av_frame_make_writable(frame), "Preparing a picture");
+        convertBgraToYuv420(source, {frame->data[0], frame->data[1], frame->data[2], frame->linesize[0],
+                                     frame->linesize[1], frame->linesize[2]});
+        if (track.format.layout == MovieTrackLayout::videoWithStackedAlpha) {
+            // The alpha becomes the luma of the lower half; its chroma stays neutral.
+            extractAlpha(source, frame->data[0] + static_cast<std::ptrdiff_t>(height) * frame->linesize[0],
+                         frame->linesize[0]);
+            for (int plane = 1; plane <= 2; ++plane) {
+                for (int y = height / 2; y < height; ++y) {
+                    std::memset(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane], 128,
+                                static_cast<std::size_t>(width / 2));
+                }
+            }
+        }
+
+        std::int64_t pts = item.relative.convertedTo(kVideoTimeScale).value;
+        if (pts <= track.lastPts) pts = track.lastPts + 1;  // rounding must not merge two frames
+        track.lastPts = pts;
+        auto duration = item.sample.duration.isValid() && item.sample.duration.value > 0
+                            ? item.sample.duration.convertedTo(kVideoTimeScale).value
+                            : kDefaultFrameTicks;
+        track.frameTicks[pts] = std::max<std::int64_t>(duration, 1);
+        frame->pts = pts;
+        check(avcodec_send_frame(track.encoder.get(), frame), "Encoding video");
+        receivePackets(track);
+    }
+
+    // A picture of another size than the track's (the screen changed its mode) is scaled to it.
+    static PixelBuffer resized(Track& track, const PixelBuffer& source, int width, int height) {
+        auto target = PixelBuffer::create(width, height);
+        track.scaler.reset(sws_getCachedContext(track.scaler.release(), source.width(), source.height(),
+                                                AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr,
+                                                nullptr, nullptr));
+        if (!track.scaler) throw platformError("Cannot scale the captured pictures");
+        const std::uint8_t* sourcePlanes[4] = {source.data(), nullptr, nullptr, nullptr};
+        const int sourceStrides[4] = {static_cast<int>(source.stride()), 0, 0, 0};
+        std::uint8_t* targetPlanes[4] = {target.data(), nullptr, nullptr, nullptr};
+        const int targetStrides[4] = {static_cast<int>(target.stride()), 0, 0, 0};
+        sws_scale(track.scaler.get(), sourcePlanes, sourceStrides, 0, source.height(), targetPlanes, targetStrides);
+        return target;
+    }
+
+    void prepareResampler(Track& track, const AudioBuffer& audio) {
+        AudioInputKey key{audio.format, audio.sampleRate, audio.channels};
+        if (track.resampler && track.resamplerKey == key) return;
+        AVChannelLayout input{};
+        av_channel_layout_default(&input, audio.channels);
+        SwrContext* raw = nullptr;
+        int result = swr_alloc_set_opts2(&raw, &track.encoder->ch_layout, AV_SAMPLE_FMT_FLTP, kAudioSampleRate, &input,
+                                         audio.format == AudioSampleFormat::float32 ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16,
+                                         audio.sampleRate, 0, nullptr);
+        av_channel_layout_uninit(&input);
+        check(result, "Preparing audio conversion");
+        ResampleContext resampler(raw);
+        if (audio.channels == 1) {
+            // A mono source plays on both sides at its own level rather than 3 dB down.
+            const double both[kAudioChannels] = {1.0, 1.0};
+            check(swr_set_matrix(resampler.get(), both, 1), "Preparing audio conversion");
+        }
+        check(swr_init(resampler.get()), "Preparing audio conversion");
+        track.resampler = std::move(resampler);
+        track.resamplerKey = key;
+    }
+
+    void encodeAudio(Track& track, const Item& item) {
+        const AudioBuffer& audio = *item.sample.audio();
+        const auto frames = static_cast<int>(audio.frameCount());
+        if (frames <= 0) return;
+        prepareResampler(track, audio);
+        const int capacity = swr_get_out_samples(track.resampler.get(), frames) + 32;
+        auto converted = audioFrame(track, capacity);
+        const std::uint8_t* input[1] = {audio.bytes->data()};
+        int count = check(swr_convert(track.resampler.get(), converted->data, capacity, input, frames), "Converting audio");
+
+        const std::int64_t first = item.relative.convertedTo(kAudioSampleRate).value;
+        std::int64_t skip = 0;
+        if (!track.audioStarted) {
+            track.audioStarted = true;
+            track.fifoPts = std::max<std::int64_t>(first, 0);
+            skip = std::max<std::int64_t>(-first, 0);  // samples from before the movie's start
+        } else {
+            const std::int64_t next = track.fifoPts + av_audio_fifo_size(track.fifo.get());
+            const auto tolerance = static_cast<std::int64_t>(kAudioResyncSeconds * kAudioSampleRate);
+            if (first - next > tolerance) {
+                writeSilence(track, first - next);
+            } else if (next - first > tolerance) {
+                skip = next - first;
+            }
+        }
+        if (skip < count) {
+            std::uint8_t* planes[kAudioChannels];
+            for (int c = 0; c < kAudioChannels; ++c) {
+                planes[c] = converted->data[c] + skip * static_cast<std::int64_t>(sizeof(float));
+            }
+            check(av_audio_fifo_write(track.fifo.get(), reinterpret_cast<void**>(planes), count - static_cast<int>(skip)),
+                  "Queueing audio");
+        }
+        encodeFifo(track, false);
+    }
+
+    // Room for `samples` samples in the encoder's own format.
+    static Frame audioFrame(const Track& track, int samples) {
+        auto frame = makeFrame();
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        frame->sample_rate = kAudioSampleRate;
+        frame->nb_samples = samples;
+        check(av_channel_layout_copy(&frame->ch_layout, &track.encoder->ch_layout), "Preparing audio");
+        check(av_frame_get_buffer(frame.get(), 0), "Allocating audio");
+        return frame;
+    }
+
+    // A gap in the source's sound, written in slices so a long one never needs much memory.
+    void writeSilence(Track& track, std::int64_t samples) {
+        constexpr int kSlice = 4800;
+        std::vector<float> zeros(kSlice, 0.0f);
+        void* planes[kAudioChannels];
+        for (auto& plane : planes) plane = zeros.data();
+        while (samples > 0) {
+            const int slice = static_cast<int>(std::min<std::int64_t>(samples, kSlice));
+            check(av_audio_fifo_write(track.fifo.get(), planes, slice), "Queueing audio");
+            samples -= slice;
+            encodeFifo(track, false);
+        }
+    }
+
+    void encodeFifo(Track& track, bool all) {
+        AVAudioFifo* fifo = track.fifo.get();
+        while (av_audio_fifo_size(fifo) >= kAudioFrameSize || (all && av_audio_fifo_size(fifo) > 0)) {
+            const int samples = std::min(av_audio_fifo_size(fifo), kAudioFrameSize);
+            auto frame = audioFrame(track, samples);
+            check(av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), samples), "Reading queued audio");
+            frame->pts = track.fifoPts;
+            track.fifoPts += samples;
+            check(avcodec_send_frame(track.encoder.get(), frame.get()), "Encoding audio");
+            receivePackets(track);
+        }
+    }
+
+    void receivePackets(Track& track) {
+        for (;;) {
+            auto packet = makePacket();
+            int result = avcodec_receive_packet(track.encoder.get(), packet.get());
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
+            check(result, "Encoding");
+            if (track.isVideo()) {
+                auto found = track.frameTicks.find(packet->pts);
+                packet->duration = found != track.frameTicks.end() ? found->second : kDefaultFrameTicks;
+                if (found != track.frameTicks.end()) track.frameTicks.erase(track.frameTicks.begin(), std::next(found));
+            }
+            track.held.push_back(std::move(packet));
+            const auto holdBack = static_cast<std::int64_t>(kHoldBackSeconds * track.encoder->time_base.den /
+                                                            track.encoder->time_base.num);
+            while (track.held.size() > 1 && track.held.front()->pts < track.held.back()->pts - holdBack) {
+                mux(track, *track.held.front());
+                track.held.pop_front();
+            }
+        }
+    }
+
+    // Drains the encoder and muxes what is held, cutting everything at or after `end`.
+    void flush(Track& track, MediaTime end) {
+        if (track.isVideo()) {
+            check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding video");
+        } else if (track.audioStarted) {
+            if (track.resampler) {
+                constexpr int kResamplerTail = 4096;  // more than the resampler ever holds back
+                auto tail = audioFrame(track, kResamplerTail);
+                int count = check(swr_convert(track.resampler.get(), tail->data, kResamplerTail, nullptr, 0),
+                                  "Converting audio");
+                if (count > 0) {
+                    check(av_audio_fifo_write(track.fifo.get(), reinterpret_cast<void**>(tail->data), count),
+                          "Queueing audio");
+                }
+            }
+            encodeFifo(track, true);
+            check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding audio");
+        } else {
+            check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding audio");
+        }
+        receivePackets(track);
+        if (end.isValid()) {
+            const std::int64_t endTicks = end.convertedTo(track.encoder->time_base.den).value;
+            while (!track.held.empty() && track.held.back()->pts >= endTicks) track.held.pop_back();
+            if (!track.held.empty()) {
+                auto& last = *track.held.back();
+                if (last.pts + last.duration > endTicks) last.duration = endTicks - last.pts;
+            }
+        }
+        while (!track.held.empty()) {
+            mux(track, *track.held.front());
+            track.held.pop_front();
+        }
+    }
+
+    void mux(Track& track, AVPacket& packet) {
+        packet.stream_index = track.stream->index;
+        av_packet_rescale_ts(&packet, track.encoder->time_base, track.stream->time_base);
+        std::lock_guard lock(muxMutex_);
+        check(av_write_frame(format_.get(), &packet), "Writing the movie");
+        if (io_->error < 0) throw Error("Writing the movie", io_->error);
+    }
+
+    std::string path_;
+    int fd_ = -1;
+    bool removed_ = false;
+    OutputContext format_;
+    AVIOContext* io_ = nullptr;
+    std::vector<std::unique_ptr<Track>> tracks_;
+    MediaTime start_;
+    MediaTime end_;
+
+    std::mutex lifecycle_;
+    MovieWriterStatus status_ = MovieWriterStatus::unknown;
+    std::exception_ptr error_;
+
+    std::mutex muxMutex_;
+    std::mutex doneMutex_;
+    std::condition_variable done_;
+    int running_ = 0;
+};
+
+// The in-memory writer: scripted readiness and results, no files, no threads.
+struct NullMovieWriter {
+    MovieWriter::NullScript script;
+    std::mutex mutex;
+    MovieWriterStatus status = MovieWriterStatus::unknown;
+    std::exception_ptr error;
+    int tracks = 0;
+    MediaTime start;
+};
+
+}  // namespace
+
+MovieWriter::MovieWriter(Operations operations) : operations_(std::move(operations)) {}
+
+int MovieWriter::addTrack(const MovieTrackFormat& format) {
+    if (!operations_.addTrack(format)) return -1;
+    return tracks_++;
+}
+
+bool MovieWriter::append(int track, const SampleBuffer& sample) {
+    if (!operations_.append(track, sample)) return false;
+    appends_.emit({track, sample.presentationTime, sample.duration});
+    return true;
+}
+
+std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path) {
+    auto writer = std::make_shared<FfmpegMovieWriter>(path);
+    Operations operations;
+    operations.addTrack = [writer](const MovieTrackFormat& format) { return writer->addTrack(format); };
+    operations.startWriting = [writer] { return writer->startWriting(); };
+    operations.startSession = [writer](MediaTime start) { writer->startSession(start); };
+    operations.isReadyForMoreMediaData = [writer](int track) { return writer->isReady(track); };
+    operations.append = [writer](int track, const SampleBuffer& sample) { return writer->append(track, sample); };
+    operations.endSession = [writer](MediaTime end) { writer->endSession(end); };
+    operations.markAsFinished = [writer](int track) { writer->markAsFinished(track); };
+    operations.finishWriting = [writer](std::function<void()> completion) { writer->finishWriting(std::move(completion)); };
+    operations.cancelWriting = [writer] { writer->cancelWriting(); };
+    operations.status = [writer] { return writer->status(); };
+    operations.error = [writer] { return writer->error(); };
+    return std::make_shared<MovieWriter>(std::move(operations));
+}
+
+std::shared_ptr<MovieWriter> MovieWriter::create_null() { return create_null(NullScript{}); }
+
+std::shared_ptr<MovieWriter> MovieWriter::create_null(NullScript script) {
+    auto state = std::make_shared<NullMovieWriter>();
+    state->script = std::move(script);
+    Operations operations;
+    operations.addTrack = [state](const MovieTrackFormat& format) {
+        std::lock_guard lock(state->mutex);
+        if (state->status != MovieWriterStatus::unknown || !state->script.canAdd(format)) return false;
+        ++state->tracks;
+        return true;
+    };
+    operations.startWriting = [state] {
+        std::lock_guard lock(state->mutex);
+        if (state->script.startFails) {
+            state->status = MovieWriterStatus::failed;
+            return false;
+        }
+        state->status = MovieWriterStatus::writing;
+        return true;
+    };
+    operations.startSession = [state](MediaTime start) {
+        std::lock_guard lock(state->mutex);
+        state->start = start;
+    };
+    operations.isReadyForMoreMediaData = [state](int track) {
+        std::lock_guard lock(state->mutex);
+        return state->status == MovieWriterStatus::writing && state->script.ready(track);
+    };
+    operations.append = [state](int track, const SampleBuffer&) {
+        std::lock_guard lock(state->mutex);
+        return state->status == MovieWriterStatus::writing && state->start.isValid() && track < state->tracks &&
+               state->script.accepts(track);
+    };
+    operations.endSession = [](MediaTime) {};
+    operations.markAsFinished = [](int) {};
+    operations.finishWriting = [state](std::function<void()> completion) {
+        {
+            std::lock_guard lock(state->mutex);
+            if (state->status == MovieWriterStatus::writing) {
+                state->status = state->script.finishStatus;
+                if (state->status != MovieWriterStatus::completed) state->error = state->script.finishError;
+            }
+        }
+        std::thread([completion = std::move(completion)] {
+            if (completion) completion();
+        }).detach();
+    };
+    operations.cancelWriting = [state] {
+        std::lock_guard lock(state->mutex);
+        if (state->status == MovieWriterStatus::writing || state->status == MovieWriterStatus::unknown) {
+            state->status = MovieWriterStatus::cancelled;
+        }
+    };
+    operations.status = [state] {
+        std::lock_guard lock(state->mutex);
+        return state->status;
+    };
+    operations.error = [state] {
+        std::lock_guard lock(state->mutex);
+        return state->error;
+    };
+    return std::make_shared<MovieWriter>(std::move(operations));
+}
+
+}  // namespace yux::platform

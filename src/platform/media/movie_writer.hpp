@@ -1,0 +1,120 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/async/output_tracker.hpp"
+#include "platform/media/media_time.hpp"
+#include "platform/media/sample_buffer.hpp"
+
+namespace yux::platform {
+
+enum class MovieTrackLayout {
+    video,                   // H.264, yuv420p, the given size
+    videoWithStackedAlpha,   // H.264 at twice the height: the picture on top, its alpha as luma below
+    audio,                   // AAC-LC, 48000 Hz, stereo, 192000 bit/s
+};
+
+struct MovieTrackFormat {
+    MovieTrackLayout layout = MovieTrackLayout::video;
+    std::string title;  // stored as the track's handler name and as a title tag
+    int width = 0;      // video only; even
+    int height = 0;
+    std::string preset;  // video only: the H.264 encoder preset; empty for kScratchVideoPreset
+
+    static MovieTrackFormat video(std::string title, int width, int height, std::string preset = {}) {
+        return {MovieTrackLayout::video, std::move(title), width, height, std::move(preset)};
+    }
+    static MovieTrackFormat videoWithStackedAlpha(std::string title, int width, int height, std::string preset = {}) {
+        return {MovieTrackLayout::videoWithStackedAlpha, std::move(title), width, height, std::move(preset)};
+    }
+    static MovieTrackFormat audio(std::string title) { return {MovieTrackLayout::audio, std::move(title), 0, 0, {}}; }
+};
+
+// Numbered as the platform's writer status, which callers report.
+enum class MovieWriterStatus { unknown = 0, writing = 1, completed = 2, failed = 3, cancelled = 4 };
+
+// One appended sample, as the writer accepted it.
+struct MovieWriterAppend {
+    int track = 0;
+    MediaTime presentationTime;
+    MediaTime duration;
+    bool operator==(const MovieWriterAppend&) const = default;
+};
+
+// A QuickTime movie written in real time, one encoding thread per track. Use it from one
+// thread at a time (the caller's serial queue); encoding and muxing run on the writer's own
+// threads.
+//
+// Sequence: addTrack for each track, startWriting, startSession(at: first time), append samples
+// while a track isReadyForMoreMediaData, endSession(at: end time), markAsFinished per track,
+// finishWriting. Times are host-clock presentation times; the movie starts at the session's
+// start time, and samples at or after its end time are cut.
+//
+// The file is created exclusively when the writer is made (an existing file is never touched);
+// whenever writing does not complete (a failure, cancelWriting, or a writer dropped while
+// writing) the file is removed, so only a completed movie stays at the path.
+class MovieWriter {
+public:
+    struct Operations {
+        std::function<bool(const MovieTrackFormat&)> addTrack;  // false: the track cannot be added
+        std::function<bool()> startWriting;                      // false: see error()
+        std::function<void(MediaTime)> startSession;
+        // Room in the track's queue; also true once the writer failed, so an append learns why.
+        std::function<bool(int track)> isReadyForMoreMediaData;
+        std::function<bool(int track, const SampleBuffer&)> append;  // never blocks; false: refused
+        std::function<void(MediaTime)> endSession;
+        std::function<void(int track)> markAsFinished;
+        std::function<void(std::function<void()> completion)> finishWriting;  // completion on a writer thread
+        std::function<void()> cancelWriting;
+        std::function<MovieWriterStatus()> status;
+        std::function<std::exception_ptr()> error;
+    };
+
+    // Scripted answers of the in-memory writer.
+    struct NullScript {
+        std::function<bool(const MovieTrackFormat&)> canAdd = [](const MovieTrackFormat&) { return true; };
+        bool startFails = false;
+        std::function<bool(int track)> ready = [](int) { return true; };
+        std::function<bool(int track)> accepts = [](int) { return true; };
+        // The status finishing ends in; failed carries finishError.
+        MovieWriterStatus finishStatus = MovieWriterStatus::completed;
+        std::exception_ptr finishError;
+    };
+
+    // Creates the file exclusively; throws std::runtime_error when it exists or cannot be made.
+    static std::shared_ptr<MovieWriter> create(const std::string& path);
+    static std::shared_ptr<MovieWriter> create_null(NullScript script);
+    static std::shared_ptr<MovieWriter> create_null();
+
+    explicit MovieWriter(Operations operations);
+
+    // Returns the new track's number (0, 1, ... in the order added), or -1 when it cannot be added.
+    int addTrack(const MovieTrackFormat& format);
+    bool startWriting() { return operations_.startWriting(); }
+    void startSession(MediaTime start) { operations_.startSession(start); }
+    bool isReadyForMoreMediaData(int track) const { return operations_.isReadyForMoreMediaData(track); }
+    bool append(int track, const SampleBuffer& sample);
+    void endSession(MediaTime end) { operations_.endSession(end); }
+    void markAsFinished(int track) { operations_.markAsFinished(track); }
+    void finishWriting(std::function<void()> completion) { operations_.finishWriting(std::move(completion)); }
+    void cancelWriting() { operations_.cancelWriting(); }
+    MovieWriterStatus status() const { return operations_.status(); }
+    std::exception_ptr error() const { return operations_.error(); }
+
+    OutputTracker<MovieWriterAppend> track_appends() { return appends_.track(); }
+
+private:
+    Operations operations_;
+    int tracks_ = 0;
+    OutputListener<MovieWriterAppend> appends_;
+};
+
+// What the screen track's encoder trades for speed; chosen by bench/scratch_writer_bench so
+// that 1080p at 60 fps keeps up on two cores together with the other tracks.
+extern const char* const kScratchVideoPreset;
+
+}  // namespace yux::platform

@@ -1,0 +1,203 @@
+// Real movies written through the delegate from synthetic samples and read back.
+#include "capture/recording_output_delegate.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "model/app_error.hpp"
+#include "platform/async/errors.hpp"
+#include "platform/async/wait_for.hpp"
+#include "platform/media/movie_track_reader.hpp"
+#include "support/synthetic_media.hpp"
+#include "support/temporary_directory.hpp"
+
+using namespace yux;
+using platform::MediaTime;
+using platform::MovieTrackReader;
+using platform::SampleBuffer;
+using yux::testing::hostTime;
+namespace media = yux::testing;
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr int kBubbleRadius = 70;
+
+// The live clock, except that the stop happens at a chosen sample time.
+RecordingOutputDelegate::Clock stopAt(double seconds) {
+    auto clock = RecordingOutputDelegate::Clock::live();
+    clock.hostNow = [seconds] { return hostTime(seconds); };
+    return clock;
+}
+
+// Hands a sample over the way the stream does, on the writer's queue. The test produces
+// faster than real time, so it waits for room first, as a real source's pace would give it.
+void deliver(RecordingOutputDelegate& delegate, int track, const SampleBuffer& sample, RecordingSourceKind kind) {
+    while (!delegate.writer().isReadyForMoreMediaData(track) && delegate.writer().status() ==
+                                                                    platform::MovieWriterStatus::writing) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    delegate.queue().sync([&] { delegate.receive(sample, kind); });
+}
+
+// One continuous tone in 10 ms buffers, delivered up to a given time.
+struct ToneFeed {
+    int track;
+    RecordingSourceKind kind;
+    double frequency;
+    std::int64_t next = 0;  // samples since 0 s
+
+    void until(RecordingOutputDelegate& delegate, double seconds) {
+        constexpr int kBuffer = 480;
+        while (next / 48000.0 < seconds) {
+            deliver(delegate, track,
+                    media::audioSample(hostTime(next / 48000.0),
+                                       media::sineTone(frequency, kBuffer, 48000, 2, platform::AudioSampleFormat::float32,
+                                                       next)),
+                    kind);
+            next += kBuffer;
+        }
+    }
+};
+
+}  // namespace
+
+TEST(RecordingOutputDelegateMovie, FourTracksStartAtTheLateCameraAndEndWithATailFrame) {
+    media::TemporaryDirectory folder;
+    const auto path = folder.file("four.mov");
+    auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, true, true, stopAt(1.7));
+    // Tracks: 0 screen, 1 camera, 2 system audio, 3 microphone. Audio runs from 0 s, the screen
+    // from 0.2 s, the camera from 0.7 s; the last frames come at about 1.5 s and the stop at 1.7 s.
+    ToneFeed system{2, RecordingSourceKind::systemAudio, 440};
+    ToneFeed microphone{3, RecordingSourceKind::microphone, 1000};
+    const auto bubble = media::cameraBubble(kWidth, kHeight, kBubbleRadius);
+    for (int i = 0; i < 78; ++i) {
+        const double t = 0.2 + i / 60.0;
+        deliver(*delegate, 0, media::videoSample(hostTime(t), media::movingPattern(kWidth, kHeight, i)),
+                RecordingSourceKind::screen);
+        if (t >= 0.7 && i % 2 == 0) {
+            deliver(*delegate, 1, media::videoSample(hostTime(t), bubble, MediaTime(1, 30)), RecordingSourceKind::camera);
+        }
+        system.until(*delegate, t + 1 / 60.0);
+        microphone.until(*delegate, t + 1 / 60.0);
+    }
+    const MediaTime cameraStart = hostTime(0.2 + 30 / 60.0);
+    EXPECT_EQ(delegate->queue().sync([&] { return delegate->start(); }), cameraStart);
+    platform::waitForTask(delegate->waitForStart());
+    platform::waitForTask(delegate->finish());
+    ASSERT_EQ(delegate->writer().status(), platform::MovieWriterStatus::completed);
+
+    MovieTrackReader reader(path);
+    const auto& tracks = reader.tracks();
+    ASSERT_EQ(tracks.size(), 4u);
+    EXPECT_EQ(tracks[0].title, "yux.source.screen");
+    EXPECT_EQ(tracks[1].title, "yux.source.camera");
+    EXPECT_EQ(tracks[2].title, "yux.source.systemAudio");
+    EXPECT_EQ(tracks[3].title, "yux.source.microphone");
+    EXPECT_EQ(tracks[0].codec, "h264");
+    EXPECT_EQ(tracks[1].codec, "h264");
+    EXPECT_EQ(tracks[2].codec, "aac");
+    EXPECT_EQ(tracks[3].codec, "aac");
+    EXPECT_EQ(tracks[1].width, kWidth);
+    EXPECT_EQ(tracks[1].height, kHeight);
+
+    // The movie runs from the camera's first frame to the stop.
+    const double length = (hostTime(1.7) - cameraStart).seconds();
+    EXPECT_NEAR(reader.duration().seconds(), length, 0.01);
+    auto screen = reader.videoFrames(tracks[0]);
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(screen.front().presentationTime, MediaTime::zero());
+    // The last frame (at about 1.48 s) is followed by a tail copy at the stop less one frame.
+    EXPECT_NEAR(screen.back().presentationTime.seconds(), length - 1 / 60.0, 1e-4);
+    EXPECT_NEAR(screen[screen.size() - 2].presentationTime.seconds(), (hostTime(0.2 + 77 / 60.0) - cameraStart).seconds(),
+                1e-4);
+
+    // Audio from before the start is not in the movie.
+    auto systemAudio = reader.readAudio(tracks[2]);
+    auto microphoneAudio = reader.readAudio(tracks[3]);
+    EXPECT_LT(systemAudio.audio.frameCount() / 48000.0, length + 0.03);
+    EXPECT_GT(media::toneLevel(systemAudio.audio, 440), 0.3);
+    EXPECT_LT(media::toneLevel(systemAudio.audio, 1000), 0.02);
+    EXPECT_GT(media::toneLevel(microphoneAudio.audio, 1000), 0.3);
+    EXPECT_LT(media::toneLevel(microphoneAudio.audio, 440), 0.02);
+
+    // The camera reads back transparent around the bubble and opaque inside it.
+    auto camera = reader.videoFrames(tracks[1], 1);
+    ASSERT_EQ(camera.size(), 1u);
+    const auto& picture = *camera[0].picture();
+    auto alpha = [&](int x, int y) { return static_cast<int>(picture.row(y)[4 * x + 3]); };
+    EXPECT_LE(alpha(4, 4), 8);
+    EXPECT_LE(alpha(kWidth - 4, kHeight / 2), 8);
+    EXPECT_LE(alpha(kWidth / 2, kHeight / 2 - kBubbleRadius - 12), 8);
+    EXPECT_GE(alpha(kWidth / 2, kHeight / 2), 247);
+    EXPECT_GE(alpha(kWidth / 2 - kBubbleRadius + 12, kHeight / 2), 247);
+}
+
+TEST(RecordingOutputDelegateMovie, ScreenAndSystemAudioOnly) {
+    media::TemporaryDirectory folder;
+    const auto path = folder.file("two.mov");
+    auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, false, false, stopAt(0.5));
+    ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+    for (int i = 0; i < 30; ++i) {
+        const double t = i / 60.0;
+        deliver(*delegate, 0, media::videoSample(hostTime(t), media::movingPattern(kWidth, kHeight, i)),
+                RecordingSourceKind::screen);
+        system.until(*delegate, t + 1 / 60.0);
+    }
+    platform::waitForTask(delegate->waitForStart());
+    platform::waitForTask(delegate->finish());
+    MovieTrackReader reader(path);
+    ASSERT_EQ(reader.tracks().size(), 2u);
+    EXPECT_EQ(reader.tracks()[0].title, "yux.source.screen");
+    EXPECT_EQ(reader.tracks()[0].codec, "h264");
+    EXPECT_EQ(reader.tracks()[1].title, "yux.source.systemAudio");
+    EXPECT_EQ(reader.tracks()[1].codec, "aac");
+    EXPECT_EQ(reader.tracks()[1].sampleRate, 48000);
+    EXPECT_EQ(reader.tracks()[1].channels, 2);
+    EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.01);
+}
+
+TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete) {
+    media::TemporaryDirectory folder;
+
+    // A microphone that never delivers fails the start; the clean-up cancels the file.
+    const auto silent = folder.file("silent.mov");
+    auto clock = RecordingOutputDelegate::Clock::live();
+    auto skipped = std::make_shared<std::chrono::nanoseconds>(0);
+    clock.now = [skipped] { return std::chrono::steady_clock::now() + *skipped; };
+    clock.sleep = [skipped](std::chrono::milliseconds duration, platform::CancelToken) -> QCoro::Task<void> {
+        *skipped += duration;  // waits pass at once
+        co_return;
+    };
+    auto delegate = RecordingOutputDelegate::open(silent, kWidth, kHeight, true, false, clock);
+    deliver(*delegate, 0, media::videoSample(hostTime(0), media::movingPattern(kWidth, kHeight, 0)),
+            RecordingSourceKind::screen);
+    try {
+        platform::waitForTask(delegate->waitForStart());
+        FAIL() << "the start did not fail";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.detail(), "Capture did not deliver video");
+    }
+    EXPECT_EQ(delegate->cancel(), static_cast<int>(platform::MovieWriterStatus::cancelled));
+    EXPECT_FALSE(std::filesystem::exists(silent));
+    EXPECT_THROW(platform::waitForTask(delegate->finish()), platform::CancelledError);
+
+    // A finish without video.
+    const auto empty = folder.file("empty.mov");
+    auto noVideo = RecordingOutputDelegate::open(empty, kWidth, kHeight, false, false, stopAt(1));
+    ToneFeed{1, RecordingSourceKind::systemAudio, 440}.until(*noVideo, 0.1);
+    EXPECT_THROW(platform::waitForTask(noVideo->finish()), AppError);
+    EXPECT_FALSE(std::filesystem::exists(empty));
+
+    // An open that fails leaves an existing file as it was and makes no new one.
+    const auto existing = folder.file("existing.mov");
+    media::writeWholeFile(existing, "not ours");
+    EXPECT_THROW(RecordingOutputDelegate::open(existing, kWidth, kHeight, false, false), std::runtime_error);
+    EXPECT_EQ(media::readWholeFile(existing), "not ours");
+    const auto odd = folder.file("odd.mov");
+    EXPECT_THROW(RecordingOutputDelegate::open(odd, 321, 240, false, false), AppError);
+    EXPECT_FALSE(std::filesystem::exists(odd));
+}

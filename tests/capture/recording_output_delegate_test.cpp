@@ -1,0 +1,385 @@
+#include "capture/recording_output_delegate.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "model/app_error.hpp"
+#include "platform/async/errors.hpp"
+#include "platform/async/wait_for.hpp"
+#include "support/synthetic_media.hpp"
+
+using namespace yux;
+using platform::MediaTime;
+using platform::MovieTrackFormat;
+using platform::MovieWriter;
+using platform::MovieWriterAppend;
+using platform::MovieWriterStatus;
+using platform::SampleBuffer;
+using platform::StreamOutputType;
+using yux::testing::hostTime;
+namespace media = yux::testing;
+
+namespace {
+
+constexpr int kScreen = 0;
+
+// Time stands still unless a wait moves it, so a 10 s wait takes no real time.
+struct FakeTime {
+    std::atomic<std::int64_t> wallNs{0};
+    MediaTime host = hostTime(100);
+};
+
+QCoro::Task<void> fakeSleep(std::shared_ptr<FakeTime> time, std::chrono::milliseconds duration,
+                            platform::CancelToken token) {
+    token.throwIfCancelled();
+    time->wallNs += std::chrono::nanoseconds(duration).count();
+    co_return;
+}
+
+RecordingOutputDelegate::Clock fakeClock(const std::shared_ptr<FakeTime>& time) {
+    RecordingOutputDelegate::Clock clock;
+    clock.hostNow = [time] { return time->host; };
+    clock.now = [time] { return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(time->wallNs.load())); };
+    clock.sleep = [time](std::chrono::milliseconds duration, platform::CancelToken token) {
+        return fakeSleep(time, duration, std::move(token));
+    };
+    clock.after = [time](platform::SerialQueue& queue, std::chrono::milliseconds delay, std::function<void()> work) {
+        time->wallNs += std::chrono::nanoseconds(delay).count();
+        queue.async(std::move(work));
+    };
+    return clock;
+}
+
+SampleBuffer frame(double seconds) {
+    return media::videoSample(hostTime(seconds), platform::PixelBuffer::create(4, 4), MediaTime(1, 60));
+}
+SampleBuffer sound(double seconds) {
+    return media::audioSample(hostTime(seconds), media::sineTone(440, 480));
+}
+
+std::string errorText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+template <class F>
+std::string failureOf(F&& work) {
+    try {
+        work();
+    } catch (const AppError& error) {
+        return error.detail();
+    } catch (const std::exception& error) {
+        return std::string("other: ") + error.what();
+    }
+    return "no failure";
+}
+
+struct Fixture {
+    std::shared_ptr<FakeTime> time = std::make_shared<FakeTime>();
+    MovieWriter::NullScript script;
+    std::vector<MovieTrackFormat> formats;
+    std::shared_ptr<MovieWriter> writer;
+    std::shared_ptr<RecordingOutputDelegate> delegate;
+    platform::OutputTracker<MovieWriterAppend> appends;
+
+    // Track numbers follow the order screen, camera, system audio, microphone over the tracks present.
+    std::function<bool(int)> screenReady = [](int) { return true; };
+
+    void open(bool microphone, bool camera) {
+        auto canAdd = script.canAdd;
+        script.canAdd = [this, canAdd](const MovieTrackFormat& format) {
+            formats.push_back(format);
+            return canAdd(format);
+        };
+        writer = MovieWriter::create_null(script);
+        appends = writer->track_appends();
+        delegate = RecordingOutputDelegate::open(writer, 1920, 1080, microphone, camera, fakeClock(time));
+    }
+    void receive(const SampleBuffer& sample, RecordingSourceKind kind) {
+        delegate->queue().sync([&] { delegate->receive(sample, kind); });
+    }
+    void stream(const SampleBuffer& sample, StreamOutputType type) {
+        delegate->queue().sync([&] { delegate->stream(sample, type); });
+    }
+    std::vector<MovieWriterAppend> appended(int track) {
+        std::vector<MovieWriterAppend> result;
+        for (const auto& item : appends.data()) {
+            if (item.track == track) result.push_back(item);
+        }
+        return result;
+    }
+    void finishAt(double seconds) {
+        time->host = hostTime(seconds);
+        platform::waitForTask(delegate->finish());
+    }
+};
+
+}  // namespace
+
+TEST(RecordingOutputDelegate, OpensTheTracksInOrderWithTheirTitles) {
+    Fixture both;
+    both.open(true, true);
+    ASSERT_EQ(both.formats.size(), 4u);
+    EXPECT_EQ(both.formats[0].title, "yux.source.screen");
+    EXPECT_EQ(both.formats[0].layout, platform::MovieTrackLayout::video);
+    EXPECT_EQ(both.formats[0].width, 1920);
+    EXPECT_EQ(both.formats[0].height, 1080);
+    EXPECT_EQ(both.formats[1].title, "yux.source.camera");
+    EXPECT_EQ(both.formats[1].layout, platform::MovieTrackLayout::videoWithStackedAlpha);
+    EXPECT_EQ(both.formats[1].width, 1920);
+    EXPECT_EQ(both.formats[2].title, "yux.source.systemAudio");
+    EXPECT_EQ(both.formats[2].layout, platform::MovieTrackLayout::audio);
+    EXPECT_EQ(both.formats[3].title, "yux.source.microphone");
+    EXPECT_EQ(both.writer->status(), MovieWriterStatus::writing);
+
+    Fixture plain;
+    plain.open(false, false);
+    ASSERT_EQ(plain.formats.size(), 2u);
+    EXPECT_EQ(plain.formats[0].title, "yux.source.screen");
+    EXPECT_EQ(plain.formats[1].title, "yux.source.systemAudio");
+}
+
+TEST(RecordingOutputDelegate, OpenFailsWithTheTrackThatCannotBeAddedOrTheStart) {
+    Fixture camera;
+    camera.script.canAdd = [](const MovieTrackFormat& format) { return format.title != "yux.source.camera"; };
+    EXPECT_EQ(failureOf([&] { camera.open(true, true); }), "Cannot record Camera");
+    // No input after the refused one is tried, and the writer is dropped.
+    EXPECT_EQ(camera.formats.size(), 2u);
+    EXPECT_EQ(camera.writer->status(), MovieWriterStatus::cancelled);
+
+    Fixture microphone;
+    microphone.script.canAdd = [](const MovieTrackFormat& format) { return format.title != "yux.source.microphone"; };
+    EXPECT_EQ(failureOf([&] { microphone.open(true, false); }), "Cannot record Microphone");
+
+    Fixture start;
+    start.script.startFails = true;
+    EXPECT_EQ(failureOf([&] { start.open(false, false); }), "Cannot start source writer");
+}
+
+TEST(RecordingOutputDelegate, TheStreamPassesOnlyCompleteFramesAndReadyAudio) {
+    Fixture f;
+    f.open(true, false);
+    auto idle = frame(1);
+    idle.frameStatus = platform::FrameStatus::idle;
+    f.stream(idle, StreamOutputType::screen);
+    auto unmarked = frame(1.01);
+    unmarked.frameStatus.reset();
+    f.stream(unmarked, StreamOutputType::screen);
+    auto notReady = frame(1.02);
+    notReady.dataReady = false;
+    f.stream(notReady, StreamOutputType::screen);
+    f.stream(SampleBuffer{}, StreamOutputType::screen);
+    EXPECT_FALSE(f.delegate->start());
+
+    f.stream(frame(1.05), StreamOutputType::screen);
+    f.stream(sound(1.06), StreamOutputType::audio);
+    f.stream(sound(1.07), StreamOutputType::microphone);
+    EXPECT_EQ(f.appended(0).size(), 1u);
+    EXPECT_EQ(f.appended(1).size(), 1u);
+    EXPECT_EQ(f.appended(2).size(), 1u);
+    EXPECT_EQ(f.delegate->queue().sync([&] { return f.delegate->received(); }),
+              (std::set{RecordingSourceKind::screen, RecordingSourceKind::systemAudio, RecordingSourceKind::microphone}));
+}
+
+TEST(RecordingOutputDelegate, AudioBeforeTheFirstScreenFrameIsNotWritten) {
+    Fixture f;
+    f.open(false, false);
+    f.receive(sound(0.9), RecordingSourceKind::systemAudio);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(sound(0.99), RecordingSourceKind::systemAudio);  // late, but before the start
+    f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+    EXPECT_EQ(f.delegate->queue().sync([&] { return f.delegate->start(); }), hostTime(1));
+    auto screen = f.appended(0);
+    ASSERT_EQ(screen.size(), 1u);
+    EXPECT_EQ(screen[0].presentationTime, hostTime(1));
+    EXPECT_EQ(screen[0].duration, MediaTime(1, 60));
+    auto audio = f.appended(1);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_EQ(audio[0].presentationTime, hostTime(1.01));
+}
+
+TEST(RecordingOutputDelegate, ALateCameraStartsTheSessionWithTheNewestScreenFrameRetimed) {
+    Fixture f;
+    f.open(false, true);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(frame(1.3), RecordingSourceKind::screen);
+    f.receive(sound(1.4), RecordingSourceKind::systemAudio);
+    EXPECT_FALSE(f.delegate->queue().sync([&] { return f.delegate->start(); }));
+    f.receive(frame(1.5), RecordingSourceKind::camera);
+    EXPECT_EQ(f.delegate->queue().sync([&] { return f.delegate->start(); }), hostTime(1.5));
+    EXPECT_EQ(f.appended(0), (std::vector<MovieWriterAppend>{{0, hostTime(1.5), MediaTime(1, 60)}}));
+    EXPECT_EQ(f.appended(1), (std::vector<MovieWriterAppend>{{1, hostTime(1.5), MediaTime(1, 60)}}));
+    EXPECT_TRUE(f.appended(2).empty());
+}
+
+TEST(RecordingOutputDelegate, VideoTimesStrictlyIncreaseAndABusyVideoTrackDropsTheFrame) {
+    Fixture f;
+    bool screenReady = true;
+    f.script.ready = [&](int track) { return track != kScreen || screenReady; };
+    f.open(false, false);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(frame(1), RecordingSourceKind::screen);    // same time: dropped
+    f.receive(frame(0.5), RecordingSourceKind::screen);  // before the start: dropped
+    screenReady = false;
+    f.receive(frame(1.1), RecordingSourceKind::screen);  // busy: dropped, no failure
+    screenReady = true;
+    f.receive(frame(1.2), RecordingSourceKind::screen);
+    std::vector<MediaTime> times;
+    for (const auto& item : f.appended(0)) times.push_back(item.presentationTime);
+    EXPECT_EQ(times, (std::vector<MediaTime>{hostTime(1), hostTime(1.2)}));
+    EXPECT_FALSE(f.delegate->queue().sync([&] { return f.delegate->failure(); }));
+}
+
+TEST(RecordingOutputDelegate, ABusyAudioTrackFailsTheRecordingAtFinish) {
+    Fixture f;
+    f.script.ready = [](int track) { return track == kScreen; };
+    f.open(false, false);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+    f.receive(frame(1.1), RecordingSourceKind::screen);  // dropped once failed
+    EXPECT_EQ(f.appended(0).size(), 1u);
+    EXPECT_EQ(failureOf([&] { f.finishAt(2); }), "Audio writer could not keep up");
+    EXPECT_EQ(f.writer->status(), MovieWriterStatus::cancelled);
+}
+
+TEST(RecordingOutputDelegate, ARefusedSampleRecordsWhatWasWritten) {
+    Fixture f;
+    f.script.accepts = [](int track) { return track == kScreen; };
+    f.open(false, false);
+    f.receive(frame(1.5), RecordingSourceKind::screen);
+    f.receive(sound(1.75), RecordingSourceKind::systemAudio);
+    auto failure = f.delegate->queue().sync([&] { return f.delegate->failure(); });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(errorText(failure), "Recording finalization failed: Cannot write System audio timestamp=" +
+                                      hostTime(1.75).secondsText() + " previous=-1.0 start=" +
+                                      hostTime(1.5).secondsText() + " error=nil");
+}
+
+TEST(RecordingOutputDelegate, WaitForStartNeedsEveryExpectedTrack) {
+    Fixture f;
+    f.open(true, false);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+    // The microphone never delivers: after 10 s (of the fake clock) the start fails.
+    EXPECT_EQ(failureOf([&] { platform::waitForTask(f.delegate->waitForStart()); }), "Capture did not deliver video");
+    EXPECT_GE(f.time->wallNs.load(), 10'000'000'000);
+
+    f.receive(sound(1.02), RecordingSourceKind::microphone);
+    EXPECT_NO_THROW(platform::waitForTask(f.delegate->waitForStart()));
+
+    platform::CancelToken cancelled;
+    cancelled.cancel();
+    Fixture waiting;
+    waiting.open(false, false);
+    EXPECT_THROW(platform::waitForTask(waiting.delegate->waitForStart(cancelled)), platform::CancelledError);
+}
+
+TEST(RecordingOutputDelegate, WaitForStartThrowsAStoredFailure) {
+    Fixture f;
+    f.open(false, true);
+    f.delegate->queue().sync([&] {
+        f.delegate->setFailure(std::make_exception_ptr(AppError::cameraFailed("Cannot render camera")));
+        f.delegate->setFailure(std::make_exception_ptr(AppError::cameraFailed("second")));
+    });
+    try {
+        platform::waitForTask(f.delegate->waitForStart());
+        FAIL() << "no failure";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error, AppError::cameraFailed("Cannot render camera"));
+    }
+}
+
+TEST(RecordingOutputDelegate, FinishAddsATailFrameOnlyWhenTheStopIsLaterThanAFrame) {
+    Fixture late;
+    late.open(false, true);
+    late.receive(frame(1), RecordingSourceKind::screen);
+    late.receive(frame(1), RecordingSourceKind::camera);
+    late.receive(frame(1.5), RecordingSourceKind::screen);
+    late.finishAt(1.7);
+    auto screen = late.appended(0);
+    ASSERT_EQ(screen.size(), 3u);
+    EXPECT_EQ(screen[2].presentationTime, hostTime(1.7) - MediaTime(1, 60));
+    EXPECT_EQ(screen[2].duration, MediaTime(1, 60));
+    auto camera = late.appended(1);
+    ASSERT_EQ(camera.size(), 2u);
+    EXPECT_EQ(camera[1].presentationTime, hostTime(1.7) - MediaTime(1, 60));
+    EXPECT_EQ(late.writer->status(), MovieWriterStatus::completed);
+
+    // A stop less than a frame after the last picture adds nothing.
+    Fixture soon;
+    soon.open(false, false);
+    soon.receive(frame(1), RecordingSourceKind::screen);
+    soon.finishAt(1.01);
+    EXPECT_EQ(soon.appended(0).size(), 1u);
+
+    // Between one and two frames after it: one frame after the picture.
+    Fixture between;
+    between.open(false, false);
+    between.receive(frame(1), RecordingSourceKind::screen);
+    between.finishAt(1.025);
+    auto frames = between.appended(0);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].presentationTime, hostTime(1) + MediaTime(1, 60));
+}
+
+TEST(RecordingOutputDelegate, FinishFailsWithoutVideoOrWhenAVideoTrackDoesNotDrain) {
+    Fixture empty;
+    empty.open(false, false);
+    empty.receive(sound(1), RecordingSourceKind::systemAudio);
+    EXPECT_EQ(failureOf([&] { empty.finishAt(2); }), "Capture produced no video");
+    EXPECT_EQ(empty.writer->status(), MovieWriterStatus::cancelled);
+
+    Fixture stuck;
+    bool ready = true;
+    stuck.script.ready = [&](int) { return ready; };
+    stuck.open(false, false);
+    stuck.receive(frame(1), RecordingSourceKind::screen);
+    ready = false;
+    const auto before = stuck.time->wallNs.load();
+    EXPECT_EQ(failureOf([&] { stuck.finishAt(2); }), "Video writer did not drain");
+    EXPECT_GE(stuck.time->wallNs.load() - before, 10'000'000'000);
+    EXPECT_EQ(stuck.writer->status(), MovieWriterStatus::cancelled);
+    EXPECT_EQ(stuck.appended(0).size(), 1u);
+}
+
+TEST(RecordingOutputDelegate, FinishWaitsForABusyVideoTrackToDrain) {
+    Fixture f;
+    std::atomic<int> checks{0};
+    // Ready for the first frame, busy for the first three drain checks, then ready again.
+    f.script.ready = [&](int) { return ++checks == 1 || checks > 4; };
+    f.open(false, false);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.finishAt(1.5);
+    EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+    EXPECT_EQ(f.time->wallNs.load(), 30'000'000);  // three retries 10 ms apart
+    EXPECT_EQ(f.appended(0).size(), 2u);
+}
+
+TEST(RecordingOutputDelegate, FinishReportsTheWriterOutcome) {
+    Fixture failed;
+    failed.script.finishStatus = MovieWriterStatus::failed;
+    failed.script.finishError = std::make_exception_ptr(std::runtime_error("Disk full"));
+    failed.open(false, false);
+    failed.receive(frame(1), RecordingSourceKind::screen);
+    EXPECT_EQ(failureOf([&] { failed.finishAt(2); }), "other: Disk full");
+
+    Fixture silent;
+    silent.script.finishStatus = MovieWriterStatus::failed;
+    silent.open(false, false);
+    silent.receive(frame(1), RecordingSourceKind::screen);
+    EXPECT_EQ(failureOf([&] { silent.finishAt(2); }), "Source recording did not finalize");
+}
+
+TEST(RecordingOutputDelegate, CancelStopsWritingAndFailsALaterFinish) {
+    Fixture f;
+    f.open(false, false);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    EXPECT_EQ(f.delegate->cancel(), static_cast<int>(MovieWriterStatus::cancelled));
+    f.receive(frame(1.5), RecordingSourceKind::screen);
+    EXPECT_EQ(f.appended(0).size(), 1u);
+    EXPECT_THROW(f.finishAt(2), platform::CancelledError);
+}

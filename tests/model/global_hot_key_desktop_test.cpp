@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "model/app_error.hpp"
+#include "model/global_hot_key.hpp"
+#include "support/x11_test_client.hpp"
+
+using yux::AppError;
+using yux::GlobalHotKey;
+using yux::RecordingShortcut;
+using yux::testing::processEventsFor;
+using yux::testing::processEventsUntil;
+using yux::testing::TestKey;
+using yux::testing::X11TestClient;
+
+namespace {
+
+constexpr std::uint16_t kShiftSuper = (1 << 0) | (1 << 6);
+constexpr std::uint16_t kCapsLock = 1 << 1;
+// Longer than the server's auto-repeat delay (660 ms by default), so the key repeats.
+constexpr int kHoldMilliseconds = 1200;
+constexpr int kSettleMilliseconds = 150;
+
+}  // namespace
+
+TEST(GlobalHotKeyOnX11, TheDefaultShortcutFiresOncePerPressEvenWhenHeld) {
+    X11TestClient keyboard;
+    auto hotKey = GlobalHotKey::create();
+    int presses = 0;
+    hotKey->start(RecordingShortcut::defaultShortcut(), [&] { ++presses; });
+
+    keyboard.tap(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft});
+    ASSERT_TRUE(processEventsUntil([&] { return presses == 1; }, 2000));
+    processEventsFor(kSettleMilliseconds);
+    EXPECT_EQ(presses, 1);
+
+    keyboard.hold(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft}, kHoldMilliseconds);
+    processEventsFor(kSettleMilliseconds);
+    EXPECT_EQ(presses, 2);
+}
+
+TEST(GlobalHotKeyOnX11, AShortcutHeldByAnotherClientIsAlreadyInUse) {
+    X11TestClient other;
+    ASSERT_TRUE(other.grabKey(TestKey::six, kShiftSuper | kCapsLock));
+    auto hotKey = GlobalHotKey::create();
+    try {
+        hotKey->start(RecordingShortcut::defaultShortcut(), [] {});
+        ADD_FAILURE() << "the grab of the other client was not noticed";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.detail(), "That shortcut is unavailable or already in use. Choose another combination.");
+    }
+    EXPECT_EQ(hotKey->registeredShortcut(), std::nullopt);
+}
+
+TEST(GlobalHotKeyOnX11, EscapeIsGrabbedUntilCloseAndTheShortcutGivenBackWhileSuspended) {
+    X11TestClient other;
+    {
+        auto escape = GlobalHotKey::create();
+        int presses = 0;
+        escape->start(GlobalHotKey::kEscapeKeyCode, 0, [&] { ++presses; });
+        escape->start(GlobalHotKey::kEscapeKeyCode, 0, [&] { presses += 10; });  // re-armed, not leaked
+        other.tap(TestKey::escape);
+        ASSERT_TRUE(processEventsUntil([&] { return presses != 0; }, 2000));
+        EXPECT_EQ(presses, 10);
+        EXPECT_FALSE(other.grabKey(TestKey::escape, 0));
+
+        escape->close();
+        EXPECT_TRUE(other.grabKey(TestKey::escape, 0));
+        other.ungrabKey(TestKey::escape, 0);
+
+        escape->start(GlobalHotKey::kEscapeKeyCode, 0, [] {});
+    }  // destroyed while armed
+    EXPECT_TRUE(other.grabKey(TestKey::escape, 0));
+    other.ungrabKey(TestKey::escape, 0);
+
+    auto recording = GlobalHotKey::create();
+    recording->start(RecordingShortcut::defaultShortcut(), [] {});
+    recording->suspend();
+    EXPECT_TRUE(other.grabKey(TestKey::six, kShiftSuper));
+    other.ungrabKey(TestKey::six, kShiftSuper);
+    recording->resume();
+    EXPECT_FALSE(other.grabKey(TestKey::six, kShiftSuper));
+}

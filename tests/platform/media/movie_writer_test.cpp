@@ -1,0 +1,274 @@
+#include "platform/media/movie_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "platform/media/movie_track_reader.hpp"
+#include "support/synthetic_media.hpp"
+#include "support/temporary_directory.hpp"
+
+using namespace yux::platform;
+using yux::testing::audioSample;
+using yux::testing::cameraBubble;
+using yux::testing::hostTime;
+using yux::testing::movingPattern;
+using yux::testing::sineTone;
+using yux::testing::TemporaryDirectory;
+using yux::testing::toneLevel;
+using yux::testing::videoSample;
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
+void finish(MovieWriter& writer) {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    writer.finishWriting([&] {
+        std::lock_guard lock(mutex);
+        finished = true;
+        done.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
+}
+
+// Appends, waiting while the track is busy; a test feeds faster than real time.
+void appendWhenReady(MovieWriter& writer, int track, const SampleBuffer& sample) {
+    while (!writer.isReadyForMoreMediaData(track)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(writer.append(track, sample));
+}
+
+// A writer with a screen track (0) and a system-audio track (1) whose session starts at `start`.
+std::shared_ptr<MovieWriter> screenAndAudioWriter(const std::string& path, double start) {
+    auto writer = MovieWriter::create(path);
+    writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+    writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
+    EXPECT_TRUE(writer->startWriting());
+    writer->startSession(hostTime(start));
+    return writer;
+}
+
+SampleBuffer toneBuffer(int index, double amplitude = 0.5) {
+    return audioSample(hostTime(index / 100.0),
+                       sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, index * 480, amplitude));
+}
+
+}  // namespace
+
+TEST(MovieWriter, WritesTitledTracksInOrderAndReadsThemBack) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("movie.mov");
+    auto writer = MovieWriter::create(path);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight)), 0);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 1);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio")), 2);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.microphone")), 3);
+    ASSERT_TRUE(writer->startWriting());
+    EXPECT_EQ(writer->status(), MovieWriterStatus::writing);
+    const MediaTime start = hostTime(10);
+    writer->startSession(start);
+    auto bubble = cameraBubble(kWidth, kHeight, 60);
+    for (int i = 0; i < 60; ++i) {
+        const MediaTime t = hostTime(10 + i / 60.0);
+        appendWhenReady(*writer, 0, videoSample(t, movingPattern(kWidth, kHeight, i)));
+        if (i % 2 == 0) appendWhenReady(*writer, 1, videoSample(t, bubble, MediaTime(1, 30)));
+    }
+    // 1 s of 440 Hz at 44.1 kHz stereo int16 and of 1000 Hz at 48 kHz mono float, in 10 ms buffers.
+    for (int i = 0; i < 100; ++i) {
+        appendWhenReady(*writer, 2, audioSample(hostTime(10 + i / 100.0),
+                                                sineTone(440, 441, 44100, 2, AudioSampleFormat::int16, i * 441)));
+        appendWhenReady(*writer, 3, audioSample(hostTime(10 + i / 100.0),
+                                                sineTone(1000, 480, 48000, 1, AudioSampleFormat::float32, i * 480)));
+    }
+    writer->endSession(hostTime(11));
+    for (int track = 0; track < 4; ++track) writer->markAsFinished(track);
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    MovieTrackReader reader(path);
+    ASSERT_EQ(reader.tracks().size(), 4u);
+    const auto& tracks = reader.tracks();
+    EXPECT_EQ(tracks[0].title, "yux.source.screen");
+    EXPECT_EQ(tracks[1].title, "yux.source.camera");
+    EXPECT_EQ(tracks[2].title, "yux.source.systemAudio");
+    EXPECT_EQ(tracks[3].title, "yux.source.microphone");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(tracks[i].trackID, i + 1);
+    EXPECT_EQ(tracks[0].codec, "h264");
+    EXPECT_EQ(tracks[1].codec, "h264");
+    EXPECT_EQ(tracks[2].codec, "aac");
+    EXPECT_EQ(tracks[0].width, kWidth);
+    EXPECT_EQ(tracks[0].height, kHeight);
+    EXPECT_FALSE(tracks[0].stackedAlpha);
+    EXPECT_TRUE(tracks[1].stackedAlpha);
+    EXPECT_EQ(tracks[1].height, kHeight);
+    EXPECT_EQ(tracks[2].sampleRate, 48000);
+    EXPECT_EQ(tracks[2].channels, 2);
+    EXPECT_NEAR(tracks[2].bitRate, 192000, 40000);
+    EXPECT_NEAR(tracks[0].duration.seconds(), 1.0, 0.02);
+    EXPECT_NEAR(reader.duration().seconds(), 1.0, 0.03);
+    EXPECT_EQ(tracks[0].timeBase, MediaTime(1, 90000));
+    EXPECT_EQ(tracks[2].timeBase, MediaTime(1, 48000));
+    EXPECT_EQ(reader.videoFrames(tracks[0]).size(), 60u);
+
+    auto system = reader.readAudio(tracks[2]);
+    auto microphone = reader.readAudio(tracks[3]);
+    EXPECT_EQ(system.audio.sampleRate, 48000);
+    EXPECT_EQ(microphone.audio.channels, 2);
+    EXPECT_NEAR(static_cast<double>(system.audio.frameCount()) / 48000, 1.0, 0.03);
+    EXPECT_GT(toneLevel(system.audio, 440), 0.25);
+    EXPECT_LT(toneLevel(system.audio, 1000), 0.02);
+    // A mono source is heard at its own level on both sides.
+    EXPECT_GT(toneLevel(microphone.audio, 1000), 0.3);
+    EXPECT_LT(toneLevel(microphone.audio, 440), 0.02);
+}
+
+TEST(MovieWriter, CameraAlphaSurvivesTheRoundTrip) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("camera.mov");
+    auto writer = MovieWriter::create(path);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 0);
+    ASSERT_TRUE(writer->startWriting());
+    writer->startSession(hostTime(0));
+    for (int i = 0; i < 5; ++i) {
+        appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
+    }
+    writer->endSession(hostTime(5 / 30.0));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    MovieTrackReader reader(path);
+    auto frames = reader.videoFrames(reader.tracks()[0], 1);
+    ASSERT_EQ(frames.size(), 1u);
+    const auto& picture = *frames[0].picture();
+    ASSERT_EQ(picture.width(), kWidth);
+    ASSERT_EQ(picture.height(), kHeight);
+    auto alpha = [&](int x, int y) { return picture.row(y)[4 * x + 3]; };
+    EXPECT_LE(alpha(5, 5), 8);                        // corner: transparent
+    EXPECT_LE(alpha(kWidth - 5, kHeight - 5), 8);
+    EXPECT_LE(alpha(kWidth / 2, kHeight / 2 - 100), 8);  // just outside the bubble
+    EXPECT_GE(alpha(kWidth / 2, kHeight / 2), 247);   // centre: opaque
+    EXPECT_GE(alpha(kWidth / 2 + 60, kHeight / 2), 247);
+    const auto* centre = picture.row(kHeight / 2) + 4 * (kWidth / 2);
+    EXPECT_NEAR(centre[1], 180, 12);
+    EXPECT_NEAR(centre[2], 220, 12);
+}
+
+TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
+    TemporaryDirectory folder;
+    const auto existing = folder.file("existing.mov");
+    yux::testing::writeWholeFile(existing, "keep me");
+    EXPECT_THROW(MovieWriter::create(existing), std::runtime_error);
+    EXPECT_EQ(yux::testing::readWholeFile(existing), "keep me");
+
+    const auto cancelled = folder.file("cancelled.mov");
+    {
+        auto writer = MovieWriter::create(cancelled);
+        writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+        ASSERT_TRUE(writer->startWriting());
+        writer->startSession(hostTime(0));
+        appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+        writer->cancelWriting();
+        EXPECT_EQ(writer->status(), MovieWriterStatus::cancelled);
+        EXPECT_FALSE(writer->append(0, videoSample(hostTime(1), movingPattern(kWidth, kHeight, 1))));
+        EXPECT_FALSE(std::filesystem::exists(cancelled));
+    }
+
+    // An odd size cannot be encoded as 4:2:0: the track is refused and the writer's file goes
+    // with the writer.
+    const auto refused = folder.file("refused.mov");
+    {
+        auto writer = MovieWriter::create(refused);
+        EXPECT_EQ(writer->addTrack(MovieTrackFormat::video("yux.source.screen", 321, 241)), -1);
+    }
+    EXPECT_FALSE(std::filesystem::exists(refused));
+
+    EXPECT_THROW(MovieWriter::create(folder.file("missing/folder.mov")), std::runtime_error);
+}
+
+TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("cut.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    for (int i = 0; i < 30; ++i) {
+        appendWhenReady(*writer, 0,
+                        videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
+    }
+    for (int i = 0; i < 100; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+    writer->endSession(hostTime(0.5));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+    MovieTrackReader reader(path);
+    EXPECT_NEAR(reader.tracks()[0].duration.seconds(), 0.5, 1e-3);
+    EXPECT_EQ(reader.videoFrames(reader.tracks()[0]).size(), 15u);
+    EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 0.5, 0.025);
+    EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.025);
+}
+
+TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("gap.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+    // Sound from 0 to 0.2 s and from 0.7 to 1 s; the source sent nothing in between.
+    for (int i = 0; i < 100; ++i) {
+        if (i < 20 || i >= 70) appendWhenReady(*writer, 1, toneBuffer(i));
+    }
+    writer->endSession(hostTime(1));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    auto decoded = MovieTrackReader(path).readAudio(MovieTrackReader(path).tracks()[1]);
+    auto slice = [&](double from, double to) {
+        const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
+        std::vector<float> part(samples + static_cast<std::size_t>(from * 48000) * 2,
+                                samples + static_cast<std::size_t>(to * 48000) * 2);
+        return AudioBuffer::fromFloat(part, 48000, 2);
+    };
+    EXPECT_NEAR(decoded.audio.frameCount() / 48000.0, 1.0, 0.025);
+    EXPECT_GT(toneLevel(slice(0.02, 0.18), 440), 0.3);
+    EXPECT_LT(toneLevel(slice(0.3, 0.6), 440), 0.01);
+    EXPECT_GT(toneLevel(slice(0.75, 0.95), 440), 0.3);
+}
+
+TEST(MovieWriter, AFlashAndABeepAtTheSameInstantStayTogether) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("sync.mov");
+    auto writer = screenAndAudioWriter(path, 3);
+    auto dark = PixelBuffer::create(kWidth, kHeight);
+    dark.fill(0, 0, 0, 255);
+    auto flash = PixelBuffer::create(kWidth, kHeight);
+    flash.fill(255, 255, 255, 255);
+    // The flash is the frame at 3.5 s; the beep starts at 3.5 s and lasts 50 ms.
+    for (int i = 0; i < 60; ++i) {
+        appendWhenReady(*writer, 0, videoSample(hostTime(3 + i / 60.0), i == 30 ? flash : dark));
+    }
+    for (int i = 300; i < 400; ++i) appendWhenReady(*writer, 1, toneBuffer(i, i >= 350 && i < 355 ? 0.8 : 0.0));
+    writer->endSession(hostTime(4));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+    MovieTrackReader reader(path);
+    double flashAt = -1;
+    reader.readVideo(reader.tracks()[0], [&](const SampleBuffer& sample) {
+        if (sample.picture()->row(kHeight / 2)[4 * (kWidth / 2)] > 128) flashAt = sample.presentationTime.seconds();
+        return flashAt < 0;
+    });
+    auto sound = reader.readAudio(reader.tracks()[1]);
+    const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+    double beepAt = -1;
+    for (std::int64_t i = 0; i < sound.audio.frameCount(); ++i) {
+        if (std::abs(samples[2 * i]) > 0.2) {
+            beepAt = sound.start.seconds() + static_cast<double>(i) / 48000;
+            break;
+        }
+    }
+    EXPECT_NEAR(flashAt, 0.5, 1e-3);
+    EXPECT_NEAR(beepAt, 0.5, 0.005);
+}

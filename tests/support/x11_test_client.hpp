@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+struct xcb_connection_t;
+
+namespace yux::testing {
+
+// Physical keys of the test server's keyboard (evdev code + 8).
+struct TestKey {
+    static constexpr std::uint8_t escape = 9;
+    static constexpr std::uint8_t six = 15;
+    static constexpr std::uint8_t shiftLeft = 50;
+    static constexpr std::uint8_t capsLock = 66;
+    static constexpr std::uint8_t superLeft = 133;
+};
+
+// A second X11 client of the test display: types keys through XTest and takes grabs of its own.
+class X11TestClient {
+public:
+    X11TestClient();  // throws when no display answers
+    ~X11TestClient();
+    X11TestClient(const X11TestClient&) = delete;
+    X11TestClient& operator=(const X11TestClient&) = delete;
+
+    void press(std::uint8_t keycode);
+    void release(std::uint8_t keycode);
+    // Presses the modifiers, then the key; releases in reverse order.
+    void tap(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers = {});
+    // Like tap, but keeps the key down while the event loop runs for a while.
+    void hold(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers, int milliseconds);
+    // Grabs on the root window as this client; false when the server refuses.
+    bool grabKey(std::uint8_t keycode, std::uint16_t modifiers);
+    void ungrabKey(std::uint8_t keycode, std::uint16_t modifiers);
+    // Waits until the server has handled everything sent so far.
+    void sync();
+
+private:
+    xcb_connection_t* connection_;
+    std::uint32_t root_;
+};
+
+// Runs the Qt event loop for a while, or until the condition holds; answers the condition.
+void processEventsFor(int milliseconds);
+bool processEventsUntil(const std::function<bool()>& condition, int timeoutMilliseconds);
+
+}  // namespace yux::testing
