@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-// Before Qt's headers, whose "emit" keyword macro would break the output listener.
 #include "platform/x11/capture_stream.hpp"
 
 #include <QApplication>
