@@ -3,6 +3,9 @@
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <optional>
 #include <vector>
 
@@ -15,6 +18,12 @@ namespace {
 // About 10 ms per fragment keeps the sound close to the pictures without waking up too often.
 constexpr std::uint32_t kFragmentMilliseconds = 10;
 constexpr std::uint32_t kBytesPerFrame = sizeof(float) * PulseRecordStream::kChannels;
+// Buffers whose capture time is within 20 ms of where the last one ended continue it exactly.
+constexpr std::int64_t kContinuityToleranceFrames = PulseRecordStream::kSampleRate / 50;
+// After 100 ms without sound, silence is filled in, up to 30 ms before now.
+constexpr int kSilenceCheckMilliseconds = 20;
+constexpr std::int64_t kSilenceAfterFrames = PulseRecordStream::kSampleRate / 10;
+constexpr std::int64_t kSilenceLagFrames = PulseRecordStream::kSampleRate * 3 / 100;
 
 std::string serverError(pa_context* context) { return pa_strerror(pa_context_errno(context)); }
 
@@ -29,13 +38,18 @@ struct PulseRecordStream::Impl {
     std::string source;
     std::atomic<bool> stopped{false};
     bool running = false;
+    // Guarded by the main loop's lock.
+    MediaTime deliveredUntil = MediaTime::invalid();
+    MediaTime readyAt;
+    std::thread silence;
 
     ~Impl() { close(); }
 
     void close() {
         if (loop == nullptr) return;
-        pa_threaded_mainloop_lock(loop);
         stopped = true;
+        if (silence.joinable()) silence.join();
+        pa_threaded_mainloop_lock(loop);
         if (stream != nullptr) {
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
@@ -109,7 +123,7 @@ struct PulseRecordStream::Impl {
             &answers));
         if (choice.kind == AudioSourceChoice::Kind::systemPlayback) {
             if (answers.defaultSink.empty()) {
-                throw AudioSourceUnavailable("The sound server has no default output to record system audio from.");
+                throw AudioSourceUnavailable(choice.kind, "The sound server has no default output to record system audio from.");
             }
             await(pa_context_get_sink_info_by_name(
                 context, answers.defaultSink.c_str(),
@@ -120,7 +134,7 @@ struct PulseRecordStream::Impl {
                 },
                 &answers));
             if (answers.monitor.empty()) {
-                throw AudioSourceUnavailable("The default sound output has no monitor to record system audio from.");
+                throw AudioSourceUnavailable(choice.kind, "The default sound output has no monitor to record system audio from.");
             }
             return answers.monitor;
         }
@@ -136,34 +150,77 @@ struct PulseRecordStream::Impl {
                 &answers));
         }
         if (!answers.found) {
-            throw AudioSourceUnavailable("The sound server has no source named \"" + name + "\".");
+            throw AudioSourceUnavailable(choice.kind, "The sound server has no source named \"" + name + "\".");
         }
         return name;
     }
 
+    // Hands on `frameCount` frames at `bytes`, keeping the timeline continuous: a buffer that
+    // starts close to where the last one ended is placed right there (so jitter of the
+    // arrival time never makes clicks), one that starts later leaves a gap, and one that
+    // starts earlier loses the part already covered (by silence filled in meanwhile).
+    void deliver(MediaTime captured, const std::uint8_t* bytes, std::int64_t frameCount) {
+        MediaTime start = captured.convertedTo(kSampleRate);
+        if (deliveredUntil.isValid()) {
+            std::int64_t drift = start.value - deliveredUntil.value;
+            if (std::llabs(drift) <= kContinuityToleranceFrames) {
+                start = deliveredUntil;
+            } else if (drift < 0) {
+                if (-drift >= frameCount) return;
+                bytes += -drift * kBytesPerFrame;
+                frameCount += drift;
+                start = deliveredUntil;
+            }
+        }
+        if (frameCount <= 0) return;
+        auto copy = std::make_shared<std::vector<std::uint8_t>>(bytes, bytes + frameCount * kBytesPerFrame);
+        SampleBuffer sample;
+        sample.presentationTime = start;
+        sample.duration = MediaTime(frameCount, kSampleRate);
+        sample.payload = AudioBuffer{AudioSampleFormat::float32, kSampleRate, kChannels, std::move(copy)};
+        deliveredUntil = start + sample.duration;
+        if (receive) receive(std::move(sample));
+    }
+
     void onReadable() {
         while (!stopped && pa_stream_readable_size(stream) > 0) {
-            // What is still between the source and this read, so the first frame read now was
-            // captured that long ago.
-            pa_usec_t latency = 0;
-            int negative = 0;
-            if (pa_stream_get_latency(stream, &latency, &negative) < 0 || negative != 0) latency = 0;
-            MediaTime captured = hostTimeNow() - MediaTime(static_cast<std::int64_t>(latency), 1'000'000);
+            // Everything readable now was captured before this moment, back to back, so the
+            // first frame read now was captured that long ago. The latency the server reports
+            // is of no use here: for a monitor (and a remap of one) it is the output's queue,
+            // which says when the sound will be heard, not when it was captured.
+            std::size_t waiting = pa_stream_readable_size(stream);
+            MediaTime captured =
+                hostTimeNow() - MediaTime(static_cast<std::int64_t>(waiting / kBytesPerFrame), kSampleRate);
 
             const void* data = nullptr;
             std::size_t length = 0;
             if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) return;
-            if (data != nullptr && receive) {
-                std::size_t usable = length - length % kBytesPerFrame;
-                auto bytes = std::make_shared<std::vector<std::uint8_t>>(
-                    static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + usable);
-                SampleBuffer sample;
-                sample.presentationTime = captured.convertedTo(kSampleRate);
-                sample.duration = MediaTime(static_cast<std::int64_t>(usable / kBytesPerFrame), kSampleRate);
-                sample.payload = AudioBuffer{AudioSampleFormat::float32, kSampleRate, kChannels, std::move(bytes)};
-                receive(std::move(sample));
+            if (data != nullptr) {
+                deliver(captured, static_cast<const std::uint8_t*>(data),
+                        static_cast<std::int64_t>(length / kBytesPerFrame));
             }
             pa_stream_drop(stream);
+        }
+    }
+
+    // An idle output's monitor (or an idle virtual source) sends nothing at all; the
+    // recording still wants its timeline, so after a while without sound, silence is
+    // delivered up to shortly before now.
+    void fillSilence() {
+        while (!stopped) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSilenceCheckMilliseconds));
+            pa_threaded_mainloop_lock(loop);
+            if (!stopped) {
+                MediaTime now = hostTimeNow().convertedTo(kSampleRate);
+                MediaTime from = deliveredUntil.isValid() ? deliveredUntil : readyAt;
+                std::int64_t quiet = now.value - from.value;
+                if (quiet > kSilenceAfterFrames) {
+                    std::int64_t frames = quiet - kSilenceLagFrames;
+                    std::vector<std::uint8_t> zeros(static_cast<std::size_t>(frames) * kBytesPerFrame, 0);
+                    deliver(from, zeros.data(), frames);
+                }
+            }
+            pa_threaded_mainloop_unlock(loop);
         }
     }
 
@@ -202,6 +259,8 @@ struct PulseRecordStream::Impl {
             pa_threaded_mainloop_wait(loop);
         }
         running = true;
+        readyAt = hostTimeNow().convertedTo(kSampleRate);
+        silence = std::thread([this] { fillSilence(); });
     }
 };
 

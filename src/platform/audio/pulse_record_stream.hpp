@@ -11,11 +11,6 @@ namespace yux::platform {
 
 // The sound server has no source to record from: no default sink monitor for system audio,
 // or no source of the given name for a microphone.
-class AudioSourceUnavailable : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // Where a record stream takes its sound.
 struct AudioSourceChoice {
     enum class Kind { systemPlayback, namedSource };
@@ -24,6 +19,16 @@ struct AudioSourceChoice {
 
     static AudioSourceChoice systemPlayback() { return {}; }
     static AudioSourceChoice named(std::string name) { return {Kind::namedSource, std::move(name)}; }
+};
+
+class AudioSourceUnavailable : public std::runtime_error {
+public:
+    AudioSourceUnavailable(AudioSourceChoice::Kind kind, const std::string& message)
+        : std::runtime_error(message), kind_(kind) {}
+    AudioSourceChoice::Kind kind() const { return kind_; }
+
+private:
+    AudioSourceChoice::Kind kind_;
 };
 
 // One PulseAudio record stream, 48000 Hz stereo float, in fragments of about 10 ms. Each

@@ -116,7 +116,10 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
                     failed);
             }
             sources->frames = std::make_unique<X11FrameSource>(
-                frameSourceSettings(filter, configuration, desktopScale()),
+                // Points to pixels as the display itself measures them.
+                frameSourceSettings(filter, configuration,
+                                    filter.display.frame.width > 0 ? filter.display.width / filter.display.frame.width
+                                                                   : 1.0),
                 [deliver](SampleBuffer sample) { deliver(StreamOutputType::screen, std::move(sample)); }, log);
             sources->frames->start();
         } catch (...) {

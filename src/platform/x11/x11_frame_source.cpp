@@ -1,5 +1,6 @@
 #include "platform/x11/x11_frame_source.hpp"
 
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -103,6 +104,7 @@ public:
         free_.push_back(index);
     }
     const Slot& slot(int index) const { return slots_[static_cast<std::size_t>(index)]; }
+    int size() const { return static_cast<int>(slots_.size()); }
 
 private:
     std::mutex mutex_;
@@ -180,8 +182,13 @@ struct X11FrameSource::Impl {
     bool hasDamage = false;
     xcb_pixmap_t canvas = 0;
     xcb_render_picture_t canvasPicture = 0;
+    // With shared pixmaps the windows are painted straight into the shared memory of each
+    // buffer, which saves reading the picture back: one full copy less per picture.
+    std::vector<xcb_render_picture_t> slotPictures;
     xcb_render_picture_t background = 0;
     std::map<xcb_visualid_t, xcb_render_pictformat_t> visualFormats;
+    std::set<xcb_render_pictformat_t> alphaFormats;
+    bool hasRegions = false;  // XFixes 2: clip painting to what is visible
     xcb_render_pictformat_t argbFormat = 0;
     std::map<xcb_window_t, xcb_render_picture_t> windowPictures;
     std::map<xcb_window_t, ClientInfo> clients;
@@ -216,6 +223,7 @@ struct X11FrameSource::Impl {
             XcbReply<xcb_xfixes_query_version_reply_t> fixes(
                 xcb_xfixes_query_version_reply(c(), xcb_xfixes_query_version(c(), 4, 0), nullptr));
             hasFixes = fixes != nullptr;
+            hasRegions = fixes && fixes->major_version >= 2;
         }
         hasDamage = connection->hasExtension("DAMAGE");
         if (hasDamage) {
@@ -229,20 +237,43 @@ struct X11FrameSource::Impl {
                 xcb_composite_query_version_reply(c(), xcb_composite_query_version(c(), 0, 4), nullptr));
             canComposite = version && (version->major_version > 0 || version->minor_version >= 2);
         }
+        // Damage first: redirecting repaints windows, and those repaints must reach us.
+        if (hasDamage) {
+            damage = xcb_generate_id(c());
+            xcb_damage_create(c(), damage, connection->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+        }
         if (canComposite) {
             setUpComposite();
         } else if (log) {
             log("capture_composite_missing own windows may show in the recording");
         }
         composite = canComposite;
+        if (canComposite) setUpSharedCanvases();
 
-        if (hasDamage) {
-            damage = xcb_generate_id(c());
-            xcb_damage_create(c(), damage, connection->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-        }
         const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(c(), connection->root(), XCB_CW_EVENT_MASK, &events);
         xcb_flush(c());
+    }
+
+    void setUpSharedCanvases() {
+        XcbReply<xcb_shm_query_version_reply_t> shm(xcb_shm_query_version_reply(c(), xcb_shm_query_version(c()), nullptr));
+        if (!shm || shm->shared_pixmaps == 0 || shm->pixmap_format != XCB_IMAGE_FORMAT_Z_PIXMAP) return;
+        const auto& region = settings.region;
+        std::vector<xcb_render_picture_t> pictures;
+        for (int i = 0; i < pool->size(); ++i) {
+            xcb_pixmap_t pixmap = xcb_generate_id(c());
+            auto cookie = xcb_shm_create_pixmap_checked(c(), pixmap, connection->root(),
+                                                        static_cast<std::uint16_t>(region.width),
+                                                        static_cast<std::uint16_t>(region.height), 32,
+                                                        pool->slot(i).segment, 0);
+            XcbReply<xcb_generic_error_t> error(xcb_request_check(c(), cookie));
+            if (error) return;  // read back from the one canvas instead
+            xcb_render_picture_t picture = xcb_generate_id(c());
+            xcb_render_create_picture(c(), picture, pixmap, argbFormat, 0, nullptr);
+            xcb_free_pixmap(c(), pixmap);  // the picture keeps it
+            pictures.push_back(picture);
+        }
+        slotPictures = std::move(pictures);
     }
 
     void setUpComposite() {
@@ -268,6 +299,7 @@ struct X11FrameSource::Impl {
         for (auto it = xcb_render_query_pict_formats_formats_iterator(formats.get()); it.rem > 0;
              xcb_render_pictforminfo_next(&it)) {
             const auto& info = *it.data;
+            if (info.type == XCB_RENDER_PICT_TYPE_DIRECT && info.direct.alpha_mask != 0) alphaFormats.insert(info.id);
             if (info.type == XCB_RENDER_PICT_TYPE_DIRECT && info.depth == 32 && info.direct.alpha_mask == 0xff &&
                 info.direct.alpha_shift == 24 && info.direct.red_shift == 16 && info.direct.blue_shift == 0) {
                 argbFormat = info.id;
@@ -391,6 +423,12 @@ struct X11FrameSource::Impl {
         treeDirty = false;
     }
 
+    bool intersectsRegion(const PixelRect& r) const {
+        const auto& region = settings.region;
+        return r.x < region.x + region.width && r.y < region.y + region.height && r.x + r.width > region.x &&
+               r.y + r.height > region.y;
+    }
+
     // The windows painted, bottom to top.
     std::vector<const TopLevel*> selectedWindows() {
         const auto& selection = settings.windows;
@@ -447,8 +485,41 @@ struct X11FrameSource::Impl {
         return picture;
     }
 
-    void paintCanvas() {
+    bool opaque(const TopLevel& top) const {
+        auto format = visualFormats.find(top.visual);
+        return format != visualFormats.end() && !alphaFormats.contains(format->second);
+    }
+
+    // Paints every pixel once: walking down from the top window, each window is clipped to
+    // what the opaque windows above it leave visible, and the desktop picture fills the rest.
+    void paintCanvas(xcb_render_picture_t canvasPicture) {
         const auto& region = settings.region;
+        std::vector<const TopLevel*> windows;
+        for (const TopLevel* top : selectedWindows()) {
+            if (intersectsRegion(top->rect)) windows.push_back(top);
+        }
+        std::vector<xcb_xfixes_region_t> clips(windows.size(), XCB_NONE);
+        xcb_xfixes_region_t visible = XCB_NONE;
+        if (hasRegions) {
+            visible = xcb_generate_id(c());
+            xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height)};
+            xcb_xfixes_create_region(c(), visible, 1, &all);
+            for (std::size_t i = windows.size(); i-- > 0;) {
+                const auto& r = windows[i]->rect;
+                xcb_rectangle_t area{static_cast<std::int16_t>(r.x - region.x), static_cast<std::int16_t>(r.y - region.y),
+                                     static_cast<std::uint16_t>(r.width), static_cast<std::uint16_t>(r.height)};
+                clips[i] = xcb_generate_id(c());
+                xcb_xfixes_create_region(c(), clips[i], 1, &area);
+                xcb_xfixes_intersect_region(c(), visible, clips[i], clips[i]);
+                if (opaque(*windows[i])) {
+                    xcb_xfixes_region_t covered = xcb_generate_id(c());
+                    xcb_xfixes_create_region(c(), covered, 1, &area);
+                    xcb_xfixes_subtract_region(c(), visible, covered, visible);
+                    xcb_xfixes_destroy_region(c(), covered);
+                }
+            }
+            xcb_xfixes_set_picture_clip_region(c(), canvasPicture, visible, 0, 0);
+        }
         if (background != 0) {
             xcb_render_composite(c(), XCB_RENDER_PICT_OP_SRC, background, XCB_NONE, canvasPicture,
                                  static_cast<std::int16_t>(region.x), static_cast<std::int16_t>(region.y), 0, 0, 0, 0,
@@ -458,17 +529,22 @@ struct X11FrameSource::Impl {
             xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height)};
             xcb_render_fill_rectangles(c(), XCB_RENDER_PICT_OP_SRC, canvasPicture, black, 1, &all);
         }
-        for (const TopLevel* top : selectedWindows()) {
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            const TopLevel* top = windows[i];
             const auto& r = top->rect;
-            if (r.x >= region.x + region.width || r.y >= region.y + region.height || r.x + r.width <= region.x ||
-                r.y + r.height <= region.y) {
-                continue;
-            }
             xcb_render_picture_t picture = pictureFor(*top);
             if (picture == 0) continue;
-            xcb_render_composite(c(), XCB_RENDER_PICT_OP_OVER, picture, XCB_NONE, canvasPicture, 0, 0, 0, 0,
-                                 static_cast<std::int16_t>(r.x - region.x), static_cast<std::int16_t>(r.y - region.y),
-                                 static_cast<std::uint16_t>(r.width), static_cast<std::uint16_t>(r.height));
+            if (hasRegions) xcb_xfixes_set_picture_clip_region(c(), canvasPicture, clips[i], 0, 0);
+            // Opaque windows are copied; windows with alpha blend over what lies beneath.
+            xcb_render_composite(c(), opaque(*top) ? XCB_RENDER_PICT_OP_SRC : XCB_RENDER_PICT_OP_OVER, picture,
+                                 XCB_NONE, canvasPicture, 0, 0, 0, 0, static_cast<std::int16_t>(r.x - region.x),
+                                 static_cast<std::int16_t>(r.y - region.y), static_cast<std::uint16_t>(r.width),
+                                 static_cast<std::uint16_t>(r.height));
+        }
+        if (hasRegions) {
+            xcb_xfixes_set_picture_clip_region(c(), canvasPicture, XCB_NONE, 0, 0);
+            for (auto clip : clips) xcb_xfixes_destroy_region(c(), clip);
+            xcb_xfixes_destroy_region(c(), visible);
         }
     }
 
@@ -520,31 +596,46 @@ struct X11FrameSource::Impl {
         const auto& region = settings.region;
         const auto& slot = pool->slot(*index);
         if (hasDamage) xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
-        if (composite) {
-            if (treeDirty) refreshTree();
-            paintCanvas();
-        }
-        MediaTime taken = hostTimeNow();
-        xcb_drawable_t source = composite ? canvas : connection->root();
-        std::int16_t x = composite ? 0 : static_cast<std::int16_t>(region.x);
-        std::int16_t y = composite ? 0 : static_cast<std::int16_t>(region.y);
-        XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
-            c(),
-            xcb_shm_get_image(c(), source, x, y, static_cast<std::uint16_t>(region.width),
-                              static_cast<std::uint16_t>(region.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                              slot.segment, 0),
-            nullptr));
-        if (!image) {
-            pool->give(*index);
-            throw std::runtime_error("The X server did not hand over the screen picture.");
+        // Reading the screen as shown instead, when nothing to leave out is in view, costs
+        // as much: the fourth byte of screen pixels must then be set here instead of by the
+        // server's copy.
+        const bool painted = composite;
+        if (painted && treeDirty) refreshTree();
+        MediaTime taken;
+        if (painted && !slotPictures.empty()) {
+            paintCanvas(slotPictures[static_cast<std::size_t>(*index)]);
+            taken = hostTimeNow();
+            // One round trip: the server has painted everything asked before it answers.
+            XcbReply<xcb_get_input_focus_reply_t> done(
+                xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr));
+            if (!done) {
+                pool->give(*index);
+                throw std::runtime_error("The X server did not finish the screen picture.");
+            }
+        } else {
+            if (painted) paintCanvas(canvasPicture);
+            taken = hostTimeNow();
+            xcb_drawable_t source = painted ? canvas : connection->root();
+            std::int16_t x = painted ? 0 : static_cast<std::int16_t>(region.x);
+            std::int16_t y = painted ? 0 : static_cast<std::int16_t>(region.y);
+            XcbReply<xcb_shm_get_image_reply_t> image(xcb_shm_get_image_reply(
+                c(),
+                xcb_shm_get_image(c(), source, x, y, static_cast<std::uint16_t>(region.width),
+                                  static_cast<std::uint16_t>(region.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                  slot.segment, 0),
+                nullptr));
+            if (!image) {
+                pool->give(*index);
+                throw std::runtime_error("The X server did not hand over the screen picture.");
+            }
         }
         const std::size_t stride = static_cast<std::size_t>(region.width) * 4;
-        if (!composite) {
-            // The screen's 24-bit pixels leave the fourth byte undefined.
-            for (int row = 0; row < region.height; ++row) {
-                std::uint8_t* p = slot.data + row * stride;
-                for (int column = 0; column < region.width; ++column) p[column * 4 + 3] = 255;
-            }
+        if (!painted) {
+            // The screen's 24-bit pixels leave the fourth byte undefined; this grab without
+            // Composite is the fallback only.
+            auto* pixels = reinterpret_cast<std::uint32_t*>(slot.data);
+            const std::size_t count = static_cast<std::size_t>(region.width) * static_cast<std::size_t>(region.height);
+            for (std::size_t i = 0; i < count; ++i) pixels[i] |= 0xff000000u;
         }
         if (settings.showsCursor && cursor.image) drawCursor(*cursor.image, region, slot.data, stride);
 
@@ -561,20 +652,45 @@ struct X11FrameSource::Impl {
         return true;
     }
 
+    // Sleeps until the server sends something or `until` comes.
+    void waitForServer(std::chrono::steady_clock::time_point until) {
+        xcb_flush(c());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
+        pollfd descriptor{xcb_get_file_descriptor(c()), POLLIN, 0};
+        poll(&descriptor, 1, static_cast<int>(left.count()));
+    }
+
+    // A picture as soon as the screen changed, at most one per interval on average: changes
+    // are not held back to a tick of our own, which would beat against the pace of whatever
+    // is drawing. A picture that came late lets the next one come early (but never within
+    // half an interval), so that the rate keeps up with a display-rate animation. The
+    // cursor, which raises no damage, is looked at once per interval.
     void loop() {
         using Clock = std::chrono::steady_clock;
-        auto next = Clock::now() + interval;
+        auto nextPicture = Clock::now() + interval;
+        auto nextCursorLook = nextPicture;
         while (!stopping.load()) {
-            std::this_thread::sleep_until(next);
-            next += interval;
-            auto now = Clock::now();
-            if (next < now) next = now + interval;  // fell behind: do not try to catch up
             try {
                 handleEvents();
+                auto now = Clock::now();
+                if (hasDamage && !screenDirty && now < nextCursorLook) {
+                    waitForServer(nextCursorLook);
+                    continue;
+                }
+                if (now < nextPicture) {
+                    std::this_thread::sleep_until(nextPicture);
+                    handleEvents();
+                }
                 bool cursorMoved = readCursor();
-                // Without Damage the source cannot tell a still screen: every tick is a picture.
+                nextCursorLook = Clock::now() + interval;
+                // Without Damage the source cannot tell a still screen: every interval is a picture.
                 if (screenDirty || cursorMoved || !hasDamage) {
+                    auto began = Clock::now();
+                    // Every buffer still in use: this picture is dropped, the change stays
+                    // pending for the next turn.
                     if (capture()) screenDirty = false;
+                    nextPicture = std::max(nextPicture + interval, began + interval / 2);
                 }
             } catch (const std::exception& error) {
                 if (log) log(std::string("capture_frame_source_failed ") + error.what());

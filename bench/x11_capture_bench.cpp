@@ -1,0 +1,222 @@
+// Screen capture at 1920x1080 and 60 fps for 10 s: this program's frame source against
+// `ffmpeg -f x11grab` on the same display, both on CPUs 0 and 1, while a full-screen window
+// keeps moving. Prints pictures per second and CPU seconds per captured second for each, the
+// X server's CPU during each, and the ratios. Run it inside scripts/test-env.sh.
+
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/async/serial_queue.hpp"
+#include "platform/x11/x11_frame_source.hpp"
+
+using namespace yux::platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr int kFramesPerSecond = 60;
+constexpr int kSeconds = 10;
+// The moving picture repaints at the display rate, as a video or an animation would.
+constexpr int kPictureIntervalMicroseconds = 16667;
+
+double cpuSeconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double selfCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return cpuSeconds(usage);
+}
+
+// The X server of this test environment: the Xvfb started by the same shell as this program.
+pid_t findServer() {
+    pid_t parent = getppid();
+    for (int pid = 2; pid < 4194304; ++pid) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        if (!stat) continue;
+        std::string line;
+        std::getline(stat, line);
+        auto open = line.find('(');
+        auto close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::string name = line.substr(open + 1, close - open - 1);
+        std::istringstream rest(line.substr(close + 2));
+        char state;
+        int ppid;
+        rest >> state >> ppid;
+        if (name == "Xvfb" && ppid == parent) return pid;
+    }
+    return 0;
+}
+
+double processCpuSeconds(pid_t pid) {
+    if (pid == 0) return 0;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; rest >> field; ++index) {
+        if (index == 14 || index == 15) ticks += std::stod(field);  // utime, stime
+        if (index == 15) break;
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A full-screen window whose picture changes at the display rate: bands sliding across.
+pid_t startMovingPicture() {
+    pid_t child = fork();
+    if (child != 0) return child;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_window_t window = xcb_generate_id(c);
+    const std::uint32_t values[] = {screen->black_pixel, 1};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, kWidth, kHeight, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
+                      values);
+    xcb_map_window(c, window);
+    xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+    auto next = Clock::now();
+    for (int step = 0;; ++step) {
+        for (int band = 0; band < 8; ++band) {
+            std::uint32_t colour = static_cast<std::uint32_t>((step * 7 + band * 40) & 0xff) << ((band % 3) * 8);
+            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
+            int x = (step * 16 + band * kWidth / 8) % kWidth;
+            xcb_rectangle_t rect{static_cast<std::int16_t>(x), 0, kWidth / 8, kHeight};
+            xcb_poly_fill_rectangle(c, window, gc, 1, &rect);
+        }
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // keep pace with the server
+        next += std::chrono::microseconds(kPictureIntervalMicroseconds);
+        std::this_thread::sleep_until(next);
+    }
+}
+
+struct Result {
+    double framesPerSecond = 0;
+    double cpuPerSecond = 0;
+    double serverCpuPerSecond = 0;
+};
+
+Result runFfmpeg(pid_t server) {
+    const char* display = std::getenv("DISPLAY");
+    std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -progress pipe:1 -f x11grab -framerate " +
+                          std::to_string(kFramesPerSecond) + " -video_size " + std::to_string(kWidth) + "x" +
+                          std::to_string(kHeight) + " -i " + display + " -t " + std::to_string(kSeconds) +
+                          " -f null -";
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return {};
+    double serverBefore = processCpuSeconds(server);
+    auto start = Clock::now();
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], 1);
+        close(pipeEnds[0]);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    std::string output;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
+    close(pipeEnds[0]);
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    double serverCpu = processCpuSeconds(server) - serverBefore;
+    long frames = 0;
+    for (std::size_t at = output.find("frame="); at != std::string::npos; at = output.find("frame=", at + 1)) {
+        frames = std::strtol(output.c_str() + at + 6, nullptr, 10);
+    }
+    (void)elapsed;
+    return {static_cast<double>(frames) / kSeconds, cpuSeconds(usage) / kSeconds, serverCpu / kSeconds};
+}
+
+Result runOurs(pid_t server) {
+    SerialQueue writer("Yux.source-writer");
+    std::atomic<long> frames{0};
+    FrameSourceSettings settings;
+    settings.region = {0, 0, kWidth, kHeight};
+    settings.minimumFrameInterval = std::chrono::nanoseconds(1'000'000'000 / kFramesPerSecond);
+    X11FrameSource source(settings, [&](SampleBuffer sample) {
+        writer.async([&frames, sample] {
+            // Touch the picture, as a consumer would.
+            volatile std::uint8_t first = sample.picture()->data()[0];
+            (void)first;
+            frames.fetch_add(1);
+        });
+    });
+    double serverBefore = processCpuSeconds(server);
+    double before = selfCpuSeconds();
+    source.start();
+    std::this_thread::sleep_for(std::chrono::seconds(kSeconds));
+    source.stop();
+    writer.sync([] {});
+    double cpu = selfCpuSeconds() - before;
+    double serverCpu = processCpuSeconds(server) - serverBefore;
+    std::printf("  (compositing: %s)\n", source.compositing() ? "yes" : "no");
+    return {static_cast<double>(frames.load()) / kSeconds, cpu / kSeconds, serverCpu / kSeconds};
+}
+
+}  // namespace
+
+int main() {
+    if (std::getenv("DISPLAY") == nullptr) {
+        std::fprintf(stderr, "x11_capture_bench: run it inside scripts/test-env.sh\n");
+        return 1;
+    }
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(0, &cpus);
+    CPU_SET(1, &cpus);
+    sched_setaffinity(0, sizeof cpus, &cpus);  // ffmpeg inherits it
+
+    pid_t server = findServer();
+    pid_t picture = startMovingPicture();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    std::printf("%dx%d at %d fps for %d s on CPUs 0-1, full-screen moving picture\n", kWidth, kHeight,
+                kFramesPerSecond, kSeconds);
+    Result ffmpeg = runFfmpeg(server);
+    Result ours = runOurs(server);
+    kill(picture, SIGTERM);
+    waitpid(picture, nullptr, 0);
+
+    auto line = [](const char* name, const Result& r) {
+        std::printf("%-14s %6.1f fps   %.3f CPU s per captured s   X server %.3f CPU s per s\n", name, r.framesPerSecond,
+                    r.cpuPerSecond, r.serverCpuPerSecond);
+    };
+    line("ffmpeg x11grab", ffmpeg);
+    line("yux", ours);
+    if (ffmpeg.cpuPerSecond > 0) {
+        std::printf("CPU ratio yux / x11grab: %.2f (process), %.2f (process + X server)\n",
+                    ours.cpuPerSecond / ffmpeg.cpuPerSecond,
+                    (ours.cpuPerSecond + ours.serverCpuPerSecond) / (ffmpeg.cpuPerSecond + ffmpeg.serverCpuPerSecond));
+    }
+    std::printf("goal: >= 59 fps: %s; CPU <= x11grab + 50%%: %s\n", ours.framesPerSecond >= 59 ? "met" : "missed",
+                ours.cpuPerSecond + ours.serverCpuPerSecond <=
+                        1.5 * (ffmpeg.cpuPerSecond + ffmpeg.serverCpuPerSecond)
+                    ? "met"
+                    : "missed");
+    return 0;
+}

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/async/locked.hpp"
+#include "platform/audio/pulse_record_stream.hpp"
+#include "platform/media/host_clock.hpp"
+
+using namespace yux::platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kQueuedMilliseconds = 20;
+
+struct Received {
+    MediaTime presentation;
+    MediaTime duration;
+    MediaTime arrived;
+    std::vector<float> samples;
+};
+
+// Plays silence, then a short loud tone, into one sink, and says when the tone should sound.
+MediaTime playToneInto(const char* sink) {
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = kRate * kQueuedMilliseconds / 1000 * 8;  // the tone starts close to its write
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    int error = 0;
+    pa_simple* player =
+        pa_simple_new(nullptr, "yux-test", PA_STREAM_PLAYBACK, sink, "tone", &spec, nullptr, &attributes, &error);
+    if (player == nullptr) throw std::runtime_error(std::string("cannot play: ") + pa_strerror(error));
+    std::vector<float> silence(kRate / 10 * 2, 0.0f);
+    pa_simple_write(player, silence.data(), silence.size() * sizeof(float), &error);
+    // The tone follows what is queued: at most the 20 ms asked for.
+    MediaTime expected = hostTimeNow() + MediaTime(kQueuedMilliseconds, 1000);
+    std::vector<float> tone(kRate / 10 * 2);
+    for (std::size_t i = 0; i < tone.size() / 2; ++i) {
+        tone[2 * i] = tone[2 * i + 1] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / kRate));
+    }
+    tone[0] = tone[1] = 0.5f;  // a sharp edge to find
+    pa_simple_write(player, tone.data(), tone.size() * sizeof(float), &error);
+    // Long enough for the tone to have sounded; what is still queued is dropped with the player.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + 4 * kQueuedMilliseconds));
+    pa_simple_free(player);
+    return expected;
+}
+
+class Recorder {
+public:
+    explicit Recorder(const AudioSourceChoice& source)
+        : stream_(PulseRecordStream::start(source, [this](SampleBuffer sample) {
+              Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
+              const auto* audio = sample.audio();
+              entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
+              std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
+              received_.with([&](auto& all) { all.push_back(std::move(entry)); });
+          })) {}
+    std::vector<Received> stop() {
+        stream_->stop();
+        return received_.copy();
+    }
+    const std::string& sourceName() const { return stream_->sourceName(); }
+
+private:
+    Locked<std::vector<Received>> received_;
+    std::unique_ptr<PulseRecordStream> stream_;
+};
+
+// The host time of the first loud sample.
+std::optional<MediaTime> onset(const std::vector<Received>& buffers) {
+    for (const auto& buffer : buffers) {
+        for (std::size_t i = 0; i < buffer.samples.size(); ++i) {
+            if (std::fabs(buffer.samples[i]) > 0.25f) {
+                return buffer.presentation + MediaTime(static_cast<std::int64_t>(i / 2), kRate);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+void expectToneOnTime(const std::vector<Received>& buffers, MediaTime expected) {
+    ASSERT_FALSE(buffers.empty());
+    for (std::size_t i = 1; i < buffers.size(); ++i) {
+        // One continuous timeline, silence filled in where the source said nothing.
+        EXPECT_LE(buffers[i - 1].presentation + buffers[i - 1].duration, buffers[i].presentation);
+    }
+    for (const auto& buffer : buffers) {
+        EXPECT_EQ(buffer.presentation.timescale, kRate);
+        // The last frame of a buffer was captured not long before it arrived; a buffer may
+        // be placed up to 20 ms later to continue the one before it exactly.
+        double late = (buffer.arrived - (buffer.presentation + buffer.duration)).seconds();
+        EXPECT_GT(late, -0.025);
+        EXPECT_LT(late, 0.05);
+    }
+    auto heard = onset(buffers);
+    ASSERT_TRUE(heard);
+    std::printf("tone heard %+.1f ms from its playing time\n", (*heard - expected).seconds() * 1000);
+    EXPECT_LT(std::fabs((*heard - expected).seconds()), 0.05)
+        << "tone heard at " << heard->seconds() << ", played at " << expected.seconds();
+}
+
+}  // namespace
+
+TEST(PulseRecordStream, ToneIntoTheDefaultSinkArrivesAsSystemAudioOnTime) {
+    Recorder recorder(AudioSourceChoice::systemPlayback());
+    EXPECT_EQ(recorder.sourceName(), "yux_null_sink.monitor");
+    std::this_thread::sleep_for(50ms);
+    MediaTime expected = playToneInto(nullptr);
+    std::this_thread::sleep_for(50ms);
+    expectToneOnTime(recorder.stop(), expected);
+}
+
+TEST(PulseRecordStream, ToneIntoTheMicrophoneFeedArrivesFromTheNamedSourceOnTime) {
+    Recorder recorder(AudioSourceChoice::named("yux_null_source"));
+    std::this_thread::sleep_for(50ms);
+    MediaTime expected = playToneInto("yux_mic_feed");
+    std::this_thread::sleep_for(50ms);
+    expectToneOnTime(recorder.stop(), expected);
+}
+
+TEST(PulseRecordStream, MissingSourceIsReportedAsSuch) {
+    try {
+        PulseRecordStream::start(AudioSourceChoice::named("yux_no_such_source"), [](SampleBuffer) {});
+        FAIL();
+    } catch (const AudioSourceUnavailable& error) {
+        EXPECT_EQ(error.kind(), AudioSourceChoice::Kind::namedSource);
+        EXPECT_STREQ(error.what(), "The sound server has no source named \"yux_no_such_source\".");
+    }
+    // An empty name is the default source.
+    auto stream = PulseRecordStream::start(AudioSourceChoice::named(""), [](SampleBuffer) {});
+    EXPECT_EQ(stream->sourceName(), "yux_null_source");
+}

@@ -1,0 +1,340 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "platform/x11/capture_stream.hpp"
+
+#include <QApplication>
+#include <QPalette>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "platform/async/locked.hpp"
+#include "platform/audio/pulse_record_stream.hpp"
+#include "platform/media/host_clock.hpp"
+#include "platform/x11/x11_frame_source.hpp"
+#include "support/x11_test_client.hpp"
+#include "support/x11_test_window.hpp"
+
+using namespace yux::platform;
+using yux::testing::X11TestWindow;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::uint32_t kRed = 0xff0000;
+constexpr std::uint32_t kBlue = 0x0000ff;
+
+struct Rgb {
+    int r, g, b;
+    bool near(std::uint32_t rgb) const {
+        return std::abs(r - static_cast<int>((rgb >> 16) & 0xff)) < 8 &&
+               std::abs(g - static_cast<int>((rgb >> 8) & 0xff)) < 8 && std::abs(b - static_cast<int>(rgb & 0xff)) < 8;
+    }
+};
+
+Rgb pixelAt(const PixelBuffer& picture, int x, int y) {
+    const std::uint8_t* p = picture.row(y) + static_cast<std::size_t>(x) * 4;
+    return {p[2], p[1], p[0]};
+}
+
+// Runs a frame source and keeps the latest picture with the times around its delivery.
+class FrameWatcher {
+public:
+    explicit FrameWatcher(FrameSourceSettings settings)
+        : source_(std::move(settings), [this](SampleBuffer sample) {
+              MediaTime arrived = hostTimeNow();
+              latest_.with([&](Latest& latest) {
+                  latest.sample = sample;
+                  latest.arrived = arrived;
+                  latest.count += 1;
+              });
+          }) {
+        source_.start();
+    }
+    ~FrameWatcher() { source_.stop(); }
+
+    // Waits up to two seconds for a picture that satisfies `check`, pumping the Qt events.
+    bool waitFor(const std::function<bool(const PixelBuffer&)>& check) {
+        return yux::testing::processEventsUntil(
+            [&] {
+                auto latest = latest_.copy();
+                return latest.sample.picture() != nullptr && check(*latest.sample.picture());
+            },
+            2000);
+    }
+    SampleBuffer latest() const { return latest_.copy().sample; }
+    MediaTime arrived() const { return latest_.copy().arrived; }
+    int count() const { return latest_.copy().count; }
+    X11FrameSource& source() { return source_; }
+
+private:
+    struct Latest {
+        SampleBuffer sample;
+        MediaTime arrived;
+        int count = 0;
+    };
+    Locked<Latest> latest_;
+    X11FrameSource source_;
+};
+
+X11TestWindow::Options placed(int x, int y, int width, int height, std::uint32_t rgb) {
+    X11TestWindow::Options options;
+    options.x = x;
+    options.y = y;
+    options.width = width;
+    options.height = height;
+    options.rgb = rgb;
+    return options;
+}
+
+X11TestWindow::Options managed(int x, int y, std::uint32_t rgb, std::string applicationClass, std::int32_t pid) {
+    auto options = placed(x, y, 200, 150, rgb);
+    options.overrideRedirect = false;
+    options.applicationClass = std::move(applicationClass);
+    options.processID = pid;
+    return options;
+}
+
+FrameSourceSettings region(int x, int y, int width, int height) {
+    FrameSourceSettings settings;
+    settings.region = {x, y, width, height};
+    return settings;
+}
+
+// A window of this very process, painted green, at an exact place.
+std::unique_ptr<QWidget> ownWindow(int x, int y, int width, int height) {
+    auto widget = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                                                         Qt::WindowStaysOnTopHint);
+    widget->setAutoFillBackground(true);
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(0, 255, 0));
+    widget->setPalette(palette);
+    widget->setGeometry(x, y, width, height);
+    widget->show();
+    yux::testing::processEventsFor(100);
+    return widget;
+}
+
+}  // namespace
+
+TEST(X11FrameSource, AnotherClientsWindowIsSeenAtItsPlaceStampedOnTheHostClock) {
+    X11TestWindow red(placed(1510, 710, 240, 160, kRed));
+    ASSERT_TRUE(red.waitUntilViewable());
+    MediaTime before = hostTimeNow();
+    FrameWatcher watcher(region(1500, 700, 300, 200));
+    ASSERT_GE(watcher.count(), 1);  // the first picture comes with the start
+    EXPECT_TRUE(watcher.source().compositing());
+    ASSERT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 10, 10).near(kRed); }));
+    auto frame = watcher.latest();
+    const auto& picture = *frame.picture();
+    EXPECT_EQ(picture.width(), 300);
+    EXPECT_EQ(picture.height(), 200);
+    EXPECT_TRUE(pixelAt(picture, 249, 169).near(kRed));   // last red pixel
+    EXPECT_FALSE(pixelAt(picture, 251, 171).near(kRed));  // just outside
+    EXPECT_FALSE(pixelAt(picture, 5, 5).near(kRed));
+    EXPECT_EQ(picture.data()[3], 255);  // opaque
+    EXPECT_EQ(frame.frameStatus, FrameStatus::complete);
+    EXPECT_GE(frame.presentationTime, before);
+    EXPECT_LE(frame.presentationTime, watcher.arrived());
+    EXPECT_LT((watcher.arrived() - frame.presentationTime).seconds(), 0.05);
+}
+
+TEST(X11FrameSource, AStillScreenDeliversNoMorePicturesAndAChangeDeliversOne) {
+    X11TestWindow red(placed(1210, 410, 100, 100, kRed));
+    ASSERT_TRUE(red.waitUntilViewable());
+    auto settings = region(1200, 400, 200, 200);
+    settings.showsCursor = false;
+    FrameWatcher watcher(settings);
+    ASSERT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 50, 50).near(kRed); }));
+    std::this_thread::sleep_for(150ms);
+    int settled = watcher.count();
+    std::this_thread::sleep_for(200ms);
+    // Other tests may draw elsewhere on the screen, but not many pictures at 60 Hz.
+    EXPECT_LT(watcher.count() - settled, 6);
+    red.move(1260, 460);
+    EXPECT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 150, 150).near(kRed); }));
+}
+
+TEST(X11FrameSource, OwnWindowsAreLeftOutOfDisplayAndAreaPictures) {
+    X11TestWindow red(placed(1110, 810, 200, 150, kRed));
+    ASSERT_TRUE(red.waitUntilViewable());
+    auto own = ownWindow(1150, 840, 80, 60);  // on top of the red window
+
+    // The whole display, as a full-display capture would take it.
+    auto content = ShareableContentProvider::create().current();
+    ShareableDisplay display;
+    for (const auto& candidate : content.displays) {
+        if (candidate.displayID == content.mainDisplayID) display = candidate;
+    }
+    std::vector<RunningApplication> self;
+    for (const auto& application : content.applications) {
+        if (application.processID == getpid()) self.push_back(application);
+    }
+    ASSERT_EQ(self.size(), 1u);
+    StreamConfiguration configuration;
+    configuration.width = display.width;
+    configuration.height = display.height;
+    FrameWatcher full(frameSourceSettings(ContentFilter::excluding(display, self), configuration, 1.0));
+    ASSERT_TRUE(full.waitFor([](const PixelBuffer& p) { return pixelAt(p, 1115, 815).near(kRed); }));
+    // Where our green window is, the red window under it shows.
+    EXPECT_TRUE(pixelAt(*full.latest().picture(), 1190, 870).near(kRed));
+
+    FrameWatcher area(region(1100, 800, 300, 200));
+    ASSERT_TRUE(area.waitFor([](const PixelBuffer& p) { return pixelAt(p, 15, 15).near(kRed); }));
+    EXPECT_TRUE(pixelAt(*area.latest().picture(), 90, 70).near(kRed));
+
+    // Without leaving this process out, the green window is there: the check above means something.
+    auto withOwn = region(1100, 800, 300, 200);
+    withOwn.windows.excludeThisProcess = false;
+    FrameWatcher everything(withOwn);
+    EXPECT_TRUE(everything.waitFor([](const PixelBuffer& p) { return pixelAt(p, 90, 70).near(0x00ff00); }));
+}
+
+TEST(X11FrameSource, ApplicationTargetShowsThatApplicationOnly) {
+    const std::int32_t fakeEditor = 900001;
+    const std::int32_t fakeOther = 900002;
+    X11TestWindow editor(managed(300, 300, kRed, "YuxTestEditor", fakeEditor));
+    X11TestWindow other(managed(360, 340, kBlue, "YuxTestOther", fakeOther));
+    ASSERT_TRUE(editor.waitUntilViewable());
+    ASSERT_TRUE(other.waitUntilViewable());
+    // Let the window manager publish both in its client list.
+    std::optional<RunningApplication> application;
+    for (int attempt = 0; attempt < 100 && !application; ++attempt) {
+        for (const auto& candidate : ShareableContentProvider::create().current().applications) {
+            if (candidate.bundleIdentifier == "YuxTestEditor") application = candidate;
+        }
+        if (!application) std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(application);
+    EXPECT_EQ(application->processID, fakeEditor);
+
+    auto [editorX, editorY] = editor.rootPosition();
+    auto [otherX, otherY] = other.rootPosition();
+    FrameSourceSettings settings = region(0, 0, 1920, 1080);
+    settings.windows.mode = WindowSelection::Mode::including;
+    settings.windows.applicationClasses = {"YuxTestEditor"};
+    FrameWatcher watcher(settings);
+    // The other window is on top, yet the editor shows whole and the other not at all.
+    ASSERT_TRUE(watcher.waitFor([&](const PixelBuffer& p) { return pixelAt(p, editorX + 190, editorY + 140).near(kRed); }));
+    auto picture = *watcher.latest().picture();
+    EXPECT_TRUE(pixelAt(picture, editorX + 5, editorY + 5).near(kRed));
+    EXPECT_FALSE(pixelAt(picture, otherX + 195, otherY + 145).near(kBlue));
+}
+
+TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
+    X11TestWindow red(placed(610, 110, 200, 200, kRed));
+    ASSERT_TRUE(red.waitUntilViewable());
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_warp_pointer(c, XCB_NONE, screen->root, 0, 0, 0, 0, 700, 200);
+    xcb_flush(c);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    auto differs = [](const PixelBuffer& p) {
+        int changed = 0;
+        for (int y = 0; y < p.height(); ++y)
+            for (int x = 0; x < p.width(); ++x) changed += pixelAt(p, x, y).near(kRed) ? 0 : 1;
+        return changed;
+    };
+    auto plain = region(660, 150, 100, 100);
+    plain.showsCursor = false;
+    {
+        FrameWatcher watcher(plain);
+        ASSERT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 0, 0).near(kRed); }));
+        EXPECT_EQ(differs(*watcher.latest().picture()), 0);
+    }
+    auto withCursor = region(660, 150, 100, 100);
+    FrameWatcher watcher(withCursor);
+    EXPECT_TRUE(watcher.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 0, 0).near(kRed) && differs(p) > 10; }));
+    xcb_disconnect(c);
+}
+
+TEST(CaptureStreamOnTheDesktop, DeliversScreenSystemAudioAndMicrophoneOnTheWriterQueue) {
+    auto content = ShareableContentProvider::create().current();
+    ASSERT_FALSE(content.displays.empty());
+    StreamConfiguration configuration;
+    configuration.width = 640;
+    configuration.height = 360;
+    configuration.sourceRect = PointRect{100, 100, 640, 360};
+    configuration.capturesAudio = true;
+    configuration.captureMicrophone = true;
+    configuration.microphoneCaptureDeviceID = "yux_null_source";
+    auto stream = CaptureStream::create(ContentFilter::excluding(content.displays[0], {}), configuration);
+
+    SerialQueue writer("Yux.source-writer");
+    struct Counts {
+        int screen = 0;
+        double audio = 0, microphone = 0;  // seconds
+        bool onQueue = true;
+        int width = 0;
+    };
+    Locked<Counts> counts;
+    auto count = [&](StreamOutputType type) {
+        return [&, type](const SampleBuffer& sample) {
+            counts.with([&](Counts& c) {
+                c.onQueue = c.onQueue && writer.isCurrent();
+                if (type == StreamOutputType::screen) {
+                    c.screen += 1;
+                    c.width = sample.picture()->width();
+                } else {
+                    (type == StreamOutputType::audio ? c.audio : c.microphone) += sample.duration.seconds();
+                }
+            });
+        };
+    };
+    stream->addStreamOutput(StreamOutputType::screen, writer, count(StreamOutputType::screen));
+    stream->addStreamOutput(StreamOutputType::audio, writer, count(StreamOutputType::audio));
+    stream->addStreamOutput(StreamOutputType::microphone, writer, count(StreamOutputType::microphone));
+    stream->startCapture();
+    std::this_thread::sleep_for(200ms);
+    stream->stopCapture();
+    writer.sync([] {});
+    int screenAtStop = counts.copy().screen;
+    std::this_thread::sleep_for(50ms);
+    writer.sync([] {});
+
+    auto seen = counts.copy();
+    EXPECT_GE(seen.screen, 1);  // at least the first picture, even on a still screen
+    EXPECT_EQ(seen.width, 640);
+    // Nothing plays: the idle outputs send nothing, and silence stands in for it.
+    EXPECT_GE(seen.audio, 0.1);
+    EXPECT_GE(seen.microphone, 0.1);
+    EXPECT_TRUE(seen.onQueue);
+    EXPECT_EQ(seen.screen, screenAtStop);  // nothing after the stop
+}
+
+TEST(CaptureStreamOnTheDesktop, MissingMicrophoneFailsTheStartAndLeavesItStopped) {
+    auto content = ShareableContentProvider::create().current();
+    StreamConfiguration configuration;
+    configuration.width = 64;
+    configuration.height = 64;
+    configuration.capturesAudio = true;
+    configuration.captureMicrophone = true;
+    configuration.microphoneCaptureDeviceID = "yux_unplugged_microphone";
+    auto stream = CaptureStream::create(ContentFilter::excluding(content.displays[0], {}), configuration);
+    EXPECT_THROW(stream->startCapture(), AudioSourceUnavailable);
+    EXPECT_THROW(stream->stopCapture(), std::logic_error);
+}
+
+TEST(X11FrameSource, PicturesStillHeldByTheConsumerLimitWhatIsInFlight) {
+    X11TestWindow red(placed(1610, 210, 100, 100, kRed));
+    ASSERT_TRUE(red.waitUntilViewable());
+    auto settings = region(1600, 200, 300, 300);
+    settings.showsCursor = false;
+    settings.queueDepth = 1;  // one picture in flight, two spare
+    Locked<std::vector<SampleBuffer>> held;
+    X11FrameSource source(settings, [&](SampleBuffer sample) { held.with([&](auto& all) { all.push_back(sample); }); });
+    source.start();
+    for (int step = 1; step <= 10; ++step) {
+        red.move(1610 + step * 10, 210);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(held.copy().size(), 3u);
+    held.with([](auto& all) { all.clear(); });  // the consumer lets go
+    red.move(1620, 260);
+    EXPECT_TRUE(yux::testing::processEventsUntil([&] { return !held.copy().empty(); }, 2000));
+    source.stop();
+}
