@@ -97,11 +97,7 @@ void PreferencesFileSettingsStore::write(const std::string& key, const std::stri
     } catch (const std::exception&) {
         throw AppError::settingsPersistFailed(failureDetail);
     }
-// Qt's `emit` keyword is a macro in this file.
-#pragma push_macro("emit")
-#undef emit
-    writes_.emit(PreferenceWrite{key, data});
-#pragma pop_macro("emit")
+    writes_.record(PreferenceWrite{key, data});
 }
 
 AppSettings PreferencesFileSettingsStore::loadSettingsNow() {

@@ -4,10 +4,6 @@
 #include <mutex>
 #include <vector>
 
-// Qt's `emit` keyword (defined by QObject and QCoro headers) would swallow emit() below.
-#pragma push_macro("emit")
-#undef emit
-
 namespace yux::platform {
 
 // Collects what a wrapper did to the outside world while a test holds the tracker.
@@ -45,7 +41,7 @@ public:
         return tracker;
     }
 
-    void emit(const T& item) {
+    void record(const T& item) {
         std::lock_guard lock(mutex_);
         std::erase_if(trackers_, [](const auto& weak) { return weak.expired(); });
         for (auto& weak : trackers_) {
@@ -62,5 +58,3 @@ private:
 };
 
 }  // namespace yux::platform
-
-#pragma pop_macro("emit")

@@ -37,7 +37,7 @@ SystemLog SystemLog::create_null() {
 
 void SystemLog::log(const std::string& category, LogLevel level, const std::string& message) const {
     shared_->operations.write(level, "[" + category + "] " + message);
-    shared_->listener.emit(SystemLogLine{category, level, message});
+    shared_->listener.record(SystemLogLine{category, level, message});
 }
 
 }  // namespace yux::platform

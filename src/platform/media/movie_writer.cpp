@@ -704,7 +704,7 @@ int MovieWriter::addTrack(const MovieTrackFormat& format) {
 
 bool MovieWriter::append(int track, const SampleBuffer& sample) {
     if (!operations_.append(track, sample)) return false;
-    appends_.emit({track, sample.presentationTime, sample.duration});
+    appends_.record({track, sample.presentationTime, sample.duration});
     return true;
 }
 

@@ -168,7 +168,7 @@ void CaptureStream::startCapture() {
         throw;
     }
     running_ = true;
-    events_.emit({CaptureStreamEvent::Kind::started});
+    events_.record({CaptureStreamEvent::Kind::started});
 }
 
 void CaptureStream::stopCapture() {
@@ -177,7 +177,7 @@ void CaptureStream::stopCapture() {
         std::lock_guard lock(outputs_->mutex);
         outputs_->open = false;
     }
-    events_.emit({CaptureStreamEvent::Kind::stopped});
+    events_.record({CaptureStreamEvent::Kind::stopped});
     // A stop that fails leaves the stream running, so that it can be stopped again.
     operations_.stop();
     running_ = false;

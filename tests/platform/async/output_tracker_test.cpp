@@ -9,13 +9,13 @@ using yux::platform::OutputTracker;
 
 TEST(OutputTracker, SeesOnlyWhatHappensWhileItIsHeld) {
     OutputListener<std::string> listener;
-    listener.emit("before");
+    listener.record("before");
     auto tracker = listener.track();
-    listener.emit("one");
-    listener.emit("two");
+    listener.record("one");
+    listener.record("two");
     EXPECT_EQ(tracker.data(), (std::vector<std::string>{"one", "two"}));
     tracker.clear();
-    listener.emit("three");
+    listener.record("three");
     EXPECT_EQ(tracker.data(), (std::vector<std::string>{"three"}));
 }
 
@@ -24,9 +24,9 @@ TEST(OutputTracker, SeveralTrackersEachSeeEverything) {
     auto a = listener.track();
     {
         auto b = listener.track();
-        listener.emit(1);
+        listener.record(1);
         EXPECT_EQ(b.data(), (std::vector<int>{1}));
     }
-    listener.emit(2);
+    listener.record(2);
     EXPECT_EQ(a.data(), (std::vector<int>{1, 2}));
 }
