@@ -116,18 +116,7 @@ Result runWriter(const std::vector<PixelBuffer>& screens, const PixelBuffer& bub
         }
     }
     writer->endSession(yux::testing::hostTime(seconds));
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    writer->finishWriting([&] {
-        std::lock_guard lock(mutex);
-        finished = true;
-        done.notify_all();
-    });
-    {
-        std::unique_lock lock(mutex);
-        done.wait(lock, [&] { return finished; });
-    }
+    yux::testing::finishWritingAndWait(*writer);
     if (writer->status() != MovieWriterStatus::completed) throw std::runtime_error("The movie did not complete");
     return {since(wallBefore), cpuSeconds(RUSAGE_SELF) - cpuBefore, frames};
 }

@@ -1,5 +1,8 @@
 #include "support/synthetic_media.hpp"
 
+#include <condition_variable>
+#include <mutex>
+
 #include <cmath>
 #include <numbers>
 
@@ -96,6 +99,19 @@ double toneLevel(const AudioBuffer& audio, double frequency) {
 MediaTime hostTime(double seconds) {
     constexpr std::int64_t kBase = 5'000'000'000'000;  // about 83 minutes after boot
     return {kBase + std::llround(seconds * 1e9), MediaTime::kNanosecondScale};
+}
+
+void finishWritingAndWait(platform::MovieWriter& writer) {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    writer.finishWriting([&] {
+        std::lock_guard lock(mutex);
+        finished = true;
+        done.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
 }
 
 }  // namespace yux::testing

@@ -5,6 +5,7 @@
 
 #include "platform/media/media_time.hpp"
 #include "platform/media/pixel_buffer.hpp"
+#include "platform/media/movie_writer.hpp"
 #include "platform/media/sample_buffer.hpp"
 
 // Test media made from a few lines of code, never checked in.
@@ -30,5 +31,8 @@ double toneLevel(const platform::AudioBuffer& audio, double frequency);
 
 // Host-clock style times: `seconds` after a fixed base far from zero, in nanoseconds.
 platform::MediaTime hostTime(double seconds);
+
+// Finishes the writer and blocks until its completion has run.
+void finishWritingAndWait(platform::MovieWriter& writer);
 
 }  // namespace yux::testing

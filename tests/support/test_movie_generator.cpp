@@ -1,4 +1,5 @@
 #include "support/test_movie_generator.hpp"
+#include "support/synthetic_media.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -274,16 +275,7 @@ void writeWithMovieWriter(const std::string& path, const TestMovieOptions& optio
     for (int track : {screen, camera, system, microphone}) {
         if (track >= 0) writer->markAsFinished(track);
     }
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    writer->finishWriting([&] {
-        std::lock_guard lock(mutex);
-        finished = true;
-        done.notify_all();
-    });
-    std::unique_lock lock(mutex);
-    done.wait(lock, [&] { return finished; });
+    yux::testing::finishWritingAndWait(*writer);
     if (writer->status() != platform::MovieWriterStatus::completed) {
         if (auto error = writer->error()) std::rethrow_exception(error);
         throw std::runtime_error("the movie writer did not complete");

@@ -26,18 +26,7 @@ namespace {
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
-void finish(MovieWriter& writer) {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    writer.finishWriting([&] {
-        std::lock_guard lock(mutex);
-        finished = true;
-        done.notify_all();
-    });
-    std::unique_lock lock(mutex);
-    done.wait(lock, [&] { return finished; });
-}
+void finish(MovieWriter& writer) { yux::testing::finishWritingAndWait(writer); }
 
 // Appends, waiting while the track is busy; a test feeds faster than real time.
 void appendWhenReady(MovieWriter& writer, int track, const SampleBuffer& sample) {
