@@ -9,7 +9,7 @@
 #include <QCoroTask>
 
 #include "model/capture_target.hpp"
-#include "model/display_boundary.hpp"
+#include "session/display_boundary.hpp"
 
 namespace yux {
 
