@@ -1,11 +1,6 @@
 #include "platform/media/movie_writer.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -15,6 +10,7 @@
 #include <thread>
 
 #include "platform/media/bgra_to_yuv.hpp"
+#include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/ffmpeg_support.hpp"
 
 namespace yux::platform {
@@ -54,7 +50,6 @@ constexpr double kAudioResyncSeconds = 0.04;
 // before they are muxed, so samples that arrive between the stop and the end of finishing
 // (at most 10 s of draining) can still be cut at the session's end.
 constexpr double kHoldBackSeconds = 12.0;
-constexpr int kIoBufferSize = 1 << 20;
 
 std::runtime_error platformError(const std::string& sentence) { return std::runtime_error(sentence); }
 
@@ -112,14 +107,11 @@ double secondsOf(const SampleBuffer& sample) {
 class FfmpegMovieWriter : public std::enable_shared_from_this<FfmpegMovieWriter> {
 public:
     explicit FfmpegMovieWriter(std::string path) : path_(std::move(path)) {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd_ < 0) {
-            throw platformError("Cannot create movie " + path_ + ": " + std::strerror(errno));
-        }
+        file_ = std::make_unique<ExclusiveOutputFile>(path_);
         AVFormatContext* raw = nullptr;
         int result = avformat_alloc_output_context2(&raw, nullptr, "mov", nullptr);
         if (result < 0 || raw == nullptr) {
-            removeFile();
+            file_.reset();
             throw Error("Preparing the movie", result);
         }
         format_.reset(raw);
@@ -132,7 +124,8 @@ public:
         }
         std::lock_guard lock(lifecycle_);
         if (status_ != MovieWriterStatus::completed) closeAndRemove();
-        releaseIo();
+        format_.reset();
+        file_.reset();
     }
 
     bool addTrack(const MovieTrackFormat& format) {
@@ -168,7 +161,7 @@ public:
             if (tracks_.empty()) throw platformError("A movie needs at least one track");
             openIo();
             check(avformat_write_header(format_.get(), nullptr), "Writing the movie header");
-            if (io_->error < 0) throw Error("Writing the movie header", io_->error);
+            if (file_->io()->error < 0) throw Error("Writing the movie header", file_->io()->error);
         } catch (...) {
             status_ = MovieWriterStatus::failed;
             error_ = std::current_exception();
@@ -326,79 +319,21 @@ private:
         if (!track.fifo) throw std::bad_alloc();
     }
 
-    static int writeToFile(void* opaque, std::uint8_t* data, int size) {
-        int fd = *static_cast<int*>(opaque);
-        int left = size;
-        while (left > 0) {
-            ssize_t written = ::write(fd, data, static_cast<std::size_t>(left));
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                return AVERROR(errno);
-            }
-            data += written;
-            left -= static_cast<int>(written);
-        }
-        return size;
-    }
-
-    static std::int64_t seekInFile(void* opaque, std::int64_t offset, int whence) {
-        int fd = *static_cast<int*>(opaque);
-        if (whence & AVSEEK_SIZE) {
-            struct stat info {};
-            return ::fstat(fd, &info) == 0 ? info.st_size : AVERROR(errno);
-        }
-        whence &= ~AVSEEK_FORCE;
-        off_t position = ::lseek(fd, offset, whence);
-        return position < 0 ? AVERROR(errno) : position;
-    }
-
     void openIo() {
-        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
-        if (buffer == nullptr) throw std::bad_alloc();
-        io_ = avio_alloc_context(buffer, kIoBufferSize, 1, &fd_, nullptr, &writeToFile, &seekInFile);
-        if (io_ == nullptr) {
-            av_free(buffer);
-            throw std::bad_alloc();
-        }
-        io_->seekable = AVIO_SEEKABLE_NORMAL;
-        format_->pb = io_;
+        format_->pb = file_->io();
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-    }
-
-    void releaseIo() {
-        if (io_ != nullptr) {
-            av_freep(&io_->buffer);
-            avio_context_free(&io_);
-            if (format_) format_->pb = nullptr;
-        }
     }
 
     // Lifecycle lock held.
     void writeTrailer() {
         check(av_write_trailer(format_.get()), "Finishing the movie");
-        avio_flush(io_);
-        if (io_->error < 0) throw Error("Writing the movie", io_->error);
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) throw platformError("Cannot close movie " + path_ + ": " + std::strerror(errno));
+        file_->commit();
     }
 
-    // Lifecycle lock held; encoding threads have stopped.
+    // Lifecycle lock held; encoding threads have stopped. The file goes unless it was committed.
     void closeAndRemove() {
         format_.reset();
-        releaseIo();
-        removeFile();
-    }
-
-    void removeFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-        if (!removed_) {
-            removed_ = true;
-            ::unlink(path_.c_str());
-        }
+        file_.reset();
     }
 
     void stopTracks() {
@@ -661,14 +596,12 @@ private:
         av_packet_rescale_ts(&packet, track.encoder->time_base, track.stream->time_base);
         std::lock_guard lock(muxMutex_);
         check(av_write_frame(format_.get(), &packet), "Writing the movie");
-        if (io_->error < 0) throw Error("Writing the movie", io_->error);
+        if (file_->io()->error < 0) throw Error("Writing the movie", file_->io()->error);
     }
 
     std::string path_;
-    int fd_ = -1;
-    bool removed_ = false;
+    std::unique_ptr<ExclusiveOutputFile> file_;
     OutputContext format_;
-    AVIOContext* io_ = nullptr;
     std::vector<std::unique_ptr<Track>> tracks_;
     MediaTime start_;
     MediaTime end_;
