@@ -1,6 +1,5 @@
 #include "model/local_file_system.hpp"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <system_error>
+
+#include "platform/desktop/file_contents.hpp"
 
 namespace yux {
 
@@ -43,20 +45,6 @@ FileErrorCode writeCodeFor(int error) {
     }
 }
 
-void writeAll(int fd, const std::string& data, const std::string& path) {
-    const char* cursor = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, cursor, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            throw FileError(writeCodeFor(errno), path, errno);
-        }
-        cursor += written;
-        left -= static_cast<std::size_t>(written);
-    }
-}
-
 std::string homeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
     if (const passwd* entry = getpwuid(getuid())) return entry->pw_dir;
@@ -76,67 +64,28 @@ FileOperations liveOperations() {
         return ::stat(path.c_str(), &info) == 0;
     };
     ops.read = [](const std::string& path) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            int error = errno;
-            throw FileError(error == ENOENT ? FileErrorCode::fileReadNoSuchFile : FileErrorCode::fileReadUnknown, path,
-                            error);
+        try {
+            return platform::readFileContents(path);
+        } catch (const std::system_error& error) {
+            int code = error.code().value();
+            throw FileError(code == ENOENT ? FileErrorCode::fileReadNoSuchFile : FileErrorCode::fileReadUnknown, path,
+                            code);
         }
-        std::string data;
-        char buffer[65536];
-        while (true) {
-            ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                int error = errno;
-                ::close(fd);
-                throw FileError(FileErrorCode::fileReadUnknown, path, error);
-            }
-            if (got == 0) break;
-            data.append(buffer, static_cast<std::size_t>(got));
-        }
-        ::close(fd);
-        return data;
     };
     ops.write = [](const std::string& path, const std::string& data) {
-        fs::path target(path);
-        std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        int fd = ::mkstemp(temporary.data());
-        if (fd < 0) throw FileError(writeCodeFor(errno), path, errno);
         try {
-            // mkstemp makes the file private; give it the mode a new file would get.
-            mode_t mask = ::umask(0);
-            ::umask(mask);
-            struct stat existing {};
-            mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~mask);
-            ::fchmod(fd, mode);
-            writeAll(fd, data, path);
-            if (::fsync(fd) != 0) throw FileError(writeCodeFor(errno), path, errno);
-            if (::close(fd) != 0) {
-                fd = -1;
-                throw FileError(writeCodeFor(errno), path, errno);
-            }
-            fd = -1;
-            if (::rename(temporary.c_str(), path.c_str()) != 0) throw FileError(writeCodeFor(errno), path, errno);
-        } catch (...) {
-            if (fd >= 0) ::close(fd);
-            ::unlink(temporary.c_str());
-            throw;
+            platform::writeFileAtomically(path, data);
+        } catch (const std::system_error& error) {
+            throw FileError(writeCodeFor(error.code().value()), path, error.code().value());
         }
     };
     ops.append = [](const std::string& path, const std::string& data) {
-        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-        if (fd < 0) {
-            int error = errno;
-            throw FileError(error == ENOENT ? FileErrorCode::fileNoSuchFile : writeCodeFor(error), path, error);
-        }
         try {
-            writeAll(fd, data, path);
-        } catch (...) {
-            ::close(fd);
-            throw;
+            platform::appendToFile(path, data);
+        } catch (const std::system_error& error) {
+            int code = error.code().value();
+            throw FileError(code == ENOENT ? FileErrorCode::fileNoSuchFile : writeCodeFor(code), path, code);
         }
-        ::close(fd);  // a failure to close is ignored, as the data was handed over
     };
     ops.remove = [](const std::string& path) {
         std::error_code error;

@@ -1,14 +1,15 @@
 #include "platform/desktop/preferences_file.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/desktop/file_contents.hpp"
 
 namespace yux::platform {
 
@@ -27,25 +28,13 @@ std::runtime_error failure(const std::string& what, const std::filesystem::path&
 }
 
 Json loadObject(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return Json::object();
-        throw failure("Cannot read the preferences file", path, errno);
-    }
     std::string text;
-    char buffer[16384];
-    while (true) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            int error = errno;
-            ::close(fd);
-            throw failure("Cannot read the preferences file", path, error);
-        }
-        if (got == 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
+    try {
+        text = readFileContents(path);
+    } catch (const std::system_error& error) {
+        if (error.code().value() == ENOENT) return Json::object();
+        throw failure("Cannot read the preferences file", path, error.code().value());
     }
-    ::close(fd);
     if (text.find_first_not_of(" \t\r\n") == std::string::npos) return Json::object();
     Json object = Json::parse(text, nullptr, false);
     if (object.is_discarded() || !object.is_object()) {
@@ -61,31 +50,11 @@ void writeAtomically(const std::filesystem::path& path, const std::string& data)
         if (error) throw failure("Cannot create the preferences folder", path.parent_path(), error.value());
         ::chmod(path.parent_path().c_str(), kConfigFolderMode);
     }
-    std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) throw failure("Cannot write the preferences file", path, errno);
-    auto abandon = [&](int code) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(temporary.c_str());
-        throw failure("Cannot write the preferences file", path, code);
-    };
-    ::fchmod(fd, kPreferencesFileMode);
-    const char* cursor = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, cursor, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            abandon(errno);
-        }
-        cursor += written;
-        left -= static_cast<std::size_t>(written);
+    try {
+        writeFileAtomically(path, data, kPreferencesFileMode);
+    } catch (const std::system_error& failed) {
+        throw failure("Cannot write the preferences file", path, failed.code().value());
     }
-    if (::fsync(fd) != 0) abandon(errno);
-    int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) abandon(errno);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) abandon(errno);
 }
 
 }  // namespace
