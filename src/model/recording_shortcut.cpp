@@ -156,10 +156,10 @@ struct ModifierPair {
 
 // In label order.
 constexpr ModifierPair kModifiers[] = {
-    {RecordingShortcut::control, x11::kControlMask, "Ctrl"},
-    {RecordingShortcut::option, x11::kMod1Mask, "Alt"},
-    {RecordingShortcut::shift, x11::kShiftMask, "Shift"},
-    {RecordingShortcut::command, x11::kMod4Mask, "Super"},
+    {RecordingShortcut::control, platform::X11ModifierMask::control, "Ctrl"},
+    {RecordingShortcut::option, platform::X11ModifierMask::mod1, "Alt"},
+    {RecordingShortcut::shift, platform::X11ModifierMask::shift, "Shift"},
+    {RecordingShortcut::command, platform::X11ModifierMask::mod4, "Super"},
 };
 
 constexpr std::string_view kRefusal = "Choose a key combination; bare Escape is reserved for cancelling selection.";

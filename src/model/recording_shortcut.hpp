@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "model/json_coding.hpp"
+#include "platform/x11/x11_modifier_mask.hpp"
 
 namespace yux {
 
@@ -50,16 +51,6 @@ private:
     std::uint32_t keyCode_;
     std::uint32_t modifiers_;
 };
-
-// X11 modifier masks of the core protocol's key and button state.
-namespace x11 {
-inline constexpr std::uint16_t kShiftMask = 1 << 0;
-inline constexpr std::uint16_t kLockMask = 1 << 1;
-inline constexpr std::uint16_t kControlMask = 1 << 2;
-inline constexpr std::uint16_t kMod1Mask = 1 << 3;  // Alt
-inline constexpr std::uint16_t kMod2Mask = 1 << 4;  // Num Lock on common layouts
-inline constexpr std::uint16_t kMod4Mask = 1 << 6;  // Super
-}  // namespace x11
 
 // Fixed translation between the stored key codes and the X11 keycodes of the same physical
 // keys (Linux input event code + 8).

@@ -95,16 +95,17 @@ TEST(X11KeyMap, KnownPhysicalKeys) {
 }
 
 TEST(X11KeyMap, ModifiersMapBothWaysAndDropLocks) {
-    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::command), x11::kMod4Mask);
-    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::option), x11::kMod1Mask);
-    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::control), x11::kControlMask);
-    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::shift), x11::kShiftMask);
+    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::command), platform::X11ModifierMask::mod4);
+    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::option), platform::X11ModifierMask::mod1);
+    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::control), platform::X11ModifierMask::control);
+    EXPECT_EQ(X11KeyMap::x11Modifiers(RecordingShortcut::shift), platform::X11ModifierMask::shift);
     EXPECT_EQ(X11KeyMap::x11Modifiers(0), 0);
     for (std::uint32_t bits = 0; bits <= RecordingShortcut::modifierMask; bits += 0x100) {
         if (bits & ~RecordingShortcut::modifierMask) continue;
         EXPECT_EQ(X11KeyMap::modifiers(X11KeyMap::x11Modifiers(bits)), bits);
     }
-    EXPECT_EQ(X11KeyMap::modifiers(x11::kShiftMask | x11::kLockMask | x11::kMod2Mask), RecordingShortcut::shift);
+    using Mask = platform::X11ModifierMask;
+    EXPECT_EQ(X11KeyMap::modifiers(Mask::shift | Mask::lock | Mask::mod2), RecordingShortcut::shift);
 }
 
 TEST(RecordingShortcutCoding, RoundTripsAndAcceptsEitherKeyOrder) {

@@ -8,18 +8,10 @@
 
 struct xcb_connection_t;
 
-namespace yux::platform {
+#include "platform/x11/x11_modifier_mask.hpp"
 
-// Core X11 modifier bits as they appear in key events and grabs.
-struct X11ModifierMask {
-    static constexpr std::uint16_t shift = 1 << 0;
-    static constexpr std::uint16_t lock = 1 << 1;  // Caps Lock
-    static constexpr std::uint16_t control = 1 << 2;
-    static constexpr std::uint16_t mod1 = 1 << 3;  // Alt
-    static constexpr std::uint16_t mod2 = 1 << 4;  // usually Num Lock
-    static constexpr std::uint16_t mod4 = 1 << 6;  // Super
-    static constexpr std::uint16_t all = 0xFF;     // Shift, Lock, Control, Mod1 to Mod5
-};
+
+namespace yux::platform {
 
 // System-wide key grabs on the root window of the application's own X11 connection. A grab is
 // taken for every combination of the lock modifiers, so Caps Lock or Num Lock never hide a
