@@ -6,10 +6,9 @@
 #include <map>
 #include <vector>
 
-struct xcb_connection_t;
-
 #include "platform/x11/x11_modifier_mask.hpp"
 
+struct xcb_connection_t;
 
 namespace yux::platform {
 
