@@ -126,10 +126,4 @@ std::string singleCaseKey(const Json& value, std::initializer_list<std::string_v
     return found;
 }
 
-const Json& caseObject(const Json& value, std::string_view key) {
-    const Json& inner = value.at(std::string(key));
-    if (!inner.is_object()) throwTypeMismatch("Dictionary", inner);
-    return inner;
-}
-
 }  // namespace yux::json

@@ -244,8 +244,6 @@ private:
 // Enumerations whose cases carry values: an object with exactly one key naming the case.
 // Keys naming no case are ignored; not exactly one case key fails.
 std::string singleCaseKey(const Json& value, std::initializer_list<std::string_view> cases);
-// The object under a case key (cases without values hold an empty object).
-const Json& caseObject(const Json& value, std::string_view key);
 
 // Enumerations with text values: the bare string.
 template <class E>

@@ -15,7 +15,7 @@ inline void postToMain(std::function<void()> work) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
 }
 
-// Queues work for the thread of `receiver`; it is dropped when the receiver is gone by then.
+// Queues work for the main thread; it is dropped when `receiver` is gone by then.
 template <class Receiver>
 void postGuarded(Receiver* receiver, std::function<void()> work) {
     QPointer<QObject> guard(receiver);
@@ -27,11 +27,6 @@ void postGuarded(Receiver* receiver, std::function<void()> work) {
             }
         },
         Qt::QueuedConnection);
-}
-
-inline bool isMainThread() {
-    auto* app = QCoreApplication::instance();
-    return app != nullptr && QThread::currentThread() == app->thread();
 }
 
 }  // namespace yux::platform
