@@ -2,17 +2,37 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace yux::platform {
 
 // Whole-file reads and writes for small state files. Failures throw std::system_error carrying
 // the operating system's errno.
 
-std::string readFileContents(const std::filesystem::path& path);
+// Our state files hold a few kilobytes; the bound keeps a damaged or hostile file (a huge file,
+// a link to an endless device) from exhausting memory.
+constexpr std::size_t kMaxStateFileBytes = 4 * 1024 * 1024;
+
+// The path names something that is no state file: not a regular file (a FIFO, a device, a
+// folder), or larger than the bound. Callers treat it as damaged.
+class UnusableFileError : public std::system_error {
+public:
+    UnusableFileError(int error, const std::filesystem::path& path, const std::string& reason);
+    // What is wrong, without the path: "is not a regular file".
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
+};
+
+// The whole regular file at the path (symbolic links followed). Opening never blocks, so a
+// FIFO in the file's place cannot hang the caller.
+std::string readFileContents(const std::filesystem::path& path, std::size_t maxBytes = kMaxStateFileBytes);
 
 // Writes through a synced temporary file in the same folder, renamed over the target, so a
 // reader never sees half a file and a failed write leaves the old one whole (the temporary is
@@ -20,7 +40,20 @@ std::string readFileContents(const std::filesystem::path& path);
 void writeFileAtomically(const std::filesystem::path& path, std::string_view data,
                          std::optional<mode_t> mode = std::nullopt);
 
-// Adds to the end of an existing file; never creates one (ENOENT when it is missing).
+// Adds to the end of an existing regular file; never creates one (ENOENT when it is missing)
+// and never blocks on a FIFO.
 void appendToFile(const std::filesystem::path& path, std::string_view data);
+
+// The file a chain of symbolic links at `path` ends in (the path itself when it is no link), so
+// a write through a dotfiles link replaces the target and the link stays.
+std::filesystem::path followLinks(const std::filesystem::path& path);
+
+// Keeps a damaged file out of the way without losing it: renames it to
+// "<name>.corrupt-<UTC time>" in its folder and answers the new path. A link to a regular file
+// stays where it is and its content is copied aside instead, so the link can take a fresh file.
+std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path);
+
+// "<name>.corrupt-20260131T090507Z" for the given Unix time.
+std::string damagedFileName(const std::string& name, std::int64_t unixSeconds);
 
 }  // namespace yux::platform

@@ -1,0 +1,155 @@
+#include "platform/desktop/file_contents.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/desktop/json_nesting.hpp"
+#include "support/temporary_directory.hpp"
+
+using yux::platform::UnusableFileError;
+using yux::testing::readWholeFile;
+using yux::testing::TemporaryDirectory;
+using yux::testing::writeWholeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Names in the folder whose name starts with `prefix`.
+std::vector<std::string> namesStartingWith(const fs::path& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        auto name = entry.path().filename().string();
+        if (name.starts_with(prefix)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(FileContents, ReadsOnlyRegularFilesOfBoundedSizeAndNeverBlocks) {
+    TemporaryDirectory folder;
+    auto fifo = folder.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto zero = folder.path() / "zero";
+    fs::create_symlink("/dev/zero", zero);
+    auto big = folder.path() / "big";
+    writeWholeFile(big, std::string(1001, 'x'));
+    // A FIFO without a writer would block a plain open for ever.
+    EXPECT_THROW(yux::platform::readFileContents(fifo), UnusableFileError);
+    EXPECT_THROW(yux::platform::readFileContents(zero), UnusableFileError);
+    EXPECT_THROW(yux::platform::readFileContents(folder.path()), UnusableFileError);
+    EXPECT_THROW(yux::platform::readFileContents(big, 1000), UnusableFileError);
+    EXPECT_EQ(yux::platform::readFileContents(big, 1001).size(), 1001u);
+
+    auto link = folder.path() / "link";
+    fs::create_symlink(big, link);
+    EXPECT_EQ(yux::platform::readFileContents(link).size(), 1001u);
+    try {
+        yux::platform::readFileContents(folder.path() / "missing");
+        FAIL();
+    } catch (const UnusableFileError&) {
+        FAIL() << "a missing file is not a damaged one";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ENOENT);
+    }
+}
+
+TEST(FileContents, AppendingNeverBlocksOnAFifoAndNeverCreatesAFile) {
+    TemporaryDirectory folder;
+    auto fifo = folder.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(yux::platform::appendToFile(fifo, "line\n"), std::system_error);
+    // With a reader present the FIFO opens, but it is still no log file.
+    int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_THROW(yux::platform::appendToFile(fifo, "line\n"), UnusableFileError);
+    char buffer[16];
+    EXPECT_LE(::read(reader, buffer, sizeof buffer), 0);
+    ::close(reader);
+
+    EXPECT_THROW(yux::platform::appendToFile(folder.path() / "missing", "x"), std::system_error);
+    EXPECT_FALSE(fs::exists(folder.path() / "missing"));
+}
+
+TEST(FileContents, AtomicWritesGiveNewFilesTheUmaskModeAndLeaveTheUmaskAlone) {
+    TemporaryDirectory folder;
+    mode_t previous = ::umask(027);
+    auto fresh = folder.path() / "fresh";
+    yux::platform::writeFileAtomically(fresh, "a");
+    mode_t during = ::umask(previous);
+    EXPECT_EQ(during, 027u);
+
+    struct stat info {};
+    ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    ::chmod(fresh.c_str(), 0604);
+    yux::platform::writeFileAtomically(fresh, "b");
+    ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+    yux::platform::writeFileAtomically(fresh, "c", 0600);
+    ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(readWholeFile(fresh), "c");
+    EXPECT_EQ(namesStartingWith(folder.path(), "."), std::vector<std::string>{});
+}
+
+TEST(FileContents, ADamagedFileIsMovedAsideAndALinkedOneCopied) {
+    TemporaryDirectory folder;
+    auto file = folder.path() / "state.json";
+    writeWholeFile(file, "first");
+    auto aside = yux::platform::setAsideDamagedFile(file);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(readWholeFile(aside), "first");
+    EXPECT_TRUE(aside.filename().string().starts_with("state.json.corrupt-2")) << aside;
+    EXPECT_EQ(aside.parent_path(), folder.path());
+
+    // A second one within the same second never replaces the first.
+    writeWholeFile(file, "second");
+    auto again = yux::platform::setAsideDamagedFile(file);
+    EXPECT_NE(again, aside);
+    EXPECT_EQ(readWholeFile(aside), "first");
+    EXPECT_EQ(readWholeFile(again), "second");
+
+    // A dotfiles link keeps pointing at its target, which now can take a fresh file.
+    auto target = folder.path() / "dotfiles-state.json";
+    writeWholeFile(target, "linked");
+    fs::create_symlink(target, file);
+    auto copied = yux::platform::setAsideDamagedFile(file);
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(readWholeFile(copied), "linked");
+    EXPECT_FALSE(fs::is_symlink(copied));
+    EXPECT_EQ(yux::platform::followLinks(file), target);
+
+    // A link to a device moves as the link itself.
+    auto device = folder.path() / "device.json";
+    fs::create_symlink("/dev/zero", device);
+    auto moved = yux::platform::setAsideDamagedFile(device);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(device)));
+    EXPECT_EQ(fs::read_symlink(moved), "/dev/zero");
+
+    EXPECT_EQ(yux::platform::damagedFileName("preferences.json", 1769850307),
+              "preferences.json.corrupt-20260131T090507Z");
+}
+
+TEST(JsonNesting, CountsOnlyBracketsOutsideStrings) {
+    using yux::platform::jsonTextNestsDeeperThan;
+    EXPECT_FALSE(jsonTextNestsDeeperThan("[[1]]", 2));
+    EXPECT_TRUE(jsonTextNestsDeeperThan("[[[1]]]", 2));
+    EXPECT_TRUE(jsonTextNestsDeeperThan("{\"a\":[{\"b\":1}]}", 2));
+    EXPECT_FALSE(jsonTextNestsDeeperThan(R"(["[[[[", "\"[[[["])", 2));
+    EXPECT_FALSE(jsonTextNestsDeeperThan("[1][2][3]", 1));
+    EXPECT_TRUE(jsonTextNestsDeeperThan(std::string(100000, '['), 64));
+    EXPECT_FALSE(jsonTextNestsDeeperThan(std::string(64, '[') + std::string(64, ']')));
+
+    nlohmann::json value = 1;
+    for (int i = 0; i < 64; ++i) value = nlohmann::json::array({value});
+    EXPECT_FALSE(yux::platform::jsonValueNestsDeeperThan(value));
+    value = nlohmann::json::object({{"k", value}});
+    EXPECT_TRUE(yux::platform::jsonValueNestsDeeperThan(value));
+    EXPECT_FALSE(yux::platform::jsonValueNestsDeeperThan(nlohmann::json("text"), 0));
+}
