@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <map>
 
 #include "model/app_error.hpp"
@@ -198,7 +200,7 @@ TEST(PreferencesFileSettingsStoreOnDisk, SettingsSurviveANewStoreOverTheSameFile
     EXPECT_EQ(second->loadCaptureInputs(), inputs);
 }
 
-TEST(PreferencesFileSettingsStoreOnDisk, ACorruptFileIsALoadErrorAndIsNotOverwritten) {
+TEST(PreferencesFileSettingsStoreOnDisk, ACorruptFileIsReportedOnceKeptAsideAndSettingsStartAfresh) {
     TemporaryDirectory folder;
     auto file = folder.path() / "preferences.json";
     const std::string corrupt = "{\"yux.settings\": {\"saveFolder\": ";
@@ -206,10 +208,32 @@ TEST(PreferencesFileSettingsStoreOnDisk, ACorruptFileIsALoadErrorAndIsNotOverwri
     auto store = PreferencesFileSettingsStore::create(file, SaveFolderDefaultLocationPolicy{folder.file("Videos")});
     expectAppError([&] { waitForTask(store->loadSettings()); },
                    AppError::settingsLoadFailed("preferences file unreadable"));
-    expectAppError([&] { waitForTask(store->persistSettings(someSettings())); },
-                   AppError::settingsPersistFailed("settings payload write failed"));
-    EXPECT_EQ(readWholeFile(file), corrupt);
-    EXPECT_FALSE(std::filesystem::exists(folder.path() / "Videos"));
+    // Settings were not locked for good: the next load starts as a first launch does.
+    auto fresh = waitForTask(store->loadSettings());
+    EXPECT_EQ(fresh.saveFolderPath(), folder.file("Videos/Yux"));
+    waitForTask(store->persistSettings(someSettings()));
+    EXPECT_EQ(waitForTask(store->loadSettings()), someSettings());
+
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        if (!entry.path().filename().string().starts_with("preferences.json.corrupt-")) continue;
+        ++aside;
+        EXPECT_EQ(readWholeFile(entry.path()), corrupt);
+    }
+    EXPECT_EQ(aside, 1);
+}
+
+TEST(PreferencesFileSettingsStore, ANonFiniteNumberIsAnEncodeErrorAndNothingIsWritten) {
+    ScriptedPreferences preferences;
+    auto store = storeOver(preferences);
+    auto preference = screenPreference();
+    preference.lastArea = yux::SelectedCaptureArea{yux::DisplayID{}, {0, 0, std::nan(""), 100}};
+    expectAppError([&] { waitForTask(store.persistCapturePreference(preference)); },
+                   AppError::settingsPersistFailed("capture preference payload encode failed"));
+    preference.lastArea->rect.width = std::numeric_limits<double>::infinity();
+    expectAppError([&] { waitForTask(store.persistCapturePreference(preference)); },
+                   AppError::settingsPersistFailed("capture preference payload encode failed"));
+    EXPECT_FALSE(preferences.values.contains("yux.capture_preference"));
 }
 
 TEST(PreferencesFileSettingsStoreOnDisk, AReadOnlyConfigFolderIsAPersistError) {
