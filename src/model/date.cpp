@@ -1,5 +1,6 @@
 #include "model/date.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -11,11 +12,20 @@ Date Date::now() {
     return fromUnixSeconds(std::chrono::duration<double>(since).count());
 }
 
+namespace {
+// The years ISO 8601 writes with four digits: 0001-01-01T00:00:00Z to 9999-12-31T23:59:59Z.
+// A stored date outside them (a damaged file) prints as the nearest end instead of overflowing
+// the conversion to time_t.
+constexpr double kEarliestPrintableUnixSeconds = -62135596800.0;
+constexpr double kLatestPrintableUnixSeconds = 253402300799.0;
+}  // namespace
+
 std::string Date::iso8601(bool fractionalSeconds) const {
     double unix = unixSeconds();
-    if (!std::isfinite(unix)) {
+    if (std::isnan(unix)) {
         unix = 0;
     }
+    unix = std::clamp(unix, kEarliestPrintableUnixSeconds, kLatestPrintableUnixSeconds);
     double whole = std::floor(unix);
     auto millis = static_cast<int>(std::lround((unix - whole) * 1000.0));
     if (millis == 1000) {

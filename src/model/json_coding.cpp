@@ -1,5 +1,7 @@
 #include "model/json_coding.hpp"
 
+#include "platform/desktop/json_nesting.hpp"
+
 namespace yux::json {
 
 std::string typeName(const Json& value) {
@@ -25,9 +27,17 @@ void throwTypeMismatch(std::string_view expected, const Json& found) {
                                                                " but found " + typeName(found) + " instead.");
 }
 
-std::string encodeText(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::strict); }
+std::string encodeText(const Json& value) {
+    if (platform::jsonValueNestsDeeperThan(value)) {
+        throw EncodingError("The value nests more than " + std::to_string(platform::kMaxJsonNesting) + " levels.");
+    }
+    return value.dump(-1, ' ', false, Json::error_handler_t::strict);
+}
 
 Json parseText(std::string_view text) {
+    if (platform::jsonTextNestsDeeperThan(text)) {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, "The given data nests too deeply.");
+    }
     try {
         return Json::parse(text);
     } catch (const Json::parse_error&) {

@@ -35,6 +35,12 @@ private:
     Kind kind_;
 };
 
+// A value that has no JSON form (a non-finite number, or nesting deeper than documents may).
+class EncodingError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
 std::string typeName(const Json& value);
 [[noreturn]] void throwTypeMismatch(std::string_view expected, const Json& found);
 
@@ -51,9 +57,12 @@ T decode(const Json& value) {
     return Coder<T>::decode(value);
 }
 
-// Compact text, as stored on disk.
+// Compact text, as stored on disk. Fails with EncodingError for a value nested more than
+// platform::kMaxJsonNesting levels.
 std::string encodeText(const Json& value);
-// Fails with dataCorrupted "The given data was not valid JSON." on a syntax error.
+// The one parse of every document Yux reads. Fails with dataCorrupted "The given data was not
+// valid JSON." on a syntax error, and with dataCorrupted "The given data nests too deeply." for
+// more than platform::kMaxJsonNesting levels, checked before parsing.
 Json parseText(std::string_view text);
 template <class T>
 std::string encodeText(const T& value) {
@@ -90,7 +99,15 @@ struct Coder<std::string> {
 
 template <>
 struct Coder<double> {
-    static Json encode(double value) { return value; }
+    // The JSON writer would store NaN and infinities as null, which reads back as a different
+    // value or not at all.
+    static Json encode(double value) {
+        if (!std::isfinite(value)) {
+            throw EncodingError("Unable to encode Double." + std::string(std::isnan(value) ? "nan" : value > 0 ? "infinity" : "-infinity") +
+                                " directly in JSON.");
+        }
+        return value;
+    }
     static double decode(const Json& value) {
         if (!value.is_number()) throwTypeMismatch("Double", value);
         return value.get<double>();

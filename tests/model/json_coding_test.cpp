@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -34,6 +36,27 @@ TEST(JsonCoding, ScalarsAreStrictAboutTheirTypes) {
     EXPECT_EQ(kindOf([] { decode<bool>(Json("true")); }), DecodingError::Kind::typeMismatch);
     EXPECT_EQ(kindOf([] { decode<double>(Json(nullptr)); }), DecodingError::Kind::valueNotFound);
     EXPECT_EQ(kindOf([] { parseText("{\"a\":"); }), DecodingError::Kind::dataCorrupted);
+}
+
+TEST(JsonCoding, DeepNestingIsRefusedBeforeParsingAndBeforeWriting) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    EXPECT_EQ(kindOf([&] { parseText(deep); }), DecodingError::Kind::dataCorrupted);
+    EXPECT_EQ(kindOf([] { parseText(std::string(65, '[') + std::string(65, ']')); }), DecodingError::Kind::dataCorrupted);
+    EXPECT_EQ(parseText(std::string(64, '[') + std::string(64, ']')).size(), 1u);
+    // Brackets inside text are no nesting.
+    EXPECT_EQ(parseText("[\"" + std::string(100, '[') + "\"]")[0].get<std::string>().size(), 100u);
+
+    Json value = Json::array();
+    for (int i = 0; i < 64; ++i) value = Json::array({value});
+    EXPECT_THROW(encodeText(value), EncodingError);
+}
+
+TEST(JsonCoding, NonFiniteNumbersAreRefusedInsteadOfWrittenAsNull) {
+    for (double bad : {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+        EXPECT_THROW(encode(bad), EncodingError);
+        EXPECT_THROW(encodeText(std::vector<double>{1.0, bad}), EncodingError);
+    }
+    EXPECT_EQ(encodeText(std::vector<double>{1.5, -0.0}), "[1.5,-0.0]");
 }
 
 TEST(JsonCoding, ObjectsTellMissingNullAndUnknownKeysApart) {
@@ -90,4 +113,8 @@ TEST(Date, FormatsInternetDateTimeInUtc) {
     EXPECT_EQ(date.iso8601(false), "2026-01-31T09:05:07Z");
     EXPECT_EQ(yux::Date{0}.iso8601(false), "2001-01-01T00:00:00Z");
     EXPECT_EQ(yux::Date::fromUnixSeconds(1.9996).iso8601(true), "1970-01-01T00:00:02.000Z");
+    // Dates no calendar year of four digits holds print as the nearest end.
+    EXPECT_EQ(yux::Date{7e21}.iso8601(false), "9999-12-31T23:59:59Z");
+    EXPECT_EQ(yux::Date{-std::numeric_limits<double>::infinity()}.iso8601(false), "0001-01-01T00:00:00Z");
+    EXPECT_EQ(yux::Date{std::nan("")}.iso8601(false), "1970-01-01T00:00:00Z");
 }
