@@ -1,21 +1,28 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "model/debug_log_boundary.hpp"
 #include "model/local_file_system.hpp"
 #include "model/output_library_boundary.hpp"
 
 namespace yux {
 
 // The recent recordings as one JSON array in one file ("recent-recordings.json" in the support
-// folder). A missing file is an empty list; any other failure is passed on unchanged.
+// folder). A missing file is an empty list. A damaged file (not a JSON array of recordings, not
+// a regular file, too large) is moved aside as "<name>.corrupt-<UTC time>", named in the debug
+// log, and the list starts empty, so one bad file cannot fail every later export. Other
+// failures (an unreadable file or folder) are passed on unchanged.
 class FileRecentRecordingStore : public RecentRecordingStoreBoundary {
 public:
-    FileRecentRecordingStore(std::string filePath, LocalFileSystem fileSystem);
+    FileRecentRecordingStore(std::string filePath, LocalFileSystem fileSystem,
+                             std::shared_ptr<DebugLogBoundary> debugLog = nullptr);
     // In memory, with the file holding `contents`, or no file.
     static FileRecentRecordingStore create_null(std::string filePath,
-                                                std::optional<std::string> contents = std::nullopt);
+                                                std::optional<std::string> contents = std::nullopt,
+                                                std::shared_ptr<DebugLogBoundary> debugLog = nullptr);
 
     std::vector<RecordingFile> load() const override;
     void save(const std::vector<RecordingFile>& files) const override;
@@ -25,6 +32,7 @@ public:
 private:
     std::string filePath_;
     LocalFileSystem fileSystem_;
+    std::shared_ptr<DebugLogBoundary> debugLog_;
 };
 
 }  // namespace yux

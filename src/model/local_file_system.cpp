@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +25,7 @@ std::string describe(FileErrorCode code) {
         case FileErrorCode::fileNoSuchFile: return "No such file";
         case FileErrorCode::fileReadNoSuchFile: return "The file could not be read because it does not exist";
         case FileErrorCode::fileReadUnknown: return "The file could not be read";
+        case FileErrorCode::fileReadCorruptFile: return "The file is not a regular file of a readable size";
         case FileErrorCode::fileWriteFileExists: return "A file already exists at the path";
         case FileErrorCode::fileWriteNoPermission: return "No permission to write the file";
         case FileErrorCode::fileWriteOutOfSpace: return "Not enough space to write the file";
@@ -63,9 +65,15 @@ FileOperations liveOperations() {
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0;
     };
+    ops.isRegularFile = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    };
     ops.read = [](const std::string& path) {
         try {
             return platform::readFileContents(path);
+        } catch (const platform::UnusableFileError& error) {
+            throw FileError(FileErrorCode::fileReadCorruptFile, path, error.code().value());
         } catch (const std::system_error& error) {
             int code = error.code().value();
             throw FileError(code == ENOENT ? FileErrorCode::fileReadNoSuchFile : FileErrorCode::fileReadUnknown, path,
@@ -92,6 +100,19 @@ FileOperations liveOperations() {
         if (!fs::exists(fs::symlink_status(path, error))) throw FileError(FileErrorCode::fileNoSuchFile, path, ENOENT);
         fs::remove_all(path, error);
         if (error) throw FileError(writeCodeFor(error.value()), path, error.value());
+    };
+    ops.removeRegularFile = [](const std::string& path) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0) throw FileError(FileErrorCode::fileNoSuchFile, path, errno);
+        if (!S_ISREG(info.st_mode)) throw FileError(FileErrorCode::fileWriteUnknown, path, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+        if (::unlink(path.c_str()) != 0) throw FileError(writeCodeFor(errno), path, errno);
+    };
+    ops.moveAside = [](const std::string& path) {
+        try {
+            return platform::setAsideDamagedFile(path).string();
+        } catch (const std::system_error& error) {
+            throw FileError(writeCodeFor(error.code().value()), path, error.code().value());
+        }
     };
     return ops;
 }
@@ -135,6 +156,10 @@ FileOperations nullOperations(const std::map<std::string, std::string>& files) {
         std::lock_guard guard(store->lock);
         return store->files.contains(path) || store->directories.contains(path);
     };
+    ops.isRegularFile = [store](const std::string& path) {
+        std::lock_guard guard(store->lock);
+        return store->files.contains(path);
+    };
     ops.read = [store](const std::string& path) {
         std::lock_guard guard(store->lock);
         auto it = store->files.find(path);
@@ -161,6 +186,27 @@ FileOperations nullOperations(const std::map<std::string, std::string>& files) {
         auto prefix = path + "/";
         std::erase_if(store->directories, [&](const auto& d) { return d == path || d.starts_with(prefix); });
         std::erase_if(store->files, [&](const auto& entry) { return entry.first.starts_with(prefix); });
+    };
+    ops.removeRegularFile = [store](const std::string& path) {
+        std::lock_guard guard(store->lock);
+        if (store->files.erase(path) > 0) return;
+        if (store->directories.contains(path)) throw FileError(FileErrorCode::fileWriteUnknown, path);
+        throw FileError(FileErrorCode::fileNoSuchFile, path);
+    };
+    ops.moveAside = [store](const std::string& path) {
+        std::lock_guard guard(store->lock);
+        auto found = store->files.find(path);
+        if (found == store->files.end()) throw FileError(FileErrorCode::fileNoSuchFile, path);
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::system_clock::now().time_since_epoch()).count();
+        const std::string base = platform::damagedFileName(path, seconds);
+        std::string aside = base;
+        for (int number = 2; store->files.contains(aside) || store->directories.contains(aside); ++number) {
+            aside = base + "-" + std::to_string(number);
+        }
+        store->files[aside] = std::move(found->second);
+        store->files.erase(found);
+        return aside;
     };
     return ops;
 }
@@ -226,6 +272,10 @@ void LocalFileSystem::ensureDirectory(const std::string& path) const { operation
 
 bool LocalFileSystem::fileExists(const std::string& path) const { return operations_.exists(expandTilde(path)); }
 
+bool LocalFileSystem::regularFileExists(const std::string& path) const {
+    return operations_.isRegularFile(expandTilde(path));
+}
+
 std::string LocalFileSystem::readFile(const std::string& path) const { return operations_.read(expandTilde(path)); }
 
 void LocalFileSystem::writeFile(const std::string& path, const std::string& data) const {
@@ -241,5 +291,13 @@ void LocalFileSystem::removeFile(const std::string& path) const {
     operations_.remove(expanded);
     removals_->record(expanded);
 }
+
+void LocalFileSystem::removeRegularFile(const std::string& path) const {
+    auto expanded = expandTilde(path);
+    operations_.removeRegularFile(expanded);
+    removals_->record(expanded);
+}
+
+std::string LocalFileSystem::moveAside(const std::string& path) const { return operations_.moveAside(expandTilde(path)); }
 
 }  // namespace yux

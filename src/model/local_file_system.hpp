@@ -14,6 +14,8 @@ enum class FileErrorCode {
     fileNoSuchFile,
     fileReadNoSuchFile,
     fileReadUnknown,
+    // Not a regular file (a FIFO, a device, a folder), or larger than a state file may be.
+    fileReadCorruptFile,
     fileWriteFileExists,
     fileWriteNoPermission,
     fileWriteOutOfSpace,
@@ -40,6 +42,8 @@ public:
     virtual ~FileSystemBoundary() = default;
     virtual void ensureDirectory(const std::string& path) const = 0;
     virtual bool fileExists(const std::string& path) const = 0;
+    // True only for a regular file (links followed): a folder of that name is no recording.
+    virtual bool regularFileExists(const std::string& path) const = 0;
 };
 
 // Paths of removed files, seen by whoever holds the observer.
@@ -58,10 +62,16 @@ private:
 struct FileOperations {
     std::function<void(const std::string&)> ensureDirectory;
     std::function<bool(const std::string&)> exists;
+    std::function<bool(const std::string&)> isRegularFile;
     std::function<std::string(const std::string&)> read;
     std::function<void(const std::string&, const std::string&)> write;
     std::function<void(const std::string&, const std::string&)> append;
     std::function<void(const std::string&)> remove;
+    // Removes one regular file, never a folder or a link: a damaged record naming the wrong
+    // path cannot take more with it.
+    std::function<void(const std::string&)> removeRegularFile;
+    // Renames a damaged file to "<name>.corrupt-<UTC time>" next to it; answers the new path.
+    std::function<std::string(const std::string&)> moveAside;
 };
 
 // Expands a leading "~" or "~user" to that home folder; other paths are returned unchanged.
@@ -75,6 +85,7 @@ public:
 
     void ensureDirectory(const std::string& path) const override;
     bool fileExists(const std::string& path) const override;
+    bool regularFileExists(const std::string& path) const override;
     std::string readFile(const std::string& path) const;
     // Replaces the whole content; on disk through a temporary file renamed over the target, so
     // a failed write leaves the old file whole.
@@ -82,6 +93,11 @@ public:
     // Adds to the end of an existing file; never creates one.
     void appendFile(const std::string& path, const std::string& data) const;
     void removeFile(const std::string& path) const;
+    // Removes the regular file at the path; a folder, a link or anything else fails with
+    // fileWriteUnknown and stays. Recorded like removeFile.
+    void removeRegularFile(const std::string& path) const;
+    // Keeps a damaged file without letting it block its name; answers where it went.
+    std::string moveAside(const std::string& path) const;
 
     std::shared_ptr<FileRemovalRecords> track_removedFiles() const { return removals_->observe(); }
 

@@ -16,6 +16,10 @@ PersistentOutputLibrary::PersistentOutputLibrary(std::shared_ptr<FileSystemBound
 
 QCoro::Task<OutputReservation> PersistentOutputLibrary::reserveDestination(QUuid sessionID, OutputFormat outputFormat,
                                                                            std::string saveFolderPath) {
+    // A relative folder would be made wherever the process happens to run.
+    if (!std::filesystem::path(expandTilde(saveFolderPath)).is_absolute()) {
+        throw AppError::saveFolderUnusable(saveFolderPath);
+    }
     try {
         fileSystem_->ensureDirectory(saveFolderPath);
     } catch (const std::exception&) {
@@ -58,7 +62,7 @@ QCoro::Task<std::vector<RecordingFile>> PersistentOutputLibrary::recentRecording
     std::vector<RecordingFile> existing;
     for (const auto& file : files) {
         if (static_cast<int>(existing.size()) >= limit) break;
-        if (fileSystem_->fileExists(file.path)) existing.push_back(file);
+        if (fileSystem_->regularFileExists(file.path)) existing.push_back(file);
     }
     co_return existing;
 }

@@ -1,11 +1,15 @@
 #include "model/persistent_output_library.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
 
 #include "model/app_error.hpp"
 #include "model/file_recent_recording_store.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
+#include "support/recording_debug_log.hpp"
 #include "support/temporary_directory.hpp"
 
 using yux::AppError;
@@ -36,6 +40,7 @@ struct FixedClock : yux::ClockBoundary {
 TimestampFileNamingPolicy utcNaming() { return TimestampFileNamingPolicy{"en_US_POSIX", QTimeZone::utc()}; }
 
 struct Library {
+    std::shared_ptr<yux::testing::RecordingDebugLog> log = std::make_shared<yux::testing::RecordingDebugLog>();
     LocalFileSystem files;
     std::shared_ptr<FileRecentRecordingStore> recent;
     PersistentOutputLibrary library;
@@ -43,7 +48,7 @@ struct Library {
     explicit Library(std::map<std::string, std::string> existing = {},
                      std::optional<std::string> recentContents = std::nullopt)
         : files(LocalFileSystem::create_null(withRecent(std::move(existing), recentContents))),
-          recent(std::make_shared<FileRecentRecordingStore>("/support/recent-recordings.json", files)),
+          recent(std::make_shared<FileRecentRecordingStore>("/support/recent-recordings.json", files, log)),
           library(std::make_shared<LocalFileSystem>(files), std::make_shared<FixedClock>(), utcNaming(), recent) {}
 
     static std::map<std::string, std::string> withRecent(std::map<std::string, std::string> files,
@@ -103,13 +108,77 @@ TEST(PersistentOutputLibrary, CompletedFilesGoFirstAndOnlyExistingOnesAreListed)
     EXPECT_TRUE(waitForTask(library.library.recentRecordings(0)).empty());
 }
 
-TEST(PersistentOutputLibrary, ACorruptListFailsEveryCallAndIsNeverReplaced) {
-    Library library({}, "[{\"path\": 3}]");
-    expectAppError([&] { waitForTask(library.library.markCompleted("/out/a.mov", kMorning)); },
-                   AppError::recentRecordingLoadFailed("unable to load recent recordings"));
-    expectAppError([&] { waitForTask(library.library.recentRecordings(5)); },
-                   AppError::recentRecordingLoadFailed("unable to load recent recordings"));
-    EXPECT_EQ(library.files.readFile("/support/recent-recordings.json"), "[{\"path\": 3}]");
+TEST(PersistentOutputLibrary, ADamagedListIsSetAsideAndTheNextExportStartsAFreshOne) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    for (const std::string& damaged : {std::string("[{\"path\": 3}]"), std::string("{\"path\""), deep}) {
+        Library library({{"/out/a.mov", "movie"}}, damaged);
+        EXPECT_TRUE(waitForTask(library.library.recentRecordings(5)).empty());
+        auto completed = waitForTask(library.library.markCompleted("/out/a.mov", kMorning));
+        EXPECT_EQ(waitForTask(library.library.recentRecordings(5)), std::vector<RecordingFile>{completed});
+
+        // The damaged list is kept beside the new one, and the log says where.
+        std::optional<std::string> aside;
+        for (const auto& line : library.log->lines()) {
+            auto at = line.find(" moved_to=");
+            if (line.starts_with("recent_recordings_damaged path=/support/recent-recordings.json") &&
+                at != std::string::npos) {
+                aside = line.substr(at + 10, line.find(' ', at + 10) - at - 10);
+            }
+        }
+        ASSERT_TRUE(aside.has_value());
+        EXPECT_TRUE(aside->starts_with("/support/recent-recordings.json.corrupt-")) << *aside;
+        EXPECT_EQ(library.files.readFile(*aside), damaged);
+    }
+}
+
+TEST(PersistentOutputLibrary, OnlyRegularFilesAreRecentButAFolderStillTakesItsName) {
+    const std::string first = "/out/Yux 2026-01-31 09.05.07.mov";
+    Library library({{first + "/inside.txt", "a folder named like the movie"}, {"/out/b.mov", "movie"}});
+    waitForTask(library.library.markCompleted("/out/b.mov", kMorning));
+    waitForTask(library.library.markCompleted(first, kMorning));
+    auto recent = waitForTask(library.library.recentRecordings(5));
+    EXPECT_EQ(recent, (std::vector<RecordingFile>{{"/out/b.mov", kMorning}}));
+    EXPECT_EQ(library.reserve("/out"), "/out/Yux 2026-01-31 09.05.07 (2).mov");
+}
+
+TEST(PersistentOutputLibrary, ARelativeSaveFolderIsRefusedAndNeverCreated) {
+    Library library;
+    expectAppError([&] { library.reserve("Videos/Yux"); }, AppError::saveFolderUnusable("Videos/Yux"));
+    EXPECT_FALSE(library.files.fileExists("Videos"));
+    EXPECT_FALSE(std::filesystem::exists("Videos/Yux"));
+}
+
+TEST(FileRecentRecordingStore, AnAbsurdDateDecodesAndPrintsWithoutOverflow) {
+    auto store = FileRecentRecordingStore::create_null("/r.json", R"([{"path":"/out/a.mov","createdAt":7e21},)"
+                                                                  R"({"path":"/out/b.mov","createdAt":-7e21}])");
+    auto files = store.load();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].createdAt.iso8601(false), "9999-12-31T23:59:59Z");
+    EXPECT_EQ(files[1].createdAt.iso8601(true), "0001-01-01T00:00:00.000Z");
+}
+
+TEST(FileRecentRecordingStoreOnDisk, SomethingThatIsNoFileIsSetAsideWithoutBlocking) {
+    TemporaryDirectory folder;
+    const auto path = folder.path() / "recent-recordings.json";
+    auto make = std::vector<std::function<void()>>{
+        [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+        [&] { std::filesystem::create_symlink("/dev/zero", path); },
+        [&] { std::filesystem::create_directories(path / "inside"); },
+    };
+    for (const auto& makeIt : make) {
+        makeIt();
+        FileRecentRecordingStore store(path.string(), LocalFileSystem());
+        EXPECT_TRUE(store.load().empty());
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+        store.save({RecordingFile{"/out/a.mov", Date{1}}});
+        EXPECT_EQ(store.load().size(), 1u);
+        std::filesystem::remove(path);
+    }
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        aside += entry.path().filename().string().starts_with("recent-recordings.json.corrupt-") ? 1 : 0;
+    }
+    EXPECT_EQ(aside, 3);
 }
 
 TEST(PersistentOutputLibrary, AListThatCannotBeWrittenIsAPersistError) {
@@ -128,7 +197,10 @@ TEST(FileRecentRecordingStore, AMissingFileIsAnEmptyListAndSavingWritesTheStored
     store.save({RecordingFile{"/out/a.mov", Date{0.5}}});
     EXPECT_EQ(store.fileSystem().readFile("/support/Yux/recent-recordings.json"),
               R"([{"createdAt":0.5,"path":"/out/a.mov"}])");
-    EXPECT_THROW(FileRecentRecordingStore::create_null("/r.json", "{}").load(), yux::json::DecodingError);
+    // A list that is no list is set aside (see below), never decoded as an empty one in place.
+    auto damaged = FileRecentRecordingStore::create_null("/r.json", "{}");
+    EXPECT_TRUE(damaged.load().empty());
+    EXPECT_FALSE(damaged.fileSystem().fileExists("/r.json"));
 }
 
 TEST(PersistentOutputLibraryOnDisk, TwoRecordingsReservedAndCompletedAreListedNewestFirst) {
