@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "model/json_coding.hpp"
+#include "platform/async/run_on.hpp"
 
 namespace yux {
 
@@ -32,7 +33,8 @@ std::string escapeLineBreakingCharacters(const std::string& text) {
     return out;
 }
 
-// Splits at every line break the log's readers know, dropping empty lines.
+// Splits at every line break the log's readers know, dropping empty lines. Works on bytes, so
+// one invalid UTF-8 byte in an old line cannot stop the trim.
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::string current;
@@ -59,20 +61,14 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-bool isValidUtf8(const std::string& text) {
-    try {
-        (void)json::Json(text).dump();
-        return true;
-    } catch (const json::Json::exception&) {
-        return false;
-    }
-}
-
 }  // namespace
 
 FileDebugLogStore::FileDebugLogStore(std::string filePath, LocalFileSystem fileSystem, int maxEntries, Now now)
-    : filePath_(std::move(filePath)), fileSystem_(std::move(fileSystem)), maxEntries_(std::max(0, maxEntries)),
-      now_(std::move(now)) {}
+    : filePath_(std::move(filePath)),
+      fileSystem_(std::move(fileSystem)),
+      maxEntries_(std::max(0, maxEntries)),
+      now_(std::move(now)),
+      queue_(std::make_unique<platform::SerialQueue>("Yux.debug-log")) {}
 
 std::shared_ptr<FileDebugLogStore> FileDebugLogStore::create_null(std::string filePath, int maxEntries) {
     return std::make_shared<FileDebugLogStore>(std::move(filePath), LocalFileSystem::create_null(), maxEntries);
@@ -90,41 +86,100 @@ std::string FileDebugLogStore::serialize(const std::string& message) const {
 }
 
 QCoro::Task<void> FileDebugLogStore::append(std::string message) {
-    appendNow(message);
-    co_return;
+    // Stamped now, written in order on the log's queue.
+    // The work is a named local: GCC 12 frees a lambda temporary of a co_await expression twice.
+    std::string line = serialize(message) + "\n";
+    auto work = [this, line = std::move(line), message = std::move(message)] { store(line, message); };
+    co_await platform::runOn(*queue_, std::move(work));
 }
 
 void FileDebugLogStore::appendNow(const std::string& message) {
-    std::lock_guard guard(mutex_);
-    auto line = serialize(message) + "\n";
+    std::string line = serialize(message) + "\n";
+    queue_->sync([&] { store(line, message); });
+}
+
+std::vector<std::string> FileDebugLogStore::entries() {
+    return queue_->sync([this] {
+        std::vector<std::string> lines;
+        try {
+            lines = splitLines(fileSystem_.readFile(expandTilde(filePath_)));
+        } catch (const std::exception&) {
+            return std::vector<std::string>{};
+        }
+        if (lines.size() > static_cast<std::size_t>(maxEntries_)) lines.erase(lines.begin(), lines.end() - maxEntries_);
+        return lines;
+    });
+}
+
+void FileDebugLogStore::store(const std::string& line, const std::string& message) {
     auto path = expandTilde(filePath_);
     try {
         fileSystem_.ensureDirectory(std::filesystem::path(path).parent_path().string());
+        if (!lineCount_) countLines(path);
         if (fileSystem_.fileExists(path)) {
             fileSystem_.appendFile(path, line);
         } else {
             fileSystem_.writeFile(path, line);
+            lineCount_ = 0;
         }
+    } catch (const std::exception&) {
+        lineCount_.reset();  // unknown again: the next append reads the file
+        return;              // the log never fails its caller; the line is lost
+    }
+    if (lineCount_) ++*lineCount_;
+    try {
         trimIfNeeded(path);
     } catch (const std::exception&) {
-        return;  // the log never fails its caller; the line is lost
+        // The line stays; the trim is tried again after another margin of lines.
+        lineCount_ = static_cast<std::size_t>(maxEntries_);
     }
+    std::lock_guard guard(mutex_);
     if (auto tracker = messages_.lock()) {
         tracker->add(message);
     }
 }
 
-void FileDebugLogStore::trimIfNeeded(const std::string& path) {
-    auto content = fileSystem_.readFile(path);
-    if (!isValidUtf8(content)) return;
-    auto lines = splitLines(content);
-    if (lines.size() <= static_cast<std::size_t>(maxEntries_)) return;
-    std::string kept;
-    for (auto it = lines.end() - maxEntries_; it != lines.end(); ++it) {
-        kept += *it;
-        kept += '\n';
+// Learns how many lines the file holds before the first append. A torn last line (a write cut
+// short) is dropped so the next line does not run into it; a file that is no log (a FIFO, a
+// link to a device, a huge file) is moved aside.
+void FileDebugLogStore::countLines(const std::string& path) {
+    if (!fileSystem_.fileExists(path)) {
+        lineCount_ = 0;
+        return;
     }
-    fileSystem_.writeFile(path, kept);
+    std::string content;
+    try {
+        content = fileSystem_.readFile(path);
+    } catch (const FileError& error) {
+        if (error.code() != FileErrorCode::fileReadCorruptFile) return;  // appended to, but not counted
+        fileSystem_.moveAside(path);
+        lineCount_ = 0;
+        return;
+    }
+    auto lines = splitLines(content);
+    if (!content.empty() && content.back() != '\n') {
+        if (!lines.empty()) lines.pop_back();
+        std::string kept;
+        for (const auto& whole : lines) kept += whole + '\n';
+        fileSystem_.writeFile(path, kept);
+    }
+    lineCount_ = lines.size();
+}
+
+void FileDebugLogStore::trimIfNeeded(const std::string& path) {
+    // A tenth of slack: one rewrite per maxEntries / 10 appends instead of one per append.
+    const std::size_t limit = static_cast<std::size_t>(maxEntries_) + static_cast<std::size_t>(maxEntries_) / 10;
+    if (!lineCount_ || *lineCount_ <= limit) return;  // no count: the file could not be read
+    auto lines = splitLines(fileSystem_.readFile(path));
+    if (lines.size() > static_cast<std::size_t>(maxEntries_)) {
+        std::string kept;
+        for (auto it = lines.end() - maxEntries_; it != lines.end(); ++it) {
+            kept += *it;
+            kept += '\n';
+        }
+        fileSystem_.writeFile(path, kept);
+    }
+    lineCount_ = std::min(lines.size(), static_cast<std::size_t>(maxEntries_));
 }
 
 std::shared_ptr<DebugLogMessages> FileDebugLogStore::track_messages() {

@@ -3,12 +3,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "model/date.hpp"
 #include "model/debug_log_boundary.hpp"
 #include "model/local_file_system.hpp"
+#include "platform/async/serial_queue.hpp"
 
 namespace yux {
 
@@ -30,6 +32,10 @@ private:
 };
 
 // The JSON-lines debug log: one {"timestamp","message"} object per line, newest maxEntries kept.
+// The file work runs in order on the log's own queue, off the caller's thread. The file is
+// allowed to run a tenth past maxEntries before it is cut back to exactly maxEntries lines, so
+// an append is one write, not a read and rewrite of the whole file; entries() shows the newest
+// maxEntries lines at any moment.
 class FileDebugLogStore : public DebugLogBoundary {
 public:
     using Now = std::function<Date()>;
@@ -38,8 +44,11 @@ public:
     static std::shared_ptr<FileDebugLogStore> create_null(std::string filePath, int maxEntries);
 
     QCoro::Task<void> append(std::string message) override;
-    // Appends synchronously; what append() runs. Safe from any thread.
+    // Appends and waits for the file work. Safe from any thread but the log's own.
     void appendNow(const std::string& message);
+
+    // The newest maxEntries lines of the file, oldest first; empty when it cannot be read.
+    std::vector<std::string> entries();
 
     std::shared_ptr<DebugLogMessages> track_messages();
 
@@ -50,14 +59,21 @@ public:
     std::string serialize(const std::string& message) const;
 
 private:
+    // These run on queue_ only.
+    void store(const std::string& line, const std::string& message);
+    void countLines(const std::string& path);
     void trimIfNeeded(const std::string& path);
 
     std::string filePath_;
     LocalFileSystem fileSystem_;
     int maxEntries_;
     Now now_;
-    std::mutex mutex_;
+    std::mutex mutex_;  // guards messages_
     std::weak_ptr<DebugLogMessages> messages_;
+    // Lines in the file, once read; absent until then or after a failed write.
+    std::optional<std::size_t> lineCount_;
+    // Last: destroyed first, so queued file work finishes while the rest still exists.
+    std::unique_ptr<platform::SerialQueue> queue_;
 };
 
 }  // namespace yux

@@ -1,6 +1,10 @@
 #include "model/file_debug_log_store.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
 
 #include <sstream>
 
@@ -40,12 +44,84 @@ TEST(FileDebugLogStore, FirstAppendCreatesTheFolderAndOneLine) {
 TEST(FileDebugLogStore, KeepsTheNewestLinesOnceTheCapIsReached) {
     auto log = FileDebugLogStore::create_null("/support/Yux/debug-log.jsonl", 1000);
     for (int i = 1; i <= 1001; ++i) log->appendNow("line " + std::to_string(i));
+    auto entries = log->entries();
+    ASSERT_EQ(entries.size(), 1000u);
+    EXPECT_EQ(Json::parse(entries.front())["message"], "line 2");
+    EXPECT_EQ(Json::parse(entries.back())["message"], "line 1001");
+
+    // The file may run a tenth over before it is cut back to exactly the cap, never further.
+    std::size_t most = 0;
+    for (int i = 1002; i <= 3500; ++i) {
+        log->appendNow("line " + std::to_string(i));
+        most = std::max(most, linesOf(log->fileSystem().readFile("/support/Yux/debug-log.jsonl")).size());
+    }
+    EXPECT_EQ(most, 1100u);
     auto content = log->fileSystem().readFile("/support/Yux/debug-log.jsonl");
     auto lines = linesOf(content);
-    ASSERT_EQ(lines.size(), 1000u);
-    EXPECT_EQ(Json::parse(lines.front())["message"], "line 2");
-    EXPECT_EQ(Json::parse(lines.back())["message"], "line 1001");
+    EXPECT_LE(lines.size(), 1100u);
+    EXPECT_EQ(Json::parse(lines.back())["message"], "line 3500");
     EXPECT_EQ(content.back(), '\n');
+    entries = log->entries();
+    ASSERT_EQ(entries.size(), 1000u);
+    EXPECT_EQ(Json::parse(entries.front())["message"], "line 2501");
+}
+
+TEST(FileDebugLogStore, AnInvalidByteOrATornLastLineDoesNotStopTheTrim) {
+    const std::string path = "/l/log.jsonl";
+    auto files = LocalFileSystem::create_null({{path, "{\"message\":\"bad \xff byte\"}\n{\"message\":\"cut sh"}});
+    FileDebugLogStore log(path, files, 10, fixedNow);
+    for (int i = 1; i <= 1001; ++i) log.appendNow("line " + std::to_string(i));
+    auto lines = linesOf(files.readFile(path));
+    ASSERT_LE(lines.size(), 11u);
+    ASSERT_GE(lines.size(), 10u);
+    for (const auto& line : lines) EXPECT_NO_THROW((void)Json::parse(line)) << line;
+    auto entries = log.entries();
+    ASSERT_EQ(entries.size(), 10u);
+    EXPECT_EQ(Json::parse(entries.front())["message"], "line 992");
+    EXPECT_EQ(Json::parse(entries.back())["message"], "line 1001");
+
+    // A torn line never swallows the next message.
+    auto torn = LocalFileSystem::create_null({{path, "{\"message\":\"whole\"}\n{\"message\":\"cut sh"}});
+    FileDebugLogStore fresh(path, torn, 10, fixedNow);
+    fresh.appendNow("next");
+    auto kept = linesOf(torn.readFile(path));
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(Json::parse(kept[0])["message"], "whole");
+    EXPECT_EQ(Json::parse(kept[1])["message"], "next");
+}
+
+TEST(FileDebugLogStore, AppendsInOrderOffTheCallersThread) {
+    auto log = FileDebugLogStore::create_null("/l/log.jsonl", 1000);
+    std::vector<QCoro::Task<void>> pending;
+    for (int i = 0; i < 50; ++i) pending.push_back(log->append("message " + std::to_string(i)));
+    for (auto& task : pending) waitForTask(task);
+    auto entries = log->entries();
+    ASSERT_EQ(entries.size(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(Json::parse(entries[i])["message"], "message " + std::to_string(i));
+}
+
+TEST(FileDebugLogStoreOnDisk, SomethingThatIsNoLogFileNeitherBlocksNorStopsTheLog) {
+    yux::testing::TemporaryDirectory folder;
+    const auto path = folder.path() / "debug-log.jsonl";
+    auto make = std::vector<std::function<void()>>{
+        [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+        [&] { std::filesystem::create_symlink("/dev/zero", path); },
+    };
+    for (const auto& makeIt : make) {
+        makeIt();
+        FileDebugLogStore log(path.string(), LocalFileSystem(), 1000, fixedNow);
+        waitForTask(log.append("first"));
+        waitForTask(log.append("second"));
+        auto lines = linesOf(yux::testing::readWholeFile(path));
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(Json::parse(lines[1])["message"], "second");
+        std::filesystem::remove(path);
+    }
+    int aside = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        aside += entry.path().filename().string().starts_with("debug-log.jsonl.corrupt-") ? 1 : 0;
+    }
+    EXPECT_EQ(aside, 2);
 }
 
 TEST(FileDebugLogStore, EmptyLinesAreNotCountedAndGoAtTheNextRewrite) {
