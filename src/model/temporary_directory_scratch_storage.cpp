@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "model/app_error.hpp"
@@ -54,10 +55,17 @@ QCoro::Task<ScratchReservation> TemporaryDirectoryScratchStorage::reserveScratch
 }
 
 QCoro::Task<void> TemporaryDirectoryScratchStorage::deleteScratchFile(std::string filePath) {
-    const std::string path = expandTilde(filePath);
-    if (!fileSystem_.fileExists(path)) co_return;
+    // The path may come from a damaged record: only a file directly inside the scratch folder
+    // is ours to delete, and only as one regular file, never a folder or a link.
+    const std::filesystem::path path = std::filesystem::path(expandTilde(filePath)).lexically_normal();
+    const std::filesystem::path folder =
+        (std::filesystem::path(expandTilde(baseDirectoryPath_)) / "").lexically_normal();
+    if (!path.has_filename() || (path.parent_path() / "") != folder) {
+        throw AppError::outputFinalizationFailed("scratch delete failed");
+    }
+    if (!fileSystem_.fileExists(path.string())) co_return;
     try {
-        fileSystem_.removeFile(path);
+        fileSystem_.removeRegularFile(path.string());
     } catch (const std::exception&) {
         throw AppError::outputFinalizationFailed("scratch delete failed");
     }

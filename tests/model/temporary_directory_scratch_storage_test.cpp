@@ -50,6 +50,40 @@ TEST(TemporaryDirectoryScratchStorage, DeletesExistingFilesOnlyAndRecordsEachRem
     EXPECT_EQ(deleted->paths(), std::vector<std::string>{movie});
 }
 
+TEST(TemporaryDirectoryScratchStorage, DeletesOnlyARegularFileDirectlyInsideTheScratchFolder) {
+    auto storage = TemporaryDirectoryScratchStorage::create_null(
+        "/cache/Scratch", {{"/cache/Scratch/folder.mov/document.txt", "keep"}, {"/home/ann/notes.txt", "keep"}});
+    auto deleted = storage->track_deletedFiles();
+    for (std::string path : {"/cache/Scratch/folder.mov", "/home/ann/notes.txt", "/cache/Scratch/../../home/ann/notes.txt",
+                             "/cache/Scratch", "/cache/Scratch/", "/cache/Scratch/folder.mov/document.txt",
+                             "relative.mov"}) {
+        expectFinalizationError([&] { waitForTask(storage->deleteScratchFile(path)); }, "scratch delete failed");
+    }
+    EXPECT_TRUE(deleted->paths().empty());
+}
+
+TEST(TemporaryDirectoryScratchStorageOnDisk, AFolderOrALinkPassedForDeletionSurvives) {
+    TemporaryDirectory folder;
+    auto base = folder.path() / "Scratch";
+    auto storage = TemporaryDirectoryScratchStorage::create(LocalFileSystem(), base.string());
+    waitForTask(storage->reserveScratchDestination(kSession));
+    auto inner = base / "6F1C2D3E-4B5A-4C7D-8E9F-0A1B2C3D4E5F.mov";
+    std::filesystem::create_directory(inner);
+    writeWholeFile(inner / "document.txt", "keep");
+    auto outside = folder.path() / "precious.mov";
+    writeWholeFile(outside, "keep");
+    auto link = base / "link.mov";
+    std::filesystem::create_symlink(outside, link);
+
+    for (const auto& path : {inner, link, outside}) {
+        expectFinalizationError([&] { waitForTask(storage->deleteScratchFile(path.string())); }, "scratch delete failed");
+    }
+    EXPECT_EQ(yux::testing::readWholeFile(inner / "document.txt"), "keep");
+    EXPECT_EQ(yux::testing::readWholeFile(outside), "keep");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_directory(base));
+}
+
 TEST(TemporaryDirectoryScratchStorage, AFolderThatCannotBeMadeIsUnavailable) {
     auto storage = TemporaryDirectoryScratchStorage::create_null("/cache/Scratch", {{"/cache/Scratch", "a file"}});
     expectFinalizationError([&] { waitForTask(storage->reserveScratchDestination(kSession)); },
