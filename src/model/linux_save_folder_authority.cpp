@@ -99,21 +99,29 @@ QCoro::Task<SaveFolderSelectionOutcome> LinuxSaveFolderAuthority::chooseSaveFold
                                     : defaultLocationPolicy_.pickerStartDirectory(sdk_.homeDirectory(),
                                                                                   sdk_.directoryExists);
     std::optional<std::string> chosen;
+    // An error may describe itself with an empty text; the flag, not the text, says it failed.
+    bool failed = false;
     std::string failure;
     try {
         chosen = co_await sdk_.chooseDirectory(startPath);
     } catch (const std::exception& error) {
+        failed = true;
         failure = error.what();
     }
     json::Bytes bookmark;
-    if (failure.empty() && chosen) {
+    if (!failed && chosen) {
         try {
+            // A relative folder would be resolved against wherever the process happens to run.
+            if (!std::filesystem::path(*chosen).is_absolute()) {
+                throw std::runtime_error("The save folder " + *chosen + " is not an absolute path.");
+            }
             bookmark = sdk_.createBookmark(*chosen);
         } catch (const std::exception& error) {
+            failed = true;
             failure = error.what();
         }
     }
-    if (!failure.empty()) {
+    if (failed) {
         std::string line = "save_folder_selection_failed error=" + failure;
         co_await debugLog_->append(std::move(line));
         throw AppError::saveFolderUnusable(kSelectionFailed);

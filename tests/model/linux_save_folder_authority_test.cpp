@@ -120,6 +120,23 @@ TEST(LinuxSaveFolderAuthority, AFailingChooserOrBookmarkIsLoggedAndUnusable) {
     EXPECT_EQ(harness.messages->messages().back().rfind("save_folder_selection_failed error=", 0), 0u);
 }
 
+TEST(LinuxSaveFolderAuthority, AFailureWithoutTextIsStillAFailureAndARelativeChoiceIsRefused) {
+    Harness harness;
+    auto sdk = SaveFolderSDK::live();
+    sdk.chooseDirectory = [](std::string) -> QCoro::Task<std::optional<std::string>> { co_return "/tmp/out"; };
+    sdk.createBookmark = [](const std::string&) -> yux::json::Bytes { throw std::runtime_error(""); };
+    LinuxSaveFolderAuthority silent(harness.log, {}, sdk);
+    expectUnusable([&] { waitForTask(silent.chooseSaveFolder(std::nullopt)); },
+                   "save folder selection or bookmark creation failed");
+    EXPECT_EQ(harness.messages->messages().back(), "save_folder_selection_failed error=");
+
+    // Even a chooser that would bookmark anything never hands out a folder relative to the
+    // working directory.
+    auto relative = LinuxSaveFolderAuthority::create_null(harness.log, {}, "Videos/Yux");
+    expectUnusable([&] { waitForTask(relative->chooseSaveFolder(std::nullopt)); },
+                   "save folder selection or bookmark creation failed");
+}
+
 TEST(LinuxSaveFolderAuthority, AccessOpensOnceForEachStartAndClosesOnceForEachStop) {
     TemporaryDirectory folder;
     Harness harness;
