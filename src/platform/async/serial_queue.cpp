@@ -2,9 +2,19 @@
 
 #include <pthread.h>
 
+#include <cstdio>
+#include <exception>
+
 namespace yux::platform {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
+namespace {
+void reportOnStandardError(const std::string& label, const std::string& what) {
+    std::fprintf(stderr, "Yux: work on the queue %s failed: %s\n", label.c_str(), what.c_str());
+}
+}  // namespace
+
+SerialQueue::SerialQueue(std::string label, FailureReporter reportFailure)
+    : label_(std::move(label)), reportFailure_(reportFailure ? std::move(reportFailure) : reportOnStandardError) {
     thread_ = std::thread([this] { run(); });
     // Thread names are limited to 15 characters; the label's start is enough to find it.
     pthread_setname_np(thread_.native_handle(), label_.substr(0, 15).c_str());
@@ -53,7 +63,14 @@ void SerialQueue::run() {
         auto work = std::move(const_cast<Item&>(items_.top()).work);
         items_.pop();
         lock.unlock();
-        work();
+        // An exception leaving the thread would end the whole process.
+        try {
+            work();
+        } catch (const std::exception& error) {
+            reportFailure_(label_, error.what());
+        } catch (...) {
+            reportFailure_(label_, "an exception of unknown type");
+        }
         lock.lock();
     }
 }

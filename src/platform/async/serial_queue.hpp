@@ -15,10 +15,14 @@
 namespace yux::platform {
 
 // One worker thread that runs submitted work in order. Pending work still runs when the
-// queue is destroyed, so nothing handed to a queue is silently dropped.
+// queue is destroyed, so nothing handed to a queue is silently dropped. An exception that
+// escapes asynchronous work is caught and reported, and the queue goes on with the next item.
 class SerialQueue {
 public:
-    explicit SerialQueue(std::string label);
+    // Told the queue's label and the escaped exception's text; by default a line on stderr.
+    using FailureReporter = std::function<void(const std::string& label, const std::string& what)>;
+
+    explicit SerialQueue(std::string label, FailureReporter reportFailure = {});
     ~SerialQueue();
     SerialQueue(const SerialQueue&) = delete;
     SerialQueue& operator=(const SerialQueue&) = delete;
@@ -59,6 +63,7 @@ private:
     void run();
 
     std::string label_;
+    FailureReporter reportFailure_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::priority_queue<Item, std::vector<Item>, std::greater<>> items_;

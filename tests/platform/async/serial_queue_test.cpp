@@ -6,6 +6,7 @@
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,6 +32,25 @@ TEST(SerialQueue, RunsWorkInSubmissionOrderOnOneThread) {
     for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
     EXPECT_TRUE(oneThread);
     EXPECT_NE(first, std::this_thread::get_id());
+}
+
+TEST(SerialQueue, AnExceptionFromQueuedWorkIsReportedAndTheQueueGoesOn) {
+    std::mutex lock;
+    std::vector<std::string> reports;
+    std::vector<int> ran;
+    {
+        SerialQueue queue("Yux.test", [&](const std::string& label, const std::string& what) {
+            std::lock_guard guard(lock);
+            reports.push_back(label + ": " + what);
+        });
+        queue.async([] { throw std::runtime_error("disk gone"); });
+        queue.asyncAfter(1ms, [] { throw 42; });
+        queue.async([&] { ran.push_back(1); });
+        queue.asyncAfter(2ms, [&] { ran.push_back(2); });
+        queue.sync([] {});
+    }
+    EXPECT_EQ(reports, (std::vector<std::string>{"Yux.test: disk gone", "Yux.test: an exception of unknown type"}));
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
 }
 
 TEST(SerialQueue, SyncReturnsValuesAndPassesExceptionsOn) {
