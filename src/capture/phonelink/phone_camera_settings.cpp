@@ -48,6 +48,9 @@ std::optional<PhoneOrientation> phoneOrientationFromText(std::string_view text) 
 namespace {
 template <class E, std::size_t N>
 E decodeCase(const std::pair<E, std::string_view> (&table)[N], const nlohmann::json& json, std::string_view type) {
+    if (!json.is_string()) {
+        throw std::invalid_argument("Cannot initialize " + std::string(type) + " from a JSON " + json.type_name());
+    }
     const auto& text = json.get_ref<const std::string&>();
     if (auto found = caseIn(table, text)) return *found;
     throw std::invalid_argument("Cannot initialize " + std::string(type) + " from invalid String value " + text);
@@ -62,55 +65,55 @@ void from_json(const nlohmann::json& json, PhoneOrientation& orientation) {
 }
 
 PhoneFraming PhoneCameraSettings::framing() const {
-    auto found = framings_.find(lens);
+    auto found = framings_.find(lens_);
     return found == framings_.end() ? PhoneFraming{} : found->second;
 }
 
 PhoneCameraSettings::Dimensions PhoneCameraSettings::dimensions() const {
-    int longSide = resolution * 16 / 9;
-    return portrait ? Dimensions{resolution, longSide} : Dimensions{longSide, resolution};
+    int longSide = resolution_ * 16 / 9;
+    return portrait_ ? Dimensions{resolution_, longSide} : Dimensions{longSide, resolution_};
 }
 
 void PhoneCameraSettings::updatePortrait() {
-    switch (orientation) {
-        case PhoneOrientation::automatic: portrait = heldPortrait_; break;
-        case PhoneOrientation::portrait: portrait = true; break;
-        case PhoneOrientation::landscape: portrait = false; break;
+    switch (orientation_) {
+        case PhoneOrientation::automatic: portrait_ = heldPortrait_; break;
+        case PhoneOrientation::portrait: portrait_ = true; break;
+        case PhoneOrientation::landscape: portrait_ = false; break;
     }
 }
 
 void PhoneCameraSettings::setOrientation(PhoneOrientation value) {
-    if (recording) return;
-    orientation = value;
+    if (recording_) return;
+    orientation_ = value;
     updatePortrait();
 }
 
 void PhoneCameraSettings::rotate(bool heldPortrait) {
     heldPortrait_ = heldPortrait;
-    if (!recording) updatePortrait();
+    if (!recording_) updatePortrait();
 }
 
 void PhoneCameraSettings::setRecording(bool value) {
-    recording = value;
+    recording_ = value;
     // Catch up with a rotation that happened while recording.
     if (!value) updatePortrait();
 }
 
 void PhoneCameraSettings::setFormat(int newResolution, int newFps) {
-    if (recording || !contains(kResolutions, newResolution) || !contains(kFrameRates, newFps)) return;
-    resolution = newResolution;
-    fps = newFps;
+    if (recording_ || !contains(kResolutions, newResolution) || !contains(kFrameRates, newFps)) return;
+    resolution_ = newResolution;
+    fps_ = newFps;
 }
 
 void PhoneCameraSettings::frame(double zoom, double x, double y) {
     if (!std::isfinite(zoom) || !std::isfinite(x) || !std::isfinite(y)) return;
-    bool front = lens == PhoneLens::front;
+    bool front = lens_ == PhoneLens::front;
     double minimum = front ? kFrontMinimumZoom : kBackMinimumZoom;
     double maximum = front ? kFrontMaximumZoom : kBackMaximumZoom;
-    framings_[lens] = PhoneFraming{std::clamp(zoom, minimum, maximum), std::clamp(x, 0.0, 1.0), std::clamp(y, 0.0, 1.0)};
+    framings_[lens_] = PhoneFraming{std::clamp(zoom, minimum, maximum), std::clamp(x, 0.0, 1.0), std::clamp(y, 0.0, 1.0)};
 }
 
-void PhoneCameraSettings::resetFraming() { framings_[lens] = PhoneFraming{}; }
+void PhoneCameraSettings::resetFraming() { framings_[lens_] = PhoneFraming{}; }
 
 PhoneCameraSettings::Rect PhoneCameraSettings::crop(Size sensor) const {
     auto output = dimensions();

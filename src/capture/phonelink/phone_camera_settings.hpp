@@ -24,7 +24,8 @@ inline constexpr std::array<PhoneOrientation, 3> kAllPhoneOrientations = {
 std::string_view textOf(PhoneOrientation orientation);
 std::optional<PhoneOrientation> phoneOrientationFromText(std::string_view text);
 
-// JSON: the bare text; an unknown text throws std::invalid_argument.
+// JSON: the bare text; anything else (an unknown text, a value that is no text) throws
+// std::invalid_argument.
 void to_json(nlohmann::json& json, PhoneLens lens);
 void from_json(const nlohmann::json& json, PhoneLens& lens);
 void to_json(nlohmann::json& json, PhoneOrientation orientation);
@@ -64,24 +65,24 @@ public:
     static constexpr double kBackMinimumZoom = 0.5;
     static constexpr double kBackMaximumZoom = 6.0;
 
-    PhoneLens lens = PhoneLens::front;
-    PhoneOrientation orientation = PhoneOrientation::automatic;
+    PhoneLens lens() const { return lens_; }
+    PhoneOrientation orientation() const { return orientation_; }
     // Short side of the picture in pixels.
-    int resolution = 1080;
-    int fps = 30;
-    bool mirror = false;
+    int resolution() const { return resolution_; }
+    int fps() const { return fps_; }
+    bool mirror() const { return mirror_; }
     // Format and orientation are frozen while a recording runs.
-    bool recording = false;
+    bool recording() const { return recording_; }
     // The effective orientation.
-    bool portrait = true;
+    bool portrait() const { return portrait_; }
 
     // The current lens's framing, or the default one.
     PhoneFraming framing() const;
     // Output picture size: the long side is resolution × 16 / 9.
     Dimensions dimensions() const;
 
-    void select(PhoneLens newLens) { lens = newLens; }
-    void setMirror(bool value) { mirror = value; }
+    void select(PhoneLens newLens) { lens_ = newLens; }
+    void setMirror(bool value) { mirror_ = value; }
     void setOrientation(PhoneOrientation value);
     // Whether the device is held upright; followed only in automatic orientation.
     void rotate(bool heldPortrait);
@@ -99,6 +100,15 @@ public:
 private:
     void updatePortrait();
 
+    // Private, so every change goes through the operations above and the freeze while
+    // recording cannot be bypassed.
+    PhoneLens lens_ = PhoneLens::front;
+    PhoneOrientation orientation_ = PhoneOrientation::automatic;
+    int resolution_ = 1080;
+    int fps_ = 30;
+    bool mirror_ = false;
+    bool recording_ = false;
+    bool portrait_ = true;
     bool heldPortrait_ = true;
     std::map<PhoneLens, PhoneFraming> framings_;
 };

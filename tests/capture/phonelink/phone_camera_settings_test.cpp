@@ -9,12 +9,12 @@ using namespace yux;
 
 TEST(PhoneCameraSettings, FreshModelIsFrontAutoFullHdPortrait) {
     PhoneCameraSettings settings;
-    EXPECT_EQ(settings.lens, PhoneLens::front);
-    EXPECT_EQ(settings.orientation, PhoneOrientation::automatic);
-    EXPECT_EQ(settings.resolution, 1080);
-    EXPECT_EQ(settings.fps, 30);
-    EXPECT_FALSE(settings.mirror);
-    EXPECT_TRUE(settings.portrait);
+    EXPECT_EQ(settings.lens(), PhoneLens::front);
+    EXPECT_EQ(settings.orientation(), PhoneOrientation::automatic);
+    EXPECT_EQ(settings.resolution(), 1080);
+    EXPECT_EQ(settings.fps(), 30);
+    EXPECT_FALSE(settings.mirror());
+    EXPECT_TRUE(settings.portrait());
     EXPECT_EQ(settings.dimensions(), (PhoneCameraSettings::Dimensions{1080, 1920}));
     EXPECT_EQ(settings.framing(), PhoneFraming{});
 }
@@ -29,24 +29,24 @@ TEST(PhoneCameraSettings, FormatChangesOnlyToOfferedValuesAndNotWhileRecording) 
     settings.setRecording(true);
     settings.setFormat(720, 24);
     settings.setOrientation(PhoneOrientation::landscape);
-    EXPECT_EQ(settings.resolution, 2160);
-    EXPECT_EQ(settings.orientation, PhoneOrientation::automatic);
+    EXPECT_EQ(settings.resolution(), 2160);
+    EXPECT_EQ(settings.orientation(), PhoneOrientation::automatic);
 }
 
 TEST(PhoneCameraSettings, AutomaticOrientationFollowsTheDeviceAfterTheRecording) {
     PhoneCameraSettings settings;
     settings.rotate(false);
-    EXPECT_FALSE(settings.portrait);
+    EXPECT_FALSE(settings.portrait());
     EXPECT_EQ(settings.dimensions(), (PhoneCameraSettings::Dimensions{1920, 1080}));
     settings.setRecording(true);
     settings.rotate(true);
-    EXPECT_FALSE(settings.portrait);
+    EXPECT_FALSE(settings.portrait());
     settings.setRecording(false);
-    EXPECT_TRUE(settings.portrait);
+    EXPECT_TRUE(settings.portrait());
 
     settings.setOrientation(PhoneOrientation::landscape);
     settings.rotate(true);
-    EXPECT_FALSE(settings.portrait);
+    EXPECT_FALSE(settings.portrait());
 }
 
 TEST(PhoneCameraSettings, FramingIsLimitedPerLens) {
@@ -91,5 +91,8 @@ TEST(PhoneCameraSettings, EnumerationsEncodeAsBareText) {
     EXPECT_EQ(nlohmann::json(PhoneLens::back), "back");
     EXPECT_EQ(nlohmann::json("landscape").get<PhoneOrientation>(), PhoneOrientation::landscape);
     EXPECT_THROW(nlohmann::json("Auto").get<PhoneOrientation>(), std::invalid_argument);
-    EXPECT_THROW(nlohmann::json(1).get<PhoneLens>(), nlohmann::json::type_error);
+    // Values that are no text fail the same way as unknown text, not with the JSON library's error.
+    EXPECT_THROW(nlohmann::json(1).get<PhoneLens>(), std::invalid_argument);
+    EXPECT_THROW(nlohmann::json(nullptr).get<PhoneOrientation>(), std::invalid_argument);
+    EXPECT_THROW(nlohmann::json::array({"back"}).get<PhoneLens>(), std::invalid_argument);
 }
