@@ -129,6 +129,28 @@ TEST(RecordingCropTest, ResizeNeverShrinksBelowATenthAndKeepsTheOppositeCorner) 
     EXPECT_EQ(crop.pixels(kHD), (Rect{1000, 600, 480, 480}));
 }
 
+// The wide ratio tells width × aspect from width ÷ aspect apart, which the square one cannot.
+TEST(RecordingCropTest, AWideCornerDragKeepsSixteenByNineWhicheverAxisDecides) {
+    RecordingCrop crop;
+    crop.setRatio(Ratio::wide, kHD);
+
+    // The corner moved further down than across: the height decides, the width follows.
+    crop.resize({400, 450}, {0, 0}, kHD);
+    EXPECT_EQ(crop.pixels(kHD), (Rect{0, 0, 800, 450}));
+
+    // The corner moved further across: the width decides, the height follows.
+    crop.resize({960, 90}, {0, 0}, kHD);
+    EXPECT_EQ(crop.pixels(kHD), (Rect{0, 0, 960, 540}));
+
+    // Near the bottom edge the room down limits the width to that room times the aspect.
+    crop.resize({1900, 1000}, {0, 900}, kHD);
+    EXPECT_EQ(crop.pixels(kHD), (Rect{0, 900, 320, 180}));
+
+    // Dragging up and left from the far corner keeps that corner fixed.
+    crop.resize({1600, 900}, {1920, 1080}, kHD);
+    EXPECT_EQ(crop.pixels(kHD), (Rect{1600, 900, 320, 180}));
+}
+
 // Whatever the user does, the export gets an even, whole-pixel rectangle of at least 2 × 2
 // inside the frame.
 TEST(RecordingCropTest, EveryRatioGivesEvenPixelRectanglesInsideTheFrame) {
