@@ -34,6 +34,6 @@ struct Date {
 
 template <>
 struct yux::json::Coder<yux::Date> {
-    static Json encode(const yux::Date& date) { return date.timeIntervalSinceReferenceDate; }
+    static Json encode(const yux::Date& date) { return Coder<double>::encode(date.timeIntervalSinceReferenceDate); }
     static yux::Date decode(const Json& value) { return yux::Date{Coder<double>::decode(value)}; }
 };

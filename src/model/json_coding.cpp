@@ -27,10 +27,27 @@ void throwTypeMismatch(std::string_view expected, const Json& found) {
                                                                " but found " + typeName(found) + " instead.");
 }
 
+namespace {
+// Coders that build values by hand bypass Coder<double>; the writer would store these as null.
+bool holdsNonFiniteNumber(const Json& value) {
+    std::vector<const Json*> pending{&value};
+    while (!pending.empty()) {
+        const Json* current = pending.back();
+        pending.pop_back();
+        if (current->is_number_float() && !std::isfinite(current->get<double>())) return true;
+        if (current->is_structured()) {
+            for (const auto& element : *current) pending.push_back(&element);
+        }
+    }
+    return false;
+}
+}  // namespace
+
 std::string encodeText(const Json& value) {
     if (platform::jsonValueNestsDeeperThan(value)) {
         throw EncodingError("The value nests more than " + std::to_string(platform::kMaxJsonNesting) + " levels.");
     }
+    if (holdsNonFiniteNumber(value)) throw EncodingError("Unable to encode a non-finite number directly in JSON.");
     return value.dump(-1, ' ', false, Json::error_handler_t::strict);
 }
 

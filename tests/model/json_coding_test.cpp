@@ -57,6 +57,9 @@ TEST(JsonCoding, NonFiniteNumbersAreRefusedInsteadOfWrittenAsNull) {
         EXPECT_THROW(encodeText(std::vector<double>{1.0, bad}), EncodingError);
     }
     EXPECT_EQ(encodeText(std::vector<double>{1.5, -0.0}), "[1.5,-0.0]");
+    // Values built by hand are checked too, and a date is a number like any other.
+    EXPECT_THROW(encodeText(Json::object({{"a", Json::array({std::nan("")})}})), EncodingError);
+    EXPECT_THROW(encodeText(yux::Date{std::numeric_limits<double>::infinity()}), EncodingError);
 }
 
 TEST(JsonCoding, ObjectsTellMissingNullAndUnknownKeysApart) {
