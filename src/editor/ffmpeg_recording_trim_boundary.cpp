@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "editor/export_log_text.hpp"
+#include "model/log_text.hpp"
 #include "editor/recording_sources.hpp"
 #include "editor/worker_task.hpp"
 #include "model/app_error.hpp"

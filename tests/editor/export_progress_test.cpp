@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "editor/export_log_text.hpp"
+#include "model/log_text.hpp"
 #include "editor/ffmpeg_recording_trim_boundary.hpp"
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"

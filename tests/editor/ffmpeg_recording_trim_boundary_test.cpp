@@ -7,7 +7,7 @@
 #include <limits>
 #include <mutex>
 
-#include "editor/export_log_text.hpp"
+#include "model/log_text.hpp"
 #include "model/app_error.hpp"
 #include "model/recording_preset.hpp"
 #include "platform/async/errors.hpp"

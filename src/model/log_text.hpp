@@ -3,7 +3,12 @@
 #include <exception>
 #include <string>
 
+#include "model/app_error.hpp"
+
 namespace yux {
+
+// The case as written in log lines and diagnostic texts ("outputFinalizationFailed").
+const char* caseName(AppError::Case kind);
 
 // Numbers in debug-log lines: the shortest decimal that reads back as the same double, always
 // with a fractional part ("2.0", "2.5", "0.0").

@@ -1,4 +1,4 @@
-#include "editor/export_log_text.hpp"
+#include "model/log_text.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -7,8 +7,6 @@
 #include "platform/async/errors.hpp"
 
 namespace yux {
-
-namespace {
 
 const char* caseName(AppError::Case kind) {
     switch (kind) {
@@ -34,8 +32,6 @@ const char* caseName(AppError::Case kind) {
     }
     return "unknown";
 }
-
-}  // namespace
 
 std::string logNumber(double value) {
     char buffer[64];
