@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "platform/media/audio_sample_reader.hpp"
+#include "platform/media/composition_audio_mixer.hpp"
+#include "platform/media/composition_encoder.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/movie_remuxer.hpp"
 #include "platform/media/movie_track_reader.hpp"
@@ -69,8 +71,14 @@ TEST_F(HostileMovieTest, AudioThatChangesItsChannelCountIsReadWhole) {
     EXPECT_GT(left, 0.2f);
     EXPECT_NEAR(left, right, 0.01f);
 
-    // The export path resamples to 48 kHz stereo across the change.
+    // The export path resamples to 48 kHz stereo across the change, and mixes it.
     EXPECT_NEAR(static_cast<double>(countAudioFrames(path, track)) / 48000, 2.0, 0.1);
+    auto composition = EditComposition::build(reader.tracks(), {{0.0, 2.0, 1.0}});
+    CompositionAudioMixer mixer(path, composition, {});
+    std::vector<float> block(4096 * CompositionAudioMixer::kChannels);
+    std::int64_t mixed = 0;
+    while (int got = mixer.mix(block.data(), 4096)) mixed += got;
+    EXPECT_EQ(mixed, mixer.totalFrames());
 }
 
 TEST_F(HostileMovieTest, AHeaderThatClaimsDaysGivesWayToTheTracksLength) {
@@ -140,6 +148,23 @@ TEST_F(HostileMovieTest, DamagedMediaDataNeverStopsReadingPictures) {
             }
         }
     }
+}
+
+TEST_F(HostileMovieTest, AnExportOfADamagedMovieCompletes) {
+    std::string damaged = scratchMovie("damaged.mov", true);
+    support::flipMediaBytes(damaged, 13, 80);
+    auto asset = MediaAsset::open(damaged);
+    auto tracks = asset.tracksOf(MediaTrackType::video);
+    auto audio = asset.tracksOf(MediaTrackType::audio);
+    tracks.insert(tracks.end(), audio.begin(), audio.end());
+    auto composition = EditComposition::build(tracks, {{0.0, asset.durationSeconds, 1.0}});
+    CompositionEncodeSettings settings;
+    settings.videoBitsPerSecond = 1'000'000;
+    settings.frameRate = 30;
+    settings.geometry = {320, 180, 0, 0, 320, 180};
+    std::string out = folder.file("export.mov");
+    ASSERT_NO_THROW(CompositionEncoder::encode(damaged, out, composition, settings, {}, CancelToken()));
+    EXPECT_NEAR(MediaAsset::open(out).durationSeconds, 3.0, 0.05);
 }
 
 TEST_F(HostileMovieTest, ACopyOfAMovieCutShortFailsAndLeavesNothing) {
