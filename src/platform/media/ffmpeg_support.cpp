@@ -38,12 +38,15 @@ void deliver(int level, const std::string& line) {
     else defaultSink(level, line);
 }
 
-// FFmpeg hands a line over in pieces; each thread gathers its own until the line break.
+// FFmpeg hands a line over in pieces; each thread gathers its own until the line break. A
+// damaged stream repeats one complaint per frame: repeats are counted, not passed on.
 void forwardLibraryLog(void* context, int level, const char* format, va_list arguments) {
-    if (level > AV_LOG_WARNING) return;
+    if (level > AV_LOG_WARNING || level > av_log_get_level()) return;
     thread_local std::string pending;
     thread_local int pendingLevel = AV_LOG_WARNING;
     thread_local int printPrefix = 1;
+    thread_local std::string previous;
+    thread_local int repeats = 0;
     char piece[1024];
     va_list copy;
     va_copy(copy, arguments);
@@ -57,7 +60,15 @@ void forwardLibraryLog(void* context, int level, const char* format, va_list arg
     int lineLevel = pendingLevel;
     pending.clear();
     pendingLevel = AV_LOG_WARNING;
-    if (!line.empty()) deliver(lineLevel, line);
+    if (line.empty()) return;
+    if (line == previous) {
+        ++repeats;
+        return;
+    }
+    if (repeats > 0) deliver(lineLevel, "Last message repeated " + std::to_string(repeats) + " times");
+    repeats = 0;
+    previous = line;
+    deliver(lineLevel, line);
 }
 
 // Installed when the library is loaded, before any FFmpeg call can log to the terminal.

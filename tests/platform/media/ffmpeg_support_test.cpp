@@ -41,6 +41,15 @@ TEST_F(LogSinkTest, WarningsAndWorseReachTheSinkAsWholeLines) {
     EXPECT_EQ(lines[1].text, "a line in pieces");
 }
 
+TEST_F(LogSinkTest, RepeatedComplaintsAreCounted) {
+    for (int i = 0; i < 4; ++i) av_log(nullptr, AV_LOG_ERROR, "error while decoding MB 5 11\n");
+    av_log(nullptr, AV_LOG_WARNING, "something else\n");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].text, "error while decoding MB 5 11");
+    EXPECT_EQ(lines[1].text, "Last message repeated 3 times");
+    EXPECT_EQ(lines[2].text, "something else");
+}
+
 TEST_F(LogSinkTest, ErrorsSpeakPlainlyAndLogTheLibrarysText) {
     auto error = ffmpeg::Error::inStep("The source movie's audio cannot be decoded", AVERROR_PATCHWELCOME);
     EXPECT_STREQ(error.what(), "The source movie's audio cannot be decoded: it uses a feature Yux does not support.");
