@@ -1,6 +1,7 @@
 #include "platform/media/video_frame_reader.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace yux::platform {
@@ -69,8 +70,14 @@ void VideoFrameReader::advanceTo(std::int64_t target) {
 }
 
 const AVFrame* VideoFrameReader::frameAt(MediaTime time) {
-    // No time at all asks for the first picture.
-    std::int64_t target = time.isValid() ? av_rescale_q(time.value, AVRational{1, time.timescale}, stream_->time_base) : 0;
+    // No time at all asks for the first picture; times past the stream's range stay at its ends.
+    std::int64_t target = 0;
+    if (time.isValid()) {
+        Wide ticks = static_cast<Wide>(time.value) * stream_->time_base.den /
+                     (static_cast<Wide>(time.timescale) * stream_->time_base.num);
+        target = static_cast<std::int64_t>(std::clamp<Wide>(ticks, std::numeric_limits<std::int64_t>::min() + 1,
+                                                            std::numeric_limits<std::int64_t>::max()));
+    }
     const Wide ahead = static_cast<Wide>(kSeekAheadSeconds * stream_->time_base.den / stream_->time_base.num);
     bool behind = hasCurrent_ && target < frameTime(current_.get());
     bool farAhead = hasCurrent_ && !(hasNext_ && frameTime(next_.get()) <= static_cast<Wide>(target) + ahead) &&
