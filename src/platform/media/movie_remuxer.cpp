@@ -23,8 +23,8 @@ constexpr const char* kWriteStep = "The copy cannot be written";
 // The end (start + duration) the source's index promises for a stream, in seconds; NaN when unknown.
 double promisedEnd(const AVStream* stream) {
     if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) return std::nan("");
-    std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-    return static_cast<double>(start + stream->duration) * av_q2d(stream->time_base);
+    double start = stream->start_time == AV_NOPTS_VALUE ? 0.0 : static_cast<double>(stream->start_time);
+    return (start + static_cast<double>(stream->duration)) * av_q2d(stream->time_base);
 }
 
 }  // namespace
@@ -108,7 +108,8 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         AVStream* out = output->streams[target];
         std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (at != AV_NOPTS_VALUE) {
-            double end = static_cast<double>(at + std::max<std::int64_t>(packet->duration, 0)) * av_q2d(in->time_base);
+            double end = (static_cast<double>(at) + static_cast<double>(std::max<std::int64_t>(packet->duration, 0))) *
+                         av_q2d(in->time_base);
             copiedEnd[packet->stream_index] = std::max(copiedEnd[packet->stream_index], end);
         }
         av_packet_rescale_ts(packet.get(), in->time_base, out->time_base);

@@ -1,6 +1,5 @@
 #include "platform/media/movie_track_reader.hpp"
 
-#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
