@@ -18,14 +18,15 @@ struct SinkHolder {
     LogSink sink;
 };
 
+// Never destroyed: FFmpeg may still log while other statics are torn down at exit.
 SinkHolder& sinkHolder() {
-    static SinkHolder holder;
-    return holder;
+    static auto* holder = new SinkHolder;
+    return *holder;
 }
 
 void defaultSink(int level, const std::string& line) {
-    static const SystemLog log = SystemLog::create();
-    log.log("FFmpeg", level <= AV_LOG_ERROR ? LogLevel::error : LogLevel::info, line);
+    static const auto* log = new SystemLog(SystemLog::create());
+    log->log("FFmpeg", level <= AV_LOG_ERROR ? LogLevel::error : LogLevel::info, line);
 }
 
 void deliver(int level, const std::string& line) {
