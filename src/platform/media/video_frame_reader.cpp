@@ -38,7 +38,10 @@ bool VideoFrameReader::decodeNext() {
     // A picture without a time (a raw stream) follows the one before it by one frame interval.
     if (frameTime(next_.get()) == AV_NOPTS_VALUE) {
         std::int64_t interval = next_->pkt_duration > 0 ? next_->pkt_duration : frameInterval_;
-        next_->best_effort_timestamp = lastTime_ == AV_NOPTS_VALUE ? 0 : lastTime_ + interval;
+        next_->best_effort_timestamp =
+            lastTime_ == AV_NOPTS_VALUE ? 0
+                                        : static_cast<std::int64_t>(std::min<Wide>(static_cast<Wide>(lastTime_) + interval,
+                                                                                   std::numeric_limits<std::int64_t>::max()));
         untimed_ = true;
     }
     lastTime_ = frameTime(next_.get());
