@@ -9,9 +9,9 @@
 namespace yux::testing {
 
 struct RemuxOptions {
-    std::string movflags;                  // e.g. "frag_keyframe+empty_moov+default_base_moof"
-    std::map<int, int> trackIDs;           // stream index -> track id to store
-    std::map<int, std::string> titles;     // stream index -> handler name to store instead
+    std::string movflags{};                // e.g. "frag_keyframe+empty_moov+default_base_moof"
+    std::map<int, int> trackIDs{};         // stream index -> track id to store
+    std::map<int, std::string> titles{};   // stream index -> handler name to store instead
     bool editList = false;                 // keep a start before 0 (fragmented files drop it)
 };
 // Copies every stream of `source` into a new QuickTime file without decoding.
