@@ -101,6 +101,7 @@ TEST_F(HostileMovieTest, FragmentedMoviesReadLikePlainOnes) {
     auto asset = MediaAsset::open(fragmented);
     EXPECT_EQ(asset.durationSeconds, plainAsset.durationSeconds);
     ASSERT_EQ(asset.tracks.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(asset.tracks[i].trackID, plainAsset.tracks[i].trackID);
     EXPECT_TRUE(asset.tracks[1].stackedAlpha);
     EXPECT_EQ(asset.minFrameDuration(asset.tracks[0]), MediaTime(1, 30));
 
