@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "editor/worker_task.hpp"
 #include "model/app_error.hpp"
-#include "platform/media/composition_audio_mixer.hpp"
+#include "platform/media/audio_sample_reader.hpp"
 #include "platform/media/media_asset.hpp"
 
 namespace yux {
 
 namespace {
-// Frames mixed per step: the memory held besides the bins, and the cancellation granularity.
+// Frames read per step: the memory held besides the bins, and the cancellation granularity.
 constexpr int kBlockFrames = 4096;
 }  // namespace
 
@@ -42,24 +43,47 @@ QCoro::Task<std::vector<float>> RecordingWaveform::peaks(std::string moviePath, 
         if (bins < 1 || !std::isfinite(duration) || !(duration > 0)) {
             throw AppError::outputFinalizationFailed("Invalid waveform duration");
         }
-        // The whole recording as one section: each sample lands at its own time from zero.
-        auto composition = platform::EditComposition::build(kept, {{0.0, duration, 1.0}});
-        platform::CompositionAudioMixer mixer(moviePath, composition, {});
+        // Every sample at the source's own rate and placed by its own time: the tracks are read
+        // from the earliest start (a sample before 0 lands in the first bin) to their ends.
+        int rate = 0;
+        int channels = 1;
+        platform::MediaTime from = platform::MediaTime::zero();
+        for (const auto& track : kept) {
+            rate = std::max(rate, track.sampleRate);
+            channels = std::max(channels, track.channels);
+            if (track.start.isValid() && track.start < from) from = track.start;
+        }
+        if (rate <= 0) rate = platform::AudioSampleReader::kSampleRate;
+        std::vector<std::unique_ptr<platform::AudioSampleReader>> readers;
+        for (const auto& track : kept) {
+            readers.push_back(std::make_unique<platform::AudioSampleReader>(moviePath, track, rate, channels));
+            readers.back()->seek(from);
+        }
+        const double firstSecond = from.seconds();
+        const auto blockSize = static_cast<std::size_t>(kBlockFrames) * static_cast<std::size_t>(channels);
         std::vector<float> peaks(static_cast<std::size_t>(bins), 0.0f);
-        std::vector<float> block(static_cast<std::size_t>(kBlockFrames) * platform::CompositionAudioMixer::kChannels);
+        std::vector<float> mix(blockSize);
+        std::vector<float> block(blockSize);
+        std::int64_t position = 0;
         while (true) {
             cancel.throwIfCancelled();
-            std::int64_t first = mixer.position();
-            int frames = mixer.mix(block.data(), kBlockFrames, false);
+            std::fill(mix.begin(), mix.end(), 0.0f);
+            int frames = 0;
+            for (auto& reader : readers) {
+                int got = reader->read(block.data(), kBlockFrames);
+                for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) mix[i] += block[i];
+                frames = std::max(frames, got);
+            }
             for (int f = 0; f < frames; ++f) {
-                double time = static_cast<double>(first + f) / platform::CompositionAudioMixer::kSampleRate;
+                double time = firstSecond + static_cast<double>(position + f) / rate;
                 auto bin = binIndex(time, duration, bins);
                 if (!bin) continue;
                 float& peak = peaks[static_cast<std::size_t>(*bin)];
-                for (int c = 0; c < platform::CompositionAudioMixer::kChannels; ++c) {
-                    peak = std::max(peak, std::abs(block[static_cast<std::size_t>(f) * 2 + c]));
+                for (int c = 0; c < channels; ++c) {
+                    peak = std::max(peak, std::abs(mix[static_cast<std::size_t>(f) * channels + c]));
                 }
             }
+            position += frames;
             if (frames < kBlockFrames) break;
         }
         normalise(peaks);

@@ -15,7 +15,9 @@ namespace yux {
 // loudest absolute sample, scaled so the loudest bin is 1.
 struct RecordingWaveform {
     // One track's peaks, or every audio track mixed when `trackID` is absent; empty when no audio
-    // track matches. Decodes on a worker thread; cancelling stops at the next block of samples.
+    // track matches. Samples are read at the source's own rate and placed by their own times (a
+    // sample before 0 or past the duration lands in the first or last bin). Decodes on a worker
+    // thread; cancelling stops at the next block of samples.
     static QCoro::Task<std::vector<float>> peaks(std::string moviePath, std::optional<std::int32_t> trackID, int bins,
                                                  platform::CancelToken cancel = {});
 

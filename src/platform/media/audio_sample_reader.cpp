@@ -11,79 +11,79 @@ namespace {
 constexpr double kSeekPrerollSeconds = 0.1;
 }  // namespace
 
-AudioSampleReader::AudioSampleReader(const std::string& path, const MediaTrack& track)
-    : source_(path, track, false), stream_(source_.stream()), frame_(ffmpeg::makeFrame()) {}
+AudioSampleReader::AudioSampleReader(const std::string& path, const MediaTrack& track, int sampleRate, int channels)
+    : source_(path, track, false), converter_(sampleRate, channels), stream_(source_.stream()), frame_(ffmpeg::makeFrame()) {}
 
 void AudioSampleReader::seek(MediaTime time) {
-    position_ = av_rescale(time.value, kSampleRate, time.timescale);
+    const int rate = sampleRate();
+    position_ = av_rescale(time.value, rate, time.timescale);
     std::int64_t target = av_rescale_q(time.value, AVRational{1, time.timescale}, stream_->time_base);
     std::int64_t preroll = static_cast<std::int64_t>(kSeekPrerollSeconds * stream_->time_base.den / stream_->time_base.num);
     source_.seek(std::max<std::int64_t>(target - preroll, 0));
-    resampler_.reset();
+    converter_.reset();
     pending_.clear();
     pendingOffset_ = 0;
     positioned_ = false;
+    flushed_ = false;
+    silenceLeft_ = 0;
 }
 
 bool AudioSampleReader::refill() {
-    while (source_.next(frame_.get())) {
-        if (!resampler_) {
-            AVChannelLayout stereo{};
-            av_channel_layout_default(&stereo, kChannels);
-            SwrContext* swr = nullptr;
-            ffmpeg::check(swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLT, kSampleRate, &frame_->ch_layout,
-                                              static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate, 0, nullptr),
-                          "Preparing the resampler");
-            resampler_.reset(swr);
-            ffmpeg::check(swr_init(swr), "Preparing the resampler");
+    const int channels = this->channels();
+    std::vector<float> converted;
+    while (true) {
+        converted.clear();
+        std::int64_t time = AV_NOPTS_VALUE;
+        if (source_.next(frame_.get())) {
+            converter_.convert(frame_.get(), converted);
+            time = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp : frame_->pts;
+            av_frame_unref(frame_.get());
+        } else if (!flushed_) {
+            flushed_ = true;
+            converter_.flush(converted);
+        } else {
+            return false;
         }
-        int capacity = swr_get_out_samples(resampler_.get(), frame_->nb_samples);
-        std::vector<float> converted(static_cast<std::size_t>(std::max(capacity, 0)) * kChannels);
-        auto* outData = reinterpret_cast<std::uint8_t*>(converted.data());
-        int produced = ffmpeg::check(swr_convert(resampler_.get(), &outData, capacity,
-                                                 const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples),
-                                     "Resampling audio");
-        converted.resize(static_cast<std::size_t>(produced) * kChannels);
-
-        std::int64_t time = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp : frame_->pts;
-        std::size_t skip = 0;
-        std::size_t silence = 0;
+        const auto produced = static_cast<std::int64_t>(converted.size() / static_cast<std::size_t>(channels));
+        std::int64_t skip = 0;
+        std::int64_t silence = 0;
         if (!positioned_ && time != AV_NOPTS_VALUE) {
             // The first frame after a seek places the stream: drop what lies before the target,
             // fill with silence when the track starts after it.
-            std::int64_t first = av_rescale_q(time, stream_->time_base, AVRational{1, kSampleRate});
-            if (first < position_) skip = static_cast<std::size_t>(std::min<std::int64_t>(position_ - first, produced));
-            else silence = static_cast<std::size_t>(first - position_);
-            if (skip == static_cast<std::size_t>(produced) && first + produced <= position_) {
-                av_frame_unref(frame_.get());
-                continue;
-            }
-            positioned_ = true;
+            std::int64_t first = av_rescale_q(time, stream_->time_base, AVRational{1, sampleRate()});
+            if (first < position_) skip = std::min<std::int64_t>(position_ - first, produced);
+            else silence = first - position_;
+            if (skip == produced && first + produced <= position_) continue;
         }
         positioned_ = true;
-        av_frame_unref(frame_.get());
-        std::vector<float> next(silence * kChannels, 0.0f);
-        next.insert(next.end(), converted.begin() + static_cast<std::ptrdiff_t>(skip * kChannels), converted.end());
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingOffset_));
         pendingOffset_ = 0;
-        pending_.insert(pending_.end(), next.begin(), next.end());
-        if (!pending_.empty()) return true;
+        silenceLeft_ = silence;
+        pending_.insert(pending_.end(), converted.begin() + static_cast<std::ptrdiff_t>(skip * channels), converted.end());
+        if (!pending_.empty() || silenceLeft_ > 0) return true;
     }
-    return false;
 }
 
 int AudioSampleReader::read(float* out, int frames) {
+    const int channels = this->channels();
     int done = 0;
     while (done < frames) {
-        std::size_t available = (pending_.size() - pendingOffset_) / kChannels;
+        if (silenceLeft_ > 0) {
+            int take = static_cast<int>(std::min<std::int64_t>(silenceLeft_, frames - done));
+            std::fill_n(out + static_cast<std::size_t>(done) * channels, static_cast<std::size_t>(take) * channels, 0.0f);
+            silenceLeft_ -= take;
+            done += take;
+            continue;
+        }
+        std::size_t available = (pending_.size() - pendingOffset_) / static_cast<std::size_t>(channels);
         if (available == 0) {
             if (!refill()) break;
             continue;
         }
         int take = static_cast<int>(std::min<std::size_t>(available, static_cast<std::size_t>(frames - done)));
-        std::memcpy(out + static_cast<std::size_t>(done) * kChannels, pending_.data() + pendingOffset_,
-                    static_cast<std::size_t>(take) * kChannels * sizeof(float));
-        pendingOffset_ += static_cast<std::size_t>(take) * kChannels;
+        std::memcpy(out + static_cast<std::size_t>(done) * channels, pending_.data() + pendingOffset_,
+                    static_cast<std::size_t>(take) * channels * sizeof(float));
+        pendingOffset_ += static_cast<std::size_t>(take) * channels;
         done += take;
     }
     position_ += done;

@@ -1,8 +1,84 @@
 #include "platform/media/ffmpeg_support.hpp"
 
+#include <algorithm>
+#include <cstdarg>
+#include <mutex>
 #include <new>
 
+#include "platform/desktop/system_log.hpp"
+
 namespace yux::platform::ffmpeg {
+
+namespace {
+
+// FFmpeg logs from its own threads (frame threads, x264's lookahead); the sink is swapped from
+// the program's, so it is read under this lock and called outside it.
+struct SinkHolder {
+    std::mutex lock;
+    LogSink sink;
+};
+
+// Never destroyed: FFmpeg may still log while other statics are torn down at exit.
+SinkHolder& sinkHolder() {
+    static auto* holder = new SinkHolder;
+    return *holder;
+}
+
+void defaultSink(int level, const std::string& line) {
+    static const auto* log = new SystemLog(SystemLog::create());
+    log->log("FFmpeg", level <= AV_LOG_ERROR ? LogLevel::error : LogLevel::info, line);
+}
+
+void deliver(int level, const std::string& line) {
+    LogSink sink;
+    {
+        std::lock_guard guard(sinkHolder().lock);
+        sink = sinkHolder().sink;
+    }
+    if (sink) sink(level, line);
+    else defaultSink(level, line);
+}
+
+// FFmpeg hands a line over in pieces; each thread gathers its own until the line break. A
+// damaged stream repeats one complaint per frame: repeats are counted, not passed on.
+void forwardLibraryLog(void* context, int level, const char* format, va_list arguments) {
+    if (level > AV_LOG_WARNING || level > av_log_get_level()) return;
+    thread_local std::string pending;
+    thread_local int pendingLevel = AV_LOG_WARNING;
+    thread_local int printPrefix = 1;
+    thread_local std::string previous;
+    thread_local int repeats = 0;
+    char piece[1024];
+    va_list copy;
+    va_copy(copy, arguments);
+    av_log_format_line2(context, level, format, copy, piece, sizeof piece, &printPrefix);
+    va_end(copy);
+    pending += piece;
+    pendingLevel = std::min(pendingLevel, level);
+    if (pending.empty() || pending.back() != '\n') return;
+    pending.pop_back();
+    std::string line = std::move(pending);
+    int lineLevel = pendingLevel;
+    pending.clear();
+    pendingLevel = AV_LOG_WARNING;
+    if (line.empty()) return;
+    if (line == previous) {
+        ++repeats;
+        return;
+    }
+    if (repeats > 0) deliver(lineLevel, "Last message repeated " + std::to_string(repeats) + " times");
+    repeats = 0;
+    previous = line;
+    deliver(lineLevel, line);
+}
+
+// Installed when the library is loaded, before any FFmpeg call can log to the terminal.
+const bool kCallbackInstalled = [] {
+    av_log_set_callback(forwardLibraryLog);
+    return true;
+}();
+
+}  // namespace
 
 std::string errorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -10,12 +86,60 @@ std::string errorText(int code) {
     return text;
 }
 
+std::string plainCause(int code) {
+    switch (code) {
+        case AVERROR(ENOMEM): return "there is not enough memory";
+        case AVERROR(ENOSPC): return "the disk is full";
+        case AVERROR(EDQUOT): return "the disk quota is used up";
+        case AVERROR(EFBIG): return "the file is too large";
+        case AVERROR(ENOENT): return "the file does not exist";
+        case AVERROR(EACCES):
+        case AVERROR(EPERM): return "permission was denied";
+        case AVERROR(EROFS): return "the disk is read-only";
+        case AVERROR(EIO): return "the disk could not be read or written";
+        case AVERROR(EISDIR): return "a folder is in the way";
+        case AVERROR(EEXIST): return "the file already exists";
+        case AVERROR(EINVAL):
+        case AVERROR(ERANGE): return "a value was out of range";
+        case AVERROR(ENOSYS):
+        case AVERROR_PATCHWELCOME: return "it uses a feature Yux does not support";
+        case AVERROR_INVALIDDATA: return "the data is damaged";
+        case AVERROR_EOF: return "the file ends early";
+        case AVERROR_DECODER_NOT_FOUND:
+        case AVERROR_DEMUXER_NOT_FOUND:
+        case AVERROR_STREAM_NOT_FOUND: return "its format is not supported";
+        case AVERROR_ENCODER_NOT_FOUND:
+        case AVERROR_MUXER_NOT_FOUND: return "the output format is not available";
+        default: return "the media library reported an error";
+    }
+}
+
+Error::Error(std::string sentence, int code, const std::string& context)
+    : std::runtime_error(std::move(sentence)), code_(code), libraryText_(errorText(code)) {
+    logLibraryFailure(context, code);
+}
+
 Error::Error(const std::string& operation, int code)
-    : std::runtime_error(operation + " failed: " + errorText(code)), code_(code) {}
+    : Error(operation + " failed: " + plainCause(code) + ".", code, operation) {}
+
+Error Error::inStep(const std::string& step, int code) { return Error(step + ": " + plainCause(code) + ".", code, step); }
 
 int check(int result, const char* operation) {
     if (result < 0) throw Error(operation, result);
     return result;
+}
+
+int checkStep(int result, const char* step) {
+    if (result < 0) throw Error::inStep(step, result);
+    return result;
+}
+
+void logLibraryFailure(const std::string& context, int code) { deliver(AV_LOG_ERROR, context + ": " + errorText(code)); }
+
+void setLogSink(LogSink sink) {
+    (void)kCallbackInstalled;
+    std::lock_guard guard(sinkHolder().lock);
+    sinkHolder().sink = std::move(sink);
 }
 
 void OutputContextDeleter::operator()(AVFormatContext* context) const {
@@ -37,6 +161,14 @@ Packet makePacket() {
     Packet packet(av_packet_alloc());
     if (!packet) throw std::bad_alloc();
     return packet;
+}
+
+InputContext openMovie(const std::string& path) {
+    AVFormatContext* raw = nullptr;
+    checkStep(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "The movie cannot be opened");
+    InputContext context(raw);
+    checkStep(avformat_find_stream_info(context.get(), nullptr), "The movie cannot be read");
+    return context;
 }
 
 }  // namespace yux::platform::ffmpeg

@@ -2,6 +2,7 @@
 
 // Owning handles for FFmpeg objects and the one way FFmpeg failures become exceptions.
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -17,19 +18,42 @@ extern "C" {
 
 namespace yux::platform::ffmpeg {
 
-// An FFmpeg failure: the operation that failed and the library's own message.
+// An FFmpeg failure. what() is a sentence of our own that names the step and the cause in plain
+// words; the library's own message (often unfit for users, e.g. "patches welcome") is kept for
+// the log and sent to the log sink when the error is made.
 class Error : public std::runtime_error {
 public:
+    // "<operation> failed: <cause>.", for a step named as an action ("Opening the decoder").
     Error(const std::string& operation, int code);
+    // "<step>: <cause>.", for a step named as a sentence ("The source movie cannot be opened").
+    static Error inStep(const std::string& step, int code);
+
     int code() const { return code_; }
+    const std::string& libraryText() const { return libraryText_; }
 
 private:
+    Error(std::string sentence, int code, const std::string& context);
     int code_;
+    std::string libraryText_;
 };
 
 // Returns `result` when it is not negative, else throws Error for `operation`.
 int check(int result, const char* operation);
+// Returns `result` when it is not negative, else throws Error::inStep(step, result).
+int checkStep(int result, const char* step);
+// FFmpeg's own message for an error code: for logs only.
 std::string errorText(int code);
+// The cause of an FFmpeg error code in plain words, e.g. "the data is damaged".
+std::string plainCause(int code);
+
+// Where FFmpeg's own log lines go (x264's statistics, demuxer warnings) and the library's text of
+// every Error: the AV_LOG_* level and one line without its line break. Only lines at warning level
+// or above are passed on; nothing goes to the terminal. Without a sink of the program's own, lines
+// go to the system log. An empty sink restores that default. Safe from any thread.
+using LogSink = std::function<void(int level, const std::string& line)>;
+void setLogSink(LogSink sink);
+// Sends "<context>: <FFmpeg's text for code>" to the log sink at error level.
+void logLibraryFailure(const std::string& context, int code);
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
@@ -72,5 +96,9 @@ using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 Frame makeFrame();
 Packet makePacket();
+
+// Opens a movie file and reads its stream information. Throws Error with a sentence of our own
+// ("The movie cannot be opened: the file does not exist.").
+InputContext openMovie(const std::string& path);
 
 }  // namespace yux::platform::ffmpeg

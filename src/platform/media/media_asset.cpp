@@ -53,7 +53,7 @@ MediaAsset MediaAsset::open(const std::string& path) {
 
     // The reader lists tracks; the stored tags and index intervals need the demuxer itself.
     AVFormatContext* raw = nullptr;
-    ffmpeg::check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "Opening the movie");
+    ffmpeg::checkStep(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "The movie cannot be opened");
     ffmpeg::InputContext input(raw);
     for (const auto& track : asset.tracks) {
         if (track.streamIndex < 0 || track.streamIndex >= static_cast<int>(input->nb_streams)) continue;

@@ -46,7 +46,7 @@ MediaTime MediaTime::convertedTo(std::int32_t newTimescale) const {
 
 MediaTime MediaTime::operator+(const MediaTime& other) const {
     if (!isValid() || !other.isValid()) return invalid();
-    if (timescale == other.timescale) return {value + other.value, timescale};
+    if (timescale == other.timescale) return {narrow(static_cast<Wide>(value) + other.value), timescale};
     // The larger timescale keeps precision; exact when one divides the other.
     auto common = std::lcm(static_cast<std::int64_t>(timescale), static_cast<std::int64_t>(other.timescale));
     if (common <= std::numeric_limits<std::int32_t>::max()) {
@@ -55,11 +55,13 @@ MediaTime MediaTime::operator+(const MediaTime& other) const {
                 scale};
     }
     auto scale = std::max(timescale, other.timescale);
-    return {convertedTo(scale).value + other.convertedTo(scale).value, scale};
+    return {narrow(static_cast<Wide>(convertedTo(scale).value) + other.convertedTo(scale).value), scale};
 }
 
 MediaTime MediaTime::operator-(const MediaTime& other) const {
     if (!other.isValid()) return invalid();
+    // The negation itself overflows for the most negative value.
+    if (other.value == std::numeric_limits<std::int64_t>::min()) throw std::overflow_error("media time out of range");
     return *this + MediaTime{-other.value, other.timescale};
 }
 

@@ -27,6 +27,7 @@ struct MediaTime {
     // The same instant in another timescale, rounded to nearest (half away from zero).
     MediaTime convertedTo(std::int32_t newTimescale) const;
 
+    // Throw std::overflow_error when the result does not fit 64 bits.
     MediaTime operator+(const MediaTime& other) const;
     MediaTime operator-(const MediaTime& other) const;
     bool operator==(const MediaTime& other) const;

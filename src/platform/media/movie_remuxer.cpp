@@ -2,26 +2,44 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/movie_track_reader.hpp"
 
 namespace yux::platform {
 
+namespace {
+
+// How far a copied track may end before what its index promised, and the copy's duration may
+// differ from the source's: less than one picture or sound packet of a recording.
+constexpr double kCompletenessToleranceSeconds = 0.05;
+
+constexpr const char* kWriteStep = "The copy cannot be written";
+
+// The end (start + duration) the source's index promises for a stream, in seconds; NaN when unknown.
+double promisedEnd(const AVStream* stream) {
+    if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0) return std::nan("");
+    double start = stream->start_time == AV_NOPTS_VALUE ? 0.0 : static_cast<double>(stream->start_time);
+    return (start + static_cast<double>(stream->duration)) * av_q2d(stream->time_base);
+}
+
+}  // namespace
+
+MovieRemuxer::IncompleteCopyError::IncompleteCopyError() : std::runtime_error(kIncompleteText) {}
+
 void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destinationPath,
                         const Progress& progress, const CancelToken& cancel) {
-    AVFormatContext* raw = nullptr;
-    ffmpeg::check(avformat_open_input(&raw, sourcePath.c_str(), nullptr, nullptr), "Opening the movie");
-    ffmpeg::InputContext input(raw);
-    ffmpeg::check(avformat_find_stream_info(input.get(), nullptr), "Reading the movie's streams");
+    ffmpeg::InputContext input = ffmpeg::openMovie(sourcePath);
+    const MediaTime sourceDuration = MovieTrackReader(sourcePath).duration();
     std::int64_t sourceSize = input->pb != nullptr ? avio_size(input->pb) : -1;
 
     ExclusiveOutputFile file(destinationPath);
     AVFormatContext* outRaw = nullptr;
-    ffmpeg::check(avformat_alloc_output_context2(&outRaw, nullptr, "mov", destinationPath.c_str()),
-                  "Creating the movie");
+    ffmpeg::checkStep(avformat_alloc_output_context2(&outRaw, nullptr, "mov", destinationPath.c_str()), kWriteStep);
     ffmpeg::OutputContext output(outRaw);
     output->pb = file.io();
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -34,7 +52,7 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE) continue;
         AVStream* out = avformat_new_stream(output.get(), nullptr);
         if (out == nullptr) throw std::bad_alloc();
-        ffmpeg::check(avcodec_parameters_copy(out->codecpar, in->codecpar), "Copying stream parameters");
+        ffmpeg::checkStep(avcodec_parameters_copy(out->codecpar, in->codecpar), kWriteStep);
         // Keep the stored tag (avc1, hvc1) unless mov cannot write it for this codec.
         if (avformat_query_codec(output->oformat, in->codecpar->codec_id, 1) != 1) {
             out->codecpar->codec_tag = 0;
@@ -57,7 +75,7 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
     av_dict_set(&options, "use_stream_ids_as_track_ids", "1", 0);
     int opened = avformat_write_header(output.get(), &options);
     av_dict_free(&options);
-    ffmpeg::check(opened, "Writing the movie header");
+    ffmpeg::checkStep(opened, kWriteStep);
 
     using Clock = std::chrono::steady_clock;
     auto lastReport = Clock::now();
@@ -69,12 +87,18 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
     };
     report();
 
+    // Per source stream: the end of the last packet copied, in seconds.
+    std::vector<double> copiedEnd(input->nb_streams, -INFINITY);
     ffmpeg::Packet packet = ffmpeg::makePacket();
     while (true) {
         cancel.throwIfCancelled();
         int result = av_read_frame(input.get(), packet.get());
         if (result == AVERROR_EOF) break;
-        ffmpeg::check(result, "Reading the movie");
+        if (result < 0) {
+            // Missing or unreadable data before the end: a shorter copy is no copy.
+            ffmpeg::logLibraryFailure("Reading the movie to copy", result);
+            throw IncompleteCopyError();
+        }
         int target = packet->stream_index < static_cast<int>(mapping.size()) ? mapping[packet->stream_index] : -1;
         if (target < 0) {
             av_packet_unref(packet.get());
@@ -82,10 +106,16 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         }
         AVStream* in = input->streams[packet->stream_index];
         AVStream* out = output->streams[target];
+        std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (at != AV_NOPTS_VALUE) {
+            double end = (static_cast<double>(at) + static_cast<double>(std::max<std::int64_t>(packet->duration, 0))) *
+                         av_q2d(in->time_base);
+            copiedEnd[packet->stream_index] = std::max(copiedEnd[packet->stream_index], end);
+        }
         av_packet_rescale_ts(packet.get(), in->time_base, out->time_base);
         packet->stream_index = target;
         packet->pos = -1;
-        ffmpeg::check(av_interleaved_write_frame(output.get(), packet.get()), "Writing the movie");
+        ffmpeg::checkStep(av_interleaved_write_frame(output.get(), packet.get()), kWriteStep);
         auto now = Clock::now();
         if (std::chrono::duration<double>(now - lastReport).count() >= kProgressIntervalSeconds) {
             lastReport = now;
@@ -93,7 +123,21 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         }
     }
     cancel.throwIfCancelled();
-    ffmpeg::check(av_write_trailer(output.get()), "Finishing the movie");
+    // The demuxer reports a file cut short as its end: every track must reach what its index promised.
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        double promised = promisedEnd(input->streams[i]);
+        if (mapping[i] >= 0 && std::isfinite(promised) && copiedEnd[i] < promised - kCompletenessToleranceSeconds) {
+            throw IncompleteCopyError();
+        }
+    }
+    ffmpeg::checkStep(av_write_trailer(output.get()), kWriteStep);
+    avio_flush(file.io());
+    // What was written must read back as long as the source.
+    MediaTime copied = MovieTrackReader(destinationPath).duration();
+    if (sourceDuration.isValid() &&
+        !(copied.isValid() && std::abs(copied.seconds() - sourceDuration.seconds()) <= kCompletenessToleranceSeconds)) {
+        throw IncompleteCopyError();
+    }
     file.commit();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "platform/async/cancel_token.hpp"
@@ -17,9 +18,17 @@ public:
 
     static constexpr double kProgressIntervalSeconds = 0.1;
 
+    static constexpr const char* kIncompleteText = "Fast export did not complete";
+    // The source could not be read to its end (data missing or unreadable), or the copy does not
+    // last as long as the source: what() is kIncompleteText.
+    class IncompleteCopyError : public std::runtime_error {
+    public:
+        IncompleteCopyError();
+    };
+
     // Runs on the calling thread. Throws CancelledError when `cancel` fires (checked per packet),
-    // std::runtime_error for file and library failures. The destination is created exclusively
-    // and removed on any failure.
+    // IncompleteCopyError, or std::runtime_error (a sentence of our own) for other file and
+    // library failures. The destination is created exclusively and removed on any failure.
     static void copy(const std::string& sourcePath, const std::string& destinationPath,
                      const Progress& progress, const CancelToken& cancel);
 };

@@ -3,11 +3,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/media/audio_converter.hpp"
 #include "platform/media/ffmpeg_support.hpp"
-
-extern "C" {
-#include <libavutil/opt.h>
-}
+#include "platform/media/track_decoder.hpp"
 
 namespace yux::platform {
 
@@ -15,19 +13,10 @@ namespace {
 
 using namespace ffmpeg;
 
-InputContext openInput(const std::string& path) {
-    AVFormatContext* raw = nullptr;
-    int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (result < 0) throw std::runtime_error("Cannot open movie " + path + ": " + errorText(result));
-    InputContext context(raw);
-    result = avformat_find_stream_info(context.get(), nullptr);
-    if (result < 0) throw std::runtime_error("Cannot read movie " + path + ": " + errorText(result));
-    return context;
-}
-
 MediaTime timeIn(std::int64_t ticks, AVRational base) {
-    if (ticks == AV_NOPTS_VALUE || base.den <= 0) return MediaTime::invalid();
-    return {ticks * base.num, base.den};
+    if (ticks == AV_NOPTS_VALUE || base.den <= 0 || base.num <= 0) return MediaTime::invalid();
+    if (base.num == 1) return {ticks, base.den};
+    return {av_rescale_q(ticks, base, AVRational{1, MediaTime::kNanosecondScale}), MediaTime::kNanosecondScale};
 }
 
 std::string metadataText(AVDictionary* metadata, const char* key) {
@@ -35,56 +24,35 @@ std::string metadataText(AVDictionary* metadata, const char* key) {
     return entry != nullptr && entry->value != nullptr ? entry->value : "";
 }
 
-CodecContext openDecoder(const AVStream* stream) {
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (codec == nullptr) throw std::runtime_error("No decoder for this movie's track");
-    CodecContext context(avcodec_alloc_context3(codec));
-    if (!context) throw std::bad_alloc();
-    check(avcodec_parameters_to_context(context.get(), stream->codecpar), "Reading track parameters");
-    context->pkt_timebase = stream->time_base;
-    context->thread_count = 0;
-    check(avcodec_open2(context.get(), codec, nullptr), "Opening decoder");
-    return context;
+// The end of the last sample of any picture or sound track on the movie's timeline (which starts
+// at 0), from the tracks' own sample tables.
+MediaTime mediaEnd(const std::vector<MediaTrack>& tracks) {
+    MediaTime end = MediaTime::invalid();
+    for (const auto& track : tracks) {
+        if (track.type == MediaTrackType::other || !track.duration.isValid()) continue;
+        MediaTime start = track.start.isValid() ? track.start : MediaTime::zero();
+        MediaTime trackEnd = start + track.duration;
+        if (trackEnd > end) end = trackEnd;
+    }
+    return end;
 }
 
-// Feeds every packet of one stream to its decoder and hands each decoded frame to `onFrame`
-// (which returns false to stop), then drains the decoder.
-void decodeStream(AVFormatContext* format, int streamIndex, AVCodecContext* decoder,
-                  const std::function<bool(AVFrame*)>& onFrame) {
-    auto packet = makePacket();
-    auto frame = makeFrame();
-    auto drain = [&]() -> bool {
-        for (;;) {
-            int result = avcodec_receive_frame(decoder, frame.get());
-            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
-            check(result, "Decoding");
-            bool more = onFrame(frame.get());
-            av_frame_unref(frame.get());
-            if (!more) return false;
-        }
-    };
-    for (;;) {
-        int result = av_read_frame(format, packet.get());
-        if (result == AVERROR_EOF) break;
-        check(result, "Reading movie");
-        if (packet->stream_index == streamIndex) {
-            int sent = avcodec_send_packet(decoder, packet.get());
-            av_packet_unref(packet.get());
-            if (sent < 0 && sent != AVERROR(EAGAIN)) check(sent, "Decoding");
-            if (!drain()) return;
-        } else {
-            av_packet_unref(packet.get());
-        }
+// A camera track carries its alpha below the picture only in our own layout: beside a screen
+// track of the same width and half its coded height. Elsewhere the title is only a title.
+bool hasStackedAlpha(const MediaTrack& candidate, const std::vector<MediaTrack>& tracks) {
+    if (candidate.type != MediaTrackType::video || candidate.title != kStackedAlphaTrackTitle) return false;
+    if (candidate.height <= 0 || candidate.height % 2 != 0) return false;
+    for (const auto& other : tracks) {
+        if (&other == &candidate || other.type != MediaTrackType::video || other.title == kStackedAlphaTrackTitle) continue;
+        if (other.width == candidate.width && other.height * 2 == candidate.height) return true;
     }
-    avcodec_send_packet(decoder, nullptr);
-    drain();
+    return false;
 }
 
 }  // namespace
 
 MovieTrackReader::MovieTrackReader(std::string path) : path_(std::move(path)) {
-    auto format = openInput(path_);
-    duration_ = format->duration == AV_NOPTS_VALUE ? MediaTime::invalid() : MediaTime(format->duration, AV_TIME_BASE);
+    auto format = openMovie(path_);
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVStream* stream = format->streams[i];
         const AVCodecParameters* parameters = stream->codecpar;
@@ -103,8 +71,6 @@ MovieTrackReader::MovieTrackReader(std::string path) : path_(std::move(path)) {
         track.codec = avcodec_get_name(parameters->codec_id);
         track.width = parameters->width;
         track.height = parameters->height;
-        track.stackedAlpha = track.type == MediaTrackType::video && track.title == kStackedAlphaTrackTitle;
-        if (track.stackedAlpha) track.height /= 2;
         track.timeBase = MediaTime(stream->time_base.num, stream->time_base.den);
         track.start = timeIn(stream->start_time, stream->time_base);
         track.duration = timeIn(stream->duration, stream->time_base);
@@ -114,6 +80,19 @@ MovieTrackReader::MovieTrackReader(std::string path) : path_(std::move(path)) {
         track.bitRate = parameters->bit_rate;
         tracks_.push_back(std::move(track));
     }
+    std::vector<bool> stacked;
+    for (const auto& track : tracks_) stacked.push_back(hasStackedAlpha(track, tracks_));
+    for (std::size_t i = 0; i < tracks_.size(); ++i) {
+        tracks_[i].stackedAlpha = stacked[i];
+        if (stacked[i]) tracks_[i].height /= 2;
+    }
+
+    // The tracks' own sample tables decide: a header can lie (a damaged one claimed 49 days over
+    // 6 s), and a fragmented movie's header states nothing. The header serves only movies whose
+    // tracks state no length (raw streams).
+    MediaTime media = mediaEnd(tracks_);
+    MediaTime header = format->duration == AV_NOPTS_VALUE ? MediaTime::invalid() : MediaTime(format->duration, AV_TIME_BASE);
+    duration_ = media.isValid() ? media : header;
 }
 
 const MediaTrack* MovieTrackReader::trackTitled(std::string_view title) const {
@@ -125,17 +104,17 @@ const MediaTrack* MovieTrackReader::trackTitled(std::string_view title) const {
 
 void MovieTrackReader::readVideo(const MediaTrack& track, const std::function<bool(const SampleBuffer&)>& visit) const {
     if (track.type != MediaTrackType::video) throw std::invalid_argument("Not a video track");
-    auto format = openInput(path_);
-    const AVStream* stream = format->streams[track.streamIndex];
-    auto decoder = openDecoder(stream);
+    TrackDecoder source(path_, track, true);
+    const AVStream* stream = source.stream();
     ScaleContext scaler;
-    decodeStream(format.get(), track.streamIndex, decoder.get(), [&](AVFrame* frame) {
+    auto frame = makeFrame();
+    while (source.next(frame.get())) {
         const int width = frame->width;
         const int height = track.stackedAlpha ? frame->height / 2 : frame->height;
         auto picture = PixelBuffer::create(width, height);
         scaler.reset(sws_getCachedContext(scaler.release(), width, height, static_cast<AVPixelFormat>(frame->format),
                                           width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!scaler) throw std::runtime_error("Cannot convert the movie's pictures");
+        if (!scaler) throw std::runtime_error("The source movie's pictures cannot be converted.");
         std::uint8_t* destination[4] = {picture.data(), nullptr, nullptr, nullptr};
         int destinationStride[4] = {static_cast<int>(picture.stride()), 0, 0, 0};
         sws_scale(scaler.get(), frame->data, frame->linesize, 0, height, destination, destinationStride);
@@ -150,8 +129,9 @@ void MovieTrackReader::readVideo(const MediaTrack& track, const std::function<bo
         sample.presentationTime = timeIn(frame->best_effort_timestamp, stream->time_base);
         sample.duration = timeIn(frame->pkt_duration, stream->time_base);
         sample.payload = std::move(picture);
-        return visit(sample);
-    });
+        av_frame_unref(frame.get());
+        if (!visit(sample)) return;
+    }
 }
 
 std::vector<SampleBuffer> MovieTrackReader::videoFrames(const MediaTrack& track, std::size_t limit) const {
@@ -166,34 +146,31 @@ std::vector<SampleBuffer> MovieTrackReader::videoFrames(const MediaTrack& track,
 
 DecodedAudio MovieTrackReader::readAudio(const MediaTrack& track) const {
     if (track.type != MediaTrackType::audio) throw std::invalid_argument("Not an audio track");
-    auto format = openInput(path_);
-    const AVStream* stream = format->streams[track.streamIndex];
-    auto decoder = openDecoder(stream);
-    const int channels = decoder->ch_layout.nb_channels;
-    auto samples = std::make_shared<std::vector<std::uint8_t>>();
-    ResampleContext converter;
+    TrackDecoder source(path_, track, false);
+    const AVStream* stream = source.stream();
+    std::vector<float> samples;
+    std::unique_ptr<AudioConverter> converter;
     MediaTime start;
-    decodeStream(format.get(), track.streamIndex, decoder.get(), [&](AVFrame* frame) {
+    auto frame = makeFrame();
+    while (source.next(frame.get())) {
+        // The first frame fixes the rate and channel count; later frames are converted to them.
         if (!converter) {
-            SwrContext* raw = nullptr;
-            check(swr_alloc_set_opts2(&raw, &frame->ch_layout, AV_SAMPLE_FMT_FLT, frame->sample_rate, &frame->ch_layout,
-                                      static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr),
-                  "Preparing audio conversion");
-            converter.reset(raw);
-            check(swr_init(converter.get()), "Preparing audio conversion");
+            if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0) {
+                av_frame_unref(frame.get());
+                continue;
+            }
+            converter = std::make_unique<AudioConverter>(frame->sample_rate, frame->ch_layout.nb_channels);
             start = timeIn(frame->best_effort_timestamp, stream->time_base);
         }
-        const std::size_t offset = samples->size();
-        samples->resize(offset + static_cast<std::size_t>(frame->nb_samples) * channels * sizeof(float));
-        std::uint8_t* out[1] = {samples->data() + offset};
-        int converted = check(swr_convert(converter.get(), out, frame->nb_samples,
-                                          const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples),
-                              "Converting audio");
-        samples->resize(offset + static_cast<std::size_t>(converted) * channels * sizeof(float));
-        return true;
-    });
+        converter->convert(frame.get(), samples);
+        av_frame_unref(frame.get());
+    }
+    if (converter) converter->flush(samples);
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(samples.size() * sizeof(float));
+    if (!samples.empty()) std::memcpy(bytes->data(), samples.data(), bytes->size());
     DecodedAudio decoded;
-    decoded.audio = AudioBuffer{AudioSampleFormat::float32, decoder->sample_rate, channels, samples};
+    decoded.audio = AudioBuffer{AudioSampleFormat::float32, converter ? converter->sampleRate() : track.sampleRate,
+                                converter ? converter->channels() : std::max(track.channels, 1), bytes};
     decoded.start = start;
     return decoded;
 }

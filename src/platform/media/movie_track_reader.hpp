@@ -12,7 +12,9 @@
 namespace yux::platform {
 
 // Video tracks with this title carry their alpha plane stacked below the picture: the coded
-// frame is twice the picture's height, the picture on top, the alpha as luma below.
+// frame is twice the picture's height, the picture on top, the alpha as luma below. Only when the
+// movie also holds a screen track of the same width and half that height; otherwise such a
+// track is a plain picture.
 inline constexpr std::string_view kStackedAlphaTrackTitle = "yux.source.camera";
 
 enum class MediaTrackType { video, audio, other };
@@ -27,7 +29,7 @@ struct MediaTrack {
     std::string codec;  // FFmpeg's codec name: "h264", "hevc", "aac", ...
     int width = 0;      // picture size; a stacked-alpha track reports the picture alone
     int height = 0;
-    bool stackedAlpha = false;
+    bool stackedAlpha = false;  // see kStackedAlphaTrackTitle
     MediaTime timeBase;  // one tick of the track's timestamps
     MediaTime start;     // first presentation time on the movie's timeline
     MediaTime duration;
@@ -47,20 +49,25 @@ struct DecodedAudio {
 // reader serves several threads as long as each read stays on its thread.
 class MovieTrackReader {
 public:
-    // Throws std::runtime_error when the file cannot be opened or read as a movie.
+    // Throws std::runtime_error (a sentence of our own) when the file cannot be opened or read as
+    // a movie.
     explicit MovieTrackReader(std::string path);
 
     const std::string& path() const { return path_; }
     const std::vector<MediaTrack>& tracks() const { return tracks_; }
+    // Where the last picture or sound track ends, from the tracks' sample tables (the header's
+    // claim only for tracks that state no length). Invalid when neither is known.
     MediaTime duration() const { return duration_; }
     // The first track with this title, or null.
     const MediaTrack* trackTitled(std::string_view title) const;
 
     // Decodes a video track in presentation order into BGRA frames stamped on the movie's
     // timeline. Stacked alpha is unpacked into the alpha channel; other tracks are opaque.
-    // `visit` returns false to stop early.
+    // `visit` returns false to stop early. Damaged pictures are skipped.
     void readVideo(const MediaTrack& track, const std::function<bool(const SampleBuffer&)>& visit) const;
     std::vector<SampleBuffer> videoFrames(const MediaTrack& track, std::size_t limit = SIZE_MAX) const;
+    // The whole track at the rate and channel count of its first frame; later frames of another
+    // layout or rate are converted to them.
     DecodedAudio readAudio(const MediaTrack& track) const;
 
 private:

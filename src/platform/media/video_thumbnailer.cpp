@@ -17,7 +17,7 @@ std::vector<PixelBuffer> VideoThumbnailer::pictures(const MediaTrack& track, con
     for (MediaTime time : times) {
         cancel.throwIfCancelled();
         const AVFrame* frame = reader.frameAt(time);
-        if (frame == nullptr) throw std::runtime_error("The track has no pictures.");
+        if (frame == nullptr) throw std::runtime_error("The source movie's video has no pictures.");
         int sourceHeight = track.stackedAlpha ? frame->height / 2 : frame->height;
         double fit = std::min({1.0, static_cast<double>(maxWidth) / frame->width, static_cast<double>(maxHeight) / sourceHeight});
         int width = std::max(1, static_cast<int>(std::lround(frame->width * fit)));
@@ -25,7 +25,7 @@ std::vector<PixelBuffer> VideoThumbnailer::pictures(const MediaTrack& track, con
         auto image = PixelBuffer::create(width, height);
         picture.reset(sws_getCachedContext(picture.release(), frame->width, sourceHeight, static_cast<AVPixelFormat>(frame->format),
                                            width, height, AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr));
-        if (!picture) throw std::runtime_error("Cannot convert the video picture.");
+        if (!picture) throw std::runtime_error("The source movie's pictures cannot be converted.");
         std::uint8_t* out[4] = {image.data(), nullptr, nullptr, nullptr};
         int outStride[4] = {static_cast<int>(image.stride()), 0, 0, 0};
         sws_scale(picture.get(), frame->data, frame->linesize, 0, sourceHeight, out, outStride);
@@ -33,7 +33,7 @@ std::vector<PixelBuffer> VideoThumbnailer::pictures(const MediaTrack& track, con
             // The lower half's luma, scaled alike, becomes the alpha channel.
             alpha.reset(sws_getCachedContext(alpha.release(), frame->width, sourceHeight, AV_PIX_FMT_GRAY8, width, height,
                                              AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr));
-            if (!alpha) throw std::runtime_error("Cannot convert the video picture.");
+            if (!alpha) throw std::runtime_error("The source movie's pictures cannot be converted.");
             std::vector<std::uint8_t> plane(static_cast<std::size_t>(width) * height);
             const std::uint8_t* alphaSource[4] = {frame->data[0] + static_cast<std::ptrdiff_t>(sourceHeight) * frame->linesize[0],
                                                   nullptr, nullptr, nullptr};

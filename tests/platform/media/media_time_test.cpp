@@ -41,3 +41,17 @@ TEST(MediaTime, PrintsSecondsInTheirShortestForm) {
     EXPECT_EQ(MediaTime(60, 60).secondsText(), "1");
     EXPECT_EQ(MediaTime(1, 10).secondsText(), "0.1");
 }
+
+TEST(MediaTime, SumsThatDoNotFitAreRefusedOnEveryPath) {
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+    const MediaTime nearEnd(kMax - 10, MediaTime::kNanosecondScale);
+    // Same timescale: a frame stamped near the end of the range plus its duration.
+    EXPECT_THROW(nearEnd + MediaTime(20, MediaTime::kNanosecondScale), std::overflow_error);
+    EXPECT_EQ(nearEnd + MediaTime(10, MediaTime::kNanosecondScale), MediaTime(kMax, MediaTime::kNanosecondScale));
+    // No common timescale fits 32 bits: the sum is taken in the finer one.
+    EXPECT_THROW(nearEnd + MediaTime(1, 60), std::overflow_error);
+    // Subtracting the most negative value cannot be negated first.
+    EXPECT_THROW(MediaTime(0, 1) - MediaTime(kMin, 1), std::overflow_error);
+    EXPECT_THROW(MediaTime(kMin, 1) - MediaTime(1, 1), std::overflow_error);
+}

@@ -122,18 +122,21 @@ TEST(MovieWriter, CameraAlphaSurvivesTheRoundTrip) {
     TemporaryDirectory folder;
     const auto path = folder.file("camera.mov");
     auto writer = MovieWriter::create(path);
-    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 0);
+    // The stacked layout is read as such only beside its screen track.
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight)), 0);
+    ASSERT_EQ(writer->addTrack(MovieTrackFormat::videoWithStackedAlpha("yux.source.camera", kWidth, kHeight)), 1);
     ASSERT_TRUE(writer->startWriting());
     writer->startSession(hostTime(0));
     for (int i = 0; i < 5; ++i) {
-        appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
+        appendWhenReady(*writer, 0, videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i)));
+        appendWhenReady(*writer, 1, videoSample(hostTime(i / 30.0), cameraBubble(kWidth, kHeight, 80)));
     }
     writer->endSession(hostTime(5 / 30.0));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
 
     MovieTrackReader reader(path);
-    auto frames = reader.videoFrames(reader.tracks()[0], 1);
+    auto frames = reader.videoFrames(reader.tracks()[1], 1);
     ASSERT_EQ(frames.size(), 1u);
     const auto& picture = *frames[0].picture();
     ASSERT_EQ(picture.width(), kWidth);

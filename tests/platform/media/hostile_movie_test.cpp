@@ -1,0 +1,251 @@
+// Movies as users' disks and other programs hand them over: damaged, cut short, fragmented,
+// with lying headers or layouts the recorder never writes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/media/audio_sample_reader.hpp"
+#include "platform/media/composition_audio_mixer.hpp"
+#include "platform/media/composition_encoder.hpp"
+#include "platform/media/media_asset.hpp"
+#include "platform/media/movie_remuxer.hpp"
+#include "platform/media/movie_track_reader.hpp"
+#include "platform/media/video_frame_reader.hpp"
+#include "platform/media/video_thumbnailer.hpp"
+#include "support/hostile_movies.hpp"
+#include "support/temporary_directory.hpp"
+#include "support/test_movie_generator.hpp"
+
+using namespace yux::platform;
+namespace support = yux::testing;
+
+namespace {
+
+// The scratch movie's layout: a fragment per keyframe, the index up front. Written with an edit
+// list, so the audio encoder's priming stays before time 0 as in a plain movie.
+const support::RemuxOptions kFragmented{.movflags = "frag_keyframe+empty_moov+default_base_moof+delay_moov", .editList = true};
+
+std::int64_t countAudioFrames(const std::string& path, const MediaTrack& track) {
+    AudioSampleReader reader(path, track);
+    reader.seek(MediaTime::zero());
+    std::vector<float> block(4096 * AudioSampleReader::kChannels);
+    std::int64_t total = 0;
+    while (int got = reader.read(block.data(), 4096)) total += got;
+    return total;
+}
+
+class HostileMovieTest : public ::testing::Test {
+protected:
+    // A 3 s scratch-layout movie with screen and system audio.
+    std::string scratchMovie(const std::string& name = "scratch.mov", bool camera = false) {
+        std::string path = folder.file(name);
+        support::TestMovieOptions options;
+        options.camera = camera;
+        support::writeTestMovie(path, options);
+        return path;
+    }
+    support::TemporaryDirectory folder;
+};
+
+}  // namespace
+
+TEST_F(HostileMovieTest, AudioThatChangesItsChannelCountIsReadWhole) {
+    std::string path = folder.file("joined.mp3");
+    support::writeChannelChangeMovie(path, 1.0, 1.0);
+    MovieTrackReader reader(path);
+    ASSERT_EQ(reader.tracks().size(), 1u);
+    const auto& track = reader.tracks().front();
+
+    auto decoded = reader.readAudio(track);
+    EXPECT_EQ(decoded.audio.channels, 2);
+    EXPECT_EQ(decoded.audio.sampleRate, 44100);
+    EXPECT_NEAR(static_cast<double>(decoded.audio.frameCount()) / 44100, 2.0, 0.1);
+    // The mono stretch arrives on both channels, not as silence or half the samples.
+    const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
+    std::int64_t tail = decoded.audio.frameCount() - 4410;
+    float left = 0, right = 0;
+    for (std::int64_t i = tail - 4410; i < tail; ++i) {
+        left = std::max(left, std::abs(samples[i * 2]));
+        right = std::max(right, std::abs(samples[i * 2 + 1]));
+    }
+    EXPECT_GT(left, 0.2f);
+    EXPECT_NEAR(left, right, 0.01f);
+
+    // The export path resamples to 48 kHz stereo across the change, and mixes it.
+    EXPECT_NEAR(static_cast<double>(countAudioFrames(path, track)) / 48000, 2.0, 0.1);
+    auto composition = EditComposition::build(reader.tracks(), {{0.0, 2.0, 1.0}});
+    CompositionAudioMixer mixer(path, composition, {});
+    std::vector<float> block(4096 * CompositionAudioMixer::kChannels);
+    std::int64_t mixed = 0;
+    while (int got = mixer.mix(block.data(), 4096)) mixed += got;
+    EXPECT_EQ(mixed, mixer.totalFrames());
+}
+
+TEST_F(HostileMovieTest, AHeaderThatClaimsDaysGivesWayToTheTracksLength) {
+    std::string plain = folder.file("plain.mov");
+    MovieRemuxer::copy(scratchMovie(), plain, {}, CancelToken());
+    support::setHeaderDuration(plain, 49.0 * 24 * 3600);
+    auto asset = MediaAsset::open(plain);
+    EXPECT_NEAR(asset.durationSeconds, 3.0, 0.05);
+    EXPECT_NEAR(MovieTrackReader(plain).duration().seconds(), 3.0, 0.05);
+    // Tracks that state their lengths decide, however near the header's claim.
+    support::setHeaderDuration(plain, 3.2);
+    EXPECT_EQ(MediaAsset::open(plain).durationSeconds, 3.0);
+}
+
+TEST_F(HostileMovieTest, FragmentedMoviesReadLikePlainOnes) {
+    std::string source = scratchMovie("scratch.mov", true);
+    std::string fragmented = folder.file("fragmented.mov");
+    support::remuxMovie(source, fragmented, kFragmented);
+    auto plainAsset = MediaAsset::open(source);
+    auto asset = MediaAsset::open(fragmented);
+    EXPECT_EQ(asset.durationSeconds, plainAsset.durationSeconds);
+    ASSERT_EQ(asset.tracks.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(asset.tracks[i].trackID, plainAsset.tracks[i].trackID);
+    EXPECT_TRUE(asset.tracks[1].stackedAlpha);
+    EXPECT_EQ(asset.minFrameDuration(asset.tracks[0]), MediaTime(1, 30));
+
+    // Pictures by time, both directions, and the sound to its end.
+    for (double seconds : {2.5, 0.5, 1.5}) {
+        SCOPED_TRACE(seconds);
+        EXPECT_TRUE(support::near(support::pixelAt(fragmented, seconds, 100, 100),
+                                  support::screenColorAt(static_cast<int>(seconds))));
+    }
+    EXPECT_EQ(countAudioFrames(fragmented, asset.tracks[2]), countAudioFrames(source, plainAsset.tracks[2]));
+
+    // A fast copy turns it into a plain movie of the same length (the last sound packet keeps
+    // its whole length: under a hundredth of a second).
+    std::string copy = folder.file("copy.mov");
+    MovieRemuxer::copy(fragmented, copy, {}, CancelToken());
+    EXPECT_NEAR(MediaAsset::open(copy).durationSeconds, plainAsset.durationSeconds, 0.01);
+
+    // Without the edit list the priming is media of its own: a little longer, still readable.
+    std::string shifted = folder.file("shifted.mov");
+    support::remuxMovie(source, shifted, {.movflags = "frag_keyframe+empty_moov+default_base_moof"});
+    EXPECT_NEAR(MediaAsset::open(shifted).durationSeconds, plainAsset.durationSeconds, 0.05);
+}
+
+TEST_F(HostileMovieTest, DamagedMediaDataNeverStopsReadingPictures) {
+    std::string source = scratchMovie("scratch.mov", true);
+    std::vector<MediaTime> times;
+    for (int i = 0; i < 8; ++i) times.push_back(MediaTime(i * 3, 8));
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::string damaged = folder.file("damaged" + std::to_string(seed) + ".mov");
+        std::filesystem::copy_file(source, damaged);
+        support::flipMediaBytes(damaged, seed, 60);
+        MovieTrackReader reader(damaged);
+        for (const auto& track : reader.tracks()) {
+            if (track.type == MediaTrackType::video) {
+                std::size_t count = 0;
+                EXPECT_NO_THROW(reader.readVideo(track, [&](const SampleBuffer&) { return ++count > 0; }));
+                EXPECT_GT(count, 0u);
+                std::vector<PixelBuffer> strip;
+                EXPECT_NO_THROW(strip = VideoThumbnailer::pictures(track, times, 160, 90, CancelToken()));
+                EXPECT_EQ(strip.size(), 8u);
+            } else {
+                EXPECT_NO_THROW(reader.readAudio(track));
+                EXPECT_NO_THROW(countAudioFrames(damaged, track));
+            }
+        }
+    }
+}
+
+TEST_F(HostileMovieTest, AnExportOfADamagedMovieCompletes) {
+    std::string damaged = scratchMovie("damaged.mov", true);
+    support::flipMediaBytes(damaged, 13, 80);
+    auto asset = MediaAsset::open(damaged);
+    auto tracks = asset.tracksOf(MediaTrackType::video);
+    auto audio = asset.tracksOf(MediaTrackType::audio);
+    tracks.insert(tracks.end(), audio.begin(), audio.end());
+    auto composition = EditComposition::build(tracks, {{0.0, asset.durationSeconds, 1.0}});
+    CompositionEncodeSettings settings;
+    settings.videoBitsPerSecond = 1'000'000;
+    settings.frameRate = 30;
+    settings.geometry = {320, 180, 0, 0, 320, 180};
+    std::string out = folder.file("export.mov");
+    ASSERT_NO_THROW(CompositionEncoder::encode(damaged, out, composition, settings, {}, CancelToken()));
+    EXPECT_NEAR(MediaAsset::open(out).durationSeconds, 3.0, 0.05);
+}
+
+TEST_F(HostileMovieTest, ACopyOfAMovieCutShortFailsAndLeavesNothing) {
+    std::string indexFirst = folder.file("index-first.mov");
+    support::remuxMovie(scratchMovie(), indexFirst, {.movflags = "faststart"});
+    std::string bytes = support::readWholeFile(indexFirst);
+    auto media = support::topLevelBoxes(bytes, "mdat");
+    ASSERT_EQ(media.size(), 1u);
+    ASSERT_LT(support::topLevelBoxes(bytes, "moov").front().offset, media.front().offset);
+    support::writeWholeFile(indexFirst, bytes.substr(0, media.front().offset + media.front().size / 10));
+
+    std::string destination = folder.file("copy.mov");
+    try {
+        MovieRemuxer::copy(indexFirst, destination, {}, CancelToken());
+        ADD_FAILURE() << "a copy of a tenth of the media succeeded";
+    } catch (const MovieRemuxer::IncompleteCopyError& error) {
+        EXPECT_STREQ(error.what(), "Fast export did not complete");
+    }
+    EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST_F(HostileMovieTest, ACopyKeepsTrackIdsThatAreNotOneToN) {
+    std::string source = folder.file("numbered.mov");
+    support::remuxMovie(scratchMovie(), source, {.trackIDs = {{0, 3}, {1, 7}}});
+    ASSERT_EQ(MovieTrackReader(source).tracks()[1].trackID, 7);
+    std::string copy = folder.file("copy.mov");
+    MovieRemuxer::copy(source, copy, {}, CancelToken());
+    auto tracks = MovieTrackReader(copy).tracks();
+    ASSERT_EQ(tracks.size(), 2u);
+    EXPECT_EQ(tracks[0].trackID, 3);
+    EXPECT_EQ(tracks[1].trackID, 7);
+}
+
+TEST_F(HostileMovieTest, ACameraTitleAloneDoesNotMakeAStackedPicture) {
+    std::string source = folder.file("camera-only.mov");
+    support::remuxMovie(scratchMovie(), source, {.titles = {{0, "yux.source.camera"}}});
+    MovieTrackReader reader(source);
+    const auto& camera = reader.tracks()[0];
+    EXPECT_EQ(camera.title, "yux.source.camera");
+    EXPECT_FALSE(camera.stackedAlpha);
+    EXPECT_EQ(camera.height, 180);
+    auto frames = reader.videoFrames(camera, 1);
+    ASSERT_EQ(frames.size(), 1u);
+    const auto* picture = frames.front().picture();
+    EXPECT_EQ(picture->height(), 180);
+    EXPECT_EQ(picture->row(170)[3], 255);
+}
+
+TEST_F(HostileMovieTest, PicturesWithoutTimesFollowEachOther) {
+    std::string raw = folder.file("screen.h264");
+    support::TestMovieOptions options;
+    options.container = "h264";
+    options.systemAudio = false;
+    support::writeTestMovie(raw, options);
+    // Each second has its own colour; without times the pictures are placed one frame apart.
+    for (double seconds : {1.5, 0.2, 2.5, 0.0}) {
+        SCOPED_TRACE(seconds);
+        EXPECT_TRUE(support::near(support::pixelAt(raw, seconds, 100, 100), support::screenColorAt(static_cast<int>(seconds))));
+    }
+    auto asset = MediaAsset::open(raw);
+    VideoFrameReader reader(raw, asset.tracks.front());
+    EXPECT_NE(reader.frameAt(MediaTime::invalid()), nullptr);
+    const AVFrame* last = reader.frameAt(MediaTime(std::numeric_limits<std::int64_t>::max(), 1));
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->best_effort_timestamp, reader.frameAt(MediaTime(299, 100))->best_effort_timestamp);
+}
+
+TEST_F(HostileMovieTest, FailuresAreOurOwnSentences) {
+    try {
+        MovieTrackReader reader(folder.file("missing.mov"));
+        ADD_FAILURE() << "opened a missing file";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "The movie cannot be opened: the file does not exist.");
+    }
+    std::string notAMovie = folder.file("notes.mov");
+    support::writeWholeFile(notAMovie, std::string(4096, 'x'));
+    try {
+        MediaAsset::open(notAMovie);
+        ADD_FAILURE() << "opened a text file";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "The movie cannot be opened: the data is damaged.");
+    }
+}
