@@ -7,6 +7,7 @@
 
 #include "model/debug_log_boundary.hpp"
 #include "model/recording_edit.hpp"
+#include "platform/media/media_time.hpp"
 #include "session/recording_trim_boundary.hpp"
 
 namespace yux {
@@ -29,6 +30,10 @@ public:
     // The report of an encode at `fraction` of the output length after `elapsedSeconds`.
     static RecordingExportProgress encodingProgress(double fraction, const std::vector<RecordingEdit::Section>& sections,
                                                     double elapsedSeconds);
+
+    // F of a re-encode: the screen track's stored nominal rate when there is one, else one over
+    // the smallest interval between its pictures, else (a single picture) 30; never above 120.
+    static double exportFrameRate(std::optional<double> storedRate, platform::MediaTime minimumInterval);
 
 private:
     std::shared_ptr<DebugLogBoundary> debugLog_;

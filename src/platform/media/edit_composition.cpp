@@ -61,6 +61,14 @@ EditComposition EditComposition::build(const std::vector<MediaTrack>& tracks, co
     return composition;
 }
 
+MediaTime EditComposition::mediaEnd() const {
+    MediaTime end(0, kTimescale);
+    for (const auto& track : tracks_) {
+        for (const auto& segment : track.segments) end = std::max(end, segment.outputEnd);
+    }
+    return std::min(end, duration_);
+}
+
 std::optional<std::size_t> EditComposition::slotAt(MediaTime outputTime) const {
     if (slots_.empty()) return std::nullopt;
     for (std::size_t k = 0; k < slots_.size(); ++k) {

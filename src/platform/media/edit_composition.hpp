@@ -54,6 +54,9 @@ public:
     const std::vector<Track>& tracks() const { return tracks_; }
     // The sum of all slot lengths.
     MediaTime duration() const { return duration_; }
+    // Where the last media of any track ends in the output, at most duration(): past it every
+    // track is empty, so an export stops there (a header may claim far more than the media holds).
+    MediaTime mediaEnd() const;
 
     // The slot that plays at `outputTime` (the last one at or past the end), none without slots.
     std::optional<std::size_t> slotAt(MediaTime outputTime) const;

@@ -49,6 +49,7 @@ ExclusiveOutputFile::ExclusiveOutputFile(std::string path) : path_(std::move(pat
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         int error = errno;
+        if (error == EEXIST) throw OutputFileExistsError(path_);
         throw std::runtime_error("Cannot create " + path_ + ": " + std::strerror(error));
     }
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));

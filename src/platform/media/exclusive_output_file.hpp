@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/media_failure.hpp"
 
 namespace yux::platform {
 
@@ -11,7 +12,8 @@ namespace yux::platform {
 // commit() succeeds (a failed or cancelled write leaves nothing behind).
 class ExclusiveOutputFile {
 public:
-    // Throws std::runtime_error when the file exists or cannot be created.
+    // Throws OutputFileExistsError when anything exists at the path, std::runtime_error when the
+    // file cannot be created.
     explicit ExclusiveOutputFile(std::string path);
     ~ExclusiveOutputFile();
     ExclusiveOutputFile(const ExclusiveOutputFile&) = delete;
@@ -24,6 +26,9 @@ public:
     // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
     // A short write (a full disk) throws and the file is removed.
     void commit();
+
+    // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.
+    int writeError() const { return writeFailed_ ? writeErrno_ : 0; }
 
 private:
     void closeDescriptor();
