@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "editor/export_log_text.hpp"
 #include "editor/ffmpeg_recording_trim_boundary.hpp"
 #include "model/app_error.hpp"
@@ -22,6 +24,24 @@ TEST(ExportProgress, EncodingNamesTheSectionBeingWritten) {
     EXPECT_FALSE(FfmpegRecordingTrimBoundary::encodingProgress(0.005, sections, 1).remainingSeconds.has_value());
     EXPECT_DOUBLE_EQ(*FfmpegRecordingTrimBoundary::encodingProgress(0.5, sections, 20).remainingSeconds, 20.0);
     EXPECT_EQ(FfmpegRecordingTrimBoundary::encodingProgress(0.5, {}, 1).section, 0);
+}
+
+TEST(ExportFrameRate, StoredNominalRateWinsOverTheGapsOfAnIdleScreen) {
+    using platform::MediaTime;
+    const MediaTime halfSlotAt60(1, 120);  // a late picture after an idle stretch
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(60.0, halfSlotAt60), 60.0);
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(29.97, MediaTime(1, 30)), 29.97);
+    // Without a stored rate: the smallest interval, held to 120.
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(std::nullopt, MediaTime(1000, 60000)), 60.0);
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(std::nullopt, MediaTime(1, 1000)), 120.0);
+    // A still screen (one picture, no interval at all).
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(std::nullopt, MediaTime::invalid()), 30.0);
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(std::nullopt, MediaTime(0, 600)), 30.0);
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(24.0, MediaTime::invalid()), 24.0);
+    // Stored values no screen recording has fall back or are held.
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(1000.0, MediaTime(1, 60)), 120.0);
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(0.001, MediaTime(1, 60)), 60.0);
+    EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(std::numeric_limits<double>::infinity(), MediaTime(1, 60)), 60.0);
 }
 
 TEST(ExportLogText, WritesNumbersAndErrorsAsTheLogShowsThem) {

@@ -374,7 +374,8 @@ Rgb pixelAt(const std::string& path, double seconds, int x, int y) {
     if (frame == nullptr) throw std::runtime_error("no picture");
     SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
                                      frame->height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(frame->width) * frame->height * 3);
+    // The scaler's vector code may write a little past the last row's end.
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(frame->width) * frame->height * 3 + 64);
     std::uint8_t* out[4] = {rgb.data(), nullptr, nullptr, nullptr};
     int stride[4] = {frame->width * 3, 0, 0, 0};
     sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out, stride);

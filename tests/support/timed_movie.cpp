@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <stdexcept>
 
@@ -19,7 +20,7 @@ namespace {
 
 constexpr int kTicks = 60000;  // video time base
 constexpr int kSampleRate = 48000;
-constexpr int kSquare = 16;
+constexpr int kSquare = 8;
 
 struct Track {
     ff::CodecContext encoder;
@@ -155,7 +156,8 @@ void writeAudio(AVFormatContext* output, Track& track, const TimedAudioTrack& op
 
 }  // namespace
 
-Point2 cameraSquareCenter(int k) { return {12 + 4 * (k % 60), 20 + 40 * (k / 60)}; }
+// Squares apart from one another, so no picture's square covers another's centre.
+Point2 cameraSquareCenter(int k) { return {12 + 10 * (k % 30), 12 + 10 * (k / 30)}; }
 
 void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) {
     av_log_set_level(AV_LOG_ERROR);
@@ -202,31 +204,56 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
     avio_closep(&output->pb);
 }
 
-std::vector<int> cameraPicturesShown(const std::string& path, int count) {
+namespace {
+
+void visitPictures(const std::string& path, const std::function<void(const platform::SampleBuffer&)>& visit) {
     platform::MovieTrackReader reader(path);
-    const platform::MediaTrack* video = nullptr;
     for (const auto& track : reader.tracks()) {
-        if (track.type == platform::MediaTrackType::video) {
-            video = &track;
-            break;
-        }
+        if (track.type != platform::MediaTrackType::video) continue;
+        reader.readVideo(track, [&](const platform::SampleBuffer& sample) {
+            visit(sample);
+            return true;
+        });
+        return;
     }
-    if (video == nullptr) throw std::runtime_error("no video");
+    throw std::runtime_error("no video");
+}
+
+Rgb colorOf(const platform::PixelBuffer& picture, int x, int y) {
+    const std::uint8_t* pixel = picture.row(y) + 4 * x;
+    return {pixel[2], pixel[1], pixel[0]};
+}
+
+}  // namespace
+
+std::vector<int> cameraPicturesShown(const std::string& path, int count) {
     std::vector<int> shown;
-    reader.readVideo(*video, [&](const platform::SampleBuffer& sample) {
+    visitPictures(path, [&](const platform::SampleBuffer& sample) {
         const platform::PixelBuffer& picture = *sample.picture();
         int found = -1;
         for (int k = 0; k < count && found < 0; ++k) {
             Point2 c = cameraSquareCenter(k);
             if (c.x >= picture.width() || c.y >= picture.height()) continue;
-            const std::uint8_t* pixel = picture.row(c.y) + 4 * c.x;
-            Rgb seen{pixel[2], pixel[1], pixel[0]};
-            if (near(seen, kCameraSquareColor, 40)) found = k;
+            if (near(colorOf(picture, c.x, c.y), kCameraSquareColor, 40)) found = k;
         }
         shown.push_back(found);
-        return true;
     });
     return shown;
+}
+
+std::vector<ShownPicture> picturesAt(const std::string& path, int x, int y) {
+    std::vector<ShownPicture> pictures;
+    visitPictures(path, [&](const platform::SampleBuffer& sample) {
+        pictures.push_back({sample.presentationTime.seconds(), colorOf(*sample.picture(), x, y)});
+    });
+    return pictures;
+}
+
+double firstPictureShowing(const std::string& path, Rgb color, int x, int y) {
+    for (const auto& picture : picturesAt(path, x, y)) {
+        if (near(picture.color, color, 30)) return picture.seconds;
+    }
+    return -1;
 }
 
 std::vector<double> pictureTimes(const std::string& path) {

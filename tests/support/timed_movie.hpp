@@ -56,6 +56,15 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options);
 // The index of the camera picture each picture of the first video track shows (-1: none found).
 std::vector<int> cameraPicturesShown(const std::string& path, int count);
 
+// Each picture of the first video track: its time (seconds) and the colour of its pixel (x, y).
+struct ShownPicture {
+    double seconds = 0;
+    Rgb color;
+};
+std::vector<ShownPicture> picturesAt(const std::string& path, int x, int y);
+// The time of the first of those pictures near `color`, or -1.
+double firstPictureShowing(const std::string& path, Rgb color, int x, int y);
+
 // Presentation times (seconds) of every picture of the first video track, from its packets.
 std::vector<double> pictureTimes(const std::string& path);
 

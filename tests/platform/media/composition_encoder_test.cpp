@@ -6,6 +6,7 @@
 
 #include "platform/async/errors.hpp"
 #include "platform/media/media_asset.hpp"
+#include "platform/media/media_failure.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 
@@ -115,4 +116,72 @@ TEST(CompositionEncoder, CancellationRemovesTheDestination) {
     };
     EXPECT_THROW(CompositionEncoder::encode(source.path, out, composition, fullFrame(), cancelMidway, token), CancelledError);
     EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+namespace {
+
+int brightness(Rgb c) { return (c.r + c.g + c.b) / 3; }
+
+}  // namespace
+
+TEST(CompositionEncoder, OddCropOriginIsNotShiftedByAPixel) {
+    TemporaryDirectory folder;
+    // The first picture has a black bar over columns 0-19 and rows 0-21, on red.
+    for (bool camera : {false, true}) {
+        auto source = makeSource(folder, camera);
+        auto composition = compose(source.asset, {{0, 1, 1}});
+        auto settings = fullFrame();
+        settings.geometry = {320, 180, 1, 1, 318, 178};
+        std::string out = folder.file(camera ? "odd-camera.mov" : "odd.mov");
+        CompositionEncoder::encode(source.path, out, composition, settings, {}, CancelToken());
+        // Output column 18 is source column 19 (bar), 19 is source 20 (red); rows alike.
+        EXPECT_LT(brightness(yux::testing::pixelAt(out, 0, 17, 8)), 30) << camera;
+        EXPECT_GT(brightness(yux::testing::pixelAt(out, 0, 19, 8)), 60) << camera;
+        EXPECT_LT(brightness(yux::testing::pixelAt(out, 0, 8, 19)), 30) << camera;
+        EXPECT_GT(brightness(yux::testing::pixelAt(out, 0, 8, 21)), 60) << camera;
+    }
+}
+
+TEST(CompositionEncoder, HeaderClaimingHoursStopsAtTheEndOfTheMedia) {
+    TemporaryDirectory folder;
+    yux::testing::TestMovieOptions options;
+    options.durationSeconds = 3;
+    std::string path = folder.file("lying.mov");
+    yux::testing::writeTestMovie(path, options);
+    // The movie header's duration (version 0: a 32-bit count after four 32-bit fields) says 49 days.
+    std::string bytes = yux::testing::readWholeFile(path);
+    auto header = bytes.find("mvhd");
+    ASSERT_NE(header, std::string::npos);
+    ASSERT_EQ(bytes[header + 4], 0);
+    for (int i = 0; i < 4; ++i) bytes[header + 20 + i] = static_cast<char>(0xff);
+    yux::testing::writeWholeFile(path, bytes);
+    auto asset = MediaAsset::open(path);
+
+    auto composition = compose(asset, {{0, 3600, 1}});
+    std::string out = folder.file("out.mov");
+    CompositionEncoder::encode(path, out, composition, fullFrame(), {}, CancelToken());
+    auto result = MediaAsset::open(out);
+    EXPECT_NEAR(result.tracks[0].duration.seconds(), 3.0, 0.05);
+    EXPECT_NEAR(static_cast<double>(yux::testing::readAudio(out).frames) / 48000, 3.0, 0.05);
+}
+
+TEST(CompositionEncoder, DestinationThatAppearedAfterTheCheckIsLeftAlone) {
+    TemporaryDirectory folder;
+    auto source = makeSource(folder, false);
+    auto composition = compose(source.asset, {{0, 1, 1}});
+    std::string out = folder.file("taken.mov");
+    yux::testing::writeWholeFile(out, "another program's file");
+    EXPECT_THROW(CompositionEncoder::encode(source.path, out, composition, fullFrame(), {}, CancelToken()), OutputFileExistsError);
+    EXPECT_EQ(yux::testing::readWholeFile(out), "another program's file");
+}
+
+TEST(CompositionEncoder, VideoOnlyCompositionWritesNoAudioTrack) {
+    TemporaryDirectory folder;
+    auto source = makeSource(folder, false);
+    auto composition = EditComposition::build(source.asset.tracksOf(MediaTrackType::video), {{0, 1, 1}});
+    std::string out = folder.file("video.mov");
+    CompositionEncoder::encode(source.path, out, composition, fullFrame(), {}, CancelToken());
+    auto result = MediaAsset::open(out);
+    ASSERT_EQ(result.tracks.size(), 1u);
+    EXPECT_NEAR(result.tracks[0].duration.seconds(), 1.0, 1e-3);
 }
