@@ -14,6 +14,7 @@
 #include "platform/async/main_thread.hpp"
 #include "platform/media/composition_encoder.hpp"
 #include "platform/media/edit_composition.hpp"
+#include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/media_failure.hpp"
 #include "platform/media/movie_remuxer.hpp"
@@ -68,26 +69,6 @@ void validate(const std::vector<RecordingEdit::Section>& sections, double durati
     }
 }
 
-// A failure as users get it, and the library's own words behind it for the log line.
-struct ToldFailure {
-    std::exception_ptr error;
-    std::string cause;
-};
-
-ToldFailure toldFailure(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const platform::MediaFailure& failed) {
-        if (failed.isFixedText()) return {std::make_exception_ptr(failure(failed.what())), failed.cause()};
-        return {error, failed.cause()};
-    } catch (const platform::OutputFileExistsError&) {
-        // Created by someone else between the check and the write.
-        return {std::make_exception_ptr(failure("Export destination already exists")), {}};
-    } catch (...) {
-        return {error, {}};
-    }
-}
-
 // Appends a line from a worker thread; lines keep their order on the main thread.
 void postLogLine(const std::shared_ptr<DebugLogBoundary>& log, std::string line) {
     platform::postToMain([log, line = std::move(line)] { [[maybe_unused]] auto task = log->append(line); });
@@ -129,6 +110,20 @@ RecordingExportProgress FfmpegRecordingTrimBoundary::encodingProgress(double fra
     }
     if (fraction > kEstimateThreshold) progress.remainingSeconds = (1 - fraction) * elapsedSeconds / fraction;
     return progress;
+}
+
+FfmpegRecordingTrimBoundary::ToldFailure FfmpegRecordingTrimBoundary::toldFailure(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const platform::MediaFailure& failed) {
+        if (failed.isFixedText()) return {std::make_exception_ptr(failure(failed.what())), failed.cause()};
+        return {error, failed.cause()};
+    } catch (const platform::OutputFileExistsError&) {
+        // Created by another program between the check and the write.
+        return {std::make_exception_ptr(failure("Export destination already exists")), {}};
+    } catch (...) {
+        return {error, {}};
+    }
 }
 
 double FfmpegRecordingTrimBoundary::exportFrameRate(std::optional<double> storedRate, platform::MediaTime minimumInterval) {
@@ -180,20 +175,31 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
                                                               audios.size() >= 2);
 
         auto parent = std::filesystem::path(destinationPath).parent_path();
-        if (!parent.empty()) std::filesystem::create_directories(parent);
-        if (std::filesystem::exists(std::filesystem::symlink_status(destinationPath))) {
+        if (!parent.empty()) {
+            platform::toldAs("The folder for the exported movie cannot be created.", false,
+                             [&] { std::filesystem::create_directories(parent); });
+        }
+        std::error_code unknown;
+        if (std::filesystem::exists(std::filesystem::symlink_status(destinationPath, unknown))) {
             throw failure("Export destination already exists");
         }
 
         if (reasons.empty()) {
             auto copy = [=] {
                 platform::toldAs("Fast export did not complete", true, [&] {
-                    platform::MovieRemuxer::copy(
-                        sourcePath, destinationPath,
-                        [&](double fraction) {
-                            if (progress) progress(copyProgress(fraction, secondsSince(started)));
-                        },
-                        cancel);
+                    try {
+                        platform::MovieRemuxer::copy(
+                            sourcePath, destinationPath,
+                            [&](double fraction) {
+                                if (progress) progress(copyProgress(fraction, secondsSince(started)));
+                            },
+                            cancel);
+                    } catch (const std::exception& error) {
+                        // A full disk is worth telling as such.
+                        int written = platform::writeErrorNumber(error);
+                        if (written != 0) throw platform::MediaFailure(platform::outputWriteSentence(written), error.what());
+                        throw;
+                    }
                 });
             };
             auto copying = onWorkerThread(std::move(copy));

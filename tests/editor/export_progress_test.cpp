@@ -6,6 +6,7 @@
 #include "editor/ffmpeg_recording_trim_boundary.hpp"
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"
+#include "platform/media/media_failure.hpp"
 
 using namespace yux;
 
@@ -42,6 +43,35 @@ TEST(ExportFrameRate, StoredNominalRateWinsOverTheGapsOfAnIdleScreen) {
     EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(1000.0, MediaTime(1, 60)), 120.0);
     EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(0.001, MediaTime(1, 60)), 60.0);
     EXPECT_EQ(FfmpegRecordingTrimBoundary::exportFrameRate(std::numeric_limits<double>::infinity(), MediaTime(1, 60)), 60.0);
+}
+
+TEST(ExportFailureText, LibraryWordsStayOutOfWhatUsersRead) {
+    auto detailOf = [](const std::exception_ptr& error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const AppError& appError) {
+            return appError.detail();
+        } catch (const std::exception& other) {
+            return std::string("platform: ") + other.what();
+        }
+    };
+    // A destination another program created after the check.
+    auto taken = FfmpegRecordingTrimBoundary::toldFailure(std::make_exception_ptr(platform::OutputFileExistsError("/a/b.mov")));
+    EXPECT_EQ(detailOf(taken.error), "Export destination already exists");
+    // A step with one of the export's own texts becomes that failure; the library's words are the cause.
+    auto start = FfmpegRecordingTrimBoundary::toldFailure(
+        std::make_exception_ptr(platform::MediaFailure("Encoder could not start", "Opening the video encoder failed: Invalid argument", true)));
+    EXPECT_EQ(detailOf(start.error), "Encoder could not start");
+    EXPECT_EQ(start.cause, "Opening the video encoder failed: Invalid argument");
+    // Another keeps its own sentence as a platform error.
+    auto decoding = FfmpegRecordingTrimBoundary::toldFailure(
+        std::make_exception_ptr(platform::MediaFailure("The source movie's audio cannot be decoded.", "Cannot allocate memory")));
+    EXPECT_EQ(detailOf(decoding.error), "platform: The source movie's audio cannot be decoded.");
+    EXPECT_EQ(decoding.cause, "Cannot allocate memory");
+    // Anything else passes unchanged.
+    auto cancelled = FfmpegRecordingTrimBoundary::toldFailure(std::make_exception_ptr(platform::CancelledError()));
+    EXPECT_THROW(std::rethrow_exception(cancelled.error), platform::CancelledError);
+    EXPECT_TRUE(cancelled.cause.empty());
 }
 
 TEST(ExportLogText, WritesNumbersAndErrorsAsTheLogShowsThem) {

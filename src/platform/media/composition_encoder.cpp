@@ -1,6 +1,5 @@
 #include "platform/media/composition_encoder.hpp"
 
-#include <cerrno>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -28,11 +27,6 @@ constexpr const char* kCouldNotStart = "Encoder could not start";
 constexpr const char* kEncoderFailed = "Encoder failed";
 constexpr const char* kDidNotFinalize = "Encoder did not finalize";
 
-std::string writeFailureSentence(int error) {
-    if (error == ENOSPC || error == EDQUOT) return "The disk is full: the exported movie cannot be written.";
-    return "The exported movie cannot be written.";
-}
-
 // A step that writes to `file`: told as `sentence` (a fixed text), or as the failed write when the
 // file saw one, whichever step noticed it.
 template <typename Step>
@@ -41,7 +35,7 @@ auto writing(const char* sentence, const ExclusiveOutputFile& file, Step&& step)
         return toldAs(sentence, true, step);
     } catch (const MediaFailure& failure) {
         if (file.writeError() == 0) throw;
-        throw MediaFailure(writeFailureSentence(file.writeError()), failure.cause());
+        throw MediaFailure(outputWriteSentence(file.writeError()), failure.cause());
     }
 }
 
@@ -235,8 +229,8 @@ void CompositionEncoder::encode(const std::string& sourcePath, const std::string
     writing(kDidNotFinalize, file, [&] { ffmpeg::check(av_write_trailer(output.get()), "Finishing the movie"); });
     try {
         file.commit();
-    } catch (const std::exception& error) {
-        throw MediaFailure(writeFailureSentence(file.writeError()), error.what());
+    } catch (const OutputFileWriteError& error) {
+        throw MediaFailure(outputWriteSentence(error.errorNumber()), error.what());
     }
 }
 

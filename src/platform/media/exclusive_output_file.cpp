@@ -79,13 +79,13 @@ void ExclusiveOutputFile::commit() {
     avio_flush(io_);
     if (writeFailed_ || io_->error < 0) {
         int code = writeFailed_ ? writeErrno_ : AVUNERROR(io_->error);
-        throw std::runtime_error("Cannot write " + path_ + ": " + std::strerror(code));
+        throw OutputFileWriteError("Cannot write " + path_ + ": " + std::strerror(code), code);
     }
     int descriptor = fd_;
     fd_ = -1;
     if (::close(descriptor) != 0) {
         int error = errno;
-        throw std::runtime_error("Cannot close " + path_ + ": " + std::strerror(error));
+        throw OutputFileWriteError("Cannot close " + path_ + ": " + std::strerror(error), error);
     }
     committed_ = true;
 }
@@ -95,6 +95,15 @@ void ExclusiveOutputFile::closeDescriptor() {
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+int writeErrorNumber(const std::exception& error) {
+    if (const auto* write = dynamic_cast<const OutputFileWriteError*>(&error)) return write->errorNumber();
+    if (const auto* library = dynamic_cast<const ffmpeg::Error*>(&error)) {
+        // Only these errors come from writing alone; others may as well come from reading.
+        if (library->code() == AVERROR(ENOSPC) || library->code() == AVERROR(EDQUOT)) return AVUNERROR(library->code());
+    }
+    return 0;
 }
 
 }  // namespace yux::platform

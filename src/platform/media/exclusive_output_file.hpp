@@ -24,7 +24,7 @@ public:
     AVIOContext* io() const { return io_; }
 
     // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
-    // A short write (a full disk) throws and the file is removed.
+    // A short write (a full disk) throws OutputFileWriteError and the file is removed.
     void commit();
 
     // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.
@@ -42,5 +42,9 @@ private:
 
     friend struct ExclusiveOutputFileCallbacks;
 };
+
+// The errno of a failed write behind `error` (ENOSPC for a full disk), whether the file's commit
+// or a library call reported it; 0 when `error` is no failed write.
+int writeErrorNumber(const std::exception& error);
 
 }  // namespace yux::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,22 @@ class OutputFileExistsError : public std::runtime_error {
 public:
     explicit OutputFileExistsError(const std::string& path) : std::runtime_error("A file already exists at " + path + ".") {}
 };
+
+// A write to an output file failed; errorNumber() is the errno (ENOSPC for a full disk).
+class OutputFileWriteError : public std::runtime_error {
+public:
+    OutputFileWriteError(const std::string& message, int errorNumber) : std::runtime_error(message), errorNumber_(errorNumber) {}
+    int errorNumber() const { return errorNumber_; }
+
+private:
+    int errorNumber_;
+};
+
+// What users read when the exported movie cannot be written: a full disk says so.
+inline std::string outputWriteSentence(int errorNumber) {
+    if (errorNumber == ENOSPC || errorNumber == EDQUOT) return "The disk is full: the exported movie cannot be written.";
+    return "The exported movie cannot be written.";
+}
 
 inline constexpr const char* kOutOfMemorySentence = "There is not enough memory to export the movie.";
 
