@@ -11,6 +11,7 @@
 #include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/movie_track_reader.hpp"
+#include "platform/media/movie_writer.hpp"
 
 namespace yux::testing {
 
@@ -169,7 +170,9 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
     if (!options.camera.empty()) camera = openVideo(output.get(), options.width, options.height * 2, "yux.source.camera");
     std::vector<Track> audio;
     for (const auto& track : options.audio) audio.push_back(openAudio(output.get(), "yux.source." + track.kind));
-    if (options.screenFrameRate) av_dict_set(&output->metadata, "yux.screen.frameRate", options.screenFrameRate->c_str(), 0);
+    if (options.screenFrameRate) {
+        av_dict_set(&output->metadata, std::string(platform::kNominalScreenFrameRateKey).c_str(), options.screenFrameRate->c_str(), 0);
+    }
     ff::check(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), "open file");
     AVDictionary* muxing = nullptr;
     av_dict_set(&muxing, "movflags", "use_metadata_tags", 0);

@@ -40,7 +40,7 @@ struct TimedMovieOptions {
     // over a transparent picture, so every exported camera picture can be told apart.
     std::vector<double> camera;
     std::vector<TimedAudioTrack> audio;
-    // Stored in the movie's metadata as "yux.screen.frameRate" when set.
+    // Stored in the movie's metadata as the scratch writer stores the screen's nominal rate.
     std::optional<std::string> screenFrameRate;
 };
 

@@ -85,7 +85,11 @@ AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target)
     const int w = geometry_.cropWidth, h = geometry_.cropHeight;
     std::vector<std::pair<Layer*, const AVFrame*>> visible;
     for (auto& layer : layers_) {
-        auto sourceTime = composition_.sourceTime(layer->track, outputTime);
+        // The screen at the bottom holds its last picture (and shows its first before it): a
+        // still screen sends no more pictures, yet it is still on show. Layers above it show
+        // only where they have media.
+        bool bottom = layer == layers_.front();
+        auto sourceTime = bottom ? composition_.slotSourceTime(outputTime) : composition_.sourceTime(layer->track, outputTime);
         if (!sourceTime) continue;
         const AVFrame* frame = layer->reader->frameAt(*sourceTime);
         if (frame != nullptr) visible.emplace_back(layer.get(), frame);

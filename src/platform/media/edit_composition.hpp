@@ -60,6 +60,9 @@ public:
 
     // The slot that plays at `outputTime` (the last one at or past the end), none without slots.
     std::optional<std::size_t> slotAt(MediaTime outputTime) const;
+    // The source time the slot playing at `outputTime` maps it to, whatever any track holds
+    // there; none before 0, at or past the end, or without slots.
+    std::optional<MediaTime> slotSourceTime(MediaTime outputTime) const;
     // The source time a track shows at `outputTime`, or none when the track has no media there.
     std::optional<MediaTime> sourceTime(std::size_t track, MediaTime outputTime) const;
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/movie_writer.hpp"
 
 namespace yux::platform {
 
@@ -11,7 +12,7 @@ std::optional<double> storedScreenFrameRate(const std::string& path) {
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
     ffmpeg::InputContext input(raw);
-    const AVDictionaryEntry* entry = av_dict_get(input->metadata, std::string(kScreenFrameRateKey).c_str(), nullptr, 0);
+    const AVDictionaryEntry* entry = av_dict_get(input->metadata, std::string(kNominalScreenFrameRateKey).c_str(), nullptr, 0);
     if (entry == nullptr || entry->value == nullptr) return std::nullopt;
     std::string_view text(entry->value);
     double rate = 0;

@@ -94,3 +94,14 @@ TEST(EditComposition, MediaEndsWhereTheLastTrackEndsNotWhereTheSectionsClaim) {
     // Sections where no track has media: nothing to show at all.
     EXPECT_EQ(EditComposition::build({track(1, MediaTrackType::video, 5, 1)}, {{0, 2, 1}}).mediaEnd(), ticks(0));
 }
+
+TEST(EditComposition, SlotSourceTimeMapsEveryOutputTimeWhateverTheTracksHold) {
+    auto shortTrack = track(1, MediaTrackType::video, 0, 3);
+    auto composition = EditComposition::build({shortTrack}, {{0, 2, 1}, {4, 8, 2}});
+    // Past the track's media the slot still says where in the source the output is.
+    EXPECT_FALSE(composition.sourceTime(0, ticks(3)).has_value());
+    EXPECT_EQ(composition.slotSourceTime(ticks(3)), ticks(6));
+    EXPECT_EQ(composition.slotSourceTime(ticks(0)), ticks(0));
+    EXPECT_FALSE(composition.slotSourceTime(ticks(4)).has_value());
+    EXPECT_FALSE(composition.slotSourceTime(ticks(-1)).has_value());
+}
