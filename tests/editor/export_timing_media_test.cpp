@@ -16,6 +16,7 @@
 #include "platform/media/media_asset.hpp"
 #include "platform/media/movie_writer.hpp"
 #include "support/synthetic_media.hpp"
+#include "editor/export_presets.hpp"
 #include "support/recording_debug_log.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/timed_movie.hpp"
@@ -23,6 +24,7 @@
 using namespace yux;
 using platform::waitForTask;
 namespace support = yux::testing;
+using support::untouchedPreset;
 using support::Rgb;
 using ::testing::HasSubstr;
 
@@ -30,16 +32,6 @@ namespace {
 
 constexpr Rgb kRed{230, 30, 30}, kGreen{30, 200, 40}, kBlue{30, 60, 230}, kYellow{230, 220, 40}, kCyan{40, 210, 220},
     kWhite{240, 240, 240}, kDark{40, 40, 40};
-
-RecordingPreset untouchedPreset() {
-    RecordingPreset preset;
-    preset.id = "best";
-    preset.sharpness = 1.0;
-    preset.motionDetail = 1.0;
-    preset.resolutionScale = 1.0;
-    preset.codec = RecordingVideoCodec::h264;
-    return preset;
-}
 
 // Half size: forces a re-encode and nothing else.
 RecordingPreset halfSize() {

@@ -24,22 +24,15 @@ constexpr int kSampleRate = 48000;
 constexpr int kSquare = 8;
 
 struct Track {
-    ff::CodecContext encoder;
-    AVStream* stream = nullptr;
+    MovieEncoder out;
     std::map<std::int64_t, std::int64_t> durations;  // by pts, in encoder ticks
 };
-
-void yuvOf(Rgb c, std::uint8_t& y, std::uint8_t& u, std::uint8_t& v) {
-    y = static_cast<std::uint8_t>(std::lround(16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255));
-    u = static_cast<std::uint8_t>(std::lround(128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255));
-    v = static_cast<std::uint8_t>(std::lround(128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255));
-}
 
 Track openVideo(AVFormatContext* output, int width, int height, const char* handler) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (codec == nullptr) throw std::runtime_error("libx264 missing");
-    Track track{ff::CodecContext(avcodec_alloc_context3(codec)), avformat_new_stream(output, nullptr), {}};
-    AVCodecContext* c = track.encoder.get();
+    Track track{{ff::CodecContext(avcodec_alloc_context3(codec)), avformat_new_stream(output, nullptr)}, {}};
+    AVCodecContext* c = track.out.context.get();
     c->width = width;
     c->height = height;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -53,40 +46,23 @@ Track openVideo(AVFormatContext* output, int width, int height, const char* hand
     av_dict_set(&settings, "crf", "12", 0);
     ff::check(avcodec_open2(c, codec, &settings), "open video encoder");
     av_dict_free(&settings);
-    ff::check(avcodec_parameters_from_context(track.stream->codecpar, c), "video parameters");
-    track.stream->time_base = {1, kTicks};
-    av_dict_set(&track.stream->metadata, "handler_name", handler, 0);
-    return track;
-}
-
-Track openAudio(AVFormatContext* output, const std::string& handler) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    Track track{ff::CodecContext(avcodec_alloc_context3(codec)), avformat_new_stream(output, nullptr), {}};
-    AVCodecContext* c = track.encoder.get();
-    c->sample_rate = kSampleRate;
-    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    av_channel_layout_default(&c->ch_layout, 2);
-    c->bit_rate = 192000;
-    c->time_base = {1, kSampleRate};
-    if (output->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    ff::check(avcodec_open2(c, codec, nullptr), "open audio encoder");
-    ff::check(avcodec_parameters_from_context(track.stream->codecpar, c), "audio parameters");
-    track.stream->time_base = {1, kSampleRate};
-    av_dict_set(&track.stream->metadata, "handler_name", handler.c_str(), 0);
+    ff::check(avcodec_parameters_from_context(track.out.stream->codecpar, c), "video parameters");
+    track.out.stream->time_base = {1, kTicks};
+    av_dict_set(&track.out.stream->metadata, "handler_name", handler, 0);
     return track;
 }
 
 void send(AVFormatContext* output, Track& track, AVFrame* frame) {
-    ff::check(avcodec_send_frame(track.encoder.get(), frame), "encode");
+    ff::check(avcodec_send_frame(track.out.context.get(), frame), "encode");
     ff::Packet packet = ff::makePacket();
     while (true) {
-        int result = avcodec_receive_packet(track.encoder.get(), packet.get());
+        int result = avcodec_receive_packet(track.out.context.get(), packet.get());
         if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
         ff::check(result, "encode");
         auto duration = track.durations.find(packet->pts);
         if (duration != track.durations.end()) packet->duration = duration->second;
-        av_packet_rescale_ts(packet.get(), track.encoder->time_base, track.stream->time_base);
-        packet->stream_index = track.stream->index;
+        av_packet_rescale_ts(packet.get(), track.out.context->time_base, track.out.stream->time_base);
+        packet->stream_index = track.out.stream->index;
         ff::check(av_interleaved_write_frame(output, packet.get()), "write");
     }
 }
@@ -113,7 +89,7 @@ std::int64_t ticksOf(double seconds) { return std::llround(seconds * kTicks); }
 // Pictures at `times` (seconds), each lasting until the next and the last until `end`.
 template <typename Fill>
 void writePictures(AVFormatContext* output, Track& track, const std::vector<double>& times, double end, Fill fill) {
-    ff::Frame frame = pictureFrame(track.encoder->width, track.encoder->height);
+    ff::Frame frame = pictureFrame(track.out.context->width, track.out.context->height);
     for (std::size_t i = 0; i < times.size(); ++i) {
         std::int64_t pts = ticksOf(times[i]);
         std::int64_t next = i + 1 < times.size() ? ticksOf(times[i + 1]) : ticksOf(end);
@@ -139,12 +115,7 @@ void writeAudio(AVFormatContext* output, Track& track, const TimedAudioTrack& op
     std::int64_t last = std::llround(options.end * kSampleRate);
     for (std::int64_t at = first; at < last; at += 1024) {
         int count = static_cast<int>(std::min<std::int64_t>(1024, last - at));
-        ff::Frame frame = ff::makeFrame();
-        frame->format = AV_SAMPLE_FMT_FLTP;
-        frame->sample_rate = kSampleRate;
-        frame->nb_samples = count;
-        av_channel_layout_default(&frame->ch_layout, 2);
-        ff::check(av_frame_get_buffer(frame.get(), 0), "audio frame");
+        ff::Frame frame = scratchAudioFrame(count);
         for (int ch = 0; ch < 2; ++ch) {
             auto* data = reinterpret_cast<float*>(frame->data[ch]);
             for (int i = 0; i < count; ++i) data[i] = static_cast<float>(toneAt(options, static_cast<double>(at + i) / kSampleRate));
@@ -169,7 +140,7 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
     Track camera;
     if (!options.camera.empty()) camera = openVideo(output.get(), options.width, options.height * 2, "yux.source.camera");
     std::vector<Track> audio;
-    for (const auto& track : options.audio) audio.push_back(openAudio(output.get(), "yux.source." + track.kind));
+    for (const auto& track : options.audio) audio.push_back({openScratchAudio(output.get(), "yux.source." + track.kind), {}});
     if (options.screenFrameRate) {
         av_dict_set(&output->metadata, std::string(platform::kNominalScreenFrameRateKey).c_str(), options.screenFrameRate->c_str(), 0);
     }
@@ -185,7 +156,7 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
     for (const auto& picture : options.screen) screenTimes.push_back(picture.seconds);
     writePictures(output.get(), screen, screenTimes, options.durationSeconds, [&](AVFrame* frame, int i) {
         std::uint8_t y, u, v;
-        yuvOf(options.screen[static_cast<std::size_t>(i)].color, y, u, v);
+        toYuv(options.screen[static_cast<std::size_t>(i)].color, y, u, v);
         fillRect(frame, 0, 0, frame->width, frame->height, y, u, v);
     });
     if (!options.camera.empty()) {
@@ -193,7 +164,7 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
             int h = options.height;
             fillRect(frame, 0, 0, frame->width, frame->height, 16, 128, 128);  // black picture, alpha 0 below
             std::uint8_t y, u, v;
-            yuvOf(kCameraSquareColor, y, u, v);
+            toYuv(kCameraSquareColor, y, u, v);
             Point2 centre = cameraSquareCenter(k);
             fillRect(frame, centre.x - kSquare / 2, centre.y - kSquare / 2, kSquare, kSquare, y, u, v);
             for (int row = 0; row < kSquare; ++row) {
