@@ -315,3 +315,27 @@ TEST_F(ExportTimingTest, UnreadableSourceIsToldInOurWordsWithTheLibrarysInTheLog
                 ::testing::StartsWith("trim_export_failed source=" + movie + " detail=The source movie cannot be read. cause="));
     EXPECT_FALSE(std::filesystem::exists(folder.file("out.mov")));
 }
+
+TEST_F(ExportTimingTest, EncoderThatCannotStartIsToldWithThePipelinesTextAndTheLibrarysInTheLog) {
+    // The HEVC encoder takes no picture smaller than 16 pixels; the crop may be 2.
+    support::TestMovieOptions options;
+    options.durationSeconds = 1;
+    std::string movie = folder.file("plain.mov");
+    support::writeTestMovie(movie, options);
+    TrimSelection selection(0, 0.5);
+    selection.crop.set(RecordingCrop::Field::width, 2, Size{320, 180});
+    auto preset = untouchedPreset();
+    preset.codec = RecordingVideoCodec::hevc;
+    std::string destination = folder.file("tiny.mov");
+    try {
+        waitForTask(boundary.exportTrimmedSegment(movie, destination, selection, preset, {}));
+        ADD_FAILURE() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.detail(), "Encoder could not start");
+    }
+    auto line = debugLog->lines().back();
+    EXPECT_THAT(line, ::testing::StartsWith("trim_export_failed source=" + movie +
+                                            " detail=outputFinalizationFailed(\"Encoder could not start\") cause="));
+    EXPECT_THAT(line, HasSubstr("Opening the video encoder failed"));
+    EXPECT_FALSE(std::filesystem::exists(destination));
+}
