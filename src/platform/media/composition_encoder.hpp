@@ -42,8 +42,7 @@ public:
     // failure. Output ends where the composition's media ends, if that comes before its length.
     // Throws CancelledError when `cancel` fires (checked per picture and per audio frame),
     // OutputFileExistsError when the destination exists, MediaFailure for a failed step (its
-    // sentence for users, the library's words as its cause), std::runtime_error for a file that
-    // cannot be created.
+    // sentence for users, the library's words as its cause).
     static void encode(const std::string& sourcePath, const std::string& destinationPath, const EditComposition& composition,
                        const CompositionEncodeSettings& settings, const Progress& progress, const CancelToken& cancel);
 };

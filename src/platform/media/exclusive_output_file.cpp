@@ -50,7 +50,8 @@ ExclusiveOutputFile::ExclusiveOutputFile(std::string path) : path_(std::move(pat
     if (fd_ < 0) {
         int error = errno;
         if (error == EEXIST) throw OutputFileExistsError(path_);
-        throw std::runtime_error("Cannot create " + path_ + ": " + std::strerror(error));
+        // Already told in plain words: callers pass it on as it is.
+        throw MediaFailure("Cannot create " + path_ + ": " + std::strerror(error), std::strerror(error));
     }
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer != nullptr) {

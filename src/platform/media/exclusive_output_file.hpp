@@ -12,8 +12,8 @@ namespace yux::platform {
 // commit() succeeds (a failed or cancelled write leaves nothing behind).
 class ExclusiveOutputFile {
 public:
-    // Throws OutputFileExistsError when anything exists at the path, std::runtime_error when the
-    // file cannot be created.
+    // Throws OutputFileExistsError when anything exists at the path, MediaFailure when the file
+    // cannot be created.
     explicit ExclusiveOutputFile(std::string path);
     ~ExclusiveOutputFile();
     ExclusiveOutputFile(const ExclusiveOutputFile&) = delete;

@@ -227,3 +227,17 @@ TEST(CompositionEncoder, FailedWriteMidExportIsToldPlainlyAndLeavesNoFile) {
     EXPECT_EQ(result, "The exported movie cannot be written. (with cause)");
     EXPECT_FALSE(std::filesystem::exists(out));
 }
+
+TEST(CompositionEncoder, DestinationThatCannotBeCreatedSaysWhy) {
+    TemporaryDirectory folder;
+    auto source = makeSource(folder, false);
+    auto composition = compose(source.asset, {{0, 1, 1}});
+    std::string out = folder.file("no-such-folder/out.mov");
+    try {
+        CompositionEncoder::encode(source.path, out, composition, fullFrame(), {}, CancelToken());
+        ADD_FAILURE() << "no error";
+    } catch (const MediaFailure& failure) {
+        EXPECT_EQ(std::string(failure.what()), "Cannot create " + out + ": No such file or directory");
+        EXPECT_FALSE(failure.isFixedText());
+    }
+}
