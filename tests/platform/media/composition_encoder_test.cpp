@@ -153,14 +153,21 @@ TEST(CompositionEncoder, HeaderClaimingHoursStopsAtTheEndOfTheMedia) {
     options.durationSeconds = 3;
     std::string path = folder.file("lying.mov");
     yux::testing::writeTestMovie(path, options);
-    // The movie header's duration (version 0: a 32-bit count after four 32-bit fields) says 49 days.
+    // The movie and media headers' durations (version 0: a 32-bit count after four 32-bit fields)
+    // say 49 days.
     std::string bytes = yux::testing::readWholeFile(path);
-    auto header = bytes.find("mvhd");
-    ASSERT_NE(header, std::string::npos);
-    ASSERT_EQ(bytes[header + 4], 0);
-    for (int i = 0; i < 4; ++i) bytes[header + 20 + i] = static_cast<char>(0xff);
+    int patched = 0;
+    for (const char* box : {"mvhd", "mdhd"}) {
+        for (auto at = bytes.find(box); at != std::string::npos; at = bytes.find(box, at + 4)) {
+            ASSERT_EQ(bytes[at + 4], 0);
+            for (int i = 0; i < 4; ++i) bytes[at + 20 + i] = static_cast<char>(0xff);
+            ++patched;
+        }
+    }
+    ASSERT_GE(patched, 3);
     yux::testing::writeWholeFile(path, bytes);
     auto asset = MediaAsset::open(path);
+    ASSERT_GT(asset.durationSeconds, 1e6);
 
     auto composition = compose(asset, {{0, 3600, 1}});
     std::string out = folder.file("out.mov");
