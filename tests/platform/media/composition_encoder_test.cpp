@@ -6,8 +6,6 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/async/errors.hpp"
 #include "platform/media/media_asset.hpp"
@@ -203,34 +201,22 @@ TEST(CompositionEncoder, FailedWriteMidExportIsToldPlainlyAndLeavesNoFile) {
     auto source = makeSource(folder, false);
     auto composition = compose(source.asset, {{0, 4, 1}});
     std::string out = folder.file("limited.mov");
-    // A file-size limit, in a child process so this one keeps its own, stops the writes part way.
-    int channel[2];
-    ASSERT_EQ(pipe(channel), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(channel[0]);
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{20000, 20000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        std::string result = "no failure";
-        try {
-            CompositionEncoder::encode(source.path, out, composition, fullFrame(), {}, CancelToken());
-        } catch (const MediaFailure& failure) {
-            result = std::string(failure.what()) + (failure.cause().empty() ? "" : " (with cause)");
-        } catch (const std::exception& other) {
-            result = std::string("other: ") + other.what();
-        }
-        [[maybe_unused]] auto written = write(channel[1], result.data(), result.size());
-        _exit(0);
+    // A file-size limit stops the writes part way (no other file is written meanwhile).
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{20000, previous.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    std::string result = "no failure";
+    try {
+        CompositionEncoder::encode(source.path, out, composition, fullFrame(), {}, CancelToken());
+    } catch (const MediaFailure& failure) {
+        result = std::string(failure.what()) + (failure.cause().empty() ? "" : " (with cause)");
+    } catch (const std::exception& other) {
+        result = std::string("other: ") + other.what();
     }
-    close(channel[1]);
-    std::string result;
-    char buffer[256];
-    for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<std::size_t>(got));
-    close(channel[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(result, "The exported movie cannot be written. (with cause)");
     EXPECT_FALSE(std::filesystem::exists(out));
 }
