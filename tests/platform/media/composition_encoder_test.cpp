@@ -12,6 +12,7 @@
 #include "platform/media/media_failure.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
+#include "support/timed_movie.hpp"
 
 using namespace yux::platform;
 using yux::testing::Rgb;
@@ -147,10 +148,12 @@ TEST(CompositionEncoder, OddCropOriginIsNotShiftedByAPixel) {
 
 TEST(CompositionEncoder, HeaderClaimingHoursStopsAtTheEndOfTheMedia) {
     TemporaryDirectory folder;
-    yux::testing::TestMovieOptions options;
+    yux::testing::TimedMovieOptions options;
     options.durationSeconds = 3;
+    options.screen = {{0, {200, 30, 30}}, {1.5, {30, 30, 200}}};
+    options.audio = {{"systemAudio", 0, 3, {{0, 3, 440, 0.5}}}};
     std::string path = folder.file("lying.mov");
-    yux::testing::writeTestMovie(path, options);
+    yux::testing::writeTimedMovie(path, options);
     // The movie and media headers' durations (version 0: a 32-bit count after four 32-bit fields)
     // say 49 days.
     std::string bytes = yux::testing::readWholeFile(path);
