@@ -58,6 +58,14 @@ protected:
         support::writeTimedMovie(path, options);
         return path;
     }
+    // A still screen over one sound track, as a slide with a voice-over records.
+    std::string stillWithSound(const std::string& name, double seconds, support::TimedAudioTrack sound) {
+        support::TimedMovieOptions options;
+        options.durationSeconds = seconds;
+        options.screen = {{0, kDark}};
+        options.audio = {std::move(sound)};
+        return timedMovie(name, options);
+    }
     std::string exported(const std::string& source, const std::string& name, const TrimSelection& selection,
                          const RecordingPreset& preset) {
         std::string destination = folder.file(name);
@@ -211,12 +219,8 @@ TEST_F(ExportTimingTest, StillScreenWithMovingCameraKeepsEveryCameraPictureAndEn
 }
 
 TEST_F(ExportTimingTest, AudioTrackThatStartsLateKeepsItsOffsetThroughCutsAndSpeed) {
-    support::TimedMovieOptions options;
-    options.durationSeconds = 3;
-    options.screen = {{0, kDark}};
     // The track's media begins at 1 s with a tone that lasts a second.
-    options.audio = {{"systemAudio", 1, 3, {{1, 2, 1000, 0.5}}}};
-    auto movie = timedMovie("late.mov", options);
+    auto movie = stillWithSound("late.mov", 3, {"systemAudio", 1, 3, {{1, 2, 1000, 0.5}}});
     auto asset = platform::MediaAsset::open(movie);
     ASSERT_NEAR(firstTrack(asset, platform::MediaTrackType::audio).start.seconds(), 1.0, 0.03);
 
@@ -251,11 +255,7 @@ TEST_F(ExportTimingTest, FlashAndBeepLandTogetherAfterACutAtOneAndTwiceTheSpeed)
 }
 
 TEST_F(ExportTimingTest, TrackGainOfAHalfHalvesTheLevel) {
-    support::TimedMovieOptions options;
-    options.durationSeconds = 2;
-    options.screen = {{0, kDark}};
-    options.audio = {{"systemAudio", 0, 2, {{0, 2, 440, 0.5}}}};
-    auto movie = timedMovie("tone.mov", options);
+    auto movie = stillWithSound("tone.mov", 2, {"systemAudio", 0, 2, {{0, 2, 440, 0.5}}});
     auto id = firstTrack(platform::MediaAsset::open(movie), platform::MediaTrackType::audio).trackID;
 
     auto unity = exported(movie, "unity.mov", TrimSelection(0, 2), halfSize());
