@@ -1,5 +1,6 @@
 #include "capture/recording_output_delegate.hpp"
 
+#include <charconv>
 #include <coroutine>
 
 #include "model/app_error.hpp"
@@ -51,10 +52,24 @@ std::exception_ptr outputFailure(std::string detail) {
     return std::make_exception_ptr(AppError::outputFinalizationFailed(std::move(detail)));
 }
 
-MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height) {
+MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height, double frameRate) {
     if (isAudio(kind)) return MovieTrackFormat::audio(trackTitle(kind));
+    // The camera keeps its own pace; the nominal rate is the screen's.
     if (kind == RecordingSourceKind::camera) return MovieTrackFormat::videoWithStackedAlpha(trackTitle(kind), width, height);
-    return MovieTrackFormat::video(trackTitle(kind), width, height);
+    return MovieTrackFormat::video(trackTitle(kind), width, height).withFrameRate(frameRate);
+}
+
+// Frames per second of a frame interval; a missing or zero interval counts as one frame at 60 fps.
+double rateOf(MediaTime interval) {
+    if (!interval.isValid() || interval.value <= 0) interval = RecordingOutputDelegate::kFrameDuration;
+    return static_cast<double>(interval.timescale) / static_cast<double>(interval.value);
+}
+
+// The shortest decimal text that reads back as the same double: "60", "29.97002997002997".
+std::string decimalText(double value) {
+    char text[32];
+    auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
 }
 
 }  // namespace
@@ -84,19 +99,22 @@ RecordingOutputDelegate::Clock RecordingOutputDelegate::Clock::live() {
 }
 
 std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(const std::string& path, int width, int height,
-                                                                       bool microphone, bool camera, Clock clock) {
-    return open(MovieWriter::create(path), width, height, microphone, camera, std::move(clock));
+                                                                       bool microphone, bool camera, Clock clock,
+                                                                       MediaTime frameInterval) {
+    return open(MovieWriter::create(path), width, height, microphone, camera, std::move(clock), frameInterval);
 }
 
 std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(std::shared_ptr<MovieWriter> writer, int width,
                                                                        int height, bool microphone, bool camera,
-                                                                       Clock clock) {
+                                                                       Clock clock, MediaTime frameInterval) {
+    const double frameRate = rateOf(frameInterval);
+    writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), decimalText(frameRate));
     std::map<RecordingSourceKind, int> inputs;
     for (auto kind : kAllRecordingSourceKinds) {
         if (kind == RecordingSourceKind::audio) continue;
         if (kind == RecordingSourceKind::microphone && !microphone) continue;
         if (kind == RecordingSourceKind::camera && !camera) continue;
-        const int track = writer->addTrack(formatOf(kind, width, height));
+        const int track = writer->addTrack(formatOf(kind, width, height, frameRate));
         if (track < 0) {
             writer->cancelWriting();  // removes the file the writer created
             throw AppError::outputFinalizationFailed("Cannot record " + labelOf(kind));

@@ -49,13 +49,17 @@ public:
 
     // Creates the movie at `path` (never over an existing file) with the tracks screen, camera
     // (with `camera`), system audio and microphone (with `microphone`), and starts writing.
+    // `frameInterval` is the screen stream's nominal interval between pictures; the movie
+    // stores its rate (kNominalScreenFrameRateKey), which exports use.
     // Throws the writer's error unchanged, or AppError::outputFinalizationFailed.
     static std::shared_ptr<RecordingOutputDelegate> open(const std::string& path, int width, int height,
-                                                         bool microphone, bool camera, Clock clock = Clock::live());
+                                                         bool microphone, bool camera, Clock clock = Clock::live(),
+                                                         platform::MediaTime frameInterval = kFrameDuration);
     // The same over a given writer (an in-memory one in tests).
     static std::shared_ptr<RecordingOutputDelegate> open(std::shared_ptr<platform::MovieWriter> writer, int width,
                                                          int height, bool microphone, bool camera,
-                                                         Clock clock = Clock::live());
+                                                         Clock clock = Clock::live(),
+                                                         platform::MediaTime frameInterval = kFrameDuration);
 
     RecordingOutputDelegate(std::shared_ptr<platform::MovieWriter> writer,
                             std::map<RecordingSourceKind, int> inputs, Clock clock);

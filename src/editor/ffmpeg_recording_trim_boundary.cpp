@@ -14,8 +14,11 @@
 #include "platform/async/main_thread.hpp"
 #include "platform/media/composition_encoder.hpp"
 #include "platform/media/edit_composition.hpp"
+#include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
+#include "platform/media/media_failure.hpp"
 #include "platform/media/movie_remuxer.hpp"
+#include "platform/media/stored_frame_rate.hpp"
 #include "session/recording_export_policy.hpp"
 
 namespace yux {
@@ -34,6 +37,13 @@ constexpr double kEstimateThreshold = 0.01;
 constexpr double kReportIntervalSeconds = 0.1;
 // Index gaps of a variable-rate screen track can be tiny; the export never runs faster than this.
 constexpr double kMaximumFrameRate = 120.0;
+// A stored rate below this is no screen recording's (a damaged or foreign value).
+constexpr double kMinimumStoredFrameRate = 1.0;
+// A screen track of one picture (a still screen) without a stored rate: the usual screen rate.
+constexpr double kSinglePictureFrameRate = 30.0;
+
+constexpr const char* kSourceUnreadable = "The source movie cannot be read.";
+constexpr const char* kMovieUnreadable = "The movie cannot be read.";
 
 AppError failure(const char* detail) { return AppError::outputFinalizationFailed(detail); }
 
@@ -102,8 +112,33 @@ RecordingExportProgress FfmpegRecordingTrimBoundary::encodingProgress(double fra
     return progress;
 }
 
+FfmpegRecordingTrimBoundary::ToldFailure FfmpegRecordingTrimBoundary::toldFailure(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const platform::MediaFailure& failed) {
+        if (failed.isFixedText()) return {std::make_exception_ptr(failure(failed.what())), failed.cause()};
+        return {error, failed.cause()};
+    } catch (const platform::OutputFileExistsError&) {
+        // Created by another program between the check and the write.
+        return {std::make_exception_ptr(failure("Export destination already exists")), {}};
+    } catch (...) {
+        return {error, {}};
+    }
+}
+
+double FfmpegRecordingTrimBoundary::exportFrameRate(std::optional<double> storedRate, platform::MediaTime minimumInterval) {
+    if (storedRate && std::isfinite(*storedRate) && *storedRate >= kMinimumStoredFrameRate) {
+        return std::min(*storedRate, kMaximumFrameRate);
+    }
+    double interval = minimumInterval.isValid() ? minimumInterval.seconds() : 0;
+    if (!(interval > 0)) return kSinglePictureFrameRate;
+    return std::min(1.0 / interval, kMaximumFrameRate);
+}
+
 QCoro::Task<double> FfmpegRecordingTrimBoundary::loadDurationSeconds(std::string filePath) {
-    auto probe = [filePath] { return platform::MediaAsset::open(filePath).durationSeconds; };
+    auto probe = [filePath] {
+        return platform::toldAs(kMovieUnreadable, false, [&] { return platform::MediaAsset::open(filePath).durationSeconds; });
+    };
     auto probing = onWorkerThread(std::move(probe));
     double seconds = co_await probing;
     if (!std::isfinite(seconds) || !(seconds > 0)) throw failure("Invalid media duration");
@@ -121,7 +156,9 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
     const char* mode = "copy";
     try {
         cancel.throwIfCancelled();
-        auto open = [sourcePath] { return platform::MediaAsset::open(sourcePath); };
+        auto open = [sourcePath] {
+            return platform::toldAs(kSourceUnreadable, false, [&] { return platform::MediaAsset::open(sourcePath); });
+        };
         auto opening = onWorkerThread(std::move(open));
         auto asset = co_await opening;
         // An infinite duration would let any section through; nothing can be cut from it.
@@ -138,28 +175,40 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
                                                               audios.size() >= 2);
 
         auto parent = std::filesystem::path(destinationPath).parent_path();
-        if (!parent.empty()) std::filesystem::create_directories(parent);
-        if (std::filesystem::exists(std::filesystem::symlink_status(destinationPath))) {
+        if (!parent.empty()) {
+            platform::toldAs("The folder for the exported movie cannot be created.", false,
+                             [&] { std::filesystem::create_directories(parent); });
+        }
+        std::error_code unknown;
+        if (std::filesystem::exists(std::filesystem::symlink_status(destinationPath, unknown))) {
             throw failure("Export destination already exists");
         }
 
         if (reasons.empty()) {
             auto copy = [=] {
-                platform::MovieRemuxer::copy(
-                    sourcePath, destinationPath,
-                    [&](double fraction) {
-                        if (progress) progress(copyProgress(fraction, secondsSince(started)));
-                    },
-                    cancel);
+                platform::toldAs("Fast export did not complete", true, [&] {
+                    try {
+                        platform::MovieRemuxer::copy(
+                            sourcePath, destinationPath,
+                            [&](double fraction) {
+                                if (progress) progress(copyProgress(fraction, secondsSince(started)));
+                            },
+                            cancel);
+                    } catch (const std::exception& error) {
+                        // A full disk is worth telling as such.
+                        int written = platform::writeErrorNumber(error);
+                        if (written != 0) throw platform::MediaFailure(platform::outputWriteSentence(written), error.what());
+                        throw;
+                    }
+                });
             };
             auto copying = onWorkerThread(std::move(copy));
             co_await copying;
         } else {
             mode = "encode";
-            auto interval = asset.minFrameDuration(sourceVideo);
-            double minimumFrame = interval.isValid() ? interval.seconds() : 0;
-            if (!(minimumFrame > 0)) throw failure("Source frame rate unavailable");
-            double frameRate = std::min(1.0 / minimumFrame, kMaximumFrameRate);
+            auto readRate = [sourcePath] { return platform::storedScreenFrameRate(sourcePath); };
+            auto reading = onWorkerThread(std::move(readRate));
+            double frameRate = exportFrameRate(co_await reading, asset.minFrameDuration(sourceVideo));
 
             auto geometry = RecordingOutputGeometry::scaled(sourceVideo.width, sourceVideo.height,
                                                             AffineTransform::identity(), preset.resolutionScale);
@@ -167,6 +216,7 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
             platform::CompositionEncodeSettings settings;
             settings.codec = hevc ? platform::VideoCodec::hevc : platform::VideoCodec::h264;
             if (!platform::CompositionEncoder::canEncode(settings.codec)) throw failure("Video encoder unavailable");
+            if (!audios.empty() && !platform::CompositionEncoder::canEncodeAudio()) throw failure("Audio encoder unavailable");
             settings.videoBitsPerSecond = RecordingEncodingPolicy().targetVideoBitsPerSecond(preset);
             settings.frameRate = frameRate;
             settings.geometry = {geometry.width,
@@ -186,6 +236,8 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
             auto log = debugLog_;
             auto encode = [=] {
                 auto composition = platform::EditComposition::build(tracks, sections);
+                // Sections where no track has media would make a movie without a picture.
+                if (composition.mediaEnd().value <= 0) throw failure("The selected sections hold no media");
                 double outputLength = composition.duration().seconds();
                 double fraction = 0;
                 auto lastReport = Clock::time_point::min();
@@ -219,8 +271,11 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
         error = std::current_exception();
     }
     if (error) {
-        co_await debugLog_->append("trim_export_failed source=" + sourcePath + " detail=" + logErrorText(error));
-        std::rethrow_exception(error);
+        auto told = toldFailure(error);
+        std::string line = "trim_export_failed source=" + sourcePath + " detail=" + logErrorText(told.error);
+        if (!told.cause.empty()) line += " cause=" + told.cause;
+        co_await debugLog_->append(line);
+        std::rethrow_exception(told.error);
     }
 
     int count = static_cast<int>(selection.sections.size());

@@ -9,6 +9,7 @@
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"
 #include "platform/async/wait_for.hpp"
+#include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
@@ -63,7 +64,45 @@ struct ToneFeed {
     }
 };
 
+// A text of the container's own metadata as libavformat reads it back; "" when absent.
+std::string containerMetadata(const std::string& path, std::string_view key) {
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return "(unreadable)";
+    const AVDictionaryEntry* entry = av_dict_get(format->metadata, std::string(key).c_str(), nullptr, 0);
+    std::string value = entry != nullptr ? entry->value : "";
+    avformat_close_input(&format);
+    return value;
+}
+
+// A short take of screen and system audio, stopped at `stop` seconds.
+void recordScreenAndSound(RecordingOutputDelegate& delegate, double stop) {
+    ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+    for (int i = 0; i / 60.0 < stop; ++i) {
+        const double t = i / 60.0;
+        deliver(delegate, 0, media::videoSample(hostTime(t), media::movingPattern(kWidth, kHeight, i)),
+                RecordingSourceKind::screen);
+        system.until(delegate, t + 1 / 60.0);
+    }
+    platform::waitForTask(delegate.waitForStart());
+    platform::waitForTask(delegate.finish());
+}
+
 }  // namespace
+
+TEST(RecordingOutputDelegateMovie, StoresTheNominalFrameRateOfTheScreen) {
+    media::TemporaryDirectory folder;
+    const auto ntsc = folder.file("ntsc.mov");
+    recordScreenAndSound(*RecordingOutputDelegate::open(ntsc, kWidth, kHeight, false, false, stopAt(0.3),
+                                                        MediaTime(1001, 30000)),
+                         0.3);
+    EXPECT_EQ(containerMetadata(ntsc, platform::kNominalScreenFrameRateKey), "29.97002997002997");
+    // The key stays out of the track titles, which readers rely on.
+    EXPECT_EQ(MovieTrackReader(ntsc).tracks()[0].title, "yux.source.screen");
+
+    const auto standard = folder.file("standard.mov");
+    recordScreenAndSound(*RecordingOutputDelegate::open(standard, kWidth, kHeight, false, false, stopAt(0.3)), 0.3);
+    EXPECT_EQ(containerMetadata(standard, "yux.screen.frameRate"), "60");
+}
 
 TEST(RecordingOutputDelegateMovie, FourTracksStartAtTheLateCameraAndEndWithATailFrame) {
     media::TemporaryDirectory folder;

@@ -13,6 +13,7 @@
 #include "platform/async/errors.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/media_asset.hpp"
+#include "editor/export_presets.hpp"
 #include "support/recording_debug_log.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
@@ -20,21 +21,12 @@
 using namespace yux;
 using platform::waitForTask;
 namespace support = yux::testing;
+using support::untouchedPreset;
 using support::RecordingDebugLog;
 using support::TemporaryDirectory;
 using ::testing::HasSubstr;
 
 namespace {
-
-RecordingPreset untouchedPreset() {
-    RecordingPreset preset;
-    preset.id = "best";
-    preset.sharpness = 1.0;
-    preset.motionDetail = 1.0;
-    preset.resolutionScale = 1.0;
-    preset.codec = RecordingVideoCodec::h264;
-    return preset;
-}
 
 class Progress {
 public:

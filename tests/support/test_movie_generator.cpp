@@ -36,10 +36,7 @@ std::uint8_t noise(std::uint32_t& state) {
     return static_cast<std::uint8_t>(16 + state % 220);
 }
 
-struct Encoder {
-    ff::CodecContext context;
-    AVStream* stream = nullptr;
-};
+using Encoder = MovieEncoder;
 
 Encoder openVideo(AVFormatContext* output, const TestMovieOptions& options, int height, const char* handler) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
@@ -70,7 +67,9 @@ Encoder openVideo(AVFormatContext* output, const TestMovieOptions& options, int 
     return encoder;
 }
 
-Encoder openAudio(AVFormatContext* output, const char* handler) {
+}  // namespace
+
+MovieEncoder openScratchAudio(AVFormatContext* output, const std::string& handler) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
     Encoder encoder{ff::CodecContext(avcodec_alloc_context3(codec)), avformat_new_stream(output, nullptr)};
     AVCodecContext* c = encoder.context.get();
@@ -83,9 +82,11 @@ Encoder openAudio(AVFormatContext* output, const char* handler) {
     ff::check(avcodec_open2(c, codec, nullptr), "open audio encoder");
     ff::check(avcodec_parameters_from_context(encoder.stream->codecpar, c), "audio parameters");
     encoder.stream->time_base = {1, kSampleRate};
-    av_dict_set(&encoder.stream->metadata, "handler_name", handler, 0);
+    av_dict_set(&encoder.stream->metadata, "handler_name", handler.c_str(), 0);
     return encoder;
 }
+
+namespace {
 
 void drain(AVFormatContext* output, Encoder& encoder, AVFrame* frame) {
     ff::check(avcodec_send_frame(encoder.context.get(), frame), "encode");
@@ -100,12 +101,25 @@ void drain(AVFormatContext* output, Encoder& encoder, AVFrame* frame) {
     }
 }
 
-// Y, U, V of an RGB colour (limited range BT.601, as the scratch writer's converter does).
+}  // namespace
+
+ff::Frame scratchAudioFrame(int count) {
+    ff::Frame frame = ff::makeFrame();
+    frame->format = AV_SAMPLE_FMT_FLTP;
+    frame->sample_rate = kSampleRate;
+    frame->nb_samples = count;
+    av_channel_layout_default(&frame->ch_layout, 2);
+    ff::check(av_frame_get_buffer(frame.get(), 0), "audio frame");
+    return frame;
+}
+
 void toYuv(Rgb c, std::uint8_t& y, std::uint8_t& u, std::uint8_t& v) {
     y = static_cast<std::uint8_t>(std::lround(16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255));
     u = static_cast<std::uint8_t>(std::lround(128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255));
     v = static_cast<std::uint8_t>(std::lround(128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255));
 }
+
+namespace {
 
 void fillScreen(AVFrame* frame, const TestMovieOptions& options, int index) {
     int second = index / options.frameRate;
@@ -297,8 +311,8 @@ void writeTestMovie(const std::string& path, const TestMovieOptions& options) {
     Encoder camera;
     if (options.camera) camera = openVideo(output.get(), options, options.height * 2, "yux.source.camera");
     Encoder system, microphone;
-    if (options.systemAudio) system = openAudio(output.get(), "yux.source.systemAudio");
-    if (options.microphone) microphone = openAudio(output.get(), "yux.source.microphone");
+    if (options.systemAudio) system = openScratchAudio(output.get(), "yux.source.systemAudio");
+    if (options.microphone) microphone = openScratchAudio(output.get(), "yux.source.microphone");
     ff::check(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), "open file");
     ff::check(avformat_write_header(output.get(), nullptr), "header");
 
@@ -327,12 +341,7 @@ void writeTestMovie(const std::string& path, const TestMovieOptions& options) {
                 bool isSystem = encoder == &system;
                 double hz = isSystem ? options.systemToneHz : options.microphoneToneHz;
                 double amplitude = isSystem ? options.systemAmplitude : options.microphoneAmplitude;
-                ff::Frame frame = ff::makeFrame();
-                frame->format = AV_SAMPLE_FMT_FLTP;
-                frame->sample_rate = kSampleRate;
-                frame->nb_samples = count;
-                av_channel_layout_default(&frame->ch_layout, 2);
-                ff::check(av_frame_get_buffer(frame.get(), 0), "audio frame");
+                ff::Frame frame = scratchAudioFrame(count);
                 for (int ch = 0; ch < 2; ++ch) {
                     auto* data = reinterpret_cast<float*>(frame->data[ch]);
                     for (int i = 0; i < count; ++i) {
@@ -374,7 +383,8 @@ Rgb pixelAt(const std::string& path, double seconds, int x, int y) {
     if (frame == nullptr) throw std::runtime_error("no picture");
     SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
                                      frame->height, AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(frame->width) * frame->height * 3);
+    // The scaler's vector code may write a little past the last row's end.
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(frame->width) * frame->height * 3 + 64);
     std::uint8_t* out[4] = {rgb.data(), nullptr, nullptr, nullptr};
     int stride[4] = {frame->width * 3, 0, 0, 0};
     sws_scale(sws, frame->data, frame->linesize, 0, frame->height, out, stride);

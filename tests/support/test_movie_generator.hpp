@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/media/ffmpeg_support.hpp"
+
 namespace yux::testing {
 
 // Small movies in the scratch layout: screen H.264, optional camera H.264 with its alpha stacked
@@ -56,5 +58,17 @@ struct AudioSummary {
 // The first audio track, decoded whole.
 AudioSummary readAudio(const std::string& path);
 bool near(Rgb a, Rgb b, int tolerance = 12);
+
+// Pieces of the generators above, for movies of other shapes (support/timed_movie).
+struct MovieEncoder {
+    platform::ffmpeg::CodecContext context;
+    AVStream* stream = nullptr;
+};
+// An AAC track of `output` in the scratch settings (48 kHz stereo, 192000 bit/s) with this handler name.
+MovieEncoder openScratchAudio(AVFormatContext* output, const std::string& handler);
+// Planar float stereo at 48 kHz, `count` samples, for that encoder.
+platform::ffmpeg::Frame scratchAudioFrame(int count);
+// Y, U, V of an RGB colour (limited range BT.601, as the scratch writer's converter does).
+void toYuv(Rgb c, std::uint8_t& y, std::uint8_t& u, std::uint8_t& v);
 
 }  // namespace yux::testing

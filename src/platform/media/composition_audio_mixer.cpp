@@ -40,7 +40,8 @@ CompositionAudioMixer::CompositionAudioMixer(std::string path, const EditComposi
         state->volume = level == volumes.end() ? 1.0f : level->second;
         tracks_.push_back(std::move(state));
     }
-    totalFrames_ = toFrames(composition.duration());
+    // Past the end of every track's media there is nothing to mix (a header may claim hours more).
+    totalFrames_ = toFrames(composition.mediaEnd());
 }
 
 CompositionAudioMixer::~CompositionAudioMixer() = default;
@@ -120,7 +121,7 @@ int CompositionAudioMixer::mix(float* out, int frames, bool limit) {
             for (auto& state : tracks_) beginSlot(*state, slot_);
             slotStarted_ = true;
         }
-        std::int64_t slotEnd = slotStartFrame(slot_ + 1);
+        std::int64_t slotEnd = std::min(slotStartFrame(slot_ + 1), totalFrames_);
         int chunk = static_cast<int>(std::min<std::int64_t>(frames - done, slotEnd - position_));
         if (chunk > 0) {
             for (auto& state : tracks_) addSlotSamples(*state, out + static_cast<std::size_t>(done) * kChannels, chunk);

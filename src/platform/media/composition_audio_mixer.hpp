@@ -27,7 +27,7 @@ public:
     ~CompositionAudioMixer();
 
     bool hasAudio() const { return !tracks_.empty(); }
-    // round(duration × 48000): the slots' sample counts add up to exactly this.
+    // round(mediaEnd × 48000), the composition's length unless its media ends earlier.
     std::int64_t totalFrames() const { return totalFrames_; }
     std::int64_t position() const { return position_; }
 

@@ -30,15 +30,19 @@ public:
     // A keyframe at least every two seconds keeps the export seekable in any player.
     static constexpr double kKeyframeIntervalSeconds = 2.0;
 
-    // Whether this FFmpeg build carries the encoders an export with `codec` needs.
+    // Whether this FFmpeg build carries the video encoder for `codec`, and the AAC encoder (only
+    // an export with sound needs it).
     static bool canEncode(VideoCodec codec);
+    static bool canEncodeAudio();
 
     // Output time (seconds) of each picture written, for progress.
     using Progress = std::function<void(double outputSeconds)>;
 
     // Runs on the calling thread. The destination is created exclusively and removed on any
-    // failure. Throws CancelledError when `cancel` fires (checked per picture and per audio
-    // frame), std::runtime_error for file and library failures.
+    // failure. Output ends where the composition's media ends, if that comes before its length.
+    // Throws CancelledError when `cancel` fires (checked per picture and per audio frame),
+    // OutputFileExistsError when the destination exists, MediaFailure for a failed step (its
+    // sentence for users, the library's words as its cause).
     static void encode(const std::string& sourcePath, const std::string& destinationPath, const EditComposition& composition,
                        const CompositionEncodeSettings& settings, const Progress& progress, const CancelToken& cancel);
 };

@@ -24,9 +24,10 @@ Region sourceRegion(const PictureGeometry& g, int width, int height) {
     double sx = static_cast<double>(width) / g.scaledWidth;
     double sy = static_cast<double>(height) / g.scaledHeight;
     Region r;
-    // Even origins keep the chroma planes of 4:2:0 pictures aligned with the luma.
-    r.x = static_cast<int>(g.cropX * sx) & ~1;
-    r.y = static_cast<int>(g.cropY * sy) & ~1;
+    // The origin stays where the crop puts it, odd or not: luma moves by whole pixels, and 4:2:0
+    // chroma starts at the sample that covers the origin (never a visible shift of the picture).
+    r.x = std::clamp(static_cast<int>(g.cropX * sx), 0, width - 1);
+    r.y = std::clamp(static_cast<int>(g.cropY * sy), 0, height - 1);
     r.width = std::clamp(static_cast<int>(g.cropWidth * sx + 0.5), 1, width - r.x);
     r.height = std::clamp(static_cast<int>(g.cropHeight * sy + 0.5), 1, height - r.y);
     return r;
@@ -84,7 +85,11 @@ AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target)
     const int w = geometry_.cropWidth, h = geometry_.cropHeight;
     std::vector<std::pair<Layer*, const AVFrame*>> visible;
     for (auto& layer : layers_) {
-        auto sourceTime = composition_.sourceTime(layer->track, outputTime);
+        // The screen at the bottom holds its last picture (and shows its first before it): a
+        // still screen sends no more pictures, yet it is still on show. Layers above it show
+        // only where they have media.
+        bool bottom = layer == layers_.front();
+        auto sourceTime = bottom ? composition_.slotSourceTime(outputTime) : composition_.sourceTime(layer->track, outputTime);
         if (!sourceTime) continue;
         const AVFrame* frame = layer->reader->frameAt(*sourceTime);
         if (frame != nullptr) visible.emplace_back(layer.get(), frame);

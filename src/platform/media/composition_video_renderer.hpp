@@ -21,9 +21,10 @@ struct PictureGeometry {
     int cropHeight = 0;
 };
 
-// Draws the video tracks of a composition at an output time: the first track at the bottom, each
-// later one over it, a stacked-alpha track blended through its alpha (so it shows only where it
-// has media and where its alpha is), then scaled and cropped.
+// Draws the video tracks of a composition at an output time: the first track at the bottom,
+// holding its nearest picture wherever it has no media of its own, each later one over it, a
+// stacked-alpha track blended through its alpha (so it shows only where it has media and where
+// its alpha is), then scaled and cropped.
 class CompositionVideoRenderer {
 public:
     CompositionVideoRenderer(const std::string& path, const EditComposition& composition, PictureGeometry geometry);

@@ -61,6 +61,14 @@ EditComposition EditComposition::build(const std::vector<MediaTrack>& tracks, co
     return composition;
 }
 
+MediaTime EditComposition::mediaEnd() const {
+    MediaTime end(0, kTimescale);
+    for (const auto& track : tracks_) {
+        for (const auto& segment : track.segments) end = std::max(end, segment.outputEnd);
+    }
+    return std::min(end, duration_);
+}
+
 std::optional<std::size_t> EditComposition::slotAt(MediaTime outputTime) const {
     if (slots_.empty()) return std::nullopt;
     for (std::size_t k = 0; k < slots_.size(); ++k) {
@@ -69,17 +77,25 @@ std::optional<std::size_t> EditComposition::slotAt(MediaTime outputTime) const {
     return slots_.size() - 1;
 }
 
+std::optional<MediaTime> EditComposition::slotSourceTime(MediaTime outputTime) const {
+    if (outputTime < MediaTime(0, kTimescale) || outputTime >= duration_) return std::nullopt;
+    auto k = slotAt(outputTime);
+    if (!k) return std::nullopt;
+    const Slot& slot = slots_[*k];
+    if (slot.length.value <= 0) return std::nullopt;
+    // Invert the slot's scaling: offset × |R| / L.
+    std::int64_t offset = inTicks(outputTime - slot.start).value;
+    __int128 product = static_cast<__int128>(offset) * (slot.sourceEnd - slot.sourceStart).value;
+    return slot.sourceStart + MediaTime(static_cast<std::int64_t>(product / slot.length.value), kTimescale);
+}
+
 std::optional<MediaTime> EditComposition::sourceTime(std::size_t track, MediaTime outputTime) const {
     if (track >= tracks_.size()) return std::nullopt;
     for (const auto& segment : tracks_[track].segments) {
         if (outputTime < segment.outputStart || outputTime >= segment.outputEnd) continue;
-        const Slot& slot = slots_[segment.slot];
-        if (slot.length.value <= 0) return std::nullopt;
-        // Invert the slot's scaling: offset × |R| / L.
-        std::int64_t offset = inTicks(outputTime - slot.start).value;
-        __int128 product = static_cast<__int128>(offset) * (slot.sourceEnd - slot.sourceStart).value;
-        MediaTime source = slot.sourceStart + MediaTime(static_cast<std::int64_t>(product / slot.length.value), kTimescale);
-        return std::clamp(source, segment.sourceStart, segment.sourceEnd);
+        auto source = slotSourceTime(outputTime);
+        if (!source) return std::nullopt;
+        return std::clamp(*source, segment.sourceStart, segment.sourceEnd);
     }
     return std::nullopt;
 }

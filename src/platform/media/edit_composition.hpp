@@ -54,9 +54,15 @@ public:
     const std::vector<Track>& tracks() const { return tracks_; }
     // The sum of all slot lengths.
     MediaTime duration() const { return duration_; }
+    // Where the last media of any track ends in the output, at most duration(): past it every
+    // track is empty, so an export stops there (a header may claim far more than the media holds).
+    MediaTime mediaEnd() const;
 
     // The slot that plays at `outputTime` (the last one at or past the end), none without slots.
     std::optional<std::size_t> slotAt(MediaTime outputTime) const;
+    // The source time the slot playing at `outputTime` maps it to, whatever any track holds
+    // there; none before 0, at or past the end, or without slots.
+    std::optional<MediaTime> slotSourceTime(MediaTime outputTime) const;
     // The source time a track shows at `outputTime`, or none when the track has no media there.
     std::optional<MediaTime> sourceTime(std::size_t track, MediaTime outputTime) const;
 

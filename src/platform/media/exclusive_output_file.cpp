@@ -49,7 +49,9 @@ ExclusiveOutputFile::ExclusiveOutputFile(std::string path) : path_(std::move(pat
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         int error = errno;
-        throw std::runtime_error("Cannot create " + path_ + ": " + std::strerror(error));
+        if (error == EEXIST) throw OutputFileExistsError(path_);
+        // Already told in plain words: callers pass it on as it is.
+        throw MediaFailure("Cannot create " + path_ + ": " + std::strerror(error), std::strerror(error));
     }
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer != nullptr) {
@@ -78,13 +80,13 @@ void ExclusiveOutputFile::commit() {
     avio_flush(io_);
     if (writeFailed_ || io_->error < 0) {
         int code = writeFailed_ ? writeErrno_ : AVUNERROR(io_->error);
-        throw std::runtime_error("Cannot write " + path_ + ": " + std::strerror(code));
+        throw OutputFileWriteError("Cannot write " + path_ + ": " + std::strerror(code), code);
     }
     int descriptor = fd_;
     fd_ = -1;
     if (::close(descriptor) != 0) {
         int error = errno;
-        throw std::runtime_error("Cannot close " + path_ + ": " + std::strerror(error));
+        throw OutputFileWriteError("Cannot close " + path_ + ": " + std::strerror(error), error);
     }
     committed_ = true;
 }
@@ -94,6 +96,15 @@ void ExclusiveOutputFile::closeDescriptor() {
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+int writeErrorNumber(const std::exception& error) {
+    if (const auto* write = dynamic_cast<const OutputFileWriteError*>(&error)) return write->errorNumber();
+    if (const auto* library = dynamic_cast<const ffmpeg::Error*>(&error)) {
+        // Only these errors come from writing alone; others may as well come from reading.
+        if (library->code() == AVERROR(ENOSPC) || library->code() == AVERROR(EDQUOT)) return AVUNERROR(library->code());
+    }
+    return 0;
 }
 
 }  // namespace yux::platform

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/media_failure.hpp"
 
 namespace yux::platform {
 
@@ -11,7 +12,8 @@ namespace yux::platform {
 // commit() succeeds (a failed or cancelled write leaves nothing behind).
 class ExclusiveOutputFile {
 public:
-    // Throws std::runtime_error when the file exists or cannot be created.
+    // Throws OutputFileExistsError when anything exists at the path, MediaFailure when the file
+    // cannot be created.
     explicit ExclusiveOutputFile(std::string path);
     ~ExclusiveOutputFile();
     ExclusiveOutputFile(const ExclusiveOutputFile&) = delete;
@@ -22,8 +24,11 @@ public:
     AVIOContext* io() const { return io_; }
 
     // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
-    // A short write (a full disk) throws and the file is removed.
+    // A short write (a full disk) throws OutputFileWriteError and the file is removed.
     void commit();
+
+    // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.
+    int writeError() const { return writeFailed_ ? writeErrno_ : 0; }
 
 private:
     void closeDescriptor();
@@ -37,5 +42,9 @@ private:
 
     friend struct ExclusiveOutputFileCallbacks;
 };
+
+// The errno of a failed write behind `error` (ENOSPC for a full disk), whether the file's commit
+// or a library call reported it; 0 when `error` is no failed write.
+int writeErrorNumber(const std::exception& error);
 
 }  // namespace yux::platform

@@ -1,6 +1,7 @@
 #include "platform/media/movie_writer.hpp"
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -26,8 +27,6 @@ using namespace ffmpeg;
 // Video ticks of 1/90000 s: fine enough to keep host-clock frame times apart, coarse enough
 // that a still screen sending no frame for hours fits the container's 32-bit sample durations.
 constexpr int kVideoTimeScale = 90000;
-// The encoders' hint of the frame rate; frame times themselves come from the samples.
-constexpr AVRational kVideoFrameRateHint{60, 1};
 // A frame whose sample carries no duration lasts one frame at 60 fps.
 constexpr std::int64_t kDefaultFrameTicks = kVideoTimeScale / 60;
 
@@ -99,6 +98,10 @@ struct Track {
     }
 };
 
+double nominalRate(const MovieTrackFormat& format) {
+    return format.frameRate > 0 && std::isfinite(format.frameRate) ? format.frameRate : kDefaultNominalFrameRate;
+}
+
 double secondsOf(const SampleBuffer& sample) {
     const auto* audio = sample.audio();
     return audio != nullptr && audio->sampleRate > 0 ? static_cast<double>(audio->frameCount()) / audio->sampleRate : 0;
@@ -154,13 +157,24 @@ public:
         }
     }
 
+    bool setMetadata(const std::string& key, const std::string& value) {
+        std::lock_guard lock(lifecycle_);
+        if (status_ != MovieWriterStatus::unknown || key.empty()) return false;
+        return av_dict_set(&format_->metadata, key.c_str(), value.c_str(), 0) >= 0;
+    }
+
     bool startWriting() {
         std::lock_guard lock(lifecycle_);
         if (status_ != MovieWriterStatus::unknown) return false;
         try {
             if (tracks_.empty()) throw platformError("A movie needs at least one track");
             openIo();
-            check(avformat_write_header(format_.get(), nullptr), "Writing the movie header");
+            AVDictionary* options = nullptr;
+            // Keys of our own (the nominal frame rate) are kept only as metadata tags.
+            av_dict_set(&options, "movflags", "use_metadata_tags", 0);
+            int result = avformat_write_header(format_.get(), &options);
+            av_dict_free(&options);
+            check(result, "Writing the movie header");
             if (file_->io()->error < 0) throw Error("Writing the movie header", file_->io()->error);
         } catch (...) {
             status_ = MovieWriterStatus::failed;
@@ -278,7 +292,8 @@ private:
         context->height = stacked ? track.format.height * 2 : track.format.height;
         context->pix_fmt = AV_PIX_FMT_YUV420P;
         context->time_base = {1, kVideoTimeScale};
-        context->framerate = kVideoFrameRateHint;
+        // The encoder's rate control assumes this rate; frame times themselves come from the samples.
+        context->framerate = av_d2q(nominalRate(track.format), 1 << 16);
         // No B-frames: packets stay in presentation order, so cutting at the session's end
         // never removes a frame that an earlier one depends on.
         context->max_b_frames = 0;
@@ -645,6 +660,9 @@ std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path) {
     auto writer = std::make_shared<FfmpegMovieWriter>(path);
     Operations operations;
     operations.addTrack = [writer](const MovieTrackFormat& format) { return writer->addTrack(format); };
+    operations.setMetadata = [writer](const std::string& key, const std::string& value) {
+        return writer->setMetadata(key, value);
+    };
     operations.startWriting = [writer] { return writer->startWriting(); };
     operations.startSession = [writer](MediaTime start) { writer->startSession(start); };
     operations.isReadyForMoreMediaData = [writer](int track) { return writer->isReady(track); };
@@ -669,6 +687,10 @@ std::shared_ptr<MovieWriter> MovieWriter::create_null(NullScript script) {
         if (state->status != MovieWriterStatus::unknown || !state->script.canAdd(format)) return false;
         ++state->tracks;
         return true;
+    };
+    operations.setMetadata = [state](const std::string&, const std::string&) {
+        std::lock_guard lock(state->mutex);
+        return state->status == MovieWriterStatus::unknown;
     };
     operations.startWriting = [state] {
         std::lock_guard lock(state->mutex);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/async/output_tracker.hpp"
@@ -24,6 +25,9 @@ struct MovieTrackFormat {
     int width = 0;      // video only; even
     int height = 0;
     std::string preset;  // video only: the H.264 encoder preset; empty for kScratchVideoPreset
+    // Video only: the pictures' nominal rate (pictures may come less often); it paces the
+    // encoder's keyframes. 0: kDefaultNominalFrameRate.
+    double frameRate = 0;
 
     static MovieTrackFormat video(std::string title, int width, int height, std::string preset = {}) {
         return {MovieTrackLayout::video, std::move(title), width, height, std::move(preset)};
@@ -32,7 +36,21 @@ struct MovieTrackFormat {
         return {MovieTrackLayout::videoWithStackedAlpha, std::move(title), width, height, std::move(preset)};
     }
     static MovieTrackFormat audio(std::string title) { return {MovieTrackLayout::audio, std::move(title), 0, 0, {}}; }
+
+    MovieTrackFormat withFrameRate(double rate) const {
+        auto copy = *this;
+        copy.frameRate = rate;
+        return copy;
+    }
 };
+
+// Container metadata of a scratch movie: the nominal frame rate of its screen track, as the
+// shortest decimal text of the frames per second ("60", "59.94005994005994"). The screen
+// track's own timing cannot tell it: a still screen sends pictures only when it changes.
+inline constexpr std::string_view kNominalScreenFrameRateKey = "yux.screen.frameRate";
+
+// The rate assumed for a video track that names none.
+inline constexpr double kDefaultNominalFrameRate = 60.0;
 
 // Numbered as the platform's writer status, which callers report.
 enum class MovieWriterStatus { unknown = 0, writing = 1, completed = 2, failed = 3, cancelled = 4 };
@@ -61,6 +79,8 @@ class MovieWriter {
 public:
     struct Operations {
         std::function<bool(const MovieTrackFormat&)> addTrack;  // false: the track cannot be added
+        // A text of the whole movie, stored under its own key; false once writing has started.
+        std::function<bool(const std::string& key, const std::string& value)> setMetadata;
         std::function<bool()> startWriting;                      // false: see error()
         std::function<void(MediaTime)> startSession;
         // Room in the track's queue; also true once the writer failed, so an append learns why.
@@ -94,6 +114,8 @@ public:
 
     // Returns the new track's number (0, 1, ... in the order added), or -1 when it cannot be added.
     int addTrack(const MovieTrackFormat& format);
+    // Before startWriting. Readers find the value in the container's metadata under `key`.
+    bool setMetadata(const std::string& key, const std::string& value) { return operations_.setMetadata(key, value); }
     bool startWriting() { return operations_.startWriting(); }
     void startSession(MediaTime start) { operations_.startSession(start); }
     bool isReadyForMoreMediaData(int track) const { return operations_.isReadyForMoreMediaData(track); }

@@ -77,3 +77,31 @@ TEST(EditComposition, NoTracksOrNoSectionsGiveAnEmptyComposition) {
     EXPECT_EQ(noSections.duration(), ticks(0));
     EXPECT_FALSE(noSections.slotAt(ticks(0)).has_value());
 }
+
+TEST(EditComposition, MediaEndsWhereTheLastTrackEndsNotWhereTheSectionsClaim) {
+    // A header claiming hours over 6 s of media: the sections run on, the media does not.
+    std::vector<MediaTrack> tracks{track(1, MediaTrackType::video, 0, 6), track(2, MediaTrackType::audio, 0, 5)};
+    auto composition = EditComposition::build(tracks, {{0, 1, 1}, {2, 3600, 2}});
+    EXPECT_EQ(composition.duration(), ticks(1 + 3598.0 / 2));
+    EXPECT_EQ(composition.mediaEnd(), ticks(1 + 2));
+    // Media that outlasts the sections ends with them.
+    auto whole = EditComposition::build(tracks, {{1, 4, 1}});
+    EXPECT_EQ(whole.mediaEnd(), ticks(3));
+    // A track that states no duration runs through every section.
+    auto open = track(1, MediaTrackType::video, 0, 0);
+    open.duration = MediaTime::invalid();
+    EXPECT_EQ(EditComposition::build({open}, {{0, 9, 1}}).mediaEnd(), ticks(9));
+    // Sections where no track has media: nothing to show at all.
+    EXPECT_EQ(EditComposition::build({track(1, MediaTrackType::video, 5, 1)}, {{0, 2, 1}}).mediaEnd(), ticks(0));
+}
+
+TEST(EditComposition, SlotSourceTimeMapsEveryOutputTimeWhateverTheTracksHold) {
+    auto shortTrack = track(1, MediaTrackType::video, 0, 3);
+    auto composition = EditComposition::build({shortTrack}, {{0, 2, 1}, {4, 8, 2}});
+    // Past the track's media the slot still says where in the source the output is.
+    EXPECT_FALSE(composition.sourceTime(0, ticks(3)).has_value());
+    EXPECT_EQ(composition.slotSourceTime(ticks(3)), ticks(6));
+    EXPECT_EQ(composition.slotSourceTime(ticks(0)), ticks(0));
+    EXPECT_FALSE(composition.slotSourceTime(ticks(4)).has_value());
+    EXPECT_FALSE(composition.slotSourceTime(ticks(-1)).has_value());
+}

@@ -1,0 +1,24 @@
+#include "platform/media/stored_frame_rate.hpp"
+
+#include <charconv>
+#include <cmath>
+
+#include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/movie_writer.hpp"
+
+namespace yux::platform {
+
+std::optional<double> storedScreenFrameRate(const std::string& path) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
+    ffmpeg::InputContext input(raw);
+    const AVDictionaryEntry* entry = av_dict_get(input->metadata, std::string(kNominalScreenFrameRateKey).c_str(), nullptr, 0);
+    if (entry == nullptr || entry->value == nullptr) return std::nullopt;
+    std::string_view text(entry->value);
+    double rate = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), rate);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(rate) || !(rate > 0)) return std::nullopt;
+    return rate;
+}
+
+}  // namespace yux::platform
