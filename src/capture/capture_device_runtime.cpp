@@ -70,9 +70,11 @@ QCoro::Task<void> CaptureDeviceRuntime::start(CaptureInputKind kind, std::string
         std::exception_ptr failure;
         try {
             std::weak_ptr<CameraFrameFeed> feed = frames_;
-            co_await usb_->start(deviceID, [feed](platform::SampleBuffer sample) {
+            // Named: g++ 12 destroys a temporary of a co_await operand twice.
+            USBCameraReceiver::Receive receive = [feed](platform::SampleBuffer sample) {
                 if (auto frames = feed.lock()) frames->push(std::move(sample));
-            });
+            };
+            co_await usb_->start(deviceID, std::move(receive));
         } catch (...) {
             failure = std::current_exception();
         }
