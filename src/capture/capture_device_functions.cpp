@@ -97,6 +97,7 @@ CaptureDeviceFunctions StubbedPulseV4l2Capture::functions() {
         if (!stub->session(CaptureInputKind::microphone).running) return {};
         return {stub->options.microphoneDecibels};
     };
+    f.waitForDevices = []() -> QCoro::Task<void> { co_return; };
     return f;
 }
 

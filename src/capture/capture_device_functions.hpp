@@ -60,6 +60,9 @@ struct CaptureDeviceFunctions {
     std::function<double(const CaptureObject& device)> sourceAspect;
     // dBFS of every channel the output meters; empty when it has nothing to say.
     std::function<std::vector<float>(const CaptureObject& output)> decibels;
+    // Resumes once the device lists are first known (bounded), so a stored choice is not
+    // taken for unplugged just because the listing has not arrived yet.
+    std::function<QCoro::Task<void>()> waitForDevices;
 };
 
 // The in-memory platform of the runtime's tests: given devices and answers, a set of running

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "capture/camera_preview_layer.hpp"
+#include "capture/live_pulse_v4l2_capture.hpp"
 
 namespace yux {
 
@@ -22,6 +23,24 @@ std::shared_ptr<CaptureDeviceRuntime> CaptureDeviceRuntime::create_null(NullOpti
                                                  options.microphoneDecibels, std::move(options.startFailure)});
     return std::make_shared<CaptureDeviceRuntime>(stub->functions(), std::make_shared<ScriptedUSBCameraReceiver>(),
                                                   std::make_shared<CameraFrameFeed>(), stub);
+}
+
+std::shared_ptr<CaptureDeviceRuntime> CaptureDeviceRuntime::create() {
+    std::shared_ptr<platform::PulseSourceDirectory> microphones;
+    try {
+        microphones = platform::PulseSourceDirectory::start();
+    } catch (const std::exception&) {
+        // No sound server connection can be made at all: no microphones, access denied.
+    }
+    auto cameras = platform::V4l2CameraDirectory::start(platform::V4l2Operations::live());
+    auto frames = std::make_shared<CameraFrameFeed>();
+    auto live = LivePulseV4l2Capture::create(std::move(microphones), std::move(cameras), frames);
+    return std::make_shared<CaptureDeviceRuntime>(live->functions(), std::make_shared<NoPhoneUSBCameraReceiver>(),
+                                                  std::move(frames), live);
+}
+
+QCoro::Task<void> CaptureDeviceRuntime::waitForDevices() {
+    if (sdk_.waitForDevices) co_await sdk_.waitForDevices();
 }
 
 CaptureDeviceRuntime::CaptureDeviceRuntime(CaptureDeviceFunctions sdk, std::shared_ptr<USBCameraReceiver> usb,

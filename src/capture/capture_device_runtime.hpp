@@ -49,6 +49,8 @@ public:
     CaptureDeviceRuntime& operator=(const CaptureDeviceRuntime&) = delete;
 
     void startDiscovery() { usb_->startDiscovery(); }
+    // Resumes once the platform's device lists are first known (at most a couple of seconds).
+    QCoro::Task<void> waitForDevices();
     void stopDiscovery() { usb_->stopDiscovery(); }
     void setRecording(bool recording) { usb_->recording(recording); }
 

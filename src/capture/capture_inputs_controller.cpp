@@ -68,6 +68,8 @@ QCoro::Task<void> CaptureInputsController::start() {
     loaded_ = true;
     setBusy(true);
     auto clearBusy = qScopeGuard([this] { setBusy(false); });
+    auto runtime = runtime_;
+    co_await runtime->waitForDevices();
     std::optional<CaptureInputPreferences> loaded;
     try {
         loaded = settings_->loadCaptureInputs();

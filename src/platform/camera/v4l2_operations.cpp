@@ -147,9 +147,12 @@ struct NullState {
     int nextDescriptor = kFirstDescriptor;
 
     // -errno when the scripted failure is due for this call, else 0 (and the call is counted).
-    int failure(const ScriptedV4l2Device& device, std::map<std::string, int>& calls, const std::string& call) {
+    int failure(ScriptedV4l2Device& device, std::map<std::string, int>& calls, const std::string& call) {
         if (device.failCall != call) return 0;
-        if (calls[call] >= device.failAfter) return -device.failErrno;
+        if (calls[call] >= device.failAfter) {
+            if (device.failErrno == ENODEV) device.present = false;
+            return -device.failErrno;
+        }
         ++calls[call];
         return 0;
     }
@@ -290,7 +293,9 @@ V4l2Operations createNullV4l2Operations(std::shared_ptr<ScriptedV4l2> scripted) 
     ops.listNodes = [state, mutex] {
         std::lock_guard lock(*mutex);
         std::vector<std::string> nodes;
-        for (const auto& device : state->scripted->devices) nodes.push_back(device.node);
+        for (const auto& device : state->scripted->devices) {
+            if (device.present) nodes.push_back(device.node);
+        }
         return nodes;
     };
     ops.byIdLinks = [state, mutex] {
@@ -306,6 +311,7 @@ V4l2Operations createNullV4l2Operations(std::shared_ptr<ScriptedV4l2> scripted) 
         auto& devices = state->scripted->devices;
         auto found = std::ranges::find(devices, path, &ScriptedV4l2Device::node);
         if (found == devices.end()) return -ENOENT;
+        if (!found->present) return -ENODEV;
         if (int error = state->failure(*found, state->openCalls, "open")) return error;
         int fd = state->nextDescriptor++;
         state->nodes[fd].device = static_cast<std::size_t>(found - devices.begin());

@@ -51,6 +51,8 @@ struct ScriptedV4l2Device {
     };
 
     std::string node = "/dev/video0";
+    // False: unplugged (not listed, opening fails with ENODEV). A scripted ENODEV unplugs it.
+    bool present = true;
     std::string link = "usb-Scripted_Camera_0001-video-index0";  // empty: no by-id link
     std::string card = "Scripted Camera";
     std::string busInfo = "usb-0000:00:14.0-1";
