@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "platform/camera/newest_sample_relay.hpp"
-#include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/host_clock.hpp"
 
 namespace yux::platform {
@@ -203,72 +202,6 @@ void V4l2CameraDirectory::watch() {
 
 // MARK: stream
 
-struct V4l2CameraStream::Decoder {
-    ffmpeg::CodecContext jpeg;
-    ffmpeg::Frame frame = ffmpeg::makeFrame();
-    ffmpeg::Packet packet = ffmpeg::makePacket();
-    SwsContext* scale = nullptr;
-    std::vector<std::uint8_t> padded;
-
-    ~Decoder() { sws_freeContext(scale); }
-
-    PixelBuffer convert(const std::uint8_t* const planes[], const int strides[], AVPixelFormat format, int width,
-                        int height) {
-        // JPEG pictures are full range; the scaler wants that said rather than implied by the format.
-        bool fullRange = false;
-        switch (format) {
-            case AV_PIX_FMT_YUVJ420P: format = AV_PIX_FMT_YUV420P; fullRange = true; break;
-            case AV_PIX_FMT_YUVJ422P: format = AV_PIX_FMT_YUV422P; fullRange = true; break;
-            case AV_PIX_FMT_YUVJ444P: format = AV_PIX_FMT_YUV444P; fullRange = true; break;
-            case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; fullRange = true; break;
-            default: break;
-        }
-        scale = sws_getCachedContext(scale, width, height, format, width, height, AV_PIX_FMT_BGRA,
-                                     SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-        if (scale == nullptr) return {};
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(scale, coefficients, fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16, 1 << 16);
-        auto picture = PixelBuffer::create(width, height);
-        std::uint8_t* destination[4] = {picture.data(), nullptr, nullptr, nullptr};
-        int destinationStrides[4] = {static_cast<int>(picture.stride()), 0, 0, 0};
-        sws_scale(scale, planes, strides, 0, height, destination, destinationStrides);
-        return picture;
-    }
-
-    // An invalid picture when the data is not a whole picture of the format.
-    PixelBuffer decode(const Format& format, int rowBytes, const std::uint8_t* data, std::size_t length) {
-        if (format.pixelFormat == V4L2_PIX_FMT_YUYV) {
-            if (rowBytes < format.width * 2 || length < static_cast<std::size_t>(rowBytes) * format.height) return {};
-            const std::uint8_t* planes[4] = {data, nullptr, nullptr, nullptr};
-            int strides[4] = {rowBytes, 0, 0, 0};
-            return convert(planes, strides, AV_PIX_FMT_YUYV422, format.width, format.height);
-        }
-        if (!jpeg) {
-            const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
-            if (codec == nullptr) return {};
-            jpeg.reset(avcodec_alloc_context3(codec));
-            jpeg->thread_count = 1;
-            if (avcodec_open2(jpeg.get(), codec, nullptr) < 0) {
-                jpeg.reset();
-                return {};
-            }
-        }
-        padded.assign(data, data + length);
-        padded.resize(length + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-        packet->data = padded.data();
-        packet->size = static_cast<int>(length);
-        if (avcodec_send_packet(jpeg.get(), packet.get()) < 0) return {};
-        if (avcodec_receive_frame(jpeg.get(), frame.get()) < 0) return {};
-        PixelBuffer picture;
-        if (frame->width == format.width && frame->height == format.height) {
-            picture = convert(frame->data, frame->linesize, static_cast<AVPixelFormat>(frame->format), frame->width,
-                              frame->height);
-        }
-        av_frame_unref(frame.get());
-        return picture;
-    }
-};
-
 std::unique_ptr<V4l2CameraStream> V4l2CameraStream::open(V4l2Operations operations, const std::string& node) {
     int fd = operations.open(node);
     if (fd < 0) throwFor(fd, "open the camera");
@@ -278,7 +211,7 @@ std::unique_ptr<V4l2CameraStream> V4l2CameraStream::open(V4l2Operations operatio
 }
 
 V4l2CameraStream::V4l2CameraStream(V4l2Operations operations, int fd)
-    : operations_(std::move(operations)), fd_(fd), decoder_(std::make_unique<Decoder>()) {}
+    : operations_(std::move(operations)), fd_(fd), decoder_(std::make_unique<CameraFrameDecoder>()) {}
 
 V4l2CameraStream::~V4l2CameraStream() {
     stop();
@@ -365,8 +298,8 @@ void V4l2CameraStream::run(std::function<void(SampleBuffer)> deliver, std::funct
         PixelBuffer picture;
         // Reported sizes beyond the mapping are never read; a flagged or short buffer is dropped.
         if (!(buffer.flags & V4L2_BUF_FLAG_ERROR) && buffer.bytesused > 0 && buffer.bytesused <= mapping.length) {
-            picture = decoder_->decode(format_, rowBytes_, static_cast<const std::uint8_t*>(mapping.address),
-                                       buffer.bytesused);
+            picture = decoder_->decode(format_.pixelFormat, format_.width, format_.height, rowBytes_,
+                                       static_cast<const std::uint8_t*>(mapping.address), buffer.bytesused);
         }
         MediaTime stamp = (buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC
                               ? MediaTime(static_cast<std::int64_t>(buffer.timestamp.tv_sec) * MediaTime::kNanosecondScale +

@@ -12,6 +12,7 @@
 
 #include "platform/async/locked.hpp"
 #include "platform/async/serial_queue.hpp"
+#include "platform/camera/camera_frame_decoder.hpp"
 #include "platform/camera/v4l2_operations.hpp"
 #include "platform/media/sample_buffer.hpp"
 
@@ -97,8 +98,6 @@ public:
     const Format& format() const { return format_; }
     double aspect() const { return static_cast<double>(format_.width) / std::max(format_.height, 1); }
 
-    struct Decoder;
-
 private:
     V4l2CameraStream(V4l2Operations operations, int fd);
     void setUp();
@@ -115,7 +114,7 @@ private:
         std::size_t length = 0;
     };
     std::vector<Mapping> buffers_;
-    std::unique_ptr<Decoder> decoder_;
+    std::unique_ptr<CameraFrameDecoder> decoder_;
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
     std::thread worker_;
