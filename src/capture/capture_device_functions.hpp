@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,16 @@ struct CaptureDeviceFunctions {
 class StubbedPulseV4l2Capture : public std::enable_shared_from_this<StubbedPulseV4l2Capture> {
 public:
     struct Options {
+        Options(std::vector<CaptureDevice> microphones_ = {}, std::vector<CaptureDevice> cameras_ = {},
+                bool microphoneAccess_ = true, bool cameraAccess_ = true, float microphoneDecibels_ = 0,
+                std::optional<std::string> startFailure_ = std::nullopt)
+            : microphones(std::move(microphones_)),
+              cameras(std::move(cameras_)),
+              microphoneAccess(microphoneAccess_),
+              cameraAccess(cameraAccess_),
+              microphoneDecibels(microphoneDecibels_),
+              startFailure(std::move(startFailure_)) {}
+
         std::vector<CaptureDevice> microphones;
         std::vector<CaptureDevice> cameras;
         bool microphoneAccess = true;

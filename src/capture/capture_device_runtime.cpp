@@ -18,9 +18,7 @@ AppError inputFailure(CaptureInputKind kind, std::string detail) {
 }
 
 std::shared_ptr<CaptureDeviceRuntime> CaptureDeviceRuntime::create_null(NullOptions options) {
-    auto stub = StubbedPulseV4l2Capture::create({std::move(options.microphones), std::move(options.cameras),
-                                                 options.microphoneAccess, options.cameraAccess,
-                                                 options.microphoneDecibels, std::move(options.startFailure)});
+    auto stub = StubbedPulseV4l2Capture::create(std::move(options));
     return std::make_shared<CaptureDeviceRuntime>(stub->functions(), std::make_shared<ScriptedUSBCameraReceiver>(),
                                                   std::make_shared<CameraFrameFeed>(), stub);
 }

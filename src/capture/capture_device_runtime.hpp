@@ -28,14 +28,7 @@ public:
     // Silence: what the level reads without any metering channel.
     static constexpr float kSilenceDecibels = -160;
 
-    struct NullOptions {
-        std::vector<CaptureDevice> microphones;
-        std::vector<CaptureDevice> cameras;
-        bool microphoneAccess = true;
-        bool cameraAccess = true;
-        float microphoneDecibels = 0;
-        std::optional<std::string> startFailure;
-    };
+    using NullOptions = StubbedPulseV4l2Capture::Options;
 
     // Over PulseAudio sources and V4L2 cameras, with a receiver that knows no phone.
     static std::shared_ptr<CaptureDeviceRuntime> create();

@@ -11,6 +11,7 @@
 #include "platform/async/locked.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
+#include "support/memory_preferences.hpp"
 
 using namespace yux;
 using yux::platform::PixelBuffer;
@@ -179,17 +180,8 @@ TEST(CameraRecordingSource, RendersFramesOnTheWritersQueueAndFollowsPlacementFro
     receiver->phones = {{phone}};
     auto runtime =
         std::make_shared<CaptureDeviceRuntime>(platformStub->functions(), receiver, std::make_shared<CameraFrameFeed>());
-    std::map<std::string, std::string> values;
-    PreferencesSDK sdk;
-    sdk.readData = [&](const std::string& key) -> std::optional<std::string> {
-        auto found = values.find(key);
-        return found == values.end() ? std::nullopt : std::optional(found->second);
-    };
-    sdk.writeData = [&](const std::string& key, const std::string& data) { values[key] = data; };
-    sdk.homeDirectory = [] { return std::string("/home/recorder"); };
-    sdk.createBookmark = [](const std::string& path) { return json::Bytes(path.begin(), path.end()); };
-    CaptureInputsController inputs(std::make_shared<PreferencesFileSettingsStore>(sdk, "yux.settings", "p", SaveFolderDefaultLocationPolicy{}),
-                                   runtime, platform::SystemSettingsOpener::create_null(true),
+    yux::testing::MemoryPreferences preferences;
+    CaptureInputsController inputs(preferences.store(), runtime, platform::SystemSettingsOpener::create_null(true),
                                    platform::SystemLog::create_null(),
                                    [](std::chrono::milliseconds, platform::CancelToken) -> QCoro::Task<void> { co_return; });
     platform::waitForTask(runtime->start(CaptureInputKind::camera, phone.id));

@@ -7,6 +7,9 @@
 #include <thread>
 
 #include "capture/camera_preview_layer.hpp"
+
+#include <QImage>
+#include <QPainter>
 #include "capture/capture_device_runtime.hpp"
 #include "platform/async/locked.hpp"
 #include "platform/async/wait_for.hpp"
@@ -212,4 +215,28 @@ TEST(CaptureDeviceRuntime, PhoneMicrophoneSamplesRunOnTheRecordingQueue) {
     f.runtime->recordUSBMicrophone(recording, [&](MicrophoneResult) { onQueue = recording.isCurrent(); });
     f.phone->simulate_microphone(frame(1));
     EXPECT_TRUE(onQueue);
+}
+
+TEST(CameraPreviewLayer, DrawsTheNewestPictureStretchedOverTheTarget) {
+    CameraPreviewLayer layer;
+    int changes = 0;
+    layer.onChange = [&] { ++changes; };
+    QImage target(40, 20, QImage::Format_ARGB32);
+    target.fill(Qt::transparent);
+    {
+        QPainter painter(&target);
+        layer.paint(painter, QRectF(0, 0, 40, 20));  // nothing yet
+    }
+    EXPECT_EQ(target.pixel(20, 10), 0u);
+
+    auto picture = platform::PixelBuffer::create(4, 4);
+    picture.fill(0, 0, 255, 255);  // red
+    layer.setPicture(picture);
+    {
+        QPainter painter(&target);
+        layer.paint(painter, QRectF(0, 0, 40, 20));
+    }
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(target.pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(target.pixel(39, 19), qRgb(255, 0, 0));
 }

@@ -15,6 +15,7 @@
 #include "capture/capture_inputs_controller.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/host_clock.hpp"
+#include "support/memory_preferences.hpp"
 
 using namespace yux;
 using namespace std::chrono_literals;
@@ -75,22 +76,13 @@ bool eventually(Condition condition, std::chrono::milliseconds limit = 3s) {
 }
 
 struct Controller {
-    std::map<std::string, std::string> values;
+    yux::testing::MemoryPreferences preferences;
     std::shared_ptr<CaptureDeviceRuntime> runtime = CaptureDeviceRuntime::create();
     std::unique_ptr<CaptureInputsController> inputs;
 
     Controller() {
-        PreferencesSDK sdk;
-        sdk.readData = [this](const std::string& key) -> std::optional<std::string> {
-            auto found = values.find(key);
-            return found == values.end() ? std::nullopt : std::optional(found->second);
-        };
-        sdk.writeData = [this](const std::string& key, const std::string& data) { values[key] = data; };
-        sdk.homeDirectory = [] { return std::string("/home/recorder"); };
-        sdk.createBookmark = [](const std::string& path) { return json::Bytes(path.begin(), path.end()); };
         inputs = std::make_unique<CaptureInputsController>(
-            std::make_shared<PreferencesFileSettingsStore>(sdk, "yux.settings", "p", SaveFolderDefaultLocationPolicy{}),
-            runtime, platform::SystemSettingsOpener::create_null(true), platform::SystemLog::create_null());
+            preferences.store(), runtime, platform::SystemSettingsOpener::create_null(true), platform::SystemLog::create_null());
         waitForTask(inputs->start());
     }
     ~Controller() { waitForTask(inputs->stop()); }

@@ -7,11 +7,13 @@
 #include "platform/async/errors.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
+#include "support/memory_preferences.hpp"
 
 using namespace yux;
 using yux::platform::waitForTask;
 using yux::testing::expectAppError;
 using Kind = yux::CaptureInputKind;
+using yux::testing::MemoryPreferences;
 
 namespace {
 
@@ -20,7 +22,7 @@ const CaptureDevice kOtherMic{"alsa_input.pci-analog", "Built-in Audio"};
 const CaptureDevice kCam{"usb-Cam_1-video-index0", "HD Camera"};
 const CaptureDevice kPhone{"yux-usb:00008101", "iPhone · Yux Cam (USB)"};
 const CaptureDevice kOtherPhone{"yux-usb:00008102", "iPad · Yux Cam (USB)"};
-const std::string kInputsKey = "yux.settings.captureInputs";
+const std::string kInputsKey = MemoryPreferences::kInputsKey;
 
 // Monitor sleeps that end only when the test says a pass is due.
 class VirtualClock {
@@ -71,35 +73,6 @@ private:
     int count_ = 0;
 };
 
-struct MemoryPreferences {
-    std::map<std::string, std::string> values;
-    bool writesFail = false;
-    int writes = 0;
-
-    PreferencesSDK sdk() {
-        PreferencesSDK sdk;
-        sdk.readData = [this](const std::string& key) -> std::optional<std::string> {
-            auto found = values.find(key);
-            if (found == values.end()) return std::nullopt;
-            return found->second;
-        };
-        sdk.writeData = [this](const std::string& key, const std::string& data) {
-            if (writesFail) throw std::runtime_error("No space left on device.");
-            ++writes;
-            values[key] = data;
-        };
-        sdk.homeDirectory = [] { return std::string("/home/recorder"); };
-        sdk.createBookmark = [](const std::string& path) { return json::Bytes(path.begin(), path.end()); };
-        return sdk;
-    }
-    std::optional<CaptureInputPreferences> stored() const {
-        auto found = values.find(kInputsKey);
-        if (found == values.end()) return std::nullopt;
-        return json::decodeText<CaptureInputPreferences>(found->second);
-    }
-    void store(const CaptureInputPreferences& preferences) { values[kInputsKey] = json::encodeText(preferences); }
-};
-
 struct Fixture {
     VirtualClock clock;
     MemoryPreferences memory;
@@ -116,10 +89,7 @@ struct Fixture {
         runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(), phone, std::make_shared<CameraFrameFeed>());
     }
     CaptureInputsController& make() {
-        auto store = std::make_shared<PreferencesFileSettingsStore>(memory.sdk(), "yux.settings",
-                                                                    "yux.capture_preference",
-                                                                    SaveFolderDefaultLocationPolicy{});
-        controller = std::make_unique<CaptureInputsController>(store, runtime, opener, log, clock.sleep());
+        controller = std::make_unique<CaptureInputsController>(memory.store(), runtime, opener, log, clock.sleep());
         return *controller;
     }
     CaptureInputsController& started() {
