@@ -1,8 +1,9 @@
 // Camera track benchmark. Runs on one CPU (it pins itself):
 //
-//   build/bench/camera_render_bench [frames]
+//   build/bench/camera_render_bench [frames] [quality]
 //
-// Makes `frames` (default 150) 1920x1080 motion-JPEG camera frames of a moving picture, then
+// Makes `frames` (default 150) 1920x1080 motion-JPEG camera frames of a moving picture at the
+// JPEG quantiser scale `quality` (default 2, near lossless; webcams send about 4 to 8), then
 // decodes each to BGRA and renders it into a 1920x1080 camera-track canvas with the default
 // bubble, as a recording does for every camera frame. Prints the CPU time per frame and its
 // share of the 30 fps frame interval (the goal is at most 0.25), beside the ffmpeg command-line
@@ -59,15 +60,16 @@ void pinToOneCpu() {
 
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 150;
-    if (count <= 0) {
-        std::fprintf(stderr, "usage: camera_render_bench [frames]\n");
+    int quality = argc > 2 ? std::atoi(argv[2]) : 2;
+    if (count <= 0 || quality < 1 || quality > 31) {
+        std::fprintf(stderr, "usage: camera_render_bench [frames] [quality 1-31]\n");
         return 2;
     }
     pinToOneCpu();
 
-    std::printf("making %d 1080p MJPEG frames...\n", count);
+    std::printf("making %d 1080p MJPEG frames at quality %d...\n", count, quality);
     std::vector<std::vector<std::uint8_t>> frames;
-    for (int i = 0; i < count; ++i) frames.push_back(testing::jpegFrame(testing::movingPattern(kWidth, kHeight, i, 12)));
+    for (int i = 0; i < count; ++i) frames.push_back(testing::jpegFrame(testing::movingPattern(kWidth, kHeight, i, 12), quality));
     std::size_t bytes = 0;
     for (const auto& frame : frames) bytes += frame.size();
     std::printf("average frame %.0f kB\n", bytes / 1000.0 / count);

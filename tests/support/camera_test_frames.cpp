@@ -37,7 +37,7 @@ std::vector<std::uint8_t> jpegFrame(int width, int height, std::array<int, 3> bg
     return jpegFrame(picture);
 }
 
-std::vector<std::uint8_t> jpegFrame(const platform::PixelBuffer& picture) {
+std::vector<std::uint8_t> jpegFrame(const platform::PixelBuffer& picture, int quality) {
     namespace ff = platform::ffmpeg;
     av_log_set_level(AV_LOG_ERROR);
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
@@ -48,13 +48,13 @@ std::vector<std::uint8_t> jpegFrame(const platform::PixelBuffer& picture) {
     context->pix_fmt = AV_PIX_FMT_YUVJ422P;
     context->time_base = {1, 30};
     context->flags |= AV_CODEC_FLAG_QSCALE;
-    context->qmin = context->qmax = 2;
+    context->qmin = context->qmax = quality;
     ff::check(avcodec_open2(context.get(), codec, nullptr), "open the MJPEG encoder");
     auto frame = ff::makeFrame();
     frame->width = picture.width();
     frame->height = picture.height();
     frame->format = AV_PIX_FMT_YUVJ422P;
-    frame->quality = 2 * FF_QP2LAMBDA;
+    frame->quality = quality * FF_QP2LAMBDA;
     ff::check(av_frame_get_buffer(frame.get(), 0), "allocate a frame");
     SwsContext* scale = sws_getContext(picture.width(), picture.height(), AV_PIX_FMT_BGRA, picture.width(),
                                        picture.height(), AV_PIX_FMT_YUVJ422P, SWS_BILINEAR | SWS_ACCURATE_RND, nullptr,

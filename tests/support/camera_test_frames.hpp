@@ -12,6 +12,7 @@ namespace yux::testing {
 std::vector<std::uint8_t> yuyvFrame(int width, int height, std::array<int, 3> bgr);
 // A motion-JPEG frame (4:2:2, full range) of one colour, or of a picture.
 std::vector<std::uint8_t> jpegFrame(int width, int height, std::array<int, 3> bgr);
-std::vector<std::uint8_t> jpegFrame(const platform::PixelBuffer& picture);
+// `quality` is the JPEG quantiser scale: 2 is near lossless, webcams send about 4 to 8.
+std::vector<std::uint8_t> jpegFrame(const platform::PixelBuffer& picture, int quality = 2);
 
 }  // namespace yux::testing

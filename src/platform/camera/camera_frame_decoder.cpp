@@ -17,6 +17,8 @@ struct CameraFrameDecoder::State {
 
     ~State() { sws_freeContext(scale); }
 
+    AVPixelFormat lastFormat = AV_PIX_FMT_NONE;
+
     PixelBuffer convert(const std::uint8_t* const planes[], const int strides[], AVPixelFormat format, int width,
                         int height) {
         // JPEG pictures are full range; the scaler wants that said rather than implied by the format.
@@ -28,11 +30,16 @@ struct CameraFrameDecoder::State {
             case AV_PIX_FMT_YUVJ440P: format = AV_PIX_FMT_YUV440P; fullRange = true; break;
             default: break;
         }
-        scale = sws_getCachedContext(scale, width, height, format, width, height, AV_PIX_FMT_BGRA,
-                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+        SwsContext* previous = scale;
+        scale = sws_getCachedContext(scale, width, height, format, width, height, AV_PIX_FMT_BGRA, SWS_BILINEAR,
+                                     nullptr, nullptr, nullptr);
         if (scale == nullptr) return {};
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(scale, coefficients, fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16, 1 << 16);
+        // Setting the colour details rebuilds the scaler's tables: only when something changed.
+        if (scale != previous || format != lastFormat) {
+            const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+            sws_setColorspaceDetails(scale, coefficients, fullRange ? 1 : 0, coefficients, 1, 0, 1 << 16, 1 << 16);
+            lastFormat = format;
+        }
         auto picture = PixelBuffer::create(width, height);
         std::uint8_t* destination[4] = {picture.data(), nullptr, nullptr, nullptr};
         int destinationStrides[4] = {static_cast<int>(picture.stride()), 0, 0, 0};
