@@ -74,9 +74,16 @@ QCoro::Task<void> CaptureInputsController::start() {
     try {
         loaded = settings_->loadCaptureInputs();
     } catch (const std::exception& error) {
-        // The stored value stays until the user next changes a choice, so nothing is lost
-        // before it was seen in the log; until then the defaults apply.
-        log_.error(kLogCategory, std::string("input_preferences_unreadable error=") + error.what());
+        // The defaults apply; the stored value stays until the user next changes a choice, and
+        // is kept in the log before that, so nothing is lost.
+        std::string stored;
+        try {
+            stored = settings_->loadCaptureInputsText().value_or("");
+        } catch (const std::exception& unreadable) {
+            stored = std::string("(unreadable: ") + unreadable.what() + ")";
+        }
+        log_.error(kLogCategory,
+                   std::string("input_preferences_unreadable error=") + error.what() + " value=" + stored);
         setMessage(CaptureInputKind::microphone, "Unable to load input preferences");
     }
     if (loaded) setPreferences(*loaded);

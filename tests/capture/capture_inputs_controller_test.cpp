@@ -174,6 +174,8 @@ TEST(CaptureInputsController, AnUnreadableStoredValueLeavesInputsUsableAndIsRepl
     ASSERT_FALSE(f.lines.data().empty());
     EXPECT_EQ(f.lines.data().front().level, platform::LogLevel::error);
     EXPECT_TRUE(f.lines.data().front().message.starts_with("input_preferences_unreadable error="));
+    EXPECT_TRUE(f.lines.data().front().message.ends_with(R"( value={"microphoneEnabled":"yes"})"))
+        << "the value about to be replaced is kept in the log";
 
     f.run(c.toggle(Kind::microphone));
     EXPECT_TRUE(f.runtime->isRunning(Kind::microphone));
