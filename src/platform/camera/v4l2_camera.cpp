@@ -284,16 +284,32 @@ void V4l2CameraStream::start(SerialQueue& deliverOn, std::function<void(SampleBu
 
 void V4l2CameraStream::run(std::function<void(SampleBuffer)> deliver, std::function<void()> ended) {
     const MediaTime frameDuration(1, std::max(format_.framesPerSecond, 1));
+    int failuresInARow = 0;
+    // A device that keeps failing is waited for a little between tries, never spun on, and
+    // given up like a vanished one after about a second.
+    auto failed = [&] {
+        std::this_thread::sleep_for(kFailureBackOff);
+        return ++failuresInARow >= kFailuresBeforeGivingUp;
+    };
     while (!stopping_) {
         int ready = operations_.poll(fd_, kPollTimeoutMilliseconds);
         if (ready == -ENODEV) break;
-        if (ready <= 0) continue;
+        if (ready == 0) continue;
+        if (ready < 0) {
+            if (failed()) break;
+            continue;
+        }
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         int result = operations_.ioctl(fd_, VIDIOC_DQBUF, &buffer);
         if (result == -ENODEV) break;
-        if (result < 0 || buffer.index >= buffers_.size()) continue;
+        if (result == -EAGAIN) continue;
+        if (result < 0 || buffer.index >= buffers_.size()) {
+            if (failed()) break;
+            continue;
+        }
+        failuresInARow = 0;
         const auto& mapping = buffers_[buffer.index];
         PixelBuffer picture;
         // Reported sizes beyond the mapping are never read; a flagged or short buffer is dropped.

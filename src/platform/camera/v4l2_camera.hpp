@@ -72,6 +72,9 @@ public:
     static constexpr int kMinimumRate = 24;
     static constexpr int kMaximumRate = 30;
     static constexpr std::uint32_t kBufferCount = 4;
+    // A camera that fails every dequeue is retried this often, and given up after this many.
+    static constexpr std::chrono::milliseconds kFailureBackOff{10};
+    static constexpr int kFailuresBeforeGivingUp = 100;
 
     struct Format {
         std::uint32_t pixelFormat = 0;
@@ -89,8 +92,8 @@ public:
     V4l2CameraStream& operator=(const V4l2CameraStream&) = delete;
 
     // Starts streaming; each picture goes to `receive` on `deliverOn`, the newest replacing one
-    // still waiting there. `ended` runs once (on the worker) when the device goes away. Throws
-    // as open() does.
+    // still waiting there. `ended` runs once (on the worker) when the device goes away or keeps
+    // failing. Throws as open() does.
     void start(SerialQueue& deliverOn, std::function<void(SampleBuffer)> receive, std::function<void()> ended = {});
     // Returns within about one poll timeout; no picture is delivered after it.
     void stop();

@@ -3,6 +3,7 @@
 #include <linux/videodev2.h>
 
 #include <cerrno>
+#include <ctime>
 #include <future>
 #include <thread>
 
@@ -196,6 +197,21 @@ TEST(V4l2CameraStream, ADeviceThatVanishesEndsTheStream) {
     EXPECT_FALSE(stream->isRunning());
     queue.sync([] {});
     EXPECT_EQ(received.samples.copy().size(), 1u);
+}
+
+TEST(V4l2CameraStream, ACameraThatKeepsFailingIsGivenUpWithoutSpinning) {
+    auto scripted = std::make_shared<ScriptedV4l2>();
+    scripted->devices = {camera(V4L2_PIX_FMT_YUYV, {yuyvFrame(kWidth, kHeight, {1, 1, 1})})};
+    scripted->devices[0].failCall = "VIDIOC_DQBUF";
+    scripted->devices[0].failErrno = EIO;
+    auto stream = V4l2CameraStream::open(createNullV4l2Operations(scripted), "/dev/video0");
+    SerialQueue queue("test.frames");
+    std::promise<void> ended;
+    auto cpuBefore = std::clock();
+    stream->start(queue, [](SampleBuffer) {}, [&] { ended.set_value(); });
+    ASSERT_EQ(ended.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_FALSE(stream->isRunning());
+    EXPECT_LT(static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC, 0.5) << "waited, not spun";
 }
 
 TEST(V4l2CameraStream, OpeningFailuresSayWhy) {
