@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "model/app_error.hpp"
 
@@ -16,6 +19,8 @@ namespace yux {
 
 namespace {
 
+// Larger canvases than any screen are refused rather than allocated.
+constexpr int kMaximumCanvasSide = 16384;
 // Corner radius of the rounded bubble, in points like the on-screen bubble.
 constexpr double kRoundedCornerPoints = 16;
 
@@ -34,10 +39,74 @@ void unpremultiply(const platform::PixelBuffer& canvas, const QRect& area) {
     }
 }
 
+// Full-screen canvases are reused once every copy of a rendered frame is gone: a fresh one would
+// cost a screen-sized allocation and clear per frame, while a returned one only needs the bubble
+// it last showed cleared, the rest being transparent still.
+constexpr std::size_t kIdleCanvases = 4;
+
 }  // namespace
 
+struct CameraRecordingRenderer::CanvasPool {
+    struct Canvas {
+        std::uint8_t* memory = nullptr;
+        QRect dirty;  // the only part that is not transparent
+    };
+
+    int width;
+    int height;
+    std::size_t stride;
+    std::mutex mutex;
+    std::vector<Canvas> idle;
+
+    CanvasPool(int width_, int height_)
+        : width(width_), height(height_), stride((static_cast<std::size_t>(width_) * 4 + 63) / 64 * 64) {}
+    ~CanvasPool() {
+        for (auto& canvas : idle) std::free(canvas.memory);
+    }
+
+    // A transparent canvas; `dirty` is where the caller will draw, remembered for the next use.
+    static platform::PixelBuffer take(const std::shared_ptr<CanvasPool>& pool, const QRect& dirty) {
+        Canvas canvas;
+        {
+            std::lock_guard lock(pool->mutex);
+            if (!pool->idle.empty()) {
+                canvas = pool->idle.back();
+                pool->idle.pop_back();
+            }
+        }
+        if (canvas.memory != nullptr) {
+            for (int y = canvas.dirty.top(); y <= canvas.dirty.bottom(); ++y) {
+                std::memset(canvas.memory + static_cast<std::size_t>(y) * pool->stride + canvas.dirty.left() * 4, 0,
+                            static_cast<std::size_t>(canvas.dirty.width()) * 4);
+            }
+        } else {
+            std::size_t bytes = pool->stride * static_cast<std::size_t>(pool->height);
+            canvas.memory = static_cast<std::uint8_t*>(std::aligned_alloc(64, bytes));
+            if (canvas.memory == nullptr) throw AppError::cameraFailed("Cannot allocate camera frame");
+            std::memset(canvas.memory, 0, bytes);
+        }
+        canvas.dirty = dirty;
+        std::weak_ptr<CanvasPool> weak = pool;
+        return platform::PixelBuffer::wrap(canvas.memory, pool->width, pool->height, pool->stride, [weak, canvas] {
+            auto owner = weak.lock();
+            if (owner) {
+                std::lock_guard lock(owner->mutex);
+                if (owner->idle.size() < kIdleCanvases) {
+                    owner->idle.push_back(canvas);
+                    return;
+                }
+            }
+            std::free(canvas.memory);
+        });
+    }
+};
+
 CameraRecordingRenderer::CameraRecordingRenderer(CameraPlacement placement_, Size size, Size points)
-    : placement(std::move(placement_)), size_(size), points_(points) {}
+    : placement(std::move(placement_)),
+      size_(size),
+      points_(points),
+      canvases_(std::make_shared<CanvasPool>(static_cast<int>(std::lround(size.width)),
+                                             static_cast<int>(std::lround(size.height)))) {}
 
 platform::SampleBuffer CameraRecordingRenderer::render(const platform::SampleBuffer& sample) const {
     const auto* picture = sample.picture();
@@ -53,24 +122,23 @@ platform::SampleBuffer CameraRecordingRenderer::render(const platform::SampleBuf
 
     const int width = static_cast<int>(std::lround(size_.width));
     const int height = static_cast<int>(std::lround(size_.height));
-    platform::PixelBuffer canvas;
-    try {
-        canvas = platform::PixelBuffer::create(width, height);
-    } catch (const std::exception&) {
+    if (width <= 0 || height <= 0 || width > kMaximumCanvasSide || height > kMaximumCanvasSide) {
         throw AppError::cameraFailed("Cannot allocate camera frame");
     }
-    std::memset(canvas.data(), 0, canvas.stride() * static_cast<std::size_t>(height));
+    const double sx = size_.width / points_.width;
+    const double sy = size_.height / points_.height;
+    QRectF destination(sx * bubble.minX(), sy * bubble.minY(), sx * bubble.width, sy * bubble.height);
+    if (destination.isEmpty()) throw AppError::cameraFailed("Cannot render camera");
+    // Antialiasing may touch the pixel beyond each edge.
+    QRect touched = destination.toAlignedRect().adjusted(-1, -1, 1, 1).intersected(QRect(0, 0, width, height));
+
+    platform::PixelBuffer canvas = CanvasPool::take(canvases_, touched);
     // BGRA in memory is Qt's 32-bit ARGB on little-endian machines.
     QImage target(canvas.data(), width, height, static_cast<qsizetype>(canvas.stride()),
                   QImage::Format_ARGB32_Premultiplied);
     if (target.isNull()) throw AppError::cameraFailed("Cannot create camera canvas");
     QImage camera(picture->data(), picture->width(), picture->height(), static_cast<qsizetype>(picture->stride()),
                   QImage::Format_RGB32);
-
-    const double sx = size_.width / points_.width;
-    const double sy = size_.height / points_.height;
-    QRectF destination(sx * bubble.minX(), sy * bubble.minY(), sx * bubble.width, sy * bubble.height);
-    if (destination.isEmpty()) throw AppError::cameraFailed("Cannot render camera");
 
     QPainterPath shape;
     switch (placement.shape) {
@@ -101,7 +169,6 @@ platform::SampleBuffer CameraRecordingRenderer::render(const platform::SampleBuf
         painter.fillPath(shape, brush);
     }
 
-    QRect touched = destination.toAlignedRect().adjusted(-1, -1, 1, 1).intersected(QRect(0, 0, width, height));
     if (!touched.isEmpty()) unpremultiply(canvas, touched);
 
     platform::SampleBuffer rendered;

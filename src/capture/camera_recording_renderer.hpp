@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "model/camera_overlay_geometry.hpp"
 #include "model/capture_input_preferences.hpp"
 #include "model/geometry.hpp"
@@ -21,10 +23,13 @@ public:
 
     CameraPlacement placement;
 
+    struct CanvasPool;
+
 private:
     Size size_;
     Size points_;
     CameraOverlayGeometry geometry_;
+    std::shared_ptr<CanvasPool> canvases_;
 };
 
 }  // namespace yux

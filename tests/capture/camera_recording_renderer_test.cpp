@@ -111,6 +111,25 @@ TEST(CameraRecordingRenderer, ACircleIsAnOpaqueDiscExactlyWhereTheBubbleIs) {
     EXPECT_LE(partial, 3);
 }
 
+TEST(CameraRecordingRenderer, AReusedCanvasShowsNothingOfTheFrameBefore) {
+    CameraPlacement bottomRight;
+    CameraPlacement topLeft;
+    topLeft.horizontal = topLeft.vertical = CameraPlacement::Anchor::start;
+    CameraRecordingRenderer renderer(bottomRight, kPixels, kPoints);
+    Rect old = CameraOverlayGeometry().frame(bottomRight, Rect{0, 0, kPoints.width, kPoints.height});
+    auto first = renderer.render(cameraFrame(solid(64, 36, {9, 9, 9, 255})));
+    auto kept = first;  // a copy still held (as a writer holds its last frame) keeps its pixels
+    first = {};
+    renderer.render(cameraFrame(solid(64, 36, {9, 9, 9, 255})));  // released at once: its canvas returns
+    renderer.placement = topLeft;
+    auto moved = renderer.render(cameraFrame(solid(64, 36, {9, 9, 9, 255})));
+    expectColour(at(moved, old.midX() * 2, old.midY() * 2), {0, 0, 0, 0}, 0);
+    expectColour(at(moved, old.maxX() * 2 - 2, old.midY() * 2), {0, 0, 0, 0}, 0);
+    EXPECT_EQ(at(kept, old.midX() * 2, old.midY() * 2)[3], 255);
+    Rect now = CameraOverlayGeometry().frame(topLeft, Rect{0, 0, kPoints.width, kPoints.height});
+    EXPECT_EQ(at(moved, now.midX() * 2, now.midY() * 2)[3], 255);
+}
+
 TEST(CameraRecordingRenderer, KeepsTheFramesTimeAndDuration) {
     CameraRecordingRenderer renderer(CameraPlacement{}, {640, 360}, {640, 360});
     auto rendered = renderer.render(cameraFrame(solid(64, 36, {1, 2, 3, 255}), platform::MediaTime(777, 600)));
