@@ -20,7 +20,6 @@ constexpr const char* kNoAccess = "No access · Open Settings";
 std::string kindText(CaptureInputKind kind) { return std::string(textOf(kind)); }
 const char* boolText(bool value) { return value ? "true" : "false"; }
 
-bool sameDevices(const std::vector<CaptureDevice>& a, const std::vector<CaptureDevice>& b) { return a == b; }
 
 std::string errorText(std::exception_ptr error) {
     try {
@@ -146,12 +145,12 @@ void CaptureInputsController::refreshDevices() {
         }
     }
     auto microphones = runtime_->devices(CaptureInputKind::microphone);
-    if (!sameDevices(microphones, microphones_)) {
+    if (microphones != microphones_) {
         microphones_ = std::move(microphones);
         emit microphonesChanged();
     }
     auto cameras = runtime_->devices(CaptureInputKind::camera);
-    if (!sameDevices(cameras, cameras_)) {
+    if (cameras != cameras_) {
         cameras_ = std::move(cameras);
         emit camerasChanged();
     }

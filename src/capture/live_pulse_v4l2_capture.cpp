@@ -87,8 +87,8 @@ CaptureDeviceFunctions LivePulseV4l2Capture::functions() {
         return allowed ? CaptureAuthorization::authorized : CaptureAuthorization::denied;
     };
     // Linux never asks: access is what the sound server and the device nodes allow.
-    f.requestAuthorization = [f_auth = f.authorization](CaptureInputKind kind) -> QCoro::Task<bool> {
-        co_return f_auth(kind) == CaptureAuthorization::authorized;
+    f.requestAuthorization = [authorization = f.authorization](CaptureInputKind kind) -> QCoro::Task<bool> {
+        co_return authorization(kind) == CaptureAuthorization::authorized;
     };
     f.device = [self](const std::string& id) -> CaptureObject {
         auto live = self();
