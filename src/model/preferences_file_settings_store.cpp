@@ -157,6 +157,10 @@ CaptureInputPreferences PreferencesFileSettingsStore::loadCaptureInputs() {
     return json::decodeText<CaptureInputPreferences>(*data);
 }
 
+std::optional<std::string> PreferencesFileSettingsStore::loadCaptureInputsText() {
+    return sdk_.readData(settingsKey_ + kCaptureInputsSuffix);
+}
+
 void PreferencesFileSettingsStore::persistCaptureInputs(const CaptureInputPreferences& inputs) {
     write(settingsKey_ + kCaptureInputsSuffix, json::encodeText(inputs), "capture inputs payload write failed");
 }

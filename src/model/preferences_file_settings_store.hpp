@@ -62,6 +62,8 @@ public:
     // The input controller's records. A stored value that does not decode fails with the
     // decoding error itself.
     CaptureInputPreferences loadCaptureInputs();
+    // The stored input choices as written, decodable or not; absent when none are stored.
+    std::optional<std::string> loadCaptureInputsText();
     void persistCaptureInputs(const CaptureInputPreferences& inputs);
 
     platform::OutputTracker<PreferenceWrite> track_writes() { return writes_.track(); }

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+
+#include "model/camera_overlay_geometry.hpp"
+#include "model/capture_input_preferences.hpp"
+#include "model/geometry.hpp"
+#include "platform/media/sample_buffer.hpp"
+
+namespace yux {
+
+// Turns one camera frame into one frame of the camera track: the screen video's size,
+// transparent except for the bubble, which shows the camera picture cropped, shaped, mirrored
+// and placed as the on-screen bubble shows it. Used only on the writer's queue.
+class CameraRecordingRenderer {
+public:
+    // `size`: pixels of the output frames (the screen video); `points`: the captured rectangle.
+    CameraRecordingRenderer(CameraPlacement placement, Size size, Size points);
+
+    // Straight (not premultiplied) BGRA, at the camera frame's time and duration. Throws
+    // AppError::cameraFailed.
+    platform::SampleBuffer render(const platform::SampleBuffer& sample) const;
+
+    CameraPlacement placement;
+
+    struct CanvasPool;
+
+private:
+    Size size_;
+    Size points_;
+    CameraOverlayGeometry geometry_;
+    std::shared_ptr<CanvasPool> canvases_;
+};
+
+}  // namespace yux
