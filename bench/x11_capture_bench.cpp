@@ -157,7 +157,7 @@ Result runOurs(pid_t server) {
     std::atomic<long> frames{0};
     FrameSourceSettings settings;
     settings.region = {0, 0, kWidth, kHeight};
-    settings.minimumFrameInterval = std::chrono::nanoseconds(1'000'000'000 / kFramesPerSecond);
+    settings.minimumFrameInterval = MediaTime(1, kFramesPerSecond);
     X11FrameSource source(settings, [&](SampleBuffer sample) {
         writer.async([&frames, sample] {
             // Touch the picture, as a consumer would.
