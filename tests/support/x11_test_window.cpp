@@ -111,4 +111,6 @@ void X11TestWindow::move(int x, int y) {
     xcb_flush(connection_);
 }
 
+void X11TestWindow::sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+
 }  // namespace yux::testing

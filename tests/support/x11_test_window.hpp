@@ -35,6 +35,8 @@ public:
     // The window's inside top-left corner in root coordinates.
     std::pair<int, int> rootPosition();
     void move(int x, int y);
+    // Returns once the server has carried out everything asked so far.
+    void sync();
 
 private:
     xcb_connection_t* connection_;
