@@ -710,11 +710,13 @@ struct X11FrameSource::Impl {
         return true;
     }
 
-    // Handles what the server sends until `until` comes; false when the source is stopping.
-    bool waitUntil(MediaTime until) {
+    // Handles what the server sends until `until` comes, or until damage is reported when
+    // `untilDamage`; false when the source is stopping.
+    bool waitUntil(MediaTime until, bool untilDamage = false) {
         for (;;) {
             if (stopping.load()) return false;
             handleEvents();
+            if (untilDamage && damageNotified) return true;
             const std::int64_t left = (until - hostTimeNow()).convertedTo(MediaTime::kNanosecondScale).value;
             if (left <= 0) return true;
             xcb_flush(c());
@@ -725,22 +727,33 @@ struct X11FrameSource::Impl {
         }
     }
 
-    // At every slot of the grid the source looks for a change in the region (damage or the
-    // cursor) and takes a picture when there is one. A look that comes late skips the slots
-    // that passed; a picture that comes late takes the next free slot.
+    // Each slot of the grid owns the half interval on either side of it. Within a slot's
+    // window the first change in the region (damage, or the cursor, looked at as the window
+    // opens) takes a picture, stamped with that slot; so a source that draws at the grid's
+    // own rate gets a picture per slot whatever its phase. A picture that comes late takes
+    // the next free slot, and windows that passed while this thread was held up are skipped.
     void loop() {
+        const MediaTime half(interval.value, interval.timescale * 2);
         std::int64_t next = grid->nextFree();
         while (!stopping.load()) {
             try {
-                if (!waitUntil(grid->slot(next))) return;
-                next = std::max(next, grid->slotAtOrBefore(hostTimeNow()));
+                if (!waitUntil(grid->slot(next) - half)) return;
+                next = std::max(next, grid->slotAtOrBefore(hostTimeNow() + half));
                 looks.fetch_add(1);
-                if (regionDamaged()) screenDirty = true;
                 if (readCursor()) cursorDirty = true;
-                // Every buffer still in use: the change stays pending for the next slot.
-                if ((screenDirty || cursorDirty) && capture()) {
-                    screenDirty = false;
-                    cursorDirty = false;
+                const MediaTime closes = grid->slot(next) + half;
+                for (;;) {
+                    if (regionDamaged()) screenDirty = true;
+                    if (screenDirty || cursorDirty) {
+                        // Every buffer still in use: the change stays pending for the next slot.
+                        if (capture()) {
+                            screenDirty = false;
+                            cursorDirty = false;
+                        }
+                        break;
+                    }
+                    if (!waitUntil(closes, true)) return;
+                    if (!damageNotified) break;  // the window closed without a change
                 }
                 next = std::max(next + 1, grid->nextFree());
             } catch (const std::exception& error) {
