@@ -241,9 +241,11 @@ void runSoundUnderLoad() {
     std::int64_t cut = 0;
     auto line = [&cut](const char* name, const PulseRecordStream::Statistics& s) {
         const double rate = PulseRecordStream::kSampleRate;
-        std::printf("%-14s real %6.2f s   silence %6.2f s   real sound cut %lld frames (%.1f ms)\n", name,
-                    static_cast<double>(s.realFrames) / rate, static_cast<double>(s.silenceFrames) / rate,
-                    static_cast<long long>(s.realFramesCut), static_cast<double>(s.realFramesCut) / rate * 1000);
+        std::printf("%-14s real %6.2f s   silence %6.2f s   real sound cut by silence %lld frames (%.1f ms), "
+                    "by late stamps %lld frames\n",
+                    name, static_cast<double>(s.realFrames) / rate, static_cast<double>(s.silenceFrames) / rate,
+                    static_cast<long long>(s.realFramesCut), static_cast<double>(s.realFramesCut) / rate * 1000,
+                    static_cast<long long>(s.realFramesOverlapped));
         cut += s.realFramesCut;
     };
     std::printf("sound for %d s on CPUs 0-1 under 1080p60 x264 encoding, tones in 300 ms bursts\n", kSeconds);

@@ -90,6 +90,7 @@ struct PulseRecordStream::Impl {
     bool failureReported = false;
     MediaTime nextAttempt;
     MediaTime deliveredUntil = MediaTime::invalid();
+    bool lastWasSilence = false;
     MediaTime readyAt;
     MediaTime streamAskedAt;
     MediaTime drainedAt = MediaTime::invalid();
@@ -257,7 +258,7 @@ struct PulseRecordStream::Impl {
                 start = deliveredUntil;
             } else if (drift < 0) {
                 std::int64_t covered = std::min(-drift, frameCount);
-                if (real) statistics.realFramesCut += covered;
+                if (real) (lastWasSilence ? statistics.realFramesCut : statistics.realFramesOverlapped) += covered;
                 if (covered >= frameCount) return;
                 bytes += covered * kBytesPerFrame;
                 frameCount -= covered;
@@ -272,6 +273,7 @@ struct PulseRecordStream::Impl {
         sample.duration = MediaTime(frameCount, kSampleRate);
         sample.payload = AudioBuffer{AudioSampleFormat::float32, kSampleRate, kChannels, std::move(copy)};
         deliveredUntil = start + sample.duration;
+        lastWasSilence = !real;
         if (receive) receive(std::move(sample));
     }
 

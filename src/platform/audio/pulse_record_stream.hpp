@@ -82,8 +82,10 @@ public:
     struct Statistics {
         std::int64_t realFrames = 0;
         std::int64_t silenceFrames = 0;
-        // Real frames dropped because the timeline already covered their time.
+        // Real frames dropped because silence filled in already covered their time.
         std::int64_t realFramesCut = 0;
+        // Real frames dropped because the buffer before them was stamped late (timing jitter).
+        std::int64_t realFramesOverlapped = 0;
         int failures = 0;
         int reconnections = 0;
     };

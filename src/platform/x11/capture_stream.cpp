@@ -136,6 +136,7 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
         }
     };
     operations.stop = [sources] { sources->stop(); };
+    operations.frameInterval = [sources] { return sources->frames ? sources->frames->frameInterval() : MediaTime::invalid(); };
     return std::unique_ptr<CaptureStream>(
         new CaptureStream(std::move(filter), std::move(configuration), std::move(operations)));
 }
@@ -148,6 +149,10 @@ std::unique_ptr<CaptureStream> CaptureStream::create_null(ContentFilter filter, 
     };
     operations.stop = [answers] {
         if (answers.stopError) throw std::runtime_error(*answers.stopError);
+    };
+    // The refresh interval of a null display: 60 Hz.
+    operations.frameInterval = [interval = configuration.minimumFrameInterval] {
+        return interval.isValid() && interval.value > 0 ? interval : MediaTime(1, 60);
     };
     return std::unique_ptr<CaptureStream>(
         new CaptureStream(std::move(filter), std::move(configuration), std::move(operations)));
@@ -203,6 +208,8 @@ void CaptureStream::stopCapture() {
     }
     running_ = false;
 }
+
+MediaTime CaptureStream::frameInterval() const { return running_ ? operations_.frameInterval() : MediaTime::invalid(); }
 
 void CaptureStream::simulate_sample(StreamOutputType type, SampleBuffer sample) { outputs_->deliver(type, sample); }
 void CaptureStream::simulate_failure(CaptureStreamFailure failure) { outputs_->fail(failure); }

@@ -82,6 +82,8 @@ public:
         // running to `fail`, from any thread.
         std::function<void(const ContentFilter&, const StreamConfiguration&, Deliver, Fail)> start;
         std::function<void()> stop;
+        // The interval of the running picture grid.
+        std::function<MediaTime()> frameInterval;
     };
     struct NullAnswers {
         std::optional<std::string> startError;
@@ -107,6 +109,10 @@ public:
     // Sound sources hand on what they recorded up to now, then no sample or failure is
     // handed to a queue after it returns. Throws std::logic_error when not running.
     void stopCapture();
+
+    // The interval of the picture grid, so the nominal frame rate of the screen track: the
+    // display's refresh interval unless the configuration sets one. Invalid until started.
+    MediaTime frameInterval() const;
 
     const ContentFilter& filter() const { return filter_; }
     const StreamConfiguration& configuration() const { return configuration_; }

@@ -195,6 +195,7 @@ struct X11FrameSource::Impl {
     xcb_damage_damage_t damage = 0;
     bool hasDamage = false;
     bool damageNotified = false;
+    bool windowDrawn = false;  // a composited window drew inside the region
     // With a region smaller than the screen, damage is cut to it (XFixes regions), so changes
     // elsewhere take no picture.
     xcb_xfixes_region_t recordedRegion = XCB_NONE;
@@ -216,6 +217,9 @@ struct X11FrameSource::Impl {
     std::map<xcb_window_t, ClientInfo> clients;
     std::vector<TopLevel> tree;
     bool treeDirty = true;
+    // Damage of each top-level window: what a window draws where others cover it never
+    // reaches the screen, yet shows in the pictures painted from its own contents.
+    std::map<xcb_window_t, xcb_damage_damage_t> windowDamage;
     bool screenDirty = true;
     bool hasFixes = false;
     CursorState cursor;
@@ -457,6 +461,16 @@ struct X11FrameSource::Impl {
                 ++it;
             }
         }
+        // A window's damage goes with the window itself.
+        std::erase_if(windowDamage, [&](const auto& entry) { return !alive.contains(entry.first); });
+        if (hasDamage) {
+            for (const auto& top : tree) {
+                if (!top.viewable || windowDamage.contains(top.id)) continue;
+                xcb_damage_damage_t watch = xcb_generate_id(c());
+                xcb_damage_create(c(), watch, top.id, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+                windowDamage[top.id] = watch;
+            }
+        }
         treeDirty = false;
     }
 
@@ -464,6 +478,14 @@ struct X11FrameSource::Impl {
         const auto& region = settings.region;
         return r.x < region.x + region.width && r.y < region.y + region.height && r.x + r.width > region.x &&
                r.y + r.height > region.y;
+    }
+
+    // A window of this process that the pictures leave out: its drawing changes nothing.
+    bool leftOutAsOwn(const TopLevel& top) {
+        if (!settings.windows.excludeThisProcess) return false;
+        if (ownWindow(top.id)) return true;
+        auto found = clients.find(top.id);
+        return found != clients.end() && ownWindow(found->second.client);
     }
 
     // The windows painted, bottom to top.
@@ -591,7 +613,18 @@ struct X11FrameSource::Impl {
             std::uint8_t type = event->response_type & 0x7f;
             if (type == 0) continue;  // errors of windows that vanished meanwhile
             if (hasDamage && type == damageEvent + XCB_DAMAGE_NOTIFY) {
-                damageNotified = true;
+                const auto* notify = reinterpret_cast<const xcb_damage_notify_event_t*>(event.get());
+                if (notify->damage == damage) {
+                    damageNotified = true;
+                } else {
+                    // Taken at once, so the window reports its next drawing too.
+                    xcb_damage_subtract(c(), notify->damage, XCB_NONE, XCB_NONE);
+                    auto top = std::find_if(tree.begin(), tree.end(),
+                                            [&](const TopLevel& t) { return t.id == notify->drawable; });
+                    if (top != tree.end() && overlaps(top->rect, settings.region) && !leftOutAsOwn(*top)) {
+                        windowDrawn = true;
+                    }
+                }
                 continue;
             }
             switch (type) {
@@ -617,6 +650,14 @@ struct X11FrameSource::Impl {
     // Whether the recorded region changed since the last look; damage elsewhere is dropped.
     bool regionDamaged() {
         if (!hasDamage) return true;  // a still screen cannot be told: every slot is a picture
+        if (windowDrawn) {
+            windowDrawn = false;
+            if (damageNotified) {
+                damageNotified = false;
+                xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
+            }
+            return true;
+        }
         if (!damageNotified) return false;
         damageNotified = false;
         if (recordedRegion == XCB_NONE) {
@@ -716,7 +757,7 @@ struct X11FrameSource::Impl {
         for (;;) {
             if (stopping.load()) return false;
             handleEvents();
-            if (untilDamage && damageNotified) return true;
+            if (untilDamage && (damageNotified || windowDrawn)) return true;
             const std::int64_t left = (until - hostTimeNow()).convertedTo(MediaTime::kNanosecondScale).value;
             if (left <= 0) return true;
             xcb_flush(c());
@@ -740,6 +781,7 @@ struct X11FrameSource::Impl {
                 if (!waitUntil(grid->slot(next) - half)) return;
                 next = std::max(next, grid->slotAtOrBefore(hostTimeNow() + half));
                 looks.fetch_add(1);
+                if (composite && treeDirty) refreshTree();
                 if (readCursor()) cursorDirty = true;
                 const MediaTime closes = grid->slot(next) + half;
                 for (;;) {
@@ -753,7 +795,7 @@ struct X11FrameSource::Impl {
                         break;
                     }
                     if (!waitUntil(closes, true)) return;
-                    if (!damageNotified) break;  // the window closed without a change
+                    if (!damageNotified && !windowDrawn) break;  // the window closed without a change
                 }
                 next = std::max(next + 1, grid->nextFree());
             } catch (const std::exception& error) {

@@ -124,6 +124,17 @@ TEST(CaptureStream, SamplesReachTheHandlersOfTheirTypeOnTheirQueuesOnlyWhileRunn
     EXPECT_THROW(stream->stopCapture(), std::logic_error);
 }
 
+TEST(CaptureStream, FrameIntervalIsTheConfiguredOneOnceRunning) {
+    StreamConfiguration configuration;
+    configuration.minimumFrameInterval = MediaTime(1, 30);
+    auto stream = CaptureStream::create_null(ContentFilter{}, configuration);
+    EXPECT_FALSE(stream->frameInterval().isValid());
+    stream->startCapture();
+    EXPECT_EQ(stream->frameInterval(), MediaTime(1, 30));
+    stream->stopCapture();
+    EXPECT_FALSE(stream->frameInterval().isValid());
+}
+
 TEST(CaptureStream, FailedStartLeavesItStoppedAndFailedStopLeavesItRunning) {
     auto refusing = CaptureStream::create_null(ContentFilter{}, StreamConfiguration{}, {"no X server", std::nullopt});
     EXPECT_THROW(refusing->startCapture(), std::runtime_error);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pulse/simple.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/x11/capture_stream.hpp"
@@ -29,6 +33,7 @@ namespace {
 
 constexpr std::uint32_t kRed = 0xff0000;
 constexpr std::uint32_t kBlue = 0x0000ff;
+constexpr std::uint32_t kYellow = 0xffff00;
 
 struct Rgb {
     int r, g, b;
@@ -156,6 +161,45 @@ void playTone(const char* sink, int milliseconds) {
     pa_simple_drain(player, &error);
     pa_simple_free(player);
 }
+
+// An X server of the test's own, to be stopped while a source records from it.
+class PrivateXServer {
+public:
+    PrivateXServer() {
+        int ends[2];
+        if (pipe(ends) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ends[0]);
+            int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, 1);
+            dup2(quiet, 2);
+            std::string fd = std::to_string(ends[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24", "-nolisten", "tcp",
+                   "+extension", "Composite", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ends[1]);
+        std::string number;
+        pollfd readable{ends[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&readable, 1, 5000) > 0 && read(ends[0], &c, 1) == 1 && c != '\n') number += c;
+        close(ends[0]);
+        if (!number.empty()) name_ = ":" + number;
+    }
+    ~PrivateXServer() { stop(); }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+    const std::string& name() const { return name_; }
+
+private:
+    pid_t pid_ = 0;
+    std::string name_;
+};
 
 }  // namespace
 
@@ -286,6 +330,17 @@ TEST(X11FrameSource, ApplicationTargetShowsThatApplicationOnly) {
     auto picture = *watcher.latest().picture();
     EXPECT_TRUE(pixelAt(picture, editorX + 5, editorY + 5).near(kRed));
     EXPECT_FALSE(pixelAt(picture, otherX + 195, otherY + 145).near(kBlue));
+
+    // The editor repaints only where the other window covers it on screen: that still shows
+    // (in a region of the editor alone, so that nothing else on screen takes a picture).
+    FrameSourceSettings narrow = settings;
+    narrow.region = {editorX, editorY, 200, 150};
+    narrow.showsCursor = false;
+    FrameWatcher editorOnly(narrow);
+    ASSERT_TRUE(editorOnly.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 190, 140).near(kRed); }));
+    ASSERT_TRUE(editorOnly.waitForLooks(10));
+    editor.fill(kYellow, 150, 100, 50, 50);
+    EXPECT_TRUE(editorOnly.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 190, 140).near(kYellow); }));
 }
 
 TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
@@ -352,7 +407,9 @@ TEST(CaptureStreamOnTheDesktop, DeliversScreenSystemAudioAndMicrophoneOnTheWrite
     stream->addStreamOutput(StreamOutputType::screen, writer, count(StreamOutputType::screen));
     stream->addStreamOutput(StreamOutputType::audio, writer, count(StreamOutputType::audio));
     stream->addStreamOutput(StreamOutputType::microphone, writer, count(StreamOutputType::microphone));
+    EXPECT_FALSE(stream->frameInterval().isValid());
     stream->startCapture();
+    EXPECT_EQ(stream->frameInterval(), MediaTime(1, 60));  // the test display reports no rate of its own
     std::this_thread::sleep_for(200ms);
     stream->stopCapture();
     writer.sync([] {});
@@ -453,6 +510,26 @@ TEST(CaptureStreamOnTheDesktop, ALostMicrophoneIsReportedRecordsSilenceAndSoundR
     }
     EXPECT_GT(covered, (stopped - started).seconds() - 0.3);
     EXPECT_GE(h.spans.back().second, stopped - MediaTime(1, 20));
+}
+
+TEST(X11FrameSource, AnXServerThatGoesAwayIsReportedOnceAndNoPictureFollows) {
+    PrivateXServer server;
+    ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+    auto settings = region(0, 0, 64, 64);
+    settings.display = server.name();
+    Locked<std::vector<std::string>> failures;
+    std::atomic<int> pictures{0};
+    X11FrameSource source(
+        settings, [&](SampleBuffer) { pictures += 1; }, {},
+        [&](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); });
+    source.start();
+    EXPECT_EQ(pictures.load(), 1);
+    server.stop();
+    ASSERT_TRUE(yux::testing::processEventsUntil([&] { return !failures.copy().empty(); }, 5000));
+    int atFailure = pictures.load();
+    source.stop();
+    EXPECT_EQ(failures.copy(), (std::vector<std::string>{"The connection to the X server was lost while recording."}));
+    EXPECT_EQ(pictures.load(), atFailure);
 }
 
 TEST(X11FrameSource, PicturesStillHeldByTheConsumerLimitWhatIsInFlight) {
