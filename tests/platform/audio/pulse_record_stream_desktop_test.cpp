@@ -72,6 +72,8 @@ public:
         return received_.copy();
     }
     const std::string& sourceName() const { return stream_->sourceName(); }
+    std::vector<Received> received() const { return received_.copy(); }
+    PulseRecordStream::Statistics statistics() const { return stream_->statistics(); }
 
 private:
     Locked<std::vector<Received>> received_;
@@ -143,4 +145,25 @@ TEST(PulseRecordStream, MissingSourceIsReportedAsSuch) {
     // An empty name is the default source.
     auto stream = PulseRecordStream::start(AudioSourceChoice::named(""), [](SampleBuffer) {});
     EXPECT_EQ(stream->sourceName(), "yux_null_source");
+}
+
+TEST(PulseRecordStream, AnIdleSourceIsFilledWithSilenceWhileRecordingNotOnlyAtTheStop) {
+    MediaTime started = hostTimeNow();
+    Recorder recorder(AudioSourceChoice::named("yux_null_source"));  // nothing plays into it
+    // The server says it holds nothing, so silence follows within a few checks.
+    auto deadline = std::chrono::steady_clock::now() + 3s;
+    MediaTime reached = started;
+    while (std::chrono::steady_clock::now() < deadline && reached < started + MediaTime(4, 10)) {
+        auto received = recorder.received();
+        if (!received.empty()) reached = received.back().presentation + received.back().duration;
+        std::this_thread::sleep_for(10ms);
+    }
+    MediaTime seenAt = hostTimeNow();
+    EXPECT_GE(reached, started + MediaTime(4, 10));
+    // Not long after the time it covers: far sooner than the bound for a source nothing is known of.
+    EXPECT_LT((seenAt - reached).seconds(), 0.5);
+    auto statistics = recorder.statistics();
+    EXPECT_EQ(statistics.realFramesCut, 0);
+    EXPECT_GT(statistics.silenceFrames, 0);
+    recorder.stop();
 }
