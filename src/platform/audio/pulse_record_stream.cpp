@@ -393,44 +393,48 @@ struct PulseRecordStream::Impl {
         }
     }
 
+    // With the loop locked: gives up this attempt; the next one comes a while later.
+    void retryLater(MediaTime now) {
+        dropStream();
+        link = Link::lost;
+        nextAttempt = now + milliseconds(kReconnectIntervalMilliseconds);
+    }
+
+    // With the loop locked, on a ready context.
+    void connectStream(MediaTime now) {
+        if (newStream()) {
+            link = Link::connectingStream;
+        } else {
+            retryLater(now);
+        }
+    }
+
     // With the loop locked: one step towards recording again.
     void reconnect(MediaTime now) {
         if (now < nextAttempt) return;
-        auto retryLater = [&] {
-            dropStream();
-            link = Link::lost;
-            nextAttempt = now + milliseconds(kReconnectIntervalMilliseconds);
-        };
         switch (link) {
         case Link::lost:
             dropStream();
             if (context != nullptr && pa_context_get_state(context) == PA_CONTEXT_READY) {
-                if (newStream()) {
-                    link = Link::connectingStream;
-                } else {
-                    retryLater();
-                }
+                connectStream(now);
+                break;
+            }
+            // The server itself went away: a new connection first.
+            dropContext();
+            if (newContext()) {
+                link = Link::connectingContext;
             } else {
                 dropContext();
-                if (newContext()) {
-                    link = Link::connectingContext;
-                } else {
-                    dropContext();
-                    retryLater();
-                }
+                retryLater(now);
             }
             break;
         case Link::connectingContext: {
             auto state = pa_context_get_state(context);
             if (state == PA_CONTEXT_READY) {
-                if (newStream()) {
-                    link = Link::connectingStream;
-                } else {
-                    retryLater();
-                }
+                connectStream(now);
             } else if (!PA_CONTEXT_IS_GOOD(state)) {
                 dropContext();
-                retryLater();
+                retryLater(now);
             }
             break;
         }
@@ -442,7 +446,7 @@ struct PulseRecordStream::Impl {
                 statistics.reconnections += 1;
                 if (log) log("capture_source_resumed source=" + source);
             } else if (!PA_STREAM_IS_GOOD(state)) {
-                retryLater();
+                retryLater(now);
             }
             break;
         }
