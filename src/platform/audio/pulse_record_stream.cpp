@@ -77,6 +77,7 @@ struct PulseRecordStream::Impl {
     Receive receive;
     Failure failure;
     Log log;
+    std::string server;  // the server first connected to
     std::string source;
     bool keepToSource = false;  // a named source: never moved to another one by the server
     bool hardware = false;
@@ -161,7 +162,7 @@ struct PulseRecordStream::Impl {
                 pa_threaded_mainloop_signal(impl->loop, 0);
             },
             this);
-        return pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+        return pa_context_connect(context, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     }
 
     void connect() {
@@ -183,6 +184,8 @@ struct PulseRecordStream::Impl {
             }
             pa_threaded_mainloop_wait(loop);
         }
+        // Connections again go to this same server.
+        if (const char* name = pa_context_get_server(context)) server = name;
         pa_threaded_mainloop_unlock(loop);
     }
 
