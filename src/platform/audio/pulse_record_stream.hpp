@@ -72,10 +72,13 @@ public:
     static constexpr int kSampleRate = 48000;
     static constexpr int kChannels = 2;
 
-    // Called on the sound server thread of the stream, or on the thread that stops it.
+    // These are called on a thread of the stream (or, for the last buffers, on the thread
+    // that stops it), in order, with the stream's lock held: they must hand on and return,
+    // never call back into the stream.
     using Receive = std::function<void(SampleBuffer)>;
-    // Called once per outage, from a thread of the stream.
+    // Once per outage: the source or the server went away.
     using Failure = std::function<void(const std::string&)>;
+    // One diagnostic line, e.g. when a lost source is recorded from again.
     using Log = std::function<void(const std::string&)>;
 
     // What the timeline was made of so far, in frames.
