@@ -541,9 +541,12 @@ TEST(X11FrameSource, PicturesStillHeldByTheConsumerLimitWhatIsInFlight) {
     Locked<std::vector<SampleBuffer>> held;
     X11FrameSource source(settings, [&](SampleBuffer sample) { held.with([&](auto& all) { all.push_back(sample); }); });
     source.start();
+    // Each change seen by the source before the next: every one asks for a picture.
     for (int step = 1; step <= 10; ++step) {
         red.move(1610 + step * 10, 210);
-        std::this_thread::sleep_for(20ms);
+        red.sync();
+        const std::int64_t looked = source.slotsLookedAt();
+        ASSERT_TRUE(yux::testing::processEventsUntil([&] { return source.slotsLookedAt() >= looked + 2; }, 10000));
     }
     EXPECT_EQ(held.copy().size(), 3u);
     held.with([](auto& all) { all.clear(); });  // the consumer lets go
