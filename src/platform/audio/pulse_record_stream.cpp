@@ -396,9 +396,11 @@ struct PulseRecordStream::Impl {
         }
     }
 
-    // With the loop locked: gives up this attempt; the next one comes a while later.
-    void retryLater(MediaTime now) {
+    // With the loop locked: gives up this attempt (and the server connection, when that is
+    // what failed); the next one comes a while later.
+    void retryLater(MediaTime now, bool serverFailed = false) {
         dropStream();
+        if (serverFailed) dropContext();
         link = Link::lost;
         nextAttempt = now + milliseconds(kReconnectIntervalMilliseconds);
     }
@@ -427,8 +429,7 @@ struct PulseRecordStream::Impl {
             if (newContext()) {
                 link = Link::connectingContext;
             } else {
-                dropContext();
-                retryLater(now);
+                retryLater(now, true);
             }
             break;
         case Link::connectingContext: {
@@ -436,8 +437,7 @@ struct PulseRecordStream::Impl {
             if (state == PA_CONTEXT_READY) {
                 connectStream(now);
             } else if (!PA_CONTEXT_IS_GOOD(state)) {
-                dropContext();
-                retryLater(now);
+                retryLater(now, true);
             }
             break;
         }
