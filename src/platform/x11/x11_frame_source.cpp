@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstring>
 #include <future>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -774,7 +775,9 @@ struct X11FrameSource::Impl {
     // own rate gets a picture per slot whatever its phase. A picture that comes late takes
     // the next free slot, and windows that passed while this thread was held up are skipped.
     void loop() {
-        const MediaTime half(interval.value, interval.timescale * 2);
+        const MediaTime half = interval.timescale <= std::numeric_limits<std::int32_t>::max() / 2
+                                   ? MediaTime(interval.value, interval.timescale * 2)
+                                   : MediaTime(interval.value / 2, interval.timescale);
         std::int64_t next = grid->nextFree();
         while (!stopping.load()) {
             try {
