@@ -39,8 +39,7 @@ constexpr std::int64_t kReconnectIntervalMilliseconds = 500;
 
 MediaTime milliseconds(std::int64_t count) { return {count, 1000}; }
 
-std::string errorText(int code) { return pa_strerror(code); }
-std::string serverError(pa_context* context) { return errorText(pa_context_errno(context)); }
+std::string serverError(pa_context* context) { return pa_strerror(pa_context_errno(context)); }
 
 }  // namespace
 
