@@ -1,8 +1,12 @@
 // Screen capture at 1920x1080 and 60 fps for 10 s: this program's frame source against
 // `ffmpeg -f x11grab` on the same display, both on CPUs 0 and 1, while a full-screen window
 // keeps moving. Prints pictures per second and CPU seconds per captured second for each, the
-// X server's CPU during each, and the ratios. Run it inside scripts/test-env.sh.
+// X server's CPU during each, and the ratios. Then records system audio and the microphone
+// for 10 s while ffmpeg encodes 1080p60 on the same two CPUs and tones play in bursts, and
+// prints how much real sound the silence fill cut (none is the goal). Run it inside
+// scripts/test-env.sh.
 
+#include <pulse/simple.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +26,7 @@
 #include <thread>
 
 #include "platform/async/serial_queue.hpp"
+#include "platform/audio/pulse_record_stream.hpp"
 #include "platform/x11/x11_frame_source.hpp"
 
 using namespace yux::platform;
@@ -117,6 +123,17 @@ struct Result {
     double serverCpuPerSecond = 0;
 };
 
+// Runs a shell command in a child process; its standard output goes to `outputFd` (or stays).
+pid_t spawn(const std::string& command, int outputFd = -1) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (outputFd >= 0) dup2(outputFd, 1);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return child;
+}
+
 Result runFfmpeg(pid_t server) {
     const char* display = std::getenv("DISPLAY");
     std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -progress pipe:1 -f x11grab -framerate " +
@@ -127,13 +144,7 @@ Result runFfmpeg(pid_t server) {
     if (pipe(pipeEnds) != 0) return {};
     double serverBefore = processCpuSeconds(server);
     auto start = Clock::now();
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(pipeEnds[1], 1);
-        close(pipeEnds[0]);
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    pid_t child = spawn(command, pipeEnds[1]);
     close(pipeEnds[1]);
     std::string output;
     char buffer[4096];
@@ -155,10 +166,19 @@ Result runFfmpeg(pid_t server) {
 Result runOurs(pid_t server) {
     SerialQueue writer("Yux.source-writer");
     std::atomic<long> frames{0};
+    // Grid slots passed over between two pictures while the screen changed at every slot.
+    long skipped = 0;
+    MediaTime first = MediaTime::invalid();
+    std::int64_t lastSlot = 0;
+    const MediaTime interval(1, kFramesPerSecond);
     FrameSourceSettings settings;
     settings.region = {0, 0, kWidth, kHeight};
-    settings.minimumFrameInterval = std::chrono::nanoseconds(1'000'000'000 / kFramesPerSecond);
+    settings.minimumFrameInterval = interval;
     X11FrameSource source(settings, [&](SampleBuffer sample) {
+        if (!first.isValid()) first = sample.presentationTime;
+        auto slot = std::llround((sample.presentationTime - first).seconds() / interval.seconds());
+        if (slot > lastSlot + 1) skipped += slot - lastSlot - 1;
+        lastSlot = slot;
         writer.async([&frames, sample] {
             // Touch the picture, as a consumer would.
             volatile std::uint8_t first = sample.picture()->data()[0];
@@ -174,8 +194,64 @@ Result runOurs(pid_t server) {
     writer.sync([] {});
     double cpu = selfCpuSeconds() - before;
     double serverCpu = processCpuSeconds(server) - serverBefore;
-    std::printf("  (compositing: %s)\n", source.compositing() ? "yes" : "no");
+    std::printf("  (compositing: %s; grid slots skipped: %ld)\n", source.compositing() ? "yes" : "no", skipped);
     return {static_cast<double>(frames.load()) / kSeconds, cpu / kSeconds, serverCpu / kSeconds};
+}
+
+// Plays a 440 Hz tone into `sink` in bursts of 300 ms with 300 ms of nothing between (the
+// player closed, so the output goes idle and its monitor sends nothing) until `stop`.
+void playBursts(const char* sink, const std::atomic<bool>& stop) {
+    const int rate = 48000;
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, 2};
+    std::vector<float> tone(static_cast<std::size_t>(rate * 3 / 10) * 2);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = 0.3f * static_cast<float>(std::sin(2 * M_PI * 440.0 * static_cast<double>(i / 2) / rate));
+    }
+    while (!stop) {
+        int error = 0;
+        pa_simple* player = pa_simple_new(nullptr, "yux-bench", PA_STREAM_PLAYBACK, sink, "tone", &spec, nullptr, nullptr, &error);
+        if (player == nullptr) return;
+        pa_simple_write(player, tone.data(), tone.size() * sizeof(float), &error);
+        pa_simple_drain(player, &error);
+        pa_simple_free(player);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+}
+
+void runSoundUnderLoad() {
+    // A recording's encoder keeps both CPUs busy, with more threads than CPUs as x264 takes on a
+    // larger machine: the sound threads must wait their turn.
+    pid_t load = spawn("ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i testsrc2=size=1920x1080:rate=60 "
+                       "-c:v libx264 -preset veryfast -threads 8 -t " + std::to_string(kSeconds + 2) + " -f null -");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto system = PulseRecordStream::start(AudioSourceChoice::systemPlayback(), [](SampleBuffer) {});
+    auto microphone = PulseRecordStream::start(AudioSourceChoice::named(""), [](SampleBuffer) {});
+    std::atomic<bool> stop{false};
+    std::thread systemPlayer([&] { playBursts(nullptr, stop); });
+    std::thread microphonePlayer([&] { playBursts("yux_mic_feed", stop); });
+    std::this_thread::sleep_for(std::chrono::seconds(kSeconds));
+    stop = true;
+    systemPlayer.join();
+    microphonePlayer.join();
+    system->stop();
+    microphone->stop();
+    kill(load, SIGTERM);
+    waitpid(load, nullptr, 0);
+
+    std::int64_t cut = 0;
+    auto line = [&cut](const char* name, const PulseRecordStream::Statistics& s) {
+        const double rate = PulseRecordStream::kSampleRate;
+        std::printf("%-14s real %6.2f s   silence %6.2f s   real sound cut by silence %lld frames (%.1f ms), "
+                    "by late stamps %lld frames\n",
+                    name, static_cast<double>(s.realFrames) / rate, static_cast<double>(s.silenceFrames) / rate,
+                    static_cast<long long>(s.realFramesCut), static_cast<double>(s.realFramesCut) / rate * 1000,
+                    static_cast<long long>(s.realFramesOverlapped));
+        cut += s.realFramesCut;
+    };
+    std::printf("sound for %d s on CPUs 0-1 under 1080p60 x264 encoding, tones in 300 ms bursts\n", kSeconds);
+    line("system audio", system->statistics());
+    line("microphone", microphone->statistics());
+    std::printf("goal: no real sound cut by silence: %s\n", cut == 0 ? "met" : "missed");
 }
 
 }  // namespace
@@ -199,6 +275,7 @@ int main() {
                 kFramesPerSecond, kSeconds);
     Result ffmpeg = runFfmpeg(server);
     Result ours = runOurs(server);
+    runSoundUnderLoad();
     kill(picture, SIGTERM);
     waitpid(picture, nullptr, 0);
 

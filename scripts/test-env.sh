@@ -4,6 +4,8 @@
 # whose default source is fed by a second null sink ("yux_mic_feed"), so tests can play a tone
 # into the microphone. Stops exactly what it started, by process id, whatever COMMAND returns.
 set -uo pipefail
+# The tests run the same from any desktop: no Wayland session shows through.
+unset XDG_SESSION_TYPE WAYLAND_DISPLAY
 runtime="$(mktemp -d /tmp/yux-env-XXXXXX)"
 chmod 700 "$runtime"
 pids=()

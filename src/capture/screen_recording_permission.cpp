@@ -12,15 +12,30 @@ X11ScreenRecordingPermission::X11ScreenRecordingPermission(
     std::shared_ptr<ScreenRecordingAccessRequests> accessRequests)
     : preflight_(std::move(preflight)), request_(std::move(request)), accessRequests_(std::move(accessRequests)) {}
 
+bool X11ScreenRecordingPermission::screenAccessAvailable(const Environment& environment,
+                                                         const DisplayProbe& display) {
+    if (environment("XDG_SESSION_TYPE") == "wayland") return false;
+    auto name = environment("DISPLAY");
+    if (!name || name->empty()) return false;  // e.g. Wayland without an X11 screen
+    auto facts = display();
+    return facts && facts->sharedMemory && !facts->xwayland;
+}
+
 bool X11ScreenRecordingPermission::x11DisplayUsable() {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') return false;  // e.g. Wayland without an X11 screen
-    try {
-        auto connection = platform::X11Connection::open();
-        return connection->hasExtension("MIT-SHM");
-    } catch (const std::exception&) {
-        return false;
-    }
+    return screenAccessAvailable(
+        [](const char* name) -> std::optional<std::string> {
+            const char* value = std::getenv(name);
+            if (value == nullptr) return std::nullopt;
+            return std::string(value);
+        },
+        []() -> std::optional<X11DisplayFacts> {
+            try {
+                auto connection = platform::X11Connection::open();
+                return X11DisplayFacts{connection->hasExtension("MIT-SHM"), connection->hasExtension("XWAYLAND")};
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        });
 }
 
 X11ScreenRecordingPermission X11ScreenRecordingPermission::create() {

@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace yux {
@@ -45,11 +47,22 @@ private:
     std::vector<ScreenRecordingAccessRequest> entries;
 };
 
-// X11 has no recording permission: access is there when an X11 display answers with the
-// extensions the recorder needs. A Wayland session without an X11 screen has none, and no
-// request can change that.
+// What an X server that answered tells about itself.
+struct X11DisplayFacts {
+    bool sharedMemory = false;  // MIT-SHM, to hand over pictures
+    bool xwayland = false;      // an X server inside a Wayland session
+};
+
+// X11 has no recording permission: access is there when an X11 session's display answers
+// with the extensions the recorder needs. A Wayland session has none, XWayland included (X11
+// capture there sees only X clients and the wallpaper), and no request can change that.
 class X11ScreenRecordingPermission : public ScreenRecordingPermissionBoundary {
 public:
+    // An environment variable's value, or nothing when unset.
+    using Environment = std::function<std::optional<std::string>(const char*)>;
+    // Connects to the display named by $DISPLAY; nothing when no X server answers.
+    using DisplayProbe = std::function<std::optional<X11DisplayFacts>()>;
+
     // The ensure-access failure: there is no setting to change, only the session type.
     static constexpr const char* kAccessDeniedMessage =
         "Log in to an X11 session to let Yux record the screen, then try recording again.";
@@ -70,6 +83,8 @@ public:
 
     // The live check: an X11 display answers and has shared memory to hand over pictures.
     static bool x11DisplayUsable();
+    // The rule of the live check over a given environment and display.
+    static bool screenAccessAvailable(const Environment& environment, const DisplayProbe& display);
 
 private:
     std::function<bool()> preflight_;

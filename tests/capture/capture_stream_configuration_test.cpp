@@ -123,6 +123,25 @@ TEST(ApplyTarget, AreaIsLimitedToItsDisplayAndFailsWithoutOverlap) {
     EXPECT_THROW(applyTarget(areaOn("1", {-300, -300, 100, 100}), configuration, screen), AppError);
 }
 
+TEST(ApplyTarget, AreaPastTheLeftEdgeKeepsOnlyWhatLiesOnItsDisplay) {
+    auto screen = display(1, {0, 0, 1920, 1080}, 1920, 1080);
+    platform::StreamConfiguration configuration;
+    applyTarget(areaOn("1", {-51, 10, 200, 100}), configuration, screen);
+    EXPECT_EQ(configuration.sourceRect, (PointRect{0, 10, 149, 100}));
+    EXPECT_EQ(configuration.width, 148);
+    EXPECT_EQ(configuration.height, 100);
+
+    // A display right of another, twice as many pixels as points: the part over the
+    // neighbour is dropped, and the source rectangle starts at this display's own origin.
+    auto right = display(2, {1920, 0, 1280, 1024}, 2560, 2048);
+    applyTarget(areaOn("2", {1800, 100, 400, 300}), configuration, right);
+    EXPECT_EQ(configuration.sourceRect, (PointRect{0, 100, 280, 300}));
+    EXPECT_EQ(configuration.width, 560);
+    EXPECT_EQ(configuration.height, 600);
+    // Wholly on the neighbour, ending exactly at this display's left edge: nothing to record.
+    EXPECT_THROW(applyTarget(areaOn("2", {1620, 100, 300, 300}), configuration, right), AppError);
+}
+
 TEST(ApplyTarget, ZeroFrameUsesOneAsDivisor) {
     auto broken = display(3, {0, 0, 0, 0}, 800, 600);
     platform::StreamConfiguration configuration;

@@ -111,4 +111,13 @@ void X11TestWindow::move(int x, int y) {
     xcb_flush(connection_);
 }
 
+void X11TestWindow::fill(std::uint32_t rgb, int x, int y, int width, int height) {
+    xcb_change_window_attributes(connection_, window_, XCB_CW_BACK_PIXEL, &rgb);
+    xcb_clear_area(connection_, 0, window_, static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                   static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height));
+    sync();
+}
+
+void X11TestWindow::sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+
 }  // namespace yux::testing

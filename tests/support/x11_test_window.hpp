@@ -35,6 +35,10 @@ public:
     // The window's inside top-left corner in root coordinates.
     std::pair<int, int> rootPosition();
     void move(int x, int y);
+    // Returns once the server has carried out everything asked so far.
+    void sync();
+    // Repaints a part of the window (all of it when the size is zero) in another colour.
+    void fill(std::uint32_t rgb, int x = 0, int y = 0, int width = 0, int height = 0);
 
 private:
     xcb_connection_t* connection_;

@@ -2,11 +2,11 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
-#include <optional>
 #include <vector>
 
 #include "platform/media/host_clock.hpp"
@@ -20,53 +20,123 @@ constexpr std::uint32_t kFragmentMilliseconds = 10;
 constexpr std::uint32_t kBytesPerFrame = sizeof(float) * PulseRecordStream::kChannels;
 // Buffers whose capture time is within 20 ms of where the last one ended continue it exactly.
 constexpr std::int64_t kContinuityToleranceFrames = PulseRecordStream::kSampleRate / 50;
-// After 100 ms without sound, silence is filled in, up to 30 ms before now.
-constexpr int kSilenceCheckMilliseconds = 20;
+// How often the stream looks whether silence is due or a lost source is back.
+constexpr int kCheckMilliseconds = 20;
+// Silence is filled in only once 100 ms of it are due, so the short pauses between the
+// buffers of a running source are never filled.
 constexpr std::int64_t kSilenceAfterFrames = PulseRecordStream::kSampleRate / 10;
-constexpr std::int64_t kSilenceLagFrames = PulseRecordStream::kSampleRate * 3 / 100;
+// A source hands on its sound in blocks of about a fragment; the last block before the
+// server says it holds nothing more (or before a suspension) may have been captured up to
+// this long before that answer, so silence stays this far behind it.
+constexpr std::int64_t kSilenceLagMilliseconds = 30;
+// The most sound the server queues for this stream; more is dropped there (an overrun). Our
+// own queue holds as much again, so no buffer can ever arrive later than twice this after it
+// was captured: silence that far behind can never cover real sound.
+constexpr std::uint32_t kServerQueueMilliseconds = 2000;
+constexpr std::int64_t kLateBufferLimitMilliseconds = 2 * kServerQueueMilliseconds;
+// Between two attempts to reach a lost source or sound server again.
+constexpr std::int64_t kReconnectIntervalMilliseconds = 500;
+
+MediaTime milliseconds(std::int64_t count) { return {count, 1000}; }
 
 std::string serverError(pa_context* context) { return pa_strerror(pa_context_errno(context)); }
 
 }  // namespace
 
+MediaTime recordedCaptureTime(MediaTime readAt, std::int64_t waitingFrames, std::int32_t sampleRate, bool hardware,
+                              MediaTime sourceLatency) {
+    MediaTime captured = readAt - MediaTime(waitingFrames, sampleRate);
+    if (hardware && sourceLatency.isValid()) captured = captured - sourceLatency;
+    return captured;
+}
+
+MediaTime silenceFillEnd(MediaTime now, const SourceQuiet& quiet) {
+    const MediaTime lateLimit = now - milliseconds(kLateBufferLimitMilliseconds);
+    switch (quiet.kind) {
+    case SourceQuiet::Kind::gone:
+        return now;
+    case SourceQuiet::Kind::suspended:
+        return now - milliseconds(kSilenceLagMilliseconds);
+    case SourceQuiet::Kind::drained:
+        if (!quiet.drainedAt.isValid()) return lateLimit;
+        return std::max(std::min(quiet.drainedAt, now) - milliseconds(kSilenceLagMilliseconds), lateLimit);
+    case SourceQuiet::Kind::unknown:
+        break;
+    }
+    return lateLimit;
+}
+
 struct PulseRecordStream::Impl {
+    // How the stream stands with its source.
+    enum class Link { live, lost, connectingContext, connectingStream };
+
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
     Receive receive;
     Failure failure;
+    Log log;
+    std::string server;  // the server first connected to
     std::string source;
+    bool keepToSource = false;  // a named source: never moved to another one by the server
+    bool hardware = false;
     std::atomic<bool> stopped{false};
-    bool running = false;
+    std::thread supervisor;
+
     // Guarded by the main loop's lock.
+    bool started = false;
+    Link link = Link::live;
+    std::string lostBecause;
+    bool failureReported = false;
+    MediaTime nextAttempt;
     MediaTime deliveredUntil = MediaTime::invalid();
+    bool lastWasSilence = false;
     MediaTime readyAt;
-    std::thread silence;
+    MediaTime streamAskedAt;
+    MediaTime drainedAt = MediaTime::invalid();
+    MediaTime timingAskedAt = MediaTime::invalid();
+    bool timingPending = false;
+    Statistics statistics;
 
     ~Impl() { close(); }
 
     void close() {
         if (loop == nullptr) return;
         stopped = true;
-        if (silence.joinable()) silence.join();
+        if (supervisor.joinable()) supervisor.join();
         pa_threaded_mainloop_lock(loop);
-        if (stream != nullptr) {
-            pa_stream_set_read_callback(stream, nullptr, nullptr);
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-            stream = nullptr;
+        if (started) {
+            // What the source recorded up to now, then silence to the stop: the track ends
+            // where the recording ends.
+            if (link == Link::live) readAll();
+            dropStream();
+            fill(hostTimeNow(), 0);
         }
-        if (context != nullptr) {
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-            pa_context_unref(context);
-            context = nullptr;
-        }
+        dropStream();
+        dropContext();
         pa_threaded_mainloop_unlock(loop);
         pa_threaded_mainloop_stop(loop);
         pa_threaded_mainloop_free(loop);
         loop = nullptr;
+    }
+
+    void dropStream() {
+        if (stream == nullptr) return;
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+        timingPending = false;
+        drainedAt = MediaTime::invalid();
+    }
+
+    void dropContext() {
+        if (context == nullptr) return;
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
     }
 
     // Waits, with the loop locked, until the operation is done.
@@ -76,17 +146,30 @@ struct PulseRecordStream::Impl {
         pa_operation_unref(operation);
     }
 
+    // With the loop locked. Starts connecting; false when that fails at once.
+    bool newContext() {
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Yux");
+        if (context == nullptr) return false;
+        pa_context_set_state_callback(
+            context,
+            [](pa_context* c, void* self) {
+                auto* impl = static_cast<Impl*>(self);
+                auto state = pa_context_get_state(c);
+                if (impl->started && impl->link == Link::live && !PA_CONTEXT_IS_GOOD(state)) {
+                    impl->lose(serverError(c));
+                }
+                pa_threaded_mainloop_signal(impl->loop, 0);
+            },
+            this);
+        return pa_context_connect(context, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    }
+
     void connect() {
         loop = pa_threaded_mainloop_new();
         if (loop == nullptr) throw std::runtime_error("Cannot start the sound server connection.");
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Yux");
-        pa_context_set_state_callback(
-            context, [](pa_context*, void* self) { pa_threaded_mainloop_signal(static_cast<Impl*>(self)->loop, 0); },
-            this);
         pa_threaded_mainloop_lock(loop);
-        if (pa_threaded_mainloop_start(loop) < 0 ||
-            pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            std::string why = serverError(context);
+        if (pa_threaded_mainloop_start(loop) < 0 || !newContext()) {
+            std::string why = context != nullptr ? serverError(context) : "out of memory";
             pa_threaded_mainloop_unlock(loop);
             throw std::runtime_error("The sound server does not answer: " + why + ".");
         }
@@ -100,6 +183,8 @@ struct PulseRecordStream::Impl {
             }
             pa_threaded_mainloop_wait(loop);
         }
+        // Connections again go to this same server.
+        if (const char* name = pa_context_get_server(context)) server = name;
         pa_threaded_mainloop_unlock(loop);
     }
 
@@ -109,6 +194,7 @@ struct PulseRecordStream::Impl {
             Impl* self;
             std::string defaultSink, defaultSource, monitor;
             bool found = false;
+            bool hardware = false;
         } answers{this, {}, {}, {}};
         await(pa_context_get_server_info(
             context,
@@ -121,6 +207,7 @@ struct PulseRecordStream::Impl {
                 pa_threaded_mainloop_signal(a->self->loop, 0);
             },
             &answers));
+        std::string name;
         if (choice.kind == AudioSourceChoice::Kind::systemPlayback) {
             if (answers.defaultSink.empty()) {
                 throw AudioSourceUnavailable(choice.kind, "The sound server has no default output to record system audio from.");
@@ -136,15 +223,19 @@ struct PulseRecordStream::Impl {
             if (answers.monitor.empty()) {
                 throw AudioSourceUnavailable(choice.kind, "The default sound output has no monitor to record system audio from.");
             }
-            return answers.monitor;
+            name = answers.monitor;
+        } else {
+            name = choice.sourceName.empty() ? answers.defaultSource : choice.sourceName;
         }
-        std::string name = choice.sourceName.empty() ? answers.defaultSource : choice.sourceName;
         if (!name.empty()) {
             await(pa_context_get_source_info_by_name(
                 context, name.c_str(),
                 [](pa_context*, const pa_source_info* info, int, void* data) {
                     auto* a = static_cast<Answers*>(data);
-                    if (info != nullptr) a->found = true;
+                    if (info != nullptr) {
+                        a->found = true;
+                        a->hardware = (info->flags & PA_SOURCE_HARDWARE) != 0;
+                    }
                     pa_threaded_mainloop_signal(a->self->loop, 0);
                 },
                 &answers));
@@ -152,102 +243,116 @@ struct PulseRecordStream::Impl {
         if (!answers.found) {
             throw AudioSourceUnavailable(choice.kind, "The sound server has no source named \"" + name + "\".");
         }
+        hardware = answers.hardware;
+        keepToSource = choice.kind == AudioSourceChoice::Kind::namedSource && !choice.sourceName.empty();
         return name;
     }
 
     // Hands on `frameCount` frames at `bytes`, keeping the timeline continuous: a buffer that
     // starts close to where the last one ended is placed right there (so jitter of the
     // arrival time never makes clicks), one that starts later leaves a gap, and one that
-    // starts earlier loses the part already covered (by silence filled in meanwhile).
-    void deliver(MediaTime captured, const std::uint8_t* bytes, std::int64_t frameCount) {
+    // starts earlier loses the part already covered.
+    void deliver(MediaTime captured, const std::uint8_t* bytes, std::int64_t frameCount, bool real) {
         MediaTime start = captured.convertedTo(kSampleRate);
         if (deliveredUntil.isValid()) {
             std::int64_t drift = start.value - deliveredUntil.value;
             if (std::llabs(drift) <= kContinuityToleranceFrames) {
                 start = deliveredUntil;
             } else if (drift < 0) {
-                if (-drift >= frameCount) return;
-                bytes += -drift * kBytesPerFrame;
-                frameCount += drift;
+                std::int64_t covered = std::min(-drift, frameCount);
+                if (real) (lastWasSilence ? statistics.realFramesCut : statistics.realFramesOverlapped) += covered;
+                if (covered >= frameCount) return;
+                bytes += covered * kBytesPerFrame;
+                frameCount -= covered;
                 start = deliveredUntil;
             }
         }
         if (frameCount <= 0) return;
+        (real ? statistics.realFrames : statistics.silenceFrames) += frameCount;
         auto copy = std::make_shared<std::vector<std::uint8_t>>(bytes, bytes + frameCount * kBytesPerFrame);
         SampleBuffer sample;
         sample.presentationTime = start;
         sample.duration = MediaTime(frameCount, kSampleRate);
         sample.payload = AudioBuffer{AudioSampleFormat::float32, kSampleRate, kChannels, std::move(copy)};
         deliveredUntil = start + sample.duration;
+        lastWasSilence = !real;
         if (receive) receive(std::move(sample));
     }
 
-    void onReadable() {
-        while (!stopped && pa_stream_readable_size(stream) > 0) {
-            // Everything readable now was captured before this moment, back to back, so the
-            // first frame read now was captured that long ago. The latency the server reports
-            // is of no use here: for a monitor (and a remap of one) it is the output's queue,
-            // which says when the sound will be heard, not when it was captured.
-            std::size_t waiting = pa_stream_readable_size(stream);
-            MediaTime captured =
-                hostTimeNow() - MediaTime(static_cast<std::int64_t>(waiting / kBytesPerFrame), kSampleRate);
+    // With the loop locked: silence from where the timeline ends up to `end`, once at least
+    // `minimumFrames` are due.
+    void fill(MediaTime end, std::int64_t minimumFrames) {
+        MediaTime from = deliveredUntil.isValid() ? deliveredUntil : readyAt;
+        std::int64_t frames = end.convertedTo(kSampleRate).value - from.convertedTo(kSampleRate).value;
+        if (frames <= 0 || frames < minimumFrames) return;
+        std::vector<std::uint8_t> zeros(static_cast<std::size_t>(frames) * kBytesPerFrame, 0);
+        deliver(from, zeros.data(), frames, false);
+    }
 
+    void readAll() {
+        while (stream != nullptr && pa_stream_readable_size(stream) > 0) {
+            std::size_t waiting = pa_stream_readable_size(stream);
+            const pa_timing_info* timing = hardware ? pa_stream_get_timing_info(stream) : nullptr;
+            MediaTime latency = timing != nullptr ? MediaTime(static_cast<std::int64_t>(timing->source_usec), 1'000'000)
+                                                  : MediaTime::zero();
+            MediaTime captured = recordedCaptureTime(hostTimeNow(), static_cast<std::int64_t>(waiting / kBytesPerFrame),
+                                                     kSampleRate, hardware, latency);
             const void* data = nullptr;
             std::size_t length = 0;
             if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) return;
             if (data != nullptr) {
                 deliver(captured, static_cast<const std::uint8_t*>(data),
-                        static_cast<std::int64_t>(length / kBytesPerFrame));
+                        static_cast<std::int64_t>(length / kBytesPerFrame), true);
+                drainedAt = MediaTime::invalid();
             }
             pa_stream_drop(stream);
         }
     }
 
-    // An idle output's monitor (or an idle virtual source) sends nothing at all; the
-    // recording still wants its timeline, so after a while without sound, silence is
-    // delivered up to shortly before now.
-    void fillSilence() {
-        while (!stopped) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kSilenceCheckMilliseconds));
-            pa_threaded_mainloop_lock(loop);
-            if (!stopped) {
-                MediaTime now = hostTimeNow().convertedTo(kSampleRate);
-                MediaTime from = deliveredUntil.isValid() ? deliveredUntil : readyAt;
-                std::int64_t quiet = now.value - from.value;
-                if (quiet > kSilenceAfterFrames) {
-                    std::int64_t frames = quiet - kSilenceLagFrames;
-                    std::vector<std::uint8_t> zeros(static_cast<std::size_t>(frames) * kBytesPerFrame, 0);
-                    deliver(from, zeros.data(), frames);
-                }
-            }
-            pa_threaded_mainloop_unlock(loop);
-        }
+    // With the loop locked: the stream no longer records.
+    void lose(const std::string& why) {
+        if (link != Link::live) return;
+        link = Link::lost;
+        lostBecause = why;
+        nextAttempt = hostTimeNow() + milliseconds(kReconnectIntervalMilliseconds);
     }
 
-    void openStream() {
+    // With the loop locked. Creates the stream and starts connecting it; false when that
+    // fails at once.
+    bool newStream() {
         pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kSampleRate, kChannels};
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
         stream = pa_stream_new(context, "Yux recording", &spec, &map);
-        if (stream == nullptr) throw std::runtime_error("Cannot create a sound record stream: " + serverError(context) + ".");
+        if (stream == nullptr) return false;
+        streamAskedAt = hostTimeNow();
         pa_stream_set_state_callback(
             stream,
             [](pa_stream* s, void* self) {
                 auto* impl = static_cast<Impl*>(self);
-                if (impl->running && pa_stream_get_state(s) == PA_STREAM_FAILED && impl->failure && !impl->stopped) {
-                    impl->failure("The sound record stream failed: " + serverError(impl->context) + ".");
+                if (impl->started && impl->link == Link::live && !PA_STREAM_IS_GOOD(pa_stream_get_state(s))) {
+                    impl->lose(serverError(impl->context));
                 }
                 pa_threaded_mainloop_signal(impl->loop, 0);
             },
             this);
         pa_stream_set_read_callback(
-            stream, [](pa_stream*, std::size_t, void* self) { static_cast<Impl*>(self)->onReadable(); }, this);
+            stream,
+            [](pa_stream*, std::size_t, void* self) {
+                auto* impl = static_cast<Impl*>(self);
+                if (impl->link == Link::live) impl->readAll();
+            },
+            this);
         pa_buffer_attr attributes{};
-        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.maxlength = kSampleRate * kServerQueueMilliseconds / 1000 * kBytesPerFrame;
         attributes.fragsize = kSampleRate * kFragmentMilliseconds / 1000 * kBytesPerFrame;
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                                    PA_STREAM_INTERPOLATE_TIMING);
-        if (pa_stream_connect_record(stream, source.c_str(), &attributes, flags) < 0) {
+        auto flags = PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING;
+        if (keepToSource) flags |= PA_STREAM_DONT_MOVE;
+        return pa_stream_connect_record(stream, source.c_str(), &attributes, static_cast<pa_stream_flags_t>(flags)) >= 0;
+    }
+
+    void openStream() {
+        if (!newStream()) {
             throw std::runtime_error("Cannot record from \"" + source + "\": " + serverError(context) + ".");
         }
         for (;;) {
@@ -258,9 +363,135 @@ struct PulseRecordStream::Impl {
             }
             pa_threaded_mainloop_wait(loop);
         }
-        running = true;
+        started = true;
+        link = Link::live;
         readyAt = hostTimeNow().convertedTo(kSampleRate);
-        silence = std::thread([this] { fillSilence(); });
+        supervisor = std::thread([this] { supervise(); });
+    }
+
+    // With the loop locked: asks the server whether it holds any sound for this stream; the
+    // answer tells how far silence may be filled.
+    void askWhetherDrained() {
+        if (timingPending || stream == nullptr) return;
+        timingPending = true;
+        timingAskedAt = hostTimeNow();
+        pa_operation* operation = pa_stream_update_timing_info(
+            stream,
+            [](pa_stream* s, int success, void* self) {
+                auto* impl = static_cast<Impl*>(self);
+                impl->timingPending = false;
+                const pa_timing_info* timing = success != 0 ? pa_stream_get_timing_info(s) : nullptr;
+                // What the server took in for us, less what reached this side and was read.
+                bool drained = timing != nullptr && timing->write_index_corrupt == 0 &&
+                               timing->read_index_corrupt == 0 && timing->write_index <= timing->read_index &&
+                               pa_stream_readable_size(s) == 0;
+                impl->drainedAt = drained ? impl->timingAskedAt : MediaTime::invalid();
+            },
+            this);
+        if (operation == nullptr) {
+            timingPending = false;
+        } else {
+            pa_operation_unref(operation);
+        }
+    }
+
+    // With the loop locked: gives up this attempt (and the server connection, when that is
+    // what failed); the next one comes a while later.
+    void retryLater(MediaTime now, bool serverFailed = false) {
+        dropStream();
+        if (serverFailed) dropContext();
+        link = Link::lost;
+        nextAttempt = now + milliseconds(kReconnectIntervalMilliseconds);
+    }
+
+    // With the loop locked, on a ready context.
+    void connectStream(MediaTime now) {
+        if (newStream()) {
+            link = Link::connectingStream;
+        } else {
+            retryLater(now);
+        }
+    }
+
+    // With the loop locked: one step towards recording again.
+    void reconnect(MediaTime now) {
+        if (now < nextAttempt) return;
+        switch (link) {
+        case Link::lost:
+            dropStream();
+            if (context != nullptr && pa_context_get_state(context) == PA_CONTEXT_READY) {
+                connectStream(now);
+                break;
+            }
+            // The server itself went away: a new connection first.
+            dropContext();
+            if (newContext()) {
+                link = Link::connectingContext;
+            } else {
+                retryLater(now, true);
+            }
+            break;
+        case Link::connectingContext: {
+            auto state = pa_context_get_state(context);
+            if (state == PA_CONTEXT_READY) {
+                connectStream(now);
+            } else if (!PA_CONTEXT_IS_GOOD(state)) {
+                retryLater(now, true);
+            }
+            break;
+        }
+        case Link::connectingStream: {
+            auto state = pa_stream_get_state(stream);
+            if (state == PA_STREAM_READY) {
+                link = Link::live;
+                failureReported = false;
+                statistics.reconnections += 1;
+                if (log) log("capture_source_resumed source=" + source);
+            } else if (!PA_STREAM_IS_GOOD(state)) {
+                retryLater(now);
+            }
+            break;
+        }
+        case Link::live:
+            break;
+        }
+    }
+
+    // Fills silence where it is due, reports a lost source once and connects again.
+    void supervise() {
+        while (!stopped) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kCheckMilliseconds));
+            pa_threaded_mainloop_lock(loop);
+            if (!stopped) {
+                MediaTime now = hostTimeNow();
+                if (link == Link::live) {
+                    SourceQuiet quiet;
+                    if (pa_stream_is_suspended(stream) == 1) {
+                        quiet.kind = SourceQuiet::Kind::suspended;
+                    } else if (drainedAt.isValid()) {
+                        quiet = {SourceQuiet::Kind::drained, drainedAt};
+                    }
+                    fill(silenceFillEnd(now, quiet), kSilenceAfterFrames);
+                    MediaTime from = deliveredUntil.isValid() ? deliveredUntil : readyAt;
+                    if (now - from > milliseconds(kCheckMilliseconds)) askWhetherDrained();
+                } else {
+                    if (!failureReported) {
+                        failureReported = true;
+                        statistics.failures += 1;
+                        if (failure) {
+                            failure("Recording from the sound source \"" + source + "\" stopped: " + lostBecause +
+                                    ". Silence is recorded until it is back.");
+                        }
+                    }
+                    // Nothing of a lost stream can still arrive; a stream that is connecting
+                    // may record from the moment it was asked for.
+                    fill(link == Link::connectingStream ? streamAskedAt : silenceFillEnd(now, {SourceQuiet::Kind::gone, {}}),
+                         0);
+                    reconnect(now);
+                }
+            }
+            pa_threaded_mainloop_unlock(loop);
+        }
     }
 };
 
@@ -268,10 +499,11 @@ PulseRecordStream::PulseRecordStream(std::unique_ptr<Impl> impl) : impl_(std::mo
 PulseRecordStream::~PulseRecordStream() { stop(); }
 
 std::unique_ptr<PulseRecordStream> PulseRecordStream::start(const AudioSourceChoice& source, Receive receive,
-                                                            Failure failure) {
+                                                            Failure failure, Log log) {
     auto impl = std::make_unique<Impl>();
     impl->receive = std::move(receive);
     impl->failure = std::move(failure);
+    impl->log = std::move(log);
     impl->connect();
     pa_threaded_mainloop_lock(impl->loop);
     try {
@@ -290,5 +522,13 @@ void PulseRecordStream::stop() {
 }
 
 const std::string& PulseRecordStream::sourceName() const { return impl_->source; }
+
+PulseRecordStream::Statistics PulseRecordStream::statistics() const {
+    if (impl_->loop == nullptr) return impl_->statistics;
+    pa_threaded_mainloop_lock(impl_->loop);
+    Statistics copy = impl_->statistics;
+    pa_threaded_mainloop_unlock(impl_->loop);
+    return copy;
+}
 
 }  // namespace yux::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -9,8 +10,6 @@
 
 namespace yux::platform {
 
-// The sound server has no source to record from: no default sink monitor for system audio,
-// or no source of the given name for a microphone.
 // Where a record stream takes its sound.
 struct AudioSourceChoice {
     enum class Kind { systemPlayback, namedSource };
@@ -21,6 +20,8 @@ struct AudioSourceChoice {
     static AudioSourceChoice named(std::string name) { return {Kind::namedSource, std::move(name)}; }
 };
 
+// The sound server has no source to record from: no default sink monitor for system audio,
+// or no source of the given name for a microphone.
 class AudioSourceUnavailable : public std::runtime_error {
 public:
     AudioSourceUnavailable(AudioSourceChoice::Kind kind, const std::string& message)
@@ -31,31 +32,82 @@ private:
     AudioSourceChoice::Kind kind_;
 };
 
+// The host time at which the first of `waitingFrames` frames, all readable at `readAt`, was
+// captured: they were captured back to back up to the read. A hardware source (a sound
+// card) holds its frames a while before they reach the server; that latency is taken off
+// too. Other sources (monitors and their remaps) report as latency the queue of the output
+// they listen to, which says when a sound will be heard rather than when it was captured,
+// so it is left out for them.
+MediaTime recordedCaptureTime(MediaTime readAt, std::int64_t waitingFrames, std::int32_t sampleRate, bool hardware,
+                              MediaTime sourceLatency);
+
+// What is known about a record stream's source when its sound stops coming, and so how far
+// silence may stand in for it without covering real sound that still arrives late.
+struct SourceQuiet {
+    enum class Kind {
+        // Nothing known: sound may still be on its way.
+        unknown,
+        // The server answered at `drainedAt` that it held nothing more for this stream.
+        drained,
+        // The source is suspended: it sends nothing until it resumes.
+        suspended,
+        // The stream failed (server or source gone): nothing of it can still arrive.
+        gone,
+    };
+    Kind kind = Kind::unknown;
+    MediaTime drainedAt;
+};
+
+// The end of the silence that may be filled in at `now` (it starts where the timeline ends).
+MediaTime silenceFillEnd(MediaTime now, const SourceQuiet& quiet);
+
 // One PulseAudio record stream, 48000 Hz stereo float, in fragments of about 10 ms. Each
-// buffer is stamped with the host-clock time at which its first frame was captured: the time
-// it is read less what the stream reports as still waiting between the source and us.
+// buffer is stamped with the host-clock time at which its first frame was captured
+// (recordedCaptureTime). The timeline runs without a hole from the start to the stop:
+// where the source sends nothing, silence stands in, filled only where no real sound can
+// still arrive (silenceFillEnd). When the source or the server goes away, the failure is
+// reported once, silence goes on, and the stream connects again when the source is back.
 class PulseRecordStream {
 public:
     static constexpr int kSampleRate = 48000;
     static constexpr int kChannels = 2;
 
-    // Called on the sound server thread of the stream.
+    // These are called on a thread of the stream (or, for the last buffers, on the thread
+    // that stops it), in order, with the stream's lock held: they must hand on and return,
+    // never call back into the stream.
     using Receive = std::function<void(SampleBuffer)>;
+    // Once per outage: the source or the server went away.
     using Failure = std::function<void(const std::string&)>;
+    // One diagnostic line, e.g. when a lost source is recorded from again.
+    using Log = std::function<void(const std::string&)>;
+
+    // What the timeline was made of so far, in frames.
+    struct Statistics {
+        std::int64_t realFrames = 0;
+        std::int64_t silenceFrames = 0;
+        // Real frames dropped because silence filled in already covered their time.
+        std::int64_t realFramesCut = 0;
+        // Real frames dropped because the buffer before them was stamped late (timing jitter).
+        std::int64_t realFramesOverlapped = 0;
+        int failures = 0;
+        int reconnections = 0;
+    };
 
     // Connects and starts recording; returns when the stream is ready. Throws
     // AudioSourceUnavailable when the source does not exist, std::runtime_error when the sound
     // server does not answer.
     static std::unique_ptr<PulseRecordStream> start(const AudioSourceChoice& source, Receive receive,
-                                                    Failure failure = {});
+                                                    Failure failure = {}, Log log = {});
     ~PulseRecordStream();
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
-    // No buffer is delivered after it returns. Safe to call twice.
+    // Hands on what was recorded and silence up to now; no buffer is delivered after it
+    // returns. Safe to call twice.
     void stop();
     // The name of the source being recorded (the monitor of the default sink for system audio).
     const std::string& sourceName() const;
+    Statistics statistics() const;
 
 private:
     struct Impl;

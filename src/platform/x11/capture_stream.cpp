@@ -19,6 +19,8 @@ struct CaptureStream::Outputs {
     };
     std::mutex mutex;
     std::vector<Entry> entries;
+    SerialQueue* failureQueue = nullptr;
+    FailureHandler failureHandler;
     bool open = false;
 
     void deliver(StreamOutputType type, const SampleBuffer& sample) {
@@ -28,6 +30,11 @@ struct CaptureStream::Outputs {
             if (entry.type != type) continue;
             entry.queue->async([handler = entry.handler, sample] { handler(sample); });
         }
+    }
+    void fail(const CaptureStreamFailure& failure) {
+        std::lock_guard lock(mutex);
+        if (!open || failureQueue == nullptr) return;
+        failureQueue->async([handler = failureHandler, failure] { handler(failure); });
     }
 };
 
@@ -50,8 +57,7 @@ FrameSourceSettings frameSourceSettings(const ContentFilter& filter, const Strea
     settings.showsCursor = configuration.showsCursor;
     settings.queueDepth = configuration.queueDepth;
     if (configuration.minimumFrameInterval.isValid() && configuration.minimumFrameInterval.value > 0) {
-        settings.minimumFrameInterval =
-            std::chrono::nanoseconds(configuration.minimumFrameInterval.convertedTo(MediaTime::kNanosecondScale).value);
+        settings.minimumFrameInterval = configuration.minimumFrameInterval;
     }
     if (filter.mode == ContentFilter::Mode::excludingApplications) {
         settings.windows.mode = WindowSelection::Mode::excluding;
@@ -97,9 +103,9 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
     auto sources = std::make_shared<Sources>();
     Operations operations;
     operations.start = [sources, log](const ContentFilter& filter, const StreamConfiguration& configuration,
-                                      Deliver deliver) {
-        auto failed = [log](const std::string& message) {
-            if (log) log("capture_source_failed " + message);
+                                      Deliver deliver, Fail fail) {
+        auto failed = [fail](StreamOutputType output) {
+            return [fail, output](const std::string& message) { fail({output, message}); };
         };
         try {
             // Sound first: its sources are the ones most likely missing, and a picture that
@@ -107,20 +113,22 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
             if (configuration.capturesAudio) {
                 sources->systemAudio = PulseRecordStream::start(
                     AudioSourceChoice::systemPlayback(),
-                    [deliver](SampleBuffer sample) { deliver(StreamOutputType::audio, std::move(sample)); }, failed);
+                    [deliver](SampleBuffer sample) { deliver(StreamOutputType::audio, std::move(sample)); },
+                    failed(StreamOutputType::audio), log);
             }
             if (configuration.captureMicrophone) {
                 sources->microphone = PulseRecordStream::start(
                     AudioSourceChoice::named(configuration.microphoneCaptureDeviceID),
                     [deliver](SampleBuffer sample) { deliver(StreamOutputType::microphone, std::move(sample)); },
-                    failed);
+                    failed(StreamOutputType::microphone), log);
             }
             sources->frames = std::make_unique<X11FrameSource>(
                 // Points to pixels as the display itself measures them.
                 frameSourceSettings(filter, configuration,
                                     filter.display.frame.width > 0 ? filter.display.width / filter.display.frame.width
                                                                    : 1.0),
-                [deliver](SampleBuffer sample) { deliver(StreamOutputType::screen, std::move(sample)); }, log);
+                [deliver](SampleBuffer sample) { deliver(StreamOutputType::screen, std::move(sample)); }, log,
+                failed(StreamOutputType::screen));
             sources->frames->start();
         } catch (...) {
             sources->stop();
@@ -128,6 +136,7 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
         }
     };
     operations.stop = [sources] { sources->stop(); };
+    operations.frameInterval = [sources] { return sources->frames ? sources->frames->frameInterval() : MediaTime::invalid(); };
     return std::unique_ptr<CaptureStream>(
         new CaptureStream(std::move(filter), std::move(configuration), std::move(operations)));
 }
@@ -135,11 +144,15 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
 std::unique_ptr<CaptureStream> CaptureStream::create_null(ContentFilter filter, StreamConfiguration configuration,
                                                           NullAnswers answers) {
     Operations operations;
-    operations.start = [answers](const ContentFilter&, const StreamConfiguration&, Deliver) {
+    operations.start = [answers](const ContentFilter&, const StreamConfiguration&, Deliver, Fail) {
         if (answers.startError) throw std::runtime_error(*answers.startError);
     };
     operations.stop = [answers] {
         if (answers.stopError) throw std::runtime_error(*answers.stopError);
+    };
+    // The refresh interval of a null display: 60 Hz.
+    operations.frameInterval = [interval = configuration.minimumFrameInterval] {
+        return interval.isValid() && interval.value > 0 ? interval : MediaTime(1, 60);
     };
     return std::unique_ptr<CaptureStream>(
         new CaptureStream(std::move(filter), std::move(configuration), std::move(operations)));
@@ -151,6 +164,13 @@ void CaptureStream::addStreamOutput(StreamOutputType type, SerialQueue& queue, H
     outputs_->entries.push_back({type, &queue, std::move(handler)});
 }
 
+void CaptureStream::setFailureHandler(SerialQueue& queue, FailureHandler handler) {
+    if (running_) throw std::logic_error("The failure handler must be set before the stream starts.");
+    std::lock_guard lock(outputs_->mutex);
+    outputs_->failureQueue = &queue;
+    outputs_->failureHandler = std::move(handler);
+}
+
 void CaptureStream::startCapture() {
     if (running_) throw std::logic_error("The capture stream is already running.");
     {
@@ -159,9 +179,14 @@ void CaptureStream::startCapture() {
     }
     std::weak_ptr<Outputs> outputs = outputs_;
     try {
-        operations_.start(filter_, configuration_, [outputs](StreamOutputType type, SampleBuffer sample) {
-            if (auto live = outputs.lock()) live->deliver(type, sample);
-        });
+        operations_.start(
+            filter_, configuration_,
+            [outputs](StreamOutputType type, SampleBuffer sample) {
+                if (auto live = outputs.lock()) live->deliver(type, sample);
+            },
+            [outputs](CaptureStreamFailure failure) {
+                if (auto live = outputs.lock()) live->fail(failure);
+            });
     } catch (...) {
         std::lock_guard lock(outputs_->mutex);
         outputs_->open = false;
@@ -173,16 +198,20 @@ void CaptureStream::startCapture() {
 
 void CaptureStream::stopCapture() {
     if (!running_) throw std::logic_error("The capture stream is not running.");
+    events_.record({CaptureStreamEvent::Kind::stopped});
+    // A stop that fails leaves the stream running, so that it can be stopped again. The
+    // outputs stay open meanwhile: the sound sources hand on their silence up to the stop.
+    operations_.stop();
     {
         std::lock_guard lock(outputs_->mutex);
         outputs_->open = false;
     }
-    events_.record({CaptureStreamEvent::Kind::stopped});
-    // A stop that fails leaves the stream running, so that it can be stopped again.
-    operations_.stop();
     running_ = false;
 }
 
+MediaTime CaptureStream::frameInterval() const { return running_ ? operations_.frameInterval() : MediaTime::invalid(); }
+
 void CaptureStream::simulate_sample(StreamOutputType type, SampleBuffer sample) { outputs_->deliver(type, sample); }
+void CaptureStream::simulate_failure(CaptureStreamFailure failure) { outputs_->fail(failure); }
 
 }  // namespace yux::platform

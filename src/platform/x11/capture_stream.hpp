@@ -35,7 +35,8 @@ struct ContentFilter {
 enum class PixelFormat { bgra };
 
 struct StreamConfiguration {
-    // Zero: a picture whenever the screen changed, at most at the display's refresh rate.
+    // The interval of the picture grid. Zero: the display's refresh interval; a picture is
+    // taken at a grid slot only when the screen changed.
     MediaTime minimumFrameInterval = MediaTime::zero();
     bool capturesAudio = false;
     bool captureMicrophone = false;
@@ -52,6 +53,14 @@ struct StreamConfiguration {
 
 enum class StreamOutputType { screen, audio, microphone };
 
+// A source of a running stream that failed. Pictures stop; sound goes on as silence until
+// its source is back, and then sound resumes by itself.
+struct CaptureStreamFailure {
+    StreamOutputType output;
+    std::string message;
+    bool operator==(const CaptureStreamFailure&) const = default;
+};
+
 // What a stream did, for tests.
 struct CaptureStreamEvent {
     enum class Kind { started, stopped };
@@ -66,17 +75,22 @@ class CaptureStream {
 public:
     using Handler = std::function<void(const SampleBuffer&)>;
     using Deliver = std::function<void(StreamOutputType, SampleBuffer)>;
+    using FailureHandler = std::function<void(const CaptureStreamFailure&)>;
+    using Fail = std::function<void(CaptureStreamFailure)>;
     struct Operations {
-        // Starts the sources, which hand every sample to `deliver` from any thread.
-        std::function<void(const ContentFilter&, const StreamConfiguration&, Deliver)> start;
+        // Starts the sources, which hand every sample to `deliver` and every failure while
+        // running to `fail`, from any thread.
+        std::function<void(const ContentFilter&, const StreamConfiguration&, Deliver, Fail)> start;
         std::function<void()> stop;
+        // The interval of the running picture grid.
+        std::function<MediaTime()> frameInterval;
     };
     struct NullAnswers {
         std::optional<std::string> startError;
         std::optional<std::string> stopError;
     };
-    // `log` gets one diagnostic line for conditions worth knowing (no Composite, a source that
-    // failed while running).
+    // `log` gets one diagnostic line for conditions worth knowing (no Composite, a sound
+    // source that came back after a failure).
     using Log = std::function<void(const std::string&)>;
 
     static std::unique_ptr<CaptureStream> create(ContentFilter filter, StreamConfiguration configuration, Log log = {});
@@ -86,17 +100,27 @@ public:
 
     // Throws std::logic_error once the stream runs.
     void addStreamOutput(StreamOutputType type, SerialQueue& queue, Handler handler);
+    // Failures of a source while the stream runs reach `handler` on `queue`, once per outage.
+    // Throws std::logic_error once the stream runs.
+    void setFailureHandler(SerialQueue& queue, FailureHandler handler);
     // Returns once every source runs and the first picture is on its way. Throws
     // std::runtime_error (AudioSourceUnavailable for a missing sound source).
     void startCapture();
-    // No sample is handed to a queue after it returns. Throws std::logic_error when not running.
+    // Sound sources hand on what they recorded up to now, then no sample or failure is
+    // handed to a queue after it returns. Throws std::logic_error when not running.
     void stopCapture();
+
+    // The interval of the picture grid, so the nominal frame rate of the screen track: the
+    // display's refresh interval unless the configuration sets one. Invalid until started.
+    MediaTime frameInterval() const;
 
     const ContentFilter& filter() const { return filter_; }
     const StreamConfiguration& configuration() const { return configuration_; }
 
     // Null streams: a sample as if a source had produced it (dropped unless running).
     void simulate_sample(StreamOutputType type, SampleBuffer sample);
+    // Null streams: a source failure (dropped unless running).
+    void simulate_failure(CaptureStreamFailure failure);
     OutputTracker<CaptureStreamEvent> track_events() { return events_.track(); }
 
 private:

@@ -1,6 +1,7 @@
 #include "platform/x11/x11_frame_source.hpp"
 
 #include <poll.h>
+#include <time.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <cstring>
 #include <future>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -25,13 +27,16 @@
 #include <thread>
 
 #include "platform/media/host_clock.hpp"
+#include "platform/x11/frame_grid.hpp"
 
 namespace yux::platform {
 
 namespace {
 
-// Used when the server does not report its refresh rate (Xvfb reports none).
-constexpr double kFallbackRefreshRate = 60.0;
+// Pictures per second when the server does not report its refresh rate (Xvfb reports none).
+constexpr std::int32_t kFallbackRefreshRate = 60;
+// Longest single wait for the server, so that a stop is seen soon even on a slow grid.
+constexpr std::int64_t kLongestWaitNanoseconds = 50'000'000;
 // Pictures beyond the queue depth: the consumer may keep the last picture of a recording
 // for its tail while new ones are in flight.
 constexpr int kSpareSlots = 2;
@@ -135,6 +140,14 @@ struct CursorState {
     std::uint32_t serial = 0;
 };
 
+bool overlaps(const PixelRect& a, const PixelRect& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+PixelRect cursorRect(const xcb_xfixes_get_cursor_image_reply_t& cursor) {
+    return {cursor.x - cursor.xhot, cursor.y - cursor.yhot, cursor.width, cursor.height};
+}
+
 // Premultiplied ARGB cursor over a BGRA picture.
 void drawCursor(const xcb_xfixes_get_cursor_image_reply_t& cursor, const PixelRect& region, std::uint8_t* data,
                 std::size_t stride) {
@@ -166,20 +179,31 @@ struct X11FrameSource::Impl {
     FrameSourceSettings settings;
     Deliver deliver;
     Log log;
+    Failure failure;
 
     std::thread thread;
     std::atomic<bool> stopping{false};
     std::atomic<bool> composite{false};
     std::atomic<std::int64_t> delivered{0};
+    std::atomic<std::int64_t> looks{0};
 
     std::unique_ptr<X11Connection> connection;
     std::shared_ptr<ShmPool> pool;
     std::vector<IdRange> ownRanges;
-    std::chrono::nanoseconds interval{0};
+    MediaTime interval;
+    std::optional<FrameGrid> grid;
 
-    // Composite state.
     xcb_damage_damage_t damage = 0;
     bool hasDamage = false;
+    bool damageNotified = false;
+    bool windowDrawn = false;  // a composited window drew inside the region
+    // With a region smaller than the screen, damage is cut to it (XFixes regions), so changes
+    // elsewhere take no picture.
+    xcb_xfixes_region_t recordedRegion = XCB_NONE;
+    xcb_xfixes_region_t damagedParts = XCB_NONE;
+    bool cursorDirty = false;
+
+    // Composite state.
     xcb_pixmap_t canvas = 0;
     xcb_render_picture_t canvasPicture = 0;
     // With shared pixmaps the windows are painted straight into the shared memory of each
@@ -194,6 +218,9 @@ struct X11FrameSource::Impl {
     std::map<xcb_window_t, ClientInfo> clients;
     std::vector<TopLevel> tree;
     bool treeDirty = true;
+    // Damage of each top-level window: what a window draws where others cover it never
+    // reaches the screen, yet shows in the pictures painted from its own contents.
+    std::map<xcb_window_t, xcb_damage_damage_t> windowDamage;
     bool screenDirty = true;
     bool hasFixes = false;
     CursorState cursor;
@@ -205,11 +232,13 @@ struct X11FrameSource::Impl {
         ownRanges.push_back(rangeOf(c()));
         if (auto range = toolkitIdRange()) ownRanges.push_back(*range);
 
-        double rate = screenRefreshRate(*connection);
-        if (rate <= 0) rate = kFallbackRefreshRate;
-        interval = settings.minimumFrameInterval.count() > 0
-                       ? settings.minimumFrameInterval
-                       : std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 / rate));
+        const MediaTime wanted = settings.minimumFrameInterval;
+        if (wanted.isValid() && wanted.value > 0) {
+            interval = wanted;
+        } else {
+            auto rate = static_cast<std::int32_t>(std::lround(screenRefreshRate(*connection)));
+            interval = MediaTime(1, rate > 0 ? rate : kFallbackRefreshRate);
+        }
 
         if (!connection->hasExtension("MIT-SHM")) {
             throw std::runtime_error("The X server lacks shared memory (MIT-SHM); the screen cannot be recorded.");
@@ -241,6 +270,19 @@ struct X11FrameSource::Impl {
         if (hasDamage) {
             damage = xcb_generate_id(c());
             xcb_damage_create(c(), damage, connection->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+            const auto* screen = connection->screen();
+            const bool wholeScreen = region.x <= 0 && region.y <= 0 &&
+                                     region.x + region.width >= screen->width_in_pixels &&
+                                     region.y + region.height >= screen->height_in_pixels;
+            if (hasRegions && !wholeScreen) {
+                xcb_rectangle_t area{static_cast<std::int16_t>(region.x), static_cast<std::int16_t>(region.y),
+                                     static_cast<std::uint16_t>(region.width),
+                                     static_cast<std::uint16_t>(region.height)};
+                recordedRegion = xcb_generate_id(c());
+                xcb_xfixes_create_region(c(), recordedRegion, 1, &area);
+                damagedParts = xcb_generate_id(c());
+                xcb_xfixes_create_region(c(), damagedParts, 0, nullptr);
+            }
         }
         if (canComposite) {
             setUpComposite();
@@ -420,6 +462,16 @@ struct X11FrameSource::Impl {
                 ++it;
             }
         }
+        // A window's damage goes with the window itself.
+        std::erase_if(windowDamage, [&](const auto& entry) { return !alive.contains(entry.first); });
+        if (hasDamage) {
+            for (const auto& top : tree) {
+                if (!top.viewable || windowDamage.contains(top.id)) continue;
+                xcb_damage_damage_t watch = xcb_generate_id(c());
+                xcb_damage_create(c(), watch, top.id, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+                windowDamage[top.id] = watch;
+            }
+        }
         treeDirty = false;
     }
 
@@ -427,6 +479,14 @@ struct X11FrameSource::Impl {
         const auto& region = settings.region;
         return r.x < region.x + region.width && r.y < region.y + region.height && r.x + r.width > region.x &&
                r.y + r.height > region.y;
+    }
+
+    // A window of this process that the pictures leave out: its drawing changes nothing.
+    bool leftOutAsOwn(const TopLevel& top) {
+        if (!settings.windows.excludeThisProcess) return false;
+        if (ownWindow(top.id)) return true;
+        auto found = clients.find(top.id);
+        return found != clients.end() && ownWindow(found->second.client);
     }
 
     // The windows painted, bottom to top.
@@ -554,7 +614,18 @@ struct X11FrameSource::Impl {
             std::uint8_t type = event->response_type & 0x7f;
             if (type == 0) continue;  // errors of windows that vanished meanwhile
             if (hasDamage && type == damageEvent + XCB_DAMAGE_NOTIFY) {
-                screenDirty = true;
+                const auto* notify = reinterpret_cast<const xcb_damage_notify_event_t*>(event.get());
+                if (notify->damage == damage) {
+                    damageNotified = true;
+                } else {
+                    // Taken at once, so the window reports its next drawing too.
+                    xcb_damage_subtract(c(), notify->damage, XCB_NONE, XCB_NONE);
+                    auto top = std::find_if(tree.begin(), tree.end(),
+                                            [&](const TopLevel& t) { return t.id == notify->drawable; });
+                    if (top != tree.end() && overlaps(top->rect, settings.region) && !leftOutAsOwn(*top)) {
+                        windowDrawn = true;
+                    }
+                }
                 continue;
             }
             switch (type) {
@@ -568,13 +639,40 @@ struct X11FrameSource::Impl {
                 break;
             }
             treeDirty = true;
-            screenDirty = true;
+            // With Damage, what changed on screen is reported as damage; windows that change
+            // elsewhere take no picture.
+            if (!hasDamage) screenDirty = true;
         }
         if (xcb_connection_has_error(c()) != 0) {
             throw std::runtime_error("The connection to the X server was lost while recording.");
         }
     }
 
+    // Whether the recorded region changed since the last look; damage elsewhere is dropped.
+    bool regionDamaged() {
+        if (!hasDamage) return true;  // a still screen cannot be told: every slot is a picture
+        if (windowDrawn) {
+            windowDrawn = false;
+            if (damageNotified) {
+                damageNotified = false;
+                xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
+            }
+            return true;
+        }
+        if (!damageNotified) return false;
+        damageNotified = false;
+        if (recordedRegion == XCB_NONE) {
+            xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
+            return true;
+        }
+        xcb_damage_subtract(c(), damage, XCB_NONE, damagedParts);
+        xcb_xfixes_intersect_region(c(), damagedParts, recordedRegion, damagedParts);
+        XcbReply<xcb_xfixes_fetch_region_reply_t> parts(
+            xcb_xfixes_fetch_region_reply(c(), xcb_xfixes_fetch_region(c(), damagedParts), nullptr));
+        return !parts || (parts->extents.width > 0 && parts->extents.height > 0);
+    }
+
+    // Whether the cursor moved or changed where it shows in (or just left) the region.
     bool readCursor() {
         if (!settings.showsCursor || !hasFixes) return false;
         XcbReply<xcb_xfixes_get_cursor_image_reply_t> image(
@@ -582,6 +680,8 @@ struct X11FrameSource::Impl {
         if (!image) return false;
         bool changed = !cursor.image || image->x != cursor.x || image->y != cursor.y ||
                        image->cursor_serial != cursor.serial;
+        changed = changed && (overlaps(cursorRect(*image), settings.region) ||
+                              (cursor.image && overlaps(cursorRect(*cursor.image), settings.region)));
         cursor.x = image->x;
         cursor.y = image->y;
         cursor.serial = image->cursor_serial;
@@ -595,7 +695,6 @@ struct X11FrameSource::Impl {
         if (!index) return false;
         const auto& region = settings.region;
         const auto& slot = pool->slot(*index);
-        if (hasDamage) xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
         // Reading the screen as shown instead, when nothing to leave out is in view, costs
         // as much: the fourth byte of screen pixels must then be set here instead of by the
         // server's copy.
@@ -641,8 +740,9 @@ struct X11FrameSource::Impl {
 
         std::shared_ptr<ShmPool> keep = pool;
         int taken_index = *index;
+        if (!grid) grid.emplace(taken, interval);
         SampleBuffer sample;
-        sample.presentationTime = taken;
+        sample.presentationTime = grid->slot(grid->stamp(taken));
         sample.duration = MediaTime::invalid();
         sample.frameStatus = FrameStatus::complete;
         sample.payload = PixelBuffer::wrap(slot.data, region.width, region.height, stride,
@@ -652,61 +752,77 @@ struct X11FrameSource::Impl {
         return true;
     }
 
-    // Sleeps until the server sends something or `until` comes.
-    void waitForServer(std::chrono::steady_clock::time_point until) {
-        xcb_flush(c());
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return;
-        pollfd descriptor{xcb_get_file_descriptor(c()), POLLIN, 0};
-        poll(&descriptor, 1, static_cast<int>(left.count()));
+    // Handles what the server sends until `until` comes, or until damage is reported when
+    // `untilDamage`; false when the source is stopping.
+    bool waitUntil(MediaTime until, bool untilDamage = false) {
+        for (;;) {
+            if (stopping.load()) return false;
+            handleEvents();
+            if (untilDamage && (damageNotified || windowDrawn)) return true;
+            const std::int64_t left = (until - hostTimeNow()).convertedTo(MediaTime::kNanosecondScale).value;
+            if (left <= 0) return true;
+            xcb_flush(c());
+            const std::int64_t wait = std::min(left, kLongestWaitNanoseconds);
+            timespec timeout{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
+            pollfd descriptor{xcb_get_file_descriptor(c()), POLLIN, 0};
+            ppoll(&descriptor, 1, &timeout, nullptr);
+        }
     }
 
-    // A picture as soon as the screen changed, at most one per interval on average: changes
-    // are not held back to a tick of our own, which would beat against the pace of whatever
-    // is drawing. A picture that came late lets the next one come early (but never within
-    // half an interval), so that the rate keeps up with a display-rate animation. The
-    // cursor, which raises no damage, is looked at once per interval.
+    // Each slot of the grid owns the half interval on either side of it. Within a slot's
+    // window the first change in the region (damage, or the cursor, looked at as the window
+    // opens) takes a picture, stamped with that slot; so a source that draws at the grid's
+    // own rate gets a picture per slot whatever its phase. A picture that comes late takes
+    // the next free slot, and windows that passed while this thread was held up are skipped.
     void loop() {
-        using Clock = std::chrono::steady_clock;
-        auto nextPicture = Clock::now() + interval;
-        auto nextCursorLook = nextPicture;
+        const MediaTime half = interval.timescale <= std::numeric_limits<std::int32_t>::max() / 2
+                                   ? MediaTime(interval.value, interval.timescale * 2)
+                                   : MediaTime(interval.value / 2, interval.timescale);
+        std::int64_t next = grid->nextFree();
         while (!stopping.load()) {
             try {
-                handleEvents();
-                auto now = Clock::now();
-                if (hasDamage && !screenDirty && now < nextCursorLook) {
-                    waitForServer(nextCursorLook);
-                    continue;
+                if (!waitUntil(grid->slot(next) - half)) return;
+                next = std::max(next, grid->slotAtOrBefore(hostTimeNow() + half));
+                looks.fetch_add(1);
+                if (composite && treeDirty) refreshTree();
+                if (readCursor()) cursorDirty = true;
+                const MediaTime closes = grid->slot(next) + half;
+                for (;;) {
+                    if (regionDamaged()) screenDirty = true;
+                    if (screenDirty || cursorDirty) {
+                        // Every buffer still in use: the change stays pending for the next slot.
+                        if (capture()) {
+                            screenDirty = false;
+                            cursorDirty = false;
+                        }
+                        break;
+                    }
+                    if (!waitUntil(closes, true)) return;
+                    if (!damageNotified && !windowDrawn) break;  // the window closed without a change
                 }
-                if (now < nextPicture) {
-                    std::this_thread::sleep_until(nextPicture);
-                    handleEvents();
-                }
-                bool cursorMoved = readCursor();
-                nextCursorLook = Clock::now() + interval;
-                // Without Damage the source cannot tell a still screen: every interval is a picture.
-                if (screenDirty || cursorMoved || !hasDamage) {
-                    auto began = Clock::now();
-                    // Every buffer still in use: this picture is dropped, the change stays
-                    // pending for the next turn.
-                    if (capture()) screenDirty = false;
-                    nextPicture = std::max(nextPicture + interval, began + interval / 2);
-                }
+                next = std::max(next + 1, grid->nextFree());
             } catch (const std::exception& error) {
-                if (log) log(std::string("capture_frame_source_failed ") + error.what());
+                std::string message = error.what();
+                if (failure) {
+                    failure(message);
+                } else if (log) {
+                    log("capture_frame_source_failed " + message);
+                }
                 return;
             }
         }
     }
 };
 
-X11FrameSource::X11FrameSource(FrameSourceSettings settings, Deliver deliver, Log log) : impl_(new Impl) {
+X11FrameSource::X11FrameSource(FrameSourceSettings settings, Deliver deliver, Log log, Failure failure)
+    : impl_(new Impl) {
     if (settings.region.width < 2 || settings.region.height < 2) {
         throw std::invalid_argument("A screen region needs at least 2 by 2 pixels.");
     }
     impl_->settings = std::move(settings);
     impl_->deliver = std::move(deliver);
     impl_->log = std::move(log);
+    impl_->failure = std::move(failure);
 }
 
 X11FrameSource::~X11FrameSource() { stop(); }
@@ -716,7 +832,7 @@ void X11FrameSource::start() {
     std::promise<void> ready;
     auto started = ready.get_future();
     impl_->stopping = false;
-    impl_->thread = std::thread([impl = impl_.get(), &ready] {
+    impl_->thread = std::thread([impl = impl_.get(), ready = std::move(ready)]() mutable {
         try {
             impl->setUp();
             impl->readCursor();
@@ -747,5 +863,7 @@ void X11FrameSource::stop() {
 
 bool X11FrameSource::compositing() const { return impl_->composite.load(); }
 std::int64_t X11FrameSource::framesDelivered() const { return impl_->delivered.load(); }
+MediaTime X11FrameSource::frameInterval() const { return impl_->interval; }
+std::int64_t X11FrameSource::slotsLookedAt() const { return impl_->looks.load(); }
 
 }  // namespace yux::platform

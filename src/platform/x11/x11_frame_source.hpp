@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/media_time.hpp"
 #include "platform/media/sample_buffer.hpp"
 #include "platform/x11/x11_desktop.hpp"
 
@@ -33,8 +34,8 @@ struct FrameSourceSettings {
     PixelRect region;  // what is recorded, in root pixels; width and height are the frame size
     WindowSelection windows;
     bool showsCursor = true;
-    // Shortest time between two pictures; zero means the screen's refresh interval.
-    std::chrono::nanoseconds minimumFrameInterval{0};
+    // The interval of the picture grid; zero (or invalid) means the screen's refresh interval.
+    MediaTime minimumFrameInterval = MediaTime::zero();
     // Pictures that may be in flight at once (delivered and not yet released); later
     // pictures are dropped while all are out.
     int queueDepth = 6;
@@ -44,15 +45,20 @@ struct FrameSourceSettings {
 // Grabs BGRA pictures of one region of the X screen on a thread of its own. With Composite
 // it paints the chosen top-level windows itself from their off-screen contents, so windows
 // that are left out leave no trace; without it, it reads the screen as shown.
-// The first picture comes at once; later ones only when the screen or the cursor changed.
+// The first picture comes at once; later ones only when the recorded region or the cursor
+// in it changed. Pictures are taken on a fixed grid: the first picture's time plus whole
+// frame intervals, and each is stamped with its slot (see FrameGrid).
 class X11FrameSource {
 public:
     // Called on the source's thread for every picture (a SampleBuffer with frame status
-    // complete, stamped on the host clock when the picture was taken).
+    // complete, stamped with its grid slot on the host clock).
     using Deliver = std::function<void(SampleBuffer)>;
     using Log = std::function<void(const std::string&)>;
+    // Called once on the source's thread when the source stops for good while running (the
+    // X server went away); no picture follows.
+    using Failure = std::function<void(const std::string&)>;
 
-    X11FrameSource(FrameSourceSettings settings, Deliver deliver, Log log = {});
+    X11FrameSource(FrameSourceSettings settings, Deliver deliver, Log log = {}, Failure failure = {});
     ~X11FrameSource();
     X11FrameSource(const X11FrameSource&) = delete;
     X11FrameSource& operator=(const X11FrameSource&) = delete;
@@ -66,6 +72,10 @@ public:
     // True when windows are composited (own windows left out), false on the plain grab.
     bool compositing() const;
     std::int64_t framesDelivered() const;
+    // The grid's interval, known once started.
+    MediaTime frameInterval() const;
+    // Grid slots at which the source has looked for a change so far.
+    std::int64_t slotsLookedAt() const;
 
 private:
     struct Impl;

@@ -69,7 +69,7 @@ TEST(FrameSourceSettings, AreaRegionIsInRootPixelsInsideItsDisplay) {
     auto filter = ContentFilter::excluding(secondDisplay(), {{42, "yux", "yux"}, {43, "yux", "yux"}});
     auto settings = frameSourceSettings(filter, configuration, 2.0);
     EXPECT_EQ(settings.region, (PixelRect{1941, 40, 400, 300}));
-    EXPECT_EQ(settings.minimumFrameInterval, std::chrono::nanoseconds(33333333));
+    EXPECT_EQ(settings.minimumFrameInterval, MediaTime(1, 30));
     EXPECT_EQ(settings.windows.mode, WindowSelection::Mode::excluding);
     EXPECT_EQ(settings.windows.processIDs, (std::vector<std::int32_t>{42, 43}));
     EXPECT_TRUE(settings.windows.excludeThisProcess);
@@ -90,7 +90,7 @@ TEST(FrameSourceSettings, ApplicationFilterPaintsOnlyItsClassOnTheWholeDisplay) 
     EXPECT_EQ(settings.region, (PixelRect{1920, 0, 1280, 1024}));
     EXPECT_EQ(settings.windows.mode, WindowSelection::Mode::including);
     EXPECT_EQ(settings.windows.applicationClasses, (std::vector<std::string>{"Gedit"}));
-    EXPECT_EQ(settings.minimumFrameInterval, std::chrono::nanoseconds(0));
+    EXPECT_EQ(settings.minimumFrameInterval, MediaTime::zero());
 }
 
 TEST(CaptureStream, SamplesReachTheHandlersOfTheirTypeOnTheirQueuesOnlyWhileRunning) {
@@ -124,6 +124,17 @@ TEST(CaptureStream, SamplesReachTheHandlersOfTheirTypeOnTheirQueuesOnlyWhileRunn
     EXPECT_THROW(stream->stopCapture(), std::logic_error);
 }
 
+TEST(CaptureStream, FrameIntervalIsTheConfiguredOneOnceRunning) {
+    StreamConfiguration configuration;
+    configuration.minimumFrameInterval = MediaTime(1, 30);
+    auto stream = CaptureStream::create_null(ContentFilter{}, configuration);
+    EXPECT_FALSE(stream->frameInterval().isValid());
+    stream->startCapture();
+    EXPECT_EQ(stream->frameInterval(), MediaTime(1, 30));
+    stream->stopCapture();
+    EXPECT_FALSE(stream->frameInterval().isValid());
+}
+
 TEST(CaptureStream, FailedStartLeavesItStoppedAndFailedStopLeavesItRunning) {
     auto refusing = CaptureStream::create_null(ContentFilter{}, StreamConfiguration{}, {"no X server", std::nullopt});
     EXPECT_THROW(refusing->startCapture(), std::runtime_error);
@@ -133,4 +144,26 @@ TEST(CaptureStream, FailedStartLeavesItStoppedAndFailedStopLeavesItRunning) {
     stuck->startCapture();
     EXPECT_THROW(stuck->stopCapture(), std::runtime_error);
     EXPECT_THROW(stuck->startCapture(), std::logic_error);  // still running
+}
+
+TEST(CaptureStream, SourceFailuresReachTheFailureHandlerOnItsQueueOnlyWhileRunning) {
+    SerialQueue engine("Yux.capture-engine");
+    auto stream = CaptureStream::create_null(ContentFilter::excluding(secondDisplay(), {}), StreamConfiguration{});
+    std::vector<CaptureStreamFailure> failures;  // touched only on the engine queue
+    bool onQueue = true;
+    stream->setFailureHandler(engine, [&](const CaptureStreamFailure& failure) {
+        onQueue = onQueue && engine.isCurrent();
+        failures.push_back(failure);
+    });
+    stream->simulate_failure({StreamOutputType::microphone, "before"});
+    stream->startCapture();
+    EXPECT_THROW(stream->setFailureHandler(engine, [](const CaptureStreamFailure&) {}), std::logic_error);
+    stream->simulate_failure({StreamOutputType::microphone, "source gone"});
+    stream->simulate_failure({StreamOutputType::screen, "X server gone"});
+    stream->stopCapture();
+    stream->simulate_failure({StreamOutputType::audio, "after"});
+    drain(engine);
+    EXPECT_EQ(failures, (std::vector<CaptureStreamFailure>{{StreamOutputType::microphone, "source gone"},
+                                                           {StreamOutputType::screen, "X server gone"}}));
+    EXPECT_TRUE(onQueue);
 }

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pulse/simple.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/x11/capture_stream.hpp"
@@ -8,6 +13,8 @@
 #include <QPalette>
 #include <QWidget>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -26,6 +33,7 @@ namespace {
 
 constexpr std::uint32_t kRed = 0xff0000;
 constexpr std::uint32_t kBlue = 0x0000ff;
+constexpr std::uint32_t kYellow = 0xffff00;
 
 struct Rgb {
     int r, g, b;
@@ -50,6 +58,7 @@ public:
                   latest.sample = sample;
                   latest.arrived = arrived;
                   latest.count += 1;
+                  latest.stamps.push_back(sample.presentationTime);
               });
           }) {
         source_.start();
@@ -68,6 +77,12 @@ public:
     SampleBuffer latest() const { return latest_.copy().sample; }
     MediaTime arrived() const { return latest_.copy().arrived; }
     int count() const { return latest_.copy().count; }
+    std::vector<MediaTime> stamps() const { return latest_.copy().stamps; }
+    // Waits (generously) until the source has looked at `count` more grid slots.
+    bool waitForLooks(std::int64_t count) {
+        const std::int64_t target = source_.slotsLookedAt() + count;
+        return yux::testing::processEventsUntil([&] { return source_.slotsLookedAt() >= target; }, 10000);
+    }
     X11FrameSource& source() { return source_; }
 
 private:
@@ -75,6 +90,7 @@ private:
         SampleBuffer sample;
         MediaTime arrived;
         int count = 0;
+        std::vector<MediaTime> stamps;
     };
     Locked<Latest> latest_;
     X11FrameSource source_;
@@ -118,6 +134,73 @@ std::unique_ptr<QWidget> ownWindow(int x, int y, int width, int height) {
     return widget;
 }
 
+// Runs pactl and returns what it printed, e.g. the index of a loaded module.
+std::string pactl(const std::string& arguments) {
+    std::string output;
+    if (FILE* pipe = popen(("pactl " + arguments + " 2>&1").c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+        pclose(pipe);
+    }
+    while (!output.empty() && std::isspace(static_cast<unsigned char>(output.back()))) output.pop_back();
+    return output;
+}
+
+// Plays a loud 1 kHz tone into a sink and returns once it has been played.
+void playTone(const char* sink, int milliseconds) {
+    const int rate = 48000;
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, 2};
+    int error = 0;
+    pa_simple* player = pa_simple_new(nullptr, "yux-test", PA_STREAM_PLAYBACK, sink, "tone", &spec, nullptr, nullptr, &error);
+    if (player == nullptr) return;
+    std::vector<float> tone(static_cast<std::size_t>(rate * milliseconds / 1000) * 2);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 1000.0 * static_cast<double>(i / 2) / rate));
+    }
+    pa_simple_write(player, tone.data(), tone.size() * sizeof(float), &error);
+    pa_simple_drain(player, &error);
+    pa_simple_free(player);
+}
+
+// An X server of the test's own, to be stopped while a source records from it.
+class PrivateXServer {
+public:
+    PrivateXServer() {
+        int ends[2];
+        if (pipe(ends) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ends[0]);
+            int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, 1);
+            dup2(quiet, 2);
+            std::string fd = std::to_string(ends[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24", "-nolisten", "tcp",
+                   "+extension", "Composite", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ends[1]);
+        std::string number;
+        pollfd readable{ends[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&readable, 1, 5000) > 0 && read(ends[0], &c, 1) == 1 && c != '\n') number += c;
+        close(ends[0]);
+        if (!number.empty()) name_ = ":" + number;
+    }
+    ~PrivateXServer() { stop(); }
+    void stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+    const std::string& name() const { return name_; }
+
+private:
+    pid_t pid_ = 0;
+    std::string name_;
+};
+
 }  // namespace
 
 TEST(X11FrameSource, AnotherClientsWindowIsSeenAtItsPlaceStampedOnTheHostClock) {
@@ -142,20 +225,45 @@ TEST(X11FrameSource, AnotherClientsWindowIsSeenAtItsPlaceStampedOnTheHostClock) 
     EXPECT_LT((watcher.arrived() - frame.presentationTime).seconds(), 0.05);
 }
 
-TEST(X11FrameSource, AStillScreenDeliversNoMorePicturesAndAChangeDeliversOne) {
+TEST(X11FrameSource, AStillRegionTakesNoPictureWhateverChangesElsewhereAndAChangeInItTakesOne) {
     X11TestWindow red(placed(1210, 410, 100, 100, kRed));
+    X11TestWindow blue(placed(1450, 420, 60, 60, kBlue));  // beside the region
     ASSERT_TRUE(red.waitUntilViewable());
+    ASSERT_TRUE(blue.waitUntilViewable());
     auto settings = region(1200, 400, 200, 200);
     settings.showsCursor = false;
     FrameWatcher watcher(settings);
     ASSERT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 50, 50).near(kRed); }));
-    std::this_thread::sleep_for(150ms);
-    int settled = watcher.count();
-    std::this_thread::sleep_for(200ms);
-    // Other tests may draw elsewhere on the screen, but not many pictures at 60 Hz.
-    EXPECT_LT(watcher.count() - settled, 6);
+    // Settled: ten looks in a row without a picture (the mapping's own damage may take one).
+    int settled = -1;
+    for (int attempt = 0; attempt < 20 && settled != watcher.count(); ++attempt) {
+        settled = watcher.count();
+        ASSERT_TRUE(watcher.waitForLooks(10));
+    }
+    ASSERT_EQ(settled, watcher.count());
+
+    // Changes beside the region, each seen by the source before the next.
+    for (int step = 1; step <= 8; ++step) {
+        blue.move(1450 + (step % 2) * 40, 420 + step * 10);
+        blue.sync();
+        ASSERT_TRUE(watcher.waitForLooks(3));
+    }
+    EXPECT_EQ(watcher.count(), settled);
+
     red.move(1260, 460);
     EXPECT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 150, 150).near(kRed); }));
+
+    // Every picture sits on the source's grid: the first one's time plus whole intervals.
+    auto times = watcher.stamps();
+    const MediaTime interval = watcher.source().frameInterval();
+    ASSERT_TRUE(interval.isValid());
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        MediaTime since = times[i] - times[0];
+        double intervals = since.seconds() / interval.seconds();
+        EXPECT_GT(times[i], times[i - 1]);
+        EXPECT_EQ(since, MediaTime(static_cast<std::int64_t>(std::llround(intervals)) * interval.value, interval.timescale))
+            << "picture " << i << " at " << intervals << " intervals";
+    }
 }
 
 TEST(X11FrameSource, OwnWindowsAreLeftOutOfDisplayAndAreaPictures) {
@@ -222,6 +330,17 @@ TEST(X11FrameSource, ApplicationTargetShowsThatApplicationOnly) {
     auto picture = *watcher.latest().picture();
     EXPECT_TRUE(pixelAt(picture, editorX + 5, editorY + 5).near(kRed));
     EXPECT_FALSE(pixelAt(picture, otherX + 195, otherY + 145).near(kBlue));
+
+    // The editor repaints only where the other window covers it on screen: that still shows
+    // (in a region of the editor alone, so that nothing else on screen takes a picture).
+    FrameSourceSettings narrow = settings;
+    narrow.region = {editorX, editorY, 200, 150};
+    narrow.showsCursor = false;
+    FrameWatcher editorOnly(narrow);
+    ASSERT_TRUE(editorOnly.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 190, 140).near(kRed); }));
+    ASSERT_TRUE(editorOnly.waitForLooks(10));
+    editor.fill(kYellow, 150, 100, 50, 50);
+    EXPECT_TRUE(editorOnly.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 190, 140).near(kYellow); }));
 }
 
 TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
@@ -288,7 +407,9 @@ TEST(CaptureStreamOnTheDesktop, DeliversScreenSystemAudioAndMicrophoneOnTheWrite
     stream->addStreamOutput(StreamOutputType::screen, writer, count(StreamOutputType::screen));
     stream->addStreamOutput(StreamOutputType::audio, writer, count(StreamOutputType::audio));
     stream->addStreamOutput(StreamOutputType::microphone, writer, count(StreamOutputType::microphone));
+    EXPECT_FALSE(stream->frameInterval().isValid());
     stream->startCapture();
+    EXPECT_EQ(stream->frameInterval(), MediaTime(1, 60));  // the test display reports no rate of its own
     std::this_thread::sleep_for(200ms);
     stream->stopCapture();
     writer.sync([] {});
@@ -319,6 +440,98 @@ TEST(CaptureStreamOnTheDesktop, MissingMicrophoneFailsTheStartAndLeavesItStopped
     EXPECT_THROW(stream->stopCapture(), std::logic_error);
 }
 
+TEST(CaptureStreamOnTheDesktop, ALostMicrophoneIsReportedRecordsSilenceAndSoundResumesWhenItIsBack) {
+    // A microphone of our own: the monitor of a sink this test loads and unloads.
+    std::string module = pactl("load-module module-null-sink sink_name=yux_vanishing");
+    ASSERT_FALSE(module.empty());
+    auto content = ShareableContentProvider::create().current();
+    StreamConfiguration configuration;
+    configuration.width = 64;
+    configuration.height = 64;
+    configuration.captureMicrophone = true;
+    configuration.microphoneCaptureDeviceID = "yux_vanishing.monitor";
+    auto stream = CaptureStream::create(ContentFilter::excluding(content.displays[0], {}), configuration);
+
+    SerialQueue writer("Yux.source-writer");
+    struct Heard {
+        std::vector<std::pair<MediaTime, MediaTime>> spans;  // start, end
+        std::optional<MediaTime> loud;
+        std::vector<CaptureStreamFailure> failures;
+    };
+    Locked<Heard> heard;
+    stream->addStreamOutput(StreamOutputType::microphone, writer, [&](const SampleBuffer& sample) {
+        heard.with([&](Heard& h) {
+            h.spans.emplace_back(sample.presentationTime, sample.presentationTime + sample.duration);
+            const auto* samples = reinterpret_cast<const float*>(sample.audio()->bytes->data());
+            for (std::int64_t i = 0; i < sample.audio()->frameCount() && !h.loud; ++i) {
+                if (std::fabs(samples[2 * i]) > 0.25f) h.loud = sample.presentationTime + MediaTime(i, 48000);
+            }
+        });
+    });
+    stream->setFailureHandler(writer, [&](const CaptureStreamFailure& failure) {
+        heard.with([&](Heard& h) { h.failures.push_back(failure); });
+    });
+    auto reaches = [&](MediaTime time) {
+        return [&heard, time] {
+            auto h = heard.copy();
+            return !h.spans.empty() && h.spans.back().second >= time;
+        };
+    };
+    MediaTime started = hostTimeNow();
+    stream->startCapture();
+    ASSERT_TRUE(yux::testing::processEventsUntil(reaches(started + MediaTime(2, 10)), 5000));
+
+    pactl("unload-module " + module);
+    MediaTime lost = hostTimeNow();
+    ASSERT_TRUE(yux::testing::processEventsUntil([&] { return !heard.copy().failures.empty(); }, 5000));
+    // The track goes on while the source is gone.
+    EXPECT_TRUE(yux::testing::processEventsUntil(reaches(lost + MediaTime(1, 2)), 5000));
+
+    module = pactl("load-module module-null-sink sink_name=yux_vanishing");
+    MediaTime back = hostTimeNow();
+    for (int attempt = 0; attempt < 20 && !heard.copy().loud; ++attempt) playTone("yux_vanishing", 200);
+    writer.sync([] {});
+    stream->stopCapture();
+    MediaTime stopped = hostTimeNow();
+    writer.sync([] {});
+    pactl("unload-module " + module);
+
+    auto h = heard.copy();
+    ASSERT_EQ(h.failures.size(), 1u);  // one outage, one report
+    EXPECT_EQ(h.failures[0].output, StreamOutputType::microphone);
+    EXPECT_NE(h.failures[0].message.find("\"yux_vanishing.monitor\""), std::string::npos) << h.failures[0].message;
+    ASSERT_TRUE(h.loud) << "no sound after the source came back";
+    EXPECT_GT(*h.loud, back);
+    // One timeline in order from the start to the stop; silence stood in while the source was gone.
+    double covered = 0;
+    for (std::size_t i = 0; i < h.spans.size(); ++i) {
+        if (i > 0) EXPECT_LE(h.spans[i - 1].second, h.spans[i].first);
+        covered += (h.spans[i].second - h.spans[i].first).seconds();
+    }
+    EXPECT_GT(covered, (stopped - started).seconds() - 0.3);
+    EXPECT_GE(h.spans.back().second, stopped - MediaTime(1, 20));
+}
+
+TEST(X11FrameSource, AnXServerThatGoesAwayIsReportedOnceAndNoPictureFollows) {
+    PrivateXServer server;
+    ASSERT_FALSE(server.name().empty()) << "Xvfb did not start";
+    auto settings = region(0, 0, 64, 64);
+    settings.display = server.name();
+    Locked<std::vector<std::string>> failures;
+    std::atomic<int> pictures{0};
+    X11FrameSource source(
+        settings, [&](SampleBuffer) { pictures += 1; }, {},
+        [&](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); });
+    source.start();
+    EXPECT_EQ(pictures.load(), 1);
+    server.stop();
+    ASSERT_TRUE(yux::testing::processEventsUntil([&] { return !failures.copy().empty(); }, 5000));
+    int atFailure = pictures.load();
+    source.stop();
+    EXPECT_EQ(failures.copy(), (std::vector<std::string>{"The connection to the X server was lost while recording."}));
+    EXPECT_EQ(pictures.load(), atFailure);
+}
+
 TEST(X11FrameSource, PicturesStillHeldByTheConsumerLimitWhatIsInFlight) {
     X11TestWindow red(placed(1610, 210, 100, 100, kRed));
     ASSERT_TRUE(red.waitUntilViewable());
@@ -328,9 +541,12 @@ TEST(X11FrameSource, PicturesStillHeldByTheConsumerLimitWhatIsInFlight) {
     Locked<std::vector<SampleBuffer>> held;
     X11FrameSource source(settings, [&](SampleBuffer sample) { held.with([&](auto& all) { all.push_back(sample); }); });
     source.start();
+    // Each change seen by the source before the next: every one asks for a picture.
     for (int step = 1; step <= 10; ++step) {
         red.move(1610 + step * 10, 210);
-        std::this_thread::sleep_for(20ms);
+        red.sync();
+        const std::int64_t looked = source.slotsLookedAt();
+        ASSERT_TRUE(yux::testing::processEventsUntil([&] { return source.slotsLookedAt() >= looked + 2; }, 10000));
     }
     EXPECT_EQ(held.copy().size(), 3u);
     held.with([](auto& all) { all.clear(); });  // the consumer lets go
