@@ -204,7 +204,7 @@ TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete)
 
     // A microphone that never delivers fails the start; the clean-up cancels the file.
     const auto silent = folder.file("silent.mov");
-    auto clock = RecordingOutputDelegate::Clock::live();
+    auto clock = stopAt(1);
     auto skipped = std::make_shared<std::chrono::nanoseconds>(0);
     clock.now = [skipped] { return std::chrono::steady_clock::now() + *skipped; };
     clock.sleep = [skipped](std::chrono::milliseconds duration, platform::CancelToken) -> QCoro::Task<void> {

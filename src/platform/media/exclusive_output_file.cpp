@@ -89,6 +89,12 @@ void ExclusiveOutputFile::commit() {
     committed_ = true;
 }
 
+void ExclusiveOutputFile::keep() {
+    if (!writeFailed_) avio_flush(io_);
+    closeDescriptor();
+    committed_ = true;
+}
+
 void ExclusiveOutputFile::closeDescriptor() {
     if (fd_ >= 0) {
         ::close(fd_);

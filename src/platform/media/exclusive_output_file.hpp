@@ -24,6 +24,11 @@ public:
     // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
     // A short write (a full disk) throws and the file is removed.
     void commit();
+    // Closes the file and keeps whatever reached it, even after a failed write: a partly written
+    // recording is worth more than none. Never throws.
+    void keep();
+    // The system error of the first write that failed, or 0.
+    int writeError() const { return writeFailed_ ? writeErrno_ : 0; }
 
 private:
     void closeDescriptor();
