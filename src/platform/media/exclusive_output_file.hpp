@@ -25,8 +25,9 @@ public:
     // A short write (a full disk) throws and the file is removed.
     void commit();
     // Closes the file and keeps whatever reached it, even after a failed write: a partly written
-    // recording is worth more than none. Never throws.
-    void keep();
+    // recording is worth more than none. With `length`, only that many bytes are kept (the
+    // part known to be whole). Never throws.
+    void keep(std::int64_t length = -1);
     // The system error of the first write that failed, or 0.
     int writeError() const { return writeFailed_ ? writeErrno_ : 0; }
 

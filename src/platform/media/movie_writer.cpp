@@ -54,7 +54,7 @@ constexpr double kAudioResyncSeconds = 0.04;
 constexpr double kLateAudioSeconds = 0.5;
 // The scratch movie is written in fragments of about this length, each complete on disk with
 // its own index: a full disk or a killed process loses at most the fragment being written.
-constexpr std::int64_t kFragmentMicroseconds = 1'000'000;
+constexpr double kFragmentSeconds = 1.0;
 // One keyframe per this many seconds of nominal frames, so that every fragment of a busy
 // screen can begin with one and a copy export can cut close to any point.
 constexpr double kKeyframeIntervalSeconds = 1.0;
@@ -195,13 +195,15 @@ public:
             if (tracks_.empty()) throw platformError("A movie needs at least one track");
             openIo();
             AVDictionary* options = nullptr;
-            // Fragments with the index up front; keys of our own (the nominal frame rate) are
-            // kept only as metadata tags.
-            av_dict_set(&options, "movflags", "empty_moov+default_base_moof+use_metadata_tags", 0);
-            av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
+            // Fragments with the index up front, cut by mux() so that it knows where the last
+            // whole one ends; keys of our own (the nominal frame rate) are kept only as metadata
+            // tags.
+            av_dict_set(&options, "movflags", "frag_custom+empty_moov+default_base_moof+use_metadata_tags", 0);
             int result = avformat_write_header(format_.get(), &options);
             av_dict_free(&options);
             if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie header");
+            avio_flush(file_->io());
+            wholeFragmentsEnd_ = avio_tell(file_->io());
         } catch (...) {
             status_ = MovieWriterStatus::failed;
             error_ = std::current_exception();
@@ -426,9 +428,13 @@ private:
         if (!file_) return;
         if (format_ && file_->writeError() == 0 && file_->io()->error >= 0) {
             std::lock_guard lock(muxMutex_);
-            av_write_trailer(format_.get());
+            if (av_write_trailer(format_.get()) >= 0) {
+                avio_flush(file_->io());
+                if (file_->io()->error >= 0) wholeFragmentsEnd_ = avio_tell(file_->io());
+            }
         }
-        file_->keep();
+        // A fragment cut short by the failure would end the movie with a damaged picture.
+        file_->keep(wholeFragmentsEnd_);
         format_.reset();
         file_.reset();
     }
@@ -727,9 +733,17 @@ private:
         }
         packet.stream_index = track.stream->index;
         av_packet_rescale_ts(&packet, track.encoder->time_base, track.stream->time_base);
+        const double seconds = static_cast<double>(packet.pts) * av_q2d(track.stream->time_base);
         std::lock_guard lock(muxMutex_);
         int result = av_write_frame(format_.get(), &packet);
         if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie");
+        if (seconds - fragmentStart_ >= kFragmentSeconds) {
+            fragmentStart_ = seconds;
+            result = av_write_frame(format_.get(), nullptr);  // completes the fragment
+            avio_flush(file_->io());
+            if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie");
+            wholeFragmentsEnd_ = avio_tell(file_->io());
+        }
     }
 
     std::string path_;
@@ -744,7 +758,9 @@ private:
     MovieWriterStatus status_ = MovieWriterStatus::unknown;
     std::exception_ptr error_;
 
-    std::mutex muxMutex_;
+    std::mutex muxMutex_;  // guards the muxer and the two fields below
+    double fragmentStart_ = 0;  // seconds on the movie's timeline
+    std::int64_t wholeFragmentsEnd_ = -1;  // bytes of the file that hold whole fragments
     std::mutex doneMutex_;
     std::condition_variable done_;
     int running_ = 0;

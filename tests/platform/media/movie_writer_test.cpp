@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -63,6 +67,23 @@ int storedSamples(const std::string& path, int streamIndex) {
     av_packet_free(&packet);
     avformat_close_input(&format);
     return count;
+}
+
+// Where the first sample louder than `threshold` lies on the movie's timeline, in seconds.
+double firstLoudAt(const DecodedAudio& sound, float threshold = 0.2f) {
+    const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+    for (std::int64_t i = 0; i < sound.audio.frameCount(); ++i) {
+        if (std::abs(samples[2 * i]) > threshold) return sound.start.seconds() + static_cast<double>(i) / 48000;
+    }
+    return -1;
+}
+
+// The level of the 440 Hz tone between two times of a decoded track.
+double toneBetween(const DecodedAudio& sound, double from, double to) {
+    const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+    std::vector<float> part(samples + static_cast<std::size_t>(from * 48000) * 2,
+                            samples + static_cast<std::size_t>(to * 48000) * 2);
+    return toneLevel(AudioBuffer::fromFloat(part, 48000, 2), 440);
 }
 
 }  // namespace
@@ -278,4 +299,95 @@ TEST(MovieWriter, AFlashAndABeepAtTheSameInstantStayTogether) {
     }
     EXPECT_NEAR(flashAt, 0.5, 1e-3);
     EXPECT_NEAR(beepAt, 0.5, 0.005);
+}
+
+// Sound that began before the movie is cut at its start in every buffer, not only in the first
+// one: otherwise the rest of the track would sound late.
+TEST(MovieWriter, AudioFromBeforeTheStartIsCutInEveryBuffer) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("prestart.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+    // 2.5 ms buffers from 10 ms before the start; a beep from 0.5 s to 0.55 s.
+    constexpr int kBuffer = 120;
+    for (std::int64_t first = -480; first < 48000; first += kBuffer) {
+        const bool beep = first >= 24000 && first < 26400;
+        appendWhenReady(*writer, 1,
+                        audioSample(hostTime(first / 48000.0),
+                                    sineTone(440, kBuffer, 48000, 2, AudioSampleFormat::float32, first, beep ? 0.8 : 0.0)));
+    }
+    writer->endSession(hostTime(1));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+    MovieTrackReader reader(path);
+    auto sound = reader.readAudio(reader.tracks()[1]);
+    EXPECT_NEAR(firstLoudAt(sound), 0.5, 0.002);
+    EXPECT_NEAR(reader.duration().seconds(), 1.0, 1e-3);
+}
+
+// A buffer that arrives after a later one still takes its place: the gap it belongs in is
+// not filled with silence first.
+TEST(MovieWriter, LateSoundFillsItsGapInsteadOfBeingCut) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("late.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+    for (int i = 0; i < 30; ++i) appendWhenReady(*writer, 1, toneBuffer(i));   // 0 to 0.3 s
+    for (int i = 50; i < 60; ++i) appendWhenReady(*writer, 1, toneBuffer(i));  // 0.5 to 0.6 s, early
+    for (int i = 30; i < 50; ++i) appendWhenReady(*writer, 1, toneBuffer(i));  // 0.3 to 0.5 s, late
+    for (int i = 60; i < 100; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+    writer->endSession(hostTime(1));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+    MovieTrackReader reader(path);
+    auto sound = reader.readAudio(reader.tracks()[1]);
+    EXPECT_GT(toneBetween(sound, 0.32, 0.48), 0.3);
+    EXPECT_GT(toneBetween(sound, 0.52, 0.95), 0.3);
+    EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 1.0, 1e-3);
+}
+
+// A killed recorder leaves a movie that reads up to about its last second.
+TEST(MovieWriter, AKilledWriterLeavesAReadableMovie) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("killed.mov");
+    int progress[2];
+    ASSERT_EQ(pipe(progress), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(progress[0]);
+        auto writer = screenAndAudioWriter(path, 0);
+        for (int frame = 0;; ++frame) {
+            const double t = frame / 60.0;
+            while (!writer->isReadyForMoreMediaData(0)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            writer->append(0, videoSample(hostTime(t), movingPattern(kWidth, kHeight, frame)));
+            for (int i = frame * 100 / 60; i < (frame + 1) * 100 / 60; ++i) {
+                while (!writer->isReadyForMoreMediaData(1)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                writer->append(1, toneBuffer(i));
+            }
+            // Media seconds handed over so far, as the parent's clock of the take.
+            if (frame % 6 == 0 && write(progress[1], &t, sizeof t) != sizeof t) _exit(1);
+            // Roughly real time, so the take spans several fragments.
+            std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        }
+    }
+    close(progress[1]);
+    double fed = 0;
+    while (fed < 4.0 && read(progress[0], &fed, sizeof fed) == sizeof fed) {
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(progress[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(fed, 4.0);
+
+    MovieTrackReader reader(path);
+    ASSERT_EQ(reader.tracks().size(), 2u);
+    EXPECT_EQ(reader.tracks()[0].title, "yux.source.screen");
+    EXPECT_GE(reader.duration().seconds(), fed - 2.0);
+    EXPECT_LE(reader.duration().seconds(), fed + 0.5);
+    const auto frames = reader.videoFrames(reader.tracks()[0]);
+    EXPECT_GE(frames.size(), static_cast<std::size_t>((fed - 2.0) * 60));
+    EXPECT_GT(toneLevel(reader.readAudio(reader.tracks()[1]).audio, 440), 0.25);
 }
