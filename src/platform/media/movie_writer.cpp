@@ -16,6 +16,7 @@
 #include "platform/media/bgra_to_yuv.hpp"
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/stacked_alpha_packer.hpp"
 
 namespace yux::platform {
 
@@ -101,6 +102,8 @@ struct Track {
     // Encoding thread only.
     ScaleContext scaler;
     Frame picture;
+    StackedAlphaPacker packer;
+    const std::uint8_t* packedInto = nullptr;  // the picture buffer the packer last wrote
     std::map<std::int64_t, std::int64_t> frameTicks;  // pts -> duration of frames inside the encoder
     std::int64_t lastPts = INT64_MIN;
     ResampleContext resampler;
@@ -511,18 +514,14 @@ private:
         if (source.width() != width || source.height() != height) source = resized(track, source, width, height);
         AVFrame* frame = track.picture.get();
         check(av_frame_make_writable(frame), "Preparing a picture");
-        convertBgraToYuv420(source, {frame->data[0], frame->data[1], frame->data[2], frame->linesize[0],
-                                     frame->linesize[1], frame->linesize[2]});
+        const YuvPlanes planes{frame->data[0], frame->data[1], frame->data[2], frame->linesize[0], frame->linesize[1],
+                               frame->linesize[2]};
         if (track.format.layout == MovieTrackLayout::videoWithStackedAlpha) {
-            // The alpha becomes the luma of the lower half; its chroma stays neutral.
-            extractAlpha(source, frame->data[0] + static_cast<std::ptrdiff_t>(height) * frame->linesize[0],
-                         frame->linesize[0]);
-            for (int plane = 1; plane <= 2; ++plane) {
-                for (int y = height / 2; y < height; ++y) {
-                    std::memset(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane], 128,
-                                static_cast<std::size_t>(width / 2));
-                }
-            }
+            // The buffer is our own again once the encoder let go of it; a new one starts afresh.
+            track.packer.pack(source, planes, frame->data[0] != track.packedInto);
+            track.packedInto = frame->data[0];
+        } else {
+            convertBgraToYuv420(source, planes);
         }
 
         std::int64_t pts = item.relative.convertedTo(kVideoTimeScale).value;
