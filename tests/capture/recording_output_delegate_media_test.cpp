@@ -13,6 +13,7 @@
 #include "platform/async/errors.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/media_asset.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
@@ -199,7 +200,11 @@ TEST(RecordingOutputDelegateMovie, ScreenAndSystemAudioOnly) {
     EXPECT_EQ(reader.tracks()[1].codec, "aac");
     EXPECT_EQ(reader.tracks()[1].sampleRate, 48000);
     EXPECT_EQ(reader.tracks()[1].channels, 2);
-    EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.01);
+    // A completed take reads back exactly as long as it was recorded, whichever reader asks.
+    EXPECT_NEAR(reader.duration().seconds(), 0.5, 1e-6);
+    EXPECT_NEAR(reader.tracks()[0].duration.seconds(), 0.5, 1e-6);
+    EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 0.5, 1e-6);
+    EXPECT_NEAR(platform::MediaAsset::open(path).durationSeconds, 0.5, 1e-6);
 }
 
 TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete) {
