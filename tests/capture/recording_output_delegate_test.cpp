@@ -446,4 +446,15 @@ TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
     EXPECT_TRUE(lines[1].starts_with("source_writer_clock_fault kind=Screen"));
     f.finishAt(2);
     EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+    // After the stop: a sample just after it is dropped quietly, one far past it is a clock fault.
+    const auto written = f.appends.data().size();
+    f.time->host = hostTime(3);
+    f.receive(sound(2.5), RecordingSourceKind::systemAudio);
+    f.receive(sound(2.01), RecordingSourceKind::systemAudio);
+    EXPECT_EQ(f.appends.data().size(), written);
+    f.time->host = hostTime(3600);
+    f.receive(sound(3000), RecordingSourceKind::systemAudio);
+    EXPECT_EQ(f.appends.data().size(), written);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "source_writer_clock_fault kind=System audio timestamp=8000.0 now=8600.0 end=5002.0");
 }

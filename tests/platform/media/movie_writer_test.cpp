@@ -229,6 +229,8 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
                         videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
     }
     for (int i = 0; i < 100; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+    // Sound stamped an hour late is not the movie's: no silence leads up to it.
+    appendWhenReady(*writer, 1, toneBuffer(360000));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
     MovieTrackReader reader(path);
