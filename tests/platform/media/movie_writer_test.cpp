@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <condition_variable>
 #include <filesystem>
@@ -348,41 +351,59 @@ TEST(MovieWriter, LateSoundFillsItsGapInsteadOfBeingCut) {
     EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 1.0, 1e-3);
 }
 
+// The recorder killed by the parent test below: this process writes a movie in about real
+// time and reports the media seconds handed over on a pipe, until it is killed. It runs only
+// when that test starts it, as a fresh process (a fork of a process with threads could inherit
+// a lock held by one of them).
+TEST(MovieWriterKilledChild, WritesUntilKilled) {
+    const char* path = std::getenv("YUX_KILLED_WRITER_PATH");
+    const char* descriptor = std::getenv("YUX_KILLED_WRITER_FD");
+    if (path == nullptr || descriptor == nullptr) GTEST_SKIP() << "started by AKilledWriterLeavesAReadableMovie";
+    const int progress = std::atoi(descriptor);
+    auto writer = screenAndAudioWriter(path, 0);
+    for (int frame = 0;; ++frame) {
+        const double t = frame / 60.0;
+        appendWhenReady(*writer, 0, videoSample(hostTime(t), movingPattern(kWidth, kHeight, frame)));
+        for (int i = frame * 100 / 60; i < (frame + 1) * 100 / 60; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+        if (frame % 6 == 0 && write(progress, &t, sizeof t) != sizeof t) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));  // several fragments before the kill
+    }
+}
+
 // A killed recorder leaves a movie that reads up to about its last second.
 TEST(MovieWriter, AKilledWriterLeavesAReadableMovie) {
     TemporaryDirectory folder;
     const auto path = folder.file("killed.mov");
     int progress[2];
     ASSERT_EQ(pipe(progress), 0);
+    // Everything the child needs is made before the fork: after it, only exec.
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string filter = "--gtest_filter=MovieWriterKilledChild.WritesUntilKilled";
+    std::vector<std::string> environment = {"YUX_KILLED_WRITER_PATH=" + path,
+                                            "YUX_KILLED_WRITER_FD=" + std::to_string(progress[1])};
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(progress[0]);
-        auto writer = screenAndAudioWriter(path, 0);
-        for (int frame = 0;; ++frame) {
-            const double t = frame / 60.0;
-            while (!writer->isReadyForMoreMediaData(0)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            writer->append(0, videoSample(hostTime(t), movingPattern(kWidth, kHeight, frame)));
-            for (int i = frame * 100 / 60; i < (frame + 1) * 100 / 60; ++i) {
-                while (!writer->isReadyForMoreMediaData(1)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                writer->append(1, toneBuffer(i));
-            }
-            // Media seconds handed over so far, as the parent's clock of the take.
-            if (frame % 6 == 0 && write(progress[1], &t, sizeof t) != sizeof t) _exit(1);
-            // Roughly real time, so the take spans several fragments.
-            std::this_thread::sleep_for(std::chrono::milliseconds(4));
-        }
+        execle(self.c_str(), self.c_str(), filter.c_str(), static_cast<char*>(nullptr), envp.data());
+        _exit(127);
     }
     close(progress[1]);
     double fed = 0;
-    while (fed < 4.0 && read(progress[0], &fed, sizeof fed) == sizeof fed) {
+    while (fed < 4.0) {
+        pollfd ready{progress[0], POLLIN, 0};
+        if (poll(&ready, 1, 30'000) <= 0 || read(progress[0], &fed, sizeof fed) != sizeof fed) break;
     }
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
     close(progress[0]);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    ASSERT_GE(fed, 4.0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the recorder ended by itself";
+    ASSERT_GE(fed, 4.0) << "the recorder stopped reporting";
 
     MovieTrackReader reader(path);
     ASSERT_EQ(reader.tracks().size(), 2u);
