@@ -1,6 +1,6 @@
 #include "capture/recording_output_delegate.hpp"
 
-#include <charconv>
+#include <cstdint>
 #include <coroutine>
 
 #include "model/app_error.hpp"
@@ -74,17 +74,13 @@ MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height, doubl
     return MovieTrackFormat::video(trackTitle(kind), width, height).withFrameRate(frameRate);
 }
 
-// Frames per second of a frame interval; a missing or zero interval counts as one frame at 60 fps.
-double rateOf(MediaTime interval) {
-    if (!interval.isValid() || interval.value <= 0) interval = RecordingOutputDelegate::kFrameDuration;
-    return static_cast<double>(interval.timescale) / static_cast<double>(interval.value);
-}
-
-// The shortest decimal text that reads back as the same double: "60", "29.97002997002997".
-std::string decimalText(double value) {
-    char text[32];
-    auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+// Frames per second of a frame interval, as a time whose seconds are the frames; a missing,
+// zero or absurdly long interval counts as one frame at 60 fps.
+MediaTime rateOf(MediaTime interval) {
+    if (!interval.isValid() || interval.value <= 0 || interval.value > INT32_MAX) {
+        interval = RecordingOutputDelegate::kFrameDuration;
+    }
+    return MediaTime(interval.timescale, static_cast<std::int32_t>(interval.value));
 }
 
 }  // namespace
@@ -122,8 +118,10 @@ std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(const std
 std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(std::shared_ptr<MovieWriter> writer, int width,
                                                                        int height, bool microphone, bool camera,
                                                                        Clock clock, MediaTime frameInterval) {
-    const double frameRate = rateOf(frameInterval);
-    writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), decimalText(frameRate));
+    const MediaTime rate = rateOf(frameInterval);
+    const double frameRate = rate.seconds();
+    // The shortest decimal text that reads back as the same number: "60", "29.97002997002997".
+    writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), rate.secondsText());
     std::map<RecordingSourceKind, int> inputs;
     for (auto kind : kAllRecordingSourceKinds) {
         if (kind == RecordingSourceKind::audio) continue;

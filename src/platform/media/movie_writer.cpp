@@ -56,8 +56,8 @@ constexpr double kLateAudioSeconds = 0.5;
 // The scratch movie is written in fragments of about this length, each complete on disk with
 // its own index: a full disk or a killed process loses at most the fragment being written.
 constexpr double kFragmentSeconds = 1.0;
-// One keyframe per this many seconds of nominal frames, so that every fragment of a busy
-// screen can begin with one and a copy export can cut close to any point.
+// One keyframe per this many seconds of nominal frames: most fragments then begin with one, a
+// damaged picture spoils at most a second, and a copy export can cut close to any point.
 constexpr double kKeyframeIntervalSeconds = 1.0;
 
 std::runtime_error platformError(const std::string& sentence) { return std::runtime_error(sentence); }
