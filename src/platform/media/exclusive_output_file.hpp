@@ -24,12 +24,14 @@ public:
     // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
     // A short write (a full disk) throws and the file is removed.
     void commit();
+
+    // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.
+    int writeError() const { return writeFailed_ ? writeErrno_ : 0; }
+
     // Closes the file and keeps whatever reached it, even after a failed write: a partly written
     // recording is worth more than none. With `length`, only that many bytes are kept (the
     // part known to be whole). Never throws.
     void keep(std::int64_t length = -1);
-    // The system error of the first write that failed, or 0.
-    int writeError() const { return writeFailed_ ? writeErrno_ : 0; }
 
 private:
     void closeDescriptor();
