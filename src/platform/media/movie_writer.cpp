@@ -405,8 +405,8 @@ private:
 
     // A failure of the file's writes, or of the muxer, in plain words.
     MovieWriterError storageError(int result, const std::string& step) const {
-        int code = file_ ? file_->writeError() : 0;
-        if (code == 0 && file_ && file_->io()->error < 0) code = AVUNERROR(file_->io()->error);
+        // A failed write leaves its system error on the file's I/O context.
+        int code = file_ && file_->io()->error < 0 ? AVUNERROR(file_->io()->error) : 0;
         if (code == 0) code = result < 0 ? AVUNERROR(result) : EIO;
         const std::string detail = step + " failed: " + errorText(AVERROR(code));
         // A file-size limit stops a recording as a full disk does.
@@ -429,7 +429,7 @@ private:
     // file, and the one still being gathered when the failure was not the file's own.
     void closeAndKeep() {
         if (!file_) return;
-        if (format_ && file_->writeError() == 0 && file_->io()->error >= 0) {
+        if (format_ && file_->io()->error >= 0) {
             std::lock_guard lock(muxMutex_);
             if (av_write_trailer(format_.get()) >= 0) {
                 avio_flush(file_->io());
