@@ -231,10 +231,10 @@ void X11KeyGrabber::handlePress(std::uint8_t keycode, std::uint16_t state, std::
     // Newest handler first. A handler may remove itself or others while it runs.
     auto handlers = handlers_;
     for (auto entry = handlers.rbegin(); entry != handlers.rend(); ++entry) {
-        const auto& [handlerID, handler] = *entry;
+        const HandlerID handlerID = entry->first;
         bool stillInstalled = std::any_of(handlers_.begin(), handlers_.end(),
-                                          [&](const auto& entry) { return entry.first == handlerID; });
-        if (stillInstalled && handler(id)) break;
+                                          [&](const auto& installed) { return installed.first == handlerID; });
+        if (stillInstalled && entry->second(id)) break;
     }
 }
 

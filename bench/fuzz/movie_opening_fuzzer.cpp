@@ -1,0 +1,143 @@
+// Opening a damaged recording as the trim window does: the duration probe, the track list, every
+// track decoded, the thumbnails and the waveform. Each input is a list of byte changes applied to
+// a small scratch-layout movie written once at start-up, so even an empty corpus starts from a
+// movie that opens.
+//
+// Input: byte 0 bit 0 set truncates the movie to the length in bytes 1 to 3 (little endian,
+// modulo the size); then records of 4 bytes: an offset (3 bytes, little endian, modulo the size)
+// and the byte to write there. Byte 0 bit 1 set instead makes the rest of the input the movie
+// itself, so a corpus can carry foreign files.
+#include <QCoreApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "editor/recording_sources.hpp"
+#include "editor/recording_waveform.hpp"
+#include "platform/async/wait_for.hpp"
+#include "platform/media/media_asset.hpp"
+#include "platform/media/movie_track_reader.hpp"
+#include "support/test_movie_generator.hpp"
+
+namespace {
+
+// Small and short, so one run takes milliseconds; every track kind of a scratch movie.
+constexpr int kSeedWidth = 64;
+constexpr int kSeedHeight = 36;
+constexpr int kSeedFrameRate = 10;
+constexpr double kSeedSeconds = 1.0;
+// As many bins as the trim window's audio lane draws, about.
+constexpr int kWaveformBins = 200;
+constexpr std::size_t kRecordSize = 4;
+
+struct Seed {
+    std::filesystem::path folder;
+    std::string bytes;
+};
+
+Seed& seed() {
+    static Seed value;
+    return value;
+}
+
+void removeFolder() { std::filesystem::remove_all(seed().folder); }
+
+std::size_t readOffset(const std::uint8_t* bytes) {
+    return bytes[0] | (std::size_t{bytes[1]} << 8) | (std::size_t{bytes[2]} << 16);
+}
+
+std::string mutatedMovie(const std::uint8_t* data, std::size_t size) {
+    std::string movie = seed().bytes;
+    if (size == 0) return movie;
+    if ((data[0] & 2) != 0) return {reinterpret_cast<const char*>(data) + 1, size - 1};
+    std::size_t position = 1;
+    if ((data[0] & 1) != 0 && size >= 4) {
+        movie.resize(readOffset(data + 1) % (movie.size() + 1));
+        position = 4;
+    }
+    for (; position + kRecordSize <= size && !movie.empty(); position += kRecordSize) {
+        movie[readOffset(data + position) % movie.size()] = static_cast<char>(data[position + 3]);
+    }
+    return movie;
+}
+
+void openAsTheTrimWindowDoes(const std::string& path) {
+    using namespace yux;
+    platform::MediaAsset asset;
+    try {
+        asset = platform::MediaAsset::open(path);
+    } catch (const std::exception&) {
+        return;  // "cannot be opened" is the right answer for many damaged files
+    }
+    try {
+        platform::MovieTrackReader reader(path);
+        for (const auto& track : reader.tracks()) {
+            if (track.type == platform::MediaTrackType::audio) {
+                (void)reader.readAudio(track);
+            } else if (track.type == platform::MediaTrackType::video) {
+                (void)reader.videoFrames(track, 2);
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    try {
+        auto loading = RecordingSources::load(path);
+        for (const auto& source : platform::waitForTask(loading)) {
+            if (!source.track || source.track->type != platform::MediaTrackType::video) continue;
+            try {
+                auto pictures = RecordingSources::thumbnails(source, asset.durationSeconds);
+                (void)platform::waitForTask(pictures);
+            } catch (const std::exception&) {
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    try {
+        auto peaks = RecordingWaveform::peaks(path, std::nullopt, kWaveformBins);
+        (void)platform::waitForTask(peaks);
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static QCoreApplication app(*argc, *argv);
+    // Damaged files make FFmpeg talk on every run; what matters is what our code does.
+    av_log_set_level(AV_LOG_QUIET);
+    std::string pattern = (std::filesystem::temp_directory_path() / "yux-fuzz-movie-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    seed().folder = pattern;
+    std::atexit(removeFolder);
+
+    yux::testing::TestMovieOptions options;
+    options.width = kSeedWidth;
+    options.height = kSeedHeight;
+    options.frameRate = kSeedFrameRate;
+    options.durationSeconds = kSeedSeconds;
+    options.camera = true;
+    options.microphone = true;
+    const auto path = seed().folder / "seed.mov";
+    yux::testing::writeTestMovie(path.string(), options);
+    std::ifstream in(path, std::ios::binary);
+    seed().bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (seed().bytes.empty()) std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto path = (seed().folder / "damaged.mov").string();
+    {
+        std::string movie = mutatedMovie(data, size);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(movie.data(), static_cast<std::streamsize>(movie.size()));
+    }
+    openAsTheTrimWindowDoes(path);
+    return 0;
+}
