@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QWidget>
+#include <algorithm>
 #include <vector>
 
 #include "model/app_error.hpp"
@@ -43,20 +44,44 @@ protected:
 
 }  // namespace
 
+// Also: a held key in our own window stays auto-repeat once a hot key has fired.
 TEST(GlobalHotKeyOnX11, TheDefaultShortcutFiresOncePerPressEvenWhenHeld) {
     X11TestClient keyboard;
     auto hotKey = GlobalHotKey::create();
     int presses = 0;
     hotKey->start(RecordingShortcut::defaultShortcut(), [&] { ++presses; });
-
     keyboard.tap(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft});
     ASSERT_TRUE(processEventsUntil([&] { return presses == 1; }, 2000));
     processEventsFor(kSettleMilliseconds);
     EXPECT_EQ(presses, 1);
 
+    KeyLogWidget window;
+    window.setFocusPolicy(Qt::StrongFocus);
+    window.resize(200, 100);
+    window.show();
+    window.activateWindow();
+    window.setFocus();
+    ASSERT_TRUE(processEventsUntil([&] { return window.isActiveWindow() && window.hasFocus(); },
+                                   kFocusTimeoutMilliseconds))
+        << "the window manager gave the test window no focus";
+
+    // The bare 6 is not the hot key: it goes to the focused window, repeated by the server.
+    keyboard.hold(TestKey::six, {}, kHoldMilliseconds);
+    ASSERT_TRUE(processEventsUntil([&] { return window.sixReleased; }, 2000));
+    ASSERT_GT(window.sixPressesRepeated.size(), 1u) << "the server did not repeat the held key";
+    EXPECT_FALSE(window.sixPressesRepeated.front());
+    // Qt tells a repeat by the press that follows a release; on a busy machine it may not have
+    // read that press yet and miss a few, but with the flag turned off for its connection it
+    // would miss every one.
+    auto repeats = std::count(window.sixPressesRepeated.begin() + 1, window.sixPressesRepeated.end(), true);
+    EXPECT_GT(repeats, 0) << "every repeat of the held key came as a fresh press";
+
+    // With the window still focused, a held hot key fires once and never reaches the window.
+    window.sixPressesRepeated.clear();
     keyboard.hold(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft}, kHoldMilliseconds);
     processEventsFor(kSettleMilliseconds);
     EXPECT_EQ(presses, 2);
+    EXPECT_TRUE(window.sixPressesRepeated.empty());
 }
 
 TEST(GlobalHotKeyOnX11, AShortcutHeldByAnotherClientIsAlreadyInUse) {
@@ -100,39 +125,4 @@ TEST(GlobalHotKeyOnX11, EscapeIsGrabbedUntilCloseAndTheShortcutGivenBackWhileSus
     other.ungrabKey(TestKey::six, kShiftSuper);
     recording->resume();
     EXPECT_FALSE(other.grabKey(TestKey::six, kShiftSuper));
-}
-
-TEST(GlobalHotKeyOnX11, AHeldKeyInOurOwnWindowStaysAutoRepeatWhileTheHotKeyFiresOncePerHold) {
-    X11TestClient keyboard;
-    auto hotKey = GlobalHotKey::create();
-    int presses = 0;
-    hotKey->start(RecordingShortcut::defaultShortcut(), [&] { ++presses; });
-    keyboard.tap(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft});
-    ASSERT_TRUE(processEventsUntil([&] { return presses == 1; }, 2000));
-
-    KeyLogWidget window;
-    window.setFocusPolicy(Qt::StrongFocus);
-    window.resize(200, 100);
-    window.show();
-    window.activateWindow();
-    window.setFocus();
-    ASSERT_TRUE(processEventsUntil([&] { return window.isActiveWindow() && window.hasFocus(); },
-                                   kFocusTimeoutMilliseconds))
-        << "the window manager gave the test window no focus";
-
-    // The bare 6 is not the hot key: it goes to the focused window, repeated by the server.
-    keyboard.hold(TestKey::six, {}, kHoldMilliseconds);
-    ASSERT_TRUE(processEventsUntil([&] { return window.sixReleased; }, 2000));
-    ASSERT_GT(window.sixPressesRepeated.size(), 1u) << "the server did not repeat the held key";
-    EXPECT_FALSE(window.sixPressesRepeated.front());
-    for (std::size_t index = 1; index < window.sixPressesRepeated.size(); ++index) {
-        EXPECT_TRUE(window.sixPressesRepeated[index]) << "press " << index << " came as a fresh press";
-    }
-
-    // With the window still focused, a held hot key fires once and never reaches the window.
-    window.sixPressesRepeated.clear();
-    keyboard.hold(TestKey::six, {TestKey::shiftLeft, TestKey::superLeft}, kHoldMilliseconds);
-    processEventsFor(kSettleMilliseconds);
-    EXPECT_EQ(presses, 2);
-    EXPECT_TRUE(window.sixPressesRepeated.empty());
 }
