@@ -4,9 +4,11 @@
 // movie that opens.
 //
 // Input: byte 0 bit 0 set truncates the movie to the length in bytes 1 to 3 (little endian,
-// modulo the size); then records of 4 bytes: an offset (3 bytes, little endian, modulo the size)
-// and the byte to write there. Byte 0 bit 1 set instead makes the rest of the input the movie
-// itself, so a corpus can carry foreign files.
+// modulo the size); then records of 4 bytes: an offset (3 bytes, little endian) and the byte to
+// write there. An offset with its top bit set lands in the index (the "moov" atom: durations,
+// sample tables, codec parameters), where a few bytes change the most; otherwise anywhere in the
+// file. Byte 0 bit 1 set instead makes the rest of the input the movie itself, so a corpus can
+// carry foreign files.
 #include <QCoreApplication>
 #include <cstdlib>
 #include <filesystem>
@@ -36,9 +38,14 @@ constexpr double kSeedSeconds = 1.0;
 constexpr int kWaveformBins = 200;
 constexpr std::size_t kRecordSize = 4;
 
+constexpr std::size_t kIndexBit = std::size_t{1} << 23;
+
 struct Seed {
     std::filesystem::path folder;
     std::string bytes;
+    // Where the top-level "moov" atom lies; the whole file when none is found.
+    std::size_t indexStart = 0;
+    std::size_t indexSize = 0;
 };
 
 Seed& seed() {
@@ -52,6 +59,28 @@ std::size_t readOffset(const std::uint8_t* bytes) {
     return bytes[0] | (std::size_t{bytes[1]} << 8) | (std::size_t{bytes[2]} << 16);
 }
 
+std::uint64_t bigEndian(const std::string& bytes, std::size_t at, int count) {
+    std::uint64_t value = 0;
+    for (int index = 0; index < count; ++index) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + index]);
+    return value;
+}
+
+void findIndex(Seed& movie) {
+    movie.indexStart = 0;
+    movie.indexSize = movie.bytes.size();
+    for (std::size_t at = 0; at + 8 <= movie.bytes.size();) {
+        std::uint64_t atomSize = bigEndian(movie.bytes, at, 4);
+        if (atomSize == 1 && at + 16 <= movie.bytes.size()) atomSize = bigEndian(movie.bytes, at + 8, 8);
+        if (atomSize < 8 || atomSize > movie.bytes.size() - at) return;
+        if (movie.bytes.compare(at + 4, 4, "moov") == 0) {
+            movie.indexStart = at;
+            movie.indexSize = atomSize;
+            return;
+        }
+        at += atomSize;
+    }
+}
+
 std::string mutatedMovie(const std::uint8_t* data, std::size_t size) {
     std::string movie = seed().bytes;
     if (size == 0) return movie;
@@ -62,7 +91,9 @@ std::string mutatedMovie(const std::uint8_t* data, std::size_t size) {
         position = 4;
     }
     for (; position + kRecordSize <= size && !movie.empty(); position += kRecordSize) {
-        movie[readOffset(data + position) % movie.size()] = static_cast<char>(data[position + 3]);
+        std::size_t offset = readOffset(data + position);
+        if ((offset & kIndexBit) != 0) offset = seed().indexStart + (offset & ~kIndexBit) % seed().indexSize;
+        movie[offset % movie.size()] = static_cast<char>(data[position + 3]);
     }
     return movie;
 }
@@ -128,6 +159,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     std::ifstream in(path, std::ios::binary);
     seed().bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (seed().bytes.empty()) std::abort();
+    findIndex(seed());
     return 0;
 }
 
