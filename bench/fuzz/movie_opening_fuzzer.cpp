@@ -9,7 +9,10 @@
 // sample tables, codec parameters), where a few bytes change the most; otherwise anywhere in the
 // file. Byte 0 bit 1 set instead makes the rest of the input the movie itself, so a corpus can
 // carry foreign files.
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,7 +44,6 @@ constexpr std::size_t kRecordSize = 4;
 constexpr std::size_t kIndexBit = std::size_t{1} << 23;
 
 struct Seed {
-    std::filesystem::path folder;
     std::string bytes;
     // Where the top-level "moov" atom lies; the whole file when none is found.
     std::size_t indexStart = 0;
@@ -53,7 +55,11 @@ Seed& seed() {
     return value;
 }
 
-void removeFolder() { std::filesystem::remove_all(seed().folder); }
+// Per process, so parallel jobs never share it; removed after every run, so a killed job leaves
+// at most this one file behind.
+std::filesystem::path damagedMoviePath() {
+    return std::filesystem::temp_directory_path() / ("yux-fuzz-movie-" + std::to_string(::getpid()) + ".mov");
+}
 
 std::size_t readOffset(const std::uint8_t* bytes) {
     return bytes[0] | (std::size_t{bytes[1]} << 8) | (std::size_t{bytes[2]} << 16);
@@ -136,40 +142,61 @@ void openAsTheTrimWindowDoes(const std::string& path) {
     }
 }
 
+// The movie writer's output varies from run to run (its tracks are encoded on threads of their
+// own), so the seed is written once and reused: the same input then means the same movie, in
+// later runs and in the jobs of -fork. YUX_FUZZ_SEED_MOVIE names the file; a missing one is
+// written.
+std::string loadSeedMovie() {
+    const char* named = std::getenv("YUX_FUZZ_SEED_MOVIE");
+    const std::filesystem::path path = named != nullptr
+                                           ? std::filesystem::path(named)
+                                           : std::filesystem::temp_directory_path() / "yux-fuzz-seed-movie.mov";
+    if (!std::filesystem::exists(path)) {
+        yux::testing::TestMovieOptions options;
+        options.width = kSeedWidth;
+        options.height = kSeedHeight;
+        options.frameRate = kSeedFrameRate;
+        options.durationSeconds = kSeedSeconds;
+        options.camera = true;
+        options.microphone = true;
+        // Written aside and renamed into place, so a parallel job never reads half a movie.
+        auto written = path;
+        written += "." + std::to_string(::getpid());
+        yux::testing::writeTestMovie(written.string(), options);
+        std::error_code ignored;
+        std::filesystem::rename(written, path, ignored);
+        if (ignored) {
+            std::filesystem::copy_file(written, path, std::filesystem::copy_options::skip_existing, ignored);
+            std::filesystem::remove(written, ignored);
+        }
+    }
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
+    seed().bytes = loadSeedMovie();
+    if (seed().bytes.empty()) {
+        std::fprintf(stderr, "The seed movie is empty or unreadable.\n");
+        std::abort();
+    }
+    findIndex(seed());
     // Damaged files make FFmpeg talk on every run; what matters is what our code does.
     av_log_set_level(AV_LOG_QUIET);
-    std::string pattern = (std::filesystem::temp_directory_path() / "yux-fuzz-movie-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    seed().folder = pattern;
-    std::atexit(removeFolder);
-
-    yux::testing::TestMovieOptions options;
-    options.width = kSeedWidth;
-    options.height = kSeedHeight;
-    options.frameRate = kSeedFrameRate;
-    options.durationSeconds = kSeedSeconds;
-    options.camera = true;
-    options.microphone = true;
-    const auto path = seed().folder / "seed.mov";
-    yux::testing::writeTestMovie(path.string(), options);
-    std::ifstream in(path, std::ios::binary);
-    seed().bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (seed().bytes.empty()) std::abort();
-    findIndex(seed());
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto path = (seed().folder / "damaged.mov").string();
+    const auto path = damagedMoviePath();
     {
         std::string movie = mutatedMovie(data, size);
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(movie.data(), static_cast<std::streamsize>(movie.size()));
     }
-    openAsTheTrimWindowDoes(path);
+    openAsTheTrimWindowDoes(path.string());
+    std::filesystem::remove(path);
     return 0;
 }

@@ -14,12 +14,17 @@ namespace {
 
 const char* const kKeys[] = {"yux.settings", "yux.capture_preference", "yux.settings.captureInputs"};
 
-std::filesystem::path& folder() {
-    static std::filesystem::path path;
-    return path;
-}
-
-void removeFolder() { std::filesystem::remove_all(folder()); }
+// A folder of its own for every run, removed afterwards: a damaged file may be moved aside
+// next to the preferences file.
+struct RunFolder {
+    std::filesystem::path path;
+    RunFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "yux-fuzz-preferences-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        path = pattern;
+    }
+    ~RunFolder() { std::filesystem::remove_all(path); }
+};
 
 std::optional<std::string> readOrNothing(const yux::platform::PreferencesFile& file, const char* key) {
     try {
@@ -35,8 +40,8 @@ std::string contentsOf(const std::filesystem::path& path) {
 }
 
 // A damaged file may only be replaced when its bytes were kept aside first.
-bool keptAside(std::string_view original) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder())) {
+bool keptAside(const std::filesystem::path& folder, std::string_view original) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().filename().string().starts_with("preferences.json.corrupt") &&
             contentsOf(entry.path()) == original) {
             return true;
@@ -47,18 +52,10 @@ bool keptAside(std::string_view original) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "yux-fuzz-preferences-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    folder() = pattern;
-    std::atexit(removeFolder);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace yux;
-    const auto path = folder() / "preferences.json";
-    for (const auto& entry : std::filesystem::directory_iterator(folder())) std::filesystem::remove(entry.path());
+    RunFolder folder;
+    const auto path = folder.path / "preferences.json";
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -86,7 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;  // a file that cannot be read is left as it is
     }
     if (!readable) {
-        if (!keptAside(fuzzing::textOf(data, size))) fuzzing::fail("a damaged preferences file was lost", path);
+        if (!keptAside(folder.path, fuzzing::textOf(data, size))) {
+            fuzzing::fail("a damaged preferences file was lost", path);
+        }
         return 0;
     }
     for (std::size_t index = 0; index < std::size(kKeys); ++index) {
