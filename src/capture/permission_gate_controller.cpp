@@ -24,6 +24,7 @@ namespace {
 class RecordedGateWindow : public PermissionGateSurface {
 public:
     explicit RecordedGateWindow(std::shared_ptr<PermissionGateWindowRecord> record) : record_(std::move(record)) {}
+    ~RecordedGateWindow() override { record_->showing = false; }
     void present() override {
         ++record_->presentations;
         record_->showing = true;
@@ -52,6 +53,9 @@ PermissionGateController::PermissionGateController(Options options, Platform pla
 
 PermissionGateController::~PermissionGateController() {
     if (requestToken_) requestToken_->cancel();
+    // The window goes with the gate; the application must not stay regular for a window that
+    // is gone.
+    if (isPresenting_) platform_.activation.setPolicy(restingPolicy_);
 }
 
 void PermissionGateController::start() {

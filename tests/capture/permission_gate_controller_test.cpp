@@ -315,6 +315,16 @@ TEST(PermissionGateController, TheOwnerMayReleaseTheGateFromItsCallback) {
     gate.tick(3);  // a dropped gate's timers are gone
 }
 
+TEST(PermissionGateController, AGateDroppedWhileShowingTakesItsWindowAndTheRegularPolicyAlong) {
+    Gate gate;
+    gate.make().start();
+    ASSERT_EQ(gate.activation.policy(), Policy::regular);
+    gate.controller.reset();
+    EXPECT_FALSE(gate.window().showing);
+    EXPECT_EQ(gate.activation.policy(), Policy::accessory);
+    EXPECT_EQ(gate.platformPieces.timers.scheduledCount(), 0);
+}
+
 TEST(PermissionGateController, QuitAsksTheApplicationToEndAndLeavesTheGateAlone) {
     Gate gate;
     auto& controller = gate.make();
