@@ -11,11 +11,15 @@
 
 #include "platform/desktop/activity_spinner.hpp"
 #include "platform/desktop/symbol_painter.hpp"
+#include "platform/desktop/view_style.hpp"
 
 namespace yux {
 
 using platform::Symbol;
 using platform::SymbolPainter;
+using platform::pixelFont;
+using platform::systemGreen;
+using platform::systemOrange;
 
 namespace {
 
@@ -35,21 +39,6 @@ constexpr int kIconButtonSide = 24;
 constexpr int kSpinnerSide = 12;
 constexpr int kTitlePixels = 13;
 constexpr int kCaptionPixels = 11;
-
-QColor systemGreen() { return QColor(52, 199, 89); }
-QColor systemOrange() { return QColor(255, 149, 0); }
-
-QColor secondary(const QPalette& palette, qreal opacity = 1.0) {
-    QColor colour = palette.color(QPalette::WindowText);
-    colour.setAlphaF(0.6 * opacity);
-    return colour;
-}
-
-QFont pixelFont(int pixels) {
-    QFont font;
-    font.setPixelSize(pixels);
-    return font;
-}
 
 Symbol symbolOf(CaptureInputKind kind) {
     return kind == CaptureInputKind::microphone ? Symbol::micFill : Symbol::videoFill;
@@ -99,7 +88,7 @@ protected:
         const bool on = inputs_.enabled(kind_);
         const QRectF capsule(width() - kSwitchWidth, middle - kSwitchHeight / 2.0, kSwitchWidth, kSwitchHeight);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(on ? palette().color(QPalette::Active, QPalette::Highlight) : secondary(palette(), 0.3));
+        painter.setBrush(on ? palette().color(QPalette::Active, QPalette::Highlight) : platform::secondaryColour(palette(), 0.3));
         painter.drawRoundedRect(capsule, kSwitchHeight / 2.0, kSwitchHeight / 2.0);
         const QRectF knobFrame(on ? capsule.right() - kSwitchHeight : capsule.left(), capsule.top(), kSwitchHeight,
                                kSwitchHeight);
@@ -128,7 +117,7 @@ protected:
         if (!isEnabled()) painter.setOpacity(0.45);
         const qreal inset = (kIconButtonSide - kIconSide) / 2.0;
         SymbolPainter::paint(painter, symbolOf(kind_), QRectF(rect()).adjusted(inset, inset, -inset, -inset),
-                             inputs_.enabled(kind_) ? systemGreen() : secondary(palette()));
+                             inputs_.enabled(kind_) ? systemGreen() : platform::secondaryColour(palette()));
     }
 
 private:
@@ -163,11 +152,11 @@ protected:
         if (!isEnabled()) painter.setOpacity(0.45);
         const QColor ink = palette().color(QPalette::Active, QPalette::WindowText);
         if (!titled_) {
-            SymbolPainter::paint(painter, Symbol::chevronDown, QRectF(rect()).adjusted(2, 0, -2, 0), secondary(palette()));
+            SymbolPainter::paint(painter, Symbol::chevronDown, QRectF(rect()).adjusted(2, 0, -2, 0), platform::secondaryColour(palette()));
             return;
         }
-        painter.setPen(QPen(secondary(palette(), 0.3), 1));
-        painter.setBrush(isDown() ? secondary(palette(), 0.15) : QColor(Qt::transparent));
+        painter.setPen(QPen(platform::secondaryColour(palette(), 0.3), 1));
+        painter.setBrush(isDown() ? platform::secondaryColour(palette(), 0.15) : QColor(Qt::transparent));
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
         const int textWidth = width() - 2 * kMenuPadding - 4 - chevron();
         painter.setPen(ink);
@@ -175,7 +164,7 @@ protected:
         painter.drawText(QRect(kMenuPadding, 0, textWidth, height()), Qt::AlignVCenter | Qt::AlignLeft,
                          fontMetrics().elidedText(text(), Qt::ElideMiddle, textWidth));
         const QRectF indicator(width() - kMenuPadding - chevron(), 0, chevron(), height());
-        SymbolPainter::paint(painter, Symbol::chevronDown, indicator, secondary(palette()));
+        SymbolPainter::paint(painter, Symbol::chevronDown, indicator, platform::secondaryColour(palette()));
     }
 
 private:
@@ -337,7 +326,7 @@ void CaptureInputControls::buildInput(Input& input) {
         input.noDevice->setObjectName("capture-input-" + name + "-no-device");
         input.noDevice->setFont(pixelFont(kCaptionPixels));
         QPalette colours = input.noDevice->palette();
-        colours.setColor(QPalette::WindowText, secondary(colours));
+        colours.setColor(QPalette::WindowText, platform::secondaryColour(colours));
         input.noDevice->setPalette(colours);
         parts->addWidget(input.noDevice);
     }

@@ -14,11 +14,13 @@
 
 #include "platform/desktop/activity_spinner.hpp"
 #include "platform/desktop/symbol_painter.hpp"
+#include "platform/desktop/view_style.hpp"
 
 namespace yux {
 
 using platform::Symbol;
 using platform::SymbolPainter;
+using platform::pixelFont;
 
 namespace {
 
@@ -42,21 +44,6 @@ constexpr int kHintPulseMilliseconds = 1600;
 // The hand at the depth of its pulse.
 constexpr qreal kHintPressedScale = 0.85;
 constexpr qreal kHintPressedOpacity = 0.65;
-
-QColor secondary(const QPalette& palette) {
-    QColor colour = palette.color(QPalette::WindowText);
-    colour.setAlphaF(0.6);
-    return colour;
-}
-
-QColor failureRed() { return QColor(215, 0, 21); }
-
-QFont pixelFont(int pixels, QFont::Weight weight = QFont::Normal) {
-    QFont font;
-    font.setPixelSize(pixels);
-    font.setWeight(weight);
-    return font;
-}
 
 // Content texts are shown as they are: never read as markup.
 QLabel* makeLabel(const QString& text, int pixels, QFont::Weight weight, const QColor& colour, Qt::Alignment alignment,
@@ -185,7 +172,7 @@ protected:
                 break;
             }
             case Look::plain:
-                ink = secondary(colours);
+                ink = platform::secondaryColour(colours);
                 if (isDown()) ink = colours.color(QPalette::WindowText);
                 break;
         }
@@ -333,7 +320,7 @@ QWidget* PermissionGateView::makeRequestView(bool reduceMotion) {
     auto* heading = new QVBoxLayout();
     heading->setSpacing(kHeadingSpacing);
     if (content_.progress) {
-        auto* progress = makeLabel(QString::fromStdString(*content_.progress), 11, QFont::Normal, secondary(colours),
+        auto* progress = makeLabel(QString::fromStdString(*content_.progress), 11, QFont::Normal, platform::secondaryColour(colours),
                                    Qt::AlignCenter, view);
         progress->setObjectName("permission-gate-progress");
         heading->addWidget(progress);
@@ -342,7 +329,7 @@ QWidget* PermissionGateView::makeRequestView(bool reduceMotion) {
                             Qt::AlignCenter, view);
     title->setObjectName("permission-gate-title");
     heading->addWidget(title);
-    auto* explanation = makeLabel(QString::fromStdString(content_.explanation), 13, QFont::Normal, secondary(colours),
+    auto* explanation = makeLabel(QString::fromStdString(content_.explanation), 13, QFont::Normal, platform::secondaryColour(colours),
                                   Qt::AlignCenter, view);
     explanation->setObjectName("permission-gate-explanation");
     heading->addWidget(explanation);
@@ -375,7 +362,7 @@ QWidget* PermissionGateView::makeRequestView(bool reduceMotion) {
                            colours.color(QPalette::WindowText), Qt::AlignLeft, second);
     give->setObjectName("permission-gate-step-two");
     lines->addWidget(give);
-    auto* instructions = makeLabel(QString::fromStdString(content_.instructions), 12, QFont::Normal, secondary(colours),
+    auto* instructions = makeLabel(QString::fromStdString(content_.instructions), 12, QFont::Normal, platform::secondaryColour(colours),
                                    Qt::AlignLeft, second);
     instructions->setObjectName("permission-gate-instructions");
     lines->addWidget(instructions);
@@ -389,7 +376,7 @@ QWidget* PermissionGateView::makeRequestView(bool reduceMotion) {
     preparingRow->setSpacing(8);
     preparingRow->addStretch();
     preparingRow->addWidget(new platform::ActivitySpinner(16, preparing_));
-    auto* confirming = makeLabel(tr("Confirming access…"), 13, QFont::Normal, secondary(colours), Qt::AlignLeft, preparing_);
+    auto* confirming = makeLabel(tr("Confirming access…"), 13, QFont::Normal, platform::secondaryColour(colours), Qt::AlignLeft, preparing_);
     confirming->setWordWrap(false);
     preparingRow->addWidget(confirming);
     preparingRow->addStretch();
@@ -397,7 +384,7 @@ QWidget* PermissionGateView::makeRequestView(bool reduceMotion) {
     items->addWidget(preparing_);
 
     unavailable_ = makeLabel(tr("Could not open Settings. Open your desktop's settings manually."), 12, QFont::Normal,
-                             failureRed(), Qt::AlignCenter, view);
+                             platform::systemRed(), Qt::AlignCenter, view);
     unavailable_->setObjectName("permission-gate-settings-unavailable");
     items->addWidget(unavailable_);
 

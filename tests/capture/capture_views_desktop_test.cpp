@@ -6,7 +6,6 @@
 #include <QWidget>
 
 #include <cmath>
-#include <coroutine>
 #include <functional>
 
 #include "capture/capture_input_controls.hpp"
@@ -17,12 +16,14 @@
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_desktop.hpp"
 #include "support/memory_preferences.hpp"
+#include "support/pending_answer.hpp"
 #include "support/screenshot_writer.hpp"
 #include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/x11_test_window.hpp"
 
 using namespace yux;
+using PendingRequest = yux::testing::PendingAnswer;
 using Kind = yux::CaptureInputKind;
 using Policy = yux::platform::ApplicationActivation::Policy;
 using yux::platform::waitForTask;
@@ -101,22 +102,6 @@ void askWindowManagerToClose(platform::X11Connection& x11, xcb_window_t window) 
     xcb_flush(x11.raw());
 }
 
-// A request that stays on its way until the test answers it.
-struct PendingRequest {
-    std::coroutine_handle<> waiting;
-    struct Wait {
-        PendingRequest* request;
-        bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> handle) { request->waiting = handle; }
-        bool await_resume() const noexcept { return false; }
-    };
-    std::function<QCoro::Task<bool>()> operation() {
-        return [this]() -> QCoro::Task<bool> { co_return co_await Wait{this}; };
-    }
-    ~PendingRequest() {
-        if (auto handle = std::exchange(waiting, {})) handle.resume();
-    }
-};
 
 }  // namespace
 

@@ -1,44 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <coroutine>
 #include <stdexcept>
 
 #include "capture/permission_gate_controller.hpp"
+#include "support/pending_answer.hpp"
 
 using namespace yux;
 using Call = platform::ApplicationActivation::Call;
 using Policy = platform::ApplicationActivation::Policy;
+using PendingRequest = yux::testing::PendingAnswer;
 
 namespace {
 
 const char* kPane = "settings:privacy/microphone";
-
-// A request that stays on its way until the test answers it.
-class PendingRequest {
-public:
-    std::function<QCoro::Task<bool>()> operation() {
-        return [this]() -> QCoro::Task<bool> {
-            ++calls;
-            co_return co_await Wait{this};
-        };
-    }
-    void answer(bool granted) {
-        answer_ = granted;
-        if (auto handle = std::exchange(waiting_, {})) handle.resume();
-    }
-    bool pending() const { return static_cast<bool>(waiting_); }
-    int calls = 0;
-
-private:
-    struct Wait {
-        PendingRequest* request;
-        bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> handle) { request->waiting_ = handle; }
-        bool await_resume() const noexcept { return request->answer_; }
-    };
-    std::coroutine_handle<> waiting_;
-    bool answer_ = false;
-};
 
 // One gate over null platform pieces, with a permission the test switches.
 struct Gate {
@@ -64,6 +38,15 @@ struct Gate {
         return *controller;
     }
     PermissionGateController& make() { return make(options()); }
+    // Started, with `request` behind the button, and the button pressed.
+    PermissionGateController& requesting(PendingRequest& request) {
+        auto withRequest = options();
+        withRequest.requestAccess = request.operation();
+        auto& gate = make(withRequest);
+        gate.start();
+        window().actions->requestAccess();
+        return gate;
+    }
     const PermissionGateWindowRecord& window() const { return *platformPieces.windows; }
     std::vector<std::string> panes() const { return settings.track_openedPanes()->urls; }
     void tick(double seconds = 1.0) { platformPieces.timers.advance(seconds); }
@@ -158,10 +141,7 @@ TEST(PermissionGateController, ARefusedRequestOpensThePaneExactlyOnce) {
     {
         Gate gate;
         PendingRequest request;
-        auto options = gate.options();
-        options.requestAccess = request.operation();
-        gate.make(options).start();
-        gate.window().actions->requestAccess();
+        gate.requesting(request);
         EXPECT_TRUE(gate.panes().empty());
         request.answer(false);
         EXPECT_EQ(gate.panes(), std::vector<std::string>{kPane});
@@ -200,11 +180,7 @@ TEST(PermissionGateController, ARequestThatThrowsCountsAsRefused) {
 TEST(PermissionGateController, PressesAndTicksDuringARequestChangeNothing) {
     Gate gate;
     PendingRequest request;
-    auto options = gate.options();
-    options.requestAccess = request.operation();
-    auto& controller = gate.make(options);
-    controller.start();
-    gate.window().actions->requestAccess();
+    auto& controller = gate.requesting(request);
     ASSERT_TRUE(controller.viewState().isPreparing());
     int checks = gate.checks;
 
@@ -224,11 +200,7 @@ TEST(PermissionGateController, PressesAndTicksDuringARequestChangeNothing) {
 TEST(PermissionGateController, AStopDuringARequestLeavesNoTraceAndALaterStartShowsNoSpinner) {
     Gate gate;
     PendingRequest request;
-    auto options = gate.options();
-    options.requestAccess = request.operation();
-    auto& controller = gate.make(options);
-    controller.start();
-    gate.window().actions->requestAccess();
+    auto& controller = gate.requesting(request);
 
     controller.stop();
     EXPECT_FALSE(gate.window().showing);

@@ -7,14 +7,15 @@
 #include <QTimer>
 #include <QVariantAnimation>
 
-#include <coroutine>
 
 #include "capture/permission_gate_controller.hpp"
 #include "capture/permission_gate_view.hpp"
 #include "capture/permission_gate_window.hpp"
+#include "support/pending_answer.hpp"
 #include "support/screenshot_writer.hpp"
 
 using namespace yux;
+using PendingRequest = yux::testing::PendingAnswer;
 using Policy = platform::ApplicationActivation::Policy;
 
 namespace {
@@ -23,22 +24,6 @@ const std::string kLong =
     "A long explanation that goes on and on about why the recorder would like to hear you, so that it must wrap "
     "onto many lines of the window instead of making the window wider than it is meant to be, ever.";
 
-// A request that stays on its way until the test answers it.
-struct PendingRequest {
-    std::coroutine_handle<> waiting;
-    struct Wait {
-        PendingRequest* request;
-        bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> handle) { request->waiting = handle; }
-        bool await_resume() const noexcept { return false; }
-    };
-    std::function<QCoro::Task<bool>()> operation() {
-        return [this]() -> QCoro::Task<bool> { co_return co_await Wait{this}; };
-    }
-    void answer() {
-        if (auto handle = std::exchange(waiting, {})) handle.resume();
-    }
-};
 
 struct Shape {
     bool request = true;
@@ -170,7 +155,7 @@ TEST(PermissionGateView, TheProgressLineStandsAboveTheRedLineAndTheRequestButton
     EXPECT_EQ(gate.view().statusLabel(), "Could not open Settings. Open your desktop's settings manually.");
     yux::test::writeScreenshot(gate.window(), "gate-confirming-offscreen");
 
-    gate.request.answer();
+    gate.request.answer(false);
     gate.settle();
     EXPECT_FALSE(gate.find("permission-gate-preparing")->isVisible());
     EXPECT_TRUE(gate.find("permission-gate-request-access")->isEnabled());
