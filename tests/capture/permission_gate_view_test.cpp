@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QTimer>
 #include <QVariantAnimation>
 
@@ -238,6 +239,34 @@ TEST(PermissionGateView, QuitPressedWhileTheGateShowsEndsTheEventLoop) {
     QTimer::singleShot(0, [&] { window.view().findChild<QAbstractButton*>("permission-gate-quit")->click(); });
     QTimer::singleShot(5000, [] { QApplication::exit(3); });
     EXPECT_EQ(QApplication::exec(), 0);
+}
+
+TEST(PermissionGateView, TheOwnerMayDropTheGateFromInsideASkipPressedOnItsWindow) {
+    std::unique_ptr<PermissionGateController> gate;
+    PermissionGateController::Options options{PermissionGateContent("Yux", "Camera", "Why", "Where", "Ready", "Camera"),
+                                              [] { return false; }, platform::SystemSettingsOpener::create_null(true),
+                                              "settings:privacy/camera"};
+    int skips = 0;
+    options.onSkip = [&] {
+        ++skips;
+        gate.reset();
+    };
+    auto activation = platform::ApplicationActivation::create_null();
+    auto pieces = PermissionGateController::Platform::create(activation, platform::MotionPreference::create_null(true));
+    pieces.timers = platform::TimerSource::create_null();
+    gate = std::make_unique<PermissionGateController>(std::move(options), pieces);
+    gate->start();
+    QPointer<QWidget> window;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<PermissionGateWindow*>(widget) != nullptr && widget->isVisible()) window = widget;
+    }
+    ASSERT_TRUE(window);
+    window->findChild<QAbstractButton*>("permission-gate-skip")->click();
+    EXPECT_EQ(skips, 1);
+    EXPECT_EQ(gate, nullptr);
+    EXPECT_EQ(activation.policy(), Policy::accessory);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(window);  // gone once the press is over
 }
 
 TEST(PermissionGateView, TheApplicationQuittingClosesTheWindow) {
