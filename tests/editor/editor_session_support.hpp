@@ -62,6 +62,13 @@ inline bool runUntil(const std::function<bool()>& done) {
     return done();
 }
 
+// Lets queued work run for a moment (for things that must not happen).
+inline void settle(int milliseconds = 50) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
 // Scripted waveforms and thumbnails: each call answers at once from the script, or throws.
 struct ScriptedLoaders {
     std::vector<std::string> calls;
