@@ -14,6 +14,7 @@
 #include "model/recording_encoding_policy.hpp"
 #include "model/user_facing_error_message_policy.hpp"
 #include "platform/async/errors.hpp"
+#include "platform/audio/pulse_playback_stream.hpp"
 #include "platform/async/main_thread.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/stored_frame_rate.hpp"
@@ -111,7 +112,7 @@ QCoro::Task<std::shared_ptr<ExportEditorSession>> ExportEditorSession::open(std:
                                                                             std::shared_ptr<DebugLogBoundary> debugLog,
                                                                             OutcomeHandler onOutcome) {
     EditorServices services;
-    services.player = platform::PreviewPlayer::create();
+    services.player = platform::PreviewPlayer::create(platform::PulsePlaybackStream::output(platform::PulsePlaybackStream::create()));
     services.loaders = EditorPreviewLoaders::forMovie(path);
     auto opening = open(std::move(path), std::move(artifact), saveHandler, std::move(debugLog), std::move(onOutcome),
                         std::move(services));

@@ -9,6 +9,7 @@
 #include "platform/async/output_tracker.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "platform/media/pixel_buffer.hpp"
+#include "platform/media/preview_audio_output.hpp"
 
 class QTimer;
 
@@ -54,9 +55,11 @@ public:
     static constexpr double kMinimumRate = 0.5;
     static constexpr double kMaximumRate = 4.0;
 
-    // Decodes with FFmpeg and plays through the default sound output; without a sound server
-    // it runs silent on the host clock.
-    static std::shared_ptr<PreviewPlayer> create();
+    // Decodes with FFmpeg and plays its sound through `output`, whose played position is then
+    // the clock. Without an output, an output that does not open, or audio tracks, it runs
+    // silent on `hostClock` (seconds; the monotonic clock when not given).
+    static std::shared_ptr<PreviewPlayer> create(std::optional<PreviewAudioOutput> output = std::nullopt,
+                                                 std::function<double()> hostClock = {});
     // Plays nothing; its time moves only by simulate_time().
     static std::shared_ptr<PreviewPlayer> create_null();
 
