@@ -54,12 +54,15 @@ inline RecordingPreset bestH264Preset() {
     return {"best", "Best", 60, 1.0, 1.0, RecordingVideoCodec::h264, 1.0};
 }
 
-// Runs the event loop until `done` holds or two seconds pass.
+// Runs the event loop until `done` holds or two seconds pass; `done` runs once per turn.
 inline bool runUntil(const std::function<bool()>& done) {
     QElapsedTimer timer;
     timer.start();
-    while (!done() && timer.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
+    for (;;) {
+        if (done()) return true;
+        if (timer.elapsed() >= 2000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
 }
 
 // Lets queued work run for a moment (for things that must not happen).
