@@ -15,6 +15,7 @@
 #include "model/user_facing_error_message_policy.hpp"
 #include "platform/async/errors.hpp"
 #include "platform/audio/pulse_playback_stream.hpp"
+#include "platform/desktop/file_manager_reveal.hpp"
 #include "platform/async/main_thread.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/stored_frame_rate.hpp"
@@ -114,6 +115,7 @@ QCoro::Task<std::shared_ptr<ExportEditorSession>> ExportEditorSession::open(std:
     EditorServices services;
     services.player = platform::PreviewPlayer::create(platform::PulsePlaybackStream::output(platform::PulsePlaybackStream::create()));
     services.loaders = EditorPreviewLoaders::forMovie(path);
+    services.revealFile = [reveal = platform::FileManagerReveal::create()](const std::string& file) { reveal->reveal(file); };
     auto opening = open(std::move(path), std::move(artifact), saveHandler, std::move(debugLog), std::move(onOutcome),
                         std::move(services));
     co_return co_await opening;
