@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
+#include <vector>
 
 namespace yux::platform {
 
@@ -61,20 +62,38 @@ public:
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return;
         Lock lock(loop_);
-        if (pa_operation* operation = pa_stream_cork(stream_, corked ? 1 : 0, nullptr, nullptr)) pa_operation_unref(operation);
+        await(pa_stream_cork(stream_, corked ? 1 : 0, signalLoop, loop_));
+        corked_ = corked;
     }
 
     void flush() {
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return;
         Lock lock(loop_);
-        if (pa_operation* operation = pa_stream_flush(stream_, nullptr, nullptr)) pa_operation_unref(operation);
+        // What the server asked for and did not get yet is lost to both sides by a flush, and the
+        // server would wait for it forever: hand it over first (it is dropped with the rest).
+        std::size_t owed = pa_stream_writable_size(stream_);
+        if (owed > 0 && owed != static_cast<std::size_t>(-1)) {
+            std::vector<std::uint8_t> silence(owed, 0);
+            pa_stream_write(stream_, silence.data(), silence.size(), nullptr, 0, PA_SEEK_RELATIVE);
+        }
+        // A corked stream that is flushed asks for nothing more when it is uncorked: flush it
+        // running, at once corked again. Waited for, so the played count read next already
+        // stands where the flush left it.
+        if (corked_) await(pa_stream_cork(stream_, 0, signalLoop, loop_));
+        await(pa_stream_flush(stream_, signalLoop, loop_));
+        if (corked_) await(pa_stream_cork(stream_, 1, signalLoop, loop_));
     }
 
     std::int64_t playedFrames() {
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return lastPlayed_;
         Lock lock(loop_);
+        return playedLocked();
+    }
+
+    // With both locks held.
+    std::int64_t playedLocked() {
         pa_usec_t played = 0;
         // No timing information yet: the last answer stands.
         if (pa_stream_get_time(stream_, &played) == 0) {
@@ -106,6 +125,15 @@ public:
     }
 
 private:
+    static void signalLoop(pa_stream*, int, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
+
+    // With the loop locked: waits until the server has done the operation.
+    void await(pa_operation* operation) {
+        if (operation == nullptr) return;
+        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
+        pa_operation_unref(operation);
+    }
+
     struct Lock {
         explicit Lock(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
         ~Lock() { pa_threaded_mainloop_unlock(loop); }
@@ -154,6 +182,7 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     std::int64_t lastPlayed_ = 0;
+    bool corked_ = true;  // streams start corked
 };
 
 }  // namespace

@@ -110,9 +110,13 @@ public:
             hostSource_ = now;
             hostAnchor_ = hostClock_();
             seekTime_ = now;  // where a paused picture is drawn again
+            // The output's played count may move while corked (a sink that lowers its latency
+            // reports more played), so the mark is taken again when the sound goes on.
+            markSource_ = now;
             rate_ = rate;
         }
         if (audioMaster_) output_->cork(rate_ == 0);
+        if (audioMaster_ && rate_ > 0) markFrame_ = output_->playedFrames();
         wake_.notify_all();
     }
 
@@ -146,6 +150,7 @@ private:
     // (output frame, source time, rate) mark of the last seek or rate change.
     double timeLocked() const {
         if (audioMaster_) {
+            if (rate_ == 0) return markSource_;
             std::int64_t played = output_->playedFrames();
             return markSource_ + static_cast<double>(played - markFrame_) / kSampleRate * playRate_;
         }
