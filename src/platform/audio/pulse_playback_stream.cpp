@@ -63,26 +63,14 @@ public:
         if (stream_ == nullptr) return;
         Lock lock(loop_);
         await(pa_stream_cork(stream_, corked ? 1 : 0, signalLoop, loop_));
-        corked_ = corked;
     }
 
     void flush() {
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return;
         Lock lock(loop_);
-        // What the server asked for and did not get yet is lost to both sides by a flush, and the
-        // server would wait for it forever: hand it over first (it is dropped with the rest).
-        std::size_t owed = pa_stream_writable_size(stream_);
-        if (owed > 0 && owed != static_cast<std::size_t>(-1)) {
-            std::vector<std::uint8_t> silence(owed, 0);
-            pa_stream_write(stream_, silence.data(), silence.size(), nullptr, 0, PA_SEEK_RELATIVE);
-        }
-        // A corked stream that is flushed asks for nothing more when it is uncorked: flush it
-        // running, at once corked again. Waited for, so the played count read next already
-        // stands where the flush left it.
-        if (corked_) await(pa_stream_cork(stream_, 0, signalLoop, loop_));
+        // Waited for, so the played count read next already stands where the flush left it.
         await(pa_stream_flush(stream_, signalLoop, loop_));
-        if (corked_) await(pa_stream_cork(stream_, 1, signalLoop, loop_));
     }
 
     std::int64_t playedFrames() {
@@ -182,7 +170,6 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     std::int64_t lastPlayed_ = 0;
-    bool corked_ = true;  // streams start corked
 };
 
 }  // namespace
