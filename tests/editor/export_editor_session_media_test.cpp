@@ -11,6 +11,7 @@
 #include "platform/async/wait_for.hpp"
 #include "platform/media/media_asset.hpp"
 #include "support/app_error_expectations.hpp"
+#include "support/preview_test_clock.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 #include "support/timed_movie.hpp"
@@ -41,24 +42,6 @@ private:
     std::string source_;
     std::string destination_;
 };
-
-struct ManualClock {
-    std::shared_ptr<std::atomic<double>> now = std::make_shared<std::atomic<double>>(50.0);
-    std::function<double()> function() const {
-        auto value = now;
-        return [value] { return value->load(); };
-    }
-    void advance(double seconds) { now->store(now->load() + seconds); }
-};
-
-int frameIndexOf(const platform::PixelBuffer& picture) {
-    const std::uint8_t* row = picture.row(2);
-    for (int x = 0; x < picture.width(); ++x) {
-        const std::uint8_t* p = row + 4 * x;
-        if (p[0] < 40 && p[1] < 40 && p[2] < 40) return (x + 1) / 4;
-    }
-    return -1;
-}
 
 class ExportEditorMedia : public ::testing::Test {
 protected:

@@ -164,6 +164,7 @@ private:
         seekTime_ = seconds;
         ++audioGeneration_;
         ++videoGeneration_;
+        mailbox_.reset();  // a picture from before the seek is not handed over after it
         if (audioMaster_) {
             output_->flush();
             markFrame_ = output_->playedFrames();
