@@ -485,7 +485,9 @@ void ExportEditorSession::completeWithDiscardIfNeeded() {
     setPlaying(false);
     if (previewCancel_) previewCancel_->cancel();
     services_.player->removeObserver();
-    if (onOutcome_) onOutcome_(hasSaved_ ? TrimPreviewOutcome::saved() : TrimPreviewOutcome::discarded());
+    // The handler may close the window that holds the last reference to this editor.
+    auto onOutcome = onOutcome_;
+    if (onOutcome) onOutcome(hasSaved_ ? TrimPreviewOutcome::saved() : TrimPreviewOutcome::discarded());
 }
 
 void ExportEditorSession::log(std::string line) {
