@@ -48,12 +48,13 @@ protected:
 std::vector<float> playedOutput(PreviewPlayer& player, PulsePlaybackStream& stream,
                                 OutputTracker<std::vector<float>>& writes, double seconds) {
     std::vector<float> all;
+    std::size_t taken = 0;  // chunks already copied (clearing the tracker could drop one written meanwhile)
     QElapsedTimer timer;
     timer.start();
     while (all.size() < static_cast<std::size_t>(seconds * 48000 * 2) && timer.elapsed() < 10000) {
         stream.simulate_played(480);
-        for (const auto& chunk : writes.data()) all.insert(all.end(), chunk.begin(), chunk.end());
-        writes.clear();
+        auto chunks = writes.data();
+        for (; taken < chunks.size(); ++taken) all.insert(all.end(), chunks[taken].begin(), chunks[taken].end());
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     (void)player;
