@@ -15,6 +15,7 @@
 #include "bench_support.hpp"
 #include "editor/export_editor_session.hpp"
 #include "editor/recording_sources.hpp"
+#include "editor/recording_waveform.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/media_asset.hpp"
 
@@ -60,6 +61,23 @@ double openWithYux(const std::string& take) {
     return elapsed;
 }
 
+// Where the time of an opening goes, one loader at a time.
+void printParts(const std::string& take) {
+    auto start = Clock::now();
+    auto facts = ExportEditorSession::readFacts(take);
+    std::printf("  reading the take: %.3f s\n", bench::secondsSince(start));
+    for (const auto& source : facts.sources) {
+        start = Clock::now();
+        if (isAudio(source.kind)) {
+            platform::waitForTask(RecordingWaveform::peaks(take, source.id, ExportEditorSession::kWaveformBins));
+            std::printf("  waveform of track %d: %.3f s\n", source.id, bench::secondsSince(start));
+        } else {
+            platform::waitForTask(RecordingSources::thumbnails(source, facts.durationSeconds));
+            std::printf("  thumbnails of track %d: %.3f s\n", source.id, bench::secondsSince(start));
+        }
+    }
+}
+
 double openWithFfmpeg(const std::string& take) {
     auto asset = platform::MediaAsset::open(take);
     double elapsed = 0;
@@ -90,6 +108,10 @@ int main(int argc, char** argv) {
     fs::create_directories(folder);
     std::string take = bench::benchTake(folder, seconds);
     std::printf("take: %.1f MB\n", static_cast<double>(fs::file_size(take)) / 1e6);
+    if (std::getenv("YUX_BENCH_PARTS") != nullptr) {
+        printParts(take);
+        return 0;
+    }
 
     // Alternate the two (A B B A) and keep the fastest of each: other work on the CPUs comes and goes.
     double ours = 1e300, theirs = 1e300;
@@ -102,6 +124,7 @@ int main(int argc, char** argv) {
             ours = std::min(ours, openWithYux(take));
         }
     }
+    printParts(take);
     std::printf("open until all lane previews are in (%.0f s take): yux %.3f s   ffmpeg tool %.3f s   ratio %.2f (goal <= 1.0)\n",
                 seconds, ours, theirs, ours / theirs);
     return 0;
