@@ -177,13 +177,14 @@ private:
 std::shared_ptr<PulsePlaybackStream> PulsePlaybackStream::create(std::string name) {
     auto live = std::make_shared<LiveStream>(std::move(name));
     Operations operations;
-    operations.open = [live] { return live->open(); };
-    operations.writableFrames = [live] { return live->writableFrames(); };
-    operations.write = [live](const float* samples, int frames) { live->write(samples, frames); };
-    operations.cork = [live](bool corked) { live->cork(corked); };
-    operations.flush = [live] { live->flush(); };
-    operations.playedFrames = [live] { return live->playedFrames(); };
-    operations.close = [live] { live->close(); };
+    auto& output = operations.output;
+    output.open = [live] { return live->open(); };
+    output.writableFrames = [live] { return live->writableFrames(); };
+    output.write = [live](const float* samples, int frames) { live->write(samples, frames); };
+    output.cork = [live](bool corked) { live->cork(corked); };
+    output.flush = [live] { live->flush(); };
+    output.playedFrames = [live] { return live->playedFrames(); };
+    output.close = [live] { live->close(); };
     return std::make_shared<PulsePlaybackStream>(std::move(operations));
 }
 
@@ -197,33 +198,33 @@ std::shared_ptr<PulsePlaybackStream> PulsePlaybackStream::create_null(bool serve
     };
     auto state = std::make_shared<State>();
     Operations operations;
-    operations.open = [state, serverAvailable] {
+    operations.output.open = [state, serverAvailable] {
         std::lock_guard lock(state->mutex);
         state->open = serverAvailable;
         return serverAvailable;
     };
-    operations.writableFrames = [state] {
+    operations.output.writableFrames = [state] {
         std::lock_guard lock(state->mutex);
         if (!state->open) return 0;
         return static_cast<int>(kBufferFrames - (state->written - state->played));
     };
-    operations.write = [state](const float*, int frames) {
+    operations.output.write = [state](const float*, int frames) {
         std::lock_guard lock(state->mutex);
         if (state->open) state->written += frames;
     };
-    operations.cork = [state](bool corked) {
+    operations.output.cork = [state](bool corked) {
         std::lock_guard lock(state->mutex);
         state->corked = corked;
     };
-    operations.flush = [state] {
+    operations.output.flush = [state] {
         std::lock_guard lock(state->mutex);
         state->written = state->played;
     };
-    operations.playedFrames = [state] {
+    operations.output.playedFrames = [state] {
         std::lock_guard lock(state->mutex);
         return state->played;
     };
-    operations.close = [state] {
+    operations.output.close = [state] {
         std::lock_guard lock(state->mutex);
         state->open = false;
     };
@@ -240,18 +241,13 @@ PulsePlaybackStream::~PulsePlaybackStream() { close(); }
 void PulsePlaybackStream::write(const float* samples, int frames) {
     if (frames <= 0) return;
     writes_.record(std::vector<float>(samples, samples + static_cast<std::ptrdiff_t>(frames) * kChannels));
-    operations_.write(samples, frames);
+    operations_.output.write(samples, frames);
 }
 
 PreviewAudioOutput PulsePlaybackStream::output(std::shared_ptr<PulsePlaybackStream> stream) {
-    PreviewAudioOutput output;
-    output.open = [stream] { return stream->open(); };
-    output.writableFrames = [stream] { return stream->writableFrames(); };
+    PreviewAudioOutput output = stream->operations_.output;
+    // Writes go through the wrapper, which records them and keeps the stream open while in use.
     output.write = [stream](const float* samples, int frames) { stream->write(samples, frames); };
-    output.cork = [stream](bool corked) { stream->cork(corked); };
-    output.flush = [stream] { stream->flush(); };
-    output.playedFrames = [stream] { return stream->playedFrames(); };
-    output.close = [stream] { stream->close(); };
     return output;
 }
 

@@ -22,13 +22,7 @@ public:
     static constexpr int kBufferFrames = kSampleRate * kBufferMilliseconds / 1000;
 
     struct Operations {
-        std::function<bool()> open;
-        std::function<int()> writableFrames;
-        std::function<void(const float*, int)> write;
-        std::function<void(bool)> cork;
-        std::function<void()> flush;
-        std::function<std::int64_t()> playedFrames;
-        std::function<void()> close;
+        PreviewAudioOutput output;
         std::function<void(std::int64_t)> simulatePlayed;  // null stream only
     };
 
@@ -42,14 +36,14 @@ public:
     ~PulsePlaybackStream();
 
     // False when the sound server does not answer or has no output.
-    bool open() { return operations_.open(); }
-    int writableFrames() { return operations_.writableFrames(); }
+    bool open() { return operations_.output.open(); }
+    int writableFrames() { return operations_.output.writableFrames(); }
     // At most writableFrames() frames.
     void write(const float* samples, int frames);
-    void cork(bool corked) { operations_.cork(corked); }
-    void flush() { operations_.flush(); }
-    std::int64_t playedFrames() { return operations_.playedFrames(); }
-    void close() { operations_.close(); }
+    void cork(bool corked) { operations_.output.cork(corked); }
+    void flush() { operations_.output.flush(); }
+    std::int64_t playedFrames() { return operations_.output.playedFrames(); }
+    void close() { operations_.output.close(); }
 
     // The record of operations the preview player takes.
     static PreviewAudioOutput output(std::shared_ptr<PulsePlaybackStream> stream);
