@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "editor/ffmpeg_recording_trim_boundary.hpp"
@@ -75,6 +77,27 @@ TEST_F(ExportEditorMedia, OpeningRefusesWhatCannotBeEdited) {
     auto take = movie({});
     expectAppError([&] { open(take, nullptr, artifactWith(bestH264Preset(), 1, "medium")); },
                    AppError::outputFinalizationFailed("Default export preset unavailable"));
+
+    // The screen's picture description turned into an unknown format, with or without its size.
+    auto unknownFormat = [&](const std::string& name, bool keepSize) {
+        auto path = movie({}, name);
+        std::string bytes;
+        {
+            std::ifstream in(path, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        auto entry = bytes.find("avc1", bytes.find("stsd"));
+        EXPECT_NE(entry, std::string::npos);
+        bytes.replace(entry, 4, "zzzz");
+        // Width and height follow the format by 28 bytes in a picture description.
+        if (!keepSize) bytes.replace(entry + 28, 4, std::string(4, '\0'));
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        return path;
+    };
+    expectAppError([&] { open(unknownFormat("unsized.mov", false)); },
+                   AppError::outputFinalizationFailed("Recording metadata unavailable"));
+    expectAppError([&] { open(unknownFormat("undecodable.mov", true)); },
+                   AppError::outputFinalizationFailed("Cannot prepare source preview"));
 
     // A raw stream states no duration.
     TestMovieOptions raw;
