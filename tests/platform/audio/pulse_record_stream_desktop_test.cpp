@@ -78,7 +78,7 @@ public:
         stream_->stop();
         return received_.copy();
     }
-    const std::string& sourceName() const { return stream_->sourceName(); }
+    std::string sourceName() const { return stream_->sourceName(); }
     std::vector<Received> received() const { return received_.copy(); }
     PulseRecordStream::Statistics statistics() const { return stream_->statistics(); }
 
@@ -176,8 +176,9 @@ TEST(PulseRecordStream, AnIdleSourceIsFilledWithSilenceWhileRecordingNotOnlyAtTh
 
 namespace {
 
-// A sound server of the test's own with one null sink, "yux_private", that can be stopped and
-// started again on the same socket while a stream records from it.
+// A sound server of the test's own with two null sinks, "yux_private" (the default) and
+// "yux_private_headphones", that can be stopped and started again on the same socket while a
+// stream records from it.
 class PrivateSoundServer {
 public:
     explicit PrivateSoundServer(std::filesystem::path folder) : socket_(folder / "pulse.sock") {}
@@ -193,7 +194,8 @@ public:
             std::string protocol = "module-native-protocol-unix socket=" + socket_.string() + " auth-anonymous=1";
             execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                    "--disallow-exit=yes", "-L", protocol.c_str(), "-L",
-                   "module-null-sink sink_name=yux_private", static_cast<char*>(nullptr));
+                   "module-null-sink sink_name=yux_private", "-L", "module-null-sink sink_name=yux_private_headphones",
+                   static_cast<char*>(nullptr));
             _exit(127);
         }
         // Answering once its socket takes a connection.
@@ -215,11 +217,15 @@ public:
         waitpid(pid_, nullptr, 0);
         pid_ = 0;
     }
-    // Plays a loud tone into its sink for `milliseconds`.
-    void playTone(int milliseconds) const {
+    bool setDefaultSink(const std::string& sink) const {
+        std::string command = "pactl --server=" + address() + " set-default-sink " + sink;
+        return std::system(command.c_str()) == 0;
+    }
+    // Plays a loud tone into a sink for `milliseconds`.
+    void playTone(int milliseconds, const char* sink = "yux_private") const {
         pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
         int error = 0;
-        pa_simple* player = pa_simple_new(address().c_str(), "yux-test", PA_STREAM_PLAYBACK, "yux_private", "tone", &spec,
+        pa_simple* player = pa_simple_new(address().c_str(), "yux-test", PA_STREAM_PLAYBACK, sink, "tone", &spec,
                                           nullptr, nullptr, &error);
         if (player == nullptr) return;
         std::vector<float> tone(static_cast<std::size_t>(kRate * milliseconds / 1000) * 2, 0.5f);
@@ -294,4 +300,53 @@ TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAga
         covered += all[i].duration.seconds();
     }
     EXPECT_GT(covered, (stopped - started).seconds() - 0.3);
+}
+
+TEST(PulseRecordStream, SystemAudioFollowsTheDefaultOutputToAnotherSink) {
+    yux::testing::TemporaryDirectory folder;
+    PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    const char* saved = std::getenv("PULSE_SERVER");
+    std::string previous = saved != nullptr ? saved : "";
+    setenv("PULSE_SERVER", server.address().c_str(), 1);
+
+    Locked<std::vector<std::string>> failures;
+    Locked<std::vector<std::string>> logged;
+    Locked<std::vector<Received>> received;
+    auto stream = PulseRecordStream::start(
+        AudioSourceChoice::systemPlayback(),
+        [&](SampleBuffer sample) {
+            Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
+            const auto* audio = sample.audio();
+            entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
+            std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
+            received.with([&](auto& all) { all.push_back(std::move(entry)); });
+        },
+        [&](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
+        [&](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
+    if (saved != nullptr) {
+        setenv("PULSE_SERVER", previous.c_str(), 1);
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
+    EXPECT_EQ(stream->sourceName(), "yux_private.monitor");
+
+    // Headphones plugged in: the server makes them the default output.
+    ASSERT_TRUE(server.setDefaultSink("yux_private_headphones"));
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (stream->sourceName() != "yux_private_headphones.monitor" && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(stream->sourceName(), "yux_private_headphones.monitor");
+    MediaTime moved = hostTimeNow();
+    for (int attempt = 0; attempt < 10 && !onset(received.copy()); ++attempt) {
+        server.playTone(200, "yux_private_headphones");
+    }
+    stream->stop();
+
+    auto heard = onset(received.copy());
+    ASSERT_TRUE(heard) << "the sound of the new default output was not recorded";
+    EXPECT_GT(*heard, moved);
+    EXPECT_TRUE(failures.copy().empty());
+    EXPECT_EQ(logged.copy(), (std::vector<std::string>{"capture_source_moved source=yux_private_headphones.monitor"}));
 }
