@@ -291,6 +291,8 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
     auto output = pieces_.openWriter(path, configuration.width, configuration.height,
                                      route.kind != MicrophoneRoute::Kind::off, inputs.cameraEnabled, frameInterval);
 
+    output->setLog(debugLine());
+
     // The writer's queue runs every closure below, so a raw pointer stays valid: the writer
     // runs its pending work before its fields go.
     RecordingOutputDelegate* writer = output.get();
