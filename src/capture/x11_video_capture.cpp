@@ -141,10 +141,7 @@ X11VideoCapture::~X11VideoCapture() {
     }
 }
 
-std::unique_ptr<X11VideoCapture> X11VideoCapture::create(std::shared_ptr<ScreenRecordingPermissionBoundary> permission,
-                                                         std::shared_ptr<DebugLogBoundary> debugLog,
-                                                         std::shared_ptr<CaptureDeviceRuntime> runtime,
-                                                         CaptureInputsController* inputs) {
+X11VideoCapture::Pieces X11VideoCapture::livePieces() {
     Pieces pieces;
     pieces.shareableContent = [provider = platform::ShareableContentProvider::create()] { return provider.current(); };
     pieces.frameInterval = [](const platform::ShareableDisplay&, const platform::StreamConfiguration& configuration) {
@@ -166,6 +163,13 @@ std::unique_ptr<X11VideoCapture> X11VideoCapture::create(std::shared_ptr<ScreenR
     pieces.now = [] { return std::chrono::steady_clock::now(); };
     pieces.thisProcess = getpid();
     pieces.systemLog = platform::SystemLog::create();
+    return pieces;
+}
+
+std::unique_ptr<X11VideoCapture> X11VideoCapture::create(std::shared_ptr<ScreenRecordingPermissionBoundary> permission,
+                                                         std::shared_ptr<DebugLogBoundary> debugLog,
+                                                         std::shared_ptr<CaptureDeviceRuntime> runtime,
+                                                         CaptureInputsController* inputs) {
     // The controller is asked on the main thread, where this runs; its error passes unchanged.
     QPointer<CaptureInputsController> controller(inputs);
     auto recordingInputs = [controller]() -> QCoro::Task<RecordingInputs> {
@@ -173,7 +177,7 @@ std::unique_ptr<X11VideoCapture> X11VideoCapture::create(std::shared_ptr<ScreenR
         co_return controller->recordingInputs();
     };
     return std::make_unique<X11VideoCapture>(std::move(permission), std::move(debugLog), std::move(runtime), inputs,
-                                             std::move(recordingInputs), std::move(pieces));
+                                             std::move(recordingInputs), livePieces());
 }
 
 std::unique_ptr<X11VideoCapture> X11VideoCapture::create_null(

@@ -118,6 +118,8 @@ public:
                                                    std::shared_ptr<DebugLogBoundary> debugLog,
                                                    std::shared_ptr<CaptureDeviceRuntime> runtime,
                                                    CaptureInputsController* inputs);
+    // The desktop's pieces: the X server, the sound server, movies on disk.
+    static Pieces livePieces();
     // Over the given content, null streams and in-memory writers on `clock`.
     static std::unique_ptr<X11VideoCapture> create_null(
         std::shared_ptr<ScreenRecordingPermissionBoundary> permission, std::shared_ptr<DebugLogBoundary> debugLog,
