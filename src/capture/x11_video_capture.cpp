@@ -265,6 +265,8 @@ QCoro::Task<void> X11VideoCapture::ensureAccess() {
 
 QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget target, std::string filePath) {
     co_await log("start_request", sessionID, startAttributes(target, filePath));
+    // A second start under a running session's identifier would leave that capture running unreachable.
+    if (sessions_.contains(sessionID)) throw AppError::recordingSessionAlreadyActive();
 
     auto permission = permission_;
     auto check = [permission] { return permission->hasAccess(); };

@@ -240,6 +240,16 @@ TEST(X11VideoCapture, AStopOfAnUnknownOrStoppedSessionIsSilent) {
     EXPECT_EQ(f.debugLog->lines().size(), lines);
 }
 
+TEST(X11VideoCapture, ASecondStartOfARunningSessionIsRefusedAndTheFirstGoesOn) {
+    Fixture f;
+    f.start();
+    yux::testing::expectAppError([&] { waitForTask(f.beginStart()); }, AppError::recordingSessionAlreadyActive());
+    EXPECT_EQ(f.control->streams().size(), 1u);
+    EXPECT_TRUE(running(*f.stream()));
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+}
+
 TEST(X11VideoCapture, ASecondStopAwaitsTheFirstAndTheStreamStopsOnce) {
     Fixture f;
     f.start();
@@ -452,6 +462,33 @@ TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream)
     yux::testing::expectAppError([&] { waitForTask(f.engine->stopCapture(kSession)); }, AppError::microphoneFailed("USB microphone is off"));
     // The stop unsubscribed: later phone samples go nowhere.
     phone->simulate_microphone(sound(1.2));
+}
+
+TEST(X11VideoCapture, APhoneMicrophoneThatCannotBeRecordedFailsTheStartAndUnregistersIt) {
+    {
+        Fixture f;  // no runtime at all
+        f.inputs.microphoneID = "yux-usb:0001";
+        yux::testing::expectAppError([&] { waitForTask(f.beginStart()); },
+                                     AppError::microphoneFailed("USB microphone runtime unavailable"));
+        EXPECT_EQ(f.events(), (std::vector<std::string>{"start_request", "session_inputs", "microphone_route",
+                                                        "stop_request", "stream_stop_invoked", "stop_completed",
+                                                        "setup_writer_released", "start_failed"}));
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+    }
+    {
+        // The phone's microphone was never started: the runtime refuses the subscription.
+        auto platform = StubbedPulseV4l2Capture::create({});
+        auto runtime = std::make_shared<CaptureDeviceRuntime>(
+            platform->functions(), std::make_shared<ScriptedUSBCameraReceiver>(), std::make_shared<CameraFrameFeed>());
+        Fixture f(true, false, runtime);
+        f.inputs.microphoneID = "yux-usb:0001";
+        yux::testing::expectAppError([&] { waitForTask(f.beginStart()); },
+                                     AppError::microphoneFailed("USB microphone is unavailable"));
+        EXPECT_EQ(f.line("setup_writer_released"),
+                  "capture setup_writer_released session_id=" + kSessionText + " writer_status=4");
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+        EXPECT_FALSE(running(*f.stream()));
+    }
 }
 
 // MARK: access
