@@ -20,17 +20,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "platform/async/serial_queue.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/x11/x11_frame_source.hpp"
+#include "process_usage.hpp"
 
 using namespace yux::platform;
 using Clock = std::chrono::steady_clock;
+using yux::bench::cpuSeconds;
+using yux::bench::processCpuSeconds;
+using yux::bench::selfCpuSeconds;
 
 namespace {
 
@@ -40,53 +42,6 @@ constexpr int kFramesPerSecond = 60;
 constexpr int kSeconds = 10;
 // The moving picture repaints at the display rate, as a video or an animation would.
 constexpr int kPictureIntervalMicroseconds = 16667;
-
-double cpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double selfCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
-}
-
-// The X server of this test environment: the Xvfb started by the same shell as this program.
-pid_t findServer() {
-    pid_t parent = getppid();
-    for (int pid = 2; pid < 4194304; ++pid) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        if (!stat) continue;
-        std::string line;
-        std::getline(stat, line);
-        auto open = line.find('(');
-        auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::string name = line.substr(open + 1, close - open - 1);
-        std::istringstream rest(line.substr(close + 2));
-        char state;
-        int ppid;
-        rest >> state >> ppid;
-        if (name == "Xvfb" && ppid == parent) return pid;
-    }
-    return 0;
-}
-
-double processCpuSeconds(pid_t pid) {
-    if (pid == 0) return 0;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int index = 3; rest >> field; ++index) {
-        if (index == 14 || index == 15) ticks += std::stod(field);  // utime, stime
-        if (index == 15) break;
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // A full-screen window whose picture changes at the display rate: bands sliding across.
 pid_t startMovingPicture() {
@@ -267,7 +222,7 @@ int main() {
     CPU_SET(1, &cpus);
     sched_setaffinity(0, sizeof cpus, &cpus);  // ffmpeg inherits it
 
-    pid_t server = findServer();
+    pid_t server = yux::bench::findSibling("Xvfb");
     pid_t picture = startMovingPicture();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 

@@ -35,6 +35,7 @@
 #include <QTimer>
 
 #include "capture/x11_video_capture.hpp"
+#include "process_usage.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/media/movie_track_reader.hpp"
@@ -42,6 +43,9 @@
 using namespace yux;
 using platform::MediaTime;
 using Clock = std::chrono::steady_clock;
+using bench::cpuSeconds;
+using bench::findSibling;
+using bench::processCpuSeconds;
 
 namespace {
 
@@ -66,47 +70,6 @@ double monotonicNow() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return seconds(now);
-}
-
-double cpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// A server of this test environment: started by the same shell as this program.
-pid_t findSibling(const std::string& wanted) {
-    pid_t parent = getppid();
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        auto open = line.find('(');
-        auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        char state;
-        int ppid;
-        rest >> state >> ppid;
-        if (line.substr(open + 1, close - open - 1) == wanted && ppid == parent) return std::stoi(name);
-    }
-    return 0;
-}
-
-double processCpuSeconds(pid_t pid) {
-    if (pid == 0) return 0;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int index = 3; rest >> field; ++index) {
-        if (index == 14 || index == 15) ticks += std::stod(field);  // utime, stime
-        if (index == 15) break;
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 double serversCpu(pid_t x, pid_t sound) { return processCpuSeconds(x) + processCpuSeconds(sound); }

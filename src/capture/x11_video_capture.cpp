@@ -424,11 +424,8 @@ QCoro::Task<void> X11VideoCapture::cleanUpFailedStart(QUuid sessionID, std::shar
     }
     // A stop that came while the stream was starting found nothing running to stop.
     if (session && session->screenStarted && !holds(sessionID, session)) {
-        auto stream = session->stream;
         try {
-            auto end = [this, stream] { pieces_.stopStream(*stream); };
-            co_await platform::runOn(streams_, std::move(end));
-            session->screenStarted = false;
+            co_await stopStream(session);
         } catch (...) {
             stopFailed = true;
         }
@@ -442,6 +439,12 @@ QCoro::Task<void> X11VideoCapture::cleanUpFailedStart(QUuid sessionID, std::shar
     }
     co_await log("setup_writer_released", sessionID, attribute("writer_status", std::to_string(status)));
     co_await log("start_failed", sessionID, attribute("error", logErrorText(error)));
+}
+
+QCoro::Task<void> X11VideoCapture::stopStream(std::shared_ptr<ActiveSession> session) {
+    auto end = [this, stream = session->stream] { pieces_.stopStream(*stream); };
+    co_await platform::runOn(streams_, std::move(end));
+    session->screenStarted = false;
 }
 
 QCoro::Task<void> X11VideoCapture::stopCapture(QUuid sessionID, bool finishOutput) {
@@ -471,11 +474,8 @@ QCoro::Task<bool> X11VideoCapture::performStop(QUuid sessionID, std::shared_ptr<
 
     std::exception_ptr failure;
     if (session->screenStarted) {
-        auto stream = session->stream;
         try {
-            auto end = [this, stream] { pieces_.stopStream(*stream); };
-            co_await platform::runOn(streams_, std::move(end));
-            session->screenStarted = false;
+            co_await stopStream(session);
         } catch (...) {
             failure = std::current_exception();
         }

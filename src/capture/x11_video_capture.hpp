@@ -151,6 +151,8 @@ private:
         std::shared_ptr<platform::SharedTask<bool>> stopping;
     };
 
+    // On the streams' queue; a stream that stopped is no longer started.
+    QCoro::Task<void> stopStream(std::shared_ptr<ActiveSession> session);
     QCoro::Task<bool> performStop(QUuid sessionID, std::shared_ptr<ActiveSession> session, bool finishOutput);
     QCoro::Task<void> cleanUpFailedStart(QUuid sessionID, std::shared_ptr<ActiveSession> session,
                                          std::shared_ptr<RecordingOutputDelegate> output, std::exception_ptr error);

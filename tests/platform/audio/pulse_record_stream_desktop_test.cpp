@@ -239,35 +239,44 @@ private:
     pid_t pid_ = 0;
 };
 
+// A stream recording from a private server: its buffers, failures and log lines.
+struct PrivateRecording {
+    Locked<std::vector<std::string>> failures;
+    Locked<std::vector<std::string>> logged;
+    Locked<std::vector<Received>> received;
+    std::unique_ptr<PulseRecordStream> stream;
+
+    PrivateRecording(const PrivateSoundServer& server, const AudioSourceChoice& choice) {
+        const char* saved = std::getenv("PULSE_SERVER");
+        std::string previous = saved != nullptr ? saved : "";
+        setenv("PULSE_SERVER", server.address().c_str(), 1);
+        stream = PulseRecordStream::start(
+            choice,
+            [this](SampleBuffer sample) {
+                Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
+                const auto* audio = sample.audio();
+                entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
+                std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
+                received.with([&](auto& all) { all.push_back(std::move(entry)); });
+            },
+            [this](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
+            [this](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
+        if (saved != nullptr) {
+            setenv("PULSE_SERVER", previous.c_str(), 1);
+        } else {
+            unsetenv("PULSE_SERVER");
+        }
+    }
+};
+
 }  // namespace
 
 TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAgain) {
     yux::testing::TemporaryDirectory folder;
     PrivateSoundServer server(folder.path());
     ASSERT_TRUE(server.start());
-    const char* saved = std::getenv("PULSE_SERVER");
-    std::string previous = saved != nullptr ? saved : "";
-    setenv("PULSE_SERVER", server.address().c_str(), 1);
-
-    Locked<std::vector<std::string>> failures;
-    Locked<std::vector<std::string>> logged;
-    Locked<std::vector<Received>> received;
-    auto stream = PulseRecordStream::start(
-        AudioSourceChoice::named("yux_private.monitor"),
-        [&](SampleBuffer sample) {
-            Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
-            const auto* audio = sample.audio();
-            entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
-            std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
-            received.with([&](auto& all) { all.push_back(std::move(entry)); });
-        },
-        [&](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
-        [&](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
-    if (saved != nullptr) {
-        setenv("PULSE_SERVER", previous.c_str(), 1);
-    } else {
-        unsetenv("PULSE_SERVER");
-    }
+    PrivateRecording recording(server, AudioSourceChoice::named("yux_private.monitor"));
+    auto& [failures, logged, received, stream] = recording;
     MediaTime started = hostTimeNow();
 
     server.stop();
@@ -306,29 +315,8 @@ TEST(PulseRecordStream, SystemAudioFollowsTheDefaultOutputToAnotherSink) {
     yux::testing::TemporaryDirectory folder;
     PrivateSoundServer server(folder.path());
     ASSERT_TRUE(server.start());
-    const char* saved = std::getenv("PULSE_SERVER");
-    std::string previous = saved != nullptr ? saved : "";
-    setenv("PULSE_SERVER", server.address().c_str(), 1);
-
-    Locked<std::vector<std::string>> failures;
-    Locked<std::vector<std::string>> logged;
-    Locked<std::vector<Received>> received;
-    auto stream = PulseRecordStream::start(
-        AudioSourceChoice::systemPlayback(),
-        [&](SampleBuffer sample) {
-            Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
-            const auto* audio = sample.audio();
-            entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
-            std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
-            received.with([&](auto& all) { all.push_back(std::move(entry)); });
-        },
-        [&](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
-        [&](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
-    if (saved != nullptr) {
-        setenv("PULSE_SERVER", previous.c_str(), 1);
-    } else {
-        unsetenv("PULSE_SERVER");
-    }
+    PrivateRecording recording(server, AudioSourceChoice::systemPlayback());
+    auto& [failures, logged, received, stream] = recording;
     EXPECT_EQ(stream->sourceName(), "yux_private.monitor");
 
     // Headphones plugged in: the server makes them the default output.
