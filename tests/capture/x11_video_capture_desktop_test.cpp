@@ -29,6 +29,7 @@
 #include "platform/async/wait_for.hpp"
 #include "platform/audio/pulse_source_directory.hpp"
 #include "platform/camera/v4l2_camera.hpp"
+#include "platform/media/host_clock.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/camera_test_frames.hpp"
 #include "support/memory_preferences.hpp"
@@ -179,6 +180,20 @@ struct Rig {
         auto permission = std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create());
         engine = X11VideoCapture::create(permission, debugLog, runtime, controller.get());
     }
+    // The live engine without inputs, whose writer the test can look into.
+    void watchWriter() {
+        auto pieces = X11VideoCapture::livePieces();
+        pieces.openWriter = [this, open = pieces.openWriter](const std::string& file, int width, int height,
+                                                               bool microphone, bool camera, MediaTime interval) {
+            writer = open(file, width, height, microphone, camera, interval);
+            return writer;
+        };
+        auto noInputs = []() -> QCoro::Task<X11VideoCapture::RecordingInputs> { co_return {}; };
+        engine = std::make_unique<X11VideoCapture>(
+            std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create()), debugLog, runtime,
+            controller.get(), noInputs, std::move(pieces));
+    }
+    std::shared_ptr<RecordingOutputDelegate> writer;
     ~Rig() {
         feeding_ = false;
         if (feeder_.joinable()) feeder_.join();
@@ -207,16 +222,16 @@ struct Rig {
             }
         });
     }
-    // Records for a while and answers the seconds from the start's return to the stop.
-    double record(CaptureTarget target, std::chrono::milliseconds length) {
+    // Records for a while; `stoppedAt` gets the host time just before and just after the stop.
+    void record(CaptureTarget target, std::chrono::milliseconds length,
+                std::pair<MediaTime, MediaTime>* stoppedAt = nullptr) {
         controller->beginRecording();
         waitForTask(engine->startCapture(session, std::move(target), path));
-        auto started = std::chrono::steady_clock::now();
         yux::testing::processEventsFor(static_cast<int>(length.count()));
-        auto stopping = std::chrono::steady_clock::now();
+        const MediaTime before = platform::hostTimeNow();
         waitForTask(engine->stopCapture(session));
+        if (stoppedAt != nullptr) *stoppedAt = {before, platform::hostTimeNow()};
         controller->endRecording();
-        return std::chrono::duration<double>(stopping - started).count();
     }
     std::vector<std::uint8_t> picture_ = yux::testing::yuyvFrame(64, 48, {40, 200, 240});
     std::atomic<bool> feeding_{true};
@@ -231,10 +246,11 @@ struct Rig {
 
 TEST(X11VideoCaptureOnTheDesktop, TheFullDisplayWithSystemAudioForThreeSeconds) {
     Rig rig;
-    double recorded = 0;
+    rig.watchWriter();
+    std::pair<MediaTime, MediaTime> stoppedAt;
     {
         TonePlayer tone(nullptr);
-        recorded = rig.record(CaptureTarget::fullMainDisplay(), 3000ms);
+        rig.record(CaptureTarget::fullMainDisplay(), 3000ms, &stoppedAt);
     }
     MovieTrackReader reader(rig.path);
     EXPECT_EQ(titles(reader), (std::vector<std::string>{"yux.source.screen", "yux.source.systemAudio"}));
@@ -243,11 +259,12 @@ TEST(X11VideoCaptureOnTheDesktop, TheFullDisplayWithSystemAudioForThreeSeconds) 
     EXPECT_EQ(screen->width, 1920);
     EXPECT_EQ(screen->height, 1080);
     EXPECT_GT(peak(reader.readAudio(*reader.trackTitled("yux.source.systemAudio"))), 0.2f) << "the tone is missing";
-    // The movie runs from the first picture to the stop. The first picture came between the
-    // stream's start and the start's return, which polls every 20 ms.
+    // The movie runs from the first picture to the stop.
+    const auto first = rig.writer->queue().sync([&] { return rig.writer->start(); });
+    ASSERT_TRUE(first.has_value());
     const double duration = reader.duration().seconds();
-    EXPECT_GT(duration, recorded - kFrame);
-    EXPECT_LT(duration, recorded + 0.02 + kFrame + 0.01);
+    EXPECT_GT(duration, (stoppedAt.first - *first).seconds() - kFrame);
+    EXPECT_LT(duration, (stoppedAt.second - *first).seconds() + kFrame);
 }
 
 TEST(X11VideoCaptureOnTheDesktop, TheMicrophoneTrackCarriesTheToneFedToTheMicrophone) {
