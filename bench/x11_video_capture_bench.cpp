@@ -25,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -83,13 +84,12 @@ double peakResidentMegabytes() {
     return 0;
 }
 
-bool isFlashing(double now, double base) {
-    if (now < base) return false;
-    return std::fmod(now - base, kFlashPeriod) < kFlashLength;
-}
-
-// The moving picture with its flashes, on a thread of the stimulus process.
+// The moving picture with its flashes, on a thread of the stimulus process. It changes at the
+// display rate on steps at `base` plus whole frame intervals, as a video does; every flash is
+// one of those steps, so it shows at its own time.
 void paintPicture(double base) {
+    constexpr int kStepsPerFlash = static_cast<int>(kFlashPeriod * kFramesPerSecond);
+    constexpr int kFlashSteps = static_cast<int>(kFlashLength * kFramesPerSecond);
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     xcb_window_t window = xcb_generate_id(c);
@@ -100,9 +100,12 @@ void paintPicture(double base) {
     xcb_map_window(c, window);
     xcb_gcontext_t gc = xcb_generate_id(c);
     xcb_create_gc(c, gc, window, 0, nullptr);
-    auto next = Clock::now();
-    for (int step = 0;; ++step) {
-        if (isFlashing(monotonicNow(), base)) {
+    // Steps before the first flash count up to it from below zero.
+    for (auto step = static_cast<std::int64_t>(std::floor((monotonicNow() - base) * kFramesPerSecond)) + 1;; ++step) {
+        const double at = base + static_cast<double>(step) / kFramesPerSecond;
+        std::this_thread::sleep_until(Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(at))));
+        if (step >= 0 && step % kStepsPerFlash < kFlashSteps) {
             std::uint32_t white = 0xffffff;
             xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &white);
             xcb_rectangle_t all{0, 0, kWidth, kHeight};
@@ -111,22 +114,12 @@ void paintPicture(double base) {
             for (int band = 0; band < 8; ++band) {
                 std::uint32_t colour = static_cast<std::uint32_t>((step * 7 + band * 40) & 0x7f) << ((band % 3) * 8);
                 xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
-                int x = (step * 16 + band * kWidth / 8) % kWidth;
+                int x = static_cast<int>((step * 16 + band * kWidth / 8) % kWidth);
                 xcb_rectangle_t rect{static_cast<std::int16_t>(x), 0, kWidth / 8, kHeight};
                 xcb_poly_fill_rectangle(c, window, gc, 1, &rect);
             }
         }
         std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // shown by now
-        next += std::chrono::microseconds(1'000'000 / kFramesPerSecond);
-        // A flash is painted right at its time, not at the next step of the moving picture.
-        const double now = monotonicNow();
-        const double flashAt = now < base ? base : base + std::ceil((now - base) / kFlashPeriod) * kFlashPeriod;
-        const auto untilFlash = std::chrono::duration<double>(flashAt - now);
-        if (!isFlashing(now, base) && Clock::now() + untilFlash < next) {
-            std::this_thread::sleep_for(untilFlash);
-            next = Clock::now();
-        }
-        std::this_thread::sleep_until(next);
     }
 }
 
@@ -156,10 +149,9 @@ void playBeeps(double base) {
     }
 }
 
-pid_t startStimulus() {
+pid_t startStimulus(double base) {
     pid_t child = fork();
     if (child != 0) return child;
-    const double base = std::ceil(monotonicNow()) + 1.0;
     std::thread beeps([base] { playBeeps(base); });
     paintPicture(base);
     _exit(0);
@@ -171,6 +163,9 @@ struct Run {
     double serverCpuSeconds = 0;
     double peakMegabytes = 0;
     std::string path;
+    // The host time of the movie's start, when known: the file's times then place the flashes
+    // and beeps on the stimulus's own clock.
+    std::optional<double> movieStart;
 };
 
 std::string defaultSinkMonitor() {
@@ -226,8 +221,14 @@ public:
 Run runEngine(int length, const std::string& path, pid_t x, pid_t sound) {
     auto permission = std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create());
     auto noInputs = []() -> QCoro::Task<X11VideoCapture::RecordingInputs> { co_return X11VideoCapture::RecordingInputs{}; };
-    X11VideoCapture engine(permission, std::make_shared<DroppedLog>(), nullptr, nullptr, noInputs,
-                           X11VideoCapture::livePieces());
+    auto pieces = X11VideoCapture::livePieces();
+    std::shared_ptr<RecordingOutputDelegate> writer;
+    pieces.openWriter = [&writer, open = pieces.openWriter](const std::string& file, int width, int height,
+                                                            bool microphone, bool camera, MediaTime interval) {
+        writer = open(file, width, height, microphone, camera, interval);
+        return writer;
+    };
+    X11VideoCapture engine(permission, std::make_shared<DroppedLog>(), nullptr, nullptr, noInputs, std::move(pieces));
     const QUuid session = QUuid::createUuid();
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
@@ -247,12 +248,15 @@ Run runEngine(int length, const std::string& path, pid_t x, pid_t sound) {
     run.serverCpuSeconds = serversCpu(x, sound) - serversBefore;
     run.peakMegabytes = peakResidentMegabytes();
     run.path = path;
+    if (auto start = writer->queue().sync([&] { return writer->start(); })) run.movieStart = start->seconds();
     return run;
 }
 
 struct Analysis {
     double framesPerSecond = 0;
     std::vector<double> offsets;  // beep minus flash, seconds, one per flash
+    std::vector<double> flashes;  // on the movie's timeline
+    std::vector<double> beeps;
 };
 
 Analysis analyse(const Run& run) {
@@ -313,10 +317,24 @@ Analysis analyse(const Run& run) {
         auto nearest = std::ranges::min_element(beeps, {}, [flash](double beep) { return std::fabs(beep - flash); });
         result.offsets.push_back(*nearest - flash);
     }
+    result.flashes = flashes;
+    result.beeps = beeps;
     return result;
 }
 
-void print(const char* name, const Run& run, const Analysis& analysis, bool longRun) {
+// How late the movie shows the stimulus's events: each time in the file, placed on the host clock,
+// against the nearest flash-and-beep time of the stimulus. Mean, in seconds.
+double lateness(const std::vector<double>& times, double movieStart, double base) {
+    if (times.empty()) return 0;
+    double sum = 0;
+    for (double t : times) {
+        const double host = movieStart + t;
+        sum += host - (base + std::round((host - base) / kFlashPeriod) * kFlashPeriod);
+    }
+    return sum / static_cast<double>(times.size());
+}
+
+void print(const char* name, const Run& run, const Analysis& analysis, bool longRun, double base) {
     double meanOffset = 0;
     double worstOffset = 0;
     for (double offset : analysis.offsets) {
@@ -330,6 +348,11 @@ void print(const char* name, const Run& run, const Analysis& analysis, bool long
                 name, analysis.framesPerSecond, perSecond, run.cpuSeconds / run.recordedSeconds,
                 run.serverCpuSeconds / run.recordedSeconds, meanOffset * 1000, worstOffset * 1000,
                 analysis.offsets.size(), run.peakMegabytes);
+    if (run.movieStart) {
+        std::printf("%-8s against the stimulus's clock: pictures of the flash %+.1f ms late, beeps %+.1f ms late\n",
+                    name, lateness(analysis.flashes, *run.movieStart, base) * 1000,
+                    lateness(analysis.beeps, *run.movieStart, base) * 1000);
+    }
     if (longRun && analysis.offsets.size() >= 2) {
         std::printf("%-8s drift from the first to the last pair: %+.1f ms (goal within one frame, 16.7 ms)\n", name,
                     (analysis.offsets.back() - analysis.offsets.front()) * 1000);
@@ -354,7 +377,8 @@ int main(int argc, char** argv) {
     const pid_t x = findSibling("Xvfb");
     const pid_t sound = findSibling("pulseaudio");
     // Before any thread of the toolkit exists.
-    const pid_t stimulus = startStimulus();
+    const double base = std::ceil(monotonicNow()) + 1.0;  // the first flash and beep
+    const pid_t stimulus = startStimulus(base);
     QCoreApplication app(argc, argv);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
@@ -369,8 +393,8 @@ int main(int argc, char** argv) {
 
     Analysis ffmpegAnalysis = analyse(ffmpeg);
     Analysis oursAnalysis = analyse(ours);
-    print("ffmpeg", ffmpeg, ffmpegAnalysis, longRun);
-    print("yux", ours, oursAnalysis, longRun);
+    print("ffmpeg", ffmpeg, ffmpegAnalysis, longRun, base);
+    print("yux", ours, oursAnalysis, longRun, base);
     const double ffmpegCpu = (ffmpeg.cpuSeconds + ffmpeg.serverCpuSeconds) / ffmpeg.recordedSeconds;
     const double oursCpu = (ours.cpuSeconds + ours.serverCpuSeconds) / ours.recordedSeconds;
     double worst = 0;
