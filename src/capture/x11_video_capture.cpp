@@ -266,18 +266,33 @@ QCoro::Task<void> X11VideoCapture::ensureAccess() {
 QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget target, std::string filePath) {
     co_await log("start_request", sessionID, startAttributes(target, filePath));
     // A second start under a running session's identifier would leave that capture running unreachable.
-    if (sessions_.contains(sessionID)) throw AppError::recordingSessionAlreadyActive();
+    if (sessions_.contains(sessionID) || starting_.contains(sessionID)) {
+        throw AppError::recordingSessionAlreadyActive();
+    }
+    // Until the session is registered, a stop can only leave word that the start is to give up.
+    starting_.insert(sessionID);
+    struct Starting {
+        X11VideoCapture* engine;
+        QUuid id;
+        ~Starting() {
+            engine->starting_.erase(id);
+            engine->stoppedWhileStarting_.erase(id);
+        }
+    } starting{this, sessionID};
 
     auto permission = permission_;
     auto check = [permission] { return permission->hasAccess(); };
     const bool allowed = co_await platform::runOn(streams_, std::move(check));
     if (!allowed) throw AppError::screenSelectionFailed(X11ScreenRecordingPermission::kAccessMissingMessage);
 
+    throwIfStoppedWhileStarting(sessionID);
     const RecordingInputs inputs = co_await recordingInputs_();
+    throwIfStoppedWhileStarting(sessionID);
     const MicrophoneRoute route = MicrophoneRoute::from(inputs.microphoneID);
     auto chosen = attribute("microphone", route.logValue());
     chosen["camera_enabled"] = inputs.cameraEnabled ? "true" : "false";
     co_await log("session_inputs", sessionID, std::move(chosen));
+    throwIfStoppedWhileStarting(sessionID);
 
     const std::string path = expandTilde(filePath);
     const auto folder = std::filesystem::path(path).parent_path();
@@ -286,6 +301,7 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
     // Lambdas handed to runOn are named: GCC 12 mishandles temporaries held across a suspension.
     auto query = [this] { return pieces_.shareableContent(); };
     const platform::ShareableContent content = co_await platform::runOn(streams_, std::move(query));
+    throwIfStoppedWhileStarting(sessionID);
     const platform::ShareableDisplay display = resolveDisplay(content, target);
     platform::ContentFilter filter = contentFilter(content, target, display, pieces_.thisProcess);
     platform::StreamConfiguration configuration = streamConfiguration(target, route, display);
@@ -293,6 +309,7 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
 
     auto measure = [this, &display, &configuration] { return pieces_.frameInterval(display, configuration); };
     const MediaTime frameInterval = co_await platform::runOn(streams_, std::move(measure));
+    throwIfStoppedWhileStarting(sessionID);
     std::shared_ptr<CaptureStream> stream = pieces_.makeStream(filter, configuration, debugLine());
     auto output = pieces_.openWriter(path, configuration.width, configuration.height,
                                      route.kind != MicrophoneRoute::Kind::off, inputs.cameraEnabled, frameInterval);
@@ -447,9 +464,17 @@ QCoro::Task<void> X11VideoCapture::stopStream(std::shared_ptr<ActiveSession> ses
     session->screenStarted = false;
 }
 
+void X11VideoCapture::throwIfStoppedWhileStarting(const QUuid& sessionID) const {
+    if (stoppedWhileStarting_.contains(sessionID)) throw AppError::recordingSessionNotActive();
+}
+
 QCoro::Task<void> X11VideoCapture::stopCapture(QUuid sessionID, bool finishOutput) {
     auto found = sessions_.find(sessionID);
-    if (found == sessions_.end()) co_return;
+    if (found == sessions_.end()) {
+        // A start still on its way gives up before it opens anything.
+        if (starting_.contains(sessionID)) stoppedWhileStarting_.insert(sessionID);
+        co_return;
+    }
     auto session = found->second;
     if (!session->stopping) {
         session->stopping = std::make_shared<platform::SharedTask<bool>>(performStop(sessionID, session, finishOutput));

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,8 @@ private:
                                          std::shared_ptr<RecordingOutputDelegate> output, std::exception_ptr error);
     QCoro::Task<void> log(std::string event, QUuid sessionID, std::map<std::string, std::string> attributes = {});
     bool holds(const QUuid& sessionID, const std::shared_ptr<ActiveSession>& session) const;
+    // A start whose stop came before its session was registered fails with recordingSessionNotActive.
+    void throwIfStoppedWhileStarting(const QUuid& sessionID) const;
     // A stop has taken the session over (or is done with it).
     bool stopCame(const QUuid& sessionID, const std::shared_ptr<ActiveSession>& session) const;
     // A line of the debug log from any thread.
@@ -170,6 +173,9 @@ private:
     std::shared_ptr<ScreenRecordingPermissionBoundary> permission_;
     CaptureLifecycleDiagnostics diagnostics_;
     std::map<QUuid, std::shared_ptr<ActiveSession>> sessions_;
+    // Starts before their session is registered, and those of them a stop asked to give up.
+    std::set<QUuid> starting_;
+    std::set<QUuid> stoppedWhileStarting_;
     Pieces pieces_;
     // Lines posted from other threads reach the debug log only while the engine lives.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -117,9 +117,10 @@ struct Fixture {
     std::unique_ptr<X11VideoCapture> engine;
 
     explicit Fixture(bool access = true, bool requestGrants = false,
-                     std::shared_ptr<CaptureDeviceRuntime> runtime = {}, CaptureInputsController* controller = nullptr) {
+                     std::shared_ptr<CaptureDeviceRuntime> runtime = {}, CaptureInputsController* controller = nullptr,
+                     std::chrono::milliseconds accessCheck = {}) {
         permission = std::make_shared<X11ScreenRecordingPermission>(
-            X11ScreenRecordingPermission::create_null(access, requestGrants));
+            X11ScreenRecordingPermission::create_null(access, requestGrants, accessCheck));
         auto recordingInputs = [this]() -> QCoro::Task<CaptureInputsController::RecordingInputs> {
             if (inputsFailure) throw *inputsFailure;
             co_return inputs;
@@ -409,6 +410,23 @@ TEST(X11VideoCapture, AStopWhileTheStreamStartsLeavesNothingRunning) {
     EXPECT_FALSE(running(*f.stream()));
     EXPECT_FALSE(f.engine->isRegistered(kSession));
     EXPECT_EQ(f.events().back(), "start_failed");
+}
+
+TEST(X11VideoCapture, AStopBeforeTheSessionIsRegisteredMakesTheStartGiveUp) {
+    Fixture f(true, false, {}, nullptr, std::chrono::milliseconds(100));
+    f.time->flowing = true;  // a start that went on would time out, not wait for ever
+    auto start = f.beginStart();  // checking access on the streams' queue
+    waitForTask(f.engine->stopCapture(kSession));
+    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+    EXPECT_TRUE(f.control->streams().empty());
+    EXPECT_TRUE(f.control->writers().empty());
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+    EXPECT_EQ(f.events(), std::vector<std::string>{"start_request"});
+    // The word is not left over for the next start under that identifier.
+    f.time->flowing = false;
+    f.start();
+    EXPECT_TRUE(f.engine->isRegistered(kSession));
+    waitForTask(f.engine->stopCapture(kSession));
 }
 
 TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitKeepsTheFinishedMovie) {
