@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <linux/videodev2.h>
-#include <pulse/simple.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
@@ -34,6 +33,7 @@
 #include "support/camera_test_frames.hpp"
 #include "support/memory_preferences.hpp"
 #include "support/recording_debug_log.hpp"
+#include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
@@ -50,38 +50,6 @@ namespace {
 
 const std::string kCameraID = "usb-Scripted_Camera_0001-video-index0";
 constexpr double kFrame = 1.0 / 60;
-
-// Plays a 1 kHz tone into a sink (null: the default one) until stopped.
-class TonePlayer {
-public:
-    explicit TonePlayer(const char* sink) {
-        thread_ = std::thread([this, sink] {
-            constexpr int kRate = 48000;
-            pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
-            int error = 0;
-            pa_simple* player =
-                pa_simple_new(nullptr, "yux-test", PA_STREAM_PLAYBACK, sink, "tone", &spec, nullptr, nullptr, &error);
-            if (player == nullptr) return;
-            std::vector<float> chunk(kRate / 50 * 2);
-            for (std::int64_t at = 0; !stop_; at += kRate / 50) {
-                for (std::size_t i = 0; i < chunk.size() / 2; ++i) {
-                    chunk[2 * i] = chunk[2 * i + 1] =
-                        0.5f * static_cast<float>(std::sin(2 * M_PI * 1000.0 * static_cast<double>(at + static_cast<std::int64_t>(i)) / kRate));
-                }
-                pa_simple_write(player, chunk.data(), chunk.size() * sizeof(float), &error);
-            }
-            pa_simple_free(player);
-        });
-    }
-    ~TonePlayer() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 float peak(const platform::DecodedAudio& decoded) {
     const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
@@ -264,7 +232,8 @@ TEST(X11VideoCaptureOnTheDesktop, TheFullDisplayWithSystemAudioForThreeSeconds) 
     rig.watchWriter();
     std::pair<MediaTime, MediaTime> stoppedAt;
     {
-        TonePlayer tone(nullptr);
+        yux::testing::TonePlayer tone("yux_null_sink");  // the default output
+        tone.setAmplitude(0.5f);
         rig.record(CaptureTarget::fullMainDisplay(), 3000ms, &stoppedAt);
     }
     MovieTrackReader reader(rig.path);
@@ -286,7 +255,8 @@ TEST(X11VideoCaptureOnTheDesktop, TheMicrophoneTrackCarriesTheToneFedToTheMicrop
     Rig rig;
     rig.useMicrophone();
     {
-        TonePlayer tone("yux_mic_feed");
+        yux::testing::TonePlayer tone("yux_mic_feed");
+        tone.setAmplitude(0.5f);
         rig.record(CaptureTarget::fullMainDisplay(), 1500ms);
     }
     MovieTrackReader reader(rig.path);
