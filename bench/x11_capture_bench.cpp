@@ -12,7 +12,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <atomic>
 #include <chrono>
@@ -26,6 +25,7 @@
 #include "platform/async/serial_queue.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/x11/x11_frame_source.hpp"
+#include "moving_picture.hpp"
 #include "process_usage.hpp"
 
 using namespace yux::platform;
@@ -47,26 +47,11 @@ constexpr int kPictureIntervalMicroseconds = 16667;
 pid_t startMovingPicture() {
     pid_t child = fork();
     if (child != 0) return child;
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    xcb_window_t window = xcb_generate_id(c);
-    const std::uint32_t values[] = {screen->black_pixel, 1};
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, kWidth, kHeight, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
-                      values);
-    xcb_map_window(c, window);
-    xcb_gcontext_t gc = xcb_generate_id(c);
-    xcb_create_gc(c, gc, window, 0, nullptr);
+    yux::bench::MovingPicture picture(kWidth, kHeight);
     auto next = Clock::now();
     for (int step = 0;; ++step) {
-        for (int band = 0; band < 8; ++band) {
-            std::uint32_t colour = static_cast<std::uint32_t>((step * 7 + band * 40) & 0xff) << ((band % 3) * 8);
-            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
-            int x = (step * 16 + band * kWidth / 8) % kWidth;
-            xcb_rectangle_t rect{static_cast<std::int16_t>(x), 0, kWidth / 8, kHeight};
-            xcb_poly_fill_rectangle(c, window, gc, 1, &rect);
-        }
-        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // keep pace with the server
+        picture.paintBands(step);
+        picture.sync();  // keep pace with the server
         next += std::chrono::microseconds(kPictureIntervalMicroseconds);
         std::this_thread::sleep_until(next);
     }

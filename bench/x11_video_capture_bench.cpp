@@ -14,7 +14,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,6 +35,7 @@
 #include <QTimer>
 
 #include "capture/x11_video_capture.hpp"
+#include "moving_picture.hpp"
 #include "process_usage.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/host_clock.hpp"
@@ -45,6 +45,7 @@ using namespace yux;
 using platform::MediaTime;
 using Clock = std::chrono::steady_clock;
 using bench::cpuSeconds;
+using bench::MovingPicture;
 using bench::findSibling;
 using bench::processCpuSeconds;
 
@@ -90,36 +91,18 @@ double peakResidentMegabytes() {
 void paintPicture(double base) {
     constexpr int kStepsPerFlash = static_cast<int>(kFlashPeriod * kFramesPerSecond);
     constexpr int kFlashSteps = static_cast<int>(kFlashLength * kFramesPerSecond);
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    xcb_window_t window = xcb_generate_id(c);
-    const std::uint32_t values[] = {screen->black_pixel, 1};
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, kWidth, kHeight, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
-                      values);
-    xcb_map_window(c, window);
-    xcb_gcontext_t gc = xcb_generate_id(c);
-    xcb_create_gc(c, gc, window, 0, nullptr);
+    MovingPicture picture(kWidth, kHeight);
     // Steps before the first flash count up to it from below zero.
     for (auto step = static_cast<std::int64_t>(std::floor((monotonicNow() - base) * kFramesPerSecond)) + 1;; ++step) {
         const double at = base + static_cast<double>(step) / kFramesPerSecond;
         std::this_thread::sleep_until(Clock::time_point(std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(at))));
         if (step >= 0 && step % kStepsPerFlash < kFlashSteps) {
-            std::uint32_t white = 0xffffff;
-            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &white);
-            xcb_rectangle_t all{0, 0, kWidth, kHeight};
-            xcb_poly_fill_rectangle(c, window, gc, 1, &all);
+            picture.paintWhite();
         } else {
-            for (int band = 0; band < 8; ++band) {
-                std::uint32_t colour = static_cast<std::uint32_t>((step * 7 + band * 40) & 0x7f) << ((band % 3) * 8);
-                xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
-                int x = static_cast<int>((step * 16 + band * kWidth / 8) % kWidth);
-                xcb_rectangle_t rect{static_cast<std::int16_t>(x), 0, kWidth / 8, kHeight};
-                xcb_poly_fill_rectangle(c, window, gc, 1, &rect);
-            }
+            picture.paintBands(step, 0x7f);  // well below the flash's brightness
         }
-        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // shown by now
+        picture.sync();  // shown by now
     }
 }
 
