@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <QPointer>
 #include <QUuid>
 
 #include "capture/camera_recording_source.hpp"
@@ -148,7 +149,8 @@ private:
         bool screenStarted = false;
         // The start's wait for the first samples; a stop cancels it.
         platform::CancelToken startWait;
-        // The stop that runs; a second stop awaits it.
+        // The stop that runs; a second stop awaits it. (Its value means nothing: a shared task
+        // carries one.)
         std::shared_ptr<platform::SharedTask<bool>> stopping;
     };
 
@@ -169,7 +171,7 @@ private:
     std::shared_ptr<DebugLogBoundary> debugLog_;
     RecordingInputsFunction recordingInputs_;
     std::shared_ptr<CaptureDeviceRuntime> cameraRuntime_;
-    CaptureInputsController* captureInputs_;
+    QPointer<CaptureInputsController> captureInputs_;
     std::shared_ptr<ScreenRecordingPermissionBoundary> permission_;
     CaptureLifecycleDiagnostics diagnostics_;
     std::map<QUuid, std::shared_ptr<ActiveSession>> sessions_;
