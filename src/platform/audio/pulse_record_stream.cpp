@@ -292,7 +292,7 @@ struct PulseRecordStream::Impl {
         if (operation != nullptr) pa_operation_unref(operation);
     }
 
-    static void sinkFound(pa_context* c, const pa_sink_info* info, int, void* self) {
+    static void sinkFound(pa_context*, const pa_sink_info* info, int, void* self) {
         auto* impl = static_cast<Impl*>(self);
         if (info == nullptr || info->monitor_source_name == nullptr) return;
         if (info->name == nullptr || impl->defaultSink != info->name) return;  // an older answer
@@ -301,13 +301,19 @@ struct PulseRecordStream::Impl {
         impl->source = monitor;
         impl->hardware = false;
         // A stream that is lost or connecting picks the new source up when it connects.
-        if (impl->link == Link::live && impl->stream != nullptr) {
-            if (auto* move = pa_context_move_source_output_by_name(c, pa_stream_get_index(impl->stream), monitor.c_str(),
-                                                                   nullptr, nullptr)) {
-                pa_operation_unref(move);
-            }
-        }
+        if (impl->link == Link::live) impl->moveToSource();
         if (impl->log) impl->log("capture_source_moved source=" + monitor);
+    }
+
+    // With the loop locked: a live stream recording elsewhere than `source` moves there.
+    void moveToSource() {
+        if (stream == nullptr || context == nullptr) return;
+        const char* device = pa_stream_get_device_name(stream);
+        if (device != nullptr && source == device) return;
+        if (auto* move = pa_context_move_source_output_by_name(context, pa_stream_get_index(stream), source.c_str(),
+                                                               nullptr, nullptr)) {
+            pa_operation_unref(move);
+        }
     }
 
     // Hands on `frameCount` frames at `bytes`, keeping the timeline continuous: a buffer that
@@ -510,6 +516,7 @@ struct PulseRecordStream::Impl {
                 failureReported = false;
                 statistics.reconnections += 1;
                 if (log) log("capture_source_resumed source=" + source);
+                moveToSource();  // the default output may have changed while it connected
             } else if (!PA_STREAM_IS_GOOD(state)) {
                 retryLater(now);
             }
