@@ -126,6 +126,36 @@ QPainterPath exclamationmarkTriangleFill() {
 
 QPainterPath chevronDown() { return stroked(polyline({{22, 36}, {50, 64}, {78, 36}}), 11); }
 
+QPainterPath chevronLeft() { return stroked(polyline({{64, 22}, {36, 50}, {64, 78}}), 11); }
+QPainterPath chevronRight() { return stroked(polyline({{36, 22}, {64, 50}, {36, 78}}), 11); }
+
+QPainterPath ring(QPointF centre, qreal outer, qreal inner) {
+    return disc(centre, outer).subtracted(disc(centre, inner));
+}
+
+QPainterPath exclamationmarkTriangle() {
+    QPainterPath outline = roundedPolygon({{50, 9}, {93, 86}, {7, 86}}, 6);
+    QPainterPath inside = roundedPolygon({{50, 25}, {81, 79}, {19, 79}}, 2);
+    QPainterPath mark = roundedRect(46, 36, 54, 62, 4).united(disc({50, 70}, 4.5));
+    return outline.subtracted(inside).united(mark).simplified();
+}
+
+QPainterPath infoCircle() {
+    QPainterPath letter = roundedRect(45, 42, 55, 74, 4).united(disc({50, 29}, 6));
+    return ring({50, 50}, 46, 38).united(letter).simplified();
+}
+
+QPainterPath command() {
+    // Four loops joined by a square in the middle.
+    QPainterPath shape;
+    shape.addRect(QRectF(QPointF(36, 36), QPointF(64, 64)));
+    const QRectF loops[] = {{14, 14, 22, 22}, {64, 14, 22, 22}, {14, 64, 22, 22}, {64, 64, 22, 22}};
+    for (const auto& loop : loops) shape.addEllipse(loop);
+    return stroked(shape, 7);
+}
+
+QPainterPath recordCircle() { return ring({50, 50}, 46, 38).united(disc({50, 50}, 26)).simplified(); }
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -137,6 +167,12 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::videoFill: return videoFill();
         case Symbol::exclamationmarkTriangleFill: return exclamationmarkTriangleFill();
         case Symbol::chevronDown: return chevronDown();
+        case Symbol::chevronLeft: return chevronLeft();
+        case Symbol::chevronRight: return chevronRight();
+        case Symbol::exclamationmarkTriangle: return exclamationmarkTriangle();
+        case Symbol::infoCircle: return infoCircle();
+        case Symbol::command: return command();
+        case Symbol::recordCircle: return recordCircle();
     }
     return {};
 }

@@ -12,7 +12,9 @@ namespace {
 
 const std::vector<Symbol> kAll = {Symbol::checkmark,  Symbol::checkmarkCircleFill, Symbol::checkmarkShieldFill,
                                   Symbol::xmark,      Symbol::handTapFill,         Symbol::micFill,
-                                  Symbol::videoFill,  Symbol::exclamationmarkTriangleFill, Symbol::chevronDown};
+                                  Symbol::videoFill,  Symbol::exclamationmarkTriangleFill, Symbol::chevronDown,
+                                  Symbol::chevronLeft, Symbol::chevronRight, Symbol::exclamationmarkTriangle,
+                                  Symbol::infoCircle, Symbol::command,     Symbol::recordCircle};
 
 TEST(SymbolPainter, EverySymbolFillsAFairPartOfItsBoxAndStaysInside) {
     const QRectF box(10, 20, 40, 40);
