@@ -79,6 +79,7 @@ void paintOutsideDim(QPainter& painter, const std::vector<Rect>& rects, const Re
     QPainterPath dim;
     dim.addRect(QRectF(0, 0, displayBounds.width, displayBounds.height));
     QPainterPath clear;
+    clear.setFillRule(Qt::WindingFill);
     for (const auto& rect : rects) clear.addRect(toQRect(rect.offsetBy(-displayBounds.minX(), -displayBounds.minY())));
     // Subtracting a union keeps overlapping rectangles clear, as clearing twice would.
     painter.save();
