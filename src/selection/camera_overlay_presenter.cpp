@@ -71,6 +71,11 @@ CameraOverlayPresenter::CameraOverlayPresenter(CaptureInputsController* inputs,
     if (!services_.outsideClicks) services_.outsideClicks = [] { return platform::OutsideClickMonitor::create_null(); };
     repaint_.setInterval(kRepaintIntervalMs);
     connect(&repaint_, &QTimer::timeout, this, [this] {
+        // Only a new picture is worth a repaint.
+        const QImage now = picture();
+        const void* bits = now.isNull() ? nullptr : now.constBits();
+        if (bits == shownPicture_) return;
+        shownPicture_ = bits;
         if (image_) image_->update();
         if (ghost_ && ghost_->isVisible()) ghost_->update();
     });
@@ -195,17 +200,26 @@ void CameraOverlayPresenter::render() {
     if (!image_ || !runtime_ || !runtime_->previewLayer()) return;
     const CameraPlacement& p = placement();
     const Rect f = frame();
+    bool shown = false;
+    const auto showIfHidden = [&shown](QWidget& window) {
+        if (window.isVisible()) return;
+        window.show();
+        shown = true;
+    };
+    const auto place = [](QWidget& window, const QRect& geometry) {
+        if (window.geometry() != geometry) window.setGeometry(geometry);
+    };
     image_->place(f, p);
-    if (!image_->isVisible()) image_->show();
+    showIfHidden(*image_);
     if (inputs_) inputs_->setCameraWindowID(static_cast<std::uint32_t>(image_->winId()));
 
     if (selected_) {
         tools_->refresh(cropping_);
         const QSize size = tools_->sizeHint().expandedTo(tools_->size());
-        const Rect strip = geometry_.toolbarFrame(Size{static_cast<double>(size.width()), static_cast<double>(size.height())},
-                                                  f, area_);
-        tools_->setGeometry(toQRect(strip).toAlignedRect());
-    } else {
+        const Rect strip = geometry_.toolbarFrame(
+            Size{static_cast<double>(size.width()), static_cast<double>(size.height())}, f, area_);
+        place(*tools_, toQRect(strip).toAlignedRect());
+    } else if (tools_->isVisible()) {
         tools_->hide();
     }
 
@@ -218,24 +232,24 @@ void CameraOverlayPresenter::render() {
         const double x = p.isMirrored() ? f.minX() - (1 - c.maxX()) * width : f.minX() - c.minX() * width;
         const double y = f.minY() - c.minY() * height;
         const QRectF ghostFrame(x, y, width, height);
-        QImage background;
-        if (services_.paintMode == OverlayPaintMode::opaque && services_.freeze && !ghost_->isVisible())
-            background = services_.freeze(Rect{x, y, width, height});
-        ghost_->place(ghostFrame, p.isMirrored(), background);
-        if (!ghost_->isVisible()) ghost_->show();
-    } else {
+        // The frozen desktop behind the ghost is taken once, when framing begins.
+        if (!ghost_->isVisible() && services_.paintMode == OverlayPaintMode::opaque && services_.freeze)
+            ghost_->setBackground(services_.freeze(Rect{x, y, width, height}), ghostFrame.topLeft());
+        ghost_->place(ghostFrame, p.isMirrored());
+        showIfHidden(*ghost_);
+    } else if (ghost_->isVisible()) {
         ghost_->hide();
     }
 
-    guides_->setGeometry(toQRect(area_.outset(kGuidesMargin)).toAlignedRect());
+    place(*guides_, toQRect(area_.outset(kGuidesMargin)).toAlignedRect());
     guides_->setState(guidesState());
     if (selected_) {
-        if (!guides_->isVisible()) guides_->show();
-        if (!tools_->isVisible()) tools_->show();
-    } else {
+        showIfHidden(*guides_);
+        showIfHidden(*tools_);
+    } else if (guides_->isVisible()) {
         guides_->hide();
     }
-    platform::restackOverlays();
+    if (shown) platform::restackOverlays();
 }
 
 std::optional<int> CameraOverlayPresenter::corner(Point point, const Rect& f) const {

@@ -39,6 +39,7 @@ struct CameraGuidesState {
     bool pins = false;
     std::optional<double> guideX;
     std::optional<double> guideY;
+    bool operator==(const CameraGuidesState&) const = default;
 };
 
 // The floating camera bubble over the capture area: moved, resized, framed, zoomed and
@@ -133,6 +134,7 @@ private:
     bool cropping_ = false;
     std::optional<Drag> drag_;
     QTimer repaint_;
+    const void* shownPicture_ = nullptr;
 };
 
 }  // namespace yux

@@ -76,6 +76,8 @@ CameraBubbleWindow::CameraBubbleWindow(CameraOverlayPresenter& presenter, Overla
 }
 
 void CameraBubbleWindow::place(const Rect& frame, const CameraPlacement& placement) {
+    // Unchanged: nothing goes to the X server (the poll places the bubble three times a second).
+    if (frame == frame_ && placement == placement_) return;
     frame_ = frame;
     placement_ = placement;
     setGeometry(toQRect(frame).toAlignedRect());
@@ -109,10 +111,16 @@ CameraGhostWindow::CameraGhostWindow(CameraOverlayPresenter& presenter, OverlayP
     if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
 }
 
-void CameraGhostWindow::place(const QRectF& frame, bool mirrored, QImage background) {
+void CameraGhostWindow::place(const QRectF& frame, bool mirrored) {
+    if (geometry() == frame.toAlignedRect() && mirrored == mirrored_) return;
     mirrored_ = mirrored;
-    background_ = std::move(background);
     setGeometry(frame.toAlignedRect());
+    QWidget::update();
+}
+
+void CameraGhostWindow::setBackground(QImage background, QPointF origin) {
+    background_ = std::move(background);
+    backgroundOrigin_ = origin;
     QWidget::update();
 }
 
@@ -125,7 +133,9 @@ void CameraGhostWindow::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     } else if (!background_.isNull()) {
-        painter.drawImage(rect(), background_);
+        // The still desktop stays where it was taken while the ghost pans over it.
+        painter.fillRect(rect(), Qt::black);
+        painter.drawImage(backgroundOrigin_ - QPointF(pos()), background_);
     } else {
         painter.fillRect(rect(), Qt::black);
     }
@@ -146,6 +156,7 @@ CameraGuidesWindow::CameraGuidesWindow(OverlayPaintMode paintMode) : paintMode_(
 }
 
 void CameraGuidesWindow::setState(const CameraGuidesState& state) {
+    if (state == state_ && !mask().isEmpty()) return;
     state_ = state;
     if (paintMode_ == OverlayPaintMode::opaque) {
         // Only the strokes show: paint them once into a mask.
@@ -339,8 +350,10 @@ CameraToolsWindow::CameraToolsWindow(Callbacks callbacks, OverlayPaintMode paint
 QToolButton* CameraToolsWindow::shapeButton(CameraShape shape) const { return shapes_[static_cast<int>(shape)]; }
 
 void CameraToolsWindow::refresh(bool cropping) {
-    refreshing_ = true;
     const CameraPlacement& p = callbacks_.placement();
+    if (shown_ && shown_->first == p && shown_->second == cropping) return;
+    shown_ = std::make_pair(p, cropping);
+    refreshing_ = true;
     for (int i = 0; i < 3; ++i)
         shapes_[i]->setStyleSheet(buttonStyle(static_cast<int>(p.shape) == i, OverlayColours::white(0.22)));
     zoom_->setValue(static_cast<int>(std::lround(p.zoom * kZoomSteps)));

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 #include <QLabel>
 #include <QSlider>
@@ -34,7 +36,9 @@ private:
 class CameraGhostWindow : public QWidget {
 public:
     CameraGhostWindow(CameraOverlayPresenter& presenter, OverlayPaintMode paintMode);
-    void place(const QRectF& frame, bool mirrored, QImage background);
+    void place(const QRectF& frame, bool mirrored);
+    // The still desktop at `origin` (root coordinates), painted behind the picture.
+    void setBackground(QImage background, QPointF origin);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -44,6 +48,7 @@ private:
     OverlayPaintMode paintMode_;
     bool mirrored_ = false;
     QImage background_;
+    QPointF backgroundOrigin_;
 };
 
 // Snap guides, the bubble's outline and handles, and the distance pins.
@@ -94,6 +99,8 @@ private:
     QToolButton* crop_;
     QToolButton* reset_;
     bool refreshing_ = false;
+    // What the controls show now.
+    std::optional<std::pair<CameraPlacement, bool>> shown_;
 };
 
 }  // namespace yux

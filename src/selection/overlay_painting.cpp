@@ -121,20 +121,6 @@ void paintTargetOutline(QPainter& painter, const TargetOutline& o) {
     painter.restore();
 }
 
-QRegion targetOutlineRegion(const TargetOutline& o) {
-    const OutlineFrame f = outlineFrame(o);
-    // The widest stroke (the brackets, 4 wide) reaches 2 points each side of the frame line.
-    constexpr int kBand = 4;
-    const QRect outer = f.frame.toAlignedRect().adjusted(-kBand, -kBand, kBand, kBand);
-    const QRect inner = f.frame.toAlignedRect().adjusted(kBand, kBand, -kBand, -kBand);
-    QRegion region = QRegion(outer).subtracted(inner.isValid() ? QRegion(inner) : QRegion());
-    if (o.selecting && o.editable) {
-        for (const QPointF& p : handlePoints(f))
-            region += QRect(static_cast<int>(p.x()) - 7, static_cast<int>(p.y()) - 7, 14, 14);
-    }
-    return region;
-}
-
 double pillWidth(const PillButton& b) {
     double width = 2 * kPillPadding + QFontMetricsF(pillFont()).horizontalAdvance(QString::fromStdString(b.text));
     if (b.stopSquare) width += kStopSquare + kPillSpacing;

@@ -48,8 +48,6 @@ struct TargetOutline {
 
 // The frame is kept 1 point, the handles 6 points, inside the display so both stay visible.
 void paintTargetOutline(QPainter& painter, const TargetOutline& outline);
-// Where paintTargetOutline paints, for masking an overlay without translucency.
-QRegion targetOutlineRegion(const TargetOutline& outline);
 
 // A rounded button label: semibold 13, 28 high, 11 points of padding each side.
 struct PillButton {

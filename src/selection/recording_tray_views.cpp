@@ -1,5 +1,6 @@
 #include "selection/recording_tray_views.hpp"
 
+#include <QBitmap>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,7 +19,7 @@ constexpr double kOneRowHeight = 40;
 // How often the spinner turns while stopping.
 constexpr int kSpinnerIntervalMs = 100;
 
-QFont trayFont(bool semibold, bool monospacedDigits = false) {
+QFont trayFont(bool semibold) {
     QFont font;
     font.setPixelSize(12);
     if (semibold) font.setWeight(QFont::DemiBold);
@@ -68,11 +69,17 @@ std::vector<TargetOutline> PassthroughHighlightView::outlines() const {
 
 void PassthroughHighlightView::updateMask() {
     if (paintMode_ != OverlayPaintMode::opaque) return;
-    // Without translucency only the outline shows; the live desktop stays visible elsewhere.
-    QRegion region;
-    for (const auto& outline : outlines()) region += targetOutlineRegion(outline);
-    if (region.isEmpty()) region = QRegion(0, 0, 1, 1);
-    setMask(region);
+    // Without translucency only what the outline paints is part of the window; the live desktop
+    // stays visible everywhere else.
+    QImage painted(size(), QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    {
+        QPainter painter(&painted);
+        for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
+    }
+    const QBitmap mask = QBitmap::fromImage(painted.createAlphaMask());
+    const QRegion region(mask);
+    setMask(region.isEmpty() ? QRegion(0, 0, 1, 1) : region);
 }
 
 void PassthroughHighlightView::paintEvent(QPaintEvent*) {
@@ -83,6 +90,8 @@ void PassthroughHighlightView::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         paintOutsideDim(painter, model_->captureRects(), model_->displayFrame(), 0.22);
+    } else {
+        painter.fillRect(rect(), Qt::black);
     }
     for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
 }
@@ -132,7 +141,7 @@ TrayLayout InteractiveTrayView::layout() const {
         l.finishing = QRectF(x + spinner + 8, 0, textWidth + 2, size_.height);
         return l;
     }
-    const QFontMetricsF timeMetrics(trayFont(false, true));
+    const QFontMetricsF timeMetrics(trayFont(false));
     const double timeWidth = timeMetrics.horizontalAdvance(elapsedText());
     const double stopWidth = pillWidth(stopButton(false));
     const double inputsWidth = 0;  // the slot grows when controls are placed in it
@@ -197,7 +206,7 @@ void InteractiveTrayView::paintEvent(QPaintEvent*) {
     painter.setBrush(OverlayColours::stop());
     painter.drawEllipse(l.dot);
     painter.setPen(trayInk());
-    painter.setFont(trayFont(false, true));
+    painter.setFont(trayFont(false));
     painter.drawText(l.time, Qt::AlignVCenter | Qt::AlignLeft, elapsedText());
     if (!l.separator.isEmpty()) painter.fillRect(l.separator, OverlayColours::white(0.14));
     if (model_) {
