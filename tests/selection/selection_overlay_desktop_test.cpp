@@ -186,6 +186,14 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     // The bubble's tools show beside it.
     EXPECT_TRUE(f.camera->toolsWindow()->isVisible());
     saveScreen("bubble-with-tools.png");
+    // Framing a zoomed bubble shows the whole picture faintly around it.
+    const Rect bubble = f.camera->frame();
+    f.camera->zoomed({bubble.midX(), bubble.midY()}, 2);
+    f.camera->pointerPressed({bubble.midX(), bubble.midY()}, 2);
+    f.camera->pointerReleased({bubble.midX(), bubble.midY()});
+    processEventsFor(300);
+    EXPECT_TRUE(f.camera->ghostWindow()->isVisible());
+    saveScreen("bubble-framing.png");
 
     auto* presenter = f.service->activePresenter();
     presenter->viewModel()->setMode(CaptureMode::app);
@@ -197,9 +205,10 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     presenter->viewModel()->setMode(CaptureMode::area);
     processEventsFor(100);
 
-    // The first Return accepts the bubble's editing, the second records.
+    // The first Return accepts the bubble's editing (framing included), the second records.
     EXPECT_TRUE(presenter->keyPressed(Qt::Key_Return, view));
     EXPECT_FALSE(f.camera->selected());
+    EXPECT_FALSE(f.camera->ghostWindow()->isVisible());
     EXPECT_TRUE(presenter->pending());
     EXPECT_TRUE(presenter->keyPressed(Qt::Key_Return, view));
     const auto outcome = platform::waitForTask(task);
