@@ -92,13 +92,7 @@ void CameraBubbleWindow::place(const Rect& frame, const CameraPlacement& placeme
 
 void CameraBubbleWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (paintMode_ == OverlayPaintMode::translucent) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    } else {
-        painter.fillRect(rect(), Qt::black);
-    }
+    clearOverlay(painter, rect(), paintMode_);
     const QImage picture = presenter_.picture();
     const QRectF destination(0, 0, frame_.width, frame_.height);
     CameraRecordingRenderer::paintBubble(painter, picture, placement_, Rect{0, 0, frame_.width, frame_.height},
@@ -128,17 +122,10 @@ void CameraGhostWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (paintMode_ == OverlayPaintMode::translucent) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    } else if (!background_.isNull()) {
-        // The still desktop stays where it was taken while the ghost pans over it.
-        painter.fillRect(rect(), Qt::black);
+    clearOverlay(painter, rect(), paintMode_);
+    // The still desktop stays where it was taken while the ghost pans over it.
+    if (paintMode_ == OverlayPaintMode::opaque && !background_.isNull())
         painter.drawImage(backgroundOrigin_ - QPointF(pos()), background_);
-    } else {
-        painter.fillRect(rect(), Qt::black);
-    }
     const QImage picture = presenter_.picture();
     if (!picture.isNull()) {
         painter.setOpacity(0.5);
@@ -174,11 +161,8 @@ void CameraGuidesWindow::setState(const CameraGuidesState& state) {
 
 void CameraGuidesWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (paintMode_ == OverlayPaintMode::translucent) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    }
+    // Masked to the strokes without translucency, so the black never shows.
+    clearOverlay(painter, rect(), paintMode_);
     paintCameraGuides(painter, state_);
 }
 
@@ -376,13 +360,7 @@ void CameraToolsWindow::refresh(bool cropping) {
 void CameraToolsWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (paintMode_ == OverlayPaintMode::translucent) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    } else {
-        painter.fillRect(rect(), Qt::black);
-    }
+    clearOverlay(painter, rect(), paintMode_);
     const QPainterPath shape = continuousRoundedRect(QRectF(rect()), 10);
     painter.fillPath(shape, OverlayColours::rgb(0.11, 0.11, 0.125, 0.82));
     painter.strokePath(continuousRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 9.5),

@@ -75,6 +75,17 @@ QPainterPath continuousRoundedRect(const QRectF& rect, double radius) {
     return path;
 }
 
+void clearOverlay(QPainter& painter, const QRect& rect, OverlayPaintMode mode) {
+    if (mode == OverlayPaintMode::opaque) {
+        painter.fillRect(rect, Qt::black);
+        return;
+    }
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect, Qt::transparent);
+    painter.restore();
+}
+
 void paintOutsideDim(QPainter& painter, const std::vector<Rect>& rects, const Rect& displayBounds, double opacity) {
     QPainterPath dim;
     dim.addRect(QRectF(0, 0, displayBounds.width, displayBounds.height));

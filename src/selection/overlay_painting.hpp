@@ -33,6 +33,9 @@ struct OverlayColours {
     static QColor hover() { return rgb(0.39, 0.82, 1.0); }
 };
 
+// Starts a paint: transparent with translucency, else black (what shows through without it).
+void clearOverlay(QPainter& painter, const QRect& rect, OverlayPaintMode mode);
+
 // Darkens the display outside the captured rectangles; rectangles are root coordinates,
 // painted in the display's own coordinates.
 void paintOutsideDim(QPainter& painter, const std::vector<Rect>& rects, const Rect& displayBounds, double opacity);

@@ -85,14 +85,9 @@ void PassthroughHighlightView::updateMask() {
 void PassthroughHighlightView::paintEvent(QPaintEvent*) {
     if (!model_) return;
     QPainter painter(this);
-    if (paintMode_ == OverlayPaintMode::translucent) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    clearOverlay(painter, rect(), paintMode_);
+    if (paintMode_ == OverlayPaintMode::translucent)
         paintOutsideDim(painter, model_->captureRects(), model_->displayFrame(), 0.22);
-    } else {
-        painter.fillRect(rect(), Qt::black);
-    }
     for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
 }
 
@@ -183,13 +178,7 @@ TrayLayout InteractiveTrayView::layout() const {
 void InteractiveTrayView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (paintMode_ == OverlayPaintMode::translucent) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    } else {
-        painter.fillRect(rect(), Qt::black);
-    }
+    clearOverlay(painter, rect(), paintMode_);
     paintTraySurface(painter, QRectF(0, 0, size_.width, size_.height));
     const TrayLayout l = layout();
     painter.setPen(trayInk());

@@ -107,25 +107,12 @@ QCursor ScreenSelectionCursorCatalog::cursor(OverlayCursor shape) {
         case OverlayCursor::pointingHand: return Qt::PointingHandCursor;
         case OverlayCursor::openHand: return Qt::OpenHandCursor;
         case OverlayCursor::closedHand: return Qt::ClosedHandCursor;
-        case OverlayCursor::plainVertical: {
-            static const QCursor made = drawn(shape);
-            return made;
-        }
-        case OverlayCursor::plainHorizontal: {
-            static const QCursor made = drawn(shape);
-            return made;
-        }
-        case OverlayCursor::diagonalNWSE: {
-            static const QCursor made = drawn(shape);
-            return made;
-        }
-        case OverlayCursor::diagonalNESW: {
-            static const QCursor made = drawn(shape);
-            return made;
-        }
-        case OverlayCursor::move: {
-            static const QCursor made = drawn(shape);
-            return made;
+        default: {
+            // The five drawn cursors, made together on first use and kept for the process.
+            static const QCursor made[] = {drawn(OverlayCursor::plainVertical), drawn(OverlayCursor::plainHorizontal),
+                                           drawn(OverlayCursor::diagonalNWSE), drawn(OverlayCursor::diagonalNESW),
+                                           drawn(OverlayCursor::move)};
+            return made[static_cast<int>(shape) - static_cast<int>(OverlayCursor::plainVertical)];
         }
     }
     return Qt::ArrowCursor;

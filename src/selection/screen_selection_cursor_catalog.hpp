@@ -12,6 +12,7 @@ enum class OverlayCursor {
     pointingHand,
     openHand,
     closedHand,
+    // The drawn ones, last and in this order.
     plainVertical,
     plainHorizontal,
     diagonalNWSE,  // the line from the top-left to the bottom-right corner

@@ -36,26 +36,6 @@ constexpr double kBesideLift = 56;
 
 }  // namespace
 
-std::optional<double> aspectOf(CaptureRatio ratio) {
-    switch (ratio) {
-        case CaptureRatio::free: return std::nullopt;
-        case CaptureRatio::landscape: return 16.0 / 9.0;
-        case CaptureRatio::portrait: return 9.0 / 16.0;
-        case CaptureRatio::classic: return 4.0 / 3.0;
-    }
-    return std::nullopt;
-}
-
-std::string ratioTitle(CaptureRatio ratio) {
-    switch (ratio) {
-        case CaptureRatio::free: return "Free";
-        case CaptureRatio::landscape: return "16:9";
-        case CaptureRatio::portrait: return "9:16";
-        case CaptureRatio::classic: return "4:3";
-    }
-    return "Free";
-}
-
 std::string describe(const ScreenSelectionGeometry::DragMode& mode) {
     using Kind = ScreenSelectionGeometry::DragMode::Kind;
     switch (mode.kind) {
@@ -91,7 +71,7 @@ Rect ScreenSelectionGeometry::updatedRect(DragMode mode, const Rect& s, Point st
     const double px = clampValue(current.x, b.minX(), b.maxX());
     const double py = clampValue(current.y, b.minY(), b.maxY());
     const double m = minimumSize;
-    const auto aspect = aspectOf(ratio);
+    const auto aspect = valueOf(ratio);
     switch (mode.kind) {
         case DragMode::Kind::move: {
             const Rect moved = s.offsetBy(px - start.x, py - start.y);
@@ -132,7 +112,7 @@ Rect ScreenSelectionGeometry::updatedRect(DragMode mode, const Rect& s, Point st
 }
 
 Rect ScreenSelectionGeometry::reshaped(const Rect& rect, CaptureRatio ratio, const Rect& b, bool largest) const {
-    const auto aspect = aspectOf(ratio);
+    const auto aspect = valueOf(ratio);
     if (!aspect) return rect.intersected(b);
     if (largest) return ratioFit(*aspect, b, {b.midX(), b.midY()}, b.width);
     return ratioFit(*aspect, b, {rect.midX(), rect.midY()}, std::sqrt(*aspect * rect.width * rect.height));

@@ -49,10 +49,6 @@ private:
     Rect normalizeAndClamp(const Rect& rect, const Rect& bounds) const;
 };
 
-// Width / height of a ratio; none for free.
-std::optional<double> aspectOf(CaptureRatio ratio);
-// "Free", "16:9", "9:16", "4:3".
-std::string ratioTitle(CaptureRatio ratio);
 std::string describe(const ScreenSelectionGeometry::DragMode& mode);
 
 // Places the selection control bar and the recording tray next to the selected area.

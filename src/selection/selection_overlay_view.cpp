@@ -182,7 +182,7 @@ void SelectionControlBar::rebuildMenu() {
         return;
     }
     for (CaptureRatio ratio : kAllCaptureRatios)
-        menu_->addAction(QString::fromStdString(ratioTitle(ratio)), [this, ratio] { if (model_) model_->chooseRatio(ratio); });
+        menu_->addAction(QString::fromUtf8(textOf(ratio).data(), static_cast<qsizetype>(textOf(ratio).size())), [this, ratio] { if (model_) model_->chooseRatio(ratio); });
 }
 
 void SelectionControlBar::refresh(Size size) {
@@ -199,7 +199,7 @@ void SelectionControlBar::refresh(Size size) {
         menuButton_->setText(label);
         menuButton_->setToolTip(QStringLiteral("Click a window or choose an application"));
     } else {
-        menuButton_->setText(QString::fromStdString(ratioTitle(model_->ratio())) + QStringLiteral(" \u25be"));
+        menuButton_->setText(QString::fromUtf8(textOf(model_->ratio()).data(), static_cast<qsizetype>(textOf(model_->ratio()).size())) + QStringLiteral(" \u25be"));
         menuButton_->setToolTip({});
     }
     menuButton_->adjustSize();
@@ -323,15 +323,8 @@ QRectF SelectionOverlayView::targetLabelRect() const {
 
 void SelectionOverlayView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (paintMode_ == OverlayPaintMode::translucent) {
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    } else if (!frozen_.isNull()) {
-        painter.drawImage(rect(), frozen_);
-    } else {
-        painter.fillRect(rect(), Qt::black);
-    }
+    clearOverlay(painter, rect(), paintMode_);
+    if (paintMode_ == OverlayPaintMode::opaque && !frozen_.isNull()) painter.drawImage(rect(), frozen_);
     if (!model_) return;
     const Rect d = model_->displayFrame();
     const auto rects = model_->captureRects();
