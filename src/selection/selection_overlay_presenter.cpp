@@ -71,6 +71,9 @@ QCoro::Task<ScreenSelectionOutcome> SelectionOverlayPresenter::runSelection(std:
     model_->onCaptureAreaChanged = [self = QPointer(this)] {
         if (self) self->updateCameraOverlay();
     };
+    // A change of mode or of the chosen application moves the target too; the bubble follows at
+    // once rather than at the next poll.
+    connect(model_.get(), &SelectionOverlayViewModel::changed, this, [this] { updateCameraOverlay(); });
     if (model_->mode() == CaptureMode::area && inputs_ && inputs_->preferences().ratio != CaptureRatio::free)
         model_->chooseRatio(inputs_->preferences().ratio);
     model_->setMenuBarHeight(services_.menuBarHeight(model_->display()));

@@ -206,6 +206,7 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     processEventsFor(100);
 
     // The first Return accepts the bubble's editing (framing included), the second records.
+    ASSERT_NE(f.camera->ghostWindow(), nullptr);
     EXPECT_TRUE(presenter->keyPressed(Qt::Key_Return, view));
     EXPECT_FALSE(f.camera->selected());
     EXPECT_FALSE(f.camera->ghostWindow()->isVisible());
