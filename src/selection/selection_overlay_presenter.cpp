@@ -295,8 +295,9 @@ void SelectionOverlayPresenter::showPassthroughHighlightWindow(PassthroughHighli
 
 void SelectionOverlayPresenter::showInteractiveTrayWindow(bool stopping) {
     if (!model_ || !model_->previewRect() || !recordingStartedAt_) return;
+    // The model keeps the display's menu-bar height, read when the display was last chosen.
     const Size size = OverlayTrayLayout::controlSize(stopping ? kStoppingTrayWidth : kTrayWidth, model_->displayFrame(),
-                                                     model_->previewRect(), services_.menuBarHeight(model_->display()));
+                                                     model_->previewRect(), model_->menuBarHeight());
     const Rect frame = recordingTrayFrame(size);
     delete tray_;
     const QPointer self(this);
@@ -316,7 +317,7 @@ void SelectionOverlayPresenter::showInteractiveTrayWindow(bool stopping) {
 Rect SelectionOverlayPresenter::recordingTrayFrame(Size size) const {
     if (!model_ || !model_->previewRect()) return {};
     const Rect d = model_->displayFrame();
-    return OverlayTrayLayout::placement(model_->previewRect(), d, size, services_.menuBarHeight(model_->display()))
+    return OverlayTrayLayout::placement(model_->previewRect(), d, size, model_->menuBarHeight())
         .offsetBy(d.minX(), d.minY());
 }
 
