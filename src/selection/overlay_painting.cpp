@@ -75,6 +75,18 @@ QPainterPath continuousRoundedRect(const QRectF& rect, double radius) {
     return path;
 }
 
+QPalette darkPanelPalette(QPalette palette) {
+    const QColor ink = QColor::fromRgbF(0.96f, 0.96f, 0.96f);
+    for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text, QPalette::BrightText}) {
+        palette.setColor(QPalette::Active, role, ink);
+        palette.setColor(QPalette::Inactive, role, ink);
+    }
+    palette.setColor(QPalette::Window, OverlayColours::rgb(0.11, 0.11, 0.125));
+    palette.setColor(QPalette::Button, OverlayColours::rgb(0.2, 0.2, 0.22));
+    palette.setColor(QPalette::Base, OverlayColours::rgb(0.16, 0.16, 0.18));
+    return palette;
+}
+
 void clearOverlay(QPainter& painter, const QRect& rect, OverlayPaintMode mode) {
     if (mode == OverlayPaintMode::opaque) {
         painter.fillRect(rect, Qt::black);

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 #include <QRectF>
 #include <QRegion>
 
@@ -32,6 +33,9 @@ struct OverlayColours {
     static QColor stop() { return rgb(1.0, 0.23, 0.19); }
     static QColor hover() { return rgb(0.39, 0.82, 1.0); }
 };
+
+// Light text on the dark panels, for the standard widgets placed on them.
+QPalette darkPanelPalette(QPalette base);
 
 // Starts a paint: transparent with translucency, else black (what shows through without it).
 void clearOverlay(QPainter& painter, const QRect& rect, OverlayPaintMode mode);

@@ -1,5 +1,8 @@
 #include "selection/recording_tray_views.hpp"
 
+#include "capture/capture_input_controls.hpp"
+#include "platform/desktop/activity_spinner.hpp"
+
 #include <QBitmap>
 #include <QFontMetricsF>
 #include <QMouseEvent>
@@ -16,8 +19,6 @@ constexpr double kDot = 9;
 constexpr double kPillHeight = 28;
 // The one-row tray is exactly this high.
 constexpr double kOneRowHeight = 40;
-// How often the spinner turns while stopping.
-constexpr int kSpinnerIntervalMs = 100;
 
 QFont trayFont(bool semibold) {
     QFont font;
@@ -103,19 +104,26 @@ InteractiveTrayView::InteractiveTrayView(SelectionOverlayViewModel* model,
       onStopRecording_(std::move(onStopRecording)),
       paintMode_(paintMode),
       now_(std::move(now)),
-      inputsSlot_(new QWidget(this)) {
+      inputsSlot_(model && model->inputs() && !stopping ? static_cast<QWidget*>(new CaptureInputControls(*model->inputs(), true, this))
+                                                         : new QWidget(this)),
+      spinner_(stopping ? new platform::ActivitySpinner(16, this) : nullptr) {
     resize(static_cast<int>(size.width), static_cast<int>(size.height));
+    if (qobject_cast<CaptureInputControls*>(inputsSlot_)) {
+        inputsSlot_->setPalette(darkPanelPalette(inputsSlot_->palette()));
+        inputsSlot_->adjustSize();
+    }
+    else inputsSlot_->resize(0, 0);
     if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
     else setMask(QRegion(rect(), QRegion::Rectangle).intersected(
              QRegion(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon())));
-    inputsSlot_->setGeometry(layout().inputs.toRect());
+    const TrayLayout placed = layout();
+    inputsSlot_->setGeometry(placed.inputs.toRect());
     inputsSlot_->setVisible(!stopping_);
+    if (spinner_) spinner_->move(placed.spinner.topLeft().toPoint());
     if (model_) connect(model_, &SelectionOverlayViewModel::changed, this, qOverload<>(&QWidget::update));
-    connect(&ticker_, &QTimer::timeout, this, [this] {
-        ++spinnerStep_;
-        update();
-    });
-    ticker_.start(stopping_ ? kSpinnerIntervalMs : 1000);
+    // The elapsed time is redrawn once a second.
+    connect(&ticker_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    if (!stopping_) ticker_.start(1000);
 }
 
 QString InteractiveTrayView::elapsedText() const {
@@ -139,7 +147,7 @@ TrayLayout InteractiveTrayView::layout() const {
     const QFontMetricsF timeMetrics(trayFont(false));
     const double timeWidth = timeMetrics.horizontalAdvance(elapsedText());
     const double stopWidth = pillWidth(stopButton(false));
-    const double inputsWidth = 0;  // the slot grows when controls are placed in it
+    const double inputsWidth = inputsSlot_->width();
     const bool oneRow = size_.height <= kOneRowHeight;
     const double group1 = kDot + kRowSpacing + timeWidth;
     if (oneRow) {
@@ -153,7 +161,7 @@ TrayLayout InteractiveTrayView::layout() const {
             x += 1 + kRowSpacing;
         }
         l.inputs = QRectF(x, cy - kPillHeight / 2, inputsWidth, kPillHeight);
-        x += inputsWidth;
+        x += inputsWidth + (inputsWidth > 0 ? kRowSpacing : 0);
         const double labelRight = content.right() - stopWidth - kRowSpacing;
         l.label = QRectF(x, 0, std::max(0.0, labelRight - x), size_.height);
         l.stop = QRectF(content.right() - stopWidth, cy - kPillHeight / 2, stopWidth, kPillHeight);
@@ -168,9 +176,10 @@ TrayLayout InteractiveTrayView::layout() const {
     l.dot = QRectF(x1, cy1 - kDot / 2, kDot, kDot);
     l.time = QRectF(x1 + kDot + kRowSpacing, cy1 - 10, timeWidth, 20);
     const double cy2 = top + 20 + kStackSpacing + rowHeight / 2;
-    const double labelWidth = std::max(0.0, content.width() - stopWidth - kRowSpacing - inputsWidth);
+    const double inputsSpace = inputsWidth + (inputsWidth > 0 ? kRowSpacing : 0);
+    const double labelWidth = std::max(0.0, content.width() - stopWidth - kRowSpacing - inputsSpace);
     l.inputs = QRectF(content.left(), cy2 - kPillHeight / 2, inputsWidth, kPillHeight);
-    l.label = QRectF(content.left() + inputsWidth, cy2 - rowHeight / 2, labelWidth, rowHeight);
+    l.label = QRectF(content.left() + inputsSpace, cy2 - rowHeight / 2, labelWidth, rowHeight);
     l.stop = QRectF(content.right() - stopWidth, cy2 - kPillHeight / 2, stopWidth, kPillHeight);
     return l;
 }
@@ -183,10 +192,6 @@ void InteractiveTrayView::paintEvent(QPaintEvent*) {
     const TrayLayout l = layout();
     painter.setPen(trayInk());
     if (stopping_) {
-        painter.save();
-        painter.setPen(QPen(OverlayColours::white(0.85), 2, Qt::SolidLine, Qt::RoundCap));
-        painter.drawArc(l.spinner.adjusted(1, 1, -1, -1), -(spinnerStep_ % 12) * 30 * 16, 270 * 16);
-        painter.restore();
         painter.setFont(trayFont(true));
         painter.drawText(l.finishing, Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Finishing\u2026"));
         return;

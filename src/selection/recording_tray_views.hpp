@@ -81,9 +81,9 @@ private:
     OverlayPaintMode paintMode_;
     Clock now_;
     bool stopPressed_ = false;
-    int spinnerStep_ = 0;
     QTimer ticker_;
     QWidget* inputsSlot_;
+    QWidget* spinner_;
 };
 
 }  // namespace yux

@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QToolButton>
 
+#include "capture/capture_input_controls.hpp"
+#include "platform/desktop/symbol_painter.hpp"
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/screen_selection_cursor_catalog.hpp"
 
@@ -150,13 +152,24 @@ SelectionControlBar::SelectionControlBar(SelectionOverlayViewModel* model, std::
     menuButton_ = new QToolButton(this);
     menuButton_->setPopupMode(QToolButton::InstantPopup);
     menuButton_->setAutoRaise(true);
+    menuButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    menuButton_->setLayoutDirection(Qt::RightToLeft);  // the chevron after the title
+    menuButton_->setIcon(platform::SymbolPainter::icon(platform::Symbol::chevronDown, Qt::white, 10));
+    menuButton_->setIconSize(QSize(10, 10));
     menuButton_->setFocusPolicy(Qt::NoFocus);
     menuButton_->setStyleSheet(QStringLiteral(
         "QToolButton { color: white; border: none; padding: 0 4px; } QToolButton::menu-indicator { image: none; }"));
     menu_ = new QMenu(menuButton_);
     menuButton_->setMenu(menu_);
     connect(menu_, &QMenu::aboutToShow, this, [this] { rebuildMenu(); });
-    inputsSlot_ = new QWidget(this);
+    if (model_ && model_->inputs()) {
+        inputsSlot_ = new CaptureInputControls(*model_->inputs(), true, this);
+        inputsSlot_->setPalette(darkPanelPalette(inputsSlot_->palette()));
+        inputsSlot_->adjustSize();
+    } else {
+        inputsSlot_ = new QWidget(this);
+        inputsSlot_->resize(0, 0);
+    }
     record_ = new PillButtonWidget(
         PillButton{"Record", OverlayColours::record(), OverlayColours::recordInk(), false, true, false, "\u21a9"},
         std::move(onRecord), this);
@@ -199,7 +212,7 @@ void SelectionControlBar::refresh(Size size) {
         menuButton_->setText(label);
         menuButton_->setToolTip(QStringLiteral("Click a window or choose an application"));
     } else {
-        menuButton_->setText(QString::fromUtf8(textOf(model_->ratio()).data(), static_cast<qsizetype>(textOf(model_->ratio()).size())) + QStringLiteral(" \u25be"));
+        menuButton_->setText(QString::fromUtf8(textOf(model_->ratio()).data(), static_cast<qsizetype>(textOf(model_->ratio()).size())));
         menuButton_->setToolTip({});
     }
     menuButton_->adjustSize();

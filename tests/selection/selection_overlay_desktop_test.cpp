@@ -4,7 +4,6 @@
 #include <xcb/xtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QImage>
 #include <QScreen>
 
@@ -14,6 +13,7 @@
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/interactive_screen_selection.hpp"
 #include "selection/selection_test_inputs.hpp"
+#include "support/screenshot_writer.hpp"
 #include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
 
@@ -67,14 +67,10 @@ private:
     int presses_ = 0;
 };
 
-QString screenshotPath(const char* name) {
-    QDir().mkpath(QStringLiteral(YUX_SCREENSHOT_DIR));
-    return QStringLiteral(YUX_SCREENSHOT_DIR) + "/" + name;
-}
-
+// The whole screen, our windows included.
 QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
 
-void saveScreen(const char* name) { EXPECT_TRUE(screen().save(screenshotPath(name))); }
+void saveScreen(const char* name) { yux::test::writeScreenshot(screen(), QString::fromUtf8(name)); }
 
 // What the recorder would see: the capture layer's first picture, our windows left out.
 QImage captured(const Rect& region) {
@@ -182,10 +178,10 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
         [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
     processEventsFor(600);
     ASSERT_NE(f.camera->imageWindow(), nullptr);
-    saveScreen("area-selected.png");
+    saveScreen("area-selected");
     // The bubble's tools show beside it.
     EXPECT_TRUE(f.camera->toolsWindow()->isVisible());
-    saveScreen("bubble-with-tools.png");
+    saveScreen("bubble-with-tools");
     // Framing a zoomed bubble shows the whole picture faintly around it.
     const Rect bubble = f.camera->frame();
     f.camera->zoomed({bubble.midX(), bubble.midY()}, 2);
@@ -193,7 +189,7 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     f.camera->pointerReleased({bubble.midX(), bubble.midY()});
     processEventsFor(300);
     EXPECT_TRUE(f.camera->ghostWindow()->isVisible());
-    saveScreen("bubble-framing.png");
+    saveScreen("bubble-framing");
 
     auto* presenter = f.service->activePresenter();
     presenter->viewModel()->setMode(CaptureMode::app);
@@ -201,7 +197,7 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     auto* view = presenter->selectionWindow();
     view->hover(QPointF(600, 500));
     processEventsFor(200);
-    saveScreen("application-picker.png");
+    saveScreen("application-picker");
     presenter->viewModel()->setMode(CaptureMode::area);
     processEventsFor(100);
 
@@ -218,7 +214,7 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     processEventsFor(1200);
     auto* tray = f.service->activePresenter()->trayWindow();
     ASSERT_NE(tray, nullptr);
-    saveScreen("recording-tray.png");
+    saveScreen("recording-tray");
 
     // What is recorded under the outline and the tray is the window beneath, not our overlays.
     const QRect trayFrame = tray->geometry();
