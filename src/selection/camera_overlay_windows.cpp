@@ -10,6 +10,8 @@
 #include "capture/camera_recording_renderer.hpp"
 #include "platform/desktop/overlay_window.hpp"
 
+#include "platform/desktop/view_style.hpp"
+
 namespace yux {
 
 namespace {
@@ -195,9 +197,7 @@ void paintCameraGuides(QPainter& painter, const CameraGuidesState& s) {
     if (s.pins) {
         QPen dashed(pinBlue(), 1);
         dashed.setDashPattern({4, 3});
-        QFont font;
-        font.setPixelSize(10);
-        painter.setFont(font);
+        painter.setFont(platform::pixelFont(10));
         const auto label = [&](double distance, QPointF centre) {
             const QString text = QStringLiteral("%1 pt").arg(static_cast<long long>(std::lround(distance)));
             painter.setPen(pinBlue());
@@ -227,10 +227,7 @@ CameraToolsWindow::CameraToolsWindow(Callbacks callbacks, OverlayPaintMode paint
     : callbacks_(std::move(callbacks)), paintMode_(paintMode) {
     platform::makeOverlayWindow(*this, platform::OverlayLevel::cameraTools, false);
     if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
-    QFont font;
-    font.setPixelSize(12);
-    font.setWeight(QFont::Medium);
-    setFont(font);
+    setFont(platform::pixelFont(12, QFont::Medium));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 0, 8, 0);
     row->setSpacing(8);

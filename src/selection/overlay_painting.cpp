@@ -4,6 +4,8 @@
 
 #include <QFontMetricsF>
 
+#include "platform/desktop/view_style.hpp"
+
 namespace yux {
 
 namespace {
@@ -16,18 +18,8 @@ constexpr double kHandleInset = 6;
 constexpr double kHandleDiameter = 10;
 constexpr double kBracketArm = 16;
 
-QFont pillFont() {
-    QFont font;
-    font.setPixelSize(13);
-    font.setWeight(QFont::DemiBold);
-    return font;
-}
-
-QFont keyCapFont() {
-    QFont font;
-    font.setPixelSize(10);
-    return font;
-}
+QFont pillFont() { return platform::pixelFont(13, QFont::DemiBold); }
+QFont keyCapFont() { return platform::pixelFont(10); }
 
 constexpr double kPillPadding = 11;
 constexpr double kPillSpacing = 6;

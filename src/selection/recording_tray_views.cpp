@@ -2,6 +2,7 @@
 
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/activity_spinner.hpp"
+#include "platform/desktop/view_style.hpp"
 
 #include <QBitmap>
 #include <QFontMetricsF>
@@ -20,12 +21,7 @@ constexpr double kPillHeight = 28;
 // The one-row tray is exactly this high.
 constexpr double kOneRowHeight = 40;
 
-QFont trayFont(bool semibold) {
-    QFont font;
-    font.setPixelSize(12);
-    if (semibold) font.setWeight(QFont::DemiBold);
-    return font;
-}
+QFont trayFont(bool semibold) { return platform::pixelFont(12, semibold ? QFont::DemiBold : QFont::Normal); }
 
 PillButton stopButton(bool pressed) {
     return PillButton{"Stop", OverlayColours::stop(), Qt::white, pressed, true, true, {}};

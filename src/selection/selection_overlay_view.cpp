@@ -16,6 +16,8 @@
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/screen_selection_cursor_catalog.hpp"
 
+#include "platform/desktop/view_style.hpp"
+
 namespace yux {
 
 namespace {
@@ -33,19 +35,8 @@ constexpr double kLabelRoomAbove = 62;
 const std::pair<CaptureMode, const char*> kModes[] = {
     {CaptureMode::area, "Area"}, {CaptureMode::app, "App"}, {CaptureMode::screen, "Screen"}};
 
-QFont pickerFont() {
-    QFont font;
-    font.setPixelSize(13);
-    font.setWeight(QFont::Medium);
-    return font;
-}
-
-QFont labelFont(int size, bool semibold) {
-    QFont font;
-    font.setPixelSize(size);
-    if (semibold) font.setWeight(QFont::DemiBold);
-    return font;
-}
+QFont pickerFont() { return platform::pixelFont(13, QFont::Medium); }
+QFont labelFont(int size, bool semibold) { return platform::pixelFont(size, semibold ? QFont::DemiBold : QFont::Normal); }
 
 double pickerButtonWidth(const char* title) {
     return QFontMetricsF(pickerFont()).horizontalAdvance(QString::fromUtf8(title)) + 2 * kPickerButtonPadding;
