@@ -11,6 +11,7 @@
 #include "capture/camera_recording_renderer.hpp"
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/camera_overlay_windows.hpp"
+#include "selection/interactive_screen_selection.hpp"
 #include "selection/selection_test_inputs.hpp"
 
 using namespace yux;
@@ -342,4 +343,44 @@ TEST(CameraGuides, PinsAndFramingOutline) {
     state.cropping = false;
     state.handles = true;
     EXPECT_GT(draw(state).pixelColor(103, 97).alpha(), 200);
+}
+
+TEST(CameraOverlayPresenter, EscapeAndReturnFirstEndTheBubblesEditing) {
+    CameraFixture f;
+    auto escape = GlobalHotKey::create_null();
+    GlobalHotKey* key = escape.get();
+    SelectionOverlayServices services;
+    services.paintMode = OverlayPaintMode::opaque;
+    InteractiveScreenSelection service(ScreenSelectionGeometry{8, 24}, std::move(escape), f.inputs.controller.get(),
+                                       f.presenter.get(), services);
+    CapturePreference preference;
+    preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, CaptureRect{0, 0, 800, 600}};
+    auto task = service.startSelection(preference, {DisplayBounds(DisplayID{"1"}, 0, 0, 1280, 800)});
+    spin();
+    auto* presenter = service.activePresenter();
+    ASSERT_NE(presenter, nullptr);
+    ASSERT_TRUE(f.presenter->selected());
+    // Escape while framing ends only the framing.
+    f.presenter->setCropping(true);
+    key->simulate_pressed();
+    EXPECT_FALSE(f.presenter->cropping());
+    EXPECT_TRUE(presenter->pending());
+    // Return while the bubble is selected accepts its editing and records nothing.
+    EXPECT_TRUE(presenter->keyPressed(Qt::Key_Return, presenter->selectionWindow()));
+    EXPECT_FALSE(f.presenter->selected());
+    EXPECT_TRUE(presenter->pending());
+    // Now Escape cancels.
+    key->simulate_pressed();
+    const auto outcome = platform::waitForTask(task);
+    EXPECT_EQ(outcome, ScreenSelectionOutcome::cancelled(preference));
+    // A cancelled selection hides the bubble.
+    EXPECT_EQ(f.presenter->imageWindow(), nullptr);
+}
+
+TEST(SelectionOverlayPresenter, WithoutAnEscapeKeyTheSelectionFailsWithItsOwnMessage) {
+    SelectionOverlayPresenter presenter(ScreenSelectionGeometry{8, 24}, nullptr, nullptr, nullptr, {});
+    auto task = presenter.runSelection({DisplayBounds(DisplayID{"1"}, 0, 0, 1280, 800)}, CapturePreference::initial());
+    const auto outcome = platform::waitForTask(task);
+    EXPECT_EQ(outcome, ScreenSelectionOutcome::failed(AppError::keyboardShortcutUnavailable("Escape registration failed.")));
+    EXPECT_EQ(presenter.selectionWindow(), nullptr);
 }
