@@ -216,6 +216,24 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     ASSERT_NE(tray, nullptr);
     saveScreen("recording-tray");
 
+    // While recording, a press on the bubble selects it and stays its own; a press in another
+    // client's window deselects it.
+    {
+        ClickProbe elsewhere(1300, 200, 100, 100);
+        processEventsFor(400);
+        ASSERT_NE(f.camera->imageWindow(), nullptr);
+        ASSERT_FALSE(f.camera->selected());
+        const Rect shown = f.camera->frame();
+        elsewhere.click(static_cast<int>(shown.midX()), static_cast<int>(shown.midY()));
+        EXPECT_TRUE(processEventsUntil([&] { return f.camera->selected(); }, 2000));
+        processEventsFor(300);
+        EXPECT_TRUE(f.camera->selected());
+        elsewhere.click(1350, 250);
+        EXPECT_TRUE(processEventsUntil([&] { return !f.camera->selected(); }, 2000));
+        EXPECT_TRUE(elsewhere.pressed());
+    }
+
+
     // What is recorded under the outline and the tray is the window beneath, not our overlays.
     const QRect trayFrame = tray->geometry();
     const QImage underTray = captured({static_cast<double>(trayFrame.x()), static_cast<double>(trayFrame.y()),
