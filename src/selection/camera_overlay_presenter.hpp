@@ -86,7 +86,6 @@ public:
     std::string showForAutomation(const CaptureTarget& target, const std::vector<DisplayBounds>& displays);
 
     // Pointer input in root coordinates; true when the bubble took it.
-    enum class Button { press, doublePress, release };
     bool pointerPressed(Point point, int clickCount);
     bool pointerDragged(Point point, bool shift);
     bool pointerReleased(Point point);
