@@ -57,6 +57,9 @@ public:
         std::function<std::unique_ptr<platform::OutsideClickMonitor>()> outsideClicks;
         platform::SystemLog log = platform::SystemLog::create_null();
         std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
+
+        // Translucent only with a compositing manager; outside clicks through XInput2.
+        static Services live();
     };
 
     // Corners in y-down order: 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right.

@@ -1,12 +1,15 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <QApplication>
 #include <QImage>
+#include <QWidget>
 
 #include "platform/x11/compositing_manager.hpp"
 #include "platform/x11/x11_connection.hpp"
 #include "platform/x11/x11_frame_source.hpp"
 #include "platform/x11/shareable_content.hpp"
+#include "selection/camera_overlay_presenter.hpp"
 #include "selection/selection_overlay_presenter.hpp"
 #include "selection/x11_display_provider.hpp"
 
@@ -79,6 +82,22 @@ SelectionOverlayServices SelectionOverlayServices::live() {
     services.catalog = [] { return DesktopApplicationCatalog::create(); };
     services.menuBarHeight = [](const DisplayBounds& display) { return menuBarHeightFor(display, workArea()); };
     services.freeze = freezeRegion;
+    services.log = platform::SystemLog::create();
+    return services;
+}
+
+CameraOverlayPresenter::Services CameraOverlayPresenter::Services::live() {
+    Services services;
+    services.paintMode =
+        platform::compositingManagerRunning() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
+    services.freeze = freezeRegion;
+    services.outsideClicks = [] {
+        return platform::OutsideClickMonitor::create([](std::uint32_t window) {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (widget->isVisible() && widget->internalWinId() == window) return true;
+            return false;
+        });
+    };
     services.log = platform::SystemLog::create();
     return services;
 }

@@ -118,17 +118,8 @@ struct DesktopFixture {
                 reinterpret_cast<std::uint32_t*>(picture.row(y))[x] = bands[x * 6 / 320];
         inputs.runtime->previewLayer()->setPicture(picture);
         const auto live = SelectionOverlayServices::live();
-        CameraOverlayPresenter::Services cameraServices;
-        cameraServices.paintMode = live.paintMode;
-        cameraServices.freeze = live.freeze;
-        cameraServices.outsideClicks = [] {
-            return platform::OutsideClickMonitor::create([](std::uint32_t window) {
-                for (QWidget* widget : QApplication::topLevelWidgets())
-                    if (widget->isVisible() && widget->winId() == window) return true;
-                return false;
-            });
-        };
-        camera = std::make_unique<CameraOverlayPresenter>(inputs.controller.get(), inputs.runtime, cameraServices);
+        camera = std::make_unique<CameraOverlayPresenter>(inputs.controller.get(), inputs.runtime,
+                                                          CameraOverlayPresenter::Services::live());
         service = std::make_unique<InteractiveScreenSelection>(ScreenSelectionGeometry{8, 24}, GlobalHotKey::create(),
                                                                inputs.controller.get(), camera.get(), live);
         const QRect geometry = QGuiApplication::primaryScreen()->geometry();
