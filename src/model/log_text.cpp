@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"
@@ -41,12 +42,40 @@ std::string logNumber(double value) {
     return text;
 }
 
+namespace {
+
+// A detail written as a quoted literal: quotes, backslashes and control characters escaped, so
+// a detail can never split or end its log line.
+std::string quotedLiteral(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"': quoted += "\\\""; break;
+            case '\\': quoted += "\\\\"; break;
+            case '\n': quoted += "\\n"; break;
+            case '\r': quoted += "\\r"; break;
+            case '\t': quoted += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char code[12];
+                    std::snprintf(code, sizeof code, "\\u{%x}", static_cast<unsigned>(c));
+                    quoted += code;
+                } else {
+                    quoted += c;
+                }
+        }
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
 std::string logErrorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const AppError& appError) {
         std::string text = caseName(appError.kind());
-        if (appError.hasDetail()) text += "(\"" + appError.detail() + "\")";
+        if (appError.hasDetail()) text += "(" + quotedLiteral(appError.detail()) + ")";
         return text;
     } catch (const platform::CancelledError&) {
         return "CancelledError()";
