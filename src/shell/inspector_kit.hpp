@@ -77,6 +77,10 @@ public:
                 QWidget* parent = nullptr);
     platform::Symbol symbol() const { return symbol_; }
     QColor colour() const;
+    void setColour(std::optional<QColor> colour) {
+        colour_ = colour;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

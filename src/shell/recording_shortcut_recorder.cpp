@@ -53,7 +53,10 @@ QPushButton* plainButton(const QString& text, QWidget* parent) {
     button->setCursor(Qt::PointingHandCursor);
     button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
     QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, palette.color(QPalette::Active, QPalette::Highlight));
+    // Disabled, it keeps the theme's greyed text.
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::ButtonText, palette.color(QPalette::Active, QPalette::Highlight));
+    }
     button->setPalette(palette);
     return button;
 }
@@ -229,6 +232,12 @@ void RecordingShortcutRecorder::setPanelVisible(bool visible) {
 void RecordingShortcutRecorder::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     finish(false);
+}
+
+void RecordingShortcutRecorder::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Locked while a recording runs: a capture under way ends unsaved.
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) finish(false);
 }
 
 bool RecordingShortcutRecorder::eventFilter(QObject* watched, QEvent* event) {

@@ -68,6 +68,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QCoro::Task<void> capture(std::uint64_t attempt);

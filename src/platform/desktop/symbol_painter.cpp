@@ -156,6 +156,57 @@ QPainterPath command() {
 
 QPainterPath recordCircle() { return ring({50, 50}, 46, 38).united(disc({50, 50}, 26)).simplified(); }
 
+QPainterPath circleFill() { return disc({50, 50}, 44); }
+QPainterPath stopFill() { return roundedRect(14, 14, 86, 86, 12); }
+
+QPainterPath ellipsis() {
+    QPainterPath dots = disc({16, 50}, 12);
+    dots.addPath(disc({50, 50}, 12));
+    dots.addPath(disc({84, 50}, 12));
+    return dots;
+}
+
+QPainterPath folderShape() {
+    QPainterPath shape = roundedRect(6, 26, 94, 84, 8);
+    return shape.united(roundedPolygon({{8, 18}, {38, 18}, {46, 28}, {8, 28}}, 4)).simplified();
+}
+
+QPainterPath folder() {
+    QPainterPath outline = folderShape();
+    return outline.subtracted(roundedRect(14, 36, 86, 76, 4)).simplified();
+}
+
+QPainterPath folderBadgePlus() {
+    QPainterPath plus = polyline({{50, 42}, {50, 70}});
+    plus.addPath(polyline({{36, 56}, {64, 56}}));
+    return folderShape().subtracted(stroked(plus, 8));
+}
+
+QPainterPath filmStrip(qreal left, qreal top, qreal right, qreal bottom) {
+    QPainterPath strip = roundedRect(left, top, right, bottom, 6);
+    // Perforations down both edges and the frame in the middle.
+    const qreal step = (bottom - top) / 4;
+    for (int i = 0; i < 4; ++i) {
+        const qreal y = top + step * i + step / 2;
+        strip = strip.subtracted(roundedRect(left + 4, y - 4, left + 12, y + 4, 1.5));
+        strip = strip.subtracted(roundedRect(right - 12, y - 4, right - 4, y + 4, 1.5));
+    }
+    return strip.subtracted(roundedRect(left + 17, top + 6, right - 17, bottom - 6, 2));
+}
+
+QPainterPath film() { return filmStrip(18, 8, 82, 92); }
+
+QPainterPath filmStack() {
+    QPainterPath behind = roundedRect(30, 6, 90, 82, 6).subtracted(roundedRect(22, 14, 82, 92, 8));
+    return filmStrip(10, 18, 74, 94).united(behind).simplified();
+}
+
+QPainterPath arrowRightCircle() {
+    QPainterPath arrow = polyline({{28, 50}, {70, 50}});
+    arrow.addPath(polyline({{52, 32}, {70, 50}, {52, 68}}));
+    return ring({50, 50}, 46, 38).united(stroked(arrow, 9)).simplified();
+}
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -173,6 +224,14 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::infoCircle: return infoCircle();
         case Symbol::command: return command();
         case Symbol::recordCircle: return recordCircle();
+        case Symbol::circleFill: return circleFill();
+        case Symbol::stopFill: return stopFill();
+        case Symbol::ellipsis: return ellipsis();
+        case Symbol::folder: return folder();
+        case Symbol::folderBadgePlus: return folderBadgePlus();
+        case Symbol::film: return film();
+        case Symbol::filmStack: return filmStack();
+        case Symbol::arrowRightCircle: return arrowRightCircle();
     }
     return {};
 }

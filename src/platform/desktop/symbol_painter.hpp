@@ -28,6 +28,14 @@ enum class Symbol {
     infoCircle,                   // a ring with an "i"
     command,                      // the looped square of the shortcut key
     recordCircle,                 // a ring around a disc: the recorder's own mark
+    circleFill,                   // a disc
+    stopFill,                     // a rounded square
+    ellipsis,                     // three dots: work under way
+    folder,                       // a folder outline with its tab
+    folderBadgePlus,              // a folder with a plus cut out
+    film,                         // a strip of film
+    filmStack,                    // a strip of film with one behind it
+    arrowRightCircle,             // a ring around an arrow pointing right
 };
 
 class SymbolPainter {

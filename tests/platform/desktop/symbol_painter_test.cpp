@@ -14,7 +14,10 @@ const std::vector<Symbol> kAll = {Symbol::checkmark,  Symbol::checkmarkCircleFil
                                   Symbol::xmark,      Symbol::handTapFill,         Symbol::micFill,
                                   Symbol::videoFill,  Symbol::exclamationmarkTriangleFill, Symbol::chevronDown,
                                   Symbol::chevronLeft, Symbol::chevronRight, Symbol::exclamationmarkTriangle,
-                                  Symbol::infoCircle, Symbol::command,     Symbol::recordCircle};
+                                  Symbol::infoCircle, Symbol::command,     Symbol::recordCircle,
+                                  Symbol::circleFill, Symbol::stopFill,    Symbol::ellipsis,
+                                  Symbol::folder,     Symbol::folderBadgePlus, Symbol::film,
+                                  Symbol::filmStack,  Symbol::arrowRightCircle};
 
 TEST(SymbolPainter, EverySymbolFillsAFairPartOfItsBoxAndStaysInside) {
     const QRectF box(10, 20, 40, 40);
