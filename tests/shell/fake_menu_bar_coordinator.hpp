@@ -22,7 +22,9 @@ public:
     }
     QCoro::Task<MenuBarPanelState> currentPanelState() override {
         ++reads;
-        co_return state;
+        // A copy: GCC moves from a member named in co_return.
+        MenuBarPanelState snapshot = state;
+        co_return snapshot;
     }
 
     // Intents by case index, for compact comparisons.
