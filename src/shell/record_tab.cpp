@@ -199,7 +199,10 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     stack->addLayout(status);
 
     primary_ = new PrimaryRecordButton(this);
-    connect(primary_, &QAbstractButton::clicked, this, [this] { model_.performPrimaryRecordAction(); });
+    connect(primary_, &QAbstractButton::clicked, this, [this] {
+        emit primaryActionRequested();
+        model_.performPrimaryRecordAction();
+    });
     stack->addWidget(primary_);
 
     auto* divider = new QFrame(this);

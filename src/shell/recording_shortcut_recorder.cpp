@@ -16,37 +16,6 @@ namespace yux {
 
 namespace {
 
-// Keys that only modify another: pressed alone they make no shortcut.
-bool isModifierKey(int key) {
-    switch (key) {
-        case Qt::Key_Shift:
-        case Qt::Key_Control:
-        case Qt::Key_Meta:
-        case Qt::Key_Alt:
-        case Qt::Key_AltGr:
-        case Qt::Key_Super_L:
-        case Qt::Key_Super_R:
-        case Qt::Key_Hyper_L:
-        case Qt::Key_Hyper_R:
-        case Qt::Key_CapsLock:
-        case Qt::Key_NumLock:
-        case Qt::Key_ScrollLock:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Super → command, Alt → option, Ctrl → control; Caps Lock, keypad and the rest are left out.
-std::uint32_t shortcutModifiers(Qt::KeyboardModifiers modifiers) {
-    std::uint32_t mask = 0;
-    if (modifiers & Qt::MetaModifier) mask |= RecordingShortcut::command;
-    if (modifiers & Qt::ShiftModifier) mask |= RecordingShortcut::shift;
-    if (modifiers & Qt::AltModifier) mask |= RecordingShortcut::option;
-    if (modifiers & Qt::ControlModifier) mask |= RecordingShortcut::control;
-    return mask;
-}
-
 QPushButton* plainButton(const QString& text, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
     button->setFlat(true);
@@ -99,6 +68,43 @@ protected:
 };
 
 }  // namespace
+
+bool isModifierKey(int key) {
+    switch (key) {
+        case Qt::Key_Shift:
+        case Qt::Key_Control:
+        case Qt::Key_Meta:
+        case Qt::Key_Alt:
+        case Qt::Key_AltGr:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R:
+        case Qt::Key_Hyper_L:
+        case Qt::Key_Hyper_R:
+        case Qt::Key_CapsLock:
+        case Qt::Key_NumLock:
+        case Qt::Key_ScrollLock:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Caps Lock, keypad and the rest are left out.
+static std::uint32_t shortcutModifiers(Qt::KeyboardModifiers modifiers) {
+    std::uint32_t mask = 0;
+    if (modifiers & Qt::MetaModifier) mask |= RecordingShortcut::command;
+    if (modifiers & Qt::ShiftModifier) mask |= RecordingShortcut::shift;
+    if (modifiers & Qt::AltModifier) mask |= RecordingShortcut::option;
+    if (modifiers & Qt::ControlModifier) mask |= RecordingShortcut::control;
+    return mask;
+}
+
+ShortcutKeys shortcutKeysOf(const QKeyEvent& press) {
+    ShortcutKeys keys;
+    keys.modifiers = shortcutModifiers(press.modifiers());
+    if (press.nativeScanCode() <= 0xFF) keys.keyCode = X11KeyMap::keyCode(static_cast<std::uint8_t>(press.nativeScanCode()));
+    return keys;
+}
 
 RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
@@ -254,10 +260,7 @@ bool RecordingShortcutRecorder::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void RecordingShortcutRecorder::receive(const QKeyEvent& press) {
-    const std::uint32_t modifiers = shortcutModifiers(press.modifiers());
-    const std::optional<std::uint32_t> keyCode =
-        press.nativeScanCode() <= 0xFF ? X11KeyMap::keyCode(static_cast<std::uint8_t>(press.nativeScanCode()))
-                                       : std::nullopt;
+    const auto [keyCode, modifiers] = shortcutKeysOf(press);
     if (keyCode == RecordingShortcut::escapeKeyCode && modifiers == 0) {
         finish(false);
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace yux::testing {
 class FakeMenuBarCoordinator : public MenuBarIntentHandling, public MenuBarStateProviding {
 public:
     QCoro::Task<void> dispatch(MenuIntent intent) override {
+        if (onDispatch) onDispatch(intent);
         intents.push_back(std::move(intent));
         co_return;
     }
@@ -35,6 +37,7 @@ public:
     }
 
     MenuBarPanelState state;
+    std::function<void(const MenuIntent&)> onDispatch;
     bool shortcutRecordingAnswer = true;
     std::vector<MenuIntent> intents;
     std::vector<bool> shortcutRecordings;
