@@ -10,7 +10,8 @@ function(yux_library name)
 endfunction()
 
 # yux_test(NAME LABEL unit|media|desktop|e2e [GUI] SOURCES ... DEPS ...)
-# GUI tests get a QApplication, the others a QCoreApplication.
+# GUI tests get a QApplication, the others a QCoreApplication. GUI tests that are not labelled
+# desktop draw offscreen, so they need no display and look the same everywhere.
 function(yux_test name)
   cmake_parse_arguments(ARG "GUI" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
   if(NOT ARG_LABEL)
@@ -29,6 +30,9 @@ function(yux_test name)
     set(ARG_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_GUI AND NOT ARG_LABEL STREQUAL "desktop")
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  endif()
   if(NOT TARGET ${ARG_LABEL}_tests)
     add_custom_target(${ARG_LABEL}_tests)
   endif()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds, runs every test label inside the test
 # environment, then builds the unit tests with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs them.
+# and runs them, and builds the fuzz programs of bench/fuzz (they are run by hand).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="$(nproc)"
@@ -13,4 +13,9 @@ if [ "${YUX_SKIP_SANITIZERS:-0}" != "1" ]; then
     "$root/scripts/build.sh" "$root/build-sanitize" -DYUX_SANITIZE=ON -DYUX_BUILD_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$root/build-sanitize" -L unit --output-on-failure -j "$jobs"
+fi
+if [ "${YUX_SKIP_FUZZ_BUILD:-0}" != "1" ]; then
+  # Only the fuzz programs and the libraries they link, so CI stays quick.
+  YUX_BUILD_TARGET=fuzzers "$root/scripts/build.sh" "$root/build-fuzz" \
+    -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14 -DYUX_FUZZ=ON -DYUX_BUILD_TESTS=OFF
 fi

@@ -1,6 +1,6 @@
 #include "capture/recording_output_delegate.hpp"
 
-#include <charconv>
+#include <cstdint>
 #include <coroutine>
 
 #include "model/app_error.hpp"
@@ -37,19 +37,34 @@ std::string secondsText(MediaTime time) {
     return text;
 }
 
-std::string describe(const std::exception_ptr& error) {
-    if (!error) return "nil";
+// The library's own account of a writer error, for the debug log.
+std::string detailOf(const std::exception_ptr& error) {
+    if (!error) return "none";
     try {
         std::rethrow_exception(error);
+    } catch (const platform::MovieWriterError& e) {
+        return e.detail();
     } catch (const std::exception& e) {
-        return std::string("Optional(") + e.what() + ")";
+        return e.what();
     } catch (...) {
-        return "Optional(unknown error)";
+        return "unknown error";
     }
 }
 
 std::exception_ptr outputFailure(std::string detail) {
     return std::make_exception_ptr(AppError::outputFinalizationFailed(std::move(detail)));
+}
+
+// What people read after the movie's writing failed: the cause, then what became of the take.
+std::string writerFailureText(const std::exception_ptr& error, bool kept) {
+    std::string cause = "The movie could not be written.";
+    try {
+        if (error) std::rethrow_exception(error);
+    } catch (const platform::MovieWriterError& e) {
+        cause = e.what();
+    } catch (...) {
+    }
+    return cause + (kept ? " The recording stopped, and what was recorded up to then is kept." : " The recording stopped.");
 }
 
 MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height, double frameRate) {
@@ -59,17 +74,13 @@ MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height, doubl
     return MovieTrackFormat::video(trackTitle(kind), width, height).withFrameRate(frameRate);
 }
 
-// Frames per second of a frame interval; a missing or zero interval counts as one frame at 60 fps.
-double rateOf(MediaTime interval) {
-    if (!interval.isValid() || interval.value <= 0) interval = RecordingOutputDelegate::kFrameDuration;
-    return static_cast<double>(interval.timescale) / static_cast<double>(interval.value);
-}
-
-// The shortest decimal text that reads back as the same double: "60", "29.97002997002997".
-std::string decimalText(double value) {
-    char text[32];
-    auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+// Frames per second of a frame interval, as a time whose seconds are the frames; a missing,
+// zero or absurdly long interval counts as one frame at 60 fps.
+MediaTime rateOf(MediaTime interval) {
+    if (!interval.isValid() || interval.value <= 0 || interval.value > INT32_MAX) {
+        interval = RecordingOutputDelegate::kFrameDuration;
+    }
+    return MediaTime(interval.timescale, static_cast<std::int32_t>(interval.value));
 }
 
 }  // namespace
@@ -107,8 +118,10 @@ std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(const std
 std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(std::shared_ptr<MovieWriter> writer, int width,
                                                                        int height, bool microphone, bool camera,
                                                                        Clock clock, MediaTime frameInterval) {
-    const double frameRate = rateOf(frameInterval);
-    writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), decimalText(frameRate));
+    const MediaTime rate = rateOf(frameInterval);
+    const double frameRate = rate.seconds();
+    // The shortest decimal text that reads back as the same number: "60", "29.97002997002997".
+    writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), rate.secondsText());
     std::map<RecordingSourceKind, int> inputs;
     for (auto kind : kAllRecordingSourceKinds) {
         if (kind == RecordingSourceKind::audio) continue;
@@ -128,6 +141,10 @@ std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(std::shar
         throw AppError::outputFinalizationFailed("Cannot start source writer");
     }
     return std::make_shared<RecordingOutputDelegate>(std::move(writer), std::move(inputs), std::move(clock));
+}
+
+std::exception_ptr RecordingOutputDelegate::writerFailure(const std::exception_ptr& error) const {
+    return outputFailure(writerFailureText(error, received_.contains(RecordingSourceKind::screen)));
 }
 
 RecordingOutputDelegate::RecordingOutputDelegate(std::shared_ptr<MovieWriter> writer,
@@ -150,12 +167,32 @@ void RecordingOutputDelegate::setFailure(std::exception_ptr error) {
     if (!failure_) failure_ = std::move(error);
 }
 
+bool RecordingOutputDelegate::isClockFault(const SampleBuffer& sample, RecordingSourceKind kind) {
+    const MediaTime pts = sample.presentationTime;
+    const MediaTime now = clock_.hostNow();
+    const auto end = end_.copy();
+    const bool pastNow = pts > now + kClockFaultTolerance;
+    const bool pastEnd = end && pts > *end + kClockFaultTolerance;
+    if (!pastNow && !pastEnd) return false;
+    log("source_writer_clock_fault kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) + " now=" +
+        secondsText(now) + (end ? " end=" + secondsText(*end) : std::string()));
+    return true;
+}
+
 void RecordingOutputDelegate::receive(const SampleBuffer& sample, RecordingSourceKind kind) {
     if (failure_) return;
+    // A kind without a track (a stray camera frame) has nowhere to go, and a frame of it kept
+    // as the newest picture would hold up every finish.
+    if (!inputs_.contains(kind)) return;
+    if (isClockFault(sample, kind)) return;
     const MediaTime pts = sample.presentationTime;
+    const auto end = end_.copy();
+    if (end && pts >= *end) return;  // taken after the stop
     if (!isAudio(kind)) lastVideo_[kind] = sample;
     if (start_) {
-        if (pts >= *start_) append(sample, kind);
+        // Sound that began just before the start is written from the start on: the writer cuts it there.
+        const bool reachesStart = isAudio(kind) && sample.duration.isValid() && pts + sample.duration > *start_;
+        if (pts >= *start_ || reachesStart) append(sample, kind);
         return;
     }
     const bool hasScreen = lastVideo_.contains(RecordingSourceKind::screen);
@@ -187,10 +224,11 @@ void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSource
             received_.insert(kind);
             return;
         }
-        setFailure(outputFailure("Cannot write " + labelOf(kind) + " timestamp=" + secondsText(pts) + " previous=" +
-                                 (last != lastWritten_.end() ? secondsText(last->second) : "-1.0") +
-                                 " start=" + (start_ ? secondsText(*start_) : "-1.0") +
-                                 " error=" + describe(writer_->error())));
+        const auto error = writer_->error();
+        log("source_writer_failed kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) + " previous=" +
+            (last != lastWritten_.end() ? secondsText(last->second) : "-1.0") +
+            " start=" + (start_ ? secondsText(*start_) : "-1.0") + " error=" + detailOf(error));
+        setFailure(writerFailure(error));
         return;
     }
     // A busy video track loses the frame; a busy audio track would lose sound, so it fails.
@@ -231,8 +269,12 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
             if (continuation->error) std::rethrow_exception(continuation->error);
         }
     };
+    const MediaTime end = clock_.hostNow();
+    // From now on nothing taken after the stop is kept, nor encoded by the writer.
+    end_.with([&](std::optional<MediaTime>& value) { value = end; });
+    writer_->endSession(end);
     // A named awaiter: GCC 12 mishandles the lifetime of a temporary one across the suspension.
-    Awaiter awaiter{this, clock_.hostNow()};
+    Awaiter awaiter{this, end};
     co_await awaiter;
 }
 
@@ -242,15 +284,30 @@ void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation
     continuation->resume(std::move(error));
 }
 
+// The take stops at the failure; the movie keeps what reached it.
+void RecordingOutputDelegate::keepWritten(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {
+    lastVideo_.clear();
+    for (const auto& [kind, track] : inputs_) writer_->markAsFinished(track);
+    writer_->finishWriting([continuation, error] { continuation->resume(error); });
+}
+
 void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock::time_point deadline,
                                        std::shared_ptr<Continuation> continuation) {
-    if (failure_) return abandon(continuation, failure_);
+    if (failure_) {
+        // Only a cancelled take, or one without a single picture, leaves nothing behind.
+        if (cancelled_ || !received_.contains(RecordingSourceKind::screen)) return abandon(continuation, failure_);
+        return keepWritten(continuation, failure_);
+    }
     if (!start_) return abandon(continuation, outputFailure("Capture produced no video"));
 
     for (const auto& entry : lastVideo_) {
         auto input = inputs_.find(entry.first);
         if (input != inputs_.end() && writer_->isReadyForMoreMediaData(input->second)) continue;
-        if (clock_.now() >= deadline) return abandon(continuation, outputFailure("Video writer did not drain"));
+        if (clock_.now() >= deadline) {
+            auto error = outputFailure("Video writer did not drain");
+            if (!received_.contains(RecordingSourceKind::screen)) return abandon(continuation, error);
+            return keepWritten(continuation, error);
+        }
         clock_.after(queue_, kDrainRetryInterval,
                      [this, end, deadline, continuation] { finishAt(end, deadline, continuation); });
         return;
@@ -274,14 +331,19 @@ void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock:
     writer_->finishWriting([writer = writer_, continuation] {
         if (writer->status() == MovieWriterStatus::completed) return continuation->resume(nullptr);
         auto error = writer->error();
-        continuation->resume(error ? error : outputFailure("Source recording did not finalize"));
+        // A writer that failed while finishing keeps what it wrote, the pictures included.
+        continuation->resume(error ? outputFailure(writerFailureText(error, true))
+                                   : outputFailure("Source recording did not finalize"));
     });
 }
 
 int RecordingOutputDelegate::cancel() {
     return queue_.sync([this] {
         failure_ = std::make_exception_ptr(platform::CancelledError());
-        if (writer_->status() == MovieWriterStatus::writing) writer_->cancelWriting();
+        cancelled_ = true;
+        // A writer that failed still holds a partial movie; a cancelled take keeps nothing.
+        const auto status = writer_->status();
+        if (status == MovieWriterStatus::writing || status == MovieWriterStatus::failed) writer_->cancelWriting();
         lastVideo_.clear();
         return static_cast<int>(writer_->status());
     });

@@ -11,6 +11,7 @@
 
 #include "model/recording_source.hpp"
 #include "platform/async/cancel_token.hpp"
+#include "platform/async/locked.hpp"
 #include "platform/async/serial_queue.hpp"
 #include "platform/media/media_time.hpp"
 #include "platform/media/movie_writer.hpp"
@@ -40,8 +41,15 @@ public:
         static Clock live();
     };
 
+    // Diagnostic lines (a sample dropped for a clock fault, the library's words for a failure).
+    using Log = std::function<void(const std::string&)>;
+
     // Re-timed frames (the start's copies and the tail) last one frame at 60 fps.
     static constexpr platform::MediaTime kFrameDuration{1, 60};
+    // A sample stamped further than this past the host clock's now, or past the stop, has a
+    // broken time stamp: written, it would stretch its track (an audio gap filled with an hour of
+    // silence, a video track refusing every later frame), so it is dropped.
+    static constexpr platform::MediaTime kClockFaultTolerance{5, 1};
     static constexpr std::chrono::seconds kStartTimeout{10};
     static constexpr std::chrono::milliseconds kStartPollInterval{20};
     static constexpr std::chrono::seconds kDrainTimeout{10};
@@ -68,6 +76,8 @@ public:
 
     // "Yux.source-writer": every operation below marked "on queue" runs only there.
     platform::SerialQueue& queue() { return queue_; }
+    // Before the capture starts.
+    void setLog(Log log) { log_ = std::move(log); }
     platform::MovieWriter& writer() { return *writer_; }
 
     // The capture stream's sample callback, on queue.
@@ -84,10 +94,10 @@ public:
     // Until the screen, and the camera and microphone where those tracks exist, have each had a
     // sample written: throws the stored failure, or "Capture did not deliver video" after 10 s.
     QCoro::Task<void> waitForStart(platform::CancelToken token = {});
-    // Ends the movie at the host clock's current time; throws when it cannot be completed, in
-    // which case no movie is left.
+    // Ends the movie at the host clock's current time. Throws when it cannot be completed: after a
+    // failure the movie keeps what was written when a picture was; without one, no movie is left.
     QCoro::Task<void> finish();
-    // Stops the capture's writing for good and returns the writer's status number.
+    // Stops the capture's writing for good, removes the movie and returns the writer's status number.
     int cancel();
 
 private:
@@ -95,6 +105,12 @@ private:
     void finishAt(platform::MediaTime end, std::chrono::steady_clock::time_point deadline,
                   std::shared_ptr<Continuation> continuation);
     void abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
+    void keepWritten(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
+    bool isClockFault(const platform::SampleBuffer& sample, RecordingSourceKind kind);
+    std::exception_ptr writerFailure(const std::exception_ptr& error) const;
+    void log(const std::string& line) const {
+        if (log_) log_(line);
+    }
 
     std::shared_ptr<platform::MovieWriter> writer_;
     std::map<RecordingSourceKind, int> inputs_;
@@ -104,6 +120,11 @@ private:
     std::map<RecordingSourceKind, platform::SampleBuffer> lastVideo_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
     Clock clock_;
+    Log log_;
+    bool cancelled_ = false;
+    // The stop time, known from the moment finish() is called, so samples taken after it are
+    // dropped at once, while the writer still drains.
+    platform::Locked<std::optional<platform::MediaTime>> end_;
     // Last, so it is destroyed first: work still queued runs while the fields exist.
     platform::SerialQueue queue_{"Yux.source-writer"};
 };

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QImage>
 
 #include <array>
@@ -12,6 +11,7 @@
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
 #include "support/memory_preferences.hpp"
+#include "support/screenshot_writer.hpp"
 
 using namespace yux;
 using yux::platform::PixelBuffer;
@@ -67,8 +67,7 @@ void saveScreenshot(const SampleBuffer& sample, const std::string& name) {
     const auto* picture = sample.picture();
     QImage image(picture->data(), picture->width(), picture->height(), static_cast<qsizetype>(picture->stride()),
                  QImage::Format_ARGB32);
-    QDir().mkpath(YUX_SCREENSHOT_DIR);
-    ASSERT_TRUE(image.save(QString(YUX_SCREENSHOT_DIR) + "/" + QString::fromStdString(name) + ".png"));
+    yux::test::writeScreenshot(image, QString::fromStdString(name));
 }
 
 const Size kPoints{1440, 900};

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <thread>
 
@@ -10,6 +13,7 @@
 #include "platform/async/errors.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/media_asset.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
@@ -196,7 +200,11 @@ TEST(RecordingOutputDelegateMovie, ScreenAndSystemAudioOnly) {
     EXPECT_EQ(reader.tracks()[1].codec, "aac");
     EXPECT_EQ(reader.tracks()[1].sampleRate, 48000);
     EXPECT_EQ(reader.tracks()[1].channels, 2);
-    EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.01);
+    // A completed take reads back exactly as long as it was recorded, whichever reader asks.
+    EXPECT_NEAR(reader.duration().seconds(), 0.5, 1e-6);
+    EXPECT_NEAR(reader.tracks()[0].duration.seconds(), 0.5, 1e-6);
+    EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 0.5, 1e-6);
+    EXPECT_NEAR(platform::MediaAsset::open(path).durationSeconds, 0.5, 1e-6);
 }
 
 TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete) {
@@ -204,7 +212,7 @@ TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete)
 
     // A microphone that never delivers fails the start; the clean-up cancels the file.
     const auto silent = folder.file("silent.mov");
-    auto clock = RecordingOutputDelegate::Clock::live();
+    auto clock = stopAt(1);
     auto skipped = std::make_shared<std::chrono::nanoseconds>(0);
     clock.now = [skipped] { return std::chrono::steady_clock::now() + *skipped; };
     clock.sleep = [skipped](std::chrono::milliseconds duration, platform::CancelToken) -> QCoro::Task<void> {
@@ -239,4 +247,60 @@ TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete)
     const auto odd = folder.file("odd.mov");
     EXPECT_THROW(RecordingOutputDelegate::open(odd, 321, 240, false, false), AppError);
     EXPECT_FALSE(std::filesystem::exists(odd));
+}
+
+// A file-size limit for this process, as a full disk; the signal it raises is ignored, so a
+// write past it fails with an error as on a full disk. Restored when it goes.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit saved_{};
+    sighandler_t previousHandler_ = nullptr;
+};
+
+TEST(RecordingOutputDelegateMovie, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
+    media::TemporaryDirectory folder;
+    const auto path = folder.file("full.mov");
+    double written = 0;
+    {
+        FileSizeLimit limit(300'000);
+        auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, false, false, stopAt(30));
+        ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+        for (int i = 0; i < 30 * 60; ++i) {
+            const double t = i / 60.0;
+            deliver(*delegate, 0, media::videoSample(hostTime(t), media::movingPattern(kWidth, kHeight, i)),
+                    RecordingSourceKind::screen);
+            system.until(*delegate, t + 1 / 60.0);
+            if (delegate->queue().sync([&] { return delegate->failure() != nullptr; })) break;
+            written = t;
+        }
+        ASSERT_GT(written, 2.0) << "the limit was reached too early to tell fragments apart";
+        ASSERT_LT(written, 29.0) << "the limit was never reached";
+        try {
+            platform::waitForTask(delegate->finish());
+            FAIL() << "a full disk passed as success";
+        } catch (const AppError& error) {
+            EXPECT_EQ(error.detail(), "The disk is full. The recording stopped, and what was recorded up to then is kept.");
+        }
+    }
+    ASSERT_TRUE(std::filesystem::exists(path));
+    MovieTrackReader reader(path);
+    ASSERT_EQ(reader.tracks().size(), 2u);
+    // Everything up to the last complete fragment, about a second, is there.
+    EXPECT_GE(reader.duration().seconds(), written - 1.5);
+    EXPECT_LE(reader.duration().seconds(), written + 0.1);
+    EXPECT_GE(reader.videoFrames(reader.tracks()[0]).size(), static_cast<std::size_t>((written - 1.5) * 60));
+    EXPECT_GT(media::toneLevel(reader.readAudio(reader.tracks()[1]).audio, 440), 0.25);
 }

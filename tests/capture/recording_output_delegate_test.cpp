@@ -243,20 +243,44 @@ TEST(RecordingOutputDelegate, ABusyAudioTrackFailsTheRecordingAtFinish) {
     f.receive(frame(1.1), RecordingSourceKind::screen);  // dropped once failed
     EXPECT_EQ(f.appended(0).size(), 1u);
     EXPECT_EQ(failureOf([&] { f.finishAt(2); }), "Audio writer could not keep up");
-    EXPECT_EQ(f.writer->status(), MovieWriterStatus::cancelled);
+    // The take stops at the failure, and what was written is kept.
+    EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
 }
 
-TEST(RecordingOutputDelegate, ARefusedSampleRecordsWhatWasWritten) {
+TEST(RecordingOutputDelegate, AWriteFailureTellsItsCausePlainlyAndLogsTheDetails) {
     Fixture f;
     f.script.accepts = [](int track) { return track == kScreen; };
+    f.script.refusalError = std::make_exception_ptr(platform::MovieWriterError(
+        platform::MovieWriterError::Cause::diskFull, "The disk is full.", "Writing the movie failed: No space left on device"));
     f.open(false, false);
+    std::vector<std::string> lines;
+    f.delegate->setLog([&](const std::string& line) { lines.push_back(line); });
     f.receive(frame(1.5), RecordingSourceKind::screen);
     f.receive(sound(1.75), RecordingSourceKind::systemAudio);
     auto failure = f.delegate->queue().sync([&] { return f.delegate->failure(); });
     ASSERT_TRUE(failure);
-    EXPECT_EQ(errorText(failure), "Recording finalization failed: Cannot write System audio timestamp=" +
-                                      hostTime(1.75).secondsText() + " previous=-1.0 start=" +
-                                      hostTime(1.5).secondsText() + " error=nil");
+    EXPECT_EQ(errorText(failure),
+              "Recording finalization failed: The disk is full. The recording stopped, and what was recorded up to "
+              "then is kept.");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "source_writer_failed kind=System audio timestamp=" + hostTime(1.75).secondsText() +
+                            " previous=-1.0 start=" + hostTime(1.5).secondsText() +
+                            " error=Writing the movie failed: No space left on device");
+    // The failed writer is finished, not cancelled: it keeps what reached the disk.
+    EXPECT_EQ(failureOf([&] { f.finishAt(2); }),
+              "The disk is full. The recording stopped, and what was recorded up to then is kept.");
+    EXPECT_EQ(f.writer->status(), MovieWriterStatus::failed);
+
+    // Any other refusal names no library text either.
+    Fixture other;
+    other.script.accepts = [](int) { return false; };
+    other.open(false, false);
+    other.receive(frame(1.5), RecordingSourceKind::screen);
+    EXPECT_EQ(errorText(other.delegate->queue().sync([&] { return other.delegate->failure(); })),
+              "Recording finalization failed: The movie could not be written. The recording stopped.");
+    // Not a single picture was written: nothing is kept.
+    EXPECT_EQ(failureOf([&] { other.finishAt(2); }), "The movie could not be written. The recording stopped.");
+    EXPECT_EQ(other.writer->status(), MovieWriterStatus::cancelled);
 }
 
 TEST(RecordingOutputDelegate, WaitForStartNeedsEveryExpectedTrack) {
@@ -342,7 +366,8 @@ TEST(RecordingOutputDelegate, FinishFailsWithoutVideoOrWhenAVideoTrackDoesNotDra
     const auto before = stuck.time->wallNs.load();
     EXPECT_EQ(failureOf([&] { stuck.finishAt(2); }), "Video writer did not drain");
     EXPECT_GE(stuck.time->wallNs.load() - before, 10'000'000'000);
-    EXPECT_EQ(stuck.writer->status(), MovieWriterStatus::cancelled);
+    // The pictures written so far are kept.
+    EXPECT_EQ(stuck.writer->status(), MovieWriterStatus::completed);
     EXPECT_EQ(stuck.appended(0).size(), 1u);
 }
 
@@ -362,10 +387,14 @@ TEST(RecordingOutputDelegate, FinishWaitsForABusyVideoTrackToDrain) {
 TEST(RecordingOutputDelegate, FinishReportsTheWriterOutcome) {
     Fixture failed;
     failed.script.finishStatus = MovieWriterStatus::failed;
-    failed.script.finishError = std::make_exception_ptr(std::runtime_error("Disk full"));
+    failed.script.finishError = std::make_exception_ptr(platform::MovieWriterError(
+        platform::MovieWriterError::Cause::storage, "The movie file could not be written (input/output error).",
+        "Finishing the movie failed: Input/output error"));
     failed.open(false, false);
     failed.receive(frame(1), RecordingSourceKind::screen);
-    EXPECT_EQ(failureOf([&] { failed.finishAt(2); }), "other: Disk full");
+    EXPECT_EQ(failureOf([&] { failed.finishAt(2); }),
+              "The movie file could not be written (input/output error). The recording stopped, and what was "
+              "recorded up to then is kept.");
 
     Fixture silent;
     silent.script.finishStatus = MovieWriterStatus::failed;
@@ -382,4 +411,50 @@ TEST(RecordingOutputDelegate, CancelStopsWritingAndFailsALaterFinish) {
     f.receive(frame(1.5), RecordingSourceKind::screen);
     EXPECT_EQ(f.appended(0).size(), 1u);
     EXPECT_THROW(f.finishAt(2), platform::CancelledError);
+}
+
+TEST(RecordingOutputDelegate, AVideoKindWithoutATrackIsIgnored) {
+    Fixture f;
+    f.open(false, false);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(frame(1.1), RecordingSourceKind::camera);  // a stray camera frame
+    f.receive(frame(1.2), RecordingSourceKind::screen);
+    f.finishAt(1.5);
+    EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+    EXPECT_EQ(f.time->wallNs.load(), 0);  // no drain wait for a track that does not exist
+    EXPECT_EQ(f.appended(0).size(), 3u);  // the frames and the tail
+}
+
+TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
+    Fixture f;
+    f.open(true, false);
+    std::vector<std::string> lines;
+    f.delegate->setLog([&](const std::string& line) { lines.push_back(line); });
+    // Host time is 100 s.
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(sound(1), RecordingSourceKind::systemAudio);
+    f.receive(sound(3700), RecordingSourceKind::systemAudio);  // an hour ahead of now
+    f.receive(frame(3700), RecordingSourceKind::screen);
+    f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+    f.receive(frame(1.2), RecordingSourceKind::screen);  // later frames are still written
+    f.receive(sound(104), RecordingSourceKind::microphone);  // a little ahead: a busy machine, kept
+    EXPECT_EQ(f.appended(0).size(), 2u);
+    EXPECT_EQ(f.appended(1).size(), 2u);
+    EXPECT_EQ(f.appended(2).size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "source_writer_clock_fault kind=System audio timestamp=8700.0 now=5100.0");
+    EXPECT_TRUE(lines[1].starts_with("source_writer_clock_fault kind=Screen"));
+    f.finishAt(2);
+    EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+    // After the stop: a sample just after it is dropped quietly, one far past it is a clock fault.
+    const auto written = f.appends.data().size();
+    f.time->host = hostTime(3);
+    f.receive(sound(2.5), RecordingSourceKind::systemAudio);
+    f.receive(sound(2.01), RecordingSourceKind::systemAudio);
+    EXPECT_EQ(f.appends.data().size(), written);
+    f.time->host = hostTime(3600);
+    f.receive(sound(3000), RecordingSourceKind::systemAudio);
+    EXPECT_EQ(f.appends.data().size(), written);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "source_writer_clock_fault kind=System audio timestamp=8000.0 now=8600.0 end=5002.0");
 }

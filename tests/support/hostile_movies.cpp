@@ -4,8 +4,10 @@
 #include <cstring>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/movie_remuxer.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace yux::testing {
@@ -137,12 +139,26 @@ void remuxMovie(const std::string& source, const std::string& destination, const
     int opened = avformat_write_header(output.get(), &settings);
     av_dict_free(&settings);
     ff::check(opened, "header");
-    ff::Packet packet = ff::makePacket();
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
+    // Each stream's last packet is held back to be given the track's own end.
+    std::vector<ff::Packet> last(input->nb_streams);
+    auto write = [&](ff::Packet& packet) {
         av_packet_rescale_ts(packet.get(), input->streams[packet->stream_index]->time_base,
                              output->streams[packet->stream_index]->time_base);
         packet->pos = -1;
         ff::check(av_interleaved_write_frame(output.get(), packet.get()), "write");
+        packet.reset();
+    };
+    while (true) {
+        ff::Packet packet = ff::makePacket();
+        if (av_read_frame(input.get(), packet.get()) < 0) break;
+        auto& held = last[packet->stream_index];
+        if (held) write(held);
+        held = std::move(packet);
+    }
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (!last[i]) continue;
+        platform::MovieRemuxer::endAtTrackEnd(input->streams[i], last[i].get());
+        write(last[i]);
     }
     ff::check(av_write_trailer(output.get()), "trailer");
 }

@@ -91,6 +91,15 @@ void ExclusiveOutputFile::commit() {
     committed_ = true;
 }
 
+void ExclusiveOutputFile::keep(std::int64_t length) {
+    if (!writeFailed_) avio_flush(io_);
+    if (length >= 0 && fd_ >= 0 && ::ftruncate(fd_, length) != 0) {
+        // The whole file stays: more than wanted, but nothing lost.
+    }
+    closeDescriptor();
+    committed_ = true;
+}
+
 void ExclusiveOutputFile::closeDescriptor() {
     if (fd_ >= 0) {
         ::close(fd_);

@@ -22,6 +22,10 @@ public:
     const std::string& path() const { return path_; }
     // Owned by this object; hand it to AVFormatContext::pb (with AVFMT_FLAG_CUSTOM_IO).
     AVIOContext* io() const { return io_; }
+    // Closes the file and keeps whatever reached it, even after a failed write: a partly written
+    // recording is worth more than none. With `length`, only that many bytes are kept (the
+    // part known to be whole). Never throws.
+    void keep(std::int64_t length = -1);
 
     // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
     // A short write (a full disk) throws OutputFileWriteError and the file is removed.

@@ -31,6 +31,14 @@ double promisedEnd(const AVStream* stream) {
 
 MovieRemuxer::IncompleteCopyError::IncompleteCopyError() : std::runtime_error(kIncompleteText) {}
 
+void MovieRemuxer::endAtTrackEnd(const AVStream* stream, AVPacket* last) {
+    if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0 || last->dts == AV_NOPTS_VALUE) return;
+    std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    std::int64_t remaining = start + stream->duration - last->dts;
+    const auto tolerance = static_cast<std::int64_t>(kCompletenessToleranceSeconds / av_q2d(stream->time_base));
+    if (remaining > 0 && remaining <= std::max<std::int64_t>(last->duration, 0) + tolerance) last->duration = remaining;
+}
+
 void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destinationPath,
                         const Progress& progress, const CancelToken& cancel) {
     ffmpeg::InputContext input = ffmpeg::openMovie(sourcePath);
@@ -89,9 +97,20 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
 
     // Per source stream: the end of the last packet copied, in seconds.
     std::vector<double> copiedEnd(input->nb_streams, -INFINITY);
-    ffmpeg::Packet packet = ffmpeg::makePacket();
+    // Each stream's last packet waits here until the track's end is known (endAtTrackEnd).
+    std::vector<ffmpeg::Packet> last(input->nb_streams);
+    auto write = [&](ffmpeg::Packet& held, unsigned sourceIndex) {
+        AVStream* in = input->streams[sourceIndex];
+        AVStream* out = output->streams[mapping[sourceIndex]];
+        av_packet_rescale_ts(held.get(), in->time_base, out->time_base);
+        held->stream_index = mapping[sourceIndex];
+        held->pos = -1;
+        ffmpeg::checkStep(av_interleaved_write_frame(output.get(), held.get()), kWriteStep);
+        held.reset();
+    };
     while (true) {
         cancel.throwIfCancelled();
+        ffmpeg::Packet packet = ffmpeg::makePacket();
         int result = av_read_frame(input.get(), packet.get());
         if (result == AVERROR_EOF) break;
         if (result < 0) {
@@ -99,23 +118,17 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
             ffmpeg::logLibraryFailure("Reading the movie to copy", result);
             throw IncompleteCopyError();
         }
-        int target = packet->stream_index < static_cast<int>(mapping.size()) ? mapping[packet->stream_index] : -1;
-        if (target < 0) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        AVStream* in = input->streams[packet->stream_index];
-        AVStream* out = output->streams[target];
+        const unsigned index = static_cast<unsigned>(packet->stream_index);
+        if (index >= mapping.size() || mapping[index] < 0) continue;
+        AVStream* in = input->streams[index];
         std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (at != AV_NOPTS_VALUE) {
             double end = (static_cast<double>(at) + static_cast<double>(std::max<std::int64_t>(packet->duration, 0))) *
                          av_q2d(in->time_base);
-            copiedEnd[packet->stream_index] = std::max(copiedEnd[packet->stream_index], end);
+            copiedEnd[index] = std::max(copiedEnd[index], end);
         }
-        av_packet_rescale_ts(packet.get(), in->time_base, out->time_base);
-        packet->stream_index = target;
-        packet->pos = -1;
-        ffmpeg::checkStep(av_interleaved_write_frame(output.get(), packet.get()), kWriteStep);
+        if (last[index]) write(last[index], index);
+        last[index] = std::move(packet);
         auto now = Clock::now();
         if (std::chrono::duration<double>(now - lastReport).count() >= kProgressIntervalSeconds) {
             lastReport = now;
@@ -129,6 +142,11 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         if (mapping[i] >= 0 && std::isfinite(promised) && copiedEnd[i] < promised - kCompletenessToleranceSeconds) {
             throw IncompleteCopyError();
         }
+    }
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (!last[i]) continue;
+        endAtTrackEnd(input->streams[i], last[i].get());
+        write(last[i], i);
     }
     ffmpeg::checkStep(av_write_trailer(output.get()), kWriteStep);
     avio_flush(file.io());

@@ -6,6 +6,9 @@
 
 #include "platform/async/cancel_token.hpp"
 
+struct AVPacket;
+struct AVStream;
+
 namespace yux::platform {
 
 // Copies a whole movie into a new QuickTime file without decoding: every stream keeps its codec,
@@ -31,6 +34,13 @@ public:
     // library failures. The destination is created exclusively and removed on any failure.
     static void copy(const std::string& sourcePath, const std::string& destinationPath,
                      const Progress& progress, const CancelToken& cancel);
+
+    // The muxer takes every sample's length from the next sample's time except the last one's,
+    // which is its packet's own; packets read from fragments carry none, or a whole codec frame.
+    // Gives `last` (the stream's last packet, in the stream's time base) the length that ends it
+    // where the stream's index says the track ends, when that is at most a little more than
+    // what it carries: anything more would hide a cut.
+    static void endAtTrackEnd(const AVStream* stream, AVPacket* last);
 };
 
 }  // namespace yux::platform

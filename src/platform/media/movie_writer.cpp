@@ -1,18 +1,22 @@
 #include "platform/media/movie_writer.hpp"
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "platform/media/bgra_to_yuv.hpp"
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/ffmpeg_support.hpp"
+#include "platform/media/stacked_alpha_packer.hpp"
 
 namespace yux::platform {
 
@@ -42,13 +46,19 @@ constexpr std::size_t kVideoQueueDepth = 4;
 // Audio waiting for its encoder, in seconds rather than buffers: a short stall of the machine
 // must not fail the recording, and audio is small.
 constexpr double kAudioQueueSeconds = 5.0;
-// Audio timestamps further than this from the running sample count are trusted: a gap is
-// filled with silence, an overlap is cut. Closer ones are jitter and the count is kept.
+// Audio timestamps further than this from where the preceding sound ends are trusted: a gap is
+// filled with silence, an overlap is cut. Closer ones are jitter and the sound stays continuous.
 constexpr double kAudioResyncSeconds = 0.04;
-// Encoded packets wait this long (in media time, behind the newest packet of their track)
-// before they are muxed, so samples that arrive between the stop and the end of finishing
-// (at most 10 s of draining) can still be cut at the session's end.
-constexpr double kHoldBackSeconds = 12.0;
+// A gap in a track's sound is filled with silence only once sound this much newer has arrived:
+// until then a buffer that was merely late (a busy machine, a sound server catching up) can
+// still take its place, rather than be cut as an overlap of the silence.
+constexpr double kLateAudioSeconds = 0.5;
+// The scratch movie is written in fragments of about this length, each complete on disk with
+// its own index: a full disk or a killed process loses at most the fragment being written.
+constexpr double kFragmentSeconds = 1.0;
+// One keyframe per this many seconds of nominal frames: most fragments then begin with one, a
+// damaged picture spoils at most a second, and a copy export can cut close to any point.
+constexpr double kKeyframeIntervalSeconds = 1.0;
 
 std::runtime_error platformError(const std::string& sentence) { return std::runtime_error(sentence); }
 
@@ -64,6 +74,15 @@ struct AudioInputKey {
     int rate = 0;
     int channels = 0;
     bool operator==(const AudioInputKey&) const = default;
+};
+
+// Converted sound placed on the movie's timeline (in samples at kAudioSampleRate).
+struct PendingAudio {
+    std::int64_t start = 0;
+    Frame samples;  // planar, in the encoder's format
+    int from = 0;   // first sample of `samples` that is used
+    int count = 0;
+    std::int64_t end() const { return start + count; }
 };
 
 struct Track {
@@ -83,14 +102,19 @@ struct Track {
     // Encoding thread only.
     ScaleContext scaler;
     Frame picture;
+    StackedAlphaPacker packer;
+    const std::uint8_t* packedInto = nullptr;  // the picture buffer the packer last wrote
     std::map<std::int64_t, std::int64_t> frameTicks;  // pts -> duration of frames inside the encoder
     std::int64_t lastPts = INT64_MIN;
     ResampleContext resampler;
     AudioInputKey resamplerKey;
     AudioFifo fifo;
-    std::int64_t fifoPts = 0;  // time of the first sample in the FIFO
-    bool audioStarted = false;
-    std::deque<Packet> held;
+    std::int64_t fifoPts = 0;  // time of the first sample in the FIFO; its end is where the next sound goes
+    bool audioStarted = false;  // a buffer has been placed on the movie's timeline
+    std::deque<PendingAudio> pending;  // placed, not yet in the FIFO; sorted by start
+    std::int64_t newestEnd = 0;  // where the newest placed sound ends
+    // The newest packet waits for the next one: at the end it may still be cut to the session's end.
+    std::optional<Packet> held;
 
     bool isVideo() const { return format.layout != MovieTrackLayout::audio; }
     bool hasRoom() const {
@@ -126,7 +150,11 @@ public:
             if (track->thread.joinable()) track->thread.join();
         }
         std::lock_guard lock(lifecycle_);
-        if (status_ != MovieWriterStatus::completed) closeAndRemove();
+        if (status_ == MovieWriterStatus::failed) {
+            closeAndKeep();
+        } else if (status_ != MovieWriterStatus::completed) {
+            closeAndRemove();
+        }
         format_.reset();
         file_.reset();
     }
@@ -170,12 +198,15 @@ public:
             if (tracks_.empty()) throw platformError("A movie needs at least one track");
             openIo();
             AVDictionary* options = nullptr;
-            // Keys of our own (the nominal frame rate) are kept only as metadata tags.
-            av_dict_set(&options, "movflags", "use_metadata_tags", 0);
+            // Fragments with the index up front, cut by mux() so that it knows where the last
+            // whole one ends; keys of our own (the nominal frame rate) are kept only as metadata
+            // tags.
+            av_dict_set(&options, "movflags", "frag_custom+empty_moov+default_base_moof+use_metadata_tags", 0);
             int result = avformat_write_header(format_.get(), &options);
             av_dict_free(&options);
-            check(result, "Writing the movie header");
-            if (file_->io()->error < 0) throw Error("Writing the movie header", file_->io()->error);
+            if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie header");
+            avio_flush(file_->io());
+            wholeFragmentsEnd_ = avio_tell(file_->io());
         } catch (...) {
             status_ = MovieWriterStatus::failed;
             error_ = std::current_exception();
@@ -191,8 +222,14 @@ public:
         return true;
     }
 
-    void startSession(MediaTime start) { start_ = start; }
-    void endSession(MediaTime end) { end_ = end; }
+    void startSession(MediaTime start) {
+        std::lock_guard lock(timeline_);
+        start_ = start;
+    }
+    void endSession(MediaTime end) {
+        std::lock_guard lock(timeline_);
+        end_ = end;
+    }
 
     // A failed writer counts as ready: the caller's append is then refused and learns why from
     // error(), rather than mistaking the failure for a busy track.
@@ -207,7 +244,8 @@ public:
     }
 
     bool append(int index, const SampleBuffer& sample) {
-        if (!isWriting() || !start_.isValid() || index < 0 || index >= static_cast<int>(tracks_.size())) return false;
+        const auto [start, end] = timeline();
+        if (!isWriting() || !start.isValid() || index < 0 || index >= static_cast<int>(tracks_.size())) return false;
         Track& track = *tracks_[index];
         const bool fits = track.isVideo() ? sample.picture() != nullptr && sample.picture()->isValid()
                                           : sample.audio() != nullptr && sample.audio()->sampleRate > 0 &&
@@ -215,8 +253,9 @@ public:
         if (!fits || !sample.presentationTime.isValid()) return false;
         std::lock_guard lock(track.mutex);
         if (track.finished || track.stop || !track.hasRoom()) return false;
+        if (end.isValid() && sample.presentationTime >= end) return true;  // after the movie: accepted, not kept
         track.queuedAudioSeconds += secondsOf(sample);
-        track.items.push_back(Item{sample, sample.presentationTime - start_, false, {}});
+        track.items.push_back(Item{sample, sample.presentationTime - start, false, {}});
         track.wake.notify_one();
         return true;
     }
@@ -227,8 +266,7 @@ public:
         std::lock_guard lock(track.mutex);
         if (track.finished) return;
         track.finished = true;
-        MediaTime end = end_.isValid() && start_.isValid() ? end_ - start_ : MediaTime::invalid();
-        track.items.push_back(Item{{}, {}, true, end});
+        track.items.push_back(Item{{}, {}, true, relativeEnd()});
         track.wake.notify_one();
     }
 
@@ -247,7 +285,10 @@ public:
                         self->error_ = std::current_exception();
                     }
                 }
-                if (self->status_ != MovieWriterStatus::completed) self->closeAndRemove();
+                if (self->status_ == MovieWriterStatus::failed) self->closeAndKeep();
+                if (self->status_ != MovieWriterStatus::completed && self->status_ != MovieWriterStatus::failed) {
+                    self->closeAndRemove();
+                }
             }
             if (completion) completion();
         }).detach();
@@ -277,6 +318,16 @@ public:
     }
 
 private:
+    std::pair<MediaTime, MediaTime> timeline() {
+        std::lock_guard lock(timeline_);
+        return {start_, end_};
+    }
+    // The session's end on the movie's timeline, or invalid while it is not known.
+    MediaTime relativeEnd() {
+        const auto [start, end] = timeline();
+        return start.isValid() && end.isValid() ? end - start : MediaTime::invalid();
+    }
+
     bool isWriting() {
         std::lock_guard lock(lifecycle_);
         return status_ == MovieWriterStatus::writing;
@@ -302,6 +353,7 @@ private:
         context->color_trc = AVCOL_TRC_SMPTE170M;
         context->color_range = AVCOL_RANGE_MPEG;
         context->thread_count = 0;
+        context->gop_size = std::max(1, static_cast<int>(std::lround(nominalRate(track.format) * kKeyframeIntervalSeconds)));
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
         av_dict_set(&options, "preset", track.format.preset.empty() ? kScratchVideoPreset : track.format.preset.c_str(), 0);
@@ -341,12 +393,51 @@ private:
 
     // Lifecycle lock held.
     void writeTrailer() {
-        check(av_write_trailer(format_.get()), "Finishing the movie");
-        file_->commit();
+        std::lock_guard lock(muxMutex_);
+        int result = av_write_trailer(format_.get());
+        if (result < 0 || file_->io()->error < 0) throw storageError(result, "Finishing the movie");
+        try {
+            file_->commit();
+        } catch (const std::exception& error) {
+            throw storageError(AVERROR(EIO), error.what());
+        }
+    }
+
+    // A failure of the file's writes, or of the muxer, in plain words.
+    MovieWriterError storageError(int result, const std::string& step) const {
+        // A failed write leaves its system error on the file's I/O context.
+        int code = file_ && file_->io()->error < 0 ? AVUNERROR(file_->io()->error) : 0;
+        if (code == 0) code = result < 0 ? AVUNERROR(result) : EIO;
+        const std::string detail = step + " failed: " + errorText(AVERROR(code));
+        // A file-size limit stops a recording as a full disk does.
+        if (code == ENOSPC || code == EDQUOT || code == EFBIG) {
+            return MovieWriterError(MovieWriterError::Cause::diskFull, "The disk is full.", detail);
+        }
+        std::string cause = std::strerror(code);
+        if (!cause.empty()) cause[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(cause[0])));
+        return MovieWriterError(MovieWriterError::Cause::storage, "The movie file could not be written (" + cause + ").",
+                                detail);
     }
 
     // Lifecycle lock held; encoding threads have stopped. The file goes unless it was committed.
     void closeAndRemove() {
+        format_.reset();
+        file_.reset();
+    }
+
+    // Lifecycle lock held; encoding threads have stopped. Keeps every fragment that reached the
+    // file, and the one still being gathered when the failure was not the file's own.
+    void closeAndKeep() {
+        if (!file_) return;
+        if (format_ && file_->io()->error >= 0) {
+            std::lock_guard lock(muxMutex_);
+            if (av_write_trailer(format_.get()) >= 0) {
+                avio_flush(file_->io());
+                if (file_->io()->error >= 0) wholeFragmentsEnd_ = avio_tell(file_->io());
+            }
+        }
+        // A fragment cut short by the failure would end the movie with a damaged picture.
+        file_->keep(wholeFragmentsEnd_);
         format_.reset();
         file_.reset();
     }
@@ -391,13 +482,23 @@ private:
                     flush(track, item.end);
                     break;
                 }
+                // Samples at or after the end of the movie are never encoded.
+                const MediaTime end = relativeEnd();
                 if (track.isVideo()) {
-                    encodeVideo(track, item);
+                    if (!end.isValid() || item.relative < end) encodeVideo(track, item);
                 } else {
-                    encodeAudio(track, item);
+                    encodeAudio(track, item, end);
                 }
-            } catch (...) {
+            } catch (const MovieWriterError&) {
                 fail(std::current_exception());
+                break;
+            } catch (const std::exception& error) {
+                fail(std::make_exception_ptr(
+                    MovieWriterError(MovieWriterError::Cause::encoding, "The movie could not be encoded.", error.what())));
+                break;
+            } catch (...) {
+                fail(std::make_exception_ptr(
+                    MovieWriterError(MovieWriterError::Cause::encoding, "The movie could not be encoded.", "unknown error")));
                 break;
             }
         }
@@ -413,18 +514,14 @@ private:
         if (source.width() != width || source.height() != height) source = resized(track, source, width, height);
         AVFrame* frame = track.picture.get();
         check(av_frame_make_writable(frame), "Preparing a picture");
-        convertBgraToYuv420(source, {frame->data[0], frame->data[1], frame->data[2], frame->linesize[0],
-                                     frame->linesize[1], frame->linesize[2]});
+        const YuvPlanes planes{frame->data[0], frame->data[1], frame->data[2], frame->linesize[0], frame->linesize[1],
+                               frame->linesize[2]};
         if (track.format.layout == MovieTrackLayout::videoWithStackedAlpha) {
-            // The alpha becomes the luma of the lower half; its chroma stays neutral.
-            extractAlpha(source, frame->data[0] + static_cast<std::ptrdiff_t>(height) * frame->linesize[0],
-                         frame->linesize[0]);
-            for (int plane = 1; plane <= 2; ++plane) {
-                for (int y = height / 2; y < height; ++y) {
-                    std::memset(frame->data[plane] + static_cast<std::ptrdiff_t>(y) * frame->linesize[plane], 128,
-                                static_cast<std::size_t>(width / 2));
-                }
-            }
+            // The buffer is our own again once the encoder let go of it; a new one starts afresh.
+            track.packer.pack(source, planes, frame->data[0] != track.packedInto);
+            track.packedInto = frame->data[0];
+        } else {
+            convertBgraToYuv420(source, planes);
         }
 
         std::int64_t pts = item.relative.convertedTo(kVideoTimeScale).value;
@@ -476,7 +573,10 @@ private:
         track.resamplerKey = key;
     }
 
-    void encodeAudio(Track& track, const Item& item) {
+    // Places the sound on the movie's timeline: sound before the movie's start is cut, sound
+    // within kAudioResyncSeconds of where the preceding sound ends continues it seamlessly,
+    // and anything else keeps its own time.
+    void encodeAudio(Track& track, const Item& item, MediaTime end) {
         const AudioBuffer& audio = *item.sample.audio();
         const auto frames = static_cast<int>(audio.frameCount());
         if (frames <= 0) return;
@@ -486,30 +586,55 @@ private:
         const std::uint8_t* input[1] = {audio.bytes->data()};
         int count = check(swr_convert(track.resampler.get(), converted->data, capacity, input, frames), "Converting audio");
 
-        const std::int64_t first = item.relative.convertedTo(kAudioSampleRate).value;
-        std::int64_t skip = 0;
-        if (!track.audioStarted) {
-            track.audioStarted = true;
-            track.fifoPts = std::max<std::int64_t>(first, 0);
-            skip = std::max<std::int64_t>(-first, 0);  // samples from before the movie's start
-        } else {
-            const std::int64_t next = track.fifoPts + av_audio_fifo_size(track.fifo.get());
+        std::int64_t first = item.relative.convertedTo(kAudioSampleRate).value;
+        if (end.isValid()) count = static_cast<int>(std::min<std::int64_t>(count, end.convertedTo(kAudioSampleRate).value - first));
+        int from = 0;
+        if (first < 0) {
+            // Before the movie's start: cut exactly there, whatever came before.
+            from = static_cast<int>(std::min<std::int64_t>(-first, std::max(count, 0)));
+            first = 0;
+        }
+        if (from >= count) return;
+        auto at = track.pending.end();
+        while (at != track.pending.begin() && std::prev(at)->start > first) --at;
+        if (track.audioStarted && from == 0) {
+            const std::int64_t before = at == track.pending.begin() ? fifoEnd(track) : std::prev(at)->end();
             const auto tolerance = static_cast<std::int64_t>(kAudioResyncSeconds * kAudioSampleRate);
-            if (first - next > tolerance) {
-                writeSilence(track, first - next);
-            } else if (next - first > tolerance) {
-                skip = next - first;
-            }
+            if (std::llabs(first - before) <= tolerance) first = before;
         }
-        if (skip < count) {
-            std::uint8_t* planes[kAudioChannels];
-            for (int c = 0; c < kAudioChannels; ++c) {
-                planes[c] = converted->data[c] + skip * static_cast<std::int64_t>(sizeof(float));
+        track.audioStarted = true;
+        track.newestEnd = std::max(track.newestEnd, first + (count - from));
+        track.pending.insert(at, PendingAudio{first, std::move(converted), from, count - from});
+        commitAudio(track, false);
+    }
+
+    static std::int64_t fifoEnd(const Track& track) { return track.fifoPts + av_audio_fifo_size(track.fifo.get()); }
+
+    // Moves placed sound into the encoder's queue in time order. A gap is filled with silence
+    // once it is kLateAudioSeconds behind the newest sound (or at the end); sound that overlaps
+    // what is already queued loses the overlap.
+    void commitAudio(Track& track, bool all) {
+        const auto settle = static_cast<std::int64_t>(kLateAudioSeconds * kAudioSampleRate);
+        while (!track.pending.empty()) {
+            PendingAudio& next = track.pending.front();
+            const std::int64_t queuedEnd = fifoEnd(track);
+            if (next.start > queuedEnd) {
+                if (!all && track.newestEnd - next.start < settle) return;
+                writeSilence(track, next.start - queuedEnd);
             }
-            check(av_audio_fifo_write(track.fifo.get(), reinterpret_cast<void**>(planes), count - static_cast<int>(skip)),
-                  "Queueing audio");
+            const std::int64_t overlap = std::max<std::int64_t>(queuedEnd - next.start, 0);
+            if (overlap < next.count) {
+                std::uint8_t* planes[kAudioChannels];
+                for (int c = 0; c < kAudioChannels; ++c) {
+                    planes[c] = next.samples->data[c] + (next.from + overlap) * static_cast<std::int64_t>(sizeof(float));
+                }
+                check(av_audio_fifo_write(track.fifo.get(), reinterpret_cast<void**>(planes),
+                                          next.count - static_cast<int>(overlap)),
+                      "Queueing audio");
+            }
+            track.pending.pop_front();
+            encodeFifo(track, false);
         }
-        encodeFifo(track, false);
     }
 
     // Room for `samples` samples in the encoder's own format.
@@ -556,26 +681,27 @@ private:
             int result = avcodec_receive_packet(track.encoder.get(), packet.get());
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
             check(result, "Encoding");
+            // The AAC encoder's first packet only primes the decoder: it would need an edit list,
+            // which fragments cannot carry for our readers, and without one the whole track
+            // would sound late by its length. Dropping it leaves every track starting at zero;
+            // the price is that the first 21 ms of sound fade in.
+            if (!track.isVideo() && packet->pts + packet->duration <= 0) continue;
             if (track.isVideo()) {
                 auto found = track.frameTicks.find(packet->pts);
                 packet->duration = found != track.frameTicks.end() ? found->second : kDefaultFrameTicks;
                 if (found != track.frameTicks.end()) track.frameTicks.erase(track.frameTicks.begin(), std::next(found));
             }
-            track.held.push_back(std::move(packet));
-            const auto holdBack = static_cast<std::int64_t>(kHoldBackSeconds * track.encoder->time_base.den /
-                                                            track.encoder->time_base.num);
-            while (track.held.size() > 1 && track.held.front()->pts < track.held.back()->pts - holdBack) {
-                mux(track, *track.held.front());
-                track.held.pop_front();
-            }
+            if (track.held) mux(track, **track.held);
+            track.held = std::move(packet);
         }
     }
 
-    // Drains the encoder and muxes what is held, cutting everything at or after `end`.
+    // Drains the encoder and muxes what is left, up to `end`.
     void flush(Track& track, MediaTime end) {
         if (track.isVideo()) {
             check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding video");
         } else if (track.audioStarted) {
+            commitAudio(track, true);
             if (track.resampler) {
                 constexpr int kResamplerTail = 4096;  // more than the resampler ever holds back
                 auto tail = audioFrame(track, kResamplerTail);
@@ -592,32 +718,38 @@ private:
             check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding audio");
         }
         receivePackets(track);
-        if (end.isValid()) {
-            const std::int64_t endTicks = end.convertedTo(track.encoder->time_base.den).value;
-            while (!track.held.empty() && track.held.back()->pts >= endTicks) track.held.pop_back();
-            if (!track.held.empty()) {
-                auto& last = *track.held.back();
-                if (last.pts + last.duration > endTicks) last.duration = endTicks - last.pts;
-            }
-        }
-        while (!track.held.empty()) {
-            mux(track, *track.held.front());
-            track.held.pop_front();
-        }
+        if (track.held) mux(track, **track.held, end);
+        track.held.reset();
     }
 
-    void mux(Track& track, AVPacket& packet) {
+    // Writes one packet; with the session's end known, nothing of it lies past that end.
+    void mux(Track& track, AVPacket& packet, MediaTime end = MediaTime::invalid()) {
+        if (!end.isValid()) end = relativeEnd();
+        if (end.isValid()) {
+            const std::int64_t endTicks = end.convertedTo(track.encoder->time_base.den).value;
+            if (packet.pts >= endTicks) return;
+            if (packet.pts + packet.duration > endTicks) packet.duration = endTicks - packet.pts;
+        }
         packet.stream_index = track.stream->index;
         av_packet_rescale_ts(&packet, track.encoder->time_base, track.stream->time_base);
+        const double seconds = static_cast<double>(packet.pts) * av_q2d(track.stream->time_base);
         std::lock_guard lock(muxMutex_);
-        check(av_write_frame(format_.get(), &packet), "Writing the movie");
-        if (file_->io()->error < 0) throw Error("Writing the movie", file_->io()->error);
+        int result = av_write_frame(format_.get(), &packet);
+        if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie");
+        if (seconds - fragmentStart_ >= kFragmentSeconds) {
+            fragmentStart_ = seconds;
+            result = av_write_frame(format_.get(), nullptr);  // completes the fragment
+            avio_flush(file_->io());
+            if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie");
+            wholeFragmentsEnd_ = avio_tell(file_->io());
+        }
     }
 
     std::string path_;
     std::unique_ptr<ExclusiveOutputFile> file_;
     OutputContext format_;
     std::vector<std::unique_ptr<Track>> tracks_;
+    std::mutex timeline_;
     MediaTime start_;
     MediaTime end_;
 
@@ -625,7 +757,9 @@ private:
     MovieWriterStatus status_ = MovieWriterStatus::unknown;
     std::exception_ptr error_;
 
-    std::mutex muxMutex_;
+    std::mutex muxMutex_;  // guards the muxer and the two fields below
+    double fragmentStart_ = 0;  // seconds on the movie's timeline
+    std::int64_t wholeFragmentsEnd_ = -1;  // bytes of the file that hold whole fragments
     std::mutex doneMutex_;
     std::condition_variable done_;
     int running_ = 0;
@@ -711,8 +845,13 @@ std::shared_ptr<MovieWriter> MovieWriter::create_null(NullScript script) {
     };
     operations.append = [state](int track, const SampleBuffer&) {
         std::lock_guard lock(state->mutex);
-        return state->status == MovieWriterStatus::writing && state->start.isValid() && track < state->tracks &&
-               state->script.accepts(track);
+        if (state->status != MovieWriterStatus::writing || !state->start.isValid() || track >= state->tracks) return false;
+        if (state->script.accepts(track)) return true;
+        if (state->script.refusalError) {
+            state->status = MovieWriterStatus::failed;
+            state->error = state->script.refusalError;
+        }
+        return false;
     };
     operations.endSession = [](MediaTime) {};
     operations.markAsFinished = [](int) {};

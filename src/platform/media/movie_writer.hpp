@@ -3,6 +3,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,21 @@ inline constexpr std::string_view kNominalScreenFrameRateKey = "yux.screen.frame
 // The rate assumed for a video track that names none.
 inline constexpr double kDefaultNominalFrameRate = 60.0;
 
+// Why a movie could not be written. what() is a plain sentence for people ("The disk is
+// full."); detail() is the library's own text, for the debug log.
+class MovieWriterError : public std::runtime_error {
+public:
+    enum class Cause { diskFull, storage, encoding };
+    MovieWriterError(Cause cause, const std::string& sentence, std::string detail)
+        : std::runtime_error(sentence), cause_(cause), detail_(std::move(detail)) {}
+    Cause cause() const { return cause_; }
+    const std::string& detail() const { return detail_; }
+
+private:
+    Cause cause_;
+    std::string detail_;
+};
+
 // Numbered as the platform's writer status, which callers report.
 enum class MovieWriterStatus { unknown = 0, writing = 1, completed = 2, failed = 3, cancelled = 4 };
 
@@ -64,17 +80,20 @@ struct MovieWriterAppend {
 };
 
 // A QuickTime movie written in real time, one encoding thread per track. Use it from one
-// thread at a time (the caller's serial queue); encoding and muxing run on the writer's own
-// threads.
+// thread at a time (the caller's serial queue), except endSession, which any thread may call;
+// encoding and muxing run on the writer's own threads.
 //
-// Sequence: addTrack for each track, startWriting, startSession(at: first time), append samples
-// while a track isReadyForMoreMediaData, endSession(at: end time), markAsFinished per track,
-// finishWriting. Times are host-clock presentation times; the movie starts at the session's
-// start time, and samples at or after its end time are cut.
+// Sequence: setMetadata and addTrack, startWriting, startSession(at: first time), append
+// samples while a track isReadyForMoreMediaData, endSession(at: end time), markAsFinished per
+// track, finishWriting. Times are host-clock presentation times; the movie starts at the
+// session's start time, and samples at or after its end time are dropped before they are
+// encoded (call endSession as soon as the end is known).
 //
-// The file is created exclusively when the writer is made (an existing file is never touched);
-// whenever writing does not complete (a failure, cancelWriting, or a writer dropped while
-// writing) the file is removed, so only a completed movie stays at the path.
+// The movie is written in fragments of about a second, each readable on its own, so a full
+// disk or a killed process keeps everything up to the last complete fragment. The file is
+// created exclusively when the writer is made (an existing file is never touched). A writer
+// that fails keeps what it wrote (error() says why, as a MovieWriterError); cancelWriting, and
+// a writer dropped while still writing, remove the file.
 class MovieWriter {
 public:
     struct Operations {
@@ -100,6 +119,8 @@ public:
         bool startFails = false;
         std::function<bool(int track)> ready = [](int) { return true; };
         std::function<bool(int track)> accepts = [](int) { return true; };
+        // With this set, a refused sample fails the writer with it, as a write error would.
+        std::exception_ptr refusalError;
         // The status finishing ends in; failed carries finishError.
         MovieWriterStatus finishStatus = MovieWriterStatus::completed;
         std::exception_ptr finishError;

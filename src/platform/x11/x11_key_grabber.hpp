@@ -1,22 +1,26 @@
 #pragma once
 
-#include <QAbstractNativeEventFilter>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "platform/x11/x11_modifier_mask.hpp"
 
-struct xcb_connection_t;
+class QSocketNotifier;
 
 namespace yux::platform {
 
-// System-wide key grabs on the root window of the application's own X11 connection. A grab is
-// taken for every combination of the lock modifiers, so Caps Lock or Num Lock never hide a
-// press. Presses arrive through the application's native event filter; a held key reaches the
-// handlers once, however long the server repeats it. Main thread only.
-class X11KeyGrabber : public QAbstractNativeEventFilter {
+class X11Connection;
+
+// System-wide key grabs on the root window, taken on a private X11 connection of the grabber's
+// own: how the grabber asks the server to report held keys must never change how the
+// application's windows see them (a held key there stays auto-repeat). A grab is taken for
+// every combination of the lock modifiers, so Caps Lock or Num Lock never hide a press.
+// Presses are read on the main thread as the connection's socket becomes readable; a held key
+// reaches the handlers once, however long the server repeats it. Main thread only.
+class X11KeyGrabber {
 public:
     enum class GrabResult { grabbed, alreadyInUse, keyboardUnavailable };
     using GrabID = std::uint64_t;
@@ -25,11 +29,12 @@ public:
     // before it.
     using PressHandler = std::function<bool(GrabID)>;
 
-    // The grabber of the running application's X11 connection, made on first use; null when the
-    // application does not run on an X11 display (no GUI application, a Wayland-only session).
+    // The grabber of the running application's X11 display, made on first use; null when the
+    // application does not run on an X11 display (no GUI application, a Wayland-only session)
+    // or the display does not answer a second connection.
     static X11KeyGrabber* shared();
 
-    ~X11KeyGrabber() override;
+    ~X11KeyGrabber();
     X11KeyGrabber(const X11KeyGrabber&) = delete;
     X11KeyGrabber& operator=(const X11KeyGrabber&) = delete;
 
@@ -49,8 +54,6 @@ public:
     // Key presses of grabbed keys as the server sent them, repeats included.
     std::uint64_t receivedPresses() const { return receivedPresses_; }
 
-    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
-
 private:
     struct Grab {
         std::uint8_t keycode = 0;
@@ -58,14 +61,19 @@ private:
         bool held = false;
     };
 
-    X11KeyGrabber(xcb_connection_t* connection, std::uint32_t root);
+    explicit X11KeyGrabber(std::unique_ptr<X11Connection> connection);
+    // Handles every event the connection has read or can read without waiting.
+    void readEvents();
+    // Replies read by a request check may have pulled events off the socket, which then never
+    // wakes the notifier: read them on the next turn of the event loop, outside the caller.
+    void readEventsLater();
     std::vector<std::uint16_t> lockCombinations() const;
     void releaseCombinations(std::uint8_t keycode, std::uint16_t modifiers);
-    // Both answer whether the event belonged to one of our grabs.
-    bool handlePress(std::uint8_t keycode, std::uint16_t state, std::uint32_t time);
-    bool handleRelease(std::uint8_t keycode, std::uint32_t time);
+    void handlePress(std::uint8_t keycode, std::uint16_t state, std::uint32_t time);
+    void handleRelease(std::uint8_t keycode, std::uint32_t time);
 
-    xcb_connection_t* connection_;
+    std::unique_ptr<X11Connection> connection_;
+    std::unique_ptr<QSocketNotifier> notifier_;
     std::uint32_t root_;
     std::uint16_t lockModifiers_ = X11ModifierMask::lock;
     bool detectableAutoRepeat_ = false;

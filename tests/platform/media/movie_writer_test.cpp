@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
+#include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
@@ -47,6 +55,38 @@ std::shared_ptr<MovieWriter> screenAndAudioWriter(const std::string& path, doubl
 SampleBuffer toneBuffer(int index, double amplitude = 0.5) {
     return audioSample(hostTime(index / 100.0),
                        sineTone(440, 480, 48000, 2, AudioSampleFormat::float32, index * 480, amplitude));
+}
+
+// Samples of a stream as the container stores them (not the pictures a decoder makes of them).
+int storedSamples(const std::string& path, int streamIndex) {
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return -1;
+    int count = 0;
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == streamIndex) ++count;
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+    return count;
+}
+
+// Where the first sample louder than `threshold` lies on the movie's timeline, in seconds.
+double firstLoudAt(const DecodedAudio& sound, float threshold = 0.2f) {
+    const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+    for (std::int64_t i = 0; i < sound.audio.frameCount(); ++i) {
+        if (std::abs(samples[2 * i]) > threshold) return sound.start.seconds() + static_cast<double>(i) / 48000;
+    }
+    return -1;
+}
+
+// The level of the 440 Hz tone between two times of a decoded track.
+double toneBetween(const DecodedAudio& sound, double from, double to) {
+    const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+    std::vector<float> part(samples + static_cast<std::size_t>(from * 48000) * 2,
+                            samples + static_cast<std::size_t>(to * 48000) * 2);
+    return toneLevel(AudioBuffer::fromFloat(part, 48000, 2), 440);
 }
 
 }  // namespace
@@ -188,17 +228,21 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     TemporaryDirectory folder;
     const auto path = folder.file("cut.mov");
     auto writer = screenAndAudioWriter(path, 0);
+    // A stop makes the end known while the sources still deliver.
+    writer->endSession(hostTime(0.5));
     for (int i = 0; i < 30; ++i) {
         appendWhenReady(*writer, 0,
                         videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
     }
     for (int i = 0; i < 100; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
-    writer->endSession(hostTime(0.5));
+    // Sound stamped an hour late is not the movie's: no silence leads up to it.
+    appendWhenReady(*writer, 1, toneBuffer(360000));
     finish(*writer);
     ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
     MovieTrackReader reader(path);
     EXPECT_NEAR(reader.tracks()[0].duration.seconds(), 0.5, 1e-3);
-    EXPECT_EQ(reader.videoFrames(reader.tracks()[0]).size(), 15u);
+    // Frames 0 to 14 are stored; frame 15, stamped exactly at the end, is not.
+    EXPECT_EQ(storedSamples(path, 0), 15);
     EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 0.5, 0.025);
     EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.025);
 }
@@ -263,4 +307,113 @@ TEST(MovieWriter, AFlashAndABeepAtTheSameInstantStayTogether) {
     }
     EXPECT_NEAR(flashAt, 0.5, 1e-3);
     EXPECT_NEAR(beepAt, 0.5, 0.005);
+}
+
+// Sound that began before the movie is cut at its start in every buffer, not only in the first
+// one: otherwise the rest of the track would sound late.
+TEST(MovieWriter, AudioFromBeforeTheStartIsCutInEveryBuffer) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("prestart.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+    // 2.5 ms buffers from 10 ms before the start; a beep from 0.5 s to 0.55 s.
+    constexpr int kBuffer = 120;
+    for (std::int64_t first = -480; first < 48000; first += kBuffer) {
+        const bool beep = first >= 24000 && first < 26400;
+        appendWhenReady(*writer, 1,
+                        audioSample(hostTime(first / 48000.0),
+                                    sineTone(440, kBuffer, 48000, 2, AudioSampleFormat::float32, first, beep ? 0.8 : 0.0)));
+    }
+    writer->endSession(hostTime(1));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+    MovieTrackReader reader(path);
+    auto sound = reader.readAudio(reader.tracks()[1]);
+    EXPECT_NEAR(firstLoudAt(sound), 0.5, 0.002);
+    EXPECT_NEAR(reader.duration().seconds(), 1.0, 1e-3);
+}
+
+// A buffer that arrives after a later one still takes its place: the gap it belongs in is
+// not filled with silence first.
+TEST(MovieWriter, LateSoundFillsItsGapInsteadOfBeingCut) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("late.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+    for (int i = 0; i < 30; ++i) appendWhenReady(*writer, 1, toneBuffer(i));   // 0 to 0.3 s
+    for (int i = 50; i < 60; ++i) appendWhenReady(*writer, 1, toneBuffer(i));  // 0.5 to 0.6 s, early
+    for (int i = 30; i < 50; ++i) appendWhenReady(*writer, 1, toneBuffer(i));  // 0.3 to 0.5 s, late
+    for (int i = 60; i < 100; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+    writer->endSession(hostTime(1));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+    MovieTrackReader reader(path);
+    auto sound = reader.readAudio(reader.tracks()[1]);
+    EXPECT_GT(toneBetween(sound, 0.32, 0.48), 0.3);
+    EXPECT_GT(toneBetween(sound, 0.52, 0.95), 0.3);
+    EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 1.0, 1e-3);
+}
+
+// The recorder killed by the parent test below: this process writes a movie in about real
+// time and reports the media seconds handed over on a pipe, until it is killed. It runs only
+// when that test starts it, as a fresh process (a fork of a process with threads could inherit
+// a lock held by one of them).
+TEST(MovieWriterKilledChild, WritesUntilKilled) {
+    const char* path = std::getenv("YUX_KILLED_WRITER_PATH");
+    const char* descriptor = std::getenv("YUX_KILLED_WRITER_FD");
+    if (path == nullptr || descriptor == nullptr) GTEST_SKIP() << "started by AKilledWriterLeavesAReadableMovie";
+    const int progress = std::atoi(descriptor);
+    auto writer = screenAndAudioWriter(path, 0);
+    for (int frame = 0;; ++frame) {
+        const double t = frame / 60.0;
+        appendWhenReady(*writer, 0, videoSample(hostTime(t), movingPattern(kWidth, kHeight, frame)));
+        for (int i = frame * 100 / 60; i < (frame + 1) * 100 / 60; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+        if (frame % 6 == 0 && write(progress, &t, sizeof t) != sizeof t) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));  // several fragments before the kill
+    }
+}
+
+// A killed recorder leaves a movie that reads up to about its last second.
+TEST(MovieWriter, AKilledWriterLeavesAReadableMovie) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("killed.mov");
+    int progress[2];
+    ASSERT_EQ(pipe(progress), 0);
+    // Everything the child needs is made before the fork: after it, only exec.
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string filter = "--gtest_filter=MovieWriterKilledChild.WritesUntilKilled";
+    std::vector<std::string> environment = {"YUX_KILLED_WRITER_PATH=" + path,
+                                            "YUX_KILLED_WRITER_FD=" + std::to_string(progress[1])};
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(progress[0]);
+        execle(self.c_str(), self.c_str(), filter.c_str(), static_cast<char*>(nullptr), envp.data());
+        _exit(127);
+    }
+    close(progress[1]);
+    double fed = 0;
+    while (fed < 4.0) {
+        pollfd ready{progress[0], POLLIN, 0};
+        if (poll(&ready, 1, 30'000) <= 0 || read(progress[0], &fed, sizeof fed) != sizeof fed) break;
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(progress[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the recorder ended by itself";
+    ASSERT_GE(fed, 4.0) << "the recorder stopped reporting";
+
+    MovieTrackReader reader(path);
+    ASSERT_EQ(reader.tracks().size(), 2u);
+    EXPECT_EQ(reader.tracks()[0].title, "yux.source.screen");
+    EXPECT_GE(reader.duration().seconds(), fed - 2.0);
+    EXPECT_LE(reader.duration().seconds(), fed + 0.5);
+    const auto frames = reader.videoFrames(reader.tracks()[0]);
+    EXPECT_GE(frames.size(), static_cast<std::size_t>((fed - 2.0) * 60));
+    EXPECT_GT(toneLevel(reader.readAudio(reader.tracks()[1]).audio, 440), 0.25);
 }

@@ -1,0 +1,37 @@
+#pragma once
+
+// The small pictures Yux's views draw, as painter paths of our own: no icon theme is assumed,
+// so they look the same on every desktop and in offscreen tests.
+
+#include <QColor>
+#include <QIcon>
+#include <QPainterPath>
+#include <QRectF>
+
+class QPainter;
+
+namespace yux::platform {
+
+enum class Symbol {
+    checkmark,                    // a tick
+    checkmarkCircleFill,          // a disc with a tick cut out
+    checkmarkShieldFill,          // a shield with a tick cut out
+    xmark,                        // a cross
+    handTapFill,                  // a hand with a pointing finger
+    micFill,                      // a microphone on its stand
+    videoFill,                    // a film camera: body and lens cone
+    exclamationmarkTriangleFill,  // a warning triangle with an exclamation mark cut out
+};
+
+class SymbolPainter {
+public:
+    // The symbol as one fillable path (holes keep its own fill rule), fitted into `box` keeping its shape
+    // and centred in it.
+    static QPainterPath path(Symbol symbol, const QRectF& box);
+    static void paint(QPainter& painter, Symbol symbol, const QRectF& box, const QColor& colour);
+    // For menus and tool buttons: the symbol in `colour` on a transparent square of `size`
+    // logical pixels, drawn sharp for the screens' device pixel ratios.
+    static QIcon icon(Symbol symbol, const QColor& colour, int size = 16);
+};
+
+}  // namespace yux::platform
