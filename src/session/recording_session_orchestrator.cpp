@@ -46,6 +46,35 @@ AppError withDetailSuffix(const AppError& error, const std::string& suffix) {
     }
 }
 
+template <class T>
+struct Attempt {
+    std::optional<T> value;
+    std::exception_ptr error;
+};
+
+// Runs a step and hands back what it threw, so the caller can await its clean-up afterwards
+// (no await may sit in a catch block).
+template <class T>
+QCoro::Task<Attempt<T>> attempt(QCoro::Task<T> step) {
+    Attempt<T> result;
+    try {
+        result.value.emplace(co_await std::move(step));
+    } catch (...) {
+        result.error = std::current_exception();
+    }
+    co_return result;
+}
+
+QCoro::Task<RecordingSessionOrchestrator::Failure> attempt(QCoro::Task<void> step) {
+    RecordingSessionOrchestrator::Failure failure;
+    try {
+        co_await std::move(step);
+    } catch (...) {
+        failure.error = std::current_exception();
+    }
+    co_return failure;
+}
+
 }  // namespace
 
 RecordingSessionOrchestrator::RecordingSessionOrchestrator(Collaborators collaborators)
@@ -146,143 +175,99 @@ QCoro::Task<void> RecordingSessionOrchestrator::finishSelectionCancellation() {
 }
 
 QCoro::Task<void> RecordingSessionOrchestrator::selectAndStart(QUuid requestID) {
-    std::exception_ptr failure;
-    std::vector<DisplayBounds> displays;
-    CapturePreference stored;
-    std::optional<ScreenSelectionOutcome> outcome;
-    try {
-        displays = co_await c_.displayBoundary->availableDisplays();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!failure) {
-        if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-        try {
-            stored = co_await c_.settings->loadCapturePreference();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    if (!failure) {
-        if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-        try {
-            co_await c_.settings->loadSettings();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    if (!failure) {
-        if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-        CapturePreference initial;
-        initial.mode = stored.mode;
-        if (stored.lastArea && contains(*stored.lastArea, displays)) initial.lastArea = stored.lastArea;
-        outcome = co_await c_.screenSelection->startSelection(initial, displays);
-        if (selectionRequestID_ != requestID) co_return endStartup();
-        if (const auto* failed = std::get_if<ScreenSelectionOutcome::Failed>(&outcome->value)) {
-            failure = std::make_exception_ptr(failed->error);
-        }
-    }
-    if (!failure) {
-        if (const auto* cancelled = std::get_if<ScreenSelectionOutcome::Cancelled>(&outcome->value)) {
-            try {
-                co_await c_.settings->persistCapturePreference(cancelled->preference);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            if (!failure) {
-                co_await finishSelectionCancellation();
-                co_return endStartup();
-            }
-        }
-    }
-    if (!failure) {
-        const auto& confirmed = std::get<ScreenSelectionOutcome::Confirmed>(outcome->value);
-        if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-        try {
-            co_await c_.settings->persistCapturePreference(confirmed.selection.updatedPreference);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!failure) {
-            if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-            co_await startRecording(confirmed.selection.target);
-            co_return endStartup();
-        }
-    }
-    co_await failStart(failure);
+    if (auto failure = co_await selectAndRecord(requestID)) co_await failStart(failure.error);
     endStartup();
+}
+
+QCoro::Task<RecordingSessionOrchestrator::Failure> RecordingSessionOrchestrator::selectAndRecord(QUuid requestID) {
+    const Failure stale;
+    auto displays = co_await attempt(c_.displayBoundary->availableDisplays());
+    if (displays.error) co_return Failure{displays.error};
+    if (!co_await selectionIsCurrent(requestID)) co_return stale;
+    auto stored = co_await attempt(c_.settings->loadCapturePreference());
+    if (stored.error) co_return Failure{stored.error};
+    if (!co_await selectionIsCurrent(requestID)) co_return stale;
+    // Not used, but a selection is shown only over settings that load.
+    auto settings = co_await attempt(c_.settings->loadSettings());
+    if (settings.error) co_return Failure{settings.error};
+    if (!co_await selectionIsCurrent(requestID)) co_return stale;
+
+    CapturePreference initial;
+    initial.mode = stored.value->mode;
+    const auto& lastArea = stored.value->lastArea;
+    if (lastArea && contains(*lastArea, *displays.value)) initial.lastArea = lastArea;
+    const auto outcome = co_await c_.screenSelection->startSelection(initial, *displays.value);
+    if (selectionRequestID_ != requestID) co_return stale;
+    if (const auto* failed = std::get_if<ScreenSelectionOutcome::Failed>(&outcome.value)) {
+        co_return Failure{std::make_exception_ptr(failed->error)};
+    }
+    if (const auto* cancelled = std::get_if<ScreenSelectionOutcome::Cancelled>(&outcome.value)) {
+        if (auto failure = co_await attempt(c_.settings->persistCapturePreference(cancelled->preference))) {
+            co_return failure;
+        }
+        co_await finishSelectionCancellation();
+        co_return stale;
+    }
+    const auto& confirmed = std::get<ScreenSelectionOutcome::Confirmed>(outcome.value).selection;
+    if (!co_await selectionIsCurrent(requestID)) co_return stale;
+    if (auto failure = co_await attempt(c_.settings->persistCapturePreference(confirmed.updatedPreference))) {
+        co_return failure;
+    }
+    if (!co_await selectionIsCurrent(requestID)) co_return stale;
+    co_await startRecording(confirmed.target);
+    co_return stale;
 }
 
 QCoro::Task<void> RecordingSessionOrchestrator::prepareAutomation(CaptureTarget target, QUuid requestID,
                                                                   Prepare prepare) {
-    std::exception_ptr failure;
-    try {
-        co_await c_.settings->loadSettings();
-    } catch (...) {
-        failure = std::current_exception();
+    if (auto failure = co_await prepareAndRecord(std::move(target), requestID, std::move(prepare))) {
+        co_await failStart(failure.error);
     }
-    if (!failure) {
-        if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-        if (const auto* area = target.asArea()) {
-            std::vector<DisplayBounds> displays;
-            try {
-                displays = co_await c_.displayBoundary->availableDisplays();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            if (!failure) {
-                if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-                if (!contains(*area, displays)) {
-                    failure = std::make_exception_ptr(
-                        AppError::screenSelectionFailed("Capture area must be inside an available display"));
-                }
-            }
-        }
-    }
-    if (!failure) {
-        try {
-            if (prepare) co_await prepare();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    if (!failure) {
-        if (!co_await selectionIsCurrent(requestID)) co_return endStartup();
-        co_await startRecording(std::move(target));
-        co_return endStartup();
-    }
-    co_await failStart(failure);
     endStartup();
 }
 
-QCoro::Task<void> RecordingSessionOrchestrator::startRecording(CaptureTarget target) {
-    std::exception_ptr failure;
-    try {
-        co_await c_.videoCapture->ensureAccess();
-    } catch (...) {
-        failure = std::current_exception();
+QCoro::Task<RecordingSessionOrchestrator::Failure> RecordingSessionOrchestrator::prepareAndRecord(CaptureTarget target, QUuid requestID,
+                                                                               Prepare prepare) {
+    const Failure stale;
+    auto settings = co_await attempt(c_.settings->loadSettings());
+    if (settings.error) co_return Failure{settings.error};
+    if (!co_await selectionIsCurrent(requestID)) co_return stale;
+    // Only an area is compared with the displays.
+    if (const auto* area = target.asArea()) {
+        auto displays = co_await attempt(c_.displayBoundary->availableDisplays());
+        if (displays.error) co_return Failure{displays.error};
+        if (!co_await selectionIsCurrent(requestID)) co_return stale;
+        if (!contains(*area, *displays.value)) {
+            co_return Failure{std::make_exception_ptr(
+                AppError::screenSelectionFailed("Capture area must be inside an available display"))};
+        }
     }
-    if (failure) co_return co_await failStart(failure);
+    if (prepare) {
+        if (auto failure = co_await attempt(prepare())) co_return failure;
+    }
+    if (!co_await selectionIsCurrent(requestID)) co_return stale;
+    co_await startRecording(std::move(target));
+    co_return stale;
+}
+
+QCoro::Task<void> RecordingSessionOrchestrator::startRecording(CaptureTarget target) {
+    if (auto failure = co_await attempt(c_.videoCapture->ensureAccess())) co_return co_await failStart(failure.error);
     if (endRequest_ == EndRequest::cancel) co_return co_await finishSelectionCancellation();
 
     const QUuid sessionID = QUuid::createUuid();
-    ScratchReservation reservation;
-    try {
-        reservation = co_await c_.scratchStorage->reserveScratchDestination(sessionID);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) co_return co_await failStart(failure);
+    auto reservation = co_await attempt(c_.scratchStorage->reserveScratchDestination(sessionID));
+    if (reservation.error) co_return co_await failStart(reservation.error);
+    const std::string path = reservation.value->filePath;
 
-    const ActiveSessionInfo info{sessionID, reservation.filePath};
+    const ActiveSessionInfo info{sessionID, path};
     capture_ = CaptureResources{info};
     if (c_.captureInputs) {
         try {
             c_.captureInputs->beginRecording();
         } catch (...) {
-            failure = std::current_exception();
+            reservation.error = std::current_exception();
         }
-        if (failure) co_return co_await failStart(failure);
+        if (reservation.error) co_return co_await failStart(reservation.error);
     }
     setState(RecordingSessionState::recording(info));
     startOverlayControlLoop();
@@ -290,12 +275,9 @@ QCoro::Task<void> RecordingSessionOrchestrator::startRecording(CaptureTarget tar
     if (endRequest_ == EndRequest::cancel) co_return co_await discardCapture();
 
     if (capture_) capture_->video = true;
-    try {
-        co_await c_.videoCapture->startCapture(sessionID, std::move(target), reservation.filePath);
-    } catch (...) {
-        failure = std::current_exception();
+    if (auto failure = co_await attempt(c_.videoCapture->startCapture(sessionID, std::move(target), path))) {
+        co_return co_await failStart(failure.error);
     }
-    if (failure) co_return co_await failStart(failure);
     if (endRequest_ == EndRequest::cancel) co_return co_await discardCapture();
 
     co_await log("session_recording_started session_id=" + canonicalText(sessionID) +
@@ -353,11 +335,9 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
     std::optional<AppError> failure = co_await stopCaptureResources();
     std::shared_ptr<RecordingExportSession> opened;
     if (!failure) {
-        try {
-            opened = co_await c_.exports->open(info.scratchFilePath, c_.clock->now());
-        } catch (...) {
-            failure = asAppError(std::current_exception(), "stop failed");
-        }
+        auto opening = co_await attempt(c_.exports->open(info.scratchFilePath, c_.clock->now()));
+        if (opening.error) failure = asAppError(opening.error, "stop failed");
+        if (opening.value) opened = *opening.value;
     }
     if (failure) {
         if (capture_) capture_->keep = true;
@@ -383,15 +363,10 @@ QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::stopCaptureRe
     if (!capture_) co_return std::nullopt;
     if (capture_->video) {
         const QUuid sessionID = capture_->info.sessionID;
-        std::optional<AppError> failure;
-        try {
-            co_await c_.videoCapture->stopCapture(sessionID);
-        } catch (...) {
-            failure = asAppError(std::current_exception(), "video stop failed");
-        }
-        if (failure) {
+        if (auto stopped = co_await attempt(c_.videoCapture->stopCapture(sessionID))) {
+            const AppError failure = asAppError(stopped.error, "video stop failed");
             co_await log("session_cleanup_failed session_id=" + canonicalText(sessionID) +
-                         " error=" + appErrorText(*failure));
+                         " error=" + appErrorText(failure));
             co_return failure;
         }
     }
@@ -403,14 +378,11 @@ QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::stopCaptureRe
 QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::releaseCapture() {
     auto failure = co_await stopCaptureResources();
     if (!capture_ || failure) co_return failure;
-    const std::string path = capture_->info.scratchFilePath;
-    try {
-        co_await c_.scratchStorage->deleteScratchFile(path);
-    } catch (...) {
-        failure = asAppError(std::current_exception(), "scratch delete failed");
+    if (auto deleted = co_await attempt(c_.scratchStorage->deleteScratchFile(capture_->info.scratchFilePath))) {
+        co_return asAppError(deleted.error, "scratch delete failed");
     }
-    if (!failure) capture_.reset();
-    co_return failure;
+    capture_.reset();
+    co_return std::nullopt;
 }
 
 QCoro::Task<bool> RecordingSessionOrchestrator::releaseFailedCapture() {
@@ -561,12 +533,7 @@ QCoro::Task<void> RecordingSessionOrchestrator::discardRecording() {
         co_await log("session_trim_discard_refused scratch=" + path + " reason=export_running");
         co_return;
     }
-    std::exception_ptr failure;
-    try {
-        co_await exportSession->finish();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const auto failure = (co_await attempt(exportSession->finish())).error;
     if (!failure) {
         if (pendingExport_ == exportSession) pendingExport_.reset();
         setState(RecordingSessionState::idle());

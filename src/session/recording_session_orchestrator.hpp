@@ -45,6 +45,11 @@ public:
         std::shared_ptr<ClockBoundary> clock;
         std::shared_ptr<DebugLogBoundary> debugLog;
     };
+    // What a step threw; empty when it went through.
+    struct Failure {
+        std::exception_ptr error;
+        explicit operator bool() const { return static_cast<bool>(error); }
+    };
     // The automation runner's own preparation of its inputs; may throw.
     using Prepare = std::function<QCoro::Task<void>()>;
 
@@ -90,6 +95,10 @@ private:
     QCoro::Task<void> runStartup(QCoro::Task<void> startup);
     void endStartup();
     QCoro::Task<void> selectAndStart(QUuid requestID);
+    // The start-up's steps; a failure is handed back for failStart, a stale or finished start-up
+    // gives none.
+    QCoro::Task<Failure> selectAndRecord(QUuid requestID);
+    QCoro::Task<Failure> prepareAndRecord(CaptureTarget target, QUuid requestID, Prepare prepare);
     QCoro::Task<bool> selectionIsCurrent(QUuid requestID);
     QCoro::Task<void> finishSelectionCancellation();
     QCoro::Task<void> prepareAutomation(CaptureTarget target, QUuid requestID, Prepare prepare);

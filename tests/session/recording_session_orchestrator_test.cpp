@@ -616,20 +616,6 @@ public:
     }
 };
 
-// The shell's save handler: reopens a failed recording, then publishes it.
-class ShellSaveHandler : public TrimPreviewSaveHandling {
-public:
-    explicit ShellSaveHandler(RecordingSessionOrchestrator& session) : session_(session) {}
-    QCoro::Task<RecordingExportResult> saveTrimPreview(TrimSelection selection, RecordingPreset profile,
-                                                       ProgressHandler progress, platform::CancelToken cancel) override {
-        co_await session_.reopenPendingTrimIfRecoverable();
-        co_return co_await session_.publishPendingTrim(selection, profile, progress, cancel);
-    }
-
-private:
-    RecordingSessionOrchestrator& session_;
-};
-
 TEST(RecordingSessionOrchestrator, TheTrimWindowDeletesTheTakeOnlyWhenSavedOrDiscarded) {
     SessionWorld w;
     ScriptedTrimWindow window;
@@ -647,7 +633,7 @@ TEST(RecordingSessionOrchestrator, TheTrimWindowDeletesTheTakeOnlyWhenSavedOrDis
     w.run(w.session->reopenPendingTrimIfRecoverable());
     window.outcome = TrimPreviewOutcome::saved();
     window.saves = true;
-    ShellSaveHandler shell(*w.session);
+    testing::ShellSaveHandler shell(*w.session);
     auto saved = w.run(w.session->presentPendingTrim(&window, &shell));
     EXPECT_EQ(saved, TrimPreviewOutcome::saved());
     EXPECT_TRUE(w.stored().isIdle());

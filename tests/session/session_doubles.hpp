@@ -22,6 +22,7 @@
 #include "platform/async/errors.hpp"
 #include "session/display_boundary.hpp"
 #include "session/pending_trim_event_boundary.hpp"
+#include "session/recording_session_boundary.hpp"
 #include "session/recording_trim_boundary.hpp"
 #include "session/screen_selection_boundary.hpp"
 #include "session/trim_preview_boundary.hpp"
@@ -346,6 +347,20 @@ public:
 
 private:
     Journal& journal_;
+};
+
+// The shell's save handler: reopens a failed recording, then publishes it.
+class ShellSaveHandler : public TrimPreviewSaveHandling {
+public:
+    explicit ShellSaveHandler(RecordingSessionBoundary& session) : session_(session) {}
+    QCoro::Task<RecordingExportResult> saveTrimPreview(TrimSelection selection, RecordingPreset profile,
+                                                       ProgressHandler progress, platform::CancelToken cancel) override {
+        co_await session_.reopenPendingTrimIfRecoverable();
+        co_return co_await session_.publishPendingTrim(selection, profile, progress, cancel);
+    }
+
+private:
+    RecordingSessionBoundary& session_;
 };
 
 class FixedClock : public ClockBoundary {
