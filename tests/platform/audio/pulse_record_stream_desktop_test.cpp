@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -19,10 +15,12 @@
 #include "platform/async/locked.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
+#include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
 
 using namespace yux::platform;
 using namespace std::chrono_literals;
+using yux::testing::PrivateSoundServer;
 
 namespace {
 
@@ -174,66 +172,6 @@ TEST(PulseRecordStream, AnIdleSourceIsFilledWithSilenceWhileRecordingNotOnlyAtTh
     recorder.stop();
 }
 
-namespace {
-
-// A sound server of the test's own with one null sink, "yux_private", that can be stopped and
-// started again on the same socket while a stream records from it.
-class PrivateSoundServer {
-public:
-    explicit PrivateSoundServer(std::filesystem::path folder) : socket_(folder / "pulse.sock") {}
-    ~PrivateSoundServer() { stop(); }
-
-    std::string address() const { return "unix:" + socket_.string(); }
-    bool start() {
-        pid_ = fork();
-        if (pid_ == 0) {
-            int quiet = open("/dev/null", O_WRONLY);
-            dup2(quiet, 1);
-            dup2(quiet, 2);
-            std::string protocol = "module-native-protocol-unix socket=" + socket_.string() + " auth-anonymous=1";
-            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                   "--disallow-exit=yes", "-L", protocol.c_str(), "-L",
-                   "module-null-sink sink_name=yux_private", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Answering once its socket takes a connection.
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            int error = 0;
-            pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
-            if (pa_simple* probe = pa_simple_new(address().c_str(), "yux-test", PA_STREAM_PLAYBACK, "yux_private",
-                                                 "probe", &spec, nullptr, nullptr, &error)) {
-                pa_simple_free(probe);
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-    // Plays a loud tone into its sink for `milliseconds`.
-    void playTone(int milliseconds) const {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
-        int error = 0;
-        pa_simple* player = pa_simple_new(address().c_str(), "yux-test", PA_STREAM_PLAYBACK, "yux_private", "tone", &spec,
-                                          nullptr, nullptr, &error);
-        if (player == nullptr) return;
-        std::vector<float> tone(static_cast<std::size_t>(kRate * milliseconds / 1000) * 2, 0.5f);
-        pa_simple_write(player, tone.data(), tone.size() * sizeof(float), &error);
-        pa_simple_drain(player, &error);
-        pa_simple_free(player);
-    }
-
-private:
-    std::filesystem::path socket_;
-    pid_t pid_ = 0;
-};
-
-}  // namespace
 
 TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAgain) {
     yux::testing::TemporaryDirectory folder;
