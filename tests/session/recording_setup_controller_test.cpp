@@ -41,6 +41,7 @@ struct SetupWorld {
     ~SetupWorld() {
         setup.reset();
         waitForTask(inputs->stop());
+        settle();  // the monitor ends once its sleep hears the cancellation
     }
     bool started() { return waitForTask(setup->start()); }
     void skip() {
