@@ -76,7 +76,7 @@ public:
         stream_->stop();
         return received_.copy();
     }
-    const std::string& sourceName() const { return stream_->sourceName(); }
+    std::string sourceName() const { return stream_->sourceName(); }
     std::vector<Received> received() const { return received_.copy(); }
     PulseRecordStream::Statistics statistics() const { return stream_->statistics(); }
 
@@ -172,34 +172,39 @@ TEST(PulseRecordStream, AnIdleSourceIsFilledWithSilenceWhileRecordingNotOnlyAtTh
     recorder.stop();
 }
 
+namespace {
+
+// A stream recording from a private server: its buffers, failures and log lines.
+struct PrivateRecording {
+    Locked<std::vector<std::string>> failures;
+    Locked<std::vector<std::string>> logged;
+    Locked<std::vector<Received>> received;
+    std::unique_ptr<PulseRecordStream> stream;
+
+    PrivateRecording(const PrivateSoundServer& server, const AudioSourceChoice& choice) {
+        yux::testing::SoundServerAddress address(server.address());
+        stream = PulseRecordStream::start(
+            choice,
+            [this](SampleBuffer sample) {
+                Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
+                const auto* audio = sample.audio();
+                entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
+                std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
+                received.with([&](auto& all) { all.push_back(std::move(entry)); });
+            },
+            [this](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
+            [this](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
+    }
+};
+
+}  // namespace
 
 TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAgain) {
     yux::testing::TemporaryDirectory folder;
     PrivateSoundServer server(folder.path());
     ASSERT_TRUE(server.start());
-    const char* saved = std::getenv("PULSE_SERVER");
-    std::string previous = saved != nullptr ? saved : "";
-    setenv("PULSE_SERVER", server.address().c_str(), 1);
-
-    Locked<std::vector<std::string>> failures;
-    Locked<std::vector<std::string>> logged;
-    Locked<std::vector<Received>> received;
-    auto stream = PulseRecordStream::start(
-        AudioSourceChoice::named("yux_private.monitor"),
-        [&](SampleBuffer sample) {
-            Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
-            const auto* audio = sample.audio();
-            entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
-            std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
-            received.with([&](auto& all) { all.push_back(std::move(entry)); });
-        },
-        [&](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
-        [&](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
-    if (saved != nullptr) {
-        setenv("PULSE_SERVER", previous.c_str(), 1);
-    } else {
-        unsetenv("PULSE_SERVER");
-    }
+    PrivateRecording recording(server, AudioSourceChoice::named("yux_private.monitor"));
+    auto& [failures, logged, received, stream] = recording;
     MediaTime started = hostTimeNow();
 
     server.stop();
@@ -232,4 +237,40 @@ TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAga
         covered += all[i].duration.seconds();
     }
     EXPECT_GT(covered, (stopped - started).seconds() - 0.3);
+}
+
+TEST(PulseRecordStream, SystemAudioFollowsTheDefaultOutputToAnotherSink) {
+    yux::testing::TemporaryDirectory folder;
+    PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    PrivateRecording recording(server, AudioSourceChoice::systemPlayback());
+    auto& [failures, logged, received, stream] = recording;
+    EXPECT_EQ(stream->sourceName(), "yux_private.monitor");
+
+    // Headphones plugged in: a new output, which the server makes the default.
+    const std::string pactl = "pactl --server=" + server.address();
+    ASSERT_EQ(std::system((pactl + " load-module module-null-sink sink_name=yux_private_headphones >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((pactl + " set-default-sink yux_private_headphones").c_str()), 0);
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (stream->sourceName() != "yux_private_headphones.monitor" && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(stream->sourceName(), "yux_private_headphones.monitor");
+    MediaTime moved = hostTimeNow();
+    std::unique_ptr<yux::testing::TonePlayer> tone;
+    {
+        yux::testing::SoundServerAddress address(server.address());
+        tone = std::make_unique<yux::testing::TonePlayer>("yux_private_headphones");
+    }
+    tone->setAmplitude(0.5f);
+    deadline = std::chrono::steady_clock::now() + 5s;
+    while (!onset(received.copy()) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    tone.reset();
+    stream->stop();
+
+    auto heard = onset(received.copy());
+    ASSERT_TRUE(heard) << "the sound of the new default output was not recorded";
+    EXPECT_GT(*heard, moved);
+    EXPECT_TRUE(failures.copy().empty());
+    EXPECT_EQ(logged.copy(), (std::vector<std::string>{"capture_source_moved source=yux_private_headphones.monitor"}));
 }
