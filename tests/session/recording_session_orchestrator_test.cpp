@@ -41,8 +41,14 @@ TEST(RecordingSessionOrchestrator, SelectsRecordsAndStopsIntoAnAnnouncedPendingT
     const SelectedCaptureArea remembered{DisplayID{"1"}, {10, 10, 100, 100}};
     w.settings->preference = CapturePreference{CaptureMode::app, remembered, "org.example.editor"};
 
-    w.run(w.session->start());
+    w.gates.hold("startSelection");
+    auto starting = w.session->start();
+    EXPECT_EQ(w.stored(), RecordingSessionState::selecting());
+    EXPECT_EQ(w.session->state(), RecordingSessionState::selecting());
+    w.gates["startSelection"].open();
+    w.run(std::move(starting));
     ASSERT_NE(w.stored().recordingInfo(), nullptr);
+    EXPECT_EQ(w.session->state(), w.stored()) << "no end request: reported as stored";
     EXPECT_EQ(w.stored().recordingInfo()->scratchFilePath, w.scratchPath());
     EXPECT_EQ(w.capture->active, (std::set{w.stored().recordingInfo()->sessionID}));
     // The remembered area is offered on its display; the remembered application never is.
@@ -56,7 +62,13 @@ TEST(RecordingSessionOrchestrator, SelectsRecordsAndStopsIntoAnAnnouncedPendingT
     EXPECT_EQ(w.selection->readers(), 1u) << "the tray loop listens";
 
     w.journal.calls.clear();
-    w.run(w.session->stop());
+    w.gates.hold("stopCapture");
+    auto stopping = w.session->stop();
+    EXPECT_EQ(w.stored(), RecordingSessionState::stopping());
+    EXPECT_EQ(w.session->state(), RecordingSessionState::stopping());
+    w.gates["stopCapture"].open();
+    w.run(std::move(stopping));
+    EXPECT_EQ(w.session->state(), w.stored());
     const auto* artifact = w.stored().pendingArtifact();
     ASSERT_NE(artifact, nullptr);
     EXPECT_EQ(artifact->scratchPath(), w.scratchPath());
@@ -701,6 +713,19 @@ TEST(RecordingSessionOrchestrator, AFailedStopIsReleasedByADiscardAndAStopThatFa
     EXPECT_TRUE(w.scratch->files.count(take));
     w.run(w.session->start());
     EXPECT_NE(w.stored().recordingInfo(), nullptr);
+}
+
+TEST(RecordingSessionOrchestrator, AnAutomationStartAfterAFailedStopReleasesItAndKeepsTheTake) {
+    SessionWorld w;
+    auto first = w.run(w.session->startAutomation(CaptureTarget::fullMainDisplay(), {}));
+    ASSERT_TRUE(first.has_value());
+    w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("No space left on device")));
+    EXPECT_FALSE(w.run(w.session->stopForAutomation(first->sessionID)).has_value());
+    auto second = w.run(w.session->startAutomation(CaptureTarget::fullMainDisplay(), {}));
+    ASSERT_TRUE(second.has_value());
+    EXPECT_NE(second->scratchFilePath, first->scratchFilePath);
+    EXPECT_TRUE(w.scratch->files.count(first->scratchFilePath));
+    EXPECT_TRUE(w.scratch->deleted.empty());
 }
 
 TEST(RecordingSessionOrchestrator, ARecordingThatCannotBeMeasuredFailsTheStopAndKeepsTheTake) {
