@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "capture/camera_frame_feed.hpp"
+#include "capture/usb_camera_receiver.hpp"
 #include "platform/async/sleep.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/memory_preferences.hpp"
@@ -20,6 +22,7 @@ const CaptureDevice kCam{"cam-1", "Desk Camera"};
 // The setup over null inputs and null gates; each gate made is recorded with its texts.
 struct SetupWorld {
     testing::MemoryPreferences memory;
+    std::shared_ptr<StubbedPulseV4l2Capture> devices;
     std::shared_ptr<CaptureDeviceRuntime> runtime;
     std::shared_ptr<CaptureInputsController> inputs;
     platform::SystemSettingsOpener opener = platform::SystemSettingsOpener::create_null(true);
@@ -29,7 +32,9 @@ struct SetupWorld {
 
     explicit SetupWorld(bool access, std::optional<CaptureInputPreferences> stored = std::nullopt) {
         if (stored) memory.store(*stored);
-        runtime = CaptureDeviceRuntime::create_null({{kMic}, {kCam}, access, access});
+        devices = StubbedPulseV4l2Capture::create({{kMic}, {kCam}, access, access});
+        runtime = std::make_shared<CaptureDeviceRuntime>(devices->functions(), std::make_shared<ScriptedUSBCameraReceiver>(),
+                                                         std::make_shared<CameraFrameFeed>());
         inputs = std::make_shared<CaptureInputsController>(memory.store(), runtime, opener,
                                                            platform::SystemLog::create_null());
         setup = std::make_unique<RecordingSetupController>(
@@ -140,6 +145,24 @@ TEST(RecordingSetupController, ARequestForTheCameraReplacesTheOnboardingWithItsO
     w.settle();
     EXPECT_EQ(w.gates.size(), 2u);
     EXPECT_FALSE(w.completed());
+}
+
+TEST(RecordingSetupController, AccessGrantedThroughARequestsGateSwitchesTheRequestedDeviceOn) {
+    CaptureInputPreferences done;
+    done.setupCompleted = true;
+    SetupWorld w(false, done);
+    w.started();
+    waitForTask(w.inputs->select(CaptureInputKind::camera, kCam.id));
+    ASSERT_EQ(w.gates.size(), 1u);
+    EXPECT_FALSE(w.inputs->enabled(CaptureInputKind::camera));
+
+    w.devices->options.cameraAccess = true;
+    w.pieces.timers.advance(RecordingSetupController::kPollInterval);
+    w.pieces.timers.advance(RecordingSetupController::kGrantedDisplayDuration);
+    w.settle();
+    EXPECT_EQ(w.setup->gate(), nullptr);
+    EXPECT_TRUE(w.inputs->enabled(CaptureInputKind::camera));
+    EXPECT_EQ(w.inputs->selectedID(CaptureInputKind::camera), kCam.id);
 }
 
 TEST(RecordingSetupController, StopClosesTheOpenGate) {
