@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <ostream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -29,7 +30,9 @@
 #include "support/await_gate.hpp"
 
 namespace yux {
-inline void PrintTo(const RecordingSessionState& state, std::ostream* out) { *out << state.diagnosticText(); }
+inline std::ostream& operator<<(std::ostream& out, const RecordingSessionState& state) {
+    return out << state.diagnosticText();
+}
 inline void PrintTo(const AppError& error, std::ostream* out) { *out << appErrorText(error); }
 }  // namespace yux
 
