@@ -145,7 +145,7 @@ struct Fixture : ::testing::Test {
         build();
     }
     void build() {
-        coordinator = std::make_unique<MenuBarCoordinator>(session, *hotKey, window, library, settings, authority, log);
+        coordinator = std::make_unique<MenuBarCoordinator>(session, *hotKey, &window, library, settings, authority, log);
     }
     void dispatch(MenuIntent intent) { run(coordinator->dispatch(std::move(intent))); }
 };
