@@ -292,6 +292,15 @@ TEST_F(MenuBarCoordinatorTest, TrimOutcomes) {
     EXPECT_FALSE(coordinator->blockingError());  // the intent clears it
 }
 
+TEST_F(MenuBarCoordinatorTest, WithoutATrimWindowTheTakeStaysPending) {
+    coordinator = std::make_unique<MenuBarCoordinator>(session, *hotKey, nullptr, library, settings, authority, log);
+    session.current = RecordingSessionState::pendingTrim(artifactAt("/scratch/a.mov"));
+    run(coordinator->handlePendingTrim(artifactAt("/scratch/a.mov")));
+    EXPECT_EQ(session.lastSaveHandler, nullptr);
+    EXPECT_TRUE(session.current.pendingArtifact());
+    EXPECT_TRUE(log.lines.empty());
+}
+
 TEST_F(MenuBarCoordinatorTest, OneTrimWindowAtATime) {
     PendingAnswer window;
     session.holdPresent = &window;
