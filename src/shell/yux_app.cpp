@@ -41,7 +41,8 @@ QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     } else if (state.recordingInfo() || state.isStopping()) {
         co_await session.stop();
     }
-    if (const PendingRecordingArtifact* pending = session.state().pendingArtifact()) {
+    const RecordingSessionState after = session.state();
+    if (const PendingRecordingArtifact* pending = after.pendingArtifact()) {
         std::string line = "app_quit_pending_kept scratch=" + pending->scratchPath();
         try {
             PendingRecordingMarkers{}.write(*pending);
