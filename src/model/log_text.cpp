@@ -44,39 +44,41 @@ std::string logNumber(double value) {
 
 namespace {
 
-// A detail written as a quoted literal: quotes, backslashes and control characters escaped, so
-// a detail can never split or end its log line.
-std::string quotedLiteral(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
         switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            case '\t': quoted += "\\t"; break;
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
             default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char code[12];
-                    std::snprintf(code, sizeof code, "\\u{%x}", static_cast<unsigned>(c));
-                    quoted += code;
+                if (c < 0x20 || c == 0x7f) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u{%x}", c);
+                    out += escape;
                 } else {
-                    quoted += c;
+                    out += static_cast<char>(c);
                 }
         }
     }
-    return quoted + "\"";
+    return out + "\"";
 }
 
 }  // namespace
+
+std::string appErrorText(const AppError& error) {
+    std::string text = caseName(error.kind());
+    if (error.hasDetail()) text += "(" + quoted(error.detail()) + ")";
+    return text;
+}
 
 std::string logErrorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const AppError& appError) {
-        std::string text = caseName(appError.kind());
-        if (appError.hasDetail()) text += "(" + quotedLiteral(appError.detail()) + ")";
-        return text;
+        return appErrorText(appError);
     } catch (const platform::CancelledError&) {
         return "CancelledError()";
     } catch (const std::exception& other) {
