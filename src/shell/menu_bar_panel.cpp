@@ -13,34 +13,13 @@
 #include "platform/desktop/file_manager_reveal.hpp"
 #include "platform/desktop/view_style.hpp"
 #include "shell/inspector_kit.hpp"
+#include "shell/panel_style.hpp"
 #include "shell/menu_bar_panel_view_model.hpp"
 #include "shell/record_tab.hpp"
 
 namespace yux {
 
 namespace {
-
-QFont pixelsFont(qreal pixels, QFont::Weight weight = QFont::Normal) {
-    QFont font;
-    font.setPointSizeF(pixels * 72.0 / 96.0);
-    font.setWeight(weight);
-    return font;
-}
-
-void setTextColour(QWidget& widget, const QColor& colour) {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    widget.setPalette(palette);
-}
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    setTextColour(*line, platform::secondaryColour(parent->palette(), 0.4));
-    return line;
-}
 
 QLabel* label(const QString& text, const QFont& font, QWidget* parent) {
     auto* result = new QLabel(text, parent);
@@ -103,7 +82,7 @@ protected:
     }
 
 private:
-    static QFont textFont() { return pixelsFont(13, QFont::Medium); }
+    static QFont textFont() { return panel_style::font(13, QFont::Medium); }
     platform::Symbol symbol_;
 };
 
@@ -115,10 +94,10 @@ RowButton* navigationRow(const QString& title, const QString& subtitle, QWidget*
     layout->setContentsMargins(InspectorStyle::padding, 10, InspectorStyle::padding, 10);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(label(title, pixelsFont(12, QFont::DemiBold), row));
+    texts->addWidget(label(title, panel_style::font(12, QFont::DemiBold), row));
     if (!subtitle.isEmpty()) {
-        QLabel* second = label(subtitle, pixelsFont(11), row);
-        setTextColour(*second, platform::secondaryColour(parent->palette()));
+        QLabel* second = label(subtitle, panel_style::font(11), row);
+        panel_style::setTextColour(*second, platform::secondaryColour(parent->palette()));
         texts->addWidget(second);
     }
     layout->addLayout(texts);
@@ -170,7 +149,7 @@ MenuBarPanel::MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStatePro
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(InspectorStyle::padding, InspectorStyle::padding, InspectorStyle::padding, 0);
-    header->addWidget(label(QStringLiteral("Yux"), pixelsFont(14, QFont::Bold), main_));
+    header->addWidget(label(QStringLiteral("Yux"), panel_style::font(14, QFont::Bold), main_));
     header->addStretch(1);
     stack->addLayout(header);
 
@@ -193,7 +172,7 @@ MenuBarPanel::MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStatePro
     wellBox->setContentsMargins(InspectorStyle::padding, 10, InspectorStyle::padding, 10);
     wellBox->addWidget(well);
     stack->addLayout(wellBox);
-    stack->addWidget(divider(main_));
+    stack->addWidget(panel_style::divider(main_));
 
     auto* pageBox = new QVBoxLayout;
     pageBox->setContentsMargins(InspectorStyle::padding, 12, InspectorStyle::padding, 12);
@@ -207,26 +186,26 @@ MenuBarPanel::MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStatePro
     history_->hide();
     pageBox->addWidget(history_);
     stack->addLayout(pageBox);
-    stack->addWidget(divider(main_));
+    stack->addWidget(panel_style::divider(main_));
 
     const InspectorProduct product = AppProductConfiguration::product(services_.version);
     RowButton* settings = navigationRow(tr("Settings"), QString(), main_);
     connect(settings, &QAbstractButton::clicked, this, [this] { openInspector(InspectorPage::settings); });
     stack->addWidget(settings);
-    stack->addWidget(divider(main_));
+    stack->addWidget(panel_style::divider(main_));
     // The update badge joins this row with the update checks.
     RowButton* about = navigationRow(tr("About"), product.version, main_);
     connect(about, &QAbstractButton::clicked, this, [this] { openInspector(InspectorPage::about); });
     stack->addWidget(about);
-    stack->addWidget(divider(main_));
+    stack->addWidget(panel_style::divider(main_));
     auto* quitBox = new QHBoxLayout;
     quitBox->setContentsMargins(InspectorStyle::padding, 10, InspectorStyle::padding, 10);
     auto* quit = new QPushButton(tr("Quit"), main_);
     quit->setFlat(true);
-    quit->setFont(pixelsFont(12));
+    quit->setFont(panel_style::font(12));
     quit->setCursor(Qt::PointingHandCursor);
     quit->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; }"));
-    setTextColour(*quit, platform::secondaryColour(palette()));
+    panel_style::setTextColour(*quit, platform::secondaryColour(palette()));
     connect(quit, &QPushButton::clicked, this, [this] {
         if (services_.quit) services_.quit();
     });
@@ -264,7 +243,7 @@ void MenuBarPanel::openInspector(std::optional<InspectorPage> page) {
                                    InspectorStyle::padding);
         layout->setSpacing(InspectorStyle::spacing);
         layout->addWidget(new InspectorHeader(tr("Settings"), [this] { openInspector(std::nullopt); }, page_));
-        layout->addWidget(divider(page_));
+        layout->addWidget(panel_style::divider(page_));
         // The launch-at-login row comes here.
         layout->addStretch(1);
     } else if (page == InspectorPage::about) {
@@ -330,8 +309,8 @@ void MenuBarPanel::rebuildHistory() {
         column->setSpacing(6);
         column->addWidget(new SymbolLabel(platform::Symbol::filmStack, 24, platform::secondaryColour(palette(), 0.6), empty),
                           0, Qt::AlignHCenter);
-        QLabel* text = label(tr("No recent recordings"), pixelsFont(12), empty);
-        setTextColour(*text, platform::secondaryColour(palette()));
+        QLabel* text = label(tr("No recent recordings"), panel_style::font(12), empty);
+        panel_style::setTextColour(*text, platform::secondaryColour(palette()));
         column->addWidget(text, 0, Qt::AlignHCenter);
         layout->addWidget(empty);
         return;
@@ -355,12 +334,12 @@ void MenuBarPanel::rebuildHistory() {
         line->addWidget(iconBox);
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
-        QLabel* name = label(QFileInfo(path).fileName(), pixelsFont(12), row);
+        QLabel* name = label(QFileInfo(path).fileName(), panel_style::font(12), row);
         name->setObjectName("fileName");
         texts->addWidget(name);
-        QLabel* when = label(QString::fromStdString(relativeTimeText(file.createdAt, now)), pixelsFont(10), row);
+        QLabel* when = label(QString::fromStdString(relativeTimeText(file.createdAt, now)), panel_style::font(10), row);
         when->setObjectName("relativeTime");
-        setTextColour(*when, platform::secondaryColour(palette(), 0.6));
+        panel_style::setTextColour(*when, platform::secondaryColour(palette(), 0.6));
         texts->addWidget(when);
         line->addLayout(texts);
         line->addStretch(1);
@@ -373,7 +352,7 @@ void MenuBarPanel::rebuildHistory() {
         });
         layout->addWidget(row);
         if (file.path != recent.back().path) {
-            auto* separator = divider(history_);
+            auto* separator = panel_style::divider(history_);
             separator->setObjectName("historyDivider");
             auto* indent = new QWidget(history_);
             auto* indentLayout = new QHBoxLayout(indent);

@@ -11,30 +11,13 @@
 #include "model/app_error.hpp"
 #include "platform/desktop/view_style.hpp"
 #include "shell/inspector_kit.hpp"
+#include "shell/panel_style.hpp"
 
 namespace yux {
 
 namespace {
 
-QPushButton* plainButton(const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
-    QPalette palette = button->palette();
-    // Disabled, it keeps the theme's greyed text.
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::ButtonText, palette.color(QPalette::Active, QPalette::Highlight));
-    }
-    button->setPalette(palette);
-    return button;
-}
-
-QFont captionFont() {
-    QFont font;
-    font.setPointSizeF(10 * 72.0 / 96.0);
-    return font;
-}
+QFont captionFont() { return panel_style::font(10); }
 
 // The hot key's resumption runs to its end even when the control is gone meanwhile.
 QCoro::Task<void> resume(ShortcutRecordingModel* model, bool persist) {
@@ -46,10 +29,7 @@ QCoro::Task<void> resume(ShortcutRecordingModel* model, bool persist) {
 class KeyCap : public QLabel {
 public:
     explicit KeyCap(QWidget* parent) : QLabel(parent) {
-        QFont font;
-        font.setPointSizeF(11 * 72.0 / 96.0);
-        font.setWeight(QFont::DemiBold);
-        setFont(font);
+        setFont(panel_style::font(11, QFont::DemiBold));
         setContentsMargins(6, 2, 6, 2);
         setTextFormat(Qt::PlainText);
     }
@@ -122,14 +102,12 @@ RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& mod
     symbolLayout->addWidget(symbol, 0, Qt::AlignCenter);
     top->addWidget(symbolBox);
     auto* title = new QLabel(tr("Shortcut"), this);
-    QFont font = title->font();
-    font.setPointSizeF(12 * 72.0 / 96.0);
-    title->setFont(font);
+    title->setFont(panel_style::font(12));
     top->addWidget(title);
     top->addStretch(1);
     keyCap_ = new KeyCap(this);
     top->addWidget(keyCap_);
-    change_ = plainButton(QString(), this);
+    change_ = panel_style::accentButton(QString(), this);
     connect(change_, &QPushButton::clicked, this, [this] {
         if (recording_) finish(false);
         else begin();
@@ -147,7 +125,7 @@ RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& mod
     hintPalette.setColor(QPalette::WindowText, platform::secondaryColour(palette()));
     hint->setPalette(hintPalette);
     row->addWidget(hint);
-    reset_ = plainButton(tr("Reset to ") + QString::fromStdString(RecordingShortcut::defaultShortcut().label()),
+    reset_ = panel_style::accentButton(tr("Reset to ") + QString::fromStdString(RecordingShortcut::defaultShortcut().label()),
                          recordingRow_);
     reset_->setFont(captionFont());
     connect(reset_, &QPushButton::clicked, this, [this] {
