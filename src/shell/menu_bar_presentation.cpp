@@ -91,6 +91,9 @@ void MenuBarPresentation::open() {
 void MenuBarPresentation::stop() {
     if (window_) {
         qApp->removeEventFilter(this);
+        // Hidden first, while whole: a shortcut capture ends and its model's answer redraws a
+        // panel that is still there.
+        window_->hide();
         delete window_.data();
     }
     panel_ = nullptr;

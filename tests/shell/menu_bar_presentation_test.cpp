@@ -150,5 +150,16 @@ TEST_F(PresentationTest, ThePanelClosesBeforeItsPrimaryActionAndTheShortcutActsA
     EXPECT_EQ(shortcutPresses, 1);
 }
 
+TEST_F(PresentationTest, StoppingWhileTheShortcutIsCapturedResumesTheHotKey) {
+    coordinator.state.settings = MenuBarSettingsState::available(settingsIn("/home/user/Videos/Yux"));
+    auto presentation = make(true, QRect(700, 0, 24, 24));
+    presentation->start();
+    presentation->open();
+    presentation->panel()->recordTab()->shortcutRecorder()->begin();
+    ASSERT_TRUE(presentation->panel()->recordTab()->shortcutRecorder()->isCapturing());
+    presentation.reset();
+    EXPECT_EQ(coordinator.shortcutRecordings, (std::vector<bool>{true, false}));
+}
+
 }  // namespace
 }  // namespace yux
