@@ -138,6 +138,8 @@ void MenuBarPresentation::placeBelowIcon() {
 bool MenuBarPresentation::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_) {
         if (event->type() == QEvent::Hide) closedAt_ = parts_.clock();
+        // A page of another height keeps the popup against its icon.
+        if (event->type() == QEvent::Resize && popup_ && window_->isVisible()) placeBelowIcon();
         if (event->type() == QEvent::Close && !popup_) {
             // The window is the program's only face here: closing it keeps it in the task bar.
             event->ignore();

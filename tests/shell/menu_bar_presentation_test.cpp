@@ -92,6 +92,15 @@ TEST_F(PresentationTest, ThePopupOpensBelowTheIconOrAtTheCursorInsideTheScreen) 
     EXPECT_EQ(window->geometry().right(), area.right());
     atIcon->stop();
 
+    // A tray at the bottom: the popup stands on the icon, whatever page it shows.
+    auto atBottom = make(true, QRect(area.center().x(), area.bottom() - 23, 24, 24));
+    atBottom->start();
+    atBottom->open();
+    EXPECT_EQ(atBottom->window()->geometry().bottom(), area.bottom() - 24);
+    atBottom->panel()->openInspector(InspectorPage::about);
+    EXPECT_EQ(atBottom->window()->geometry().bottom(), area.bottom() - 24);
+    atBottom->stop();
+
     auto atCursor = make(true);
     atCursor->start();
     atCursor->open();
