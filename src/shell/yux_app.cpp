@@ -13,6 +13,7 @@
 #include "platform/async/detached_tasks.hpp"
 #include "session/recording_session_orchestrator.hpp"
 #include "shell/instance_lock.hpp"
+#include "shell/main_menu.hpp"
 #include "shell/pending_recording_markers.hpp"
 #include "shell/live_app_composition.hpp"
 #include "shell/quit_path.hpp"
@@ -98,6 +99,8 @@ int YuxApp::main(int argc, char** argv) {
     }
     platform::ApplicationActivation activation = platform::ApplicationActivation::create([&quit] { quit.requestQuit(); });
     activation.setPolicy(platform::ApplicationActivation::Policy::accessory);
+
+    const auto mainMenu = MainMenu::installOnEveryWindow([&quit] { quit.requestQuit(); });
 
     LiveAppComposition root = LiveAppComposition::bootstrapForDefaultEnvironment(std::make_shared<SystemClock>(), activation);
     const platform::SystemLog log = platform::SystemLog::create();

@@ -101,6 +101,25 @@ TEST(MainMenuTest, CommandsKeysAndTheirTarget) {
     EXPECT_EQ(editorActions.size(), 6u);
 }
 
+TEST(MainMenuTest, EveryWindowGetsTheCommandsOnceAndAnUndoOwnerKeepsCtrlZ) {
+    int quits = 0;
+    auto installer = MainMenu::installOnEveryWindow([&] { ++quits; });
+    QWidget plain;
+    plain.show();
+    plain.hide();
+    plain.show();
+    EXPECT_EQ(plain.actions().size(), 7);
+    QWidget editor;
+    editor.setProperty(MainMenu::kOwnsUndoProperty, true);
+    editor.show();
+    EXPECT_EQ(editor.actions().size(), 6);
+    QWidget child(&plain);
+    child.show();
+    EXPECT_TRUE(child.actions().isEmpty());
+    plain.actions().at(0)->trigger();
+    EXPECT_EQ(quits, 1);
+}
+
 struct MemoryLog : DebugLogBoundary {
     std::vector<std::string> lines;
     QCoro::Task<void> append(std::string message) override {
