@@ -17,6 +17,7 @@
 #include "shell/pending_recording_markers.hpp"
 #include "shell/live_app_composition.hpp"
 #include "shell/quit_path.hpp"
+#include "shell/shell_startup.hpp"
 
 namespace yux {
 
@@ -109,11 +110,13 @@ int YuxApp::main(int argc, char** argv) {
     platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
 
     // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.
-    startup.start([](LiveAppComposition root, std::string scratchDirectory) -> QCoro::Task<void> {
-        if (!co_await root.recordingSetup->start()) co_return;
-        co_await root.menuHandler->startKeyboardShortcuts();
-        co_await offerLeftoverRecording(root, scratchDirectory);
-    }(root, scratchDirectory));
+    const ShellStartup steps{
+        .setup = [setup = root.recordingSetup] { return setup->start(); },
+        .showStatusItem = {},
+        .registerShortcut = [coordinator = root.menuHandler] { return coordinator->startKeyboardShortcuts(); },
+        .offerLeftover = [root, scratchDirectory] { return offerLeftoverRecording(root, scratchDirectory); },
+    };
+    startup.start(steps.run());
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
     // noted for the next start. Then the setup and the inputs stop.
