@@ -44,6 +44,11 @@ FakeCompanionApp::~FakeCompanionApp() {
     }
 }
 
+std::optional<double> FakeCompanionApp::streamStartPhoneTime() const {
+    std::lock_guard lock(mutex_);
+    return streamStart_;
+}
+
 double FakeCompanionApp::phoneNow() const { return hostSeconds() * (1 + options_.drift) + options_.clockOffset; }
 
 void FakeCompanionApp::take(int descriptor) {
@@ -85,9 +90,10 @@ bool FakeCompanionApp::waitForCommands(std::size_t count, std::chrono::milliseco
 }
 
 void FakeCompanionApp::run(int descriptor) {
-    const std::string& hello = options_.hello;
-    send(CameraWire::encode(CameraWire::Kind::hello,
-                            std::span(reinterpret_cast<const std::uint8_t*>(hello.data()), hello.size())));
+    if (const auto& hello = options_.hello) {
+        send(CameraWire::encode(CameraWire::Kind::hello,
+                                std::span(reinterpret_cast<const std::uint8_t*>(hello->data()), hello->size())));
+    }
     if (options_.status) {
         send(options_.status->encoded());
     }
@@ -133,6 +139,8 @@ void FakeCompanionApp::run(int descriptor) {
                         audioStream = command.audioStream;
                         audioOffset = 0;
                         audioStartPhone = phoneNow();
+                        std::lock_guard lock(mutex_);
+                        streamStart_ = audioStartPhone;
                     } else if (!microphoneOn) {
                         audioStream.reset();
                     }

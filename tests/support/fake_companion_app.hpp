@@ -23,7 +23,8 @@ namespace yux::testing {
 class FakeCompanionApp {
 public:
     struct Options {
-        std::string hello = "Yux Cam 1";
+        // None: the app never greets.
+        std::optional<std::string> hello = "Yux Cam 1";
         std::optional<MicrophoneStatus> status = MicrophoneStatus{1, "Test Phone", true, std::nullopt};
         QSize pictureSize{320, 240};
         QColor colour{20, 140, 230};
@@ -58,6 +59,9 @@ public:
     bool waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const;
     // The encoded picture the app sends.
     std::vector<std::uint8_t> picture() const { return picture_; }
+    // Phone time of the first sample of the latest microphone stream; none before one.
+    std::optional<double> streamStartPhoneTime() const;
+    double clockOffset() const { return options_.clockOffset; }
     // The phone clock now.
     double phoneNow() const;
 
@@ -75,6 +79,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable commandArrived_;
     std::vector<CameraCommand> commands_;
+    std::optional<double> streamStart_;
     std::thread thread_;
 };
 

@@ -102,6 +102,11 @@ void FakeUsbMuxDaemon::setRawReply(std::vector<std::uint8_t> bytes) {
     rawReply_ = std::move(bytes);
 }
 
+void FakeUsbMuxDaemon::setConnectDelay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex_);
+    connectDelay_ = delay;
+}
+
 void FakeUsbMuxDaemon::setSilent(bool silent) {
     std::lock_guard lock(mutex_);
     silent_ = silent;
@@ -214,7 +219,9 @@ void FakeUsbMuxDaemon::serve(int descriptor) {
             ++connects_;
             const auto number = connectNumber_;
             const auto tunnel = tunnel_;
+            const auto delay = connectDelay_;
             lock.unlock();
+            std::this_thread::sleep_for(delay);
             plist_t reply = plist_new_dict();
             plist_dict_set_item(reply, "MessageType", plist_new_string("Result"));
             if (number) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -43,6 +44,8 @@ public:
     void setRawReply(std::vector<std::uint8_t> bytes);
     // Reads requests and never answers.
     void setSilent(bool silent);
+    // Connect replies leave this late.
+    void setConnectDelay(std::chrono::milliseconds delay);
 
     // Every request's property list as XML, in arrival order.
     std::vector<std::string> requests() const;
@@ -69,6 +72,7 @@ private:
     std::optional<std::uint64_t> connectNumber_ = 0;
     std::vector<std::uint8_t> rawReply_;
     bool silent_ = false;
+    std::chrono::milliseconds connectDelay_{0};
     std::vector<std::string> requests_;
     std::vector<std::thread> clients_;
     std::thread acceptor_;

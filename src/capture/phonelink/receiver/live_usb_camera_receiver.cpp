@@ -363,7 +363,9 @@ QCoro::Task<void> discoveryLoop(QPointer<LiveUSBCameraReceiver> self, platform::
     while (!token.isCancelled()) {
         std::vector<USBMuxConnection::Device> devices;
         try {
-            devices = co_await platform::runOn(*queue, [discover] { return discover(); });
+            // Named: g++ 12 destroys a temporary of a co_await operand twice.
+            auto listing = platform::runOn(*queue, [discover] { return discover(); });
+            devices = co_await listing;
         } catch (...) {
             // The multiplexer is unreachable: this pass sees no phone.
         }
@@ -372,7 +374,8 @@ QCoro::Task<void> discoveryLoop(QPointer<LiveUSBCameraReceiver> self, platform::
         }
         take(*self, devices);
         try {
-            co_await platform::sleepFor(interval, token);
+            auto pause = platform::sleepFor(interval, token);
+            co_await pause;
         } catch (const platform::CancelledError&) {
             co_return;
         }
@@ -428,6 +431,16 @@ bool LiveUSBCameraReceiver::registerConnection(const std::string& id, std::uint6
     connections_[id] = std::move(tunnel);
     audioStreams_[id] = std::move(stream);
     return true;
+}
+
+std::optional<std::uint64_t> LiveUSBCameraReceiver::connectionOf(const std::string& id) const {
+    const auto found = readers_.find(id);
+    return found == readers_.end() ? std::nullopt : std::optional(found->second.connection);
+}
+
+void LiveUSBCameraReceiver::simulate_connectionFailure(const std::string& id, std::uint64_t connection,
+                                                       const std::string& error) {
+    disconnected(id, error, connection);
 }
 
 bool LiveUSBCameraReceiver::isCurrent(const std::string& id, std::uint64_t connection) const {
@@ -674,7 +687,8 @@ QCoro::Task<void> LiveUSBCameraReceiver::start(std::string id, Receive receive) 
     firstFrame_ = wait;
     QPointer guard(this);
     try {
-        co_await platform::sleepFor(timings_.firstFrameTimeout, wait->token);
+        auto firstFrame = platform::sleepFor(timings_.firstFrameTimeout, wait->token);
+        co_await firstFrame;
     } catch (const platform::CancelledError&) {
     }
     if (!wait->done) {
@@ -741,7 +755,8 @@ QCoro::Task<void> LiveUSBCameraReceiver::startMicrophone(std::string id) {
         return AppError::microphoneFailed("iPhone microphone did not supply audio. Enable it on the phone and try again.");
     };
     while (!stream->synchronized() && std::chrono::steady_clock::now() < deadline) {
-        co_await platform::sleepFor(poll);
+        auto pause = platform::sleepFor(poll);
+        co_await pause;
         if (!guard) {
             throw noAudio();
         }
@@ -763,7 +778,8 @@ QCoro::Task<void> LiveUSBCameraReceiver::startMicrophone(std::string id) {
             if (activeMicrophone_ != id || !connections_.contains(id) || std::chrono::steady_clock::now() >= deadline) {
                 throw noAudio();
             }
-            co_await platform::sleepFor(poll);
+            auto pause = platform::sleepFor(poll);
+            co_await pause;
             if (!guard) {
                 throw noAudio();
             }

@@ -91,6 +91,10 @@ public:
     std::uint64_t audioEpoch() const { return audioEpoch_; }
     std::optional<std::string> activeCamera() const { return active_; }
     bool hasTunnel(const std::string& id) const { return connections_.contains(id); }
+    // The serial of the phone's current connection; every connection gets a new one.
+    std::optional<std::uint64_t> connectionOf(const std::string& id) const;
+    // A failure reported late by the reader or a queued write of that connection.
+    void simulate_connectionFailure(const std::string& id, std::uint64_t connection, const std::string& error);
 
 private:
     struct Reader;
