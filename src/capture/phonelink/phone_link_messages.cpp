@@ -31,6 +31,23 @@ const nlohmann::json* optionalField(const nlohmann::json& json, const char* key)
     return found == json.end() || found->is_null() ? nullptr : &*found;
 }
 
+// JSON numbers are read only as what they are: a float for an integer field is a wrong type,
+// never a silent (or undefined) conversion.
+std::uint64_t unsignedOf(const nlohmann::json& value) {
+    if (!value.is_number_unsigned()) {
+        throw nlohmann::json::type_error::create(302, "type must be an unsigned integer", &value);
+    }
+    return value.get<std::uint64_t>();
+}
+
+// 1 stays 1; any other integer, however large, reads as a version that is not spoken.
+int versionOf(const nlohmann::json& value) {
+    if (value.is_number_integer() && !value.is_number_unsigned()) {
+        return 0;  // negative
+    }
+    return unsignedOf(value) == 1 ? 1 : 2;
+}
+
 Bytes frameOf(CameraWire::Kind kind, const nlohmann::json& json) {
     const auto text = json.dump();
     return CameraWire::encode(kind, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
@@ -92,13 +109,13 @@ CameraCommand CameraCommand::decode(std::span<const std::uint8_t> payload) {
     command.recording = json.at("recording").get<bool>();
     command.macName = json.at("macName").get<std::string>();
     if (const auto* field = optionalField(json, "audioVersion")) {
-        command.audioVersion = field->get<int>();
+        command.audioVersion = versionOf(*field);
     }
     if (const auto* field = optionalField(json, "microphone")) {
         command.microphone = field->get<bool>();
     }
     if (const auto* field = optionalField(json, "audioStream")) {
-        command.audioStream = field->get<std::uint64_t>();
+        command.audioStream = unsignedOf(*field);
     }
     const bool microphoneOn = command.microphone.value_or(false);
     if (command.recording && !command.sending && !(command.audioVersion == 1 && microphoneOn)) {
@@ -127,7 +144,7 @@ Bytes MicrophoneStatus::encoded() const {
 MicrophoneStatus MicrophoneStatus::decode(std::span<const std::uint8_t> payload) {
     const auto json = parseObject(payload);
     MicrophoneStatus status;
-    status.version = json.at("version").get<int>();
+    status.version = versionOf(json.at("version"));
     status.name = json.at("name").get<std::string>();
     status.allowed = json.at("allowed").get<bool>();
     if (const auto* field = optionalField(json, "error")) {

@@ -147,3 +147,20 @@ TEST(MicrophoneClock, TimesMustBeFiniteAndNotNegative) {
     const MicrophoneClock echo{4321.25, 99.5};
     EXPECT_EQ(MicrophoneClock::decode(payloadOf(echo.encoded())), echo);
 }
+
+TEST(PhoneLinkMessages, NumbersOutsideTheirFieldsTypeAreWrongTypesNotConversions) {
+    // Found by the link message fuzz program: a version far beyond any integer.
+    const std::string hugeVersion =
+        R"({"allowed":true,"erpor":"Denied","name":"Phone","version":1444444444444444444444444444444444444444444444444444444444444444444444444444444444444444444444444444})";
+    EXPECT_THROW(MicrophoneStatus::decode(bytesOf(hugeVersion)), nlohmann::json::exception);
+    EXPECT_THROW(MicrophoneStatus::decode(bytesOf(R"({"allowed":true,"name":"P","version":1.5})")), nlohmann::json::exception);
+    EXPECT_TRUE(isInvalid([] { MicrophoneStatus::decode(bytesOf(R"({"allowed":true,"name":"P","version":18446744073709551615})")); }));
+    EXPECT_THROW(CameraCommand::decode(bytesOf(R"({"sending":true,"recording":false,"macName":"M","audioVersion":1e300})")),
+                 nlohmann::json::exception);
+    EXPECT_THROW(CameraCommand::decode(bytesOf(
+                     R"({"sending":true,"recording":false,"macName":"M","audioVersion":1,"microphone":true,"audioStream":-1})")),
+                 nlohmann::json::exception);
+    EXPECT_THROW(CameraCommand::decode(bytesOf(
+                     R"({"sending":true,"recording":false,"macName":"M","audioVersion":1,"microphone":true,"audioStream":1e30})")),
+                 nlohmann::json::exception);
+}
