@@ -28,6 +28,9 @@ constexpr std::size_t kFramesPerPacket = 960;
 FakeCompanionApp::FakeCompanionApp() : FakeCompanionApp(Options{}) {}
 
 FakeCompanionApp::FakeCompanionApp(Options options) : options_(std::move(options)) {
+    if (!options_.pictures.empty()) {
+        return;
+    }
     QImage image(options_.pictureSize, QImage::Format_RGB32);
     image.fill(options_.colour);
     QByteArray bytes;
@@ -149,7 +152,9 @@ void FakeCompanionApp::run(int descriptor) {
         }
         const auto now = std::chrono::steady_clock::now();
         if (latest && latest->sending && now >= nextPicture) {
-            send(CameraWire::encode(CameraWire::Kind::frame, picture_));
+            const auto& picture =
+                options_.pictures.empty() ? picture_ : options_.pictures[nextPicture_++ % options_.pictures.size()];
+            send(CameraWire::encode(CameraWire::Kind::frame, picture));
             ++pictures_;
             nextPicture = now + options_.frameInterval;
         }

@@ -31,6 +31,8 @@ public:
         // "JPEG" or "PNG".
         const char* pictureFormat = "JPEG";
         std::chrono::milliseconds frameInterval{33};
+        // Encoded pictures sent in turn instead of the one made from size and colour.
+        std::vector<std::vector<std::uint8_t>> pictures;
         // Phone clock = host clock + offset (seconds), running fast by `drift` (0.00004 = 40 ppm).
         double clockOffset = 1000.0;
         double drift = 0;
@@ -70,6 +72,7 @@ private:
 
     Options options_;
     std::vector<std::uint8_t> picture_;
+    std::size_t nextPicture_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> pings_{0};
     std::atomic<int> pictures_{0};

@@ -54,7 +54,11 @@ QImage decodePhonePicture(std::span<const std::uint8_t> payload) {
     if (!reader.read(&image) || image.isNull() || image.size() != size) {
         throw PhonePictureError();
     }
-    if (image.format() != QImage::Format_ARGB32) {
+    // An opaque picture decodes to RGB32, whose bytes already are BGRA with alpha 255: only its
+    // label changes, no pixel is touched.
+    if (image.format() == QImage::Format_RGB32) {
+        image.reinterpretAsFormat(QImage::Format_ARGB32);
+    } else if (image.format() != QImage::Format_ARGB32) {
         image.convertTo(QImage::Format_ARGB32);
     }
     return image;

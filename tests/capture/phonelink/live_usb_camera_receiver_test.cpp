@@ -128,6 +128,7 @@ TEST_F(ReceiverFixture, AnOldTunnelsLateFailureSparesTheNewConnection) {
 TEST_F(ReceiverFixture, GarbageDropsOnlyItsPhoneWhileAnotherStreamsOn) {
     connectPhone(1, "PHONE-1");
     connectPhone(2, "PHONE-2");
+    ASSERT_TRUE(spinUntil([&] { return receiver.microphoneAllowed(kOther); }));
     auto microphone = receiver.startMicrophone(kOther);
     platform::waitForTask(microphone);
     std::atomic<int> buffers{0};
