@@ -186,12 +186,15 @@ TEST_F(ReceiverFixture, PhoneCameraFailureWithoutStatusDropsItWithItsTextAndWith
     EXPECT_EQ(receiver.devices().size(), 1u) << "the phone stays";
 }
 
-TEST_F(ReceiverFixture, AnOversizedPictureDropsThePhone) {
+TEST_F(ReceiverFixture, AnOversizedPictureDropsTheCameraInUseButOtherPhonesPicturesAreIgnored) {
     FakeCompanionApp::Options huge;
     huge.pictureSize = QSize(3841, 2);
     huge.pictureFormat = "PNG";
     connectPhone(1, "PHONE-1", huge);
     rig.daemon.detach(1);
+    rig.app(1)->send(textFrame(CameraWire::Kind::frame, "not a picture"));
+    spinUntil([] { return false; }, 100ms);
+    EXPECT_EQ(receiver.devices().size(), 1u) << "a phone that is not the camera in use is not judged by its pictures";
     auto start = receiver.start(kPhone, [](platform::SampleBuffer) {});
     EXPECT_EQ(errorText([&] { platform::waitForTask(start); }), "iPhone camera did not supply frames");
     EXPECT_TRUE(rig.loggedDrop("Invalid iPhone frame"));

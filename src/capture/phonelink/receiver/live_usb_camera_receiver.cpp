@@ -134,6 +134,7 @@ struct LiveUSBCameraReceiver::Reader {
     platform::SystemLog log = platform::SystemLog::create_null();
     double pingInterval = 10;
     std::shared_ptr<std::atomic<bool>> stop;
+    std::shared_ptr<std::atomic<bool>> camera;
     std::shared_ptr<std::atomic<int>> liveThreads;
 
     std::shared_ptr<USBMuxConnection> tunnel;
@@ -248,6 +249,10 @@ struct LiveUSBCameraReceiver::Reader {
                     }
                     break;
                 case CameraWire::Kind::frame: {
+                    // Pictures of a phone that is not the camera in use are ignored undecoded.
+                    if (!camera->load()) {
+                        break;
+                    }
                     std::lock_guard lock(mailboxMutex);
                     mailbox.emplace(std::move(message.payload), received);
                     mailboxChanged.notify_one();
@@ -415,8 +420,9 @@ void LiveUSBCameraReceiver::connectListed(const std::vector<USBMuxConnection::De
         reader->log = log_;
         reader->pingInterval = timings_.pingInterval;
         reader->stop = std::make_shared<std::atomic<bool>>(false);
+        reader->camera = std::make_shared<std::atomic<bool>>(active_ == id);
         reader->liveThreads = liveThreads_;
-        readers_[id] = ReaderEntry{reader->connection, reader->stop};
+        readers_[id] = ReaderEntry{reader->connection, reader->stop, reader->camera};
         liveThreads_->fetch_add(1);
         std::thread([reader] { Reader::run(reader); }).detach();
     }
@@ -441,6 +447,15 @@ std::optional<std::uint64_t> LiveUSBCameraReceiver::connectionOf(const std::stri
 void LiveUSBCameraReceiver::simulate_connectionFailure(const std::string& id, std::uint64_t connection,
                                                        const std::string& error) {
     disconnected(id, error, connection);
+}
+
+void LiveUSBCameraReceiver::setCameraOf(const std::optional<std::string>& id, bool inUse) {
+    if (!id) {
+        return;
+    }
+    if (const auto reader = readers_.find(*id); reader != readers_.end()) {
+        reader->second.camera->store(inUse);
+    }
 }
 
 bool LiveUSBCameraReceiver::isCurrent(const std::string& id, std::uint64_t connection) const {
@@ -681,6 +696,7 @@ QCoro::Task<void> LiveUSBCameraReceiver::start(std::string id, Receive receive) 
         throw AppError::cameraFailed("Open Yux Cam on your iPhone");
     }
     active_ = id;
+    setCameraOf(active_, true);
     receive_ = std::move(receive);
     sendCommand(id, true, false);
     auto wait = std::make_shared<FirstFrame>();
@@ -714,6 +730,7 @@ void LiveUSBCameraReceiver::stop() {
         firstFrame_->finish(std::make_exception_ptr(AppError::cameraFailed("iPhone camera did not supply frames")));
         firstFrame_.reset();
     }
+    setCameraOf(active_, false);
     active_.reset();
     running_ = false;
     receive_ = nullptr;

@@ -102,7 +102,10 @@ private:
     struct ReaderEntry {
         std::uint64_t connection = 0;
         std::shared_ptr<std::atomic<bool>> stop;
+        // The phone is the camera in use: only then are its pictures decoded.
+        std::shared_ptr<std::atomic<bool>> camera;
     };
+    void setCameraOf(const std::optional<std::string>& id, bool inUse);
 
     friend struct ReaderPosts;
     void connectListed(const std::vector<USBMuxConnection::Device>& devices);
