@@ -187,3 +187,21 @@ TEST_F(StreamFixture, BadPayloadsFailWithTheLinksErrors) {
     startSubscribed(1);
     EXPECT_THROW(stream.receive(Bytes(26, 1)), CameraWire::Failure);
 }
+
+TEST_F(StreamFixture, APhoneClock40PpmFastStopsTheMicrophoneAfterAboutEightMinutes) {
+    // Pings every 10 s at 1 ms round trip; the phone's clock gains 40 µs a second on the host's.
+    constexpr double kDrift = 40e-6;
+    echo(10, 0.001);
+    startSubscribed(1);
+    double failedAt = 0;
+    for (double at = 20; at < 1200 && failedAt == 0; at += 10) {
+        try {
+            echo(at, 0.001, kDrift * (at - 10));
+        } catch (const AppError& error) {
+            EXPECT_EQ(error.detail(), "USB microphone clock drift exceeded 20 ms");
+            failedAt = at - 10;
+        }
+    }
+    EXPECT_GT(failedAt, 8 * 60);
+    EXPECT_LT(failedAt, 9 * 60);
+}
