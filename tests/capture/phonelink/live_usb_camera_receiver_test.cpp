@@ -14,17 +14,6 @@ namespace {
 const std::string kPhone = "yux-usb:PHONE-1";
 const std::string kOther = "yux-usb:PHONE-2";
 
-std::string errorText(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const AppError& error) {
-        return error.detail();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
-
 template <class T>
 std::string taskError(QCoro::Task<T> task) {
     return errorText([&] { platform::waitForTask(task); });

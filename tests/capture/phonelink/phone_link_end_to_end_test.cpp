@@ -30,15 +30,6 @@ struct Received {
     std::vector<MicrophoneResult> sound;
 };
 
-std::string detailOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const AppError& failure) {
-        return failure.detail();
-    } catch (const std::exception& failure) {
-        return failure.what();
-    }
-}
 
 }  // namespace
 
@@ -132,7 +123,7 @@ TEST(PhoneLinkEndToEnd, APhoneBecomesCameraAndMicrophoneOnTheHostClockAndLeavesN
     }));
     {
         std::lock_guard lock(received.mutex);
-        EXPECT_EQ(detailOf(std::get<std::exception_ptr>(received.sound.back())),
+        EXPECT_EQ(errorText(std::get<std::exception_ptr>(received.sound.back())),
                   "iPhone or iPad disconnected: iPhone disconnected");
     }
 

@@ -16,6 +16,22 @@
 
 namespace yux::testing {
 
+// The sentence of what the work throws (an AppError's own detail); "no error" when it returns.
+inline std::string errorText(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const AppError& error) {
+        return error.detail();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+inline std::string errorText(const std::exception_ptr& error) {
+    return errorText([&] { std::rethrow_exception(error); });
+}
+
 // Runs the event loop until `done` holds; false after `timeout`.
 inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -5,10 +5,12 @@
 #include <cmath>
 
 #include "capture/phonelink/phone_link_messages.hpp"
+#include "capture/phonelink/phone_link_test_kit.hpp"
 #include <nlohmann/json.hpp>
 
 using namespace yux;
 using CameraWire::Bytes;
+using yux::testing::errorText;
 
 namespace {
 
@@ -33,20 +35,6 @@ Bytes packetPayload(std::uint64_t stream, std::uint64_t offset, double time, std
     return Bytes(frame.begin() + CameraWire::headerSize, frame.end());
 }
 
-std::string errorText(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const AppError& error) {
-        return error.detail();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "no error";
-}
-
-std::string errorText(const std::exception_ptr& error) {
-    return errorText([&] { std::rethrow_exception(error); });
-}
 
 struct StreamFixture : ::testing::Test {
     double now = 1000;
