@@ -109,9 +109,13 @@ void USBMicrophoneStream::synchronize(std::span<const std::uint8_t> payload, dou
 }
 
 void USBMicrophoneStream::receive(std::span<const std::uint8_t> payload) {
-    const auto packet = MicrophonePacket::decode(payload);
     onQueue([&] {
-        if (!state_.epoch || state_.failure || packet.stream != *state_.epoch) {
+        // Packets that arrive while no stream runs are not even read.
+        if (!state_.epoch || state_.failure) {
+            return;
+        }
+        const auto packet = MicrophonePacket::decode(payload);
+        if (packet.stream != *state_.epoch) {
             return;
         }
         if (packet.offset != state_.nextOffset || !state_.clockOffset) {
