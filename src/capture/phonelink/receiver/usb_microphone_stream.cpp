@@ -167,24 +167,38 @@ void USBMicrophoneStream::checkHealth() {
     });
 }
 
+void USBMicrophoneStream::publish() {
+    std::lock_guard lock(publishedMutex_);
+    published_.running = state_.epoch.has_value() && state_.first && !state_.failure;
+    published_.level = state_.level;
+    published_.failure = state_.failure;
+    published_.clockOffset = state_.nextClockOffset ? state_.nextClockOffset : state_.clockOffset;
+    published_.synchronized = published_.clockOffset.has_value();
+}
+
 bool USBMicrophoneStream::running() {
-    return onQueue([&] { return state_.epoch.has_value() && state_.first && !state_.failure; });
+    std::lock_guard lock(publishedMutex_);
+    return published_.running;
 }
 
 double USBMicrophoneStream::microphoneLevel() {
-    return onQueue([&] { return state_.level; });
+    std::lock_guard lock(publishedMutex_);
+    return published_.level;
 }
 
 std::exception_ptr USBMicrophoneStream::error() {
-    return onQueue([&] { return state_.failure; });
+    std::lock_guard lock(publishedMutex_);
+    return published_.failure;
 }
 
 bool USBMicrophoneStream::synchronized() {
-    return onQueue([&] { return state_.clockOffset.has_value() || state_.nextClockOffset.has_value(); });
+    std::lock_guard lock(publishedMutex_);
+    return published_.synchronized;
 }
 
 std::optional<double> USBMicrophoneStream::clockOffset() {
-    return onQueue([&] { return state_.nextClockOffset ? state_.nextClockOffset : state_.clockOffset; });
+    std::lock_guard lock(publishedMutex_);
+    return published_.clockOffset;
 }
 
 }  // namespace yux

@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <span>
 
@@ -15,8 +16,10 @@ namespace yux {
 
 // One phone's microphone: turns its packets, stamped on the phone's clock, into gapless
 // int16 mono buffers on the host clock. The offset between the clocks comes from ping echoes.
-// Every operation runs synchronously on the stream's own queue; the subscriber is called on
-// that queue and must not call back into the stream.
+// Every change runs synchronously on the stream's own queue; the subscriber is called on that
+// queue and must not call back into the stream. The properties read a copy published after each
+// change, so polling them (the main thread does, for meters and start waits) never waits for
+// the queue.
 class USBMicrophoneStream {
 public:
     // Host clock in seconds.
@@ -68,14 +71,32 @@ private:
         std::optional<double> lastAudio;
     };
 
+    struct Published {
+        bool running = false;
+        double level = 0;
+        std::exception_ptr failure;
+        bool synchronized = false;
+        std::optional<double> clockOffset;
+    };
+
     template <class F>
     auto onQueue(F&& work) {
-        return queue_.sync(std::forward<F>(work));
+        return queue_.sync([&] {
+            // Also when the work throws: the copy then shows the unchanged state.
+            struct Publish {
+                USBMicrophoneStream* stream;
+                ~Publish() { stream->publish(); }
+            } publish{this};
+            return work();
+        });
     }
+    void publish();
 
     platform::SystemLog log_;
     Clock clock_;
     State state_;
+    mutable std::mutex publishedMutex_;
+    Published published_;
     platform::SerialQueue queue_{"Yux.usb-microphone"};
 };
 
