@@ -12,7 +12,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,17 +19,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "platform/async/serial_queue.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/x11/x11_frame_source.hpp"
+#include "moving_picture.hpp"
+#include "process_usage.hpp"
 
 using namespace yux::platform;
 using Clock = std::chrono::steady_clock;
+using yux::bench::cpuSeconds;
+using yux::bench::processCpuSeconds;
+using yux::bench::selfCpuSeconds;
 
 namespace {
 
@@ -41,77 +43,15 @@ constexpr int kSeconds = 10;
 // The moving picture repaints at the display rate, as a video or an animation would.
 constexpr int kPictureIntervalMicroseconds = 16667;
 
-double cpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double selfCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return cpuSeconds(usage);
-}
-
-// The X server of this test environment: the Xvfb started by the same shell as this program.
-pid_t findServer() {
-    pid_t parent = getppid();
-    for (int pid = 2; pid < 4194304; ++pid) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        if (!stat) continue;
-        std::string line;
-        std::getline(stat, line);
-        auto open = line.find('(');
-        auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::string name = line.substr(open + 1, close - open - 1);
-        std::istringstream rest(line.substr(close + 2));
-        char state;
-        int ppid;
-        rest >> state >> ppid;
-        if (name == "Xvfb" && ppid == parent) return pid;
-    }
-    return 0;
-}
-
-double processCpuSeconds(pid_t pid) {
-    if (pid == 0) return 0;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int index = 3; rest >> field; ++index) {
-        if (index == 14 || index == 15) ticks += std::stod(field);  // utime, stime
-        if (index == 15) break;
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 // A full-screen window whose picture changes at the display rate: bands sliding across.
 pid_t startMovingPicture() {
     pid_t child = fork();
     if (child != 0) return child;
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    xcb_window_t window = xcb_generate_id(c);
-    const std::uint32_t values[] = {screen->black_pixel, 1};
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, kWidth, kHeight, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
-                      values);
-    xcb_map_window(c, window);
-    xcb_gcontext_t gc = xcb_generate_id(c);
-    xcb_create_gc(c, gc, window, 0, nullptr);
+    yux::bench::MovingPicture picture(kWidth, kHeight);
     auto next = Clock::now();
     for (int step = 0;; ++step) {
-        for (int band = 0; band < 8; ++band) {
-            std::uint32_t colour = static_cast<std::uint32_t>((step * 7 + band * 40) & 0xff) << ((band % 3) * 8);
-            xcb_change_gc(c, gc, XCB_GC_FOREGROUND, &colour);
-            int x = (step * 16 + band * kWidth / 8) % kWidth;
-            xcb_rectangle_t rect{static_cast<std::int16_t>(x), 0, kWidth / 8, kHeight};
-            xcb_poly_fill_rectangle(c, window, gc, 1, &rect);
-        }
-        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));  // keep pace with the server
+        picture.paintBands(step);
+        picture.sync();  // keep pace with the server
         next += std::chrono::microseconds(kPictureIntervalMicroseconds);
         std::this_thread::sleep_until(next);
     }
@@ -267,7 +207,7 @@ int main() {
     CPU_SET(1, &cpus);
     sched_setaffinity(0, sizeof cpus, &cpus);  // ffmpeg inherits it
 
-    pid_t server = findServer();
+    pid_t server = yux::bench::findSibling("Xvfb");
     pid_t picture = startMovingPicture();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 

@@ -78,7 +78,11 @@ struct PulseRecordStream::Impl {
     Log log;
     std::string server;  // the server first connected to
     std::string source;
-    bool keepToSource = false;  // a named source: never moved to another one by the server
+    // A microphone stays on its source: one that is unplugged is never silently replaced.
+    bool keepToSource = false;
+    // System audio follows the default output: the monitor of whichever sink is the default.
+    bool followsDefaultSink = false;
+    std::string defaultSink;
     bool hardware = false;
     std::atomic<bool> stopped{false};
     std::thread supervisor;
@@ -134,6 +138,7 @@ struct PulseRecordStream::Impl {
     void dropContext() {
         if (context == nullptr) return;
         pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
         pa_context_disconnect(context);
         pa_context_unref(context);
         context = nullptr;
@@ -224,6 +229,7 @@ struct PulseRecordStream::Impl {
                 throw AudioSourceUnavailable(choice.kind, "The default sound output has no monitor to record system audio from.");
             }
             name = answers.monitor;
+            defaultSink = answers.defaultSink;
         } else {
             name = choice.sourceName.empty() ? answers.defaultSource : choice.sourceName;
         }
@@ -244,8 +250,70 @@ struct PulseRecordStream::Impl {
             throw AudioSourceUnavailable(choice.kind, "The sound server has no source named \"" + name + "\".");
         }
         hardware = answers.hardware;
-        keepToSource = choice.kind == AudioSourceChoice::Kind::namedSource && !choice.sourceName.empty();
+        keepToSource = choice.kind == AudioSourceChoice::Kind::namedSource;
+        followsDefaultSink = choice.kind == AudioSourceChoice::Kind::systemPlayback;
         return name;
+    }
+
+    // With the loop locked, on a ready context: hears of changes of the server's default sink.
+    void followDefaultSink() {
+        if (!followsDefaultSink || context == nullptr) return;
+        pa_context_set_subscribe_callback(
+            context,
+            [](pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* self) {
+                if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
+                    static_cast<Impl*>(self)->checkDefaultSink();
+                }
+            },
+            this);
+        if (auto* operation = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr)) {
+            pa_operation_unref(operation);
+        }
+        // The default may have changed while this connection was being made.
+        checkDefaultSink();
+    }
+
+    // On the loop: asks for the default sink; when it changed, records its monitor instead.
+    void checkDefaultSink() {
+        if (context == nullptr) return;
+        auto* operation = pa_context_get_server_info(
+            context,
+            [](pa_context* c, const pa_server_info* info, void* self) {
+                auto* impl = static_cast<Impl*>(self);
+                if (info == nullptr || info->default_sink_name == nullptr) return;
+                std::string sink = info->default_sink_name;
+                if (sink == impl->defaultSink || sink.empty()) return;
+                impl->defaultSink = sink;
+                if (auto* next = pa_context_get_sink_info_by_name(c, sink.c_str(), &Impl::sinkFound, self)) {
+                    pa_operation_unref(next);
+                }
+            },
+            this);
+        if (operation != nullptr) pa_operation_unref(operation);
+    }
+
+    static void sinkFound(pa_context*, const pa_sink_info* info, int, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        if (info == nullptr || info->monitor_source_name == nullptr) return;
+        if (info->name == nullptr || impl->defaultSink != info->name) return;  // an older answer
+        std::string monitor = info->monitor_source_name;
+        if (monitor == impl->source) return;
+        impl->source = monitor;
+        impl->hardware = false;
+        // A stream that is lost or connecting picks the new source up when it connects.
+        if (impl->link == Link::live) impl->moveToSource();
+        if (impl->log) impl->log("capture_source_moved source=" + monitor);
+    }
+
+    // With the loop locked: a live stream recording elsewhere than `source` moves there.
+    void moveToSource() {
+        if (stream == nullptr || context == nullptr) return;
+        const char* device = pa_stream_get_device_name(stream);
+        if (device != nullptr && source == device) return;
+        if (auto* move = pa_context_move_source_output_by_name(context, pa_stream_get_index(stream), source.c_str(),
+                                                               nullptr, nullptr)) {
+            pa_operation_unref(move);
+        }
     }
 
     // Hands on `frameCount` frames at `bytes`, keeping the timeline continuous: a buffer that
@@ -434,6 +502,7 @@ struct PulseRecordStream::Impl {
         case Link::connectingContext: {
             auto state = pa_context_get_state(context);
             if (state == PA_CONTEXT_READY) {
+                followDefaultSink();
                 connectStream(now);
             } else if (!PA_CONTEXT_IS_GOOD(state)) {
                 retryLater(now, true);
@@ -447,6 +516,7 @@ struct PulseRecordStream::Impl {
                 failureReported = false;
                 statistics.reconnections += 1;
                 if (log) log("capture_source_resumed source=" + source);
+                moveToSource();  // the default output may have changed while it connected
             } else if (!PA_STREAM_IS_GOOD(state)) {
                 retryLater(now);
             }
@@ -509,6 +579,7 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::start(const AudioSourceCho
     try {
         impl->source = impl->resolveSource(source);
         impl->openStream();
+        impl->followDefaultSink();
     } catch (...) {
         pa_threaded_mainloop_unlock(impl->loop);
         throw;
@@ -521,7 +592,13 @@ void PulseRecordStream::stop() {
     if (impl_) impl_->close();
 }
 
-const std::string& PulseRecordStream::sourceName() const { return impl_->source; }
+std::string PulseRecordStream::sourceName() const {
+    if (impl_->loop == nullptr) return impl_->source;
+    pa_threaded_mainloop_lock(impl_->loop);
+    std::string name = impl_->source;
+    pa_threaded_mainloop_unlock(impl_->loop);
+    return name;
+}
 
 PulseRecordStream::Statistics PulseRecordStream::statistics() const {
     if (impl_->loop == nullptr) return impl_->statistics;

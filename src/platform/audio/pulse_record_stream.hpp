@@ -105,8 +105,10 @@ public:
     // Hands on what was recorded and silence up to now; no buffer is delivered after it
     // returns. Safe to call twice.
     void stop();
-    // The name of the source being recorded (the monitor of the default sink for system audio).
-    const std::string& sourceName() const;
+    // The name of the source being recorded. System audio follows the server's default sink:
+    // when another sink becomes the default, the stream moves to that sink's monitor. A named
+    // source (a microphone) is never moved: when it goes away, silence is recorded until it is back.
+    std::string sourceName() const;
     Statistics statistics() const;
 
 private:

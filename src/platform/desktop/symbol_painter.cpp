@@ -124,6 +124,8 @@ QPainterPath exclamationmarkTriangleFill() {
     return triangle.subtracted(mark);
 }
 
+QPainterPath chevronDown() { return stroked(polyline({{22, 36}, {50, 64}, {78, 36}}), 11); }
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -134,6 +136,7 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::micFill: return micFill();
         case Symbol::videoFill: return videoFill();
         case Symbol::exclamationmarkTriangleFill: return exclamationmarkTriangleFill();
+        case Symbol::chevronDown: return chevronDown();
     }
     return {};
 }

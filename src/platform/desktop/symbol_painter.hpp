@@ -21,6 +21,7 @@ enum class Symbol {
     micFill,                      // a microphone on its stand
     videoFill,                    // a film camera: body and lens cone
     exclamationmarkTriangleFill,  // a warning triangle with an exclamation mark cut out
+    chevronDown,                  // the indicator of a menu
 };
 
 class SymbolPainter {

@@ -81,9 +81,8 @@ CompositionVideoRenderer::CompositionVideoRenderer(const std::string& path, cons
 
 CompositionVideoRenderer::~CompositionVideoRenderer() { sws_freeContext(toOutput_); }
 
-AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target) {
-    const int w = geometry_.cropWidth, h = geometry_.cropHeight;
-    std::vector<std::pair<Layer*, const AVFrame*>> visible;
+CompositionVideoRenderer::Visible CompositionVideoRenderer::visibleLayers(MediaTime outputTime) {
+    Visible visible;
     for (auto& layer : layers_) {
         // The screen at the bottom holds its last picture (and shows its first before it): a
         // still screen sends no more pictures, yet it is still on show. Layers above it show
@@ -94,6 +93,17 @@ AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target)
         const AVFrame* frame = layer->reader->frameAt(*sourceTime);
         if (frame != nullptr) visible.emplace_back(layer.get(), frame);
     }
+    return visible;
+}
+
+const std::uint8_t* CompositionVideoRenderer::renderBgra(MediaTime outputTime) {
+    composeCanvas(visibleLayers(outputTime));
+    return canvas_.data();
+}
+
+AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target) {
+    const int w = geometry_.cropWidth, h = geometry_.cropHeight;
+    Visible visible = visibleLayers(outputTime);
     bool bottomIsFirstTrack = !visible.empty() && visible.front().first == layers_.front().get();
 
     // Only the screen: one conversion from the decoded picture into the encoder's frame.
@@ -119,6 +129,18 @@ AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target)
         return target;
     }
 
+    composeCanvas(visible);
+    toOutput_ = sws_getCachedContext(toOutput_, w, h, AV_PIX_FMT_BGRA, w, h, static_cast<AVPixelFormat>(target->format),
+                                     kScaleFlags, nullptr, nullptr, nullptr);
+    if (toOutput_ == nullptr) throw std::runtime_error("Cannot convert the video picture.");
+    const std::uint8_t* canvas[4] = {canvas_.data(), nullptr, nullptr, nullptr};
+    int canvasStride[4] = {w * 4, 0, 0, 0};
+    sws_scale(toOutput_, canvas, canvasStride, 0, h, target->data, target->linesize);
+    return target;
+}
+
+void CompositionVideoRenderer::composeCanvas(const Visible& visible) {
+    const int w = geometry_.cropWidth, h = geometry_.cropHeight;
     std::size_t bgraBytes = static_cast<std::size_t>(w) * h * 4;
     canvas_.assign(bgraBytes, 0);
     for (std::size_t p = 3; p < bgraBytes; p += 4) canvas_[p] = 255;  // opaque black where nothing is
@@ -159,13 +181,6 @@ AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target)
             for (int c = 0; c < 3; ++c) dst[c] = static_cast<std::uint8_t>((src[c] * a + dst[c] * (255 - a) + 127) / 255);
         }
     }
-
-    toOutput_ = sws_getCachedContext(toOutput_, w, h, AV_PIX_FMT_BGRA, w, h, static_cast<AVPixelFormat>(target->format),
-                                     kScaleFlags, nullptr, nullptr, nullptr);
-    if (toOutput_ == nullptr) throw std::runtime_error("Cannot convert the video picture.");
-    const std::uint8_t* canvas[4] = {canvas_.data(), nullptr, nullptr, nullptr};
-    sws_scale(toOutput_, canvas, canvasStride, 0, h, target->data, target->linesize);
-    return target;
 }
 
 }  // namespace yux::platform

@@ -34,9 +34,22 @@ public:
     // a plain crop of the screen alone is a cropped reference to the decoded picture instead
     // (no copy). Valid until the next call.
     AVFrame* render(MediaTime outputTime, AVFrame* target);
+    // The picture at `outputTime` as BGRA of the crop size (stride cropWidth × 4), the layers
+    // blended as render() blends them. Valid until the next call.
+    const std::uint8_t* renderBgra(MediaTime outputTime);
+
+    // A new picture size for the calls that follow (the preview follows its view).
+    void setGeometry(PictureGeometry geometry) { geometry_ = geometry; }
+    const PictureGeometry& geometry() const { return geometry_; }
 
 private:
     struct Layer;
+    using Visible = std::vector<std::pair<Layer*, const AVFrame*>>;
+
+    // The layers with a picture at `outputTime`, bottom first.
+    Visible visibleLayers(MediaTime outputTime);
+    // Blends `visible` into canvas_.
+    void composeCanvas(const Visible& visible);
 
     const EditComposition& composition_;
     PictureGeometry geometry_;

@@ -83,7 +83,9 @@ const AVFrame* VideoFrameReader::frameAt(MediaTime time) {
     }
     const Wide ahead = static_cast<Wide>(kSeekAheadSeconds * stream_->time_base.den / stream_->time_base.num);
     bool behind = hasCurrent_ && target < frameTime(current_.get());
-    bool farAhead = hasCurrent_ && !(hasNext_ && frameTime(next_.get()) <= static_cast<Wide>(target) + ahead) &&
+    // Decoding on is cheaper only when the next picture waiting lies within `ahead` of the target
+    // (an idle screen's next picture may come long after the current one).
+    bool farAhead = hasCurrent_ && !(hasNext_ && static_cast<Wide>(frameTime(next_.get())) + ahead >= target) &&
                     static_cast<Wide>(target) - frameTime(current_.get()) > ahead && !ended_ && !untimed_;
     if (behind || farAhead) seekTo(target);
     advanceTo(target);

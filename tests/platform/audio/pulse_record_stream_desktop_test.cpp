@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -19,10 +15,12 @@
 #include "platform/async/locked.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
+#include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
 
 using namespace yux::platform;
 using namespace std::chrono_literals;
+using yux::testing::PrivateSoundServer;
 
 namespace {
 
@@ -78,7 +76,7 @@ public:
         stream_->stop();
         return received_.copy();
     }
-    const std::string& sourceName() const { return stream_->sourceName(); }
+    std::string sourceName() const { return stream_->sourceName(); }
     std::vector<Received> received() const { return received_.copy(); }
     PulseRecordStream::Statistics statistics() const { return stream_->statistics(); }
 
@@ -176,61 +174,27 @@ TEST(PulseRecordStream, AnIdleSourceIsFilledWithSilenceWhileRecordingNotOnlyAtTh
 
 namespace {
 
-// A sound server of the test's own with one null sink, "yux_private", that can be stopped and
-// started again on the same socket while a stream records from it.
-class PrivateSoundServer {
-public:
-    explicit PrivateSoundServer(std::filesystem::path folder) : socket_(folder / "pulse.sock") {}
-    ~PrivateSoundServer() { stop(); }
+// A stream recording from a private server: its buffers, failures and log lines.
+struct PrivateRecording {
+    Locked<std::vector<std::string>> failures;
+    Locked<std::vector<std::string>> logged;
+    Locked<std::vector<Received>> received;
+    std::unique_ptr<PulseRecordStream> stream;
 
-    std::string address() const { return "unix:" + socket_.string(); }
-    bool start() {
-        pid_ = fork();
-        if (pid_ == 0) {
-            int quiet = open("/dev/null", O_WRONLY);
-            dup2(quiet, 1);
-            dup2(quiet, 2);
-            std::string protocol = "module-native-protocol-unix socket=" + socket_.string() + " auth-anonymous=1";
-            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                   "--disallow-exit=yes", "-L", protocol.c_str(), "-L",
-                   "module-null-sink sink_name=yux_private", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Answering once its socket takes a connection.
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            int error = 0;
-            pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
-            if (pa_simple* probe = pa_simple_new(address().c_str(), "yux-test", PA_STREAM_PLAYBACK, "yux_private",
-                                                 "probe", &spec, nullptr, nullptr, &error)) {
-                pa_simple_free(probe);
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+    PrivateRecording(const PrivateSoundServer& server, const AudioSourceChoice& choice) {
+        yux::testing::SoundServerAddress address(server.address());
+        stream = PulseRecordStream::start(
+            choice,
+            [this](SampleBuffer sample) {
+                Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
+                const auto* audio = sample.audio();
+                entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
+                std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
+                received.with([&](auto& all) { all.push_back(std::move(entry)); });
+            },
+            [this](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
+            [this](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
     }
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-    // Plays a loud tone into its sink for `milliseconds`.
-    void playTone(int milliseconds) const {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
-        int error = 0;
-        pa_simple* player = pa_simple_new(address().c_str(), "yux-test", PA_STREAM_PLAYBACK, "yux_private", "tone", &spec,
-                                          nullptr, nullptr, &error);
-        if (player == nullptr) return;
-        std::vector<float> tone(static_cast<std::size_t>(kRate * milliseconds / 1000) * 2, 0.5f);
-        pa_simple_write(player, tone.data(), tone.size() * sizeof(float), &error);
-        pa_simple_drain(player, &error);
-        pa_simple_free(player);
-    }
-
-private:
-    std::filesystem::path socket_;
-    pid_t pid_ = 0;
 };
 
 }  // namespace
@@ -239,29 +203,8 @@ TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAga
     yux::testing::TemporaryDirectory folder;
     PrivateSoundServer server(folder.path());
     ASSERT_TRUE(server.start());
-    const char* saved = std::getenv("PULSE_SERVER");
-    std::string previous = saved != nullptr ? saved : "";
-    setenv("PULSE_SERVER", server.address().c_str(), 1);
-
-    Locked<std::vector<std::string>> failures;
-    Locked<std::vector<std::string>> logged;
-    Locked<std::vector<Received>> received;
-    auto stream = PulseRecordStream::start(
-        AudioSourceChoice::named("yux_private.monitor"),
-        [&](SampleBuffer sample) {
-            Received entry{sample.presentationTime, sample.duration, hostTimeNow(), {}};
-            const auto* audio = sample.audio();
-            entry.samples.resize(static_cast<std::size_t>(audio->frameCount()) * 2);
-            std::memcpy(entry.samples.data(), audio->bytes->data(), entry.samples.size() * sizeof(float));
-            received.with([&](auto& all) { all.push_back(std::move(entry)); });
-        },
-        [&](const std::string& message) { failures.with([&](auto& all) { all.push_back(message); }); },
-        [&](const std::string& line) { logged.with([&](auto& all) { all.push_back(line); }); });
-    if (saved != nullptr) {
-        setenv("PULSE_SERVER", previous.c_str(), 1);
-    } else {
-        unsetenv("PULSE_SERVER");
-    }
+    PrivateRecording recording(server, AudioSourceChoice::named("yux_private.monitor"));
+    auto& [failures, logged, received, stream] = recording;
     MediaTime started = hostTimeNow();
 
     server.stop();
@@ -294,4 +237,40 @@ TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAga
         covered += all[i].duration.seconds();
     }
     EXPECT_GT(covered, (stopped - started).seconds() - 0.3);
+}
+
+TEST(PulseRecordStream, SystemAudioFollowsTheDefaultOutputToAnotherSink) {
+    yux::testing::TemporaryDirectory folder;
+    PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    PrivateRecording recording(server, AudioSourceChoice::systemPlayback());
+    auto& [failures, logged, received, stream] = recording;
+    EXPECT_EQ(stream->sourceName(), "yux_private.monitor");
+
+    // Headphones plugged in: a new output, which the server makes the default.
+    const std::string pactl = "pactl --server=" + server.address();
+    ASSERT_EQ(std::system((pactl + " load-module module-null-sink sink_name=yux_private_headphones >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((pactl + " set-default-sink yux_private_headphones").c_str()), 0);
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (stream->sourceName() != "yux_private_headphones.monitor" && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(stream->sourceName(), "yux_private_headphones.monitor");
+    MediaTime moved = hostTimeNow();
+    std::unique_ptr<yux::testing::TonePlayer> tone;
+    {
+        yux::testing::SoundServerAddress address(server.address());
+        tone = std::make_unique<yux::testing::TonePlayer>("yux_private_headphones");
+    }
+    tone->setAmplitude(0.5f);
+    deadline = std::chrono::steady_clock::now() + 5s;
+    while (!onset(received.copy()) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    tone.reset();
+    stream->stop();
+
+    auto heard = onset(received.copy());
+    ASSERT_TRUE(heard) << "the sound of the new default output was not recorded";
+    EXPECT_GT(*heard, moved);
+    EXPECT_TRUE(failures.copy().empty());
+    EXPECT_EQ(logged.copy(), (std::vector<std::string>{"capture_source_moved source=yux_private_headphones.monitor"}));
 }

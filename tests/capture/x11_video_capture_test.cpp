@@ -1,0 +1,529 @@
+#include "capture/x11_video_capture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <coroutine>
+
+#include "model/app_error.hpp"
+#include "model/local_file_system.hpp"
+#include "platform/async/errors.hpp"
+#include "platform/async/main_thread.hpp"
+#include "platform/async/wait_for.hpp"
+#include "support/app_error_expectations.hpp"
+#include "support/memory_preferences.hpp"
+#include "support/recording_debug_log.hpp"
+#include "support/synthetic_media.hpp"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+using namespace yux;
+using platform::CaptureStream;
+using platform::CaptureStreamEvent;
+using platform::MediaTime;
+using platform::SampleBuffer;
+using platform::StreamOutputType;
+using platform::waitForTask;
+using yux::testing::hostTime;
+namespace media = yux::testing;
+
+namespace {
+
+const QUuid kSession = QUuid::fromString(QStringLiteral("{6f1c1f57-2a43-4a5c-9d43-3c0f5d0b8e11}"));
+const std::string kSessionText = "6F1C1F57-2A43-4A5C-9D43-3C0F5D0B8E11";
+constexpr std::uint32_t kDisplay = 7;
+
+// Wall time moves only through the waits, and only while `flowing` (so a start waits for the
+// samples the test hands it however long the test takes); each wait lets the event loop run,
+// so a stop can come between two checks of the start's wait.
+struct FakeTime {
+    std::atomic<std::int64_t> wallNs{0};
+    std::atomic<bool> flowing{false};
+    void advance(std::chrono::milliseconds by) { wallNs += std::chrono::nanoseconds(by).count(); }
+};
+
+struct Yield {
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) { platform::postToMain([handle] { handle.resume(); }); }
+    void await_resume() const noexcept {}
+};
+
+QCoro::Task<void> yieldingSleep(std::shared_ptr<FakeTime> time, std::chrono::milliseconds duration,
+                                platform::CancelToken token) {
+    token.throwIfCancelled();
+    if (time->flowing) time->advance(duration);
+    Yield yield;
+    co_await yield;
+    token.throwIfCancelled();
+}
+
+RecordingOutputDelegate::Clock fakeClock(const std::shared_ptr<FakeTime>& time) {
+    RecordingOutputDelegate::Clock clock;
+    clock.hostNow = [] { return hostTime(100); };
+    clock.now = [time] { return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(time->wallNs.load())); };
+    clock.sleep = [time](std::chrono::milliseconds duration, platform::CancelToken token) {
+        return yieldingSleep(time, duration, std::move(token));
+    };
+    clock.after = [](platform::SerialQueue& queue, std::chrono::milliseconds, std::function<void()> work) {
+        queue.async(std::move(work));
+    };
+    return clock;
+}
+
+platform::ShareableContent desktop() {
+    platform::ShareableContent content;
+    platform::ShareableDisplay display;
+    display.displayID = kDisplay;
+    display.width = 2880;
+    display.height = 1800;
+    display.frame = {0, 0, 1440, 900};
+    display.pixelBounds = {0, 0, 2880, 1800};
+    content.displays = {display};
+    content.mainDisplayID = kDisplay;
+    content.applications = {{getpid(), "yux", "Yux"}, {4242, "org.example.Editor", "Editor"}};
+    content.scale = 2;
+    return content;
+}
+
+bool pumpUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 5000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+SampleBuffer frame(double seconds) {
+    return media::videoSample(hostTime(seconds), platform::PixelBuffer::create(4, 4), MediaTime(1, 60));
+}
+SampleBuffer sound(double seconds) { return media::audioSample(hostTime(seconds), media::sineTone(440, 480)); }
+
+bool running(const CaptureStream& stream) { return stream.frameInterval().isValid(); }
+
+struct Fixture {
+    std::shared_ptr<FakeTime> time = std::make_shared<FakeTime>();
+    std::shared_ptr<yux::testing::RecordingDebugLog> debugLog = std::make_shared<yux::testing::RecordingDebugLog>();
+    std::shared_ptr<X11ScreenRecordingPermission> permission;
+    std::shared_ptr<X11VideoCapture::NullControl> control = std::make_shared<X11VideoCapture::NullControl>();
+    CaptureInputsController::RecordingInputs inputs;
+    std::optional<AppError> inputsFailure;
+    platform::SystemLog systemLog = platform::SystemLog::create_null();
+    platform::OutputTracker<platform::SystemLogLine> systemLines = systemLog.track_lines();
+    std::unique_ptr<X11VideoCapture> engine;
+
+    explicit Fixture(bool access = true, bool requestGrants = false,
+                     std::shared_ptr<CaptureDeviceRuntime> runtime = {}, CaptureInputsController* controller = nullptr,
+                     std::chrono::milliseconds accessCheck = {}) {
+        permission = std::make_shared<X11ScreenRecordingPermission>(
+            X11ScreenRecordingPermission::create_null(access, requestGrants, accessCheck));
+        auto recordingInputs = [this]() -> QCoro::Task<CaptureInputsController::RecordingInputs> {
+            if (inputsFailure) throw *inputsFailure;
+            co_return inputs;
+        };
+        engine = X11VideoCapture::create_null(permission, debugLog, desktop(), recordingInputs, control,
+                                              fakeClock(time), std::move(runtime), controller, systemLog);
+    }
+    ~Fixture() { control->releaseStarts(); }
+
+    std::shared_ptr<CaptureStream> stream() const { return control->streams().back(); }
+    std::shared_ptr<RecordingOutputDelegate> writer() const { return control->writers().back(); }
+
+    // The events of the lifecycle lines, in order.
+    std::vector<std::string> events() const {
+        std::vector<std::string> names;
+        for (const auto& line : debugLog->lines()) {
+            if (line.rfind("capture ", 0) != 0) continue;
+            auto end = line.find(' ', 8);
+            names.push_back(line.substr(8, end - 8));
+        }
+        return names;
+    }
+    std::string line(const std::string& event) const {
+        for (const auto& line : debugLog->lines()) {
+            if (line.rfind("capture " + event + " ", 0) == 0) return line;
+        }
+        return "";
+    }
+
+    // A start that the test feeds: it waits until the stream runs, then hands it `feed`.
+    QCoro::Task<void> beginStart(CaptureTarget target = CaptureTarget::fullMainDisplay()) {
+        return engine->startCapture(kSession, std::move(target), "~/scratch/take.mov");
+    }
+    void feedWhenRunning(const std::function<void(CaptureStream&)>& feed) {
+        ASSERT_TRUE(pumpUntil([&] { return !control->streams().empty() && running(*stream()); }));
+        feed(*stream());
+    }
+    void start(CaptureTarget target = CaptureTarget::fullMainDisplay()) {
+        auto task = beginStart(std::move(target));
+        feedWhenRunning([&](CaptureStream& s) {
+            s.simulate_sample(StreamOutputType::audio, sound(0.9));
+            s.simulate_sample(StreamOutputType::screen, frame(1.0));
+            s.simulate_sample(StreamOutputType::microphone, sound(1.0));
+        });
+        waitForTask(task);
+    }
+};
+
+const std::vector<std::string> kStartEvents = {"start_request", "session_inputs", "microphone_route",
+                                               "stream_start_invoked", "start_ready"};
+const std::vector<std::string> kStopEvents = {"stop_request", "stream_stop_invoked", "stop_completed"};
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+// MARK: a recording from start to stop
+
+TEST(X11VideoCapture, RecordsTheFullDisplayWithItsLifecycleInOrder) {
+    Fixture f;
+    f.start();
+    EXPECT_TRUE(f.engine->isRegistered(kSession));
+    f.time->advance(std::chrono::milliseconds(2500));
+    waitForTask(f.engine->stopCapture(kSession));
+
+    EXPECT_EQ(f.events(), joined(kStartEvents, kStopEvents));
+    EXPECT_EQ(f.line("start_request"),
+              "capture start_request session_id=" + kSessionText +
+                  " capture_target=fullMainDisplay quality=full_fidelity shows_cursor=true "
+                  "target_file=~/scratch/take.mov");
+    EXPECT_EQ(f.line("session_inputs"),
+              "capture session_inputs session_id=" + kSessionText + " camera_enabled=false microphone=off");
+    EXPECT_EQ(f.line("microphone_route"), "capture microphone_route session_id=" + kSessionText + " route=off");
+    // Counted from the registration, not from the first frame.
+    EXPECT_EQ(f.line("stop_completed"),
+              "capture stop_completed session_id=" + kSessionText + " recording_seconds=2.500");
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+
+    // The scratch folder is made with the tilde expanded; the display's pixels, no own windows.
+    EXPECT_EQ(f.control->directories(), std::vector<std::string>{expandTilde("~/scratch")});
+    const auto& configuration = f.stream()->configuration();
+    EXPECT_EQ(configuration.width, 2880);
+    EXPECT_EQ(configuration.height, 1800);
+    EXPECT_FALSE(configuration.captureMicrophone);
+    EXPECT_EQ(f.stream()->filter().applications, (std::vector<platform::RunningApplication>{{getpid(), "yux", "Yux"}}));
+    EXPECT_FALSE(running(*f.stream()));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    // No microphone track: the stream's microphone sample went nowhere.
+    EXPECT_EQ(f.writer()->queue().sync([&] { return f.writer()->received(); }),
+              (std::set<RecordingSourceKind>{RecordingSourceKind::screen}));
+}
+
+TEST(X11VideoCapture, AnAreaIsScaledToEvenPixelsAndALocalMicrophoneIsRecordedByTheStream) {
+    Fixture f;
+    f.inputs.microphoneID = "alsa_input.usb-mic";
+    f.start(CaptureTarget::area({DisplayID{std::to_string(kDisplay)}, {10, 20, 320.6, 240.3}}));
+    const auto& configuration = f.stream()->configuration();
+    EXPECT_EQ(configuration.width, 640);
+    EXPECT_EQ(configuration.height, 480);
+    EXPECT_TRUE(configuration.captureMicrophone);
+    EXPECT_EQ(configuration.microphoneCaptureDeviceID, "alsa_input.usb-mic");
+    EXPECT_EQ(f.line("microphone_route"), "capture microphone_route session_id=" + kSessionText + " route=native");
+    EXPECT_TRUE(f.writer()->queue().sync([&] { return f.writer()->received().contains(RecordingSourceKind::microphone); }));
+    waitForTask(f.engine->stopCapture(kSession));
+}
+
+TEST(X11VideoCapture, AStopOfAnUnknownOrStoppedSessionIsSilent) {
+    Fixture f;
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_TRUE(f.debugLog->lines().empty());
+    f.start();
+    waitForTask(f.engine->stopCapture(kSession));
+    const auto lines = f.debugLog->lines().size();
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.debugLog->lines().size(), lines);
+}
+
+TEST(X11VideoCapture, ASecondStartOfARunningSessionIsRefusedAndTheFirstGoesOn) {
+    Fixture f;
+    f.start();
+    yux::testing::expectAppError([&] { waitForTask(f.beginStart()); }, AppError::recordingSessionAlreadyActive());
+    EXPECT_EQ(f.control->streams().size(), 1u);
+    EXPECT_TRUE(running(*f.stream()));
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+}
+
+TEST(X11VideoCapture, ASecondStopAwaitsTheFirstAndTheStreamStopsOnce) {
+    Fixture f;
+    f.start();
+    auto events = f.stream()->track_events();
+    auto first = f.engine->stopCapture(kSession);
+    auto second = f.engine->stopCapture(kSession);
+    waitForTask(second);
+    EXPECT_TRUE(first.isReady());
+    waitForTask(first);
+    EXPECT_EQ(events.data(), (std::vector<CaptureStreamEvent>{{CaptureStreamEvent::Kind::stopped}}));
+    EXPECT_EQ(f.events(), joined(kStartEvents, kStopEvents));
+}
+
+// MARK: failures while recording
+
+TEST(X11VideoCapture, AFailedSoundSourceIsLoggedAndTheMovieStillFinishes) {
+    Fixture f;
+    f.start();
+    f.stream()->simulate_failure({StreamOutputType::audio, "Connection terminated"});
+    ASSERT_TRUE(pumpUntil([&] {
+        for (const auto& line : f.debugLog->lines()) {
+            if (line.find("source_failed") != std::string::npos) return true;
+        }
+        return false;
+    }));
+    EXPECT_EQ(f.line("source_failed"), "capture source_failed session_id=" + kSessionText +
+                                            " source=system_audio error=Connection terminated");
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+}
+
+TEST(X11VideoCapture, AWriterFailureDropsLaterSamplesAndTheStopReportsIt) {
+    Fixture f;
+    auto refuse = std::make_shared<std::atomic<bool>>(false);
+    f.control->writerScript.accepts = [refuse](int) { return !*refuse; };
+    f.start();
+    *refuse = true;
+    f.stream()->simulate_sample(StreamOutputType::screen, frame(1.5));
+    f.writer()->queue().sync([] {});
+    *refuse = false;
+    f.stream()->simulate_sample(StreamOutputType::screen, frame(1.6));
+    try {
+        waitForTask(f.engine->stopCapture(kSession));
+        ADD_FAILURE() << "the stop succeeded";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.kind(), AppError::Case::outputFinalizationFailed);
+        EXPECT_EQ(error.detail(),
+                  "The movie could not be written. The recording stopped, and what was recorded up to then is kept.");
+    }
+    EXPECT_EQ(f.events().back(), "stop_failed");
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+    EXPECT_FALSE(running(*f.stream()));
+    // The take up to the failure is the user's: nothing removes it.
+    EXPECT_NE(f.writer()->writer().status(), platform::MovieWriterStatus::cancelled);
+}
+
+// MARK: failing starts
+
+TEST(X11VideoCapture, FailuresBeforeTheWriterThrowAtOnceWithoutCleanUp) {
+    {
+        Fixture f(false);
+        yux::testing::expectAppError([&] { waitForTask(f.beginStart()); }, AppError::screenSelectionFailed(X11ScreenRecordingPermission::kAccessMissingMessage));
+        EXPECT_EQ(f.events(), std::vector<std::string>{"start_request"});
+    }
+    {
+        Fixture f;
+        f.inputsFailure = AppError::cameraFailed("Camera is busy");
+        yux::testing::expectAppError([&] { waitForTask(f.beginStart()); }, AppError::cameraFailed("Camera is busy"));
+    }
+    {
+        Fixture f;
+        f.control->directoryFails = true;
+        EXPECT_THROW(waitForTask(f.beginStart()), FileError);
+        EXPECT_TRUE(f.control->streams().empty());
+    }
+    {
+        Fixture f;
+        yux::testing::expectAppError(
+            [&] { waitForTask(f.beginStart(CaptureTarget::application("org.gone.App", DisplayID{"7"}))); },
+            AppError::screenSelectionFailed("Selected application is no longer running"));
+        yux::testing::expectAppError(
+            [&] { waitForTask(f.beginStart(CaptureTarget::area({DisplayID{"99"}, {0, 0, 10, 10}}))); },
+            AppError::screenSelectionFailed("The selected display is no longer available"));
+    }
+    {
+        Fixture f;
+        f.control->writerFails = "Cannot create the movie: disk full";
+        EXPECT_THROW(waitForTask(f.beginStart()), std::runtime_error);
+        EXPECT_EQ(f.events(), (std::vector<std::string>{"start_request", "session_inputs", "microphone_route"}));
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+    }
+}
+
+TEST(X11VideoCapture, ACameraThatIsNotRunningFailsTheStartAndReleasesTheWriter) {
+    yux::testing::MemoryPreferences memory;
+    auto platform = StubbedPulseV4l2Capture::create({{}, {{"cam0", "Camera"}}});
+    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(),
+                                                          std::make_shared<ScriptedUSBCameraReceiver>(),
+                                                          std::make_shared<CameraFrameFeed>());
+    CaptureInputsController controller(memory.store(), runtime, platform::SystemSettingsOpener::create_null(true),
+                                       platform::SystemLog::create_null());
+    Fixture f(true, false, runtime, &controller);
+    f.inputs.cameraEnabled = true;
+    yux::testing::expectAppError([&] { waitForTask(f.beginStart()); }, AppError::cameraFailed("Selected camera is not running"));
+    EXPECT_EQ(f.events(), (std::vector<std::string>{"start_request", "session_inputs", "microphone_route",
+                                                    "setup_writer_released", "start_failed"}));
+    EXPECT_EQ(f.line("setup_writer_released"),
+              "capture setup_writer_released session_id=" + kSessionText + " writer_status=4");
+    EXPECT_EQ(f.line("start_failed"), "capture start_failed session_id=" + kSessionText +
+                                          " error=cameraFailed(\"Selected camera is not running\")");
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+}
+
+TEST(X11VideoCapture, ACameraWithoutRuntimeFailsTheStart) {
+    Fixture f;
+    f.inputs.cameraEnabled = true;
+    yux::testing::expectAppError([&] { waitForTask(f.beginStart()); }, AppError::cameraFailed("Camera runtime unavailable"));
+    EXPECT_EQ(f.events().back(), "start_failed");
+}
+
+TEST(X11VideoCapture, AStreamThatCannotStartIsCleanedUp) {
+    Fixture f;
+    f.control->streamAnswers.startError = "The X server lacks shared memory";
+    EXPECT_THROW(waitForTask(f.beginStart()), std::runtime_error);
+    EXPECT_EQ(f.events(), (std::vector<std::string>{"start_request", "session_inputs", "microphone_route",
+                                                    "stream_start_invoked", "stop_request", "stream_stop_invoked",
+                                                    "stop_completed", "setup_writer_released", "start_failed"}));
+    EXPECT_EQ(f.line("setup_writer_released"),
+              "capture setup_writer_released session_id=" + kSessionText + " writer_status=4");
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+}
+
+TEST(X11VideoCapture, AStartWithoutFirstFramesTimesOutAndStopsItsStream) {
+    Fixture f;
+    f.time->flowing = true;
+    auto task = f.beginStart();
+    yux::testing::expectAppError([&] { waitForTask(task); }, AppError::outputFinalizationFailed("Capture did not deliver video"));
+    EXPECT_FALSE(running(*f.stream()));
+    EXPECT_EQ(f.events().back(), "start_failed");
+    const auto events = f.events();
+    EXPECT_NE(std::ranges::find(events, "stop_completed"), events.end());
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+}
+
+// MARK: a stop while the start is under way
+
+TEST(X11VideoCapture, AStopWhileTheStreamStartsLeavesNothingRunning) {
+    Fixture f;
+    f.control->holdStarts();
+    auto start = f.beginStart();
+    ASSERT_TRUE(pumpUntil([&] { return f.control->startWaiting(); }));
+    // Nothing was recorded, so the stop has no movie to finish.
+    yux::testing::expectAppError([&] { waitForTask(f.engine->stopCapture(kSession)); },
+                            AppError::outputFinalizationFailed("Capture produced no video"));
+    f.control->releaseStarts();
+    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+    EXPECT_FALSE(running(*f.stream()));
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+    EXPECT_EQ(f.events().back(), "start_failed");
+}
+
+TEST(X11VideoCapture, AStopBeforeTheSessionIsRegisteredMakesTheStartGiveUp) {
+    Fixture f(true, false, {}, nullptr, std::chrono::milliseconds(100));
+    f.time->flowing = true;  // a start that went on would time out, not wait for ever
+    auto start = f.beginStart();  // checking access on the streams' queue
+    waitForTask(f.engine->stopCapture(kSession));
+    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+    EXPECT_TRUE(f.control->streams().empty());
+    EXPECT_TRUE(f.control->writers().empty());
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+    EXPECT_EQ(f.events(), std::vector<std::string>{"start_request"});
+    // The word is not left over for the next start under that identifier.
+    f.time->flowing = false;
+    f.start();
+    EXPECT_TRUE(f.engine->isRegistered(kSession));
+    waitForTask(f.engine->stopCapture(kSession));
+}
+
+TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitKeepsTheFinishedMovie) {
+    Fixture f;
+    f.inputs.microphoneID = "alsa_input.usb-mic";
+    auto start = f.beginStart();
+    std::optional<platform::OutputTracker<CaptureStreamEvent>> events;
+    f.feedWhenRunning([&](CaptureStream& s) {
+        events.emplace(s.track_events());
+        // Pictures came, the microphone not yet: the start still waits.
+        s.simulate_sample(StreamOutputType::screen, frame(1.0));
+    });
+    waitForTask(f.engine->stopCapture(kSession));
+    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+    EXPECT_EQ(events->data(), (std::vector<CaptureStreamEvent>{{CaptureStreamEvent::Kind::stopped}}));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    EXPECT_EQ(f.line("setup_writer_released"),
+              "capture setup_writer_released session_id=" + kSessionText + " writer_status=2");
+    EXPECT_EQ(f.events().back(), "start_failed");
+}
+
+// MARK: the phone microphone
+
+TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream) {
+    auto phone = std::make_shared<ScriptedUSBCameraReceiver>();
+    phone->phones = {{{"yux-usb:0001", "iPhone · Yux Cam (USB)"}}};
+    auto platform = StubbedPulseV4l2Capture::create({});
+    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(), phone,
+                                                          std::make_shared<CameraFrameFeed>());
+    waitForTask(runtime->start(CaptureInputKind::microphone, "yux-usb:0001"));
+    Fixture f(true, false, runtime);
+    f.inputs.microphoneID = "yux-usb:0001";
+    auto start = f.beginStart();
+    f.feedWhenRunning([&](CaptureStream& s) {
+        s.simulate_sample(StreamOutputType::screen, frame(1.0));
+        s.simulate_sample(StreamOutputType::microphone, sound(1.0));  // no stream microphone output
+        phone->simulate_microphone(sound(1.1));
+    });
+    waitForTask(start);
+    EXPECT_EQ(f.line("session_inputs"),
+              "capture session_inputs session_id=" + kSessionText + " camera_enabled=false microphone=usb");
+    EXPECT_EQ(f.line("microphone_route"), "capture microphone_route session_id=" + kSessionText + " route=usb");
+    EXPECT_FALSE(f.stream()->configuration().captureMicrophone);
+
+    // A failing phone stream fails the movie and leaves one system-log line.
+    phone->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone is off")));
+    EXPECT_EQ(f.systemLines.data(),
+              (std::vector<platform::SystemLogLine>{{"CaptureEngine", platform::LogLevel::error,
+                                                     std::string("yux_recording_usb_microphone_failed ") +
+                                                         AppError::microphoneFailed("USB microphone is off").what()}}));
+    yux::testing::expectAppError([&] { waitForTask(f.engine->stopCapture(kSession)); }, AppError::microphoneFailed("USB microphone is off"));
+    // The stop unsubscribed: later phone samples go nowhere.
+    phone->simulate_microphone(sound(1.2));
+}
+
+TEST(X11VideoCapture, APhoneMicrophoneThatCannotBeRecordedFailsTheStartAndUnregistersIt) {
+    {
+        Fixture f;  // no runtime at all
+        f.inputs.microphoneID = "yux-usb:0001";
+        yux::testing::expectAppError([&] { waitForTask(f.beginStart()); },
+                                     AppError::microphoneFailed("USB microphone runtime unavailable"));
+        EXPECT_EQ(f.events(), (std::vector<std::string>{"start_request", "session_inputs", "microphone_route",
+                                                        "stop_request", "stream_stop_invoked", "stop_completed",
+                                                        "setup_writer_released", "start_failed"}));
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+    }
+    {
+        // The phone's microphone was never started: the runtime refuses the subscription.
+        auto platform = StubbedPulseV4l2Capture::create({});
+        auto runtime = std::make_shared<CaptureDeviceRuntime>(
+            platform->functions(), std::make_shared<ScriptedUSBCameraReceiver>(), std::make_shared<CameraFrameFeed>());
+        Fixture f(true, false, runtime);
+        f.inputs.microphoneID = "yux-usb:0001";
+        yux::testing::expectAppError([&] { waitForTask(f.beginStart()); },
+                                     AppError::microphoneFailed("USB microphone is unavailable"));
+        EXPECT_EQ(f.line("setup_writer_released"),
+                  "capture setup_writer_released session_id=" + kSessionText + " writer_status=4");
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+        EXPECT_FALSE(running(*f.stream()));
+    }
+}
+
+// MARK: access
+
+TEST(X11VideoCapture, EnsureAccessAsksOnlyWhenAccessIsMissing) {
+    {
+        Fixture f(true, false);
+        waitForTask(f.engine->ensureAccess());
+        EXPECT_TRUE(f.permission->track_accessRequests()->requests().empty());
+    }
+    {
+        Fixture f(false, true);
+        waitForTask(f.engine->ensureAccess());
+        EXPECT_EQ(f.permission->track_accessRequests()->requests().size(), 1u);
+    }
+    {
+        Fixture f(false, false);
+        yux::testing::expectAppError([&] { waitForTask(f.engine->ensureAccess()); }, AppError::screenSelectionFailed(X11ScreenRecordingPermission::kAccessDeniedMessage));
+    }
+}

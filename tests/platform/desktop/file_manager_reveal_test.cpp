@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/desktop/file_manager_reveal.hpp"
+#include "support/temporary_directory.hpp"
+
+using namespace yux::platform;
+using Request = FileManagerReveal::Request;
+
+namespace {
+
+bool runUntil(const std::function<bool()>& done, int milliseconds = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        if (done()) return true;
+        if (timer.elapsed() >= milliseconds) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+}  // namespace
+
+// The file manager's side of the bus, as a test stands it up.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+    QString startupId = QStringLiteral("unset");
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString& startup) {
+        shown += uris;
+        startupId = startup;
+    }
+};
+
+// A bus of the test's own: dbus-daemon started here and stopped by its process id.
+class PrivateBus {
+public:
+    explicit PrivateBus(const std::string& folder) {
+        // No service folders: nothing on this machine gets started by the bus.
+        std::string config = folder + "/bus.conf";
+        std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                                 "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                 "<busconfig><type>session</type><listen>unix:dir=" << folder << "</listen><auth>EXTERNAL</auth>"
+                                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                                 "</policy></busconfig>\n";
+        daemon_.setProgram(QStringLiteral("dbus-daemon"));
+        daemon_.setArguments({QStringLiteral("--config-file=") + QString::fromStdString(config), QStringLiteral("--nofork"),
+                              QStringLiteral("--print-address=1")});
+        daemon_.start();
+        if (!daemon_.waitForStarted(5000)) return;
+        QElapsedTimer timer;
+        timer.start();
+        while (!daemon_.canReadLine() && timer.elapsed() < 5000) daemon_.waitForReadyRead(100);
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    }
+    ~PrivateBus() {
+        for (const auto& name : names_) QDBusConnection::disconnectFromBus(name);
+        if (daemon_.processId() > 0) ::kill(static_cast<pid_t>(daemon_.processId()), SIGTERM);
+        daemon_.waitForFinished(5000);
+    }
+    bool isRunning() const { return !address_.isEmpty(); }
+    QDBusConnection connect(const QString& name) {
+        names_ << name;
+        return QDBusConnection::connectToBus(address_, name);
+    }
+
+private:
+    QProcess daemon_;
+    QString address_;
+    QStringList names_;
+};
+
+TEST(FileManagerReveal, NullRecordsTheFileUriAndTheFolderFallback) {
+    auto answering = FileManagerReveal::create_null();
+    auto requests = answering->track_requests();
+    answering->reveal("/home/u/My Videos/a b#1.mov");
+    EXPECT_EQ(requests.data(), (std::vector<Request>{{Request::Kind::showItems, "file:///home/u/My%20Videos/a%20b%231.mov"}}));
+
+    auto silent = FileManagerReveal::create_null(false);
+    auto fallback = silent->track_requests();
+    silent->reveal("/home/u/My Videos/a b#1.mov");
+    EXPECT_EQ(fallback.data(), (std::vector<Request>{{Request::Kind::showItems, "file:///home/u/My%20Videos/a%20b%231.mov"},
+                                                      {Request::Kind::openFolder, "/home/u/My Videos"}}));
+}
+
+TEST(FileManagerRevealDesktop, ReachesTheFileManagerOnTheBusElseOpensTheFolder) {
+    yux::testing::TemporaryDirectory folder;
+    PrivateBus bus(folder.path().string());
+    ASSERT_TRUE(bus.isRunning()) << "dbus-daemon did not start";
+
+    // The file manager on the bus.
+    auto service = bus.connect(QStringLiteral("file-manager"));
+    ASSERT_TRUE(service.isConnected());
+    FakeFileManager fileManager;
+    ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+    // A stand-in for xdg-open that writes down its arguments.
+    std::string opener = folder.file("opener.sh");
+    std::string openedLog = folder.file("opened.txt");
+    {
+        std::ofstream script(opener);
+        script << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << openedLog << ".part' && mv '" << openedLog << ".part' '"
+               << openedLog << "'\n";
+    }
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
+
+    auto reveal = FileManagerReveal::create(bus.connect(QStringLiteral("client")), QString::fromStdString(opener));
+    auto requests = reveal->track_requests();
+    reveal->reveal("/home/u/Videos/Yux/take 1.mov");
+    ASSERT_TRUE(runUntil([&] { return !fileManager.shown.isEmpty(); }));
+    EXPECT_EQ(fileManager.shown, QStringList{QStringLiteral("file:///home/u/Videos/Yux/take%201.mov")});
+    EXPECT_EQ(fileManager.startupId, QString());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requests.data().size(), 1u) << "no fallback when the file manager answers";
+    EXPECT_FALSE(std::filesystem::exists(openedLog));
+
+    // Without the service the folder opens instead.
+    service.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+    reveal->reveal("/home/u/Videos/Yux/take 2.mov");
+    ASSERT_TRUE(runUntil([&] { return std::filesystem::exists(openedLog); }));
+    std::ifstream opened(openedLog);
+    std::string line;
+    std::getline(opened, line);
+    EXPECT_EQ(line, "/home/u/Videos/Yux");
+    EXPECT_EQ(requests.data().back(), (Request{Request::Kind::openFolder, "/home/u/Videos/Yux"}));
+
+    // No bus at all.
+    std::filesystem::remove(openedLog);
+    auto unconnected = FileManagerReveal::create(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
+                                                                               QStringLiteral("nowhere")),
+                                                 QString::fromStdString(opener));
+    unconnected->reveal("/tmp/x/y.mov");
+    ASSERT_TRUE(runUntil([&] { return std::filesystem::exists(openedLog); }));
+    QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
+}
+
+#include "file_manager_reveal_test.moc"
