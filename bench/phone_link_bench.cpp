@@ -24,6 +24,7 @@
 
 #include "capture/phonelink/receiver/live_usb_camera_receiver.hpp"
 #include "platform/async/wait_for.hpp"
+#include "process_usage.hpp"
 #include "support/camera_test_frames.hpp"
 #include "support/fake_companion_app.hpp"
 #include "support/fake_usb_mux_daemon.hpp"
@@ -48,8 +49,7 @@ void runEventLoop(std::chrono::milliseconds duration) {
 double cpuSeconds(int who) {
     rusage usage{};
     getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return bench::cpuSeconds(usage);
 }
 
 double threadCpuSeconds() {
