@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <QCoreApplication>
@@ -293,8 +294,9 @@ struct LiveUSBCameraReceiver::Reader {
             reader->liveThreads->fetch_sub(1);
             return;
         }
-        std::thread decoding([reader] { reader->decodePictures(); });
+        std::thread decoding;
         try {
+            decoding = std::thread([reader] { reader->decodePictures(); });
             reader->read();
         } catch (...) {
             if (!reader->stop->load()) {
@@ -307,7 +309,9 @@ struct LiveUSBCameraReceiver::Reader {
             reader->mailboxClosed = true;
             reader->mailboxChanged.notify_one();
         }
-        decoding.join();
+        if (decoding.joinable()) {
+            decoding.join();
+        }
         reader->liveThreads->fetch_sub(1);
     }
 };
@@ -422,9 +426,16 @@ void LiveUSBCameraReceiver::connectListed(const std::vector<USBMuxConnection::De
         reader->stop = std::make_shared<std::atomic<bool>>(false);
         reader->camera = std::make_shared<std::atomic<bool>>(active_ == id);
         reader->liveThreads = liveThreads_;
-        readers_[id] = ReaderEntry{reader->connection, reader->stop, reader->camera};
         liveThreads_->fetch_add(1);
-        std::thread([reader] { Reader::run(reader); }).detach();
+        try {
+            std::thread([reader] { Reader::run(reader); }).detach();
+        } catch (const std::system_error& error) {
+            // No thread to be had now: the next pass tries again.
+            liveThreads_->fetch_sub(1);
+            log_.error(kCategory, std::string("yux_usb_reader_failed ") + error.what());
+            continue;
+        }
+        readers_[id] = ReaderEntry{reader->connection, reader->stop, reader->camera};
     }
 }
 
