@@ -123,6 +123,9 @@ void FakeCompanionApp::run(int descriptor) {
             for (const auto& message : messages) {
                 if (message.kind == CameraWire::Kind::clock) {
                     ++pings_;
+                    if (!options_.answerPings) {
+                        continue;
+                    }
                     auto clock = MicrophoneClock::decode(message.payload);
                     if (options_.echoDelay.count() > 0) {
                         std::this_thread::sleep_for(options_.echoDelay);

@@ -36,6 +36,8 @@ public:
         // Phone clock = host clock + offset (seconds), running fast by `drift` (0.00004 = 40 ppm).
         double clockOffset = 1000.0;
         double drift = 0;
+        // False: pings are read and never answered.
+        bool answerPings = true;
         // Echoes of clock pings leave this late.
         std::chrono::milliseconds echoDelay{0};
         // Tone frequency in hertz.

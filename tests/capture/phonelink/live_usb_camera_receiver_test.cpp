@@ -89,6 +89,20 @@ TEST_F(ReceiverFixture, OnlyTheFirstStatusBringsFivePings) {
               1);
 }
 
+TEST_F(ReceiverFixture, AMicrophoneWhoseClockNeverSynchronisesFailsAtTheDeadlineWithoutBecomingActive) {
+    FakeCompanionApp::Options silent;
+    silent.answerPings = false;
+    connectPhone(1, "PHONE-1", silent);
+    ASSERT_TRUE(spinUntil([&] { return receiver.microphoneAllowed(kPhone); }));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(taskError(receiver.startMicrophone(kPhone)), "USB microphone clock is not ready. Try again.");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 3s);
+    EXPECT_FALSE(receiver.activeMicrophone().has_value());
+    EXPECT_EQ(receiver.audioEpoch(), 1u);
+    EXPECT_EQ(taskError(receiver.startMicrophone(kPhone)), "USB microphone clock is not ready. Try again.");
+    EXPECT_EQ(receiver.audioEpoch(), 2u) << "every start past the permission check takes a new stream number";
+}
+
 TEST_F(ReceiverFixture, APhoneWithoutStatusIsACameraNamedIPhoneOnly) {
     FakeCompanionApp::Options options;
     options.status.reset();
