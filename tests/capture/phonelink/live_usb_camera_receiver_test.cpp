@@ -73,6 +73,19 @@ TEST_F(ReceiverFixture, EachStateSendsExactlyItsCommandFields) {
     EXPECT_EQ(app->commands().size(), 6u) << "no camera runs and no microphone is in use: nothing to tell";
 }
 
+TEST_F(ReceiverFixture, ASecondHelloIsGreetedAgain) {
+    FakeCompanionApp::Options noStatus;
+    noStatus.status.reset();
+    connectPhone(1, "PHONE-1", noStatus);
+    auto app = rig.app(1);
+    const CameraCommand greeting{false, false, "Test Desk", 1, std::nullopt, std::nullopt};
+    EXPECT_EQ(command(*app, 1), greeting);
+    app->send(textFrame(CameraWire::Kind::hello, "Yux Cam 1"));
+    EXPECT_EQ(command(*app, 2), greeting);
+    const auto lines = rig.lines.data();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const auto& line) { return line.message == "yux_usb_connected"; }), 2);
+}
+
 TEST_F(ReceiverFixture, OnlyTheFirstStatusBringsFivePings) {
     connectPhone(1, "PHONE-1");
     auto app = rig.app(1);
