@@ -48,7 +48,10 @@ void MenuBarPresentation::start() {
     if (started_) return;
     started_ = true;
     if (parts_.statusItem->isAvailable()) {
-        parts_.statusItem->show(trayIcon(QApplication::palette().color(QPalette::WindowText)), QStringLiteral("Yux"),
+        // The tray's own background is unknown (often dark while windows are light): the accent
+        // reads on both, where the window text would vanish on a dark panel.
+        parts_.statusItem->show(trayIcon(QApplication::palette().color(QPalette::Active, QPalette::Highlight)),
+                                QStringLiteral("Yux"),
                                 [this] { togglePanel(); },
                                 StatusItem::Menu{.open = [this] { open(); },
                                                  .quit = [this] {
@@ -120,7 +123,10 @@ void MenuBarPresentation::build(bool popup) {
 
 void MenuBarPresentation::placeBelowIcon() {
     const QSize size = window_->size();
-    const QRect icon = parts_.statusItem->geometry();
+    // Until the tray has placed the icon, its geometry reads as the origin; the cursor, which
+    // just clicked the icon, is the better guess then.
+    QRect icon = parts_.statusItem->geometry();
+    if (icon.topLeft() == QPoint(0, 0)) icon = QRect();
     QPoint anchor = icon.isValid() ? QPoint(icon.center().x(), icon.bottom() + 1) : parts_.cursor();
     QScreen* screen = QGuiApplication::screenAt(icon.isValid() ? icon.center() : anchor);
     if (!screen) screen = QGuiApplication::primaryScreen();

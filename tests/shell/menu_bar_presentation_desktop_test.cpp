@@ -35,9 +35,20 @@ TEST(MenuBarPresentationDesktop, TheTrayIconOpensThePopupBelowItWithTheKeyboardA
     });
     presentation->start();
     ASSERT_TRUE(presentation->statusItem().isShown());
-    ASSERT_TRUE(testing::processEventsUntil([&] { return presentation->statusItem().geometry().isValid(); }, 5000))
+    ASSERT_TRUE(testing::processEventsUntil(
+        [&] {
+            const QRect placed = presentation->statusItem().geometry();
+            return placed.isValid() && placed.topLeft() != QPoint(0, 0);
+        },
+        5000))
         << "the tray never placed the icon";
     const QRect icon = presentation->statusItem().geometry();
+    testing::processEventsFor(300);
+    {
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        test::writeScreenshot(screen.copy(QRect(screen.width() - 400, screen.height() - 40, 400, 40)).scaled(1600, 160),
+                              "tray_icon");
+    }
 
     presentation->togglePanel();
     ASSERT_TRUE(testing::processEventsUntil([&] { return presentation->isPanelShown(); }, 3000));
@@ -50,6 +61,7 @@ TEST(MenuBarPresentationDesktop, TheTrayIconOpensThePopupBelowItWithTheKeyboardA
                 window->geometry().bottom() == area.bottom());
     testing::processEventsFor(300);
     test::writeScreenshot(*window, "tray_popup");
+
 
     testing::X11TestClient keyboard;
     keyboard.tap(kEscapeKeycode);
