@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
+
+#include <QScrollArea>
 
 namespace yux {
 
@@ -29,6 +33,42 @@ struct EditorTimelineGeometry {
     // Where to scroll so the playhead stays visible, or none when it already is.
     static std::optional<double> scrollToFollow(double playheadX, double scrollX, double viewportWidth,
                                                 double contentWidth);
+};
+
+class ExportEditorSession;
+class EditorTimelineCanvas;
+
+// The horizontally scrolling host of the timeline canvas. Ctrl+wheel and pinch zoom around the
+// pointer; a plain wheel scrolls sideways; while playing the view follows the playhead.
+class EditorTimeline : public QScrollArea {
+    Q_OBJECT
+
+public:
+    explicit EditorTimeline(std::shared_ptr<ExportEditorSession> model, QWidget* parent = nullptr);
+
+    double zoom() const { return zoom_; }
+    // The layout's own zoom control; anchors at the middle of the visible area.
+    void setZoom(double zoom);
+    EditorTimelineCanvas* canvas() const { return canvas_; }
+    // Sizes the canvas and scrolls; runs on every change it depends on.
+    void refresh();
+
+signals:
+    void zoomChanged(double zoom);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void zoomAround(double zoom, double anchorX);
+
+    std::shared_ptr<ExportEditorSession> model_;
+    EditorTimelineCanvas* canvas_;
+    double zoom_ = 1;
+    // The zoom last applied to the canvas.
+    double appliedZoom_ = 1;
+    std::optional<double> anchor_;
 };
 
 }  // namespace yux
