@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QScreen>
 
+#include "editor/export_editor_view.hpp"
 #include "editor/export_progress_sheet.hpp"
 #include "model/recording_shortcut.hpp"
 #include "platform/async/main_thread.hpp"
@@ -74,16 +75,17 @@ TrimPreviewWindowController::TrimPreviewWindowController(std::shared_ptr<ExportE
       contentController_(std::move(model)) {
     setWindowTitle(QStringLiteral("Recording — Export"));
     setFixedSize(kWidth, kHeight);
-    content_ = content ? content : new QWidget;
+    auto weakSelf = QPointer<TrimPreviewWindowController>(this);
+    auto closeAction = [weakSelf] {
+        if (weakSelf) weakSelf->closeWindow();
+    };
+    content_ = content ? content : new ExportEditorView(contentController_, closeAction);
     content_->setParent(this);
     content_->setGeometry(rect());
 
     backdrop_ = new SheetBackdrop(this);
     backdrop_->setGeometry(rect());
-    auto weakWindow = QPointer<TrimPreviewWindowController>(this);
-    sheet_ = new ExportProgressSheet(contentController_, [weakWindow] {
-        if (weakWindow) weakWindow->closeWindow();
-    }, backdrop_);
+    sheet_ = new ExportProgressSheet(contentController_, closeAction, backdrop_);
     backdrop_->hide();
 
     auto* session = contentController_.get();
@@ -188,8 +190,8 @@ bool TrimPreviewWindowController::eventFilter(QObject* watched, QEvent* event) {
     auto keyCode = X11KeyMap::keyCode(static_cast<std::uint8_t>(key->nativeScanCode()));
     if (key->nativeScanCode() > 255 || !keyCode || !isTrimWindowKey(*keyCode)) return false;
 
-    QWidget* responder = QApplication::focusWidget();
-    if (!responder || responder->window() != this) responder = widget != this ? widget : nullptr;
+    // Keys go to the focused widget first, so the first receiver is the responder.
+    QWidget* responder = widget != this ? widget : nullptr;
     TrimWindowKeyFacts facts;
     facts.keyCode = *keyCode;
     facts.modifiers = storedModifiers(key->modifiers());

@@ -126,6 +126,19 @@ QPainterPath exclamationmarkTriangleFill() {
 
 QPainterPath chevronDown() { return stroked(polyline({{22, 36}, {50, 64}, {78, 36}}), 11); }
 
+QPainterPath playFill() {
+    QPainterPath path;
+    path.addPolygon(QPolygonF{QPointF(24, 14), QPointF(82, 50), QPointF(24, 86), QPointF(24, 14)});
+    return path;
+}
+
+QPainterPath pauseFill() {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(24, 16, 18, 68), 4, 4);
+    path.addRoundedRect(QRectF(58, 16, 18, 68), 4, 4);
+    return path;
+}
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -137,6 +150,8 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::videoFill: return videoFill();
         case Symbol::exclamationmarkTriangleFill: return exclamationmarkTriangleFill();
         case Symbol::chevronDown: return chevronDown();
+        case Symbol::playFill: return playFill();
+        case Symbol::pauseFill: return pauseFill();
     }
     return {};
 }

@@ -22,6 +22,8 @@ enum class Symbol {
     videoFill,                    // a film camera: body and lens cone
     exclamationmarkTriangleFill,  // a warning triangle with an exclamation mark cut out
     chevronDown,                  // the indicator of a menu
+    playFill,                     // a triangle pointing right
+    pauseFill,                    // two upright bars
 };
 
 class SymbolPainter {

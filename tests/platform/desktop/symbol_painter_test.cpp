@@ -12,7 +12,7 @@ namespace {
 
 const std::vector<Symbol> kAll = {Symbol::checkmark,  Symbol::checkmarkCircleFill, Symbol::checkmarkShieldFill,
                                   Symbol::xmark,      Symbol::handTapFill,         Symbol::micFill,
-                                  Symbol::videoFill,  Symbol::exclamationmarkTriangleFill, Symbol::chevronDown};
+                                  Symbol::videoFill,  Symbol::exclamationmarkTriangleFill, Symbol::chevronDown, Symbol::playFill, Symbol::pauseFill};
 
 TEST(SymbolPainter, EverySymbolFillsAFairPartOfItsBoxAndStaysInside) {
     const QRectF box(10, 20, 40, 40);
