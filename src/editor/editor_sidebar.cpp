@@ -128,7 +128,9 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     auto* session = model_.get();
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
-    column->setSpacing(18);
+    // Tighter than the 18 the design draws with: the whole column must fit the 680-high window
+    // with two audio sources and the crop details open.
+    column->setSpacing(10);
 
     // Audio.
     auto audioSources = session->audioSources();
@@ -179,7 +181,10 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     cropStrip->add(crop_);
     cropStrip->add(reset_);
     cropColumn->addWidget(cropStrip);
-    connect(crop_, &QAbstractButton::clicked, this, [session] { session->setCropEditing(!session->cropEditing()); });
+    connect(crop_, &QAbstractButton::clicked, this, [this, session] {
+        session->setCropEditing(!session->cropEditing());
+        refresh();
+    });
     connect(reset_, &QAbstractButton::clicked, this, [session] {
         session->setCrop(RecordingCrop());
         session->setCropEditing(false);
@@ -226,6 +231,7 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
             session->setCrop(crop);
         };
         fields_[i] = new EditorPixelField(raw, read, write, cropDetails_);
+        fields_[i]->setMinimumHeight(fields_[i]->sizeHint().height());
         cell->addWidget(fields_[i], 1);
         grid->addLayout(cell, i / 2, i % 2);
     }
@@ -244,7 +250,11 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
                                                                                 : QStringLiteral("HEVC"),
                                               formatStrip);
         formatStrip->add(formats_[i]);
-        connect(formats_[i], &QAbstractButton::clicked, this, [session, codec] { session->setCodec(codec); });
+        // A checkable button unchecks itself when pressed again; the model's state decides.
+        connect(formats_[i], &QAbstractButton::clicked, this, [this, session, codec] {
+            session->setCodec(codec);
+            refresh();
+        });
     }
     formatColumn->addWidget(formatStrip);
     column->addLayout(formatColumn);
@@ -287,6 +297,8 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     delete_ = new QPushButton(QStringLiteral("Delete"), this);
     export_ = new QPushButton(QStringLiteral("Export…"), this);
     export_->setDefault(true);
+    export_->setStyleSheet(QStringLiteral("QPushButton { background: rgb(10,132,255); color: white; border: none; }"
+                                          "QPushButton:disabled { background: rgba(10,132,255,100); }"));
     QFont exportFont = export_->font();
     exportFont.setWeight(QFont::DemiBold);
     export_->setFont(exportFont);

@@ -9,11 +9,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "editor/editor_crop_overlay.hpp"
 #include "editor/editor_player.hpp"
 #include "editor/editor_sidebar.hpp"
 #include "editor/editor_source_headers.hpp"
@@ -54,9 +56,11 @@ QLabel* badgeLabel(QWidget* parent) {
 // The picture area: backdrop, the player's picture fitted to the source's aspect, two badges.
 class PreviewArea : public QWidget {
 public:
-    PreviewArea(ExportEditorSession& model, EditorPlayer* player, QLabel* badge, QLabel* speed, QWidget* parent)
-        : QWidget(parent), model_(model), player_(player), badge_(badge), speed_(speed) {
+    PreviewArea(ExportEditorSession& model, EditorPlayer* player, EditorCropOverlay* crop, QLabel* badge, QLabel* speed,
+                QWidget* parent)
+        : QWidget(parent), model_(model), player_(player), crop_(crop), badge_(badge), speed_(speed) {
         player_->setParent(this);
+        crop_->setParent(this);
         badge_->setParent(this);
         speed_->setParent(this);
     }
@@ -85,6 +89,8 @@ public:
         player_->setGeometry(QRectF((width() - picture.width()) / 2, (height() - picture.height()) / 2,
                                     picture.width(), picture.height())
                                  .toRect());
+        crop_->setGeometry(player_->geometry());
+        crop_->raise();
         badge_->adjustSize();
         speed_->adjustSize();
         badge_->move(10, 10);
@@ -96,6 +102,7 @@ public:
 private:
     ExportEditorSession& model_;
     EditorPlayer* player_;
+    EditorCropOverlay* crop_;
     QLabel* badge_;
     QLabel* speed_;
 };
@@ -174,16 +181,16 @@ ExportEditorView::ExportEditorView(std::shared_ptr<ExportEditorSession> model, s
 
     left_ = new QWidget(this);
     auto* column = new QVBoxLayout(left_);
-    column->setContentsMargins(14, 14, 14, 14);
+    column->setContentsMargins(kColumnMargin, kColumnMargin, kColumnMargin, kColumnMargin);
     column->setSpacing(10);
 
     // Preview.
     player_ = new EditorPlayer(std::shared_ptr<platform::PreviewPlayer>(session->shared_from_this(), &session->player()));
     badge_ = badgeLabel(nullptr);
     speedBadge_ = badgeLabel(nullptr);
-    auto* preview = new PreviewArea(*session, player_, badge_, speedBadge_, left_);
+    auto* preview = new PreviewArea(*session, player_, new EditorCropOverlay(model_), badge_, speedBadge_, left_);
     preview_ = preview;
-    preview_->setFixedHeight(static_cast<int>(kPreviewMaxHeight));
+    preview_->setFixedSize(533, static_cast<int>(kPreviewMaxHeight));
     // 16:9 box, at most 300 high, centred in the column.
     auto* previewRow = new QHBoxLayout;
     previewRow->addStretch();
@@ -338,6 +345,16 @@ void ExportEditorView::showEvent(QShowEvent* event) {
     }
 }
 
+void ExportEditorView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // A 16:9 box in the left column inside its margins, at most 300 high.
+    double available = width() - kSidebarWidth - 1 - 2 * kColumnMargin;
+    QSizeF box = pictureSize(16.0 / 9.0, QSizeF(std::max(available, 1.0), kPreviewMaxHeight));
+    preview_->setFixedSize(std::max(1, static_cast<int>(std::round(box.width()))),
+                           std::max(1, static_cast<int>(std::round(box.height()))));
+    static_cast<PreviewArea*>(preview_)->place();
+}
+
 void ExportEditorView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), windowBackground(EditorStyle::isDark(palette())));
@@ -345,14 +362,14 @@ void ExportEditorView::paintEvent(QPaintEvent*) {
 
 void ExportEditorView::refresh() {
     auto* session = model_.get();
-    // The preview box follows the picture's aspect within the column.
     auto* preview = static_cast<PreviewArea*>(preview_);
-    QSizeF box = pictureSize(16.0 / 9.0, QSizeF(left_->width() > 0 ? left_->width() - 28 : 792, kPreviewMaxHeight));
-    preview_->setFixedSize(box.toSize());
     badge_->setText(QString::fromStdString(session->previewBadge()));
     auto section = session->selectedSection();
     speedBadge_->setText(speedText(section.speed));
     preview->place();
+
+    // The row is the lanes plus the scroll bar under them.
+    timeline_->setFixedHeight(static_cast<int>(session->timelineHeight()) + timeline_->horizontalScrollBar()->sizeHint().height());
 
     bool playing = session->playing();
     play_->setIcon(platform::SymbolPainter::icon(playing ? platform::Symbol::pauseFill : platform::Symbol::playFill,

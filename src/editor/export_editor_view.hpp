@@ -26,6 +26,7 @@ public:
     static constexpr int kSidebarWidth = 299;
     static constexpr double kPreviewMaxHeight = 300;
     static constexpr double kZoomStep = 0.5;
+    static constexpr int kColumnMargin = 14;
 
     ExportEditorView(std::shared_ptr<ExportEditorSession> model, std::function<void()> closeWindow,
                      QWidget* parent = nullptr);
@@ -53,6 +54,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void refresh();

@@ -130,6 +130,7 @@ void ExportProgressSheet::refresh() {
         fileName_->setText(QString::fromStdString(std::filesystem::path(saved->file.path).filename().string()));
         percent_->setText(QStringLiteral("100%"));
         bar_->setValue(bar_->maximum());
+        bar_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(52,199,89); }"));
         auto pixels = model_->crop().pixels(model_->frameSize());
         details_->setText(QString::fromStdString(ExportProgressTexts::details(
             saved->byteSize, static_cast<int>(pixels.width), static_cast<int>(pixels.height))));
@@ -138,9 +139,12 @@ void ExportProgressSheet::refresh() {
         percent_->setText(QString::fromStdString(ExportProgressTexts::percent(progress.fraction)));
         double held = std::isnan(progress.fraction) ? 0.0 : std::clamp(progress.fraction, 0.0, 1.0);
         bar_->setValue(static_cast<int>(held * bar_->maximum()));
+        bar_->setStyleSheet(QString());
         section_->setText(QString::fromStdString(ExportProgressTexts::section(progress)));
         remaining_->setText(QString::fromStdString(ExportProgressTexts::remaining(progress.remainingSeconds)));
     }
+    // The two contents differ in height.
+    adjustSize();
 }
 
 void ExportProgressSheet::keyPressEvent(QKeyEvent* event) {
