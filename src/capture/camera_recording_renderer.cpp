@@ -108,18 +108,53 @@ CameraRecordingRenderer::CameraRecordingRenderer(CameraPlacement placement_, Siz
       canvases_(std::make_shared<CanvasPool>(static_cast<int>(std::lround(size.width)),
                                              static_cast<int>(std::lround(size.height)))) {}
 
+bool CameraRecordingRenderer::paintBubble(QPainter& painter, const QImage& camera, const CameraPlacement& placement,
+                                          const Rect& bubble, const QRectF& destination) {
+    if (camera.isNull() || destination.isEmpty() || bubble.width <= 0 || bubble.height <= 0) return false;
+    const double imageWidth = camera.width();
+    const double imageHeight = camera.height();
+    const Rect crop = CameraOverlayGeometry{}.crop(placement, bubble, imageWidth / imageHeight);
+    const QRectF source(crop.minX() * imageWidth, crop.minY() * imageHeight, crop.width * imageWidth,
+                        crop.height * imageHeight);
+    if (!(source.width() > 0 && source.height() > 0)) return false;
+    const double sx = destination.width() / bubble.width;
+    const double sy = destination.height() / bubble.height;
+
+    QPainterPath shape;
+    switch (placement.shape) {
+        case CameraShape::circle: shape.addEllipse(destination); break;
+        case CameraShape::rounded:
+            shape.addRoundedRect(destination, sx * kRoundedCornerPoints, sy * kRoundedCornerPoints);
+            break;
+        case CameraShape::rectangle: shape.addRect(destination); break;
+    }
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setPen(Qt::NoPen);
+    if (placement.isMirrored()) {
+        painter.translate(2 * destination.center().x(), 0);
+        painter.scale(-1, 1);
+    }
+    // A clip path would cut the rim without antialiasing, so the shape is filled with the
+    // picture as its brush, mapped from the crop onto the bubble.
+    QBrush brush(camera);
+    QTransform mapping;
+    mapping.translate(destination.x(), destination.y());
+    mapping.scale(destination.width() / source.width(), destination.height() / source.height());
+    mapping.translate(-source.x(), -source.y());
+    brush.setTransform(mapping);
+    painter.fillPath(shape, brush);
+    painter.restore();
+    return true;
+}
+
 platform::SampleBuffer CameraRecordingRenderer::render(const platform::SampleBuffer& sample) const {
     const auto* picture = sample.picture();
     if (picture == nullptr || !picture->isValid()) throw AppError::cameraFailed("Missing camera image");
-    const double imageWidth = picture->width();
-    const double imageHeight = picture->height();
 
-    Rect bubble = geometry_.frame(placement, Rect{0, 0, points_.width, points_.height});
-    Rect crop = geometry_.crop(placement, bubble, imageWidth / imageHeight);
-    QRectF source(crop.minX() * imageWidth, crop.minY() * imageHeight, crop.width * imageWidth,
-                  crop.height * imageHeight);
-    if (!(source.width() > 0 && source.height() > 0)) throw AppError::cameraFailed("Cannot render camera");
-
+    const Rect bubble = geometry_.frame(placement, Rect{0, 0, points_.width, points_.height});
     const int width = static_cast<int>(std::lround(size_.width));
     const int height = static_cast<int>(std::lround(size_.height));
     if (width <= 0 || height <= 0 || width > kMaximumCanvasSide || height > kMaximumCanvasSide) {
@@ -139,35 +174,12 @@ platform::SampleBuffer CameraRecordingRenderer::render(const platform::SampleBuf
     if (target.isNull()) throw AppError::cameraFailed("Cannot create camera canvas");
     QImage camera(picture->data(), picture->width(), picture->height(), static_cast<qsizetype>(picture->stride()),
                   QImage::Format_RGB32);
-
-    QPainterPath shape;
-    switch (placement.shape) {
-        case CameraShape::circle: shape.addEllipse(destination); break;
-        case CameraShape::rounded:
-            shape.addRoundedRect(destination, sx * kRoundedCornerPoints, sy * kRoundedCornerPoints);
-            break;
-        case CameraShape::rectangle: shape.addRect(destination); break;
-    }
-
+    bool painted = false;
     {
         QPainter painter(&target);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.setPen(Qt::NoPen);
-        if (placement.isMirrored()) {
-            painter.translate(2 * destination.center().x(), 0);
-            painter.scale(-1, 1);
-        }
-        // A clip path would cut the rim without antialiasing, so the shape is filled with the
-        // picture as its brush, mapped from the crop onto the bubble.
-        QBrush brush(camera);
-        QTransform mapping;
-        mapping.translate(destination.x(), destination.y());
-        mapping.scale(destination.width() / source.width(), destination.height() / source.height());
-        mapping.translate(-source.x(), -source.y());
-        brush.setTransform(mapping);
-        painter.fillPath(shape, brush);
+        painted = paintBubble(painter, camera, placement, bubble, destination);
     }
+    if (!painted) throw AppError::cameraFailed("Cannot render camera");
 
     if (!touched.isEmpty()) unpremultiply(canvas, touched);
 

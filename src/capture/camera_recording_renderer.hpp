@@ -7,6 +7,10 @@
 #include "model/geometry.hpp"
 #include "platform/media/sample_buffer.hpp"
 
+class QImage;
+class QPainter;
+class QRectF;
+
 namespace yux {
 
 // Turns one camera frame into one frame of the camera track: the screen video's size,
@@ -20,6 +24,12 @@ public:
     // Straight (not premultiplied) BGRA, at the camera frame's time and duration. Throws
     // AppError::cameraFailed.
     platform::SampleBuffer render(const platform::SampleBuffer& sample) const;
+
+    // Paints the camera picture as the bubble shows it: `bubble` is its frame in points,
+    // `destination` where it lands on the painter. Shared with the on-screen bubble so both show
+    // the same part of the picture. False when there is nothing to paint.
+    static bool paintBubble(QPainter& painter, const QImage& camera, const CameraPlacement& placement,
+                            const Rect& bubble, const QRectF& destination);
 
     CameraPlacement placement;
 

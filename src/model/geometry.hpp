@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 // Plain geometry of the model: doubles, no toolkit types, so values stay copyable and testable.
 
 namespace yux {
@@ -30,6 +32,22 @@ struct Rect {
     double midX() const { return x + width / 2; }
     double midY() const { return y + height / 2; }
     Size size() const { return {width, height}; }
+
+    // Non-negative width and height.
+    Rect standardized() const { return {minX(), minY(), maxX() - minX(), maxY() - minY()}; }
+    bool isEmpty() const { return width == 0 || height == 0; }
+    // A point on the max-x or max-y edge is outside, so abutting rectangles never share a point.
+    bool contains(Point p) const;
+    // Edges included: a rectangle contains itself.
+    bool contains(const Rect& other) const;
+    // The overlap; a zero-size rectangle when the two do not overlap.
+    Rect intersected(const Rect& other) const;
+    bool intersects(const Rect& other) const;
+    // The smallest rectangle holding both.
+    Rect united(const Rect& other) const;
+    Rect offsetBy(double dx, double dy) const { return {x + dx, y + dy, width, height}; }
+    // Grown by `d` on every side (shrunk for negative `d`).
+    Rect outset(double d) const { return {minX() - d, minY() - d, std::abs(width) + 2 * d, std::abs(height) + 2 * d}; }
 
     bool operator==(const Rect&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"
@@ -41,13 +42,43 @@ std::string logNumber(double value) {
     return text;
 }
 
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u{%x}", c);
+                    out += escape;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string appErrorText(const AppError& error) {
+    std::string text = caseName(error.kind());
+    if (error.hasDetail()) text += "(" + quoted(error.detail()) + ")";
+    return text;
+}
+
 std::string logErrorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const AppError& appError) {
-        std::string text = caseName(appError.kind());
-        if (appError.hasDetail()) text += "(\"" + appError.detail() + "\")";
-        return text;
+        return appErrorText(appError);
     } catch (const platform::CancelledError&) {
         return "CancelledError()";
     } catch (const std::exception& other) {

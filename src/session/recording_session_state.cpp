@@ -13,12 +13,6 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
-std::string errorText(const AppError& error) {
-    std::string text = caseName(error.kind());
-    if (error.hasDetail()) text += "(\"" + error.detail() + "\")";
-    return text;
-}
-
 }  // namespace
 
 const ActiveSessionInfo* RecordingSessionState::recordingInfo() const {
@@ -49,7 +43,7 @@ std::string RecordingSessionState::diagnosticText() const {
                        ", durationSeconds=" + logNumber(pending.artifact.durationSeconds()) +
                        ", scratchByteSize=" + std::to_string(pending.artifact.scratchByteSize()) + ")";
             },
-            [](const Failed& failed) { return "failed(" + errorText(failed.error) + ")"; },
+            [](const Failed& failed) { return "failed(" + appErrorText(failed.error) + ")"; },
             [](const Idle&) { return std::string("idle"); },
             [](const Selecting&) { return std::string("selecting"); },
             [](const Stopping&) { return std::string("stopping"); },
@@ -73,7 +67,7 @@ std::string RecordingSessionState::automationStateWord() const {
     return std::visit(Overloaded{
                           [](const Recording&) { return std::string("recording"); },
                           [](const PendingTrim&) { return std::string("pendingTrim"); },
-                          [](const Failed& failed) { return "failed: " + std::string(failed.error.what()); },
+                          [](const Failed& failed) { return "failed: " + appErrorText(failed.error); },
                           [](const Idle&) { return std::string("idle"); },
                           [](const Selecting&) { return std::string("selecting"); },
                           [](const Stopping&) { return std::string("stopping"); },

@@ -81,6 +81,10 @@ TEST(ExportLogText, WritesNumbersAndErrorsAsTheLogShowsThem) {
     EXPECT_EQ(logNumber(0.1), "0.1");
     EXPECT_EQ(logErrorText(std::make_exception_ptr(AppError::outputFinalizationFailed("Sections overlap"))),
               "outputFinalizationFailed(\"Sections overlap\")");
+    // The detail reads back as a string literal, whatever it holds.
+    EXPECT_EQ(logErrorText(std::make_exception_ptr(AppError::saveFolderUnusable("\"Movies\\Yux\"\ngone\x01"))),
+              "saveFolderUnusable(\"\\\"Movies\\\\Yux\\\"\\ngone\\u{1}\")");
+    EXPECT_EQ(appErrorText(AppError::settingsMissing()), "settingsMissing");
     EXPECT_EQ(logErrorText(std::make_exception_ptr(platform::CancelledError())), "CancelledError()");
     EXPECT_EQ(logErrorText(std::make_exception_ptr(std::runtime_error("disk full"))), "disk full");
 }

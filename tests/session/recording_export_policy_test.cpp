@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace yux;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -30,4 +32,28 @@ TEST(RecordingExportPolicy, ListsEveryReasonOnceInOrder) {
     TrimSelection louder(0, 10);
     louder.audioLevels[1] = RecordingAudioLevel{1.5f, false};
     EXPECT_THAT(reasons(louder), ElementsAre("audio"));
+}
+
+TEST(RecordingExportPolicy, EachChangeAloneAddsExactlyItsReason) {
+    const TrimSelection whole(0, 10);
+    EXPECT_THAT(reasons(whole, 10, 1, 1, true, true), ElementsAre("camera"));
+    EXPECT_THAT(reasons(whole, 10, 0.9), ElementsAre("quality"));
+    EXPECT_THAT(reasons(whole, 10, 1, 0.5), ElementsAre("size"));
+    EXPECT_THAT(reasons(whole, 10, 1, 1, false), ElementsAre("format"));
+    TrimSelection cropped(0, 10);
+    cropped.crop.set(RecordingCrop::Field::width, 100, Size{1920, 1080});
+    EXPECT_THAT(reasons(cropped), ElementsAre("crop"));
+    EXPECT_THAT(reasons(TrimSelection({{0, 10, 1.5, true}}, RecordingCrop(), {})), ElementsAre("speed"));
+    // Muted at full gain still needs the sound mixed.
+    TrimSelection muted(0, 10);
+    muted.audioLevels[1] = RecordingAudioLevel{1.0f, true};
+    EXPECT_THAT(reasons(muted), ElementsAre("audio"));
+}
+
+TEST(RecordingExportPolicy, OnlyACutOfMoreThanAMillisecondCounts) {
+    EXPECT_THAT(reasons(TrimSelection(0, 9.9995)), IsEmpty());
+    EXPECT_THAT(reasons(TrimSelection(0, 9.998)), ElementsAre("cuts"));
+    EXPECT_THAT(reasons(TrimSelection({}, RecordingCrop(), {})), ElementsAre("cuts"));
+    EXPECT_THAT(reasons(TrimSelection({}, RecordingCrop(), {}), 0.0005), IsEmpty());
+    EXPECT_THAT(reasons(TrimSelection(0, 10), std::nan("")), IsEmpty());
 }

@@ -44,10 +44,10 @@ TEST(RecordingSessionStateTest, TextsOfEveryCase) {
         {RecordingSessionState::stopping(), "Stopping...", "stopping", "stopping"},
         {RecordingSessionState::pendingTrim(artifact(1.5)), "Trim Preview Open", "pendingTrim",
          "pendingTrim(scratchPath=/tmp/Yux/Scratch/a.mov, durationSeconds=1.5"},
-        {RecordingSessionState::failed(failure), "Recording Failed", "failed: Screen selection failed: x",
+        {RecordingSessionState::failed(failure), "Recording Failed", "failed: screenSelectionFailed(\"x\")",
          "failed(screenSelectionFailed(\"x\"))"},
         {RecordingSessionState::failed(AppError::settingsMissing()), "Recording Failed",
-         "failed: Choose a save folder to finish setup.", "failed(settingsMissing)"},
+         "failed: settingsMissing", "failed(settingsMissing)"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.state.panelStatusText(), row.panel);

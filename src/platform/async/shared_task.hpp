@@ -65,4 +65,25 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// The same for work without a result: every awaiter resumes when it ends, or gets its exception.
+template <>
+class SharedTask<void> {
+    struct Nothing {};
+
+public:
+    explicit SharedTask(QCoro::Task<void> task) : inner_(run(std::move(task))) {}
+
+    bool isDone() const { return inner_.isDone(); }
+    QCoro::Task<void> get() const { return wait(inner_); }
+
+private:
+    static QCoro::Task<void> wait(SharedTask<Nothing> inner) { co_await inner.get(); }
+    static QCoro::Task<Nothing> run(QCoro::Task<void> task) {
+        co_await std::move(task);
+        co_return Nothing{};
+    }
+
+    SharedTask<Nothing> inner_;
+};
+
 }  // namespace yux::platform

@@ -154,6 +154,30 @@ TEST(CoroutineKit, SharedTaskGivesEveryAwaiterTheOneResult) {
     EXPECT_THROW(waitForTask(failing.get()), std::runtime_error);
 }
 
+TEST(CoroutineKit, SharedWorkWithoutAResultWakesEveryAwaiterOnce) {
+    int runs = 0;
+    auto work = [&]() -> QCoro::Task<void> {
+        ++runs;
+        co_await sleepFor(5ms);
+    };
+    SharedTask<void> shared(work());
+    auto a = shared.get();
+    auto b = shared.get();
+    EXPECT_FALSE(shared.isDone());
+    waitForTask(a);
+    waitForTask(b);
+    waitForTask(shared.get());
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(shared.isDone());
+
+    SharedTask<void> failing([]() -> QCoro::Task<void> {
+        co_await sleepFor(1ms);
+        throw std::runtime_error("no");
+    }());
+    EXPECT_THROW(waitForTask(failing.get()), std::runtime_error);
+    EXPECT_THROW(waitForTask(failing.get()), std::runtime_error);
+}
+
 TEST(CoroutineKit, GuardedPostIsDroppedWhenTheReceiverIsGone) {
     int ran = 0;
     auto* alive = new QObject;

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <utility>
+
+#include <QLabel>
+#include <QSlider>
+#include <QToolButton>
+#include <QWidget>
+
+#include "model/capture_input_preferences.hpp"
+#include "selection/camera_overlay_presenter.hpp"
+
+namespace yux {
+
+// The bubble: the camera picture cropped, shaped and mirrored by the recorder's own routine.
+class CameraBubbleWindow : public QWidget {
+public:
+    CameraBubbleWindow(CameraOverlayPresenter& presenter, OverlayPaintMode paintMode);
+    // The bubble's frame in points; the window covers it.
+    void place(const Rect& frame, const CameraPlacement& placement);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    CameraOverlayPresenter& presenter_;
+    OverlayPaintMode paintMode_;
+    Rect frame_;
+    CameraPlacement placement_;
+};
+
+// The whole camera picture at half strength while framing, lying so that its part under the
+// bubble is what the bubble shows.
+class CameraGhostWindow : public QWidget {
+public:
+    CameraGhostWindow(CameraOverlayPresenter& presenter, OverlayPaintMode paintMode);
+    void place(const QRectF& frame, bool mirrored);
+    // The still desktop at `origin` (root coordinates), painted behind the picture.
+    void setBackground(QImage background, QPointF origin);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    CameraOverlayPresenter& presenter_;
+    OverlayPaintMode paintMode_;
+    bool mirrored_ = false;
+    QImage background_;
+    QPointF backgroundOrigin_;
+};
+
+// Snap guides, the bubble's outline and handles, and the distance pins.
+class CameraGuidesWindow : public QWidget {
+public:
+    explicit CameraGuidesWindow(OverlayPaintMode paintMode);
+    void setState(const CameraGuidesState& state);
+    const CameraGuidesState& state() const { return state_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    OverlayPaintMode paintMode_;
+    CameraGuidesState state_;
+};
+
+void paintCameraGuides(QPainter& painter, const CameraGuidesState& state);
+QPainterPath cameraShapePath(CameraShape shape, const QRectF& frame, double roundedRadius);
+
+// The tool strip: shape, zoom, mirror, framing and reset.
+class CameraToolsWindow : public QWidget {
+public:
+    struct Callbacks {
+        std::function<const CameraPlacement&()> placement;
+        std::function<void(const CameraPlacement&)> change;
+        std::function<void()> toggleCrop;
+    };
+    CameraToolsWindow(Callbacks callbacks, OverlayPaintMode paintMode);
+    void refresh(bool cropping);
+    QToolButton* shapeButton(CameraShape shape) const;
+    QToolButton* mirrorButton() const { return mirror_; }
+    QToolButton* cropButton() const { return crop_; }
+    QToolButton* resetButton() const { return reset_; }
+    QSlider* zoomSlider() const { return zoom_; }
+    QLabel* zoomText() const { return zoomText_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Callbacks callbacks_;
+    OverlayPaintMode paintMode_;
+    QToolButton* shapes_[3];
+    QSlider* zoom_;
+    QLabel* zoomText_;
+    QToolButton* mirror_;
+    QToolButton* crop_;
+    QToolButton* reset_;
+    bool refreshing_ = false;
+    // What the controls show now.
+    std::optional<std::pair<CameraPlacement, bool>> shown_;
+};
+
+}  // namespace yux

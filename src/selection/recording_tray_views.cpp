@@ -1,0 +1,226 @@
+#include "selection/recording_tray_views.hpp"
+
+#include "capture/capture_input_controls.hpp"
+#include "platform/desktop/activity_spinner.hpp"
+#include "platform/desktop/view_style.hpp"
+
+#include <QBitmap>
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace yux {
+
+namespace {
+
+constexpr double kSurfacePadding = 6;
+constexpr double kRowSpacing = 12;
+constexpr double kStackSpacing = 4;
+constexpr double kDot = 9;
+constexpr double kPillHeight = 28;
+// The one-row tray is exactly this high.
+constexpr double kOneRowHeight = 40;
+
+QFont trayFont(bool semibold) { return platform::pixelFont(12, semibold ? QFont::DemiBold : QFont::Normal); }
+
+PillButton stopButton(bool pressed) {
+    return PillButton{"Stop", OverlayColours::stop(), Qt::white, pressed, true, true, {}};
+}
+
+QColor trayInk() { return QColor::fromRgbF(0.96f, 0.96f, 0.96f); }
+
+}  // namespace
+
+PassthroughHighlightView::PassthroughHighlightView(SelectionOverlayViewModel* model,
+                                                   PassthroughHighlightOverlayMode mode, OverlayPaintMode paintMode,
+                                                   QWidget* parent)
+    : QWidget(parent), model_(model), mode_(mode), paintMode_(paintMode) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    if (model_) {
+        const Rect frame = model_->displayFrame();
+        resize(static_cast<int>(frame.width), static_cast<int>(frame.height));
+        connect(model_, &SelectionOverlayViewModel::changed, this, [this] {
+            updateMask();
+            update();
+        });
+    }
+    updateMask();
+}
+
+void PassthroughHighlightView::setMode(PassthroughHighlightOverlayMode mode) {
+    mode_ = mode;
+    update();
+}
+
+std::vector<TargetOutline> PassthroughHighlightView::outlines() const {
+    std::vector<TargetOutline> result;
+    if (!model_) return result;
+    const double opacity = mode_ == PassthroughHighlightOverlayMode::recording ? 1.0 : 0.55;
+    QColor colour = OverlayColours::stop();
+    colour.setAlphaF(static_cast<float>(opacity));
+    for (const Rect& rect : model_->captureRects())
+        result.push_back({rect, model_->displayFrame(), colour, false, false, model_->mode() == CaptureMode::app});
+    return result;
+}
+
+void PassthroughHighlightView::updateMask() {
+    if (paintMode_ != OverlayPaintMode::opaque) return;
+    // Without translucency only what the outline paints is part of the window; the live desktop
+    // stays visible everywhere else.
+    QImage painted(size(), QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    {
+        QPainter painter(&painted);
+        for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
+    }
+    const QBitmap mask = QBitmap::fromImage(painted.createAlphaMask());
+    const QRegion region(mask);
+    setMask(region.isEmpty() ? QRegion(0, 0, 1, 1) : region);
+}
+
+void PassthroughHighlightView::paintEvent(QPaintEvent*) {
+    if (!model_) return;
+    QPainter painter(this);
+    clearOverlay(painter, rect(), paintMode_);
+    if (paintMode_ == OverlayPaintMode::translucent)
+        paintOutsideDim(painter, model_->captureRects(), model_->displayFrame(), 0.22);
+    for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
+}
+
+InteractiveTrayView::InteractiveTrayView(SelectionOverlayViewModel* model,
+                                         std::chrono::system_clock::time_point startedAt, Size size, bool stopping,
+                                         std::function<void()> onStopRecording, OverlayPaintMode paintMode, Clock now,
+                                         QWidget* parent)
+    : QWidget(parent),
+      model_(model),
+      startedAt_(startedAt),
+      size_(size),
+      stopping_(stopping),
+      onStopRecording_(std::move(onStopRecording)),
+      paintMode_(paintMode),
+      now_(std::move(now)),
+      inputsSlot_(model && model->inputs() && !stopping ? static_cast<QWidget*>(new CaptureInputControls(*model->inputs(), true, this))
+                                                         : new QWidget(this)),
+      spinner_(stopping ? new platform::ActivitySpinner(16, this) : nullptr) {
+    resize(static_cast<int>(size.width), static_cast<int>(size.height));
+    if (qobject_cast<CaptureInputControls*>(inputsSlot_)) {
+        inputsSlot_->setPalette(darkPanelPalette(inputsSlot_->palette()));
+        inputsSlot_->adjustSize();
+    }
+    else inputsSlot_->resize(0, 0);
+    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    else setMask(QRegion(rect(), QRegion::Rectangle).intersected(
+             QRegion(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon())));
+    const TrayLayout placed = layout();
+    inputsSlot_->setGeometry(placed.inputs.toRect());
+    inputsSlot_->setVisible(!stopping_);
+    if (spinner_) spinner_->move(placed.spinner.topLeft().toPoint());
+    if (model_) connect(model_, &SelectionOverlayViewModel::changed, this, qOverload<>(&QWidget::update));
+    // The elapsed time is redrawn once a second.
+    connect(&ticker_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    if (!stopping_) ticker_.start(1000);
+}
+
+QString InteractiveTrayView::elapsedText() const {
+    const double seconds = std::chrono::duration<double>(now_() - startedAt_).count();
+    return QString::fromStdString(elapsedTimeText(seconds));
+}
+
+TrayLayout InteractiveTrayView::layout() const {
+    TrayLayout l;
+    const QRectF content(kSurfacePadding, 0, size_.width - 2 * kSurfacePadding, size_.height);
+    if (stopping_) {
+        const QFontMetricsF metrics(trayFont(true));
+        const double textWidth = metrics.horizontalAdvance(QStringLiteral("Finishing\u2026"));
+        const double spinner = 16;
+        const double total = spinner + 8 + textWidth;
+        const double x = content.center().x() - total / 2;
+        l.spinner = QRectF(x, content.center().y() - spinner / 2, spinner, spinner);
+        l.finishing = QRectF(x + spinner + 8, 0, textWidth + 2, size_.height);
+        return l;
+    }
+    const QFontMetricsF timeMetrics(trayFont(false));
+    const double timeWidth = timeMetrics.horizontalAdvance(elapsedText());
+    const double stopWidth = pillWidth(stopButton(false));
+    const double inputsWidth = inputsSlot_->width();
+    const bool oneRow = size_.height <= kOneRowHeight;
+    const double group1 = kDot + kRowSpacing + timeWidth;
+    if (oneRow) {
+        const double cy = size_.height / 2;
+        double x = content.left();
+        l.dot = QRectF(x, cy - kDot / 2, kDot, kDot);
+        l.time = QRectF(x + kDot + kRowSpacing, 0, timeWidth, size_.height);
+        x += group1 + kRowSpacing;
+        if (size_.height == kOneRowHeight) {
+            l.separator = QRectF(x, cy - 10, 1, 20);
+            x += 1 + kRowSpacing;
+        }
+        l.inputs = QRectF(x, cy - kPillHeight / 2, inputsWidth, kPillHeight);
+        x += inputsWidth + (inputsWidth > 0 ? kRowSpacing : 0);
+        const double labelRight = content.right() - stopWidth - kRowSpacing;
+        l.label = QRectF(x, 0, std::max(0.0, labelRight - x), size_.height);
+        l.stop = QRectF(content.right() - stopWidth, cy - kPillHeight / 2, stopWidth, kPillHeight);
+        return l;
+    }
+    // Two groups stacked, each centred.
+    const double rowHeight = kPillHeight;
+    const double total = 20 + kStackSpacing + rowHeight;
+    const double top = (size_.height - total) / 2;
+    const double cy1 = top + 10;
+    double x1 = content.center().x() - group1 / 2;
+    l.dot = QRectF(x1, cy1 - kDot / 2, kDot, kDot);
+    l.time = QRectF(x1 + kDot + kRowSpacing, cy1 - 10, timeWidth, 20);
+    const double cy2 = top + 20 + kStackSpacing + rowHeight / 2;
+    const double inputsSpace = inputsWidth + (inputsWidth > 0 ? kRowSpacing : 0);
+    const double labelWidth = std::max(0.0, content.width() - stopWidth - kRowSpacing - inputsSpace);
+    l.inputs = QRectF(content.left(), cy2 - kPillHeight / 2, inputsWidth, kPillHeight);
+    l.label = QRectF(content.left() + inputsSpace, cy2 - rowHeight / 2, labelWidth, rowHeight);
+    l.stop = QRectF(content.right() - stopWidth, cy2 - kPillHeight / 2, stopWidth, kPillHeight);
+    return l;
+}
+
+void InteractiveTrayView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    clearOverlay(painter, rect(), paintMode_);
+    paintTraySurface(painter, QRectF(0, 0, size_.width, size_.height));
+    const TrayLayout l = layout();
+    painter.setPen(trayInk());
+    if (stopping_) {
+        painter.setFont(trayFont(true));
+        painter.drawText(l.finishing, Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Finishing\u2026"));
+        return;
+    }
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(OverlayColours::stop());
+    painter.drawEllipse(l.dot);
+    painter.setPen(trayInk());
+    painter.setFont(trayFont(false));
+    painter.drawText(l.time, Qt::AlignVCenter | Qt::AlignLeft, elapsedText());
+    if (!l.separator.isEmpty()) painter.fillRect(l.separator, OverlayColours::white(0.14));
+    if (model_) {
+        painter.setFont(trayFont(true));
+        const QString label = QFontMetricsF(painter.font())
+                                  .elidedText(QString::fromStdString(model_->targetLabel()), Qt::ElideRight,
+                                              l.label.width());
+        painter.drawText(l.label, Qt::AlignCenter, label);
+    }
+    paintPill(painter, l.stop, stopButton(stopPressed_));
+}
+
+void InteractiveTrayView::mousePressEvent(QMouseEvent* event) {
+    if (!stopping_ && layout().stop.contains(event->position())) {
+        stopPressed_ = true;
+        update();
+    }
+}
+
+void InteractiveTrayView::mouseReleaseEvent(QMouseEvent* event) {
+    const bool wasPressed = stopPressed_;
+    stopPressed_ = false;
+    update();
+    if (wasPressed && layout().stop.contains(event->position()) && onStopRecording_) onStopRecording_();
+}
+
+}  // namespace yux

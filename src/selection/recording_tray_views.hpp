@@ -1,0 +1,89 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include "selection/overlay_painting.hpp"
+#include "selection/selection_overlay_view_model.hpp"
+
+namespace yux {
+
+enum class PassthroughHighlightOverlayMode { recording, stopping };
+
+// The click-through highlight while recording: the outside dimmed (only with translucency) and
+// the captured region outlined in red, fainter while stopping.
+class PassthroughHighlightView : public QWidget {
+    Q_OBJECT
+
+public:
+    PassthroughHighlightView(SelectionOverlayViewModel* model, PassthroughHighlightOverlayMode mode,
+                             OverlayPaintMode paintMode, QWidget* parent = nullptr);
+    void setMode(PassthroughHighlightOverlayMode mode);
+    PassthroughHighlightOverlayMode mode() const { return mode_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<TargetOutline> outlines() const;
+    void updateMask();
+
+    QPointer<SelectionOverlayViewModel> model_;
+    PassthroughHighlightOverlayMode mode_;
+    OverlayPaintMode paintMode_;
+};
+
+// Where the parts of the recording tray go, in the tray's own coordinates.
+struct TrayLayout {
+    QRectF dot;
+    QRectF time;
+    QRectF separator;  // empty unless the tray is one row
+    QRectF inputs;     // the compact input controls' slot
+    QRectF label;
+    QRectF stop;
+    QRectF spinner;    // while stopping
+    QRectF finishing;  // while stopping
+};
+
+// The recording tray: red dot, elapsed time, input controls, target label and Stop; a spinner
+// and "Finishing…" while stopping. One row at height 40, two groups stacked when taller.
+class InteractiveTrayView : public QWidget {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    InteractiveTrayView(SelectionOverlayViewModel* model, std::chrono::system_clock::time_point startedAt, Size size,
+                        bool stopping, std::function<void()> onStopRecording, OverlayPaintMode paintMode,
+                        Clock now = std::chrono::system_clock::now, QWidget* parent = nullptr);
+
+    TrayLayout layout() const;
+    QString elapsedText() const;
+    bool stopping() const { return stopping_; }
+    // Where a caller may place the compact input controls.
+    QWidget* inputsSlot() const { return inputsSlot_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QPointer<SelectionOverlayViewModel> model_;
+    std::chrono::system_clock::time_point startedAt_;
+    Size size_;
+    bool stopping_;
+    std::function<void()> onStopRecording_;
+    OverlayPaintMode paintMode_;
+    Clock now_;
+    bool stopPressed_ = false;
+    QTimer ticker_;
+    QWidget* inputsSlot_;
+    QWidget* spinner_;
+};
+
+}  // namespace yux

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "selection/recording_tray_views.hpp"
+
+using namespace yux;
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+const DisplayBounds kDisplay{DisplayID{"1"}, 0, 0, 800, 600};
+
+std::unique_ptr<SelectionOverlayViewModel> areaModel(CaptureRect rect) {
+    CapturePreference preference;
+    preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, rect};
+    return std::make_unique<SelectionOverlayViewModel>(std::vector<DisplayBounds>{kDisplay}, preference,
+                                                       DesktopApplicationCatalog::create_null({}));
+}
+
+QImage rendered(QWidget& widget) {
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+std::unique_ptr<InteractiveTrayView> tray(SelectionOverlayViewModel* model, Size size, bool stopping,
+                                          double elapsedSeconds, std::function<void()> onStop = {}) {
+    const auto start = Clock::time_point(std::chrono::seconds(1000));
+    const auto now = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(elapsedSeconds));
+    return std::make_unique<InteractiveTrayView>(model, start, size, stopping, std::move(onStop),
+                                                 OverlayPaintMode::translucent, [now] { return now; });
+}
+
+}  // namespace
+
+TEST(InteractiveTrayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
+    auto model = areaModel({100, 100, 300, 200});
+    auto row = tray(model.get(), {400, 40}, false, 61);
+    const TrayLayout one = row->layout();
+    EXPECT_DOUBLE_EQ(one.time.center().y(), one.stop.center().y());
+    EXPECT_FALSE(one.separator.isEmpty());
+    EXPECT_LT(one.time.right(), one.separator.left());
+    EXPECT_LT(one.separator.right(), one.label.left());
+    EXPECT_LE(one.label.right(), one.stop.left());
+    EXPECT_LE(one.stop.right(), 400 - 6 + 0.01);
+    EXPECT_EQ(row->elapsedText(), "01:01");
+
+    auto stacked = tray(model.get(), {360, 76}, false, 0.9);
+    const TrayLayout two = stacked->layout();
+    EXPECT_LT(two.time.center().y() + 10, two.stop.center().y());
+    EXPECT_TRUE(two.separator.isEmpty());
+    EXPECT_EQ(stacked->elapsedText(), "00:00");
+}
+
+TEST(InteractiveTrayView, StopReportsAndStoppingShowsOnlyFinishing) {
+    auto model = areaModel({100, 100, 300, 200});
+    int stops = 0;
+    auto recording = tray(model.get(), {400, 40}, false, 5, [&] { ++stops; });
+    const QPointF stop = recording->layout().stop.center();
+    QMouseEvent press(QEvent::MouseButtonPress, stop, stop, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, stop, stop, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(recording.get(), &press);
+    QCoreApplication::sendEvent(recording.get(), &release);
+    EXPECT_EQ(stops, 1);
+    // The stop pill is painted red.
+    const QImage picture = rendered(*recording);
+    const QColor pill = picture.pixelColor(static_cast<int>(recording->layout().stop.left()) + 3, 20);
+    EXPECT_GT(pill.red(), 200);
+    EXPECT_LT(pill.green(), 100);
+
+    auto stopping = tray(model.get(), {150, 40}, true, 5, [&] { ++stops; });
+    const TrayLayout l = stopping->layout();
+    EXPECT_TRUE(l.stop.isEmpty());
+    EXPECT_FALSE(l.finishing.isEmpty());
+    QCoreApplication::sendEvent(stopping.get(), &press);
+    QCoreApplication::sendEvent(stopping.get(), &release);
+    EXPECT_EQ(stops, 1);
+}
+
+TEST(PassthroughHighlightView, OutlineFadesWhileStoppingAndDimOnlyWithTranslucency) {
+    auto model = areaModel({100, 100, 300, 200});
+    PassthroughHighlightView translucent(model.get(), PassthroughHighlightOverlayMode::recording,
+                                         OverlayPaintMode::translucent);
+    // The line runs at x = 98 (2 outside the area); halfway down its left edge there is no bracket.
+    const QImage recording = rendered(translucent);
+    translucent.setMode(PassthroughHighlightOverlayMode::stopping);
+    const QImage stopping = rendered(translucent);
+    const QColor solid = recording.pixelColor(98, 200);
+    const QColor faded = stopping.pixelColor(98, 200);
+    EXPECT_EQ(solid.alpha(), 255);
+    EXPECT_GT(solid.red(), 240);
+    // 0.55 red over the 0.45 black halo over the 0.22 dim.
+    const double halo = 0.45 + 0.22 * 0.55;
+    EXPECT_NEAR(faded.alphaF(), 0.55 + (1 - 0.55) * halo, 0.02);
+    EXPECT_NEAR(recording.pixelColor(10, 10).alphaF(), 0.22, 0.01);
+    EXPECT_EQ(recording.pixelColor(200, 200).alpha(), 0);
+    EXPECT_TRUE(translucent.mask().isEmpty());
+
+    // Without translucency only the outline band is part of the window.
+    PassthroughHighlightView opaque(model.get(), PassthroughHighlightOverlayMode::recording, OverlayPaintMode::opaque);
+    EXPECT_TRUE(opaque.mask().contains(QPoint(98, 200)));
+    EXPECT_FALSE(opaque.mask().contains(QPoint(200, 200)));
+    EXPECT_FALSE(opaque.mask().contains(QPoint(10, 10)));
+    EXPECT_EQ(rendered(opaque).pixelColor(10, 10).alpha(), 0);
+}

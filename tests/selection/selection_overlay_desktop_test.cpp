@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QScreen>
+
+#include "capture/camera_preview_layer.hpp"
+#include "platform/async/wait_for.hpp"
+#include "platform/x11/x11_frame_source.hpp"
+#include "selection/camera_overlay_presenter.hpp"
+#include "selection/interactive_screen_selection.hpp"
+#include "selection/selection_test_inputs.hpp"
+#include "support/screenshot_writer.hpp"
+#include "support/x11_test_client.hpp"
+#include "support/x11_test_window.hpp"
+
+using namespace yux;
+using yux::testing::processEventsFor;
+using yux::testing::processEventsUntil;
+
+namespace {
+
+constexpr std::uint32_t kWindowColour = 0x2a7fd4;
+
+// Presses of the primary button as another client sees them, and XTest clicks.
+class ClickProbe {
+public:
+    ClickProbe(int x, int y, int width, int height) : connection_(xcb_connect(nullptr, nullptr)) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        root_ = screen->root;
+        window_ = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {0x7fd42a, 1, XCB_EVENT_MASK_BUTTON_PRESS};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, root_, static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                          static_cast<std::uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+        xcb_map_window(connection_, window_);
+        xcb_flush(connection_);
+    }
+    ~ClickProbe() {
+        xcb_destroy_window(connection_, window_);
+        xcb_disconnect(connection_);
+    }
+    void click(int x, int y) {
+        xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, static_cast<std::int16_t>(x),
+                            static_cast<std::int16_t>(y), 0);
+        xcb_test_fake_input(connection_, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(connection_, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_flush(connection_);
+    }
+    bool pressed() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            const bool press = (event->response_type & 0x7f) == XCB_BUTTON_PRESS;
+            std::free(event);
+            if (press) presses_++;
+        }
+        return presses_ > 0;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+    xcb_window_t window_;
+    int presses_ = 0;
+};
+
+// The whole screen, our windows included.
+QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+
+void saveScreen(const char* name) { yux::test::writeScreenshot(screen(), QString::fromUtf8(name)); }
+
+// What the recorder would see: the capture layer's first picture, our windows left out.
+QImage captured(const Rect& region) {
+    platform::FrameSourceSettings settings;
+    settings.region = {static_cast<int>(region.x), static_cast<int>(region.y), static_cast<int>(region.width),
+                       static_cast<int>(region.height)};
+    settings.showsCursor = false;
+    QImage picture;
+    std::mutex mutex;
+    platform::X11FrameSource source(settings, [&](platform::SampleBuffer sample) {
+        const auto* pixels = sample.picture();
+        std::lock_guard lock(mutex);
+        if (pixels && picture.isNull())
+            picture = QImage(pixels->data(), pixels->width(), pixels->height(),
+                             static_cast<qsizetype>(pixels->stride()), QImage::Format_RGB32)
+                          .copy();
+    });
+    source.start();
+    processEventsUntil([&] {
+        std::lock_guard lock(mutex);
+        return !picture.isNull();
+    }, 3000);
+    source.stop();
+    return picture;
+}
+
+bool isWindowColour(const QColor& c) {
+    return std::abs(c.red() - 0x2a) < 6 && std::abs(c.green() - 0x7f) < 6 && std::abs(c.blue() - 0xd4) < 6;
+}
+
+struct DesktopFixture {
+    yux::testing::SelectionTestInputs inputs;
+    std::unique_ptr<CameraOverlayPresenter> camera;
+    std::unique_ptr<InteractiveScreenSelection> service;
+    std::vector<DisplayBounds> displays;
+
+    DesktopFixture() {
+        inputs.start();
+        inputs.enableCamera();
+        // The null runtime's picture: a test card of colour bands.
+        auto picture = platform::PixelBuffer::create(320, 180);
+        const std::uint32_t bands[] = {0xffe6e6e6, 0xffe6c800, 0xff00c8c8, 0xff00c800, 0xffc800c8, 0xffc80000};
+        for (int y = 0; y < 180; ++y)
+            for (int x = 0; x < 320; ++x)
+                reinterpret_cast<std::uint32_t*>(picture.row(y))[x] = bands[x * 6 / 320];
+        inputs.runtime->previewLayer()->setPicture(picture);
+        const auto live = SelectionOverlayServices::live();
+        camera = std::make_unique<CameraOverlayPresenter>(inputs.controller.get(), inputs.runtime,
+                                                          CameraOverlayPresenter::Services::live());
+        service = std::make_unique<InteractiveScreenSelection>(ScreenSelectionGeometry{8, 24}, GlobalHotKey::create(),
+                                                               inputs.controller.get(), camera.get(), live);
+        const QRect geometry = QGuiApplication::primaryScreen()->geometry();
+        displays = {DisplayBounds(DisplayID{"1"}, geometry.x(), geometry.y(), geometry.width(), geometry.height())};
+    }
+};
+
+CapturePreference areaPreference(CaptureRect rect) {
+    CapturePreference preference;
+    preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, rect};
+    return preference;
+}
+
+}  // namespace
+
+TEST(SelectionOverlayOnTheDesktop, EscapeTypedOnTheKeyboardCancels) {
+    DesktopFixture f;
+    auto task = f.service->startSelection(areaPreference({300, 200, 500, 300}), f.displays);
+    processEventsUntil([&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); },
+                       2000);
+    processEventsFor(300);
+    yux::testing::X11TestClient keyboard;
+    keyboard.tap(yux::testing::TestKey::escape);
+    ASSERT_TRUE(processEventsUntil([&] { return task.isReady(); }, 3000));
+    const auto outcome = platform::waitForTask(task);
+    EXPECT_TRUE(std::holds_alternative<ScreenSelectionOutcome::Cancelled>(outcome.value));
+}
+
+TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsable) {
+    yux::testing::X11TestWindow::Options options;
+    options.x = 200;
+    options.y = 150;
+    options.width = 900;
+    options.height = 600;
+    options.rgb = kWindowColour;
+    options.overrideRedirect = false;
+    options.applicationClass = "YuxOverlayNeighbour";
+    options.processID = 900202;
+    yux::testing::X11TestWindow neighbour(options);
+    ASSERT_TRUE(neighbour.waitUntilViewable());
+    processEventsFor(300);
+
+    DesktopFixture f;
+    const CaptureRect area{300, 250, 640, 400};
+    auto task = f.service->startSelection(areaPreference(area), f.displays);
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
+    processEventsFor(600);
+    ASSERT_NE(f.camera->imageWindow(), nullptr);
+    saveScreen("area-selected");
+    // The bubble's tools show beside it.
+    EXPECT_TRUE(f.camera->toolsWindow()->isVisible());
+    saveScreen("bubble-with-tools");
+    // Framing a zoomed bubble shows the whole picture faintly around it.
+    const Rect bubble = f.camera->frame();
+    f.camera->zoomed({bubble.midX(), bubble.midY()}, 2);
+    f.camera->pointerPressed({bubble.midX(), bubble.midY()}, 2);
+    f.camera->pointerReleased({bubble.midX(), bubble.midY()});
+    processEventsFor(300);
+    EXPECT_TRUE(f.camera->ghostWindow()->isVisible());
+    saveScreen("bubble-framing");
+
+    auto* presenter = f.service->activePresenter();
+    presenter->viewModel()->setMode(CaptureMode::app);
+    processEventsFor(700);  // the window list follows on the next poll
+    auto* view = presenter->selectionWindow();
+    view->hover(QPointF(600, 500));
+    processEventsFor(200);
+    saveScreen("application-picker");
+    presenter->viewModel()->setMode(CaptureMode::area);
+    processEventsFor(100);
+
+    // The first Return accepts the bubble's editing (framing included), the second records.
+    ASSERT_NE(f.camera->ghostWindow(), nullptr);
+    EXPECT_TRUE(presenter->keyPressed(Qt::Key_Return, view));
+    EXPECT_FALSE(f.camera->selected());
+    EXPECT_FALSE(f.camera->ghostWindow()->isVisible());
+    EXPECT_TRUE(presenter->pending());
+    EXPECT_TRUE(presenter->keyPressed(Qt::Key_Return, view));
+    const auto outcome = platform::waitForTask(task);
+    ASSERT_TRUE(std::holds_alternative<ScreenSelectionOutcome::Confirmed>(outcome.value));
+    platform::waitForTask(f.service->showRecordingControls());
+    processEventsFor(1200);
+    auto* tray = f.service->activePresenter()->trayWindow();
+    ASSERT_NE(tray, nullptr);
+    saveScreen("recording-tray");
+
+    // While recording, a press on the bubble selects it and stays its own; a press in another
+    // client's window deselects it.
+    {
+        ClickProbe elsewhere(1300, 200, 100, 100);
+        processEventsFor(400);
+        ASSERT_NE(f.camera->imageWindow(), nullptr);
+        ASSERT_FALSE(f.camera->selected());
+        const Rect shown = f.camera->frame();
+        elsewhere.click(static_cast<int>(shown.midX()), static_cast<int>(shown.midY()));
+        EXPECT_TRUE(processEventsUntil([&] { return f.camera->selected(); }, 2000));
+        processEventsFor(300);
+        EXPECT_TRUE(f.camera->selected());
+        elsewhere.click(1350, 250);
+        EXPECT_TRUE(processEventsUntil([&] { return !f.camera->selected(); }, 2000));
+        EXPECT_TRUE(elsewhere.pressed());
+    }
+
+
+    // What is recorded under the outline and the tray is the window beneath, not our overlays.
+    const QRect trayFrame = tray->geometry();
+    const QImage underTray = captured({static_cast<double>(trayFrame.x()), static_cast<double>(trayFrame.y()),
+                                       static_cast<double>(trayFrame.width()), static_cast<double>(trayFrame.height())});
+    ASSERT_FALSE(underTray.isNull());
+    EXPECT_TRUE(isWindowColour(underTray.pixelColor(underTray.width() / 2, underTray.height() / 2)));
+    const QImage underOutline = captured({area.x - 10, area.y + 100, 20, 20});
+    ASSERT_FALSE(underOutline.isNull());
+    EXPECT_TRUE(isWindowColour(underOutline.pixelColor(8, 10)));
+
+    // A click on the highlight's outline reaches the window beneath it.
+    ClickProbe probe(static_cast<int>(area.x) - 20, static_cast<int>(area.y) + 150, 40, 40);
+    processEventsFor(400);  // the poll raises our overlays above the probe again
+    probe.click(static_cast<int>(area.x) - 2, static_cast<int>(area.y) + 170);
+    EXPECT_TRUE(processEventsUntil([&] { return probe.pressed(); }, 2000));
+
+    // A managed window raised later stays below the tray.
+    yux::testing::X11TestWindow::Options later = options;
+    later.x = trayFrame.x() - 50;
+    later.y = trayFrame.y() - 50;
+    later.width = trayFrame.width() + 100;
+    later.height = trayFrame.height() + 100;
+    later.rgb = 0xd42a2a;
+    later.applicationClass = "YuxOverlayLater";
+    yux::testing::X11TestWindow raised(later);
+    ASSERT_TRUE(raised.waitUntilViewable());
+    processEventsFor(800);
+    const QImage shown = screen();
+    const QColor atTray = shown.pixelColor(trayFrame.center());
+    EXPECT_FALSE(atTray.red() > 180 && atTray.green() < 80) << "the later window covers the tray";
+
+    platform::waitForTask(f.service->hideOverlay());
+    EXPECT_EQ(f.camera->imageWindow(), nullptr);
+}

@@ -1,0 +1,124 @@
+#include "session/recording_export_session.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "platform/async/wait_for.hpp"
+#include "session/session_world.hpp"
+#include "support/app_error_expectations.hpp"
+
+namespace yux {
+namespace {
+
+using testing::SessionWorld;
+using platform::waitForTask;
+
+TrimSelection whole() { return TrimSelection(0, 12); }
+RecordingPreset high() { return *RecordingPresetCatalog::builtIn().preset("high"); }
+
+// A session opened straight over the world's doubles, for a take at /scratch/take.mov.
+std::shared_ptr<RecordingExportSession> openTake(SessionWorld& w) {
+    w.scratch->files.insert("/scratch/take.mov");
+    return waitForTask(w.exports->open("/scratch/take.mov", w.clock->date));
+}
+
+TEST(RecordingExportSession, OpeningMeasuresTheTakeAndFailsWithTheMeasuringError) {
+    SessionWorld w;
+    w.trim->duration = 30;
+    w.sizes->sizes["/scratch/take.mov"] = 6'000'000;
+    auto session = openTake(w);
+    EXPECT_EQ(session->artifact().durationSeconds(), 30.0);
+    EXPECT_EQ(session->artifact().scratchByteSize(), 6'000'000);
+    EXPECT_DOUBLE_EQ(session->artifact().captureDiagnostics().actualMegabytesPerMinute, 12.0);
+
+    w.trim->durationFailure = AppError::outputFinalizationFailed("Invalid media duration");
+    testing::expectAppError([&] { openTake(w); }, AppError::outputFinalizationFailed("Invalid media duration"));
+    w.trim->durationFailure.reset();
+    w.sizes->failure = AppError::outputFinalizationFailed("scratch size unavailable");
+    testing::expectAppError([&] { openTake(w); }, AppError::outputFinalizationFailed("scratch size unavailable"));
+}
+
+TEST(RecordingExportSession, FinishDeletesOnceAndIsRefusedWhileAnExportRuns) {
+    SessionWorld w;
+    auto session = openTake(w);
+    w.gates.hold("exportTrimmedSegment");
+    auto running = session->saveTrimPreview(whole(), high(), {});
+    EXPECT_TRUE(session->isExporting());
+    testing::expectAppError([&] { waitForTask(session->finish()); },
+                            AppError::outputFinalizationFailed("An export is already running"));
+    testing::expectAppError([&] { waitForTask(session->saveTrimPreview(whole(), high(), {})); },
+                            AppError::outputFinalizationFailed("An export is already running"));
+    EXPECT_TRUE(session->isExporting()) << "the running export keeps its flag";
+    w.gates["exportTrimmedSegment"].open();
+    waitForTask(std::move(running));
+    EXPECT_FALSE(session->isExporting());
+
+    waitForTask(session->finish());
+    waitForTask(session->finish());
+    EXPECT_EQ(w.scratch->deleted, (std::vector<std::string>{"/scratch/take.mov"}));
+    testing::expectAppError([&] { waitForTask(session->saveTrimPreview(whole(), high(), {})); },
+                            AppError::outputFinalizationFailed("Recording editor is closed"));
+    EXPECT_FALSE(session->isExporting());
+}
+
+TEST(RecordingExportSession, AFailedDeletionIsRetriedByTheNextFinish) {
+    SessionWorld w;
+    auto session = openTake(w);
+    w.scratch->deleteFailures = 1;
+    testing::expectAppError([&] { waitForTask(session->finish()); },
+                            AppError::outputFinalizationFailed("scratch delete failed"));
+    EXPECT_FALSE(session->isClosed());
+    waitForTask(session->finish());
+    EXPECT_TRUE(session->isClosed());
+    EXPECT_TRUE(w.scratch->files.empty());
+}
+
+TEST(RecordingExportSession, SettingsAndSaveFolderFailuresAreReportedAndCloseTheAccess) {
+    SessionWorld w;
+    auto session = openTake(w);
+    w.settings->loadFailure = AppError::settingsLoadFailed("settings payload decode failed");
+    testing::expectAppError([&] { waitForTask(session->saveTrimPreview(whole(), high(), {})); },
+                            AppError::settingsLoadFailed("settings payload decode failed"));
+    EXPECT_TRUE(w.log->lines().empty());
+    w.settings->loadFailure.reset();
+
+    w.authority->failure = AppError::saveFolderUnusable("folder is gone");
+    testing::expectAppError([&] { waitForTask(session->saveTrimPreview(whole(), high(), {})); },
+                            AppError::saveFolderUnusable("folder is gone"));
+    EXPECT_EQ(w.log->lines().back(),
+              "session_publish_failed scratch=/scratch/take.mov error=saveFolderUnusable(\"folder is gone\")");
+    w.authority->failure.reset();
+
+    // The export's file exists but its size cannot be read: the access is still closed.
+    w.sizes->failure = AppError::outputFinalizationFailed("scratch size unavailable");
+    testing::expectAppError([&] { waitForTask(session->saveTrimPreview(whole(), high(), {})); },
+                            AppError::outputFinalizationFailed("scratch size unavailable"));
+    EXPECT_EQ(w.authority->open, 0);
+    EXPECT_FALSE(session->isExporting());
+}
+
+// A window that closes with the scripted outcome.
+class ClosingWindow : public TrimPreviewBoundary {
+public:
+    TrimPreviewOutcome outcome = TrimPreviewOutcome::saved();
+    QCoro::Task<TrimPreviewOutcome> presentTrimPreview(PendingRecordingArtifact, TrimPreviewSaveHandling*) override {
+        auto copy = outcome;
+        co_return copy;
+    }
+};
+
+TEST(RecordingExportSession, AWindowThatCannotDeleteTheTakeReportsThatAsItsOutcome) {
+    SessionWorld w;
+    auto session = openTake(w);
+    ClosingWindow window;
+    w.scratch->deleteFailures = 1;
+    EXPECT_EQ(waitForTask(session->presentPreview(&window, session.get())),
+              TrimPreviewOutcome::failed(AppError::outputFinalizationFailed("scratch delete failed")));
+    window.outcome = TrimPreviewOutcome::discarded();
+    EXPECT_EQ(waitForTask(session->presentPreview(&window, session.get())), TrimPreviewOutcome::discarded());
+    EXPECT_TRUE(w.scratch->files.empty());
+}
+
+}  // namespace
+}  // namespace yux
