@@ -151,24 +151,20 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
         column->addWidget(audio_);
     }
 
-    // Quality and size.
-    auto* qualityColumn = new QVBoxLayout;
-    qualityColumn->setSpacing(6);
-    qualityValue_ = addHeading(qualityColumn, QStringLiteral("QUALITY"), this);
-    quality_ = slider(0.1, 1.0, this);
-    qualityColumn->addWidget(quality_);
-    column->addLayout(qualityColumn);
-    connect(quality_, &QSlider::valueChanged, this,
-            [session](int value) { session->setQuality(static_cast<double>(value) / kSliderUnits); });
-
-    auto* sizeColumn = new QVBoxLayout;
-    sizeColumn->setSpacing(6);
-    sizeValue_ = addHeading(sizeColumn, QStringLiteral("SIZE"), this);
-    scale_ = slider(0.25, 1.0, this);
-    sizeColumn->addWidget(scale_);
-    column->addLayout(sizeColumn);
-    connect(scale_, &QSlider::valueChanged, this,
-            [session](int value) { session->setScale(static_cast<double>(value) / kSliderUnits); });
+    // Quality and size: a heading over a slider each; the model changes only when one moves.
+    auto addSliderSection = [&](const QString& title, double from, double to, void (ExportEditorSession::*set)(double),
+                                QLabel*& value, QSlider*& control) {
+        auto* section = new QVBoxLayout;
+        section->setSpacing(6);
+        value = addHeading(section, title, this);
+        control = slider(from, to, this);
+        section->addWidget(control);
+        column->addLayout(section);
+        connect(control, &QSlider::valueChanged, this,
+                [session, set](int units) { (session->*set)(static_cast<double>(units) / kSliderUnits); });
+    };
+    addSliderSection(QStringLiteral("QUALITY"), 0.1, 1.0, &ExportEditorSession::setQuality, qualityValue_, quality_);
+    addSliderSection(QStringLiteral("SIZE"), 0.25, 1.0, &ExportEditorSession::setScale, sizeValue_, scale_);
 
     // Crop.
     auto* cropColumn = new QVBoxLayout;

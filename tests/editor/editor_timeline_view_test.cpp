@@ -11,28 +11,17 @@
 
 #include "editor/editor_timeline.hpp"
 #include "editor/editor_timeline_canvas.hpp"
-#include "editor_session_support.hpp"
+#include "null_editor.hpp"
 
 using namespace yux;
 using namespace yux::testing;
 
 namespace {
 
-struct TimelineHarness {
-    std::shared_ptr<RecordingDebugLog> log = std::make_shared<RecordingDebugLog>();
-    ScriptedSaveHandler saveHandler;
-    ScriptedLoaders loaders;
-    std::shared_ptr<platform::PreviewPlayer> player = platform::PreviewPlayer::create_null();
-    std::shared_ptr<ExportEditorSession> session;
+struct TimelineHarness : NullEditor {
     std::unique_ptr<EditorTimeline> timeline;
 
     explicit TimelineHarness(double viewport = 1000) {
-        EditorServices services{player, loaders.loaders(), {}};
-        session = ExportEditorSession::create(
-            nullFacts(60, {nullSource(1, RecordingSourceKind::screen), nullSource(2, RecordingSourceKind::camera),
-                           nullSource(3, RecordingSourceKind::systemAudio),
-                           nullSource(4, RecordingSourceKind::microphone)}),
-            artifactWith(bestH264Preset()), &saveHandler, log, [](TrimPreviewOutcome) {}, std::move(services));
         session->start();
         timeline = std::make_unique<EditorTimeline>(session);
         timeline->resize(static_cast<int>(viewport), 120);

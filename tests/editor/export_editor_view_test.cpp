@@ -16,7 +16,7 @@
 #include "editor/export_editor_view.hpp"
 #include "editor/export_progress_sheet.hpp"
 #include "editor/floating_trim_preview_window.hpp"
-#include "editor_session_support.hpp"
+#include "null_editor.hpp"
 #include "support/screenshot_writer.hpp"
 
 using namespace yux;
@@ -25,22 +25,7 @@ using Kind = RecordingSourceKind;
 
 namespace {
 
-struct ViewHarness {
-    std::shared_ptr<RecordingDebugLog> log = std::make_shared<RecordingDebugLog>();
-    ScriptedSaveHandler saveHandler;
-    ScriptedLoaders loaders;
-    std::shared_ptr<platform::PreviewPlayer> player = platform::PreviewPlayer::create_null();
-    std::shared_ptr<ExportEditorSession> session;
-    int closes = 0;
-
-    explicit ViewHarness(std::vector<RecordingSource> sources = {nullSource(1, Kind::screen), nullSource(2, Kind::camera),
-                                                                 nullSource(3, Kind::systemAudio),
-                                                                 nullSource(4, Kind::microphone)}) {
-        EditorServices services{player, loaders.loaders(), {}};
-        session = ExportEditorSession::create(nullFacts(60, std::move(sources)), artifactWith(bestH264Preset()),
-                                              &saveHandler, log, [](TrimPreviewOutcome) {}, std::move(services));
-    }
-};
+using ViewHarness = NullEditor;
 
 }  // namespace
 

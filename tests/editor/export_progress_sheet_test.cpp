@@ -7,7 +7,7 @@
 #include <QPushButton>
 
 #include "editor/export_progress_sheet.hpp"
-#include "editor_session_support.hpp"
+#include "null_editor.hpp"
 
 using namespace yux;
 using namespace yux::testing;
@@ -37,23 +37,11 @@ TEST(ExportProgressTexts, RemainingRoundsUpAndDistrustsOddEstimates) {
 
 namespace {
 
-struct SheetHarness {
-    std::shared_ptr<RecordingDebugLog> log = std::make_shared<RecordingDebugLog>();
-    ScriptedSaveHandler saveHandler;
-    ScriptedLoaders loaders;
-    std::vector<TrimPreviewOutcome> outcomes;
-    std::vector<std::string> revealed;
-    std::shared_ptr<ExportEditorSession> session;
+struct SheetHarness : NullEditor {
     int closes = 0;
     std::unique_ptr<ExportProgressSheet> sheet;
 
-    SheetHarness() {
-        EditorServices services{platform::PreviewPlayer::create_null(), loaders.loaders(),
-                                [this](const std::string& path) { revealed.push_back(path); }};
-        session = ExportEditorSession::create(
-            nullFacts(30, {nullSource(1, RecordingSourceKind::screen), nullSource(2, RecordingSourceKind::microphone)}),
-            artifactWith(bestH264Preset()), &saveHandler, log,
-            [this](TrimPreviewOutcome outcome) { outcomes.push_back(outcome); }, std::move(services));
+    SheetHarness() : NullEditor({nullSource(1, RecordingSourceKind::screen), nullSource(2, RecordingSourceKind::microphone)}, 30) {
         sheet = std::make_unique<ExportProgressSheet>(session, [this] { ++closes; });
     }
 };

@@ -9,7 +9,7 @@
 
 #include "editor/export_progress_sheet.hpp"
 #include "editor/floating_trim_preview_window.hpp"
-#include "editor_session_support.hpp"
+#include "null_editor.hpp"
 #include "model/recording_shortcut.hpp"
 
 using namespace yux;
@@ -37,11 +37,7 @@ constexpr int kX11Space = 65;
 constexpr int kX11I = 31;
 constexpr int kX11O = 32;
 
-struct WindowHarness {
-    std::shared_ptr<RecordingDebugLog> log = std::make_shared<RecordingDebugLog>();
-    ScriptedSaveHandler saveHandler;
-    ScriptedLoaders loaders;
-    std::shared_ptr<platform::PreviewPlayer> player = platform::PreviewPlayer::create_null();
+struct WindowHarness : NullEditor {
     std::vector<std::string> openedPaths;
     std::exception_ptr openFailure;
     FloatingTrimPreviewWindow presenter{log, [this](std::string path, PendingRecordingArtifact artifact,
@@ -51,10 +47,9 @@ struct WindowHarness {
                                                  -> QCoro::Task<std::shared_ptr<ExportEditorSession>> {
         openedPaths.push_back(path);
         if (openFailure) std::rethrow_exception(openFailure);
-        EditorServices services{player, loaders.loaders(), {}};
         co_return ExportEditorSession::create(
             nullFacts(60, {nullSource(1, RecordingSourceKind::screen), nullSource(2, RecordingSourceKind::microphone)}),
-            std::move(artifact), handler, debugLog, std::move(onOutcome), std::move(services));
+            std::move(artifact), handler, debugLog, std::move(onOutcome), services());
     }};
 
     struct Running {
