@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
 
 #include "editor/editor_sidebar.hpp"
 #include "editor/export_editor_view.hpp"
@@ -14,8 +15,10 @@
 #include "editor/ffmpeg_recording_trim_boundary.hpp"
 #include "editor/floating_trim_preview_window.hpp"
 #include "platform/async/wait_for.hpp"
+#include "platform/desktop/file_manager_reveal.hpp"
 #include "platform/media/media_asset.hpp"
 #include "session/live_session.hpp"
+#include "support/private_bus.hpp"
 #include "support/screenshot_writer.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
@@ -51,13 +54,24 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
     testing::writeTestMovie(take, options);
 
     auto exportSession = platform::waitForTask(live.exports->open(take, Date::now()));
-    std::vector<std::string> revealed;
+
+    // "Show in Files" reaches a file manager on a bus of this test's own.
+    std::filesystem::create_directories(root.file("bus"));
+    testing::PrivateBus bus(root.file("bus"));
+    ASSERT_TRUE(bus.isRunning()) << "dbus-daemon did not start";
+    auto service = bus.connect(QStringLiteral("file-manager"));
+    testing::FakeFileManager fileManager;
+    ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    auto reveal = platform::FileManagerReveal::create(bus.connect(QStringLiteral("editor")), QStringLiteral("true"));
+
     FloatingTrimPreviewWindow presenter(live.log, [&](std::string path, PendingRecordingArtifact artifact,
                                                       TrimPreviewSaveHandling* handler,
                                                       std::shared_ptr<DebugLogBoundary> log,
                                                       ExportEditorSession::OutcomeHandler onOutcome) {
         EditorServices services{platform::PreviewPlayer::create(), EditorPreviewLoaders::forMovie(path),
-                                [&](const std::string& file) { revealed.push_back(file); }};
+                                [reveal](const std::string& file) { reveal->reveal(file); }};
         return ExportEditorSession::open(std::move(path), std::move(artifact), handler, std::move(log),
                                          std::move(onOutcome), std::move(services));
     });
@@ -119,7 +133,8 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
     test::writeScreenshot(*window, "trim_desktop_finished");
     const std::string output = model.saved()->file.path;
     window->sheet()->revealButton()->click();
-    EXPECT_EQ(revealed, std::vector<std::string>{output});
+    ASSERT_TRUE(runFor([&] { return !fileManager.shown.isEmpty(); }, 5000));
+    EXPECT_EQ(fileManager.shown, QStringList{QUrl::fromLocalFile(QString::fromStdString(output)).toString(QUrl::FullyEncoded)});
     window->sheet()->closeButton()->click();
     // The window and its model are gone once the outcome is in.
 
