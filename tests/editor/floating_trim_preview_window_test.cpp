@@ -71,8 +71,8 @@ struct WindowHarness : NullEditor {
     }
 
     static void press(QWidget* target, int scanCode, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
-                      bool autoRepeat = false) {
-        QKeyEvent event(QEvent::KeyPress, Qt::Key_unknown, modifiers, static_cast<quint32>(scanCode), 0, 0,
+                      bool autoRepeat = false, quint32 x11State = 0) {
+        QKeyEvent event(QEvent::KeyPress, Qt::Key_unknown, modifiers, static_cast<quint32>(scanCode), 0, x11State,
                         QString(), autoRepeat);
         QApplication::sendEvent(target, &event);
     }
@@ -109,22 +109,31 @@ TEST(FloatingTrimPreviewWindow, ShowsAFixedFloatingWindowAndActsOnItsKeys) {
     EXPECT_EQ(model.edit().range().upper, 40);
     EXPECT_EQ(h.keyLines(), 3);
 
+    // Caps Lock (X11 lock mask) is no modifier: Space still toggles, twice back to where it was.
+    constexpr quint32 kLockMask = 2;
+    bool before = model.playing();
+    WindowHarness::press(window, kX11Space, Qt::NoModifier, false, kLockMask);
+    EXPECT_NE(model.playing(), before);
+    WindowHarness::press(window, kX11Space, Qt::NoModifier, false, kLockMask);
+    EXPECT_EQ(model.playing(), before);
+    EXPECT_EQ(h.keyLines(), 5);
+
     // With a modifier, Space is passed on but still logged.
     bool wasPlaying = model.playing();
     WindowHarness::press(window, kX11Space, Qt::ControlModifier);
     EXPECT_EQ(model.playing(), wasPlaying);
-    EXPECT_EQ(h.keyLines(), 4);
+    EXPECT_EQ(h.keyLines(), 6);
 
     // A focused text field keeps its keys.
     auto* field = new QLineEdit(window);
     WindowHarness::press(field, kX11I);
     EXPECT_EQ(model.edit().range().lower, 12);
-    EXPECT_EQ(h.keyLines(), 5);
+    EXPECT_EQ(h.keyLines(), 7);
 
     // Other windows are left alone and not logged.
     QWidget other;
     WindowHarness::press(&other, kX11I);
-    EXPECT_EQ(h.keyLines(), 5);
+    EXPECT_EQ(h.keyLines(), 7);
 
     window->close();
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));

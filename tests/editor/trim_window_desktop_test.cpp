@@ -111,6 +111,8 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
     ASSERT_TRUE(runFor([&] { return !model.edit().sections().back().kept; }, 3000));
     ASSERT_EQ(model.edit().sections().size(), 3u);
     model.setSourcesExpanded(true);
+    QApplication::processEvents();
+    test::writeScreenshot(*window, "trim_desktop_lanes");
 
     // A square crop, and H.264 instead of the default preset's HEVC.
     auto* sidebar = window->findChild<EditorSidebar*>();
