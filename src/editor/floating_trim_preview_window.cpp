@@ -112,8 +112,8 @@ void TrimPreviewWindowController::resizeEvent(QResizeEvent* event) {
 
 void TrimPreviewWindowController::refreshSheet() {
     bool wanted = sheet_->wanted();
-    // While exporting only the sheet is live.
-    content_->setEnabled(!contentController_->isExporting());
+    // Under the sheet or the alert nothing is live: no clicks, no shortcuts.
+    content_->setEnabled(!wanted && !alert_);
     if (wanted == backdrop_->isVisible()) return;
     backdrop_->setVisible(wanted);
     if (wanted) {
@@ -139,10 +139,13 @@ void TrimPreviewWindowController::refreshAlert() {
     alert_->setWindowModality(Qt::WindowModal);
     alert_->setAttribute(Qt::WA_DeleteOnClose);
     std::weak_ptr<ExportEditorSession> weak = contentController_;
-    connect(alert_, &QMessageBox::finished, this, [weak] {
+    connect(alert_, &QMessageBox::finished, this, [this, weak] {
         if (auto session = weak.lock()) session->clearErrorMessage();
+        alert_ = nullptr;
+        refreshSheet();
     });
     alert_->open();
+    refreshSheet();
 }
 
 bool TrimPreviewWindowController::hasSheet() const { return backdrop_->isVisible() || alert_; }

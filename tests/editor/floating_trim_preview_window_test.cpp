@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include "editor/export_editor_view.hpp"
 #include "editor/export_progress_sheet.hpp"
 #include "editor/floating_trim_preview_window.hpp"
 #include "null_editor.hpp"
@@ -159,6 +160,8 @@ TEST(FloatingTrimPreviewWindow, RefusesToCloseWhileExportingThenReportsSaved) {
     h.saveHandler.succeed("/tmp/out/a.mp4");
     ASSERT_TRUE(runUntil([&] { return window->model().saved().has_value(); }));
     EXPECT_EQ(window->sheet()->titleText(), "Export complete");
+    // The finished sheet still covers the window: what lies behind takes no input.
+    EXPECT_FALSE(window->findChild<ExportEditorView*>()->isEnabled());
     window->sheet()->closeButton()->click();
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
     EXPECT_EQ(*running->outcome, TrimPreviewOutcome::saved());
@@ -178,8 +181,10 @@ TEST(FloatingTrimPreviewWindow, AFailedExportShowsTheAlertWhichCountsAsASheet) {
     bool wasPlaying = window->model().playing();
     WindowHarness::press(window, kX11Space);
     EXPECT_EQ(window->model().playing(), wasPlaying);
+    EXPECT_FALSE(window->findChild<ExportEditorView*>()->isEnabled());
     window->alert()->done(QMessageBox::Ok);
     ASSERT_TRUE(runUntil([&] { return !window->model().errorMessage().has_value(); }));
+    EXPECT_TRUE(window->findChild<ExportEditorView*>()->isEnabled());
     window->close();
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
     EXPECT_EQ(*running->outcome, TrimPreviewOutcome::discarded());
