@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "editor/editor_pixel_field.hpp"
 #include "editor/editor_sidebar.hpp"
 #include "editor/export_editor_view.hpp"
 #include "editor/export_progress_sheet.hpp"
@@ -123,6 +124,20 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
     EXPECT_EQ(crop.width, crop.height);
     QApplication::processEvents();
     test::writeScreenshot(*window, "trim_desktop_crop");
+
+    // Typing in a crop field never splits.
+    auto* field = sidebar->cropField(0);
+    field->setFocus();
+    ASSERT_TRUE(runFor([&] { return field->hasFocus(); }, 3000));
+    model.seek(0.5);
+    keyboard.tap(kKeyS);
+    keyboard.sync();
+    runFor([] { return false; }, 200);
+    EXPECT_EQ(model.edit().sections().size(), 3u);
+    EXPECT_TRUE(field->text().contains(QLatin1Char('s')));
+    field->setText(QString::number(static_cast<long long>(crop.width)));
+    emit field->returnPressed();
+    field->clearFocus();
     sidebar->formatButton(0)->click();
     ASSERT_EQ(model.codec(), RecordingVideoCodec::h264);
 
