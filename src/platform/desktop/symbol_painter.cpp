@@ -207,6 +207,19 @@ QPainterPath arrowRightCircle() {
     return ring({50, 50}, 46, 38).united(stroked(arrow, 9)).simplified();
 }
 
+QPainterPath playFill() {
+    QPainterPath path;
+    path.addPolygon(QPolygonF{QPointF(24, 14), QPointF(82, 50), QPointF(24, 86), QPointF(24, 14)});
+    return path;
+}
+
+QPainterPath pauseFill() {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(24, 16, 18, 68), 4, 4);
+    path.addRoundedRect(QRectF(58, 16, 18, 68), 4, 4);
+    return path;
+}
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -232,6 +245,8 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::film: return film();
         case Symbol::filmStack: return filmStack();
         case Symbol::arrowRightCircle: return arrowRightCircle();
+        case Symbol::playFill: return playFill();
+        case Symbol::pauseFill: return pauseFill();
     }
     return {};
 }

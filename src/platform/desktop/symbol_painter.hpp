@@ -36,6 +36,8 @@ enum class Symbol {
     film,                         // a strip of film
     filmStack,                    // a strip of film with one behind it
     arrowRightCircle,             // a ring around an arrow pointing right
+    playFill,                     // a triangle pointing right
+    pauseFill,                    // two upright bars
 };
 
 class SymbolPainter {

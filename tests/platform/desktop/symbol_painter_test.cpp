@@ -17,7 +17,8 @@ const std::vector<Symbol> kAll = {Symbol::checkmark,  Symbol::checkmarkCircleFil
                                   Symbol::infoCircle, Symbol::command,     Symbol::recordCircle,
                                   Symbol::circleFill, Symbol::stopFill,    Symbol::ellipsis,
                                   Symbol::folder,     Symbol::folderBadgePlus, Symbol::film,
-                                  Symbol::filmStack,  Symbol::arrowRightCircle};
+                                  Symbol::filmStack,  Symbol::arrowRightCircle,
+                                  Symbol::playFill, Symbol::pauseFill};
 
 TEST(SymbolPainter, EverySymbolFillsAFairPartOfItsBoxAndStaysInside) {
     const QRectF box(10, 20, 40, 40);
