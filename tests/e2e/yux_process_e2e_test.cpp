@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
+#include "model/recording_source.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -144,6 +145,12 @@ TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) 
     platform::MovieTrackReader movie(movies[0].string());
     EXPECT_GE(movie.duration().seconds(), 1.5);
     EXPECT_LE(movie.duration().seconds(), 6.0);
+    const auto* screen = movie.trackTitled(trackTitle(RecordingSourceKind::screen));
+    const auto* systemAudio = movie.trackTitled(trackTitle(RecordingSourceKind::systemAudio));
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(systemAudio, nullptr);
+    EXPECT_GE(screen->duration.seconds(), 1.5);
+    EXPECT_NEAR(systemAudio->duration.seconds(), screen->duration.seconds(), 0.5);
 
     QProcess second;
     start(second);
