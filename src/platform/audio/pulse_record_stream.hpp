@@ -136,7 +136,7 @@ public:
     static constexpr std::int64_t kLateStampHoldMilliseconds = 200;
 
     using Emit = std::function<void(SampleBuffer)>;
-    explicit RecordedTimeline(Emit emit = {}) : emit_(std::move(emit)) {}
+    explicit RecordedTimeline(Emit handOn = {}) : emit_(std::move(handOn)) {}
 
     // The timeline starts at `origin` (where silence begins when no sound comes).
     void begin(MediaTime origin);
