@@ -7,43 +7,14 @@
 #include <QUrl>
 #include <sodium.h>
 
+#include "platform/updates/feed_updater.hpp"
+
 namespace yux::platform {
 
 namespace {
 
 void requireMainThread() {
     Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
-}
-
-// The scheme and host exactly as written: QUrl lower-cases hosts and drops IPv6 brackets,
-// and plain http is accepted only for these texts as they stand.
-std::optional<std::pair<std::string, std::string>> schemeAndHost(const std::string& text) {
-    const auto separator = text.find("://");
-    if (separator == std::string::npos || separator == 0) return std::nullopt;
-    std::string authority = text.substr(separator + 3);
-    authority = authority.substr(0, authority.find_first_of("/?#"));
-    const auto at = authority.rfind('@');
-    if (at != std::string::npos) authority = authority.substr(at + 1);
-    std::string host;
-    if (!authority.empty() && authority[0] == '[') {
-        const auto close = authority.find(']');
-        if (close == std::string::npos) return std::nullopt;
-        host = authority.substr(0, close + 1);
-    } else {
-        host = authority.substr(0, authority.find(':'));
-    }
-    return std::pair{text.substr(0, separator), host};
-}
-
-bool feedIsAccepted(const std::optional<std::string>& feed) {
-    if (!feed) return false;
-    const QUrl url(QString::fromStdString(*feed), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty()) return false;
-    const auto parts = schemeAndHost(*feed);
-    if (!parts || parts->second.empty()) return false;
-    const auto& [scheme, host] = *parts;
-    if (scheme == "https") return true;
-    return scheme == "http" && (host == "localhost" || host == "127.0.0.1" || host == "[::1]");
 }
 
 bool keyIsAccepted(const std::optional<std::string>& key) {
@@ -111,8 +82,17 @@ std::unique_ptr<AppUpdateController> AppUpdateController::create_null(BundleInfo
     return std::make_unique<AppUpdateController>(std::move(bundle), std::move(factory), std::move(log));
 }
 
+std::unique_ptr<AppUpdateController> AppUpdateController::create(BundleInfo bundle, FeedUpdater::Options options) {
+    auto log = options.log;
+    auto factory = [options = std::move(options)](const BundleInfo& bundle, UpdaterDelegate& delegate) {
+        return std::make_unique<FeedUpdater>(bundle, delegate, options);
+    };
+    return std::make_unique<AppUpdateController>(std::move(bundle), std::move(factory), std::move(log));
+}
+
 bool AppUpdateController::isConfigured(const BundleInfo& bundle) {
-    return feedIsAccepted(bundle.text(BundleInfo::kFeedURLKey)) &&
+    const auto feed = bundle.text(BundleInfo::kFeedURLKey);
+    return feed && isAcceptedUpdateAddress(*feed) &&
            keyIsAccepted(bundle.text(BundleInfo::kPublicEDKeyKey));
 }
 

@@ -13,6 +13,7 @@
 
 #include "platform/desktop/bundle_info.hpp"
 #include "platform/desktop/system_log.hpp"
+#include "platform/updates/feed_updater.hpp"
 #include "platform/updates/updater.hpp"
 
 namespace yux::platform {
@@ -50,6 +51,8 @@ public:
 
     AppUpdateController(BundleInfo bundle, UpdaterFactory makeUpdater, SystemLog log = SystemLog::create(),
                         QObject* parent = nullptr);
+    // Over the feed updater.
+    static std::unique_ptr<AppUpdateController> create(BundleInfo bundle, FeedUpdater::Options options);
     // Over a stub updater that answers each check with the next reply.
     static std::unique_ptr<AppUpdateController> create_null(BundleInfo bundle, std::vector<UpdateCheckReply> checks,
                                                             SystemLog log = SystemLog::create_null());
