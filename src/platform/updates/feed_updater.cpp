@@ -189,7 +189,10 @@ QCoro::Task<QByteArray> FeedUpdater::fetch(const QString& address, qint64 maxByt
     QNetworkRequest request{QUrl(address)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    std::unique_ptr<QNetworkReply> reply(network_->get(request));
+    // An abort from inside one of the reply's own signals finishes it, and this coroutine resumes
+    // there: the reply must outlive that signal, so it goes on a later turn.
+    const auto later = [](QNetworkReply* finished) { finished->deleteLater(); };
+    std::unique_ptr<QNetworkReply, decltype(later)> reply(network_->get(request), later);
     QObject context;
     std::string refusal;
     bool timedOut = false;
@@ -242,7 +245,8 @@ QCoro::Task<void> FeedUpdater::runCheck(bool userInitiated) {
     try {
         const auto feed = bundle_.text(BundleInfo::kFeedURLKey).value_or("");
         if (!isAcceptedUpdateAddress(feed)) throw FetchError("The update feed's address is not accepted.");
-        const QByteArray body = co_await fetch(QString::fromStdString(feed), kMaxUpdateFeedBytes);
+        const QString address = QString::fromStdString(feed);
+        const QByteArray body = co_await fetch(address, kMaxUpdateFeedBytes);
         if (!self) co_return;
         items = parseUpdateFeed(body);
     } catch (const std::exception& error) {
@@ -292,11 +296,13 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
         const QUrl url(QString::fromStdString(item.url));
         std::tie(fd, file) = createExclusively(options_.downloadFolder, fileNameFor(url));
         // The declared length bounds what is accepted; one byte more proves it wrong.
+        // Named, not temporaries in the awaited call: the compiler destroys such temporaries twice.
         auto driver = options_.userDriver;
-        const QByteArray body = co_await fetch(url.toString(), item.length + 1,
-                                               [driver, total = item.length](qint64 received) {
-                                                   driver->progress(received, total);
-                                               });
+        const std::function<void(qint64)> progress = [driver, total = item.length](qint64 received) {
+            driver->progress(received, total);
+        };
+        const QString address = url.toString();
+        const QByteArray body = co_await fetch(address, item.length + 1, progress);
         if (!self) {
             ::close(fd);
             std::filesystem::remove(file);
