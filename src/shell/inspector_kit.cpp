@@ -12,25 +12,11 @@
 
 #include "platform/desktop/activity_spinner.hpp"
 #include "platform/desktop/view_style.hpp"
+#include "shell/panel_style.hpp"
 
 namespace yux {
 
 namespace {
-
-// Points of the page layouts are logical pixels; Qt's point sizes assume 72 per 96 pixels.
-QFont fontOfPixels(qreal pixels, QFont::Weight weight = QFont::Normal) {
-    QFont font;
-    font.setPointSizeF(pixels * 72.0 / 96.0);
-    font.setWeight(weight);
-    return font;
-}
-
-void setTextColour(QWidget& widget, const QColor& colour) {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget.setPalette(palette);
-}
 
 QString link(const QUrl& target, const QString& text) {
     return QStringLiteral("<a href=\"%1\">%2</a>")
@@ -40,12 +26,12 @@ QString link(const QUrl& target, const QString& text) {
 }  // namespace
 
 const QFont& InspectorStyle::body() {
-    static const QFont font = fontOfPixels(12);
+    static const QFont font = panel_style::font(12);
     return font;
 }
 
 const QFont& InspectorStyle::secondary() {
-    static const QFont font = fontOfPixels(11.5);
+    static const QFont font = panel_style::font(11.5);
     return font;
 }
 
@@ -82,7 +68,7 @@ InspectorHeader::InspectorHeader(const QString& title, std::function<void()> onB
     layout->setContentsMargins(0, 0, 0, 0);
     title_ = new QLabel(title, this);
     title_->setAlignment(Qt::AlignCenter);
-    title_->setFont(fontOfPixels(13, QFont::DemiBold));
+    title_->setFont(panel_style::font(13, QFont::DemiBold));
     layout->addWidget(title_, 0, 0);
 
     auto* back = new QToolButton(this);
@@ -91,7 +77,7 @@ InspectorHeader::InspectorHeader(const QString& title, std::function<void()> onB
     back->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     back->setAutoRaise(true);
     back->setAccessibleName(tr("Back from ") + title);
-    back->setFont(fontOfPixels(11));
+    back->setFont(panel_style::font(11));
     connect(back, &QToolButton::clicked, this, [onBack = std::move(onBack)] {
         if (onBack) onBack();
     });
@@ -175,7 +161,7 @@ void NavRow::paintEvent(QPaintEvent*) {
 
 ProgressRow::ProgressRow(const QString& message, QWidget* parent) : QWidget(parent) {
     setFont(InspectorStyle::secondary());
-    setTextColour(*this, platform::secondaryColour(palette()));
+    panel_style::setTextColour(*this, platform::secondaryColour(palette()));
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
@@ -189,7 +175,7 @@ StatusMessage::StatusMessage(const QString& message, bool isError, QWidget* pare
     : QWidget(parent), isError_(isError) {
     const QColor colour = isError ? platform::systemOrange() : platform::secondaryColour(palette());
     setFont(InspectorStyle::secondary());
-    setTextColour(*this, colour);
+    panel_style::setTextColour(*this, colour);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(5);
@@ -224,7 +210,7 @@ AboutInspectorView::AboutInspectorView(const InspectorProduct& product, const In
         divider->setObjectName("divider");
         divider->setFrameShape(QFrame::HLine);
         divider->setFrameShadow(QFrame::Plain);
-        setTextColour(*divider, platform::secondaryColour(palette(), 0.4));
+        panel_style::setTextColour(*divider, platform::secondaryColour(palette(), 0.4));
         page->addWidget(divider);
     }
 
@@ -244,14 +230,14 @@ AboutInspectorView::AboutInspectorView(const InspectorProduct& product, const In
     auto* name = new QLabel(product.name, this);
     name->setObjectName("productName");
     name->setTextFormat(Qt::PlainText);
-    name->setFont(fontOfPixels(13, QFont::DemiBold));
+    name->setFont(panel_style::font(13, QFont::DemiBold));
     lines->addWidget(name);
     auto* credit = new QLabel(tr("Version ") + product.version + tr(" · Designed by ") + product.designer, this);
     credit->setObjectName("credit");
     credit->setTextFormat(Qt::PlainText);
     credit->setWordWrap(true);
     credit->setFont(InspectorStyle::secondary());
-    setTextColour(*credit, platform::secondaryColour(palette()));
+    panel_style::setTextColour(*credit, platform::secondaryColour(palette()));
     lines->addWidget(credit);
 
     auto* links = new QHBoxLayout;
@@ -268,7 +254,7 @@ AboutInspectorView::AboutInspectorView(const InspectorProduct& product, const In
     addLink("designerLink", product.designerWebsite, product.designer);
     auto* dot = new QLabel(QStringLiteral("\u00B7"), this);
     dot->setFont(InspectorStyle::secondary());
-    setTextColour(*dot, platform::secondaryColour(palette()));
+    panel_style::setTextColour(*dot, platform::secondaryColour(palette()));
     links->addWidget(dot);
     addLink("productLink", product.productWebsite, tr("Product Page"));
     links->addStretch(1);

@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "capture/x11_video_capture.hpp"
+#include "editor/ffmpeg_recording_trim_boundary.hpp"
 #include "model/file_debug_log_store.hpp"
 #include "model/file_recent_recording_store.hpp"
 #include "model/linux_save_folder_authority.hpp"
@@ -11,6 +13,9 @@
 #include "model/save_folder_default_location_policy.hpp"
 #include "model/temporary_directory_scratch_storage.hpp"
 #include "model/timestamp_file_naming_policy.hpp"
+#include "session/recording_export_session.hpp"
+#include "session/recording_session_orchestrator.hpp"
+#include "session/unavailable_recording_session.hpp"
 
 namespace yux {
 
@@ -44,7 +49,8 @@ QCoro::Task<void> LiveAppComposition::logStartupDiagnostics(std::shared_ptr<Debu
                              bundle.executablePath(), std::move(homeDirectory));
 }
 
-LiveAppComposition LiveAppComposition::bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock) {
+LiveAppComposition LiveAppComposition::bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock,
+                                                                     platform::ApplicationActivation activation) {
     const platform::AppLocations locations = platform::AppLocations::forCurrentUser();
     Parts parts{
         .settings = PreferencesFileSettingsStore::create(locations.preferencesFile(),
@@ -55,6 +61,9 @@ LiveAppComposition LiveAppComposition::bootstrapForDefaultEnvironment(std::share
         .displays = X11DisplayProvider::create(),
         .bundle = platform::BundleInfo::create(),
         .homeDirectory = QDir::homePath().toStdString(),
+        .playbackCapability = std::make_shared<PulsePlaybackAudioCapability>(PulsePlaybackAudioCapability::create()),
+        .screenPermission = std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create()),
+        .gatePlatform = [activation] { return PermissionGateController::Platform::create(activation); },
     };
     return create(std::move(parts));
 }
@@ -91,6 +100,49 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
         parts.scratchStorage ? parts.scratchStorage : TemporaryDirectoryScratchStorage::create(LocalFileSystem());
     root.recordingHotKey = parts.recordingHotKey ? std::shared_ptr<GlobalHotKey>(std::move(parts.recordingHotKey))
                                                  : std::shared_ptr<GlobalHotKey>(GlobalHotKey::create());
+    auto gatePlatform = parts.gatePlatform;
+    root.recordingSetup = std::make_shared<RecordingSetupController>(
+        root.captureInputs, root.captureDevices, parts.permissionSettings,
+        [gatePlatform](PermissionGateController::Options options) {
+            return std::make_unique<PermissionGateController>(std::move(options), gatePlatform());
+        });
+    root.pendingTrimRelay = std::make_shared<PendingTrimEventRelay>();
+
+    if (parts.playbackCapability && parts.playbackCapability->isSupported()) {
+        auto exports = std::make_shared<RecordingExportSessionFactory>(
+            root.settings, support, root.debugLog, root.clock, std::make_shared<FfmpegRecordingTrimBoundary>(root.debugLog),
+            RecordingExportSessionFactory::Replacements{.saveFolderAuthority = root.saveFolderAuthority,
+                                                        .scratchStorage = root.scratchStorage,
+                                                        .recentStore = root.recentStore});
+        root.outputLibrary = exports->outputLibrary();  // one library for the panel and the exports
+        std::shared_ptr<VideoCaptureBoundary> videoCapture = parts.videoCapture;
+        if (!videoCapture) {
+            videoCapture = X11VideoCapture::create(parts.screenPermission, root.debugLog, root.captureDevices,
+                                                   root.captureInputs.get());
+        }
+        root.recordingSession = std::make_shared<RecordingSessionOrchestrator>(RecordingSessionOrchestrator::Collaborators{
+            .screenSelection = root.screenSelection,
+            .displayBoundary = root.displays,
+            .settings = root.settings,
+            .exports = exports,
+            .scratchStorage = root.scratchStorage,
+            .videoCapture = videoCapture,
+            .captureInputs = root.captureInputs,
+            .pendingTrimEventHandler = root.pendingTrimRelay,
+            .clock = root.clock,
+            .debugLog = root.debugLog,
+        });
+    } else {
+        root.recordingSession =
+            std::make_shared<UnavailableRecordingSession>(AppError::systemPlaybackAudioUnavailable());
+    }
+
+    root.menuHandler = std::make_shared<MenuBarCoordinator>(*root.recordingSession, *root.recordingHotKey,
+                                                            parts.trimPreview, *root.outputLibrary, *root.settings,
+                                                            *root.saveFolderAuthority, *root.debugLog);
+    root.menuStateProvider = root.menuHandler;
+    root.pendingTrimRelay->setHandler(root.menuHandler);
+
     root.background = std::make_shared<platform::DetachedTasks>();
     root.background->start(logStartupDiagnostics(root.debugLog, root.settings, parts.bundle, parts.homeDirectory));
     return root;

@@ -19,6 +19,14 @@
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/interactive_screen_selection.hpp"
 #include "selection/x11_display_provider.hpp"
+#include "capture/permission_gate_controller.hpp"
+#include "capture/screen_recording_permission.hpp"
+#include "capture/video_capture_boundary.hpp"
+#include "platform/desktop/application_activation.hpp"
+#include "session/pending_trim_event_relay.hpp"
+#include "session/recording_session_boundary.hpp"
+#include "session/recording_setup_controller.hpp"
+#include "shell/menu_bar_coordinator.hpp"
 
 namespace yux {
 
@@ -44,6 +52,15 @@ struct LiveAppComposition {
         // Passed on to the selection; without one each selection makes its own.
         std::unique_ptr<GlobalHotKey> escapeKey = {};
         bool liveDesktopServices = true;
+        // Decides between the live session and the unavailable one.
+        std::shared_ptr<SystemPlaybackAudioCapabilityBoundary> playbackCapability = {};
+        std::shared_ptr<ScreenRecordingPermissionBoundary> screenPermission = {};
+        // Empty: the live capture engine over the desktop.
+        std::shared_ptr<VideoCaptureBoundary> videoCapture = {};
+        // The permission gates' windows and timers; empty: real windows.
+        std::function<PermissionGateController::Platform()> gatePlatform = {};
+        // The trim window; none means a finished recording stays pending until one is there.
+        TrimPreviewBoundary* trimPreview = nullptr;
     };
 
     // The debug log's length.
@@ -62,10 +79,17 @@ struct LiveAppComposition {
     std::shared_ptr<ScratchStorageBoundary> scratchStorage;
     std::shared_ptr<GlobalHotKey> recordingHotKey;
     std::shared_ptr<ClockBoundary> clock;
+    std::shared_ptr<RecordingSetupController> recordingSetup;
+    std::shared_ptr<PendingTrimEventRelay> pendingTrimRelay;
+    std::shared_ptr<RecordingSessionBoundary> recordingSession;
+    std::shared_ptr<MenuBarCoordinator> menuHandler;
+    std::shared_ptr<MenuBarStateProviding> menuStateProvider;
     // Work started here that nobody awaits: the start-up diagnostics.
     std::shared_ptr<platform::DetachedTasks> background;
 
-    static LiveAppComposition bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock);
+    // `activation` is the application's, whose terminate is the quit path.
+    static LiveAppComposition bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock,
+                                                             platform::ApplicationActivation activation);
     static LiveAppComposition create(Parts parts);
 
     // The start-up lines of the debug log; they may interleave with other services' lines.

@@ -5,7 +5,7 @@
 namespace yux {
 
 MenuBarCoordinator::MenuBarCoordinator(RecordingSessionBoundary& recordingSession, GlobalHotKey& hotKey,
-                                       TrimPreviewBoundary& trimPreview, OutputLibraryBoundary& outputLibrary,
+                                       TrimPreviewBoundary* trimPreview, OutputLibraryBoundary& outputLibrary,
                                        SettingsBoundary& settingsBoundary,
                                        SaveFolderAuthorityBoundary& saveFolderAuthority, DebugLogBoundary& debugLog,
                                        UserFacingErrorMessagePolicy errorMessages)
@@ -202,7 +202,7 @@ QCoro::Task<void> MenuBarCoordinator::handlePendingTrim(PendingRecordingArtifact
 }
 
 QCoro::Task<void> MenuBarCoordinator::presentTrimIfNeeded() {
-    if (isTrimPreviewActive_) co_return;
+    if (isTrimPreviewActive_ || !trimPreview_) co_return;
     co_await recordingSession_.reopenPendingTrimIfRecoverable();
     const RecordingSessionState state = recordingSession_.state();
     const PendingRecordingArtifact* artifact = state.pendingArtifact();
@@ -212,7 +212,7 @@ QCoro::Task<void> MenuBarCoordinator::presentTrimIfNeeded() {
     co_await debugLog_.append("trim_preview_present_requested scratch=" + scratch);
     std::optional<TrimPreviewOutcome> presented;
     try {
-        presented = co_await recordingSession_.presentPendingTrim(&trimPreview_, this);
+        presented = co_await recordingSession_.presentPendingTrim(trimPreview_, this);
     } catch (...) {
         // A window that could not open must not block every later presentation.
         isTrimPreviewActive_ = false;

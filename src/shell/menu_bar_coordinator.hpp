@@ -31,8 +31,9 @@ public:
     // The recent list's length.
     static constexpr int kRecentLimit = 5;
 
+    // Without a trim window a finished recording stays pending, to be offered once there is one.
     MenuBarCoordinator(RecordingSessionBoundary& recordingSession, GlobalHotKey& hotKey,
-                       TrimPreviewBoundary& trimPreview, OutputLibraryBoundary& outputLibrary,
+                       TrimPreviewBoundary* trimPreview, OutputLibraryBoundary& outputLibrary,
                        SettingsBoundary& settingsBoundary, SaveFolderAuthorityBoundary& saveFolderAuthority,
                        DebugLogBoundary& debugLog, UserFacingErrorMessagePolicy errorMessages = {});
     ~MenuBarCoordinator() override;
@@ -63,7 +64,7 @@ private:
 
     RecordingSessionBoundary& recordingSession_;
     GlobalHotKey& hotKey_;
-    TrimPreviewBoundary& trimPreview_;
+    TrimPreviewBoundary* trimPreview_;
     OutputLibraryBoundary& outputLibrary_;
     SettingsBoundary& settingsBoundary_;
     SaveFolderAuthorityBoundary& saveFolderAuthority_;

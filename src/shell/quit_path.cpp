@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 namespace yux {
 
@@ -32,6 +33,7 @@ void QuitPath::addWillTerminate(Work work) { work_.push_back(std::move(work)); }
 void QuitPath::requestQuit() {
     if (quitting_) return;
     quitting_ = true;
+    QTimer::singleShot(kDeadlineMs, this, [this] { exitOnce(); });
     running_ = runWillTerminate();
 }
 
@@ -43,6 +45,12 @@ QCoro::Task<void> QuitPath::runWillTerminate() {
             // A step that fails must not keep the program from ending, nor skip the steps after it.
         }
     }
+    exitOnce();
+}
+
+void QuitPath::exitOnce() {
+    if (exited_) return;
+    exited_ = true;
     exit_(0);
 }
 

@@ -17,6 +17,8 @@ class QuitPath : public QObject {
     Q_OBJECT
 public:
     using Work = std::function<QCoro::Task<void>()>;
+    // Work that has not ended by then is left behind: a hung stop must not keep Yux from quitting.
+    static constexpr int kDeadlineMs = 15000;
     using Exit = std::function<void(int code)>;
 
     // `exit` ends the event loop with the code; the live one is QCoreApplication::exit.
@@ -37,10 +39,12 @@ public:
 
 private:
     QCoro::Task<void> runWillTerminate();
+    void exitOnce();
 
     Exit exit_;
     std::vector<Work> work_;
     bool quitting_ = false;
+    bool exited_ = false;
     std::unique_ptr<QSocketNotifier> signalNotifier_;
     QCoro::Task<void> running_;
 };

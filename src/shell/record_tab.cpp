@@ -11,6 +11,7 @@
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/view_style.hpp"
 #include "shell/inspector_kit.hpp"
+#include "shell/panel_style.hpp"
 #include "shell/recording_shortcut_recorder.hpp"
 
 namespace yux {
@@ -18,20 +19,6 @@ namespace yux {
 namespace {
 
 QColor systemBlue() { return QColor(0, 122, 255); }
-
-QFont pixelsFont(qreal pixels, QFont::Weight weight = QFont::Normal) {
-    QFont font;
-    font.setPointSizeF(pixels * 72.0 / 96.0);
-    font.setWeight(weight);
-    return font;
-}
-
-void setTextColour(QWidget& widget, const QColor& colour) {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    widget.setPalette(palette);
-}
 
 // One line of text cut in the middle when it does not fit; text() stays whole.
 class MiddleElidedLabel : public QLabel {
@@ -122,12 +109,12 @@ void PrimaryRecordButton::present(const QString& label, platform::Symbol symbol,
 }
 
 QFont PrimaryRecordButton::labelFont() const {
-    QFont font = pixelsFont(13, QFont::DemiBold);
+    QFont font = panel_style::font(13, QFont::DemiBold);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
     return font;
 }
 
-QFont PrimaryRecordButton::badgeFont() const { return pixelsFont(10, QFont::Medium); }
+QFont PrimaryRecordButton::badgeFont() const { return panel_style::font(10, QFont::Medium); }
 
 QSize PrimaryRecordButton::sizeHint() const {
     const QFontMetrics metrics(labelFont());
@@ -181,7 +168,7 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     notice_->setObjectName("blockingNotice");
     notice_->setWordWrap(true);
     notice_->setTextFormat(Qt::PlainText);
-    notice_->setFont(pixelsFont(10));
+    notice_->setFont(panel_style::font(10));
     notice_->setStyleSheet(QStringLiteral("QLabel#blockingNotice { color: rgba(215, 0, 21, 242);"
                                           " background: rgba(215, 0, 21, 20); border: 1px solid rgba(215, 0, 21, 64);"
                                           " border-radius: 8px; padding: 8px; }"));
@@ -192,21 +179,20 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     statusDot_ = new SymbolLabel(platform::Symbol::circleFill, 8, platform::systemGreen(), this);
     status->addWidget(statusDot_);
     statusText_ = new QLabel(this);
-    statusText_->setFont(pixelsFont(12));
-    setTextColour(*statusText_, platform::secondaryColour(palette()));
+    statusText_->setFont(panel_style::font(12));
+    panel_style::setTextColour(*statusText_, platform::secondaryColour(palette()));
     status->addWidget(statusText_);
     status->addStretch(1);
     stack->addLayout(status);
 
     primary_ = new PrimaryRecordButton(this);
-    connect(primary_, &QAbstractButton::clicked, this, [this] { model_.performPrimaryRecordAction(); });
+    connect(primary_, &QAbstractButton::clicked, this, [this] {
+        emit primaryActionRequested();
+        model_.performPrimaryRecordAction();
+    });
     stack->addWidget(primary_);
 
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    setTextColour(*divider, platform::secondaryColour(palette(), 0.4));
-    stack->addWidget(divider);
+    stack->addWidget(panel_style::divider(this));
 
     if (inputs) {
         inputControls_ = new CaptureInputControls(*inputs, false, this);
@@ -224,25 +210,17 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     folder->addWidget(folderIconBox);
     folder->addSpacing(5);
     auto* saveTo = new QLabel(tr("Save to:"), this);
-    saveTo->setFont(pixelsFont(12));
-    setTextColour(*saveTo, platform::secondaryColour(palette()));
+    saveTo->setFont(panel_style::font(12));
+    panel_style::setTextColour(*saveTo, platform::secondaryColour(palette()));
     folder->addWidget(saveTo);
     folder->addStretch(1);
     folderText_ = new MiddleElidedLabel(this);
-    folderText_->setFont(pixelsFont(12));
+    folderText_->setFont(panel_style::font(12));
     folderText_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     folder->addWidget(folderText_, 1);
     folder->addSpacing(6);
-    folderButton_ = new QPushButton(this);
-    folderButton_->setFlat(true);
-    folderButton_->setFont(pixelsFont(11));
-    folderButton_->setCursor(Qt::PointingHandCursor);
-    folderButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
-    QPalette accent = folderButton_->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        accent.setColor(group, QPalette::ButtonText, accent.color(QPalette::Active, QPalette::Highlight));
-    }
-    folderButton_->setPalette(accent);
+    folderButton_ = panel_style::accentButton(QString(), this);
+    folderButton_->setFont(panel_style::font(11));
     connect(folderButton_, &QPushButton::clicked, this, [this] { model_.chooseSaveFolder(); });
     folder->addWidget(folderButton_);
     stack->addLayout(folder);
@@ -251,8 +229,8 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     stack->addWidget(recorder_);
     placeholder_ = new QLabel(tr("Choose a save folder first to configure the shortcut."), this);
     placeholder_->setWordWrap(true);
-    placeholder_->setFont(pixelsFont(10));
-    setTextColour(*placeholder_, platform::secondaryColour(palette()));
+    placeholder_->setFont(panel_style::font(10));
+    panel_style::setTextColour(*placeholder_, platform::secondaryColour(palette()));
     stack->addWidget(placeholder_);
 
     connect(&model_, &MenuBarPanelViewModel::changed, this, &RecordTab::refresh);
@@ -282,11 +260,11 @@ void RecordTab::refresh() {
 
     if (auto path = model_.saveFolderPath()) {
         folderText_->setText(homeShortenedPath(QString::fromStdString(*path), home_));
-        setTextColour(*folderText_, palette().color(QPalette::Active, QPalette::WindowText));
+        panel_style::setTextColour(*folderText_, palette().color(QPalette::Active, QPalette::WindowText));
         folderButton_->setText(tr("Change"));
     } else {
         folderText_->setText(tr("Not set"));
-        setTextColour(*folderText_, platform::secondaryColour(palette(), 0.6));
+        panel_style::setTextColour(*folderText_, platform::secondaryColour(palette(), 0.6));
         folderButton_->setText(tr("Choose"));
     }
     folderText_->setToolTip(QString::fromStdString(model_.saveFolderPath().value_or("")));

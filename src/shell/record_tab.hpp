@@ -88,6 +88,11 @@ public:
     RecordingShortcutRecorder* shortcutRecorder() const { return recorder_; }
     QLabel* shortcutPlaceholder() const { return placeholder_; }
 
+signals:
+    // Just before the primary button's intent goes out: a popup holding the keyboard must close
+    // first, or the selection that may follow cannot take it.
+    void primaryActionRequested();
+
 private:
     MenuBarPanelViewModel& model_;
     QString home_;

@@ -11,12 +11,44 @@
 #include "model/app_error.hpp"
 #include "platform/desktop/view_style.hpp"
 #include "shell/inspector_kit.hpp"
+#include "shell/panel_style.hpp"
 
 namespace yux {
 
 namespace {
 
-// Keys that only modify another: pressed alone they make no shortcut.
+QFont captionFont() { return panel_style::font(10); }
+
+// The hot key's resumption runs to its end even when the control is gone meanwhile.
+QCoro::Task<void> resume(ShortcutRecordingModel* model, bool persist) {
+    co_await model->setShortcutRecording(false);
+    if (persist) model->persistSettings();
+}
+
+// The shortcut as a small rounded key cap.
+class KeyCap : public QLabel {
+public:
+    explicit KeyCap(QWidget* parent) : QLabel(parent) {
+        setFont(panel_style::font(11, QFont::DemiBold));
+        setContentsMargins(6, 2, 6, 2);
+        setTextFormat(Qt::PlainText);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(platform::secondaryColour(palette(), 0.15 / 0.6));
+            painter.drawRoundedRect(QRectF(rect()), 4, 4);
+        }
+        QLabel::paintEvent(event);
+    }
+};
+
+}  // namespace
+
 bool isModifierKey(int key) {
     switch (key) {
         case Qt::Key_Shift:
@@ -37,8 +69,8 @@ bool isModifierKey(int key) {
     }
 }
 
-// Super → command, Alt → option, Ctrl → control; Caps Lock, keypad and the rest are left out.
-std::uint32_t shortcutModifiers(Qt::KeyboardModifiers modifiers) {
+// Caps Lock, keypad and the rest are left out.
+static std::uint32_t shortcutModifiers(Qt::KeyboardModifiers modifiers) {
     std::uint32_t mask = 0;
     if (modifiers & Qt::MetaModifier) mask |= RecordingShortcut::command;
     if (modifiers & Qt::ShiftModifier) mask |= RecordingShortcut::shift;
@@ -47,58 +79,12 @@ std::uint32_t shortcutModifiers(Qt::KeyboardModifiers modifiers) {
     return mask;
 }
 
-QPushButton* plainButton(const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
-    QPalette palette = button->palette();
-    // Disabled, it keeps the theme's greyed text.
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::ButtonText, palette.color(QPalette::Active, QPalette::Highlight));
-    }
-    button->setPalette(palette);
-    return button;
+ShortcutKeys shortcutKeysOf(const QKeyEvent& press) {
+    ShortcutKeys keys;
+    keys.modifiers = shortcutModifiers(press.modifiers());
+    if (press.nativeScanCode() <= 0xFF) keys.keyCode = X11KeyMap::keyCode(static_cast<std::uint8_t>(press.nativeScanCode()));
+    return keys;
 }
-
-QFont captionFont() {
-    QFont font;
-    font.setPointSizeF(10 * 72.0 / 96.0);
-    return font;
-}
-
-// The hot key's resumption runs to its end even when the control is gone meanwhile.
-QCoro::Task<void> resume(ShortcutRecordingModel* model, bool persist) {
-    co_await model->setShortcutRecording(false);
-    if (persist) model->persistSettings();
-}
-
-// The shortcut as a small rounded key cap.
-class KeyCap : public QLabel {
-public:
-    explicit KeyCap(QWidget* parent) : QLabel(parent) {
-        QFont font;
-        font.setPointSizeF(11 * 72.0 / 96.0);
-        font.setWeight(QFont::DemiBold);
-        setFont(font);
-        setContentsMargins(6, 2, 6, 2);
-        setTextFormat(Qt::PlainText);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        {
-            QPainter painter(this);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(platform::secondaryColour(palette(), 0.15 / 0.6));
-            painter.drawRoundedRect(QRectF(rect()), 4, 4);
-        }
-        QLabel::paintEvent(event);
-    }
-};
-
-}  // namespace
 
 RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& model, QWidget* parent)
     : QWidget(parent), model_(model) {
@@ -116,14 +102,12 @@ RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& mod
     symbolLayout->addWidget(symbol, 0, Qt::AlignCenter);
     top->addWidget(symbolBox);
     auto* title = new QLabel(tr("Shortcut"), this);
-    QFont font = title->font();
-    font.setPointSizeF(12 * 72.0 / 96.0);
-    title->setFont(font);
+    title->setFont(panel_style::font(12));
     top->addWidget(title);
     top->addStretch(1);
     keyCap_ = new KeyCap(this);
     top->addWidget(keyCap_);
-    change_ = plainButton(QString(), this);
+    change_ = panel_style::accentButton(QString(), this);
     connect(change_, &QPushButton::clicked, this, [this] {
         if (recording_) finish(false);
         else begin();
@@ -141,7 +125,7 @@ RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& mod
     hintPalette.setColor(QPalette::WindowText, platform::secondaryColour(palette()));
     hint->setPalette(hintPalette);
     row->addWidget(hint);
-    reset_ = plainButton(tr("Reset to ") + QString::fromStdString(RecordingShortcut::defaultShortcut().label()),
+    reset_ = panel_style::accentButton(tr("Reset to ") + QString::fromStdString(RecordingShortcut::defaultShortcut().label()),
                          recordingRow_);
     reset_->setFont(captionFont());
     connect(reset_, &QPushButton::clicked, this, [this] {
@@ -254,10 +238,7 @@ bool RecordingShortcutRecorder::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void RecordingShortcutRecorder::receive(const QKeyEvent& press) {
-    const std::uint32_t modifiers = shortcutModifiers(press.modifiers());
-    const std::optional<std::uint32_t> keyCode =
-        press.nativeScanCode() <= 0xFF ? X11KeyMap::keyCode(static_cast<std::uint8_t>(press.nativeScanCode()))
-                                       : std::nullopt;
+    const auto [keyCode, modifiers] = shortcutKeysOf(press);
     if (keyCode == RecordingShortcut::escapeKeyCode && modifiers == 0) {
         finish(false);
         return;

@@ -20,6 +20,16 @@ namespace yux {
 
 class SymbolLabel;
 
+// A key press as stored shortcut values: the key code of its physical key (none outside the
+// key table) and its modifier bits (Super → command, Alt → option, Ctrl → control).
+struct ShortcutKeys {
+    std::optional<std::uint32_t> keyCode;
+    std::uint32_t modifiers = 0;
+};
+ShortcutKeys shortcutKeysOf(const QKeyEvent& press);
+// Shift, Ctrl, Super, the locks…: keys that make no shortcut alone.
+bool isModifierKey(int qtKey);
+
 // What the shortcut recorder needs of the panel's model: the shortcut being edited, whether it
 // differs from the saved one, the coordinator's blocking message, the suspension of the global
 // hot key, and saving.

@@ -9,7 +9,11 @@
 #include "platform/desktop/app_locations.hpp"
 #include "platform/desktop/application_activation.hpp"
 #include "platform/desktop/system_log.hpp"
+#include "model/log_text.hpp"
+#include "platform/async/detached_tasks.hpp"
+#include "session/recording_session_orchestrator.hpp"
 #include "shell/instance_lock.hpp"
+#include "shell/pending_recording_markers.hpp"
 #include "shell/live_app_composition.hpp"
 #include "shell/quit_path.hpp"
 
@@ -26,6 +30,50 @@ void logLaunchWindows(const platform::SystemLog& log) {
         if (window->isVisible()) titles << window->windowTitle();
     }
     log.info("App", "app_launch_windows " + titles.join(QStringLiteral(" | ")).toStdString());
+}
+
+QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
+    root.pendingTrimRelay->setHandler(nullptr);
+    RecordingSessionBoundary& session = *root.recordingSession;
+    const RecordingSessionState state = session.state();
+    if (state.isSelecting()) {
+        co_await session.cancel();
+    } else if (state.recordingInfo() || state.isStopping()) {
+        co_await session.stop();
+    }
+    const RecordingSessionState after = session.state();
+    if (const PendingRecordingArtifact* pending = after.pendingArtifact()) {
+        std::string line = "app_quit_pending_kept scratch=" + pending->scratchPath();
+        try {
+            PendingRecordingMarkers{}.write(*pending);
+        } catch (...) {
+            line = "app_quit_pending_marker_failed scratch=" + pending->scratchPath() +
+                   " error=" + logErrorText(std::current_exception());
+        }
+        co_await root.debugLog->append(line);
+    }
+}
+
+QCoro::Task<void> offerLeftoverRecording(LiveAppComposition root, std::string scratchDirectory) {
+    auto* orchestrator = dynamic_cast<RecordingSessionOrchestrator*>(root.recordingSession.get());
+    if (!orchestrator) co_return;
+    const PendingRecordingMarkers markers;
+    const std::optional<PendingRecordingArtifact> leftover = markers.newest(scratchDirectory);
+    if (!leftover) co_return;
+    std::optional<std::string> failure;
+    bool adopted = false;
+    try {
+        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath(), leftover->createdAt());
+    } catch (...) {
+        failure = logErrorText(std::current_exception());
+    }
+    if (failure) {
+        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath() +
+                                       " error=" + *failure);
+    }
+    if (!adopted) co_return;
+    markers.remove(leftover->scratchPath());
+    co_await root.menuHandler->dispatch(MenuIntent::checkPendingTrim());
 }
 
 }  // namespace
@@ -51,11 +99,26 @@ int YuxApp::main(int argc, char** argv) {
     platform::ApplicationActivation activation = platform::ApplicationActivation::create([&quit] { quit.requestQuit(); });
     activation.setPolicy(platform::ApplicationActivation::Policy::accessory);
 
-    LiveAppComposition root = LiveAppComposition::bootstrapForDefaultEnvironment(std::make_shared<SystemClock>());
+    LiveAppComposition root = LiveAppComposition::bootstrapForDefaultEnvironment(std::make_shared<SystemClock>(), activation);
     const platform::SystemLog log = platform::SystemLog::create();
 
-    // Stops what runs outside the event loop's own objects; awaited before the process ends.
-    quit.addWillTerminate([inputs = root.captureInputs]() -> QCoro::Task<void> { co_await inputs->stop(); });
+    const std::string scratchDirectory = locations.scratchDirectory().string();
+    platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
+
+    // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.
+    startup.start([](LiveAppComposition root, std::string scratchDirectory) -> QCoro::Task<void> {
+        if (!co_await root.recordingSetup->start()) co_return;
+        co_await root.menuHandler->startKeyboardShortcuts();
+        co_await offerLeftoverRecording(root, scratchDirectory);
+    }(root, scratchDirectory));
+
+    // The take in progress is kept first: stopped (never presented, the process is ending) and
+    // noted for the next start. Then the setup and the inputs stop.
+    quit.addWillTerminate([root, scratchDirectory]() -> QCoro::Task<void> {
+        co_await keepRecordingAtQuit(root);
+        root.recordingSetup->stop();
+        co_await root.captureInputs->stop();
+    });
 
     QTimer::singleShot(kLaunchWindowsDelayMs, &app, [&log] { logLaunchWindows(log); });
     return QApplication::exec();

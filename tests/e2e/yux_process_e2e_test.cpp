@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
+#include "platform/media/movie_track_reader.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace yux {
@@ -46,15 +47,34 @@ struct YuxProcess : ::testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    // The start-up lines are written once the services are composed.
-    bool waitUntilComposed(QProcess& process) const {
+    // Waits for a debug-log line holding `text`, the `count`-th such line.
+    bool waitForLine(QProcess& process, const std::string& text, int count = 1) const {
         const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (debugLog().find("app_startup_settings") != std::string::npos) return true;
+            const std::string log = debugLog();
+            int found = 0;
+            for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+            if (found >= count) return true;
             if (process.state() == QProcess::NotRunning) return false;
             process.waitForFinished(100);
         }
         return false;
+    }
+
+    // The start-up lines are written once the services are composed.
+    bool waitUntilComposed(QProcess& process) const { return waitForLine(process, "app_startup_settings"); }
+
+    // The first-run input setup is done, as for a user who went through it before.
+    void seedSetup() const {
+        std::filesystem::create_directories(home.path() / "config" / "Yux");
+        std::ofstream(home.path() / "config" / "Yux" / "preferences.json")
+            << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
+                 "cameraEnabled": false, "ratio": "Free"}})";
+    }
+
+    // Keys typed as a user types them, through XTest.
+    static void type(const char* keys) {
+        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(keys)});
     }
 };
 
@@ -86,6 +106,53 @@ TEST_F(YuxProcess, SecondInstanceExitsOneAndTheFirstEndsCleanlyOnSigterm) {
     ::kill(static_cast<pid_t>(third.processId()), SIGINT);
     ASSERT_TRUE(third.waitForFinished(kExitTimeoutMs));
     EXPECT_EQ(third.exitCode(), 0);
+}
+
+TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) {
+    seedSetup();
+    QProcess first;
+    start(first);
+    ASSERT_TRUE(waitUntilComposed(first)) << first.readAllStandardError().toStdString();
+    // Registered once the setup is done; a press before that would go nowhere.
+    std::this_thread::sleep_for(1s);
+    type("shift+super+6");
+    ASSERT_TRUE(waitForLine(first, "session_start_requested state=idle"));
+    std::this_thread::sleep_for(1s);
+    type("Tab");  // area, then application, then screen
+    type("Tab");
+    type("Return");
+    ASSERT_TRUE(waitForLine(first, "session_recording_started")) << debugLog();
+    std::this_thread::sleep_for(2s);
+    type("shift+super+6");
+    ASSERT_TRUE(waitForLine(first, "session_pending_trim_ready")) << debugLog();
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_NE(debugLog().find("app_quit_pending_kept"), std::string::npos);
+
+    std::vector<std::filesystem::path> movies, markers;
+    for (const auto& entry : std::filesystem::directory_iterator(home.path() / "cache" / "Yux" / "Scratch")) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with(".pending.json")) markers.push_back(entry.path());
+        if (name.ends_with(".mov")) movies.push_back(entry.path());
+    }
+    ASSERT_EQ(movies.size(), 1u);
+    ASSERT_EQ(markers.size(), 1u);
+    EXPECT_EQ(markers[0].stem().stem(), movies[0].stem());
+    // The movie is complete: it opens, with pictures over the time the take ran.
+    platform::MovieTrackReader movie(movies[0].string());
+    EXPECT_GE(movie.duration().seconds(), 1.5);
+    EXPECT_LE(movie.duration().seconds(), 6.0);
+
+    QProcess second;
+    start(second);
+    ASSERT_TRUE(waitForLine(second, "session_pending_trim_adopted scratch=" + movies[0].string()));
+    ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+    ASSERT_TRUE(second.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(second.exitCode(), 0);
+    // Still waiting for the trim window, so noted again for the start after.
+    EXPECT_TRUE(std::filesystem::exists(markers[0]));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace yux::testing {
 class FakeMenuBarCoordinator : public MenuBarIntentHandling, public MenuBarStateProviding {
 public:
     QCoro::Task<void> dispatch(MenuIntent intent) override {
+        if (onDispatch) onDispatch(intent);
         intents.push_back(std::move(intent));
         co_return;
     }
@@ -22,7 +24,9 @@ public:
     }
     QCoro::Task<MenuBarPanelState> currentPanelState() override {
         ++reads;
-        co_return state;
+        // A copy: GCC moves from a member named in co_return.
+        MenuBarPanelState snapshot = state;
+        co_return snapshot;
     }
 
     // Intents by case index, for compact comparisons.
@@ -33,6 +37,7 @@ public:
     }
 
     MenuBarPanelState state;
+    std::function<void(const MenuIntent&)> onDispatch;
     bool shortcutRecordingAnswer = true;
     std::vector<MenuIntent> intents;
     std::vector<bool> shortcutRecordings;

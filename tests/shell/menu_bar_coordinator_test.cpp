@@ -145,7 +145,7 @@ struct Fixture : ::testing::Test {
         build();
     }
     void build() {
-        coordinator = std::make_unique<MenuBarCoordinator>(session, *hotKey, window, library, settings, authority, log);
+        coordinator = std::make_unique<MenuBarCoordinator>(session, *hotKey, &window, library, settings, authority, log);
     }
     void dispatch(MenuIntent intent) { run(coordinator->dispatch(std::move(intent))); }
 };
@@ -290,6 +290,15 @@ TEST_F(MenuBarCoordinatorTest, TrimOutcomes) {
     dispatch(MenuIntent::checkPendingTrim());
     EXPECT_TRUE(log.lines.empty());
     EXPECT_FALSE(coordinator->blockingError());  // the intent clears it
+}
+
+TEST_F(MenuBarCoordinatorTest, WithoutATrimWindowTheTakeStaysPending) {
+    coordinator = std::make_unique<MenuBarCoordinator>(session, *hotKey, nullptr, library, settings, authority, log);
+    session.current = RecordingSessionState::pendingTrim(artifactAt("/scratch/a.mov"));
+    run(coordinator->handlePendingTrim(artifactAt("/scratch/a.mov")));
+    EXPECT_EQ(session.lastSaveHandler, nullptr);
+    EXPECT_TRUE(session.current.pendingArtifact());
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST_F(MenuBarCoordinatorTest, OneTrimWindowAtATime) {

@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <coroutine>
 
+#include "support/pending_answer.hpp"
 #include "support/screenshot_writer.hpp"
 
 using namespace yux;
@@ -31,7 +31,7 @@ public:
             events.push_back("resume");
             co_return true;
         }
-        co_return co_await Suspend{this};
+        co_return co_await suspension.operation()();
     }
     void persistSettings() override {
         events.push_back("save " + edited.label());
@@ -39,13 +39,8 @@ public:
     }
 
     // Gives the pending suspension its answer.
-    void answer(bool ok) {
-        answer_ = ok;
-        if (auto handle = std::exchange(waiting_, {})) handle.resume();
-    }
-    bool suspending() const { return static_cast<bool>(waiting_); }
-
-    ~FakeModel() override { answer(false); }
+    void answer(bool ok) { suspension.answer(ok); }
+    bool suspending() const { return suspension.pending(); }
 
     RecordingShortcut edited = RecordingShortcut::defaultShortcut();
     RecordingShortcut saved = RecordingShortcut::defaultShortcut();
@@ -54,15 +49,7 @@ public:
     std::vector<bool> requests;
     std::vector<std::string> events;
 
-private:
-    struct Suspend {
-        FakeModel* owner;
-        bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> handle) { owner->waiting_ = handle; }
-        bool await_resume() const noexcept { return owner->answer_; }
-    };
-    std::coroutine_handle<> waiting_;
-    bool answer_ = false;
+    yux::testing::PendingAnswer suspension;
 };
 
 std::uint32_t x11Code(std::uint32_t storedKeyCode) { return *X11KeyMap::x11Keycode(storedKeyCode); }

@@ -153,6 +153,15 @@ TEST(LiveAppCompositionTest, CreateOverNullParts) {
         .liveDesktopServices = false,
     });
     EXPECT_EQ(root.debugLog, log);
+    // Without system audio there is no live session: it reports why from the start.
+    EXPECT_EQ(root.recordingSession->state(),
+              RecordingSessionState::failed(AppError::systemPlaybackAudioUnavailable()));
+    platform::waitForTask(*std::make_unique<QCoro::Task<void>>(root.recordingSession->start()));
+    EXPECT_EQ(root.recordingSession->state().failure()->kind(), AppError::Case::systemPlaybackAudioUnavailable);
+    // The panel's two views are one coordinator: what an intent changes, the snapshot shows.
+    EXPECT_EQ(root.menuStateProvider.get(), static_cast<MenuBarStateProviding*>(root.menuHandler.get()));
+    auto snapshot = root.menuStateProvider->currentPanelState();
+    EXPECT_EQ(platform::waitForTask(snapshot).blockingError, AppError::systemPlaybackAudioUnavailable());
     EXPECT_EQ(root.screenSelection->escapeKey(), nullptr);  // each selection makes its own
     auto recent = root.outputLibrary->recentRecordings(5);
     EXPECT_TRUE(platform::waitForTask(recent).empty());
