@@ -36,6 +36,12 @@ enum class Symbol {
     film,                         // a strip of film
     filmStack,                    // a strip of film with one behind it
     arrowRightCircle,             // a ring around an arrow pointing right
+    circle,                       // a ring: a switch that is off
+    checkmarkCircle,              // a ring around a tick
+    arrowUpCircle,                // a ring around an arrow pointing up: a newer version
+    arrowClockwise,               // an open ring with an arrow head: check again
+    bell,                         // a bell: notifications
+    clock,                        // a ring with two hands
 };
 
 class SymbolPainter {

@@ -7,6 +7,8 @@
 #include <QUrl>
 #include <sodium.h>
 
+#include "platform/desktop/app_locations.hpp"
+#include "platform/desktop/file_manager_reveal.hpp"
 #include "platform/updates/feed_updater.hpp"
 
 namespace yux::platform {
@@ -88,6 +90,18 @@ std::unique_ptr<AppUpdateController> AppUpdateController::create(BundleInfo bund
         return std::make_unique<FeedUpdater>(bundle, delegate, options);
     };
     return std::make_unique<AppUpdateController>(std::move(bundle), std::move(factory), std::move(log));
+}
+
+std::unique_ptr<AppUpdateController> AppUpdateController::create(BundleInfo bundle) {
+    const auto locations = AppLocations::forCurrentUser();
+    FeedUpdater::Options options;
+    options.preferences = std::make_shared<PreferencesFile>(locations.preferencesFile());
+    options.downloadFolder = locations.cacheDirectory / "Updates";
+    options.userDriver = UpdateUserDriver::create();
+    options.reveal = [reveal = FileManagerReveal::create()](const std::filesystem::path& path) {
+        reveal->reveal(path.string());
+    };
+    return create(std::move(bundle), std::move(options));
 }
 
 bool AppUpdateController::isConfigured(const BundleInfo& bundle) {

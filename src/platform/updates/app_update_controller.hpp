@@ -53,6 +53,8 @@ public:
                         QObject* parent = nullptr);
     // Over the feed updater.
     static std::unique_ptr<AppUpdateController> create(BundleInfo bundle, FeedUpdater::Options options);
+    // The program's own: its preferences file, cache folder, update window and file manager.
+    static std::unique_ptr<AppUpdateController> create(BundleInfo bundle);
     // Over a stub updater that answers each check with the next reply.
     static std::unique_ptr<AppUpdateController> create_null(BundleInfo bundle, std::vector<UpdateCheckReply> checks,
                                                             SystemLog log = SystemLog::create_null());
