@@ -128,7 +128,7 @@ void UpdatesSection::rebuild() {
             break;
         case StatusRow::updateWaiting: {
             const auto& version = updates_.availableVersion();
-            statusText_ = version ? tr("Version ") + QString::fromStdString(*version) + tr(" available")
+            statusText_ = version && !version->empty() ? tr("Version ") + QString::fromStdString(*version) + tr(" available")
                                   : tr("New version available");
             auto* install = new QPushButton(tr("Install…"));
             install->setDefault(true);
