@@ -61,10 +61,22 @@ protected:
     void paintEvent(QPaintEvent*) override {}
 };
 
+// Pushes what follows it in a card to the trailing edge: it outweighs the card's own end stretch.
+constexpr int kSpacerStretch = 100;
+
 QWidget* spacer() {
     auto* widget = new QWidget;
+    widget->setObjectName(QStringLiteral("spacer"));
     widget->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     return widget;
+}
+
+CardRow* card(std::optional<QColor> tint, const QList<QWidget*>& content, QWidget* parent = nullptr) {
+    auto* row = new CardRow(tint, content, parent);
+    auto* layout = static_cast<QBoxLayout*>(row->layout());
+    for (QWidget* item : content)
+        if (item->objectName() == QStringLiteral("spacer")) layout->setStretchFactor(item, kSpacerStretch);
+    return row;
 }
 
 QLabel* text(const QString& value) { return new QLabel(value); }
@@ -137,7 +149,7 @@ void UpdatesSection::rebuild() {
             connect(install, &QAbstractButton::clicked, &updates_,
                     [updates = QPointer(&updates_)] { if (updates) updates->checkForUpdates(); });
             install_ = install;
-            status = new CardRow(platform::systemOrange(),
+            status = card(platform::systemOrange(),
                                  {new SymbolLabel(platform::Symbol::arrowUpCircle, 14, platform::systemOrange()),
                                   text(statusText_), spacer(), install},
                                  this);
@@ -145,7 +157,7 @@ void UpdatesSection::rebuild() {
         }
         case StatusRow::upToDate:
             statusText_ = tr("Up to date");
-            status = new CardRow(std::nullopt,
+            status = card(std::nullopt,
                                  {new SymbolLabel(platform::Symbol::checkmarkCircle, 14, platform::systemGreen()),
                                   text(statusText_)},
                                  this);
@@ -160,11 +172,11 @@ void UpdatesSection::rebuild() {
             break;
         case StatusRow::lastCheck:
             statusText_ = lastCheckedText(*updates_.lastCheckedAt());
-            status = new CardRow(std::nullopt, {new SymbolLabel(platform::Symbol::clock, 14), text(statusText_)}, this);
+            status = card(std::nullopt, {new SymbolLabel(platform::Symbol::clock, 14), text(statusText_)}, this);
             break;
         case StatusRow::noCheckYet:
             statusText_ = tr("Not checked yet");
-            status = new CardRow(std::nullopt, {new SymbolLabel(platform::Symbol::clock, 14), text(statusText_)}, this);
+            status = card(std::nullopt, {new SymbolLabel(platform::Symbol::clock, 14), text(statusText_)}, this);
             break;
     }
     status->setObjectName(QStringLiteral("updatesStatus"));
@@ -180,13 +192,13 @@ void UpdatesSection::rebuild() {
         toggle->setChecked(updates_.notificationsEnabled());
     });
     switch_ = toggle;
-    layout_->addWidget(new CardRow(std::nullopt,
+    layout_->addWidget(card(std::nullopt,
                                    {new SymbolLabel(platform::Symbol::bell, 14, secondary),
                                     text(tr("Update Notifications")), spacer(), toggle},
                                    this));
 
     if (!updates_.updateAvailable()) {
-        auto* face = new CardRow(std::nullopt,
+        auto* face = card(std::nullopt,
                                  {new SymbolLabel(platform::Symbol::arrowClockwise, 14, secondary),
                                   text(tr("Check for Updates")), spacer(),
                                   new SymbolLabel(platform::Symbol::chevronRight, 10, secondary)});

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QVBoxLayout>
 
 #include "platform/desktop/view_style.hpp"
 #include "shell/launch_at_startup_row.hpp"
+#include "support/screenshot_writer.hpp"
 
 using namespace yux;
 using platform::AppUpdateController;
@@ -228,4 +230,43 @@ TEST(LaunchAtStartupRow, ApprovalButtonAndErrorLine) {
     ASSERT_NE(row.errorLine(), nullptr);
     EXPECT_TRUE(row.errorLine()->isError());
     EXPECT_EQ(row.errorLine()->textLabel()->text(), "Could not remove it.");
+}
+
+// Pictures for a person: the Settings page with the row on, the About page with a waiting
+// update, and the update window.
+TEST(UpdatesPictures, SettingsAboutAndTheUpdateWindow) {
+    auto entry = platform::AutostartEntry::create_null({.status = platform::AutostartEntry::Status::enabled});
+    platform::LaunchAtStartup login(entry, platform::SystemLog::create_null());
+    QWidget settings;
+    settings.setFixedWidth(InspectorStyle::trayWidth);
+    auto* layout = new QVBoxLayout(&settings);
+    layout->setContentsMargins(InspectorStyle::padding, InspectorStyle::padding, InspectorStyle::padding,
+                               InspectorStyle::padding);
+    layout->addWidget(new InspectorHeader("Settings", [] {}, &settings));
+    layout->addWidget(new LaunchAtStartupRow(login, &settings));
+    settings.show();
+    QApplication::processEvents();  // the row's rebuilt pieces show on the next turn
+    settings.adjustSize();
+    EXPECT_TRUE(login.enabled());
+    yux::test::writeScreenshot(settings, "settings_launch_at_startup");
+
+    Driven driven;
+    driven.controller->start();
+    driven.updater->setLast(QDateTime(QDate(2026, 3, 4), QTime(9, 30), Qt::LocalTime));
+    driven.updater->delegate.willHandleShowingUpdate(true, driven.item("2.1"));
+    const InspectorProduct product = AppProductConfiguration::product(QStringLiteral("1.2"));
+    std::unique_ptr<AboutInspectorView> about(makeAboutInspectorView(
+        product, InspectorPresentation::trayDrillIn([] {}), driven.controller.get()));
+    about->setFixedWidth(InspectorStyle::trayWidth);
+    about->show();
+    about->adjustSize();
+    yux::test::writeScreenshot(*about, "about_with_updates");
+
+    auto driver = platform::UpdateUserDriver::create();
+    driver->show(driven.item("2.1"), [] {}, [] {});
+    ASSERT_NE(driver->window(), nullptr);
+    driver->window()->adjustSize();
+    yux::test::writeScreenshot(*driver->window(), "update_window");
+    driver->close();
+    delete driver->window();
 }
