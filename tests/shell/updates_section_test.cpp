@@ -9,7 +9,9 @@
 
 #include "platform/desktop/view_style.hpp"
 #include "shell/launch_at_startup_row.hpp"
+#include "platform/desktop/file_contents.hpp"
 #include "support/screenshot_writer.hpp"
+#include "support/temporary_directory.hpp"
 
 using namespace yux;
 using platform::AppUpdateController;
@@ -212,6 +214,26 @@ TEST(LaunchAtStartupRow, LooksFollowTheEntryReadAgainWhenTheRowShows) {
     QApplication::processEvents();
     EXPECT_TRUE(row.card()->isEnabled());
     EXPECT_FALSE(login.enabled());
+}
+
+TEST(LaunchAtStartupRow, AnEntryWrittenElsewhereShowsWhenTheApplicationBecomesActive) {
+    yux::testing::TemporaryDirectory folder;
+    auto entry = platform::AutostartEntry::create(folder.path(), "/usr/bin/yux");
+    platform::LaunchAtStartup login(entry, platform::SystemLog::create_null());
+    LaunchAtStartupRow row(login);
+    row.show();
+    EXPECT_FALSE(login.enabled());
+    platform::writeFileAtomically(folder.path() / platform::AutostartEntry::kFileName,
+                                  platform::AutostartEntry::entryText("/usr/bin/yux"));
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    EXPECT_FALSE(login.enabled());
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_TRUE(login.enabled());
+
+    row.hide();  // off screen, the row no longer listens
+    std::filesystem::remove(folder.path() / platform::AutostartEntry::kFileName);
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_TRUE(login.enabled());
 }
 
 TEST(LaunchAtStartupRow, ApprovalButtonAndErrorLine) {
