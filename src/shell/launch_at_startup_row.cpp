@@ -6,31 +6,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "shell/card_button.hpp"
 #include "shell/inspector_kit.hpp"
 #include "shell/panel_style.hpp"
 
 namespace yux {
-
-namespace {
-
-// A button without chrome whose face is the card inside it.
-class CardButton : public QAbstractButton {
-public:
-    CardButton(QWidget* card, QWidget* parent) : QAbstractButton(parent) {
-        auto* layout = new QHBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(card);
-        card->setAttribute(Qt::WA_TransparentForMouseEvents);
-        setCursor(Qt::PointingHandCursor);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    }
-    QSize sizeHint() const override { return layout()->sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {}
-};
-
-}  // namespace
 
 LaunchAtStartupRow::LaunchAtStartupRow(platform::LaunchAtStartup& login, QWidget* parent)
     : QWidget(parent), login_(login), layout_(new QVBoxLayout(this)) {
@@ -43,14 +23,7 @@ LaunchAtStartupRow::LaunchAtStartupRow(platform::LaunchAtStartup& login, QWidget
 }
 
 void LaunchAtStartupRow::rebuild() {
-    // Old pieces go on a later turn: the card being clicked may be among them.
-    while (QLayoutItem* item = layout_->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
+    clearRebuiltLayout(*layout_);
     approval_ = nullptr;
     error_ = nullptr;
 

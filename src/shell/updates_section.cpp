@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "shell/card_button.hpp"
 #include "shell/panel_style.hpp"
 
 namespace yux {
@@ -44,22 +45,6 @@ protected:
     }
 };
 
-// A button without chrome whose face is the card inside it.
-class CardButton : public QAbstractButton {
-public:
-    CardButton(QWidget* card, QWidget* parent) : QAbstractButton(parent) {
-        auto* layout = new QHBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(card);
-        card->setAttribute(Qt::WA_TransparentForMouseEvents);
-        setCursor(Qt::PointingHandCursor);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    }
-    QSize sizeHint() const override { return layout()->sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {}
-};
 
 // Pushes what follows it in a card to the trailing edge: it outweighs the card's own end stretch.
 constexpr int kSpacerStretch = 100;
@@ -119,14 +104,7 @@ QString UpdatesSection::lastCheckedText(const QDateTime& date, const QLocale& lo
 }
 
 void UpdatesSection::rebuild() {
-    // Old pieces go on a later turn: the button being clicked may be among them.
-    while (QLayoutItem* item = layout_->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
+    clearRebuiltLayout(*layout_);
     check_ = nullptr;
     install_ = nullptr;
     const QColor secondary = platform::secondaryColour(palette());
