@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QKeySequence>
 #include <QWidget>
 
@@ -15,7 +16,36 @@ struct EditCommand {
     QKeySequence keys;
 };
 
+// Marks a window that has its commands already.
+constexpr const char* kInstalledProperty = "yuxMainMenuInstalled";
+
+class EveryWindowInstaller : public QObject {
+public:
+    explicit EveryWindowInstaller(std::function<void()> quit) : quit_(std::move(quit)) {
+        qApp->installEventFilter(this);
+    }
+    ~EveryWindowInstaller() override {
+        if (qApp) qApp->removeEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show) return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || !widget->isWindow() || widget->property(kInstalledProperty).toBool()) return false;
+        widget->setProperty(kInstalledProperty, true);
+        MainMenu::install(*widget, quit_, !widget->property(MainMenu::kOwnsUndoProperty).toBool());
+        return false;
+    }
+
+private:
+    std::function<void()> quit_;
+};
+
 }  // namespace
+
+std::unique_ptr<QObject> MainMenu::installOnEveryWindow(std::function<void()> quit) {
+    return std::make_unique<EveryWindowInstaller>(std::move(quit));
+}
 
 std::vector<QAction*> MainMenu::install(QWidget& window, std::function<void()> quit, bool withUndo) {
     std::vector<QAction*> actions;

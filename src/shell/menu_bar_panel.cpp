@@ -224,7 +224,13 @@ MenuBarPanel::MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStatePro
     rebuildHistory();
 }
 
-MenuBarPanel::~MenuBarPanel() = default;
+MenuBarPanel::~MenuBarPanel() {
+    // The views go before their model: a shortcut capture they end hands its resumption to it,
+    // and what the model reads then must not rebuild views on their way out.
+    model_->disconnect();
+    delete page_;
+    delete main_;
+}
 
 void MenuBarPanel::selectTab(PanelTab tab) {
     selectedTab_ = tab;

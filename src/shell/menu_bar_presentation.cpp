@@ -49,7 +49,10 @@ void MenuBarPresentation::start() {
     started_ = true;
     if (parts_.updates) parts_.updates->start();
     if (parts_.statusItem->isAvailable()) {
-        parts_.statusItem->show(trayIcon(QApplication::palette().color(QPalette::WindowText)), QStringLiteral("Yux"),
+        // The tray's own background is unknown (often dark while windows are light): the accent
+        // reads on both, where the window text would vanish on a dark panel.
+        parts_.statusItem->show(trayIcon(QApplication::palette().color(QPalette::Active, QPalette::Highlight)),
+                                QStringLiteral("Yux"),
                                 [this] { togglePanel(); },
                                 StatusItem::Menu{.open = [this] { open(); },
                                                  .quit = [this] {
@@ -92,6 +95,9 @@ void MenuBarPresentation::open() {
 void MenuBarPresentation::stop() {
     if (window_) {
         qApp->removeEventFilter(this);
+        // Hidden first, while whole: a shortcut capture ends and its model's answer redraws a
+        // panel that is still there.
+        window_->hide();
         delete window_.data();
     }
     panel_ = nullptr;
@@ -121,7 +127,10 @@ void MenuBarPresentation::build(bool popup) {
 
 void MenuBarPresentation::placeBelowIcon() {
     const QSize size = window_->size();
-    const QRect icon = parts_.statusItem->geometry();
+    // Until the tray has placed the icon, its geometry reads as the origin; the cursor, which
+    // just clicked the icon, is the better guess then.
+    QRect icon = parts_.statusItem->geometry();
+    if (icon.topLeft() == QPoint(0, 0)) icon = QRect();
     QPoint anchor = icon.isValid() ? QPoint(icon.center().x(), icon.bottom() + 1) : parts_.cursor();
     QScreen* screen = QGuiApplication::screenAt(icon.isValid() ? icon.center() : anchor);
     if (!screen) screen = QGuiApplication::primaryScreen();
@@ -139,6 +148,8 @@ void MenuBarPresentation::placeBelowIcon() {
 bool MenuBarPresentation::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_) {
         if (event->type() == QEvent::Hide) closedAt_ = parts_.clock();
+        // A page of another height keeps the popup against its icon.
+        if (event->type() == QEvent::Resize && popup_ && window_->isVisible()) placeBelowIcon();
         if (event->type() == QEvent::Close && !popup_) {
             // The window is the program's only face here: closing it keeps it in the task bar.
             event->ignore();

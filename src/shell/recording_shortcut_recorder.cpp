@@ -19,9 +19,13 @@ namespace {
 
 QFont captionFont() { return panel_style::font(10); }
 
-// The hot key's resumption runs to its end even when the control is gone meanwhile.
+// The hot key's resumption runs to its end even when the control is gone meanwhile; a model
+// that is an object may go too, and is then left alone.
 QCoro::Task<void> resume(ShortcutRecordingModel* model, bool persist) {
+    QPointer<QObject> alive(dynamic_cast<QObject*>(model));
+    const bool guarded = !alive.isNull();
     co_await model->setShortcutRecording(false);
+    if (guarded && !alive) co_return;
     if (persist) model->persistSettings();
 }
 

@@ -13,9 +13,11 @@
 #include "platform/async/detached_tasks.hpp"
 #include "session/recording_session_orchestrator.hpp"
 #include "shell/instance_lock.hpp"
+#include "shell/main_menu.hpp"
 #include "shell/pending_recording_markers.hpp"
 #include "shell/live_app_composition.hpp"
 #include "shell/quit_path.hpp"
+#include "shell/shell_startup.hpp"
 
 namespace yux {
 
@@ -99,6 +101,8 @@ int YuxApp::main(int argc, char** argv) {
     platform::ApplicationActivation activation = platform::ApplicationActivation::create([&quit] { quit.requestQuit(); });
     activation.setPolicy(platform::ApplicationActivation::Policy::accessory);
 
+    const auto mainMenu = MainMenu::installOnEveryWindow([&quit] { quit.requestQuit(); });
+
     LiveAppComposition root = LiveAppComposition::bootstrapForDefaultEnvironment(std::make_shared<SystemClock>(), activation);
     const platform::SystemLog log = platform::SystemLog::create();
 
@@ -106,11 +110,13 @@ int YuxApp::main(int argc, char** argv) {
     platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
 
     // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.
-    startup.start([](LiveAppComposition root, std::string scratchDirectory) -> QCoro::Task<void> {
-        if (!co_await root.recordingSetup->start()) co_return;
-        co_await root.menuHandler->startKeyboardShortcuts();
-        co_await offerLeftoverRecording(root, scratchDirectory);
-    }(root, scratchDirectory));
+    const ShellStartup steps{
+        .setup = [setup = root.recordingSetup] { return setup->start(); },
+        .showStatusItem = {},
+        .registerShortcut = [coordinator = root.menuHandler] { return coordinator->startKeyboardShortcuts(); },
+        .offerLeftover = [root, scratchDirectory] { return offerLeftoverRecording(root, scratchDirectory); },
+    };
+    startup.start(steps.run());
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
     // noted for the next start. Then the setup and the inputs stop.

@@ -131,7 +131,17 @@ TEST_F(PresentationTest, ThePopupOpensBelowTheIconOrAtTheCursorInsideTheScreen) 
     EXPECT_EQ(window->geometry().right(), area.right());
     atIcon->stop();
 
-    auto atCursor = make(true);
+    // A tray at the bottom: the popup stands on the icon, whatever page it shows.
+    auto atBottom = make(true, QRect(area.center().x(), area.bottom() - 23, 24, 24));
+    atBottom->start();
+    atBottom->open();
+    EXPECT_EQ(atBottom->window()->geometry().bottom(), area.bottom() - 24);
+    atBottom->panel()->openInspector(InspectorPage::about);
+    EXPECT_EQ(atBottom->window()->geometry().bottom(), area.bottom() - 24);
+    atBottom->stop();
+
+    // A tray that has not placed its icon yet answers the origin: the cursor knows better.
+    auto atCursor = make(true, QRect(0, 0, 22, 22));
     atCursor->start();
     atCursor->open();
     EXPECT_EQ(atCursor->window()->x(), 500 - 170);
@@ -187,6 +197,17 @@ TEST_F(PresentationTest, ThePanelClosesBeforeItsPrimaryActionAndTheShortcutActsA
     QKeyEvent again(QEvent::KeyPress, Qt::Key_6, Qt::ShiftModifier | Qt::MetaModifier, six, 0, 0);
     QApplication::sendEvent(focus, &again);
     EXPECT_EQ(shortcutPresses, 1);
+}
+
+TEST_F(PresentationTest, StoppingWhileTheShortcutIsCapturedResumesTheHotKey) {
+    coordinator.state.settings = MenuBarSettingsState::available(settingsIn("/home/user/Videos/Yux"));
+    auto presentation = make(true, QRect(700, 0, 24, 24));
+    presentation->start();
+    presentation->open();
+    presentation->panel()->recordTab()->shortcutRecorder()->begin();
+    ASSERT_TRUE(presentation->panel()->recordTab()->shortcutRecorder()->isCapturing());
+    presentation.reset();
+    EXPECT_EQ(coordinator.shortcutRecordings, (std::vector<bool>{true, false}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "shell/live_app_composition.hpp"
 #include "shell/main_menu.hpp"
 #include "shell/quit_path.hpp"
+#include "shell/shell_startup.hpp"
 #include "support/pending_answer.hpp"
 #include "model/temporary_directory_scratch_storage.hpp"
 #include "support/temporary_directory.hpp"
@@ -99,6 +100,52 @@ TEST(MainMenuTest, CommandsKeysAndTheirTarget) {
     auto editorActions = MainMenu::install(editor, [] {}, false);
     for (QAction* action : editorActions) EXPECT_NE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
     EXPECT_EQ(editorActions.size(), 6u);
+}
+
+TEST(MainMenuTest, EveryWindowGetsTheCommandsOnceAndAnUndoOwnerKeepsCtrlZ) {
+    int quits = 0;
+    auto installer = MainMenu::installOnEveryWindow([&] { ++quits; });
+    QWidget plain;
+    plain.show();
+    plain.hide();
+    plain.show();
+    EXPECT_EQ(plain.actions().size(), 7);
+    QWidget editor;
+    editor.setProperty(MainMenu::kOwnsUndoProperty, true);
+    editor.show();
+    EXPECT_EQ(editor.actions().size(), 6);
+    QWidget child(&plain);
+    child.show();
+    EXPECT_TRUE(child.actions().isEmpty());
+    plain.actions().at(0)->trigger();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST(ShellStartupTest, NothingAfterASetupThatIsNotReady) {
+    for (const bool ready : {false, true}) {
+        std::vector<std::string> steps;
+        ShellStartup startup{
+            .setup = [&]() -> QCoro::Task<bool> {
+                steps.push_back("setup");
+                co_return ready;
+            },
+            .showStatusItem = [&] { steps.push_back("status item"); },
+            .registerShortcut = [&]() -> QCoro::Task<void> {
+                steps.push_back("shortcut");
+                co_return;
+            },
+            .offerLeftover = [&]() -> QCoro::Task<void> {
+                steps.push_back("leftover");
+                co_return;
+            },
+        };
+        auto running = startup.run();
+        platform::waitForTask(running);
+        const std::vector<std::string> expected =
+            ready ? std::vector<std::string>{"setup", "status item", "shortcut", "leftover"}
+                  : std::vector<std::string>{"setup"};
+        EXPECT_EQ(steps, expected);
+    }
 }
 
 struct MemoryLog : DebugLogBoundary {
