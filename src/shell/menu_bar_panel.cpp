@@ -16,6 +16,8 @@
 #include "shell/panel_style.hpp"
 #include "shell/menu_bar_panel_view_model.hpp"
 #include "shell/record_tab.hpp"
+#include "shell/launch_at_startup_row.hpp"
+#include "shell/updates_section.hpp"
 
 namespace yux {
 
@@ -193,8 +195,9 @@ MenuBarPanel::MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStatePro
     connect(settings, &QAbstractButton::clicked, this, [this] { openInspector(InspectorPage::settings); });
     stack->addWidget(settings);
     stack->addWidget(panel_style::divider(main_));
-    // The update badge joins this row with the update checks.
     RowButton* about = navigationRow(tr("About"), product.version, main_);
+    if (services_.updates)
+        static_cast<QHBoxLayout*>(about->layout())->addWidget(new UpdateBadge(*services_.updates, about));
     connect(about, &QAbstractButton::clicked, this, [this] { openInspector(InspectorPage::about); });
     stack->addWidget(about);
     stack->addWidget(panel_style::divider(main_));
@@ -250,12 +253,12 @@ void MenuBarPanel::openInspector(std::optional<InspectorPage> page) {
         layout->setSpacing(InspectorStyle::spacing);
         layout->addWidget(new InspectorHeader(tr("Settings"), [this] { openInspector(std::nullopt); }, page_));
         layout->addWidget(panel_style::divider(page_));
-        // The launch-at-login row comes here.
+        if (services_.login) layout->addWidget(new LaunchAtStartupRow(*services_.login, page_));
         layout->addStretch(1);
     } else if (page == InspectorPage::about) {
-        page_ = new AboutInspectorView(AppProductConfiguration::product(services_.version),
+        page_ = makeAboutInspectorView(AppProductConfiguration::product(services_.version),
                                        InspectorPresentation::trayDrillIn([this] { openInspector(std::nullopt); }),
-                                       nullptr, {}, this);
+                                       services_.updates, {}, this);
     }
     if (page_) outer_->addWidget(page_);
     showCurrent();

@@ -20,7 +20,9 @@ class CaptureInputsController;
 class MenuBarPanelViewModel;
 class RecordTab;
 namespace platform {
+class AppUpdateController;
 class FileManagerReveal;
+class LaunchAtStartup;
 }
 
 enum class PanelTab { record, history };
@@ -44,6 +46,8 @@ public:
         QVariant version;  // the build's version setting, as read
         QString home;      // shortens the save folder's path
         std::function<Date()> now = &Date::now;
+        platform::AppUpdateController* updates = nullptr;  // none: no badge and no updates section
+        platform::LaunchAtStartup* login = nullptr;        // none: no launch-at-login row
     };
 
     MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStateProviding& stateProvider, Services services,

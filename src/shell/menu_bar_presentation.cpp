@@ -47,6 +47,7 @@ bool MenuBarPresentation::isPanelShown() const { return window_ && window_->isVi
 void MenuBarPresentation::start() {
     if (started_) return;
     started_ = true;
+    if (parts_.updates) parts_.updates->start();
     if (parts_.statusItem->isAvailable()) {
         // The tray's own background is unknown (often dark while windows are light): the accent
         // reads on both, where the window text would vanish on a dark panel.
@@ -112,7 +113,10 @@ void MenuBarPresentation::build(bool popup) {
     auto* layout = new QVBoxLayout(window_);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    panel_ = new MenuBarPanel(parts_.intentHandler, parts_.stateProvider, parts_.panel, window_);
+    MenuBarPanel::Services services = parts_.panel;
+    services.updates = parts_.updates.get();
+    services.login = parts_.login.get();
+    panel_ = new MenuBarPanel(parts_.intentHandler, parts_.stateProvider, services, window_);
     layout->addWidget(panel_);
     connect(panel_->recordTab(), &RecordTab::primaryActionRequested, this, [this] {
         if (popup_ && window_) window_->hide();

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "platform/desktop/application_activation.hpp"
+#include "platform/desktop/launch_at_startup.hpp"
+#include "platform/updates/app_update_controller.hpp"
 #include "shell/menu_bar_panel.hpp"
 #include "shell/status_item.hpp"
 
@@ -36,6 +38,10 @@ public:
         // Milliseconds of a steady clock; the cursor position.
         std::function<qint64()> clock;
         std::function<QPoint()> cursor;
+        // The update checks, started with the presentation, and the launch-at-login switch;
+        // either may be absent (tests).
+        std::shared_ptr<platform::AppUpdateController> updates;
+        std::shared_ptr<platform::LaunchAtStartup> login;
     };
 
     static std::unique_ptr<MenuBarPresentation> create(Parts parts);

@@ -11,7 +11,9 @@
 #include "platform/async/wait_for.hpp"
 #include "shell/fake_menu_bar_coordinator.hpp"
 #include "shell/menu_bar_panel_view_model.hpp"
+#include "shell/launch_at_startup_row.hpp"
 #include "shell/record_tab.hpp"
+#include "shell/updates_section.hpp"
 #include "shell/recording_shortcut_recorder.hpp"
 
 namespace yux {
@@ -27,6 +29,9 @@ struct PresentationTest : ::testing::Test {
     int shortcutPresses = 0;
     int quits = 0;
 
+    std::shared_ptr<platform::AppUpdateController> updates;
+    std::shared_ptr<platform::LaunchAtStartup> login;
+
     std::unique_ptr<MenuBarPresentation> make(bool trayAvailable, QRect iconGeometry = {}) {
         MenuBarPanel::Services services;
         services.quit = [this] { ++quits; };
@@ -40,9 +45,43 @@ struct PresentationTest : ::testing::Test {
             .onRecordingShortcut = [this] { ++shortcutPresses; },
             .clock = [this] { return now; },
             .cursor = [] { return QPoint(500, 300); },
+            .updates = updates,
+            .login = login,
         });
     }
 };
+
+TEST_F(PresentationTest, StartingStartsTheUpdateChecksOnceAndThePanelShowsTheirPlaces) {
+    updates = platform::AppUpdateController::create_null(
+        platform::BundleInfo::create_null({{platform::BundleInfo::kFeedURLKey, QStringLiteral("https://u.example/f.xml")},
+                                           {platform::BundleInfo::kPublicEDKeyKey,
+                                            QStringLiteral("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=")}}),
+        {platform::UpdateCheckReply::available("2.0", QDateTime::currentDateTimeUtc())});
+    login = std::make_shared<platform::LaunchAtStartup>(platform::AutostartEntry::create_null(),
+                                                        platform::SystemLog::create_null());
+    int starts = 0;
+    QObject::connect(updates.get(), &platform::AppUpdateController::canCheckForUpdatesChanged, [&] { ++starts; });
+    auto presentation = make(true, QRect(700, 0, 24, 24));
+    presentation->start();
+    presentation->start();
+    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(updates->canCheckForUpdates());
+
+    presentation->statusItem().simulate_trigger();
+    MenuBarPanel* panel = presentation->panel();
+    ASSERT_NE(panel, nullptr);
+    auto* badge = panel->findChild<UpdateBadge*>();
+    ASSERT_NE(badge, nullptr);
+    EXPECT_TRUE(badge->isHidden());
+    updates->checkForUpdates();
+    EXPECT_FALSE(badge->isHidden());
+
+    panel->openInspector(InspectorPage::settings);
+    EXPECT_NE(panel->inspectorPage()->findChild<LaunchAtStartupRow*>(), nullptr);
+    panel->openInspector(InspectorPage::about);
+    EXPECT_NE(panel->inspectorPage()->findChild<UpdatesSection*>(), nullptr);
+    presentation->stop();
+}
 
 TEST_F(PresentationTest, TheIconTogglesOnePanelAndIgnoresTheClickThatClosedIt) {
     auto presentation = make(true, QRect(700, 0, 24, 24));

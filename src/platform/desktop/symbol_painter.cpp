@@ -220,6 +220,47 @@ QPainterPath pauseFill() {
     return path;
 }
 
+QPainterPath circle() { return ring({50, 50}, 46, 38); }
+
+QPainterPath checkmarkCircle() {
+    return ring({50, 50}, 46, 38).united(tick({31, 51}, {44, 64}, {69, 37}, 9)).simplified();
+}
+
+QPainterPath arrowUpCircle() {
+    QPainterPath arrow = polyline({{50, 72}, {50, 30}});
+    arrow.addPath(polyline({{32, 48}, {50, 30}, {68, 48}}));
+    return ring({50, 50}, 46, 38).united(stroked(arrow, 9)).simplified();
+}
+
+QPainterPath arrowClockwise() {
+    // Three quarters of a ring, open at the top right, with the arrow head at its end.
+    QPainterPath arc;
+    arc.arcMoveTo(QRectF(12, 12, 76, 76), 60);
+    arc.arcTo(QRectF(12, 12, 76, 76), 60, 300);
+    QPainterPath head = roundedPolygon({{58, 4}, {80, 22}, {54, 30}}, 2);
+    return stroked(arc, 9).united(head).simplified();
+}
+
+QPainterPath bell() {
+    QPainterPath body;
+    body.moveTo(50, 10);
+    body.cubicTo(28, 10, 24, 30, 24, 46);
+    body.lineTo(24, 64);
+    body.lineTo(12, 76);
+    body.lineTo(88, 76);
+    body.lineTo(76, 64);
+    body.lineTo(76, 46);
+    body.cubicTo(76, 30, 72, 10, 50, 10);
+    body.closeSubpath();
+    QPainterPath clapper;
+    clapper.addEllipse(QPointF(50, 84), 10, 8);
+    return stroked(body, 4).united(body).united(clapper).simplified();
+}
+
+QPainterPath clock() {
+    return ring({50, 50}, 46, 38).united(stroked(polyline({{50, 24}, {50, 50}, {68, 62}}), 8)).simplified();
+}
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -247,6 +288,12 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::arrowRightCircle: return arrowRightCircle();
         case Symbol::playFill: return playFill();
         case Symbol::pauseFill: return pauseFill();
+        case Symbol::circle: return circle();
+        case Symbol::checkmarkCircle: return checkmarkCircle();
+        case Symbol::arrowUpCircle: return arrowUpCircle();
+        case Symbol::arrowClockwise: return arrowClockwise();
+        case Symbol::bell: return bell();
+        case Symbol::clock: return clock();
     }
     return {};
 }

@@ -38,6 +38,12 @@ enum class Symbol {
     arrowRightCircle,             // a ring around an arrow pointing right
     playFill,                     // a triangle pointing right
     pauseFill,                    // two upright bars
+    circle,                       // a ring: a switch that is off
+    checkmarkCircle,              // a ring around a tick
+    arrowUpCircle,                // a ring around an arrow pointing up: a newer version
+    arrowClockwise,               // an open ring with an arrow head: check again
+    bell,                         // a bell: notifications
+    clock,                        // a ring with two hands
 };
 
 class SymbolPainter {

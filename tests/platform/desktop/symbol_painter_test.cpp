@@ -17,7 +17,9 @@ const std::vector<Symbol> kAll = {Symbol::checkmark,  Symbol::checkmarkCircleFil
                                   Symbol::infoCircle, Symbol::command,     Symbol::recordCircle,
                                   Symbol::circleFill, Symbol::stopFill,    Symbol::ellipsis,
                                   Symbol::folder,     Symbol::folderBadgePlus, Symbol::film,
-                                  Symbol::filmStack,  Symbol::arrowRightCircle,
+                                  Symbol::filmStack,  Symbol::arrowRightCircle, Symbol::circle,
+                                  Symbol::checkmarkCircle, Symbol::arrowUpCircle, Symbol::arrowClockwise,
+                                  Symbol::bell,       Symbol::clock,
                                   Symbol::playFill, Symbol::pauseFill};
 
 TEST(SymbolPainter, EverySymbolFillsAFairPartOfItsBoxAndStaysInside) {
