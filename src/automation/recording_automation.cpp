@@ -223,7 +223,7 @@ QCoro::Task<void> RecordingAutomation::execute(const RecordingAutomationRequest&
             co_return;
         case Action::stop:
         case Action::cancel: {
-            if (!activeResponse_ || !command.jobID || activeResponse_->id != *command.jobID || !recordingTask_) {
+            if (!activeResponse_ || !command.jobID || activeResponse_->id != *command.jobID || !jobToken_) {
                 throw AppError::outputFinalizationFailed("No active recording with that job ID");
             }
             if (action == Action::stop) {
