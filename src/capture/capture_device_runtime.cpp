@@ -5,6 +5,7 @@
 
 #include "capture/camera_preview_layer.hpp"
 #include "capture/live_pulse_v4l2_capture.hpp"
+#include "capture/phonelink/receiver/live_usb_camera_receiver.hpp"
 
 namespace yux {
 
@@ -19,7 +20,7 @@ AppError inputFailure(CaptureInputKind kind, std::string detail) {
 
 std::shared_ptr<CaptureDeviceRuntime> CaptureDeviceRuntime::create_null(NullOptions options) {
     auto stub = StubbedPulseV4l2Capture::create(std::move(options));
-    return std::make_shared<CaptureDeviceRuntime>(stub->functions(), std::make_shared<ScriptedUSBCameraReceiver>(),
+    return std::make_shared<CaptureDeviceRuntime>(stub->functions(), LiveUSBCameraReceiver::create_null(),
                                                   std::make_shared<CameraFrameFeed>(), stub);
 }
 
@@ -33,7 +34,8 @@ std::shared_ptr<CaptureDeviceRuntime> CaptureDeviceRuntime::create() {
     auto cameras = platform::V4l2CameraDirectory::start(platform::V4l2Operations::live());
     auto frames = std::make_shared<CameraFrameFeed>();
     auto live = LivePulseV4l2Capture::create(std::move(microphones), std::move(cameras), frames);
-    return std::make_shared<CaptureDeviceRuntime>(live->functions(), std::make_shared<NoPhoneUSBCameraReceiver>(),
+    return std::make_shared<CaptureDeviceRuntime>(live->functions(),
+                                                  LiveUSBCameraReceiver::create(platform::SystemLog::create()),
                                                   std::move(frames), live);
 }
 

@@ -30,10 +30,10 @@ public:
 
     using NullOptions = StubbedPulseV4l2Capture::Options;
 
-    // Over PulseAudio sources and V4L2 cameras, with a receiver that knows no phone.
+    // Over PulseAudio sources, V4L2 cameras and phones on the USB multiplexer.
     static std::shared_ptr<CaptureDeviceRuntime> create();
     // Over a StubbedPulseV4l2Capture made from the options (kept alive by the runtime) and a
-    // scripted phone receiver.
+    // phone receiver that lists no phone.
     static std::shared_ptr<CaptureDeviceRuntime> create_null(NullOptions options);
 
     CaptureDeviceRuntime(CaptureDeviceFunctions sdk, std::shared_ptr<USBCameraReceiver> usb,

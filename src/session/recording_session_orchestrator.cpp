@@ -523,6 +523,18 @@ QCoro::Task<void> RecordingSessionOrchestrator::reopenPendingTrimIfRecoverable()
     co_await log("session_pending_trim_reopened scratch=" + artifact.scratchPath());
 }
 
+QCoro::Task<bool> RecordingSessionOrchestrator::adoptPendingRecording(std::string scratchPath, Date createdAt) {
+    if (!canStart()) co_return false;
+    auto opened = co_await c_.exports->open(scratchPath, createdAt);
+    // Something may have started while the export opened: the later start wins, the take stays on disk.
+    if (!canStart()) co_return false;
+    pendingExport_ = opened;
+    const PendingRecordingArtifact artifact = opened->artifact();
+    setState(RecordingSessionState::pendingTrim(artifact));
+    co_await log("session_pending_trim_adopted scratch=" + artifact.scratchPath());
+    co_return true;
+}
+
 QCoro::Task<void> RecordingSessionOrchestrator::discardRecording() {
     if (!co_await releaseFailedCapture()) co_return;
     auto exportSession = pendingExport_;

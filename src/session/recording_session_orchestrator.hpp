@@ -77,6 +77,11 @@ public:
     QCoro::Task<std::optional<PendingRecordingArtifact>> stopForAutomation(QUuid sessionID);
     QCoro::Task<std::optional<PendingRecordingArtifact>> finalizeCapture();
 
+    // Takes back a take an earlier run left pending (its scratch movie still on disk): opens its
+    // export session and holds it for the trim window, as a stop does. Only while nothing else
+    // runs or waits; answers whether it was taken. Throws what opening the export throws.
+    QCoro::Task<bool> adoptPendingRecording(std::string scratchPath, Date createdAt);
+
     // Whether the area has a positive size and lies wholly inside its display, edges included.
     static bool contains(const SelectedCaptureArea& selection, const std::vector<DisplayBounds>& displays);
 

@@ -782,3 +782,30 @@ TEST(RecordingSessionOrchestrator, ARememberedAreaOffADisplayIsNotOffered) {
 
 }  // namespace
 }  // namespace yux
+
+namespace yux {
+namespace {
+
+TEST(RecordingSessionOrchestrator, ALeftOverTakeIsHeldForTheTrimWindowOnlyWhileNothingElseRuns) {
+    testing::SessionWorld earlier;
+    const auto artifact = earlier.recordAndStop();
+    // Refused while a take is pending already.
+    EXPECT_FALSE(earlier.run(earlier.session->adoptPendingRecording(artifact.scratchPath(), artifact.createdAt())));
+
+    testing::SessionWorld w;
+    w.scratch->files = earlier.scratch->files;  // the next run finds the movie on disk
+    EXPECT_TRUE(w.run(w.session->adoptPendingRecording(artifact.scratchPath(), artifact.createdAt())));
+    ASSERT_NE(w.stored().pendingArtifact(), nullptr);
+    EXPECT_EQ(w.stored().pendingArtifact()->scratchPath(), artifact.scratchPath());
+    EXPECT_EQ(w.stored().pendingArtifact()->durationSeconds(), artifact.durationSeconds());
+    EXPECT_TRUE(w.handler->artifacts.empty()) << "offered by the caller, not announced";
+    EXPECT_EQ(w.lines().back(), "session_pending_trim_adopted scratch=" + artifact.scratchPath());
+    EXPECT_FALSE(w.run(w.session->adoptPendingRecording(artifact.scratchPath(), artifact.createdAt())));
+
+    // A start is refused while the adopted take waits, as after a stop.
+    w.run(w.session->start());
+    EXPECT_NE(w.stored().pendingArtifact(), nullptr);
+}
+
+}  // namespace
+}  // namespace yux

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# screenshots.sh OUT_DIR: starts Yux inside the private test desktop, in fresh folders with the
+# input setup done, drives it with XTest and writes a PNG of each screen a person should look
+# at: the selection overlay and a recording with its control tray.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+if [ $# -ne 1 ]; then echo "usage: scripts/screenshots.sh OUT_DIR" >&2; exit 2; fi
+out="$(mkdir -p "$1" && cd "$1" && pwd)"
+if [ -z "${YUX_SCREENSHOTS_INSIDE:-}" ]; then
+  YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$root/build" >/dev/null
+  exec env YUX_SCREENSHOTS_INSIDE=1 "$root/scripts/test-env.sh" "$0" "$out"
+fi
+
+home="$(mktemp -d)"
+yux_pid=""
+cleanup() {
+  if [ -n "$yux_pid" ]; then kill -TERM "$yux_pid" 2>/dev/null || true; wait "$yux_pid" 2>/dev/null || true; fi
+  rm -rf "$home"
+}
+trap cleanup EXIT
+export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
+  XDG_RUNTIME_DIR="$home/run"
+mkdir -p "$home/run" "$home/config/Yux"
+chmod 700 "$home/run"
+cat >"$home/config/Yux/preferences.json" <<'JSON'
+{"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false, "ratio": "Free"}}
+JSON
+log="$home/data/Yux/debug-log.jsonl"
+
+# Waits up to 20 s for a debug-log line containing $1.
+wait_for() {
+  for _ in $(seq 200); do
+    if grep -q "$1" "$log" 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  echo "screenshots: Yux never logged \"$1\"" >&2
+  exit 1
+}
+shot() {
+  ffmpeg -loglevel error -y -f x11grab -video_size 1920x1080 -i "$DISPLAY" -frames:v 1 "$out/$1.png"
+  echo "$out/$1.png"
+}
+
+"$root/build/src/shell/yux" &
+yux_pid=$!
+wait_for app_startup_settings
+sleep 1
+xdotool key shift+super+6
+wait_for "session_start_requested state=idle"
+sleep 1
+shot selection-overlay
+xdotool key Tab Tab Return
+wait_for session_recording_started
+sleep 1
+shot recording-control-tray
+xdotool key shift+super+6
+wait_for session_pending_trim_ready
+kill -TERM "$yux_pid"
+wait "$yux_pid"
+yux_pid=""

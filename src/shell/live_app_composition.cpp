@@ -1,0 +1,151 @@
+#include "shell/live_app_composition.hpp"
+
+#include <QDir>
+
+#include "capture/x11_video_capture.hpp"
+#include "editor/ffmpeg_recording_trim_boundary.hpp"
+#include "model/file_debug_log_store.hpp"
+#include "model/file_recent_recording_store.hpp"
+#include "model/linux_save_folder_authority.hpp"
+#include "model/local_file_system.hpp"
+#include "model/log_text.hpp"
+#include "model/persistent_output_library.hpp"
+#include "model/save_folder_default_location_policy.hpp"
+#include "model/temporary_directory_scratch_storage.hpp"
+#include "model/timestamp_file_naming_policy.hpp"
+#include "session/recording_export_session.hpp"
+#include "session/recording_session_orchestrator.hpp"
+#include "session/unavailable_recording_session.hpp"
+
+namespace yux {
+
+namespace {
+
+QCoro::Task<void> writeStartupLines(std::shared_ptr<DebugLogBoundary> debugLog,
+                                    std::shared_ptr<SettingsBoundary> settings, std::string identifierText,
+                                    std::string bundlePath, std::string home) {
+    co_await debugLog->append("app_startup_authorization persistent_screen_permission");
+    co_await debugLog->append("app_startup " + identifierText + " bundle_path=" + bundlePath + " home=" + home);
+    std::string line;
+    try {
+        const AppSettings loaded = co_await settings->loadSettings();
+        std::string expanded = loaded.saveFolderPath();
+        if (expanded.starts_with("~")) expanded = home + expanded.substr(1);
+        line = "app_startup_settings save_folder=" + loaded.saveFolderPath() + " expanded_save_folder=" + expanded;
+    } catch (...) {
+        line = "app_startup_settings_failed error=" + logErrorText(std::current_exception());
+    }
+    co_await debugLog->append(line);
+}
+
+}  // namespace
+
+QCoro::Task<void> LiveAppComposition::logStartupDiagnostics(std::shared_ptr<DebugLogBoundary> debugLog,
+                                               std::shared_ptr<SettingsBoundary> settings,
+                                               const platform::BundleInfo& bundle, std::string homeDirectory) {
+    const auto identifier = bundle.identifier();
+    std::string identifierText = identifier ? "bundle_id=" + *identifier : "bundle_id_absent=true";
+    return writeStartupLines(std::move(debugLog), std::move(settings), std::move(identifierText),
+                             bundle.executablePath(), std::move(homeDirectory));
+}
+
+LiveAppComposition LiveAppComposition::bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock,
+                                                                     platform::ApplicationActivation activation) {
+    const platform::AppLocations locations = platform::AppLocations::forCurrentUser();
+    Parts parts{
+        .settings = PreferencesFileSettingsStore::create(locations.preferencesFile(),
+                                                         SaveFolderDefaultLocationPolicy::forCurrentUser()),
+        .locations = locations,
+        .clock = std::move(clock),
+        .permissionSettings = platform::SystemSettingsOpener::create(),
+        .displays = X11DisplayProvider::create(),
+        .bundle = platform::BundleInfo::create(),
+        .homeDirectory = QDir::homePath().toStdString(),
+        .playbackCapability = std::make_shared<PulsePlaybackAudioCapability>(PulsePlaybackAudioCapability::create()),
+        .screenPermission = std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create()),
+        .gatePlatform = [activation] { return PermissionGateController::Platform::create(activation); },
+    };
+    return create(std::move(parts));
+}
+
+LiveAppComposition LiveAppComposition::create(Parts parts) {
+    LiveAppComposition root;
+    root.settings = parts.settings;
+    root.clock = parts.clock;
+    root.displays = parts.displays;
+    const auto& support = parts.locations.supportDirectory;
+    root.debugLog = parts.debugLog ? parts.debugLog
+                                   : std::make_shared<FileDebugLogStore>((support / "debug-log.jsonl").string(),
+                                                                         LocalFileSystem(), kDebugLogEntries);
+    root.captureDevices = parts.captureDevices ? parts.captureDevices : CaptureDeviceRuntime::create();
+    root.captureInputs = std::make_shared<CaptureInputsController>(root.settings, root.captureDevices,
+                                                                   parts.permissionSettings);
+    root.cameraOverlay = std::make_shared<CameraOverlayPresenter>(
+        root.captureInputs.get(), root.captureDevices,
+        parts.liveDesktopServices ? CameraOverlayPresenter::Services::live() : CameraOverlayPresenter::Services{});
+    root.screenSelection = std::make_shared<InteractiveScreenSelection>(
+        ScreenSelectionGeometry{}, std::move(parts.escapeKey), root.captureInputs.get(), root.cameraOverlay.get(),
+        parts.liveDesktopServices ? SelectionOverlayServices::live() : SelectionOverlayServices{});
+    root.saveFolderAuthority =
+        parts.saveFolderAuthority
+            ? parts.saveFolderAuthority
+            : LinuxSaveFolderAuthority::create(root.debugLog, SaveFolderDefaultLocationPolicy::forCurrentUser());
+    root.recentStore = parts.recentStore ? parts.recentStore
+                                         : std::make_shared<FileRecentRecordingStore>(
+                                               (support / "recent-recordings.json").string(), LocalFileSystem(),
+                                               root.debugLog);
+    root.outputLibrary = std::make_shared<PersistentOutputLibrary>(std::make_shared<LocalFileSystem>(), root.clock,
+                                                                   TimestampFileNamingPolicy{}, root.recentStore);
+    root.scratchStorage =
+        parts.scratchStorage ? parts.scratchStorage : TemporaryDirectoryScratchStorage::create(LocalFileSystem());
+    root.recordingHotKey = parts.recordingHotKey ? std::shared_ptr<GlobalHotKey>(std::move(parts.recordingHotKey))
+                                                 : std::shared_ptr<GlobalHotKey>(GlobalHotKey::create());
+    auto gatePlatform = parts.gatePlatform;
+    root.recordingSetup = std::make_shared<RecordingSetupController>(
+        root.captureInputs, root.captureDevices, parts.permissionSettings,
+        [gatePlatform](PermissionGateController::Options options) {
+            return std::make_unique<PermissionGateController>(std::move(options), gatePlatform());
+        });
+    root.pendingTrimRelay = std::make_shared<PendingTrimEventRelay>();
+
+    if (parts.playbackCapability && parts.playbackCapability->isSupported()) {
+        auto exports = std::make_shared<RecordingExportSessionFactory>(
+            root.settings, support, root.debugLog, root.clock, std::make_shared<FfmpegRecordingTrimBoundary>(root.debugLog),
+            RecordingExportSessionFactory::Replacements{.saveFolderAuthority = root.saveFolderAuthority,
+                                                        .scratchStorage = root.scratchStorage,
+                                                        .recentStore = root.recentStore});
+        root.outputLibrary = exports->outputLibrary();  // one library for the panel and the exports
+        std::shared_ptr<VideoCaptureBoundary> videoCapture = parts.videoCapture;
+        if (!videoCapture) {
+            videoCapture = X11VideoCapture::create(parts.screenPermission, root.debugLog, root.captureDevices,
+                                                   root.captureInputs.get());
+        }
+        root.recordingSession = std::make_shared<RecordingSessionOrchestrator>(RecordingSessionOrchestrator::Collaborators{
+            .screenSelection = root.screenSelection,
+            .displayBoundary = root.displays,
+            .settings = root.settings,
+            .exports = exports,
+            .scratchStorage = root.scratchStorage,
+            .videoCapture = videoCapture,
+            .captureInputs = root.captureInputs,
+            .pendingTrimEventHandler = root.pendingTrimRelay,
+            .clock = root.clock,
+            .debugLog = root.debugLog,
+        });
+    } else {
+        root.recordingSession =
+            std::make_shared<UnavailableRecordingSession>(AppError::systemPlaybackAudioUnavailable());
+    }
+
+    root.menuHandler = std::make_shared<MenuBarCoordinator>(*root.recordingSession, *root.recordingHotKey,
+                                                            parts.trimPreview, *root.outputLibrary, *root.settings,
+                                                            *root.saveFolderAuthority, *root.debugLog);
+    root.menuStateProvider = root.menuHandler;
+    root.pendingTrimRelay->setHandler(root.menuHandler);
+
+    root.background = std::make_shared<platform::DetachedTasks>();
+    root.background->start(logStartupDiagnostics(root.debugLog, root.settings, parts.bundle, parts.homeDirectory));
+    return root;
+}
+
+}  // namespace yux

@@ -1,0 +1,3 @@
+#include "shell/yux_app.hpp"
+
+int main(int argc, char** argv) { return yux::YuxApp::main(argc, argv); }

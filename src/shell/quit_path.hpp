@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QCoroTask>
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace yux {
+
+// The one way out of Yux: the menu's Quit, the tray's "Quit Yux", the desktop's request to end
+// the program and SIGTERM/SIGINT all come here. The will-terminate work runs once and is
+// awaited (the application's own quit signal comes too late to await), then the process exits.
+class QuitPath : public QObject {
+    Q_OBJECT
+public:
+    using Work = std::function<QCoro::Task<void>()>;
+    // Work that has not ended by then is left behind: a hung stop must not keep Yux from quitting.
+    static constexpr int kDeadlineMs = 15000;
+    using Exit = std::function<void(int code)>;
+
+    // `exit` ends the event loop with the code; the live one is QCoreApplication::exit.
+    explicit QuitPath(Exit exit, QObject* parent = nullptr);
+    ~QuitPath() override;
+
+    // Work to run before exiting; each step in the order added, each awaited.
+    void addWillTerminate(Work work);
+
+    // Later requests while one runs, or after it, do nothing.
+    void requestQuit();
+    bool isQuitting() const { return quitting_; }
+
+    // SIGTERM and SIGINT become requestQuit(): the handler writes one byte to a socket pair that
+    // the event loop reads. Nothing stays blocked, so programs Yux starts still get the signals.
+    // Returns false when the socket pair or the handlers could not be set up.
+    bool catchTerminationSignals();
+
+private:
+    QCoro::Task<void> runWillTerminate();
+    void exitOnce();
+
+    Exit exit_;
+    std::vector<Work> work_;
+    bool quitting_ = false;
+    bool exited_ = false;
+    std::unique_ptr<QSocketNotifier> signalNotifier_;
+    QCoro::Task<void> running_;
+};
+
+}  // namespace yux

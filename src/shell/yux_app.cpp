@@ -1,0 +1,133 @@
+#include "shell/yux_app.hpp"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+#include "platform/desktop/app_locations.hpp"
+#include "platform/desktop/application_activation.hpp"
+#include "platform/desktop/system_log.hpp"
+#include "model/log_text.hpp"
+#include "platform/async/detached_tasks.hpp"
+#include "session/recording_session_orchestrator.hpp"
+#include "shell/instance_lock.hpp"
+#include "shell/main_menu.hpp"
+#include "shell/pending_recording_markers.hpp"
+#include "shell/live_app_composition.hpp"
+#include "shell/quit_path.hpp"
+#include "shell/shell_startup.hpp"
+
+namespace yux {
+
+namespace {
+
+// How long after launch the visible windows are written to the system log.
+constexpr int kLaunchWindowsDelayMs = 1000;
+
+void logLaunchWindows(const platform::SystemLog& log) {
+    QStringList titles;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible()) titles << window->windowTitle();
+    }
+    log.info("App", "app_launch_windows " + titles.join(QStringLiteral(" | ")).toStdString());
+}
+
+QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
+    root.pendingTrimRelay->setHandler(nullptr);
+    RecordingSessionBoundary& session = *root.recordingSession;
+    const RecordingSessionState state = session.state();
+    if (state.isSelecting()) {
+        co_await session.cancel();
+    } else if (state.recordingInfo() || state.isStopping()) {
+        co_await session.stop();
+    }
+    const RecordingSessionState after = session.state();
+    if (const PendingRecordingArtifact* pending = after.pendingArtifact()) {
+        std::string line = "app_quit_pending_kept scratch=" + pending->scratchPath();
+        try {
+            PendingRecordingMarkers{}.write(*pending);
+        } catch (...) {
+            line = "app_quit_pending_marker_failed scratch=" + pending->scratchPath() +
+                   " error=" + logErrorText(std::current_exception());
+        }
+        co_await root.debugLog->append(line);
+    }
+}
+
+QCoro::Task<void> offerLeftoverRecording(LiveAppComposition root, std::string scratchDirectory) {
+    auto* orchestrator = dynamic_cast<RecordingSessionOrchestrator*>(root.recordingSession.get());
+    if (!orchestrator) co_return;
+    const PendingRecordingMarkers markers;
+    const std::optional<PendingRecordingArtifact> leftover = markers.newest(scratchDirectory);
+    if (!leftover) co_return;
+    std::optional<std::string> failure;
+    bool adopted = false;
+    try {
+        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath(), leftover->createdAt());
+    } catch (...) {
+        failure = logErrorText(std::current_exception());
+    }
+    if (failure) {
+        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath() +
+                                       " error=" + *failure);
+    }
+    if (!adopted) co_return;
+    markers.remove(leftover->scratchPath());
+    co_await root.menuHandler->dispatch(MenuIntent::checkPendingTrim());
+}
+
+}  // namespace
+
+int YuxApp::main(int argc, char** argv) {
+    // The lock comes before anything touches the support folder, so a second launch changes nothing.
+    const platform::AppLocations locations = platform::AppLocations::forCurrentUser();
+    std::string failure;
+    std::optional<InstanceLock> lock = InstanceLock::acquire(locations.instanceLockFile(), failure);
+    if (!lock) {
+        std::fprintf(stderr, "%s\n", failure.c_str());
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Yux"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QuitPath quit([](int code) { QCoreApplication::exit(code); });
+    if (!quit.catchTerminationSignals()) {
+        std::fprintf(stderr, "Yux could not catch SIGTERM and SIGINT; they end it without saving a recording.\n");
+    }
+    platform::ApplicationActivation activation = platform::ApplicationActivation::create([&quit] { quit.requestQuit(); });
+    activation.setPolicy(platform::ApplicationActivation::Policy::accessory);
+
+    const auto mainMenu = MainMenu::installOnEveryWindow([&quit] { quit.requestQuit(); });
+
+    LiveAppComposition root = LiveAppComposition::bootstrapForDefaultEnvironment(std::make_shared<SystemClock>(), activation);
+    const platform::SystemLog log = platform::SystemLog::create();
+
+    const std::string scratchDirectory = locations.scratchDirectory().string();
+    platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
+
+    // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.
+    const ShellStartup steps{
+        .setup = [setup = root.recordingSetup] { return setup->start(); },
+        .showStatusItem = {},
+        .registerShortcut = [coordinator = root.menuHandler] { return coordinator->startKeyboardShortcuts(); },
+        .offerLeftover = [root, scratchDirectory] { return offerLeftoverRecording(root, scratchDirectory); },
+    };
+    startup.start(steps.run());
+
+    // The take in progress is kept first: stopped (never presented, the process is ending) and
+    // noted for the next start. Then the setup and the inputs stop.
+    quit.addWillTerminate([root, scratchDirectory]() -> QCoro::Task<void> {
+        co_await keepRecordingAtQuit(root);
+        root.recordingSetup->stop();
+        co_await root.captureInputs->stop();
+    });
+
+    QTimer::singleShot(kLaunchWindowsDelayMs, &app, [&log] { logLaunchWindows(log); });
+    return QApplication::exec();
+}
+
+}  // namespace yux

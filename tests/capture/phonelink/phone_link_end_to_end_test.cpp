@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include "capture/capture_device_functions.hpp"
+#include "capture/capture_device_runtime.hpp"
+#include "capture/phonelink/phone_link_test_kit.hpp"
+#include "platform/async/wait_for.hpp"
+
+using namespace yux;
+using namespace yux::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kPhone = "yux-usb:E2E-PHONE";
+
+int openDescriptors() {
+    int count = 0;
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+        while (::readdir(folder) != nullptr) ++count;
+        ::closedir(folder);
+    }
+    return count;
+}
+
+struct Received {
+    std::mutex mutex;
+    std::vector<std::pair<platform::SampleBuffer, double>> frames;
+    std::vector<MicrophoneResult> sound;
+};
+
+
+}  // namespace
+
+// The device runtime with its local devices stubbed and its real phone receiver on the fakes.
+TEST(PhoneLinkEndToEnd, APhoneBecomesCameraAndMicrophoneOnTheHostClockAndLeavesNothingBehind) {
+    PhoneLinkRig rig;
+    FakeCompanionApp::Options options;
+    options.status = MicrophoneStatus{1, "Studio Phone", true, std::nullopt};
+    options.pictureSize = QSize(640, 360);
+    options.colour = QColor(30, 160, 90);
+    options.frameInterval = 20ms;
+    options.clockOffset = 4321.5;
+    const int descriptorsBefore = openDescriptors();
+
+    auto stub = StubbedPulseV4l2Capture::create({});
+    auto runtime = std::make_shared<CaptureDeviceRuntime>(stub->functions(), rig.receiver,
+                                                          std::make_shared<CameraFrameFeed>(), stub);
+    rig.attach(4, "E2E-PHONE", options);
+    runtime->startDiscovery();
+    const CaptureDevice listed{kPhone, "Studio Phone · Yux Cam (USB)"};
+    ASSERT_TRUE(spinUntil([&] {
+        const auto cameras = runtime->devices(CaptureInputKind::camera);
+        const auto microphones = runtime->devices(CaptureInputKind::microphone);
+        return std::find(cameras.begin(), cameras.end(), listed) != cameras.end() &&
+               std::find(microphones.begin(), microphones.end(), listed) != microphones.end();
+    }));
+
+    platform::SerialQueue recording("test-recording");
+    Received received;
+    runtime->recordCameraFrames(recording, [&](platform::SampleBuffer sample) {
+        std::lock_guard lock(received.mutex);
+        received.frames.emplace_back(std::move(sample), platform::hostTimeNow().seconds());
+    });
+    auto camera = runtime->start(CaptureInputKind::camera, kPhone);
+    platform::waitForTask(camera);
+    auto microphone = runtime->start(CaptureInputKind::microphone, kPhone);
+    platform::waitForTask(microphone);
+    runtime->recordUSBMicrophone(recording, [&](MicrophoneResult result) {
+        std::lock_guard lock(received.mutex);
+        received.sound.push_back(std::move(result));
+    });
+    ASSERT_TRUE(spinUntil([&] {
+        std::lock_guard lock(received.mutex);
+        return received.frames.size() >= 10 && received.sound.size() >= 25;
+    }));
+
+    auto app = rig.app(4);
+    {
+        std::lock_guard lock(received.mutex);
+        for (const auto& [sample, arrival] : received.frames) {
+            const auto* picture = sample.picture();
+            ASSERT_NE(picture, nullptr);
+            EXPECT_EQ(picture->width(), 640);
+            EXPECT_EQ(picture->height(), 360);
+            const std::uint8_t* pixel = picture->row(180) + 4 * 320;
+            EXPECT_NEAR(pixel[0], 90, 6);
+            EXPECT_NEAR(pixel[1], 160, 6);
+            EXPECT_NEAR(pixel[2], 30, 6);
+            EXPECT_LT(arrival - sample.presentationTime.seconds(), 0.02) << "a picture reaches the recording within 20 ms";
+        }
+        const auto phoneStart = app->streamStartPhoneTime();
+        ASSERT_TRUE(phoneStart.has_value());
+        const double hostStart = *phoneStart - options.clockOffset;
+        std::optional<double> next;
+        for (const auto& result : received.sound) {
+            const auto& sample = std::get<platform::SampleBuffer>(result);
+            ASSERT_EQ(sample.audio()->format, platform::AudioSampleFormat::int16);
+            if (!next) {
+                // Subscribed once the first packet had arrived: this is a later one of the same grid.
+                const double since = sample.presentationTime.seconds() - hostStart;
+                const double packets = std::round(since / 0.02);
+                EXPECT_LE(packets, 10);
+                EXPECT_NEAR(since, packets * 0.02, 0.002);
+            } else {
+                EXPECT_NEAR(sample.presentationTime.seconds(), *next, 1e-6) << "gapless";
+            }
+            next = sample.presentationTime.seconds() + sample.duration.seconds();
+        }
+    }
+
+    // Unplugged: the camera stops and the microphone's subscriber is told why.
+    rig.daemon.detach(4);
+    app->hangUp();
+    ASSERT_TRUE(spinUntil([&] { return runtime->devices(CaptureInputKind::camera).empty(); }));
+    EXPECT_TRUE(rig.loggedDrop("iPhone disconnected"));
+    EXPECT_FALSE(rig.receiver->running());
+    EXPECT_FALSE(rig.receiver->activeMicrophone().has_value());
+    ASSERT_TRUE(spinUntil([&] {
+        std::lock_guard lock(received.mutex);
+        return std::holds_alternative<std::exception_ptr>(received.sound.back());
+    }));
+    {
+        std::lock_guard lock(received.mutex);
+        EXPECT_EQ(errorText(std::get<std::exception_ptr>(received.sound.back())),
+                  "iPhone or iPad disconnected: iPhone disconnected");
+    }
+
+    runtime->stopRecordingCameraFrames();
+    runtime->stopDiscovery();
+    EXPECT_TRUE(spinUntil([&] { return rig.receiver->liveThreads() == 0; }));
+    app.reset();
+    EXPECT_TRUE(spinUntil([&] { return openDescriptors() <= descriptorsBefore; }))
+        << openDescriptors() << " open, " << descriptorsBefore << " before";
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <QCoreApplication>
+
+#include "capture/phonelink/receiver/live_usb_camera_receiver.hpp"
+#include "platform/media/host_clock.hpp"
+#include "support/fake_companion_app.hpp"
+#include "support/fake_usb_mux_daemon.hpp"
+
+namespace yux::testing {
+
+// The sentence of what the work throws (an AppError's own detail); "no error" when it returns.
+inline std::string errorText(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const AppError& error) {
+        return error.detail();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+inline std::string errorText(const std::exception_ptr& error) {
+    return errorText([&] { std::rethrow_exception(error); });
+}
+
+// Runs the event loop until `done` holds; false after `timeout`.
+inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A daemon whose tunnels lead to fake companion apps, one new app per connection, and a real
+// receiver on it with short timings.
+class PhoneLinkRig {
+    // First, so they outlive the daemon's threads that fill them.
+    std::mutex mutex_;
+    std::map<std::int64_t, FakeCompanionApp::Options> options_;
+    std::map<std::int64_t, std::vector<std::shared_ptr<FakeCompanionApp>>> apps_;
+
+public:
+    PhoneLinkRig() {
+        daemon.onTunnel([this](int descriptor, std::int64_t id) {
+            std::lock_guard lock(mutex_);
+            auto app = std::make_shared<FakeCompanionApp>(options_[id]);
+            app->take(descriptor);
+            apps_[id].push_back(std::move(app));
+        });
+    }
+
+    ~PhoneLinkRig() {
+        receiver.reset();
+        std::lock_guard lock(mutex_);
+        apps_.clear();
+    }
+
+    void attach(std::int64_t id, const std::string& serial, FakeCompanionApp::Options options = {}) {
+        {
+            std::lock_guard lock(mutex_);
+            options_[id] = std::move(options);
+        }
+        daemon.attach({id, serial});
+    }
+
+    // The app of the phone's latest connection, once there is one.
+    std::shared_ptr<FakeCompanionApp> app(std::int64_t id) {
+        std::shared_ptr<FakeCompanionApp> latest;
+        spinUntil([&] {
+            std::lock_guard lock(mutex_);
+            if (!apps_[id].empty()) latest = apps_[id].back();
+            return latest != nullptr;
+        });
+        return latest;
+    }
+
+    int connections(std::int64_t id) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(apps_[id].size());
+    }
+
+    std::shared_ptr<LiveUSBCameraReceiver> makeReceiver() {
+        const USBMuxOptions mux{daemon.socketPath(), std::chrono::milliseconds(200)};
+        LiveUSBCameraReceiver::Operations operations;
+        operations.discover = [mux] { return USBMuxConnection::open(mux)->listDevices(); };
+        operations.connect = [mux](const USBMuxConnection::Device& device) {
+            return USBMuxConnection::connect(device, CameraWire::port, mux);
+        };
+        operations.hostSeconds = [] { return platform::hostTimeNow().seconds(); };
+        operations.macName = "Test Desk";
+        PhoneLinkTimings timings;
+        timings.discoveryInterval = std::chrono::milliseconds(50);
+        timings.firstFrameTimeout = std::chrono::seconds(3);
+        timings.microphoneDeadline = std::chrono::seconds(3);
+        return std::make_shared<LiveUSBCameraReceiver>(std::move(operations), log, timings);
+    }
+
+    FakeUsbMuxDaemon daemon;
+    platform::SystemLog log = platform::SystemLog::create_null();
+    platform::OutputTracker<platform::SystemLogLine> lines = log.track_lines();
+    std::shared_ptr<LiveUSBCameraReceiver> receiver = makeReceiver();
+
+    bool logged(const std::string& message) {
+        for (const auto& line : lines.data()) {
+            if (line.message == message) return true;
+        }
+        return false;
+    }
+
+    // A drop logged with the error's sentence, which may name the input that failed first.
+    bool loggedDrop(const std::string& reason) {
+        for (const auto& line : lines.data()) {
+            if (line.message.starts_with("yux_usb_disconnected ") && line.message.ends_with(reason)) return true;
+        }
+        return false;
+    }
+
+};
+
+}  // namespace yux::testing

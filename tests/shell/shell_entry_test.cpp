@@ -1,0 +1,220 @@
+#include <csignal>
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include "model/file_debug_log_store.hpp"
+#include "platform/async/wait_for.hpp"
+#include "shell/instance_lock.hpp"
+#include "shell/live_app_composition.hpp"
+#include "shell/main_menu.hpp"
+#include "shell/quit_path.hpp"
+#include "shell/shell_startup.hpp"
+#include "support/pending_answer.hpp"
+#include "model/temporary_directory_scratch_storage.hpp"
+#include "support/temporary_directory.hpp"
+
+namespace yux {
+namespace {
+
+TEST(InstanceLockTest, SecondHolderIsToldWhoHoldsTheLock) {
+    testing::TemporaryDirectory folder;
+    const auto file = folder.path() / "run" / "yux.lock";
+    std::string failure;
+    auto first = InstanceLock::acquire(file, failure);
+    ASSERT_TRUE(first) << failure;
+    EXPECT_FALSE(InstanceLock::acquire(file, failure));
+    EXPECT_EQ(failure, "Yux is already running (lock: " + file.string() + ").");
+    first.reset();
+    EXPECT_TRUE(InstanceLock::acquire(file, failure));
+}
+
+TEST(QuitPathTest, EveryRequestAfterTheFirstDoesNothingAndAFailingStepStillExits) {
+    std::vector<int> exits;
+    QuitPath quit([&](int code) { exits.push_back(code); });
+    testing::PendingAnswer stopping;
+    int steps = 0;
+    quit.addWillTerminate([&]() -> QCoro::Task<void> {
+        ++steps;
+        co_await stopping.operation()();
+        throw std::runtime_error("inputs would not stop");
+    });
+    quit.addWillTerminate([&]() -> QCoro::Task<void> {
+        ++steps;
+        co_return;
+    });
+    quit.requestQuit();
+    quit.requestQuit();
+    EXPECT_TRUE(exits.empty());  // not before the work is done
+    stopping.answer(true);
+    quit.requestQuit();
+    EXPECT_EQ(steps, 2);
+    EXPECT_EQ(exits, std::vector<int>{0});
+}
+
+TEST(QuitPathTest, TerminationSignalTakesTheSamePath) {
+    int exits = 0;
+    QuitPath quit([&](int) { ++exits; });
+    ASSERT_TRUE(quit.catchTerminationSignals());
+    std::raise(SIGTERM);
+    std::raise(SIGINT);
+    for (int i = 0; i < 50 && exits == 0; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(exits, 1);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
+}
+
+TEST(MainMenuTest, CommandsKeysAndTheirTarget) {
+    QWidget window;
+    int quits = 0;
+    auto actions = MainMenu::install(window, [&] { ++quits; });
+    std::vector<std::pair<QString, QString>> seen;
+    for (QAction* action : actions) seen.emplace_back(action->text(), action->shortcut().toString());
+    const std::vector<std::pair<QString, QString>> expected = {
+        {"Quit Yux", "Ctrl+Q"}, {"Undo", "Ctrl+Z"},  {"Redo", "Ctrl+Shift+Z"},     {"Cut", "Ctrl+X"},
+        {"Copy", "Ctrl+C"},     {"Paste", "Ctrl+V"}, {"Select All", "Ctrl+A"},
+    };
+    EXPECT_EQ(seen, expected);
+    actions[0]->trigger();
+    EXPECT_EQ(quits, 1);
+
+    auto* field = new QLineEdit(QStringLiteral("hello"), &window);
+    window.show();
+    field->setFocus();
+    QApplication::setActiveWindow(&window);
+    QApplication::processEvents();
+    if (QApplication::focusWidget() != field) GTEST_SKIP() << "no focus on this platform";
+    actions[6]->trigger();  // Select All
+    EXPECT_EQ(field->selectedText(), QStringLiteral("hello"));
+    actions[3]->trigger();  // Cut
+    EXPECT_TRUE(field->text().isEmpty());
+    actions[1]->trigger();  // Undo
+    EXPECT_EQ(field->text(), QStringLiteral("hello"));
+
+    // A window whose own Undo button owns Ctrl+Z gets no second one.
+    QWidget editor;
+    auto editorActions = MainMenu::install(editor, [] {}, false);
+    for (QAction* action : editorActions) EXPECT_NE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    EXPECT_EQ(editorActions.size(), 6u);
+}
+
+TEST(MainMenuTest, EveryWindowGetsTheCommandsOnceAndAnUndoOwnerKeepsCtrlZ) {
+    int quits = 0;
+    auto installer = MainMenu::installOnEveryWindow([&] { ++quits; });
+    QWidget plain;
+    plain.show();
+    plain.hide();
+    plain.show();
+    EXPECT_EQ(plain.actions().size(), 7);
+    QWidget editor;
+    editor.setProperty(MainMenu::kOwnsUndoProperty, true);
+    editor.show();
+    EXPECT_EQ(editor.actions().size(), 6);
+    QWidget child(&plain);
+    child.show();
+    EXPECT_TRUE(child.actions().isEmpty());
+    plain.actions().at(0)->trigger();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST(ShellStartupTest, NothingAfterASetupThatIsNotReady) {
+    for (const bool ready : {false, true}) {
+        std::vector<std::string> steps;
+        ShellStartup startup{
+            .setup = [&]() -> QCoro::Task<bool> {
+                steps.push_back("setup");
+                co_return ready;
+            },
+            .showStatusItem = [&] { steps.push_back("status item"); },
+            .registerShortcut = [&]() -> QCoro::Task<void> {
+                steps.push_back("shortcut");
+                co_return;
+            },
+            .offerLeftover = [&]() -> QCoro::Task<void> {
+                steps.push_back("leftover");
+                co_return;
+            },
+        };
+        auto running = startup.run();
+        platform::waitForTask(running);
+        const std::vector<std::string> expected =
+            ready ? std::vector<std::string>{"setup", "status item", "shortcut", "leftover"}
+                  : std::vector<std::string>{"setup"};
+        EXPECT_EQ(steps, expected);
+    }
+}
+
+struct MemoryLog : DebugLogBoundary {
+    std::vector<std::string> lines;
+    QCoro::Task<void> append(std::string message) override {
+        lines.push_back(message);
+        co_return;
+    }
+};
+
+TEST(LiveAppCompositionTest, StartupLinesOverNullParts) {
+    auto log = std::make_shared<MemoryLog>();
+    auto settings = PreferencesFileSettingsStore::create_null(AppSettings::initial({"~/Movies/Yux", {}}), {});
+    auto task = LiveAppComposition::logStartupDiagnostics(log, settings, platform::BundleInfo::create_null({}, "/opt/yux"),
+                                                          "/home/ada");
+    platform::waitForTask(task);
+    EXPECT_EQ(log->lines, (std::vector<std::string>{
+                              "app_startup_authorization persistent_screen_permission",
+                              "app_startup bundle_id_absent=true bundle_path=/opt/yux home=/home/ada",
+                              "app_startup_settings save_folder=~/Movies/Yux expanded_save_folder=/home/ada/Movies/Yux",
+                          }));
+
+    log->lines.clear();
+    struct BrokenSettings : SettingsBoundary {
+        QCoro::Task<AppSettings> loadSettings() override { throw AppError::settingsLoadFailed("bad \"json\""); }
+        QCoro::Task<void> persistSettings(AppSettings) override { co_return; }
+        QCoro::Task<CapturePreference> loadCapturePreference() override { co_return CapturePreference{}; }
+        QCoro::Task<void> persistCapturePreference(CapturePreference) override { co_return; }
+    };
+    auto failing = LiveAppComposition::logStartupDiagnostics(log, std::make_shared<BrokenSettings>(),
+                                                             platform::BundleInfo::create(), "/home/ada");
+    platform::waitForTask(failing);
+    EXPECT_EQ(log->lines.back(), "app_startup_settings_failed error=settingsLoadFailed(\"bad \\\"json\\\"\")");
+}
+
+TEST(LiveAppCompositionTest, CreateOverNullParts) {
+    testing::TemporaryDirectory folder;
+    auto log = std::make_shared<MemoryLog>();
+    LiveAppComposition root = LiveAppComposition::create({
+        .settings = PreferencesFileSettingsStore::create_null(AppSettings::initial({"/videos", {}}), {}),
+        .locations = platform::AppLocations::resolve([](const std::string&) { return std::nullopt; }, folder.path(),
+                                                     folder.path() / "Videos"),
+        .clock = std::make_shared<SystemClock>(),
+        .permissionSettings = platform::SystemSettingsOpener::create_null(false),
+        .displays = X11DisplayProvider::create_null({}, DisplayID{"1"}),
+        .bundle = platform::BundleInfo::create_null(),
+        .homeDirectory = folder.path().string(),
+        .debugLog = log,
+        .recordingHotKey = GlobalHotKey::create_null(),
+        .captureDevices = CaptureDeviceRuntime::create_null({}),
+        .scratchStorage = TemporaryDirectoryScratchStorage::create_null((folder.path() / "Scratch").string()),
+        .liveDesktopServices = false,
+    });
+    EXPECT_EQ(root.debugLog, log);
+    // Without system audio there is no live session: it reports why from the start.
+    EXPECT_EQ(root.recordingSession->state(),
+              RecordingSessionState::failed(AppError::systemPlaybackAudioUnavailable()));
+    platform::waitForTask(*std::make_unique<QCoro::Task<void>>(root.recordingSession->start()));
+    EXPECT_EQ(root.recordingSession->state().failure()->kind(), AppError::Case::systemPlaybackAudioUnavailable);
+    // The panel's two views are one coordinator: what an intent changes, the snapshot shows.
+    EXPECT_EQ(root.menuStateProvider.get(), static_cast<MenuBarStateProviding*>(root.menuHandler.get()));
+    auto snapshot = root.menuStateProvider->currentPanelState();
+    EXPECT_EQ(platform::waitForTask(snapshot).blockingError, AppError::systemPlaybackAudioUnavailable());
+    EXPECT_EQ(root.screenSelection->escapeKey(), nullptr);  // each selection makes its own
+    auto recent = root.outputLibrary->recentRecordings(5);
+    EXPECT_TRUE(platform::waitForTask(recent).empty());
+    for (int i = 0; i < 10 && log->lines.size() < 3; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(log->lines.size(), 3u);
+}
+
+}  // namespace
+}  // namespace yux
