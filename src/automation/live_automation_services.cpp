@@ -4,6 +4,7 @@
 
 #include "editor/recording_sources.hpp"
 #include "model/app_error.hpp"
+#include "platform/async/sleep.hpp"
 
 namespace yux::automation {
 
@@ -35,7 +36,7 @@ QCoro::Task<RecordingAutomationDiscovery> LiveAutomationEnvironment::discover() 
     report.applications = std::move(applications);
     for (const auto& device : inputs.microphones()) report.microphones.push_back({device.id, device.name});
     for (const auto& device : inputs.cameras()) report.cameras.push_back({device.id, device.name});
-    report.screenRecordingAccess = services_.screenPermission->hasAccess();
+    report.screenRecordingAccess = services_.screenPermission && services_.screenPermission->hasAccess();
     report.microphoneAccess = inputs.hasAccess(CaptureInputKind::microphone);
     report.cameraAccess = inputs.hasAccess(CaptureInputKind::camera);
     report.inputPreferences = inputs.preferences();
@@ -73,6 +74,28 @@ QCoro::Task<RecordedTracks> LiveRecordingJobServices::loadTracks(std::string mov
     // Our movies carry no display rotation: the picture is stored upright.
     tracks.screenNaturalSize = Size{static_cast<double>(screen->track->width), static_cast<double>(screen->track->height)};
     co_return tracks;
+}
+
+std::shared_ptr<LiveAutomation> LiveAutomation::create(LiveAutomationServices services,
+                                                       const std::filesystem::path& automationDirectory,
+                                                       std::shared_ptr<DebugLogBoundary> debugLog) {
+    auto live = std::make_shared<LiveAutomation>();
+    live->environment = std::make_unique<LiveAutomationEnvironment>(services);
+    RecordingAutomation::Sleep sleep = [](std::chrono::milliseconds step, platform::CancelToken token) {
+        return platform::sleepFor(step, std::move(token));
+    };
+    live->runner = std::make_unique<RecordingAutomation>(
+        AutomationFiles::create(),
+        RecordingAutomation::Directories{automationDirectory / "commands", automationDirectory / "responses"},
+        *live->environment, debugLog, sleep);
+    if (services.session) {
+        live->job = std::make_unique<RecordingJob>(
+            *live->runner, std::make_shared<OrchestratorAutomationSession>(services.session),
+            std::make_shared<LiveRecordingJobServices>(services), debugLog, sleep,
+            [] { return std::chrono::steady_clock::now(); });
+        live->runner->setRecordJob(live->job->asRecordJob());
+    }
+    return live;
 }
 
 }  // namespace yux::automation

@@ -73,4 +73,17 @@ private:
     LiveAutomationServices services_;
 };
 
+// The runner with its live job, built once by the composition root; run() is started by the
+// program's entry and cancelled at quit.
+struct LiveAutomation {
+    std::unique_ptr<LiveAutomationEnvironment> environment;
+    std::unique_ptr<RecordingAutomation> runner;
+    std::unique_ptr<RecordingJob> job;
+
+    // `automationDirectory` holds the "commands" and "responses" folders.
+    static std::shared_ptr<LiveAutomation> create(LiveAutomationServices services,
+                                                  const std::filesystem::path& automationDirectory,
+                                                  std::shared_ptr<DebugLogBoundary> debugLog);
+};
+
 }  // namespace yux::automation
