@@ -302,3 +302,41 @@ TEST_F(RunnerTest, TransportFailuresKeepTheCommand) {
     EXPECT_TRUE(commandFiles().empty());
     EXPECT_EQ(log->lines().back().rfind("automation_transport_failed error=read-only", 0), 0u);
 }
+
+TEST_F(RunnerTest, RunMakesTheFoldersPollsAndEndsTheJobWhenStopped) {
+    disk->folders.clear();
+    platform::CancelToken stop;
+    int passes = 0;
+    RecordingAutomation polling{AutomationFiles::create_null(disk), {kCommands, kResponses}, environment, log,
+                                [&](std::chrono::milliseconds step, platform::CancelToken token) -> QCoro::Task<void> {
+                                    EXPECT_EQ(step, kPollInterval);
+                                    if (++passes == 1) {
+                                        drop(kA + ".json", record(kA));
+                                        drop(kB + ".json", action(kB, "status"));
+                                    }
+                                    if (passes == 3) stop.cancel();
+                                    token.throwIfCancelled();
+                                    co_return;
+                                }};
+    polling.setRecordJob([](RecordingAutomationRequest command,
+                            platform::CancelToken token) -> QCoro::Task<RecordingAutomationResponse> {
+        RecordingAutomationResponse final;
+        final.id = command.id;
+        final.phase = token.isCancelled() ? Phase::cancelled : Phase::completed;
+        co_return final;
+    });
+    platform::waitForTask(polling.run(stop));
+    EXPECT_EQ(disk->folders, (std::vector<std::string>{kCommands.string(), kResponses.string()}));
+    EXPECT_EQ(passes, 3);
+    EXPECT_TRUE(response(kA));
+    EXPECT_TRUE(response(kB));
+}
+
+TEST_F(RunnerTest, WithoutItsFoldersTheRunnerDoesNothing) {
+    disk->failures["makeDirectories"] = "read-only file system";
+    drop(kA + ".json", action(kA, "status"));
+    platform::waitForTask(runner.run(platform::CancelToken()));
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"automation_directory_failed error=read-only file system: " +
+                                                     kCommands.string()});
+    EXPECT_EQ(commandFiles(), std::vector<std::string>{kA + ".json"});
+}
