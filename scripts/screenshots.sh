@@ -8,6 +8,7 @@ if [ $# -ne 1 ]; then echo "usage: scripts/screenshots.sh OUT_DIR" >&2; exit 2; 
 out="$(mkdir -p "$1" && cd "$1" && pwd)"
 if [ -z "${YUX_SCREENSHOTS_INSIDE:-}" ]; then
   YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$root/build" >/dev/null
+  YUX_BUILD_TARGET=shell_view_tests "$root/scripts/build.sh" "$root/build" >/dev/null
   exec env YUX_SCREENSHOTS_INSIDE=1 "$root/scripts/test-env.sh" "$0" "$out"
 fi
 
@@ -58,3 +59,11 @@ wait_for session_pending_trim_ready
 kill -TERM "$yux_pid"
 wait "$yux_pid"
 yux_pid=""
+
+# The Settings page with launch at login on, the About page with a waiting update and the
+# update window, drawn offscreen by the shell's view tests.
+QT_QPA_PLATFORM=offscreen "$root/build/tests/shell/shell_view_tests" --gtest_filter='UpdatesPictures.*' >/dev/null
+for name in settings_launch_at_startup about_with_updates update_window; do
+  cp "$root/build/screenshots/$name.png" "$out/$name.png"
+  echo "$out/$name.png"
+done

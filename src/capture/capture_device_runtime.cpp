@@ -27,7 +27,7 @@ std::shared_ptr<CaptureDeviceRuntime> CaptureDeviceRuntime::create_null(NullOpti
 std::shared_ptr<CaptureDeviceRuntime> CaptureDeviceRuntime::create() {
     std::shared_ptr<platform::PulseSourceDirectory> microphones;
     try {
-        microphones = platform::PulseSourceDirectory::start();
+        microphones = platform::PulseSourceDirectory::create();
     } catch (const std::exception&) {
         // No sound server connection can be made at all: no microphones, access denied.
     }

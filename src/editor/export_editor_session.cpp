@@ -592,4 +592,12 @@ void ExportEditorSession::reveal() {
     services_.revealFile(saved_->file.path);
 }
 
+void ExportEditorSession::clearSaved() {
+    publish(saved_, std::optional<RecordingExportResult>(), &ExportEditorSession::savedChanged);
+}
+
+void ExportEditorSession::clearErrorMessage() {
+    publish(errorMessage_, std::optional<std::string>(), &ExportEditorSession::errorMessageChanged);
+}
+
 }  // namespace yux

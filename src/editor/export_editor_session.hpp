@@ -164,6 +164,9 @@ public:
     // Stops the running export (the progress sheet's cancel).
     void cancelExport();
     void reveal();
+    // The sheet's "Edit again" and "Close", and the alert's dismissal.
+    void clearSaved();
+    void clearErrorMessage();
 
 signals:
     void editChanged();

@@ -101,6 +101,9 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
     root.recordingHotKey = parts.recordingHotKey ? std::shared_ptr<GlobalHotKey>(std::move(parts.recordingHotKey))
                                                  : std::shared_ptr<GlobalHotKey>(GlobalHotKey::create());
     auto gatePlatform = parts.gatePlatform;
+    if (!gatePlatform) {
+        gatePlatform = [] { return PermissionGateController::Platform::create(platform::ApplicationActivation::create()); };
+    }
     root.recordingSetup = std::make_shared<RecordingSetupController>(
         root.captureInputs, root.captureDevices, parts.permissionSettings,
         [gatePlatform](PermissionGateController::Options options) {

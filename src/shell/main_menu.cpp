@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QKeySequence>
+#include <QMenu>
 #include <QWidget>
 
 namespace yux {
@@ -32,6 +33,8 @@ public:
         if (event->type() != QEvent::Show) return false;
         auto* widget = qobject_cast<QWidget*>(watched);
         if (!widget || !widget->isWindow() || widget->property(kInstalledProperty).toBool()) return false;
+        // A menu shows every action it holds as an entry, and a tooltip never has the keyboard.
+        if (qobject_cast<QMenu*>(widget) || widget->windowType() == Qt::ToolTip) return false;
         widget->setProperty(kInstalledProperty, true);
         MainMenu::install(*widget, quit_, !widget->property(MainMenu::kOwnsUndoProperty).toBool());
         return false;

@@ -11,6 +11,7 @@
 #include "platform/desktop/system_log.hpp"
 #include "model/log_text.hpp"
 #include "platform/async/detached_tasks.hpp"
+#include "platform/async/sleep.hpp"
 #include "session/recording_session_orchestrator.hpp"
 #include "shell/instance_lock.hpp"
 #include "shell/main_menu.hpp"
@@ -25,6 +26,8 @@ namespace {
 
 // How long after launch the visible windows are written to the system log.
 constexpr int kLaunchWindowsDelayMs = 1000;
+// How often a quit looks whether a stop already under way has ended.
+constexpr std::chrono::milliseconds kStopPollInterval{50};
 
 void logLaunchWindows(const platform::SystemLog& log) {
     QStringList titles;
@@ -40,9 +43,12 @@ QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     const RecordingSessionState state = session.state();
     if (state.isSelecting()) {
         co_await session.cancel();
-    } else if (state.recordingInfo() || state.isStopping()) {
+    } else if (state.recordingInfo()) {
         co_await session.stop();
     }
+    // A stop the user asked for just before quitting is still writing the movie: let it end (the
+    // quit path's deadline bounds the wait).
+    while (session.state().isStopping()) co_await platform::sleepFor(kStopPollInterval);
     const RecordingSessionState after = session.state();
     if (const PendingRecordingArtifact* pending = after.pendingArtifact()) {
         std::string line = "app_quit_pending_kept scratch=" + pending->scratchPath();
@@ -123,7 +129,7 @@ int YuxApp::main(int argc, char** argv) {
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
     // noted for the next start. Then the setup and the inputs stop.
-    quit.addWillTerminate([root, scratchDirectory, automationStop]() mutable -> QCoro::Task<void> {
+    quit.addWillTerminate([root, automationStop]() mutable -> QCoro::Task<void> {
         co_await keepRecordingAtQuit(root);
         // After the take is kept: a job then finds it the user's and leaves it alone.
         automationStop.cancel();

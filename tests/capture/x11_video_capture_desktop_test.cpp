@@ -151,7 +151,7 @@ struct Rig {
         device.monotonicTimestamps = false;
         camera->devices = {device};
         auto frames = std::make_shared<CameraFrameFeed>();
-        auto live = LivePulseV4l2Capture::create(platform::PulseSourceDirectory::start(),
+        auto live = LivePulseV4l2Capture::create(platform::PulseSourceDirectory::create(),
                                                  platform::V4l2CameraDirectory::start(platform::createNullV4l2Operations(camera)),
                                                  frames);
         runtime = std::make_shared<CaptureDeviceRuntime>(live->functions(), std::make_shared<NoPhoneUSBCameraReceiver>(),

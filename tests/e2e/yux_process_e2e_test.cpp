@@ -8,6 +8,7 @@
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
+#include "model/recording_source.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -48,8 +49,9 @@ struct YuxProcess : ::testing::Test {
     }
 
     // Waits for a debug-log line holding `text`, the `count`-th such line.
-    bool waitForLine(QProcess& process, const std::string& text, int count = 1) const {
-        const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    bool waitForLine(QProcess& process, const std::string& text, int count = 1,
+                     std::chrono::seconds timeout = kStartTimeout) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline) {
             const std::string log = debugLog();
             int found = 0;
@@ -113,10 +115,13 @@ TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) 
     QProcess first;
     start(first);
     ASSERT_TRUE(waitUntilComposed(first)) << first.readAllStandardError().toStdString();
-    // Registered once the setup is done; a press before that would go nowhere.
-    std::this_thread::sleep_for(1s);
-    type("shift+super+6");
-    ASSERT_TRUE(waitForLine(first, "session_start_requested state=idle"));
+    // Registered once the setup is done; a press before that goes nowhere, so press again.
+    bool selecting = false;
+    for (int attempt = 0; attempt < 5 && !selecting; ++attempt) {
+        type("shift+super+6");
+        selecting = waitForLine(first, "session_start_requested state=idle", 1, 3s);
+    }
+    ASSERT_TRUE(selecting) << debugLog();
     std::this_thread::sleep_for(1s);
     type("Tab");  // area, then application, then screen
     type("Tab");
@@ -144,6 +149,12 @@ TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) 
     platform::MovieTrackReader movie(movies[0].string());
     EXPECT_GE(movie.duration().seconds(), 1.5);
     EXPECT_LE(movie.duration().seconds(), 6.0);
+    const auto* screen = movie.trackTitled(trackTitle(RecordingSourceKind::screen));
+    const auto* systemAudio = movie.trackTitled(trackTitle(RecordingSourceKind::systemAudio));
+    ASSERT_NE(screen, nullptr);
+    ASSERT_NE(systemAudio, nullptr);
+    EXPECT_GE(screen->duration.seconds(), 1.5);
+    EXPECT_NEAR(systemAudio->duration.seconds(), screen->duration.seconds(), 0.5);
 
     QProcess second;
     start(second);

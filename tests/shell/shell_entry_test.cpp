@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -117,6 +118,12 @@ TEST(MainMenuTest, EveryWindowGetsTheCommandsOnceAndAnUndoOwnerKeepsCtrlZ) {
     QWidget child(&plain);
     child.show();
     EXPECT_TRUE(child.actions().isEmpty());
+    // A menu would list them as entries.
+    QMenu menu;
+    menu.addAction(QStringLiteral("Quit Yux"));
+    menu.popup(QPoint(0, 0));
+    EXPECT_EQ(menu.actions().size(), 1);
+    menu.close();
     plain.actions().at(0)->trigger();
     EXPECT_EQ(quits, 1);
 }

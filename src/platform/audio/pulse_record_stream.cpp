@@ -93,14 +93,13 @@ struct PulseRecordStream::Impl {
     std::string lostBecause;
     bool failureReported = false;
     MediaTime nextAttempt;
-    MediaTime deliveredUntil = MediaTime::invalid();
-    bool lastWasSilence = false;
-    MediaTime readyAt;
+    RecordedTimeline timeline{[this](SampleBuffer sample) {
+        if (receive) receive(std::move(sample));
+    }};
     MediaTime streamAskedAt;
     MediaTime drainedAt = MediaTime::invalid();
     MediaTime timingAskedAt = MediaTime::invalid();
     bool timingPending = false;
-    Statistics statistics;
 
     ~Impl() { close(); }
 
@@ -316,46 +315,9 @@ struct PulseRecordStream::Impl {
         }
     }
 
-    // Hands on `frameCount` frames at `bytes`, keeping the timeline continuous: a buffer that
-    // starts close to where the last one ended is placed right there (so jitter of the
-    // arrival time never makes clicks), one that starts later leaves a gap, and one that
-    // starts earlier loses the part already covered.
-    void deliver(MediaTime captured, const std::uint8_t* bytes, std::int64_t frameCount, bool real) {
-        MediaTime start = captured.convertedTo(kSampleRate);
-        if (deliveredUntil.isValid()) {
-            std::int64_t drift = start.value - deliveredUntil.value;
-            if (std::llabs(drift) <= kContinuityToleranceFrames) {
-                start = deliveredUntil;
-            } else if (drift < 0) {
-                std::int64_t covered = std::min(-drift, frameCount);
-                if (real) (lastWasSilence ? statistics.realFramesCut : statistics.realFramesOverlapped) += covered;
-                if (covered >= frameCount) return;
-                bytes += covered * kBytesPerFrame;
-                frameCount -= covered;
-                start = deliveredUntil;
-            }
-        }
-        if (frameCount <= 0) return;
-        (real ? statistics.realFrames : statistics.silenceFrames) += frameCount;
-        auto copy = std::make_shared<std::vector<std::uint8_t>>(bytes, bytes + frameCount * kBytesPerFrame);
-        SampleBuffer sample;
-        sample.presentationTime = start;
-        sample.duration = MediaTime(frameCount, kSampleRate);
-        sample.payload = AudioBuffer{AudioSampleFormat::float32, kSampleRate, kChannels, std::move(copy)};
-        deliveredUntil = start + sample.duration;
-        lastWasSilence = !real;
-        if (receive) receive(std::move(sample));
-    }
-
     // With the loop locked: silence from where the timeline ends up to `end`, once at least
     // `minimumFrames` are due.
-    void fill(MediaTime end, std::int64_t minimumFrames) {
-        MediaTime from = deliveredUntil.isValid() ? deliveredUntil : readyAt;
-        std::int64_t frames = end.convertedTo(kSampleRate).value - from.convertedTo(kSampleRate).value;
-        if (frames <= 0 || frames < minimumFrames) return;
-        std::vector<std::uint8_t> zeros(static_cast<std::size_t>(frames) * kBytesPerFrame, 0);
-        deliver(from, zeros.data(), frames, false);
-    }
+    void fill(MediaTime end, std::int64_t minimumFrames) { timeline.fillSilence(end, minimumFrames); }
 
     void readAll() {
         while (stream != nullptr && pa_stream_readable_size(stream) > 0) {
@@ -369,8 +331,8 @@ struct PulseRecordStream::Impl {
             std::size_t length = 0;
             if (pa_stream_peek(stream, &data, &length) < 0 || length == 0) return;
             if (data != nullptr) {
-                deliver(captured, static_cast<const std::uint8_t*>(data),
-                        static_cast<std::int64_t>(length / kBytesPerFrame), true);
+                timeline.addReal(captured, static_cast<const std::uint8_t*>(data),
+                                 static_cast<std::int64_t>(length / kBytesPerFrame), hostTimeNow());
                 drainedAt = MediaTime::invalid();
             }
             pa_stream_drop(stream);
@@ -433,7 +395,7 @@ struct PulseRecordStream::Impl {
         }
         started = true;
         link = Link::live;
-        readyAt = hostTimeNow().convertedTo(kSampleRate);
+        timeline.begin(hostTimeNow());
         supervisor = std::thread([this] { supervise(); });
     }
 
@@ -514,7 +476,7 @@ struct PulseRecordStream::Impl {
             if (state == PA_STREAM_READY) {
                 link = Link::live;
                 failureReported = false;
-                statistics.reconnections += 1;
+                timeline.statistics().reconnections += 1;
                 if (log) log("capture_source_resumed source=" + source);
                 moveToSource();  // the default output may have changed while it connected
             } else if (!PA_STREAM_IS_GOOD(state)) {
@@ -534,7 +496,9 @@ struct PulseRecordStream::Impl {
             pa_threaded_mainloop_lock(loop);
             if (!stopped) {
                 MediaTime now = hostTimeNow();
-                if (link == Link::live) {
+                if (link == Link::live && timeline.isHolding(now)) {
+                    // Sound held back to learn when it started: no silence over its time yet.
+                } else if (link == Link::live) {
                     SourceQuiet quiet;
                     if (pa_stream_is_suspended(stream) == 1) {
                         quiet.kind = SourceQuiet::Kind::suspended;
@@ -542,12 +506,11 @@ struct PulseRecordStream::Impl {
                         quiet = {SourceQuiet::Kind::drained, drainedAt};
                     }
                     fill(silenceFillEnd(now, quiet), kSilenceAfterFrames);
-                    MediaTime from = deliveredUntil.isValid() ? deliveredUntil : readyAt;
-                    if (now - from > milliseconds(kCheckMilliseconds)) askWhetherDrained();
+                    if (now - timeline.end() > milliseconds(kCheckMilliseconds)) askWhetherDrained();
                 } else {
                     if (!failureReported) {
                         failureReported = true;
-                        statistics.failures += 1;
+                        timeline.statistics().failures += 1;
                         if (failure) {
                             failure("Recording from the sound source \"" + source + "\" stopped: " + lostBecause +
                                     ". Silence is recorded until it is back.");
@@ -564,6 +527,85 @@ struct PulseRecordStream::Impl {
         }
     }
 };
+
+void RecordedTimeline::begin(MediaTime origin) { origin_ = origin.convertedTo(PulseRecordStream::kSampleRate); }
+
+MediaTime RecordedTimeline::end() const { return deliveredUntil_.isValid() ? deliveredUntil_ : origin_; }
+
+bool RecordedTimeline::isHolding(MediaTime now) const {
+    return !held_.empty() && now - heldSince_ < milliseconds(kLateStampHoldMilliseconds);
+}
+
+void RecordedTimeline::addReal(MediaTime captured, const std::uint8_t* bytes, std::int64_t frameCount, MediaTime now) {
+    if (frameCount <= 0) return;
+    MediaTime stamp = captured.convertedTo(PulseRecordStream::kSampleRate);
+    if (!held_.empty()) {
+        auto heldFrames = static_cast<std::int64_t>(held_.size() / kBytesPerFrame);
+        // Where the held run started, if this buffer follows it without a break.
+        MediaTime start = stamp - MediaTime(heldFrames, PulseRecordStream::kSampleRate);
+        if (start.value - heldStart_.value <= kContinuityToleranceFrames) {
+            heldStart_ = std::min(heldStart_, start);
+            held_.insert(held_.end(), bytes, bytes + frameCount * kBytesPerFrame);
+            return;
+        }
+        // A break after the held run: it is complete.
+        release();
+    }
+    if (deliveredUntil_.isValid() && !lastWasSilence_ &&
+        stamp.value - deliveredUntil_.value > kContinuityToleranceFrames) {
+        held_.assign(bytes, bytes + frameCount * kBytesPerFrame);
+        heldStart_ = stamp;
+        heldSince_ = now;
+        return;
+    }
+    deliver(stamp, bytes, frameCount, true);
+}
+
+void RecordedTimeline::release() {
+    if (held_.empty()) return;
+    auto bytes = std::move(held_);
+    held_.clear();
+    // Never before where the timeline ends: the held sound is all real and is kept whole.
+    MediaTime start = std::max(heldStart_, deliveredUntil_);
+    deliver(start, bytes.data(), static_cast<std::int64_t>(bytes.size() / kBytesPerFrame), true);
+}
+
+void RecordedTimeline::fillSilence(MediaTime end, std::int64_t minimumFrames) {
+    release();
+    MediaTime from = this->end();
+    std::int64_t frames = end.convertedTo(PulseRecordStream::kSampleRate).value - from.value;
+    if (frames <= 0 || frames < minimumFrames) return;
+    std::vector<std::uint8_t> zeros(static_cast<std::size_t>(frames) * kBytesPerFrame, 0);
+    deliver(from, zeros.data(), frames, false);
+}
+
+void RecordedTimeline::deliver(MediaTime start, const std::uint8_t* bytes, std::int64_t frameCount, bool real) {
+    constexpr int kSampleRate = PulseRecordStream::kSampleRate;
+    start = start.convertedTo(kSampleRate);
+    if (deliveredUntil_.isValid()) {
+        std::int64_t drift = start.value - deliveredUntil_.value;
+        if (std::llabs(drift) <= kContinuityToleranceFrames) {
+            start = deliveredUntil_;
+        } else if (drift < 0) {
+            std::int64_t covered = std::min(-drift, frameCount);
+            if (real) (lastWasSilence_ ? statistics_.realFramesCut : statistics_.realFramesOverlapped) += covered;
+            if (covered >= frameCount) return;
+            bytes += covered * kBytesPerFrame;
+            frameCount -= covered;
+            start = deliveredUntil_;
+        }
+    }
+    if (frameCount <= 0) return;
+    (real ? statistics_.realFrames : statistics_.silenceFrames) += frameCount;
+    auto copy = std::make_shared<std::vector<std::uint8_t>>(bytes, bytes + frameCount * kBytesPerFrame);
+    SampleBuffer sample;
+    sample.presentationTime = start;
+    sample.duration = MediaTime(frameCount, kSampleRate);
+    sample.payload = AudioBuffer{AudioSampleFormat::float32, kSampleRate, PulseRecordStream::kChannels, std::move(copy)};
+    deliveredUntil_ = start + sample.duration;
+    lastWasSilence_ = !real;
+    if (emit_) emit_(std::move(sample));
+}
 
 PulseRecordStream::PulseRecordStream(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 PulseRecordStream::~PulseRecordStream() { stop(); }
@@ -601,9 +643,9 @@ std::string PulseRecordStream::sourceName() const {
 }
 
 PulseRecordStream::Statistics PulseRecordStream::statistics() const {
-    if (impl_->loop == nullptr) return impl_->statistics;
+    if (impl_->loop == nullptr) return impl_->timeline.statistics();
     pa_threaded_mainloop_lock(impl_->loop);
-    Statistics copy = impl_->statistics;
+    Statistics copy = impl_->timeline.statistics();
     pa_threaded_mainloop_unlock(impl_->loop);
     return copy;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/media/sample_buffer.hpp"
 
@@ -115,6 +116,53 @@ private:
     struct Impl;
     explicit PulseRecordStream(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
+};
+
+// The timeline of one record stream, in frames at PulseRecordStream::kSampleRate: real
+// buffers at their capture times, silence where the source sent nothing. A buffer that starts
+// close to where the last one ended is placed right there (so jitter of the arrival time never
+// makes clicks), one that starts later leaves a gap, and one that starts earlier loses the
+// part already covered.
+//
+// A buffer is stamped when it is read, less what waits behind it on this side. After the
+// reading thread stalled, the sound of the stall comes in at once, each block looking captured
+// just now; the first would leave a gap and those after it would land on it and be cut. So a
+// real buffer that would leave a gap after real sound is held back with whatever follows it
+// (kLateStampHold): every later buffer tells how early the held run must have started, since
+// a stamp can come late but never early, and the run is placed at the earliest of those times.
+class RecordedTimeline {
+public:
+    // How long a run of real sound is held back to learn when it really started.
+    static constexpr std::int64_t kLateStampHoldMilliseconds = 200;
+
+    using Emit = std::function<void(SampleBuffer)>;
+    explicit RecordedTimeline(Emit handOn = {}) : emit_(std::move(handOn)) {}
+
+    // The timeline starts at `origin` (where silence begins when no sound comes).
+    void begin(MediaTime origin);
+    // `frameCount` real frames (interleaved stereo float) captured at `captured`, read at `now`.
+    void addReal(MediaTime captured, const std::uint8_t* bytes, std::int64_t frameCount, MediaTime now);
+    // Hands on held sound, then silence from the end up to `end` once `minimumFrames` are due.
+    void fillSilence(MediaTime end, std::int64_t minimumFrames);
+    // Sound is held back at `now` and must not be covered with silence yet.
+    bool isHolding(MediaTime now) const;
+    // Where the next sound goes; held sound not counted.
+    MediaTime end() const;
+    const PulseRecordStream::Statistics& statistics() const { return statistics_; }
+    PulseRecordStream::Statistics& statistics() { return statistics_; }
+
+private:
+    void deliver(MediaTime start, const std::uint8_t* bytes, std::int64_t frameCount, bool real);
+    void release();
+
+    Emit emit_;
+    MediaTime origin_;
+    MediaTime deliveredUntil_ = MediaTime::invalid();
+    bool lastWasSilence_ = false;
+    std::vector<std::uint8_t> held_;
+    MediaTime heldStart_ = MediaTime::invalid();
+    MediaTime heldSince_ = MediaTime::invalid();
+    PulseRecordStream::Statistics statistics_;
 };
 
 }  // namespace yux::platform

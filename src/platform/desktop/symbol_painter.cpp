@@ -126,6 +126,141 @@ QPainterPath exclamationmarkTriangleFill() {
 
 QPainterPath chevronDown() { return stroked(polyline({{22, 36}, {50, 64}, {78, 36}}), 11); }
 
+QPainterPath chevronLeft() { return stroked(polyline({{64, 22}, {36, 50}, {64, 78}}), 11); }
+QPainterPath chevronRight() { return stroked(polyline({{36, 22}, {64, 50}, {36, 78}}), 11); }
+
+QPainterPath ring(QPointF centre, qreal outer, qreal inner) {
+    return disc(centre, outer).subtracted(disc(centre, inner));
+}
+
+QPainterPath exclamationmarkTriangle() {
+    QPainterPath outline = roundedPolygon({{50, 9}, {93, 86}, {7, 86}}, 6);
+    QPainterPath inside = roundedPolygon({{50, 25}, {81, 79}, {19, 79}}, 2);
+    QPainterPath mark = roundedRect(46, 36, 54, 62, 4).united(disc({50, 70}, 4.5));
+    return outline.subtracted(inside).united(mark).simplified();
+}
+
+QPainterPath infoCircle() {
+    QPainterPath letter = roundedRect(45, 42, 55, 74, 4).united(disc({50, 29}, 6));
+    return ring({50, 50}, 46, 38).united(letter).simplified();
+}
+
+QPainterPath command() {
+    // Four loops joined by a square in the middle.
+    QPainterPath shape;
+    shape.addRect(QRectF(QPointF(36, 36), QPointF(64, 64)));
+    const QRectF loops[] = {{14, 14, 22, 22}, {64, 14, 22, 22}, {14, 64, 22, 22}, {64, 64, 22, 22}};
+    for (const auto& loop : loops) shape.addEllipse(loop);
+    return stroked(shape, 7);
+}
+
+QPainterPath recordCircle() { return ring({50, 50}, 46, 38).united(disc({50, 50}, 26)).simplified(); }
+
+QPainterPath circleFill() { return disc({50, 50}, 44); }
+QPainterPath stopFill() { return roundedRect(14, 14, 86, 86, 12); }
+
+QPainterPath ellipsis() {
+    QPainterPath dots = disc({16, 50}, 12);
+    dots.addPath(disc({50, 50}, 12));
+    dots.addPath(disc({84, 50}, 12));
+    return dots;
+}
+
+QPainterPath folderShape() {
+    QPainterPath shape = roundedRect(6, 26, 94, 84, 8);
+    return shape.united(roundedPolygon({{8, 18}, {38, 18}, {46, 28}, {8, 28}}, 4)).simplified();
+}
+
+QPainterPath folder() {
+    QPainterPath outline = folderShape();
+    return outline.subtracted(roundedRect(14, 36, 86, 76, 4)).simplified();
+}
+
+QPainterPath folderBadgePlus() {
+    QPainterPath plus = polyline({{50, 42}, {50, 70}});
+    plus.addPath(polyline({{36, 56}, {64, 56}}));
+    return folderShape().subtracted(stroked(plus, 8));
+}
+
+QPainterPath filmStrip(qreal left, qreal top, qreal right, qreal bottom) {
+    QPainterPath strip = roundedRect(left, top, right, bottom, 6);
+    // Perforations down both edges and the frame in the middle.
+    const qreal step = (bottom - top) / 4;
+    for (int i = 0; i < 4; ++i) {
+        const qreal y = top + step * i + step / 2;
+        strip = strip.subtracted(roundedRect(left + 4, y - 4, left + 12, y + 4, 1.5));
+        strip = strip.subtracted(roundedRect(right - 12, y - 4, right - 4, y + 4, 1.5));
+    }
+    return strip.subtracted(roundedRect(left + 17, top + 6, right - 17, bottom - 6, 2));
+}
+
+QPainterPath film() { return filmStrip(18, 8, 82, 92); }
+
+QPainterPath filmStack() {
+    QPainterPath behind = roundedRect(30, 6, 90, 82, 6).subtracted(roundedRect(22, 14, 82, 92, 8));
+    return filmStrip(10, 18, 74, 94).united(behind).simplified();
+}
+
+QPainterPath arrowRightCircle() {
+    QPainterPath arrow = polyline({{28, 50}, {70, 50}});
+    arrow.addPath(polyline({{52, 32}, {70, 50}, {52, 68}}));
+    return ring({50, 50}, 46, 38).united(stroked(arrow, 9)).simplified();
+}
+
+QPainterPath playFill() {
+    QPainterPath path;
+    path.addPolygon(QPolygonF{QPointF(24, 14), QPointF(82, 50), QPointF(24, 86), QPointF(24, 14)});
+    return path;
+}
+
+QPainterPath pauseFill() {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(24, 16, 18, 68), 4, 4);
+    path.addRoundedRect(QRectF(58, 16, 18, 68), 4, 4);
+    return path;
+}
+
+QPainterPath circle() { return ring({50, 50}, 46, 38); }
+
+QPainterPath checkmarkCircle() {
+    return ring({50, 50}, 46, 38).united(tick({31, 51}, {44, 64}, {69, 37}, 9)).simplified();
+}
+
+QPainterPath arrowUpCircle() {
+    QPainterPath arrow = polyline({{50, 72}, {50, 30}});
+    arrow.addPath(polyline({{32, 48}, {50, 30}, {68, 48}}));
+    return ring({50, 50}, 46, 38).united(stroked(arrow, 9)).simplified();
+}
+
+QPainterPath arrowClockwise() {
+    // Three quarters of a ring, open at the top right, with the arrow head at its end.
+    QPainterPath arc;
+    arc.arcMoveTo(QRectF(12, 12, 76, 76), 60);
+    arc.arcTo(QRectF(12, 12, 76, 76), 60, 300);
+    QPainterPath head = roundedPolygon({{58, 4}, {80, 22}, {54, 30}}, 2);
+    return stroked(arc, 9).united(head).simplified();
+}
+
+QPainterPath bell() {
+    QPainterPath body;
+    body.moveTo(50, 10);
+    body.cubicTo(28, 10, 24, 30, 24, 46);
+    body.lineTo(24, 64);
+    body.lineTo(12, 76);
+    body.lineTo(88, 76);
+    body.lineTo(76, 64);
+    body.lineTo(76, 46);
+    body.cubicTo(76, 30, 72, 10, 50, 10);
+    body.closeSubpath();
+    QPainterPath clapper;
+    clapper.addEllipse(QPointF(50, 84), 10, 8);
+    return stroked(body, 4).united(body).united(clapper).simplified();
+}
+
+QPainterPath clock() {
+    return ring({50, 50}, 46, 38).united(stroked(polyline({{50, 24}, {50, 50}, {68, 62}}), 8)).simplified();
+}
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -137,6 +272,28 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::videoFill: return videoFill();
         case Symbol::exclamationmarkTriangleFill: return exclamationmarkTriangleFill();
         case Symbol::chevronDown: return chevronDown();
+        case Symbol::chevronLeft: return chevronLeft();
+        case Symbol::chevronRight: return chevronRight();
+        case Symbol::exclamationmarkTriangle: return exclamationmarkTriangle();
+        case Symbol::infoCircle: return infoCircle();
+        case Symbol::command: return command();
+        case Symbol::recordCircle: return recordCircle();
+        case Symbol::circleFill: return circleFill();
+        case Symbol::stopFill: return stopFill();
+        case Symbol::ellipsis: return ellipsis();
+        case Symbol::folder: return folder();
+        case Symbol::folderBadgePlus: return folderBadgePlus();
+        case Symbol::film: return film();
+        case Symbol::filmStack: return filmStack();
+        case Symbol::arrowRightCircle: return arrowRightCircle();
+        case Symbol::playFill: return playFill();
+        case Symbol::pauseFill: return pauseFill();
+        case Symbol::circle: return circle();
+        case Symbol::checkmarkCircle: return checkmarkCircle();
+        case Symbol::arrowUpCircle: return arrowUpCircle();
+        case Symbol::arrowClockwise: return arrowClockwise();
+        case Symbol::bell: return bell();
+        case Symbol::clock: return clock();
     }
     return {};
 }

@@ -22,6 +22,28 @@ enum class Symbol {
     videoFill,                    // a film camera: body and lens cone
     exclamationmarkTriangleFill,  // a warning triangle with an exclamation mark cut out
     chevronDown,                  // the indicator of a menu
+    chevronLeft,                  // back
+    chevronRight,                 // a row that opens a page
+    exclamationmarkTriangle,      // a warning triangle outline with an exclamation mark
+    infoCircle,                   // a ring with an "i"
+    command,                      // the looped square of the shortcut key
+    recordCircle,                 // a ring around a disc: the recorder's own mark
+    circleFill,                   // a disc
+    stopFill,                     // a rounded square
+    ellipsis,                     // three dots: work under way
+    folder,                       // a folder outline with its tab
+    folderBadgePlus,              // a folder with a plus cut out
+    film,                         // a strip of film
+    filmStack,                    // a strip of film with one behind it
+    arrowRightCircle,             // a ring around an arrow pointing right
+    playFill,                     // a triangle pointing right
+    pauseFill,                    // two upright bars
+    circle,                       // a ring: a switch that is off
+    checkmarkCircle,              // a ring around a tick
+    arrowUpCircle,                // a ring around an arrow pointing up: a newer version
+    arrowClockwise,               // an open ring with an arrow head: check again
+    bell,                         // a bell: notifications
+    clock,                        // a ring with two hands
 };
 
 class SymbolPainter {

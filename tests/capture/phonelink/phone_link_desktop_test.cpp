@@ -49,7 +49,7 @@ TEST(PhoneLinkOnTheDesktop, ThreeSecondsWithThePhoneAsCameraAndMicrophone) {
     const std::string path = folder.file("Scratch/take.mov");
     auto frames = std::make_shared<CameraFrameFeed>();
     auto noCameras = std::make_shared<platform::ScriptedV4l2>();
-    auto live = LivePulseV4l2Capture::create(platform::PulseSourceDirectory::start(),
+    auto live = LivePulseV4l2Capture::create(platform::PulseSourceDirectory::create(),
                                              platform::V4l2CameraDirectory::start(platform::createNullV4l2Operations(noCameras)),
                                              frames);
     auto runtime = std::make_shared<CaptureDeviceRuntime>(live->functions(), phones.receiver, frames, live);

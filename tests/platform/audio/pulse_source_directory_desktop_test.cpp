@@ -85,7 +85,7 @@ TEST(PulseSourceDirectory, ALostServerEmptiesTheListAndIsFoundAgain) {
     PrivateSoundServer server;
     server.start();
     ServerAddress address(server.address());
-    auto directory = PulseSourceDirectory::start();
+    auto directory = PulseSourceDirectory::create();
 
     const PulseSource mic{"private_mic", "Private-Mic", 2};
     ASSERT_TRUE(within(5s, [&] { return directory->sources() == std::vector{mic}; }));
@@ -104,7 +104,7 @@ TEST(PulseSourceDirectory, WithoutAServerTheListIsEmptyAndNothingBlocks) {
     yux::testing::TemporaryDirectory nowhere;
     ServerAddress address("unix:" + nowhere.file("no.sock"));
     auto before = std::chrono::steady_clock::now();
-    auto directory = PulseSourceDirectory::start();
+    auto directory = PulseSourceDirectory::create();
     EXPECT_FALSE(directory->waitForFirstListing(300ms));
     EXPECT_TRUE(directory->sources().empty());
     EXPECT_FALSE(directory->isConnected());

@@ -11,9 +11,12 @@
 #include <fstream>
 
 #include "platform/desktop/file_manager_reveal.hpp"
+#include "support/private_bus.hpp"
 #include "support/temporary_directory.hpp"
 
 using namespace yux::platform;
+using yux::testing::FakeFileManager;
+using yux::testing::PrivateBus;
 using Request = FileManagerReveal::Request;
 
 namespace {
@@ -29,61 +32,6 @@ bool runUntil(const std::function<bool()>& done, int milliseconds = 5000) {
 }
 
 }  // namespace
-
-// The file manager's side of the bus, as a test stands it up.
-class FakeFileManager : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
-
-public:
-    QStringList shown;
-    QString startupId = QStringLiteral("unset");
-
-public slots:
-    void ShowItems(const QStringList& uris, const QString& startup) {
-        shown += uris;
-        startupId = startup;
-    }
-};
-
-// A bus of the test's own: dbus-daemon started here and stopped by its process id.
-class PrivateBus {
-public:
-    explicit PrivateBus(const std::string& folder) {
-        // No service folders: nothing on this machine gets started by the bus.
-        std::string config = folder + "/bus.conf";
-        std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                                 "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                                 "<busconfig><type>session</type><listen>unix:dir=" << folder << "</listen><auth>EXTERNAL</auth>"
-                                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                                 "</policy></busconfig>\n";
-        daemon_.setProgram(QStringLiteral("dbus-daemon"));
-        daemon_.setArguments({QStringLiteral("--config-file=") + QString::fromStdString(config), QStringLiteral("--nofork"),
-                              QStringLiteral("--print-address=1")});
-        daemon_.start();
-        if (!daemon_.waitForStarted(5000)) return;
-        QElapsedTimer timer;
-        timer.start();
-        while (!daemon_.canReadLine() && timer.elapsed() < 5000) daemon_.waitForReadyRead(100);
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        for (const auto& name : names_) QDBusConnection::disconnectFromBus(name);
-        if (daemon_.processId() > 0) ::kill(static_cast<pid_t>(daemon_.processId()), SIGTERM);
-        daemon_.waitForFinished(5000);
-    }
-    bool isRunning() const { return !address_.isEmpty(); }
-    QDBusConnection connect(const QString& name) {
-        names_ << name;
-        return QDBusConnection::connectToBus(address_, name);
-    }
-
-private:
-    QProcess daemon_;
-    QString address_;
-    QStringList names_;
-};
 
 TEST(FileManagerReveal, NullRecordsTheFileUriAndTheFolderFallback) {
     auto answering = FileManagerReveal::create_null();
@@ -151,4 +99,3 @@ TEST(FileManagerRevealDesktop, ReachesTheFileManagerOnTheBusElseOpensTheFolder) 
     QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
 }
 
-#include "file_manager_reveal_test.moc"

@@ -12,7 +12,15 @@ namespace {
 
 const std::vector<Symbol> kAll = {Symbol::checkmark,  Symbol::checkmarkCircleFill, Symbol::checkmarkShieldFill,
                                   Symbol::xmark,      Symbol::handTapFill,         Symbol::micFill,
-                                  Symbol::videoFill,  Symbol::exclamationmarkTriangleFill, Symbol::chevronDown};
+                                  Symbol::videoFill,  Symbol::exclamationmarkTriangleFill, Symbol::chevronDown,
+                                  Symbol::chevronLeft, Symbol::chevronRight, Symbol::exclamationmarkTriangle,
+                                  Symbol::infoCircle, Symbol::command,     Symbol::recordCircle,
+                                  Symbol::circleFill, Symbol::stopFill,    Symbol::ellipsis,
+                                  Symbol::folder,     Symbol::folderBadgePlus, Symbol::film,
+                                  Symbol::filmStack,  Symbol::arrowRightCircle, Symbol::circle,
+                                  Symbol::checkmarkCircle, Symbol::arrowUpCircle, Symbol::arrowClockwise,
+                                  Symbol::bell,       Symbol::clock,
+                                  Symbol::playFill, Symbol::pauseFill};
 
 TEST(SymbolPainter, EverySymbolFillsAFairPartOfItsBoxAndStaysInside) {
     const QRectF box(10, 20, 40, 40);

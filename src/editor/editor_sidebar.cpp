@@ -1,0 +1,364 @@
+#include "editor/editor_sidebar.hpp"
+
+#include <cmath>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include "editor/editor_pixel_field.hpp"
+#include "editor/editor_source_headers.hpp"
+#include "editor/editor_style.hpp"
+#include "editor/editor_time_text.hpp"
+#include "editor/export_editor_session.hpp"
+
+namespace yux {
+
+namespace {
+
+// Sliders are integer: thousandths of the model's value.
+constexpr int kSliderUnits = 1000;
+
+QLabel* secondaryLabel(const QString& text, int pixels, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setPixelSize(pixels);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, EditorStyle::secondary(palette));
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel* valueLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    QFont font = label->font();
+    font.setWeight(QFont::DemiBold);
+    font.setStyleHint(QFont::Monospace);
+    label->setFont(font);
+    return label;
+}
+
+// "TITLE ........ value"
+QLabel* addHeading(QVBoxLayout* column, const QString& title, QWidget* parent) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(secondaryLabel(title, 11, parent));
+    row->addStretch();
+    auto* value = valueLabel(parent);
+    row->addWidget(value);
+    column->addLayout(row);
+    return value;
+}
+
+QSlider* slider(double from, double to, QWidget* parent) {
+    auto* result = new QSlider(Qt::Horizontal, parent);
+    result->setRange(static_cast<int>(std::lround(from * kSliderUnits)), static_cast<int>(std::lround(to * kSliderUnits)));
+    return result;
+}
+
+// Segmented strips are drawn as one outlined rounded box around buttons without gaps.
+class SegmentStrip : public QWidget {
+public:
+    explicit SegmentStrip(QWidget* parent) : QWidget(parent) {
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(1, 1, 1, 1);
+        row->setSpacing(0);
+    }
+    void add(QAbstractButton* button) { static_cast<QHBoxLayout*>(layout())->addWidget(button, 1); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor border = EditorStyle::isDark(palette()) ? QColor::fromRgbF(0.227f, 0.227f, 0.235f)
+                                                       : QColor::fromRgbF(0.839f, 0.839f, 0.839f);
+        painter.setPen(QPen(border, 1));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    }
+};
+
+}  // namespace
+
+EditorSegmentButton::EditorSegmentButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
+    setText(text);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+QSize EditorSegmentButton::sizeHint() const {
+    QFontMetrics metrics(font());
+    return {metrics.horizontalAdvance(text()) + 16, metrics.height() + 10};
+}
+
+void EditorSegmentButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (isChecked()) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
+        painter.fillPath(shape, EditorStyle::accent());
+    }
+    QColor text = isChecked() ? QColor(Qt::white) : palette().color(QPalette::WindowText);
+    if (!isEnabled()) text.setAlphaF(0.4);
+    if (isDown()) text.setAlphaF(0.6);
+    painter.setPen(text);
+    painter.drawText(rect(), Qt::AlignCenter, this->text());
+}
+
+std::string EditorSidebar::qualityText(double quality) {
+    if (quality >= 0.999) return "Original";
+    return std::to_string(static_cast<long long>(std::round(quality * 100))) + "%";
+}
+
+std::string EditorSidebar::pixelsText(double width, double height) {
+    return std::to_string(static_cast<long long>(std::trunc(width))) + " × " +
+           std::to_string(static_cast<long long>(std::trunc(height)));
+}
+
+EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::function<void()> closeWindow,
+                             QWidget* parent)
+    : QWidget(parent), model_(std::move(model)) {
+    auto* session = model_.get();
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(16, 16, 16, 16);
+    // Tighter than the 18 the design draws with: the whole column must fit the 680-high window
+    // with two audio sources and the crop details open.
+    column->setSpacing(10);
+
+    // Audio.
+    auto audioSources = session->audioSources();
+    if (!audioSources.empty()) {
+        audio_ = new QWidget(this);
+        auto* audio = new QVBoxLayout(audio_);
+        audio->setContentsMargins(0, 0, 0, 0);
+        audio->setSpacing(8);
+        addHeading(audio, QStringLiteral("AUDIO"), audio_);
+        for (const auto& source : audioSources) {
+            auto* name = new QLabel(sourceDisplayName(source.kind), audio_);
+            QFont font = name->font();
+            font.setPixelSize(12);
+            name->setFont(font);
+            audio->addWidget(name);
+            audio->addWidget(new EditorAudioControl(model_, source, audio_));
+        }
+        column->addWidget(audio_);
+    }
+
+    // Quality and size: a heading over a slider each; the model changes only when one moves.
+    auto addSliderSection = [&](const QString& title, double from, double to, void (ExportEditorSession::*set)(double),
+                                QLabel*& value, QSlider*& control) {
+        auto* section = new QVBoxLayout;
+        section->setSpacing(6);
+        value = addHeading(section, title, this);
+        control = slider(from, to, this);
+        section->addWidget(control);
+        column->addLayout(section);
+        connect(control, &QSlider::valueChanged, this,
+                [session, set](int units) { (session->*set)(static_cast<double>(units) / kSliderUnits); });
+    };
+    addSliderSection(QStringLiteral("QUALITY"), 0.1, 1.0, &ExportEditorSession::setQuality, qualityValue_, quality_);
+    addSliderSection(QStringLiteral("SIZE"), 0.25, 1.0, &ExportEditorSession::setScale, sizeValue_, scale_);
+
+    // Crop.
+    auto* cropColumn = new QVBoxLayout;
+    cropColumn->setSpacing(8);
+    cropValue_ = addHeading(cropColumn, QStringLiteral("CROP"), this);
+    auto* cropStrip = new SegmentStrip(this);
+    crop_ = new EditorSegmentButton(QStringLiteral("Crop"), cropStrip);
+    crop_->setCheckable(true);
+    reset_ = new EditorSegmentButton(QStringLiteral("Reset"), cropStrip);
+    cropStrip->add(crop_);
+    cropStrip->add(reset_);
+    cropColumn->addWidget(cropStrip);
+    connect(crop_, &QAbstractButton::clicked, this, [this, session] {
+        session->setCropEditing(!session->cropEditing());
+        refresh();
+    });
+    connect(reset_, &QAbstractButton::clicked, this, [session] {
+        session->setCrop(RecordingCrop());
+        session->setCropEditing(false);
+    });
+
+    cropDetails_ = new QWidget(this);
+    auto* details = new QVBoxLayout(cropDetails_);
+    details->setContentsMargins(0, 0, 0, 0);
+    details->setSpacing(8);
+    auto* ratioRow = new QHBoxLayout;
+    ratioRow->addWidget(new QLabel(QStringLiteral("Ratio"), cropDetails_));
+    ratio_ = new QComboBox(cropDetails_);
+    for (auto ratio : RecordingCrop::allRatios)
+        ratio_->addItem(QString::fromUtf8(RecordingCrop::rawValue(ratio).data(),
+                                          static_cast<qsizetype>(RecordingCrop::rawValue(ratio).size())));
+    ratioRow->addWidget(ratio_, 1);
+    details->addLayout(ratioRow);
+    connect(ratio_, &QComboBox::activated, this, [session](int index) {
+        auto crop = session->crop();
+        crop.setRatio(RecordingCrop::allRatios[index], session->frameSize());
+        session->setCrop(crop);
+    });
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(6);
+    for (int i = 0; i < 4; ++i) {
+        auto field = RecordingCrop::allFields[i];
+        auto raw = QString::fromUtf8(RecordingCrop::rawValue(field).data(),
+                                     static_cast<qsizetype>(RecordingCrop::rawValue(field).size()));
+        auto* cell = new QHBoxLayout;
+        cell->setSpacing(4);
+        cell->addWidget(secondaryLabel(raw, 11, cropDetails_));
+        auto read = [session, field]() -> std::int64_t {
+            auto r = session->crop().pixels(session->frameSize());
+            double value = field == RecordingCrop::Field::width    ? r.width
+                           : field == RecordingCrop::Field::height ? r.height
+                           : field == RecordingCrop::Field::x      ? r.x
+                                                                   : r.y;
+            return static_cast<std::int64_t>(std::trunc(value));
+        };
+        auto write = [session, field](std::int64_t value) {
+            auto crop = session->crop();
+            crop.set(field, static_cast<double>(value), session->frameSize());
+            session->setCrop(crop);
+        };
+        fields_[i] = new EditorPixelField(raw, read, write, cropDetails_);
+        fields_[i]->setMinimumHeight(fields_[i]->sizeHint().height());
+        cell->addWidget(fields_[i], 1);
+        grid->addLayout(cell, i / 2, i % 2);
+    }
+    details->addLayout(grid);
+    cropColumn->addWidget(cropDetails_);
+    column->addLayout(cropColumn);
+
+    // Format.
+    auto* formatColumn = new QVBoxLayout;
+    formatColumn->setSpacing(8);
+    addHeading(formatColumn, QStringLiteral("FORMAT"), this);
+    auto* formatStrip = new SegmentStrip(this);
+    for (int i = 0; i < 2; ++i) {
+        auto codec = kAllRecordingVideoCodecs[i];
+        formats_[i] = new EditorSegmentButton(codec == RecordingVideoCodec::h264 ? QStringLiteral("H.264")
+                                                                                : QStringLiteral("HEVC"),
+                                              formatStrip);
+        formatStrip->add(formats_[i]);
+        // A checkable button unchecks itself when pressed again; the model's state decides.
+        connect(formats_[i], &QAbstractButton::clicked, this, [this, session, codec] {
+            session->setCodec(codec);
+            refresh();
+        });
+    }
+    formatColumn->addWidget(formatStrip);
+    column->addLayout(formatColumn);
+
+    // Summary.
+    auto* box = new QWidget(this);
+    box->setObjectName(QStringLiteral("summaryBox"));
+    auto* rows = new QVBoxLayout(box);
+    rows->setContentsMargins(10, 10, 10, 10);
+    rows->setSpacing(4);
+    const QString labels[] = {QStringLiteral("Output"), QStringLiteral("Length"), QStringLiteral("File"),
+                              QStringLiteral("Time")};
+    for (int i = 0; i < 4; ++i) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(secondaryLabel(labels[i], font().pixelSize() > 0 ? font().pixelSize() : 13, box));
+        row->addStretch();
+        summary_[i] = valueLabel(box);
+        row->addWidget(summary_[i]);
+        rows->addLayout(row);
+    }
+    summary_[3]->setText(QStringLiteral("Measured during export"));
+    bool dark = EditorStyle::isDark(palette());
+    box->setStyleSheet(QStringLiteral("#summaryBox { background: %1; border: 1px solid %2; border-radius: 8px; }")
+                           .arg(dark ? QStringLiteral("rgb(37,37,39)") : QStringLiteral("rgb(246,246,246)"),
+                                dark ? QStringLiteral("rgb(58,58,60)") : QStringLiteral("rgb(214,214,214)")));
+    column->addWidget(box);
+
+    note_ = new QLabel(this);
+    note_->setWordWrap(true);
+    note_->setContentsMargins(8, 8, 8, 8);
+    QFont noteFont = note_->font();
+    noteFont.setPixelSize(12);
+    noteFont.setWeight(QFont::DemiBold);
+    note_->setFont(noteFont);
+    column->addWidget(note_);
+    column->addWidget(secondaryLabel(QStringLiteral("Ready to export"), 11, this));
+    column->addStretch(1);
+
+    auto* actions = new QHBoxLayout;
+    delete_ = new QPushButton(QStringLiteral("Delete"), this);
+    export_ = new QPushButton(QStringLiteral("Export…"), this);
+    export_->setDefault(true);
+    export_->setStyleSheet(QStringLiteral("QPushButton { background: rgb(10,132,255); color: white; border: none; }"
+                                          "QPushButton:disabled { background: rgba(10,132,255,100); }"));
+    QFont exportFont = export_->font();
+    exportFont.setWeight(QFont::DemiBold);
+    export_->setFont(exportFont);
+    actions->addWidget(delete_);
+    actions->addWidget(export_, 1);
+    column->addLayout(actions);
+    connect(delete_, &QPushButton::clicked, this, [closeWindow] {
+        if (closeWindow) closeWindow();
+    });
+    connect(export_, &QPushButton::clicked, this, [session] { session->exportRecording(); });
+
+    for (auto changed : {&ExportEditorSession::qualityChanged, &ExportEditorSession::scaleChanged,
+                         &ExportEditorSession::cropChanged, &ExportEditorSession::cropEditingChanged,
+                         &ExportEditorSession::codecChanged, &ExportEditorSession::editChanged,
+                         &ExportEditorSession::isExportingChanged})
+        connect(session, changed, this, &EditorSidebar::refresh);
+    refresh();
+}
+
+void EditorSidebar::refresh() {
+    auto* session = model_.get();
+    {
+        // The model changes only when the user moves a slider.
+        QSignalBlocker qualityBlock(quality_);
+        QSignalBlocker scaleBlock(scale_);
+        quality_->setValue(static_cast<int>(std::lround(session->quality() * kSliderUnits)));
+        scale_->setValue(static_cast<int>(std::lround(session->scale() * kSliderUnits)));
+        QSignalBlocker ratioBlock(ratio_);
+        for (int i = 0; i < 5; ++i)
+            if (RecordingCrop::allRatios[i] == session->crop().ratio()) ratio_->setCurrentIndex(i);
+    }
+    qualityValue_->setText(QString::fromStdString(qualityText(session->quality())));
+    auto frame = session->frameSize();
+    sizeValue_->setText(QString::fromStdString(pixelsText(frame.width, frame.height)));
+    auto pixels = session->crop().pixels(frame);
+    auto output = QString::fromStdString(pixelsText(pixels.width, pixels.height));
+    cropValue_->setText(session->crop().isCropped() ? output : QStringLiteral("—"));
+    crop_->setChecked(session->cropEditing());
+    cropDetails_->setVisible(session->cropEditing() || session->crop().isCropped());
+    for (int i = 0; i < 4; ++i) {
+        fields_[i]->refresh();
+        auto maximum = static_cast<long long>(std::trunc(session->crop().maximum(RecordingCrop::allFields[i], frame)));
+        fields_[i]->setToolTip(QStringLiteral("Maximum %1 px").arg(maximum));
+    }
+    for (int i = 0; i < 2; ++i) {
+        formats_[i]->setCheckable(true);
+        formats_[i]->setChecked(kAllRecordingVideoCodecs[i] == session->codec());
+    }
+    double length = session->edit().outputDuration();
+    summary_[0]->setText(output);
+    summary_[1]->setText(QString::fromStdString(editorTimeText(length)));
+    summary_[2]->setText(QStringLiteral("≈ ") +
+                         QLocale().formattedDataSize(session->estimatedBytes(), 1, QLocale::DataSizeSIFormat));
+    auto reasons = session->reasons();
+    if (reasons.empty()) {
+        note_->setText(QStringLiteral("⚡ Fast export"));
+        note_->setStyleSheet(QStringLiteral("background: rgba(52,199,89,26); border-radius: 8px;"));
+    } else {
+        std::string joined;
+        for (const auto& reason : reasons) joined += (joined.empty() ? "" : ", ") + reason;
+        note_->setText(QStringLiteral("Re-encode · ") + QString::fromStdString(joined));
+        note_->setStyleSheet(QStringLiteral("background: rgba(10,132,255,31); border-radius: 8px;"));
+    }
+    export_->setEnabled(!session->isExporting() && length > 0);
+}
+
+}  // namespace yux

@@ -1,0 +1,365 @@
+#include "platform/updates/feed_updater.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QUrl>
+#include <nlohmann/json.hpp>
+#include <qcoro/qcoronetworkreply.h>
+#include <sodium.h>
+
+#include "platform/updates/update_feed.hpp"
+#include "platform/updates/update_version.hpp"
+
+namespace yux::platform {
+
+namespace {
+
+// The scheme and host exactly as written: QUrl lower-cases hosts and drops IPv6 brackets,
+// and plain http is accepted only for the loopback texts as they stand.
+std::optional<std::pair<std::string, std::string>> schemeAndHost(const std::string& text) {
+    const auto separator = text.find("://");
+    if (separator == std::string::npos || separator == 0) return std::nullopt;
+    std::string authority = text.substr(separator + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    const auto at = authority.rfind('@');
+    if (at != std::string::npos) authority = authority.substr(at + 1);
+    std::string host;
+    if (!authority.empty() && authority[0] == '[') {
+        const auto close = authority.find(']');
+        if (close == std::string::npos) return std::nullopt;
+        host = authority.substr(0, close + 1);
+    } else {
+        host = authority.substr(0, authority.find(':'));
+    }
+    return std::pair{text.substr(0, separator), host};
+}
+
+// A redirect's target, which Qt hands over already parsed.
+bool isAcceptedRedirect(const QUrl& url) {
+    if (!url.isValid() || url.host().isEmpty()) return false;
+    if (url.scheme() == u"https") return true;
+    const QString host = url.host();
+    return url.scheme() == u"http" && (host == u"localhost" || host == u"127.0.0.1" || host == u"::1");
+}
+
+std::string fileNameFor(const QUrl& url) {
+    std::string name = url.fileName().toStdString();
+    std::string safe;
+    for (const char c : name)
+        safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_') ? c : '_';
+    if (safe.empty() || safe[0] == '.') safe = "Yux-update" + safe;
+    return safe;
+}
+
+// Creates a new file in the folder, never replacing one: "name", then "name-2", "name-3", ….
+std::pair<int, std::filesystem::path> createExclusively(const std::filesystem::path& folder, const std::string& name) {
+    for (int attempt = 1;; ++attempt) {
+        const auto path = folder / (attempt == 1 ? name : name + "-" + std::to_string(attempt));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) return {fd, path};
+        if (errno != EEXIST || attempt >= 1000)
+            throw std::runtime_error("Could not save the update in " + folder.string() + ": " + std::strerror(errno) + ".");
+    }
+}
+
+bool signatureMatches(const std::filesystem::path& file, const std::string& signatureBase64, const std::string& keyBase64) {
+    unsigned char signature[crypto_sign_BYTES + 1];
+    unsigned char key[crypto_sign_PUBLICKEYBYTES + 1];
+    std::size_t signatureLength = 0;
+    std::size_t keyLength = 0;
+    const char* end = nullptr;
+    if (sodium_base642bin(signature, sizeof signature, signatureBase64.data(), signatureBase64.size(), nullptr,
+                          &signatureLength, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        end != signatureBase64.data() + signatureBase64.size() || signatureLength != crypto_sign_BYTES)
+        return false;
+    if (sodium_base642bin(key, sizeof key, keyBase64.data(), keyBase64.size(), nullptr, &keyLength, &end,
+                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        end != keyBase64.data() + keyBase64.size() || keyLength != crypto_sign_PUBLICKEYBYTES)
+        return false;
+    QFile input(QString::fromStdString(file.string()));
+    if (!input.open(QIODevice::ReadOnly)) return false;
+    const QByteArray contents = input.readAll();
+    return crypto_sign_verify_detached(signature, reinterpret_cast<const unsigned char*>(contents.constData()),
+                                       static_cast<unsigned long long>(contents.size()), key) == 0;
+}
+
+class FetchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace
+
+bool isAcceptedUpdateAddress(const std::string& text) {
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) return false;
+    const auto parts = schemeAndHost(text);
+    if (!parts || parts->second.empty()) return false;
+    const auto& [scheme, host] = *parts;
+    if (scheme == "https") return true;
+    return scheme == "http" && (host == "localhost" || host == "127.0.0.1" || host == "[::1]");
+}
+
+FeedUpdater::FeedUpdater(BundleInfo bundle, UpdaterDelegate& delegate, Options options)
+    : bundle_(std::move(bundle)), delegate_(delegate), options_(std::move(options)),
+      network_(std::make_unique<QNetworkAccessManager>()) {
+    schedule_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(kScheduleTick));
+    connect(&schedule_, &QTimer::timeout, this, &FeedUpdater::checkIfDue);
+}
+
+FeedUpdater::~FeedUpdater() = default;
+
+void FeedUpdater::startUpdater() {
+    if (started_) return;
+    if (sodium_init() < 0) throw UpdaterStartError("the signature library could not be started.");
+    try {
+        if (const auto automatic = options_.preferences->read(kAutomaticChecksKey)) {
+            const auto value = nlohmann::json::parse(*automatic, nullptr, false);
+            setAutomaticChecks(value.is_boolean() && value.get<bool>());
+        }
+        if (const auto last = options_.preferences->read(kLastCheckKey)) {
+            const auto value = nlohmann::json::parse(*last, nullptr, false);
+            if (value.is_string()) {
+                const auto date = QDateTime::fromString(QString::fromStdString(value.get<std::string>()), Qt::ISODate);
+                if (date.isValid()) setLastCheck(date);
+            }
+        }
+    } catch (const std::exception& error) {
+        // Unreadable preferences leave the defaults; the preferences file reports its damage itself.
+        options_.log.error("Updates", std::string("preferences_unreadable reason=") + error.what());
+    }
+    started_ = true;
+    setCanCheck(true);
+    schedule_.start();
+    checkIfDue();
+}
+
+void FeedUpdater::checkForUpdates() {
+    if (!started_ || !canCheckForUpdates()) return;
+    if (waiting_) {
+        auto item = *waiting_;
+        delegate_.didFindValidUpdate(item);
+        delegate_.willHandleShowingUpdate(true, item);
+        QPointer<FeedUpdater> self(this);
+        options_.userDriver->show(
+            item, [self, item] { if (self) self->runDownload(item); },
+            [] {});
+        return;
+    }
+    runCheck(true);
+}
+
+void FeedUpdater::setAutomaticallyChecksForUpdates(bool value) {
+    try {
+        persist(kAutomaticChecksKey, value ? "true" : "false");
+    } catch (const std::exception& error) {
+        options_.log.error("Updates", std::string("preference_write_failed reason=") + error.what());
+        return;
+    }
+    setAutomaticChecks(value);
+    checkIfDue();
+}
+
+void FeedUpdater::persist(const char* key, const std::string& json) {
+    options_.preferences->write(key, json);
+}
+
+void FeedUpdater::checkIfDue() {
+    if (!started_ || !automaticallyChecksForUpdates() || !canCheckForUpdates() || waiting_) return;
+    const auto& last = lastUpdateCheckDate();
+    const auto now = options_.now();
+    if (last && last->secsTo(now) < std::chrono::duration_cast<std::chrono::seconds>(kCheckInterval).count() &&
+        last->secsTo(now) >= 0)
+        return;
+    runCheck(false);
+}
+
+QCoro::Task<QByteArray> FeedUpdater::fetch(const QString& address, qint64 maxBytes,
+                                           std::function<void(qint64 received)> progress) {
+    QNetworkRequest request{QUrl(address)};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    // An abort from inside one of the reply's own signals finishes it, and this coroutine resumes
+    // there: the reply must outlive that signal, so it goes on a later turn.
+    const auto later = [](QNetworkReply* finished) { finished->deleteLater(); };
+    std::unique_ptr<QNetworkReply, decltype(later)> reply(network_->get(request), later);
+    QObject context;
+    std::string refusal;
+    bool timedOut = false;
+    QByteArray body;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setInterval(options_.timeout);
+    QObject::connect(&timer, &QTimer::timeout, &context, [&] {
+        timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(reply.get(), &QNetworkReply::redirected, &context, [&](const QUrl& target) {
+        if (isAcceptedRedirect(target)) {
+            emit reply->redirectAllowed();
+            return;
+        }
+        refusal = "The update server redirected to an address that is not secure: " + target.toString().toStdString() + ".";
+        reply->abort();
+    });
+    QObject::connect(reply.get(), &QNetworkReply::readyRead, &context, [&] {
+        body += reply->readAll();
+        // A download may take long; only silence counts against it.
+        if (progress) {
+            timer.start();
+            progress(body.size());
+        }
+        if (body.size() > maxBytes) {
+            refusal = "The update server sent more than was expected.";
+            reply->abort();
+        }
+    });
+    timer.start();
+    co_await qCoro(reply.get()).waitForFinished();
+    QObject::disconnect(reply.get(), nullptr, &context, nullptr);
+    if (!refusal.empty()) throw FetchError(refusal);
+    if (timedOut)
+        throw FetchError("The update server did not answer within " +
+                         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count()) +
+                         " seconds.");
+    if (reply->error() != QNetworkReply::NoError) throw FetchError(reply->errorString().toStdString() + ".");
+    body += reply->readAll();
+    if (body.size() > maxBytes) throw FetchError("The update server sent more than was expected.");
+    co_return body;
+}
+
+QCoro::Task<void> FeedUpdater::runCheck(bool userInitiated) {
+    QPointer<FeedUpdater> self(this);
+    setCanCheck(false);
+    std::vector<UpdateItem> items;
+    try {
+        const auto feed = bundle_.text(BundleInfo::kFeedURLKey).value_or("");
+        if (!isAcceptedUpdateAddress(feed)) throw FetchError("The update feed's address is not accepted.");
+        const QString address = QString::fromStdString(feed);
+        const QByteArray body = co_await fetch(address, kMaxUpdateFeedBytes);
+        if (!self) co_return;
+        items = parseUpdateFeed(body);
+    } catch (const std::exception& error) {
+        if (!self) co_return;
+        options_.log.error("Updates", std::string("check_failed reason=") + error.what());
+        abort(error.what());
+        co_return;
+    }
+    const auto now = options_.now();
+    setLastCheck(now);
+    try {
+        persist(kLastCheckKey, nlohmann::json(now.toString(Qt::ISODate).toStdString()).dump());
+    } catch (const std::exception& error) {
+        options_.log.error("Updates", std::string("preference_write_failed reason=") + error.what());
+    }
+    const UpdateItem* newest = newestUpdate(items, bundle_.version());
+    if (!newest) {
+        setCanCheck(true);
+        delegate_.didNotFindUpdate();
+        delegate_.didAbortWithError({kYuxUpdaterErrorDomain, kNoUpdateErrorCode, "Yux is up to date."});
+        delegate_.willFinishUpdateSession();
+        co_return;
+    }
+    if (!isAcceptedUpdateAddress(newest->url)) {
+        abort("The update feed names a download address that is not secure.");
+        co_return;
+    }
+    waiting_ = *newest;
+    setCanCheck(true);
+    const UpdateItem item = *newest;
+    delegate_.didFindValidUpdate(item);
+    delegate_.willHandleShowingUpdate(userInitiated, item);
+    // A scheduled find only raises the badge; the window shows when the user asks.
+    if (userInitiated)
+        options_.userDriver->show(
+            item, [self, item] { if (self) self->runDownload(item); }, [] {});
+}
+
+QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
+    QPointer<FeedUpdater> self(this);
+    if (!canCheckForUpdates()) co_return;
+    setCanCheck(false);
+    std::filesystem::path file;
+    int fd = -1;
+    try {
+        std::filesystem::create_directories(options_.downloadFolder);
+        const QUrl url(QString::fromStdString(item.url));
+        std::tie(fd, file) = createExclusively(options_.downloadFolder, fileNameFor(url));
+        // The declared length bounds what is accepted; one byte more proves it wrong.
+        // Named, not temporaries in the awaited call: the compiler destroys such temporaries twice.
+        auto driver = options_.userDriver;
+        const std::function<void(qint64)> progress = [driver, total = item.length](qint64 received) {
+            driver->progress(received, total);
+        };
+        const QString address = url.toString();
+        const QByteArray body = co_await fetch(address, item.length + 1, progress);
+        if (!self) {
+            ::close(fd);
+            std::filesystem::remove(file);
+            co_return;
+        }
+        qint64 written = 0;
+        while (written < body.size()) {
+            const auto n = ::write(fd, body.constData() + written, static_cast<size_t>(body.size() - written));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::runtime_error(std::string("Could not save the update: ") + std::strerror(errno) + ".");
+            written += n;
+        }
+        if (::fsync(fd) != 0 || ::close(fd) != 0) {
+            fd = -1;
+            throw std::runtime_error(std::string("Could not save the update: ") + std::strerror(errno) + ".");
+        }
+        fd = -1;
+        const auto key = bundle_.text(BundleInfo::kPublicEDKeyKey).value_or("");
+        if (body.size() != item.length || !signatureMatches(file, item.edSignature, key)) {
+            std::filesystem::remove(file);
+            file.clear();
+            throw std::runtime_error(kNotSignedMessage);
+        }
+    } catch (const FetchError& error) {
+        if (fd >= 0) ::close(fd);
+        std::error_code ignored;
+        if (!file.empty()) std::filesystem::remove(file, ignored);
+        if (!self) co_return;
+        // A download cut short by a size beyond the declared length is a wrong file.
+        abort(std::string(error.what()) == "The update server sent more than was expected." ? kNotSignedMessage
+                                                                                            : error.what());
+        co_return;
+    } catch (const std::exception& error) {
+        if (fd >= 0) ::close(fd);
+        std::error_code ignored;
+        if (!file.empty()) std::filesystem::remove(file, ignored);
+        if (!self) co_return;
+        abort(error.what());
+        co_return;
+    }
+    options_.log.info("Updates", "update_downloaded path=" + file.string());
+    waiting_.reset();
+    options_.reveal(file);
+    finishSession();
+}
+
+void FeedUpdater::abort(const std::string& description) {
+    waiting_.reset();
+    setCanCheck(true);
+    delegate_.didAbortWithError({kYuxUpdaterErrorDomain, kUpdaterFailureCode, description});
+    finishSession();
+}
+
+void FeedUpdater::finishSession() {
+    setCanCheck(true);
+    options_.userDriver->close();
+    delegate_.willFinishUpdateSession();
+}
+
+}  // namespace yux::platform

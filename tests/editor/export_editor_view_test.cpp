@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QToolButton>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyleFactory>
+
+#include "editor/editor_pixel_field.hpp"
+#include "editor/editor_sidebar.hpp"
+#include "editor/editor_source_headers.hpp"
+#include "editor/editor_timeline.hpp"
+#include "editor/export_editor_view.hpp"
+#include "editor/export_progress_sheet.hpp"
+#include "editor/floating_trim_preview_window.hpp"
+#include "null_editor.hpp"
+#include "support/screenshot_writer.hpp"
+
+using namespace yux;
+using namespace yux::testing;
+using Kind = RecordingSourceKind;
+
+namespace {
+
+using ViewHarness = NullEditor;
+
+}  // namespace
+
+TEST(ExportEditorView, SizesInTheFixedWindow) {
+    ViewHarness h;
+    TrimPreviewWindowController window(h.session);
+    window.show();
+    auto* view = window.findChild<ExportEditorView*>();
+    ASSERT_NE(view, nullptr);
+    QApplication::processEvents();
+    EXPECT_EQ(view->sidebar()->width(), 299);
+    EXPECT_EQ(view->leftColumn()->width(), 820);
+    EXPECT_LE(view->preview()->width(), 534);
+    EXPECT_EQ(view->preview()->height(), 300);
+    QSizeF fourThree = ExportEditorView::pictureSize(4.0 / 3.0, QSizeF(533, 300));
+    EXPECT_DOUBLE_EQ(fourThree.width(), 400);
+    EXPECT_DOUBLE_EQ(fourThree.height(), 300);
+    QSizeF wide = ExportEditorView::pictureSize(16.0 / 9.0, QSizeF(792, 300));
+    EXPECT_NEAR(wide.width(), 533.33, 0.01);
+    window.close();
+}
+
+TEST(ExportEditorView, TransportFollowsTheSectionUnderThePlayhead) {
+    ViewHarness h;
+    ExportEditorView view(h.session, [] {});
+    EXPECT_FALSE(view.undoButton()->isEnabled());
+    EXPECT_EQ(view.timeLabel()->text(), "0:00.0 / 1:00.0");
+    h.session->seek(10);
+    view.splitButton()->click();
+    view.speedButton(3)->click();  // 2×
+    EXPECT_TRUE(view.speedButton(3)->isChecked());
+    EXPECT_FALSE(view.speedButton(1)->isChecked());
+    EXPECT_TRUE(view.undoButton()->isEnabled());
+    view.removeButton()->click();
+    EXPECT_EQ(view.removeButton()->text(), "Restore");
+    EXPECT_EQ(view.summaryLabel()->text(), "0:10.0 · 0:50.0 removed");
+    view.undoButton()->click();
+    EXPECT_EQ(view.removeButton()->text(), "Remove");
+    EXPECT_EQ(view.summaryLabel()->text(), "0:35.0 · 0:00.0 removed");
+
+    view.zoomOutButton()->click();
+    EXPECT_EQ(view.timeline()->zoom(), 1);
+    view.zoomInButton()->click();
+    EXPECT_EQ(view.timeline()->zoom(), 1.5);
+}
+
+TEST(EditorSidebar, NoAudioSectionWithoutAudio) {
+    ViewHarness h({nullSource(1, Kind::screen)});
+    EditorSidebar sidebar(h.session, {});
+    EXPECT_EQ(sidebar.audioSection(), nullptr);
+    ViewHarness withAudio;
+    EditorSidebar full(withAudio.session, {});
+    ASSERT_NE(full.audioSection(), nullptr);
+    EXPECT_EQ(full.audioSection()->findChildren<EditorAudioControl*>().size(), 2);
+}
+
+TEST(EditorSidebar, CropControlsShowAndWriteThePixelCrop) {
+    ViewHarness h;
+    EditorSidebar sidebar(h.session, {});
+    EXPECT_EQ(sidebar.cropHeading()->text(), "—");
+    EXPECT_TRUE(sidebar.cropDetails()->isHidden());
+    sidebar.cropButton()->click();
+    EXPECT_TRUE(h.session->cropEditing());
+    EXPECT_FALSE(sidebar.cropDetails()->isHidden());
+    EXPECT_EQ(sidebar.cropField(0)->text(), "1920");
+    EXPECT_EQ(sidebar.cropField(1)->text(), "1080");
+    EXPECT_EQ(sidebar.cropField(2)->text(), "0");
+    EXPECT_EQ(sidebar.cropField(3)->text(), "0");
+    EXPECT_EQ(sidebar.cropField(2)->toolTip(), "Maximum 0 px");
+
+    sidebar.ratioPicker()->setCurrentIndex(3);
+    emit sidebar.ratioPicker()->activated(3);  // 1:1
+    EXPECT_EQ(sidebar.cropField(0)->text(), "1080");
+    EXPECT_EQ(sidebar.cropField(1)->text(), "1080");
+    EXPECT_EQ(sidebar.cropHeading()->text(), "1080 × 1080");
+    EXPECT_EQ(sidebar.cropField(2)->toolTip(), "Maximum 840 px");
+    EXPECT_EQ(sidebar.summaryValue(0)->text(), "1080 × 1080");
+
+    sidebar.cropField(1)->setText("601");
+    emit sidebar.cropField(1)->returnPressed();
+    EXPECT_EQ(sidebar.cropField(0)->text(), "600") << "the ratio keeps the sides equal and even";
+
+    sidebar.resetButton()->click();
+    EXPECT_FALSE(h.session->crop().isCropped());
+    EXPECT_FALSE(h.session->cropEditing());
+    EXPECT_TRUE(sidebar.cropDetails()->isHidden());
+    EXPECT_EQ(sidebar.ratioPicker()->currentIndex(), 0);
+}
+
+TEST(EditorSidebar, SlidersFormatAndExportButton) {
+    ViewHarness h;
+    bool closed = false;
+    EditorSidebar sidebar(h.session, [&] { closed = true; });
+    EXPECT_EQ(sidebar.sizeHeading()->text(), "1920 × 1080");
+    sidebar.scaleSlider()->setValue(500);
+    EXPECT_DOUBLE_EQ(h.session->scale(), 0.5);
+    EXPECT_EQ(sidebar.sizeHeading()->text(), "960 × 540");
+    sidebar.qualitySlider()->setValue(998);
+    EXPECT_EQ(sidebar.qualityHeading()->text(), "100%");
+    h.session->setQuality(0.1);
+    EXPECT_EQ(sidebar.qualityHeading()->text(), "10%");
+    EXPECT_EQ(sidebar.qualitySlider()->value(), 100);
+    EXPECT_TRUE(sidebar.exportNote()->text().startsWith("Re-encode · "));
+
+    int codecChanges = 0;
+    QObject::connect(h.session.get(), &ExportEditorSession::codecChanged, [&] { ++codecChanges; });
+    auto selected = h.session->codec() == RecordingVideoCodec::h264 ? 0 : 1;
+    sidebar.formatButton(selected)->click();
+    EXPECT_EQ(codecChanges, 0) << "pressing the selected format changes nothing";
+    EXPECT_TRUE(sidebar.formatButton(selected)->isChecked());
+    sidebar.formatButton(1 - selected)->click();
+    EXPECT_EQ(codecChanges, 1);
+
+    EXPECT_TRUE(sidebar.exportButton()->isEnabled());
+    sidebar.exportButton()->click();
+    EXPECT_TRUE(h.session->isExporting());
+    EXPECT_FALSE(sidebar.exportButton()->isEnabled());
+    h.saveHandler.succeed("/tmp/out/a.mp4");
+    ASSERT_TRUE(runUntil([&] { return !h.session->isExporting(); }));
+    EXPECT_TRUE(sidebar.exportButton()->isEnabled());
+
+    h.session->clearSaved();
+    sidebar.deleteButton()->click();
+    EXPECT_TRUE(closed);
+}
+
+TEST(EditorSidebar, DeleteDuringAnExportKeepsTheWindow) {
+    ViewHarness h;
+    TrimPreviewWindowController window(h.session);
+    window.show();
+    auto* sidebar = window.findChild<EditorSidebar*>();
+    sidebar->exportButton()->click();
+    ASSERT_TRUE(h.session->isExporting());
+    window.closeWindow();  // what Delete calls
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(sidebar->isEnabled());
+    EXPECT_TRUE(window.sheet()->isEnabled());
+    h.session->cancelExport();
+    ASSERT_TRUE(runUntil([&] { return !h.session->isExporting(); }));
+    window.close();
+}
+
+TEST(EditorAudioControl, ShowsTheGainAndResetsOnDoubleClick) {
+    EXPECT_EQ(EditorAudioControl::valueText(0.125f, false), "13%");
+    EXPECT_EQ(EditorAudioControl::valueText(2.0f, false), "200%");
+    EXPECT_EQ(EditorAudioControl::valueText(1.0f, true), "muted");
+    ViewHarness h;
+    EditorAudioControl control(h.session, nullSource(4, Kind::microphone));
+    control.slider()->setValue(500);
+    EXPECT_FLOAT_EQ(h.session->audioLevels().at(4).gain, 0.5f);
+    EXPECT_EQ(control.valueLabel()->text(), "50%");
+    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                            Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(control.slider(), &doubleClick);
+    EXPECT_FLOAT_EQ(h.session->audioLevels().at(4).gain, 1.0f);
+    EXPECT_EQ(control.slider()->value(), 1000);
+    control.muteButton()->click();
+    EXPECT_EQ(control.valueLabel()->text(), "muted");
+    EXPECT_EQ(control.muteButton()->accessibleName(), "Unmute");
+}
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(37, 37, 39));
+    palette.setColor(QPalette::WindowText, QColor(235, 235, 240));
+    palette.setColor(QPalette::Base, QColor(44, 44, 46));
+    palette.setColor(QPalette::Text, QColor(235, 235, 240));
+    palette.setColor(QPalette::Button, QColor(58, 58, 60));
+    palette.setColor(QPalette::ButtonText, QColor(235, 235, 240));
+    return palette;
+}
+
+void shoot(const QPalette& palette, const QString& scheme) {
+    QPalette previous = QApplication::palette();
+    QApplication::setPalette(palette);
+    ViewHarness h;
+    h.session->start();
+    ASSERT_TRUE(runUntil([&] { return h.session->waveforms().size() == 2 && h.session->thumbnails().size() == 2; }));
+    TrimPreviewWindowController window(h.session);
+    window.show();
+    h.session->setSourcesExpanded(true);
+    h.session->seek(20);
+    h.session->split();
+    h.session->speed(2);
+    QApplication::processEvents();
+    test::writeScreenshot(window, "trim_window_lanes_" + scheme);
+
+    h.session->setCropEditing(true);
+    auto crop = h.session->crop();
+    crop.setRatio(RecordingCrop::Ratio::classic, h.session->frameSize());
+    h.session->setCrop(crop);
+    QApplication::processEvents();
+    test::writeScreenshot(window, "trim_window_crop_" + scheme);
+
+    h.session->exportRecording();
+    ASSERT_TRUE(runUntil([&] { return !h.saveHandler.progressHandlers.empty(); }));
+    h.saveHandler.progressHandlers[0]({0.42, 1, 2, 12.4});
+    ASSERT_TRUE(runUntil([&] { return h.session->progress().fraction > 0.4; }));
+    QApplication::processEvents();
+    test::writeScreenshot(window, "trim_window_exporting_" + scheme);
+    h.saveHandler.succeed("/tmp/out/Recording 2026-12-07.mp4", 48200000);
+    ASSERT_TRUE(runUntil([&] { return h.session->saved().has_value(); }));
+    QApplication::processEvents();
+    test::writeScreenshot(window, "trim_window_finished_" + scheme);
+    h.session->clearSaved();
+    window.close();
+    QApplication::setPalette(previous);
+}
+
+}  // namespace
+
+TEST(ExportEditorViewScreenshots, LightAndDark) {
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    QPalette light = QApplication::style()->standardPalette();
+    shoot(light, "light");
+    shoot(darkPalette(), "dark");
+}

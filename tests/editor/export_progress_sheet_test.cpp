@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include <QKeyEvent>
+#include <QPushButton>
+
+#include "editor/export_progress_sheet.hpp"
+#include "null_editor.hpp"
+
+using namespace yux;
+using namespace yux::testing;
+using T = ExportProgressTexts;
+
+TEST(ExportProgressTexts, PercentIsCutAndHeldToTheBar) {
+    EXPECT_EQ(T::percent(0), "0%");
+    EXPECT_EQ(T::percent(0.999), "99%");
+    EXPECT_EQ(T::percent(1), "100%");
+    EXPECT_EQ(T::percent(-0.3), "0%");
+    EXPECT_EQ(T::percent(7), "100%");
+    EXPECT_EQ(T::percent(std::nan("")), "0%");
+    EXPECT_EQ(T::percent(std::numeric_limits<double>::infinity()), "100%");
+}
+
+TEST(ExportProgressTexts, RemainingRoundsUpAndDistrustsOddEstimates) {
+    EXPECT_EQ(T::remaining(std::nullopt), "Preparing…");
+    EXPECT_EQ(T::remaining(0.2), "about 1 s left");
+    EXPECT_EQ(T::remaining(0.0), "about 0 s left");
+    EXPECT_EQ(T::remaining(61.0), "about 61 s left");
+    EXPECT_EQ(T::remaining(-1.0), "Preparing…");
+    EXPECT_EQ(T::remaining(std::numeric_limits<double>::infinity()), "Preparing…");
+    EXPECT_EQ(T::remaining(std::nan("")), "Preparing…");
+    EXPECT_EQ(T::remaining(1e300), "Preparing…");
+    EXPECT_EQ(T::section({0.5, 2, 3, std::nullopt}), "Section 2 of 3");
+}
+
+namespace {
+
+struct SheetHarness : NullEditor {
+    int closes = 0;
+    std::unique_ptr<ExportProgressSheet> sheet;
+
+    SheetHarness() : NullEditor({nullSource(1, RecordingSourceKind::screen), nullSource(2, RecordingSourceKind::microphone)}, 30) {
+        sheet = std::make_unique<ExportProgressSheet>(session, [this] { ++closes; });
+    }
+};
+
+}  // namespace
+
+TEST(ExportProgressSheet, FollowsAnExportFromStartToTheFinishedResult) {
+    SheetHarness h;
+    EXPECT_FALSE(h.sheet->wanted());
+    h.session->split();  // two kept sections would need a cut; one split keeps both
+    h.session->exportRecording();
+    ASSERT_TRUE(h.sheet->wanted());
+    EXPECT_EQ(h.sheet->titleText(), "Exporting…");
+    EXPECT_EQ(h.sheet->percentText(), "0%");
+    EXPECT_EQ(h.sheet->sectionText(), QString("Section 1 of %1").arg(h.session->edit().keptSections().size()));
+    EXPECT_EQ(h.sheet->remainingText(), "Preparing…");
+
+    ASSERT_TRUE(runUntil([&] { return !h.saveHandler.progressHandlers.empty(); }));
+    h.saveHandler.progressHandlers[0]({0.999, 2, 2, 0.2});
+    ASSERT_TRUE(runUntil([&] { return h.sheet->percentText() == "99%"; }));
+    EXPECT_EQ(h.sheet->remainingText(), "about 1 s left");
+    EXPECT_EQ(h.sheet->sectionText(), "Section 2 of 2");
+
+    // Escape leaves the sheet up.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(h.sheet.get(), &escape);
+    EXPECT_TRUE(h.sheet->wanted());
+
+    h.saveHandler.succeed("/tmp/out/Recording 1.mp4", 2500000);
+    ASSERT_TRUE(runUntil([&] { return h.session->saved().has_value(); }));
+    EXPECT_EQ(h.sheet->titleText(), "Export complete");
+    EXPECT_EQ(h.sheet->percentText(), "100%");
+    EXPECT_EQ(h.sheet->fileNameText(), "Recording 1.mp4");
+    EXPECT_EQ(h.sheet->detailsText(), "2.5 MB · 1920 × 1080");
+    EXPECT_EQ(h.sheet->revealButton()->text(), "Show in Files");
+
+    h.sheet->revealButton()->click();
+    EXPECT_EQ(h.revealed, std::vector<std::string>{"/tmp/out/Recording 1.mp4"});
+    EXPECT_TRUE(h.sheet->wanted());
+
+    h.sheet->editAgainButton()->click();
+    EXPECT_FALSE(h.sheet->wanted());
+    EXPECT_EQ(h.closes, 0);
+
+    // A second export starts again from 0 %, and Close closes the window.
+    h.session->exportRecording();
+    EXPECT_EQ(h.sheet->percentText(), "0%");
+    h.saveHandler.succeed("/tmp/out/Recording 2.mp4");
+    ASSERT_TRUE(runUntil([&] { return h.session->saved().has_value(); }));
+    h.sheet->closeButton()->click();
+    EXPECT_FALSE(h.session->saved().has_value());
+    EXPECT_EQ(h.closes, 1);
+}
+
+TEST(ExportProgressSheet, CancelStopsTheRunningExportAndHidesTheSheet) {
+    SheetHarness h;
+    h.sheet->cancelButton()->click();  // no export: nothing happens
+    h.session->exportRecording();
+    ASSERT_TRUE(runUntil([&] { return !h.saveHandler.calls.empty(); }));
+    h.sheet->cancelButton()->click();
+    ASSERT_TRUE(runUntil([&] { return !h.session->isExporting(); }));
+    EXPECT_FALSE(h.sheet->wanted());
+    EXPECT_FALSE(h.session->errorMessage().has_value());
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+// An editor over null services for the view tests: a null player, scripted lane previews and
+// a scripted save handler; outcomes and revealed files are kept.
+
+#include "editor_session_support.hpp"
+
+namespace yux::testing {
+
+inline std::vector<RecordingSource> fourTrackSources() {
+    return {nullSource(1, RecordingSourceKind::screen), nullSource(2, RecordingSourceKind::camera),
+            nullSource(3, RecordingSourceKind::systemAudio), nullSource(4, RecordingSourceKind::microphone)};
+}
+
+struct NullEditor {
+    std::shared_ptr<RecordingDebugLog> log = std::make_shared<RecordingDebugLog>();
+    ScriptedSaveHandler saveHandler;
+    ScriptedLoaders loaders;
+    std::shared_ptr<platform::PreviewPlayer> player = platform::PreviewPlayer::create_null();
+    std::vector<TrimPreviewOutcome> outcomes;
+    std::vector<std::string> revealed;
+    std::shared_ptr<ExportEditorSession> session;
+
+    explicit NullEditor(std::vector<RecordingSource> sources = fourTrackSources(), double duration = 60) {
+        session = ExportEditorSession::create(nullFacts(duration, std::move(sources)), artifactWith(bestH264Preset()),
+                                              &saveHandler, log, [this](TrimPreviewOutcome o) { outcomes.push_back(o); },
+                                              services());
+    }
+
+    EditorServices services() {
+        return {player, loaders.loaders(), [this](const std::string& path) { revealed.push_back(path); }};
+    }
+};
+
+}  // namespace yux::testing

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+
+#include "editor/editor_pixel_field.hpp"
+#include "editor/editor_sidebar.hpp"
+#include "editor/export_editor_view.hpp"
+#include "editor/export_progress_sheet.hpp"
+#include "editor/ffmpeg_recording_trim_boundary.hpp"
+#include "editor/floating_trim_preview_window.hpp"
+#include "platform/async/wait_for.hpp"
+#include "platform/desktop/file_manager_reveal.hpp"
+#include "platform/media/media_asset.hpp"
+#include "session/live_session.hpp"
+#include "support/private_bus.hpp"
+#include "support/screenshot_writer.hpp"
+#include "support/temporary_directory.hpp"
+#include "support/test_movie_generator.hpp"
+#include "support/x11_test_client.hpp"
+
+namespace yux {
+namespace {
+
+// X11 keycodes of the test keyboard.
+constexpr std::uint8_t kKeyS = 39;
+constexpr std::uint8_t kKeyDelete = 119;
+
+bool runFor(const std::function<bool()>& done, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
+    testing::TemporaryDirectory root;
+    auto trimLog = std::make_shared<testing::RecordingDebugLog>();
+    testing::LiveSession live(root.path(), std::make_shared<FfmpegRecordingTrimBoundary>(trimLog));
+    std::filesystem::create_directories(live.locations.scratchDirectory());
+    const std::string take = (live.locations.scratchDirectory() / "take.mov").string();
+    testing::TestMovieOptions options;
+    options.camera = true;
+    options.microphone = true;
+    options.durationSeconds = 4.0;
+    testing::writeTestMovie(take, options);
+
+    auto exportSession = platform::waitForTask(live.exports->open(take, Date::now()));
+
+    // "Show in Files" reaches a file manager on a bus of this test's own.
+    std::filesystem::create_directories(root.file("bus"));
+    testing::PrivateBus bus(root.file("bus"));
+    ASSERT_TRUE(bus.isRunning()) << "dbus-daemon did not start";
+    auto service = bus.connect(QStringLiteral("file-manager"));
+    testing::FakeFileManager fileManager;
+    ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    auto reveal = platform::FileManagerReveal::create(bus.connect(QStringLiteral("editor")), QStringLiteral("true"));
+
+    FloatingTrimPreviewWindow presenter(live.log, [&](std::string path, PendingRecordingArtifact artifact,
+                                                      TrimPreviewSaveHandling* handler,
+                                                      std::shared_ptr<DebugLogBoundary> log,
+                                                      ExportEditorSession::OutcomeHandler onOutcome) {
+        EditorServices services{platform::PreviewPlayer::create(), EditorPreviewLoaders::forMovie(path),
+                                [reveal](const std::string& file) { reveal->reveal(file); }};
+        return ExportEditorSession::open(std::move(path), std::move(artifact), handler, std::move(log),
+                                         std::move(onOutcome), std::move(services));
+    });
+
+    std::optional<TrimPreviewOutcome> outcome;
+    auto presenting = [](RecordingExportSession& session, FloatingTrimPreviewWindow& window,
+                         std::optional<TrimPreviewOutcome>& result) -> QCoro::Task<void> {
+        result = co_await session.presentPreview(&window, &session);
+    }(*exportSession, presenter, outcome);
+
+    ASSERT_TRUE(runFor([&] { return presenter.activeWindow() != nullptr || outcome.has_value(); }, 20000));
+    auto* window = presenter.activeWindow();
+    ASSERT_NE(window, nullptr) << "the window did not open";
+    auto& model = window->model();
+    ASSERT_TRUE(runFor([&] { return window->isActiveWindow(); }, 5000)) << "the window never took focus";
+    ASSERT_TRUE(runFor([&] { return model.waveforms().size() == 2 && model.thumbnails().size() == 2; }, 20000));
+
+    // Cut at 1 s and 3 s by the keyboard, play the middle twice as fast, remove the last part.
+    testing::X11TestClient keyboard;
+    model.seek(1.0);
+    keyboard.tap(kKeyS);
+    keyboard.sync();
+    ASSERT_TRUE(runFor([&] { return model.edit().sections().size() == 2; }, 3000));
+    model.seek(3.0);
+    keyboard.tap(kKeyS);
+    keyboard.sync();
+    ASSERT_TRUE(runFor([&] { return model.edit().sections().size() == 3; }, 3000));
+    model.seek(2.0);
+    auto* view = window->findChild<ExportEditorView*>();
+    ASSERT_NE(view, nullptr);
+    view->speedButton(3)->click();
+    EXPECT_EQ(model.selectedSection().speed, 2.0);
+    // Removing after the speed change: equal neighbours merge on every change.
+    model.seek(3.5);
+    keyboard.tap(kKeyDelete);
+    keyboard.sync();
+    ASSERT_TRUE(runFor([&] { return !model.edit().sections().back().kept; }, 3000));
+    ASSERT_EQ(model.edit().sections().size(), 3u);
+    model.setSourcesExpanded(true);
+    QApplication::processEvents();
+    test::writeScreenshot(*window, "trim_desktop_lanes");
+
+    // A square crop, and H.264 instead of the default preset's HEVC.
+    auto* sidebar = window->findChild<EditorSidebar*>();
+    sidebar->cropButton()->click();
+    sidebar->ratioPicker()->setCurrentIndex(3);
+    emit sidebar->ratioPicker()->activated(3);
+    auto crop = model.crop().pixels(model.frameSize());
+    EXPECT_EQ(crop.width, crop.height);
+    QApplication::processEvents();
+    test::writeScreenshot(*window, "trim_desktop_crop");
+
+    // Typing in a crop field never splits.
+    auto* field = sidebar->cropField(0);
+    field->setFocus();
+    ASSERT_TRUE(runFor([&] { return field->hasFocus(); }, 3000));
+    model.seek(0.5);
+    keyboard.tap(kKeyS);
+    keyboard.sync();
+    runFor([] { return false; }, 200);
+    EXPECT_EQ(model.edit().sections().size(), 3u);
+    EXPECT_TRUE(field->text().contains(QLatin1Char('s')));
+    field->setText(QString::number(static_cast<long long>(crop.width)));
+    emit field->returnPressed();
+    field->clearFocus();
+    sidebar->formatButton(0)->click();
+    ASSERT_EQ(model.codec(), RecordingVideoCodec::h264);
+
+    sidebar->exportButton()->click();
+    ASSERT_TRUE(model.isExporting());
+    ASSERT_TRUE(runFor([&] { return model.saved().has_value() || model.errorMessage().has_value(); }, 120000));
+    ASSERT_FALSE(model.errorMessage().has_value()) << *model.errorMessage();
+    EXPECT_EQ(window->sheet()->titleText(), "Export complete");
+    QApplication::processEvents();
+    test::writeScreenshot(*window, "trim_desktop_finished");
+    const std::string output = model.saved()->file.path;
+    window->sheet()->revealButton()->click();
+    ASSERT_TRUE(runFor([&] { return !fileManager.shown.isEmpty(); }, 5000));
+    EXPECT_EQ(fileManager.shown, QStringList{QUrl::fromLocalFile(QString::fromStdString(output)).toString(QUrl::FullyEncoded)});
+    window->sheet()->closeButton()->click();
+    // The window and its model are gone once the outcome is in.
+
+    ASSERT_TRUE(runFor([&] { return outcome.has_value(); }, 10000));
+    EXPECT_EQ(*outcome, TrimPreviewOutcome::saved());
+    EXPECT_EQ(presenter.activeWindow(), nullptr);
+
+    auto asset = platform::MediaAsset::open(output);
+    auto videos = asset.tracksOf(platform::MediaTrackType::video);
+    auto audios = asset.tracksOf(platform::MediaTrackType::audio);
+    ASSERT_EQ(videos.size(), 1u);
+    ASSERT_EQ(audios.size(), 1u);
+    EXPECT_EQ(videos[0].codec, "h264");
+    EXPECT_EQ(audios[0].codec, "aac");
+    EXPECT_EQ(videos[0].width, static_cast<int>(crop.width));
+    EXPECT_EQ(videos[0].height, static_cast<int>(crop.height));
+    // 1 s as it was, 2 s at double speed, the last second removed.
+    EXPECT_NEAR(asset.durationSeconds, 2.0, 1.0 / options.frameRate);
+    // Second 0 of the source at 0.5 s, second 2 of the source (sped up) at 1.6 s.
+    auto x = static_cast<int>(crop.width / 2);
+    auto y = static_cast<int>(crop.height / 2);
+    EXPECT_TRUE(testing::near(testing::pixelAt(output, 0.5, x, y), testing::screenColorAt(0), 40));
+    EXPECT_TRUE(testing::near(testing::pixelAt(output, 1.75, x, y), testing::screenColorAt(2), 40));
+}
+
+}  // namespace
+}  // namespace yux

@@ -1,0 +1,141 @@
+#include "shell/menu_bar_panel.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+
+#include "platform/async/wait_for.hpp"
+#include "platform/desktop/file_manager_reveal.hpp"
+#include "shell/fake_menu_bar_coordinator.hpp"
+#include "shell/inspector_kit.hpp"
+#include "shell/menu_bar_panel_view_model.hpp"
+#include "shell/record_tab.hpp"
+#include "shell/recording_shortcut_recorder.hpp"
+#include "support/screenshot_writer.hpp"
+
+namespace yux {
+namespace {
+
+using testing::FakeMenuBarCoordinator;
+using testing::settingsIn;
+
+constexpr double kNow = 800000000;
+
+struct PanelTest : ::testing::Test {
+    FakeMenuBarCoordinator coordinator;
+    std::shared_ptr<platform::FileManagerReveal> reveal = platform::FileManagerReveal::create_null();
+    platform::OutputTracker<platform::FileManagerReveal::Request> revealed = reveal->track_requests();
+    int quits = 0;
+    MenuBarPanel panel{coordinator, coordinator,
+                       MenuBarPanel::Services{.inputs = nullptr,
+                                              .reveal = reveal,
+                                              .quit = [this] { ++quits; },
+                                              .version = QVariant(QStringLiteral("0.1.0")),
+                                              .home = "/home/user",
+                                              .now = [] { return Date{kNow}; }}};
+
+    void read() { platform::waitForTask(panel.model().syncFromProvider()); }
+    std::vector<QWidget*> visible(const char* name) {
+        std::vector<QWidget*> found;
+        for (QWidget* widget : panel.findChildren<QWidget*>(name)) {
+            if (widget->isVisibleTo(&panel)) found.push_back(widget);
+        }
+        return found;
+    }
+};
+
+TEST(RelativeTimeText, UsesTheLargestWholeUnitEitherWay) {
+    EXPECT_EQ(relativeTimeText(Date{kNow - 5.7}, Date{kNow}), "5 sec. ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow}, Date{kNow}), "0 sec. ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow - 60}, Date{kNow}), "1 min. ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow - 7200}, Date{kNow}), "2 hr. ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow - 86400}, Date{kNow}), "1 day ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow - 3 * 86400}, Date{kNow}), "3 days ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow - 40 * 86400}, Date{kNow}), "1 mo. ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow - 800 * 86400}, Date{kNow}), "2 yr. ago");
+    EXPECT_EQ(relativeTimeText(Date{kNow + 90}, Date{kNow}), "in 1 min.");
+}
+
+TEST_F(PanelTest, ShowingRefreshesAndTheRecordingStatesTintTheBackground) {
+    panel.show();
+    EXPECT_EQ(coordinator.intentCases(), std::vector<std::size_t>{5});
+    for (const RecordingSessionState& state : testing::everySessionState()) {
+        coordinator.state.recordingState = state;
+        read();
+        const bool tinted = state.recordingInfo() != nullptr || state.isStopping();
+        EXPECT_EQ(panel.backgroundTint().alpha() > 0, tinted) << state.diagnosticText();
+    }
+    EXPECT_EQ(panel.width(), InspectorStyle::trayWidth);
+}
+
+TEST_F(PanelTest, HistoryListsRecentFilesDividedAndRevealsTheClickedOne) {
+    panel.show();
+    panel.selectTab(PanelTab::history);
+    EXPECT_EQ(visible("emptyHistory").size(), 1u);
+
+    coordinator.state.recent = {RecordingFile{"/home/user/Videos/Yux/one.mov", Date{kNow - 5}}};
+    read();
+    QApplication::processEvents();
+    EXPECT_EQ(visible("historyRow").size(), 1u);
+    EXPECT_EQ(visible("historyDivider").size(), 0u);
+    EXPECT_TRUE(visible("emptyHistory").empty());
+
+    coordinator.state.recent = {RecordingFile{"/v/a.mov", Date{kNow - 5}}, RecordingFile{"~/Videos/b.mov", Date{kNow - 120}},
+                                RecordingFile{"/v/c.mov", Date{kNow - 7200}}};
+    read();
+    QApplication::processEvents();
+    std::vector<QWidget*> rows = visible("historyRow");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(visible("historyDivider").size(), 2u);
+    EXPECT_EQ(rows[1]->findChild<QLabel*>("fileName")->text(), "b.mov");
+    EXPECT_EQ(rows[1]->findChild<QLabel*>("relativeTime")->text(), "2 min. ago");
+    static_cast<QAbstractButton*>(rows[1])->click();
+    ASSERT_EQ(revealed.data().size(), 1u);
+    EXPECT_EQ(revealed.data()[0].target, "file:///home/user/Videos/b.mov");
+    panel.resize(panel.sizeHint());
+    yux::test::writeScreenshot(panel, "panel_history");
+}
+
+TEST_F(PanelTest, PagesReplaceThePanelAndBackReturnsToTheSameTab) {
+    coordinator.state.settings = MenuBarSettingsState::available(settingsIn("/home/user/Videos/Yux"));
+    panel.show();
+    read();
+    panel.resize(panel.sizeHint());
+    yux::test::writeScreenshot(panel, "panel_record");
+    RecordingShortcutRecorder* recorder = panel.recordTab()->shortcutRecorder();
+    recorder->begin();
+    ASSERT_TRUE(recorder->isCapturing());
+
+    panel.openInspector(InspectorPage::about);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(panel.mainPanel()->isVisible());
+    ASSERT_NE(panel.inspectorPage(), nullptr);
+    EXPECT_TRUE(panel.inspectorPage()->isVisible());
+    EXPECT_EQ(panel.inspectorPage()->findChild<QLabel*>("credit")->text().left(13), "Version 0.1.0");
+    yux::test::writeScreenshot(panel, "panel_about");
+    panel.inspectorPage()->findChild<InspectorHeader*>()->backButton()->click();
+    EXPECT_FALSE(panel.inspector().has_value());
+    EXPECT_TRUE(panel.mainPanel()->isVisible());
+    EXPECT_TRUE(panel.recordTab()->isVisible());
+
+    panel.selectTab(PanelTab::history);
+    panel.openInspector(InspectorPage::settings);
+    EXPECT_FALSE(panel.mainPanel()->isVisible());
+    yux::test::writeScreenshot(panel, "panel_settings");
+    panel.inspectorPage()->findChild<InspectorHeader*>()->backButton()->click();
+    EXPECT_EQ(panel.selectedTab(), PanelTab::history);
+    EXPECT_TRUE(panel.historyPage()->isVisible());
+    EXPECT_FALSE(panel.recordTab()->isVisible());
+
+    // Switching tabs also ends a capture.
+    panel.selectTab(PanelTab::record);
+    recorder->begin();
+    ASSERT_TRUE(recorder->isCapturing());
+    panel.selectTab(PanelTab::history);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(quits, 0);
+}
+
+}  // namespace
+}  // namespace yux
