@@ -13,6 +13,7 @@
 
 #include "platform/media/movie_track_reader.hpp"
 #include "support/temporary_directory.hpp"
+#include "yux_process_environment.hpp"
 
 namespace yux {
 namespace {
@@ -31,21 +32,12 @@ struct AutomationProcess : ::testing::Test {
     std::filesystem::path base() const { return home.path() / "data" / "Yux" / "Automation" / "v1" / "production"; }
 
     void start(QProcess& process) const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        const QString root = QString::fromStdString(home.path().string());
-        env.insert("HOME", root);
-        env.insert("XDG_DATA_HOME", root + "/data");
-        env.insert("XDG_CONFIG_HOME", root + "/config");
-        env.insert("XDG_CACHE_HOME", root + "/cache");
-        env.insert("XDG_RUNTIME_DIR", root + "/run");
-        std::filesystem::create_directories(home.path() / "run");
-        std::filesystem::permissions(home.path() / "run", std::filesystem::perms::owner_all);
         // The first-run setup is done, as for a user who went through it before.
         std::filesystem::create_directories(home.path() / "config" / "Yux");
         std::ofstream(home.path() / "config" / "Yux" / "preferences.json")
             << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
                  "cameraEnabled": false, "ratio": "Free"}})";
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
         process.start(QStringLiteral(YUX_EXECUTABLE), {});
         ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
     }
