@@ -59,6 +59,10 @@ Json parseText(std::string_view text) {
         return Json::parse(text);
     } catch (const Json::parse_error&) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, "The given data was not valid JSON.");
+    } catch (const Json::out_of_range&) {
+        // A number beyond double's range (1e400): refused like any other unreadable text, so
+        // callers that handle decoding failures see this one too.
+        throw DecodingError(DecodingError::Kind::dataCorrupted, "The given data was not valid JSON.");
     }
 }
 

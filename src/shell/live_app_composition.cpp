@@ -146,6 +146,18 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
     root.menuStateProvider = root.menuHandler;
     root.pendingTrimRelay->setHandler(root.menuHandler);
 
+    root.automation = automation::LiveAutomation::create(
+        automation::LiveAutomationServices{
+            .session = std::dynamic_pointer_cast<RecordingSessionOrchestrator>(root.recordingSession),
+            .displays = root.displays,
+            .applications = std::make_shared<DesktopApplicationCatalog>(
+                parts.liveDesktopServices ? DesktopApplicationCatalog::create() : DesktopApplicationCatalog::create_null({})),
+            .screenPermission = parts.screenPermission,
+            .inputs = root.captureInputs,
+            .cameraOverlay = root.cameraOverlay,
+        },
+        parts.locations.automationDirectory("production"), root.debugLog);
+
     root.background = std::make_shared<platform::DetachedTasks>();
     root.background->start(logStartupDiagnostics(root.debugLog, root.settings, parts.bundle, parts.homeDirectory));
     return root;

@@ -27,6 +27,7 @@
 #include "session/recording_session_boundary.hpp"
 #include "session/recording_setup_controller.hpp"
 #include "shell/menu_bar_coordinator.hpp"
+#include "automation/live_automation_services.hpp"
 
 namespace yux {
 
@@ -84,6 +85,8 @@ struct LiveAppComposition {
     std::shared_ptr<RecordingSessionBoundary> recordingSession;
     std::shared_ptr<MenuBarCoordinator> menuHandler;
     std::shared_ptr<MenuBarStateProviding> menuStateProvider;
+    // The file-based automation runner; the entry starts its run().
+    std::shared_ptr<automation::LiveAutomation> automation;
     // Work started here that nobody awaits: the start-up diagnostics.
     std::shared_ptr<platform::DetachedTasks> background;
 

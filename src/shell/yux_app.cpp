@@ -123,11 +123,17 @@ int YuxApp::main(int argc, char** argv) {
         .offerLeftover = [root, scratchDirectory] { return offerLeftoverRecording(root, scratchDirectory); },
     };
     startup.start(steps.run());
+    // Other programs' command files, answered until quit; independent of the first-run setup.
+    platform::CancelToken automationStop;
+    startup.start(root.automation->runner->run(automationStop));
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
     // noted for the next start. Then the setup and the inputs stop.
-    quit.addWillTerminate([root]() -> QCoro::Task<void> {
+    quit.addWillTerminate([root, automationStop]() mutable -> QCoro::Task<void> {
         co_await keepRecordingAtQuit(root);
+        // After the take is kept: a job then finds it the user's and leaves it alone.
+        automationStop.cancel();
+        co_await root.automation->runner->waitForJob();
         root.recordingSetup->stop();
         co_await root.captureInputs->stop();
     });

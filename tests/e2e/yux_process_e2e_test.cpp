@@ -11,6 +11,7 @@
 #include "model/recording_source.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/temporary_directory.hpp"
+#include "yux_process_environment.hpp"
 
 namespace yux {
 namespace {
@@ -24,18 +25,7 @@ constexpr int kExitTimeoutMs = 20000;
 struct YuxProcess : ::testing::Test {
     testing::TemporaryDirectory home;
 
-    QProcessEnvironment environment() const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        const QString root = QString::fromStdString(home.path().string());
-        env.insert("HOME", root);
-        env.insert("XDG_DATA_HOME", root + "/data");
-        env.insert("XDG_CONFIG_HOME", root + "/config");
-        env.insert("XDG_CACHE_HOME", root + "/cache");
-        env.insert("XDG_RUNTIME_DIR", root + "/run");
-        std::filesystem::create_directories(home.path() / "run");
-        std::filesystem::permissions(home.path() / "run", std::filesystem::perms::owner_all);
-        return env;
-    }
+    QProcessEnvironment environment() const { return testing::yuxProcessEnvironment(home.path()); }
 
     void start(QProcess& process) const {
         process.setProcessEnvironment(environment());

@@ -1,0 +1,160 @@
+#include "automation/recording_job.hpp"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include "model/app_error.hpp"
+#include "model/log_text.hpp"
+#include "platform/async/errors.hpp"
+
+namespace yux::automation {
+
+namespace {
+using Phase = RecordingAutomationResponse::Phase;
+}
+
+std::string microphoneKind(const std::optional<std::string>& microphoneID) {
+    if (!microphoneID) return "off";
+    return microphoneID->rfind("yux-usb:", 0) == 0 ? "usb" : "native";
+}
+
+RecordingJob::RecordingJob(RecordingAutomation& runner, std::shared_ptr<AutomationSessionBoundary> session,
+                           std::shared_ptr<RecordingJobServices> services, std::shared_ptr<DebugLogBoundary> debugLog,
+                           RecordingAutomation::Sleep sleep, Now now)
+    : runner_(runner), session_(std::move(session)), services_(std::move(services)), debugLog_(std::move(debugLog)),
+      sleep_(std::move(sleep)), now_(std::move(now)) {}
+
+RecordingAutomation::RecordJob RecordingJob::asRecordJob() {
+    return [this](RecordingAutomationRequest command, platform::CancelToken token) {
+        return record(std::move(command), std::move(token));
+    };
+}
+
+QCoro::Task<void> RecordingJob::log(std::string line) {
+    if (debugLog_) co_await debugLog_->append(std::move(line));
+}
+
+void RecordingJob::hideOverlay() {
+    if (!ownsCameraOverlay_) return;
+    services_->hideCameraOverlay();
+    ownsCameraOverlay_ = false;
+}
+
+QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomationRequest command,
+                                                              platform::CancelToken token) {
+    sessionAdmitted_ = false;
+    ownsCameraOverlay_ = false;
+    stopIssued_ = false;
+    RecordingAutomationResponse final;
+    final.id = command.id;
+    std::exception_ptr failure;
+    try {
+        final = co_await runSteps(command, token);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        if (sessionAdmitted_) {
+            // A stop from the tray or panel made the take the user's (it is in the trim window or on
+            // its way there); the job lets go of it untouched.
+            const auto state = session_->state();
+            const bool userOwnsTake = !stopIssued_ && (state.isStopping() || state.pendingArtifact() != nullptr);
+            if (!userOwnsTake) {
+                co_await session_->cancel();
+                co_await session_->discardRecording();
+            }
+        }
+        bool cancelled = token.isCancelled();
+        try {
+            std::rethrow_exception(failure);
+        } catch (const platform::CancelledError&) {
+            cancelled = true;
+        } catch (...) {
+        }
+        final = RecordingAutomationResponse{};
+        final.id = command.id;
+        final.phase = cancelled ? Phase::cancelled : Phase::failed;
+        final.error = cancelled ? std::string("Recording cancelled") : logErrorText(failure);
+        co_await log("automation_recording_failed id=" + command.id.text + " error=" + logErrorText(failure));
+    }
+    hideOverlay();
+    sessionAdmitted_ = false;
+    co_return final;
+}
+
+QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingAutomationRequest& command,
+                                                                platform::CancelToken token) {
+    runner_.phase(Phase::configuring);
+    const std::vector<DisplayBounds> displays = co_await services_->availableDisplays();
+    if (displays.empty()) throw AppError::displayDiscoveryFailed("No attached displays");
+    const CaptureTarget target = command.captureTarget(displays.front().displayID, displays);
+
+    auto info = co_await session_->startAutomation(
+        target, [this, &command, &target, &displays, token]() { return prepareInputs(command, target, displays, token); });
+    if (!info) {
+        throw AppError::outputFinalizationFailed("Capture start failed: " + session_->state().diagnosticText());
+    }
+    runner_.phase(Phase::recording);
+
+    const auto deadline = now_() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                       std::chrono::duration<double>(command.durationSeconds.value_or(0)));
+    while (now_() < deadline && !runner_.stopRequested()) {
+        co_await sleep_(kPollInterval, token);
+        if (!session_->state().recordingInfo()) throw AppError::recordingSessionNotActive();
+    }
+    token.throwIfCancelled();
+
+    runner_.phase(Phase::stopping);
+    stopIssued_ = true;
+    auto artifact = co_await session_->stopForAutomation(info->sessionID);
+    if (!artifact) {
+        throw AppError::outputFinalizationFailed("Capture stop failed: " + session_->state().diagnosticText());
+    }
+    hideOverlay();
+    token.throwIfCancelled();
+
+    const RecordingAutomationExport options = command.exportOptions.value_or(RecordingAutomationExport{});
+    const auto preset = artifact->exportPresetCatalog().preset(artifact->defaultExportPresetID());
+    if (!preset) throw AppError::outputFinalizationFailed("Default export preset unavailable");
+    const RecordingPreset profile = options.profile(*preset);
+    const RecordedTracks tracks = co_await services_->loadTracks(artifact->scratchPath());
+    const Size frame = automationFrameSize(tracks.screenNaturalSize, tracks.screenTransform, profile.resolutionScale);
+    TrimSelection selection = options.selection(artifact->durationSeconds(), frame, tracks.kinds);
+
+    runner_.phase(Phase::exporting);
+    QPointer<QObject> context = progressContext_.get();
+    RecordingAutomation* runner = &runner_;
+    const AutomationID id = command.id;
+    auto progress = [context, runner, id](const RecordingExportProgress& report) {
+        if (!context) return;
+        const double fraction = report.fraction;
+        QMetaObject::invokeMethod(
+            context.data(), [runner, id, fraction] { runner->progress(fraction, id); }, Qt::QueuedConnection);
+    };
+    const RecordingExportResult result = co_await session_->publishPendingTrim(selection, profile, progress, token);
+    co_await session_->discardRecording();
+
+    RecordingAutomationResponse final;
+    final.id = command.id;
+    final.phase = Phase::completed;
+    final.outputPath = result.file.path;
+    co_await log("automation_recording_completed id=" + command.id.text + " output=" + result.file.path +
+                 " bytes=" + std::to_string(result.byteSize));
+    co_return final;
+}
+
+QCoro::Task<void> RecordingJob::prepareInputs(const RecordingAutomationRequest& command, const CaptureTarget& target,
+                                              const std::vector<DisplayBounds>& displays, platform::CancelToken token) {
+    sessionAdmitted_ = true;
+    token.throwIfCancelled();
+    co_await services_->configureInputs(command.microphoneID, command.cameraID, command.cameraPlacement);
+    token.throwIfCancelled();
+    co_await log("automation_inputs_selected id=" + command.id.text + " microphone=" + microphoneKind(command.microphoneID) +
+                 " camera=" + (command.cameraID ? "true" : "false"));
+    token.throwIfCancelled();
+    const std::string placed = co_await services_->showCameraOverlay(target, displays);
+    ownsCameraOverlay_ = true;
+    co_await log("automation_camera_prepared id=" + command.id.text + " " + placed);
+}
+
+}  // namespace yux::automation

@@ -1,0 +1,267 @@
+#include "automation/recording_job.hpp"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include "model/app_error.hpp"
+#include "platform/async/errors.hpp"
+#include "platform/async/wait_for.hpp"
+#include "support/await_gate.hpp"
+#include "support/recording_debug_log.hpp"
+
+using namespace yux;
+using namespace yux::automation;
+using Phase = RecordingAutomationResponse::Phase;
+
+namespace {
+
+const std::string kJob = "0F8FAD5B-D9CB-469F-A165-70867728950E";
+const std::filesystem::path kCommands = "/s/commands";
+const std::filesystem::path kResponses = "/s/responses";
+
+class FakeEnvironment : public AutomationEnvironment {
+public:
+    std::optional<RecordingSessionState> sessionState() const override { return RecordingSessionState::idle(); }
+    QCoro::Task<RecordingAutomationDiscovery> discover() override { co_return RecordingAutomationDiscovery{}; }
+};
+
+class FakeSession : public AutomationSessionBoundary {
+public:
+    RecordingSessionState current;
+    std::vector<std::string> calls;
+    bool refuseStart = false;
+    std::vector<double> progressReports = {0.25, 0.1, 0.75};
+    std::optional<yux::testing::AwaitGate> exportGate;
+    std::optional<TrimSelection> exported;
+    std::optional<RecordingPreset> exportedProfile;
+
+    RecordingSessionState state() const override { return current; }
+    QCoro::Task<std::optional<ActiveSessionInfo>> startAutomation(CaptureTarget, Prepare prepare) override {
+        calls.push_back("start");
+        try {
+            co_await prepare();
+        } catch (const std::exception&) {
+            current = RecordingSessionState::failed(AppError::microphoneFailed("not connected"));
+            co_return std::nullopt;
+        }
+        if (refuseStart) co_return std::nullopt;
+        ActiveSessionInfo info{QUuid::createUuid(), "/scratch/take.mov"};
+        current = RecordingSessionState::recording(info);
+        co_return info;
+    }
+    QCoro::Task<std::optional<PendingRecordingArtifact>> stopForAutomation(QUuid) override {
+        calls.push_back("stop");
+        PendingRecordingArtifact artifact("/scratch/take.mov", Date(), 3, 1000, RecordingCaptureDiagnostics{},
+                                          RecordingPresetCatalog::builtIn(), RecordingPresetCatalog::highID);
+        current = RecordingSessionState::pendingTrim(artifact);
+        co_return artifact;
+    }
+    QCoro::Task<RecordingExportResult> publishPendingTrim(TrimSelection selection, RecordingPreset profile,
+                                                          ProgressHandler progress, platform::CancelToken cancel) override {
+        calls.push_back("publish");
+        exported = selection;
+        exportedProfile = profile;
+        for (double fraction : progressReports) progress(RecordingExportProgress{fraction});
+        if (exportGate) co_await exportGate->pass();
+        cancel.throwIfCancelled();
+        co_return RecordingExportResult{RecordingFile{"/videos/Yux/out.mp4", Date()}, 4096};
+    }
+    QCoro::Task<void> discardRecording() override {
+        calls.push_back("discard");
+        current = RecordingSessionState::idle();
+        co_return;
+    }
+    QCoro::Task<void> cancel() override {
+        calls.push_back("cancel");
+        co_return;
+    }
+};
+
+class FakeServices : public RecordingJobServices {
+public:
+    std::vector<DisplayBounds> displays = {DisplayBounds(DisplayID{"1"}, 0, 0, 1920, 1080)};
+    std::vector<std::string> calls;
+    bool overlayShown = false;
+    QCoro::Task<std::vector<DisplayBounds>> availableDisplays() override { co_return displays; }
+    QCoro::Task<void> configureInputs(std::optional<std::string> microphone, std::optional<std::string>,
+                                      std::optional<CameraPlacement>) override {
+        if (microphone == "gone") throw AppError::microphoneFailed("not connected");
+        calls.push_back("inputs");
+        co_return;
+    }
+    QCoro::Task<std::string> showCameraOverlay(CaptureTarget, std::vector<DisplayBounds>) override {
+        overlayShown = true;
+        co_return "bubble=hidden";
+    }
+    void hideCameraOverlay() override { overlayShown = false; }
+    QCoro::Task<RecordedTracks> loadTracks(std::string) override {
+        co_return RecordedTracks{{{1, RecordingSourceKind::screen}, {2, RecordingSourceKind::systemAudio}},
+                                 Size{1920, 1080}, TrackTransform{}};
+    }
+};
+
+class JobTest : public ::testing::Test {
+protected:
+    std::shared_ptr<AutomationFiles::NullState> disk = std::make_shared<AutomationFiles::NullState>();
+    FakeEnvironment environment;
+    std::shared_ptr<yux::testing::RecordingDebugLog> log = std::make_shared<yux::testing::RecordingDebugLog>();
+    std::shared_ptr<FakeSession> session = std::make_shared<FakeSession>();
+    std::shared_ptr<FakeServices> services = std::make_shared<FakeServices>();
+    std::chrono::steady_clock::time_point clock{};
+    int sleeps = 0;
+    std::function<void()> onSleep;
+    std::vector<std::string> phases;
+    RecordingAutomation::Sleep sleep = [this](std::chrono::milliseconds step,
+                                              platform::CancelToken token) -> QCoro::Task<void> {
+        token.throwIfCancelled();
+        clock += step;
+        ++sleeps;
+        if (onSleep) onSleep();
+        token.throwIfCancelled();
+        co_return;
+    };
+    RecordingAutomation runner{AutomationFiles::create_null(disk), {kCommands, kResponses}, environment, log, sleep};
+    RecordingJob job{runner, session, services, log, sleep, [this] { return clock; }};
+
+    void SetUp() override {
+        disk->folders = {kCommands.string(), kResponses.string()};
+        runner.setRecordJob(job.asRecordJob());
+    }
+    void submit(const std::string& fields, int seconds = 1) {
+        disk->files[(kCommands / (kJob + ".json")).string()] =
+            "{\"id\":\"" + kJob + "\",\"durationSeconds\":" + std::to_string(seconds) + fields + "}";
+        platform::waitForTask(runner.processNextCommand());
+    }
+    RecordingAutomationResponse answer() {
+        return json::decodeText<RecordingAutomationResponse>(disk->files[(kResponses / (kJob + ".json")).string()]);
+    }
+    void settle() {
+        platform::waitForTask(runner.waitForJob());
+        QCoreApplication::processEvents();
+    }
+};
+
+}  // namespace
+
+TEST_F(JobTest, ARecordingRunsItsPhasesAndCompletes) {
+    std::vector<Phase> seen;
+    std::vector<double> progress;
+    onSleep = [&] { seen.push_back(answer().phase); };
+    submit(",\"export\":{\"trimStart\":0.5,\"trimEnd\":2.5,\"scale\":0.5,\"systemAudioGain\":1.5}", 3);
+    settle();
+    // 3 s in 0.1 s steps, the state read after each.
+    EXPECT_EQ(sleeps, 30);
+    EXPECT_EQ(seen, std::vector<Phase>(30, Phase::recording));
+    const auto final = answer();
+    EXPECT_EQ(final.phase, Phase::completed) << final.error.value_or("");
+    EXPECT_EQ(final.outputPath, "/videos/Yux/out.mp4");
+    EXPECT_FALSE(final.progress);
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "stop", "publish", "discard"}));
+    EXPECT_EQ(session->exported->crop.pixels(Size{960, 540}), (Rect{0, 0, 960, 540}));
+    EXPECT_EQ(session->exported->audioLevels.at(2).gain, 1.5f);
+    EXPECT_DOUBLE_EQ(session->exported->durationSeconds(), 2);
+    EXPECT_EQ(session->exportedProfile->resolutionScale, 0.5);
+    EXPECT_FALSE(services->overlayShown);
+    EXPECT_FALSE(runner.activeResponse());
+    const auto lines = log->lines();
+    EXPECT_EQ(lines.front(), "automation_inputs_selected id=" + kJob + " microphone=off camera=false");
+    EXPECT_EQ(lines.back(), "automation_recording_completed id=" + kJob + " output=/videos/Yux/out.mp4 bytes=4096");
+}
+
+TEST_F(JobTest, ProgressReachesTheResponseInOrderWhileExporting) {
+    session->exportGate.emplace();
+    submit("");
+    QCoreApplication::processEvents();
+    auto during = answer();
+    EXPECT_EQ(during.phase, Phase::exporting);
+    EXPECT_EQ(during.progress, 0.75);
+    session->exportGate->open();
+    settle();
+    EXPECT_EQ(answer().phase, Phase::completed);
+    EXPECT_FALSE(answer().progress);
+}
+
+TEST_F(JobTest, CancelWhileExportingEndsTheJobCancelled) {
+    session->exportGate.emplace();
+    submit("");
+    disk->files[(kCommands / "1F8FAD5B-D9CB-469F-A165-70867728950E.json").string()] =
+        "{\"id\":\"1F8FAD5B-D9CB-469F-A165-70867728950E\",\"action\":\"cancel\",\"jobID\":\"" + kJob + "\"}";
+    platform::waitForTask(runner.processNextCommand());
+    session->exportGate->open();
+    settle();
+    EXPECT_EQ(answer().phase, Phase::cancelled);
+    EXPECT_EQ(answer().error, "Recording cancelled");
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "stop", "publish", "cancel", "discard"}));
+    EXPECT_EQ(log->lines().back(), "automation_recording_failed id=" + kJob + " error=CancelledError()");
+}
+
+TEST_F(JobTest, AStopCommandEndsTheRecordingAtTheNextCheck) {
+    onSleep = [&] {
+        if (sleeps == 3) {
+            disk->files[(kCommands / "1F8FAD5B-D9CB-469F-A165-70867728950E.json").string()] =
+                "{\"id\":\"1F8FAD5B-D9CB-469F-A165-70867728950E\",\"action\":\"stop\",\"jobID\":\"" + kJob + "\"}";
+            platform::waitForTask(runner.processNextCommand());
+        }
+    };
+    submit("", 60);
+    settle();
+    EXPECT_EQ(disk->files[(kResponses / "1F8FAD5B-D9CB-469F-A165-70867728950E.json").string()],
+              "{\"id\":\"1F8FAD5B-D9CB-469F-A165-70867728950E\",\"jobID\":\"" + kJob + "\",\"phase\":\"completed\"}");
+    EXPECT_EQ(sleeps, 3);
+    EXPECT_EQ(answer().phase, Phase::completed);
+}
+
+TEST_F(JobTest, AUserStopLeavesTheTakeToTheUser) {
+    onSleep = [&] {
+        if (sleeps == 2) {
+            PendingRecordingArtifact artifact("/scratch/take.mov", Date(), 0.2, 10, RecordingCaptureDiagnostics{},
+                                              RecordingPresetCatalog::builtIn(), RecordingPresetCatalog::highID);
+            session->current = RecordingSessionState::pendingTrim(artifact);
+        }
+    };
+    submit("");
+    settle();
+    EXPECT_EQ(answer().phase, Phase::failed);
+    EXPECT_EQ(answer().error, "recordingSessionNotActive");
+    EXPECT_EQ(session->calls, std::vector<std::string>{"start"});
+    EXPECT_FALSE(services->overlayShown);
+}
+
+TEST_F(JobTest, ACaptureFailureDuringRecordingCleansUp) {
+    onSleep = [&] {
+        if (sleeps == 2) session->current = RecordingSessionState::failed(AppError::videoCaptureUnavailable());
+    };
+    submit("");
+    settle();
+    EXPECT_EQ(answer().error, "recordingSessionNotActive");
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"}));
+}
+
+TEST_F(JobTest, StartFailuresCarryTheSessionsState) {
+    submit(",\"microphoneID\":\"gone\"");
+    settle();
+    EXPECT_EQ(answer().phase, Phase::failed);
+    EXPECT_EQ(answer().error,
+              R"x(outputFinalizationFailed("Capture start failed: failed(microphoneFailed(\"not connected\"))"))x");
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"}));
+
+    services->displays.clear();
+    session->current = RecordingSessionState::idle();
+    submit("");
+    settle();
+    EXPECT_EQ(answer().error, "displayDiscoveryFailed(\"No attached displays\")");
+}
+
+TEST_F(JobTest, ATrimBeyondTheMeasuredLengthFailsAfterTheRecording) {
+    submit(",\"export\":{\"trimEnd\":3.5}", 4);
+    settle();
+    EXPECT_EQ(answer().error, "outputFinalizationFailed(\"Trim must be within the recording duration\")");
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "stop", "cancel", "discard"}));
+}
+
+TEST(MicrophoneKindTest, NamesTheKindOfTheChosenDevice) {
+    EXPECT_EQ(microphoneKind(std::nullopt), "off");
+    EXPECT_EQ(microphoneKind("yux-usb:3"), "usb");
+    EXPECT_EQ(microphoneKind("alsa_input.pci"), "native");
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+// The environment of a Yux started by a test: every folder it uses lies under `home`.
+
+#include <filesystem>
+
+#include <QProcessEnvironment>
+
+namespace yux::testing {
+
+inline QProcessEnvironment yuxProcessEnvironment(const std::filesystem::path& home) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString root = QString::fromStdString(home.string());
+    env.insert("HOME", root);
+    env.insert("XDG_DATA_HOME", root + "/data");
+    env.insert("XDG_CONFIG_HOME", root + "/config");
+    env.insert("XDG_CACHE_HOME", root + "/cache");
+    env.insert("XDG_RUNTIME_DIR", root + "/run");
+    std::filesystem::create_directories(home / "run");
+    std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
+    return env;
+}
+
+}  // namespace yux::testing
