@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include "editor/worker_task.hpp"
 #include "model/app_error.hpp"
@@ -67,6 +68,18 @@ QCoro::Task<std::vector<float>> RecordingWaveform::peaks(std::string moviePath, 
         std::int64_t position = 0;
         while (true) {
             cancel.throwIfCancelled();
+            // Where every track is silent the peaks stay 0: stepped over rather than read, so the
+            // work follows the sound, not a start the index may place years in.
+            std::optional<std::int64_t> silent;
+            for (auto& reader : readers) {
+                if (auto ahead = reader->silenceAhead()) silent = std::min(silent.value_or(*ahead), *ahead);
+            }
+            if (!silent) break;
+            if (*silent > 0) {
+                for (auto& reader : readers) reader->skipSilence(*silent);
+                position += *silent;
+                continue;
+            }
             std::fill(mix.begin(), mix.end(), 0.0f);
             int frames = 0;
             for (auto& reader : readers) {

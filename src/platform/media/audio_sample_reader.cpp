@@ -90,4 +90,17 @@ int AudioSampleReader::read(float* out, int frames) {
     return done;
 }
 
+std::optional<std::int64_t> AudioSampleReader::silenceAhead() {
+    while (silenceLeft_ == 0 && pendingOffset_ == pending_.size()) {
+        if (!refill()) return std::nullopt;
+    }
+    return silenceLeft_;
+}
+
+void AudioSampleReader::skipSilence(std::int64_t frames) {
+    frames = std::clamp<std::int64_t>(frames, 0, silenceLeft_);
+    silenceLeft_ -= frames;
+    position_ += frames;
+}
+
 }  // namespace yux::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ public:
     // Reads up to `frames` frames into `out` (frames × channels() floats); fewer only at the end
     // of the track.
     int read(float* out, int frames);
+    // Frames of silence before the next decoded sample (0 when one is next), decoding ahead as
+    // read() would; none at the end of the track. Lets a caller step over a late start instead
+    // of reading it: a damaged index can place a track's first sample years in.
+    std::optional<std::int64_t> silenceAhead();
+    // Passes over `frames` frames of silence, at most silenceAhead(), as read() would.
+    void skipSilence(std::int64_t frames);
 
 private:
     bool refill();

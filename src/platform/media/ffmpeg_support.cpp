@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
+#include <fstream>
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include "platform/desktop/system_log.hpp"
 
@@ -77,6 +80,108 @@ const bool kCallbackInstalled = [] {
     av_log_set_callback(forwardLibraryLog);
     return true;
 }();
+
+// The movie's boxes as the library reads them: a size of 0 runs to the end of the parent, a size
+// of 1 is followed by a 64-bit one, and a box never runs past its parent.
+struct Box {
+    std::uint64_t offset = 0;  // of the header
+    std::uint64_t payload = 0;
+    std::uint64_t end = 0;
+    char type[4] = {};
+    bool is(const char* name) const { return std::equal(type, type + 4, name); }
+};
+
+class BoxReader {
+public:
+    explicit BoxReader(const std::string& path) : file_(path, std::ios::binary) {
+        file_.seekg(0, std::ios::end);
+        size_ = file_ ? static_cast<std::uint64_t>(file_.tellg()) : 0;
+    }
+    std::uint64_t size() const { return size_; }
+
+    std::optional<std::uint64_t> number(std::uint64_t at, int bytes) {
+        if (at > size_ || size_ - at < static_cast<std::uint64_t>(bytes)) return std::nullopt;
+        unsigned char raw[8] = {};
+        file_.clear();
+        file_.seekg(static_cast<std::streamoff>(at));
+        if (!file_.read(reinterpret_cast<char*>(raw), bytes)) return std::nullopt;
+        std::uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i) value = (value << 8) | raw[i];
+        return value;
+    }
+
+    // The box at `at` inside a parent ending at `end`; none where the walk stops.
+    std::optional<Box> box(std::uint64_t at, std::uint64_t end) {
+        if (at + 8 > end) return std::nullopt;
+        auto size = number(at, 4);
+        auto type = number(at + 4, 4);
+        if (!size || !type) return std::nullopt;
+        Box box;
+        box.offset = at;
+        for (int i = 0; i < 4; ++i) box.type[i] = static_cast<char>((*type >> (8 * (3 - i))) & 0xff);
+        std::uint64_t header = 8;
+        if (*size == 1 && at + 16 <= end) {
+            auto wide = number(at + 8, 8);
+            if (!wide) return std::nullopt;
+            size = wide;
+            header = 16;
+        } else if (*size == 0) {
+            size = end - at;
+        }
+        if (*size < header) return std::nullopt;
+        box.payload = at + header;
+        box.end = at + std::min(*size, end - at);
+        return box;
+    }
+
+    template <typename Visit>
+    void children(std::uint64_t from, std::uint64_t end, Visit visit) {
+        for (std::uint64_t at = from; auto child = box(at, end);) {
+            if (!visit(*child)) return;
+            if (child->end <= at) return;
+            at = child->end;
+        }
+    }
+
+private:
+    std::ifstream file_;
+    std::uint64_t size_ = 0;
+};
+
+// The library's QuickTime reader keeps no fragment index when a track lacks a usable track ID
+// (no "tkhd", or an ID past 2^31 - 1), and then walks about a billion empty index slots for every
+// fragment it reads: seconds per fragment, hours for a long recording. Such a movie is damaged
+// beyond what a player shows; it is refused before the library sees it.
+bool fragmentsLackATrackID(const std::string& path) {
+    BoxReader reader(path);
+    bool unidentified = false;
+    bool fragmented = false;
+    bool movieSeen = false;
+    reader.children(0, reader.size(), [&](const Box& top) {
+        if (top.is("moof")) fragmented = true;
+        if (top.is("moov") && !movieSeen) {
+            movieSeen = true;  // the library skips any later one
+            reader.children(top.payload, top.end, [&](const Box& part) {
+                if (part.is("mvex") || part.is("moof")) fragmented = true;
+                if (!part.is("trak")) return true;
+                std::optional<std::uint64_t> trackID;
+                reader.children(part.payload, part.end, [&](const Box& header) {
+                    if (!header.is("tkhd")) return true;
+                    auto version = reader.number(header.payload, 1);
+                    // Read as the library does, even past a box too short to hold it.
+                    trackID = reader.number(header.payload + (version == 1u ? 20 : 12), 4).value_or(0);
+                    return true;
+                });
+                if (!trackID || *trackID > 0x7fffffffu) unidentified = true;
+                return true;
+            });
+            // A movie whose tracks are all identified needs no further look.
+            if (!unidentified) return false;
+        }
+        return !(unidentified && fragmented);
+    });
+    return unidentified && fragmented;
+}
 
 }  // namespace
 
@@ -163,11 +268,21 @@ Packet makePacket() {
     return packet;
 }
 
-InputContext openMovie(const std::string& path) {
+InputContext openMovieHeader(const std::string& path) {
+    constexpr const char* kStep = "The movie cannot be opened";
+    if (fragmentsLackATrackID(path)) throw Error::inStep(kStep, AVERROR_INVALIDDATA);
     AVFormatContext* raw = nullptr;
-    checkStep(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "The movie cannot be opened");
-    InputContext context(raw);
-    checkStep(avformat_find_stream_info(context.get(), nullptr), "The movie cannot be read");
+    checkStep(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), kStep);
+    return InputContext(raw);
+}
+
+void readStreamInfo(AVFormatContext* movie) {
+    checkStep(avformat_find_stream_info(movie, nullptr), "The movie cannot be read");
+}
+
+InputContext openMovie(const std::string& path) {
+    auto context = openMovieHeader(path);
+    readStreamInfo(context.get());
     return context;
 }
 

@@ -98,7 +98,12 @@ Frame makeFrame();
 Packet makePacket();
 
 // Opens a movie file and reads its stream information. Throws Error with a sentence of our own
-// ("The movie cannot be opened: the file does not exist.").
+// ("The movie cannot be opened: the file does not exist."). A movie whose index would keep the
+// library busy for minutes is refused as damaged.
 InputContext openMovie(const std::string& path);
+// The two halves of openMovie: the header alone (the container's index, untouched by reading
+// packets), then the stream information.
+InputContext openMovieHeader(const std::string& path);
+void readStreamInfo(AVFormatContext* movie);
 
 }  // namespace yux::platform::ffmpeg

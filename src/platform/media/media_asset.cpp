@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 #include "platform/media/ffmpeg_support.hpp"
 
@@ -44,22 +45,32 @@ MediaTime smallestFrameInterval(AVStream* stream) {
 }  // namespace
 
 MediaAsset MediaAsset::open(const std::string& path) {
-    MovieTrackReader reader(path);
+    // One open serves both: the stored tags and index intervals come from the header as stored,
+    // before reading the stream information brings in more of a fragmented movie's index.
+    auto input = ffmpeg::openMovieHeader(path);
+    std::map<int, std::string> tags;
+    std::map<int, MediaTime> intervals;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream* stream = input->streams[i];
+        tags[static_cast<int>(i)] = tagText(stream->codecpar->codec_tag);
+        if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) intervals[static_cast<int>(i)] = smallestFrameInterval(stream);
+    }
+    ffmpeg::readStreamInfo(input.get());
+    MovieTrackReader reader(path, input.get());
+
     MediaAsset asset;
     asset.path = path;
     asset.duration = reader.duration();
     asset.durationSeconds = asset.duration.isValid() ? asset.duration.seconds() : std::numeric_limits<double>::quiet_NaN();
     asset.tracks = reader.tracks();
-
-    // The reader lists tracks; the stored tags and index intervals need the demuxer itself.
-    AVFormatContext* raw = nullptr;
-    ffmpeg::checkStep(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "The movie cannot be opened");
-    ffmpeg::InputContext input(raw);
     for (const auto& track : asset.tracks) {
-        if (track.streamIndex < 0 || track.streamIndex >= static_cast<int>(input->nb_streams)) continue;
-        AVStream* stream = input->streams[track.streamIndex];
-        asset.codecTags_[track.streamIndex] = tagText(stream->codecpar->codec_tag);
-        if (track.type == MediaTrackType::video) asset.minFrameDurations_[track.streamIndex] = smallestFrameInterval(stream);
+        auto tag = tags.find(track.streamIndex);
+        if (tag == tags.end()) continue;
+        asset.codecTags_[track.streamIndex] = tag->second;
+        auto interval = intervals.find(track.streamIndex);
+        if (track.type == MediaTrackType::video && interval != intervals.end()) {
+            asset.minFrameDurations_[track.streamIndex] = interval->second;
+        }
     }
     return asset;
 }

@@ -51,8 +51,10 @@ bool hasStackedAlpha(const MediaTrack& candidate, const std::vector<MediaTrack>&
 
 }  // namespace
 
-MovieTrackReader::MovieTrackReader(std::string path) : path_(std::move(path)) {
-    auto format = openMovie(path_);
+// The opened movie lives until the delegated constructor is done with it.
+MovieTrackReader::MovieTrackReader(std::string path) : MovieTrackReader(path, openMovie(path).get()) {}
+
+MovieTrackReader::MovieTrackReader(std::string path, AVFormatContext* format) : path_(std::move(path)) {
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVStream* stream = format->streams[i];
         const AVCodecParameters* parameters = stream->codecpar;

@@ -9,6 +9,8 @@
 #include "platform/media/media_time.hpp"
 #include "platform/media/sample_buffer.hpp"
 
+struct AVFormatContext;
+
 namespace yux::platform {
 
 // Video tracks with this title carry their alpha plane stacked below the picture: the coded
@@ -52,6 +54,9 @@ public:
     // Throws std::runtime_error (a sentence of our own) when the file cannot be opened or read as
     // a movie.
     explicit MovieTrackReader(std::string path);
+    // The tracks of `path` already opened with its stream information read (ffmpeg::openMovie),
+    // so a caller that needs the demuxer too opens the file once.
+    MovieTrackReader(std::string path, AVFormatContext* opened);
 
     const std::string& path() const { return path_; }
     const std::vector<MediaTrack>& tracks() const { return tracks_; }

@@ -34,6 +34,29 @@ std::int64_t countAudioFrames(const std::string& path, const MediaTrack& track) 
     return total;
 }
 
+// Rewrites the first track's header: `type` replaces its box type ("tkhd"), `trackID` its track ID.
+void damageFirstTrackHeader(const std::string& path, const char* type, std::uint32_t trackID) {
+    std::string bytes = support::readWholeFile(path);
+    auto movie = support::topLevelBoxes(bytes, "moov");
+    ASSERT_FALSE(movie.empty());
+    std::size_t at = bytes.find("tkhd", movie.front().offset);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 4, type);
+    ASSERT_EQ(bytes[at + 4], 0) << "a version 0 header";
+    for (int i = 0; i < 4; ++i) bytes[at + 16 + i] = static_cast<char>(trackID >> (8 * (3 - i)));
+    support::writeWholeFile(path, bytes);
+}
+
+template <typename Open>
+std::string failureOf(Open open) {
+    try {
+        open();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "opened";
+}
+
 class HostileMovieTest : public ::testing::Test {
 protected:
     // A 3 s scratch-layout movie with screen and system audio.
@@ -248,4 +271,45 @@ TEST_F(HostileMovieTest, FailuresAreOurOwnSentences) {
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "The movie cannot be opened: the data is damaged.");
     }
+}
+
+// The library gives up a fragmented movie's index when a track has no usable ID and then spends
+// about a second per fragment: such a movie is refused at once by every reader, while a plain
+// movie with the same damage still opens.
+TEST_F(HostileMovieTest, AFragmentedMovieWithAnUnidentifiedTrackIsRefused) {
+    const std::string source = scratchMovie("scratch.mov");
+    const MediaTrack video = MovieTrackReader(source).tracks().front();
+    ASSERT_EQ(video.type, MediaTrackType::video);
+    std::string plain = folder.file("plain.mov");
+    MovieRemuxer::copy(source, plain, {}, CancelToken());
+    ASSERT_TRUE(support::topLevelBoxes(support::readWholeFile(source), "moof").size() > 0) << "a fragmented movie";
+
+    const std::string damaged = "The movie cannot be opened: the data is damaged.";
+    struct Damage {
+        const char* type;
+        std::uint32_t trackID;
+    };
+    for (Damage damage : {Damage{"tkhd", 0x80000001u}, Damage{"free", 1}}) {
+        SCOPED_TRACE(damage.type);
+        std::string movie = folder.file(std::string("fragmented-") + damage.type + ".mov");
+        std::filesystem::copy_file(source, movie, std::filesystem::copy_options::overwrite_existing);
+        damageFirstTrackHeader(movie, damage.type, damage.trackID);
+        MediaTrack track = video;
+        track.path = movie;
+        EXPECT_EQ(failureOf([&] { MediaAsset::open(movie); }), damaged);
+        EXPECT_EQ(failureOf([&] { MovieTrackReader{movie}; }), damaged);
+        EXPECT_EQ(failureOf([&] { VideoFrameReader(movie, track); }), damaged);
+        EXPECT_EQ(failureOf([&] { VideoThumbnailer::pictures(track, {MediaTime::zero()}, 16, 9, CancelToken()); }), damaged);
+
+        std::string plainMovie = folder.file(std::string("plain-") + damage.type + ".mov");
+        std::filesystem::copy_file(plain, plainMovie, std::filesystem::copy_options::overwrite_existing);
+        damageFirstTrackHeader(plainMovie, damage.type, damage.trackID);
+        auto asset = MediaAsset::open(plainMovie);
+        EXPECT_NEAR(asset.durationSeconds, 3.0, 0.05);
+        EXPECT_EQ(asset.tracks.size(), 2u);
+    }
+
+    // Every track identified: the movie opens as before.
+    damageFirstTrackHeader(source, "tkhd", 0x7fffffffu);
+    EXPECT_NEAR(MediaAsset::open(source).durationSeconds, 3.0, 0.05);
 }
