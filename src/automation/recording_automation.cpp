@@ -72,7 +72,9 @@ QCoro::Task<void> RecordingAutomation::run(platform::CancelToken token) {
     while (!token.isCancelled()) {
         co_await processNextCommand();
         try {
-            co_await sleep_(kPollInterval, token);
+            // Named first: g++ 12 destroys the temporaries of an awaited call twice.
+            auto pause = sleep_(kPollInterval, token);
+            co_await std::move(pause);
         } catch (const platform::CancelledError&) {
             break;
         }
@@ -261,7 +263,9 @@ QCoro::Task<void> RecordingAutomation::runJob(RecordingAutomationRequest command
     RecordingAutomationResponse final;
     try {
         if (!recordJob_) throw AppError::systemPlaybackAudioUnavailable();
-        final = co_await recordJob_(std::move(command), token);
+        // Named first: g++ 12 destroys the temporaries of an awaited call twice.
+        auto job = recordJob_(std::move(command), token);
+        final = co_await std::move(job);
     } catch (...) {
         final = failure(id, errorText(std::current_exception()));
     }

@@ -49,7 +49,9 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
     final.id = command.id;
     std::exception_ptr failure;
     try {
-        final = co_await runSteps(command, token);
+        // Named first: g++ 12 destroys the temporaries of an awaited call twice.
+        auto steps = runSteps(command, token);
+        final = co_await std::move(steps);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -89,8 +91,13 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
     if (displays.empty()) throw AppError::displayDiscoveryFailed("No attached displays");
     const CaptureTarget target = command.captureTarget(displays.front().displayID, displays);
 
-    auto info = co_await session_->startAutomation(
-        target, [this, &command, &target, &displays, token]() { return prepareInputs(command, target, displays, token); });
+    // Named first: g++ 12 destroys the temporaries of an awaited call twice, and this one holds
+    // a copy of the job's token.
+    std::function<QCoro::Task<void>()> prepare = [this, &command, &target, &displays, token]() {
+        return prepareInputs(command, target, displays, token);
+    };
+    auto starting = session_->startAutomation(target, std::move(prepare));
+    auto info = co_await std::move(starting);
     if (!info) {
         throw AppError::outputFinalizationFailed("Capture start failed: " + session_->state().diagnosticText());
     }
@@ -99,7 +106,8 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
     const auto deadline = now_() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                        std::chrono::duration<double>(command.durationSeconds.value_or(0)));
     while (now_() < deadline && !runner_.stopRequested()) {
-        co_await sleep_(kPollInterval, token);
+        auto pause = sleep_(kPollInterval, token);
+        co_await std::move(pause);
         if (!session_->state().recordingInfo()) throw AppError::recordingSessionNotActive();
     }
     token.throwIfCancelled();
@@ -131,7 +139,8 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
         QMetaObject::invokeMethod(
             context.data(), [runner, id, fraction] { runner->progress(fraction, id); }, Qt::QueuedConnection);
     };
-    const RecordingExportResult result = co_await session_->publishPendingTrim(selection, profile, progress, token);
+    auto publishing = session_->publishPendingTrim(selection, profile, progress, token);
+    const RecordingExportResult result = co_await std::move(publishing);
     co_await session_->discardRecording();
 
     RecordingAutomationResponse final;
