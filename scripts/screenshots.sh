@@ -24,7 +24,7 @@ export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XD
 mkdir -p "$home/run" "$home/config/Yux"
 chmod 700 "$home/run"
 cat >"$home/config/Yux/preferences.json" <<'JSON'
-{"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false, "ratio": "Free"}}
+{"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false, "ratio": "Free", "camera": {}}}
 JSON
 log="$home/data/Yux/debug-log.jsonl"
 

@@ -71,7 +71,7 @@ struct YuxProcess : ::testing::Test {
         std::filesystem::create_directories(home.path() / "config" / "Yux");
         std::ofstream(home.path() / "config" / "Yux" / "preferences.json")
             << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
-                 "cameraEnabled": false, "ratio": "Free"}})";
+                 "cameraEnabled": false, "ratio": "Free", "camera": {}}})";
     }
 
     // Keys typed as a user types them, through XTest.
