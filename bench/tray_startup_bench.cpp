@@ -162,7 +162,7 @@ void freshFolders(const std::filesystem::path& home) {
     std::filesystem::create_directories(home / "config" / "Yux");
     std::ofstream(home / "config" / "Yux" / "preferences.json")
         << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
-             "cameraEnabled": false, "ratio": "Free"}})";
+             "cameraEnabled": false, "ratio": "Free", "camera": {}}})";
 }
 
 double median(std::vector<double> values) {

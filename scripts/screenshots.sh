@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # screenshots.sh OUT_DIR: starts Yux inside the private test desktop, in fresh folders with the
 # input setup done, drives it with XTest and writes a PNG of each screen a person should look
-# at: the selection overlay and a recording with its control tray.
+# at: the record tab, the selection overlay, a recording with its control tray and the trim
+# window, then the Settings and About pages.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if [ $# -ne 1 ]; then echo "usage: scripts/screenshots.sh OUT_DIR" >&2; exit 2; fi
@@ -24,7 +25,7 @@ export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XD
 mkdir -p "$home/run" "$home/config/Yux"
 chmod 700 "$home/run"
 cat >"$home/config/Yux/preferences.json" <<'JSON'
-{"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false, "ratio": "Free"}}
+{"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false, "ratio": "Free", "camera": {}}}
 JSON
 log="$home/data/Yux/debug-log.jsonl"
 
@@ -42,10 +43,26 @@ shot() {
   echo "$out/$1.png"
 }
 
+# Yux starts once the panel's tray is up, as at a login where the panel came first; without a
+# tray it would open its panel as a window instead.
+for _ in $(seq 50); do xdotool search --class tint2 >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 1
 "$root/build/src/shell/yux" &
 yux_pid=$!
 wait_for app_startup_settings
 sleep 1
+# The record tab: a click on our icon in the panel's tray opens it.
+for window in $(xdotool search --pid "$yux_pid"); do
+  if xwininfo -id "$window" | grep -q IsViewable; then
+    eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "ix="$4} /Absolute upper-left Y/{print "iy="$4}')"
+    xdotool mousemove $((ix + 8)) $((iy + 8)) click 1
+    break
+  fi
+done
+sleep 1
+shot record-tab
+xdotool key Escape
+sleep 0.5
 xdotool key shift+super+6
 wait_for "session_start_requested state=idle"
 sleep 1
@@ -55,7 +72,9 @@ wait_for session_recording_started
 sleep 1
 shot recording-control-tray
 xdotool key shift+super+6
-wait_for session_pending_trim_ready
+wait_for trim_preview_present_requested
+sleep 2
+shot trim-window
 kill -TERM "$yux_pid"
 wait "$yux_pid"
 yux_pid=""

@@ -74,6 +74,8 @@ TrimPreviewWindowController::TrimPreviewWindowController(std::shared_ptr<ExportE
                            Qt::CustomizeWindowHint),
       contentController_(std::move(model)) {
     setWindowTitle(QStringLiteral("Recording — Export"));
+    // The editor's Undo button owns Ctrl+Z here; the application's menu adds no second one.
+    setProperty("yuxOwnsUndo", true);
     setFixedSize(kWidth, kHeight);
     auto weakSelf = QPointer<TrimPreviewWindowController>(this);
     auto closeAction = [weakSelf] {

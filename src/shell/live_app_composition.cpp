@@ -4,6 +4,7 @@
 
 #include "capture/x11_video_capture.hpp"
 #include "editor/ffmpeg_recording_trim_boundary.hpp"
+#include "editor/floating_trim_preview_window.hpp"
 #include "model/file_debug_log_store.hpp"
 #include "model/file_recent_recording_store.hpp"
 #include "model/linux_save_folder_authority.hpp"
@@ -65,7 +66,18 @@ LiveAppComposition LiveAppComposition::bootstrapForDefaultEnvironment(std::share
         .screenPermission = std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create()),
         .gatePlatform = [activation] { return PermissionGateController::Platform::create(activation); },
     };
-    return create(std::move(parts));
+    // One trim window for the process; it writes to the same debug log as everything else.
+    parts.debugLog = defaultDebugLog(locations);
+    auto trimWindow = std::make_shared<FloatingTrimPreviewWindow>(parts.debugLog);
+    parts.trimPreview = trimWindow.get();
+    LiveAppComposition root = create(std::move(parts));
+    root.trimWindow = std::move(trimWindow);
+    return root;
+}
+
+std::shared_ptr<DebugLogBoundary> LiveAppComposition::defaultDebugLog(const platform::AppLocations& locations) {
+    return std::make_shared<FileDebugLogStore>((locations.supportDirectory / "debug-log.jsonl").string(),
+                                               LocalFileSystem(), kDebugLogEntries);
 }
 
 LiveAppComposition LiveAppComposition::create(Parts parts) {
@@ -74,9 +86,7 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
     root.clock = parts.clock;
     root.displays = parts.displays;
     const auto& support = parts.locations.supportDirectory;
-    root.debugLog = parts.debugLog ? parts.debugLog
-                                   : std::make_shared<FileDebugLogStore>((support / "debug-log.jsonl").string(),
-                                                                         LocalFileSystem(), kDebugLogEntries);
+    root.debugLog = parts.debugLog ? parts.debugLog : defaultDebugLog(parts.locations);
     root.captureDevices = parts.captureDevices ? parts.captureDevices : CaptureDeviceRuntime::create();
     root.captureInputs = std::make_shared<CaptureInputsController>(root.settings, root.captureDevices,
                                                                    parts.permissionSettings);

@@ -24,6 +24,7 @@
 #include "capture/video_capture_boundary.hpp"
 #include "platform/desktop/application_activation.hpp"
 #include "session/pending_trim_event_relay.hpp"
+#include "session/trim_preview_boundary.hpp"
 #include "session/recording_session_boundary.hpp"
 #include "session/recording_setup_controller.hpp"
 #include "shell/menu_bar_coordinator.hpp"
@@ -87,6 +88,8 @@ struct LiveAppComposition {
     std::shared_ptr<MenuBarStateProviding> menuStateProvider;
     // The file-based automation runner; the entry starts its run().
     std::shared_ptr<automation::LiveAutomation> automation;
+    // Keeps the trim window that `trimPreview` pointed at; empty when the caller owns it.
+    std::shared_ptr<TrimPreviewBoundary> trimWindow;
     // Work started here that nobody awaits: the start-up diagnostics.
     std::shared_ptr<platform::DetachedTasks> background;
 
@@ -94,6 +97,8 @@ struct LiveAppComposition {
     static LiveAppComposition bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock,
                                                              platform::ApplicationActivation activation);
     static LiveAppComposition create(Parts parts);
+    // The debug log in the support folder.
+    static std::shared_ptr<DebugLogBoundary> defaultDebugLog(const platform::AppLocations& locations);
 
     // The start-up lines of the debug log; they may interleave with other services' lines.
     static QCoro::Task<void> logStartupDiagnostics(std::shared_ptr<DebugLogBoundary> debugLog,

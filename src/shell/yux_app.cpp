@@ -3,11 +3,17 @@
 #include <cstdio>
 
 #include <QApplication>
+#include <QDir>
 #include <QTimer>
 #include <QWidget>
 
 #include "platform/desktop/app_locations.hpp"
 #include "platform/desktop/application_activation.hpp"
+#include "platform/desktop/autostart_entry.hpp"
+#include "platform/desktop/bundle_info.hpp"
+#include "platform/desktop/file_manager_reveal.hpp"
+#include "platform/desktop/launch_at_startup.hpp"
+#include "platform/updates/app_update_controller.hpp"
 #include "platform/desktop/system_log.hpp"
 #include "model/log_text.hpp"
 #include "platform/async/detached_tasks.hpp"
@@ -15,6 +21,7 @@
 #include "session/recording_session_orchestrator.hpp"
 #include "shell/instance_lock.hpp"
 #include "shell/main_menu.hpp"
+#include "shell/menu_bar_presentation.hpp"
 #include "shell/pending_recording_markers.hpp"
 #include "shell/live_app_composition.hpp"
 #include "shell/quit_path.hpp"
@@ -115,10 +122,33 @@ int YuxApp::main(int argc, char** argv) {
     const std::string scratchDirectory = locations.scratchDirectory().string();
     platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
 
+    // The status item and its panel; shown only once the first-run setup is ready.
+    const platform::BundleInfo bundle = platform::BundleInfo::create();
+    std::unique_ptr<MenuBarPresentation> presentation = MenuBarPresentation::create(MenuBarPresentation::Parts{
+        .intentHandler = *root.menuHandler,
+        .stateProvider = *root.menuStateProvider,
+        .panel = {.inputs = root.captureInputs.get(),
+                  .log = platform::SystemLog::create(),
+                  .reveal = platform::FileManagerReveal::create(),
+                  .quit = [&quit] { quit.requestQuit(); },
+                  .version = bundle.value(platform::BundleInfo::kVersionKey),
+                  .home = QDir::homePath()},
+        .statusItem = {},
+        .activation = activation,
+        .onRecordingShortcut = [coordinator = root.menuHandler, &startup] {
+            startup.start(coordinator->dispatch(MenuIntent::startRecording()));
+        },
+        .clock = {},
+        .cursor = {},
+        .updates = platform::AppUpdateController::create(bundle),
+        .login = std::make_shared<platform::LaunchAtStartup>(platform::AutostartEntry::create(),
+                                                             platform::SystemLog::create()),
+    });
+
     // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.
     const ShellStartup steps{
         .setup = [setup = root.recordingSetup] { return setup->start(); },
-        .showStatusItem = {},
+        .showStatusItem = [&presentation] { presentation->start(); },
         .registerShortcut = [coordinator = root.menuHandler] { return coordinator->startKeyboardShortcuts(); },
         .offerLeftover = [root, scratchDirectory] { return offerLeftoverRecording(root, scratchDirectory); },
     };
@@ -129,8 +159,9 @@ int YuxApp::main(int argc, char** argv) {
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
     // noted for the next start. Then the setup and the inputs stop.
-    quit.addWillTerminate([root, automationStop]() mutable -> QCoro::Task<void> {
+    quit.addWillTerminate([root, automationStop, &presentation]() mutable -> QCoro::Task<void> {
         co_await keepRecordingAtQuit(root);
+        presentation->stop();
         // After the take is kept: a job then finds it the user's and leaves it alone.
         automationStop.cancel();
         co_await root.automation->runner->waitForJob();

@@ -1,12 +1,17 @@
 // The real program, started as a user would, in fresh folders of its own.
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <csignal>
 #include <fstream>
 #include <thread>
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include "model/recording_source.hpp"
 #include "platform/media/movie_track_reader.hpp"
@@ -21,6 +26,128 @@ using namespace std::chrono_literals;
 // Long enough for a cold start on a loaded machine; the tests wait for a sign, not this long.
 constexpr auto kStartTimeout = 20s;
 constexpr int kExitTimeoutMs = 20000;
+
+
+// What the desktop shows of a process: its windows, found through _NET_WM_PID, as a user's
+// panel and window manager see them.
+class DesktopWindows {
+public:
+    DesktopWindows() : connection_(xcb_connect(nullptr, &screen_)) {}
+    ~DesktopWindows() { xcb_disconnect(connection_); }
+    DesktopWindows(const DesktopWindows&) = delete;
+    DesktopWindows& operator=(const DesktopWindows&) = delete;
+
+    // The panel holding the tray, once it has taken the tray selection.
+    xcb_window_t trayPanel() {
+        const std::string selection = "_NET_SYSTEM_TRAY_S" + std::to_string(screen_);
+        auto* owner = xcb_get_selection_owner_reply(
+            connection_, xcb_get_selection_owner(connection_, atom(selection.c_str())), nullptr);
+        const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
+        free(owner);
+        return owned ? find(root(), [this](xcb_window_t w) { return wmClass(w).starts_with("tint2"); }) : XCB_WINDOW_NONE;
+    }
+
+    // The mapped window of `pid` below `parent` that `accept` takes, in root coordinates.
+    std::optional<QRect> mappedWindow(xcb_window_t parent, qint64 pid,
+                                      const std::function<bool(xcb_window_t, const QRect&)>& accept = {}) {
+        std::optional<QRect> found;
+        find(parent, [&](xcb_window_t w) {
+            if (found || windowPid(w) != pid || !mapped(w)) return false;
+            const QRect place = geometry(w);
+            if (!accept || accept(w, place)) found = place;
+            return found.has_value();
+        });
+        return found;
+    }
+    std::optional<QRect> mappedWindow(qint64 pid, const std::function<bool(xcb_window_t, const QRect&)>& accept) {
+        return mappedWindow(root(), pid, accept);
+    }
+
+    std::string title(xcb_window_t window) {
+        return property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
+    }
+
+private:
+    xcb_window_t root() const { return xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root; }
+
+    xcb_atom_t atom(const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
+        free(reply);
+        return value;
+    }
+
+    std::string property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) {
+        auto* reply = xcb_get_property_reply(connection_, xcb_get_property(connection_, 0, window, name, type, 0, 256),
+                                             nullptr);
+        std::string value;
+        if (reply) value.assign(static_cast<const char*>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+        free(reply);
+        return value;
+    }
+
+    std::string wmClass(xcb_window_t window) { return property(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING); }
+
+    qint64 windowPid(xcb_window_t window) {
+        const std::string value = property(window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL);
+        if (value.size() != sizeof(uint32_t)) return -1;
+        uint32_t pid = 0;
+        std::memcpy(&pid, value.data(), sizeof pid);
+        return pid;
+    }
+
+    bool mapped(xcb_window_t window) {
+        auto* attributes =
+            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        free(attributes);
+        return viewable;
+    }
+
+    QRect geometry(xcb_window_t window) {
+        auto* size = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+        auto* place = xcb_translate_coordinates_reply(
+            connection_, xcb_translate_coordinates(connection_, window, root(), 0, 0), nullptr);
+        const QRect rect = size && place ? QRect(place->dst_x, place->dst_y, size->width, size->height) : QRect();
+        free(size);
+        free(place);
+        return rect;
+    }
+
+    // The first window below `parent`, depth first, that `match` takes.
+    xcb_window_t find(xcb_window_t parent, const std::function<bool(xcb_window_t)>& match, int depth = 0) {
+        if (depth > 5) return XCB_WINDOW_NONE;
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, parent), nullptr);
+        if (!tree) return XCB_WINDOW_NONE;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        xcb_window_t found = XCB_WINDOW_NONE;
+        for (int i = 0; i < xcb_query_tree_children_length(tree) && found == XCB_WINDOW_NONE; ++i) {
+            found = match(children[i]) ? children[i] : find(children[i], match, depth + 1);
+        }
+        free(tree);
+        return found;
+    }
+
+    int screen_ = 0;
+    xcb_connection_t* connection_;
+};
+
+// Polls `condition` every 50 ms until it holds or `timeout` passes.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::milliseconds timeout = kStartTimeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return condition();
+}
+
+void clickAt(const QPoint& point) {
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(point.x()),
+                                                  QString::number(point.y()), QStringLiteral("click"), QStringLiteral("1")});
+}
 
 struct YuxProcess : ::testing::Test {
     testing::TemporaryDirectory home;
@@ -61,7 +188,33 @@ struct YuxProcess : ::testing::Test {
         std::filesystem::create_directories(home.path() / "config" / "Yux");
         std::ofstream(home.path() / "config" / "Yux" / "preferences.json")
             << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
-                 "cameraEnabled": false, "ratio": "Free"}})";
+                 "cameraEnabled": false, "ratio": "Free", "camera": {}}})";
+    }
+
+    // Starts Yux once the panel's tray is there, as at a login where the panel came first.
+    void startBesideTray(QProcess& process, DesktopWindows& desktop) const {
+        ASSERT_TRUE(eventually([&] { return desktop.trayPanel() != XCB_WINDOW_NONE; })) << "no tray on this display";
+        start(process);
+        ASSERT_TRUE(waitUntilComposed(process)) << process.readAllStandardError().toStdString();
+    }
+
+    // Presses the recording shortcut until the selection starts: the shortcut is registered
+    // only after the start-up, and a press before that goes nowhere.
+    bool startSelecting(QProcess& process) const {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            type("shift+super+6");
+            if (waitForLine(process, "session_start_requested state=idle", 1, 3s)) return true;
+        }
+        return false;
+    }
+
+    // The text after `key` on the last debug-log line holding it, up to the line's end.
+    std::string lastValue(const std::string& key) const {
+        const std::string log = debugLog();
+        const std::size_t at = log.rfind(key);
+        if (at == std::string::npos) return {};
+        const std::size_t from = at + key.size();
+        return log.substr(from, log.find('"', from) - from);
     }
 
     // Keys typed as a user types them, through XTest.
@@ -105,13 +258,7 @@ TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) 
     QProcess first;
     start(first);
     ASSERT_TRUE(waitUntilComposed(first)) << first.readAllStandardError().toStdString();
-    // Registered once the setup is done; a press before that goes nowhere, so press again.
-    bool selecting = false;
-    for (int attempt = 0; attempt < 5 && !selecting; ++attempt) {
-        type("shift+super+6");
-        selecting = waitForLine(first, "session_start_requested state=idle", 1, 3s);
-    }
-    ASSERT_TRUE(selecting) << debugLog();
+    ASSERT_TRUE(startSelecting(first)) << debugLog();
     std::this_thread::sleep_for(1s);
     type("Tab");  // area, then application, then screen
     type("Tab");
@@ -154,6 +301,88 @@ TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) 
     EXPECT_EQ(second.exitCode(), 0);
     // Still waiting for the trim window, so noted again for the start after.
     EXPECT_TRUE(std::filesystem::exists(markers[0]));
+}
+
+TEST_F(YuxProcess, TheIconSitsInThePanelsTrayAndItsClickOpensThePanelThatEscapeCloses) {
+    seedSetup();
+    DesktopWindows desktop;
+    QProcess yux;
+    startBesideTray(yux, desktop);
+    const xcb_window_t panel = desktop.trayPanel();
+    std::optional<QRect> icon;
+    ASSERT_TRUE(eventually([&] { return (icon = desktop.mappedWindow(panel, yux.processId())).has_value(); }))
+        << "no icon of ours in the tray";
+    EXPECT_GT(icon->width(), 0);
+
+    // The panel is a window of ours outside the tray, 340 px wide.
+    const auto panelWindow = [&] {
+        return desktop.mappedWindow(yux.processId(), [](xcb_window_t, const QRect& place) { return place.width() == 340; });
+    };
+    EXPECT_FALSE(panelWindow());
+    clickAt(icon->center());
+    std::optional<QRect> opened;
+    ASSERT_TRUE(eventually([&] { return (opened = panelWindow()).has_value(); })) << debugLog();
+    // It opens next to the icon, not somewhere else on the screen.
+    EXPECT_LE(std::abs(opened->center().x() - icon->center().x()), 340);
+    type("Escape");
+    EXPECT_TRUE(eventually([&] { return !panelWindow(); }, 5s));
+    // Closed, not gone: the icon stays and Yux runs on.
+    EXPECT_TRUE(desktop.mappedWindow(panel, yux.processId()));
+    EXPECT_EQ(yux.state(), QProcess::Running);
+
+    ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
+    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(yux.exitCode(), 0);
+}
+
+TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowIntoTheSaveFolder) {
+    seedSetup();
+    DesktopWindows desktop;
+    QProcess yux;
+    startBesideTray(yux, desktop);
+    ASSERT_TRUE(startSelecting(yux)) << debugLog();
+    std::this_thread::sleep_for(1s);
+    type("Tab");  // area, then application, then screen
+    type("Tab");
+    type("Return");
+    ASSERT_TRUE(waitForLine(yux, "session_recording_started")) << debugLog();
+    std::this_thread::sleep_for(2s);
+    type("shift+super+6");
+
+    // The trim window, and its Export… button at the foot of its side bar.
+    std::optional<QRect> trim;
+    ASSERT_TRUE(eventually([&] {
+        trim = desktop.mappedWindow(yux.processId(), [&](xcb_window_t window, const QRect&) {
+            return desktop.title(window) == "Recording — Export";
+        });
+        return trim.has_value();
+    })) << debugLog();
+    std::this_thread::sleep_for(500ms);  // laid out and drawn
+    clickAt(trim->bottomRight() - QPoint(114, 29));
+    ASSERT_TRUE(waitForLine(yux, "export_editor_export_completed destination=", 1, 60s)) << debugLog();
+
+    const std::filesystem::path exported = lastValue("export_editor_export_completed destination=");
+    EXPECT_EQ(exported.parent_path(), home.path() / "Videos" / "Yux");
+    ASSERT_TRUE(std::filesystem::exists(exported)) << exported;
+    // The screen and, with the microphone off, the system audio alone.
+    platform::MovieTrackReader movie(exported.string());
+    std::vector<const platform::MediaTrack*> pictures, sounds;
+    for (const auto& track : movie.tracks()) {
+        if (track.type == platform::MediaTrackType::video) pictures.push_back(&track);
+        if (track.type == platform::MediaTrackType::audio) sounds.push_back(&track);
+    }
+    ASSERT_EQ(pictures.size(), 1u);
+    ASSERT_EQ(sounds.size(), 1u);
+    const platform::MediaTrack* screen = pictures[0];
+    const platform::MediaTrack* systemAudio = sounds[0];
+    EXPECT_EQ(screen->width, 1920);
+    EXPECT_EQ(screen->height, 1080);
+    EXPECT_NEAR(screen->duration.seconds(), 2.0, 0.2);
+    EXPECT_NEAR(systemAudio->duration.seconds(), 2.0, 0.2);
+
+    ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
+    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(yux.exitCode(), 0);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "shell/record_tab.hpp"
 #include "shell/updates_section.hpp"
 #include "shell/recording_shortcut_recorder.hpp"
+#include "shell/shell_startup.hpp"
 
 namespace yux {
 namespace {
@@ -50,6 +51,26 @@ struct PresentationTest : ::testing::Test {
         });
     }
 };
+
+// The program's start-up shows the status item through the presentation, and only once the
+// first-run setup is ready: an unfinished setup leaves no icon and no panel.
+TEST_F(PresentationTest, StatusItemOnlyAfterAReadySetup) {
+    for (const bool ready : {false, true}) {
+        auto presentation = make(true);
+        const ShellStartup startup{
+            .setup = [ready]() -> QCoro::Task<bool> { co_return ready; },
+            .showStatusItem = [&presentation] { presentation->start(); },
+            .registerShortcut = []() -> QCoro::Task<void> { co_return; },
+            .offerLeftover = []() -> QCoro::Task<void> { co_return; },
+        };
+        auto running = startup.run();
+        platform::waitForTask(running);
+        EXPECT_EQ(presentation->statusItem().isShown(), ready);
+        EXPECT_EQ(presentation->isStarted(), ready);
+        EXPECT_FALSE(presentation->isPanelShown());
+        presentation->stop();
+    }
+}
 
 TEST_F(PresentationTest, StartingStartsTheUpdateChecksOnceAndThePanelShowsTheirPlaces) {
     updates = platform::AppUpdateController::create_null(
