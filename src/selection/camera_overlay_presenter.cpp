@@ -13,6 +13,7 @@
 #include "model/app_error.hpp"
 #include "platform/desktop/overlay_window.hpp"
 #include "selection/camera_overlay_windows.hpp"
+#include "selection/camera_tools.hpp"
 #include "selection/selection_overlay_view_model.hpp"
 
 namespace yux {
@@ -127,8 +128,8 @@ void CameraOverlayPresenter::show() {
     selected_ = true;
     cropping_ = false;
     image_ = std::make_unique<CameraBubbleWindow>(*this, services_.paintMode);
-    tools_ = std::make_unique<CameraToolsWindow>(
-        CameraToolsWindow::Callbacks{[this]() -> const CameraPlacement& { return placement(); },
+    tools_ = std::make_unique<CameraTools>(
+        CameraTools::Callbacks{[this]() -> const CameraPlacement& { return placement(); },
                                      [this](const CameraPlacement& next) {
                                          writePlacement(next);
                                          render();

@@ -14,6 +14,7 @@
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/symbol_painter.hpp"
 #include "selection/camera_overlay_presenter.hpp"
+#include "selection/capture_target_outline.hpp"
 #include "selection/screen_selection_cursor_catalog.hpp"
 
 #include "platform/desktop/view_style.hpp"

@@ -4,7 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "selection/recording_tray_views.hpp"
+#include "selection/interactive_tray_overlay_view.hpp"
 
 using namespace yux;
 
@@ -27,17 +27,17 @@ QImage rendered(QWidget& widget) {
     return image;
 }
 
-std::unique_ptr<InteractiveTrayView> tray(SelectionOverlayViewModel* model, Size size, bool stopping,
+std::unique_ptr<InteractiveTrayOverlayView> tray(SelectionOverlayViewModel* model, Size size, bool stopping,
                                           double elapsedSeconds, std::function<void()> onStop = {}) {
     const auto start = Clock::time_point(std::chrono::seconds(1000));
     const auto now = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(elapsedSeconds));
-    return std::make_unique<InteractiveTrayView>(model, start, size, stopping, std::move(onStop),
+    return std::make_unique<InteractiveTrayOverlayView>(model, start, size, stopping, std::move(onStop),
                                                  OverlayPaintMode::translucent, [now] { return now; });
 }
 
 }  // namespace
 
-TEST(InteractiveTrayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
+TEST(InteractiveTrayOverlayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
     auto model = areaModel({100, 100, 300, 200});
     auto row = tray(model.get(), {400, 40}, false, 61);
     const TrayLayout one = row->layout();
@@ -56,7 +56,7 @@ TEST(InteractiveTrayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
     EXPECT_EQ(stacked->elapsedText(), "00:00");
 }
 
-TEST(InteractiveTrayView, StopReportsAndStoppingShowsOnlyFinishing) {
+TEST(InteractiveTrayOverlayView, StopReportsAndStoppingShowsOnlyFinishing) {
     auto model = areaModel({100, 100, 300, 200});
     int stops = 0;
     auto recording = tray(model.get(), {400, 40}, false, 5, [&] { ++stops; });
@@ -79,31 +79,4 @@ TEST(InteractiveTrayView, StopReportsAndStoppingShowsOnlyFinishing) {
     QCoreApplication::sendEvent(stopping.get(), &press);
     QCoreApplication::sendEvent(stopping.get(), &release);
     EXPECT_EQ(stops, 1);
-}
-
-TEST(PassthroughHighlightView, OutlineFadesWhileStoppingAndDimOnlyWithTranslucency) {
-    auto model = areaModel({100, 100, 300, 200});
-    PassthroughHighlightView translucent(model.get(), PassthroughHighlightOverlayMode::recording,
-                                         OverlayPaintMode::translucent);
-    // The line runs at x = 98 (2 outside the area); halfway down its left edge there is no bracket.
-    const QImage recording = rendered(translucent);
-    translucent.setMode(PassthroughHighlightOverlayMode::stopping);
-    const QImage stopping = rendered(translucent);
-    const QColor solid = recording.pixelColor(98, 200);
-    const QColor faded = stopping.pixelColor(98, 200);
-    EXPECT_EQ(solid.alpha(), 255);
-    EXPECT_GT(solid.red(), 240);
-    // 0.55 red over the 0.45 black halo over the 0.22 dim.
-    const double halo = 0.45 + 0.22 * 0.55;
-    EXPECT_NEAR(faded.alphaF(), 0.55 + (1 - 0.55) * halo, 0.02);
-    EXPECT_NEAR(recording.pixelColor(10, 10).alphaF(), 0.22, 0.01);
-    EXPECT_EQ(recording.pixelColor(200, 200).alpha(), 0);
-    EXPECT_TRUE(translucent.mask().isEmpty());
-
-    // Without translucency only the outline band is part of the window.
-    PassthroughHighlightView opaque(model.get(), PassthroughHighlightOverlayMode::recording, OverlayPaintMode::opaque);
-    EXPECT_TRUE(opaque.mask().contains(QPoint(98, 200)));
-    EXPECT_FALSE(opaque.mask().contains(QPoint(200, 200)));
-    EXPECT_FALSE(opaque.mask().contains(QPoint(10, 10)));
-    EXPECT_EQ(rendered(opaque).pixelColor(10, 10).alpha(), 0);
 }
