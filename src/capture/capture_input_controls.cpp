@@ -108,6 +108,8 @@ public:
         : QAbstractButton(parent), inputs_(inputs), kind_(kind) {
         setCheckable(true);
         setFixedSize(kIconButtonSide, kIconButtonSide);
+        // On an overlay the keyboard belongs to the overlay: Space must not toggle an input.
+        setFocusPolicy(Qt::NoFocus);
     }
 
 protected:
@@ -314,6 +316,7 @@ void CaptureInputControls::buildInput(Input& input) {
         input.toggle->setToolTip(titleOf(kind));
         row->addWidget(input.toggle);
         input.menu = new DeviceMenuButton(false, input.column);
+        input.menu->setFocusPolicy(Qt::NoFocus);
         row->addWidget(input.menu);
         parts->addLayout(row);
     } else {
