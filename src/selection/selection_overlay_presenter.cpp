@@ -307,7 +307,7 @@ void SelectionOverlayPresenter::showInteractiveTrayWindow(bool stopping) {
             if (self) self->actions_.yield(RecordingOverlayAction::stopRequested);
         },
         services_.paintMode, services_.now);
-    platform::makeOverlayWindow(*view, platform::OverlayLevel::selection, false);
+    platform::makeOverlayWindow(*view, platform::OverlayLevel::recordingTray, false);
     view->setGeometry(toQRect(frame).toAlignedRect());
     tray_ = view;
     view->show();
