@@ -55,13 +55,29 @@ InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel
     else setMask(QRegion(rect(), QRegion::Rectangle).intersected(
              QRegion(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon())));
     const TrayLayout placed = layout();
-    inputsSlot_->setGeometry(placed.inputs.toRect());
+    placeInputs();
     inputsSlot_->setVisible(!stopping_);
+    inputsSlot_->installEventFilter(this);
     if (spinner_) spinner_->move(placed.spinner.topLeft().toPoint());
     if (model_) connect(model_, &SelectionOverlayViewModel::changed, this, qOverload<>(&QWidget::update));
     // The elapsed time is redrawn once a second.
     connect(&ticker_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     if (!stopping_) ticker_.start(1000);
+}
+
+void InteractiveTrayOverlayView::placeInputs() {
+    const QRectF slot = layout().inputs;
+    inputsSlot_->move(static_cast<int>(std::lround(slot.left())),
+                      static_cast<int>(std::lround(slot.center().y() - inputsSlot_->height() / 2.0)));
+}
+
+bool InteractiveTrayOverlayView::eventFilter(QObject* watched, QEvent* event) {
+    // The input controls grow and shrink with their state; the label and Stop make room.
+    if (watched == inputsSlot_ && event->type() == QEvent::Resize) {
+        placeInputs();
+        update();
+    }
+    return false;
 }
 
 QString InteractiveTrayOverlayView::elapsedText() const {

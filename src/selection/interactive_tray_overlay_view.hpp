@@ -45,10 +45,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void placeInputs();
+
     QPointer<SelectionOverlayViewModel> model_;
     std::chrono::system_clock::time_point startedAt_;
     Size size_;

@@ -9,10 +9,13 @@
 #include <QToolButton>
 
 #include "capture/camera_preview_layer.hpp"
+#include "capture/capture_input_controls.hpp"
 #include "platform/async/wait_for.hpp"
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/interactive_screen_selection.hpp"
+#include "selection/interactive_tray_overlay_view.hpp"
 #include "selection/selection_test_inputs.hpp"
+#include "support/screenshot_writer.hpp"
 
 using namespace yux;
 using yux::platform::waitForTask;
@@ -49,9 +52,13 @@ struct Overlay {
     std::unique_ptr<InteractiveScreenSelection> service;
     QCoro::Task<ScreenSelectionOutcome> task;
 
+    using SetUp = std::function<void(yux::testing::SelectionTestInputs&)>;
+
+    // `setUp` starts the inputs in a state of its choosing.
     explicit Overlay(CapturePreference preference, std::vector<DesktopApplicationWindow> windows = {},
-                     bool withCamera = false) {
-        inputs.start();
+                     bool withCamera = false, const SetUp& setUp = {}) {
+        if (setUp) setUp(inputs);
+        else inputs.start();
         if (withCamera) {
             inputs.enableCamera();
             auto picture = platform::PixelBuffer::create(32, 18);
@@ -105,6 +112,25 @@ std::vector<std::pair<std::string, QPoint>> barPlaces(SelectionControlBar& bar, 
         places.emplace_back("label", QPoint((left + slot->x()) / 2, bar.height() / 2));
     }
     return places;
+}
+
+// The parts of the input controls lie inside `container`, in one row band, and apart.
+void expectFits(QWidget& container, QWidget& controls, const std::string& what) {
+    constexpr int kRowHeight = 28;
+    EXPECT_LE(controls.height(), kRowHeight) << what;
+    std::vector<std::pair<QWidget*, QRect>> parts;
+    for (QWidget* part : controls.findChildren<QWidget*>()) {
+        if (!part->isVisibleTo(&container) || !part->findChildren<QWidget*>().isEmpty()) continue;
+        const QRect r(part->mapTo(&container, QPoint()), part->size());
+        EXPECT_TRUE(container.rect().contains(r))
+            << what << ": " << part->objectName().toStdString() << " at " << r.y() << ".." << r.bottom();
+        if (part->objectName() != "capture-input-busy") parts.emplace_back(part, r);
+    }
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        for (std::size_t j = i + 1; j < parts.size(); ++j)
+            EXPECT_FALSE(parts[i].second.intersects(parts[j].second))
+                << what << ": " << parts[i].first->objectName().toStdString() << " and "
+                << parts[j].first->objectName().toStdString();
 }
 
 void jitteredClick(QWidget& widget, QPoint at, QPoint jitter) {
@@ -223,4 +249,88 @@ TEST(SelectionOverlayView, TheInputButtonsLeaveTheKeyboardToTheOverlay) {
     spin();
     EXPECT_EQ(o.inputs.controller->enabled(CaptureInputKind::camera), camera);
     EXPECT_FALSE(qobject_cast<QAbstractButton*>(QApplication::focusWidget()));
+}
+
+TEST(SelectionOverlayView, TheInputControlsFitTheBarAndTheTrayInEveryState) {
+    using Inputs = yux::testing::SelectionTestInputs;
+    const CaptureDevice microphone{"alsa_input.usb-mic", "USB Mic"};
+    const auto withMicrophone = [microphone](Inputs& inputs) { inputs.platform->options.microphones = {microphone}; };
+    struct State {
+        const char* name;
+        Overlay::SetUp setUp;
+    };
+    const State states[] = {
+        {"off", [&](Inputs& i) { withMicrophone(i); i.start(); }},
+        {"on",
+         [&](Inputs& i) {
+             withMicrophone(i);
+             i.start();
+             waitForTask(i.controller->select(CaptureInputKind::microphone, microphone.id));
+             i.enableCamera();
+         }},
+        {"no-devices",
+         [](Inputs& i) {
+             i.platform->options.cameras = {};
+             i.start();
+         }},
+        // Switched on last time, its device gone since.
+        {"microphone-on-without-device",
+         [](Inputs& i) {
+             CaptureInputPreferences stored;
+             stored.microphoneEnabled = true;
+             stored.microphoneDeviceID = "alsa_input.unplugged";
+             i.memory.store(stored);
+             i.start();
+         }},
+        {"camera-refused",
+         [&](Inputs& i) {
+             withMicrophone(i);
+             i.platform->options.cameraAccess = false;
+             i.start();
+             i.enableCamera();
+         }},
+        {"both-warn",
+         [](Inputs& i) {
+             CaptureInputPreferences stored;
+             stored.microphoneEnabled = true;
+             stored.microphoneDeviceID = "alsa_input.unplugged";
+             i.memory.store(stored);
+             i.platform->options.cameraAccess = false;
+             i.start();
+             i.enableCamera();
+         }},
+        {"busy", [](Inputs& i) { i.holdBusy(); }},
+        {"recording",
+         [&](Inputs& i) {
+             withMicrophone(i);
+             i.start();
+             waitForTask(i.controller->select(CaptureInputKind::microphone, microphone.id));
+             i.controller->beginRecording();
+         }},
+    };
+    QImage desktop(1280, 800, QImage::Format_RGB32);
+    desktop.fill(QColor(0x33, 0x66, 0x99));
+    for (const auto& state : states) {
+        Overlay o(areaPreference(kArea), {}, false, state.setUp);
+        auto& bar = o.bar();
+        o.view().setFrozenBackground(desktop);
+        spin();
+        auto* controls = qobject_cast<CaptureInputControls*>(bar.inputsSlot());
+        ASSERT_NE(controls, nullptr) << state.name;
+        expectFits(bar, *controls, std::string("bar, ") + state.name);
+        EXPECT_LE(controls->geometry().right(), bar.recordButton()->geometry().left()) << state.name;
+        yux::test::writeScreenshot(o.view().grab(bar.geometry().adjusted(-12, -12, 12, 12)).toImage(),
+                                   QString("overlay-bar-inputs-") + state.name);
+
+        InteractiveTrayOverlayView tray(&o.model(), std::chrono::system_clock::now(), {400, 40}, false, {},
+                                        OverlayPaintMode::opaque);
+        tray.show();
+        spin();
+        auto* trayControls = qobject_cast<CaptureInputControls*>(tray.inputsSlot());
+        ASSERT_NE(trayControls, nullptr) << state.name;
+        expectFits(tray, *trayControls, std::string("tray, ") + state.name);
+        EXPECT_LE(trayControls->geometry().right(), tray.layout().label.left()) << state.name;
+        yux::test::writeScreenshot(tray, QString("recording-tray-inputs-") + state.name);
+        if (o.inputs.controller->busy()) o.inputs.release();
+    }
 }
