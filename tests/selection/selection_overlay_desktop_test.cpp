@@ -86,12 +86,14 @@ public:
                             0, 0, 0);
         settle();
     }
-    // Pressed at `at`, moved a little, let go.
+    // Pressed at `at`, moved a little (unless the jitter is null), let go.
     void jitteredClick(QPoint at, QPoint jitter) {
         moveTo(at);
         button(true);
-        moveTo(at + QPoint(1, 0));
-        moveTo(at + jitter);
+        if (!jitter.isNull()) {
+            moveTo(at + QPoint(1, 0));
+            moveTo(at + jitter);
+        }
         button(false);
     }
     // Our windows among the root's children, bottom first.
@@ -370,4 +372,46 @@ TEST(SelectionOverlayOnTheDesktop, TheTrayStaysAboveTheHighlightAndBelowTheBubbl
         EXPECT_GT(bubble, tray) << "round " << round;
     }
     platform::waitForTask(f.service->hideOverlay());
+}
+
+TEST(SelectionOverlayOnTheDesktop, ClicksOnTheBarDoNotPickTheWindowBeneath) {
+    yux::testing::X11TestWindow::Options options;
+    options.x = 40;
+    options.y = 40;
+    options.width = 1840;
+    options.height = 960;
+    options.rgb = kWindowColour;
+    options.overrideRedirect = false;
+    options.applicationClass = "YuxUnderTheBar";
+    options.processID = 900303;
+    yux::testing::X11TestWindow beneath(options);
+    ASSERT_TRUE(beneath.waitUntilViewable());
+    processEventsFor(300);
+
+    DesktopFixture f;
+    CapturePreference app;
+    app.mode = CaptureMode::app;
+    auto task = f.service->startSelection(app, f.displays);
+    ASSERT_TRUE(processEventsUntil(
+        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
+    auto* presenter = f.service->activePresenter();
+    ASSERT_TRUE(processEventsUntil([&] { return !presenter->viewModel()->windows().empty(); }, 2000));
+    processEventsFor(300);
+    auto* bar = presenter->selectionWindow()->controlBar();
+    auto* picker = bar->modePicker();
+    const auto [left, top] = beneath.rootPosition();
+    const QRect window(left, top, options.width, options.height);
+    const QPoint background = bar->mapToGlobal(QPoint(2, bar->height() / 2));
+    ASSERT_TRUE(window.contains(background));
+
+    XTestPointer pointer;
+    pointer.jitteredClick(picker->mapToGlobal(picker->buttonRect(CaptureMode::app).center().toPoint()), QPoint());
+    pointer.jitteredClick(background, QPoint());
+    EXPECT_EQ(presenter->viewModel()->capturePreference().lastApplication, std::nullopt);
+    // Beside the bar the same window is picked.
+    pointer.jitteredClick(QPoint(window.center().x(), window.top() + 100), QPoint());
+    EXPECT_TRUE(processEventsUntil(
+        [&] { return presenter->viewModel()->capturePreference().lastApplication.has_value(); }, 2000));
+    platform::waitForTask(f.service->cancelSelection());
+    platform::waitForTask(task);
 }
