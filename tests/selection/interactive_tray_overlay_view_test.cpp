@@ -5,34 +5,22 @@
 #include <QPainter>
 
 #include "selection/interactive_tray_overlay_view.hpp"
+#include "selection/recording_view_test_support.hpp"
 
 using namespace yux;
+using yux::testing::areaModel;
+using yux::testing::rendered;
 
 namespace {
 
 using Clock = std::chrono::system_clock;
-const DisplayBounds kDisplay{DisplayID{"1"}, 0, 0, 800, 600};
-
-std::unique_ptr<SelectionOverlayViewModel> areaModel(CaptureRect rect) {
-    CapturePreference preference;
-    preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, rect};
-    return std::make_unique<SelectionOverlayViewModel>(std::vector<DisplayBounds>{kDisplay}, preference,
-                                                       DesktopApplicationCatalog::create_null({}));
-}
-
-QImage rendered(QWidget& widget) {
-    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image;
-}
 
 std::unique_ptr<InteractiveTrayOverlayView> tray(SelectionOverlayViewModel* model, Size size, bool stopping,
-                                          double elapsedSeconds, std::function<void()> onStop = {}) {
+                                                 double elapsedSeconds, std::function<void()> onStop = {}) {
     const auto start = Clock::time_point(std::chrono::seconds(1000));
     const auto now = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(elapsedSeconds));
     return std::make_unique<InteractiveTrayOverlayView>(model, start, size, stopping, std::move(onStop),
-                                                 OverlayPaintMode::translucent, [now] { return now; });
+                                                        OverlayPaintMode::translucent, [now] { return now; });
 }
 
 }  // namespace

@@ -4,33 +4,16 @@
 #include <QPainter>
 
 #include "selection/passthrough_highlight_overlay_view.hpp"
+#include "selection/recording_view_test_support.hpp"
 
 using namespace yux;
-
-namespace {
-
-const DisplayBounds kDisplay{DisplayID{"1"}, 0, 0, 800, 600};
-
-std::unique_ptr<SelectionOverlayViewModel> areaModel(CaptureRect rect) {
-    CapturePreference preference;
-    preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, rect};
-    return std::make_unique<SelectionOverlayViewModel>(std::vector<DisplayBounds>{kDisplay}, preference,
-                                                       DesktopApplicationCatalog::create_null({}));
-}
-
-QImage rendered(QWidget& widget) {
-    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image;
-}
-
-}  // namespace
+using yux::testing::areaModel;
+using yux::testing::rendered;
 
 TEST(PassthroughHighlightOverlayView, OutlineFadesWhileStoppingAndDimOnlyWithTranslucency) {
     auto model = areaModel({100, 100, 300, 200});
     PassthroughHighlightOverlayView translucent(model.get(), PassthroughHighlightOverlayMode::recording,
-                                         OverlayPaintMode::translucent);
+                                                OverlayPaintMode::translucent);
     // The line runs at x = 98 (2 outside the area); halfway down its left edge there is no bracket.
     const QImage recording = rendered(translucent);
     translucent.setMode(PassthroughHighlightOverlayMode::stopping);
@@ -47,7 +30,8 @@ TEST(PassthroughHighlightOverlayView, OutlineFadesWhileStoppingAndDimOnlyWithTra
     EXPECT_TRUE(translucent.mask().isEmpty());
 
     // Without translucency only the outline band is part of the window.
-    PassthroughHighlightOverlayView opaque(model.get(), PassthroughHighlightOverlayMode::recording, OverlayPaintMode::opaque);
+    PassthroughHighlightOverlayView opaque(model.get(), PassthroughHighlightOverlayMode::recording,
+                                           OverlayPaintMode::opaque);
     EXPECT_TRUE(opaque.mask().contains(QPoint(98, 200)));
     EXPECT_FALSE(opaque.mask().contains(QPoint(200, 200)));
     EXPECT_FALSE(opaque.mask().contains(QPoint(10, 10)));

@@ -185,6 +185,27 @@ struct DesktopFixture {
     }
 };
 
+// Waits until the selection window is up; false when it never comes.
+bool selectionShown(DesktopFixture& f) {
+    return processEventsUntil(
+        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000);
+}
+
+// A window of another application, placed by the window manager.
+yux::testing::X11TestWindow::Options applicationWindow(QRect frame, std::string applicationClass,
+                                                       std::int32_t processID) {
+    yux::testing::X11TestWindow::Options options;
+    options.x = frame.x();
+    options.y = frame.y();
+    options.width = frame.width();
+    options.height = frame.height();
+    options.rgb = kWindowColour;
+    options.overrideRedirect = false;
+    options.applicationClass = std::move(applicationClass);
+    options.processID = processID;
+    return options;
+}
+
 CapturePreference areaPreference(CaptureRect rect) {
     CapturePreference preference;
     preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, rect};
@@ -196,8 +217,7 @@ CapturePreference areaPreference(CaptureRect rect) {
 TEST(SelectionOverlayOnTheDesktop, EscapeTypedOnTheKeyboardCancels) {
     DesktopFixture f;
     auto task = f.service->startSelection(areaPreference({300, 200, 500, 300}), f.displays);
-    processEventsUntil([&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); },
-                       2000);
+    selectionShown(f);
     processEventsFor(300);
     yux::testing::X11TestClient keyboard;
     keyboard.tap(yux::testing::TestKey::escape);
@@ -207,15 +227,7 @@ TEST(SelectionOverlayOnTheDesktop, EscapeTypedOnTheKeyboardCancels) {
 }
 
 TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsable) {
-    yux::testing::X11TestWindow::Options options;
-    options.x = 200;
-    options.y = 150;
-    options.width = 900;
-    options.height = 600;
-    options.rgb = kWindowColour;
-    options.overrideRedirect = false;
-    options.applicationClass = "YuxOverlayNeighbour";
-    options.processID = 900202;
+    const auto options = applicationWindow({200, 150, 900, 600}, "YuxOverlayNeighbour", 900202);
     yux::testing::X11TestWindow neighbour(options);
     ASSERT_TRUE(neighbour.waitUntilViewable());
     processEventsFor(300);
@@ -223,8 +235,7 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     DesktopFixture f;
     const CaptureRect area{300, 250, 640, 400};
     auto task = f.service->startSelection(areaPreference(area), f.displays);
-    ASSERT_TRUE(processEventsUntil(
-        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
+    ASSERT_TRUE(selectionShown(f));
     processEventsFor(600);
     ASSERT_NE(f.camera->imageWindow(), nullptr);
     saveScreen("area-selected");
@@ -322,8 +333,7 @@ TEST(SelectionOverlayOnTheDesktop, PressesOnTheBarStayThereAndRecordTakesTheArea
     DesktopFixture f;
     const CaptureRect area{300, 250, 640, 400};
     auto task = f.service->startSelection(areaPreference(area), f.displays);
-    ASSERT_TRUE(processEventsUntil(
-        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
+    ASSERT_TRUE(selectionShown(f));
     processEventsFor(600);
     auto* presenter = f.service->activePresenter();
     auto* bar = presenter->selectionWindow()->controlBar();
@@ -347,8 +357,7 @@ TEST(SelectionOverlayOnTheDesktop, PressesOnTheBarStayThereAndRecordTakesTheArea
 TEST(SelectionOverlayOnTheDesktop, TheTrayStaysAboveTheHighlightAndBelowTheBubble) {
     DesktopFixture f;
     auto task = f.service->startSelection(areaPreference({300, 250, 640, 400}), f.displays);
-    ASSERT_TRUE(processEventsUntil(
-        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
+    ASSERT_TRUE(selectionShown(f));
     auto* presenter = f.service->activePresenter();
     f.camera->finishEditing();
     ASSERT_TRUE(presenter->keyPressed(Qt::Key_Return, presenter->selectionWindow()));
@@ -375,15 +384,7 @@ TEST(SelectionOverlayOnTheDesktop, TheTrayStaysAboveTheHighlightAndBelowTheBubbl
 }
 
 TEST(SelectionOverlayOnTheDesktop, ClicksOnTheBarDoNotPickTheWindowBeneath) {
-    yux::testing::X11TestWindow::Options options;
-    options.x = 40;
-    options.y = 40;
-    options.width = 1840;
-    options.height = 960;
-    options.rgb = kWindowColour;
-    options.overrideRedirect = false;
-    options.applicationClass = "YuxUnderTheBar";
-    options.processID = 900303;
+    const auto options = applicationWindow({40, 40, 1840, 960}, "YuxUnderTheBar", 900303);
     yux::testing::X11TestWindow beneath(options);
     ASSERT_TRUE(beneath.waitUntilViewable());
     processEventsFor(300);
@@ -392,8 +393,7 @@ TEST(SelectionOverlayOnTheDesktop, ClicksOnTheBarDoNotPickTheWindowBeneath) {
     CapturePreference app;
     app.mode = CaptureMode::app;
     auto task = f.service->startSelection(app, f.displays);
-    ASSERT_TRUE(processEventsUntil(
-        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
+    ASSERT_TRUE(selectionShown(f));
     auto* presenter = f.service->activePresenter();
     ASSERT_TRUE(processEventsUntil([&] { return !presenter->viewModel()->windows().empty(); }, 2000));
     processEventsFor(300);

@@ -255,6 +255,13 @@ TEST(SelectionOverlayView, TheInputControlsFitTheBarAndTheTrayInEveryState) {
     using Inputs = yux::testing::SelectionTestInputs;
     const CaptureDevice microphone{"alsa_input.usb-mic", "USB Mic"};
     const auto withMicrophone = [microphone](Inputs& inputs) { inputs.platform->options.microphones = {microphone}; };
+    // Switched on last time, its device gone since.
+    const auto microphoneGone = [](Inputs& inputs) {
+        CaptureInputPreferences stored;
+        stored.microphoneEnabled = true;
+        stored.microphoneDeviceID = "alsa_input.unplugged";
+        inputs.memory.store(stored);
+    };
     struct State {
         const char* name;
         Overlay::SetUp setUp;
@@ -273,13 +280,9 @@ TEST(SelectionOverlayView, TheInputControlsFitTheBarAndTheTrayInEveryState) {
              i.platform->options.cameras = {};
              i.start();
          }},
-        // Switched on last time, its device gone since.
         {"microphone-on-without-device",
-         [](Inputs& i) {
-             CaptureInputPreferences stored;
-             stored.microphoneEnabled = true;
-             stored.microphoneDeviceID = "alsa_input.unplugged";
-             i.memory.store(stored);
+         [&](Inputs& i) {
+             microphoneGone(i);
              i.start();
          }},
         {"camera-refused",
@@ -290,11 +293,8 @@ TEST(SelectionOverlayView, TheInputControlsFitTheBarAndTheTrayInEveryState) {
              i.enableCamera();
          }},
         {"both-warn",
-         [](Inputs& i) {
-             CaptureInputPreferences stored;
-             stored.microphoneEnabled = true;
-             stored.microphoneDeviceID = "alsa_input.unplugged";
-             i.memory.store(stored);
+         [&](Inputs& i) {
+             microphoneGone(i);
              i.platform->options.cameraAccess = false;
              i.start();
              i.enableCamera();
