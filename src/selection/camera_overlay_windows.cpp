@@ -151,7 +151,8 @@ void paintCameraGuides(QPainter& painter, const CameraGuidesState& s) {
     if (s.handles || s.cropping) {
         // The outline follows the recorded shape (rounded corners of 16 points).
         const QPainterPath outline = cameraShapePath(s.placement.shape, f, 16);
-        painter.strokePath(outline, s.cropping ? QPen(OverlayColours::accent(), 2) : QPen(OverlayColours::white(0.9), 1.5));
+        painter.strokePath(outline,
+                           s.cropping ? QPen(OverlayColours::accent(), 2) : QPen(OverlayColours::white(0.9), 1.5));
     }
     if (s.handles) {
         painter.setBrush(Qt::white);

@@ -42,8 +42,9 @@ InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel
       onStopRecording_(std::move(onStopRecording)),
       paintMode_(paintMode),
       now_(std::move(now)),
-      inputsSlot_(model && model->inputs() && !stopping ? static_cast<QWidget*>(new CaptureInputControls(*model->inputs(), true, this))
-                                                         : new QWidget(this)),
+      inputsSlot_(model && model->inputs() && !stopping
+                      ? static_cast<QWidget*>(new CaptureInputControls(*model->inputs(), true, this))
+                      : new QWidget(this)),
       spinner_(stopping ? new platform::ActivitySpinner(16, this) : nullptr) {
     resize(static_cast<int>(size.width), static_cast<int>(size.height));
     if (qobject_cast<CaptureInputControls*>(inputsSlot_)) {

@@ -210,7 +210,8 @@ TEST(CaptureInputControls, TheFullShapeSaysNoDeviceConnectedOnce) {
     const auto saying = [&](const QString& text) {
         int count = 0;
         for (auto* label : full.findChildren<QLabel*>()) count += label->isVisible() && label->text() == text;
-        for (auto* button : full.findChildren<QAbstractButton*>()) count += button->isVisible() && button->text() == text;
+        for (auto* button : full.findChildren<QAbstractButton*>())
+            count += button->isVisible() && button->text() == text;
         return count;
     };
     EXPECT_EQ(saying("No device connected"), 1);

@@ -7,7 +7,7 @@ namespace yux::platform {
 // Stacking levels of our overlay windows; a higher level stays above a lower one. Windows of
 // one level keep no order among themselves, so windows that overlap have levels of their own.
 enum class OverlayLevel : int {
-    selection = 1000,  // the selection overlay and the recording highlight
+    selection = 1000,      // the selection overlay and the recording highlight
     recordingTray = 1001,  // above the highlight, whose dim would otherwise cover it
     cameraGhost = 1002,
     cameraImage = 1003,
