@@ -201,6 +201,29 @@ TEST(CaptureInputControls, WithoutDevicesTheFullShapeSaysSoAndTheCompactOneShows
     EXPECT_EQ(part(compact, "capture-input-camera-no-device"), nullptr);
 }
 
+TEST(CaptureInputControls, TheFullShapeSaysNoDeviceConnectedOnce) {
+    Inputs inputs({{kMic}, {}});
+    auto& controller = inputs.started();
+    CaptureInputControls full(controller);
+    full.resize(280, full.sizeHint().height());
+    full.show();
+    const auto saying = [&](const QString& text) {
+        int count = 0;
+        for (auto* label : full.findChildren<QLabel*>()) count += label->isVisible() && label->text() == text;
+        for (auto* button : full.findChildren<QAbstractButton*>())
+            count += button->isVisible() && button->text() == text;
+        return count;
+    };
+    EXPECT_EQ(saying("No device connected"), 1);
+    // Switching the camera on tells why it cannot: the same words, still said once.
+    part<QAbstractButton>(full, "capture-input-camera")->click();
+    inputs.settle();
+    ASSERT_EQ(controller.message(Kind::camera), std::optional<std::string>("No device connected"));
+    EXPECT_EQ(saying("No device connected"), 1);
+    EXPECT_TRUE(part(full, "capture-input-camera-message")->isVisible());
+    yux::test::writeScreenshot(full, "input-controls-no-camera");
+}
+
 TEST(CaptureInputControls, AChoiceThatIsNoLongerListedLeavesTheMenuUntitledAndUnticked) {
     Inputs inputs;
     CaptureInputPreferences stored;
