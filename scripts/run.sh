@@ -21,13 +21,10 @@ cache="$(absolute "${XDG_CACHE_HOME:-}" "$HOME/.cache")/Yux"
 lock="$(absolute "${XDG_RUNTIME_DIR:-}" "$cache")/yux.lock"
 running() { [ -e "$lock" ] && ! flock -n "$lock" true 2>/dev/null; }
 program="$prefix/bin/yux"
-# A running program's file cannot be written over; removing it first leaves the running one be.
-if running; then rm -f "$program"; fi
 cmake --install "$root/build-run" --prefix "$prefix" --strip >/dev/null
-echo "run.sh: installed $program"
 
 if running; then
-  echo "Yux is already running: quit it (its tray icon's menu, Quit Yux) and run this again, or start $program, to use the new build."
+  echo "Yux is already running; the new build in $program starts once you quit Yux (Quit in its panel) and start it again."
   exit 0
 fi
 log="$(absolute "${XDG_STATE_HOME:-}" "$HOME/.local/state")/Yux/yux.log"

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "platform/desktop/symbol_painter.hpp"
