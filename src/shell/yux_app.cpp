@@ -19,6 +19,7 @@
 #include "platform/async/detached_tasks.hpp"
 #include "platform/async/sleep.hpp"
 #include "session/recording_session_orchestrator.hpp"
+#include "shell/app_icon.hpp"
 #include "shell/instance_lock.hpp"
 #include "shell/main_menu.hpp"
 #include "shell/menu_bar_presentation.hpp"
@@ -105,6 +106,8 @@ int YuxApp::main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Yux"));
+    QApplication::setDesktopFileName(QString::fromLatin1(AppIcon::kName));
+    QApplication::setWindowIcon(AppIcon::icon());
     QApplication::setQuitOnLastWindowClosed(false);
 
     QuitPath quit([](int code) { QCoreApplication::exit(code); });
@@ -124,6 +127,8 @@ int YuxApp::main(int argc, char** argv) {
 
     // The status item and its panel; shown only once the first-run setup is ready.
     const platform::BundleInfo bundle = platform::BundleInfo::create();
+    auto login = std::make_shared<platform::LaunchAtStartup>(platform::AutostartEntry::create(), platform::SystemLog::create());
+    login->repointEntry();
     std::unique_ptr<MenuBarPresentation> presentation = MenuBarPresentation::create(MenuBarPresentation::Parts{
         .intentHandler = *root.menuHandler,
         .stateProvider = *root.menuStateProvider,
@@ -141,8 +146,7 @@ int YuxApp::main(int argc, char** argv) {
         .clock = {},
         .cursor = {},
         .updates = platform::AppUpdateController::create(bundle),
-        .login = std::make_shared<platform::LaunchAtStartup>(platform::AutostartEntry::create(),
-                                                             platform::SystemLog::create()),
+        .login = login,
     });
 
     // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.

@@ -3,6 +3,8 @@
 // An editor over null services for the view tests: a null player, scripted lane previews and
 // a scripted save handler; outcomes and revealed files are kept.
 
+#include <filesystem>
+
 #include "editor_session_support.hpp"
 
 namespace yux::testing {
@@ -19,6 +21,7 @@ struct NullEditor {
     std::shared_ptr<platform::PreviewPlayer> player = platform::PreviewPlayer::create_null();
     std::vector<TrimPreviewOutcome> outcomes;
     std::vector<std::string> revealed;
+    bool revealFails = false;  // neither the file manager nor a folder opener shows it
     std::shared_ptr<ExportEditorSession> session;
 
     explicit NullEditor(std::vector<RecordingSource> sources = fourTrackSources(), double duration = 60) {
@@ -28,7 +31,10 @@ struct NullEditor {
     }
 
     EditorServices services() {
-        return {player, loaders.loaders(), [this](const std::string& path) { revealed.push_back(path); }};
+        return {player, loaders.loaders(), [this](const std::string& path, std::function<void(const std::string&)> failed) {
+                    revealed.push_back(path);
+                    if (revealFails) failed(std::filesystem::path(path).parent_path().string());
+                }};
     }
 };
 

@@ -72,7 +72,7 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
                                                       std::shared_ptr<DebugLogBoundary> log,
                                                       ExportEditorSession::OutcomeHandler onOutcome) {
         EditorServices services{platform::PreviewPlayer::create(), EditorPreviewLoaders::forMovie(path),
-                                [reveal](const std::string& file) { reveal->reveal(file); }};
+                                [reveal](const std::string& file, auto failed) { reveal->reveal(file, std::move(failed)); }};
         return ExportEditorSession::open(std::move(path), std::move(artifact), handler, std::move(log),
                                          std::move(onOutcome), std::move(services));
     });
