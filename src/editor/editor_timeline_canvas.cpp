@@ -339,13 +339,21 @@ void EditorTimelineCanvas::paintWaveform(QPainter& painter, const RecordingSourc
     const double w = width();
     const double n = static_cast<double>(peaks.size());
     const double barWidth = std::max(w / n - 1, 1.0);
-    QPainterPath bars;
+    QList<QRectF> bars;
+    bars.reserve(static_cast<qsizetype>(peaks.size()));
     for (std::size_t i = 0; i < peaks.size(); ++i) {
         double amplitude = std::min(gain * peaks[i], 1.0);
         double half = std::max((height * 0.5 - 4) * amplitude, 0.5);
-        bars.addRect(QRectF(static_cast<double>(i) / n * w, top + height / 2 - half, barWidth, 2 * half));
+        bars.append(QRectF(static_cast<double>(i) / n * w, top + height / 2 - half, barWidth, 2 * half));
     }
-    painter.fillPath(bars, sourceColour(source.kind, gain == 0 ? 0.25 : 0.65));
+    // One call for all bars. Upright rectangles need no antialiasing, which here cost a tenth of
+    // a second per pass and held the window at a few pictures a second while playing.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(sourceColour(source.kind, gain == 0 ? 0.25 : 0.65));
+    painter.drawRects(bars);
+    painter.restore();
 }
 
 // Handles.
