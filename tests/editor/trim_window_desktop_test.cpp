@@ -44,19 +44,44 @@ bool runFor(const std::function<bool()>& done, int milliseconds) {
     return true;
 }
 
-TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
+// A take in a live session's scratch folder, as the recorder leaves it for the trim window.
+struct PendingTake {
     testing::TemporaryDirectory root;
-    auto trimLog = std::make_shared<testing::RecordingDebugLog>();
-    testing::LiveSession live(root.path(), std::make_shared<FfmpegRecordingTrimBoundary>(trimLog));
-    std::filesystem::create_directories(live.locations.scratchDirectory());
-    const std::string take = (live.locations.scratchDirectory() / "take.mov").string();
+    testing::LiveSession live{root.path(),
+                              std::make_shared<FfmpegRecordingTrimBoundary>(std::make_shared<testing::RecordingDebugLog>())};
+    std::shared_ptr<RecordingExportSession> exportSession;
+    std::optional<TrimPreviewOutcome> outcome;
+    std::optional<QCoro::Task<void>> presenting;
+
+    explicit PendingTake(const testing::TestMovieOptions& options) {
+        std::filesystem::create_directories(live.locations.scratchDirectory());
+        const std::string take = (live.locations.scratchDirectory() / "take.mov").string();
+        testing::writeTestMovie(take, options);
+        exportSession = platform::waitForTask(live.exports->open(take, Date::now()));
+    }
+
+    // Presents the take in `presenter`: its window once it has opened and taken focus, else null.
+    TrimPreviewWindowController* present(FloatingTrimPreviewWindow& presenter) {
+        presenting = [](RecordingExportSession& session, FloatingTrimPreviewWindow& window,
+                        std::optional<TrimPreviewOutcome>& result) -> QCoro::Task<void> {
+            result = co_await session.presentPreview(&window, &session);
+        }(*exportSession, presenter, outcome);
+        if (!runFor([&] { return presenter.activeWindow() != nullptr || outcome.has_value(); }, 20000)) return nullptr;
+        auto* window = presenter.activeWindow();
+        if (window == nullptr || !runFor([&] { return window->isActiveWindow(); }, 5000)) return nullptr;
+        return window;
+    }
+};
+
+TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
     testing::TestMovieOptions options;
     options.camera = true;
     options.microphone = true;
     options.durationSeconds = 4.0;
-    testing::writeTestMovie(take, options);
-
-    auto exportSession = platform::waitForTask(live.exports->open(take, Date::now()));
+    PendingTake pending(options);
+    auto& root = pending.root;
+    auto& live = pending.live;
+    auto& outcome = pending.outcome;
 
     // "Show in Files" reaches a file manager on a bus of this test's own.
     std::filesystem::create_directories(root.file("bus"));
@@ -79,17 +104,9 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
                                          std::move(onOutcome), std::move(services));
     });
 
-    std::optional<TrimPreviewOutcome> outcome;
-    auto presenting = [](RecordingExportSession& session, FloatingTrimPreviewWindow& window,
-                         std::optional<TrimPreviewOutcome>& result) -> QCoro::Task<void> {
-        result = co_await session.presentPreview(&window, &session);
-    }(*exportSession, presenter, outcome);
-
-    ASSERT_TRUE(runFor([&] { return presenter.activeWindow() != nullptr || outcome.has_value(); }, 20000));
-    auto* window = presenter.activeWindow();
-    ASSERT_NE(window, nullptr) << "the window did not open";
+    auto* window = pending.present(presenter);
+    ASSERT_NE(window, nullptr) << "the window did not open or never took focus";
     auto& model = window->model();
-    ASSERT_TRUE(runFor([&] { return window->isActiveWindow(); }, 5000)) << "the window never took focus";
     ASSERT_TRUE(runFor([&] { return model.waveforms().size() == 2 && model.thumbnails().size() == 2; }, 20000));
 
     // Cut at 1 s and 3 s by the keyboard, play the middle twice as fast, remove the last part.
@@ -198,25 +215,12 @@ qint64 untilHalfASecondPlayed(ExportEditorView& view, const std::function<void()
 // The preview plays through the desktop's sound output however long the window stood before
 // Play, the first time and after a pause, by the button and by Space.
 TEST(TrimWindowDesktop, PlayRunsTheTimeAndTheSoundAtOnce) {
-    testing::TemporaryDirectory root;
-    auto trimLog = std::make_shared<testing::RecordingDebugLog>();
-    testing::LiveSession live(root.path(), std::make_shared<FfmpegRecordingTrimBoundary>(trimLog));
-    std::filesystem::create_directories(live.locations.scratchDirectory());
-    const std::string take = (live.locations.scratchDirectory() / "take.mov").string();
     testing::TestMovieOptions options;
     options.durationSeconds = 6.0;
-    testing::writeTestMovie(take, options);
-    auto exportSession = platform::waitForTask(live.exports->open(take, Date::now()));
-    FloatingTrimPreviewWindow presenter(live.log);  // the program's own player, with sound
-    std::optional<TrimPreviewOutcome> outcome;
-    auto presenting = [](RecordingExportSession& session, FloatingTrimPreviewWindow& window,
-                         std::optional<TrimPreviewOutcome>& result) -> QCoro::Task<void> {
-        result = co_await session.presentPreview(&window, &session);
-    }(*exportSession, presenter, outcome);
-    ASSERT_TRUE(runFor([&] { return presenter.activeWindow() != nullptr || outcome.has_value(); }, 20000));
-    auto* window = presenter.activeWindow();
-    ASSERT_NE(window, nullptr) << "the window did not open";
-    ASSERT_TRUE(runFor([&] { return window->isActiveWindow(); }, 5000)) << "the window never took focus";
+    PendingTake pending(options);
+    FloatingTrimPreviewWindow presenter(pending.live.log);  // the program's own player, with sound
+    auto* window = pending.present(presenter);
+    ASSERT_NE(window, nullptr) << "the window did not open or never took focus";
     auto& model = window->model();
     ASSERT_TRUE(runFor([&] { return !model.waveforms().empty(); }, 20000));
     auto* view = window->findChild<ExportEditorView*>();
@@ -250,7 +254,7 @@ TEST(TrimWindowDesktop, PlayRunsTheTimeAndTheSoundAtOnce) {
     EXPECT_GE(heard, 0.8) << "the take's tone was not heard";
 
     window->closeWindow();
-    ASSERT_TRUE(runFor([&] { return outcome.has_value(); }, 10000));
+    ASSERT_TRUE(runFor([&] { return pending.outcome.has_value(); }, 10000));
 }
 
 }  // namespace
