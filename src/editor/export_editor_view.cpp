@@ -132,7 +132,6 @@ private:
     ExportEditorSession& model_;
 };
 
-
 }  // namespace
 
 QSizeF ExportEditorView::pictureSize(double aspect, QSizeF area) {
