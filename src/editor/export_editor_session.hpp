@@ -117,6 +117,8 @@ public:
     bool isExporting() const { return isExporting_; }
     const RecordingExportProgress& progress() const { return progress_; }
     const std::optional<RecordingExportResult>& saved() const { return saved_; }
+    // Whether an export succeeded since the editor opened ("Edit again" does not undo that).
+    bool hasSaved() const { return hasSaved_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
 
     // Written by the views; no checks beyond the publishing rule.

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "editor/floating_trim_preview_window.hpp"
 #include "platform/desktop/app_locations.hpp"
 #include "platform/desktop/application_activation.hpp"
 #include "platform/desktop/autostart_entry.hpp"
@@ -46,6 +47,8 @@ void logLaunchWindows(const platform::SystemLog& log) {
 
 QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     root.pendingTrimRelay->setHandler(nullptr);
+    // An open trim window goes without asking and without throwing the take away.
+    if (auto* window = dynamic_cast<FloatingTrimPreviewWindow*>(root.trimWindow.get())) co_await window->closeForQuit();
     RecordingSessionBoundary& session = *root.recordingSession;
     const RecordingSessionState state = session.state();
     if (state.isSelecting()) {
@@ -107,8 +110,10 @@ int YuxApp::main(int argc, char** argv) {
 
     QuitPath quit([](int code) { QCoreApplication::exit(code); });
     if (!quit.catchTerminationSignals()) {
-        std::fprintf(stderr, "Yux could not catch SIGTERM and SIGINT; they end it without saving a recording.\n");
+        std::fprintf(stderr,
+                     "Yux could not catch SIGTERM, SIGINT and SIGHUP; they end it without saving a recording.\n");
     }
+    quit.catchApplicationQuit();
     platform::ApplicationActivation activation = platform::ApplicationActivation::create([&quit] { quit.requestQuit(); });
     activation.setPolicy(platform::ApplicationActivation::Policy::accessory);
 
