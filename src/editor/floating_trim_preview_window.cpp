@@ -210,6 +210,9 @@ void TrimPreviewWindowController::askToDiscard() {
     auto* question = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kDiscardTitle),
                                      QString::fromUtf8(kDiscardTitle), QMessageBox::NoButton, this);
     question->setInformativeText(QString::fromUtf8(kDiscardText));
+    // The question stands out above its explanation, which reads on one line.
+    question->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; }"
+                                           "QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
     auto* discard = question->addButton(QString::fromUtf8(kDiscardButton), QMessageBox::DestructiveRole);
     auto* keep = question->addButton(QString::fromUtf8(kKeepEditingButton), QMessageBox::RejectRole);
     question->setDefaultButton(keep);
