@@ -221,6 +221,47 @@ struct YuxProcess : ::testing::Test {
     static void type(const char* keys) {
         QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(keys)});
     }
+
+    // The shortcut, then the screen picked on the overlay; true once the recording runs.
+    bool recordScreenByShortcut(QProcess& process) const {
+        if (!startSelecting(process)) return false;
+        std::this_thread::sleep_for(1s);
+        type("Tab");  // area, then application, then screen
+        type("Tab");
+        type("Return");
+        return waitForLine(process, "session_recording_started");
+    }
+
+    // The scratch folder's movies and pending markers.
+    std::vector<std::filesystem::path> scratchFiles(const std::string& suffix) const {
+        std::vector<std::filesystem::path> found;
+        const auto folder = home.path() / "cache" / "Yux" / "Scratch";
+        if (!std::filesystem::exists(folder)) return found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().ends_with(suffix)) found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    // A start that offers the take of `movie` in the trim window, which the desktop shows.
+    void expectOfferedAtStart(const std::filesystem::path& movie, DesktopWindows& desktop) const {
+        QProcess next;
+        start(next);
+        EXPECT_TRUE(waitForLine(next, "session_pending_trim_adopted scratch=" + movie.string())) << debugLog();
+        EXPECT_TRUE(eventually([&] { return trimWindow(desktop, next.processId()).has_value(); })) << debugLog();
+        ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
+        ASSERT_TRUE(next.waitForFinished(kExitTimeoutMs));
+        EXPECT_EQ(next.exitCode(), 0);
+        // Still the user's: neither the movie nor its marker went with the quit.
+        EXPECT_TRUE(std::filesystem::exists(movie));
+        EXPECT_EQ(scratchFiles(".pending.json").size(), 1u);
+    }
+
+    static std::optional<QRect> trimWindow(DesktopWindows& desktop, qint64 pid) {
+        return desktop.mappedWindow(pid, [&](xcb_window_t window, const QRect&) {
+            return desktop.title(window) == "Recording — Export";
+        });
+    }
 };
 
 TEST_F(YuxProcess, SecondInstanceExitsOneAndTheFirstEndsCleanlyOnSigterm) {
@@ -383,6 +424,52 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
     ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
     EXPECT_EQ(yux.exitCode(), 0);
+}
+
+}  // namespace
+}  // namespace yux
+
+namespace yux {
+namespace {
+
+TEST_F(YuxProcess, ATakeRecordingWhenItsTerminalClosesIsKeptWholeAndOfferedAtTheNextStart) {
+    seedSetup();
+    DesktopWindows desktop;
+    QProcess first;
+    start(first);
+    ASSERT_TRUE(waitUntilComposed(first)) << first.readAllStandardError().toStdString();
+    ASSERT_TRUE(recordScreenByShortcut(first)) << debugLog();
+    std::this_thread::sleep_for(3s);
+    ::kill(static_cast<pid_t>(first.processId()), SIGHUP);
+    ASSERT_TRUE(first.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+
+    const auto movies = scratchFiles(".mov");
+    ASSERT_EQ(movies.size(), 1u);
+    // The whole take, not what was written up to the signal's arrival.
+    platform::MovieTrackReader movie(movies[0].string());
+    EXPECT_GE(movie.duration().seconds(), 2.5);
+    expectOfferedAtStart(movies[0], desktop);
+}
+
+TEST_F(YuxProcess, ATakeWhoseTrimWindowWasOpenWhenYuxWasKilledIsOfferedAtTheNextStart) {
+    seedSetup();
+    DesktopWindows desktop;
+    QProcess first;
+    start(first);
+    ASSERT_TRUE(waitUntilComposed(first)) << first.readAllStandardError().toStdString();
+    ASSERT_TRUE(recordScreenByShortcut(first)) << debugLog();
+    std::this_thread::sleep_for(2s);
+    type("shift+super+6");
+    ASSERT_TRUE(eventually([&] { return trimWindow(desktop, first.processId()).has_value(); })) << debugLog();
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(kExitTimeoutMs));
+
+    const auto movies = scratchFiles(".mov");
+    ASSERT_EQ(movies.size(), 1u);
+    EXPECT_EQ(scratchFiles(".pending.json").size(), 1u);
+    expectOfferedAtStart(movies[0], desktop);
 }
 
 }  // namespace
