@@ -92,12 +92,16 @@ QMessageBox* question(Window* window) {
     return window->discardQuestion();
 }
 
-TEST(TrimWindowCloseDesktop, ClosingATakeNeverExportedAsksKeepEditingKeepsItAndDiscardDeletesIt) {
+struct TrimWindowCloseDesktop : ::testing::Test {
     testing::TemporaryDirectory root;
-    testing::LiveSession live(root.path(), std::make_shared<FfmpegRecordingTrimBoundary>(
-                                               std::make_shared<testing::RecordingDebugLog>()));
-    std::filesystem::create_directories(live.locations.scratchDirectory());
+    testing::LiveSession live{root.path(),
+                              std::make_shared<FfmpegRecordingTrimBoundary>(std::make_shared<testing::RecordingDebugLog>())};
     testing::X11TestClient desktop;
+
+    void SetUp() override { std::filesystem::create_directories(live.locations.scratchDirectory()); }
+};
+
+TEST_F(TrimWindowCloseDesktop, ClosingATakeNeverExportedAsksKeepEditingKeepsItAndDiscardDeletesIt) {
     PresentedTake take(live, "never-exported.mov");
     Window* window = take.window();
     ASSERT_NE(window, nullptr) << "the window did not open";
@@ -128,12 +132,7 @@ TEST(TrimWindowCloseDesktop, ClosingATakeNeverExportedAsksKeepEditingKeepsItAndD
     EXPECT_FALSE(std::filesystem::exists(take.movie));
 }
 
-TEST(TrimWindowCloseDesktop, ClosingAfterAnExportAsksNothing) {
-    testing::TemporaryDirectory root;
-    testing::LiveSession live(root.path(), std::make_shared<FfmpegRecordingTrimBoundary>(
-                                               std::make_shared<testing::RecordingDebugLog>()));
-    std::filesystem::create_directories(live.locations.scratchDirectory());
-    testing::X11TestClient desktop;
+TEST_F(TrimWindowCloseDesktop, ClosingAfterAnExportAsksNothing) {
     PresentedTake take(live, "exported.mov");
     Window* window = take.window();
     ASSERT_NE(window, nullptr) << "the window did not open";
