@@ -351,5 +351,34 @@ TEST_F(YuxProcess, ATakeWhoseTrimWindowWasOpenWhenYuxWasKilledIsOfferedAtTheNext
     expectOfferedAtStart(movies[0], desktop);
 }
 
+TEST_F(YuxProcess, AKeptTakeThatNoLongerOpensIsSetAsideOnceAndItsMovieStays) {
+    seedSetup();
+    const auto scratch = home.path() / "cache" / "Yux" / "Scratch";
+    std::filesystem::create_directories(scratch);
+    const auto movie = scratch / "0D6C3B0E-7A55-4A3E-9E2B-5D1C2E3F4A5B.mov";
+    std::ofstream(movie) << "not a movie";
+    std::ofstream(scratch / "0D6C3B0E-7A55-4A3E-9E2B-5D1C2E3F4A5B.pending.json")
+        << R"({"scratchPath":")" << movie.string() << R"(","createdAt":800000000})";
+
+    for (int run = 0; run < 2; ++run) {
+        QProcess yux;
+        start(yux);
+        ASSERT_TRUE(waitUntilComposed(yux)) << yux.readAllStandardError().toStdString();
+        if (run == 0) {
+            ASSERT_TRUE(waitForLine(yux, "pending_marker_set_aside")) << debugLog();
+        } else {
+            std::this_thread::sleep_for(3s);  // the start-up's offer would have come by now
+        }
+        ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
+        ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    }
+    // Tried once, not at every start; the movie is still the user's to open.
+    const std::string log = debugLog();
+    EXPECT_EQ(log.find("app_startup_pending_failed"), log.rfind("app_startup_pending_failed")) << log;
+    EXPECT_NE(log.find("app_startup_pending_failed"), std::string::npos) << log;
+    EXPECT_TRUE(std::filesystem::exists(movie));
+    EXPECT_TRUE(scratchFiles(".pending.json").empty());
+}
+
 }  // namespace
 }  // namespace yux
