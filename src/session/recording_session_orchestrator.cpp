@@ -84,6 +84,14 @@ QCoro::Task<void> RecordingSessionOrchestrator::log(std::string line) {
     co_await c_.debugLog->append(std::move(line));
 }
 
+QCoro::Task<void> RecordingSessionOrchestrator::keepTake(std::string scratchPath, Date createdAt) {
+    if (c_.pendingRecordings) co_await c_.pendingRecordings->keep(std::move(scratchPath), createdAt);
+}
+
+QCoro::Task<void> RecordingSessionOrchestrator::releaseTake(std::string scratchPath) {
+    if (c_.pendingRecordings) co_await c_.pendingRecordings->release(std::move(scratchPath));
+}
+
 RecordingSessionState RecordingSessionOrchestrator::state() const {
     if ((sessionState_.isSelecting() || sessionState_.recordingInfo() != nullptr) && endRequest_) {
         return RecordingSessionState::stopping();
@@ -341,6 +349,8 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
     }
     if (failure) {
         if (capture_) capture_->keep = true;
+        // Offered at the next start like any pending take, whatever happens to this process.
+        co_await keepTake(info.scratchFilePath, c_.clock->now());
         co_await c_.screenSelection->hideOverlay();
         // The take stays on disk (a writer that failed keeps what it wrote): say where.
         setState(RecordingSessionState::failed(withDetailSuffix(*failure, "; recording kept at " + info.scratchFilePath)));
@@ -355,6 +365,7 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
     setState(RecordingSessionState::pendingTrim(artifact));
     co_await log("session_pending_trim_ready session_id=" + canonicalText(info.sessionID) +
                  " scratch=" + artifact.scratchPath());
+    co_await keepTake(artifact.scratchPath(), artifact.createdAt());
     if (loop) loop->cancel();
     co_return artifact;
 }
@@ -508,6 +519,7 @@ QCoro::Task<TrimPreviewOutcome> RecordingSessionOrchestrator::presentPendingTrim
     } else if (pendingExport_ == exportSession) {
         pendingExport_.reset();
         setState(RecordingSessionState::idle());
+        co_await releaseTake(exportSession->artifact().scratchPath());
     }
     co_return outcome;
 }
@@ -532,6 +544,7 @@ QCoro::Task<bool> RecordingSessionOrchestrator::adoptPendingRecording(std::strin
     const PendingRecordingArtifact artifact = opened->artifact();
     setState(RecordingSessionState::pendingTrim(artifact));
     co_await log("session_pending_trim_adopted scratch=" + artifact.scratchPath());
+    co_await keepTake(artifact.scratchPath(), artifact.createdAt());
     co_return true;
 }
 
@@ -550,6 +563,7 @@ QCoro::Task<void> RecordingSessionOrchestrator::discardRecording() {
         if (pendingExport_ == exportSession) pendingExport_.reset();
         setState(RecordingSessionState::idle());
         co_await log("session_trim_discarded scratch=" + path);
+        co_await releaseTake(path);
         co_return;
     }
     std::string errorText = "outputFinalizationFailed(discard failed)";
