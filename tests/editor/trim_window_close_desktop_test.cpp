@@ -44,7 +44,7 @@ struct PresentedTake {
           presenter(live.log, [](std::string path, PendingRecordingArtifact artifact, TrimPreviewSaveHandling* handler,
                                  std::shared_ptr<DebugLogBoundary> log, ExportEditorSession::OutcomeHandler onOutcome) {
               EditorServices services{platform::PreviewPlayer::create(), EditorPreviewLoaders::forMovie(path),
-                                      [](const std::string&) {}};
+                                      [](const std::string&, std::function<void(const std::string&)>) {}};
               return ExportEditorSession::open(std::move(path), std::move(artifact), handler, std::move(log),
                                                std::move(onOutcome), std::move(services));
           }) {
