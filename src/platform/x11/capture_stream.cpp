@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
@@ -122,6 +123,11 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
                     [deliver](SampleBuffer sample) { deliver(StreamOutputType::microphone, std::move(sample)); },
                     failed(StreamOutputType::microphone), log);
             }
+            // The first picture begins the movie: by then the sound that the server mixed
+            // ahead of these streams has played out, and what follows reaches them.
+            const auto deadline = std::chrono::steady_clock::now() + PulseRecordStream::kSoundWaitLimit;
+            if (sources->systemAudio) sources->systemAudio->awaitSound(deadline);
+            if (sources->microphone) sources->microphone->awaitSound(deadline);
             sources->frames = std::make_unique<X11FrameSource>(
                 // Points to pixels as the display itself measures them.
                 frameSourceSettings(filter, configuration,
