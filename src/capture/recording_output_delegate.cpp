@@ -179,12 +179,44 @@ bool RecordingOutputDelegate::isClockFault(const SampleBuffer& sample, Recording
     return true;
 }
 
+void RecordingOutputDelegate::skipFrame(RecordingSourceKind kind, std::exception_ptr error) {
+    if (failure_ || !inputs_.contains(kind)) return;
+    auto& lost = losses_[kind];
+    lost.framesSkipped += 1;
+    skipErrors_[kind] = error;
+    if (losing_.insert(kind).second) {
+        log("source_writer_frame_skipped kind=" + labelOf(kind) + " skipped=" + std::to_string(lost.framesSkipped) +
+            " error=" + detailOf(error));
+    }
+}
+
+void RecordingOutputDelegate::silenceSource(RecordingSourceKind kind) {
+    if (isAudio(kind) && kind != RecordingSourceKind::systemAudio && inputs_.contains(kind)) silenced_.insert(kind);
+}
+
 void RecordingOutputDelegate::receive(const SampleBuffer& sample, RecordingSourceKind kind) {
     if (failure_) return;
     // A kind without a track (a stray camera frame) has nowhere to go, and a frame of it kept
     // as the newest picture would hold up every finish.
-    if (!inputs_.contains(kind)) return;
+    if (!inputs_.contains(kind) || silenced_.contains(kind)) return;
     if (isClockFault(sample, kind)) return;
+    place(sample, kind);
+    if (kind != RecordingSourceKind::systemAudio || silenced_.empty() || sample.audio() == nullptr) return;
+    // As much silence for each failed source as system audio brought sound.
+    auto silence = *sample.audio();
+    if (!silence_ || silence_->size() != silence.bytes->size()) {
+        silence_ = std::make_shared<const std::vector<std::uint8_t>>(silence.bytes->size(), std::uint8_t{0});
+    }
+    silence.bytes = silence_;
+    SampleBuffer quiet = sample;
+    quiet.payload = silence;
+    for (auto silenced : silenced_) {
+        if (failure_) return;
+        place(quiet, silenced);
+    }
+}
+
+void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceKind kind) {
     const MediaTime pts = sample.presentationTime;
     const auto end = end_.copy();
     if (end && pts >= *end) return;  // taken after the stop
@@ -222,6 +254,7 @@ void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSource
         if (writer_->append(input->second, sample)) {
             lastWritten_[kind] = pts;
             received_.insert(kind);
+            losing_.erase(kind);
             return;
         }
         const auto error = writer_->error();
@@ -231,8 +264,15 @@ void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSource
         setFailure(writerFailure(error));
         return;
     }
-    // A busy video track loses the frame; a busy audio track would lose sound, so it fails.
-    if (isAudio(kind)) setFailure(outputFailure("Audio writer could not keep up"));
+    // A busy track loses the sample and the take goes on: the writer fills a hole in the sound
+    // with silence when the next buffer comes.
+    if (!isAudio(kind)) return;
+    auto& lost = losses_[kind];
+    lost.audioBuffersDropped += 1;
+    if (losing_.insert(kind).second) {
+        log("source_writer_audio_dropped kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) +
+            " dropped=" + std::to_string(lost.audioBuffersDropped));
+    }
 }
 
 QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken token) {
@@ -240,7 +280,7 @@ QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken to
     while (clock_.now() < deadline) {
         const bool started = queue_.sync([this] {
             if (failure_) std::rethrow_exception(failure_);
-            auto has = [this](RecordingSourceKind kind) { return received_.contains(kind); };
+            auto has = [this](RecordingSourceKind kind) { return received_.contains(kind) || silenced_.contains(kind); };
             auto expects = [this](RecordingSourceKind kind) { return inputs_.contains(kind); };
             return has(RecordingSourceKind::screen) &&
                    (!expects(RecordingSourceKind::camera) || has(RecordingSourceKind::camera)) &&
@@ -249,6 +289,14 @@ QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken to
         if (started) co_return;
         co_await clock_.sleep(kStartPollInterval, token);
     }
+    // A source whose every picture could not be made says why.
+    const auto missing = queue_.sync([this] {
+        for (const auto& [kind, error] : skipErrors_) {
+            if (!received_.contains(kind)) return error;
+        }
+        return std::exception_ptr();
+    });
+    if (missing) std::rethrow_exception(missing);
     throw AppError::outputFinalizationFailed("Capture did not deliver video");
 }
 

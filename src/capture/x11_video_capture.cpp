@@ -353,7 +353,7 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
                     if (auto* sample = std::get_if<SampleBuffer>(&result)) {
                         writer->receive(*sample, RecordingSourceKind::camera);
                     } else {
-                        writer->setFailure(std::get<std::exception_ptr>(result));
+                        writer->skipFrame(RecordingSourceKind::camera, std::get<std::exception_ptr>(result));
                     }
                 });
         }
@@ -368,15 +368,20 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
 
         if (route.kind == MicrophoneRoute::Kind::usb) {
             if (!cameraRuntime_) throw AppError::microphoneFailed("USB microphone runtime unavailable");
+            // A phone microphone that fails goes on as silence, as a lost sound source of the
+            // stream does.
             cameraRuntime_->recordUSBMicrophone(
-                output->queue(), [writer, systemLog = pieces_.systemLog](MicrophoneResult result) {
+                output->queue(), [writer, systemLog = pieces_.systemLog, line = debugLine(),
+                                  id = sessionText(sessionID)](MicrophoneResult result) {
                     if (auto* sample = std::get_if<SampleBuffer>(&result)) {
                         writer->receive(*sample, RecordingSourceKind::microphone);
                         return;
                     }
                     auto error = std::get<std::exception_ptr>(result);
-                    writer->setFailure(error);
+                    writer->silenceSource(RecordingSourceKind::microphone);
                     systemLog.error(kLogCategory, "yux_recording_usb_microphone_failed " + describe(error));
+                    line(std::string("capture source_failed session_id=") + id +
+                         " source=microphone error=" + describe(error));
                 });
         }
     } catch (...) {

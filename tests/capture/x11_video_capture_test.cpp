@@ -364,6 +364,35 @@ TEST(X11VideoCapture, ACameraThatIsNotRunningFailsTheStartAndReleasesTheWriter) 
     EXPECT_FALSE(f.engine->isRegistered(kSession));
 }
 
+TEST(X11VideoCapture, ACameraPictureThatCannotBeDrawnIsSkippedAndTheTakeGoesOn) {
+    yux::testing::MemoryPreferences memory;
+    auto platform = StubbedPulseV4l2Capture::create({{}, {{"cam0", "Camera"}}});
+    auto feed = std::make_shared<CameraFrameFeed>();
+    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(),
+                                                          std::make_shared<ScriptedUSBCameraReceiver>(), feed);
+    waitForTask(runtime->start(CaptureInputKind::camera, "cam0"));
+    CaptureInputsController controller(memory.store(), runtime, platform::SystemSettingsOpener::create_null(true),
+                                       platform::SystemLog::create_null());
+    Fixture f(true, false, runtime, &controller);
+    f.inputs.cameraEnabled = true;
+    auto start = f.beginStart();
+    f.feedWhenRunning([&](CaptureStream& s) {
+        s.simulate_sample(StreamOutputType::screen, frame(1.0));
+        feed->push(media::videoSample(hostTime(1.0), platform::PixelBuffer::create(64, 48), MediaTime(1, 30)));
+    });
+    waitForTask(start);
+    // A frame without a picture cannot be drawn.
+    feed->push(media::audioSample(hostTime(1.1), media::sineTone(440, 480)));
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::ranges::any_of(f.debugLog->lines(),
+                                   [](const std::string& line) { return line.starts_with("source_writer_frame_skipped"); });
+    }));
+    f.stream()->simulate_sample(StreamOutputType::screen, frame(1.2));
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    EXPECT_EQ(f.writer()->queue().sync([&] { return f.writer()->losses(); })[RecordingSourceKind::camera].framesSkipped, 1);
+}
+
 TEST(X11VideoCapture, ACameraWithoutRuntimeFailsTheStart) {
     Fixture f;
     f.inputs.cameraEnabled = true;
@@ -471,15 +500,44 @@ TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream)
     EXPECT_EQ(f.line("microphone_route"), "capture microphone_route session_id=" + kSessionText + " route=usb");
     EXPECT_FALSE(f.stream()->configuration().captureMicrophone);
 
-    // A failing phone stream fails the movie and leaves one system-log line.
+    // A failing phone stream leaves one system-log line and one debug line; the take goes on,
+    // the microphone as silence beside the system audio.
+    const std::string off = AppError::microphoneFailed("USB microphone is off").what();
     phone->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone is off")));
     EXPECT_EQ(f.systemLines.data(),
-              (std::vector<platform::SystemLogLine>{{"CaptureEngine", platform::LogLevel::error,
-                                                     std::string("yux_recording_usb_microphone_failed ") +
-                                                         AppError::microphoneFailed("USB microphone is off").what()}}));
-    yux::testing::expectAppError([&] { waitForTask(f.engine->stopCapture(kSession)); }, AppError::microphoneFailed("USB microphone is off"));
+              (std::vector<platform::SystemLogLine>{
+                  {"CaptureEngine", platform::LogLevel::error, "yux_recording_usb_microphone_failed " + off}}));
+    ASSERT_TRUE(pumpUntil([&] { return !f.line("source_failed").empty(); }));
+    EXPECT_EQ(f.line("source_failed"),
+              "capture source_failed session_id=" + kSessionText + " source=microphone error=" + off);
+    f.stream()->simulate_sample(StreamOutputType::screen, frame(1.2));
+    f.stream()->simulate_sample(StreamOutputType::audio, sound(1.2));
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    EXPECT_EQ(f.writer()->queue().sync([&] { return f.writer()->failure(); }), nullptr);
     // The stop unsubscribed: later phone samples go nowhere.
-    phone->simulate_microphone(sound(1.2));
+    phone->simulate_microphone(sound(1.3));
+}
+
+TEST(X11VideoCapture, APhoneMicrophoneThatFailsBeforeItsFirstSoundDoesNotHoldUpTheStart) {
+    auto phone = std::make_shared<ScriptedUSBCameraReceiver>();
+    phone->phones = {{{"yux-usb:0001", "iPhone · Yux Cam (USB)"}}};
+    auto platform = StubbedPulseV4l2Capture::create({});
+    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(), phone,
+                                                          std::make_shared<CameraFrameFeed>());
+    waitForTask(runtime->start(CaptureInputKind::microphone, "yux-usb:0001"));
+    Fixture f(true, false, runtime);
+    f.inputs.microphoneID = "yux-usb:0001";
+    auto start = f.beginStart();
+    f.feedWhenRunning([&](CaptureStream& s) {
+        phone->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone stopped supplying audio")));
+        s.simulate_sample(StreamOutputType::screen, frame(1.0));
+        s.simulate_sample(StreamOutputType::audio, sound(1.0));
+    });
+    waitForTask(start);
+    EXPECT_EQ(f.line("start_ready"), "capture start_ready session_id=" + kSessionText);
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
 }
 
 TEST(X11VideoCapture, APhoneMicrophoneThatCannotBeRecordedFailsTheStartAndUnregistersIt) {
