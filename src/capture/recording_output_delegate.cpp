@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <coroutine>
+#include <future>
 
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"
@@ -85,15 +86,10 @@ MediaTime rateOf(MediaTime interval) {
 
 }  // namespace
 
-// The suspended caller of finish(): resumed once, on the main thread.
+// Whoever waits for a finish: told its outcome once, from whichever thread ends it.
 struct RecordingOutputDelegate::Continuation {
-    std::coroutine_handle<> handle;
-    std::exception_ptr error;
-
-    void resume(std::exception_ptr result) {
-        error = std::move(result);
-        platform::postToMain([handle = handle] { handle.resume(); });
-    }
+    std::function<void(std::exception_ptr)> done;
+    void resume(std::exception_ptr result) { done(std::move(result)); }
 };
 
 RecordingOutputDelegate::Clock RecordingOutputDelegate::Clock::live() {
@@ -304,17 +300,22 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
     struct Awaiter {
         RecordingOutputDelegate* self;
         MediaTime end;
-        std::shared_ptr<Continuation> continuation = std::make_shared<Continuation>();
+        std::shared_ptr<std::exception_ptr> error = std::make_shared<std::exception_ptr>();
 
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> handle) {
-            continuation->handle = handle;
-            self->queue_.async([self = self, end = end, continuation = continuation] {
+            auto continuation = std::make_shared<Continuation>();
+            // The caller resumes on the main thread.
+            continuation->done = [error = error, handle](std::exception_ptr result) {
+                *error = std::move(result);
+                platform::postToMain([handle] { handle.resume(); });
+            };
+            self->queue_.async([self = self, end = end, continuation] {
                 self->finishAt(end, self->clock_.now() + kDrainTimeout, continuation);
             });
         }
         void await_resume() const {
-            if (continuation->error) std::rethrow_exception(continuation->error);
+            if (*error) std::rethrow_exception(*error);
         }
     };
     const MediaTime end = clock_.hostNow();
@@ -324,6 +325,19 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
     // A named awaiter: GCC 12 mishandles the lifetime of a temporary one across the suspension.
     Awaiter awaiter{this, end};
     co_await awaiter;
+}
+
+void RecordingOutputDelegate::finishNow(std::chrono::milliseconds limit) {
+    const MediaTime end = clock_.hostNow();
+    end_.with([&](std::optional<MediaTime>& value) { value = end; });
+    writer_->endSession(end);
+    auto finished = std::make_shared<std::promise<void>>();
+    auto outcome = finished->get_future();
+    auto continuation = std::make_shared<Continuation>();
+    continuation->done = [finished](std::exception_ptr) { finished->set_value(); };
+    const auto deadline = clock_.now() + limit;
+    queue_.async([this, end, deadline, continuation] { finishAt(end, deadline, continuation); });
+    outcome.wait_for(limit);
 }
 
 void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {

@@ -112,6 +112,9 @@ public:
     // Ends the movie at the host clock's current time. Throws when it cannot be completed: after a
     // failure the movie keeps what was written when a picture was; without one, no movie is left.
     QCoro::Task<void> finish();
+    // The same, blocking, for a capture the program leaves while it runs: waits at most
+    // `limit` (the drain's deadline too), never throws. Not on queue.
+    void finishNow(std::chrono::milliseconds limit);
     // Stops the capture's writing for good, removes the movie and returns the writer's status number.
     int cancel();
 

@@ -477,6 +477,86 @@ TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitKeepsTheFinishedMovie) {
     EXPECT_EQ(f.events().back(), "start_failed");
 }
 
+// MARK: stops that race (the debug log suspends on every line, as the live one does)
+
+TEST(X11VideoCapture, AStopWhileTheStartWritesItsFirstLineMakesTheStartGiveUp) {
+    Fixture f;
+    f.debugLog->suspendAppends();
+    f.time->flowing = true;  // a start that went on would time out, not wait for ever
+    auto start = f.beginStart();  // writing "start_request"
+    waitForTask(f.engine->stopCapture(kSession));
+    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+    EXPECT_TRUE(f.control->streams().empty());
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+}
+
+TEST(X11VideoCapture, ASecondStopDuringTheFirstStopsFinishReturnsOnlyWithTheFinishedMovie) {
+    Fixture f;
+    std::atomic<bool> drained{true};
+    f.control->writerScript.ready = [&drained](int) { return drained.load(); };
+    f.debugLog->suspendAppends();
+    f.start();
+    drained = false;  // the finish waits for the video track
+    auto first = f.engine->stopCapture(kSession);
+    ASSERT_TRUE(pumpUntil([&] { return !f.engine->isRegistered(kSession); }));
+    auto second = f.engine->stopCapture(kSession);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_FALSE(second.isReady()) << "the second stop returned before the movie was complete";
+    drained = true;
+    waitForTask(second);
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    waitForTask(first);
+}
+
+TEST(X11VideoCapture, AStopThatMeetsAFailedStartsCleanUpReportsTheStartsFailure) {
+    // The clean-up stops the stream, then releases the writer: the stop comes during either.
+    for (const char* during : {"stop_request", "setup_writer_released"}) {
+        SCOPED_TRACE(during);
+        Fixture f;
+        f.debugLog->suspendAppends();
+        std::optional<QCoro::Task<void>> stop;
+        // Posted before the line's own wait ends: the stop comes while the line is written.
+        f.debugLog->watch([&, prefix = "capture " + std::string(during) + " "](const std::string& line) {
+            if (!line.starts_with(prefix)) return;
+            platform::postToMain([&] { stop.emplace(f.engine->stopCapture(kSession)); });
+        });
+        f.time->flowing = true;  // no first samples come: the start times out
+        auto start = f.beginStart();
+        ASSERT_TRUE(pumpUntil([&] { return stop.has_value(); }));
+        const auto timedOut = AppError::outputFinalizationFailed("Capture did not deliver video");
+        yux::testing::expectAppError([&] { waitForTask(*stop); }, timedOut);
+        yux::testing::expectAppError([&] { waitForTask(start); }, timedOut);
+        EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::cancelled);
+    }
+}
+
+// Quitting gives a stop 15 s; one whose stream would not stop leaves its capture registered
+// when the engine goes. Run under the address sanitizer, this catches a stream that posts onto
+// a writer already freed.
+TEST(X11VideoCapture, AnEngineThatGoesAwayStopsARunningStreamBeforeItsWriterAndKeepsTheMovie) {
+    Fixture f;
+    f.control->retains = false;
+    f.control->streamAnswers.stopError = "The X server does not answer";
+    f.control->streamAnswers.soundAtStop = sound(1.5);
+    f.start();
+    EXPECT_THROW(waitForTask(f.engine->stopCapture(kSession)), std::runtime_error);
+    ASSERT_TRUE(f.engine->isRegistered(kSession));
+    auto appends = f.writer()->writer().track_appends();
+    f.engine.reset();
+
+    EXPECT_TRUE(f.control->writers().empty());
+    EXPECT_TRUE(f.control->streams().empty());
+    const auto written = appends.data();
+    constexpr int kSystemAudio = 1;
+    EXPECT_TRUE(std::ranges::any_of(written, [](const platform::MovieWriterAppend& item) {
+        return item.track == kSystemAudio && item.presentationTime == hostTime(1.5);
+    })) << "the stream's last sound did not reach the writer";
+    // The movie ends where the engine went: its last picture is stretched there.
+    EXPECT_TRUE(std::ranges::any_of(written, [](const platform::MovieWriterAppend& item) {
+        return item.track == 0 && item.presentationTime == hostTime(100) - MediaTime(1, 60);
+    }));
+}
+
 // MARK: the phone microphone
 
 TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream) {

@@ -150,10 +150,13 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
 std::unique_ptr<CaptureStream> CaptureStream::create_null(ContentFilter filter, StreamConfiguration configuration,
                                                           NullAnswers answers) {
     Operations operations;
-    operations.start = [answers](const ContentFilter&, const StreamConfiguration&, Deliver, Fail) {
+    auto delivery = std::make_shared<Deliver>();
+    operations.start = [answers, delivery](const ContentFilter&, const StreamConfiguration&, Deliver deliver, Fail) {
         if (answers.startError) throw std::runtime_error(*answers.startError);
+        *delivery = std::move(deliver);
     };
-    operations.stop = [answers] {
+    operations.stop = [answers, delivery] {
+        if (answers.soundAtStop && *delivery) (*delivery)(StreamOutputType::audio, *answers.soundAtStop);
         if (answers.stopError) throw std::runtime_error(*answers.stopError);
     };
     // The refresh interval of a null display: 60 Hz.
