@@ -65,7 +65,8 @@ std::string writerFailureText(const std::exception_ptr& error, bool kept) {
         cause = e.what();
     } catch (...) {
     }
-    return cause + (kept ? " The recording stopped, and what was recorded up to then is kept." : " The recording stopped.");
+    return cause + (kept ? " The recording stopped, and " + std::string(RecordingOutputDelegate::kKeptEnding)
+                         : std::string(" The recording stopped."));
 }
 
 MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height, double frameRate) {

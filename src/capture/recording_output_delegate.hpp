@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/recording_source.hpp"
@@ -46,6 +47,9 @@ public:
     // Diagnostic lines (a sample dropped for a clock fault, the library's words for a failure).
     using Log = std::function<void(const std::string&)>;
 
+    // How a failure text ends when the movie keeps what was recorded; whoever knows where the
+    // movie is may name the place.
+    static constexpr std::string_view kKeptEnding = "what was recorded up to then is kept.";
     // Re-timed frames (the start's copies and the tail) last one frame at 60 fps.
     static constexpr platform::MediaTime kFrameDuration{1, 60};
     // A sample stamped further than this past the host clock's now, or past the stop, has a
