@@ -559,20 +559,27 @@ TEST(X11VideoCapture, AnEngineThatGoesAwayStopsARunningStreamBeforeItsWriterAndK
 
 // MARK: the phone microphone
 
+// A phone whose microphone runs, recorded through the runtime.
+struct PhoneMicrophone {
+    std::shared_ptr<ScriptedUSBCameraReceiver> receiver = std::make_shared<ScriptedUSBCameraReceiver>();
+    std::shared_ptr<StubbedPulseV4l2Capture> devices = StubbedPulseV4l2Capture::create({});
+    std::shared_ptr<CaptureDeviceRuntime> runtime;
+    PhoneMicrophone() {
+        receiver->phones = {{{"yux-usb:0001", "iPhone · Yux Cam (USB)"}}};
+        runtime = std::make_shared<CaptureDeviceRuntime>(devices->functions(), receiver, std::make_shared<CameraFrameFeed>());
+        waitForTask(runtime->start(CaptureInputKind::microphone, "yux-usb:0001"));
+    }
+};
+
 TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream) {
-    auto phone = std::make_shared<ScriptedUSBCameraReceiver>();
-    phone->phones = {{{"yux-usb:0001", "iPhone · Yux Cam (USB)"}}};
-    auto platform = StubbedPulseV4l2Capture::create({});
-    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(), phone,
-                                                          std::make_shared<CameraFrameFeed>());
-    waitForTask(runtime->start(CaptureInputKind::microphone, "yux-usb:0001"));
-    Fixture f(true, false, runtime);
+    PhoneMicrophone phone;
+    Fixture f(true, false, phone.runtime);
     f.inputs.microphoneID = "yux-usb:0001";
     auto start = f.beginStart();
     f.feedWhenRunning([&](CaptureStream& s) {
         s.simulate_sample(StreamOutputType::screen, frame(1.0));
         s.simulate_sample(StreamOutputType::microphone, sound(1.0));  // no stream microphone output
-        phone->simulate_microphone(sound(1.1));
+        phone.receiver->simulate_microphone(sound(1.1));
     });
     waitForTask(start);
     EXPECT_EQ(f.line("session_inputs"),
@@ -583,7 +590,7 @@ TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream)
     // A failing phone stream leaves one system-log line and one debug line; the take goes on,
     // the microphone as silence beside the system audio.
     const std::string off = AppError::microphoneFailed("USB microphone is off").what();
-    phone->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone is off")));
+    phone.receiver->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone is off")));
     EXPECT_EQ(f.systemLines.data(),
               (std::vector<platform::SystemLogLine>{
                   {"CaptureEngine", platform::LogLevel::error, "yux_recording_usb_microphone_failed " + off}}));
@@ -596,21 +603,16 @@ TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream)
     EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
     EXPECT_EQ(f.writer()->queue().sync([&] { return f.writer()->failure(); }), nullptr);
     // The stop unsubscribed: later phone samples go nowhere.
-    phone->simulate_microphone(sound(1.3));
+    phone.receiver->simulate_microphone(sound(1.3));
 }
 
 TEST(X11VideoCapture, APhoneMicrophoneThatFailsBeforeItsFirstSoundDoesNotHoldUpTheStart) {
-    auto phone = std::make_shared<ScriptedUSBCameraReceiver>();
-    phone->phones = {{{"yux-usb:0001", "iPhone · Yux Cam (USB)"}}};
-    auto platform = StubbedPulseV4l2Capture::create({});
-    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(), phone,
-                                                          std::make_shared<CameraFrameFeed>());
-    waitForTask(runtime->start(CaptureInputKind::microphone, "yux-usb:0001"));
-    Fixture f(true, false, runtime);
+    PhoneMicrophone phone;
+    Fixture f(true, false, phone.runtime);
     f.inputs.microphoneID = "yux-usb:0001";
     auto start = f.beginStart();
     f.feedWhenRunning([&](CaptureStream& s) {
-        phone->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone stopped supplying audio")));
+        phone.receiver->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone stopped supplying audio")));
         s.simulate_sample(StreamOutputType::screen, frame(1.0));
         s.simulate_sample(StreamOutputType::audio, sound(1.0));
     });

@@ -85,13 +85,13 @@ struct PulseRecordStream::Impl {
     std::string defaultSink;
     bool hardware = false;
     std::atomic<bool> stopped{false};
+    std::thread supervisor;
+
+    // Guarded by the main loop's lock.
     // Whether the source has sound on its way at the start (awaitSound waits for it), and
     // whether any has come.
     bool soundDue = true;
     bool soundCame = false;
-    std::thread supervisor;
-
-    // Guarded by the main loop's lock.
     bool started = false;
     Link link = Link::live;
     std::string lostBecause;
