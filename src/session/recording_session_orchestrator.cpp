@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "capture/recording_output_delegate.hpp"
 #include "model/log_text.hpp"
 #include "model/temporary_directory_scratch_storage.hpp"
 #include "platform/async/errors.hpp"
@@ -25,10 +26,9 @@ AppError asAppError(const std::exception_ptr& error, const char* fallback = null
     }
 }
 
-// The same error, its detail followed by `suffix`; errors without a detail stay as they are.
-AppError withDetailSuffix(const AppError& error, const std::string& suffix) {
+// The same error with another detail; errors without a detail stay as they are.
+AppError withDetail(const AppError& error, const std::string& detail) {
     using Case = AppError::Case;
-    const std::string detail = error.detail() + suffix;
     switch (error.kind()) {
         case Case::displayDiscoveryFailed: return AppError::displayDiscoveryFailed(detail);
         case Case::screenSelectionFailed: return AppError::screenSelectionFailed(detail);
@@ -44,6 +44,18 @@ AppError withDetailSuffix(const AppError& error, const std::string& suffix) {
         case Case::outputFinalizationFailed: return AppError::outputFinalizationFailed(detail);
         default: return error;
     }
+}
+
+// A failure that leaves the take on disk says where: the writer's own words for a kept take
+// gain the place, any other cause is followed by it.
+AppError namingKeptTake(const AppError& error, const std::string& path) {
+    std::string detail = error.detail();
+    if (detail.ends_with(RecordingOutputDelegate::kKeptEnding)) {
+        detail.pop_back();
+        return withDetail(error, detail + " in " + path + ".");
+    }
+    if (!detail.empty() && detail.back() != '.') detail += '.';
+    return withDetail(error, detail + " What was recorded up to then is kept in " + path + ".");
 }
 
 template <class T>
@@ -353,7 +365,7 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
         co_await keepTake(info.scratchFilePath, c_.clock->now());
         co_await c_.screenSelection->hideOverlay();
         // The take stays on disk (a writer that failed keeps what it wrote): say where.
-        setState(RecordingSessionState::failed(withDetailSuffix(*failure, "; recording kept at " + info.scratchFilePath)));
+        setState(RecordingSessionState::failed(namingKeptTake(*failure, info.scratchFilePath)));
         co_await log("session_stop_failed state=" + sessionState_.diagnosticText());
         if (loop) loop->cancel();
         co_return std::nullopt;
@@ -372,18 +384,23 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
 
 QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::stopCaptureResources() {
     if (!capture_) co_return std::nullopt;
+    std::optional<AppError> failure;
     if (capture_->video) {
         const QUuid sessionID = capture_->info.sessionID;
         if (auto stopped = co_await attempt(c_.videoCapture->stopCapture(sessionID))) {
-            const AppError failure = asAppError(stopped.error, "video stop failed");
+            failure = asAppError(stopped.error, "video stop failed");
             co_await log("session_cleanup_failed session_id=" + canonicalText(sessionID) +
-                         " error=" + appErrorText(failure));
-            co_return failure;
+                         " error=" + appErrorText(*failure));
         }
     }
-    if (capture_) capture_->video = false;
-    if (c_.captureInputs) c_.captureInputs->endRecording();
-    co_return std::nullopt;
+    if (capture_ && !failure) capture_->video = false;
+    // The inputs are free (and the phone told it no longer records) even when the capture would
+    // not stop: the failed stop keeps the take, not the devices.
+    if (capture_ && capture_->inputsLocked) {
+        capture_->inputsLocked = false;
+        if (c_.captureInputs) c_.captureInputs->endRecording();
+    }
+    co_return failure;
 }
 
 QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::releaseCapture() {
@@ -411,6 +428,8 @@ QCoro::Task<bool> RecordingSessionOrchestrator::releaseFailedCapture() {
             co_await log("session_failed_capture_released session_id=" + canonicalText(held.info.sessionID) +
                          " kept=" + held.info.scratchFilePath);
         }
+        // Failing again, it still says where the take is.
+        if (failure) failure = namingKeptTake(*failure, held.info.scratchFilePath);
     } else {
         failure = co_await releaseCapture();
     }

@@ -95,6 +95,8 @@ private:
         bool video = false;
         // Set when a stop failed: the scratch movie is the user's take and is never deleted here.
         bool keep = false;
+        // Until the recording's stop ends the inputs' lock, once.
+        bool inputsLocked = true;
     };
     enum class EndRequest { stop, cancel };
 

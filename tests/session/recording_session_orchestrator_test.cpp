@@ -738,16 +738,19 @@ TEST(RecordingSessionOrchestrator, AStopThatFailsOnAFullDiskKeepsTheTakeAndTheNe
     SessionWorld w(true);
     w.run(w.session->start());
     const std::string take = w.scratchPath();
-    w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("No space left on device")));
+    const std::string full = "The disk is full. The recording stopped, and what was recorded up to then is kept.";
+    w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed(full)));
     w.run(w.session->stop());
-    const auto failed = AppError::outputFinalizationFailed("No space left on device; recording kept at " + take);
+    // One text that says where the take is.
+    const auto failed = AppError::outputFinalizationFailed(
+        "The disk is full. The recording stopped, and what was recorded up to then is kept in " + take + ".");
     EXPECT_EQ(w.stored(), RecordingSessionState::failed(failed));
     EXPECT_EQ(w.lines(), (Lines{"session_start_requested state=idle", startedLine(w),
                                 "session_cleanup_failed session_id=" + w.sessionText() +
-                                    " error=outputFinalizationFailed(\"No space left on device\")",
+                                    " error=outputFinalizationFailed(\"" + full + "\")",
                                 "session_stop_failed state=failed(" + appErrorText(failed) + ")"}));
     EXPECT_TRUE(w.handler->artifacts.empty());
-    EXPECT_TRUE(w.inputs->locked());
+    EXPECT_FALSE(w.inputs->locked()) << "the inputs are free as soon as the stop failed";
 
     w.run(w.session->start());
     EXPECT_EQ(w.lines().at(5), "session_failed_capture_released session_id=" + w.sessionText() + " kept=" + take);
@@ -767,14 +770,16 @@ TEST(RecordingSessionOrchestrator, AFailedStopIsReleasedByADiscardAndAStopThatFa
     const std::string take = w.scratchPath();
     w.capture->stopFailures.push_back(std::make_exception_ptr(std::runtime_error("Input/output error")));
     w.run(w.session->stop());
-    EXPECT_EQ(w.stored(), RecordingSessionState::failed(
-                              AppError::outputFinalizationFailed("video stop failed; recording kept at " + take)));
+    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(
+                              "video stop failed. What was recorded up to then is kept in " + take + ".")));
+    EXPECT_FALSE(w.inputs->locked());
 
+    // The next start fails again: its text still says where the take is.
     w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("still stuck")));
     w.run(w.session->start());
-    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed("still stuck")));
+    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(
+                              "still stuck. What was recorded up to then is kept in " + take + ".")));
     EXPECT_EQ(w.journal.count("availableDisplays"), 1u) << "no new start-up began";
-    EXPECT_TRUE(w.inputs->locked());
 
     w.run(w.session->discardRecording());
     EXPECT_FALSE(w.inputs->locked());
@@ -802,8 +807,8 @@ TEST(RecordingSessionOrchestrator, ARecordingThatCannotBeMeasuredFailsTheStopAnd
     const std::string take = w.scratchPath();
     w.trim->durationFailure = AppError::outputFinalizationFailed("Invalid media duration");
     w.run(w.session->stop());
-    EXPECT_EQ(w.stored(), RecordingSessionState::failed(
-                              AppError::outputFinalizationFailed("Invalid media duration; recording kept at " + take)));
+    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(
+                              "Invalid media duration. What was recorded up to then is kept in " + take + ".")));
     EXPECT_FALSE(w.inputs->locked()) << "the capture itself stopped";
     w.trim->durationFailure.reset();
     w.run(w.session->start());
