@@ -16,6 +16,7 @@
 #include "model/display_bounds.hpp"
 #include "model/geometry.hpp"
 #include "model/json_coding.hpp"
+#include "automation/automation_edit_timeline.hpp"
 #include "model/recording_edit.hpp"
 #include "model/recording_preset.hpp"
 #include "model/recording_source.hpp"
@@ -53,7 +54,7 @@ struct RecordingAutomationExport {
     std::optional<float> microphoneGain;
 
     // The trim range and the edits applied to a recording of `duration` seconds.
-    RecordingEdit validatedEdit(double duration) const;
+    AutomationEditTimeline validatedEdit(double duration) const;
     // What the export takes from a picture of `frameSize` pixels and tracks of these kinds.
     TrimSelection selection(double duration, Size frameSize,
                             const std::map<std::int32_t, RecordingSourceKind>& sourceKinds) const;
