@@ -273,12 +273,8 @@ RecordingPreset RecordingAutomationExport::profile(const RecordingPreset& defaul
     return preset;
 }
 
-std::string encodeReplacingInvalidText(const json::Json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 std::string encodeResponseText(const RecordingAutomationResponse& response) {
-    return encodeReplacingInvalidText(json::encode(response));
+    return json::encodeReplacingInvalidText(json::encode(response));
 }
 
 Size automationFrameSize(Size naturalSize, TrackTransform transform, double resolutionScale) {

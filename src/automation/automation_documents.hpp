@@ -149,8 +149,6 @@ std::string_view textOf(RecordingAutomationResponse::Phase phase);
 // Compact JSON of a response. Text that is not valid UTF-8 (window titles, platform messages)
 // is written with replacement characters instead of failing the whole answer.
 std::string encodeResponseText(const RecordingAutomationResponse& response);
-// Same for any document, such as a log line.
-std::string encodeReplacingInvalidText(const json::Json& value);
 
 // The linear part of a track's display transform: x' = a x + c y, y' = b x + d y.
 struct TrackTransform {
