@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,6 +16,7 @@
 #include <qcoro/qcoronetworkreply.h>
 #include <sodium.h>
 
+#include "platform/desktop/file_contents.hpp"
 #include "platform/updates/download_rate_guard.hpp"
 #include "platform/updates/update_feed.hpp"
 #include "platform/updates/update_version.hpp"
@@ -69,7 +69,7 @@ std::pair<int, std::filesystem::path> createExclusively(const std::filesystem::p
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) return {fd, path};
         if (errno != EEXIST || attempt >= 1000)
-            throw std::runtime_error("Could not save the update in " + folder.string() + ": " + std::strerror(errno) + ".");
+            throw std::runtime_error("Could not save the update in " + folder.string() + ": " + fileFailureCause(errno) + ".");
     }
 }
 
@@ -326,7 +326,7 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
             while (done < piece.size()) {
                 const auto n = ::write(fd, piece.constData() + done, static_cast<size_t>(piece.size() - done));
                 if (n < 0 && errno == EINTR) continue;
-                if (n < 0) return std::string("Could not save the update: ") + std::strerror(errno) + ".";
+                if (n < 0) return std::string("Could not save the update: ") + fileFailureCause(errno) + ".";
                 done += n;
             }
             written += done;
@@ -343,7 +343,7 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
         }
         if (::fsync(fd) != 0 || ::close(fd) != 0) {
             fd = -1;
-            throw std::runtime_error(std::string("Could not save the update: ") + std::strerror(errno) + ".");
+            throw std::runtime_error(std::string("Could not save the update: ") + fileFailureCause(errno) + ".");
         }
         fd = -1;
         const auto key = bundle_.text(BundleInfo::kPublicEDKeyKey).value_or("");
