@@ -118,7 +118,8 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
         auto pause = sleep_(kPollInterval, token);
         co_await std::move(pause);
         // Another recording than the job's own means the job's capture ended in between.
-        const auto* recording = session_->state().recordingInfo();
+        const RecordingSessionState state = session_->state();
+        const auto* recording = state.recordingInfo();
         if (!recording || recording->sessionID != info->sessionID) throw AppError::recordingSessionNotActive();
     }
     token.throwIfCancelled();
