@@ -41,7 +41,12 @@ void MovieRemuxer::endAtTrackEnd(const AVStream* stream, AVPacket* last) {
 
 void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destinationPath,
                         const Progress& progress, const CancelToken& cancel) {
-    ffmpeg::InputContext input = ffmpeg::openMovie(sourcePath);
+    MovieLayout layout;
+    ffmpeg::InputContext input = ffmpeg::openMovie(sourcePath, &layout);
+    // Data missing before the end is a hole; a take cut inside its last fragment is copied up to
+    // each track's last whole sample, as its length already says.
+    const ffmpeg::WholeMedia whole = ffmpeg::wholeMedia(input.get(), layout);
+    if (whole.missingInside) throw IncompleteCopyError();
     const MediaTime sourceDuration = MovieTrackReader(sourcePath).duration();
     std::int64_t sourceSize = input->pb != nullptr ? avio_size(input->pb) : -1;
 
@@ -76,6 +81,12 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
             std::memcpy(data, side.data, side.size);
         }
         mapping[i] = out->index;
+    }
+    // The demuxer reads nothing of a discarded stream, so neither an uncopied stream nor the
+    // missing end of a cut one can stop the copy.
+    std::vector<std::int64_t> toRead = whole.wholeSamples;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (mapping[i] < 0 || toRead[i] == 0) input->streams[i]->discard = AVDISCARD_ALL;
     }
     av_dict_copy(&output->metadata, input->metadata, 0);
 
@@ -121,6 +132,7 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         const unsigned index = static_cast<unsigned>(packet->stream_index);
         if (index >= mapping.size() || mapping[index] < 0) continue;
         AVStream* in = input->streams[index];
+        if (toRead[index] > 0 && --toRead[index] == 0) in->discard = AVDISCARD_ALL;
         std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (at != AV_NOPTS_VALUE) {
             double end = (static_cast<double>(at) + static_cast<double>(std::max<std::int64_t>(packet->duration, 0))) *
