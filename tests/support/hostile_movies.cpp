@@ -267,6 +267,25 @@ void cutLastFragment(const std::string& path, FragmentCut where) {
     writeWholeFile(path, bytes);
 }
 
+void cutInsideSample(const std::string& path, int stream, double seconds) {
+    std::int64_t end = -1;
+    {
+        ff::InputContext input = ff::openMovieHeader(path);
+        if (stream >= static_cast<int>(input->nb_streams)) throw std::runtime_error("no such stream");
+        AVStream* found = input->streams[stream];
+        // Half a millisecond early: stamps are rounded to the track's ticks.
+        const auto at = static_cast<std::int64_t>((seconds - 0.0005) / av_q2d(found->time_base));
+        for (int i = 0; i < avformat_index_get_entries_count(found) && end < 0; ++i) {
+            const AVIndexEntry* entry = avformat_index_get_entry(found, i);
+            if (entry->timestamp >= at) end = entry->pos + entry->size / 2;
+        }
+    }
+    if (end < 0) throw std::runtime_error("no sample that late");
+    std::string bytes = readWholeFile(path);
+    bytes.resize(static_cast<std::size_t>(end));
+    writeWholeFile(path, bytes);
+}
+
 void moveFragmentDataPastEnd(const std::string& path, int fragment) {
     std::string bytes = readWholeFile(path);
     auto fragments = topLevelBoxes(bytes, "moof");

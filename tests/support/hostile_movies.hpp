@@ -39,6 +39,8 @@ void delayFragments(const std::string& path, std::uint32_t trackID, std::uint64_
 // ("moof") or inside that fragment's media data.
 enum class FragmentCut { index, media };
 void cutLastFragment(const std::string& path, FragmentCut where);
+// Cuts the file short inside the data of the first sample of stream `stream` at `seconds` or later.
+void cutInsideSample(const std::string& path, int stream, double seconds);
 // Points the sample data of the `fragment`-th fragment (0-based) past the end of the file, as if
 // data were missing from the middle of a fragmented movie.
 void moveFragmentDataPastEnd(const std::string& path, int fragment);

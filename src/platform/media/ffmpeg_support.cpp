@@ -251,13 +251,17 @@ InputContext openMovieHeader(const std::string& path, MovieLayout* layoutOut) {
     return movie;
 }
 
-void readStreamInfo(AVFormatContext* movie) {
+void readStreamInfo(AVFormatContext* movie, const MovieLayout& layout) {
     checkStep(avformat_find_stream_info(movie, nullptr), "The movie cannot be read");
+    // The library gives a track without samples the whole movie's length.
+    endTracksWithTheirSamples(movie, layout);
 }
 
-InputContext openMovie(const std::string& path, MovieLayout* layout) {
-    auto context = openMovieHeader(path, layout);
-    readStreamInfo(context.get());
+InputContext openMovie(const std::string& path, MovieLayout* layoutOut) {
+    MovieLayout layout;
+    auto context = openMovieHeader(path, &layout);
+    readStreamInfo(context.get(), layout);
+    if (layoutOut != nullptr) *layoutOut = std::move(layout);
     return context;
 }
 

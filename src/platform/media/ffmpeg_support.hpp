@@ -108,9 +108,9 @@ Packet makePacket();
 // receives the movie's boxes as read before the library opened it.
 InputContext openMovie(const std::string& path, MovieLayout* layout = nullptr);
 // The two halves of openMovie: the header alone (the container's index, untouched by reading
-// packets), then the stream information.
+// packets), then the stream information, with the layout the first half gave.
 InputContext openMovieHeader(const std::string& path, MovieLayout* layout = nullptr);
-void readStreamInfo(AVFormatContext* movie);
+void readStreamInfo(AVFormatContext* movie, const MovieLayout& layout);
 
 // How much of each stream of a QuickTime movie lies whole in the file: the library's index still
 // lists the samples of a file cut short.

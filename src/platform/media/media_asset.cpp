@@ -56,7 +56,7 @@ MediaAsset MediaAsset::open(const std::string& path) {
         tags[static_cast<int>(i)] = tagText(stream->codecpar->codec_tag);
         if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) intervals[static_cast<int>(i)] = smallestFrameInterval(stream);
     }
-    ffmpeg::readStreamInfo(input.get());
+    ffmpeg::readStreamInfo(input.get(), layout);
     MovieTrackReader reader(path, input.get());
 
     MediaAsset asset;

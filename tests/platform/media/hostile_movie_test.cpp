@@ -15,6 +15,7 @@
 #include "support/hostile_movies.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
+#include "support/timed_movie.hpp"
 
 using namespace yux::platform;
 namespace support = yux::testing;
@@ -237,7 +238,9 @@ TEST_F(HostileMovieTest, AFragmentedTrackThatStartsLateEndsWithItsSamples) {
 TEST_F(HostileMovieTest, ATakeCutInsideItsLastFragmentReadsToItsLastWholeSample) {
     const std::string source = scratchMovie();
     const auto whole = MediaAsset::open(source);
-    auto end = [](const MediaTrack& track) { return (track.start + track.duration).seconds(); };
+    auto end = [](const MediaTrack& track) {
+        return ((track.start.isValid() ? track.start : MediaTime::zero()) + track.duration).seconds();
+    };
     for (auto where : {support::FragmentCut::index, support::FragmentCut::media}) {
         SCOPED_TRACE(where == support::FragmentCut::index ? "index" : "media");
         std::string movie = folder.file("cut.mov");
@@ -276,6 +279,25 @@ TEST_F(HostileMovieTest, ATakeCutInsideItsLastFragmentReadsToItsLastWholeSample)
             EXPECT_NEAR(copied.tracks[i].duration.seconds(), asset.tracks[i].duration.seconds(), 0.03) << i;
         }
     }
+}
+
+// An idle screen's picture lasts until the next one: cut inside that next one, the take keeps the
+// last whole picture on show up to there, in the copy too (the copy refused it as incomplete).
+TEST_F(HostileMovieTest, ATakeCutAfterAnIdlePictureKeepsItUpToTheCut) {
+    // Within one fragment: the writer moves a picture that begins a fragment next to the one before.
+    const std::string movie = folder.file("idle.mov");
+    support::writeScratchTake(movie, {{0, {230, 30, 30}}, {0.3, {30, 200, 40}}, {0.8, {30, 60, 230}}}, 0.95);
+    support::cutInsideSample(movie, 0, 0.8);
+    auto asset = MediaAsset::open(movie);
+    ASSERT_EQ(asset.tracks.at(0).type, MediaTrackType::video);
+    EXPECT_FALSE(asset.missingInside);
+    EXPECT_NEAR((asset.tracks[0].start + asset.tracks[0].duration).seconds(), 0.8, 1e-3);
+
+    std::string copy = folder.file("copy.mov");
+    MovieRemuxer::copy(movie, copy, {}, CancelToken());
+    auto copied = MediaAsset::open(copy);
+    EXPECT_NEAR(copied.tracks.at(0).duration.seconds(), asset.tracks[0].duration.seconds(), 1e-3);
+    EXPECT_NEAR(copied.durationSeconds, asset.durationSeconds, 1e-3);
 }
 
 // Data missing before the end of an ordinary movie's index, or before the last fragment, is a
