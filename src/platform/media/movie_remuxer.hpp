@@ -31,7 +31,9 @@ public:
 
     // Runs on the calling thread. Throws CancelledError when `cancel` fires (checked per packet),
     // IncompleteCopyError, or std::runtime_error (a sentence of our own) for other file and
-    // library failures. The destination is created exclusively and removed on any failure.
+    // library failures. The destination is created exclusively and removed on any failure. A take
+    // cut inside its last fragment is copied up to each track's last whole sample (the length its
+    // reader states); data missing anywhere else is IncompleteCopyError.
     static void copy(const std::string& sourcePath, const std::string& destinationPath,
                      const Progress& progress, const CancelToken& cancel);
 
