@@ -21,7 +21,7 @@ std::string number(std::uint64_t value, int bytes) {
 std::string box(const char* type, const std::string& payload) { return number(payload.size() + 8, 4) + type + payload; }
 std::string full(std::uint32_t flags) { return number(flags, 4); }  // version 0 and flags
 
-std::string track(std::uint32_t id) { return box("trak", box("tkhd", full(0) + number(0, 8) + number(id, 4) + number(0, 68))); }
+std::string track(std::uint32_t id) { return box("trak", box("tkhd", full(0) + number(0, 8) + number(id, 4) + std::string(68, '\0'))); }
 // With the fragment defaults of track 1.
 std::string movie(const std::string& tracks, std::uint32_t defaultTicks = 100) {
     std::string trackDefaults = full(0) + number(1, 4) + number(1, 4) + number(defaultTicks, 4) + number(0, 8);
