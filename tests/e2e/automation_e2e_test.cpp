@@ -123,6 +123,19 @@ TEST_F(AutomationProcess, ATwoSecondRecordingOfTheDisplayIsExported) {
     quit(yux);
 }
 
+// A program that starts Yux and drops a record command at once: the command waits for the
+// inputs, which are still starting, instead of failing.
+TEST_F(AutomationProcess, ARecordCommandDroppedAsYuxStartsCompletes) {
+    std::filesystem::create_directories(base() / "commands");
+    QProcess yux;
+    start(yux);
+    const std::string job = newID();
+    send({{"id", job}, {"durationSeconds", 1}});
+    Json done = waitFor(yux, job, {"completed", "failed", "cancelled"});
+    EXPECT_EQ(done["phase"], "completed") << done.dump();
+    quit(yux);
+}
+
 TEST_F(AutomationProcess, AnEditedExportHasTheEditedLengthAndSize) {
     QProcess yux;
     start(yux);
