@@ -174,7 +174,8 @@ TEST(PhoneLinkEndToEnd, APhoneBecomesCameraAndMicrophoneOnTheHostClockAndLeavesN
 
     runtime->stopRecordingCameraFrames();
     runtime->stopDiscovery();
-    EXPECT_TRUE(spinUntil([&] { return rig.receiver->liveThreads() == 0; }));
+    // The stopped discovery loop ends, and frees what it holds, on the main loop's next turn.
+    EXPECT_TRUE(spinUntil([&] { return rig.receiver->liveThreads() == 0 && !rig.receiver->discovering(); }));
     app.reset();
     EXPECT_TRUE(spinUntil([&] { return openDescriptors() <= descriptorsBefore; }))
         << openDescriptors() << " open, " << descriptorsBefore << " before";
