@@ -120,11 +120,7 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
         // Another recording than the job's own means the job's capture ended in between.
         const RecordingSessionState state = session_->state();
         const auto* recording = state.recordingInfo();
-        if (!recording || recording->sessionID != info->sessionID) {
-            // A capture that failed by itself (a full disk) says why.
-            if (const auto* failed = state.failure()) throw *failed;
-            throw AppError::recordingSessionNotActive();
-        }
+        if (!recording || recording->sessionID != info->sessionID) throw AppError::recordingSessionNotActive();
     }
     token.throwIfCancelled();
 
