@@ -60,6 +60,14 @@ protected:
     }
 };
 
+// Fills what the stream takes with silence, up to a second of it.
+void feedSilence(PulsePlaybackStream& stream) {
+    constexpr int kRate = PulsePlaybackStream::kSampleRate;
+    static const std::vector<float> silence(static_cast<std::size_t>(kRate) * PulsePlaybackStream::kChannels, 0.0f);
+    const int writable = std::min(stream.writableFrames(), kRate);
+    if (writable > 0) stream.write(silence.data(), writable);
+}
+
 }  // namespace
 
 TEST_F(PreviewPlaybackDesktop, AtRateTwoTwoSecondsOfToneSoundForOneSecond) {
@@ -86,11 +94,7 @@ TEST(PulsePlaybackStreamDesktop, PlayedCountStandsWhileCorkedAndRunsOnceUncorked
     constexpr int kRate = PulsePlaybackStream::kSampleRate;
     auto stream = PulsePlaybackStream::create("Yux clock test");
     ASSERT_TRUE(stream->open());
-    std::vector<float> silence(static_cast<std::size_t>(kRate) * 2, 0.0f);
-    auto feed = [&] {
-        int writable = std::min(stream->writableFrames(), kRate);
-        if (writable > 0) stream->write(silence.data(), writable);
-    };
+    auto feed = [&] { feedSilence(*stream); };
     auto standCorked = [&](std::chrono::milliseconds length) {
         auto from = stream->playedFrames();
         auto until = std::chrono::steady_clock::now() + length;
@@ -144,11 +148,7 @@ TEST(PulsePlaybackStreamDesktop, AStoppedSoundServerHoldsNoCallAndTheClockRunsOn
 
     auto stream = PulsePlaybackStream::create("Yux stall test");
     ASSERT_TRUE(stream->open());
-    std::vector<float> silence(static_cast<std::size_t>(kRate) * 2, 0.0f);
-    auto feed = [&] {
-        int writable = std::min(stream->writableFrames(), kRate);
-        if (writable > 0) stream->write(silence.data(), writable);
-    };
+    auto feed = [&] { feedSilence(*stream); };
     auto secondsFor = [](auto call) {
         auto sent = std::chrono::steady_clock::now();
         call();
