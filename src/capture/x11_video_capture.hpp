@@ -142,6 +142,8 @@ public:
     // Without `finishOutput` the movie is left to the caller (a failed start cancels it).
     QCoro::Task<void> stopCapture(QUuid sessionID, bool finishOutput);
 
+    void setFailureHandler(std::function<void(QUuid sessionID)> handler) override { failureHandler_ = std::move(handler); }
+
     bool isRegistered(const QUuid& sessionID) const { return sessions_.contains(sessionID); }
 
 private:
@@ -177,6 +179,9 @@ private:
     bool stopCame(const QUuid& sessionID, const std::shared_ptr<ActiveSession>& session) const;
     // A line of the debug log from any thread.
     std::function<void(const std::string&)> debugLine() const;
+    // Run on the writer's queue after each delivery to it: the movie's first failure is told once
+    // to the failure handler, on the main thread.
+    std::function<void()> writerFailureWatch(QUuid sessionID, RecordingOutputDelegate* writer);
 
     std::shared_ptr<DebugLogBoundary> debugLog_;
     RecordingInputsFunction recordingInputs_;
@@ -193,6 +198,7 @@ private:
     // Starts that failed and are being cleaned up, with their error: a stop meanwhile reports it.
     std::map<QUuid, std::exception_ptr> failingStarts_;
     Pieces pieces_;
+    std::function<void(QUuid)> failureHandler_;
     // Lines posted from other threads reach the debug log only while the engine lives.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     platform::SerialQueue streams_{kStreamQueueLabel};
