@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <mutex>
 #include <numbers>
+#include <optional>
 #include <thread>
 
 #include "platform/media/ffmpeg_support.hpp"
@@ -381,25 +382,29 @@ TEST(MovieWriter, AudioFromBeforeTheStartIsCutInEveryBuffer) {
     EXPECT_NEAR(reader.duration().seconds(), 1.0, 1e-3);
 }
 
-// Sound is cut at the movie's start to the sample, however little of it lies before: a track
-// one sample late is heard out of step with the pictures once mixed with another.
-TEST(MovieWriter, SoundStartingBeforeTheMovieIsCutToTheSample) {
+// Sound keeps its place to the sample: cut at the movie's start however little of it lies
+// before, and cut where it repeats what was delivered rather than moved after it. A track one
+// sample off is heard out of step with the pictures once mixed with another.
+TEST(MovieWriter, SoundKeepsItsPlaceToTheSample) {
     constexpr double kOmega = 2 * std::numbers::pi * 440 / 48000;
     constexpr int kBuffer = 480;
     const struct {
         const char* name;
-        std::vector<std::int64_t> firsts;  // the first buffers' starts in samples, in delivery order
+        std::int64_t first;  // where the sound begins, in samples
+        // After the buffer starting at `again`, the one starting at `repeated` comes once more.
+        std::optional<std::int64_t> again = {};
+        std::int64_t repeated = 0;
     } cases[] = {
-        {"from the start", {0}},
-        {"from one sample before", {-1}},
-        {"from 10 ms before", {-480}},
-        // Cut to nothing: it must not be taken for the sound that follows what was delivered.
-        {"from one sample before, after sound from the start", {0, -1, kBuffer}},
+        {"from the start", 0},
+        {"from one sample before", -1},
+        {"from 10 ms before", -480},
+        {"from one sample before, after sound from the start", 0, 0, -1},
+        {"delivered again 100 ms after it was", 0, 14400, 9600},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TemporaryDirectory folder;
-        const auto path = folder.file("early.mov");
+        const auto path = folder.file("placed.mov");
         auto writer = screenAndAudioWriter(path, 0);
         appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
         // A tone whose phase is that of the movie's timeline.
@@ -408,8 +413,10 @@ TEST(MovieWriter, SoundStartingBeforeTheMovieIsCutToTheSample) {
                             audioSample(hostTime(first / 48000.0),
                                         sineTone(440, kBuffer, 48000, 2, AudioSampleFormat::float32, first, 0.5)));
         };
-        for (const auto first : c.firsts) tone(first);
-        for (std::int64_t first = c.firsts.back() + kBuffer; first < 48000; first += kBuffer) tone(first);
+        for (std::int64_t first = c.first; first < 48000; first += kBuffer) {
+            tone(first);
+            if (first == c.again) tone(c.repeated);
+        }
         writer->endSession(hostTime(1));
         finish(*writer);
         ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
