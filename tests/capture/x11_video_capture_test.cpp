@@ -247,6 +247,20 @@ TEST(X11VideoCapture, AStopOfAnUnknownOrStoppedSessionIsSilent) {
     EXPECT_EQ(f.debugLog->lines().size(), lines);
 }
 
+// A finished session leaves nothing behind: its identifier can record again.
+TEST(X11VideoCapture, AStoppedSessionCanStartAgain) {
+    Fixture f;
+    for (int take = 0; take < 2; ++take) {
+        SCOPED_TRACE(take);
+        f.start();
+        EXPECT_TRUE(f.engine->isRegistered(kSession));
+        waitForTask(f.engine->stopCapture(kSession));
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+        EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    }
+    EXPECT_EQ(f.control->writers().size(), 2u);
+}
+
 TEST(X11VideoCapture, ASecondStartOfARunningSessionIsRefusedAndTheFirstGoesOn) {
     Fixture f;
     f.start();
@@ -502,20 +516,29 @@ TEST(X11VideoCapture, AStopWhileTheStreamStartsLeavesNothingRunning) {
 }
 
 TEST(X11VideoCapture, AStopBeforeTheSessionIsRegisteredMakesTheStartGiveUp) {
-    Fixture f(true, false, {}, nullptr, std::chrono::milliseconds(100));
-    f.time->flowing = true;  // a start that went on would time out, not wait for ever
-    auto start = f.beginStart();  // checking access on the streams' queue
-    waitForTask(f.engine->stopCapture(kSession));
-    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
-    EXPECT_TRUE(f.control->streams().empty());
-    EXPECT_TRUE(f.control->writers().empty());
-    EXPECT_FALSE(f.engine->isRegistered(kSession));
-    EXPECT_EQ(f.events(), std::vector<std::string>{"start_request"});
-    // The word is not left over for the next start under that identifier.
-    f.time->flowing = false;
-    f.start();
-    EXPECT_TRUE(f.engine->isRegistered(kSession));
-    waitForTask(f.engine->stopCapture(kSession));
+    // While access is checked on the streams' queue, and while the inputs are asked for.
+    for (const bool askingInputs : {false, true}) {
+        SCOPED_TRACE(askingInputs ? "asking for the inputs" : "checking access");
+        Fixture f(true, false, {}, nullptr, std::chrono::milliseconds(askingInputs ? 0 : 100));
+        f.time->flowing = true;  // a start that went on would time out, not wait for ever
+        if (askingInputs) f.gates.hold("recordingInputs");
+        auto start = f.beginStart();
+        if (askingInputs) {
+            ASSERT_TRUE(pumpUntil([&] { return f.gates.isWaiting("recordingInputs"); }));
+        }
+        waitForTask(f.engine->stopCapture(kSession));
+        f.gates.open("recordingInputs");
+        yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+        EXPECT_TRUE(f.control->streams().empty());
+        EXPECT_TRUE(f.control->writers().empty());
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+        EXPECT_EQ(f.events(), std::vector<std::string>{"start_request"}) << "the start went on after the stop";
+        // The word is not left over for the next start under that identifier.
+        f.time->flowing = false;
+        f.start();
+        EXPECT_TRUE(f.engine->isRegistered(kSession));
+        waitForTask(f.engine->stopCapture(kSession));
+    }
 }
 
 TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitEndsItAtOnceAndKeepsTheFinishedMovie) {

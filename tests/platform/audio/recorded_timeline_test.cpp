@@ -127,6 +127,18 @@ TEST(RecordedTimeline, SilenceFillsOnlyWhereNoSoundIsHeld) {
     EXPECT_EQ(r.timeline.end(), ms(500));
 }
 
+// Silence comes once at least the least asked for is due, never in smaller pieces.
+TEST(RecordedTimeline, SilenceWaitsUntilTheLeastAskedForIsDue) {
+    Recorder r;
+    r.timeline.begin(ms(0));
+    r.timeline.fillSilence(ms(10) - MediaTime(1, kRate), kBlock);
+    EXPECT_TRUE(r.out.empty());
+    r.timeline.fillSilence(ms(10), kBlock);
+    ASSERT_EQ(r.out.size(), 1u);
+    EXPECT_EQ(r.timeline.statistics().silenceFrames, kBlock);
+    EXPECT_EQ(r.timeline.end(), ms(10));
+}
+
 // Frame numbers [from, to), and frames of silence.
 std::vector<float> run(std::int64_t from, std::int64_t to) {
     std::vector<float> all;
