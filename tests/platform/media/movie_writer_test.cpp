@@ -263,7 +263,8 @@ TEST(MovieWriter, EveryPictureKeepsItsTime) {
     } cases[] = {
         // The fragment cut after the second picture must not pull the third up to it.
         {"idle stretches longer than a fragment", {0, 1.0, 2.5, 5.0}, 6.0, false, {0, 1.0, 2.5, 5.0}, 5.0 + 1.0 / 30},
-        {"the last two within one tick", {0, 0.5, 0.5 + kTick / 4}, 1.5, false, {0, 0.5, 0.5 + kTick}, 0.5 + kTick + 1.0 / 30},
+        {"the last two within one tick", {0, 0.5, 0.5 + kTick / 4}, 1.5, false, {0, 0.5, 0.5 + kTick},
+         0.5 + kTick + 1.0 / 30},
         {"one stamped at the end", {0, 0.5, 1.0}, 1.0, true, {0, 0.5}, 1.0},
     };
     for (const auto& c : cases) {
@@ -289,7 +290,9 @@ TEST(MovieWriter, EveryPictureKeepsItsTime) {
 
         MovieTrackReader reader(path);
         std::vector<double> stored;
-        for (const auto& frame : reader.videoFrames(reader.tracks()[0])) stored.push_back(frame.presentationTime.seconds());
+        for (const auto& frame : reader.videoFrames(reader.tracks()[0])) {
+            stored.push_back(frame.presentationTime.seconds());
+        }
         ASSERT_EQ(stored.size(), c.stored.size());
         for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_NEAR(stored[i], c.stored[i], kTick / 2) << i;
         EXPECT_NEAR(reader.tracks()[0].duration.seconds(), c.length, 1e-6);
