@@ -227,7 +227,13 @@ std::unique_ptr<X11VideoCapture> X11VideoCapture::create_null(
         control->waitWhileHeld();
         stream.startCapture();
     };
-    pieces.stopStream = [](CaptureStream& stream) { stream.stopCapture(); };
+    pieces.stopStream = [control](CaptureStream& stream) {
+        if (control->failingStops > 0) {
+            --control->failingStops;
+            throw std::runtime_error("The X server does not answer");
+        }
+        stream.stopCapture();
+    };
     pieces.openWriter = [control, clock](const std::string&, int width, int height, bool microphone, bool camera,
                                          MediaTime frameInterval) {
         if (control->writerFails) throw std::runtime_error(*control->writerFails);

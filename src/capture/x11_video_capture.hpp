@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -86,6 +87,8 @@ public:
 
         // Answers of the streams made from now on.
         platform::CaptureStream::NullAnswers streamAnswers;
+        // The next this many stream stops fail and leave the stream running.
+        std::atomic<int> failingStops{0};
         // The in-memory writers' script; `writerFails` makes opening throw it.
         platform::MovieWriter::NullScript writerScript;
         std::optional<std::string> writerFails;
