@@ -5,14 +5,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace yux::testing {
 
 // A plain X window of "another client": its own X connection, a solid colour, optionally a
-// WM_CLASS and a _NET_WM_PID. Override-redirect windows sit exactly where asked; managed
-// ones are placed by the window manager.
+// WM_CLASS, and a _NET_WM_PID (by default one of no process here: the X server knows the window
+// as this test's, and a window of no named process would count as this test's own).
+// Override-redirect windows sit exactly where asked; managed ones are placed by the window
+// manager.
 class X11TestWindow {
 public:
+    static constexpr std::int32_t kAnotherProcess = 4190000;  // below Linux's largest process id
     struct Options {
         int x = 0;
         int y = 0;
@@ -21,7 +25,7 @@ public:
         std::uint32_t rgb = 0xff0000;
         bool overrideRedirect = true;
         std::string applicationClass;
-        std::optional<std::int32_t> processID;
+        std::optional<std::int32_t> processID = kAnotherProcess;
     };
 
     explicit X11TestWindow(const Options& options);

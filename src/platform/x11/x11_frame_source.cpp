@@ -405,6 +405,9 @@ struct X11FrameSource::Impl {
         if (auto pid = property(info.client, connection->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
             pid && pid->format == 32 && xcb_get_property_value_length(pid.get()) >= 4) {
             info.processID = *static_cast<const std::int32_t*>(xcb_get_property_value(pid.get()));
+        } else if (client != 0) {
+            // Not a window manager's frame: its creator is the application itself.
+            info.processID = clientProcessIDs(*connection, {info.client}).front();
         }
         if (auto cls = property(info.client, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256); cls && cls->format == 8) {
             std::string bytes(static_cast<const char*>(xcb_get_property_value(cls.get())),
