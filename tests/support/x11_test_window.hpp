@@ -50,4 +50,43 @@ private:
     bool managed_;
 };
 
+// The root window painted in one colour, as a user's desktop is. `Setter::xsetroot` runs
+// `xsetroot -solid`, which names its colour nowhere; `Setter::publishedPixmap` does what
+// wallpaper setters do: a pixmap as the root's background, named in _XROOTPMAP_ID. Black again,
+// with the property gone, when done.
+class X11RootBackground {
+public:
+    enum class Setter { xsetroot, publishedPixmap };
+    X11RootBackground(Setter setter, std::uint32_t rgb);
+    ~X11RootBackground();
+    X11RootBackground(const X11RootBackground&) = delete;
+    X11RootBackground& operator=(const X11RootBackground&) = delete;
+
+    // Paints the root anew in another colour, the same way; returns once the server did.
+    void set(std::uint32_t rgb);
+
+private:
+    Setter setter_;
+    xcb_connection_t* connection_;
+    xcb_pixmap_t pixmap_ = 0;
+};
+
+// Another program on the test desktop, started with its arguments and stopped by its process
+// id when done.
+class X11TestProgram {
+public:
+    explicit X11TestProgram(const std::vector<std::string>& arguments);
+    ~X11TestProgram();
+    X11TestProgram(const X11TestProgram&) = delete;
+    X11TestProgram& operator=(const X11TestProgram&) = delete;
+
+    int processID() const { return pid_; }
+    // Waits up to five seconds until the window manager lists a viewable window whose WM_CLASS
+    // class is `applicationClass`; 0 when none comes.
+    xcb_window_t waitForWindow(const std::string& applicationClass);
+
+private:
+    int pid_ = 0;
+};
+
 }  // namespace yux::testing

@@ -22,11 +22,11 @@ std::unique_ptr<X11Connection> X11Connection::open(const char* display) {
         xcb_disconnect(connection);
         throw std::runtime_error("The X server has no screen to record.");
     }
-    return std::unique_ptr<X11Connection>(new X11Connection(connection, iterator.data));
+    return std::unique_ptr<X11Connection>(new X11Connection(connection, iterator.data, screenNumber));
 }
 
-X11Connection::X11Connection(xcb_connection_t* connection, xcb_screen_t* screen)
-    : connection_(connection), screen_(screen) {}
+X11Connection::X11Connection(xcb_connection_t* connection, xcb_screen_t* screen, int screenNumber)
+    : connection_(connection), screen_(screen), screenNumber_(screenNumber) {}
 
 X11Connection::~X11Connection() { xcb_disconnect(connection_); }
 

@@ -27,6 +27,8 @@
 #include <thread>
 
 #include "platform/media/host_clock.hpp"
+#include "platform/x11/compositing_manager.hpp"
+#include "platform/x11/desktop_picture.hpp"
 #include "platform/x11/frame_grid.hpp"
 
 namespace yux::platform {
@@ -40,6 +42,10 @@ constexpr std::int64_t kLongestWaitNanoseconds = 50'000'000;
 // Pictures beyond the queue depth: the consumer may keep the last picture of a recording
 // for its tail while new ones are in flight.
 constexpr int kSpareSlots = 2;
+// After the root changed in the region, its background is read again at most this often: a new
+// background is announced by nobody, and until read it is missing only under our own windows
+// (elsewhere the root's damage brings it at once). Each reading copies the region three times.
+constexpr std::int64_t kDesktopRefreshNanoseconds = 1'000'000'000;
 
 struct IdRange {
     std::uint32_t base;
@@ -200,6 +206,7 @@ struct X11FrameSource::Impl {
     // With a region smaller than the screen, damage is cut to it (XFixes regions), so changes
     // elsewhere take no picture.
     xcb_xfixes_region_t recordedRegion = XCB_NONE;
+    // What the root's damage covered when last taken (XFixes 2): the parts of the desktop to copy.
     xcb_xfixes_region_t damagedParts = XCB_NONE;
     bool cursorDirty = false;
 
@@ -209,7 +216,11 @@ struct X11FrameSource::Impl {
     // With shared pixmaps the windows are painted straight into the shared memory of each
     // buffer, which saves reading the picture back: one full copy less per picture.
     std::vector<xcb_render_picture_t> slotPictures;
-    xcb_render_picture_t background = 0;
+    // Under the windows of display and area pictures; none for an application's (black).
+    std::unique_ptr<DesktopPicture> desktop;
+    MediaTime desktopRefreshDue = MediaTime::invalid();
+    bool desktopStale = false;  // the root drew in the region since the background was read
+    xcb_atom_t wallpaperAtom = XCB_ATOM_NONE;
     std::map<xcb_visualid_t, xcb_render_pictformat_t> visualFormats;
     std::set<xcb_render_pictformat_t> alphaFormats;
     bool hasRegions = false;  // XFixes 2: clip painting to what is visible
@@ -226,6 +237,12 @@ struct X11FrameSource::Impl {
     CursorState cursor;
 
     xcb_connection_t* c() const { return connection->raw(); }
+
+    // What lives on the connection goes first.
+    void disconnect() {
+        desktop.reset();
+        connection.reset();
+    }
 
     void setUp() {
         connection = X11Connection::open(settings.display.empty() ? nullptr : settings.display.c_str());
@@ -274,14 +291,16 @@ struct X11FrameSource::Impl {
             const bool wholeScreen = region.x <= 0 && region.y <= 0 &&
                                      region.x + region.width >= screen->width_in_pixels &&
                                      region.y + region.height >= screen->height_in_pixels;
+            if (hasRegions) {
+                damagedParts = xcb_generate_id(c());
+                xcb_xfixes_create_region(c(), damagedParts, 0, nullptr);
+            }
             if (hasRegions && !wholeScreen) {
                 xcb_rectangle_t area{static_cast<std::int16_t>(region.x), static_cast<std::int16_t>(region.y),
                                      static_cast<std::uint16_t>(region.width),
                                      static_cast<std::uint16_t>(region.height)};
                 recordedRegion = xcb_generate_id(c());
                 xcb_xfixes_create_region(c(), recordedRegion, 1, &area);
-                damagedParts = xcb_generate_id(c());
-                xcb_xfixes_create_region(c(), damagedParts, 0, nullptr);
             }
         }
         if (canComposite) {
@@ -292,7 +311,8 @@ struct X11FrameSource::Impl {
         composite = canComposite;
         if (canComposite) setUpSharedCanvases();
 
-        const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        // Property changes announce a new wallpaper.
+        const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(c(), connection->root(), XCB_CW_EVENT_MASK, &events);
         xcb_flush(c());
     }
@@ -357,19 +377,42 @@ struct X11FrameSource::Impl {
         canvasPicture = xcb_generate_id(c());
         xcb_render_create_picture(c(), canvasPicture, canvas, argbFormat, 0, nullptr);
 
-        // The desktop picture, when a wallpaper setter published one.
-        if (auto wallpaper =
-                connection->cardinals(connection->root(), connection->atom("_XROOTPMAP_ID"), XCB_ATOM_PIXMAP, 1);
-            wallpaper && !wallpaper->empty() && wallpaper->front() != 0) {
-            auto found = visualFormats.find(connection->screen()->root_visual);
-            if (found != visualFormats.end()) {
-                background = xcb_generate_id(c());
-                auto cookie =
-                    xcb_render_create_picture_checked(c(), background, wallpaper->front(), found->second, 0, nullptr);
-                XcbReply<xcb_generic_error_t> error(xcb_request_check(c(), cookie));
-                if (error) background = 0;
-            }
+        setUpDesktop();
+    }
+
+    // The desktop goes under every picture but an application's, which shows its windows only.
+    void setUpDesktop() {
+        if (settings.windows.mode != WindowSelection::Mode::excluding) return;
+        auto rootFormat = visualFormats.find(connection->screen()->root_visual);
+        if (rootFormat == visualFormats.end()) return;
+        wallpaperAtom = connection->atom("_XROOTPMAP_ID");
+        try {
+            desktop = std::make_unique<DesktopPicture>(*connection, settings.region, rootFormat->second,
+                                                       compositingManagerRunning(*connection));
+        } catch (const std::runtime_error& error) {
+            if (log) log(std::string("capture_desktop_missing ") + error.what());
         }
+        desktopRefreshDue = hostTimeNow() + MediaTime(kDesktopRefreshNanoseconds, MediaTime::kNanosecondScale);
+    }
+
+    // Brings the desktop up to date with what the root window itself shows in `changed` (the
+    // root's damage; none means everywhere).
+    void followRoot(xcb_xfixes_region_t changed) {
+        if (desktop && desktop->followsRoot()) desktop->followRoot(changed);
+    }
+
+    // Reads the background again when the root drew since and the last reading is old enough;
+    // the picture may change where our own windows are, so one is taken.
+    void refreshDesktopWhenDue() {
+        if (!desktop || !desktopStale || hostTimeNow() < desktopRefreshDue) return;
+        refreshDesktop();
+    }
+
+    void refreshDesktop() {
+        desktop->refresh();
+        desktopStale = false;
+        screenDirty = true;
+        desktopRefreshDue = hostTimeNow() + MediaTime(kDesktopRefreshNanoseconds, MediaTime::kNanosecondScale);
     }
 
     bool ownWindow(xcb_window_t id) const {
@@ -583,10 +626,8 @@ struct X11FrameSource::Impl {
             }
             xcb_xfixes_set_picture_clip_region(c(), canvasPicture, visible, 0, 0);
         }
-        if (background != 0) {
-            xcb_render_composite(c(), XCB_RENDER_PICT_OP_SRC, background, XCB_NONE, canvasPicture,
-                                 static_cast<std::int16_t>(region.x), static_cast<std::int16_t>(region.y), 0, 0, 0, 0,
-                                 static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height));
+        if (desktop) {
+            desktop->paint(canvasPicture);
         } else {
             xcb_render_color_t black{0, 0, 0, 0xffff};
             xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height)};
@@ -631,6 +672,12 @@ struct X11FrameSource::Impl {
                 }
                 continue;
             }
+            if (type == XCB_PROPERTY_NOTIFY) {
+                if (desktop && reinterpret_cast<const xcb_property_notify_event_t*>(event.get())->atom == wallpaperAtom) {
+                    refreshDesktop();
+                }
+                continue;
+            }
             switch (type) {
             case XCB_MAP_NOTIFY:
                 clients.erase(reinterpret_cast<xcb_map_notify_event_t*>(event.get())->window);
@@ -658,21 +705,32 @@ struct X11FrameSource::Impl {
             windowDrawn = false;
             if (damageNotified) {
                 damageNotified = false;
-                xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
+                takeRootDamage();
+                // The root may have drawn too: which drew what is not told apart.
+                desktopStale = true;
             }
             return true;
         }
         if (!damageNotified) return false;
         damageNotified = false;
-        if (recordedRegion == XCB_NONE) {
-            xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
-            return true;
+        takeRootDamage();
+        bool inRegion = true;
+        if (recordedRegion != XCB_NONE) {
+            xcb_xfixes_intersect_region(c(), damagedParts, recordedRegion, damagedParts);
+            XcbReply<xcb_xfixes_fetch_region_reply_t> parts(
+                xcb_xfixes_fetch_region_reply(c(), xcb_xfixes_fetch_region(c(), damagedParts), nullptr));
+            inRegion = !parts || (parts->extents.width > 0 && parts->extents.height > 0);
         }
+        // Damage that no window's drawing explains: the root may have drawn itself.
+        desktopStale = desktopStale || inRegion;
+        return inRegion;
+    }
+
+    // Takes the root's damage so that it reports the next change, and copies what the root
+    // itself drew there into the desktop.
+    void takeRootDamage() {
         xcb_damage_subtract(c(), damage, XCB_NONE, damagedParts);
-        xcb_xfixes_intersect_region(c(), damagedParts, recordedRegion, damagedParts);
-        XcbReply<xcb_xfixes_fetch_region_reply_t> parts(
-            xcb_xfixes_fetch_region_reply(c(), xcb_xfixes_fetch_region(c(), damagedParts), nullptr));
-        return !parts || (parts->extents.width > 0 && parts->extents.height > 0);
+        if (damagedParts != XCB_NONE) followRoot(damagedParts);
     }
 
     // Whether the cursor moved or changed where it shows in (or just left) the region.
@@ -703,6 +761,8 @@ struct X11FrameSource::Impl {
         // server's copy.
         const bool painted = composite;
         if (painted && treeDirty) refreshTree();
+        // Without the root's damage in regions, what the root shows is copied whole each time.
+        if (painted && damagedParts == XCB_NONE) followRoot(XCB_NONE);
         MediaTime taken;
         if (painted && !slotPictures.empty()) {
             paintCanvas(slotPictures[static_cast<std::size_t>(*index)]);
@@ -788,6 +848,7 @@ struct X11FrameSource::Impl {
                 next = std::max(next, grid->slotAtOrBefore(hostTimeNow() + half));
                 looks.fetch_add(1);
                 if (composite && treeDirty) refreshTree();
+                refreshDesktopWhenDue();
                 if (readCursor()) cursorDirty = true;
                 const MediaTime closes = grid->slot(next) + half;
                 for (;;) {
@@ -844,7 +905,7 @@ void X11FrameSource::start() {
             impl->screenDirty = false;
         } catch (...) {
             ready.set_exception(std::current_exception());
-            impl->connection.reset();
+            impl->disconnect();
             return;
         }
         ready.set_value();
@@ -861,7 +922,7 @@ void X11FrameSource::start() {
 void X11FrameSource::stop() {
     impl_->stopping = true;
     if (impl_->thread.joinable()) impl_->thread.join();
-    impl_->connection.reset();
+    impl_->disconnect();
 }
 
 bool X11FrameSource::compositing() const { return impl_->composite.load(); }

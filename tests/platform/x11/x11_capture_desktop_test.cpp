@@ -343,6 +343,61 @@ TEST(X11FrameSource, ApplicationTargetShowsThatApplicationOnly) {
     EXPECT_TRUE(editorOnly.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 190, 140).near(kYellow); }));
 }
 
+TEST(X11FrameSource, TheRootWindowShowsUnderOwnWindowsAndWhereWindowsLeaveWhateverPaintedIt) {
+    using Setter = yux::testing::X11RootBackground::Setter;
+    constexpr std::uint32_t kSky = 0x336699;
+    constexpr std::uint32_t kSand = 0x996633;
+    for (Setter setter : {Setter::xsetroot, Setter::publishedPixmap}) {
+        SCOPED_TRACE(setter == Setter::xsetroot ? "xsetroot -solid" : "_XROOTPMAP_ID");
+        yux::testing::X11RootBackground background(setter, kSky);
+        auto other = std::make_unique<X11TestWindow>(placed(160, 660, 120, 80, kRed));
+        ASSERT_TRUE(other->waitUntilViewable());
+        auto own = ownWindow(300, 700, 80, 60);
+        auto settings = region(100, 600, 400, 300);
+        settings.showsCursor = false;
+        FrameWatcher watcher(settings);
+        const auto shows = [](int x, int y, std::uint32_t rgb) {
+            return [=](const PixelBuffer& p) { return pixelAt(p, x, y).near(rgb); };
+        };
+        EXPECT_TRUE(watcher.waitFor(shows(10, 10, kSky)));
+        EXPECT_TRUE(watcher.waitFor(shows(240, 130, kSky))) << "under our own window";
+        EXPECT_TRUE(watcher.waitFor(shows(120, 100, kRed)));
+
+        // A new background while recording: at once where the root shows, soon under our window.
+        background.set(kSand);
+        EXPECT_TRUE(watcher.waitFor(shows(10, 10, kSand)));
+        EXPECT_TRUE(watcher.waitFor(shows(240, 130, kSand))) << "under our own window";
+        // Where a window was, the desktop shows once it moves away, and once it is gone.
+        other->move(200, 620);
+        EXPECT_TRUE(watcher.waitFor(shows(70, 70, kSand)));
+        other.reset();
+        EXPECT_TRUE(watcher.waitFor(shows(120, 40, kSand)));
+        EXPECT_TRUE(pixelAt(*watcher.latest().picture(), 240, 130).near(kSand));
+    }
+}
+
+TEST(X11FrameSource, WhatAProgramDrawsOnTheRootWindowShowsButNotOurOwnWindowOverIt) {
+    constexpr std::uint32_t kDrawn = 0x40c080;
+    auto own = ownWindow(1300, 160, 80, 60);
+    auto settings = region(1200, 100, 300, 200);
+    settings.showsCursor = false;
+    FrameWatcher watcher(settings);
+    // Straight onto the root, as desktop widgets without a window of their own draw.
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, screen->root, XCB_GC_FOREGROUND, &kDrawn);
+    xcb_rectangle_t area{1200, 100, 300, 200};
+    xcb_poly_fill_rectangle(c, screen->root, gc, 1, &area);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    EXPECT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 20, 20).near(kDrawn); }));
+    EXPECT_FALSE(pixelAt(*watcher.latest().picture(), 140, 90).near(0x00ff00)) << "our own window shows";
+    xcb_clear_area(c, 0, screen->root, 1200, 100, 300, 200);
+    xcb_free_gc(c, gc);
+    xcb_disconnect(c);
+}
+
 TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
     X11TestWindow red(placed(610, 110, 200, 200, kRed));
     ASSERT_TRUE(red.waitUntilViewable());
