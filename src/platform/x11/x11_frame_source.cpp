@@ -179,6 +179,64 @@ void drawCursor(const xcb_xfixes_get_cursor_image_reply_t& cursor, const PixelRe
     }
 }
 
+// The parts of each painted picture that no longer show what a painting now would (XFixes
+// regions on the server, in picture coordinates). A buffer keeps its pixels between uses, so
+// painting it again where it is stale is enough: a video in a window repaints that window only.
+class StaleParts {
+public:
+    StaleParts(xcb_connection_t* connection, int width, int height)
+        : c_(connection), all_{0, 0, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height)} {
+        changed_ = region(0, nullptr);
+        scratch_ = region(0, nullptr);
+    }
+
+    // Something changed in `parts`, moved by (dx, dy) into picture coordinates.
+    void add(xcb_xfixes_region_t parts, int dx, int dy) {
+        xcb_xfixes_copy_region(c_, parts, scratch_);
+        xcb_xfixes_translate_region(c_, scratch_, static_cast<std::int16_t>(dx), static_cast<std::int16_t>(dy));
+        xcb_xfixes_union_region(c_, changed_, scratch_, changed_);
+    }
+    void addEverywhere() { everywhere_ = true; }
+    // What `picture` lacks now; it counts as painted from here on.
+    xcb_xfixes_region_t take(xcb_render_picture_t picture) {
+        for (auto& [_, parts] : pictures_) {
+            if (everywhere_) {
+                xcb_xfixes_set_region(c_, parts, 1, &all_);
+            } else {
+                xcb_xfixes_union_region(c_, parts, changed_, parts);
+            }
+        }
+        xcb_xfixes_set_region(c_, changed_, 0, nullptr);
+        everywhere_ = false;
+        auto [entry, added] = pictures_.try_emplace(picture, XCB_NONE);
+        if (added) entry->second = region(1, &all_);  // never painted
+        xcb_xfixes_copy_region(c_, entry->second, scratch_);
+        xcb_xfixes_set_region(c_, entry->second, 0, nullptr);
+        return scratch_;
+    }
+    // `picture` was drawn on after painting (the cursor), within `area`.
+    void spoil(xcb_render_picture_t picture, const xcb_rectangle_t& area) {
+        if (auto found = pictures_.find(picture); found != pictures_.end()) {
+            xcb_xfixes_set_region(c_, scratch_, 1, &area);
+            xcb_xfixes_union_region(c_, found->second, scratch_, found->second);
+        }
+    }
+
+private:
+    xcb_xfixes_region_t region(std::uint32_t count, const xcb_rectangle_t* rectangles) {
+        xcb_xfixes_region_t id = xcb_generate_id(c_);
+        xcb_xfixes_create_region(c_, id, count, rectangles);
+        return id;
+    }
+
+    xcb_connection_t* c_;
+    xcb_rectangle_t all_;
+    xcb_xfixes_region_t changed_;  // since the last take
+    xcb_xfixes_region_t scratch_;
+    bool everywhere_ = true;
+    std::map<xcb_render_picture_t, xcb_xfixes_region_t> pictures_;
+};
+
 }  // namespace
 
 struct X11FrameSource::Impl {
@@ -221,10 +279,16 @@ struct X11FrameSource::Impl {
     MediaTime desktopRefreshDue = MediaTime::invalid();
     bool desktopStale = false;  // the root drew in the region since the background was read
     xcb_atom_t wallpaperAtom = XCB_ATOM_NONE;
+    // With Damage and XFixes 2, pictures are painted only where they are stale.
+    std::optional<StaleParts> stale;
     std::map<xcb_visualid_t, xcb_render_pictformat_t> visualFormats;
     std::set<xcb_render_pictformat_t> alphaFormats;
     bool hasRegions = false;  // XFixes 2: clip painting to what is visible
     xcb_render_pictformat_t argbFormat = 0;
+    // What the pictures are painted in: ARGB when the fourth byte must be 255, else the
+    // screen's own format, which the server copies four times faster than it converts.
+    std::uint8_t canvasDepth = 32;
+    xcb_render_pictformat_t canvasFormat = 0;
     std::map<xcb_window_t, xcb_render_picture_t> windowPictures;
     std::map<xcb_window_t, ClientInfo> clients;
     std::vector<TopLevel> tree;
@@ -310,11 +374,21 @@ struct X11FrameSource::Impl {
         }
         composite = canComposite;
         if (canComposite) setUpSharedCanvases();
+        if (canComposite && hasDamage && hasRegions) stale.emplace(c(), region.width, region.height);
 
         // Property changes announce a new wallpaper.
         const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(c(), connection->root(), XCB_CW_EVENT_MASK, &events);
         xcb_flush(c());
+    }
+
+    // Whether pixmaps of the screen's depth store four bytes a pixel, as pictures do.
+    bool screenPixelsTakeFourBytes() const {
+        const xcb_setup_t* setup = xcb_get_setup(c());
+        for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem > 0; xcb_format_next(&formats)) {
+            if (formats.data->depth == connection->screen()->root_depth) return formats.data->bits_per_pixel == 32;
+        }
+        return false;
     }
 
     void setUpSharedCanvases() {
@@ -326,12 +400,12 @@ struct X11FrameSource::Impl {
             xcb_pixmap_t pixmap = xcb_generate_id(c());
             auto cookie = xcb_shm_create_pixmap_checked(c(), pixmap, connection->root(),
                                                         static_cast<std::uint16_t>(region.width),
-                                                        static_cast<std::uint16_t>(region.height), 32,
+                                                        static_cast<std::uint16_t>(region.height), canvasDepth,
                                                         pool->slot(i).segment, 0);
             XcbReply<xcb_generic_error_t> error(xcb_request_check(c(), cookie));
             if (error) return;  // read back from the one canvas instead
             xcb_render_picture_t picture = xcb_generate_id(c());
-            xcb_render_create_picture(c(), picture, pixmap, argbFormat, 0, nullptr);
+            xcb_render_create_picture(c(), picture, pixmap, canvasFormat, 0, nullptr);
             xcb_free_pixmap(c(), pixmap);  // the picture keeps it
             pictures.push_back(picture);
         }
@@ -369,13 +443,22 @@ struct X11FrameSource::Impl {
         }
         if (argbFormat == 0) throw std::runtime_error("The X server has no 32-bit picture format.");
 
-        // The canvas is ARGB so every painted pixel ends up opaque: its bytes are BGRA as read.
+        // An ARGB canvas makes every painted pixel opaque: its bytes are BGRA as read.
+        canvasDepth = 32;
+        canvasFormat = argbFormat;
+        if (!settings.fillsAlpha && screenPixelsTakeFourBytes()) {
+            if (auto screenFormat = visualFormats.find(connection->screen()->root_visual);
+                screenFormat != visualFormats.end()) {
+                canvasDepth = connection->screen()->root_depth;
+                canvasFormat = screenFormat->second;
+            }
+        }
         const auto& region = settings.region;
         canvas = xcb_generate_id(c());
-        xcb_create_pixmap(c(), 32, canvas, connection->root(), static_cast<std::uint16_t>(region.width),
+        xcb_create_pixmap(c(), canvasDepth, canvas, connection->root(), static_cast<std::uint16_t>(region.width),
                           static_cast<std::uint16_t>(region.height));
         canvasPicture = xcb_generate_id(c());
-        xcb_render_create_picture(c(), canvasPicture, canvas, argbFormat, 0, nullptr);
+        xcb_render_create_picture(c(), canvasPicture, canvas, canvasFormat, 0, nullptr);
 
         setUpDesktop();
     }
@@ -410,6 +493,7 @@ struct X11FrameSource::Impl {
 
     void refreshDesktop() {
         desktop->refresh();
+        if (stale) stale->addEverywhere();
         desktopStale = false;
         screenDirty = true;
         desktopRefreshDue = hostTimeNow() + MediaTime(kDesktopRefreshNanoseconds, MediaTime::kNanosecondScale);
@@ -598,7 +682,8 @@ struct X11FrameSource::Impl {
 
     // Paints every pixel once: walking down from the top window, each window is clipped to
     // what the opaque windows above it leave visible, and the desktop picture fills the rest.
-    void paintCanvas(xcb_render_picture_t canvasPicture) {
+    // Within `within` (picture coordinates; none means everywhere).
+    void paintCanvas(xcb_render_picture_t canvasPicture, xcb_xfixes_region_t within) {
         const auto& region = settings.region;
         std::vector<const TopLevel*> windows;
         for (const TopLevel* top : selectedWindows()) {
@@ -610,6 +695,7 @@ struct X11FrameSource::Impl {
             visible = xcb_generate_id(c());
             xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height)};
             xcb_xfixes_create_region(c(), visible, 1, &all);
+            if (within != XCB_NONE) xcb_xfixes_intersect_region(c(), visible, within, visible);
             for (std::size_t i = windows.size(); i-- > 0;) {
                 const auto& r = windows[i]->rect;
                 xcb_rectangle_t area{static_cast<std::int16_t>(r.x - region.x), static_cast<std::int16_t>(r.y - region.y),
@@ -663,11 +749,12 @@ struct X11FrameSource::Impl {
                     damageNotified = true;
                 } else {
                     // Taken at once, so the window reports its next drawing too.
-                    xcb_damage_subtract(c(), notify->damage, XCB_NONE, XCB_NONE);
+                    xcb_damage_subtract(c(), notify->damage, XCB_NONE, stale ? damagedParts : XCB_NONE);
                     auto top = std::find_if(tree.begin(), tree.end(),
                                             [&](const TopLevel& t) { return t.id == notify->drawable; });
                     if (top != tree.end() && overlaps(top->rect, settings.region) && !leftOutAsOwn(*top)) {
                         windowDrawn = true;
+                        if (stale) stale->add(damagedParts, top->rect.x - settings.region.x, top->rect.y - settings.region.y);
                     }
                 }
                 continue;
@@ -689,6 +776,8 @@ struct X11FrameSource::Impl {
                 break;
             }
             treeDirty = true;
+            // Windows came, went or moved: every picture is painted whole.
+            if (stale) stale->addEverywhere();
             // With Damage, what changed on screen is reported as damage; windows that change
             // elsewhere take no picture.
             if (!hasDamage) screenDirty = true;
@@ -730,7 +819,9 @@ struct X11FrameSource::Impl {
     // itself drew there into the desktop.
     void takeRootDamage() {
         xcb_damage_subtract(c(), damage, XCB_NONE, damagedParts);
-        if (damagedParts != XCB_NONE) followRoot(damagedParts);
+        if (damagedParts == XCB_NONE) return;
+        followRoot(damagedParts);
+        if (stale) stale->add(damagedParts, -settings.region.x, -settings.region.y);
     }
 
     // Whether the cursor moved or changed where it shows in (or just left) the region.
@@ -756,16 +847,15 @@ struct X11FrameSource::Impl {
         if (!index) return false;
         const auto& region = settings.region;
         const auto& slot = pool->slot(*index);
-        // Reading the screen as shown instead, when nothing to leave out is in view, costs
-        // as much: the fourth byte of screen pixels must then be set here instead of by the
-        // server's copy.
         const bool painted = composite;
         if (painted && treeDirty) refreshTree();
         // Without the root's damage in regions, what the root shows is copied whole each time.
         if (painted && damagedParts == XCB_NONE) followRoot(XCB_NONE);
         MediaTime taken;
+        const xcb_render_picture_t target =
+            !painted ? XCB_NONE : slotPictures.empty() ? canvasPicture : slotPictures[static_cast<std::size_t>(*index)];
         if (painted && !slotPictures.empty()) {
-            paintCanvas(slotPictures[static_cast<std::size_t>(*index)]);
+            paintCanvas(target, stale ? stale->take(target) : XCB_NONE);
             taken = hostTimeNow();
             // One round trip: the server has painted everything asked before it answers.
             XcbReply<xcb_get_input_focus_reply_t> done(
@@ -775,7 +865,7 @@ struct X11FrameSource::Impl {
                 throw std::runtime_error("The X server did not finish the screen picture.");
             }
         } else {
-            if (painted) paintCanvas(canvasPicture);
+            if (painted) paintCanvas(target, stale ? stale->take(target) : XCB_NONE);
             taken = hostTimeNow();
             xcb_drawable_t source = painted ? canvas : connection->root();
             std::int16_t x = painted ? 0 : static_cast<std::int16_t>(region.x);
@@ -792,14 +882,22 @@ struct X11FrameSource::Impl {
             }
         }
         const std::size_t stride = static_cast<std::size_t>(region.width) * 4;
-        if (!painted) {
+        if (!painted && settings.fillsAlpha) {
             // The screen's 24-bit pixels leave the fourth byte undefined; this grab without
             // Composite is the fallback only.
             auto* pixels = reinterpret_cast<std::uint32_t*>(slot.data);
             const std::size_t count = static_cast<std::size_t>(region.width) * static_cast<std::size_t>(region.height);
             for (std::size_t i = 0; i < count; ++i) pixels[i] |= 0xff000000u;
         }
-        if (settings.showsCursor && cursor.image) drawCursor(*cursor.image, region, slot.data, stride);
+        if (settings.showsCursor && cursor.image) {
+            drawCursor(*cursor.image, region, slot.data, stride);
+            // Drawn into the buffer itself: its next painting covers it again.
+            if (stale && !slotPictures.empty()) {
+                const PixelRect drawn = cursorRect(*cursor.image);
+                stale->spoil(target, {static_cast<std::int16_t>(drawn.x - region.x), static_cast<std::int16_t>(drawn.y - region.y),
+                                      static_cast<std::uint16_t>(drawn.width), static_cast<std::uint16_t>(drawn.height)});
+            }
+        }
 
         std::shared_ptr<ShmPool> keep = pool;
         int taken_index = *index;

@@ -426,6 +426,62 @@ TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
     xcb_disconnect(c);
 }
 
+TEST(X11FrameSource, EveryPictureShowsTheWholeRegionThoughOnlyWhatChangedIsPaintedAgain) {
+    // Pictures alternate between buffers, each of which missed what changed for the other.
+    for (bool fillsAlpha : {true, false}) {
+        SCOPED_TRACE(fillsAlpha ? "ARGB" : "the screen's format");
+        X11TestWindow window(placed(1310, 560, 200, 100, kRed));
+        ASSERT_TRUE(window.waitUntilViewable());
+        auto settings = region(1300, 550, 300, 200);
+        settings.showsCursor = false;
+        settings.fillsAlpha = fillsAlpha;
+        FrameWatcher watcher(settings);
+        ASSERT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 20, 20).near(kRed); }));
+        const std::uint32_t colours[] = {kBlue, kYellow, 0x00ff00};
+        std::uint32_t quarters[4] = {kRed, kRed, kRed, kRed};
+        for (int step = 0; step < 12; ++step) {
+            const int quarter = step % 4;
+            quarters[quarter] = colours[step % 3];
+            window.fill(quarters[quarter], (quarter % 2) * 100, (quarter / 2) * 50, 100, 50);
+            // The change has been seen a few grid slots ago by now.
+            ASSERT_TRUE(watcher.waitForLooks(6));
+            const auto picture = *watcher.latest().picture();
+            for (int q = 0; q < 4; ++q) {
+                EXPECT_TRUE(pixelAt(picture, 10 + (q % 2) * 100 + 50, 10 + (q / 2) * 50 + 25).near(quarters[q]))
+                    << "step " << step << ", quarter " << q;
+            }
+        }
+    }
+}
+
+TEST(X11FrameSource, TheCursorLeavesNoTrailInLaterPictures) {
+    X11TestWindow window(placed(1310, 810, 280, 180, kBlue));
+    ASSERT_TRUE(window.waitUntilViewable());
+    FrameWatcher watcher(region(1300, 800, 300, 200));
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    // Pixels within a few of the hot spot that are not the window's: the cursor's.
+    auto cursorNear = [](const PixelBuffer& p, int x, int y) {
+        int drawn = 0;
+        for (int dy = 0; dy < 8; ++dy)
+            for (int dx = 0; dx < 8; ++dx) drawn += pixelAt(p, x + dx, y + dy).near(kBlue) ? 0 : 1;
+        return drawn > 4;
+    };
+    const int places[][2] = {{40, 40}, {200, 40}, {40, 120}, {200, 120}, {120, 80}};
+    for (std::size_t i = 0; i < std::size(places); ++i) {
+        xcb_warp_pointer(c, XCB_NONE, screen->root, 0, 0, 0, 0, static_cast<std::int16_t>(1300 + places[i][0]),
+                         static_cast<std::int16_t>(800 + places[i][1]));
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        ASSERT_TRUE(watcher.waitFor([&](const PixelBuffer& p) { return cursorNear(p, places[i][0], places[i][1]); }))
+            << "place " << i;
+        const auto picture = *watcher.latest().picture();
+        for (std::size_t before = 0; before < i; ++before) {
+            EXPECT_FALSE(cursorNear(picture, places[before][0], places[before][1])) << "a trail at place " << before;
+        }
+    }
+    xcb_disconnect(c);
+}
+
 TEST(CaptureStreamOnTheDesktop, DeliversScreenSystemAudioAndMicrophoneOnTheWriterQueue) {
     auto content = ShareableContentProvider::create().current();
     ASSERT_FALSE(content.displays.empty());
