@@ -130,6 +130,20 @@ int xClients() {
     return count;
 }
 
+// A yellow window of this very process, above the others, shown by the time it returns.
+std::unique_ptr<QWidget> yellowWindowOfOurs(int x, int y, int width, int height) {
+    auto own = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
+                                                      Qt::WindowStaysOnTopHint);
+    own->setAutoFillBackground(true);
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor(255, 255, 0));
+    own->setPalette(palette);
+    own->setGeometry(x, y, width, height);
+    own->show();
+    yux::testing::processEventsFor(200);
+    return own;
+}
+
 // The live engine over the test desktop, with the devices of the test sound server and a
 // scripted V4L2 camera.
 struct Rig {
@@ -270,7 +284,10 @@ TEST(X11VideoCaptureOnTheDesktop, TheMicrophoneTrackCarriesTheToneFedToTheMicrop
 }
 
 TEST(X11VideoCaptureOnTheDesktop, FourTracksWithTheCameraDiscWhereTheBubbleIs) {
-    // Something on the screen for the bubble to cover in part, in the picture for a person.
+    // A desktop, and something on the screen for the bubble to cover in part, in the picture
+    // for a person.
+    yux::testing::X11RootBackground desktop(yux::testing::X11RootBackground::Setter::xsetroot, 0x336699);
+    yux::testing::processEventsFor(500);  // the panel repaints over the new background
     yux::testing::X11TestWindow::Options options;
     options.x = 1200;
     options.y = 500;
@@ -347,14 +364,7 @@ TEST(X11VideoCaptureOnTheDesktop, AnApplicationShowsOnlyItsOwnWindowsAndNeverThi
     ASSERT_TRUE(green.waitUntilViewable());
     ASSERT_TRUE(red.waitUntilViewable());
     // A window of this process on top of both.
-    QWidget own(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint);
-    own.setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(255, 255, 0));
-    own.setPalette(palette);
-    own.setGeometry(0, 0, 1920, 1080);
-    own.show();
-    yux::testing::processEventsFor(200);
+    auto own = yellowWindowOfOurs(0, 0, 1920, 1080);
     auto [greenX, greenY] = green.rootPosition();
     auto [redX, redY] = red.rootPosition();
 
@@ -385,14 +395,7 @@ TEST(X11VideoCaptureOnTheDesktop, TheDesktopIsRecordedUnderEveryWindowWhateverPa
         bool area;  // else the full display
     };
     // A window of this process over the desktop, which the recording leaves out.
-    QWidget own(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint);
-    own.setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(255, 255, 0));
-    own.setPalette(palette);
-    own.setGeometry(100, 300, 200, 150);
-    own.show();
-    yux::testing::processEventsFor(200);
+    auto own = yellowWindowOfOurs(100, 300, 200, 150);
     for (const Case& c : {Case{"xsetroot, full display", Setter::xsetroot, 0x336699, false},
                           Case{"_XROOTPMAP_ID, area", Setter::publishedPixmap, 0x996633, true}}) {
         SCOPED_TRACE(c.name);
