@@ -3,8 +3,9 @@
 // `ffmpeg -f x11grab … -f pulse …` records at the scratch settings, and while Yux's capture
 // engine records the full display with system audio: alternating, three runs each. Prints each
 // run's frames dropped by ffplay (the `fd=` figure of its last status line), the X server's CPU
-// seconds per second, the recorder's own CPU and the frames per second it wrote, then the
-// ratios Yux / ffmpeg of the medians.
+// seconds per second, the recorder's own CPU and the screen pictures it took per second (ffmpeg
+// repeats frames to keep its rate when it falls behind: those are not counted), then the ratios
+// Yux / ffmpeg of the medians.
 //
 // Run it inside the test environment on two CPUs, the X and sound servers included:
 //     taskset -c 0,1 scripts/test-env.sh build/bench/recorded_playback_bench
@@ -72,7 +73,9 @@ struct Run {
     double serverCpu = 0;        // X server CPU seconds per second of play
     double playerCpu = 0;        // ffplay's CPU seconds per second of play
     double recorderCpu = 0;      // the recorder's own CPU seconds per second of play
-    double writtenFps = 0;       // pictures written per second of play (a still screen writes none in Yux)
+    // Screen pictures taken per second: ffmpeg's frames less those it repeated to keep its
+    // rate when a grab came late; Yux's frames over the play (a still screen takes none).
+    double takenFps = 0;
 };
 
 // Runs an argument list with its standard error into `errorFile` (when given) and its output
@@ -152,6 +155,18 @@ long droppedFrames(const std::string& errorFile) {
     return std::strtol(all.c_str() + at + 3, nullptr, 10);
 }
 
+// ffmpeg's frames less its repeated ones per second of output, from its progress file.
+double takenByFfmpeg(const std::string& progressFile) {
+    std::ifstream file(progressFile);
+    double frames = 0, repeated = 0, microseconds = 0;
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("frame=", 0) == 0) frames = std::strtod(line.c_str() + 6, nullptr);
+        if (line.rfind("dup_frames=", 0) == 0) repeated = std::strtod(line.c_str() + 11, nullptr);
+        if (line.rfind("out_time_us=", 0) == 0) microseconds = std::strtod(line.c_str() + 12, nullptr);
+    }
+    return microseconds > 0 ? (frames - repeated) / (microseconds / 1e6) : 0;
+}
+
 // Pictures in the first video track of a recording.
 double writtenFrames(const std::string& path) {
     const std::string answer = capture("ffprobe -v error -select_streams v:0 -count_packets -show_entries "
@@ -212,14 +227,17 @@ Run runOnce(Recorder recorder, const std::string& moviePath, const std::filesyst
     run.recorder = recorder;
     const std::string errorFile = (folder / ("ffplay-" + std::to_string(index) + ".log")).string();
     const std::string recording = (folder / (std::string(nameOf(recorder)) + "-" + std::to_string(index) + ".mov")).string();
+    const std::string progress = recording + ".progress";
     std::filesystem::remove(recording);
+    std::filesystem::remove(progress);
 
     pid_t ffmpeg = 0;
     std::unique_ptr<X11VideoCapture> engine;
     const QUuid session = QUuid::createUuid();
     if (recorder == Recorder::ffmpeg) {
         const std::string display = std::getenv("DISPLAY");
-        ffmpeg = spawn({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-f", "x11grab", "-framerate", "60",
+        ffmpeg = spawn({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-progress", progress, "-f",
+                        "x11grab", "-framerate", "60",
                         "-video_size", "1920x1080", "-i", display, "-f", "pulse", "-i", defaultSinkMonitor(), "-c:v",
                         "libx264", "-preset", platform::kScratchVideoPreset, "-bf", "0", "-g", "60", "-pix_fmt",
                         "yuv420p", "-c:a", "aac", "-b:a", "192k", "-ar", "48000", "-ac", "2", "-f", "mov",
@@ -258,8 +276,10 @@ Run runOnce(Recorder recorder, const std::string& moviePath, const std::filesyst
         platform::waitForTask(engine->stopCapture(session));
         engine.reset();
     }
-    if (recorder != Recorder::none) run.writtenFps = writtenFrames(recording) / played;
+    if (recorder == Recorder::ffmpeg) run.takenFps = takenByFfmpeg(progress);
+    if (recorder == Recorder::yux) run.takenFps = writtenFrames(recording) / played;
     std::filesystem::remove(recording);
+    std::filesystem::remove(progress);
     return run;
 }
 
@@ -326,8 +346,8 @@ int main(int argc, char** argv) {
         for (Recorder recorder : {Recorder::none, Recorder::ffmpeg, Recorder::yux}) {
             Run run = runOnce(recorder, moviePath, folder, index++, server, profile);
             std::printf("%-7s dropped %4ld   X server %.3f CPU s/s   ffplay %.3f CPU s/s   recorder %.3f CPU s/s   "
-                        "written %5.1f fps   load %s\n",
-                        nameOf(recorder), run.dropped, run.serverCpu, run.playerCpu, run.recorderCpu, run.writtenFps,
+                        "taken %5.1f fps   load %s\n",
+                        nameOf(recorder), run.dropped, run.serverCpu, run.playerCpu, run.recorderCpu, run.takenFps,
                         loadAverage().c_str());
             std::fflush(stdout);
             runs.push_back(run);
@@ -336,9 +356,9 @@ int main(int argc, char** argv) {
 
     std::printf("medians:\n");
     for (Recorder recorder : {Recorder::none, Recorder::ffmpeg, Recorder::yux}) {
-        std::printf("%-7s dropped %6.1f   X server %.3f CPU s/s   recorder %.3f CPU s/s   written %5.1f fps\n",
+        std::printf("%-7s dropped %6.1f   X server %.3f CPU s/s   recorder %.3f CPU s/s   taken %5.1f fps\n",
                     nameOf(recorder), median(dropCounts(runs, recorder)), median(figures(runs, recorder, &Run::serverCpu)),
-                    median(figures(runs, recorder, &Run::recorderCpu)), median(figures(runs, recorder, &Run::writtenFps)));
+                    median(figures(runs, recorder, &Run::recorderCpu)), median(figures(runs, recorder, &Run::takenFps)));
     }
     const double droppedYux = median(dropCounts(runs, Recorder::yux));
     const double droppedFfmpeg = median(dropCounts(runs, Recorder::ffmpeg));
@@ -349,6 +369,15 @@ int main(int argc, char** argv) {
     const double serverRatio = serverFfmpeg > 0 ? serverYux / serverFfmpeg : 0;
     std::printf("ratio yux / ffmpeg: dropped frames %.2f (each count plus one), X server CPU %.2f\n", droppedRatio,
                 serverRatio);
+    // A recorder that falls behind takes fewer pictures and so costs the server less: its cost
+    // above the player alone per picture taken tells the two apart on a busy machine too.
+    const double serverAlone = median(figures(runs, Recorder::none, &Run::serverCpu));
+    auto perPicture = [&](Recorder recorder) {
+        const double taken = median(figures(runs, recorder, &Run::takenFps));
+        return taken > 0 ? (median(figures(runs, recorder, &Run::serverCpu)) - serverAlone) / taken * 1000 : 0.0;
+    };
+    std::printf("X server above the player alone per picture taken: ffmpeg %.2f ms, yux %.2f ms\n",
+                perPicture(Recorder::ffmpeg), perPicture(Recorder::yux));
     std::printf("goals: dropped <= 1.2 x ffmpeg: %s; X server CPU <= 1.2 x ffmpeg: %s\n",
                 droppedRatio <= 1.2 ? "met" : "missed", serverRatio <= 1.2 ? "met" : "missed");
     if (profile) std::printf("profiles: %s/perf-*.data (perf report -i FILE)\n", folder.c_str());
