@@ -1,5 +1,6 @@
 #include "platform/x11/desktop_picture.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace yux::platform {
@@ -62,17 +63,29 @@ void DesktopPicture::paint(xcb_render_picture_t canvas) {
 
 void DesktopPicture::refresh() {
     if (underCompositingManager_) useWallpaper();
-    copyBackground();
+    copyBackground({0, 0, region_.width, region_.height});
     if (followsRoot()) followRoot(XCB_NONE);
 }
 
-void DesktopPicture::copyBackground() {
+void DesktopPicture::refreshUnder(const std::vector<PixelRect>& parts) {
+    for (const auto& part : parts) copyBackground(part);
+}
+
+void DesktopPicture::copyBackground(const PixelRect& part) {
+    const int left = std::max(part.x, 0);
+    const int top = std::max(part.y, 0);
+    const int right = std::min(part.x + part.width, region_.width);
+    const int bottom = std::min(part.y + part.height, region_.height);
+    if (right <= left || bottom <= top) return;
+    const auto x = static_cast<std::int16_t>(left);
+    const auto y = static_cast<std::int16_t>(top);
+    const auto width = static_cast<std::uint16_t>(right - left);
+    const auto height = static_cast<std::uint16_t>(bottom - top);
     xcb_connection_t* c = connection_.raw();
-    xcb_clear_area(c, 0, backdrop_, 0, 0, 0, 0);
+    xcb_clear_area(c, 0, backdrop_, x, y, width, height);
     const std::uint32_t noClip = XCB_NONE;
     xcb_change_gc(c, copying_, XCB_GC_CLIP_MASK, &noClip);
-    xcb_copy_area(c, backdrop_, pixmap_, copying_, 0, 0, 0, 0, static_cast<std::uint16_t>(region_.width),
-                  static_cast<std::uint16_t>(region_.height));
+    xcb_copy_area(c, backdrop_, pixmap_, copying_, x, y, x, y, width, height);
 }
 
 void DesktopPicture::followRoot(xcb_xfixes_region_t changed) {

@@ -4,6 +4,7 @@
 #include <xcb/xfixes.h>
 
 #include <memory>
+#include <vector>
 
 #include "platform/x11/x11_desktop.hpp"
 
@@ -29,9 +30,12 @@ public:
 
     // Paints the region's desktop into `canvas` at (0, 0) within the canvas's clip.
     void paint(xcb_render_picture_t canvas);
-    // Reads the background again: it may change without a word (`xsetroot -solid` sets no
-    // property), and a wallpaper setter publishes a new pixmap.
+    // Reads the background and the root again: a wallpaper setter published a new pixmap.
     void refresh();
+    // Reads the background again within `parts` (picture coordinates): where windows that the
+    // pictures leave out cover the root on screen, the root's damage never tells of a new
+    // background (`xsetroot -solid` sets no property either).
+    void refreshUnder(const std::vector<PixelRect>& parts);
     // Copies what the root window itself shows inside `changed` (root coordinates, e.g. the
     // root's damage); parts that windows cover on screen keep what they had.
     void followRoot(xcb_xfixes_region_t changed);
@@ -40,7 +44,7 @@ public:
 
 private:
     void useWallpaper();
-    void copyBackground();
+    void copyBackground(const PixelRect& part);
 
     X11Connection& connection_;
     PixelRect region_;

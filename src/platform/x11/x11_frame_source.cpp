@@ -44,7 +44,7 @@ constexpr std::int64_t kLongestWaitNanoseconds = 50'000'000;
 constexpr int kSpareSlots = 2;
 // After the root changed in the region, its background is read again at most this often: a new
 // background is announced by nobody, and until read it is missing only under our own windows
-// (elsewhere the root's damage brings it at once). Each reading copies the region three times.
+// (elsewhere the root's damage brings it at once), where alone it is read.
 constexpr std::int64_t kDesktopRefreshNanoseconds = 1'000'000'000;
 
 struct IdRange {
@@ -194,6 +194,12 @@ public:
     void add(xcb_xfixes_region_t parts, int dx, int dy) {
         xcb_xfixes_copy_region(c_, parts, scratch_);
         xcb_xfixes_translate_region(c_, scratch_, static_cast<std::int16_t>(dx), static_cast<std::int16_t>(dy));
+        xcb_xfixes_union_region(c_, changed_, scratch_, changed_);
+    }
+    void addArea(const PixelRect& area) {
+        const xcb_rectangle_t rectangle{static_cast<std::int16_t>(area.x), static_cast<std::int16_t>(area.y),
+                                        static_cast<std::uint16_t>(area.width), static_cast<std::uint16_t>(area.height)};
+        xcb_xfixes_set_region(c_, scratch_, 1, &rectangle);
         xcb_xfixes_union_region(c_, changed_, scratch_, changed_);
     }
     void addEverywhere() { everywhere_ = true; }
@@ -484,19 +490,46 @@ struct X11FrameSource::Impl {
         if (desktop && desktop->followsRoot()) desktop->followRoot(changed);
     }
 
-    // Reads the background again when the root drew since and the last reading is old enough;
-    // the picture may change where our own windows are, so one is taken.
+    // Reads the background again, when the root drew since and the last reading is old
+    // enough, where the pictures show the desktop but the screen a window; a picture is taken
+    // when there is such a place.
     void refreshDesktopWhenDue() {
         if (!desktop || !desktopStale || hostTimeNow() < desktopRefreshDue) return;
-        refreshDesktop();
+        const auto parts = desktopOnlyInPictures();
+        desktop->refreshUnder(parts);
+        for (const auto& part : parts) {
+            if (stale) stale->addArea(part);
+            screenDirty = true;
+        }
+        desktopFresh();
     }
 
     void refreshDesktop() {
         desktop->refresh();
         if (stale) stale->addEverywhere();
-        desktopStale = false;
         screenDirty = true;
+        desktopFresh();
+    }
+
+    void desktopFresh() {
+        desktopStale = false;
         desktopRefreshDue = hostTimeNow() + MediaTime(kDesktopRefreshNanoseconds, MediaTime::kNanosecondScale);
+    }
+
+    // Under the windows the pictures leave out, and under those that let it show through, in
+    // picture coordinates.
+    std::vector<PixelRect> desktopOnlyInPictures() {
+        std::set<const TopLevel*> covering;
+        for (const TopLevel* top : selectedWindows()) {
+            if (opaque(*top)) covering.insert(top);
+        }
+        const auto& region = settings.region;
+        std::vector<PixelRect> parts;
+        for (const auto& top : tree) {
+            if (!top.viewable || !intersectsRegion(top.rect) || covering.contains(&top)) continue;
+            parts.push_back({top.rect.x - region.x, top.rect.y - region.y, top.rect.width, top.rect.height});
+        }
+        return parts;
     }
 
     bool ownWindow(xcb_window_t id) const {
