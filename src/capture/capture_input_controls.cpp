@@ -35,7 +35,12 @@ constexpr int kMeterHeight = 3;
 constexpr int kCompactMeterWidth = 24;
 constexpr int kMenuPadding = 4;
 constexpr int kIconSide = 16;
-constexpr int kIconButtonSide = 24;
+// The compact shape sits in a 28-point row of the overlay's bars: its icon row, the 4-point gap
+// and the 3-point meter fit in that height, and its icons leave the bar's label room for a size.
+constexpr int kCompactRowHeight = 20;
+constexpr int kCompactToggleWidth = 20;
+constexpr int kCompactMenuWidth = 14;
+constexpr int kCompactSignWidth = 13;
 constexpr int kSpinnerSide = 12;
 constexpr int kTitlePixels = 13;
 constexpr int kCaptionPixels = 11;
@@ -107,7 +112,9 @@ public:
     IconToggle(CaptureInputsController& inputs, CaptureInputKind kind, QWidget* parent)
         : QAbstractButton(parent), inputs_(inputs), kind_(kind) {
         setCheckable(true);
-        setFixedSize(kIconButtonSide, kIconButtonSide);
+        setFixedSize(kCompactToggleWidth, kCompactRowHeight);
+        // On an overlay the keyboard belongs to the overlay: Space must not toggle an input.
+        setFocusPolicy(Qt::NoFocus);
     }
 
 protected:
@@ -115,8 +122,8 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         if (!isEnabled()) painter.setOpacity(0.45);
-        const qreal inset = (kIconButtonSide - kIconSide) / 2.0;
-        SymbolPainter::paint(painter, symbolOf(kind_), QRectF(rect()).adjusted(inset, inset, -inset, -inset),
+        const QRectF icon((width() - kIconSide) / 2.0, (height() - kIconSide) / 2.0, kIconSide, kIconSide);
+        SymbolPainter::paint(painter, symbolOf(kind_), icon,
                              inputs_.enabled(kind_) ? systemGreen() : platform::secondaryColour(palette()));
     }
 
@@ -135,7 +142,7 @@ public:
         setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     }
     QSize sizeHint() const override {
-        if (!titled_) return {kIconSide, kIconButtonSide};
+        if (!titled_) return {kCompactMenuWidth, kCompactRowHeight};
         return {2 * kMenuPadding + fontMetrics().horizontalAdvance(text()) + 4 + chevron(),
                 2 * kMenuPadding + fontMetrics().height()};
     }
@@ -225,7 +232,7 @@ protected:
 // The compact shape's sign that an input has something to say; the text is its tooltip.
 class WarningSign : public QWidget {
 public:
-    explicit WarningSign(QWidget* parent) : QWidget(parent) { setFixedSize(kIconSide, kIconButtonSide); }
+    explicit WarningSign(QWidget* parent) : QWidget(parent) { setFixedSize(kCompactSignWidth, kCompactRowHeight); }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -245,6 +252,7 @@ struct CaptureInputControls::Input {
     QLabel* noDevice = nullptr;
     QWidget* meter = nullptr;
     QAbstractButton* messageButton = nullptr;
+    QLabel* settingsHelp = nullptr;
     QWidget* messageSign = nullptr;
 };
 
@@ -257,14 +265,16 @@ CaptureInputControls::CaptureInputControls(CaptureInputsController& inputs, bool
     QBoxLayout* layout = compact ? static_cast<QBoxLayout*>(new QHBoxLayout(this)) : new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(compact ? kCompactSpacing : kFullSpacing);
+    // Compact, the view is always as large as what it shows, so its bar can follow each change.
+    if (compact) layout->setSizeConstraint(QLayout::SetFixedSize);
     for (CaptureInputKind kind : kAllCaptureInputKinds) {
         auto input = std::make_unique<Input>();
         input->kind = kind;
         buildInput(*input);
-        layout->addWidget(input->column, 0, compact ? Qt::AlignVCenter : Qt::Alignment());
+        // Icon rows line up; the microphone's meter hangs below its row.
+        layout->addWidget(input->column, 0, compact ? Qt::AlignTop : Qt::Alignment());
         rows_.push_back(std::move(input));
     }
-    if (compact) layout->addStretch();
 
     spinner_ = new platform::ActivitySpinner(kSpinnerSide, this);
     spinner_->setObjectName("capture-input-busy");
@@ -283,6 +293,9 @@ CaptureInputControls::CaptureInputControls(CaptureInputsController& inputs, bool
     connect(&inputs_, &CaptureInputsController::camerasChanged, this, [this] { rebuildDeviceLine(*rows_[1]); });
     connect(&inputs_, &CaptureInputsController::microphoneMessageChanged, this, [this] { showMessage(*rows_[0]); });
     connect(&inputs_, &CaptureInputsController::cameraMessageChanged, this, [this] { showMessage(*rows_[1]); });
+    connect(&inputs_, &CaptureInputsController::settingsHelpChanged, this, [this] {
+        for (auto& input : rows_) showMessage(*input);
+    });
     // The level changes ten times a second: only the meter repaints.
     connect(&inputs_, &CaptureInputsController::levelChanged, this, [this] { rows_[0]->meter->update(); });
     connect(&inputs_, &CaptureInputsController::lockedChanged, this, &CaptureInputControls::showAvailability);
@@ -314,7 +327,12 @@ void CaptureInputControls::buildInput(Input& input) {
         input.toggle->setToolTip(titleOf(kind));
         row->addWidget(input.toggle);
         input.menu = new DeviceMenuButton(false, input.column);
+        input.menu->setFocusPolicy(Qt::NoFocus);
         row->addWidget(input.menu);
+        // The warning sign goes beside the icon, where it fits the row's height.
+        input.messageSign = new WarningSign(input.column);
+        input.messageSign->setObjectName("capture-input-" + name + "-message");
+        row->addWidget(input.messageSign);
         parts->addLayout(row);
     } else {
         input.toggle = new ToggleRow(inputs_, kind, input.column);
@@ -341,24 +359,36 @@ void CaptureInputControls::buildInput(Input& input) {
         parts->addWidget(input.meter);
     }
 
-    if (compact_) {
-        input.messageSign = new WarningSign(input.column);
-        input.messageSign->setObjectName("capture-input-" + name + "-message");
-        parts->addWidget(input.messageSign);
-    } else {
+    if (!compact_) {
         auto* message = new MessageButton(input.column);
         message->setObjectName("capture-input-" + name + "-message");
         connect(message, &QAbstractButton::clicked, this, [this, kind] { inputs_.openSettings(kind); });
         input.messageButton = message;
         parts->addWidget(message, 0, Qt::AlignLeft);
+        input.settingsHelp = new QLabel(input.column);
+        input.settingsHelp->setObjectName("capture-input-" + name + "-help");
+        input.settingsHelp->setFont(pixelFont(kCaptionPixels));
+        input.settingsHelp->setWordWrap(true);
+        input.settingsHelp->setTextFormat(Qt::PlainText);
+        QPalette helpColours = input.settingsHelp->palette();
+        helpColours.setColor(QPalette::WindowText, platform::secondaryColour(helpColours));
+        input.settingsHelp->setPalette(helpColours);
+        parts->addWidget(input.settingsHelp);
     }
 }
 
 void CaptureInputControls::rebuildDeviceLine(Input& input) {
-    const bool none = inputs_.devices(input.kind).empty();
-    input.menu->setVisible(!none);
-    if (input.noDevice != nullptr) input.noDevice->setVisible(none);
+    input.menu->setVisible(!inputs_.devices(input.kind).empty());
+    showNoDevice(input);
     rebuildMenu(input);
+}
+
+void CaptureInputControls::showNoDevice(Input& input) {
+    if (input.noDevice == nullptr) return;
+    // The message line may already say the same words; once is enough.
+    const auto& message = inputs_.message(input.kind);
+    const bool said = message && QString::fromStdString(*message) == input.noDevice->text();
+    input.noDevice->setVisible(inputs_.devices(input.kind).empty() && !said);
 }
 
 void CaptureInputControls::rebuildMenu(Input& input) {
@@ -392,12 +422,18 @@ void CaptureInputControls::rebuildMenu(Input& input) {
 void CaptureInputControls::showMessage(Input& input) {
     const auto& message = inputs_.message(input.kind);
     const QString text = message ? QString::fromStdString(*message) : QString();
+    const auto& help = inputs_.settingsHelp(input.kind);
     QWidget* line = compact_ ? input.messageSign : static_cast<QWidget*>(input.messageButton);
     if (input.messageButton != nullptr) input.messageButton->setText(text);
-    line->setToolTip(text);
+    if (input.settingsHelp != nullptr) {
+        input.settingsHelp->setText(QString::fromStdString(help.value_or("")));
+        input.settingsHelp->setVisible(message.has_value() && help.has_value());
+    }
+    line->setToolTip(help && compact_ ? text + QLatin1Char('\n') + QString::fromStdString(*help) : text);
     line->setAccessibleName(text);
     line->setVisible(message.has_value());
     if (input.messageButton != nullptr) input.messageButton->updateGeometry();
+    showNoDevice(input);
 }
 
 void CaptureInputControls::showAvailability() {

@@ -29,6 +29,7 @@ private:
     struct Input;
     void buildInput(Input& input);
     void rebuildDeviceLine(Input& input);
+    void showNoDevice(Input& input);
     void rebuildMenu(Input& input);
     void showMessage(Input& input);
     void showAvailability();

@@ -13,6 +13,7 @@
 #include "model/app_error.hpp"
 #include "platform/desktop/overlay_window.hpp"
 #include "selection/camera_overlay_windows.hpp"
+#include "selection/camera_tools.hpp"
 #include "selection/selection_overlay_view_model.hpp"
 
 namespace yux {
@@ -127,8 +128,8 @@ void CameraOverlayPresenter::show() {
     selected_ = true;
     cropping_ = false;
     image_ = std::make_unique<CameraBubbleWindow>(*this, services_.paintMode);
-    tools_ = std::make_unique<CameraToolsWindow>(
-        CameraToolsWindow::Callbacks{[this]() -> const CameraPlacement& { return placement(); },
+    tools_ = std::make_unique<CameraTools>(
+        CameraTools::Callbacks{[this]() -> const CameraPlacement& { return placement(); },
                                      [this](const CameraPlacement& next) {
                                          writePlacement(next);
                                          render();
@@ -402,21 +403,22 @@ bool CameraOverlayPresenter::eventFilter(QObject* watched, QEvent* event) {
             if (mouse->button() != Qt::LeftButton) return false;
             // Presses on the tool strip belong to its buttons.
             if (tools_ && widget == tools_.get()) return false;
-            pointerPressed(*point, event->type() == QEvent::MouseButtonDblClick ? 2 : 1);
-            return false;
+            // A press the bubble takes (its rim lies partly over the window beneath) is its
+            // own: the selection overlay must not also pick the window under it.
+            return pointerPressed(*point, event->type() == QEvent::MouseButtonDblClick ? 2 : 1);
         }
         case QEvent::MouseMove: {
             auto* mouse = static_cast<QMouseEvent*>(event);
-            if (drag_ && (mouse->buttons() & Qt::LeftButton)) {
-                pointerDragged(*point, mouse->modifiers() & Qt::ShiftModifier);
-            }
+            bool taken = false;
+            if (drag_ && (mouse->buttons() & Qt::LeftButton))
+                taken = pointerDragged(*point, mouse->modifiers() & Qt::ShiftModifier);
             if (auto shape = cursor(*point); shape && widget == image_.get())
                 widget->setCursor(ScreenSelectionCursorCatalog::cursor(*shape));
-            return false;
+            return taken;
         }
         case QEvent::MouseButtonRelease:
-            if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) pointerReleased(*point);
-            return false;
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) return false;
+            return pointerReleased(*point);
         case QEvent::Wheel: {
             auto* wheel = static_cast<QWheelEvent*>(event);
             const double points =

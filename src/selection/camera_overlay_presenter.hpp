@@ -27,7 +27,7 @@ namespace yux {
 class CameraBubbleWindow;
 class CameraGhostWindow;
 class CameraGuidesWindow;
-class CameraToolsWindow;
+class CameraTools;
 
 // What the guides window draws, in its own coordinates (the area grown by 8, origin top-left).
 struct CameraGuidesState {
@@ -122,7 +122,7 @@ private:
     Services services_;
     CameraOverlayGeometry geometry_;
     std::unique_ptr<CameraBubbleWindow> image_;
-    std::unique_ptr<CameraToolsWindow> tools_;
+    std::unique_ptr<CameraTools> tools_;
     std::unique_ptr<CameraGhostWindow> ghost_;
     std::unique_ptr<CameraGuidesWindow> guides_;
     std::unique_ptr<platform::OutsideClickMonitor> outsideMonitor_;

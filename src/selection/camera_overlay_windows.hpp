@@ -4,9 +4,6 @@
 #include <optional>
 #include <utility>
 
-#include <QLabel>
-#include <QSlider>
-#include <QToolButton>
 #include <QWidget>
 
 #include "model/capture_input_preferences.hpp"
@@ -68,39 +65,5 @@ private:
 
 void paintCameraGuides(QPainter& painter, const CameraGuidesState& state);
 QPainterPath cameraShapePath(CameraShape shape, const QRectF& frame, double roundedRadius);
-
-// The tool strip: shape, zoom, mirror, framing and reset.
-class CameraToolsWindow : public QWidget {
-public:
-    struct Callbacks {
-        std::function<const CameraPlacement&()> placement;
-        std::function<void(const CameraPlacement&)> change;
-        std::function<void()> toggleCrop;
-    };
-    CameraToolsWindow(Callbacks callbacks, OverlayPaintMode paintMode);
-    void refresh(bool cropping);
-    QToolButton* shapeButton(CameraShape shape) const;
-    QToolButton* mirrorButton() const { return mirror_; }
-    QToolButton* cropButton() const { return crop_; }
-    QToolButton* resetButton() const { return reset_; }
-    QSlider* zoomSlider() const { return zoom_; }
-    QLabel* zoomText() const { return zoomText_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    Callbacks callbacks_;
-    OverlayPaintMode paintMode_;
-    QToolButton* shapes_[3];
-    QSlider* zoom_;
-    QLabel* zoomText_;
-    QToolButton* mirror_;
-    QToolButton* crop_;
-    QToolButton* reset_;
-    bool refreshing_ = false;
-    // What the controls show now.
-    std::optional<std::pair<CameraPlacement, bool>> shown_;
-};
 
 }  // namespace yux

@@ -32,6 +32,7 @@ struct OverlayColours {
     static QColor recordInk() { return rgb(0.02, 0.17, 0.06); }
     static QColor stop() { return rgb(1.0, 0.23, 0.19); }
     static QColor hover() { return rgb(0.39, 0.82, 1.0); }
+    static QColor accent() { return rgb(0.04, 0.52, 1.0); }
 };
 
 // Light text on the dark panels, for the standard widgets placed on them.
@@ -39,22 +40,6 @@ QPalette darkPanelPalette(QPalette base);
 
 // Starts a paint: transparent with translucency, else black (what shows through without it).
 void clearOverlay(QPainter& painter, const QRect& rect, OverlayPaintMode mode);
-
-// Darkens the display outside the captured rectangles; rectangles are root coordinates,
-// painted in the display's own coordinates.
-void paintOutsideDim(QPainter& painter, const std::vector<Rect>& rects, const Rect& displayBounds, double opacity);
-
-struct TargetOutline {
-    Rect rect;           // root coordinates
-    Rect displayBounds;  // root coordinates
-    QColor color;
-    bool selecting = false;    // dashed while the user is still choosing
-    bool editable = false;     // resize handles, only while selecting
-    bool application = false;  // rounded corners, no brackets
-};
-
-// The frame is kept 1 point, the handles 6 points, inside the display so both stay visible.
-void paintTargetOutline(QPainter& painter, const TargetOutline& outline);
 
 // A rounded button label: semibold 13, 28 high, 11 points of padding each side.
 struct PillButton {

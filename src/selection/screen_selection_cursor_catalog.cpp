@@ -13,7 +13,8 @@ namespace {
 
 using Edges = ScreenSelectionGeometry::ResizeEdges;
 
-// Points are given y-up as drawn in the design and flipped here: y' = size − y.
+// Points are written y-up, as the glyphs are laid out, and flipped to the y-down pixmap here:
+// y' = size − y.
 QPointF up(double size, double x, double y) { return {x, size - y}; }
 
 QCursor outlined(int size, const QPainterPath& path) {

@@ -284,7 +284,7 @@ void SelectionOverlayPresenter::showPassthroughHighlightWindow(PassthroughHighli
         highlight_->setGeometry(toQRect(frame).toAlignedRect());
         highlight_->setMode(mode);
     } else {
-        auto* view = new PassthroughHighlightView(model_.get(), mode, services_.paintMode);
+        auto* view = new PassthroughHighlightOverlayView(model_.get(), mode, services_.paintMode);
         platform::makeOverlayWindow(*view, platform::OverlayLevel::selection, true);
         view->setGeometry(toQRect(frame).toAlignedRect());
         highlight_ = view;
@@ -301,13 +301,13 @@ void SelectionOverlayPresenter::showInteractiveTrayWindow(bool stopping) {
     const Rect frame = recordingTrayFrame(size);
     delete tray_;
     const QPointer self(this);
-    auto* view = new InteractiveTrayView(
+    auto* view = new InteractiveTrayOverlayView(
         model_.get(), *recordingStartedAt_, size, stopping,
         [self] {
             if (self) self->actions_.yield(RecordingOverlayAction::stopRequested);
         },
         services_.paintMode, services_.now);
-    platform::makeOverlayWindow(*view, platform::OverlayLevel::selection, false);
+    platform::makeOverlayWindow(*view, platform::OverlayLevel::recordingTray, false);
     view->setGeometry(toQRect(frame).toAlignedRect());
     tray_ = view;
     view->show();

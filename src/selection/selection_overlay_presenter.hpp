@@ -17,7 +17,8 @@
 #include "selection/async_channel.hpp"
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/overlay_painting.hpp"
-#include "selection/recording_tray_views.hpp"
+#include "selection/interactive_tray_overlay_view.hpp"
+#include "selection/passthrough_highlight_overlay_view.hpp"
 #include "selection/screen_selection_geometry.hpp"
 #include "selection/selection_overlay_view.hpp"
 #include "selection/selection_overlay_view_model.hpp"
@@ -75,8 +76,8 @@ public:
     AsyncChannel<RecordingOverlayAction>& overlayActions() { return actions_; }
     SelectionOverlayViewModel* viewModel() const { return model_.get(); }
     SelectionOverlayView* selectionWindow() const { return selectionWindow_; }
-    PassthroughHighlightView* highlightWindow() const { return highlight_; }
-    InteractiveTrayView* trayWindow() const { return tray_; }
+    PassthroughHighlightOverlayView* highlightWindow() const { return highlight_; }
+    InteractiveTrayOverlayView* trayWindow() const { return tray_; }
     bool pending() const { return pending_; }
     bool closed() const { return closed_; }
 
@@ -111,8 +112,8 @@ private:
     bool closed_ = false;
     QPointer<SelectionOverlayView> selectionWindow_;
     std::unique_ptr<SelectionOverlayViewModel> model_;
-    QPointer<PassthroughHighlightView> highlight_;
-    QPointer<InteractiveTrayView> tray_;
+    QPointer<PassthroughHighlightOverlayView> highlight_;
+    QPointer<InteractiveTrayOverlayView> tray_;
     QTimer polling_;
     std::optional<std::chrono::system_clock::time_point> recordingStartedAt_;
 };

@@ -73,12 +73,17 @@ QImage freezeRegion(const Rect& rect) {
     return picture;
 }
 
+// How every overlay paints, decided here alone: translucent only while a compositing manager
+// blends windows, otherwise opaque over a still picture.
+OverlayPaintMode livePaintMode() {
+    return platform::compositingManagerRunning() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
+}
+
 }  // namespace
 
 SelectionOverlayServices SelectionOverlayServices::live() {
     SelectionOverlayServices services;
-    services.paintMode =
-        platform::compositingManagerRunning() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
+    services.paintMode = livePaintMode();
     services.catalog = [] { return DesktopApplicationCatalog::create(); };
     services.menuBarHeight = [](const DisplayBounds& display) { return menuBarHeightFor(display, workArea()); };
     services.freeze = freezeRegion;
@@ -88,8 +93,7 @@ SelectionOverlayServices SelectionOverlayServices::live() {
 
 CameraOverlayPresenter::Services CameraOverlayPresenter::Services::live() {
     Services services;
-    services.paintMode =
-        platform::compositingManagerRunning() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
+    services.paintMode = livePaintMode();
     services.freeze = freezeRegion;
     services.outsideClicks = [] {
         return platform::OutsideClickMonitor::create([](std::uint32_t window) {

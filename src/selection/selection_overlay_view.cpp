@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include <QCursor>
 #include <QFontMetricsF>
@@ -14,6 +15,7 @@
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/symbol_painter.hpp"
 #include "selection/camera_overlay_presenter.hpp"
+#include "selection/capture_target_outline.hpp"
 #include "selection/screen_selection_cursor_catalog.hpp"
 
 #include "platform/desktop/view_style.hpp"
@@ -93,9 +95,24 @@ void CaptureModePicker::paintEvent(QPaintEvent*) {
     }
 }
 
-void CaptureModePicker::mouseReleaseEvent(QMouseEvent* event) {
+std::optional<CaptureMode> CaptureModePicker::modeAt(QPointF point) const {
     for (const auto& [mode, title] : kModes)
-        if (buttonRect(mode).contains(event->position()) && onSelect_) onSelect_(mode);
+        if (buttonRect(mode).contains(point)) return mode;
+    return std::nullopt;
+}
+
+void CaptureModePicker::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    pressed_ = event->button() == Qt::LeftButton ? modeAt(event->position()) : std::nullopt;
+}
+
+void CaptureModePicker::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
+
+void CaptureModePicker::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    const auto pressed = std::exchange(pressed_, std::nullopt);
+    if (event->button() != Qt::LeftButton || !pressed || modeAt(event->position()) != pressed) return;
+    if (onSelect_) onSelect_(*pressed);
 }
 
 PillButtonWidget::PillButtonWidget(PillButton look, std::function<void()> onClick, QWidget* parent)
@@ -157,6 +174,7 @@ SelectionControlBar::SelectionControlBar(SelectionOverlayViewModel* model, std::
         inputsSlot_ = new CaptureInputControls(*model_->inputs(), true, this);
         inputsSlot_->setPalette(darkPanelPalette(inputsSlot_->palette()));
         inputsSlot_->adjustSize();
+        inputsSlot_->installEventFilter(this);
     } else {
         inputsSlot_ = new QWidget(this);
         inputsSlot_->resize(0, 0);
@@ -257,6 +275,21 @@ void SelectionControlBar::refresh(Size size) {
         placeCentredY(record_, w - pad - record_->width(), cy);
     }
     if (app) menuButton_->resize(static_cast<int>(std::max(40.0, w - 2 * pad - (split ? 0 : trailing + kSpacing))), menuButton_->height());
+}
+
+void SelectionControlBar::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void SelectionControlBar::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
+void SelectionControlBar::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
+
+void SelectionControlBar::enterEvent(QEnterEvent*) {
+    // What lies under the bar cannot be clicked, so it is not highlighted either.
+    if (model_) model_->setHoveredApplication(std::nullopt);
+}
+
+bool SelectionControlBar::eventFilter(QObject* watched, QEvent* event) {
+    // The input controls grow and shrink with their state (a device menu, a warning sign).
+    if (watched == inputsSlot_ && event->type() == QEvent::Resize && size_.width > 0) refresh(size_);
+    return false;
 }
 
 void SelectionControlBar::paintEvent(QPaintEvent*) {
@@ -434,13 +467,22 @@ void SelectionOverlayView::dragEnded() {
 }
 
 void SelectionOverlayView::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    pressPoint_ = event->position();
+    // Whatever came before, a press starts afresh: a drag whose release went elsewhere must
+    // not go on from where it was.
+    dragEnded();
+    pressPoint_.reset();
     dragging_ = false;
+    if (event->button() == Qt::LeftButton) pressPoint_ = event->position();
 }
 
 void SelectionOverlayView::mouseMoveEvent(QMouseEvent* event) {
-    if (pressPoint_ && (event->buttons() & Qt::LeftButton)) {
+    if (pressPoint_ && !(event->buttons() & Qt::LeftButton)) {
+        // The release never came here.
+        dragEnded();
+        pressPoint_.reset();
+        dragging_ = false;
+    }
+    if (pressPoint_) {
         // A drag starts once the pointer moved at least a point.
         if (!dragging_ && QLineF(*pressPoint_, event->position()).length() >= 1) dragging_ = true;
         if (dragging_) dragChanged(*pressPoint_, event->position());

@@ -31,11 +31,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Every press, move and release stays here: none may reach the overlay beneath.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    std::optional<CaptureMode> modeAt(QPointF point) const;
+
     std::function<void(CaptureMode)> onSelect_;
     CaptureMode selected_ = CaptureMode::area;
+    // The button a press began on; a release there selects it.
+    std::optional<CaptureMode> pressed_;
 };
 
 // A pill-shaped button painted like the overlay's Cancel, Record and Stop.
@@ -77,6 +84,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The bar's background, its label and the gaps between its controls take every press,
+    // move and release, so none reaches the overlay beneath.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rebuildMenu();

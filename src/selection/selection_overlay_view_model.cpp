@@ -173,9 +173,11 @@ void SelectionOverlayViewModel::chooseRatio(CaptureRatio ratio) {
     const bool fromScreen = mode_ == CaptureMode::screen;
     if (fromScreen) setMode(CaptureMode::area);
     const Rect bounds = displayFrame().standardized();
-    // After a switch from the whole screen, the largest area of that ratio.
-    const Rect current = fromScreen ? bounds : rect_.value_or(bounds);
-    rect_ = geometry_.reshaped(current, ratio, bounds, fromScreen);
+    // A ratio chosen over the whole screen makes the largest area of that ratio; "Free" goes
+    // back to the stored area, as elsewhere.
+    const bool largest = fromScreen && ratio != CaptureRatio::free;
+    const Rect current = largest ? bounds : rect_.value_or(bounds);
+    rect_ = geometry_.reshaped(current, ratio, bounds, largest);
     setRect(rect_);
     storeRatio(inputs_, ratio);
 }

@@ -2,15 +2,14 @@
 
 #include <QApplication>
 #include <QImage>
-#include <QLabel>
 #include <QPainter>
-#include <QSlider>
 #include <QToolButton>
 
 #include "capture/camera_preview_layer.hpp"
 #include "capture/camera_recording_renderer.hpp"
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/camera_overlay_windows.hpp"
+#include "selection/camera_tools.hpp"
 #include "selection/interactive_screen_selection.hpp"
 #include "selection/selection_test_inputs.hpp"
 
@@ -262,7 +261,7 @@ TEST(CameraOverlayPresenter, PlacementSurvivesSaveAndLoadAndTheBubbleShowsTheRec
     frame = f.presenter->frame();
     f.presenter->zoomed({frame.minX() + frame.width * 0.3, frame.minY() + frame.height * 0.7}, 1.8);
     f.presenter->toolsWindow();
-    auto* tools = static_cast<CameraToolsWindow*>(f.presenter->toolsWindow());
+    auto* tools = static_cast<CameraTools*>(f.presenter->toolsWindow());
     tools->mirrorButton()->click();
     tools->shapeButton(CameraShape::rounded)->click();
     f.presenter->setCropping(true);
@@ -283,31 +282,6 @@ TEST(CameraOverlayPresenter, PlacementSurvivesSaveAndLoadAndTheBubbleShowsTheRec
     EXPECT_EQ(reloaded.preferences().camera, edited);
     auto stop = reloaded.stop();
     platform::waitForTask(stop);
-}
-
-TEST(CameraTools, ControlsEditThePlacement) {
-    CameraFixture f;
-    auto* tools = static_cast<CameraToolsWindow*>(f.presenter->toolsWindow());
-    EXPECT_EQ(tools->zoomText()->text(), QString::fromUtf8("1.0\u00d7"));
-    CameraPlacement wide = f.placement();
-    wide.shape = CameraShape::rectangle;
-    wide.aspect = 2.5;
-    f.inputs.controller->setCameraPlacement(wide);
-    tools->shapeButton(CameraShape::rectangle)->click();
-    EXPECT_NEAR(f.placement().aspect, 16.0 / 9.0, 1e-12);
-    EXPECT_EQ(tools->mirrorButton()->accessibleDescription(), "Off");
-    tools->mirrorButton()->click();
-    EXPECT_EQ(f.placement().mirrored, std::optional<bool>(true));
-    EXPECT_EQ(tools->mirrorButton()->accessibleDescription(), "On");
-    tools->zoomSlider()->setValue(250);
-    EXPECT_NEAR(f.placement().zoom, 2.5, 1e-9);
-    EXPECT_EQ(tools->zoomText()->text(), QString::fromUtf8("2.5\u00d7"));
-    tools->cropButton()->click();
-    EXPECT_TRUE(f.presenter->cropping());
-    EXPECT_EQ(tools->cropButton()->text(), "Done");
-    EXPECT_FALSE(f.presenter->guidesState().handles);
-    tools->resetButton()->click();
-    EXPECT_EQ(f.placement(), CameraPlacement{});
 }
 
 TEST(CameraGuides, PinsAndFramingOutline) {

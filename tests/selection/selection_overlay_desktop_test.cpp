@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QScreen>
 
+#include <algorithm>
+
 #include "capture/camera_preview_layer.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/x11/x11_frame_source.hpp"
@@ -66,6 +68,62 @@ private:
     xcb_window_t window_;
     int presses_ = 0;
 };
+
+// The primary button and the pointer of another client, through XTest, as a hand moves them.
+class XTestPointer {
+public:
+    XTestPointer() : connection_(xcb_connect(nullptr, nullptr)) {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+    }
+    ~XTestPointer() { xcb_disconnect(connection_); }
+    void moveTo(QPoint p) {
+        xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_,
+                            static_cast<std::int16_t>(p.x()), static_cast<std::int16_t>(p.y()), 0);
+        settle();
+    }
+    void button(bool down) {
+        xcb_test_fake_input(connection_, down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE,
+                            0, 0, 0);
+        settle();
+    }
+    // Pressed at `at`, moved a little (unless the jitter is null), let go.
+    void jitteredClick(QPoint at, QPoint jitter) {
+        moveTo(at);
+        button(true);
+        if (!jitter.isNull()) {
+            moveTo(at + QPoint(1, 0));
+            moveTo(at + jitter);
+        }
+        button(false);
+    }
+    // Our windows among the root's children, bottom first.
+    std::vector<xcb_window_t> stacking() {
+        std::vector<xcb_window_t> windows;
+        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr);
+        if (tree == nullptr) return windows;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        windows.assign(children, children + xcb_query_tree_children_length(tree));
+        std::free(tree);
+        return windows;
+    }
+
+private:
+    void settle() {
+        xcb_flush(connection_);
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        processEventsFor(60);
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+};
+
+long stackIndex(const std::vector<xcb_window_t>& stacking, const QWidget* window) {
+    const auto found = std::find(stacking.begin(), stacking.end(), static_cast<xcb_window_t>(window->winId()));
+    return found == stacking.end() ? -1 : found - stacking.begin();
+}
+
+QPoint globalCentre(QWidget& widget) { return widget.mapToGlobal(widget.rect().center()); }
 
 // The whole screen, our windows included.
 QImage screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
@@ -127,6 +185,27 @@ struct DesktopFixture {
     }
 };
 
+// Waits until the selection window is up; false when it never comes.
+bool selectionShown(DesktopFixture& f) {
+    return processEventsUntil(
+        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000);
+}
+
+// A window of another application, placed by the window manager.
+yux::testing::X11TestWindow::Options applicationWindow(QRect frame, std::string applicationClass,
+                                                       std::int32_t processID) {
+    yux::testing::X11TestWindow::Options options;
+    options.x = frame.x();
+    options.y = frame.y();
+    options.width = frame.width();
+    options.height = frame.height();
+    options.rgb = kWindowColour;
+    options.overrideRedirect = false;
+    options.applicationClass = std::move(applicationClass);
+    options.processID = processID;
+    return options;
+}
+
 CapturePreference areaPreference(CaptureRect rect) {
     CapturePreference preference;
     preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, rect};
@@ -138,8 +217,7 @@ CapturePreference areaPreference(CaptureRect rect) {
 TEST(SelectionOverlayOnTheDesktop, EscapeTypedOnTheKeyboardCancels) {
     DesktopFixture f;
     auto task = f.service->startSelection(areaPreference({300, 200, 500, 300}), f.displays);
-    processEventsUntil([&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); },
-                       2000);
+    selectionShown(f);
     processEventsFor(300);
     yux::testing::X11TestClient keyboard;
     keyboard.tap(yux::testing::TestKey::escape);
@@ -149,15 +227,7 @@ TEST(SelectionOverlayOnTheDesktop, EscapeTypedOnTheKeyboardCancels) {
 }
 
 TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsable) {
-    yux::testing::X11TestWindow::Options options;
-    options.x = 200;
-    options.y = 150;
-    options.width = 900;
-    options.height = 600;
-    options.rgb = kWindowColour;
-    options.overrideRedirect = false;
-    options.applicationClass = "YuxOverlayNeighbour";
-    options.processID = 900202;
+    const auto options = applicationWindow({200, 150, 900, 600}, "YuxOverlayNeighbour", 900202);
     yux::testing::X11TestWindow neighbour(options);
     ASSERT_TRUE(neighbour.waitUntilViewable());
     processEventsFor(300);
@@ -165,8 +235,7 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     DesktopFixture f;
     const CaptureRect area{300, 250, 640, 400};
     auto task = f.service->startSelection(areaPreference(area), f.displays);
-    ASSERT_TRUE(processEventsUntil(
-        [&] { return f.service->activePresenter() && f.service->activePresenter()->selectionWindow(); }, 2000));
+    ASSERT_TRUE(selectionShown(f));
     processEventsFor(600);
     ASSERT_NE(f.camera->imageWindow(), nullptr);
     saveScreen("area-selected");
@@ -258,4 +327,91 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
 
     platform::waitForTask(f.service->hideOverlay());
     EXPECT_EQ(f.camera->imageWindow(), nullptr);
+}
+
+TEST(SelectionOverlayOnTheDesktop, PressesOnTheBarStayThereAndRecordTakesTheAreaDrawn) {
+    DesktopFixture f;
+    const CaptureRect area{300, 250, 640, 400};
+    auto task = f.service->startSelection(areaPreference(area), f.displays);
+    ASSERT_TRUE(selectionShown(f));
+    processEventsFor(600);
+    auto* presenter = f.service->activePresenter();
+    auto* bar = presenter->selectionWindow()->controlBar();
+    auto* picker = bar->modePicker();
+    XTestPointer pointer;
+    // The picker's current mode and the bar's own background, each pressed with a shaking hand.
+    pointer.jitteredClick(picker->mapToGlobal(picker->buttonRect(CaptureMode::area).center().toPoint()), QPoint(1, 1));
+    pointer.jitteredClick(bar->mapToGlobal(QPoint(2, bar->height() / 2)), QPoint(1, 1));
+    EXPECT_EQ(presenter->viewModel()->rect(), rectOf(area));
+    EXPECT_EQ(presenter->viewModel()->mode(), CaptureMode::area);
+
+    pointer.jitteredClick(globalCentre(*bar->recordButton()), QPoint(2, 1));
+    ASSERT_TRUE(processEventsUntil([&] { return task.isReady(); }, 3000));
+    const auto outcome = platform::waitForTask(task);
+    const auto* confirmed = std::get_if<ScreenSelectionOutcome::Confirmed>(&outcome.value);
+    ASSERT_NE(confirmed, nullptr);
+    EXPECT_EQ(confirmed->selection.target.asArea()->rect, area);
+    platform::waitForTask(f.service->hideOverlay());
+}
+
+TEST(SelectionOverlayOnTheDesktop, TheTrayStaysAboveTheHighlightAndBelowTheBubble) {
+    DesktopFixture f;
+    auto task = f.service->startSelection(areaPreference({300, 250, 640, 400}), f.displays);
+    ASSERT_TRUE(selectionShown(f));
+    auto* presenter = f.service->activePresenter();
+    f.camera->finishEditing();
+    ASSERT_TRUE(presenter->keyPressed(Qt::Key_Return, presenter->selectionWindow()));
+    const auto outcome = platform::waitForTask(task);
+    ASSERT_TRUE(std::holds_alternative<ScreenSelectionOutcome::Confirmed>(outcome.value));
+    platform::waitForTask(f.service->showRecordingControls());
+    XTestPointer server;
+    // Each tray is a new window, made at a new address (so Qt lists it elsewhere among its
+    // windows); wherever it is listed, it goes above the highlight.
+    std::vector<std::unique_ptr<QWidget>> spacers;
+    for (int round = 0; round < 24; ++round) {
+        for (int i = 0; i <= round % 3; ++i) spacers.push_back(std::make_unique<QWidget>());
+        presenter->showInteractiveTrayWindow(round % 2 == 1);
+        processEventsFor(100);
+        const auto stacking = server.stacking();
+        const long highlight = stackIndex(stacking, presenter->highlightWindow());
+        const long tray = stackIndex(stacking, presenter->trayWindow());
+        const long bubble = stackIndex(stacking, f.camera->imageWindow());
+        ASSERT_GE(highlight, 0);
+        EXPECT_GT(tray, highlight) << "round " << round;
+        EXPECT_GT(bubble, tray) << "round " << round;
+    }
+    platform::waitForTask(f.service->hideOverlay());
+}
+
+TEST(SelectionOverlayOnTheDesktop, ClicksOnTheBarDoNotPickTheWindowBeneath) {
+    const auto options = applicationWindow({40, 40, 1840, 960}, "YuxUnderTheBar", 900303);
+    yux::testing::X11TestWindow beneath(options);
+    ASSERT_TRUE(beneath.waitUntilViewable());
+    processEventsFor(300);
+
+    DesktopFixture f;
+    CapturePreference app;
+    app.mode = CaptureMode::app;
+    auto task = f.service->startSelection(app, f.displays);
+    ASSERT_TRUE(selectionShown(f));
+    auto* presenter = f.service->activePresenter();
+    ASSERT_TRUE(processEventsUntil([&] { return !presenter->viewModel()->windows().empty(); }, 2000));
+    processEventsFor(300);
+    auto* bar = presenter->selectionWindow()->controlBar();
+    auto* picker = bar->modePicker();
+    const auto [left, top] = beneath.rootPosition();
+    const QRect window(left, top, options.width, options.height);
+    const QPoint background = bar->mapToGlobal(QPoint(2, bar->height() / 2));
+    ASSERT_TRUE(window.contains(background));
+
+    XTestPointer pointer;
+    pointer.jitteredClick(picker->mapToGlobal(picker->buttonRect(CaptureMode::app).center().toPoint()), QPoint());
+    pointer.jitteredClick(background, QPoint());
+    EXPECT_EQ(presenter->viewModel()->capturePreference().lastApplication, std::nullopt);
+    // Beside the bar the same window is picked.
+    pointer.jitteredClick(QPoint(window.center().x(), window.top() + 100), QPoint());
+    EXPECT_TRUE(processEventsUntil(
+        [&] { return presenter->viewModel()->capturePreference().lastApplication.has_value(); }, 2000));
+    platform::waitForTask(f.service->cancelSelection());
+    platform::waitForTask(task);
 }

@@ -83,6 +83,30 @@ TEST(SelectionOverlayViewModel, ChooseRatio) {
     EXPECT_EQ(appModel.mode(), CaptureMode::app);
 }
 
+TEST(SelectionOverlayViewModel, FreeOverTheScreenGoesBackToTheStoredArea) {
+    struct Case {
+        const char* name;
+        std::optional<CaptureRect> stored;
+        Rect expected;
+    };
+    const Case cases[] = {
+        {"stored area", CaptureRect{300, 200, 500, 300}, {300, 200, 500, 300}},
+        {"stored area partly off the display", CaptureRect{1800, 1000, 400, 400}, {1800, 1000, 120, 80}},
+        {"nothing stored", std::nullopt, {0, 0, 1920, 1080}},
+    };
+    for (const auto& c : cases) {
+        CapturePreference preference = c.stored ? areaPreference("1", *c.stored) : CapturePreference::initial();
+        preference.mode = CaptureMode::screen;
+        auto model = modelOf(preference);
+        model.chooseRatio(CaptureRatio::free);
+        EXPECT_EQ(model.mode(), CaptureMode::area) << c.name;
+        EXPECT_EQ(model.rect(), c.expected) << c.name;
+        EXPECT_EQ(model.capturePreference().lastArea->rect,
+                  (CaptureRect{c.expected.x, c.expected.y, c.expected.width, c.expected.height}))
+            << c.name;
+    }
+}
+
 TEST(SelectionOverlayViewModel, ConfirmOutcomeFollowsTheMode) {
     auto empty = modelOf(CapturePreference::initial());
     EXPECT_EQ(empty.confirmOutcome(), ScreenSelectionOutcome::cancelled(CapturePreference::initial()));

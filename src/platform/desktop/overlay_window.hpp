@@ -4,13 +4,15 @@
 
 namespace yux::platform {
 
-// Stacking levels of our overlay windows; a higher level stays above a lower one.
+// Stacking levels of our overlay windows; a higher level stays above a lower one. Windows of
+// one level keep no order among themselves, so windows that overlap have levels of their own.
 enum class OverlayLevel : int {
-    selection = 1000,  // the selection overlay, the recording highlight and the tray
-    cameraGhost = 1001,
-    cameraImage = 1002,
-    cameraGuides = 1003,
-    cameraTools = 1004,
+    selection = 1000,      // the selection overlay and the recording highlight
+    recordingTray = 1001,  // above the highlight, whose dim would otherwise cover it
+    cameraGhost = 1002,
+    cameraImage = 1003,
+    cameraGuides = 1004,
+    cameraTools = 1005,
 };
 
 // Makes a top-level widget a frameless overlay above every other window: override-redirect,

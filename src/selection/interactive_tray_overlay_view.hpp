@@ -12,31 +12,6 @@
 
 namespace yux {
 
-enum class PassthroughHighlightOverlayMode { recording, stopping };
-
-// The click-through highlight while recording: the outside dimmed (only with translucency) and
-// the captured region outlined in red, fainter while stopping.
-class PassthroughHighlightView : public QWidget {
-    Q_OBJECT
-
-public:
-    PassthroughHighlightView(SelectionOverlayViewModel* model, PassthroughHighlightOverlayMode mode,
-                             OverlayPaintMode paintMode, QWidget* parent = nullptr);
-    void setMode(PassthroughHighlightOverlayMode mode);
-    PassthroughHighlightOverlayMode mode() const { return mode_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    std::vector<TargetOutline> outlines() const;
-    void updateMask();
-
-    QPointer<SelectionOverlayViewModel> model_;
-    PassthroughHighlightOverlayMode mode_;
-    OverlayPaintMode paintMode_;
-};
-
 // Where the parts of the recording tray go, in the tray's own coordinates.
 struct TrayLayout {
     QRectF dot;
@@ -51,15 +26,16 @@ struct TrayLayout {
 
 // The recording tray: red dot, elapsed time, input controls, target label and Stop; a spinner
 // and "Finishing…" while stopping. One row at height 40, two groups stacked when taller.
-class InteractiveTrayView : public QWidget {
+class InteractiveTrayOverlayView : public QWidget {
     Q_OBJECT
 
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    InteractiveTrayView(SelectionOverlayViewModel* model, std::chrono::system_clock::time_point startedAt, Size size,
-                        bool stopping, std::function<void()> onStopRecording, OverlayPaintMode paintMode,
-                        Clock now = std::chrono::system_clock::now, QWidget* parent = nullptr);
+    InteractiveTrayOverlayView(SelectionOverlayViewModel* model, std::chrono::system_clock::time_point startedAt,
+                               Size size, bool stopping, std::function<void()> onStopRecording,
+                               OverlayPaintMode paintMode, Clock now = std::chrono::system_clock::now,
+                               QWidget* parent = nullptr);
 
     TrayLayout layout() const;
     QString elapsedText() const;
@@ -69,10 +45,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void placeInputs();
+
     QPointer<SelectionOverlayViewModel> model_;
     std::chrono::system_clock::time_point startedAt_;
     Size size_;

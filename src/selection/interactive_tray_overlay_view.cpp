@@ -1,13 +1,12 @@
-#include "selection/recording_tray_views.hpp"
+#include "selection/interactive_tray_overlay_view.hpp"
+
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QPainter>
 
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/activity_spinner.hpp"
 #include "platform/desktop/view_style.hpp"
-
-#include <QBitmap>
-#include <QFontMetricsF>
-#include <QMouseEvent>
-#include <QPainter>
 
 namespace yux {
 
@@ -31,67 +30,10 @@ QColor trayInk() { return QColor::fromRgbF(0.96f, 0.96f, 0.96f); }
 
 }  // namespace
 
-PassthroughHighlightView::PassthroughHighlightView(SelectionOverlayViewModel* model,
-                                                   PassthroughHighlightOverlayMode mode, OverlayPaintMode paintMode,
-                                                   QWidget* parent)
-    : QWidget(parent), model_(model), mode_(mode), paintMode_(paintMode) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
-    if (model_) {
-        const Rect frame = model_->displayFrame();
-        resize(static_cast<int>(frame.width), static_cast<int>(frame.height));
-        connect(model_, &SelectionOverlayViewModel::changed, this, [this] {
-            updateMask();
-            update();
-        });
-    }
-    updateMask();
-}
-
-void PassthroughHighlightView::setMode(PassthroughHighlightOverlayMode mode) {
-    mode_ = mode;
-    update();
-}
-
-std::vector<TargetOutline> PassthroughHighlightView::outlines() const {
-    std::vector<TargetOutline> result;
-    if (!model_) return result;
-    const double opacity = mode_ == PassthroughHighlightOverlayMode::recording ? 1.0 : 0.55;
-    QColor colour = OverlayColours::stop();
-    colour.setAlphaF(static_cast<float>(opacity));
-    for (const Rect& rect : model_->captureRects())
-        result.push_back({rect, model_->displayFrame(), colour, false, false, model_->mode() == CaptureMode::app});
-    return result;
-}
-
-void PassthroughHighlightView::updateMask() {
-    if (paintMode_ != OverlayPaintMode::opaque) return;
-    // Without translucency only what the outline paints is part of the window; the live desktop
-    // stays visible everywhere else.
-    QImage painted(size(), QImage::Format_ARGB32_Premultiplied);
-    painted.fill(Qt::transparent);
-    {
-        QPainter painter(&painted);
-        for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
-    }
-    const QBitmap mask = QBitmap::fromImage(painted.createAlphaMask());
-    const QRegion region(mask);
-    setMask(region.isEmpty() ? QRegion(0, 0, 1, 1) : region);
-}
-
-void PassthroughHighlightView::paintEvent(QPaintEvent*) {
-    if (!model_) return;
-    QPainter painter(this);
-    clearOverlay(painter, rect(), paintMode_);
-    if (paintMode_ == OverlayPaintMode::translucent)
-        paintOutsideDim(painter, model_->captureRects(), model_->displayFrame(), 0.22);
-    for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
-}
-
-InteractiveTrayView::InteractiveTrayView(SelectionOverlayViewModel* model,
-                                         std::chrono::system_clock::time_point startedAt, Size size, bool stopping,
-                                         std::function<void()> onStopRecording, OverlayPaintMode paintMode, Clock now,
-                                         QWidget* parent)
+InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel* model,
+                                                       std::chrono::system_clock::time_point startedAt, Size size,
+                                                       bool stopping, std::function<void()> onStopRecording,
+                                                       OverlayPaintMode paintMode, Clock now, QWidget* parent)
     : QWidget(parent),
       model_(model),
       startedAt_(startedAt),
@@ -100,8 +42,9 @@ InteractiveTrayView::InteractiveTrayView(SelectionOverlayViewModel* model,
       onStopRecording_(std::move(onStopRecording)),
       paintMode_(paintMode),
       now_(std::move(now)),
-      inputsSlot_(model && model->inputs() && !stopping ? static_cast<QWidget*>(new CaptureInputControls(*model->inputs(), true, this))
-                                                         : new QWidget(this)),
+      inputsSlot_(model && model->inputs() && !stopping
+                      ? static_cast<QWidget*>(new CaptureInputControls(*model->inputs(), true, this))
+                      : new QWidget(this)),
       spinner_(stopping ? new platform::ActivitySpinner(16, this) : nullptr) {
     resize(static_cast<int>(size.width), static_cast<int>(size.height));
     if (qobject_cast<CaptureInputControls*>(inputsSlot_)) {
@@ -113,8 +56,9 @@ InteractiveTrayView::InteractiveTrayView(SelectionOverlayViewModel* model,
     else setMask(QRegion(rect(), QRegion::Rectangle).intersected(
              QRegion(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon())));
     const TrayLayout placed = layout();
-    inputsSlot_->setGeometry(placed.inputs.toRect());
+    placeInputs();
     inputsSlot_->setVisible(!stopping_);
+    inputsSlot_->installEventFilter(this);
     if (spinner_) spinner_->move(placed.spinner.topLeft().toPoint());
     if (model_) connect(model_, &SelectionOverlayViewModel::changed, this, qOverload<>(&QWidget::update));
     // The elapsed time is redrawn once a second.
@@ -122,12 +66,27 @@ InteractiveTrayView::InteractiveTrayView(SelectionOverlayViewModel* model,
     if (!stopping_) ticker_.start(1000);
 }
 
-QString InteractiveTrayView::elapsedText() const {
+void InteractiveTrayOverlayView::placeInputs() {
+    const QRectF slot = layout().inputs;
+    inputsSlot_->move(static_cast<int>(std::lround(slot.left())),
+                      static_cast<int>(std::lround(slot.center().y() - inputsSlot_->height() / 2.0)));
+}
+
+bool InteractiveTrayOverlayView::eventFilter(QObject* watched, QEvent* event) {
+    // The input controls grow and shrink with their state; the label and Stop make room.
+    if (watched == inputsSlot_ && event->type() == QEvent::Resize) {
+        placeInputs();
+        update();
+    }
+    return false;
+}
+
+QString InteractiveTrayOverlayView::elapsedText() const {
     const double seconds = std::chrono::duration<double>(now_() - startedAt_).count();
     return QString::fromStdString(elapsedTimeText(seconds));
 }
 
-TrayLayout InteractiveTrayView::layout() const {
+TrayLayout InteractiveTrayOverlayView::layout() const {
     TrayLayout l;
     const QRectF content(kSurfacePadding, 0, size_.width - 2 * kSurfacePadding, size_.height);
     if (stopping_) {
@@ -180,7 +139,7 @@ TrayLayout InteractiveTrayView::layout() const {
     return l;
 }
 
-void InteractiveTrayView::paintEvent(QPaintEvent*) {
+void InteractiveTrayOverlayView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     clearOverlay(painter, rect(), paintMode_);
@@ -209,14 +168,14 @@ void InteractiveTrayView::paintEvent(QPaintEvent*) {
     paintPill(painter, l.stop, stopButton(stopPressed_));
 }
 
-void InteractiveTrayView::mousePressEvent(QMouseEvent* event) {
+void InteractiveTrayOverlayView::mousePressEvent(QMouseEvent* event) {
     if (!stopping_ && layout().stop.contains(event->position())) {
         stopPressed_ = true;
         update();
     }
 }
 
-void InteractiveTrayView::mouseReleaseEvent(QMouseEvent* event) {
+void InteractiveTrayOverlayView::mouseReleaseEvent(QMouseEvent* event) {
     const bool wasPressed = stopPressed_;
     stopPressed_ = false;
     update();

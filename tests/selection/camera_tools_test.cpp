@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QSlider>
+#include <QToolButton>
+
+#include "selection/camera_tools.hpp"
+
+using namespace yux;
+
+namespace {
+
+// The strip over a placement of its own, counting what it hands on.
+struct Strip {
+    CameraPlacement placement;
+    int changes = 0;
+    int cropToggles = 0;
+    CameraTools tools{CameraTools::Callbacks{[this]() -> const CameraPlacement& { return placement; },
+                                             [this](const CameraPlacement& next) {
+                                                 placement = next;
+                                                 ++changes;
+                                                 tools.refresh(false);
+                                             },
+                                             [this] { ++cropToggles; }},
+                      OverlayPaintMode::translucent};
+};
+
+}  // namespace
+
+TEST(CameraTools, EveryControlEditsThePlacementAndShowsIt) {
+    Strip s;
+    EXPECT_EQ(s.tools.zoomText()->text(), QString::fromUtf8("1.0\u00d7"));
+    // A shape always comes with the 16:9 proportion, even for a rectangle drawn wider.
+    s.placement.shape = CameraShape::rectangle;
+    s.placement.aspect = 2.5;
+    s.tools.shapeButton(CameraShape::rectangle)->click();
+    EXPECT_NEAR(s.placement.aspect, 16.0 / 9.0, 1e-12);
+    s.tools.shapeButton(CameraShape::rounded)->click();
+    EXPECT_EQ(s.placement.shape, CameraShape::rounded);
+
+    EXPECT_EQ(s.tools.mirrorButton()->accessibleDescription(), "Off");
+    s.tools.mirrorButton()->click();
+    EXPECT_EQ(s.placement.mirrored, std::optional<bool>(true));
+    EXPECT_EQ(s.tools.mirrorButton()->accessibleDescription(), "On");
+
+    const CameraPlacement beforeZoom = s.placement;
+    s.tools.zoomSlider()->setValue(250);
+    EXPECT_NEAR(s.placement.zoom, 2.5, 1e-9);
+    EXPECT_EQ(s.placement.centreX, beforeZoom.centreX);  // zooming leaves the framing alone
+    EXPECT_EQ(s.tools.zoomText()->text(), QString::fromUtf8("2.5\u00d7"));
+
+    // Framing belongs to the presenter: the button only asks.
+    const int changes = s.changes;
+    s.tools.cropButton()->click();
+    EXPECT_EQ(s.cropToggles, 1);
+    EXPECT_EQ(s.changes, changes);
+
+    s.tools.resetButton()->click();
+    EXPECT_EQ(s.placement, CameraPlacement{});
+}
+
+TEST(CameraTools, TheFramingButtonFollowsTheMode) {
+    Strip s;
+    s.tools.refresh(false);
+    EXPECT_EQ(s.tools.cropButton()->text(), "Crop");
+    EXPECT_EQ(s.tools.cropButton()->toolTip(), "Show the full camera and drag to frame (double-click)");
+    s.tools.refresh(true);
+    EXPECT_EQ(s.tools.cropButton()->text(), "Done");
+    EXPECT_EQ(s.tools.cropButton()->toolTip(), QString::fromUtf8("Finish framing (\u21a9)"));
+    // Showing a state never writes it back.
+    s.tools.refresh(true);
+    EXPECT_EQ(s.changes, 0);
+}

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "selection/interactive_tray_overlay_view.hpp"
+#include "selection/recording_view_test_support.hpp"
+
+using namespace yux;
+using yux::testing::areaModel;
+using yux::testing::rendered;
+
+namespace {
+
+using Clock = std::chrono::system_clock;
+
+std::unique_ptr<InteractiveTrayOverlayView> tray(SelectionOverlayViewModel* model, Size size, bool stopping,
+                                                 double elapsedSeconds, std::function<void()> onStop = {}) {
+    const auto start = Clock::time_point(std::chrono::seconds(1000));
+    const auto now = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(elapsedSeconds));
+    return std::make_unique<InteractiveTrayOverlayView>(model, start, size, stopping, std::move(onStop),
+                                                        OverlayPaintMode::translucent, [now] { return now; });
+}
+
+}  // namespace
+
+TEST(InteractiveTrayOverlayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
+    auto model = areaModel({100, 100, 300, 200});
+    auto row = tray(model.get(), {400, 40}, false, 61);
+    const TrayLayout one = row->layout();
+    EXPECT_DOUBLE_EQ(one.time.center().y(), one.stop.center().y());
+    EXPECT_FALSE(one.separator.isEmpty());
+    EXPECT_LT(one.time.right(), one.separator.left());
+    EXPECT_LT(one.separator.right(), one.label.left());
+    EXPECT_LE(one.label.right(), one.stop.left());
+    EXPECT_LE(one.stop.right(), 400 - 6 + 0.01);
+    EXPECT_EQ(row->elapsedText(), "01:01");
+
+    auto stacked = tray(model.get(), {360, 76}, false, 0.9);
+    const TrayLayout two = stacked->layout();
+    EXPECT_LT(two.time.center().y() + 10, two.stop.center().y());
+    EXPECT_TRUE(two.separator.isEmpty());
+    EXPECT_EQ(stacked->elapsedText(), "00:00");
+}
+
+TEST(InteractiveTrayOverlayView, StopReportsAndStoppingShowsOnlyFinishing) {
+    auto model = areaModel({100, 100, 300, 200});
+    int stops = 0;
+    auto recording = tray(model.get(), {400, 40}, false, 5, [&] { ++stops; });
+    const QPointF stop = recording->layout().stop.center();
+    QMouseEvent press(QEvent::MouseButtonPress, stop, stop, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, stop, stop, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(recording.get(), &press);
+    QCoreApplication::sendEvent(recording.get(), &release);
+    EXPECT_EQ(stops, 1);
+    // The stop pill is painted red.
+    const QImage picture = rendered(*recording);
+    const QColor pill = picture.pixelColor(static_cast<int>(recording->layout().stop.left()) + 3, 20);
+    EXPECT_GT(pill.red(), 200);
+    EXPECT_LT(pill.green(), 100);
+
+    auto stopping = tray(model.get(), {150, 40}, true, 5, [&] { ++stops; });
+    const TrayLayout l = stopping->layout();
+    EXPECT_TRUE(l.stop.isEmpty());
+    EXPECT_FALSE(l.finishing.isEmpty());
+    QCoreApplication::sendEvent(stopping.get(), &press);
+    QCoreApplication::sendEvent(stopping.get(), &release);
+    EXPECT_EQ(stops, 1);
+}
