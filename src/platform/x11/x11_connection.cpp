@@ -57,6 +57,14 @@ bool X11Connection::hasExtension(const char* name) {
     return reply && reply->present != 0;
 }
 
+bool X11Connection::selectionOwned(const std::string& name) {
+    const xcb_atom_t selection = atom(name);
+    if (selection == XCB_ATOM_NONE) return false;
+    XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection), nullptr));
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
 std::optional<std::vector<std::uint32_t>> X11Connection::cardinals(xcb_window_t window, xcb_atom_t property,
                                                                     xcb_atom_t type, std::uint32_t maxItems) {
     auto cookie = xcb_get_property(connection_, 0, window, property, type, 0, maxItems);

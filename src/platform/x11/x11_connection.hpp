@@ -39,6 +39,8 @@ public:
     std::string atomName(xcb_atom_t atom);
     // Whether the server offers an extension (by its protocol name, e.g. "Composite").
     bool hasExtension(const char* name);
+    // Whether some client owns the selection `name` (such as "_NET_WM_CM_S0").
+    bool selectionOwned(const std::string& name);
 
     // Property readers; nothing when the property is missing or of another format.
     std::optional<std::vector<std::uint32_t>> cardinals(xcb_window_t window, xcb_atom_t property, xcb_atom_t type,

@@ -27,7 +27,6 @@
 #include <thread>
 
 #include "platform/media/host_clock.hpp"
-#include "platform/x11/compositing_manager.hpp"
 #include "platform/x11/desktop_picture.hpp"
 #include "platform/x11/frame_grid.hpp"
 
@@ -475,9 +474,9 @@ struct X11FrameSource::Impl {
         auto rootFormat = visualFormats.find(connection->screen()->root_visual);
         if (rootFormat == visualFormats.end()) return;
         wallpaperAtom = connection->atom("_XROOTPMAP_ID");
+        const bool composited = connection->selectionOwned("_NET_WM_CM_S" + std::to_string(connection->screenNumber()));
         try {
-            desktop = std::make_unique<DesktopPicture>(*connection, settings.region, rootFormat->second,
-                                                       compositingManagerRunning(*connection));
+            desktop = std::make_unique<DesktopPicture>(*connection, settings.region, rootFormat->second, composited);
         } catch (const std::runtime_error& error) {
             if (log) log(std::string("capture_desktop_missing ") + error.what());
         }
