@@ -32,6 +32,7 @@
 #include "platform/media/movie_track_reader.hpp"
 #include "support/camera_test_frames.hpp"
 #include "support/memory_preferences.hpp"
+#include "support/own_test_window.hpp"
 #include "support/recording_debug_log.hpp"
 #include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
@@ -130,18 +131,9 @@ int xClients() {
     return count;
 }
 
-// A yellow window of this very process, above the others, shown by the time it returns.
+// A yellow window of this very process.
 std::unique_ptr<QWidget> yellowWindowOfOurs(int x, int y, int width, int height) {
-    auto own = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
-                                                      Qt::WindowStaysOnTopHint);
-    own->setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(255, 255, 0));
-    own->setPalette(palette);
-    own->setGeometry(x, y, width, height);
-    own->show();
-    yux::testing::processEventsFor(200);
-    return own;
+    return yux::testing::ownTestWindow(x, y, width, height, QColor(255, 255, 0));
 }
 
 // The live engine over the test desktop, with the devices of the test sound server and a

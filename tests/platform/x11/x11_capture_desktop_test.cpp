@@ -22,6 +22,7 @@
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/x11/x11_frame_source.hpp"
+#include "support/own_test_window.hpp"
 #include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
 
@@ -120,18 +121,9 @@ FrameSourceSettings region(int x, int y, int width, int height) {
     return settings;
 }
 
-// A window of this very process, painted green, at an exact place.
+// A window of this very process, painted green.
 std::unique_ptr<QWidget> ownWindow(int x, int y, int width, int height) {
-    auto widget = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
-                                                         Qt::WindowStaysOnTopHint);
-    widget->setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0, 255, 0));
-    widget->setPalette(palette);
-    widget->setGeometry(x, y, width, height);
-    widget->show();
-    yux::testing::processEventsFor(100);
-    return widget;
+    return yux::testing::ownTestWindow(x, y, width, height, QColor(0, 255, 0));
 }
 
 // Runs pactl and returns what it printed, e.g. the index of a loaded module.
