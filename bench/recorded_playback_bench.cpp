@@ -10,7 +10,7 @@
 // Run it inside the test environment on two CPUs, the X and sound servers included:
 //     taskset -c 0,1 scripts/test-env.sh build/bench/recorded_playback_bench
 // (pick two idle CPUs on a shared machine). `--runs N` changes the number of runs; `--profile`
-// also records the X server and this program with `perf record` during the Yux runs.
+// also records the X server with `perf record` during the recorders' runs, and this program during Yux's.
 
 #include <sched.h>
 #include <signal.h>
@@ -204,8 +204,9 @@ public:
     QCoro::Task<void> append(std::string) override { co_return; }
 };
 
-// Starts perf on the X server and on this program; nothing when profiling is off.
-std::vector<pid_t> startProfiles(bool profile, pid_t server, const std::filesystem::path& folder, int index) {
+// Starts perf on the X server, and on this program when it records; nothing when profiling is off.
+std::vector<pid_t> startProfiles(bool profile, Recorder recorder, pid_t server, const std::filesystem::path& folder,
+                                 int index) {
     if (!profile) return {};
     auto record = [&](pid_t pid, const std::string& name) {
         const auto output = folder / ("perf-" + name + "-" + std::to_string(index) + ".data");
@@ -213,7 +214,9 @@ std::vector<pid_t> startProfiles(bool profile, pid_t server, const std::filesyst
                       output.string()},
                      "/dev/null");
     };
-    return {record(server, "xserver"), record(getpid(), "yux")};
+    const std::string suffix = std::string("-") + nameOf(recorder);
+    if (recorder != Recorder::yux) return {record(server, "xserver" + suffix)};
+    return {record(server, "xserver" + suffix), record(getpid(), "yux")};
 }
 
 void stopProfiles(const std::vector<pid_t>& profiles) {
@@ -253,7 +256,8 @@ Run runOnce(Recorder recorder, const std::string& moviePath, const std::filesyst
     }
     runEventsFor(std::chrono::duration_cast<std::chrono::milliseconds>(kSettle));
 
-    const auto profiles = recorder == Recorder::yux ? startProfiles(profile, server, folder, index) : std::vector<pid_t>{};
+    const auto profiles =
+        recorder != Recorder::none ? startProfiles(profile, recorder, server, folder, index) : std::vector<pid_t>{};
     const double serverBefore = processCpuSeconds(server);
     const double recorderBefore = recorder == Recorder::yux ? bench::selfCpuSeconds() : 0;
     const auto started = Clock::now();
