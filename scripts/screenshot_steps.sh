@@ -1,0 +1,281 @@
+# screenshot_steps.sh: what scripts/screenshots.sh does on the test desktop, sourced by it.
+# Every wait names what it waits for, so a run that stops says where. Places of controls are
+# offsets inside their window as Yux lays it out at the test desktop's font and size.
+
+# The panel (340 points wide, anchored above the tray icon; its height follows its page).
+panel_tabs_y=55
+panel_history_x=247
+panel_back_x=40
+panel_back_y=25
+panel_camera_device_x=114
+panel_camera_device_y=298
+# The phone's line in the list the device menu opens.
+panel_camera_item_y=321
+panel_settings_from_bottom=107
+panel_about_from_bottom=62
+panel_install_x=276
+panel_install_y=159
+# The trim window (1120 x 680) with its lanes collapsed.
+trim_expand=(22 424)
+trim_split=(470 337)
+trim_remove=(543 337)
+trim_speed_2x=(718 337)
+trim_timeline_left=217
+trim_timeline_right=793
+trim_timeline_y=448
+trim_crop=(904 264)
+trim_crop_width=(907 326)
+trim_crop_height=(1045 326)
+trim_crop_x=(907 355)
+trim_crop_y=(1045 355)
+trim_export=(1006 652)
+trim_delete=(868 652)
+# The area recorded: it holds the test pattern and leaves room for the bubble.
+take_area=(600 200 1400 800)
+phone_serial="00008110-TESTPHONE"
+
+home="$(mktemp -d)"
+log="$home/data/Yux/debug-log.jsonl"
+started=()
+yux_pid=""
+cleanup() {
+  if [ -n "$yux_pid" ]; then kill -TERM "$yux_pid" 2>/dev/null || true; fi
+  for ((i=${#started[@]}-1; i>=0; i--)); do kill "${started[$i]}" 2>/dev/null || true; done
+  for pid in $yux_pid "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$home"
+}
+trap cleanup EXIT
+# A command that fails outside the waits below still says where.
+set -E
+trap 'echo "screenshots: failed at ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND" >&2' ERR
+export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
+  XDG_RUNTIME_DIR="$home/run"
+mkdir -p "$home/run" "$home/config/Yux" "$home/logs"
+chmod 700 "$home/run"
+read -r screen_width screen_height < <(xdotool getdisplaygeometry)
+
+fail() {
+  echo "screenshots: $*" >&2
+  exit 1
+}
+
+# wait_until SECONDS WHAT COMMAND...: polls COMMAND; gives up with WHAT, or quietly with
+# status 1 when WHAT is empty.
+wait_until() {
+  local seconds="$1" what="$2"
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      [ -z "$what" ] && return 1
+      fail "gave up after ${seconds} s waiting for $what"
+    fi
+    sleep 0.1
+  done
+}
+
+log_lines() { if [ -f "$log" ]; then wc -l <"$log"; else echo 0; fi; }
+logged_after() { [ -f "$log" ] && tail -n +"$(($1 + 1))" "$log" | grep -Eq "$2"; }
+# wait_log MARK PATTERN WHAT [SECONDS]: a debug-log line after line MARK matching PATTERN.
+wait_log() { wait_until "${4:-20}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
+
+# The program itself takes the process id that is stopped at the end.
+start_process() {
+  (exec "$@") >>"$home/logs/clients.log" 2>&1 &
+  started+=($!)
+}
+# start_client NAME COMMAND...: a program whose window is titled NAME, once it shows.
+start_client() {
+  local name="$1"
+  shift
+  start_process "$@"
+  wait_until 15 "the window \"$name\"" xdotool search --onlyvisible --name "^$name\$"
+}
+
+# The test phone: a multiplexer daemon where Yux looks for one, with a phone that films a face.
+start_phone() {
+  local fifo="$home/phone.out" socket=""
+  "$root/build/tests/yux_fake_phone" >"$fifo" 2>>"$home/logs/phone.log" &
+  started+=($!)
+  wait_until 10 "" test -s "$fifo" || { echo "screenshots: the test phone did not start" >&2; return 1; }
+  socket="$(head -n 1 "$fifo")"
+  ln -sf "$socket" /run/usbmuxd
+  phone_camera="yux-usb:$phone_serial"
+}
+
+# Lines "id x y w h" of Yux's visible windows.
+yux_windows() {
+  local window
+  for window in $(xdotool search --onlyvisible --pid "$yux_pid" 2>/dev/null); do
+    xwininfo -id "$window" 2>/dev/null | awk -v id="$window" '
+      /Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2}
+      END {if (w) print id, x, y, w, h}'
+  done
+}
+window_with() {
+  local found
+  found="$(yux_windows | awk "$1" | head -n 1)"
+  [ -n "$found" ] || return 1
+  read -r found_id found_x found_y found_w found_h <<<"$found"
+}
+tray_icon() { window_with '$4 <= 32 && $5 <= 32'; }
+panel_window() {
+  window_with '$4 == 340' || return 1
+  panel_id=$found_id panel_x=$found_x panel_y=$found_y panel_w=$found_w panel_h=$found_h
+}
+overlay_window() { window_with "\$4 == $screen_width && \$5 == $screen_height"; }
+# The camera bubble: square, smaller than a quarter of the screen, not the tray icon.
+bubble_window() { window_with '$4 == $5 && $4 > 32 && $4 < 500'; }
+named_window() {
+  local window
+  window="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)"
+  [ -n "$window" ] || return 1
+  found_id="$window"
+}
+question_window() { named_window '^Discard this recording\?$'; }
+no_question_window() { ! question_window; }
+update_window() { named_window '^Yux Update$' && update_id=$found_id; }
+window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+trim_window_wait() {
+  wait_until 20 "the trim window" named_window '^Recording — Export$'
+  trim_id=$found_id
+  read -r trim_x trim_y < <(xwininfo -id "$trim_id" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {print x, $4}')
+}
+
+# start_yux PROGRAM PREFERENCES: a fresh Yux in fresh folders, once its icon is in the tray.
+start_yux() {
+  rm -rf "$home/data" "$home/cache" "$home/config/Yux"
+  mkdir -p "$home/config/Yux"
+  printf '%s\n' "$2" >"$home/config/Yux/preferences.json"
+  # Started after the panel's tray exists, as at a login; without one it opens as a window.
+  wait_until 10 "the panel's tray (tint2)" xdotool search --class tint2
+  "$1" >>"$home/logs/yux.log" 2>&1 &
+  yux_pid=$!
+  wait_log 0 "app_startup_settings" "Yux to start"
+  wait_until 10 "Yux's icon in the tray" tray_icon
+}
+stop_yux() {
+  kill -TERM "$yux_pid"
+  local pid=$yux_pid
+  yux_pid=""
+  wait_until 15 "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
+  wait "$pid" 2>/dev/null || true
+}
+
+click() { xdotool mousemove "$1" "$2" click 1; }
+# drag X1 Y1 X2 Y2 with the left button, through a point between.
+drag() {
+  xdotool mousemove "$1" "$2" mousedown 1
+  xdotool mousemove $((($1 + $3) / 2)) $((($2 + $4) / 2))
+  xdotool mousemove "$3" "$4" mouseup 1
+}
+
+# The whole screen, with the pointer.
+shot() {
+  ffmpeg -loglevel error -y -f x11grab -video_size "${screen_width}x$screen_height" -i "$DISPLAY" -frames:v 1 \
+    "$out/$1.png"
+  echo "$out/$1.png (at ${SECONDS} s)"
+}
+# region_picture X Y W H FILE: a part of the screen without the pointer.
+region_picture() {
+  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "$3x$4" -i "$DISPLAY+$1,$2" -frames:v 1 \
+    -f rawvideo "$5"
+}
+window_geometry() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2}
+    /Height:/ {h=$2} END {print x, y, w, h}'
+}
+window_shot() {
+  local x y w h
+  read -r x y w h < <(window_geometry "$2")
+  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "${w}x$h" -i "$DISPLAY+$x,$y" -frames:v 1 \
+    "$out/$1.png"
+  echo "$out/$1.png (at ${SECONDS} s)"
+}
+# A window holds still once two pictures a quarter second apart match; a caret that blinks on
+# may keep it moving, so after a while the picture is taken as it is.
+window_settle() {
+  local x y w h previous="$home/still.a" current="$home/still.b"
+  read -r x y w h < <(window_geometry "$1")
+  sleep 0.3
+  region_picture "$x" "$y" "$w" "$h" "$previous"
+  for _ in $(seq 8); do
+    sleep 0.25
+    region_picture "$x" "$y" "$w" "$h" "$current"
+    cmp -s "$previous" "$current" && return 0
+    mv "$current" "$previous"
+  done
+}
+# The overlay repaints within a frame of a key or click; under a compositor the desktop below it
+# plays on and never holds still, so this is a short pause, not a stillness check.
+settle() { sleep 0.7; }
+
+open_panel() {
+  tray_icon || fail "Yux's icon is not in the tray"
+  click $((found_x + found_w / 2)) $((found_y + found_h / 2))
+  wait_until 10 "the panel after a click on the tray icon" panel_window
+  window_settle "$panel_id"
+}
+# panel_click X Y: inside the panel, which then settles at its new size.
+panel_click() {
+  panel_window || fail "the panel closed"
+  click $((panel_x + $1)) $((panel_y + $2))
+  sleep 0.3
+  wait_until 10 "the panel after a click at $1,$2" panel_window
+  window_settle "$panel_id"
+}
+panel_click_bottom() {
+  panel_window || fail "the panel closed"
+  panel_click 100 $((panel_h - $1))
+}
+panel_shot() {
+  panel_window || fail "the panel closed"
+  window_settle "$panel_id"
+  window_shot "$1" "$panel_id"
+}
+close_panel() {
+  xdotool key Escape
+  wait_until 5 "the panel to close on Escape" sh -c "! xwininfo -id $panel_id 2>/dev/null | grep -q IsViewable"
+}
+
+trim_click() {
+  click $((trim_x + $1)) $((trim_y + $2))
+  sleep 0.3
+}
+# trim_seek NUM DEN: a click on the timeline at NUM/DEN of the take.
+trim_seek() {
+  trim_click $((trim_timeline_left + (trim_timeline_right - trim_timeline_left) * $1 / $2)) "$trim_timeline_y"
+}
+# trim_type X Y TEXT: replaces a field's text and leaves it.
+trim_type() {
+  xdotool mousemove $((trim_x + $1)) $((trim_y + $2)) click --repeat 3 1
+  xdotool key ctrl+a
+  xdotool type --delay 20 "$3"
+  xdotool key Tab
+  sleep 0.2
+}
+
+# serve_feed PORT: a feed with version 1.3.0 on the loopback, its requests in $feed_log.
+serve_feed() {
+  local folder="$home/feed"
+  mkdir -p "$folder"
+  head -c 4096 /dev/urandom >"$folder/yux-1.3.0.tar.gz"
+  cat >"$folder/feed.xml" <<XML
+<rss version="2.0" xmlns:yux="urn:yux:updates:1">
+  <channel>
+    <item>
+      <title>Yux 1.3</title>
+      <yux:version>1.3.0</yux:version>
+      <yux:shortVersionString>1.3</yux:shortVersionString>
+      <pubDate>Tue, 03 Mar 2026 10:00:00 +0000</pubDate>
+      <enclosure url="http://127.0.0.1:$1/yux-1.3.0.tar.gz" length="4096"
+                 yux:edSignature="$(head -c 64 /dev/zero | base64 -w 0)"/>
+    </item>
+  </channel>
+</rss>
+XML
+  feed_log="$home/logs/feed.log"
+  python3 -u -m http.server --bind 127.0.0.1 --directory "$folder" "$1" >"$feed_log" 2>&1 &
+  started+=($!)
+  wait_until 10 "the feed server on port $1" grep -q "Serving HTTP" "$feed_log"
+}
