@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154,SC2016  # places used by the caller; root and out are its own; awk programs
 # screenshot_steps.sh: what scripts/screenshots.sh does on the test desktop, sourced by it.
 # Every wait names what it waits for, so a run that stops says where. Places of controls are
 # offsets inside their window as Yux lays it out at the test desktop's font and size.
@@ -40,6 +41,7 @@ started=()
 yux_pid=""
 cleanup() {
   if [ -n "$yux_pid" ]; then kill -TERM "$yux_pid" 2>/dev/null || true; fi
+  if [ -s "$home/feed.pid" ]; then kill "$(cat "$home/feed.pid")" 2>/dev/null || true; fi
   for ((i=${#started[@]}-1; i>=0; i--)); do kill "${started[$i]}" 2>/dev/null || true; done
   for pid in $yux_pid "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$home"
@@ -92,15 +94,47 @@ start_client() {
   wait_until 15 "the window \"$name\"" xdotool search --onlyvisible --name "^$name\$"
 }
 
-# The test phone: a multiplexer daemon where Yux looks for one, with a phone that films a face.
+# Yux runs in a mount namespace of its own, where the test phone's daemon is where Yux looks for
+# the USB multiplexer, and a network namespace of its own, whose loopback serves the update feed
+# on a fixed port without meeting anything else on this machine. The desktop stays outside.
+private=()
+if unshare --mount --net true 2>/dev/null; then
+  private=(unshare --mount --net)
+elif unshare --map-root-user --mount --net true 2>/dev/null; then
+  private=(unshare --map-root-user --mount --net)
+fi
+phone_socket=""
+feed_pid_file="$home/feed.pid"
+feed_log="$home/logs/feed.log"
+
+# The test phone: a multiplexer daemon with a phone that films a face.
 start_phone() {
-  local fifo="$home/phone.out" socket=""
-  "$root/build/tests/yux_fake_phone" >"$fifo" 2>>"$home/logs/phone.log" &
+  local first_line="$home/phone.out"
+  "$root/build/tests/yux_fake_phone" >"$first_line" 2>>"$home/logs/phone.log" &
   started+=($!)
-  wait_until 10 "" test -s "$fifo" || { echo "screenshots: the test phone did not start" >&2; return 1; }
-  socket="$(head -n 1 "$fifo")"
-  ln -sf "$socket" /run/usbmuxd
+  wait_until 10 "" test -s "$first_line" || { echo "screenshots: the test phone did not start" >&2; return 1; }
+  phone_socket="$(head -n 1 "$first_line")"
   phone_camera="yux-usb:$phone_serial"
+}
+
+# in_private [FEED_PORT] PROGRAM: PROGRAM in Yux's namespaces, with the feed's server when a
+# port is given; the server's process id goes to $feed_pid_file.
+in_private() {
+  local port=""
+  if [ $# -gt 1 ]; then port="$1"; shift; fi
+  # Run in the background, this becomes Yux itself: its process id is the one Yux has.
+  # shellcheck disable=SC2016
+  exec "${private[@]}" bash -c '
+    mount -t tmpfs -o mode=755 tmpfs /run || exit 1
+    if [ -n "$1" ]; then ln -s "$1" /run/usbmuxd; fi
+    ip link set lo up || exit 1
+    if [ -n "$2" ]; then
+      python3 -u -m http.server --bind 127.0.0.1 --directory "$3" "$2" >"$4" 2>&1 &
+      echo $! >"$5"
+      # Yux checks the feed as it starts: the server listens first.
+      for _ in $(seq 100); do grep -q "Serving HTTP" "$4" 2>/dev/null && break; sleep 0.1; done
+    fi
+    exec "$6"' private "$phone_socket" "$port" "$home/feed" "$feed_log" "$feed_pid_file" "$1"
 }
 
 # Lines "id x y w h" of Yux's visible windows.
@@ -142,14 +176,19 @@ trim_window_wait() {
   read -r trim_x trim_y < <(xwininfo -id "$trim_id" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {print x, $4}')
 }
 
-# start_yux PROGRAM PREFERENCES: a fresh Yux in fresh folders, once its icon is in the tray.
+# start_yux PROGRAM PREFERENCES [FEED_PORT]: a fresh Yux in fresh folders, once its icon is in
+# the tray.
 start_yux() {
   rm -rf "$home/data" "$home/cache" "$home/config/Yux"
   mkdir -p "$home/config/Yux"
   printf '%s\n' "$2" >"$home/config/Yux/preferences.json"
   # Started after the panel's tray exists, as at a login; without one it opens as a window.
-  wait_until 10 "the panel's tray (tint2)" xdotool search --class tint2
-  "$1" >>"$home/logs/yux.log" 2>&1 &
+  wait_until 20 "the panel's tray (tint2)" xdotool search --class tint2
+  if [ ${#private[@]} -gt 0 ]; then
+    in_private ${3:+"$3"} "$1" >>"$home/logs/yux.log" 2>&1 &
+  else
+    "$1" >>"$home/logs/yux.log" 2>&1 &
+  fi
   yux_pid=$!
   wait_log 0 "app_startup_settings" "Yux to start"
   wait_until 10 "Yux's icon in the tray" tray_icon
@@ -160,6 +199,10 @@ stop_yux() {
   yux_pid=""
   wait_until 15 "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
   wait "$pid" 2>/dev/null || true
+  if [ -s "$feed_pid_file" ]; then
+    kill "$(cat "$feed_pid_file")" 2>/dev/null || true
+    rm -f "$feed_pid_file"
+  fi
 }
 
 click() { xdotool mousemove "$1" "$2" click 1; }
@@ -255,8 +298,8 @@ trim_type() {
   sleep 0.2
 }
 
-# serve_feed PORT: a feed with version 1.3.0 on the loopback, its requests in $feed_log.
-serve_feed() {
+# write_feed PORT: a feed with version 1.3.0, served from the loopback of Yux's namespace.
+write_feed() {
   local folder="$home/feed"
   mkdir -p "$folder"
   head -c 4096 /dev/urandom >"$folder/yux-1.3.0.tar.gz"
@@ -274,8 +317,4 @@ serve_feed() {
   </channel>
 </rss>
 XML
-  feed_log="$home/logs/feed.log"
-  python3 -u -m http.server --bind 127.0.0.1 --directory "$folder" "$1" >"$feed_log" 2>&1 &
-  started+=($!)
-  wait_until 10 "the feed server on port $1" grep -q "Serving HTTP" "$feed_log"
 }

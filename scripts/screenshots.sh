@@ -25,27 +25,12 @@ if [ -z "${YUX_SCREENSHOTS_INSIDE:-}" ]; then
   YUX_BUILD_TARGET=yux_fake_phone "$root/scripts/build.sh" "$root/build" >/dev/null
   YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$root/build-screenshots" -DYUX_BUILD_TESTS=OFF \
     -DYUX_BUILD_BENCH=OFF -DYUX_FEED_URL="$feed_url" -DYUX_PUBLIC_ED_KEY="$feed_key" >/dev/null
-  # A mount namespace puts the test phone where Yux looks for the USB multiplexer, and a network
-  # namespace keeps the feed's fixed port private. Without them those pictures are left out.
-  private=()
-  if unshare --mount --net true 2>/dev/null; then
-    private=(unshare --mount --net)
-  elif unshare --map-root-user --mount --net true 2>/dev/null; then
-    private=(unshare --map-root-user --mount --net)
-  else
-    echo "screenshots: no private namespaces here: no camera bubble and no update pictures" >&2
-  fi
-  exec "${private[@]}" env YUX_SCREENSHOTS_INSIDE=1 YUX_SCREENSHOTS_PRIVATE="${#private[@]}" \
-    "$root/scripts/test-env.sh" "${env_options[@]}" "$0" "$out"
+  exec env YUX_SCREENSHOTS_INSIDE=1 "$root/scripts/test-env.sh" "${env_options[@]}" "$0" "$out"
 fi
 
 source "$root/scripts/screenshot_steps.sh"
 
 # --- The desktop -----------------------------------------------------------------------------
-if [ "${YUX_SCREENSHOTS_PRIVATE:-0}" != 0 ]; then
-  mount -t tmpfs -o mode=755 tmpfs /run
-  ip link set lo up
-fi
 xsetroot -solid '#336699'
 start_client xlogo xlogo -geometry 280x280+80+140
 start_client xclock xclock -update 1 -geometry 240x240+1560+140
@@ -56,8 +41,10 @@ SDL_AUDIODRIVER=pulseaudio start_client "Test pattern" ffplay -loglevel error -n
 PULSE_SINK=yux_mic_feed SDL_AUDIODRIVER=pulseaudio start_process ffplay -loglevel error -nostats -nodisp \
   -f lavfi "aevalsrc='0.6*sin(2*PI*330*t)*(0.55+0.45*sin(2*PI*0.8*t))':s=48000"
 phone=0
-if [ "${YUX_SCREENSHOTS_PRIVATE:-0}" != 0 ]; then
+if [ ${#private[@]} -gt 0 ]; then
   start_phone && phone=1
+else
+  echo "screenshots: no private namespaces for Yux here: no camera bubble and no update pictures" >&2
 fi
 
 # --- Yux with the microphone and, when the phone is there, its camera ---------------------------
@@ -184,11 +171,12 @@ close_panel
 stop_yux
 
 # --- A build with an update feed: the About page with a waiting update, the update window ------
-if [ "${YUX_SCREENSHOTS_PRIVATE:-0}" != 0 ]; then
-  serve_feed "$feed_port"
+if [ ${#private[@]} -gt 0 ]; then
+  write_feed "$feed_port"
   start_yux "$root/build-screenshots/src/shell/yux" '{"yux.updates.automaticChecks": true,
     "yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false,
-    "ratio": "Free", "camera": {}}}'
+    "ratio": "Free", "camera": {}}}' "$feed_port"
+  wait_until 10 "the feed server on port $feed_port" grep -q "Serving HTTP" "$feed_log"
   wait_until 30 "Yux to fetch the update feed" grep -q "GET /feed.xml" "$feed_log"
   open_panel
   panel_shot panel-update-badge
@@ -201,4 +189,5 @@ if [ "${YUX_SCREENSHOTS_PRIVATE:-0}" != 0 ]; then
   window_shot update-window "$update_id"
   stop_yux
 fi
-echo "screenshots: $(ls "$out"/*.png | wc -l) pictures in $out" >&2
+pictures=("$out"/*.png)
+echo "screenshots: ${#pictures[@]} pictures in $out" >&2
