@@ -20,6 +20,7 @@ namespace yux {
 
 using platform::Symbol;
 using platform::SymbolPainter;
+using platform::SymbolView;
 using platform::pixelFont;
 
 namespace {
@@ -60,24 +61,6 @@ QLabel* makeLabel(const QString& text, int pixels, QFont::Weight weight, const Q
     return label;
 }
 
-// A painted symbol of a fixed size.
-class SymbolView : public QWidget {
-public:
-    SymbolView(Symbol symbol, int side, QColor colour, QWidget* parent)
-        : QWidget(parent), symbol_(symbol), colour_(std::move(colour)) {
-        setFixedSize(side, side);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        SymbolPainter::paint(painter, symbol_, rect(), colour_);
-    }
-
-private:
-    Symbol symbol_;
-    QColor colour_;
-};
 
 // The accent disc with a step's number.
 class StepBadge : public QWidget {

@@ -400,7 +400,8 @@ void ExportEditorSession::start() {
         if (source.track) tracks.push_back(*source.track);
     }
     try {
-        services_.player->prepare(tracks);
+        // Paced at the rate the export uses: a still screen's own pictures come far apart.
+        services_.player->prepare(tracks, facts_.sourceFrameRate);
     } catch (const std::exception&) {
         // Opening checked every track; a file changed since then plays what it can.
     }

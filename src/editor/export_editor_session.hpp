@@ -117,6 +117,8 @@ public:
     bool isExporting() const { return isExporting_; }
     const RecordingExportProgress& progress() const { return progress_; }
     const std::optional<RecordingExportResult>& saved() const { return saved_; }
+    // Whether an export succeeded since the editor opened ("Edit again" does not undo that).
+    bool hasSaved() const { return hasSaved_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
     // Set when "Show in Files" could not show the saved file's folder.
     const std::optional<std::string>& revealError() const { return revealError_; }

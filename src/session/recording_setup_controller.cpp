@@ -57,7 +57,8 @@ PermissionGateContent RecordingSetupController::content(Step step, std::optional
 }
 
 std::string RecordingSetupController::settingsAddress(Step step) {
-    return "x-apple.systempreferences:com.apple.preference.security?Privacy_" + permissionName(step);
+    return step == Step::camera ? platform::SystemSettingsOpener::kCameraPane
+                                : platform::SystemSettingsOpener::kMicrophonePane;
 }
 
 QCoro::Task<bool> RecordingSetupController::start() {

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "editor/floating_trim_preview_window.hpp"
 #include "platform/desktop/app_locations.hpp"
 #include "platform/desktop/application_activation.hpp"
 #include "platform/desktop/autostart_entry.hpp"
@@ -47,6 +48,8 @@ void logLaunchWindows(const platform::SystemLog& log) {
 
 QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     root.pendingTrimRelay->setHandler(nullptr);
+    // An open trim window goes without asking and without throwing the take away.
+    if (auto* window = dynamic_cast<FloatingTrimPreviewWindow*>(root.trimWindow.get())) co_await window->closeForQuit();
     RecordingSessionBoundary& session = *root.recordingSession;
     const RecordingSessionState state = session.state();
     if (state.isSelecting()) {
@@ -59,36 +62,34 @@ QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     while (session.state().isStopping()) co_await platform::sleepFor(kStopPollInterval);
     const RecordingSessionState after = session.state();
     if (const PendingRecordingArtifact* pending = after.pendingArtifact()) {
-        std::string line = "app_quit_pending_kept scratch=" + pending->scratchPath();
-        try {
-            PendingRecordingMarkers{}.write(*pending);
-        } catch (...) {
-            line = "app_quit_pending_marker_failed scratch=" + pending->scratchPath() +
-                   " error=" + logErrorText(std::current_exception());
-        }
-        co_await root.debugLog->append(line);
+        // Noted since it became pending; written again in case that note failed.
+        const std::string scratch = pending->scratchPath();
+        co_await PendingRecordingMarkers(root.debugLog).keep(scratch, pending->createdAt());
+        co_await root.debugLog->append("app_quit_pending_kept scratch=" + scratch);
     }
 }
 
 QCoro::Task<void> offerLeftoverRecording(LiveAppComposition root, std::string scratchDirectory) {
     auto* orchestrator = dynamic_cast<RecordingSessionOrchestrator*>(root.recordingSession.get());
     if (!orchestrator) co_return;
-    const PendingRecordingMarkers markers;
-    const std::optional<PendingRecordingArtifact> leftover = markers.newest(scratchDirectory);
+    const PendingRecordingMarkers markers(root.debugLog);
+    const std::optional<PendingRecordingMarkers::Marker> leftover = co_await markers.newest(scratchDirectory);
     if (!leftover) co_return;
     std::optional<std::string> failure;
     bool adopted = false;
     try {
-        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath(), leftover->createdAt());
+        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath, leftover->createdAt);
     } catch (...) {
         failure = logErrorText(std::current_exception());
     }
     if (failure) {
-        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath() +
+        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath +
                                        " error=" + *failure);
+        // Not tried again at every start; the movie stays for the user.
+        co_await markers.setAside(leftover->scratchPath, "not_adoptable");
     }
+    // Still noted, now by the session that holds it.
     if (!adopted) co_return;
-    markers.remove(leftover->scratchPath());
     co_await root.menuHandler->dispatch(MenuIntent::checkPendingTrim());
 }
 
@@ -112,8 +113,10 @@ int YuxApp::main(int argc, char** argv) {
 
     QuitPath quit([](int code) { QCoreApplication::exit(code); });
     if (!quit.catchTerminationSignals()) {
-        std::fprintf(stderr, "Yux could not catch SIGTERM and SIGINT; they end it without saving a recording.\n");
+        std::fprintf(stderr,
+                     "Yux could not catch SIGTERM, SIGINT and SIGHUP; they end it without saving a recording.\n");
     }
+    quit.catchApplicationQuit();
     platform::ApplicationActivation activation = platform::ApplicationActivation::create([&quit] { quit.requestQuit(); });
     activation.setPolicy(platform::ApplicationActivation::Policy::accessory);
 

@@ -24,7 +24,9 @@ struct NullEditor {
     bool revealFails = false;  // neither the file manager nor a folder opener shows it
     std::shared_ptr<ExportEditorSession> session;
 
-    explicit NullEditor(std::vector<RecordingSource> sources = fourTrackSources(), double duration = 60) {
+    explicit NullEditor(std::vector<RecordingSource> sources = fourTrackSources(), double duration = 60,
+                        std::shared_ptr<platform::PreviewPlayer> withPlayer = nullptr) {
+        if (withPlayer) player = std::move(withPlayer);
         session = ExportEditorSession::create(nullFacts(duration, std::move(sources)), artifactWith(bestH264Preset()),
                                               &saveHandler, log, [this](TrimPreviewOutcome o) { outcomes.push_back(o); },
                                               services());
