@@ -36,24 +36,43 @@ take_area=(600 200 1400 800)
 phone_serial="00008110-TESTPHONE"
 
 home="$(mktemp -d)"
-log="$home/data/Yux/debug-log.jsonl"
+# Yux's own folders, new at each start; the desktop's programs keep theirs apart.
+yux_home="$home/yux"
+log="$yux_home/data/Yux/debug-log.jsonl"
 started=()
 yux_pid=""
+failed_parts=()
+# Yux's process id, also in a file: a part runs in a subshell and may stop before it stops Yux.
+yux_pid_file="$home/yux.pid"
+feed_pid_file="$home/feed.pid"
+# stop_leftovers: Yux and the feed's server, whichever a part left running.
+stop_leftovers() {
+  local pid
+  for file in "$yux_pid_file" "$feed_pid_file"; do
+    if [ -s "$file" ]; then
+      pid="$(cat "$file")"
+      kill -TERM "$pid" 2>/dev/null || true
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
+    rm -f "$file"
+  done
+}
 cleanup() {
-  if [ -n "$yux_pid" ]; then kill -TERM "$yux_pid" 2>/dev/null || true; fi
-  if [ -s "$home/feed.pid" ]; then kill "$(cat "$home/feed.pid")" 2>/dev/null || true; fi
+  stop_leftovers
   for ((i=${#started[@]}-1; i>=0; i--)); do kill "${started[$i]}" 2>/dev/null || true; done
-  for pid in $yux_pid "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$home"
 }
 trap cleanup EXIT
 # A command that fails outside the waits below still says where.
 set -E
-trap 'echo "screenshots: failed at ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND" >&2' ERR
-export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
-  XDG_RUNTIME_DIR="$home/run"
-mkdir -p "$home/run" "$home/config/Yux" "$home/logs"
-chmod 700 "$home/run"
+on_error='echo "screenshots: failed at ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND" >&2'
+trap "$on_error" ERR
+export HOME="$home/desktop" XDG_CACHE_HOME="$home/desktop/cache" XDG_CONFIG_HOME="$home/desktop/config"
+mkdir -p "$home/desktop" "$home/logs"
+# Every picture in OUT_DIR is from this run.
+rm -rf "$out"/*.png "$out/logs"
 read -r screen_width screen_height < <(xdotool getdisplaygeometry)
 
 fail() {
@@ -76,9 +95,20 @@ wait_until() {
   done
 }
 
-log_lines() { if [ -f "$log" ]; then wc -l <"$log"; else echo 0; fi; }
-logged_after() { [ -f "$log" ] && tail -n +"$(($1 + 1))" "$log" | grep -Eq "$2"; }
-# wait_log MARK PATTERN WHAT [SECONDS]: a debug-log line after line MARK matching PATTERN.
+# Yux trims its debug log to its last lines now and then, so a place in it is the text of its
+# last line (each one holds its time), not a line number.
+log_lines() { if [ -f "$log" ]; then tail -n 1 "$log"; fi; }
+# logged_after MARK PATTERN: a line after the line MARK matches PATTERN; after any line when MARK
+# is empty or was trimmed away.
+logged_after() {
+  [ -f "$log" ] && MARK="$1" PATTERN="$2" awk '
+    FNR == NR { if ($0 == ENVIRON["MARK"]) marked = 1; next }
+    FNR == 1 { after = !marked }
+    after && $0 ~ ENVIRON["PATTERN"] { found = 1; exit }
+    $0 == ENVIRON["MARK"] { after = 1 }
+    END { exit !found }' "$log" "$log"
+}
+# wait_log MARK PATTERN WHAT [SECONDS]: a debug-log line after the line MARK matching PATTERN.
 wait_log() { wait_until "${4:-20}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
 
 # The program itself takes the process id that is stopped at the end.
@@ -104,7 +134,6 @@ elif unshare --map-root-user --mount --net true 2>/dev/null; then
   private=(unshare --map-root-user --mount --net)
 fi
 phone_socket=""
-feed_pid_file="$home/feed.pid"
 feed_log="$home/logs/feed.log"
 
 # The test phone: a multiplexer daemon with a phone that films a face.
@@ -117,11 +146,11 @@ start_phone() {
   phone_camera="yux-usb:$phone_serial"
 }
 
-# in_private [FEED_PORT] PROGRAM: PROGRAM in Yux's namespaces, with the feed's server when a
-# port is given; the server's process id goes to $feed_pid_file.
+# in_private [FEED_PORT] env ... PROGRAM: PROGRAM in Yux's namespaces, with the feed's server when
+# a port is given; the server's process id goes to $feed_pid_file.
 in_private() {
   local port=""
-  if [ $# -gt 1 ]; then port="$1"; shift; fi
+  if [ "$1" != env ]; then port="$1"; shift; fi
   # Run in the background, this becomes Yux itself: its process id is the one Yux has.
   # shellcheck disable=SC2016
   exec "${private[@]}" bash -c '
@@ -134,7 +163,8 @@ in_private() {
       # Yux checks the feed as it starts: the server listens first.
       for _ in $(seq 100); do grep -q "Serving HTTP" "$4" 2>/dev/null && break; sleep 0.1; done
     fi
-    exec "$6"' private "$phone_socket" "$port" "$home/feed" "$feed_log" "$feed_pid_file" "$1"
+    shift 5
+    exec "$@"' private "$phone_socket" "$port" "$home/feed" "$feed_log" "$feed_pid_file" "$@"
 }
 
 # Lines "id x y w h" of Yux's visible windows.
@@ -176,21 +206,26 @@ trim_window_wait() {
   read -r trim_x trim_y < <(xwininfo -id "$trim_id" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {print x, $4}')
 }
 
-# start_yux PROGRAM PREFERENCES [FEED_PORT]: a fresh Yux in fresh folders, once its icon is in
-# the tray.
+# start_yux PROGRAM PREFERENCES [FEED_PORT]: Yux with these preferences, once its icon is in the
+# tray. What earlier parts recorded stays, as for a user who starts it again.
 start_yux() {
-  rm -rf "$home/data" "$home/cache" "$home/config/Yux"
-  mkdir -p "$home/config/Yux"
-  printf '%s\n' "$2" >"$home/config/Yux/preferences.json"
+  mkdir -p "$yux_home/config/Yux" "$yux_home/run"
+  chmod 700 "$yux_home/run"
+  printf '%s\n' "$2" >"$yux_home/config/Yux/preferences.json"
+  local folders=(env HOME="$yux_home" XDG_DATA_HOME="$yux_home/data" XDG_CONFIG_HOME="$yux_home/config"
+    XDG_CACHE_HOME="$yux_home/cache" XDG_RUNTIME_DIR="$yux_home/run")
   # Started after the panel's tray exists, as at a login; without one it opens as a window.
   wait_until 20 "the panel's tray (tint2)" xdotool search --class tint2
+  local mark
+  mark=$(log_lines)
   if [ ${#private[@]} -gt 0 ]; then
-    in_private ${3:+"$3"} "$1" >>"$home/logs/yux.log" 2>&1 &
+    in_private ${3:+"$3"} "${folders[@]}" "$1" >>"$home/logs/yux.log" 2>&1 &
   else
-    "$1" >>"$home/logs/yux.log" 2>&1 &
+    (exec "${folders[@]}" "$1") >>"$home/logs/yux.log" 2>&1 &
   fi
   yux_pid=$!
-  wait_log 0 "app_startup_settings" "Yux to start"
+  echo "$yux_pid" >"$yux_pid_file"
+  wait_log "$mark" "app_startup_settings" "Yux to start"
   wait_until 10 "Yux's icon in the tray" tray_icon
 }
 stop_yux() {
@@ -199,6 +234,7 @@ stop_yux() {
   yux_pid=""
   wait_until 15 "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
   wait "$pid" 2>/dev/null || true
+  rm -f "$yux_pid_file"
   if [ -s "$feed_pid_file" ]; then
     kill "$(cat "$feed_pid_file")" 2>/dev/null || true
     rm -f "$feed_pid_file"
@@ -228,9 +264,17 @@ window_geometry() {
   xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2}
     /Height:/ {h=$2} END {print x, y, w, h}'
 }
+# window_shot NAME WINDOW: the window with its title bar and frame, where it has them.
 window_shot() {
-  local x y w h
+  local x y w h left=0 right=0 top=0 bottom=0
   read -r x y w h < <(window_geometry "$2")
+  read -r left right top bottom < <(xprop -id "$2" _NET_FRAME_EXTENTS 2>/dev/null |
+    awk -F'= ' '/=/ {gsub(/,/, ""); print $2}') || true
+  x=$((x - ${left:-0})) y=$((y - ${top:-0})) w=$((w + ${left:-0} + ${right:-0})) h=$((h + ${top:-0} + ${bottom:-0}))
+  # The screen's part of it: the grab fails on a region past an edge.
+  if [ "$x" -lt 0 ]; then w=$((w + x)) x=0; fi
+  if [ "$y" -lt 0 ]; then h=$((h + y)) y=0; fi
+  w=$((w < screen_width - x ? w : screen_width - x)) h=$((h < screen_height - y ? h : screen_height - y))
   ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "${w}x$h" -i "$DISPLAY+$x,$y" -frames:v 1 \
     "$out/$1.png"
   echo "$out/$1.png (at ${SECONDS} s)"
@@ -317,4 +361,43 @@ write_feed() {
   </channel>
 </rss>
 XML
+}
+
+# part WHAT FUNCTION: one part of the pictures. A part that fails says so, and leaves Yux stopped
+# and its folders fresh for the next one.
+part() {
+  local what="$1" status=0
+  shift
+  echo "screenshots: $what" >&2
+  # errexit only holds in a subshell that is not itself a condition.
+  trap - ERR
+  set +e
+  (
+    trap "$on_error" ERR
+    set -e
+    "$@"
+  )
+  status=$?
+  set -e
+  trap "$on_error" ERR
+  if [ "$status" -ne 0 ]; then
+    failed_parts+=("$what")
+    # What the screen showed and what Yux logged, before a fresh start for the next part.
+    shot "failed-$1" || true
+    if [ -f "$log" ]; then cp "$log" "$home/logs/debug-log-failed-$1.jsonl"; fi
+    stop_leftovers
+    rm -rf "$yux_home"
+  fi
+}
+
+# finish: what was written, the logs beside the pictures, and which parts failed.
+finish() {
+  mkdir -p "$out/logs"
+  cp "$home"/logs/* "$out/logs/" 2>/dev/null || true
+  if [ -f "$log" ]; then cp "$log" "$out/logs/"; fi
+  echo "screenshots: $(find "$out" -maxdepth 1 -name '*.png' | wc -l) pictures in $out, logs in $out/logs" >&2
+  if [ ${#failed_parts[@]} -gt 0 ]; then
+    printf 'screenshots: failed: %s\n' "${failed_parts[@]}" >&2
+    exit 1
+  fi
 }

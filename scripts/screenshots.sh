@@ -18,14 +18,24 @@ feed_port=8421
 feed_url="http://127.0.0.1:$feed_port/feed.xml"
 # Any 32 bytes: the pictures never get as far as checking a download's signature.
 feed_key="BwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwc="
+# A run takes about two minutes on a busy machine.
+run_limit_seconds=900
 
 if [ -z "${YUX_SCREENSHOTS_INSIDE:-}" ]; then
   echo "screenshots: building Yux, the test phone, and Yux with a local update feed" >&2
   YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$root/build" >/dev/null
   YUX_BUILD_TARGET=yux_fake_phone "$root/scripts/build.sh" "$root/build" >/dev/null
-  YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$root/build-screenshots" -DYUX_BUILD_TESTS=OFF \
+  # Inside the one build folder and only for the run; its fixed place lets the compiler cache
+  # serve the next run.
+  feed_build="$root/build/screenshots-feed"
+  trap 'rm -rf "$feed_build"' EXIT
+  YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$feed_build" -DYUX_BUILD_TESTS=OFF \
     -DYUX_BUILD_BENCH=OFF -DYUX_FEED_URL="$feed_url" -DYUX_PUBLIC_ED_KEY="$feed_key" >/dev/null
-  exec env YUX_SCREENSHOTS_INSIDE=1 "$root/scripts/test-env.sh" "${env_options[@]}" "$0" "$out"
+  # Every wait inside is bounded; this bounds the whole run should anything else stall.
+  YUX_SCREENSHOTS_INSIDE=1 YUX_FEED_BUILD="$feed_build" timeout -k 15 "$run_limit_seconds" \
+    "$root/scripts/test-env.sh" "${env_options[@]}" "$0" "$out" || status=$?
+  [ "${status:-0}" = 124 ] && echo "screenshots: stopped after $run_limit_seconds s" >&2
+  exit "${status:-0}"
 fi
 
 source "$root/scripts/screenshot_steps.sh"
@@ -50,130 +60,149 @@ fi
 # --- Yux with the microphone and, when the phone is there, its camera ---------------------------
 camera_json='"cameraEnabled": false'
 [ "$phone" = 1 ] && camera_json="\"cameraEnabled\": true, \"cameraDeviceID\": \"$phone_camera\""
-start_yux "$root/build/src/shell/yux" "{\"yux.settings.captureInputs\": {\"setupCompleted\": true,
-  \"microphoneEnabled\": true, \"microphoneDeviceID\": \"yux_null_source\", $camera_json,
-  \"ratio\": \"Free\", \"camera\": {}}}"
+inputs() {
+  echo "{\"yux.settings.captureInputs\": {\"setupCompleted\": true,
+    \"microphoneEnabled\": true, \"microphoneDeviceID\": \"yux_null_source\", $1,
+    \"ratio\": \"Free\", \"camera\": {}}}"
+}
+preferences="$(inputs "$camera_json")"
+# Yux tries a stored phone camera before its first listing of phones, and then refuses to record
+# until the camera is chosen again: the first part chooses it in the panel, the others leave it off.
+preferences_without_camera="$(inputs '"cameraEnabled": false')"
 
-open_panel
-if [ "$phone" = 1 ]; then
-  # Yux tries the camera before the first listing of phones; choosing it again starts it.
-  panel_click "$panel_camera_device_x" "$panel_camera_device_y"
-  panel_click "$panel_camera_device_x" "$panel_camera_item_y"
-fi
-panel_shot panel-record
-close_panel
+# The panel, the overlay in each mode, a take of an area, its trim window, edits and export.
+take_pictures() {
+  start_yux "$root/build/src/shell/yux" "$preferences"
+  open_panel
+  if [ "$phone" = 1 ]; then
+    # Yux tries the camera before the first listing of phones; choosing it again starts it.
+    panel_click "$panel_camera_device_x" "$panel_camera_device_y"
+    panel_click "$panel_camera_device_x" "$panel_camera_item_y"
+  fi
+  panel_shot panel-record
+  close_panel
 
-# --- The selection overlay in each mode --------------------------------------------------------
-mark=$(log_lines)
-xdotool key shift+super+6
-wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
-wait_until 10 "the selection overlay" overlay_window
-sleep 0.5
-drag "${take_area[@]}"
-[ "$phone" = 1 ] && wait_until 10 "the camera bubble over the area" bubble_window
-settle
-shot overlay-area
-xdotool key Tab
-# In application mode a click picks the window under it: the test pattern.
-click 840 380
-settle
-shot overlay-app
-xdotool key Tab
-settle
-shot overlay-screen
-xdotool key Tab
+  # The selection overlay in each mode.
+  local mark
+  mark=$(log_lines)
+  xdotool key shift+super+6
+  wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
+  wait_until 10 "the selection overlay" overlay_window
+  sleep 0.5
+  drag "${take_area[@]}"
+  [ "$phone" = 1 ] && wait_until 10 "the camera bubble over the area" bubble_window
+  settle
+  shot overlay-area
+  xdotool key Tab
+  # In application mode a click picks the window under it: the test pattern.
+  click 840 380
+  settle
+  shot overlay-app
+  xdotool key Tab
+  settle
+  shot overlay-screen
+  xdotool key Tab
 
-# --- A take of the area: the tray ------------------------------------------------------------
-mark=$(log_lines)
-xdotool key Return
-# With the bubble's tools showing, the first Return ends its editing and the second records.
-if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
-wait_log "$mark" "session_recording_started" "Return to start recording the area"
-sleep 1.5
-shot recording-tray
-sleep 2.5
-mark=$(log_lines)
-xdotool key shift+super+6
-wait_log "$mark" "trim_preview_present_requested" "the shortcut to stop and open the trim window"
+  # A take of the area: the tray.
+  mark=$(log_lines)
+  xdotool key Return
+  # With the bubble's tools showing, the first Return ends its editing and the second records.
+  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
+  wait_log "$mark" "session_recording_started" "Return to start recording the area"
+  sleep 1.5
+  shot recording-tray
+  sleep 2.5
+  mark=$(log_lines)
+  xdotool key shift+super+6
+  wait_log "$mark" "trim_preview_present_requested" "the shortcut to stop and open the trim window"
 
-# --- The trim window ---------------------------------------------------------------------------
-trim_window_wait
-window_settle "$trim_id"
-window_shot trim-window "$trim_id"
-# Three sections: the middle one removed, the last one at twice the speed; then one lane a source.
-trim_seek 1 3; trim_click "${trim_split[@]}"
-trim_seek 2 3; trim_click "${trim_split[@]}"
-trim_seek 1 2; trim_click "${trim_remove[@]}"
-trim_seek 5 6; trim_click "${trim_speed_2x[@]}"
-window_settle "$trim_id"
-window_shot trim-edited "$trim_id"
-trim_click "${trim_expand[@]}"
-window_settle "$trim_id"
-window_shot trim-edited-sources "$trim_id"
-trim_click "${trim_crop[@]}"
-trim_type "${trim_crop_width[@]}" 560
-trim_type "${trim_crop_height[@]}" 420
-trim_type "${trim_crop_x[@]}" 160
-trim_type "${trim_crop_y[@]}" 120
-window_settle "$trim_id"
-window_shot trim-crop "$trim_id"
-trim_click "${trim_crop[@]}"
+  # The trim window.
+  trim_window_wait
+  window_settle "$trim_id"
+  window_shot trim-window "$trim_id"
+  # Three sections: the middle one removed, the last one at twice the speed; then one lane a source.
+  trim_seek 1 3; trim_click "${trim_split[@]}"
+  trim_seek 2 3; trim_click "${trim_split[@]}"
+  trim_seek 1 2; trim_click "${trim_remove[@]}"
+  trim_seek 5 6; trim_click "${trim_speed_2x[@]}"
+  window_settle "$trim_id"
+  window_shot trim-edited "$trim_id"
+  trim_click "${trim_expand[@]}"
+  window_settle "$trim_id"
+  window_shot trim-edited-sources "$trim_id"
+  trim_click "${trim_crop[@]}"
+  trim_type "${trim_crop_width[@]}" 560
+  trim_type "${trim_crop_height[@]}" 420
+  trim_type "${trim_crop_x[@]}" 160
+  trim_type "${trim_crop_y[@]}" 120
+  window_settle "$trim_id"
+  window_shot trim-crop "$trim_id"
+  trim_click "${trim_crop[@]}"
 
-# --- The export sheet ----------------------------------------------------------------------
-mark=$(log_lines)
-trim_click "${trim_export[@]}"
-wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth"
-window_shot export-sheet-running "$trim_id"
-wait_log "$mark" "export_editor_export_completed" "the export to finish" 120
-window_settle "$trim_id"
-window_shot export-sheet-finished "$trim_id"
-# After an export the window closes without a question.
-xdotool key alt+F4
-wait_until 10 "the trim window to close after the export" window_gone "$trim_id"
+  # The export sheet.
+  mark=$(log_lines)
+  trim_click "${trim_export[@]}"
+  wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth"
+  window_shot export-sheet-running "$trim_id"
+  wait_log "$mark" "export_editor_export_completed" "the export to finish" 120
+  window_settle "$trim_id"
+  window_shot export-sheet-finished "$trim_id"
+  # After an export the window closes without a question.
+  xdotool key alt+F4
+  wait_until 10 "the trim window to close after the export" window_gone "$trim_id"
+  stop_yux
+}
 
-# --- A second take, closed without exporting: the discard question -----------------------
-mark=$(log_lines)
-xdotool key shift+super+6
-wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection again"
-wait_until 10 "the selection overlay" overlay_window
-sleep 0.5
-xdotool key Return
-if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
-wait_log "$mark" "session_recording_started" "Return to record the stored area"
-sleep 2
-xdotool key shift+super+6
-wait_log "$mark" "trim_preview_present_requested" "the second take's trim window"
-trim_window_wait
-window_settle "$trim_id"
-xdotool key alt+F4
-if wait_until 5 "" question_window; then
+# A second take, closed without exporting: the discard question.
+discard_picture() {
+  start_yux "$root/build/src/shell/yux" "$preferences_without_camera"
+  local mark
+  mark=$(log_lines)
+  xdotool key shift+super+6
+  wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
+  wait_until 10 "the selection overlay" overlay_window
+  sleep 0.5
+  drag "${take_area[@]}"
+  settle
+  xdotool key Return
+  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
+  wait_log "$mark" "session_recording_started" "Return to record the area"
+  sleep 2
+  xdotool key shift+super+6
+  wait_log "$mark" "trim_preview_present_requested" "the take's trim window"
+  trim_window_wait
+  window_settle "$trim_id"
+  xdotool key alt+F4
+  wait_until 5 "the question on closing the trim window" question_window
   sleep 0.5
   window_shot discard-question "$trim_id"
   # Keep Editing is the question's escape answer; Delete then throws the take away.
   xdotool key Escape
   wait_until 5 "the question to go" no_question_window
   trim_click "${trim_delete[@]}"
-else
-  echo "screenshots: closing the trim window asked nothing: this build has no discard question" >&2
-fi
-wait_until 10 "the second trim window to close" window_gone "$trim_id"
+  wait_until 10 "the trim window to close" window_gone "$trim_id"
+  stop_yux
+}
 
-# --- The panel's other tab and pages --------------------------------------------------------
-open_panel
-panel_click "$panel_history_x" "$panel_tabs_y"
-panel_shot panel-history
-panel_click_bottom "$panel_settings_from_bottom"
-panel_shot panel-settings
-panel_click "$panel_back_x" "$panel_back_y"
-panel_click_bottom "$panel_about_from_bottom"
-panel_shot panel-about
-close_panel
-stop_yux
+# The panel's other tab and pages, with the takes above in History.
+panel_pictures() {
+  start_yux "$root/build/src/shell/yux" "$preferences_without_camera"
+  open_panel
+  panel_click "$panel_history_x" "$panel_tabs_y"
+  panel_shot panel-history
+  panel_click_bottom "$panel_settings_from_bottom"
+  panel_shot panel-settings
+  panel_click "$panel_back_x" "$panel_back_y"
+  panel_click_bottom "$panel_about_from_bottom"
+  panel_shot panel-about
+  close_panel
+  stop_yux
+}
 
-# --- A build with an update feed: the About page with a waiting update, the update window ------
-if [ ${#private[@]} -gt 0 ]; then
+# A build with an update feed: the About page with a waiting update, the update window.
+update_pictures() {
   write_feed "$feed_port"
-  start_yux "$root/build-screenshots/src/shell/yux" '{"yux.updates.automaticChecks": true,
+  start_yux "$YUX_FEED_BUILD/src/shell/yux" '{"yux.updates.automaticChecks": true,
     "yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false,
     "ratio": "Free", "camera": {}}}' "$feed_port"
   wait_until 10 "the feed server on port $feed_port" grep -q "Serving HTTP" "$feed_log"
@@ -188,6 +217,10 @@ if [ ${#private[@]} -gt 0 ]; then
   window_settle "$update_id"
   window_shot update-window "$update_id"
   stop_yux
-fi
-pictures=("$out"/*.png)
-echo "screenshots: ${#pictures[@]} pictures in $out" >&2
+}
+
+part "the panel, the overlay, a take, its trim window and export" take_pictures
+part "the discard question" discard_picture
+part "the panel's History tab and pages" panel_pictures
+if [ ${#private[@]} -gt 0 ]; then part "the update window" update_pictures; fi
+finish
