@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154,SC2016  # places used by the caller; root and out are its own; awk programs
+# shellcheck shell=bash disable=SC2034,SC2154,SC2016,SC2064  # places used by the caller; root and out are its own; awk programs; traps set from a text
 # screenshot_steps.sh: what scripts/screenshots.sh does on the test desktop, sourced by it.
 # Every wait names what it waits for, so a run that stops says where. Places of controls are
 # offsets inside their window as Yux lays it out at the test desktop's font and size.
@@ -65,6 +65,9 @@ cleanup() {
   rm -rf "$home"
 }
 trap cleanup EXIT
+# The run's time limit ends it with SIGTERM: say where it stood.
+current_part="setting up the desktop"
+trap 'echo "screenshots: stopped by the time limit during $current_part" >&2; exit 124' TERM
 # A command that fails outside the waits below still says where.
 set -E
 on_error='echo "screenshots: failed at ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND" >&2'
@@ -325,6 +328,34 @@ close_panel() {
   wait_until 5 "the panel to close on Escape" sh -c "! xwininfo -id $panel_id 2>/dev/null | grep -q IsViewable"
 }
 
+# select_area: the shortcut opens the selection overlay, and a drag marks the area to record.
+select_area() {
+  local mark
+  mark=$(log_lines)
+  xdotool key shift+super+6
+  wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
+  wait_until 10 "the selection overlay" overlay_window
+  sleep 0.5
+  drag "${take_area[@]}"
+}
+start_take() {
+  local mark
+  mark=$(log_lines)
+  xdotool key Return
+  # With the bubble's tools showing, the first Return ends its editing and the second records.
+  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
+  wait_log "$mark" "session_recording_started" "Return to start recording"
+}
+# stop_take: the shortcut stops the take; the trim window opens and holds still.
+stop_take() {
+  local mark
+  mark=$(log_lines)
+  xdotool key shift+super+6
+  wait_log "$mark" "trim_preview_present_requested" "the shortcut to stop and open the trim window"
+  trim_window_wait
+  window_settle "$trim_id"
+}
+
 trim_click() {
   click $((trim_x + $1)) $((trim_y + $2))
   sleep 0.3
@@ -369,6 +400,7 @@ part() {
   local what="$1" status=0
   shift
   echo "screenshots: $what" >&2
+  current_part="$what"
   # errexit only holds in a subshell that is not itself a condition.
   trap - ERR
   set +e

@@ -83,13 +83,7 @@ take_pictures() {
   close_panel
 
   # The selection overlay in each mode.
-  local mark
-  mark=$(log_lines)
-  xdotool key shift+super+6
-  wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
-  wait_until 10 "the selection overlay" overlay_window
-  sleep 0.5
-  drag "${take_area[@]}"
+  select_area
   [ "$phone" = 1 ] && wait_until 10 "the camera bubble over the area" bubble_window
   settle
   shot overlay-area
@@ -104,21 +98,13 @@ take_pictures() {
   xdotool key Tab
 
   # A take of the area: the tray.
-  mark=$(log_lines)
-  xdotool key Return
-  # With the bubble's tools showing, the first Return ends its editing and the second records.
-  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
-  wait_log "$mark" "session_recording_started" "Return to start recording the area"
+  start_take
   sleep 1.5
   shot recording-tray
   sleep 2.5
-  mark=$(log_lines)
-  xdotool key shift+super+6
-  wait_log "$mark" "trim_preview_present_requested" "the shortcut to stop and open the trim window"
+  stop_take
 
   # The trim window.
-  trim_window_wait
-  window_settle "$trim_id"
   window_shot trim-window "$trim_id"
   # Three sections: the middle one removed, the last one at twice the speed; then one lane a source.
   trim_seek 1 3; trim_click "${trim_split[@]}"
@@ -140,6 +126,7 @@ take_pictures() {
   trim_click "${trim_crop[@]}"
 
   # The export sheet.
+  local mark
   mark=$(log_lines)
   trim_click "${trim_export[@]}"
   wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth"
@@ -156,22 +143,11 @@ take_pictures() {
 # A second take, closed without exporting: the discard question.
 discard_picture() {
   start_yux "$root/build/src/shell/yux" "$preferences_without_camera"
-  local mark
-  mark=$(log_lines)
-  xdotool key shift+super+6
-  wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
-  wait_until 10 "the selection overlay" overlay_window
-  sleep 0.5
-  drag "${take_area[@]}"
+  select_area
   settle
-  xdotool key Return
-  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
-  wait_log "$mark" "session_recording_started" "Return to record the area"
+  start_take
   sleep 2
-  xdotool key shift+super+6
-  wait_log "$mark" "trim_preview_present_requested" "the take's trim window"
-  trim_window_wait
-  window_settle "$trim_id"
+  stop_take
   xdotool key alt+F4
   wait_until 5 "the question on closing the trim window" question_window
   sleep 0.5
