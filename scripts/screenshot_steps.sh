@@ -36,7 +36,8 @@ take_area=(600 200 1400 800)
 phone_serial="00008110-TESTPHONE"
 
 home="$(mktemp -d)"
-# Yux's own folders, new at each start; the desktop's programs keep theirs apart.
+# Yux's own folders, kept from part to part as a user's are and fresh after a part fails; the
+# desktop's programs keep theirs apart.
 yux_home="$home/yux"
 log="$yux_home/data/Yux/debug-log.jsonl"
 started=()
@@ -53,7 +54,7 @@ stop_leftovers() {
       pid="$(cat "$file")"
       kill -TERM "$pid" 2>/dev/null || true
       for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-      kill -KILL "$pid" 2>/dev/null || true
+      if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
     fi
     rm -f "$file"
   done
