@@ -1,88 +1,202 @@
 #!/usr/bin/env bash
-# screenshots.sh OUT_DIR: starts Yux inside the private test desktop, in fresh folders with the
-# input setup done, drives it with XTest and writes a PNG of each screen a person should look
-# at: the record tab, the selection overlay, a recording with its control tray and the trim
-# window, then the Settings and About pages.
+# screenshots.sh [TEST-ENV OPTIONS] OUT_DIR: runs the real Yux on the private test desktop (a
+# wallpaper colour, xlogo, xclock and a test pattern playing with a tone), drives it as a user
+# does (XTest clicks and keys, the shortcut) and writes a PNG of each screen to look at: the
+# panel's tabs and pages, the selection overlay in each mode with the camera bubble, the tray
+# during a take, the trim window with its edits, the export sheet, the discard question, and
+# the About page and update window of a build with a local update feed. Options such as
+# --compositor go to scripts/test-env.sh as they are.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-if [ $# -ne 1 ]; then echo "usage: scripts/screenshots.sh OUT_DIR" >&2; exit 2; fi
+env_options=()
+while [ $# -gt 0 ] && [[ "$1" == --* ]]; do env_options+=("$1"); shift; done
+if [ $# -ne 1 ]; then echo "usage: scripts/screenshots.sh [--compositor] [--pipewire] OUT_DIR" >&2; exit 2; fi
 out="$(mkdir -p "$1" && cd "$1" && pwd)"
+
+# The update window needs a build that names a feed: a loopback address, served below.
+feed_port=8421
+feed_url="http://127.0.0.1:$feed_port/feed.xml"
+# Any 32 bytes: the pictures never get as far as checking a download's signature.
+feed_key="BwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwcHBwc="
+# A run takes about two minutes on a busy machine.
+run_limit_seconds=900
+
 if [ -z "${YUX_SCREENSHOTS_INSIDE:-}" ]; then
+  echo "screenshots: building Yux, the test phone, and Yux with a local update feed" >&2
   YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$root/build" >/dev/null
-  YUX_BUILD_TARGET=shell_view_tests "$root/scripts/build.sh" "$root/build" >/dev/null
-  exec env YUX_SCREENSHOTS_INSIDE=1 "$root/scripts/test-env.sh" "$0" "$out"
+  YUX_BUILD_TARGET=yux_fake_phone "$root/scripts/build.sh" "$root/build" >/dev/null
+  # Inside the one build folder and only for the run; its fixed place lets the compiler cache
+  # serve the next run.
+  feed_build="$root/build/screenshots-feed"
+  trap 'rm -rf "$feed_build"' EXIT
+  YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$feed_build" -DYUX_BUILD_TESTS=OFF \
+    -DYUX_BUILD_BENCH=OFF -DYUX_FEED_URL="$feed_url" -DYUX_PUBLIC_ED_KEY="$feed_key" >/dev/null
+  # Every wait inside is bounded; this bounds the whole run should anything else stall.
+  YUX_SCREENSHOTS_INSIDE=1 YUX_FEED_BUILD="$feed_build" timeout -k 15 "$run_limit_seconds" \
+    "$root/scripts/test-env.sh" "${env_options[@]}" "$0" "$out" || status=$?
+  [ "${status:-0}" = 124 ] && echo "screenshots: stopped after $run_limit_seconds s" >&2
+  exit "${status:-0}"
 fi
 
-home="$(mktemp -d)"
-yux_pid=""
-cleanup() {
-  if [ -n "$yux_pid" ]; then kill -TERM "$yux_pid" 2>/dev/null || true; wait "$yux_pid" 2>/dev/null || true; fi
-  rm -rf "$home"
-}
-trap cleanup EXIT
-export HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" \
-  XDG_RUNTIME_DIR="$home/run"
-mkdir -p "$home/run" "$home/config/Yux"
-chmod 700 "$home/run"
-cat >"$home/config/Yux/preferences.json" <<'JSON'
-{"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false, "ratio": "Free", "camera": {}}}
-JSON
-log="$home/data/Yux/debug-log.jsonl"
+source "$root/scripts/screenshot_steps.sh"
 
-# Waits up to 20 s for a debug-log line containing $1.
-wait_for() {
-  for _ in $(seq 200); do
-    if grep -q "$1" "$log" 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "screenshots: Yux never logged \"$1\"" >&2
-  exit 1
-}
-shot() {
-  ffmpeg -loglevel error -y -f x11grab -video_size 1920x1080 -i "$DISPLAY" -frames:v 1 "$out/$1.png"
-  echo "$out/$1.png"
-}
+# --- The desktop -----------------------------------------------------------------------------
+xsetroot -solid '#336699'
+start_client xlogo xlogo -geometry 280x280+80+140
+start_client xclock xclock -update 1 -geometry 240x240+1560+140
+# A moving test pattern with a beeping tone into the default sink: the system audio.
+SDL_AUDIODRIVER=pulseaudio start_client "Test pattern" ffplay -loglevel error -nostats -window_title "Test pattern" \
+  -left 780 -top 300 -f lavfi "testsrc2=s=480x270:r=30[out0];sine=f=660:sample_rate=48000:beep_factor=4[out1]"
+# A swelling tone into the microphone's feed.
+PULSE_SINK=yux_mic_feed SDL_AUDIODRIVER=pulseaudio start_process ffplay -loglevel error -nostats -nodisp \
+  -f lavfi "aevalsrc='0.6*sin(2*PI*330*t)*(0.55+0.45*sin(2*PI*0.8*t))':s=48000"
+phone=0
+if [ ${#private[@]} -gt 0 ]; then
+  start_phone && phone=1
+else
+  echo "screenshots: no private namespaces for Yux here: no camera bubble and no update pictures" >&2
+fi
 
-# Yux starts once the panel's tray is up, as at a login where the panel came first; without a
-# tray it would open its panel as a window instead.
-for _ in $(seq 50); do xdotool search --class tint2 >/dev/null 2>&1 && break; sleep 0.1; done
-sleep 1
-"$root/build/src/shell/yux" &
-yux_pid=$!
-wait_for app_startup_settings
-sleep 1
-# The record tab: a click on our icon in the panel's tray opens it.
-for window in $(xdotool search --pid "$yux_pid"); do
-  if xwininfo -id "$window" | grep -q IsViewable; then
-    eval "$(xwininfo -id "$window" | awk '/Absolute upper-left X/{print "ix="$4} /Absolute upper-left Y/{print "iy="$4}')"
-    xdotool mousemove $((ix + 8)) $((iy + 8)) click 1
-    break
+# --- Yux with the microphone and, when the phone is there, its camera ---------------------------
+camera_json='"cameraEnabled": false'
+[ "$phone" = 1 ] && camera_json="\"cameraEnabled\": true, \"cameraDeviceID\": \"$phone_camera\""
+inputs() {
+  echo "{\"yux.settings.captureInputs\": {\"setupCompleted\": true,
+    \"microphoneEnabled\": true, \"microphoneDeviceID\": \"yux_null_source\", $1,
+    \"ratio\": \"Free\", \"camera\": {}}}"
+}
+preferences="$(inputs "$camera_json")"
+# Yux tries a stored phone camera before its first listing of phones, and then refuses to record
+# until the camera is chosen again: the first part chooses it in the panel, the others leave it off.
+preferences_without_camera="$(inputs '"cameraEnabled": false')"
+
+# The panel, the overlay in each mode, a take of an area, its trim window, edits and export.
+take_pictures() {
+  start_yux "$root/build/src/shell/yux" "$preferences"
+  open_panel
+  if [ "$phone" = 1 ]; then
+    # Yux tries the camera before the first listing of phones; choosing it again starts it.
+    panel_click "$panel_camera_device_x" "$panel_camera_device_y"
+    panel_click "$panel_camera_device_x" "$panel_camera_item_y"
   fi
-done
-sleep 1
-shot record-tab
-xdotool key Escape
-sleep 0.5
-xdotool key shift+super+6
-wait_for "session_start_requested state=idle"
-sleep 1
-shot selection-overlay
-xdotool key Tab Tab Return
-wait_for session_recording_started
-sleep 1
-shot recording-control-tray
-xdotool key shift+super+6
-wait_for trim_preview_present_requested
-sleep 2
-shot trim-window
-kill -TERM "$yux_pid"
-wait "$yux_pid"
-yux_pid=""
+  panel_shot panel-record
+  close_panel
 
-# The Settings page with launch at login on, the About page with a waiting update and the
-# update window, drawn offscreen by the shell's view tests.
-QT_QPA_PLATFORM=offscreen "$root/build/tests/shell/shell_view_tests" --gtest_filter='UpdatesPictures.*' >/dev/null
-for name in settings_launch_at_startup about_with_updates update_window; do
-  cp "$root/build/screenshots/$name.png" "$out/$name.png"
-  echo "$out/$name.png"
-done
+  # The selection overlay in each mode.
+  select_area
+  [ "$phone" = 1 ] && wait_until 10 "the camera bubble over the area" bubble_window
+  settle
+  shot overlay-area
+  xdotool key Tab
+  # In application mode a click picks the window under it: the test pattern.
+  click 840 380
+  settle
+  shot overlay-app
+  xdotool key Tab
+  settle
+  shot overlay-screen
+  xdotool key Tab
+
+  # A take of the area: the tray.
+  start_take
+  sleep 1.5
+  shot recording-tray
+  sleep 2.5
+  stop_take
+
+  # The trim window.
+  window_shot trim-window "$trim_id"
+  # Three sections: the middle one removed, the last one at twice the speed; then one lane a source.
+  trim_seek 1 3; trim_click "${trim_split[@]}"
+  trim_seek 2 3; trim_click "${trim_split[@]}"
+  trim_seek 1 2; trim_click "${trim_remove[@]}"
+  trim_seek 5 6; trim_click "${trim_speed_2x[@]}"
+  window_settle "$trim_id"
+  window_shot trim-edited "$trim_id"
+  trim_click "${trim_expand[@]}"
+  window_settle "$trim_id"
+  window_shot trim-edited-sources "$trim_id"
+  trim_click "${trim_crop[@]}"
+  trim_type "${trim_crop_width[@]}" 560
+  trim_type "${trim_crop_height[@]}" 420
+  trim_type "${trim_crop_x[@]}" 160
+  trim_type "${trim_crop_y[@]}" 120
+  window_settle "$trim_id"
+  window_shot trim-crop "$trim_id"
+  trim_click "${trim_crop[@]}"
+
+  # The export sheet.
+  local mark
+  mark=$(log_lines)
+  trim_click "${trim_export[@]}"
+  wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth"
+  window_shot export-sheet-running "$trim_id"
+  wait_log "$mark" "export_editor_export_completed" "the export to finish" 120
+  window_settle "$trim_id"
+  window_shot export-sheet-finished "$trim_id"
+  # After an export the window closes without a question.
+  xdotool key alt+F4
+  wait_until 10 "the trim window to close after the export" window_gone "$trim_id"
+  stop_yux
+}
+
+# A second take, closed without exporting: the discard question.
+discard_picture() {
+  start_yux "$root/build/src/shell/yux" "$preferences_without_camera"
+  select_area
+  settle
+  start_take
+  sleep 2
+  stop_take
+  xdotool key alt+F4
+  wait_until 5 "the question on closing the trim window" question_window
+  sleep 0.5
+  window_shot discard-question "$trim_id"
+  # Keep Editing is the question's escape answer; Delete then throws the take away.
+  xdotool key Escape
+  wait_until 5 "the question to go" no_question_window
+  trim_click "${trim_delete[@]}"
+  wait_until 10 "the trim window to close" window_gone "$trim_id"
+  stop_yux
+}
+
+# The panel's other tab and pages, with the takes above in History.
+panel_pictures() {
+  start_yux "$root/build/src/shell/yux" "$preferences_without_camera"
+  open_panel
+  panel_click "$panel_history_x" "$panel_tabs_y"
+  panel_shot panel-history
+  panel_click_bottom "$panel_settings_from_bottom"
+  panel_shot panel-settings
+  panel_click "$panel_back_x" "$panel_back_y"
+  panel_click_bottom "$panel_about_from_bottom"
+  panel_shot panel-about
+  close_panel
+  stop_yux
+}
+
+# A build with an update feed: the About page with a waiting update, the update window.
+update_pictures() {
+  write_feed "$feed_port"
+  start_yux "$YUX_FEED_BUILD/src/shell/yux" '{"yux.updates.automaticChecks": true,
+    "yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false,
+    "ratio": "Free", "camera": {}}}' "$feed_port"
+  wait_until 10 "the feed server on port $feed_port" grep -q "Serving HTTP" "$feed_log"
+  wait_until 30 "Yux to fetch the update feed" grep -q "GET /feed.xml" "$feed_log"
+  open_panel
+  panel_shot panel-update-badge
+  panel_click_bottom "$panel_about_from_bottom"
+  panel_shot panel-about-update
+  # The update window takes the focus and the panel closes.
+  click $((panel_x + panel_install_x)) $((panel_y + panel_install_y))
+  wait_until 10 "the update window" update_window
+  window_settle "$update_id"
+  window_shot update-window "$update_id"
+  stop_yux
+}
+
+part "the panel, the overlay, a take, its trim window and export" take_pictures
+part "the discard question" discard_picture
+part "the panel's History tab and pages" panel_pictures
+if [ ${#private[@]} -gt 0 ]; then part "the update window" update_pictures; fi
+finish

@@ -1,0 +1,436 @@
+# shellcheck shell=bash disable=SC2034,SC2154,SC2016,SC2064  # places used by the caller; root and out are its own; awk programs; traps set from a text
+# screenshot_steps.sh: what scripts/screenshots.sh does on the test desktop, sourced by it.
+# Every wait names what it waits for, so a run that stops says where. Places of controls are
+# offsets inside their window as Yux lays it out at the test desktop's font and size.
+
+# The panel (340 points wide, anchored above the tray icon; its height follows its page).
+panel_tabs_y=55
+panel_history_x=247
+panel_back_x=40
+panel_back_y=25
+panel_camera_device_x=114
+panel_camera_device_y=298
+# The phone's line in the list the device menu opens.
+panel_camera_item_y=321
+panel_settings_from_bottom=107
+panel_about_from_bottom=62
+panel_install_x=276
+panel_install_y=159
+# The trim window (1120 x 680) with its lanes collapsed.
+trim_expand=(22 424)
+trim_split=(470 337)
+trim_remove=(543 337)
+trim_speed_2x=(718 337)
+trim_timeline_left=217
+trim_timeline_right=793
+trim_timeline_y=448
+trim_crop=(904 264)
+trim_crop_width=(907 326)
+trim_crop_height=(1045 326)
+trim_crop_x=(907 355)
+trim_crop_y=(1045 355)
+trim_export=(1006 652)
+trim_delete=(868 652)
+# The area recorded: it holds the test pattern and leaves room for the bubble.
+take_area=(600 200 1400 800)
+phone_serial="00008110-TESTPHONE"
+
+home="$(mktemp -d)"
+# Yux's own folders, kept from part to part as a user's are and fresh after a part fails; the
+# desktop's programs keep theirs apart.
+yux_home="$home/yux"
+log="$yux_home/data/Yux/debug-log.jsonl"
+started=()
+yux_pid=""
+failed_parts=()
+# Yux's process id, also in a file: a part runs in a subshell and may stop before it stops Yux.
+yux_pid_file="$home/yux.pid"
+feed_pid_file="$home/feed.pid"
+# stop_leftovers: Yux and the feed's server, whichever a part left running.
+stop_leftovers() {
+  local pid
+  for file in "$yux_pid_file" "$feed_pid_file"; do
+    if [ -s "$file" ]; then
+      pid="$(cat "$file")"
+      kill -TERM "$pid" 2>/dev/null || true
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+      if kill -0 "$pid" 2>/dev/null; then kill -KILL "$pid" 2>/dev/null || true; fi
+    fi
+    rm -f "$file"
+  done
+}
+cleanup() {
+  stop_leftovers
+  for ((i=${#started[@]}-1; i>=0; i--)); do kill "${started[$i]}" 2>/dev/null || true; done
+  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$home"
+}
+trap cleanup EXIT
+# The run's time limit ends it with SIGTERM: say where it stood.
+current_part="setting up the desktop"
+trap 'echo "screenshots: stopped by the time limit during $current_part" >&2; exit 124' TERM
+# A command that fails outside the waits below still says where.
+set -E
+on_error='echo "screenshots: failed at ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND" >&2'
+trap "$on_error" ERR
+export HOME="$home/desktop" XDG_CACHE_HOME="$home/desktop/cache" XDG_CONFIG_HOME="$home/desktop/config"
+mkdir -p "$home/desktop" "$home/logs"
+# Every picture in OUT_DIR is from this run.
+rm -rf "$out"/*.png "$out/logs"
+read -r screen_width screen_height < <(xdotool getdisplaygeometry)
+
+fail() {
+  echo "screenshots: $*" >&2
+  exit 1
+}
+
+# wait_until SECONDS WHAT COMMAND...: polls COMMAND; gives up with WHAT, or quietly with
+# status 1 when WHAT is empty.
+wait_until() {
+  local seconds="$1" what="$2"
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@" >/dev/null 2>&1; do
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      [ -z "$what" ] && return 1
+      fail "gave up after ${seconds} s waiting for $what"
+    fi
+    sleep 0.1
+  done
+}
+
+# Yux trims its debug log to its last lines now and then, so a place in it is the text of its
+# last line (each one holds its time), not a line number.
+log_lines() { if [ -f "$log" ]; then tail -n 1 "$log"; fi; }
+# logged_after MARK PATTERN: a line after the line MARK matches PATTERN; after any line when MARK
+# is empty or was trimmed away.
+logged_after() {
+  [ -f "$log" ] && MARK="$1" PATTERN="$2" awk '
+    FNR == NR { if ($0 == ENVIRON["MARK"]) marked = 1; next }
+    FNR == 1 { after = !marked }
+    after && $0 ~ ENVIRON["PATTERN"] { found = 1; exit }
+    $0 == ENVIRON["MARK"] { after = 1 }
+    END { exit !found }' "$log" "$log"
+}
+# wait_log MARK PATTERN WHAT [SECONDS]: a debug-log line after the line MARK matching PATTERN.
+wait_log() { wait_until "${4:-20}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
+
+# The program itself takes the process id that is stopped at the end.
+start_process() {
+  (exec "$@") >>"$home/logs/clients.log" 2>&1 &
+  started+=($!)
+}
+# start_client NAME COMMAND...: a program whose window is titled NAME, once it shows.
+start_client() {
+  local name="$1"
+  shift
+  start_process "$@"
+  wait_until 15 "the window \"$name\"" xdotool search --onlyvisible --name "^$name\$"
+}
+
+# Yux runs in a mount namespace of its own, where the test phone's daemon is where Yux looks for
+# the USB multiplexer, and a network namespace of its own, whose loopback serves the update feed
+# on a fixed port without meeting anything else on this machine. The desktop stays outside.
+private=()
+if unshare --mount --net true 2>/dev/null; then
+  private=(unshare --mount --net)
+elif unshare --map-root-user --mount --net true 2>/dev/null; then
+  private=(unshare --map-root-user --mount --net)
+fi
+phone_socket=""
+feed_log="$home/logs/feed.log"
+
+# The test phone: a multiplexer daemon with a phone that films a face.
+start_phone() {
+  local first_line="$home/phone.out"
+  "$root/build/tests/yux_fake_phone" >"$first_line" 2>>"$home/logs/phone.log" &
+  started+=($!)
+  wait_until 10 "" test -s "$first_line" || { echo "screenshots: the test phone did not start" >&2; return 1; }
+  phone_socket="$(head -n 1 "$first_line")"
+  phone_camera="yux-usb:$phone_serial"
+}
+
+# in_private [FEED_PORT] env ... PROGRAM: PROGRAM in Yux's namespaces, with the feed's server when
+# a port is given; the server's process id goes to $feed_pid_file.
+in_private() {
+  local port=""
+  if [ "$1" != env ]; then port="$1"; shift; fi
+  # Run in the background, this becomes Yux itself: its process id is the one Yux has.
+  # shellcheck disable=SC2016
+  exec "${private[@]}" bash -c '
+    mount -t tmpfs -o mode=755 tmpfs /run || exit 1
+    if [ -n "$1" ]; then ln -s "$1" /run/usbmuxd; fi
+    ip link set lo up || exit 1
+    if [ -n "$2" ]; then
+      python3 -u -m http.server --bind 127.0.0.1 --directory "$3" "$2" >"$4" 2>&1 &
+      echo $! >"$5"
+      # Yux checks the feed as it starts: the server listens first.
+      for _ in $(seq 100); do grep -q "Serving HTTP" "$4" 2>/dev/null && break; sleep 0.1; done
+    fi
+    shift 5
+    exec "$@"' private "$phone_socket" "$port" "$home/feed" "$feed_log" "$feed_pid_file" "$@"
+}
+
+# Lines "id x y w h" of Yux's visible windows.
+yux_windows() {
+  local window
+  for window in $(xdotool search --onlyvisible --pid "$yux_pid" 2>/dev/null); do
+    xwininfo -id "$window" 2>/dev/null | awk -v id="$window" '
+      /Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2}
+      END {if (w) print id, x, y, w, h}'
+  done
+}
+window_with() {
+  local found
+  found="$(yux_windows | awk "$1" | head -n 1)"
+  [ -n "$found" ] || return 1
+  read -r found_id found_x found_y found_w found_h <<<"$found"
+}
+tray_icon() { window_with '$4 <= 32 && $5 <= 32'; }
+panel_window() {
+  window_with '$4 == 340' || return 1
+  panel_id=$found_id panel_x=$found_x panel_y=$found_y panel_w=$found_w panel_h=$found_h
+}
+overlay_window() { window_with "\$4 == $screen_width && \$5 == $screen_height"; }
+# The camera bubble: square, smaller than a quarter of the screen, not the tray icon.
+bubble_window() { window_with '$4 == $5 && $4 > 32 && $4 < 500'; }
+named_window() {
+  local window
+  window="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)"
+  [ -n "$window" ] || return 1
+  found_id="$window"
+}
+question_window() { named_window '^Discard this recording\?$'; }
+no_question_window() { ! question_window; }
+update_window() { named_window '^Yux Update$' && update_id=$found_id; }
+window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
+trim_window_wait() {
+  wait_until 20 "the trim window" named_window '^Recording — Export$'
+  trim_id=$found_id
+  read -r trim_x trim_y < <(xwininfo -id "$trim_id" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {print x, $4}')
+}
+
+# start_yux PROGRAM PREFERENCES [FEED_PORT]: Yux with these preferences, once its icon is in the
+# tray. What earlier parts recorded stays, as for a user who starts it again.
+start_yux() {
+  mkdir -p "$yux_home/config/Yux" "$yux_home/run"
+  chmod 700 "$yux_home/run"
+  printf '%s\n' "$2" >"$yux_home/config/Yux/preferences.json"
+  local folders=(env HOME="$yux_home" XDG_DATA_HOME="$yux_home/data" XDG_CONFIG_HOME="$yux_home/config"
+    XDG_CACHE_HOME="$yux_home/cache" XDG_RUNTIME_DIR="$yux_home/run")
+  # Started after the panel's tray exists, as at a login; without one it opens as a window.
+  wait_until 20 "the panel's tray (tint2)" xdotool search --class tint2
+  local mark
+  mark=$(log_lines)
+  if [ ${#private[@]} -gt 0 ]; then
+    in_private ${3:+"$3"} "${folders[@]}" "$1" >>"$home/logs/yux.log" 2>&1 &
+  else
+    (exec "${folders[@]}" "$1") >>"$home/logs/yux.log" 2>&1 &
+  fi
+  yux_pid=$!
+  echo "$yux_pid" >"$yux_pid_file"
+  wait_log "$mark" "app_startup_settings" "Yux to start"
+  wait_until 10 "Yux's icon in the tray" tray_icon
+}
+stop_yux() {
+  kill -TERM "$yux_pid"
+  local pid=$yux_pid
+  yux_pid=""
+  wait_until 15 "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
+  wait "$pid" 2>/dev/null || true
+  rm -f "$yux_pid_file"
+  if [ -s "$feed_pid_file" ]; then
+    kill "$(cat "$feed_pid_file")" 2>/dev/null || true
+    rm -f "$feed_pid_file"
+  fi
+}
+
+click() { xdotool mousemove "$1" "$2" click 1; }
+# drag X1 Y1 X2 Y2 with the left button, through a point between.
+drag() {
+  xdotool mousemove "$1" "$2" mousedown 1
+  xdotool mousemove $((($1 + $3) / 2)) $((($2 + $4) / 2))
+  xdotool mousemove "$3" "$4" mouseup 1
+}
+
+# The whole screen, with the pointer.
+shot() {
+  ffmpeg -loglevel error -y -f x11grab -video_size "${screen_width}x$screen_height" -i "$DISPLAY" -frames:v 1 \
+    "$out/$1.png"
+  echo "$out/$1.png (at ${SECONDS} s)"
+}
+# region_picture X Y W H FILE: a part of the screen without the pointer.
+region_picture() {
+  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "$3x$4" -i "$DISPLAY+$1,$2" -frames:v 1 \
+    -f rawvideo "$5"
+}
+window_geometry() {
+  xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2}
+    /Height:/ {h=$2} END {print x, y, w, h}'
+}
+# window_shot NAME WINDOW: the window with its title bar and frame, where it has them.
+window_shot() {
+  local x y w h left=0 right=0 top=0 bottom=0
+  read -r x y w h < <(window_geometry "$2")
+  read -r left right top bottom < <(xprop -id "$2" _NET_FRAME_EXTENTS 2>/dev/null |
+    awk -F'= ' '/=/ {gsub(/,/, ""); print $2}') || true
+  x=$((x - ${left:-0})) y=$((y - ${top:-0})) w=$((w + ${left:-0} + ${right:-0})) h=$((h + ${top:-0} + ${bottom:-0}))
+  # The screen's part of it: the grab fails on a region past an edge.
+  if [ "$x" -lt 0 ]; then w=$((w + x)) x=0; fi
+  if [ "$y" -lt 0 ]; then h=$((h + y)) y=0; fi
+  w=$((w < screen_width - x ? w : screen_width - x)) h=$((h < screen_height - y ? h : screen_height - y))
+  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "${w}x$h" -i "$DISPLAY+$x,$y" -frames:v 1 \
+    "$out/$1.png"
+  echo "$out/$1.png (at ${SECONDS} s)"
+}
+# A window holds still once two pictures a quarter second apart match; a caret that blinks on
+# may keep it moving, so after a while the picture is taken as it is.
+window_settle() {
+  local x y w h previous="$home/still.a" current="$home/still.b"
+  read -r x y w h < <(window_geometry "$1")
+  sleep 0.3
+  region_picture "$x" "$y" "$w" "$h" "$previous"
+  for _ in $(seq 8); do
+    sleep 0.25
+    region_picture "$x" "$y" "$w" "$h" "$current"
+    cmp -s "$previous" "$current" && return 0
+    mv "$current" "$previous"
+  done
+}
+# The overlay repaints within a frame of a key or click; under a compositor the desktop below it
+# plays on and never holds still, so this is a short pause, not a stillness check.
+settle() { sleep 0.7; }
+
+open_panel() {
+  tray_icon || fail "Yux's icon is not in the tray"
+  click $((found_x + found_w / 2)) $((found_y + found_h / 2))
+  wait_until 10 "the panel after a click on the tray icon" panel_window
+  window_settle "$panel_id"
+}
+# panel_click X Y: inside the panel, which then settles at its new size.
+panel_click() {
+  panel_window || fail "the panel closed"
+  click $((panel_x + $1)) $((panel_y + $2))
+  sleep 0.3
+  wait_until 10 "the panel after a click at $1,$2" panel_window
+  window_settle "$panel_id"
+}
+panel_click_bottom() {
+  panel_window || fail "the panel closed"
+  panel_click 100 $((panel_h - $1))
+}
+panel_shot() {
+  panel_window || fail "the panel closed"
+  window_settle "$panel_id"
+  window_shot "$1" "$panel_id"
+}
+close_panel() {
+  xdotool key Escape
+  wait_until 5 "the panel to close on Escape" sh -c "! xwininfo -id $panel_id 2>/dev/null | grep -q IsViewable"
+}
+
+# select_area: the shortcut opens the selection overlay, and a drag marks the area to record.
+select_area() {
+  local mark
+  mark=$(log_lines)
+  xdotool key shift+super+6
+  wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
+  wait_until 10 "the selection overlay" overlay_window
+  sleep 0.5
+  drag "${take_area[@]}"
+}
+start_take() {
+  local mark
+  mark=$(log_lines)
+  xdotool key Return
+  # With the bubble's tools showing, the first Return ends its editing and the second records.
+  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
+  wait_log "$mark" "session_recording_started" "Return to start recording"
+}
+# stop_take: the shortcut stops the take; the trim window opens and holds still.
+stop_take() {
+  local mark
+  mark=$(log_lines)
+  xdotool key shift+super+6
+  wait_log "$mark" "trim_preview_present_requested" "the shortcut to stop and open the trim window"
+  trim_window_wait
+  window_settle "$trim_id"
+}
+
+trim_click() {
+  click $((trim_x + $1)) $((trim_y + $2))
+  sleep 0.3
+}
+# trim_seek NUM DEN: a click on the timeline at NUM/DEN of the take.
+trim_seek() {
+  trim_click $((trim_timeline_left + (trim_timeline_right - trim_timeline_left) * $1 / $2)) "$trim_timeline_y"
+}
+# trim_type X Y TEXT: replaces a field's text and leaves it.
+trim_type() {
+  xdotool mousemove $((trim_x + $1)) $((trim_y + $2)) click --repeat 3 1
+  xdotool key ctrl+a
+  xdotool type --delay 20 "$3"
+  xdotool key Tab
+  sleep 0.2
+}
+
+# write_feed PORT: a feed with version 1.3.0, served from the loopback of Yux's namespace.
+write_feed() {
+  local folder="$home/feed"
+  mkdir -p "$folder"
+  head -c 4096 /dev/urandom >"$folder/yux-1.3.0.tar.gz"
+  cat >"$folder/feed.xml" <<XML
+<rss version="2.0" xmlns:yux="urn:yux:updates:1">
+  <channel>
+    <item>
+      <title>Yux 1.3</title>
+      <yux:version>1.3.0</yux:version>
+      <yux:shortVersionString>1.3</yux:shortVersionString>
+      <pubDate>Tue, 03 Mar 2026 10:00:00 +0000</pubDate>
+      <enclosure url="http://127.0.0.1:$1/yux-1.3.0.tar.gz" length="4096"
+                 yux:edSignature="$(head -c 64 /dev/zero | base64 -w 0)"/>
+    </item>
+  </channel>
+</rss>
+XML
+}
+
+# part WHAT FUNCTION: one part of the pictures. A part that fails says so, and leaves Yux stopped
+# and its folders fresh for the next one.
+part() {
+  local what="$1" status=0
+  shift
+  echo "screenshots: $what" >&2
+  current_part="$what"
+  # errexit only holds in a subshell that is not itself a condition.
+  trap - ERR
+  set +e
+  (
+    trap "$on_error" ERR
+    set -e
+    "$@"
+  )
+  status=$?
+  set -e
+  trap "$on_error" ERR
+  if [ "$status" -ne 0 ]; then
+    failed_parts+=("$what")
+    # What the screen showed and what Yux logged, before a fresh start for the next part.
+    shot "failed-$1" || true
+    if [ -f "$log" ]; then cp "$log" "$home/logs/debug-log-failed-$1.jsonl"; fi
+    stop_leftovers
+    rm -rf "$yux_home"
+  fi
+}
+
+# finish: what was written, the logs beside the pictures, and which parts failed.
+finish() {
+  mkdir -p "$out/logs"
+  cp "$home"/logs/* "$out/logs/" 2>/dev/null || true
+  if [ -f "$log" ]; then cp "$log" "$out/logs/"; fi
+  echo "screenshots: $(find "$out" -maxdepth 1 -name '*.png' | wc -l) pictures in $out, logs in $out/logs" >&2
+  if [ ${#failed_parts[@]} -gt 0 ]; then
+    printf 'screenshots: failed: %s\n' "${failed_parts[@]}" >&2
+    exit 1
+  fi
+}
