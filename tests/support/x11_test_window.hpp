@@ -22,6 +22,9 @@ public:
         bool overrideRedirect = true;
         std::string applicationClass;
         std::optional<std::int32_t> processID;
+        // No background: like most applications' windows it shows only what was drawn into
+        // it (once viewable), and what another window covered is lost.
+        bool drawnOnly = false;
     };
 
     explicit X11TestWindow(const Options& options);
@@ -44,6 +47,8 @@ private:
     xcb_connection_t* connection_;
     xcb_window_t window_ = 0;
     bool managed_;
+    bool drawnOnly_;
+    std::uint32_t rgb_;
 };
 
 }  // namespace yux::testing
