@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# screenshots.sh OUT_DIR: starts Yux inside the private test desktop, in fresh folders with the
-# input setup done, drives it with XTest and writes a PNG of each screen a person should look
-# at: the record tab, the selection overlay, a recording with its control tray and the trim
-# window, then the Settings and About pages.
+# screenshots.sh [--compositor] [--pipewire] OUT_DIR: starts Yux inside the private test desktop,
+# in fresh folders with the input setup done, drives it with XTest and writes a PNG of each
+# screen a person should look at: the record tab, the selection overlay, a recording with its
+# control tray and the trim window, then the Settings and About pages. The options go to
+# test-env.sh: the same pictures on a composited desktop (and with PipeWire's sound server).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-if [ $# -ne 1 ]; then echo "usage: scripts/screenshots.sh OUT_DIR" >&2; exit 2; fi
+env_options=()
+while [ $# -gt 0 ] && [[ "$1" == --* ]]; do env_options+=("$1"); shift; done
+if [ $# -ne 1 ]; then echo "usage: scripts/screenshots.sh [--compositor] [--pipewire] OUT_DIR" >&2; exit 2; fi
 out="$(mkdir -p "$1" && cd "$1" && pwd)"
 if [ -z "${YUX_SCREENSHOTS_INSIDE:-}" ]; then
   YUX_BUILD_TARGET=yux "$root/scripts/build.sh" "$root/build" >/dev/null
   YUX_BUILD_TARGET=shell_view_tests "$root/scripts/build.sh" "$root/build" >/dev/null
-  exec env YUX_SCREENSHOTS_INSIDE=1 "$root/scripts/test-env.sh" "$0" "$out"
+  exec env YUX_SCREENSHOTS_INSIDE=1 "$root/scripts/test-env.sh" "${env_options[@]}" "$0" "$out"
 fi
 
 home="$(mktemp -d)"

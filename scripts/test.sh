@@ -8,6 +8,11 @@ jobs="$(nproc)"
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
 "$root/scripts/test-env.sh" ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+# The desktop and end-to-end tests again on the desktop most users have: a compositing manager
+# and PipeWire's sound server.
+echo "test.sh: the desktop and e2e labels again, with picom and PipeWire"
+"$root/scripts/test-env.sh" --compositor --pipewire \
+  ctest --test-dir "$root/build" --output-on-failure -j "$jobs" -L 'desktop|e2e'
 if [ "${YUX_SKIP_SANITIZERS:-0}" != "1" ]; then
   YUX_BUILD_TYPE=Debug YUX_BUILD_TARGET=unit_tests \
     "$root/scripts/build.sh" "$root/build-sanitize" -DYUX_SANITIZE=ON -DYUX_BUILD_BENCH=OFF
