@@ -438,9 +438,10 @@ const char* modeName(OverlayPaintMode mode) { return mode == OverlayPaintMode::o
 
 }  // namespace
 
-// A compositing manager stops or starts while the user chooses: the same selection goes on,
-// dimming a picture of the desktop (a still one without a compositor), the bubble shows, and
-// Record takes the area drawn before.
+// A compositing manager stops or starts while Yux waits, then twice while the user chooses:
+// the selection shows as the desktop is now, the same selection goes on, dimming a picture of
+// the desktop (a still one without a compositor), the bubble shows, and Record takes the area
+// drawn before.
 TEST(SelectionOverlayOnTheDesktop, TheSelectionFollowsTheCompositorBothWays) {
     const auto options = applicationWindow({200, 150, 900, 600}, "YuxSwitchNeighbour", 900505);
     yux::testing::X11TestWindow neighbour(options);
@@ -448,19 +449,24 @@ TEST(SelectionOverlayOnTheDesktop, TheSelectionFollowsTheCompositorBothWays) {
     processEventsFor(300);
     yux::testing::TestCompositor compositor;
     DesktopFixture f;
+    ASSERT_TRUE(compositor.toggle());
+    processEventsFor(500);
+    const OverlayPaintMode before =
+        yux::testing::TestCompositor::running() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
     const CaptureRect area{300, 250, 640, 400};
     auto task = f.service->startSelection(areaPreference(area), f.displays);
     ASSERT_TRUE(selectionShown(f));
     processEventsFor(600);
     auto* presenter = f.service->activePresenter();
+    EXPECT_EQ(presenter->paintMode(), before);
     SelectionOverlayView* view = presenter->selectionWindow();
     const auto [left, top] = neighbour.rootPosition();
     const QPoint outside(left + 40, top + 40);
     const QPoint inside(static_cast<int>(area.x) + 100, static_cast<int>(area.y) + 300);
-    for (int round = 0; round < 2; ++round) {
-        switchCompositor(compositor, [&] { return presenter->paintMode(); });
+    for (int round = 0; round < 3; ++round) {
+        if (round > 0) switchCompositor(compositor, [&] { return presenter->paintMode(); });
         const std::string mode = modeName(presenter->paintMode());
-        saveScreen(("selection-after-switch-" + mode).c_str());
+        saveScreen(("selection-" + std::to_string(round) + "-" + mode).c_str());
         const QImage shown = screen();
         EXPECT_TRUE(isWindowColourDimmed(shown.pixelColor(outside), 0.38))
             << mode << ": " << shown.pixelColor(outside).name().toStdString();
@@ -531,7 +537,7 @@ TEST(SelectionOverlayOnTheDesktop, TheRecordingControlsFollowTheCompositorBothWa
         switchCompositor(compositor, [&] { return presenter->paintMode(); });
         const OverlayPaintMode paintMode = presenter->paintMode();
         const std::string mode = modeName(paintMode);
-        saveScreen(("recording-after-switch-" + mode).c_str());
+        saveScreen(("recording-" + std::to_string(round + 1) + "-" + mode).c_str());
         const QImage shown = screen();
         const double dim = paintMode == OverlayPaintMode::translucent ? 0.22 : 0;
         EXPECT_TRUE(isWindowColourDimmed(shown.pixelColor(outside), dim))
