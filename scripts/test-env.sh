@@ -92,7 +92,9 @@ else
   sound_log="$runtime/pulse.log"
 fi
 for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-if ! pactl info >/dev/null 2>&1; then echo "test-env: the sound server did not start" >&2; cat $sound_log >&2; exit 1; fi
+if ! pactl info >/dev/null 2>&1; then
+  echo "test-env: the sound server did not start" >&2; cat $sound_log >&2; exit 1
+fi
 if [ "$pipewire" = 1 ]; then
   for module in "${sound_modules[@]}"; do
     # Split into the module's name and its arguments.
@@ -105,7 +107,8 @@ for _ in $(seq 100); do
   pactl set-default-sink yux_null_sink 2>/dev/null && pactl set-default-source yux_null_source 2>/dev/null && break
   sleep 0.1
 done
-if ! pactl info | grep -q "Default Sink: yux_null_sink" || ! pactl info | grep -q "Default Source: yux_null_source"; then
+defaults="$(pactl info)"
+if ! grep -q "Default Sink: yux_null_sink" <<<"$defaults" || ! grep -q "Default Source: yux_null_source" <<<"$defaults"; then
   echo "test-env: the sound server did not take the null sink and source" >&2; cat $sound_log >&2; exit 1
 fi
 

@@ -67,8 +67,8 @@ InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel
 
 void InteractiveTrayOverlayView::setPaintMode(OverlayPaintMode mode) {
     paintMode_ = mode;
-    maskOverlay(*this, mode,
-                QRegion(rect()).intersected(QRegion(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon())));
+    const QRegion shape(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon());
+    maskOverlay(*this, mode, QRegion(rect()).intersected(shape));
     update();
 }
 

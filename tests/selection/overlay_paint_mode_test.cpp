@@ -47,8 +47,8 @@ struct SwitchingOverlay {
         SelectionOverlayServices services;
         services.compositor = compositor;
         services.freeze = freeze;
-        service = std::make_unique<InteractiveScreenSelection>(ScreenSelectionGeometry{8, 24}, GlobalHotKey::create_null(),
-                                                               inputs.controller.get(), camera.get(), services);
+        service = std::make_unique<InteractiveScreenSelection>(
+            ScreenSelectionGeometry{8, 24}, GlobalHotKey::create_null(), inputs.controller.get(), camera.get(), services);
         CapturePreference preference;
         preference.lastArea = SelectedCaptureArea{kMain.displayID, kArea};
         task = service->startSelection(preference, {kMain});

@@ -436,6 +436,26 @@ void switchCompositor(yux::testing::TestCompositor& compositor, const std::funct
 
 const char* modeName(OverlayPaintMode mode) { return mode == OverlayPaintMode::opaque ? "opaque" : "translucent"; }
 
+const CaptureRect kSwitchArea{300, 250, 640, 400};
+
+// Another application's window around the area, the compositing manager the test switches,
+// and the overlay.
+struct SwitchingDesktop {
+    yux::testing::X11TestWindow neighbour{applicationWindow({200, 150, 900, 600}, "YuxSwitchNeighbour", 900505)};
+    bool neighbourShown = neighbour.waitUntilViewable();
+    yux::testing::TestCompositor compositor;
+    DesktopFixture f;
+
+    QCoro::Task<ScreenSelectionOutcome> select() {
+        return f.service->startSelection(areaPreference(kSwitchArea), f.displays);
+    }
+    // On the neighbour, outside the area.
+    QPoint outside() {
+        const auto [left, top] = neighbour.rootPosition();
+        return {left + 40, top + 40};
+    }
+};
+
 }  // namespace
 
 // A compositing manager stops or starts while Yux waits, then twice while the user chooses:
@@ -443,28 +463,24 @@ const char* modeName(OverlayPaintMode mode) { return mode == OverlayPaintMode::o
 // the desktop (a still one without a compositor), the bubble shows, and Record takes the area
 // drawn before.
 TEST(SelectionOverlayOnTheDesktop, TheSelectionFollowsTheCompositorBothWays) {
-    const auto options = applicationWindow({200, 150, 900, 600}, "YuxSwitchNeighbour", 900505);
-    yux::testing::X11TestWindow neighbour(options);
-    ASSERT_TRUE(neighbour.waitUntilViewable());
-    processEventsFor(300);
-    yux::testing::TestCompositor compositor;
-    DesktopFixture f;
-    ASSERT_TRUE(compositor.toggle());
+    SwitchingDesktop d;
+    ASSERT_TRUE(d.neighbourShown);
+    auto& f = d.f;
+    ASSERT_TRUE(d.compositor.toggle());
     processEventsFor(500);
     const OverlayPaintMode before =
         yux::testing::TestCompositor::running() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
-    const CaptureRect area{300, 250, 640, 400};
-    auto task = f.service->startSelection(areaPreference(area), f.displays);
+    auto task = d.select();
     ASSERT_TRUE(selectionShown(f));
     processEventsFor(600);
     auto* presenter = f.service->activePresenter();
     EXPECT_EQ(presenter->paintMode(), before);
     SelectionOverlayView* view = presenter->selectionWindow();
-    const auto [left, top] = neighbour.rootPosition();
-    const QPoint outside(left + 40, top + 40);
+    const QPoint outside = d.outside();
+    const CaptureRect& area = kSwitchArea;
     const QPoint inside(static_cast<int>(area.x) + 100, static_cast<int>(area.y) + 300);
     for (int round = 0; round < 3; ++round) {
-        if (round > 0) switchCompositor(compositor, [&] { return presenter->paintMode(); });
+        if (round > 0) switchCompositor(d.compositor, [&] { return presenter->paintMode(); });
         const std::string mode = modeName(presenter->paintMode());
         saveScreen(("selection-" + std::to_string(round) + "-" + mode).c_str());
         const QImage shown = screen();
@@ -490,14 +506,11 @@ TEST(SelectionOverlayOnTheDesktop, TheSelectionFollowsTheCompositorBothWays) {
 // compositor, masked to what they paint without one) and the take's pictures show the
 // neighbour under them throughout.
 TEST(SelectionOverlayOnTheDesktop, TheRecordingControlsFollowTheCompositorBothWays) {
-    const auto options = applicationWindow({200, 150, 900, 600}, "YuxSwitchNeighbour", 900606);
-    yux::testing::X11TestWindow neighbour(options);
-    ASSERT_TRUE(neighbour.waitUntilViewable());
-    processEventsFor(300);
-    yux::testing::TestCompositor compositor;
-    DesktopFixture f;
-    const CaptureRect area{300, 250, 640, 400};
-    auto task = f.service->startSelection(areaPreference(area), f.displays);
+    SwitchingDesktop d;
+    ASSERT_TRUE(d.neighbourShown);
+    auto& f = d.f;
+    const CaptureRect& area = kSwitchArea;
+    auto task = d.select();
     ASSERT_TRUE(selectionShown(f));
     auto* presenter = f.service->activePresenter();
     f.camera->finishEditing();
@@ -529,12 +542,11 @@ TEST(SelectionOverlayOnTheDesktop, TheRecordingControlsFollowTheCompositorBothWa
     });
     take.start();
 
-    const auto [left, top] = neighbour.rootPosition();
-    const QPoint outside(left + 40, top + 40);
+    const QPoint outside = d.outside();
     const TrayLayout layout = tray->layout();
     const QPoint stop = tray->mapToGlobal(layout.stop.center().toPoint() + QPoint(0, 6));
     for (int round = 0; round < 2; ++round) {
-        switchCompositor(compositor, [&] { return presenter->paintMode(); });
+        switchCompositor(d.compositor, [&] { return presenter->paintMode(); });
         const OverlayPaintMode paintMode = presenter->paintMode();
         const std::string mode = modeName(paintMode);
         saveScreen(("recording-" + std::to_string(round + 1) + "-" + mode).c_str());

@@ -47,8 +47,22 @@ protected:
 };
 
 std::uint32_t pixelAt(const platform::PixelBuffer& picture, int x, int y) {
-    const auto* row = reinterpret_cast<const std::uint32_t*>(picture.data() + static_cast<std::size_t>(y) * picture.stride());
-    return row[x] & 0xffffff;
+    const std::uint8_t* row = picture.data() + static_cast<std::size_t>(y) * picture.stride();
+    return reinterpret_cast<const std::uint32_t*>(row)[x] & 0xffffff;
+}
+
+// Another application's window at kWindow.
+yux::testing::X11TestWindow::Options otherWindow(bool drawnOnly) {
+    yux::testing::X11TestWindow::Options options;
+    options.x = kWindow.x();
+    options.y = kWindow.y();
+    options.width = kWindow.width();
+    options.height = kWindow.height();
+    options.rgb = kFirst;
+    options.applicationClass = "YuxSwitchApplication";
+    options.processID = 900404;
+    options.drawnOnly = drawnOnly;
+    return options;
 }
 
 // The first picture of a region, our windows left out.
@@ -93,14 +107,7 @@ TEST(CompositingManagerOnTheDesktop, AWindowUnderOursIsSeenWhenTheCompositorHasJ
     if (!TestCompositor::running()) {
         ASSERT_TRUE(compositor.start());
     }
-    yux::testing::X11TestWindow::Options options;
-    options.x = kWindow.x();
-    options.y = kWindow.y();
-    options.width = kWindow.width();
-    options.height = kWindow.height();
-    options.rgb = kFirst;
-    options.drawnOnly = true;
-    yux::testing::X11TestWindow other(options);
+    yux::testing::X11TestWindow other(otherWindow(true));
     ASSERT_TRUE(other.waitUntilViewable());
     auto manager = platform::CompositingManager::create();
     ASSERT_TRUE(manager->running());
@@ -141,15 +148,7 @@ struct Look {
 TEST_P(FrameSourceAcrossCompositorSwitches, PicturesShowTheOtherWindowsThroughEachSwitch) {
     const SwitchCase& c = GetParam();
     TestCompositor compositor;
-    yux::testing::X11TestWindow::Options options;
-    options.x = kWindow.x();
-    options.y = kWindow.y();
-    options.width = kWindow.width();
-    options.height = kWindow.height();
-    options.rgb = kFirst;
-    options.applicationClass = "YuxSwitchApplication";
-    options.processID = 900404;
-    yux::testing::X11TestWindow other(options);
+    yux::testing::X11TestWindow other(otherWindow(false));
     ASSERT_TRUE(other.waitUntilViewable());
     OwnOverlay over(QRect(kWindow.x() + 100, kWindow.y() + 100, 200, 200));
     processEventsFor(300);
