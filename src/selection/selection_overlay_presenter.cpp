@@ -322,7 +322,6 @@ void SelectionOverlayPresenter::applyPaintMode() {
     services_.log.info(kLogCategory, std::string("capture_overlay_paint_mode mode=") +
                                          (mode == OverlayPaintMode::translucent ? "translucent" : "opaque"));
     if (selectionWindow_ && model_) {
-        // Taken before the window changes: the still picture leaves our windows out anyway.
         QImage frozen;
         if (mode == OverlayPaintMode::opaque && services_.freeze) frozen = services_.freeze(model_->displayFrame());
         selectionWindow_->setPaintMode(mode);

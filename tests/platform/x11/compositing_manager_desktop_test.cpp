@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QWidget>
 
+#include <cstdlib>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -135,25 +136,40 @@ struct SwitchCase {
 
 class FrameSourceAcrossCompositorSwitches : public ::testing::TestWithParam<SwitchCase> {};
 
+// What one picture shows at four places: on the other window and on the desktop, under our
+// window and beside it.
 struct Look {
     std::uint32_t underOurs;
     std::uint32_t beside;
+    std::uint32_t desktopUnderOurs;
+    std::uint32_t desktopBeside;
+};
+
+// The root window's background in a colour of its own while a test runs, black again after.
+class RootColour {
+public:
+    RootColour() { std::system("xsetroot -solid '#5a3c78'"); }
+    ~RootColour() { std::system("xsetroot -solid black"); }
 };
 
 }  // namespace
 
 // A take goes on while a compositing manager stops or starts: every picture shows the other
-// window's own colours (none black, none of our window), and a colour painted after each switch
-// reaches the pictures, so they never freeze.
+// window's own colours (none black, none of our window), the desktop under our window as
+// beside it, and a colour painted after each switch reaches the pictures, so they never freeze.
 TEST_P(FrameSourceAcrossCompositorSwitches, PicturesShowTheOtherWindowsThroughEachSwitch) {
     const SwitchCase& c = GetParam();
     TestCompositor compositor;
+    RootColour desktop;
     yux::testing::X11TestWindow other(otherWindow(false));
     ASSERT_TRUE(other.waitUntilViewable());
-    OwnOverlay over(QRect(kWindow.x() + 100, kWindow.y() + 100, 200, 200));
+    // Over the other window's right edge and the desktop beside it.
+    OwnOverlay over(QRect(kWindow.right() - 100, kWindow.y() + 100, 300, 200));
     processEventsFor(300);
-    const QPoint underOurs = kWindow.topLeft() + QPoint(200, 200);
-    const QPoint beside = kWindow.topLeft() + QPoint(450, 300);
+    const QPoint underOurs(kWindow.right() - 50, kWindow.y() + 200);
+    const QPoint beside(kWindow.x() + 300, kWindow.y() + 100);
+    const QPoint desktopUnderOurs(kWindow.right() + 50, kWindow.y() + 200);
+    const QPoint desktopBeside(kWindow.right() + 50, kWindow.bottom() + 20);
 
     platform::FrameSourceSettings settings;
     settings.region = c.region;
@@ -165,8 +181,8 @@ TEST_P(FrameSourceAcrossCompositorSwitches, PicturesShowTheOtherWindowsThroughEa
     platform::X11FrameSource source(settings, [&](platform::SampleBuffer sample) {
         const auto* picture = sample.picture();
         if (picture == nullptr) return;
-        const Look look{pixelAt(*picture, underOurs.x() - c.region.x, underOurs.y() - c.region.y),
-                        pixelAt(*picture, beside.x() - c.region.x, beside.y() - c.region.y)};
+        const auto at = [&](QPoint p) { return pixelAt(*picture, p.x() - c.region.x, p.y() - c.region.y); };
+        const Look look{at(underOurs), at(beside), at(desktopUnderOurs), at(desktopBeside)};
         std::lock_guard lock(mutex);
         looks.push_back(look);
     });
@@ -199,8 +215,10 @@ TEST_P(FrameSourceAcrossCompositorSwitches, PicturesShowTheOtherWindowsThroughEa
     std::lock_guard lock(mutex);
     EXPECT_GT(looks.size(), 10u);
     for (std::size_t i = 0; i < looks.size(); ++i) {
-        EXPECT_TRUE(painted.contains(looks[i].underOurs)) << "picture " << i << std::hex << ": " << looks[i].underOurs;
-        EXPECT_TRUE(painted.contains(looks[i].beside)) << "picture " << i << std::hex << ": " << looks[i].beside;
+        const Look& l = looks[i];
+        EXPECT_TRUE(painted.contains(l.underOurs)) << "picture " << i << std::hex << ": " << l.underOurs;
+        EXPECT_TRUE(painted.contains(l.beside)) << "picture " << i << std::hex << ": " << l.beside;
+        EXPECT_EQ(l.desktopUnderOurs, l.desktopBeside) << "picture " << i;
     }
 }
 
