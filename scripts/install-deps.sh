@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages in packages.txt that are missing. Idempotent; works as root
-# and through sudo.
+# install-deps.sh [--tests]: installs the Debian packages of packages.txt (building and running
+# Yux) that are missing; with --tests also those of packages-test.txt (tests, benchmarks, fuzz
+# programs). Idempotent; works as root and through sudo.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-mapfile -t wanted < <(grep -v '^\s*#' "$here/packages.txt" | sed '/^\s*$/d')
+lists=("$here/packages.txt")
+case "${1:-}" in
+  "") ;;
+  --tests) lists+=("$here/packages-test.txt") ;;
+  *) echo "usage: scripts/install-deps.sh [--tests]" >&2; exit 2 ;;
+esac
+mapfile -t wanted < <(cat "${lists[@]}" | grep -v '^\s*#' | sed '/^\s*$/d')
 missing=()
 for package in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

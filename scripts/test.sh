@@ -5,14 +5,18 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="$(nproc)"
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --tests
 "$root/scripts/build.sh" "$root/build"
-"$root/scripts/test-env.sh" ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+"$root/scripts/test-env.sh" ctest --test-dir "$root/build" --output-on-failure -j "$jobs" -LE soak
 # The desktop and end-to-end tests again on the desktop most users have: a compositing manager
 # and PipeWire's sound server.
 echo "test.sh: the desktop and e2e labels again, with picom and PipeWire"
 "$root/scripts/test-env.sh" --compositor --pipewire \
   ctest --test-dir "$root/build" --output-on-failure -j "$jobs" -L 'desktop|e2e'
+# The program builds and runs with the first package list alone (scripts/packages.txt).
+"$root/scripts/check-packages.sh" "$root/build/src/shell/yux"
+# Last and alone: many takes in a row while commands keep coming.
+"$root/scripts/test-env.sh" ctest --test-dir "$root/build" --output-on-failure -L soak
 if [ "${YUX_SKIP_SANITIZERS:-0}" != "1" ]; then
   YUX_BUILD_TYPE=Debug YUX_BUILD_TARGET=unit_tests \
     "$root/scripts/build.sh" "$root/build-sanitize" -DYUX_SANITIZE=ON -DYUX_BUILD_BENCH=OFF

@@ -1,6 +1,7 @@
 // A command file as another program may write it: read strictly, checked as a record command,
 // turned into a target, an export selection and a profile, and a failure answered. Every step
-// either works or throws an error the runner answers; a failure answer always encodes.
+// either works or throws an error the runner answers; a failure answer always encodes. The
+// export's edits, replayed by the command's own time line, give what the editor's time line gives.
 #include <cmath>
 #include <map>
 
@@ -26,6 +27,39 @@ void answerFailure(const AutomationID& id, const std::exception_ptr& error) {
         fuzzing::fail("a failure answer does not encode", failure.what());
     }
     if (json::decodeText<RecordingAutomationResponse>(text).id != id) fuzzing::fail("the answer lost its id", text);
+}
+
+// Short edit lists only: the editor's time line costs the square of their length.
+constexpr std::size_t kComparedEdits = 64;
+
+void compareWithTheEditor(const RecordingAutomationExport& options, double duration) {
+    if (!options.edits || options.edits->size() > kComparedEdits || !std::isfinite(duration) || !(duration > 0)) return;
+    const double start = options.trimStart.value_or(0);
+    const double end = options.trimEnd.value_or(duration);
+    if (!std::isfinite(start) || !std::isfinite(end)) return;
+    RecordingEdit edit(duration);
+    edit.setRange(start, end);
+    AutomationEditTimeline timeline(duration, start, end);
+    for (const auto& step : *options.edits) {
+        const auto before = edit.sections();
+        bool changed = false;
+        switch (step.action) {
+            case RecordingAutomationExport::Edit::Action::split:
+                edit.split(step.time);
+                changed = timeline.split(step.time);
+                break;
+            case RecordingAutomationExport::Edit::Action::remove:
+                edit.toggleRemoval(step.time);
+                changed = timeline.toggleRemoval(step.time);
+                break;
+            case RecordingAutomationExport::Edit::Action::speed:
+                edit.setSpeed(step.value.value_or(0), step.time);
+                changed = timeline.setSpeed(step.value.value_or(0), step.time);
+                break;
+        }
+        if (changed != (edit.sections() != before)) fuzzing::fail("the time lines disagree on a change", std::to_string(step.time));
+        if (timeline.sections() != edit.sections()) fuzzing::fail("the time lines disagree", std::to_string(step.time));
+    }
 }
 
 }  // namespace
@@ -63,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                                {2, RecordingSourceKind::systemAudio},
                                                                {3, RecordingSourceKind::microphone}};
     for (double duration : {command->durationSeconds.value_or(2.0), 0.4, 10.0}) {
+        compareWithTheEditor(options, duration);
         try {
             TrimSelection selection = options.selection(duration, frame, kinds);
             if (selection.sections.empty()) fuzzing::fail("a selection without sections", std::to_string(duration));

@@ -1,108 +1,20 @@
 // Opening a damaged recording as the trim window does: the duration probe, the track list, every
 // track decoded, the thumbnails and the waveform. Each input is a list of byte changes applied to
-// a small scratch-layout movie written once at start-up, so even an empty corpus starts from a
-// movie that opens.
-//
-// Input: byte 0 bit 0 set truncates the movie to the length in bytes 1 to 3 (little endian,
-// modulo the size); then records of 4 bytes: an offset (3 bytes, little endian) and the byte to
-// write there. An offset with its top bit set lands in the index (the "moov" atom: durations,
-// sample tables, codec parameters), where a few bytes change the most; otherwise anywhere in the
-// file. Byte 0 bit 1 set instead makes the rest of the input the movie itself, so a corpus can
-// carry foreign files.
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <cstdio>
-#include <cstdlib>
+// a small scratch-layout movie written once at start-up (see movie_fuzzing.hpp), so even an empty
+// corpus starts from a movie that opens.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 #include "editor/recording_sources.hpp"
 #include "editor/recording_waveform.hpp"
+#include "movie_fuzzing.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/movie_track_reader.hpp"
-#include "support/test_movie_generator.hpp"
 
 namespace {
 
-// Small and short, so one run takes milliseconds; every track kind of a scratch movie.
-constexpr int kSeedWidth = 64;
-constexpr int kSeedHeight = 36;
-constexpr int kSeedFrameRate = 10;
-constexpr double kSeedSeconds = 1.0;
 // As many bins as the trim window's audio lane draws, about.
 constexpr int kWaveformBins = 200;
-constexpr std::size_t kRecordSize = 4;
-
-constexpr std::size_t kIndexBit = std::size_t{1} << 23;
-
-struct Seed {
-    std::string bytes;
-    // Where the top-level "moov" atom lies; the whole file when none is found.
-    std::size_t indexStart = 0;
-    std::size_t indexSize = 0;
-};
-
-Seed& seed() {
-    static Seed value;
-    return value;
-}
-
-// Per process, so parallel jobs never share it; removed after every run, so a killed job leaves
-// at most this one file behind.
-std::filesystem::path damagedMoviePath() {
-    return std::filesystem::temp_directory_path() / ("yux-fuzz-movie-" + std::to_string(::getpid()) + ".mov");
-}
-
-std::size_t readOffset(const std::uint8_t* bytes) {
-    return bytes[0] | (std::size_t{bytes[1]} << 8) | (std::size_t{bytes[2]} << 16);
-}
-
-std::uint64_t bigEndian(const std::string& bytes, std::size_t at, int count) {
-    std::uint64_t value = 0;
-    for (int index = 0; index < count; ++index) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + index]);
-    return value;
-}
-
-void findIndex(Seed& movie) {
-    movie.indexStart = 0;
-    movie.indexSize = movie.bytes.size();
-    for (std::size_t at = 0; at + 8 <= movie.bytes.size();) {
-        std::uint64_t atomSize = bigEndian(movie.bytes, at, 4);
-        if (atomSize == 1 && at + 16 <= movie.bytes.size()) atomSize = bigEndian(movie.bytes, at + 8, 8);
-        if (atomSize < 8 || atomSize > movie.bytes.size() - at) return;
-        if (movie.bytes.compare(at + 4, 4, "moov") == 0) {
-            movie.indexStart = at;
-            movie.indexSize = atomSize;
-            return;
-        }
-        at += atomSize;
-    }
-}
-
-std::string mutatedMovie(const std::uint8_t* data, std::size_t size) {
-    std::string movie = seed().bytes;
-    if (size == 0) return movie;
-    if ((data[0] & 2) != 0) return {reinterpret_cast<const char*>(data) + 1, size - 1};
-    std::size_t position = 1;
-    if ((data[0] & 1) != 0 && size >= 4) {
-        movie.resize(readOffset(data + 1) % (movie.size() + 1));
-        position = 4;
-    }
-    for (; position + kRecordSize <= size && !movie.empty(); position += kRecordSize) {
-        std::size_t offset = readOffset(data + position);
-        if ((offset & kIndexBit) != 0) offset = seed().indexStart + (offset & ~kIndexBit) % seed().indexSize;
-        movie[offset % movie.size()] = static_cast<char>(data[position + 3]);
-    }
-    return movie;
-}
 
 void openAsTheTrimWindowDoes(const std::string& path) {
     using namespace yux;
@@ -142,61 +54,13 @@ void openAsTheTrimWindowDoes(const std::string& path) {
     }
 }
 
-// The movie writer's output varies from run to run (its tracks are encoded on threads of their
-// own), so the seed is written once and reused: the same input then means the same movie, in
-// later runs and in the jobs of -fork. YUX_FUZZ_SEED_MOVIE names the file; a missing one is
-// written.
-std::string loadSeedMovie() {
-    const char* named = std::getenv("YUX_FUZZ_SEED_MOVIE");
-    const std::filesystem::path path = named != nullptr
-                                           ? std::filesystem::path(named)
-                                           : std::filesystem::temp_directory_path() / "yux-fuzz-seed-movie.mov";
-    if (!std::filesystem::exists(path)) {
-        yux::testing::TestMovieOptions options;
-        options.width = kSeedWidth;
-        options.height = kSeedHeight;
-        options.frameRate = kSeedFrameRate;
-        options.durationSeconds = kSeedSeconds;
-        options.camera = true;
-        options.microphone = true;
-        // Written aside and renamed into place, so a parallel job never reads half a movie.
-        auto written = path;
-        written += "." + std::to_string(::getpid());
-        yux::testing::writeTestMovie(written.string(), options);
-        std::error_code ignored;
-        std::filesystem::rename(written, path, ignored);
-        if (ignored) {
-            std::filesystem::copy_file(written, path, std::filesystem::copy_options::skip_existing, ignored);
-            std::filesystem::remove(written, ignored);
-        }
-    }
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    static QCoreApplication app(*argc, *argv);
-    seed().bytes = loadSeedMovie();
-    if (seed().bytes.empty()) {
-        std::fprintf(stderr, "The seed movie is empty or unreadable.\n");
-        std::abort();
-    }
-    findIndex(seed());
-    // Damaged files make FFmpeg talk on every run; what matters is what our code does.
-    av_log_set_level(AV_LOG_QUIET);
+    yux::fuzzing::startMovieProgram(argc, argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto path = damagedMoviePath();
-    {
-        std::string movie = mutatedMovie(data, size);
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(movie.data(), static_cast<std::streamsize>(movie.size()));
-    }
-    openAsTheTrimWindowDoes(path.string());
-    std::filesystem::remove(path);
-    return 0;
+    return yux::fuzzing::runOnDamagedMovie(data, size, openAsTheTrimWindowDoes);
 }

@@ -190,7 +190,7 @@ CaptureTarget RecordingAutomationRequest::captureTarget(const DisplayID& mainDis
     return CaptureTarget::fullMainDisplay();
 }
 
-RecordingEdit RecordingAutomationExport::validatedEdit(double duration) const {
+AutomationEditTimeline RecordingAutomationExport::validatedEdit(double duration) const {
     const auto fail = [](const char* message) { throw AppError::outputFinalizationFailed(message); };
     const double start = trimStart.value_or(0);
     const double end = trimEnd.value_or(duration);
@@ -226,18 +226,14 @@ RecordingEdit RecordingAutomationExport::validatedEdit(double duration) const {
             fail("Crop must be a normalized rectangle inside the picture");
         }
     }
-    RecordingEdit edit(duration);
-    edit.setRange(start, end);
+    AutomationEditTimeline edit(duration, start, end);
     for (const auto& step : editList) {
-        const auto before = edit.sections();
         switch (step.action) {
             case Edit::Action::split:
-                edit.split(step.time);
-                if (edit.sections() == before) fail("Split must be at least 0.05 seconds from section edges");
+                if (!edit.split(step.time)) fail("Split must be at least 0.05 seconds from section edges");
                 break;
             case Edit::Action::remove:
-                edit.toggleRemoval(step.time);
-                if (edit.sections() == before) fail("Cannot remove the last kept section");
+                if (!edit.toggleRemoval(step.time)) fail("Cannot remove the last kept section");
                 break;
             case Edit::Action::speed: edit.setSpeed(*step.value, step.time); break;
         }
@@ -247,7 +243,7 @@ RecordingEdit RecordingAutomationExport::validatedEdit(double duration) const {
 
 TrimSelection RecordingAutomationExport::selection(double duration, Size frameSize,
                                                    const std::map<std::int32_t, RecordingSourceKind>& sourceKinds) const {
-    RecordingEdit edit = validatedEdit(duration);
+    const AutomationEditTimeline edit = validatedEdit(duration);
     RecordingCrop pictureCrop;
     if (crop) {
         pictureCrop.set(RecordingCrop::Field::width, crop->width * frameSize.width, frameSize);
@@ -266,7 +262,7 @@ TrimSelection RecordingAutomationExport::selection(double duration, Size frameSi
                                            : 1.0f;
         levels[trackID] = RecordingAudioLevel{level, false};
     }
-    return edit.selection(pictureCrop, levels);
+    return TrimSelection(edit.keptSections(), pictureCrop, levels);
 }
 
 RecordingPreset RecordingAutomationExport::profile(const RecordingPreset& defaultPreset) const {
@@ -277,12 +273,8 @@ RecordingPreset RecordingAutomationExport::profile(const RecordingPreset& defaul
     return preset;
 }
 
-std::string encodeReplacingInvalidText(const json::Json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 std::string encodeResponseText(const RecordingAutomationResponse& response) {
-    return encodeReplacingInvalidText(json::encode(response));
+    return json::encodeReplacingInvalidText(json::encode(response));
 }
 
 Size automationFrameSize(Size naturalSize, TrackTransform transform, double resolutionScale) {

@@ -16,6 +16,7 @@
 #include "model/display_bounds.hpp"
 #include "model/geometry.hpp"
 #include "model/json_coding.hpp"
+#include "automation/automation_edit_timeline.hpp"
 #include "model/recording_edit.hpp"
 #include "model/recording_preset.hpp"
 #include "model/recording_source.hpp"
@@ -53,7 +54,7 @@ struct RecordingAutomationExport {
     std::optional<float> microphoneGain;
 
     // The trim range and the edits applied to a recording of `duration` seconds.
-    RecordingEdit validatedEdit(double duration) const;
+    AutomationEditTimeline validatedEdit(double duration) const;
     // What the export takes from a picture of `frameSize` pixels and tracks of these kinds.
     TrimSelection selection(double duration, Size frameSize,
                             const std::map<std::int32_t, RecordingSourceKind>& sourceKinds) const;
@@ -148,8 +149,6 @@ std::string_view textOf(RecordingAutomationResponse::Phase phase);
 // Compact JSON of a response. Text that is not valid UTF-8 (window titles, platform messages)
 // is written with replacement characters instead of failing the whole answer.
 std::string encodeResponseText(const RecordingAutomationResponse& response);
-// Same for any document, such as a log line.
-std::string encodeReplacingInvalidText(const json::Json& value);
 
 // The linear part of a track's display transform: x' = a x + c y, y' = b x + d y.
 struct TrackTransform {

@@ -96,15 +96,17 @@ AutomationFiles AutomationFiles::create() {
         claim,
         read,
         [](const std::filesystem::path& path, const std::string& data) { platform::writeFileAtomically(path, data); },
-        [](const std::filesystem::path& path) { ::unlink(path.c_str()); },
+        [](const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; },
         isDirectory,
     });
 }
 
 AutomationFiles AutomationFiles::create_null(std::shared_ptr<NullState> state) {
     const auto check = [state](const std::string& operation, const std::filesystem::path& path) {
-        if (auto found = state->failures.find(operation); found != state->failures.end()) {
-            throw std::runtime_error(found->second + ": " + path.string());
+        for (const auto& key : {operation, operation + " " + path.string()}) {
+            if (auto found = state->failures.find(key); found != state->failures.end()) {
+                throw std::runtime_error(found->second + ": " + path.string());
+            }
         }
     };
     const auto isFolder = [state](const std::filesystem::path& path) {
@@ -150,7 +152,15 @@ AutomationFiles AutomationFiles::create_null(std::shared_ptr<NullState> state) {
             check("write", path);
             state->files[path.string()] = data;
         },
-        [state](const std::filesystem::path& path) { state->files.erase(path.string()); },
+        [state, check, isFolder](const std::filesystem::path& path) {
+            try {
+                check("remove", path);
+            } catch (const std::runtime_error&) {
+                return false;
+            }
+            state->files.erase(path.string());
+            return !isFolder(path);
+        },
         isFolder,
     });
 }

@@ -36,8 +36,8 @@ public:
         std::function<std::string(const std::filesystem::path&)> read;
         // Written whole through a synced temporary file in the same folder.
         std::function<void(const std::filesystem::path&, const std::string&)> writeAtomically;
-        // Unlinks one entry, never a folder's contents; errors are ignored.
-        std::function<void(const std::filesystem::path&)> remove;
+        // Unlinks one entry, never a folder's contents; true when the entry is gone.
+        std::function<bool(const std::filesystem::path&)> remove;
         // True for a folder (not followed through links).
         std::function<bool(const std::filesystem::path&)> isDirectory;
     };
@@ -47,7 +47,8 @@ public:
     struct NullState {
         std::map<std::string, std::string> files;
         std::vector<std::string> folders;
-        // Operation name ("list", "claim", "read", "write", "makeDirectories") → error text to throw.
+        // Operation name ("list", "claim", "read", "write", "makeDirectories", "remove"), alone or
+        // followed by a blank and one path, → error text to throw (a failed removal returns false).
         std::map<std::string, std::string> failures;
     };
     static AutomationFiles create_null(std::shared_ptr<NullState> state);

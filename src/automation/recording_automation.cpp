@@ -142,20 +142,54 @@ QCoro::Task<void> RecordingAutomation::processNextCommand() {
         co_return;
     }
     std::erase_if(names, [](const std::string& name) { return !hasExtension(name, kCommandExtension); });
-    if (names.empty()) co_return;
     std::stable_sort(names.begin(), names.end());
-    const std::string name = names.front();
-    const auto claimed = directories_.commands / (name + std::string(kClaimExtension));
+    std::erase_if(claimFailures_, [&](const auto& entry) {
+        return !std::binary_search(names.begin(), names.end(), entry.first);
+    });
+    // The first command that can be claimed is served; one that cannot waits for a later pass
+    // and never holds up those behind it.
+    for (const auto& name : names) {
+        if (const auto found = claimFailures_.find(name); found != claimFailures_.end() && found->second.ignored) continue;
+        const auto claimed = directories_.commands / (name + std::string(kClaimExtension));
+        std::string claimError;
+        try {
+            files.claim(directories_.commands / name, claimed);
+        } catch (const std::exception& error) {
+            claimError = error.what();
+        }
+        if (claimError.empty()) {
+            claimFailures_.erase(name);
+            co_await handleClaimed(name, claimed);
+            co_return;
+        }
+        co_await log("automation_transport_failed error=" + claimError);
+        if (++claimFailures_[name].passes >= kClaimAttempts) co_await giveUpClaiming(name);
+    }
+}
+
+QCoro::Task<void> RecordingAutomation::giveUpClaiming(const std::string& name) {
+    const bool removed = files_.operations().remove(directories_.commands / name);
+    if (removed) {
+        claimFailures_.erase(name);
+    } else {
+        claimFailures_[name].ignored = true;
+    }
+    co_await log("automation_command_skipped name=" + name + " removed=" + (removed ? "true" : "false"));
+    const auto id = automationIDFromText(std::string_view(name).substr(0, name.size() - kCommandExtension.size()));
+    if (!removed || !id) co_return;
+    // The client would otherwise wait for an answer that never comes.
+    const std::string text = appErrorText(AppError::outputFinalizationFailed("Command file could not be claimed"));
+    std::string writeError;
     try {
-        files.claim(directories_.commands / name, claimed);
+        write(failure(*id, text));
     } catch (const std::exception& error) {
-        transportError = error.what();
+        writeError = error.what();
     }
-    if (!transportError.empty()) {
-        co_await log("automation_transport_failed error=" + transportError);
-        co_return;
+    if (writeError.empty()) {
+        co_await log("automation_command_failed id=" + id->text + " error=" + text);
+    } else {
+        co_await log("automation_transport_failed error=" + writeError);
     }
-    co_await handleClaimed(name, claimed);
 }
 
 QCoro::Task<void> RecordingAutomation::handleClaimed(const std::string& name, const std::filesystem::path& claimed) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ namespace yux::automation {
 
 // Pause between two polling passes, and the step of a recording job's checks.
 inline constexpr std::chrono::milliseconds kPollInterval{100};
+// Passes in which a command file failed its claim before it is removed (or, when it cannot be,
+// ignored): a file that can never be claimed must not cost every later pass a try and a log line.
+inline constexpr int kClaimAttempts = 3;
 
 // What the runner reads of the rest of the program.
 class AutomationEnvironment {
@@ -76,6 +80,8 @@ public:
 private:
     void write(const RecordingAutomationResponse& response);
     QCoro::Task<void> handleClaimed(const std::string& name, const std::filesystem::path& claimed);
+    // After its last failed claim: the command file is removed and answered, or else ignored.
+    QCoro::Task<void> giveUpClaiming(const std::string& name);
     QCoro::Task<void> execute(const RecordingAutomationRequest& command);
     QCoro::Task<RecordingAutomationDiscovery> discover();
     QCoro::Task<void> runJob(RecordingAutomationRequest command, platform::CancelToken token);
@@ -92,6 +98,12 @@ private:
     std::optional<platform::CancelToken> jobToken_;
     std::optional<RecordingAutomationResponse> activeResponse_;
     bool stopRequested_ = false;
+    // Command files whose claim failed, by name, until they leave the folder.
+    struct ClaimFailures {
+        int passes = 0;
+        bool ignored = false;
+    };
+    std::map<std::string, ClaimFailures> claimFailures_;
 };
 
 }  // namespace yux::automation

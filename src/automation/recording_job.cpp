@@ -45,6 +45,7 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
     sessionAdmitted_ = false;
     ownsCameraOverlay_ = false;
     stopIssued_ = false;
+    started_.reset();
     RecordingAutomationResponse final;
     final.id = command.id;
     std::exception_ptr failure;
@@ -56,15 +57,9 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
         failure = std::current_exception();
     }
     if (failure) {
-        if (sessionAdmitted_) {
-            // A stop from the tray or panel made the take the user's (it is in the trim window or on
-            // its way there); the job lets go of it untouched.
-            const auto state = session_->state();
-            const bool userOwnsTake = !stopIssued_ && (state.isStopping() || state.pendingArtifact() != nullptr);
-            if (!userOwnsTake) {
-                co_await session_->cancel();
-                co_await session_->discardRecording();
-            }
+        if (sessionAdmitted_ && holdsOwnTake(session_->state())) {
+            co_await session_->cancel();
+            co_await session_->discardRecording();
         }
         bool cancelled = token.isCancelled();
         try {
@@ -84,6 +79,19 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
     co_return final;
 }
 
+bool RecordingJob::holdsOwnTake(const RecordingSessionState& state) const {
+    // Before the start returned, nothing could run in between: what the session holds is the job's.
+    if (!started_) return true;
+    if (const auto* recording = state.recordingInfo()) return recording->sessionID == started_->sessionID;
+    // A stop from the tray or panel made the take the user's (it is in the trim window or on its
+    // way there); the job lets go of it untouched.
+    if (const auto* artifact = state.pendingArtifact())
+        return stopIssued_ && artifact->scratchPath() == started_->scratchFilePath;
+    if (state.isStopping()) return stopIssued_;
+    // What a failed capture left is released; a selection or an idle session is someone else's.
+    return state.failure() != nullptr;
+}
+
 QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingAutomationRequest& command,
                                                                 platform::CancelToken token) {
     runner_.phase(Phase::configuring);
@@ -101,6 +109,7 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
     if (!info) {
         throw AppError::outputFinalizationFailed("Capture start failed: " + session_->state().diagnosticText());
     }
+    started_ = *info;
     runner_.phase(Phase::recording);
 
     const auto deadline = now_() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -108,7 +117,10 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
     while (now_() < deadline && !runner_.stopRequested()) {
         auto pause = sleep_(kPollInterval, token);
         co_await std::move(pause);
-        if (!session_->state().recordingInfo()) throw AppError::recordingSessionNotActive();
+        // Another recording than the job's own means the job's capture ended in between.
+        const RecordingSessionState state = session_->state();
+        const auto* recording = state.recordingInfo();
+        if (!recording || recording->sessionID != info->sessionID) throw AppError::recordingSessionNotActive();
     }
     token.throwIfCancelled();
 

@@ -87,6 +87,9 @@ private:
     QCoro::Task<RecordingAutomationResponse> runSteps(const RecordingAutomationRequest& command,
                                                       platform::CancelToken token);
     void hideOverlay();
+    // Whether the session, as it is now, still holds what this job started; the user may have
+    // started a new selection or recording since (a failed capture frees the session at once).
+    bool holdsOwnTake(const RecordingSessionState& state) const;
     QCoro::Task<void> log(std::string line);
 
     RecordingAutomation& runner_;
@@ -103,6 +106,8 @@ private:
     bool ownsCameraOverlay_ = false;
     // Set once the job asked for the stop: from then on the take is the job's to discard.
     bool stopIssued_ = false;
+    // The capture the session started for this job.
+    std::optional<ActiveSessionInfo> started_;
 };
 
 // The microphone kind of the inputs line: "usb", "native" or "off".

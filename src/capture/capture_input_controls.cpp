@@ -252,6 +252,7 @@ struct CaptureInputControls::Input {
     QLabel* noDevice = nullptr;
     QWidget* meter = nullptr;
     QAbstractButton* messageButton = nullptr;
+    QLabel* settingsHelp = nullptr;
     QWidget* messageSign = nullptr;
 };
 
@@ -292,6 +293,9 @@ CaptureInputControls::CaptureInputControls(CaptureInputsController& inputs, bool
     connect(&inputs_, &CaptureInputsController::camerasChanged, this, [this] { rebuildDeviceLine(*rows_[1]); });
     connect(&inputs_, &CaptureInputsController::microphoneMessageChanged, this, [this] { showMessage(*rows_[0]); });
     connect(&inputs_, &CaptureInputsController::cameraMessageChanged, this, [this] { showMessage(*rows_[1]); });
+    connect(&inputs_, &CaptureInputsController::settingsHelpChanged, this, [this] {
+        for (auto& input : rows_) showMessage(*input);
+    });
     // The level changes ten times a second: only the meter repaints.
     connect(&inputs_, &CaptureInputsController::levelChanged, this, [this] { rows_[0]->meter->update(); });
     connect(&inputs_, &CaptureInputsController::lockedChanged, this, &CaptureInputControls::showAvailability);
@@ -361,6 +365,15 @@ void CaptureInputControls::buildInput(Input& input) {
         connect(message, &QAbstractButton::clicked, this, [this, kind] { inputs_.openSettings(kind); });
         input.messageButton = message;
         parts->addWidget(message, 0, Qt::AlignLeft);
+        input.settingsHelp = new QLabel(input.column);
+        input.settingsHelp->setObjectName("capture-input-" + name + "-help");
+        input.settingsHelp->setFont(pixelFont(kCaptionPixels));
+        input.settingsHelp->setWordWrap(true);
+        input.settingsHelp->setTextFormat(Qt::PlainText);
+        QPalette helpColours = input.settingsHelp->palette();
+        helpColours.setColor(QPalette::WindowText, platform::secondaryColour(helpColours));
+        input.settingsHelp->setPalette(helpColours);
+        parts->addWidget(input.settingsHelp);
     }
 }
 
@@ -409,9 +422,14 @@ void CaptureInputControls::rebuildMenu(Input& input) {
 void CaptureInputControls::showMessage(Input& input) {
     const auto& message = inputs_.message(input.kind);
     const QString text = message ? QString::fromStdString(*message) : QString();
+    const auto& help = inputs_.settingsHelp(input.kind);
     QWidget* line = compact_ ? input.messageSign : static_cast<QWidget*>(input.messageButton);
     if (input.messageButton != nullptr) input.messageButton->setText(text);
-    line->setToolTip(text);
+    if (input.settingsHelp != nullptr) {
+        input.settingsHelp->setText(QString::fromStdString(help.value_or("")));
+        input.settingsHelp->setVisible(message.has_value() && help.has_value());
+    }
+    line->setToolTip(help && compact_ ? text + QLatin1Char('\n') + QString::fromStdString(*help) : text);
     line->setAccessibleName(text);
     line->setVisible(message.has_value());
     if (input.messageButton != nullptr) input.messageButton->updateGeometry();

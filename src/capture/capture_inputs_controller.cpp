@@ -192,7 +192,23 @@ bool CaptureInputsController::listed(CaptureInputKind kind, const std::optional<
 void CaptureInputsController::openSettings(CaptureInputKind kind) {
     auto pane = kind == CaptureInputKind::microphone ? platform::SystemSettingsOpener::kMicrophonePane
                                                      : platform::SystemSettingsOpener::kCameraPane;
-    if (!settingsOpener_.open(pane)) setMessage(kind, "Unable to open Settings");
+    if (settingsOpener_.open(pane)) return;
+    if (kind == CaptureInputKind::camera) setSettingsHelp(kind, accessInstructions(kind));
+    else setMessage(kind, "Unable to open Settings");
+}
+
+std::string CaptureInputsController::accessInstructions(CaptureInputKind kind) {
+    // This desktop has no per-application privacy list: access comes from the sound service and
+    // from the camera device's group.
+    return kind == CaptureInputKind::camera
+               ? "Give your user access to the camera (the video group), then return here. This step continues when "
+                 "access is available."
+               : "Make sure your desktop's sound service is running, then return here. This step continues when access "
+                 "is available.";
+}
+
+const std::optional<std::string>& CaptureInputsController::settingsHelp(CaptureInputKind kind) const {
+    return kind == CaptureInputKind::microphone ? microphoneSettingsHelp_ : cameraSettingsHelp_;
 }
 
 // MARK: helpers
@@ -214,7 +230,16 @@ void CaptureInputsController::setSelectedID(CaptureInputKind kind, std::string i
     setPreferences(std::move(next));
 }
 
+void CaptureInputsController::setSettingsHelp(CaptureInputKind kind, std::optional<std::string> help) {
+    auto& field = kind == CaptureInputKind::microphone ? microphoneSettingsHelp_ : cameraSettingsHelp_;
+    if (field == help) return;
+    field = std::move(help);
+    emit settingsHelpChanged();
+}
+
 void CaptureInputsController::setMessage(CaptureInputKind kind, std::optional<std::string> text) {
+    // The help explains the message it was shown under.
+    if (text != message(kind)) setSettingsHelp(kind, std::nullopt);
     if (kind == CaptureInputKind::microphone) {
         microphoneMessage_ = std::move(text);
         emit microphoneMessageChanged();

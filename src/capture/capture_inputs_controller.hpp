@@ -74,7 +74,13 @@ public:
     bool enabled(CaptureInputKind kind) const;
     const std::optional<std::string>& message(CaptureInputKind kind) const;
     const std::optional<std::string>& selectedID(CaptureInputKind kind) const;
+    // Opens the desktop's settings for the kind. The camera has no settings page here: its
+    // message stays and the help says how to give access instead.
     void openSettings(CaptureInputKind kind);
+    // How to give Yux access to the kind, as the first-run setup says it.
+    static std::string accessInstructions(CaptureInputKind kind);
+    // Shown under the kind's message after a settings page could not open; goes with the message.
+    const std::optional<std::string>& settingsHelp(CaptureInputKind kind) const;
 
     QCoro::Task<void> toggle(CaptureInputKind kind);
     QCoro::Task<void> select(CaptureInputKind kind, std::optional<std::string> id);
@@ -99,6 +105,7 @@ signals:
     void camerasChanged();
     void microphoneMessageChanged();
     void cameraMessageChanged();
+    void settingsHelpChanged();
     void levelChanged();
     void lockedChanged();
     void busyChanged();
@@ -111,6 +118,7 @@ private:
 
     void setEnabled(CaptureInputKind kind, bool enabled);
     void setMessage(CaptureInputKind kind, std::optional<std::string> message);
+    void setSettingsHelp(CaptureInputKind kind, std::optional<std::string> help);
     void setSelectedID(CaptureInputKind kind, std::string id);
     void setBusy(bool busy);
     void setLocked(bool locked);
@@ -126,6 +134,8 @@ private:
     std::vector<CaptureDevice> cameras_;
     std::optional<std::string> microphoneMessage_;
     std::optional<std::string> cameraMessage_;
+    std::optional<std::string> microphoneSettingsHelp_;
+    std::optional<std::string> cameraSettingsHelp_;
     double level_ = 0;
     bool locked_ = false;
     bool busy_ = false;

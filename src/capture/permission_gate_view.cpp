@@ -20,6 +20,7 @@ namespace yux {
 
 using platform::Symbol;
 using platform::SymbolPainter;
+using platform::SymbolView;
 using platform::pixelFont;
 
 namespace {
@@ -60,24 +61,6 @@ QLabel* makeLabel(const QString& text, int pixels, QFont::Weight weight, const Q
     return label;
 }
 
-// A painted symbol of a fixed size.
-class SymbolView : public QWidget {
-public:
-    SymbolView(Symbol symbol, int side, QColor colour, QWidget* parent)
-        : QWidget(parent), symbol_(symbol), colour_(std::move(colour)) {
-        setFixedSize(side, side);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        SymbolPainter::paint(painter, symbol_, rect(), colour_);
-    }
-
-private:
-    Symbol symbol_;
-    QColor colour_;
-};
 
 // The accent disc with a step's number.
 class StepBadge : public QWidget {
@@ -229,21 +212,6 @@ protected:
     }
 };
 
-// The confirmation's green, under the whole window.
-class GrantedBackground : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        QLinearGradient gradient(0, 0, 0, height());
-        gradient.setColorAt(0, QColor::fromRgbF(0.18f, 0.62f, 0.32f));
-        gradient.setColorAt(1, QColor::fromRgbF(0.12f, 0.52f, 0.26f));
-        painter.fillRect(rect(), gradient);
-    }
-};
-
 }  // namespace
 
 PermissionGateView::PermissionGateView(const PermissionGateContent& content, const PermissionGateViewState& state,
@@ -255,7 +223,7 @@ PermissionGateView::PermissionGateView(const PermissionGateContent& content, con
     auto* stack = new QGridLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     request_ = makeRequestView(reduceMotion);
-    granted_ = makeGrantedView();
+    granted_ = new PermissionGrantedView(QString::fromStdString(content_.enabledMessage), this);
     // Both share one place; the hidden one keeps its room, so the window does not jump.
     for (QWidget* child : {request_, granted_}) {
         stack->addWidget(child, 0, 0);
@@ -412,24 +380,31 @@ QWidget* PermissionGateView::makeStepRow(int number, QWidget* content) {
     return row;
 }
 
-QWidget* PermissionGateView::makeGrantedView() {
-    auto* view = new GrantedBackground(this);
-    view->setObjectName("permission-gate-granted");
-    auto* items = new QVBoxLayout(view);
+PermissionGrantedView::PermissionGrantedView(const QString& message, QWidget* parent) : QWidget(parent) {
+    setObjectName("permission-gate-granted");
+    auto* items = new QVBoxLayout(this);
     items->setContentsMargins(kGrantedPadding, kGrantedPadding, kGrantedPadding, kGrantedPadding);
     items->setSpacing(kGrantedSpacing);
     items->addStretch();
-    items->addWidget(new SymbolView(Symbol::checkmarkCircleFill, 56, Qt::white, view), 0, Qt::AlignHCenter);
-    auto* enabled = makeLabel(tr("Access enabled"), 22, QFont::Bold, Qt::white, Qt::AlignCenter, view);
+    items->addWidget(new SymbolView(Symbol::checkmarkCircleFill, 56, Qt::white, this), 0, Qt::AlignHCenter);
+    auto* enabled = makeLabel(tr("Access enabled"), 22, QFont::Bold, Qt::white, Qt::AlignCenter, this);
     enabled->setAccessibleName(enabled->text());
     items->addWidget(enabled);
     QColor soft(Qt::white);
     soft.setAlphaF(0.9);
-    auto* message = makeLabel(QString::fromStdString(content_.enabledMessage), 14, QFont::Normal, soft, Qt::AlignCenter, view);
-    message->setObjectName("permission-gate-enabled-message");
-    items->addWidget(message);
+    auto* text = makeLabel(message, 14, QFont::Normal, soft, Qt::AlignCenter, this);
+    text->setObjectName("permission-gate-enabled-message");
+    items->addWidget(text);
     items->addStretch();
-    return view;
+}
+
+void PermissionGrantedView::paintEvent(QPaintEvent*) {
+    // The confirmation's green, under the whole window.
+    QPainter painter(this);
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, QColor::fromRgbF(0.18f, 0.62f, 0.32f));
+    gradient.setColorAt(1, QColor::fromRgbF(0.12f, 0.52f, 0.26f));
+    painter.fillRect(rect(), gradient);
 }
 
 void PermissionGateView::showState() {

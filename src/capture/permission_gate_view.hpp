@@ -10,6 +10,17 @@ class QVariantAnimation;
 
 namespace yux {
 
+// The gate's green confirmation: "Access enabled" and the gate's message, over the whole window.
+class PermissionGrantedView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PermissionGrantedView(const QString& message, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 // The content of the permission gate's window: the request (why, two numbered steps, the
 // buttons) or the green confirmation, with a close button in the corner over both. Exactly
 // kWidth wide and as high as its content. It reads the gate's state and only calls actions.
@@ -32,7 +43,6 @@ protected:
 
 private:
     QWidget* makeRequestView(bool reduceMotion);
-    QWidget* makeGrantedView();
     QWidget* makeStepRow(int number, QWidget* content);
     void showState();
     void crossFade();

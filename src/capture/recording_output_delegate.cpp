@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <coroutine>
+#include <future>
 
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"
@@ -64,7 +65,8 @@ std::string writerFailureText(const std::exception_ptr& error, bool kept) {
         cause = e.what();
     } catch (...) {
     }
-    return cause + (kept ? " The recording stopped, and what was recorded up to then is kept." : " The recording stopped.");
+    return cause + (kept ? " The recording stopped, and " + std::string(RecordingOutputDelegate::kKeptEnding)
+                         : std::string(" The recording stopped."));
 }
 
 MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height, double frameRate) {
@@ -85,15 +87,10 @@ MediaTime rateOf(MediaTime interval) {
 
 }  // namespace
 
-// The suspended caller of finish(): resumed once, on the main thread.
+// Whoever waits for a finish: told its outcome once, from whichever thread ends it.
 struct RecordingOutputDelegate::Continuation {
-    std::coroutine_handle<> handle;
-    std::exception_ptr error;
-
-    void resume(std::exception_ptr result) {
-        error = std::move(result);
-        platform::postToMain([handle = handle] { handle.resume(); });
-    }
+    std::function<void(std::exception_ptr)> done;
+    void resume(std::exception_ptr result) { done(std::move(result)); }
 };
 
 RecordingOutputDelegate::Clock RecordingOutputDelegate::Clock::live() {
@@ -179,12 +176,44 @@ bool RecordingOutputDelegate::isClockFault(const SampleBuffer& sample, Recording
     return true;
 }
 
+void RecordingOutputDelegate::skipFrame(RecordingSourceKind kind, std::exception_ptr error) {
+    if (failure_ || !inputs_.contains(kind)) return;
+    auto& lost = losses_[kind];
+    lost.framesSkipped += 1;
+    skipErrors_[kind] = error;
+    if (losing_.insert(kind).second) {
+        log("source_writer_frame_skipped kind=" + labelOf(kind) + " skipped=" + std::to_string(lost.framesSkipped) +
+            " error=" + detailOf(error));
+    }
+}
+
+void RecordingOutputDelegate::silenceSource(RecordingSourceKind kind) {
+    if (isAudio(kind) && kind != RecordingSourceKind::systemAudio && inputs_.contains(kind)) silenced_.insert(kind);
+}
+
 void RecordingOutputDelegate::receive(const SampleBuffer& sample, RecordingSourceKind kind) {
     if (failure_) return;
     // A kind without a track (a stray camera frame) has nowhere to go, and a frame of it kept
     // as the newest picture would hold up every finish.
-    if (!inputs_.contains(kind)) return;
+    if (!inputs_.contains(kind) || silenced_.contains(kind)) return;
     if (isClockFault(sample, kind)) return;
+    place(sample, kind);
+    if (kind != RecordingSourceKind::systemAudio || silenced_.empty() || sample.audio() == nullptr) return;
+    // As much silence for each failed source as system audio brought sound.
+    auto silence = *sample.audio();
+    if (!silence_ || silence_->size() != silence.bytes->size()) {
+        silence_ = std::make_shared<const std::vector<std::uint8_t>>(silence.bytes->size(), std::uint8_t{0});
+    }
+    silence.bytes = silence_;
+    SampleBuffer quiet = sample;
+    quiet.payload = silence;
+    for (auto silenced : silenced_) {
+        if (failure_) return;
+        place(quiet, silenced);
+    }
+}
+
+void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceKind kind) {
     const MediaTime pts = sample.presentationTime;
     const auto end = end_.copy();
     if (end && pts >= *end) return;  // taken after the stop
@@ -222,6 +251,7 @@ void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSource
         if (writer_->append(input->second, sample)) {
             lastWritten_[kind] = pts;
             received_.insert(kind);
+            losing_.erase(kind);
             return;
         }
         const auto error = writer_->error();
@@ -231,8 +261,15 @@ void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSource
         setFailure(writerFailure(error));
         return;
     }
-    // A busy video track loses the frame; a busy audio track would lose sound, so it fails.
-    if (isAudio(kind)) setFailure(outputFailure("Audio writer could not keep up"));
+    // A busy track loses the sample and the take goes on: the writer fills a hole in the sound
+    // with silence when the next buffer comes.
+    if (!isAudio(kind)) return;
+    auto& lost = losses_[kind];
+    lost.audioBuffersDropped += 1;
+    if (losing_.insert(kind).second) {
+        log("source_writer_audio_dropped kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) +
+            " dropped=" + std::to_string(lost.audioBuffersDropped));
+    }
 }
 
 QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken token) {
@@ -240,7 +277,7 @@ QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken to
     while (clock_.now() < deadline) {
         const bool started = queue_.sync([this] {
             if (failure_) std::rethrow_exception(failure_);
-            auto has = [this](RecordingSourceKind kind) { return received_.contains(kind); };
+            auto has = [this](RecordingSourceKind kind) { return received_.contains(kind) || silenced_.contains(kind); };
             auto expects = [this](RecordingSourceKind kind) { return inputs_.contains(kind); };
             return has(RecordingSourceKind::screen) &&
                    (!expects(RecordingSourceKind::camera) || has(RecordingSourceKind::camera)) &&
@@ -249,6 +286,14 @@ QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken to
         if (started) co_return;
         co_await clock_.sleep(kStartPollInterval, token);
     }
+    // A source whose every picture could not be made says why.
+    const auto missing = queue_.sync([this] {
+        for (const auto& [kind, error] : skipErrors_) {
+            if (!received_.contains(kind)) return error;
+        }
+        return std::exception_ptr();
+    });
+    if (missing) std::rethrow_exception(missing);
     throw AppError::outputFinalizationFailed("Capture did not deliver video");
 }
 
@@ -256,17 +301,22 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
     struct Awaiter {
         RecordingOutputDelegate* self;
         MediaTime end;
-        std::shared_ptr<Continuation> continuation = std::make_shared<Continuation>();
+        std::shared_ptr<std::exception_ptr> error = std::make_shared<std::exception_ptr>();
 
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> handle) {
-            continuation->handle = handle;
-            self->queue_.async([self = self, end = end, continuation = continuation] {
+            auto continuation = std::make_shared<Continuation>();
+            // The caller resumes on the main thread.
+            continuation->done = [error = error, handle](std::exception_ptr result) {
+                *error = std::move(result);
+                platform::postToMain([handle] { handle.resume(); });
+            };
+            self->queue_.async([self = self, end = end, continuation] {
                 self->finishAt(end, self->clock_.now() + kDrainTimeout, continuation);
             });
         }
         void await_resume() const {
-            if (continuation->error) std::rethrow_exception(continuation->error);
+            if (*error) std::rethrow_exception(*error);
         }
     };
     const MediaTime end = clock_.hostNow();
@@ -276,6 +326,19 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
     // A named awaiter: GCC 12 mishandles the lifetime of a temporary one across the suspension.
     Awaiter awaiter{this, end};
     co_await awaiter;
+}
+
+void RecordingOutputDelegate::finishNow(std::chrono::milliseconds limit) {
+    const MediaTime end = clock_.hostNow();
+    end_.with([&](std::optional<MediaTime>& value) { value = end; });
+    writer_->endSession(end);
+    auto finished = std::make_shared<std::promise<void>>();
+    auto outcome = finished->get_future();
+    auto continuation = std::make_shared<Continuation>();
+    continuation->done = [finished](std::exception_ptr) { finished->set_value(); };
+    const auto deadline = clock_.now() + limit;
+    queue_.async([this, end, deadline, continuation] { finishAt(end, deadline, continuation); });
+    outcome.wait_for(limit);
 }
 
 void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <map>
@@ -8,6 +9,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "model/recording_source.hpp"
 #include "platform/async/cancel_token.hpp"
@@ -44,6 +47,9 @@ public:
     // Diagnostic lines (a sample dropped for a clock fault, the library's words for a failure).
     using Log = std::function<void(const std::string&)>;
 
+    // How a failure text ends when the movie keeps what was recorded; whoever knows where the
+    // movie is may name the place.
+    static constexpr std::string_view kKeptEnding = "what was recorded up to then is kept.";
     // Re-timed frames (the start's copies and the tail) last one frame at 60 fps.
     static constexpr platform::MediaTime kFrameDuration{1, 60};
     // A sample stamped further than this past the host clock's now, or past the stop, has a
@@ -85,9 +91,22 @@ public:
     // On queue.
     void receive(const platform::SampleBuffer& sample, RecordingSourceKind kind);
     void append(const platform::SampleBuffer& sample, RecordingSourceKind kind);
-    // On queue. The first failure stays; later ones are ignored.
+    // On queue. The first failure stays; later ones are ignored. A failure ends the take: only
+    // the movie itself failing to be written is one.
     std::exception_ptr failure() const { return failure_; }
     void setFailure(std::exception_ptr error);
+    // On queue: a picture of `kind` that could not be made (a camera frame that cannot be drawn)
+    // is left out; the track keeps showing its last picture.
+    void skipFrame(RecordingSourceKind kind, std::exception_ptr error);
+    // On queue: a sound source that failed for good (the phone's microphone) goes on as
+    // silence to the stop, paced by system audio, whose stream never leaves a hole.
+    void silenceSource(RecordingSourceKind kind);
+    // On queue: what was lost without ending the take, per kind.
+    struct Losses {
+        std::int64_t audioBuffersDropped = 0;  // the track's input was busy
+        std::int64_t framesSkipped = 0;        // skipFrame
+    };
+    std::map<RecordingSourceKind, Losses> losses() const { return losses_; }
     std::optional<platform::MediaTime> start() const { return start_; }
     const std::set<RecordingSourceKind>& received() const { return received_; }
 
@@ -97,11 +116,16 @@ public:
     // Ends the movie at the host clock's current time. Throws when it cannot be completed: after a
     // failure the movie keeps what was written when a picture was; without one, no movie is left.
     QCoro::Task<void> finish();
+    // The same, blocking, for a capture the program leaves while it runs: waits at most
+    // `limit` (the drain's deadline too), never throws. Not on queue.
+    void finishNow(std::chrono::milliseconds limit);
     // Stops the capture's writing for good, removes the movie and returns the writer's status number.
     int cancel();
 
 private:
     struct Continuation;
+    // On queue: the sample on the timeline, once the start is known.
+    void place(const platform::SampleBuffer& sample, RecordingSourceKind kind);
     void finishAt(platform::MediaTime end, std::chrono::steady_clock::time_point deadline,
                   std::shared_ptr<Continuation> continuation);
     void abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
@@ -119,6 +143,13 @@ private:
     std::set<RecordingSourceKind> received_;
     std::map<RecordingSourceKind, platform::SampleBuffer> lastVideo_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
+    std::map<RecordingSourceKind, Losses> losses_;
+    // Kinds whose losses go on since the last line that said so: one line per run of them.
+    std::set<RecordingSourceKind> losing_;
+    // The error of a kind's last skipped picture, told when the start waits for that kind in vain.
+    std::map<RecordingSourceKind, std::exception_ptr> skipErrors_;
+    std::set<RecordingSourceKind> silenced_;
+    std::shared_ptr<const std::vector<std::uint8_t>> silence_;  // zeros, reused while the size holds
     Clock clock_;
     Log log_;
     bool cancelled_ = false;

@@ -102,14 +102,27 @@ void X11VideoCapture::NullControl::waitWhileHeld() {
     waiting_ = false;
 }
 
+namespace {
+
+template <class T>
+std::vector<std::shared_ptr<T>> living(const std::vector<std::weak_ptr<T>>& all) {
+    std::vector<std::shared_ptr<T>> alive;
+    for (const auto& weak : all) {
+        if (auto strong = weak.lock()) alive.push_back(std::move(strong));
+    }
+    return alive;
+}
+
+}  // namespace
+
 std::vector<std::shared_ptr<CaptureStream>> X11VideoCapture::NullControl::streams() const {
     std::lock_guard lock(mutex_);
-    return streams_;
+    return living(streams_);
 }
 
 std::vector<std::shared_ptr<RecordingOutputDelegate>> X11VideoCapture::NullControl::writers() const {
     std::lock_guard lock(mutex_);
-    return writers_;
+    return living(writers_);
 }
 
 std::vector<std::string> X11VideoCapture::NullControl::directories() const {
@@ -134,10 +147,20 @@ X11VideoCapture::X11VideoCapture(std::shared_ptr<ScreenRecordingPermissionBounda
 
 X11VideoCapture::~X11VideoCapture() {
     *alive_ = false;
-    // A capture still running when the program ends stops its devices before its stream.
+    // A capture still running when the program ends (its stop failed, or did not come in time)
+    // stops its devices, then its stream, then ends its movie, which keeps what was recorded.
     for (auto& [id, session] : sessions_) {
+        session->startWait.cancel();
         if (session->camera) session->camera->stop();
         if (session->usbMicrophoneRuntime) session->usbMicrophoneRuntime->stopRecordingUSBMicrophone();
+        // After whatever the streams' queue still does with it; one that is not running refuses.
+        streams_.sync([this, stream = session->stream] {
+            try {
+                pieces_.stopStream(*stream);
+            } catch (...) {
+            }
+        });
+        session->output->finishNow(kLeftoverFinishLimit);
     }
 }
 
@@ -197,6 +220,7 @@ std::unique_ptr<X11VideoCapture> X11VideoCapture::create_null(
             CaptureStream::create_null(std::move(filter), std::move(configuration), control->streamAnswers);
         std::lock_guard lock(control->mutex_);
         control->streams_.push_back(stream);
+        if (control->retains) control->retained_.push_back(stream);
         return stream;
     };
     pieces.startStream = [control](CaptureStream& stream) {
@@ -211,6 +235,7 @@ std::unique_ptr<X11VideoCapture> X11VideoCapture::create_null(
                                                     height, microphone, camera, clock, frameInterval);
         std::lock_guard lock(control->mutex_);
         control->writers_.push_back(writer);
+        if (control->retains) control->retained_.push_back(writer);
         return writer;
     };
     pieces.createDirectory = [control](const std::string& path) {
@@ -264,13 +289,11 @@ QCoro::Task<void> X11VideoCapture::ensureAccess() {
 }
 
 QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget target, std::string filePath) {
-    co_await log("start_request", sessionID, startAttributes(target, filePath));
     // A second start under a running session's identifier would leave that capture running unreachable.
-    if (sessions_.contains(sessionID) || starting_.contains(sessionID)) {
-        throw AppError::recordingSessionAlreadyActive();
-    }
-    // Until the session is registered, a stop can only leave word that the start is to give up.
-    starting_.insert(sessionID);
+    const bool duplicate = sessions_.contains(sessionID) || finishing_.contains(sessionID) ||
+                           starting_.contains(sessionID) || failingStarts_.contains(sessionID);
+    // Until the session is registered, a stop can only leave word that the start is to give up;
+    // the start is known before its first wait, so no stop can come unseen.
     struct Starting {
         X11VideoCapture* engine;
         QUuid id;
@@ -278,7 +301,15 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
             engine->starting_.erase(id);
             engine->stoppedWhileStarting_.erase(id);
         }
-    } starting{this, sessionID};
+    };
+    std::optional<Starting> starting;
+    if (!duplicate) {
+        starting_.insert(sessionID);
+        starting.emplace(this, sessionID);
+    }
+    co_await log("start_request", sessionID, startAttributes(target, filePath));
+    if (duplicate) throw AppError::recordingSessionAlreadyActive();
+    throwIfStoppedWhileStarting(sessionID);
 
     auto permission = permission_;
     auto check = [permission] { return permission->hasAccess(); };
@@ -353,7 +384,7 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
                     if (auto* sample = std::get_if<SampleBuffer>(&result)) {
                         writer->receive(*sample, RecordingSourceKind::camera);
                     } else {
-                        writer->setFailure(std::get<std::exception_ptr>(result));
+                        writer->skipFrame(RecordingSourceKind::camera, std::get<std::exception_ptr>(result));
                     }
                 });
         }
@@ -368,15 +399,20 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
 
         if (route.kind == MicrophoneRoute::Kind::usb) {
             if (!cameraRuntime_) throw AppError::microphoneFailed("USB microphone runtime unavailable");
+            // A phone microphone that fails goes on as silence, as a lost sound source of the
+            // stream does.
             cameraRuntime_->recordUSBMicrophone(
-                output->queue(), [writer, systemLog = pieces_.systemLog](MicrophoneResult result) {
+                output->queue(), [writer, systemLog = pieces_.systemLog, line = debugLine(),
+                                  id = sessionText(sessionID)](MicrophoneResult result) {
                     if (auto* sample = std::get_if<SampleBuffer>(&result)) {
                         writer->receive(*sample, RecordingSourceKind::microphone);
                         return;
                     }
                     auto error = std::get<std::exception_ptr>(result);
-                    writer->setFailure(error);
+                    writer->silenceSource(RecordingSourceKind::microphone);
                     systemLog.error(kLogCategory, "yux_recording_usb_microphone_failed " + describe(error));
+                    line(std::string("capture source_failed session_id=") + id +
+                         " source=microphone error=" + describe(error));
                 });
         }
     } catch (...) {
@@ -416,7 +452,12 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
         co_await log("start_ready", sessionID);
         co_return;
     }
+    // A stop that comes during the clean-up reports the start's failure: there is no take
+    // (unless a stop of the user's took the session over and keeps its movie).
+    if (!(session && session->stopping && session->stoppingFinishes)) failingStarts_[sessionID] = failure;
+    if (session) session->startFailure = failure;
     co_await cleanUpFailedStart(sessionID, session, output, failure);
+    failingStarts_.erase(sessionID);
     std::rethrow_exception(failure);
 }
 
@@ -469,23 +510,37 @@ void X11VideoCapture::throwIfStoppedWhileStarting(const QUuid& sessionID) const 
 }
 
 QCoro::Task<void> X11VideoCapture::stopCapture(QUuid sessionID, bool finishOutput) {
-    auto found = sessions_.find(sessionID);
-    if (found == sessions_.end()) {
+    std::shared_ptr<ActiveSession> session;
+    if (auto found = sessions_.find(sessionID); found != sessions_.end()) {
+        session = found->second;
+    } else if (auto finishing = finishing_.find(sessionID); finishing != finishing_.end()) {
+        // Taken out by a stop that still finishes the movie: this one ends with it.
+        session = finishing->second;
+    } else {
+        if (auto failing = failingStarts_.find(sessionID); finishOutput && failing != failingStarts_.end()) {
+            std::rethrow_exception(failing->second);
+        }
         // A start still on its way gives up before it opens anything.
         if (starting_.contains(sessionID)) stoppedWhileStarting_.insert(sessionID);
         co_return;
     }
-    auto session = found->second;
     if (!session->stopping) {
+        session->stoppingFinishes = finishOutput;
         session->stopping = std::make_shared<platform::SharedTask<bool>>(performStop(sessionID, session, finishOutput));
     }
     auto stopping = session->stopping;
+    const bool finishes = session->stoppingFinishes;
     try {
         co_await stopping->get();
     } catch (...) {
         // A failed stop may be tried again.
         if (session->stopping == stopping) session->stopping.reset();
         throw;
+    }
+    // Joined the clean-up of a failed start: its movie is gone.
+    if (finishOutput && !finishes) {
+        std::rethrow_exception(session->startFailure ? session->startFailure
+                                                     : std::make_exception_ptr(AppError::recordingSessionNotActive()));
     }
 }
 
@@ -506,13 +561,19 @@ QCoro::Task<bool> X11VideoCapture::performStop(QUuid sessionID, std::shared_ptr<
         }
     }
     if (!failure) {
-        if (holds(sessionID, session)) sessions_.erase(sessionID);
+        if (holds(sessionID, session)) {
+            sessions_.erase(sessionID);
+            finishing_[sessionID] = session;
+        }
         if (finishOutput) {
             try {
                 co_await session->output->finish();
             } catch (...) {
                 failure = std::current_exception();
             }
+        }
+        if (auto finishing = finishing_.find(sessionID); finishing != finishing_.end() && finishing->second == session) {
+            finishing_.erase(finishing);
         }
     }
     if (failure) {

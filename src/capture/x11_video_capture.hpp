@@ -90,6 +90,8 @@ public:
         platform::MovieWriter::NullScript writerScript;
         std::optional<std::string> writerFails;
         bool directoryFails = false;
+        // Without it, streams and writers live only as long as the engine keeps them.
+        bool retains = true;
 
     private:
         friend class X11VideoCapture;
@@ -98,14 +100,17 @@ public:
         std::condition_variable changed_;
         bool held_ = false;
         bool waiting_ = false;
-        std::vector<std::shared_ptr<platform::CaptureStream>> streams_;
-        std::vector<std::shared_ptr<RecordingOutputDelegate>> writers_;
+        std::vector<std::weak_ptr<platform::CaptureStream>> streams_;
+        std::vector<std::weak_ptr<RecordingOutputDelegate>> writers_;
+        std::vector<std::shared_ptr<void>> retained_;
         std::vector<std::string> directories_;
     };
 
     // The category of the engine's system-log line.
     static constexpr const char* kLogCategory = "CaptureEngine";
     static constexpr const char* kStreamQueueLabel = "Yux.capture-streams";
+    // How long the engine, going away, waits for the movie of a capture still running to end.
+    static constexpr std::chrono::seconds kLeftoverFinishLimit{5};
 
     X11VideoCapture(std::shared_ptr<ScreenRecordingPermissionBoundary> permission,
                     std::shared_ptr<DebugLogBoundary> debugLog, std::shared_ptr<CaptureDeviceRuntime> cameraRuntime,
@@ -141,9 +146,10 @@ public:
 
 private:
     struct ActiveSession {
+        // First, so it goes last: the stream and the camera post onto the writer's queue.
+        std::shared_ptr<RecordingOutputDelegate> output;
         std::shared_ptr<platform::CaptureStream> stream;
         std::unique_ptr<CameraRecordingSource> camera;
-        std::shared_ptr<RecordingOutputDelegate> output;
         std::shared_ptr<CaptureDeviceRuntime> usbMicrophoneRuntime;
         std::chrono::steady_clock::time_point startedAt;
         bool screenStarted = false;
@@ -152,6 +158,10 @@ private:
         // The stop that runs; a second stop awaits it. (Its value means nothing: a shared task
         // carries one.)
         std::shared_ptr<platform::SharedTask<bool>> stopping;
+        // Whether that stop finishes the movie; the clean-up of a failed start does not.
+        bool stoppingFinishes = false;
+        // Why the start failed, once it has.
+        std::exception_ptr startFailure;
     };
 
     // On the streams' queue; a stream that stopped is no longer started.
@@ -175,9 +185,13 @@ private:
     std::shared_ptr<ScreenRecordingPermissionBoundary> permission_;
     CaptureLifecycleDiagnostics diagnostics_;
     std::map<QUuid, std::shared_ptr<ActiveSession>> sessions_;
+    // Sessions a stop has taken out of `sessions_` while it still finishes their movie.
+    std::map<QUuid, std::shared_ptr<ActiveSession>> finishing_;
     // Starts before their session is registered, and those of them a stop asked to give up.
     std::set<QUuid> starting_;
     std::set<QUuid> stoppedWhileStarting_;
+    // Starts that failed and are being cleaned up, with their error: a stop meanwhile reports it.
+    std::map<QUuid, std::exception_ptr> failingStarts_;
     Pieces pieces_;
     // Lines posted from other threads reach the debug log only while the engine lives.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "editor/editor_style.hpp"
 #include "editor/export_editor_session.hpp"
 
 namespace yux {
@@ -34,6 +35,7 @@ void EditorCropOverlay::paintEvent(QPaintEvent*) {
     if (!isShown()) return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    EditorStyle::clipToRoundedFrame(painter, this, cornerFrame_, cornerRadius_);
     QRectF v = viewRect();
     QPainterPath dim;
     dim.setFillRule(Qt::OddEvenFill);
@@ -47,10 +49,7 @@ void EditorCropOverlay::paintEvent(QPaintEvent*) {
 
     auto p = model_->crop().pixels(model_->frameSize());
     QString label = QStringLiteral("%1 × %2").arg(static_cast<long long>(p.width)).arg(static_cast<long long>(p.height));
-    QFont font = this->font();
-    font.setPixelSize(11);
-    font.setWeight(QFont::DemiBold);
-    font.setStyleHint(QFont::Monospace);
+    QFont font = EditorStyle::monospaced(11, QFont::DemiBold);
     painter.setFont(font);
     QFontMetricsF metrics(font);
     QSizeF box(metrics.horizontalAdvance(label) + 12, metrics.height() + 4);

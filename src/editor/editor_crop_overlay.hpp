@@ -24,6 +24,11 @@ public:
     // The crop in the overlay's points.
     QRectF viewRect() const;
     bool isShown() const;
+    // Painting is cut at the rounded corners of `frame`, an ancestor.
+    void setCornerFrame(const QWidget* frame, qreal radius) {
+        cornerFrame_ = frame;
+        cornerRadius_ = radius;
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,6 +43,8 @@ private:
     QPointF pressAt_;
     // The crop's pixel rectangle when the drag began; every step starts from it.
     std::optional<Rect> dragStart_;
+    const QWidget* cornerFrame_ = nullptr;
+    qreal cornerRadius_ = 0;
 };
 
 }  // namespace yux

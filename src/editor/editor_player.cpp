@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPointer>
 
+#include "editor/editor_style.hpp"
 #include "platform/async/main_thread.hpp"
 
 namespace yux {
@@ -44,8 +45,9 @@ void EditorPlayer::takePicture() {
 
 void EditorPlayer::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.fillRect(rect(), QColor::fromRgbF(0.06f, 0.065f, 0.08f));
+    painter.setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing);
+    EditorStyle::clipToRoundedFrame(painter, this, cornerFrame_, cornerRadius_);
+    painter.fillRect(rect(), EditorStyle::previewBackdrop());
     if (!picture_.isNull()) painter.drawImage(fit(picture_.size(), rect()), picture_);
 }
 

@@ -20,6 +20,11 @@ public:
     const QImage& picture() const { return picture_; }
     // Where a picture of `size` lands in `area`: centred, aspect kept.
     static QRectF fit(QSizeF size, QRectF area);
+    // Painting is cut at the rounded corners of `frame`, an ancestor.
+    void setCornerFrame(const QWidget* frame, qreal radius) {
+        cornerFrame_ = frame;
+        cornerRadius_ = radius;
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -30,6 +35,8 @@ private:
 
     std::shared_ptr<platform::PreviewPlayer> player_;
     QImage picture_;
+    const QWidget* cornerFrame_ = nullptr;
+    qreal cornerRadius_ = 0;
 };
 
 }  // namespace yux

@@ -6,9 +6,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -26,6 +23,8 @@ namespace {
 
 // Sliders are integer: thousandths of the model's value.
 constexpr int kSliderUnits = 1000;
+// The sidebar's default text size; the fixed-width values use it too.
+constexpr int kValuePixels = 13;
 
 QLabel* secondaryLabel(const QString& text, int pixels, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -38,12 +37,10 @@ QLabel* secondaryLabel(const QString& text, int pixels, QWidget* parent) {
     return label;
 }
 
+// Semibold in the fixed-width font, so changing digits keep their place.
 QLabel* valueLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
-    QFont font = label->font();
-    font.setWeight(QFont::DemiBold);
-    font.setStyleHint(QFont::Monospace);
-    label->setFont(font);
+    label->setFont(EditorStyle::monospaced(kValuePixels, QFont::DemiBold));
     return label;
 }
 
@@ -64,53 +61,7 @@ QSlider* slider(double from, double to, QWidget* parent) {
     return result;
 }
 
-// Segmented strips are drawn as one outlined rounded box around buttons without gaps.
-class SegmentStrip : public QWidget {
-public:
-    explicit SegmentStrip(QWidget* parent) : QWidget(parent) {
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(1, 1, 1, 1);
-        row->setSpacing(0);
-    }
-    void add(QAbstractButton* button) { static_cast<QHBoxLayout*>(layout())->addWidget(button, 1); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QColor border = EditorStyle::isDark(palette()) ? QColor::fromRgbF(0.227f, 0.227f, 0.235f)
-                                                       : QColor::fromRgbF(0.839f, 0.839f, 0.839f);
-        painter.setPen(QPen(border, 1));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-    }
-};
-
 }  // namespace
-
-EditorSegmentButton::EditorSegmentButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
-    setText(text);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-}
-
-QSize EditorSegmentButton::sizeHint() const {
-    QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text()) + 16, metrics.height() + 10};
-}
-
-void EditorSegmentButton::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (isChecked()) {
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 5, 5);
-        painter.fillPath(shape, EditorStyle::accent());
-    }
-    QColor text = isChecked() ? QColor(Qt::white) : palette().color(QPalette::WindowText);
-    if (!isEnabled()) text.setAlphaF(0.4);
-    if (isDown()) text.setAlphaF(0.6);
-    painter.setPen(text);
-    painter.drawText(rect(), Qt::AlignCenter, this->text());
-}
 
 std::string EditorSidebar::qualityText(double quality) {
     if (quality >= 0.999) return "Original";
@@ -128,8 +79,8 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     auto* session = model_.get();
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
-    // Tighter than the 18 the design draws with: the whole column must fit the 680-high window
-    // with two audio sources and the crop details open.
+    // Tighter than 18: the whole column must fit the 680-high window with two audio sources and
+    // the crop details open.
     column->setSpacing(10);
 
     // Audio.
@@ -170,7 +121,7 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     auto* cropColumn = new QVBoxLayout;
     cropColumn->setSpacing(8);
     cropValue_ = addHeading(cropColumn, QStringLiteral("CROP"), this);
-    auto* cropStrip = new SegmentStrip(this);
+    auto* cropStrip = new EditorSegmentStrip(this);
     crop_ = new EditorSegmentButton(QStringLiteral("Crop"), cropStrip);
     crop_->setCheckable(true);
     reset_ = new EditorSegmentButton(QStringLiteral("Reset"), cropStrip);
@@ -239,7 +190,7 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     auto* formatColumn = new QVBoxLayout;
     formatColumn->setSpacing(8);
     addHeading(formatColumn, QStringLiteral("FORMAT"), this);
-    auto* formatStrip = new SegmentStrip(this);
+    auto* formatStrip = new EditorSegmentStrip(this);
     for (int i = 0; i < 2; ++i) {
         auto codec = kAllRecordingVideoCodecs[i];
         formats_[i] = new EditorSegmentButton(codec == RecordingVideoCodec::h264 ? QStringLiteral("H.264")
@@ -290,11 +241,13 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     column->addStretch(1);
 
     auto* actions = new QHBoxLayout;
-    delete_ = new QPushButton(QStringLiteral("Delete"), this);
+    delete_ = new EditorButton(QStringLiteral("Delete"), this);
     export_ = new QPushButton(QStringLiteral("Export…"), this);
     export_->setDefault(true);
-    export_->setStyleSheet(QStringLiteral("QPushButton { background: rgb(10,132,255); color: white; border: none; }"
-                                          "QPushButton:disabled { background: rgba(10,132,255,100); }"));
+    export_->setStyleSheet(QStringLiteral("QPushButton { background: rgb(10,132,255); color: white; border: none;"
+                                          " border-radius: 6px; padding: 4px 10px; }"
+                                          "QPushButton:pressed { background: rgba(10,132,255,153); }"
+                                          "QPushButton:disabled { background: rgba(10,132,255,102); }"));
     QFont exportFont = export_->font();
     exportFont.setWeight(QFont::DemiBold);
     export_->setFont(exportFont);
@@ -309,7 +262,7 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     for (auto changed : {&ExportEditorSession::qualityChanged, &ExportEditorSession::scaleChanged,
                          &ExportEditorSession::cropChanged, &ExportEditorSession::cropEditingChanged,
                          &ExportEditorSession::codecChanged, &ExportEditorSession::editChanged,
-                         &ExportEditorSession::isExportingChanged})
+                         &ExportEditorSession::audioLevelsChanged, &ExportEditorSession::isExportingChanged})
         connect(session, changed, this, &EditorSidebar::refresh);
     refresh();
 }

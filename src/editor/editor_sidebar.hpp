@@ -4,8 +4,9 @@
 #include <memory>
 #include <string>
 
-#include <QAbstractButton>
 #include <QWidget>
+
+#include "editor/editor_button.hpp"
 
 class QComboBox;
 class QLabel;
@@ -16,18 +17,6 @@ namespace yux {
 
 class ExportEditorSession;
 class EditorPixelField;
-
-// One painted button of a segmented strip: accent fill when checked.
-class EditorSegmentButton : public QAbstractButton {
-    Q_OBJECT
-
-public:
-    explicit EditorSegmentButton(const QString& text, QWidget* parent = nullptr);
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
 
 // The export settings column: audio, quality, size, crop, format, summary and the two actions.
 class EditorSidebar : public QWidget {

@@ -2,10 +2,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include <QAbstractButton>
 #include <QWidget>
 
 #include "model/recording_source.hpp"
+#include "platform/desktop/symbol_painter.hpp"
 
 class QLabel;
 class QSlider;
@@ -17,6 +20,8 @@ class ExportEditorSession;
 
 // "Screen", "Camera", "System audio", "Microphone", "Audio".
 QString sourceDisplayName(RecordingSourceKind kind);
+// The symbol that stands for a source kind.
+platform::Symbol sourceSymbol(RecordingSourceKind kind);
 
 // Mute button, volume slider (thousandths of a gain, 0…2) and value label of one audio source;
 // a double-click on the slider puts the volume back to 100 %.
@@ -31,6 +36,8 @@ public:
     QToolButton* muteButton() const { return mute_; }
     QSlider* slider() const { return slider_; }
     QLabel* valueLabel() const { return value_; }
+    // The symbol the mute button shows: a struck-through speaker while muted.
+    platform::Symbol muteSymbol() const { return muteSymbol_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -43,6 +50,26 @@ private:
     QToolButton* mute_;
     QSlider* slider_;
     QLabel* value_;
+    platform::Symbol muteSymbol_ = platform::Symbol::speakerWave2;
+};
+
+// The narrow strip left of the source list that flips between one combined lane and one lane
+// per source: a chevron, turned down while expanded, over a bracket along the expanded lanes.
+class EditorLaneModeStrip : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit EditorLaneModeStrip(QWidget* parent = nullptr);
+    void setExpanded(bool expanded);
+    bool expanded() const { return expanded_; }
+    // For screen readers: "Expanded" or "Collapsed".
+    QString accessibleValue() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool expanded_ = false;
 };
 
 // The column left of the timeline: names each lane and flips between one lane and one per source.
@@ -50,18 +77,25 @@ class EditorSourceHeaders : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kWidth = 18 + 6 + 160;
+    static constexpr int kStripWidth = 18;
+    static constexpr int kSpacing = 6;
+    static constexpr int kListWidth = 160;
+    static constexpr int kWidth = kStripWidth + kSpacing + kListWidth;
 
     explicit EditorSourceHeaders(std::shared_ptr<ExportEditorSession> model, QWidget* parent = nullptr);
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
+    EditorLaneModeStrip* laneModeStrip() const { return strip_; }
+    // The one row standing for every source while collapsed (absent while expanded).
+    QAbstractButton* collapsedRow() const { return collapsed_; }
+    // One row per source while expanded, in the lanes' order.
+    const std::vector<QWidget*>& sourceRows() const { return rows_; }
 
 private:
     void rebuild();
 
     std::shared_ptr<ExportEditorSession> model_;
+    EditorLaneModeStrip* strip_;
+    QAbstractButton* collapsed_ = nullptr;
     std::vector<QWidget*> rows_;
 };
 

@@ -5,6 +5,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include <QPointer>
+
 #include "editor/editor_time_text.hpp"
 #include "editor/ffmpeg_recording_trim_boundary.hpp"
 #include "editor/recording_sources.hpp"
@@ -115,7 +117,9 @@ QCoro::Task<std::shared_ptr<ExportEditorSession>> ExportEditorSession::open(std:
     EditorServices services;
     services.player = platform::PreviewPlayer::create(platform::PulsePlaybackStream::output(platform::PulsePlaybackStream::create()));
     services.loaders = EditorPreviewLoaders::forMovie(path);
-    services.revealFile = [reveal = platform::FileManagerReveal::create()](const std::string& file) { reveal->reveal(file); };
+    services.revealFile = [reveal = platform::FileManagerReveal::create()](const std::string& file, auto failed) {
+        reveal->reveal(file, std::move(failed));
+    };
     auto opening = open(std::move(path), std::move(artifact), saveHandler, std::move(debugLog), std::move(onOutcome),
                         std::move(services));
     co_return co_await opening;
@@ -396,7 +400,8 @@ void ExportEditorSession::start() {
         if (source.track) tracks.push_back(*source.track);
     }
     try {
-        services_.player->prepare(tracks);
+        // Paced at the rate the export uses: a still screen's own pictures come far apart.
+        services_.player->prepare(tracks, facts_.sourceFrameRate);
     } catch (const std::exception&) {
         // Opening checked every track; a file changed since then plays what it can.
     }
@@ -589,10 +594,17 @@ QCoro::Task<void> ExportEditorSession::runExport(std::shared_ptr<ExportEditorSes
 
 void ExportEditorSession::reveal() {
     if (!saved_ || !services_.revealFile) return;
-    services_.revealFile(saved_->file.path);
+    publish(revealError_, std::optional<std::string>(), &ExportEditorSession::revealErrorChanged);
+    QPointer<ExportEditorSession> self(this);
+    services_.revealFile(saved_->file.path, [self](const std::string& folder) {
+        if (!self) return;
+        self->publish(self->revealError_, std::optional(platform::FileManagerReveal::failureMessage(folder)),
+                      &ExportEditorSession::revealErrorChanged);
+    });
 }
 
 void ExportEditorSession::clearSaved() {
+    publish(revealError_, std::optional<std::string>(), &ExportEditorSession::revealErrorChanged);
     publish(saved_, std::optional<RecordingExportResult>(), &ExportEditorSession::savedChanged);
 }
 

@@ -49,8 +49,8 @@ struct EditorPreviewLoaders {
 struct EditorServices {
     std::shared_ptr<platform::PreviewPlayer> player;
     EditorPreviewLoaders loaders;
-    // Shows a saved file in the desktop's file manager.
-    std::function<void(const std::string& path)> revealFile;
+    // Shows a saved file in the desktop's file manager; `failed` gets the folder it could not show.
+    std::function<void(const std::string& path, std::function<void(const std::string& folder)> failed)> revealFile;
 };
 
 // The model of the trim and export window: the edit, crop, levels and export settings of one
@@ -117,7 +117,11 @@ public:
     bool isExporting() const { return isExporting_; }
     const RecordingExportProgress& progress() const { return progress_; }
     const std::optional<RecordingExportResult>& saved() const { return saved_; }
+    // Whether an export succeeded since the editor opened ("Edit again" does not undo that).
+    bool hasSaved() const { return hasSaved_; }
     const std::optional<std::string>& errorMessage() const { return errorMessage_; }
+    // Set when "Show in Files" could not show the saved file's folder.
+    const std::optional<std::string>& revealError() const { return revealError_; }
 
     // Written by the views; no checks beyond the publishing rule.
     void setCrop(const RecordingCrop& value);
@@ -187,6 +191,7 @@ signals:
     void progressChanged();
     void savedChanged();
     void errorMessageChanged();
+    void revealErrorChanged();
 
 private:
     struct Private {};
@@ -243,6 +248,7 @@ private:
     RecordingExportProgress progress_{0, 1, 1, std::nullopt};
     std::optional<RecordingExportResult> saved_;
     std::optional<std::string> errorMessage_;
+    std::optional<std::string> revealError_;
 
     bool started_ = false;
     std::optional<platform::CancelToken> previewCancel_;

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include <QHBoxLayout>
-#include <QFontDatabase>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
@@ -15,6 +14,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "editor/editor_button.hpp"
 #include "editor/editor_crop_overlay.hpp"
 #include "editor/editor_player.hpp"
 #include "editor/editor_sidebar.hpp"
@@ -32,23 +32,11 @@ namespace {
 // The zoom slider in hundredths.
 constexpr int kZoomUnits = 100;
 
-QColor windowBackground(bool dark) {
-    return dark ? QColor::fromRgbF(0.145f, 0.145f, 0.153f) : QColor::fromRgbF(0.965f, 0.965f, 0.965f);
-}
-QColor panelColour(bool dark) { return dark ? QColor::fromRgbF(0.173f, 0.173f, 0.18f) : QColor(Qt::white); }
-QColor lineColour(bool dark) {
-    return dark ? QColor::fromRgbF(0.227f, 0.227f, 0.235f) : QColor::fromRgbF(0.839f, 0.839f, 0.839f);
-}
-
 QString speedText(double speed) { return QLocale().toString(speed, 'g', 6) + QStringLiteral("×"); }
 
 QLabel* badgeLabel(QWidget* parent) {
     auto* badge = new QLabel(parent);
-    QFont font = badge->font();
-    font.setPixelSize(11);
-    font.setWeight(QFont::DemiBold);
-    font.setStyleHint(QFont::Monospace);
-    badge->setFont(font);
+    badge->setFont(EditorStyle::monospaced(11, QFont::DemiBold));
     badge->setStyleSheet(QStringLiteral("color: white; background: rgba(0,0,0,153); border-radius: 6px; padding: 3px 8px;"));
     return badge;
 }
@@ -56,11 +44,16 @@ QLabel* badgeLabel(QWidget* parent) {
 // The picture area: backdrop, the player's picture fitted to the source's aspect, two badges.
 class PreviewArea : public QWidget {
 public:
+    static constexpr qreal kCornerRadius = 8;
+
     PreviewArea(ExportEditorSession& model, EditorPlayer* player, EditorCropOverlay* crop, QLabel* badge, QLabel* speed,
                 QWidget* parent)
         : QWidget(parent), model_(model), player_(player), crop_(crop), badge_(badge), speed_(speed) {
         player_->setParent(this);
         crop_->setParent(this);
+        // The picture and the crop's dimming are cut at the preview's rounded corners too.
+        player_->setCornerFrame(this, kCornerRadius);
+        crop_->setCornerFrame(this, kCornerRadius);
         badge_->setParent(this);
         speed_->setParent(this);
     }
@@ -79,8 +72,8 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), 8, 8);
-        painter.fillPath(shape, QColor::fromRgbF(0.06f, 0.065f, 0.08f));
+        shape.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
+        painter.fillPath(shape, EditorStyle::previewBackdrop());
     }
 
 public:
@@ -120,7 +113,7 @@ protected:
         QPainterPath clip;
         clip.addRoundedRect(QRectF(rect()), 4, 4);
         painter.setClipPath(clip);
-        painter.fillRect(rect(), lineColour(dark));
+        painter.fillRect(rect(), EditorStyle::line(dark));
         auto kept = model_.edit().keptSections();
         double total = std::max(model_.edit().outputDuration(), 0.001);
         double usable = width() - 2.0 * (std::max<double>(static_cast<double>(kept.size()), 1) - 1);
@@ -138,12 +131,6 @@ protected:
 private:
     ExportEditorSession& model_;
 };
-
-QPushButton* styledButton(const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setFocusPolicy(Qt::TabFocus);
-    return button;
-}
 
 }  // namespace
 
@@ -168,12 +155,6 @@ ExportEditorView::ExportEditorView(std::shared_ptr<ExportEditorSession> model, s
     base.setPixelSize(13);
     setFont(base);
     bool dark = EditorStyle::isDark(palette());
-    setStyleSheet(QStringLiteral("QPushButton { background: %1; border: 1px solid %2; border-radius: 6px; padding: 4px 10px; }"
-                                 "QPushButton:pressed { background: %3; }"
-                                 "QPushButton:disabled { color: %4; }")
-                      .arg(panelColour(dark).name(), lineColour(dark).name(),
-                           EditorStyle::withOpacity(panelColour(dark), 0.6).name(QColor::HexArgb),
-                           EditorStyle::secondary(palette(), 0.8).name(QColor::HexArgb)));
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -201,28 +182,27 @@ ExportEditorView::ExportEditorView(std::shared_ptr<ExportEditorSession> model, s
     // Transport.
     auto* transport = new QHBoxLayout;
     transport->setSpacing(6);
-    play_ = styledButton(QString(), left_);
+    play_ = new EditorButton(QString(), left_);
     play_->setToolTip(QStringLiteral("Play / Pause (Space)"));
+    QColor ink = palette().color(QPalette::Active, QPalette::ButtonText);
+    playIcon_ = platform::SymbolPainter::icon(platform::Symbol::playFill, ink, 16);
+    pauseIcon_ = platform::SymbolPainter::icon(platform::Symbol::pauseFill, ink, 16);
     play_->setFixedWidth(36);
     time_ = new QLabel(left_);
-    QFont mono = time_->font();
-    mono.setPixelSize(11);
-    mono.setStyleHint(QFont::Monospace);
-    mono.setFamily(QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
-    time_->setFont(mono);
-    split_ = styledButton(QStringLiteral("✂ Split"), left_);
+    time_->setFont(EditorStyle::monospaced(11));
+    QPalette timePalette = time_->palette();
+    timePalette.setColor(QPalette::WindowText, EditorStyle::secondary(timePalette));
+    time_->setPalette(timePalette);
+    split_ = new EditorButton(QStringLiteral("✂ Split"), left_);
     split_->setToolTip(QStringLiteral("Split at playhead (S)"));
-    remove_ = styledButton(QStringLiteral("Remove"), left_);
+    remove_ = new EditorButton(QStringLiteral("Remove"), left_);
     remove_->setToolTip(QStringLiteral("Remove / restore selected section"));
     transport->addWidget(play_);
     transport->addWidget(time_);
     transport->addStretch();
     transport->addWidget(split_);
     transport->addWidget(remove_);
-    auto* speedStrip = new QWidget(left_);
-    auto* speedRow = new QHBoxLayout(speedStrip);
-    speedRow->setContentsMargins(0, 0, 0, 0);
-    speedRow->setSpacing(0);
+    auto* speedStrip = new EditorSegmentStrip(left_);
     for (int i = 0; i < 5; ++i) {
         double value = RecordingEdit::speeds[i];
         speeds_[i] = new EditorSegmentButton(speedText(value), speedStrip);
@@ -231,14 +211,14 @@ ExportEditorView::ExportEditorView(std::shared_ptr<ExportEditorSession> model, s
         small.setPixelSize(11);
         speeds_[i]->setFont(small);
         speeds_[i]->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-        speedRow->addWidget(speeds_[i]);
+        speedStrip->add(speeds_[i], 0);
         connect(speeds_[i], &QAbstractButton::clicked, this, [this, session, value, i] {
             session->speed(value);
             refresh();
         });
     }
     transport->addWidget(speedStrip);
-    undo_ = styledButton(QStringLiteral("↶"), left_);
+    undo_ = new EditorButton(QStringLiteral("↶"), left_);
     undo_->setToolTip(QStringLiteral("Undo (Ctrl+Z)"));
     transport->addWidget(undo_);
     column->addLayout(transport);
@@ -264,12 +244,12 @@ ExportEditorView::ExportEditorView(std::shared_ptr<ExportEditorSession> model, s
     auto* zoomRow = new QHBoxLayout;
     zoomRow->setSpacing(6);
     zoomRow->addStretch();
-    zoomOut_ = styledButton(QStringLiteral("−"), left_);
+    zoomOut_ = new EditorButton(QStringLiteral("−"), left_);
     zoom_ = new QSlider(Qt::Horizontal, left_);
     zoom_->setRange(kZoomUnits, 20 * kZoomUnits);
     zoom_->setFixedWidth(140);
     zoom_->setToolTip(QStringLiteral("Zoom timeline (Ctrl+scroll or pinch)"));
-    zoomIn_ = styledButton(QStringLiteral("+"), left_);
+    zoomIn_ = new EditorButton(QStringLiteral("+"), left_);
     zoomRow->addWidget(zoomOut_);
     zoomRow->addWidget(zoom_);
     zoomRow->addWidget(zoomIn_);
@@ -319,20 +299,20 @@ ExportEditorView::ExportEditorView(std::shared_ptr<ExportEditorSession> model, s
     divider->setFixedWidth(1);
     divider->setAutoFillBackground(true);
     QPalette dividerPalette = divider->palette();
-    dividerPalette.setColor(QPalette::Window, lineColour(dark));
+    dividerPalette.setColor(QPalette::Window, EditorStyle::line(dark));
     divider->setPalette(dividerPalette);
     row->addWidget(divider);
     sidebar_ = new EditorSidebar(model_, std::move(closeWindow), this);
     sidebar_->setFixedWidth(kSidebarWidth);
     sidebar_->setAutoFillBackground(true);
     QPalette sidebarPalette = sidebar_->palette();
-    sidebarPalette.setColor(QPalette::Window, panelColour(dark));
+    sidebarPalette.setColor(QPalette::Window, EditorStyle::panel(dark));
     sidebar_->setPalette(sidebarPalette);
     row->addWidget(sidebar_);
 
     for (auto changed : {&ExportEditorSession::editChanged, &ExportEditorSession::playheadChanged,
-                         &ExportEditorSession::playingChanged, &ExportEditorSession::isExportingChanged,
-                         &ExportEditorSession::sourcesExpandedChanged})
+                         &ExportEditorSession::playingChanged, &ExportEditorSession::draggingEdgeChanged,
+                         &ExportEditorSession::isExportingChanged, &ExportEditorSession::sourcesExpandedChanged})
         connect(session, changed, this, &ExportEditorView::refresh);
     refresh();
 }
@@ -357,7 +337,7 @@ void ExportEditorView::resizeEvent(QResizeEvent* event) {
 
 void ExportEditorView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), windowBackground(EditorStyle::isDark(palette())));
+    painter.fillRect(rect(), EditorStyle::windowBackground(EditorStyle::isDark(palette())));
 }
 
 void ExportEditorView::refresh() {
@@ -372,8 +352,7 @@ void ExportEditorView::refresh() {
     timeline_->setFixedHeight(static_cast<int>(session->timelineHeight()) + timeline_->horizontalScrollBar()->sizeHint().height());
 
     bool playing = session->playing();
-    play_->setIcon(platform::SymbolPainter::icon(playing ? platform::Symbol::pauseFill : platform::Symbol::playFill,
-                                                 palette().color(QPalette::ButtonText), 16));
+    play_->setIcon(playing ? pauseIcon_ : playIcon_);
     play_->setAccessibleName(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
     double output = session->edit().outputDuration();
     time_->setText(QString::fromStdString(editorTimeText(playedTime(*session))) + QStringLiteral(" / ") +

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 
+#include <QIcon>
 #include <QWidget>
 
 class QLabel;
@@ -79,6 +80,8 @@ private:
     QSlider* zoom_;
     QLabel* summary_;
     QWidget* resultBar_;
+    QIcon playIcon_;
+    QIcon pauseIcon_;
     bool started_ = false;
 };
 

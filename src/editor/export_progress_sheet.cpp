@@ -67,6 +67,10 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     secondary.setAlphaF(0.5);
     dimmed.setColor(QPalette::WindowText, secondary);
     for (auto* label : {section_, remaining_, fileName_}) label->setPalette(dimmed);
+    revealError_ = new QLabel(this);
+    revealError_->setWordWrap(true);
+    revealError_->setTextFormat(Qt::PlainText);
+    revealError_->setStyleSheet(QStringLiteral("color: rgb(215, 0, 21);"));
 
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     editAgain_ = new QPushButton(QStringLiteral("Edit again"), this);
@@ -90,6 +94,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     column->addWidget(bar_);
     column->addLayout(caption);
     column->addWidget(details_);
+    column->addWidget(revealError_);
     column->addLayout(buttons);
 
     connect(cancel_, &QPushButton::clicked, this, [this] { model_->cancelExport(); });
@@ -101,7 +106,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     });
     for (auto changed : {&ExportEditorSession::progressChanged, &ExportEditorSession::savedChanged,
                          &ExportEditorSession::isExportingChanged, &ExportEditorSession::cropChanged,
-                         &ExportEditorSession::scaleChanged})
+                         &ExportEditorSession::scaleChanged, &ExportEditorSession::revealErrorChanged})
         connect(model_.get(), changed, this, &ExportProgressSheet::refresh);
     refresh();
 }
@@ -126,6 +131,8 @@ void ExportProgressSheet::refresh() {
     editAgain_->setVisible(finished);
     reveal_->setVisible(finished);
     close_->setVisible(finished);
+    revealError_->setVisible(finished && model_->revealError().has_value());
+    revealError_->setText(QString::fromStdString(model_->revealError().value_or("")));
     if (finished) {
         fileName_->setText(QString::fromStdString(std::filesystem::path(saved->file.path).filename().string()));
         percent_->setText(QStringLiteral("100%"));

@@ -49,6 +49,7 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* editAgainButton() const { return editAgain_; }
     QPushButton* revealButton() const { return reveal_; }
+    QLabel* revealErrorLabel() const { return revealError_; }
     QPushButton* closeButton() const { return close_; }
 
 protected:
@@ -66,6 +67,7 @@ private:
     QLabel* section_;
     QLabel* remaining_;
     QLabel* details_;
+    QLabel* revealError_;
     QPushButton* cancel_;
     QPushButton* editAgain_;
     QPushButton* reveal_;

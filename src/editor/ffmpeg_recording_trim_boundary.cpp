@@ -161,6 +161,8 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
         };
         auto opening = onWorkerThread(std::move(open));
         auto asset = co_await opening;
+        // Whatever lies past missing data would come out as a frozen picture and silence.
+        asset.requireWholeMedia();
         // An infinite duration would let any section through; nothing can be cut from it.
         if (!std::isfinite(asset.durationSeconds) || !(asset.durationSeconds > 0)) throw failure("Invalid media duration");
         validate(selection.sections, asset.durationSeconds);

@@ -1,5 +1,6 @@
 #include "editor/floating_trim_preview_window.hpp"
 
+#include <algorithm>
 #include <coroutine>
 
 #include <QAbstractSpinBox>
@@ -10,12 +11,14 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 
 #include "editor/export_editor_view.hpp"
 #include "editor/export_progress_sheet.hpp"
 #include "model/recording_shortcut.hpp"
 #include "platform/async/main_thread.hpp"
+#include "platform/async/sleep.hpp"
 
 namespace yux {
 
@@ -24,6 +27,8 @@ namespace {
 constexpr std::uint32_t kSpaceKey = 49;
 constexpr std::uint32_t kIKey = 34;
 constexpr std::uint32_t kOKey = 31;
+// How often a quit looks whether a cancelled export has ended.
+constexpr std::chrono::milliseconds kQuitPollInterval{50};
 
 std::uint32_t storedModifiers(Qt::KeyboardModifiers modifiers) {
     std::uint32_t bits = 0;
@@ -114,8 +119,8 @@ void TrimPreviewWindowController::resizeEvent(QResizeEvent* event) {
 
 void TrimPreviewWindowController::refreshSheet() {
     bool wanted = sheet_->wanted();
-    // Under the sheet or the alert nothing is live: no clicks, no shortcuts.
-    content_->setEnabled(!wanted && !alert_);
+    // Under the sheet, the alert or the question nothing is live: no clicks, no shortcuts.
+    content_->setEnabled(!wanted && !alert_ && !discardQuestion_);
     if (wanted == backdrop_->isVisible()) return;
     backdrop_->setVisible(wanted);
     if (wanted) {
@@ -150,7 +155,7 @@ void TrimPreviewWindowController::refreshAlert() {
     refreshSheet();
 }
 
-bool TrimPreviewWindowController::hasSheet() const { return backdrop_->isVisible() || alert_; }
+bool TrimPreviewWindowController::hasSheet() const { return backdrop_->isVisible() || alert_ || discardQuestion_; }
 
 bool TrimPreviewWindowController::windowShouldClose() const { return !contentController_->isExporting(); }
 
@@ -159,24 +164,80 @@ void TrimPreviewWindowController::closeWindow() {
     contentController_->logCloseRequest(sheetShown);
     if (contentController_->isExporting()) return;
     if (alert_) alert_->close();
+    if (discardQuestion_) discardQuestion_->close();
     backdrop_->hide();
+    closeConfirmed_ = true;
+    close();
+}
+
+void TrimPreviewWindowController::closeForQuit() {
+    quitting_ = true;
+    removeKeyboardMonitor();
+    contentController_->cancelExport();
+    if (contentController_->playing()) contentController_->togglePlayback();
+    if (alert_) alert_->close();
+    if (discardQuestion_) discardQuestion_->close();
     close();
 }
 
 void TrimPreviewWindowController::closeEvent(QCloseEvent* event) {
+    if (quitting_) {
+        // No outcome: the session keeps the take pending, noted for the next start.
+        event->accept();
+        return;
+    }
     if (!windowShouldClose()) {
         event->ignore();
+        return;
+    }
+    if (!closeConfirmed_ && !contentController_->hasSaved()) {
+        event->ignore();
+        askToDiscard();
         return;
     }
     event->accept();
     windowWillClose();
 }
 
-void TrimPreviewWindowController::windowWillClose() {
-    if (keyboardMonitor_) {
-        qApp->removeEventFilter(this);
-        keyboardMonitor_ = false;
+void TrimPreviewWindowController::askToDiscard() {
+    if (discardQuestion_) {
+        discardQuestion_->raise();
+        discardQuestion_->activateWindow();
+        return;
     }
+    // One question at a time over the window.
+    if (alert_) alert_->close();
+    auto* question = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kDiscardTitle),
+                                     QString::fromUtf8(kDiscardTitle), QMessageBox::NoButton, this);
+    question->setInformativeText(QString::fromUtf8(kDiscardText));
+    // The question stands out above its explanation, which reads on one line.
+    question->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { font-weight: bold; }"
+                                           "QLabel#qt_msgbox_informativelabel { min-width: 340px; }"));
+    auto* discard = question->addButton(QString::fromUtf8(kDiscardButton), QMessageBox::DestructiveRole);
+    auto* keep = question->addButton(QString::fromUtf8(kKeepEditingButton), QMessageBox::RejectRole);
+    question->setDefaultButton(keep);
+    question->setEscapeButton(keep);
+    question->setWindowModality(Qt::WindowModal);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    discardQuestion_ = question;
+    connect(question, &QMessageBox::finished, this, [this, question, discard] {
+        const bool discarding = question->clickedButton() == discard && !quitting_;
+        discardQuestion_ = nullptr;
+        refreshSheet();
+        if (discarding) closeWindow();
+    });
+    question->open();
+    refreshSheet();
+}
+
+void TrimPreviewWindowController::removeKeyboardMonitor() {
+    if (!keyboardMonitor_) return;
+    qApp->removeEventFilter(this);
+    keyboardMonitor_ = false;
+}
+
+void TrimPreviewWindowController::windowWillClose() {
+    removeKeyboardMonitor();
     // The outcome handler may release this window: keep the session until the call returns.
     auto session = contentController_;
     session->completeWithDiscardIfNeeded();
@@ -271,6 +332,17 @@ FloatingTrimPreviewWindow::FloatingTrimPreviewWindow(std::shared_ptr<DebugLogBou
     : debugLog_(std::move(debugLog)), opener_(std::move(opener)), registry_(std::make_shared<Registry>()) {}
 
 FloatingTrimPreviewWindow::~FloatingTrimPreviewWindow() = default;
+
+QCoro::Task<void> FloatingTrimPreviewWindow::closeForQuit() {
+    // Held here: a window whose export ends may still be released meanwhile.
+    const auto open = registry_->open;
+    for (const auto& presentation : open) presentation->controller->closeForQuit();
+    const auto exporting = [&open] {
+        return std::any_of(open.begin(), open.end(),
+                           [](const auto& presentation) { return presentation->controller->model().isExporting(); });
+    };
+    while (exporting()) co_await platform::sleepFor(kQuitPollInterval);
+}
 
 TrimPreviewWindowController* FloatingTrimPreviewWindow::activeWindow() const {
     return registry_->active ? registry_->active->controller.get() : nullptr;

@@ -41,19 +41,30 @@ class TrimPreviewWindowController : public QWidget {
 public:
     static constexpr int kWidth = 1120;
     static constexpr int kHeight = 680;
+    // The question before a close would throw away a take that was never exported.
+    static constexpr const char* kDiscardTitle = "Discard this recording?";
+    static constexpr const char* kDiscardText = "The recording has not been exported. It will be deleted.";
+    static constexpr const char* kDiscardButton = "Discard";
+    static constexpr const char* kKeepEditingButton = "Keep Editing";
 
     explicit TrimPreviewWindowController(std::shared_ptr<ExportEditorSession> model, QWidget* content = nullptr);
     ~TrimPreviewWindowController() override;
 
     ExportEditorSession& model() const { return *contentController_; }
-    // The view's close action: refused while exporting.
+    // The view's close action (Delete, the finished sheet's Close): closes without asking;
+    // refused while exporting.
     void closeWindow();
     bool windowShouldClose() const;
-    // Whether the sheet or the alert covers the window.
+    // Whether the sheet, the alert or the discard question covers the window.
     bool hasSheet() const;
     bool keyboardMonitorInstalled() const { return keyboardMonitor_; }
     ExportProgressSheet* sheet() const { return sheet_; }
     QMessageBox* alert() const { return alert_; }
+    // Shown when the window is closed (title bar, window manager) before any export succeeded.
+    QMessageBox* discardQuestion() const { return discardQuestion_; }
+    // Yux quits: the window goes without asking and without an outcome, so the take stays
+    // pending for the next start. A running export is cancelled.
+    void closeForQuit();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -64,6 +75,8 @@ private:
     void windowWillClose();
     void refreshSheet();
     void refreshAlert();
+    void askToDiscard();
+    void removeKeyboardMonitor();
 
     std::shared_ptr<ExportEditorSession> contentController_;
     bool keyboardMonitor_ = false;
@@ -71,6 +84,10 @@ private:
     QWidget* backdrop_ = nullptr;
     ExportProgressSheet* sheet_ = nullptr;
     QPointer<QMessageBox> alert_;
+    QPointer<QMessageBox> discardQuestion_;
+    // Set by the close action and by "Discard": the next close goes through.
+    bool closeConfirmed_ = false;
+    bool quitting_ = false;
     // The app filter sees a passed-on key again at each parent it climbs to; act on it once.
     const QEvent* lastKey_ = nullptr;
     QPointer<QWidget> lastReceiver_;
@@ -90,6 +107,9 @@ public:
 
     QCoro::Task<TrimPreviewOutcome> presentTrimPreview(PendingRecordingArtifact artifact,
                                                        TrimPreviewSaveHandling* saveHandler) override;
+
+    // Yux quits: every open window closes for quit; returns once their exports have ended.
+    QCoro::Task<void> closeForQuit();
 
     // The open window, if any.
     TrimPreviewWindowController* activeWindow() const;

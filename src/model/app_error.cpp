@@ -1,6 +1,7 @@
 #include "model/app_error.hpp"
 
 #include "model/user_facing_error_message_policy.hpp"
+#include "platform/desktop/file_contents.hpp"
 
 namespace yux {
 
@@ -24,6 +25,9 @@ std::string UserFacingErrorMessagePolicy::message(const AppError& error) const {
         case AppError::Case::settingsLoadFailed:
             return "Settings could not be loaded. Choose a save folder to continue.";
         case AppError::Case::settingsPersistFailed:
+            if (detail.ends_with(": " + std::string(platform::kDiskFullCause))) {
+                return "Settings could not be saved. The disk is full.";
+            }
             return "Settings could not be saved. Check disk permissions and retry.";
         case AppError::Case::recentRecordingLoadFailed: return "Recent recordings could not be loaded.";
         case AppError::Case::recentRecordingPersistFailed: return "Recent recordings could not be saved.";

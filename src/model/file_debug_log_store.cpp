@@ -79,7 +79,9 @@ std::string FileDebugLogStore::serialize(const std::string& message) const {
         json::Json object = json::Json::object();
         object["timestamp"] = now_().iso8601(true);
         object["message"] = message;
-        return escapeLineBreakingCharacters(object.dump());
+        // Window titles and platform texts may hold invalid UTF-8: the line keeps its time and
+        // its text, with replacement characters for the bytes that are not text.
+        return escapeLineBreakingCharacters(json::encodeReplacingInvalidText(object));
     } catch (const json::Json::exception&) {
         return kSerializationFailedLine;
     }

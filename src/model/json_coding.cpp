@@ -51,6 +51,10 @@ std::string encodeText(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::strict);
 }
 
+std::string encodeReplacingInvalidText(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 Json parseText(std::string_view text) {
     if (platform::jsonTextNestsDeeperThan(text)) {
         throw DecodingError(DecodingError::Kind::dataCorrupted, "The given data nests too deeply.");

@@ -60,6 +60,9 @@ T decode(const Json& value) {
 // Compact text, as stored on disk. Fails with EncodingError for a value nested more than
 // platform::kMaxJsonNesting levels.
 std::string encodeText(const Json& value);
+// Compact text where invalid UTF-8 (window titles, platform messages) becomes replacement
+// characters instead of failing the whole document.
+std::string encodeReplacingInvalidText(const Json& value);
 // The one parse of every document Yux reads. Fails with dataCorrupted "The given data was not
 // valid JSON." on a syntax error, and with dataCorrupted "The given data nests too deeply." for
 // more than platform::kMaxJsonNesting levels, checked before parsing.

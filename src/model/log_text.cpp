@@ -44,20 +44,34 @@ std::string logNumber(double value) {
 
 namespace {
 
+std::string hexEscape(unsigned code) {
+    char escape[16];
+    std::snprintf(escape, sizeof escape, "\\u{%x}", code);
+    return escape;
+}
+
+// A string literal: backslash, double and single quote behind a backslash; tab, line feed,
+// carriage return and NUL as \t, \n, \r and \0; every other control character, C1 ones included,
+// as \u{hex}.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const auto c = static_cast<unsigned char>(text[index]);
         switch (c) {
             case '"': out += "\\\""; break;
+            case '\'': out += "\\'"; break;
             case '\\': out += "\\\\"; break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
             default:
                 if (c < 0x20 || c == 0x7f) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u{%x}", c);
-                    out += escape;
+                    out += hexEscape(c);
+                } else if (c == 0xC2 && index + 1 < text.size() && static_cast<unsigned char>(text[index + 1]) >= 0x80 &&
+                           static_cast<unsigned char>(text[index + 1]) <= 0x9F) {
+                    // U+0080 to U+009F in UTF-8.
+                    out += hexEscape(static_cast<unsigned char>(text[++index]));
                 } else {
                     out += static_cast<char>(c);
                 }

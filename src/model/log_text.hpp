@@ -16,7 +16,8 @@ std::string logNumber(double value);
 
 // An AppError's text form in log lines and status texts: the case name, and for a case with a
 // detail the detail as a quoted string literal (saveFolderUnusable("folder \"x\" is gone")).
-// Quotation marks, backslashes and control characters are escaped so the text reads back.
+// Quotation marks (double and single), backslashes and control characters are escaped so the
+// text reads back.
 std::string appErrorText(const AppError& error);
 
 // An error as a log line shows it: an AppError as its case name and quoted detail

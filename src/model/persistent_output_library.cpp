@@ -1,10 +1,23 @@
 #include "model/persistent_output_library.hpp"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "model/app_error.hpp"
 
 namespace yux {
+
+namespace {
+
+// A damaged or edited list may name any file ("/etc/passwd"); the panel offers only movies.
+bool isMovieYuxWrites(const std::string& path) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    return std::any_of(kAllOutputFormats.begin(), kAllOutputFormats.end(), [&](OutputFormat format) {
+        return extension == "." + std::string(fileExtensionOf(format));
+    });
+}
+
+}  // namespace
 
 PersistentOutputLibrary::PersistentOutputLibrary(std::shared_ptr<FileSystemBoundary> fileSystem,
                                                  std::shared_ptr<ClockBoundary> clock, TimestampFileNamingPolicy naming,
@@ -62,7 +75,7 @@ QCoro::Task<std::vector<RecordingFile>> PersistentOutputLibrary::recentRecording
     std::vector<RecordingFile> existing;
     for (const auto& file : files) {
         if (static_cast<int>(existing.size()) >= limit) break;
-        if (fileSystem_->regularFileExists(file.path)) existing.push_back(file);
+        if (isMovieYuxWrites(file.path) && fileSystem_->regularFileExists(file.path)) existing.push_back(file);
     }
     co_return existing;
 }

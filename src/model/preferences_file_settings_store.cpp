@@ -1,11 +1,14 @@
 #include "model/preferences_file_settings_store.hpp"
 
 #include <QDir>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 
 #include "model/app_error.hpp"
+#include "platform/desktop/file_contents.hpp"
 #include "platform/desktop/preferences_file.hpp"
 
 namespace yux {
@@ -35,6 +38,13 @@ std::optional<std::string> readOr(const PreferencesSDK& sdk, const std::string& 
     } catch (const std::exception&) {
         throw AppError::settingsLoadFailed("preferences file unreadable");
     }
+}
+
+bool isDiskFull(const std::exception& error) {
+    int code = 0;
+    if (const auto* file = dynamic_cast<const platform::PreferencesFileError*>(&error)) code = file->errorNumber();
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error)) code = system->code().value();
+    return code == ENOSPC || code == EDQUOT;
 }
 
 }  // namespace
@@ -94,7 +104,11 @@ void PreferencesFileSettingsStore::write(const std::string& key, const std::stri
     // Reporting success for settings that never reached the disk would lose them silently.
     try {
         sdk_.writeData(key, data);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        // A full disk is told as such; the detail names it so the user's text can.
+        if (isDiskFull(error)) {
+            throw AppError::settingsPersistFailed(std::string(failureDetail) + ": " + std::string(platform::kDiskFullCause));
+        }
         throw AppError::settingsPersistFailed(failureDetail);
     }
     writes_.record(PreferenceWrite{key, data});

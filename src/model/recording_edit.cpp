@@ -13,8 +13,6 @@ namespace {
 
 // The trim range never gets shorter than this (or than the whole recording, if shorter).
 constexpr double kMinimumRangeSeconds = 0.5;
-// A split leaves both parts at least this long.
-constexpr double kSplitMargin = 0.05;
 // Playback skips a kept section that ends within this of the current time.
 constexpr double kPlaybackLookAhead = 0.001;
 
@@ -114,7 +112,7 @@ void RecordingEdit::split(double t) {
     if (!std::isfinite(t) || !(range_.lower < t && t < range_.upper)) return;
     const std::size_t i = index(t);
     const Section section = sections_[i];
-    if (!(t - section.start >= kSplitMargin && section.end - t >= kSplitMargin)) return;
+    if (!(t - section.start >= splitMargin && section.end - t >= splitMargin)) return;
     history_.push_back(snapshot());
     sections_[i].end = t;
     sections_.insert(sections_.begin() + static_cast<std::ptrdiff_t>(i) + 1, Section{t, section.end, section.speed, section.kept});

@@ -40,6 +40,8 @@ public:
 
     // The only speeds a section may be given.
     static constexpr double speeds[] = {0.5, 1.0, 1.5, 2.0, 4.0};
+    // A split leaves both parts at least this long.
+    static constexpr double splitMargin = 0.05;
 
     // Throws AppError::outputFinalizationFailed("Invalid recording duration") unless the duration
     // is finite and positive.

@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "capture/recording_output_delegate.hpp"
 #include "model/log_text.hpp"
 #include "model/temporary_directory_scratch_storage.hpp"
 #include "platform/async/errors.hpp"
@@ -25,10 +26,9 @@ AppError asAppError(const std::exception_ptr& error, const char* fallback = null
     }
 }
 
-// The same error, its detail followed by `suffix`; errors without a detail stay as they are.
-AppError withDetailSuffix(const AppError& error, const std::string& suffix) {
+// The same error with another detail; errors without a detail stay as they are.
+AppError withDetail(const AppError& error, const std::string& detail) {
     using Case = AppError::Case;
-    const std::string detail = error.detail() + suffix;
     switch (error.kind()) {
         case Case::displayDiscoveryFailed: return AppError::displayDiscoveryFailed(detail);
         case Case::screenSelectionFailed: return AppError::screenSelectionFailed(detail);
@@ -44,6 +44,18 @@ AppError withDetailSuffix(const AppError& error, const std::string& suffix) {
         case Case::outputFinalizationFailed: return AppError::outputFinalizationFailed(detail);
         default: return error;
     }
+}
+
+// A failure that leaves the take on disk says where: the writer's own words for a kept take
+// gain the place, any other cause is followed by it.
+AppError namingKeptTake(const AppError& error, const std::string& path) {
+    std::string detail = error.detail();
+    if (detail.ends_with(RecordingOutputDelegate::kKeptEnding)) {
+        detail.pop_back();
+        return withDetail(error, detail + " in " + path + ".");
+    }
+    if (!detail.empty() && detail.back() != '.') detail += '.';
+    return withDetail(error, detail + " What was recorded up to then is kept in " + path + ".");
 }
 
 template <class T>
@@ -82,6 +94,14 @@ RecordingSessionOrchestrator::RecordingSessionOrchestrator(Collaborators collabo
 
 QCoro::Task<void> RecordingSessionOrchestrator::log(std::string line) {
     co_await c_.debugLog->append(std::move(line));
+}
+
+QCoro::Task<void> RecordingSessionOrchestrator::keepTake(std::string scratchPath, Date createdAt) {
+    if (c_.pendingRecordings) co_await c_.pendingRecordings->keep(std::move(scratchPath), createdAt);
+}
+
+QCoro::Task<void> RecordingSessionOrchestrator::releaseTake(std::string scratchPath) {
+    if (c_.pendingRecordings) co_await c_.pendingRecordings->release(std::move(scratchPath));
 }
 
 RecordingSessionState RecordingSessionOrchestrator::state() const {
@@ -341,9 +361,11 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
     }
     if (failure) {
         if (capture_) capture_->keep = true;
+        // Offered at the next start like any pending take, whatever happens to this process.
+        co_await keepTake(info.scratchFilePath, c_.clock->now());
         co_await c_.screenSelection->hideOverlay();
         // The take stays on disk (a writer that failed keeps what it wrote): say where.
-        setState(RecordingSessionState::failed(withDetailSuffix(*failure, "; recording kept at " + info.scratchFilePath)));
+        setState(RecordingSessionState::failed(namingKeptTake(*failure, info.scratchFilePath)));
         co_await log("session_stop_failed state=" + sessionState_.diagnosticText());
         if (loop) loop->cancel();
         co_return std::nullopt;
@@ -355,24 +377,30 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
     setState(RecordingSessionState::pendingTrim(artifact));
     co_await log("session_pending_trim_ready session_id=" + canonicalText(info.sessionID) +
                  " scratch=" + artifact.scratchPath());
+    co_await keepTake(artifact.scratchPath(), artifact.createdAt());
     if (loop) loop->cancel();
     co_return artifact;
 }
 
 QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::stopCaptureResources() {
     if (!capture_) co_return std::nullopt;
+    std::optional<AppError> failure;
     if (capture_->video) {
         const QUuid sessionID = capture_->info.sessionID;
         if (auto stopped = co_await attempt(c_.videoCapture->stopCapture(sessionID))) {
-            const AppError failure = asAppError(stopped.error, "video stop failed");
+            failure = asAppError(stopped.error, "video stop failed");
             co_await log("session_cleanup_failed session_id=" + canonicalText(sessionID) +
-                         " error=" + appErrorText(failure));
-            co_return failure;
+                         " error=" + appErrorText(*failure));
         }
     }
-    if (capture_) capture_->video = false;
-    if (c_.captureInputs) c_.captureInputs->endRecording();
-    co_return std::nullopt;
+    if (capture_ && !failure) capture_->video = false;
+    // The inputs are free (and the phone told it no longer records) even when the capture would
+    // not stop: the failed stop keeps the take, not the devices.
+    if (capture_ && capture_->inputsLocked) {
+        capture_->inputsLocked = false;
+        if (c_.captureInputs) c_.captureInputs->endRecording();
+    }
+    co_return failure;
 }
 
 QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::releaseCapture() {
@@ -400,6 +428,8 @@ QCoro::Task<bool> RecordingSessionOrchestrator::releaseFailedCapture() {
             co_await log("session_failed_capture_released session_id=" + canonicalText(held.info.sessionID) +
                          " kept=" + held.info.scratchFilePath);
         }
+        // Failing again, it still says where the take is.
+        if (failure) failure = namingKeptTake(*failure, held.info.scratchFilePath);
     } else {
         failure = co_await releaseCapture();
     }
@@ -508,6 +538,7 @@ QCoro::Task<TrimPreviewOutcome> RecordingSessionOrchestrator::presentPendingTrim
     } else if (pendingExport_ == exportSession) {
         pendingExport_.reset();
         setState(RecordingSessionState::idle());
+        co_await releaseTake(exportSession->artifact().scratchPath());
     }
     co_return outcome;
 }
@@ -532,6 +563,7 @@ QCoro::Task<bool> RecordingSessionOrchestrator::adoptPendingRecording(std::strin
     const PendingRecordingArtifact artifact = opened->artifact();
     setState(RecordingSessionState::pendingTrim(artifact));
     co_await log("session_pending_trim_adopted scratch=" + artifact.scratchPath());
+    co_await keepTake(artifact.scratchPath(), artifact.createdAt());
     co_return true;
 }
 
@@ -550,6 +582,7 @@ QCoro::Task<void> RecordingSessionOrchestrator::discardRecording() {
         if (pendingExport_ == exportSession) pendingExport_.reset();
         setState(RecordingSessionState::idle());
         co_await log("session_trim_discarded scratch=" + path);
+        co_await releaseTake(path);
         co_return;
     }
     std::string errorText = "outputFinalizationFailed(discard failed)";

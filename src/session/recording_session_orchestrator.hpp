@@ -18,6 +18,7 @@
 #include "platform/async/cancel_token.hpp"
 #include "platform/async/shared_task.hpp"
 #include "session/display_boundary.hpp"
+#include "session/pending_recording_keeping.hpp"
 #include "session/pending_trim_event_boundary.hpp"
 #include "session/recording_export_session.hpp"
 #include "session/recording_session_boundary.hpp"
@@ -44,6 +45,8 @@ public:
         std::shared_ptr<PendingTrimEventBoundary> pendingTrimEventHandler;
         std::shared_ptr<ClockBoundary> clock;
         std::shared_ptr<DebugLogBoundary> debugLog;
+        // Optional: without it a take lives only as long as the process.
+        std::shared_ptr<PendingRecordingKeeping> pendingRecordings = {};
     };
     // What a step threw; empty when it went through.
     struct Failure {
@@ -92,6 +95,8 @@ private:
         bool video = false;
         // Set when a stop failed: the scratch movie is the user's take and is never deleted here.
         bool keep = false;
+        // Until the recording's stop ends the inputs' lock, once.
+        bool inputsLocked = true;
     };
     enum class EndRequest { stop, cancel };
 
@@ -122,6 +127,8 @@ private:
     static QCoro::Task<void> stopFromTray(std::weak_ptr<RecordingSessionOrchestrator> session);
     QCoro::Task<void> announce(std::optional<PendingRecordingArtifact> artifact);
     QCoro::Task<void> log(std::string line);
+    QCoro::Task<void> keepTake(std::string scratchPath, Date createdAt);
+    QCoro::Task<void> releaseTake(std::string scratchPath);
     void setState(RecordingSessionState state) { sessionState_ = std::move(state); }
 
     Collaborators c_;

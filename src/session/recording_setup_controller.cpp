@@ -46,24 +46,19 @@ RecordingSetupController::~RecordingSetupController() { stop(); }
 
 PermissionGateContent RecordingSetupController::content(Step step, std::optional<std::string> progress) {
     const std::string name = permissionName(step);
-    // This desktop has no per-application privacy list: access comes from the sound service and
-    // from the camera device's group.
     const std::string explanation =
         step == Step::camera
             ? "Add a camera overlay to recordings. No camera connected? Skip this and connect one later."
             : "Add your voice to recordings. You can skip this and enable the microphone whenever you need it.";
-    const std::string instructions =
-        step == Step::camera
-            ? "Give your user access to the camera (the video group), then return here. This step continues when "
-              "access is available."
-            : "Make sure your desktop's sound service is running, then return here. This step continues when access "
-              "is available.";
+    const std::string instructions = CaptureInputsController::accessInstructions(
+        step == Step::camera ? CaptureInputKind::camera : CaptureInputKind::microphone);
     return PermissionGateContent(kAppName, name, explanation, instructions, name + " access is ready.",
                                  name + " \u2014 optional", std::move(progress));
 }
 
 std::string RecordingSetupController::settingsAddress(Step step) {
-    return "x-apple.systempreferences:com.apple.preference.security?Privacy_" + permissionName(step);
+    return step == Step::camera ? platform::SystemSettingsOpener::kCameraPane
+                                : platform::SystemSettingsOpener::kMicrophonePane;
 }
 
 QCoro::Task<bool> RecordingSetupController::start() {

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "shell/card_button.hpp"
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 #include "shell/panel_style.hpp"
 
 namespace yux {

@@ -17,6 +17,7 @@
 #include "session/recording_export_session.hpp"
 #include "session/recording_session_orchestrator.hpp"
 #include "session/unavailable_recording_session.hpp"
+#include "shell/pending_recording_markers.hpp"
 
 namespace yux {
 
@@ -144,6 +145,7 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
             .pendingTrimEventHandler = root.pendingTrimRelay,
             .clock = root.clock,
             .debugLog = root.debugLog,
+            .pendingRecordings = std::make_shared<PendingRecordingMarkers>(root.debugLog),
         });
     } else {
         root.recordingSession =

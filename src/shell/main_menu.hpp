@@ -11,7 +11,7 @@ class QWidget;
 namespace yux {
 
 // The application's keyboard commands, put on each Yux window: Quit, and the editing commands,
-// which go to whatever widget has focus. Ctrl stands where the design says Command.
+// which go to whatever widget has focus; Ctrl is their modifier, as on every Linux desktop.
 struct MainMenu {
     // A window that sets this property to true owns Ctrl+Z itself (the editor's Undo button).
     static constexpr const char* kOwnsUndoProperty = "yuxOwnsUndo";

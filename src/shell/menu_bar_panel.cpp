@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -12,7 +13,7 @@
 
 #include "platform/desktop/file_manager_reveal.hpp"
 #include "platform/desktop/view_style.hpp"
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 #include "shell/panel_style.hpp"
 #include "shell/menu_bar_panel_view_model.hpp"
 #include "shell/record_tab.hpp"
@@ -234,6 +235,7 @@ MenuBarPanel::~MenuBarPanel() {
 
 void MenuBarPanel::selectTab(PanelTab tab) {
     selectedTab_ = tab;
+    setRevealFailure(std::nullopt);
     (tab == PanelTab::record ? recordTabButton_ : historyTabButton_)->setChecked(true);
     showCurrent();
 }
@@ -309,6 +311,11 @@ void MenuBarPanel::rebuildHistory() {
         }
         delete item;
     }
+    if (revealFailure_) {
+        auto* failure = new StatusMessage(*revealFailure_, true, history_);
+        failure->setObjectName("revealFailure");
+        layout->addWidget(failure);
+    }
     const std::vector<RecordingFile>& recent = model_->panelState().recent;
     if (recent.empty()) {
         auto* empty = new QWidget(history_);
@@ -353,12 +360,7 @@ void MenuBarPanel::rebuildHistory() {
         line->addLayout(texts);
         line->addStretch(1);
         line->addWidget(new SymbolLabel(platform::Symbol::arrowRightCircle, 11, platform::secondaryColour(palette(), 0.6), row));
-        connect(row, &QAbstractButton::clicked, this, [this, path = file.path] {
-            if (!services_.reveal) return;
-            std::string absolute = path;
-            if (absolute == "~" || absolute.starts_with("~/")) absolute = services_.home.toStdString() + absolute.substr(1);
-            services_.reveal->reveal(absolute);
-        });
+        connect(row, &QAbstractButton::clicked, this, [this, path = file.path] { reveal(path); });
         layout->addWidget(row);
         if (file.path != recent.back().path) {
             auto* separator = panel_style::divider(history_);
@@ -370,6 +372,26 @@ void MenuBarPanel::rebuildHistory() {
             layout->addWidget(indent);
         }
     }
+}
+
+void MenuBarPanel::reveal(const std::string& path) {
+    if (!services_.reveal) return;
+    setRevealFailure(std::nullopt);
+    std::string absolute = path;
+    if (absolute == "~" || absolute.starts_with("~/")) absolute = services_.home.toStdString() + absolute.substr(1);
+    // The answer may come after the panel is gone.
+    QPointer<MenuBarPanel> self(this);
+    services_.reveal->reveal(absolute, [self](const std::string& folder) {
+        if (self)
+            self->setRevealFailure(QString::fromStdString(platform::FileManagerReveal::failureMessage(folder)));
+    });
+}
+
+void MenuBarPanel::setRevealFailure(std::optional<QString> message) {
+    if (revealFailure_ == message) return;
+    revealFailure_ = std::move(message);
+    rebuildHistory();
+    showCurrent();
 }
 
 }  // namespace yux

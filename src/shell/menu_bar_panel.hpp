@@ -63,6 +63,8 @@ public:
     RecordTab* recordTab() const { return recordTab_; }
     QWidget* mainPanel() const { return main_; }
     QWidget* historyPage() const { return history_; }
+    // The line that says a recording's folder could not be shown; none when all went well.
+    const std::optional<QString>& revealFailure() const { return revealFailure_; }
     QWidget* inspectorPage() const { return page_; }
     QColor backgroundTint() const;
 
@@ -75,6 +77,8 @@ protected:
 private:
     void rebuildHistory();
     void showCurrent();
+    void reveal(const std::string& path);
+    void setRevealFailure(std::optional<QString> message);
 
     Services services_;
     MenuBarPanelViewModel* model_;
@@ -87,6 +91,7 @@ private:
     RecordTab* recordTab_;
     QWidget* history_;
     QWidget* page_ = nullptr;
+    std::optional<QString> revealFailure_;
 };
 
 }  // namespace yux

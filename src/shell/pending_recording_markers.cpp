@@ -1,56 +1,118 @@
 #include "shell/pending_recording_markers.hpp"
 
 #include <filesystem>
+#include <vector>
 
 #include "model/json_coding.hpp"
+#include "model/log_text.hpp"
 
 namespace yux {
+
+namespace {
+
+PendingRecordingMarkers::Marker decodeMarker(const std::string& text) {
+    // The reader keeps a reference: the parsed value must outlive it.
+    const json::Json parsed = json::parseText(text);
+    json::ObjectReader object(parsed);
+    return {object.required<std::string>("scratchPath"), object.required<Date>("createdAt")};
+}
+
+}  // namespace
 
 std::string PendingRecordingMarkers::markerPath(const std::string& scratchPath) {
     std::filesystem::path path(scratchPath);
     return (path.parent_path() / (path.stem().string() + kSuffix)).string();
 }
 
-void PendingRecordingMarkers::write(const PendingRecordingArtifact& artifact) const {
-    fileSystem_.writeFile(markerPath(artifact.scratchPath()), json::encodeText(artifact));
+QCoro::Task<void> PendingRecordingMarkers::log(std::string line) const {
+    if (debugLog_) co_await debugLog_->append(std::move(line));
 }
 
-void PendingRecordingMarkers::remove(const std::string& scratchPath) const {
-    const std::string path = markerPath(scratchPath);
+QCoro::Task<void> PendingRecordingMarkers::keep(std::string scratchPath, Date createdAt) {
+    std::string failure;
     try {
-        if (fileSystem_.fileExists(path)) fileSystem_.removeFile(path);
-    } catch (const std::exception&) {
-        // A marker that cannot go is read again next time and dropped when its movie is gone.
+        fileSystem_.writeFile(markerPath(scratchPath),
+                              json::ObjectWriter().set("scratchPath", scratchPath).set("createdAt", createdAt).build().dump());
+    } catch (...) {
+        failure = logErrorText(std::current_exception());
     }
+    if (!failure.empty()) co_await log("pending_marker_failed scratch=" + scratchPath + " error=" + failure);
 }
 
-std::optional<PendingRecordingArtifact> PendingRecordingMarkers::newest(const std::string& scratchDirectory) const {
-    std::optional<PendingRecordingArtifact> found;
+QCoro::Task<void> PendingRecordingMarkers::release(std::string scratchPath) {
+    const std::string path = markerPath(scratchPath);
+    std::string line;
+    try {
+        fileSystem_.removeRegularFile(path);
+    } catch (const FileError& error) {
+        if (error.code() == FileErrorCode::fileNoSuchFile) co_return;
+        // A folder of that name is not ours to take; the next start leaves it alone too.
+        line = fileSystem_.fileExists(path) && !fileSystem_.regularFileExists(path)
+                   ? "pending_marker_left_alone path=" + path + " reason=not_a_regular_file"
+                   : "pending_marker_failed scratch=" + scratchPath + " error=" + error.what();
+    } catch (const std::exception& error) {
+        line = "pending_marker_failed scratch=" + scratchPath + " error=" + error.what();
+    }
+    if (!line.empty()) co_await log(line);
+}
+
+QCoro::Task<void> PendingRecordingMarkers::setAside(std::string scratchPath, std::string reason) const {
+    const std::string path = markerPath(scratchPath);
+    std::string line;
+    try {
+        line = "pending_marker_set_aside path=" + path + " moved_to=" + fileSystem_.moveAside(path) + " reason=" + reason;
+    } catch (const std::exception& error) {
+        line = "pending_marker_failed path=" + path + " error=" + error.what();
+    }
+    co_await log(line);
+}
+
+QCoro::Task<std::optional<PendingRecordingMarkers::Marker>> PendingRecordingMarkers::newest(
+    std::string scratchDirectory) const {
     std::error_code error;
-    std::vector<std::filesystem::path> markers;
+    std::vector<std::filesystem::directory_entry> entries;
     for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() > std::string(kSuffix).size() && name.ends_with(kSuffix)) markers.push_back(entry.path());
+        if (name.size() > std::string(kSuffix).size() && name.ends_with(kSuffix)) entries.push_back(entry);
     }
-    for (const auto& marker : markers) {
-        std::optional<PendingRecordingArtifact> artifact;
+    std::optional<Marker> found;
+    std::vector<std::string> lines;
+    for (const auto& entry : entries) {
+        const std::string path = entry.path().string();
+        std::error_code statusError;
+        if (entry.symlink_status(statusError).type() != std::filesystem::file_type::regular) {
+            lines.push_back("pending_marker_left_alone path=" + path + " reason=not_a_regular_file");
+            continue;
+        }
+        std::optional<Marker> marker;
         try {
-            artifact = json::decode<PendingRecordingArtifact>(json::parseText(fileSystem_.readFile(marker.string())));
+            marker = decodeMarker(fileSystem_.readFile(path));
         } catch (const std::exception&) {
         }
-        if (!artifact || !fileSystem_.regularFileExists(artifact->scratchPath()) ||
-            markerPath(artifact->scratchPath()) != marker.string()) {
+        // A marker naming a movie elsewhere is never followed.
+        if (!marker || markerPath(marker->scratchPath) != path) {
             try {
-                fileSystem_.removeFile(marker.string());
-            } catch (const std::exception&) {
+                lines.push_back("pending_marker_set_aside path=" + path + " moved_to=" + fileSystem_.moveAside(path) +
+                                " reason=unreadable");
+            } catch (const std::exception& failure) {
+                lines.push_back("pending_marker_failed path=" + path + " error=" + failure.what());
             }
             continue;
         }
-        if (!found || artifact->createdAt().timeIntervalSinceReferenceDate > found->createdAt().timeIntervalSinceReferenceDate) {
-            found = std::move(artifact);
+        if (!fileSystem_.regularFileExists(marker->scratchPath)) {
+            // Nothing left to offer.
+            try {
+                fileSystem_.removeRegularFile(path);
+                lines.push_back("pending_marker_removed path=" + path + " reason=movie_missing");
+            } catch (const std::exception& failure) {
+                lines.push_back("pending_marker_failed path=" + path + " error=" + failure.what());
+            }
+            continue;
         }
+        if (!found || marker->createdAt > found->createdAt) found = std::move(marker);
     }
-    return found;
+    for (auto& line : lines) co_await log(std::move(line));
+    co_return found;
 }
 
 }  // namespace yux

@@ -1,32 +1,52 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "model/debug_log_boundary.hpp"
 #include "model/local_file_system.hpp"
-#include "model/pending_recording_artifact.hpp"
+#include "session/pending_recording_keeping.hpp"
 
 namespace yux {
 
-// A take still waiting for the trim window when Yux quits is noted beside its scratch movie as
-// "<UUID>.pending.json" (the artifact's JSON), so the next start can offer it again.
-class PendingRecordingMarkers {
+// A take the session holds for the user is noted beside its scratch movie as
+// "<UUID>.pending.json" ({"scratchPath", "createdAt"}; markers of older runs carry the whole
+// pending artifact, which reads the same), so the next start can offer it again.
+class PendingRecordingMarkers : public PendingRecordingKeeping {
 public:
     static constexpr const char* kSuffix = ".pending.json";
 
-    explicit PendingRecordingMarkers(LocalFileSystem fileSystem = {}) : fileSystem_(std::move(fileSystem)) {}
+    // What a marker tells the next start.
+    struct Marker {
+        std::string scratchPath;
+        Date createdAt;
+    };
+
+    // Without a log, what happens to markers goes unsaid.
+    explicit PendingRecordingMarkers(std::shared_ptr<DebugLogBoundary> debugLog = {}, LocalFileSystem fileSystem = {})
+        : debugLog_(std::move(debugLog)), fileSystem_(std::move(fileSystem)) {}
 
     static std::string markerPath(const std::string& scratchPath);
 
-    // Written whole or not at all. Throws the file system's error.
-    void write(const PendingRecordingArtifact& artifact) const;
-    // A missing marker is fine.
-    void remove(const std::string& scratchPath) const;
-    // The newest marker in the folder whose movie still exists. Markers whose movie is gone or
-    // that cannot be read are removed: they can never be offered.
-    std::optional<PendingRecordingArtifact> newest(const std::string& scratchDirectory) const;
+    // Written whole or not at all; a failure is logged.
+    QCoro::Task<void> keep(std::string scratchPath, Date createdAt) override;
+    // A missing marker is fine. Only a regular file is removed: anything else of that name is
+    // left alone and logged.
+    QCoro::Task<void> release(std::string scratchPath) override;
+
+    // The newest marker in the folder whose movie is there. On the way, a marker whose movie is
+    // gone is removed, one that cannot be read (or names a movie elsewhere) is moved aside, and
+    // anything that is not a regular file is left alone; each is logged.
+    QCoro::Task<std::optional<Marker>> newest(std::string scratchDirectory) const;
+    // For a marker whose take could not be taken back: moved aside so the next start does not try
+    // again, its movie kept where it is. Logged with `reason`.
+    QCoro::Task<void> setAside(std::string scratchPath, std::string reason) const;
 
 private:
+    QCoro::Task<void> log(std::string line) const;
+
+    std::shared_ptr<DebugLogBoundary> debugLog_;
     LocalFileSystem fileSystem_;
 };
 

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -69,7 +71,20 @@ bool QuitPath::catchTerminationSignals() {
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+    struct sigaction hangUp {};
+    const bool hangUpIgnored = ::sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler == SIG_IGN;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           (hangUpIgnored || ::sigaction(SIGHUP, &action, nullptr) == 0);
+}
+
+void QuitPath::catchApplicationQuit() {
+    if (auto* application = QCoreApplication::instance()) application->installEventFilter(this);
+}
+
+bool QuitPath::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::Quit || watched != QCoreApplication::instance()) return false;
+    requestQuit();
+    return true;
 }
 
 }  // namespace yux

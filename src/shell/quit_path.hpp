@@ -11,7 +11,7 @@ class QSocketNotifier;
 namespace yux {
 
 // The one way out of Yux: the menu's Quit, the tray's "Quit Yux", the desktop's request to end
-// the program and SIGTERM/SIGINT all come here. The will-terminate work runs once and is
+// the program (the session manager's quit) and SIGTERM/SIGINT/SIGHUP all come here. The will-terminate work runs once and is
 // awaited (the application's own quit signal comes too late to await), then the process exits.
 class QuitPath : public QObject {
     Q_OBJECT
@@ -32,10 +32,19 @@ public:
     void requestQuit();
     bool isQuitting() const { return quitting_; }
 
-    // SIGTERM and SIGINT become requestQuit(): the handler writes one byte to a socket pair that
-    // the event loop reads. Nothing stays blocked, so programs Yux starts still get the signals.
-    // Returns false when the socket pair or the handlers could not be set up.
+    // SIGTERM, SIGINT and SIGHUP (the terminal that started Yux closed) become requestQuit():
+    // the handler writes one byte to a socket pair that the event loop reads. Nothing stays
+    // blocked, so programs Yux starts still get the signals. A SIGHUP ignored by whoever started
+    // Yux (nohup) stays ignored. Returns false when the socket pair or the handlers could not be
+    // set up.
     bool catchTerminationSignals();
+
+    // The application's own quit (the desktop session ending sends it) becomes requestQuit()
+    // instead of closing every window, which would ask about or throw away a pending take.
+    void catchApplicationQuit();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QCoro::Task<void> runWillTerminate();

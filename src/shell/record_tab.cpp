@@ -10,7 +10,7 @@
 
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/view_style.hpp"
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 #include "shell/panel_style.hpp"
 #include "shell/recording_shortcut_recorder.hpp"
 

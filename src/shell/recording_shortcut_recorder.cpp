@@ -10,7 +10,7 @@
 
 #include "model/app_error.hpp"
 #include "platform/desktop/view_style.hpp"
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 #include "shell/panel_style.hpp"
 
 namespace yux {
@@ -29,9 +29,12 @@ QCoro::Task<void> resume(ShortcutRecordingModel* model, bool persist) {
     if (persist) model->persistSettings();
 }
 
-// The shortcut as a small rounded key cap.
+// The shortcut as a small rounded key cap. Locked during a recording it is drawn whole at half
+// opacity over its usual colours: the palette's disabled text on the grey pill is unreadable.
 class KeyCap : public QLabel {
 public:
+    static constexpr qreal kLockedOpacity = 0.5;
+
     explicit KeyCap(QWidget* parent) : QLabel(parent) {
         setFont(panel_style::font(11, QFont::DemiBold));
         setContentsMargins(6, 2, 6, 2);
@@ -39,15 +42,16 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
-        {
-            QPainter painter(this);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(platform::secondaryColour(palette(), 0.15 / 0.6));
-            painter.drawRoundedRect(QRectF(rect()), 4, 4);
-        }
-        QLabel::paintEvent(event);
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(isEnabled() ? 1.0 : kLockedOpacity);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(platform::secondaryColour(palette(), 0.15 / 0.6));
+        painter.drawRoundedRect(QRectF(rect()), 4, 4);
+        painter.setPen(palette().color(QPalette::Active, QPalette::WindowText));
+        painter.setFont(font());
+        painter.drawText(contentsRect(), static_cast<int>(alignment()), text());
     }
 };
 

@@ -5,7 +5,7 @@
 #include <QWidget>
 
 #include "platform/updates/app_update_controller.hpp"
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 
 class QLabel;
 class QVBoxLayout;

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "editor/floating_trim_preview_window.hpp"
 #include "platform/desktop/app_locations.hpp"
 #include "platform/desktop/application_activation.hpp"
 #include "platform/desktop/autostart_entry.hpp"
@@ -19,6 +20,7 @@
 #include "platform/async/detached_tasks.hpp"
 #include "platform/async/sleep.hpp"
 #include "session/recording_session_orchestrator.hpp"
+#include "shell/app_icon.hpp"
 #include "shell/instance_lock.hpp"
 #include "shell/main_menu.hpp"
 #include "shell/menu_bar_presentation.hpp"
@@ -46,6 +48,8 @@ void logLaunchWindows(const platform::SystemLog& log) {
 
 QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     root.pendingTrimRelay->setHandler(nullptr);
+    // An open trim window goes without asking and without throwing the take away.
+    if (auto* window = dynamic_cast<FloatingTrimPreviewWindow*>(root.trimWindow.get())) co_await window->closeForQuit();
     RecordingSessionBoundary& session = *root.recordingSession;
     const RecordingSessionState state = session.state();
     if (state.isSelecting()) {
@@ -58,36 +62,34 @@ QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     while (session.state().isStopping()) co_await platform::sleepFor(kStopPollInterval);
     const RecordingSessionState after = session.state();
     if (const PendingRecordingArtifact* pending = after.pendingArtifact()) {
-        std::string line = "app_quit_pending_kept scratch=" + pending->scratchPath();
-        try {
-            PendingRecordingMarkers{}.write(*pending);
-        } catch (...) {
-            line = "app_quit_pending_marker_failed scratch=" + pending->scratchPath() +
-                   " error=" + logErrorText(std::current_exception());
-        }
-        co_await root.debugLog->append(line);
+        // Noted since it became pending; written again in case that note failed.
+        const std::string scratch = pending->scratchPath();
+        co_await PendingRecordingMarkers(root.debugLog).keep(scratch, pending->createdAt());
+        co_await root.debugLog->append("app_quit_pending_kept scratch=" + scratch);
     }
 }
 
 QCoro::Task<void> offerLeftoverRecording(LiveAppComposition root, std::string scratchDirectory) {
     auto* orchestrator = dynamic_cast<RecordingSessionOrchestrator*>(root.recordingSession.get());
     if (!orchestrator) co_return;
-    const PendingRecordingMarkers markers;
-    const std::optional<PendingRecordingArtifact> leftover = markers.newest(scratchDirectory);
+    const PendingRecordingMarkers markers(root.debugLog);
+    const std::optional<PendingRecordingMarkers::Marker> leftover = co_await markers.newest(scratchDirectory);
     if (!leftover) co_return;
     std::optional<std::string> failure;
     bool adopted = false;
     try {
-        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath(), leftover->createdAt());
+        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath, leftover->createdAt);
     } catch (...) {
         failure = logErrorText(std::current_exception());
     }
     if (failure) {
-        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath() +
+        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath +
                                        " error=" + *failure);
+        // Not tried again at every start; the movie stays for the user.
+        co_await markers.setAside(leftover->scratchPath, "not_adoptable");
     }
+    // Still noted, now by the session that holds it.
     if (!adopted) co_return;
-    markers.remove(leftover->scratchPath());
     co_await root.menuHandler->dispatch(MenuIntent::checkPendingTrim());
 }
 
@@ -105,12 +107,16 @@ int YuxApp::main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Yux"));
+    QApplication::setDesktopFileName(QString::fromLatin1(AppIcon::kName));
+    QApplication::setWindowIcon(AppIcon::icon());
     QApplication::setQuitOnLastWindowClosed(false);
 
     QuitPath quit([](int code) { QCoreApplication::exit(code); });
     if (!quit.catchTerminationSignals()) {
-        std::fprintf(stderr, "Yux could not catch SIGTERM and SIGINT; they end it without saving a recording.\n");
+        std::fprintf(stderr,
+                     "Yux could not catch SIGTERM, SIGINT and SIGHUP; they end it without saving a recording.\n");
     }
+    quit.catchApplicationQuit();
     platform::ApplicationActivation activation = platform::ApplicationActivation::create([&quit] { quit.requestQuit(); });
     activation.setPolicy(platform::ApplicationActivation::Policy::accessory);
 
@@ -124,6 +130,8 @@ int YuxApp::main(int argc, char** argv) {
 
     // The status item and its panel; shown only once the first-run setup is ready.
     const platform::BundleInfo bundle = platform::BundleInfo::create();
+    auto login = std::make_shared<platform::LaunchAtStartup>(platform::AutostartEntry::create(), platform::SystemLog::create());
+    login->repointEntry();
     std::unique_ptr<MenuBarPresentation> presentation = MenuBarPresentation::create(MenuBarPresentation::Parts{
         .intentHandler = *root.menuHandler,
         .stateProvider = *root.menuStateProvider,
@@ -141,8 +149,7 @@ int YuxApp::main(int argc, char** argv) {
         .clock = {},
         .cursor = {},
         .updates = platform::AppUpdateController::create(bundle),
-        .login = std::make_shared<platform::LaunchAtStartup>(platform::AutostartEntry::create(),
-                                                             platform::SystemLog::create()),
+        .login = login,
     });
 
     // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "model/app_error.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/await_gate.hpp"
 #include "support/recording_debug_log.hpp"
+#include "support/temporary_directory.hpp"
 
 using namespace yux;
 using namespace yux::automation;
@@ -301,6 +304,67 @@ TEST_F(RunnerTest, TransportFailuresKeepTheCommand) {
     pass();
     EXPECT_TRUE(commandFiles().empty());
     EXPECT_EQ(log->lines().back().rfind("automation_transport_failed error=read-only", 0), 0u);
+}
+
+TEST_F(RunnerTest, ACommandThatCannotBeClaimedNeverHoldsUpTheOthers) {
+    // Whether the stuck file can at least be removed.
+    for (const bool removable : {true, false}) {
+        disk->files.clear();
+        disk->failures = {{"claim " + (kCommands / (kA + ".json")).string(), "File name too long"}};
+        if (!removable) disk->failures["remove " + (kCommands / (kA + ".json")).string()] = "read-only";
+        drop(kA + ".json", action(kA, "status"));
+        drop(kB + ".json", action(kB, "status"));
+        drop(kC + ".json", action(kC, "status"));
+        const auto linesBefore = log->lines().size();
+        pass();
+        EXPECT_TRUE(response(kB)) << "served behind the stuck file in the same pass";
+        pass();
+        EXPECT_TRUE(response(kC));
+        EXPECT_EQ(commandFiles(), std::vector<std::string>{kA + ".json"});
+        pass();
+        const auto lines = log->lines();
+        ASSERT_GE(lines.size(), linesBefore + 4);
+        EXPECT_EQ(std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(linesBefore), lines.end(),
+                                [](const std::string& line) { return line.starts_with("automation_transport_failed"); }),
+                  kClaimAttempts);
+        if (removable) {
+            EXPECT_TRUE(commandFiles().empty());
+            EXPECT_EQ(error(kA), "outputFinalizationFailed(\"Command file could not be claimed\")");
+            EXPECT_EQ(lines.back(), "automation_command_failed id=" + kA +
+                                        " error=outputFinalizationFailed(\"Command file could not be claimed\")");
+        } else {
+            EXPECT_EQ(commandFiles(), std::vector<std::string>{kA + ".json"});
+            EXPECT_FALSE(response(kA));
+            EXPECT_EQ(lines.back(), "automation_command_skipped name=" + kA + ".json removed=false");
+        }
+        // Later passes neither try it again nor log it.
+        const auto settled = log->lines().size();
+        pass();
+        pass();
+        EXPECT_EQ(log->lines().size(), settled);
+    }
+}
+
+TEST(RunnerOnDisk, AFileNameTooLongToClaimIsRemovedAndTheStatusBehindItAnswered) {
+    yux::testing::TemporaryDirectory folder;
+    FakeEnvironment environment;
+    auto log = std::make_shared<yux::testing::RecordingDebugLog>();
+    const auto commands = folder.path() / "commands";
+    const auto responses = folder.path() / "responses";
+    RecordingAutomation runner{AutomationFiles::create(), {commands, responses}, environment, log,
+                               [](std::chrono::milliseconds, platform::CancelToken) -> QCoro::Task<void> { co_return; }};
+    std::filesystem::create_directories(commands);
+    std::filesystem::create_directories(responses);
+    // 250 characters: its claimed name would pass the file system's limit of 255.
+    const std::string stuck = std::string(245, '0') + ".json";
+    std::ofstream(commands / stuck) << "{}";
+    std::ofstream(commands / (kB + ".json")) << "{\"id\":\"" + kB + "\",\"action\":\"status\"}";
+    platform::waitForTask(runner.processNextCommand());
+    EXPECT_TRUE(std::filesystem::exists(responses / (kB + ".json")));
+    EXPECT_TRUE(std::filesystem::exists(commands / stuck));
+    for (int pass = 1; pass < kClaimAttempts; ++pass) platform::waitForTask(runner.processNextCommand());
+    EXPECT_FALSE(std::filesystem::exists(commands / stuck));
+    EXPECT_EQ(log->lines().back(), "automation_command_skipped name=" + stuck + " removed=true");
 }
 
 TEST_F(RunnerTest, RunMakesTheFoldersPollsAndEndsTheJobWhenStopped) {

@@ -83,7 +83,10 @@ public:
     std::vector<DisplayBounds> displays = {DisplayBounds(DisplayID{"1"}, 0, 0, 1920, 1080)};
     std::vector<std::string> calls;
     bool overlayShown = false;
-    QCoro::Task<std::vector<DisplayBounds>> availableDisplays() override { co_return displays; }
+    // A copy: co_return of a member lvalue would move it out.
+    QCoro::Task<std::vector<DisplayBounds>> availableDisplays() override {
+        co_return std::vector<DisplayBounds>(displays);
+    }
     QCoro::Task<void> configureInputs(std::optional<std::string> microphone, std::optional<std::string>,
                                       std::optional<CameraPlacement>) override {
         if (microphone == "gone") throw AppError::microphoneFailed("not connected");
@@ -236,6 +239,35 @@ TEST_F(JobTest, ACaptureFailureDuringRecordingCleansUp) {
     settle();
     EXPECT_EQ(answer().error, "recordingSessionNotActive");
     EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"}));
+}
+
+TEST_F(JobTest, AfterAFailedCaptureTheJobLeavesWhatTheUserStartedAlone) {
+    PendingRecordingArtifact otherTake("/scratch/other.mov", Date(), 2, 10, RecordingCaptureDiagnostics{},
+                                       RecordingPresetCatalog::builtIn(), RecordingPresetCatalog::highID);
+    struct Case {
+        const char* what;
+        RecordingSessionState state;
+    };
+    // The capture failed and, before the job's next look, the user clicked Record or opened a take.
+    const std::vector<Case> cases = {
+        {"a new selection", RecordingSessionState::selecting()},
+        {"a new recording", RecordingSessionState::recording(ActiveSessionInfo{QUuid::createUuid(), "/scratch/new.mov"})},
+        {"another take waiting for its trim", RecordingSessionState::pendingTrim(otherTake)},
+        {"an idle session", RecordingSessionState::idle()},
+    };
+    for (const auto& test : cases) {
+        session->calls.clear();
+        sleeps = 0;
+        onSleep = [&] {
+            if (sleeps == 2) session->current = test.state;
+        };
+        submit("");
+        settle();
+        EXPECT_EQ(answer().error, "recordingSessionNotActive") << test.what;
+        EXPECT_EQ(session->calls, std::vector<std::string>{"start"}) << test.what;
+        EXPECT_FALSE(services->overlayShown) << test.what;
+        session->current = RecordingSessionState::idle();
+    }
 }
 
 TEST_F(JobTest, StartFailuresCarryTheSessionsState) {

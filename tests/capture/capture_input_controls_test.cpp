@@ -69,7 +69,9 @@ protected:
 };
 
 struct Inputs {
-    explicit Inputs(StubbedPulseV4l2Capture::Options options = {{kMic, kOtherMic}, {kCam}}, bool holdStart = false) {
+    explicit Inputs(StubbedPulseV4l2Capture::Options options = {{kMic, kOtherMic}, {kCam}}, bool holdStart = false,
+                    bool settingsOpen = true) {
+        opener = ::yux::platform::SystemSettingsOpener::create_null(settingsOpen);
         platform = StubbedPulseV4l2Capture::create(std::move(options));
         auto functions = platform->functions();
         if (holdStart) functions.waitForDevices = [this] { return starting.wait(); };
@@ -265,6 +267,34 @@ TEST(CaptureInputControls, LockedOrBusyHoldsTheSwitchesButNotTheMessageOrTheMete
     EXPECT_FALSE(part(full, "capture-input-busy")->isVisible());
     controller.endRecording();
     EXPECT_TRUE(part(full, "capture-input-camera")->isEnabled());
+}
+
+TEST(CaptureInputControls, ACameraMessageClickedWithoutASettingsPageKeepsItsTextAndShowsHowToGiveAccess) {
+    Inputs inputs({{kMic}, {kCam}, true, /*cameraAccess=*/false}, false, /*settingsOpen=*/false);
+    auto& controller = inputs.started();
+    CaptureInputControls full(controller);
+    CaptureInputControls compact(controller, true);
+    full.resize(280, full.sizeHint().height());
+    full.show();
+    compact.show();
+    part<QAbstractButton>(full, "capture-input-camera")->click();
+    inputs.settle();
+    auto* message = part<QAbstractButton>(full, "capture-input-camera-message");
+    const QString reason = message->text();
+    ASSERT_FALSE(reason.isEmpty());
+    auto* help = part<QLabel>(full, "capture-input-camera-help");
+    EXPECT_FALSE(help->isVisible());
+
+    message->click();
+    EXPECT_EQ(message->text(), reason);
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_EQ(help->text(), QString::fromStdString(CaptureInputsController::accessInstructions(Kind::camera)));
+    EXPECT_TRUE(help->wordWrap());
+    EXPECT_FALSE(part(full, "capture-input-microphone-help")->isVisible());
+    // The overlay's sign has no room for it: its tooltip carries both.
+    EXPECT_EQ(part(compact, "capture-input-camera-message")->toolTip(), reason + "\n" + help->text());
+    full.resize(280, full.sizeHint().height());
+    yux::test::writeScreenshot(full, "capture_inputs_camera_help");
 }
 
 TEST(CaptureInputControls, WhileTheControllerIsBusyASpinnerShowsAndTheSwitchesWait) {

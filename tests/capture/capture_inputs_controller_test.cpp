@@ -233,13 +233,32 @@ TEST(CaptureInputsController, AnEnabledKindWithoutSelectionShowsDisconnected) {
     EXPECT_FALSE(c.microphoneMessage());
 }
 
-TEST(CaptureInputsController, OpeningSettingsThatFailsSetsOnlyThatKindsMessage) {
+TEST(CaptureInputsController, ACameraWithoutSettingsPageKeepsItsReasonAndGetsTheSetupsHelp) {
     Fixture f;
     f.opener = platform::SystemSettingsOpener::create_null(false);
+    auto preferences = enabledInputs(std::nullopt, std::nullopt);
+    preferences.cameraEnabled = true;
+    f.memory.store(preferences);
     auto& c = f.started();
+    f.clock.tick();
+    SignalCount helps(&c, &CaptureInputsController::settingsHelpChanged);
     c.openSettings(Kind::camera);
-    EXPECT_EQ(c.cameraMessage(), "Unable to open Settings");
-    EXPECT_FALSE(c.microphoneMessage());
+    EXPECT_EQ(c.cameraMessage(), "Disconnected · choose another");
+    EXPECT_EQ(c.settingsHelp(Kind::camera), CaptureInputsController::accessInstructions(Kind::camera));
+    EXPECT_TRUE(c.settingsHelp(Kind::camera)->starts_with("Give your user access to the camera"));
+    EXPECT_FALSE(c.settingsHelp(Kind::microphone));
+    EXPECT_EQ(helps.count(), 1);
+    // The same reason again keeps the help; a new state of the input drops it.
+    f.clock.tick();
+    EXPECT_TRUE(c.settingsHelp(Kind::camera));
+    f.run(c.select(Kind::camera, std::nullopt));
+    EXPECT_FALSE(c.cameraMessage());
+    EXPECT_FALSE(c.settingsHelp(Kind::camera));
+
+    // The microphone's page may be missing too: then it says so, as before.
+    c.openSettings(Kind::microphone);
+    EXPECT_EQ(c.microphoneMessage(), "Unable to open Settings");
+    EXPECT_FALSE(c.settingsHelp(Kind::microphone));
 
     Fixture g;
     auto& d = g.started();

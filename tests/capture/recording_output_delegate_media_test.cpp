@@ -207,6 +207,38 @@ TEST(RecordingOutputDelegateMovie, ScreenAndSystemAudioOnly) {
     EXPECT_NEAR(platform::MediaAsset::open(path).durationSeconds, 0.5, 1e-6);
 }
 
+TEST(RecordingOutputDelegateMovie, AMicrophoneThatFailsGoesOnAsSilenceToTheStop) {
+    media::TemporaryDirectory folder;
+    const auto path = folder.file("quiet.mov");
+    auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, true, false, stopAt(0.5));
+    ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+    ToneFeed microphone{2, RecordingSourceKind::microphone, 880};
+    for (int i = 0; i < 30; ++i) {
+        const double t = i / 60.0;
+        deliver(*delegate, 0, media::videoSample(hostTime(t), media::movingPattern(kWidth, kHeight, i)),
+                RecordingSourceKind::screen);
+        if (t < 0.2) microphone.until(*delegate, t + 1 / 60.0);
+        if (i == 12) delegate->queue().sync([&] { delegate->silenceSource(RecordingSourceKind::microphone); });
+        system.until(*delegate, t + 1 / 60.0);
+    }
+    platform::waitForTask(delegate->finish());
+    MovieTrackReader reader(path);
+    const auto* track = reader.trackTitled("yux.source.microphone");
+    ASSERT_NE(track, nullptr);
+    EXPECT_NEAR(track->duration.seconds(), 0.5, 0.01);
+    const auto decoded = reader.readAudio(*track);
+    const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
+    const auto loudest = [&](double from, double to) {
+        float peak = 0;
+        for (auto i = static_cast<std::size_t>(from * 48000); i < static_cast<std::size_t>(to * 48000); ++i) {
+            peak = std::max(peak, std::fabs(samples[i * 2]));
+        }
+        return peak;
+    };
+    EXPECT_GT(loudest(0.05, 0.15), 0.2f) << "the microphone before it failed";
+    EXPECT_LT(loudest(0.25, 0.49), 0.001f) << "silence after it failed";
+}
+
 TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete) {
     media::TemporaryDirectory folder;
 

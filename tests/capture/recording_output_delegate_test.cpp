@@ -234,17 +234,106 @@ TEST(RecordingOutputDelegate, VideoTimesStrictlyIncreaseAndABusyVideoTrackDropsT
     EXPECT_FALSE(f.delegate->queue().sync([&] { return f.delegate->failure(); }));
 }
 
-TEST(RecordingOutputDelegate, ABusyAudioTrackFailsTheRecordingAtFinish) {
+// MARK: one failing input
+
+TEST(RecordingOutputDelegate, ABusyAudioTrackLosesTheBufferAndTheTakeGoesOn) {
     Fixture f;
-    f.script.ready = [](int track) { return track == kScreen; };
+    bool audioReady = true;
+    f.script.ready = [&](int track) { return track == kScreen || audioReady; };
     f.open(false, false);
+    std::vector<std::string> lines;
+    f.delegate->setLog([&](const std::string& line) { lines.push_back(line); });
     f.receive(frame(1), RecordingSourceKind::screen);
     f.receive(sound(1.01), RecordingSourceKind::systemAudio);
-    f.receive(frame(1.1), RecordingSourceKind::screen);  // dropped once failed
-    EXPECT_EQ(f.appended(0).size(), 1u);
-    EXPECT_EQ(failureOf([&] { f.finishAt(2); }), "Audio writer could not keep up");
-    // The take stops at the failure, and what was written is kept.
+    audioReady = false;
+    f.receive(sound(1.02), RecordingSourceKind::systemAudio);
+    f.receive(sound(1.03), RecordingSourceKind::systemAudio);  // the same run: no second line
+    audioReady = true;
+    f.receive(frame(1.1), RecordingSourceKind::screen);
+    f.receive(sound(1.04), RecordingSourceKind::systemAudio);
+    audioReady = false;
+    f.receive(sound(1.05), RecordingSourceKind::systemAudio);  // a new run
+    audioReady = true;
+    f.finishAt(2);
+
     EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+    EXPECT_EQ(f.appended(0).size(), 3u) << "the pictures go on, the tail included";
+    std::vector<MediaTime> sound;
+    for (const auto& item : f.appended(1)) sound.push_back(item.presentationTime);
+    EXPECT_EQ(sound, (std::vector<MediaTime>{hostTime(1.01), hostTime(1.04)}));
+    EXPECT_EQ(f.delegate->queue().sync([&] { return f.delegate->losses(); })[RecordingSourceKind::systemAudio]
+                  .audioBuffersDropped,
+              3);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "source_writer_audio_dropped kind=System audio timestamp=" + hostTime(1.02).secondsText() +
+                             " dropped=1",
+                         "source_writer_audio_dropped kind=System audio timestamp=" + hostTime(1.05).secondsText() +
+                             " dropped=3"}));
+}
+
+TEST(RecordingOutputDelegate, ACameraPictureThatCannotBeDrawnIsSkippedAndTheLastOneStays) {
+    Fixture f;
+    f.open(false, true);
+    std::vector<std::string> lines;
+    f.delegate->setLog([&](const std::string& line) { lines.push_back(line); });
+    const auto unrendered = std::make_exception_ptr(AppError::cameraFailed("Cannot render camera"));
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.receive(frame(1), RecordingSourceKind::camera);
+    f.delegate->queue().sync([&] {
+        f.delegate->skipFrame(RecordingSourceKind::camera, unrendered);
+        f.delegate->skipFrame(RecordingSourceKind::camera, unrendered);
+    });
+    f.receive(frame(1.2), RecordingSourceKind::screen);
+    f.finishAt(1.5);
+
+    EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+    EXPECT_EQ(f.appended(0).size(), 3u);
+    // The last picture that could be drawn stands to the stop.
+    EXPECT_EQ(f.appended(1), (std::vector<MovieWriterAppend>{{1, hostTime(1), MediaTime(1, 60)},
+                                                             {1, hostTime(1.5) - MediaTime(1, 60), MediaTime(1, 60)}}));
+    EXPECT_EQ(f.delegate->queue().sync([&] { return f.delegate->losses(); })[RecordingSourceKind::camera].framesSkipped, 2);
+    EXPECT_EQ(lines, (std::vector<std::string>{"source_writer_frame_skipped kind=Camera skipped=1 error=Camera capture failed: "
+                                               "Cannot render camera"}));
+}
+
+TEST(RecordingOutputDelegate, ACameraThatDrawsNoPictureAtAllFailsTheStartWithItsReason) {
+    Fixture f;
+    f.open(false, true);
+    f.receive(frame(1), RecordingSourceKind::screen);
+    f.delegate->queue().sync([&] {
+        f.delegate->skipFrame(RecordingSourceKind::camera,
+                              std::make_exception_ptr(AppError::cameraFailed("Cannot allocate camera frame")));
+    });
+    EXPECT_EQ(failureOf([&] { platform::waitForTask(f.delegate->waitForStart()); }), "Cannot allocate camera frame");
+}
+
+TEST(RecordingOutputDelegate, AFailedSoundSourceGoesOnAsSilencePacedBySystemAudio) {
+    struct Case {
+        const char* name;
+        bool spokeFirst;  // the microphone delivered before it failed
+    };
+    for (const auto& c : {Case{"failed while recording", true}, Case{"failed before its first sound", false}}) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        f.open(true, false);
+        constexpr int kMicrophone = 2;
+        f.receive(frame(1), RecordingSourceKind::screen);
+        f.receive(sound(1.0), RecordingSourceKind::systemAudio);
+        if (c.spokeFirst) f.receive(sound(1.0), RecordingSourceKind::microphone);
+        f.delegate->queue().sync([&] { f.delegate->silenceSource(RecordingSourceKind::microphone); });
+        EXPECT_NO_THROW(platform::waitForTask(f.delegate->waitForStart())) << "the start does not wait for it";
+        f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+        f.receive(sound(1.015), RecordingSourceKind::microphone);  // nothing more of it is taken
+        f.receive(sound(1.02), RecordingSourceKind::systemAudio);
+        f.finishAt(1.5);
+
+        EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+        std::vector<MediaTime> microphone;
+        for (const auto& item : f.appended(kMicrophone)) microphone.push_back(item.presentationTime);
+        std::vector<MediaTime> expected{hostTime(1.01), hostTime(1.02)};
+        if (c.spokeFirst) expected.insert(expected.begin(), hostTime(1.0));
+        EXPECT_EQ(microphone, expected);
+    }
 }
 
 TEST(RecordingOutputDelegate, AWriteFailureTellsItsCausePlainlyAndLogsTheDetails) {
@@ -305,16 +394,13 @@ TEST(RecordingOutputDelegate, WaitForStartNeedsEveryExpectedTrack) {
 TEST(RecordingOutputDelegate, WaitForStartThrowsAStoredFailure) {
     Fixture f;
     f.open(false, true);
+    const auto full = std::make_exception_ptr(platform::MovieWriterError(platform::MovieWriterError::Cause::diskFull,
+                                                                         "The disk is full.", "No space left on device"));
     f.delegate->queue().sync([&] {
-        f.delegate->setFailure(std::make_exception_ptr(AppError::cameraFailed("Cannot render camera")));
+        f.delegate->setFailure(full);
         f.delegate->setFailure(std::make_exception_ptr(AppError::cameraFailed("second")));
     });
-    try {
-        platform::waitForTask(f.delegate->waitForStart());
-        FAIL() << "no failure";
-    } catch (const AppError& error) {
-        EXPECT_EQ(error, AppError::cameraFailed("Cannot render camera"));
-    }
+    EXPECT_EQ(failureOf([&] { platform::waitForTask(f.delegate->waitForStart()); }), "other: The disk is full.");
 }
 
 TEST(RecordingOutputDelegate, FinishAddsATailFrameOnlyWhenTheStopIsLaterThanAFrame) {

@@ -269,6 +269,39 @@ TEST(X11VideoCaptureOnTheDesktop, TheMicrophoneTrackCarriesTheToneFedToTheMicrop
     }));
 }
 
+// Players that queue far ahead (as media players do) started just before Record: the server
+// mixed their first sound before the capture's streams came.
+TEST(X11VideoCaptureOnTheDesktop, ToneAlreadyPlayingIsInEverySoundTrackFromTheFirstPictureToTheStop) {
+    Rig rig;
+    rig.useMicrophone();
+    {
+        using Buffering = yux::testing::TonePlayer::Buffering;
+        yux::testing::TonePlayer system("yux_null_sink", Buffering::serverDefault, 0.5f);
+        yux::testing::TonePlayer microphone("yux_mic_feed", Buffering::serverDefault, 0.5f);
+        std::this_thread::sleep_for(300ms);
+        rig.record(CaptureTarget::fullMainDisplay(), 1500ms);
+    }
+    MovieTrackReader reader(rig.path);
+    const auto* screen = reader.trackTitled("yux.source.screen");
+    ASSERT_NE(screen, nullptr);
+    const double pictures = (screen->start + screen->duration).seconds();
+    for (const char* title : {"yux.source.systemAudio", "yux.source.microphone"}) {
+        SCOPED_TRACE(title);
+        const auto* track = reader.trackTitled(title);
+        ASSERT_NE(track, nullptr);
+        const auto decoded = reader.readAudio(*track);
+        const auto* samples = reinterpret_cast<const float*>(decoded.audio.bytes->data());
+        const int channels = decoded.audio.channels;
+        const auto frames = static_cast<std::int64_t>(decoded.audio.bytes->size() / sizeof(float)) / channels;
+        std::int64_t first = 0;
+        while (first < frames && std::fabs(samples[first * channels]) < 0.1f) ++first;
+        ASSERT_LT(first, frames) << "the tone is missing";
+        const double rate = decoded.audio.sampleRate;
+        EXPECT_LT(decoded.start.seconds() + static_cast<double>(first) / rate, 0.1) << "the tone came late";
+        EXPECT_NEAR(decoded.start.seconds() + static_cast<double>(frames) / rate, pictures, 0.1);
+    }
+}
+
 TEST(X11VideoCaptureOnTheDesktop, FourTracksWithTheCameraDiscWhereTheBubbleIs) {
     // Something on the screen for the bubble to cover in part, in the picture for a person.
     yux::testing::X11TestWindow::Options options;

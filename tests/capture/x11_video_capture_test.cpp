@@ -364,6 +364,35 @@ TEST(X11VideoCapture, ACameraThatIsNotRunningFailsTheStartAndReleasesTheWriter) 
     EXPECT_FALSE(f.engine->isRegistered(kSession));
 }
 
+TEST(X11VideoCapture, ACameraPictureThatCannotBeDrawnIsSkippedAndTheTakeGoesOn) {
+    yux::testing::MemoryPreferences memory;
+    auto platform = StubbedPulseV4l2Capture::create({{}, {{"cam0", "Camera"}}});
+    auto feed = std::make_shared<CameraFrameFeed>();
+    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(),
+                                                          std::make_shared<ScriptedUSBCameraReceiver>(), feed);
+    waitForTask(runtime->start(CaptureInputKind::camera, "cam0"));
+    CaptureInputsController controller(memory.store(), runtime, platform::SystemSettingsOpener::create_null(true),
+                                       platform::SystemLog::create_null());
+    Fixture f(true, false, runtime, &controller);
+    f.inputs.cameraEnabled = true;
+    auto start = f.beginStart();
+    f.feedWhenRunning([&](CaptureStream& s) {
+        s.simulate_sample(StreamOutputType::screen, frame(1.0));
+        feed->push(media::videoSample(hostTime(1.0), platform::PixelBuffer::create(64, 48), MediaTime(1, 30)));
+    });
+    waitForTask(start);
+    // A frame without a picture cannot be drawn.
+    feed->push(media::audioSample(hostTime(1.1), media::sineTone(440, 480)));
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::ranges::any_of(f.debugLog->lines(),
+                                   [](const std::string& line) { return line.starts_with("source_writer_frame_skipped"); });
+    }));
+    f.stream()->simulate_sample(StreamOutputType::screen, frame(1.2));
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    EXPECT_EQ(f.writer()->queue().sync([&] { return f.writer()->losses(); })[RecordingSourceKind::camera].framesSkipped, 1);
+}
+
 TEST(X11VideoCapture, ACameraWithoutRuntimeFailsTheStart) {
     Fixture f;
     f.inputs.cameraEnabled = true;
@@ -448,22 +477,109 @@ TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitKeepsTheFinishedMovie) {
     EXPECT_EQ(f.events().back(), "start_failed");
 }
 
+// MARK: stops that race (the debug log suspends on every line, as the live one does)
+
+TEST(X11VideoCapture, AStopWhileTheStartWritesItsFirstLineMakesTheStartGiveUp) {
+    Fixture f;
+    f.debugLog->suspendAppends();
+    f.time->flowing = true;  // a start that went on would time out, not wait for ever
+    auto start = f.beginStart();  // writing "start_request"
+    waitForTask(f.engine->stopCapture(kSession));
+    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+    EXPECT_TRUE(f.control->streams().empty());
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+}
+
+TEST(X11VideoCapture, ASecondStopDuringTheFirstStopsFinishReturnsOnlyWithTheFinishedMovie) {
+    Fixture f;
+    std::atomic<bool> drained{true};
+    f.control->writerScript.ready = [&drained](int) { return drained.load(); };
+    f.debugLog->suspendAppends();
+    f.start();
+    drained = false;  // the finish waits for the video track
+    auto first = f.engine->stopCapture(kSession);
+    ASSERT_TRUE(pumpUntil([&] { return !f.engine->isRegistered(kSession); }));
+    auto second = f.engine->stopCapture(kSession);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_FALSE(second.isReady()) << "the second stop returned before the movie was complete";
+    drained = true;
+    waitForTask(second);
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    waitForTask(first);
+}
+
+TEST(X11VideoCapture, AStopThatMeetsAFailedStartsCleanUpReportsTheStartsFailure) {
+    // The clean-up stops the stream, then releases the writer: the stop comes during either.
+    for (const char* during : {"stop_request", "setup_writer_released"}) {
+        SCOPED_TRACE(during);
+        Fixture f;
+        f.debugLog->suspendAppends();
+        std::optional<QCoro::Task<void>> stop;
+        // Posted before the line's own wait ends: the stop comes while the line is written.
+        f.debugLog->watch([&, prefix = "capture " + std::string(during) + " "](const std::string& line) {
+            if (!line.starts_with(prefix)) return;
+            platform::postToMain([&] { stop.emplace(f.engine->stopCapture(kSession)); });
+        });
+        f.time->flowing = true;  // no first samples come: the start times out
+        auto start = f.beginStart();
+        ASSERT_TRUE(pumpUntil([&] { return stop.has_value(); }));
+        const auto timedOut = AppError::outputFinalizationFailed("Capture did not deliver video");
+        yux::testing::expectAppError([&] { waitForTask(*stop); }, timedOut);
+        yux::testing::expectAppError([&] { waitForTask(start); }, timedOut);
+        EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::cancelled);
+    }
+}
+
+// Quitting gives a stop 15 s; one whose stream would not stop leaves its capture registered
+// when the engine goes. Run under the address sanitizer, this catches a stream that posts onto
+// a writer already freed.
+TEST(X11VideoCapture, AnEngineThatGoesAwayStopsARunningStreamBeforeItsWriterAndKeepsTheMovie) {
+    Fixture f;
+    f.control->retains = false;
+    f.control->streamAnswers.stopError = "The X server does not answer";
+    f.control->streamAnswers.soundAtStop = sound(1.5);
+    f.start();
+    EXPECT_THROW(waitForTask(f.engine->stopCapture(kSession)), std::runtime_error);
+    ASSERT_TRUE(f.engine->isRegistered(kSession));
+    auto appends = f.writer()->writer().track_appends();
+    f.engine.reset();
+
+    EXPECT_TRUE(f.control->writers().empty());
+    EXPECT_TRUE(f.control->streams().empty());
+    const auto written = appends.data();
+    constexpr int kSystemAudio = 1;
+    EXPECT_TRUE(std::ranges::any_of(written, [](const platform::MovieWriterAppend& item) {
+        return item.track == kSystemAudio && item.presentationTime == hostTime(1.5);
+    })) << "the stream's last sound did not reach the writer";
+    // The movie ends where the engine went: its last picture is stretched there.
+    EXPECT_TRUE(std::ranges::any_of(written, [](const platform::MovieWriterAppend& item) {
+        return item.track == 0 && item.presentationTime == hostTime(100) - MediaTime(1, 60);
+    }));
+}
+
 // MARK: the phone microphone
 
+// A phone whose microphone runs, recorded through the runtime.
+struct PhoneMicrophone {
+    std::shared_ptr<ScriptedUSBCameraReceiver> receiver = std::make_shared<ScriptedUSBCameraReceiver>();
+    std::shared_ptr<StubbedPulseV4l2Capture> devices = StubbedPulseV4l2Capture::create({});
+    std::shared_ptr<CaptureDeviceRuntime> runtime;
+    PhoneMicrophone() {
+        receiver->phones = {{{"yux-usb:0001", "iPhone · Yux Cam (USB)"}}};
+        runtime = std::make_shared<CaptureDeviceRuntime>(devices->functions(), receiver, std::make_shared<CameraFrameFeed>());
+        waitForTask(runtime->start(CaptureInputKind::microphone, "yux-usb:0001"));
+    }
+};
+
 TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream) {
-    auto phone = std::make_shared<ScriptedUSBCameraReceiver>();
-    phone->phones = {{{"yux-usb:0001", "iPhone · Yux Cam (USB)"}}};
-    auto platform = StubbedPulseV4l2Capture::create({});
-    auto runtime = std::make_shared<CaptureDeviceRuntime>(platform->functions(), phone,
-                                                          std::make_shared<CameraFrameFeed>());
-    waitForTask(runtime->start(CaptureInputKind::microphone, "yux-usb:0001"));
-    Fixture f(true, false, runtime);
+    PhoneMicrophone phone;
+    Fixture f(true, false, phone.runtime);
     f.inputs.microphoneID = "yux-usb:0001";
     auto start = f.beginStart();
     f.feedWhenRunning([&](CaptureStream& s) {
         s.simulate_sample(StreamOutputType::screen, frame(1.0));
         s.simulate_sample(StreamOutputType::microphone, sound(1.0));  // no stream microphone output
-        phone->simulate_microphone(sound(1.1));
+        phone.receiver->simulate_microphone(sound(1.1));
     });
     waitForTask(start);
     EXPECT_EQ(f.line("session_inputs"),
@@ -471,15 +587,39 @@ TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream)
     EXPECT_EQ(f.line("microphone_route"), "capture microphone_route session_id=" + kSessionText + " route=usb");
     EXPECT_FALSE(f.stream()->configuration().captureMicrophone);
 
-    // A failing phone stream fails the movie and leaves one system-log line.
-    phone->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone is off")));
+    // A failing phone stream leaves one system-log line and one debug line; the take goes on,
+    // the microphone as silence beside the system audio.
+    const std::string off = AppError::microphoneFailed("USB microphone is off").what();
+    phone.receiver->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone is off")));
     EXPECT_EQ(f.systemLines.data(),
-              (std::vector<platform::SystemLogLine>{{"CaptureEngine", platform::LogLevel::error,
-                                                     std::string("yux_recording_usb_microphone_failed ") +
-                                                         AppError::microphoneFailed("USB microphone is off").what()}}));
-    yux::testing::expectAppError([&] { waitForTask(f.engine->stopCapture(kSession)); }, AppError::microphoneFailed("USB microphone is off"));
+              (std::vector<platform::SystemLogLine>{
+                  {"CaptureEngine", platform::LogLevel::error, "yux_recording_usb_microphone_failed " + off}}));
+    ASSERT_TRUE(pumpUntil([&] { return !f.line("source_failed").empty(); }));
+    EXPECT_EQ(f.line("source_failed"),
+              "capture source_failed session_id=" + kSessionText + " source=microphone error=" + off);
+    f.stream()->simulate_sample(StreamOutputType::screen, frame(1.2));
+    f.stream()->simulate_sample(StreamOutputType::audio, sound(1.2));
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    EXPECT_EQ(f.writer()->queue().sync([&] { return f.writer()->failure(); }), nullptr);
     // The stop unsubscribed: later phone samples go nowhere.
-    phone->simulate_microphone(sound(1.2));
+    phone.receiver->simulate_microphone(sound(1.3));
+}
+
+TEST(X11VideoCapture, APhoneMicrophoneThatFailsBeforeItsFirstSoundDoesNotHoldUpTheStart) {
+    PhoneMicrophone phone;
+    Fixture f(true, false, phone.runtime);
+    f.inputs.microphoneID = "yux-usb:0001";
+    auto start = f.beginStart();
+    f.feedWhenRunning([&](CaptureStream& s) {
+        phone.receiver->simulate_microphone(std::make_exception_ptr(AppError::microphoneFailed("USB microphone stopped supplying audio")));
+        s.simulate_sample(StreamOutputType::screen, frame(1.0));
+        s.simulate_sample(StreamOutputType::audio, sound(1.0));
+    });
+    waitForTask(start);
+    EXPECT_EQ(f.line("start_ready"), "capture start_ready session_id=" + kSessionText);
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
 }
 
 TEST(X11VideoCapture, APhoneMicrophoneThatCannotBeRecordedFailsTheStartAndUnregistersIt) {

@@ -16,138 +16,21 @@
 #include "model/recording_source.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/temporary_directory.hpp"
+#include "desktop_windows.hpp"
 #include "yux_process_environment.hpp"
 
 namespace yux {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::clickAt;
+using testing::DesktopWindows;
+using testing::eventually;
 
 // Long enough for a cold start on a loaded machine; the tests wait for a sign, not this long.
 constexpr auto kStartTimeout = 20s;
 constexpr int kExitTimeoutMs = 20000;
 
-
-// What the desktop shows of a process: its windows, found through _NET_WM_PID, as a user's
-// panel and window manager see them.
-class DesktopWindows {
-public:
-    DesktopWindows() : connection_(xcb_connect(nullptr, &screen_)) {}
-    ~DesktopWindows() { xcb_disconnect(connection_); }
-    DesktopWindows(const DesktopWindows&) = delete;
-    DesktopWindows& operator=(const DesktopWindows&) = delete;
-
-    // The panel holding the tray, once it has taken the tray selection.
-    xcb_window_t trayPanel() {
-        const std::string selection = "_NET_SYSTEM_TRAY_S" + std::to_string(screen_);
-        auto* owner = xcb_get_selection_owner_reply(
-            connection_, xcb_get_selection_owner(connection_, atom(selection.c_str())), nullptr);
-        const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
-        free(owner);
-        return owned ? find(root(), [this](xcb_window_t w) { return wmClass(w).starts_with("tint2"); }) : XCB_WINDOW_NONE;
-    }
-
-    // The mapped window of `pid` below `parent` that `accept` takes, in root coordinates.
-    std::optional<QRect> mappedWindow(xcb_window_t parent, qint64 pid,
-                                      const std::function<bool(xcb_window_t, const QRect&)>& accept = {}) {
-        std::optional<QRect> found;
-        find(parent, [&](xcb_window_t w) {
-            if (found || windowPid(w) != pid || !mapped(w)) return false;
-            const QRect place = geometry(w);
-            if (!accept || accept(w, place)) found = place;
-            return found.has_value();
-        });
-        return found;
-    }
-    std::optional<QRect> mappedWindow(qint64 pid, const std::function<bool(xcb_window_t, const QRect&)>& accept) {
-        return mappedWindow(root(), pid, accept);
-    }
-
-    std::string title(xcb_window_t window) {
-        return property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
-    }
-
-private:
-    xcb_window_t root() const { return xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root; }
-
-    xcb_atom_t atom(const char* name) {
-        auto* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
-        free(reply);
-        return value;
-    }
-
-    std::string property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type) {
-        auto* reply = xcb_get_property_reply(connection_, xcb_get_property(connection_, 0, window, name, type, 0, 256),
-                                             nullptr);
-        std::string value;
-        if (reply) value.assign(static_cast<const char*>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
-        free(reply);
-        return value;
-    }
-
-    std::string wmClass(xcb_window_t window) { return property(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING); }
-
-    qint64 windowPid(xcb_window_t window) {
-        const std::string value = property(window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL);
-        if (value.size() != sizeof(uint32_t)) return -1;
-        uint32_t pid = 0;
-        std::memcpy(&pid, value.data(), sizeof pid);
-        return pid;
-    }
-
-    bool mapped(xcb_window_t window) {
-        auto* attributes =
-            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr);
-        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        free(attributes);
-        return viewable;
-    }
-
-    QRect geometry(xcb_window_t window) {
-        auto* size = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
-        auto* place = xcb_translate_coordinates_reply(
-            connection_, xcb_translate_coordinates(connection_, window, root(), 0, 0), nullptr);
-        const QRect rect = size && place ? QRect(place->dst_x, place->dst_y, size->width, size->height) : QRect();
-        free(size);
-        free(place);
-        return rect;
-    }
-
-    // The first window below `parent`, depth first, that `match` takes.
-    xcb_window_t find(xcb_window_t parent, const std::function<bool(xcb_window_t)>& match, int depth = 0) {
-        if (depth > 5) return XCB_WINDOW_NONE;
-        auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, parent), nullptr);
-        if (!tree) return XCB_WINDOW_NONE;
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        xcb_window_t found = XCB_WINDOW_NONE;
-        for (int i = 0; i < xcb_query_tree_children_length(tree) && found == XCB_WINDOW_NONE; ++i) {
-            found = match(children[i]) ? children[i] : find(children[i], match, depth + 1);
-        }
-        free(tree);
-        return found;
-    }
-
-    int screen_ = 0;
-    xcb_connection_t* connection_;
-};
-
-// Polls `condition` every 50 ms until it holds or `timeout` passes.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout = kStartTimeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return condition();
-}
-
-void clickAt(const QPoint& point) {
-    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(point.x()),
-                                                  QString::number(point.y()), QStringLiteral("click"), QStringLiteral("1")});
-}
 
 struct YuxProcess : ::testing::Test {
     testing::TemporaryDirectory home;
@@ -220,6 +103,55 @@ struct YuxProcess : ::testing::Test {
     // Keys typed as a user types them, through XTest.
     static void type(const char* keys) {
         QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(keys)});
+    }
+
+    // The shortcut, then the screen picked on the overlay; true once the recording runs.
+    bool recordScreenByShortcut(QProcess& process) const {
+        if (!startSelecting(process)) return false;
+        std::this_thread::sleep_for(1s);
+        type("Tab");  // area, then application, then screen
+        type("Tab");
+        type("Return");
+        return waitForLine(process, "session_recording_started");
+    }
+
+    // A user who went through the first-run setup starts Yux and records the screen.
+    void startAndRecord(QProcess& process) const {
+        seedSetup();
+        start(process);
+        ASSERT_TRUE(waitUntilComposed(process)) << process.readAllStandardError().toStdString();
+        ASSERT_TRUE(recordScreenByShortcut(process)) << debugLog();
+    }
+
+    // The scratch folder's movies and pending markers.
+    std::vector<std::filesystem::path> scratchFiles(const std::string& suffix) const {
+        std::vector<std::filesystem::path> found;
+        const auto folder = home.path() / "cache" / "Yux" / "Scratch";
+        if (!std::filesystem::exists(folder)) return found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().ends_with(suffix)) found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    // A start that offers the take of `movie` in the trim window, which the desktop shows.
+    void expectOfferedAtStart(const std::filesystem::path& movie, DesktopWindows& desktop) const {
+        QProcess next;
+        start(next);
+        EXPECT_TRUE(waitForLine(next, "session_pending_trim_adopted scratch=" + movie.string())) << debugLog();
+        EXPECT_TRUE(eventually([&] { return trimWindow(desktop, next.processId()).has_value(); })) << debugLog();
+        ::kill(static_cast<pid_t>(next.processId()), SIGTERM);
+        ASSERT_TRUE(next.waitForFinished(kExitTimeoutMs));
+        EXPECT_EQ(next.exitCode(), 0);
+        // Still the user's: neither the movie nor its marker went with the quit.
+        EXPECT_TRUE(std::filesystem::exists(movie));
+        EXPECT_EQ(scratchFiles(".pending.json").size(), 1u);
+    }
+
+    static std::optional<QRect> trimWindow(DesktopWindows& desktop, qint64 pid) {
+        return desktop.mappedWindow(pid, [&](xcb_window_t window, const QRect&) {
+            return desktop.title(window) == "Recording — Export";
+        });
     }
 };
 
@@ -383,6 +315,69 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
     ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
     EXPECT_EQ(yux.exitCode(), 0);
+}
+
+TEST_F(YuxProcess, ATakeRecordingWhenItsTerminalClosesIsKeptWholeAndOfferedAtTheNextStart) {
+    DesktopWindows desktop;
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(startAndRecord(first));
+    std::this_thread::sleep_for(3s);
+    ::kill(static_cast<pid_t>(first.processId()), SIGHUP);
+    ASSERT_TRUE(first.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+
+    const auto movies = scratchFiles(".mov");
+    ASSERT_EQ(movies.size(), 1u);
+    // The whole take, not what was written up to the signal's arrival.
+    platform::MovieTrackReader movie(movies[0].string());
+    EXPECT_GE(movie.duration().seconds(), 2.5);
+    expectOfferedAtStart(movies[0], desktop);
+}
+
+TEST_F(YuxProcess, ATakeWhoseTrimWindowWasOpenWhenYuxWasKilledIsOfferedAtTheNextStart) {
+    DesktopWindows desktop;
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(startAndRecord(first));
+    std::this_thread::sleep_for(2s);
+    type("shift+super+6");
+    ASSERT_TRUE(eventually([&] { return trimWindow(desktop, first.processId()).has_value(); })) << debugLog();
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(kExitTimeoutMs));
+
+    const auto movies = scratchFiles(".mov");
+    ASSERT_EQ(movies.size(), 1u);
+    EXPECT_EQ(scratchFiles(".pending.json").size(), 1u);
+    expectOfferedAtStart(movies[0], desktop);
+}
+
+TEST_F(YuxProcess, AKeptTakeThatNoLongerOpensIsSetAsideOnceAndItsMovieStays) {
+    seedSetup();
+    const auto scratch = home.path() / "cache" / "Yux" / "Scratch";
+    std::filesystem::create_directories(scratch);
+    const auto movie = scratch / "0D6C3B0E-7A55-4A3E-9E2B-5D1C2E3F4A5B.mov";
+    std::ofstream(movie) << "not a movie";
+    std::ofstream(scratch / "0D6C3B0E-7A55-4A3E-9E2B-5D1C2E3F4A5B.pending.json")
+        << R"({"scratchPath":")" << movie.string() << R"(","createdAt":800000000})";
+
+    for (int run = 0; run < 2; ++run) {
+        QProcess yux;
+        start(yux);
+        ASSERT_TRUE(waitUntilComposed(yux)) << yux.readAllStandardError().toStdString();
+        if (run == 0) {
+            ASSERT_TRUE(waitForLine(yux, "pending_marker_set_aside")) << debugLog();
+        } else {
+            std::this_thread::sleep_for(3s);  // the start-up's offer would have come by now
+        }
+        ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
+        ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    }
+    // Tried once, not at every start; the movie is still the user's to open.
+    const std::string log = debugLog();
+    EXPECT_EQ(log.find("app_startup_pending_failed"), log.rfind("app_startup_pending_failed")) << log;
+    EXPECT_NE(log.find("app_startup_pending_failed"), std::string::npos) << log;
+    EXPECT_TRUE(std::filesystem::exists(movie));
+    EXPECT_TRUE(scratchFiles(".pending.json").empty());
 }
 
 }  // namespace

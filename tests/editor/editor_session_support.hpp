@@ -12,6 +12,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPainter>
+#include <cmath>
 
 #include "editor/export_editor_session.hpp"
 #include "platform/async/errors.hpp"
@@ -72,6 +74,25 @@ inline void settle(int milliseconds = 50) {
     while (timer.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+// A small picture a screen or camera lane could show: a desktop with a window that moves, or
+// the camera's bubble on a transparent picture.
+inline QImage scriptedThumbnail(RecordingSourceKind kind, int index) {
+    QImage image(160, 90, QImage::Format_ARGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (kind == RecordingSourceKind::camera) {
+        image.fill(Qt::transparent);
+        painter.setBrush(QColor(220, 40, 220));
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(QPointF(120, 60), 22, 22);
+    } else {
+        image.fill(QColor(51, 102, 153));
+        painter.fillRect(QRectF(12 + index * 8, 10, 90, 60), QColor(236, 236, 236));
+        painter.fillRect(QRectF(12 + index * 8, 10, 90, 10), QColor(60, 60, 70));
+    }
+    return image;
+}
+
 // Scripted waveforms and thumbnails: each call answers at once from the script, or throws.
 struct ScriptedLoaders {
     std::vector<std::string> calls;
@@ -89,14 +110,20 @@ struct ScriptedLoaders {
                 co_await waiting;
             }
             if (failures.count(id)) std::rethrow_exception(failures[id]);
-            co_return std::vector<float>(static_cast<std::size_t>(bins), static_cast<float>(id) / 10);
+            // Speech-like: louder and quieter stretches around a level of a tenth of the track id.
+            std::vector<float> peaks(static_cast<std::size_t>(bins));
+            for (int i = 0; i < bins; ++i) {
+                double swell = 0.5 + 0.5 * std::sin(i * 0.11 + id) * std::sin(i * 0.023);
+                peaks[static_cast<std::size_t>(i)] = static_cast<float>(std::min(1.0, id / 10.0 + 0.5 * swell));
+            }
+            co_return peaks;
         };
         result.thumbnails = [this](RecordingSource source, double duration,
                                    platform::CancelToken) -> QCoro::Task<std::vector<QImage>> {
             calls.push_back("thumbnails " + std::to_string(source.id) + " duration=" + std::to_string(duration));
-            QImage image(16, 9, QImage::Format_ARGB32);
-            image.fill(Qt::transparent);
-            co_return std::vector<QImage>(8, image);
+            std::vector<QImage> images;
+            for (int i = 0; i < 8; ++i) images.push_back(scriptedThumbnail(source.kind, i));
+            co_return images;
         };
         return result;
     }

@@ -116,6 +116,29 @@ TEST(EditorTimelineCanvas, ExpandedLanesGiveTheCanvasItsHeight) {
     EXPECT_EQ(h.canvas()->height(), 18 + 48 * 2 + 56 * 2);
 }
 
+// The first and last labels are pushed inside the drawing, and drawn whole there.
+TEST(EditorTimelineCanvas, RulerLabelsAtBothEndsAreWhole) {
+    for (double width : {596.0, 600.0, 733.0}) {
+        SCOPED_TRACE(width);
+        NullEditor e(fourTrackSources(), 3.0);
+        EditorTimelineCanvas canvas(e.session);
+        canvas.setFixedSize(static_cast<int>(width), static_cast<int>(e.session->timelineHeight()));
+        QImage image(canvas.size(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        canvas.render(&image);
+        int first = image.width();
+        int last = -1;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qGray(image.pixel(x, y)) < 200) {
+                    first = std::min(first, x);
+                    last = std::max(last, x);
+                }
+        EXPECT_LE(first, 2) << "0:00.0 starts at the left edge";
+        EXPECT_GE(last, image.width() - 3) << "0:03.0 ends at the right edge";
+    }
+}
+
 TEST(EditorTimelineHost, ZoomsAroundThePointerByCtrlWheelAndPinch) {
     TimelineHarness h(800);
     ASSERT_EQ(h.timeline->viewport()->width(), 800);

@@ -25,7 +25,7 @@ struct Editor {
     explicit Editor(std::vector<RecordingSource> sources = {nullSource(1, Kind::screen), nullSource(2, Kind::systemAudio),
                                                             nullSource(3, Kind::microphone)},
                     double duration = 10) {
-        EditorServices services{player, loaders.loaders(), [this](const std::string& path) { revealed.push_back(path); }};
+        EditorServices services{player, loaders.loaders(), [this](const std::string& path, auto) { revealed.push_back(path); }};
         session = ExportEditorSession::create(nullFacts(duration, std::move(sources)), artifactWith(bestH264Preset()),
                                               &saveHandler, log, [this](TrimPreviewOutcome o) { outcomes.push_back(o); },
                                               std::move(services));

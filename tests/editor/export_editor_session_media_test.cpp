@@ -198,3 +198,39 @@ TEST_F(ExportEditorMedia, PlaybackNeverStaysInsideARemovedSection) {
     EXPECT_LE(removedShown.size(), 1u) << "removed pictures show for one tick at most";
     session->completeWithDiscardIfNeeded();
 }
+
+// A still screen records few pictures; the camera bubble over it moves at the stored rate.
+TEST_F(ExportEditorMedia, AMostlyStillScreenPlaysAtItsStoredRate) {
+    constexpr int kRate = 60;
+    TimedMovieOptions options;
+    options.durationSeconds = 2;
+    options.screen = {{0, Rgb{40, 200, 60}}, {1.5, Rgb{200, 60, 40}}};
+    for (int k = 0; k < 2 * kRate; ++k) options.camera.push_back(static_cast<double>(k) / kRate);
+    options.screenFrameRate = std::to_string(kRate);
+    auto path = folder.file("sparse.mov");
+    writeTimedMovie(path, options);
+    auto session = open(path);
+    EXPECT_EQ(session->sourceFrameRate(), kRate);
+
+    session->start();
+    session->togglePlayback();
+    ASSERT_TRUE(session->playing());
+    auto& player = session->player();
+    auto showsCameraPicture = [](const platform::PixelBuffer& picture, int k) {
+        auto centre = cameraSquareCenter(k);
+        const std::uint8_t* pixel = picture.row(centre.y) + 4 * centre.x;
+        return near(Rgb{pixel[2], pixel[1], pixel[0]}, kCameraSquareColor, 40);
+    };
+    // Half a picture in, then one picture a step: every step shows the camera's next picture.
+    clock.advance(0.5 / kRate);
+    for (int k = 0; k < 12; ++k) {
+        SCOPED_TRACE(k);
+        if (k > 0) clock.advance(1.0 / kRate);
+        std::optional<platform::PixelBuffer> picture;
+        ASSERT_TRUE(runUntil([&] {
+            while (auto next = player.takeNewestPicture()) picture = next;
+            return picture && showsCameraPicture(*picture, k);
+        })) << "the preview did not draw the camera's picture " << k;
+    }
+    session->completeWithDiscardIfNeeded();
+}

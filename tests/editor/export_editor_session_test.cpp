@@ -134,7 +134,7 @@ struct Harness {
 
     std::shared_ptr<ExportEditorSession> open(EditorSourceFacts facts, PendingRecordingArtifact artifact) {
         log = logHolder.get();
-        EditorServices services{player, loaders.loaders(), [this](const std::string& path) { revealed.push_back(path); }};
+        EditorServices services{player, loaders.loaders(), [this](const std::string& path, auto) { revealed.push_back(path); }};
         session = ExportEditorSession::create(std::move(facts), std::move(artifact), &saveHandler, logHolder,
                                               [this](TrimPreviewOutcome outcome) { outcomes.push_back(outcome); },
                                               std::move(services));

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPainter>
+#include <cstring>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QToolButton>
@@ -12,6 +15,7 @@
 #include "editor/editor_pixel_field.hpp"
 #include "editor/editor_sidebar.hpp"
 #include "editor/editor_source_headers.hpp"
+#include "editor/editor_style.hpp"
 #include "editor/editor_timeline.hpp"
 #include "editor/export_editor_view.hpp"
 #include "editor/export_progress_sheet.hpp"
@@ -70,6 +74,43 @@ TEST(ExportEditorView, TransportFollowsTheSectionUnderThePlayhead) {
     EXPECT_EQ(view.timeline()->zoom(), 1);
     view.zoomInButton()->click();
     EXPECT_EQ(view.timeline()->zoom(), 1.5);
+}
+
+// Times, sizes and percentages change under the eye: their digits keep their places.
+TEST(ExportEditorView, ChangingNumbersAreSetInAFixedWidthFont) {
+    ViewHarness h;
+    ExportEditorView view(h.session, [] {});
+    std::vector<std::pair<const char*, QLabel*>> labels = {
+        {"time", view.timeLabel()},
+        {"quality", view.sidebar()->qualityHeading()},
+        {"size", view.sidebar()->sizeHeading()},
+        {"output", view.sidebar()->summaryValue(0)},
+        {"length", view.sidebar()->summaryValue(1)},
+        {"volume", view.sidebar()->findChild<EditorAudioControl*>()->valueLabel()},
+    };
+    for (auto* label : view.findChildren<QLabel*>())
+        if (label->text().startsWith("SRC ")) labels.emplace_back("badge", label);
+    ASSERT_EQ(labels.size(), 7u);
+    for (const auto& [name, label] : labels) EXPECT_TRUE(QFontInfo(label->font()).fixedPitch()) << name;
+    EXPECT_EQ(view.timeLabel()->palette().color(QPalette::WindowText), EditorStyle::secondary(view.palette()));
+}
+
+// The picture is cut at the preview's rounded corners.
+TEST(ExportEditorView, ThePictureKeepsThePreviewsRoundedCorners) {
+    ViewHarness h;
+    ExportEditorView view(h.session, [] {});
+    view.resize(1120, 680);
+    view.show();
+    QApplication::processEvents();
+    QImage image = view.grab().toImage();
+    // The bottom corners: the badges sit at the top.
+    for (QPoint corner : {QPoint(0, view.preview()->height() - 1),
+                          QPoint(view.preview()->width() - 1, view.preview()->height() - 1)}) {
+        QPoint at = view.preview()->mapTo(&view, corner);
+        QPoint inside = view.preview()->mapTo(&view, corner + QPoint(corner.x() == 0 ? 12 : -12, -12));
+        EXPECT_EQ(image.pixel(at), EditorStyle::windowBackground(EditorStyle::isDark(view.palette())).rgb());
+        EXPECT_EQ(image.pixel(inside), EditorStyle::previewBackdrop().rgb());
+    }
 }
 
 TEST(EditorSidebar, NoAudioSectionWithoutAudio) {
@@ -200,18 +241,63 @@ QPalette darkPalette() {
     return palette;
 }
 
+// A player that hands the view one still picture: a desktop with a window and the camera's bubble.
+std::shared_ptr<platform::PreviewPlayer> stillPicturePlayer() {
+    auto listener = std::make_shared<std::function<void()>>();
+    auto size = std::make_shared<QSize>(533, 300);
+    platform::PreviewPlayer::Operations operations;
+    operations.prepare = [](const std::vector<platform::MediaTrack>&, double) {};
+    operations.setAudioMix = [](const std::map<int, float>&) {};
+    operations.seek = [listener](double) {
+        if (*listener) (*listener)();
+    };
+    operations.setRate = [](double) {};
+    operations.currentTime = [] { return 0.0; };
+    operations.takeNewestPicture = [size]() -> std::optional<platform::PixelBuffer> {
+        QImage image(*size, QImage::Format_ARGB32);
+        image.fill(QColor(51, 102, 153));
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QRectF window(image.width() * 0.12, image.height() * 0.14, image.width() * 0.5, image.height() * 0.55);
+        painter.fillRect(window, QColor(236, 236, 236));
+        painter.fillRect(QRectF(window.topLeft(), QSizeF(window.width(), 18)), QColor(60, 60, 70));
+        painter.setBrush(QColor(220, 40, 220));
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(QPointF(image.width() * 0.82, image.height() * 0.72), image.height() * 0.17, image.height() * 0.17);
+        painter.end();
+        auto picture = platform::PixelBuffer::create(image.width(), image.height());
+        for (int y = 0; y < image.height(); ++y) std::memcpy(picture.row(y), image.constScanLine(y), image.width() * 4);
+        return picture;
+    };
+    operations.setViewSize = [size](int width, int height) {
+        if (width > 0 && height > 0) *size = QSize(width, height);
+    };
+    operations.setPictureListener = [listener](std::function<void()> value) { *listener = std::move(value); };
+    return std::make_shared<platform::PreviewPlayer>(std::move(operations), false);
+}
+
 void shoot(const QPalette& palette, const QString& scheme) {
     QPalette previous = QApplication::palette();
     QApplication::setPalette(palette);
-    ViewHarness h;
+    ViewHarness h(fourTrackSources(), 60, stillPicturePlayer());
     h.session->start();
     ASSERT_TRUE(runUntil([&] { return h.session->waveforms().size() == 2 && h.session->thumbnails().size() == 2; }));
     TrimPreviewWindowController window(h.session);
     window.show();
+    h.session->seek(12);
+    QApplication::processEvents();
+    test::writeScreenshot(window, "trim_window_collapsed_" + scheme);
+
+    // Thumbnails and waveforms, a 2× and a removed section, a muted microphone.
     h.session->setSourcesExpanded(true);
     h.session->seek(20);
     h.session->split();
     h.session->speed(2);
+    h.session->seek(45);
+    h.session->split();
+    h.session->toggleRemoval();
+    h.session->toggleMute(4);
+    h.session->seek(30);
     QApplication::processEvents();
     test::writeScreenshot(window, "trim_window_lanes_" + scheme);
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 
 #include "editor/export_progress_sheet.hpp"
@@ -81,6 +82,18 @@ TEST(ExportProgressSheet, FollowsAnExportFromStartToTheFinishedResult) {
     h.sheet->revealButton()->click();
     EXPECT_EQ(h.revealed, std::vector<std::string>{"/tmp/out/Recording 1.mp4"});
     EXPECT_TRUE(h.sheet->wanted());
+    EXPECT_FALSE(h.sheet->revealErrorLabel()->isVisibleTo(h.sheet.get()));
+
+    // A folder nothing can open is said in the sheet, until the next try or the sheet goes.
+    h.revealFails = true;
+    h.sheet->revealButton()->click();
+    EXPECT_TRUE(h.sheet->revealErrorLabel()->isVisibleTo(h.sheet.get()));
+    EXPECT_EQ(h.sheet->revealErrorLabel()->text(), "Could not open the folder /tmp/out.");
+    h.revealFails = false;
+    h.sheet->revealButton()->click();
+    EXPECT_FALSE(h.sheet->revealErrorLabel()->isVisibleTo(h.sheet.get()));
+    h.revealFails = true;
+    h.sheet->revealButton()->click();
 
     h.sheet->editAgainButton()->click();
     EXPECT_FALSE(h.sheet->wanted());
@@ -91,6 +104,7 @@ TEST(ExportProgressSheet, FollowsAnExportFromStartToTheFinishedResult) {
     EXPECT_EQ(h.sheet->percentText(), "0%");
     h.saveHandler.succeed("/tmp/out/Recording 2.mp4");
     ASSERT_TRUE(runUntil([&] { return h.session->saved().has_value(); }));
+    EXPECT_FALSE(h.sheet->revealErrorLabel()->isVisibleTo(h.sheet.get())) << "the last export's failure is gone";
     h.sheet->closeButton()->click();
     EXPECT_FALSE(h.session->saved().has_value());
     EXPECT_EQ(h.closes, 1);

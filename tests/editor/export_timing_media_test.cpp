@@ -6,16 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "model/app_error.hpp"
 #include "model/recording_preset.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/media_asset.hpp"
-#include "platform/media/movie_writer.hpp"
-#include "support/synthetic_media.hpp"
 #include "editor/export_presets.hpp"
 #include "support/recording_debug_log.hpp"
 #include "support/temporary_directory.hpp"
@@ -115,34 +111,8 @@ TEST_F(ExportTimingTest, TakeFromTheScratchWriterWithIdleGapsExportsAtItsNominal
     const std::vector<support::TimedPicture> screen{{0, kRed}, {1.0 / 60, kGreen}, {1.25, kBlue}, {1.25 + 1.0 / 120, kYellow}};
     const double stop = 2;
     std::string movie = folder.file("take.mov");
-    auto writer = platform::MovieWriter::create(movie);
-    ASSERT_TRUE(writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), "60"));
-    int track = writer->addTrack(platform::MovieTrackFormat::video("yux.source.screen", 320, 180));
-    int sound = writer->addTrack(platform::MovieTrackFormat::audio("yux.source.systemAudio"));
-    ASSERT_TRUE(writer->startWriting());
-    writer->startSession(support::hostTime(0));
-    auto append = [&](int to, const platform::SampleBuffer& sample) {
-        while (!writer->isReadyForMoreMediaData(to)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_TRUE(writer->append(to, sample));
-    };
-    for (const auto& picture : screen) {
-        auto pixels = platform::PixelBuffer::create(320, 180);
-        pixels.fill(picture.color.b, picture.color.g, picture.color.r, 255);
-        auto sample = support::videoSample(support::hostTime(picture.seconds), pixels);
-        sample.frameStatus = platform::FrameStatus::complete;
-        append(track, sample);
-    }
     // The sound runs to the stop, as in any take; the screen sent nothing after its last change.
-    constexpr int kBuffer = 480;
-    for (int at = 0; at < stop * 48000; at += kBuffer) {
-        append(sound, support::audioSample(support::hostTime(at / 48000.0), support::sineTone(440, kBuffer, 48000, 2,
-                                                                                              platform::AudioSampleFormat::float32, at)));
-    }
-    writer->endSession(support::hostTime(stop));
-    writer->markAsFinished(track);
-    writer->markAsFinished(sound);
-    support::finishWritingAndWait(*writer);
-    ASSERT_EQ(writer->status(), platform::MovieWriterStatus::completed);
+    support::writeScratchTake(movie, screen, stop, "60");
 
     auto out = exported(movie, "out.mov", TrimSelection(0, stop), halfSize());
     auto shown = support::picturesAt(out, 80, 45);

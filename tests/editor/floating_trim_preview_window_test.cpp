@@ -6,11 +6,14 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTest>
 
 #include "editor/export_editor_view.hpp"
+#include "editor/editor_sidebar.hpp"
 #include "editor/export_progress_sheet.hpp"
 #include "editor/floating_trim_preview_window.hpp"
 #include "null_editor.hpp"
+#include "platform/async/wait_for.hpp"
 #include "model/recording_shortcut.hpp"
 
 using namespace yux;
@@ -78,6 +81,23 @@ struct WindowHarness : NullEditor {
         QApplication::sendEvent(target, &event);
     }
 
+    // Closes the window as its title bar does and answers the question with a click on `button`.
+    static void closeAndAnswer(TrimPreviewWindowController* window, const char* button) {
+        window->close();
+        ASSERT_NE(window->discardQuestion(), nullptr) << "closing asked nothing";
+        clickButton(window->discardQuestion(), button);
+    }
+
+    static void clickButton(QMessageBox* box, const char* text) {
+        for (auto* button : box->buttons()) {
+            if (button->text() == QString::fromUtf8(text)) {
+                QTest::mouseClick(button, Qt::LeftButton);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no button " << text;
+    }
+
     int keyLines() const {
         settle(10);  // the lines go out on their own
         int n = 0;
@@ -136,7 +156,7 @@ TEST(FloatingTrimPreviewWindow, ShowsAFixedFloatingWindowAndActsOnItsKeys) {
     WindowHarness::press(&other, kX11I);
     EXPECT_EQ(h.keyLines(), 7);
 
-    window->close();
+    WindowHarness::closeAndAnswer(window, TrimPreviewWindowController::kDiscardButton);
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
     EXPECT_EQ(*running->outcome, TrimPreviewOutcome::discarded());
     EXPECT_EQ(h.presenter.activeWindow(), nullptr);
@@ -185,7 +205,7 @@ TEST(FloatingTrimPreviewWindow, AFailedExportShowsTheAlertWhichCountsAsASheet) {
     window->alert()->done(QMessageBox::Ok);
     ASSERT_TRUE(runUntil([&] { return !window->model().errorMessage().has_value(); }));
     EXPECT_TRUE(window->findChild<ExportEditorView*>()->isEnabled());
-    window->close();
+    WindowHarness::closeAndAnswer(window, TrimPreviewWindowController::kDiscardButton);
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
     EXPECT_EQ(*running->outcome, TrimPreviewOutcome::discarded());
 }
@@ -213,12 +233,114 @@ TEST(FloatingTrimPreviewWindow, AnEarlierWindowClosingLeavesTheLaterOnesSlot) {
     auto* secondWindow = h.presenter.activeWindow();
     ASSERT_NE(firstWindow, secondWindow);
 
-    firstWindow->close();
+    firstWindow->closeWindow();
     ASSERT_TRUE(runUntil([&] { return first->outcome.has_value(); }));
     EXPECT_EQ(h.presenter.activeWindow(), secondWindow);
     EXPECT_FALSE(second->outcome.has_value());
 
-    secondWindow->close();
+    secondWindow->closeWindow();
     ASSERT_TRUE(runUntil([&] { return second->outcome.has_value(); }));
     EXPECT_EQ(h.presenter.activeWindow(), nullptr);
+}
+
+TEST(FloatingTrimPreviewWindow, ClosingATakeNeverExportedAsksAndKeepEditingKeepsTheWindow) {
+    using Window = TrimPreviewWindowController;
+    WindowHarness h;
+    auto running = h.present();
+    auto* window = h.presenter.activeWindow();
+    ASSERT_NE(window, nullptr);
+    auto* view = window->findChild<ExportEditorView*>();
+
+    window->close();
+    QMessageBox* question = window->discardQuestion();
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(question->windowTitle(), Window::kDiscardTitle);
+    EXPECT_EQ(question->text(), Window::kDiscardTitle);
+    EXPECT_EQ(question->informativeText(), Window::kDiscardText);
+    ASSERT_EQ(question->buttons().size(), 2);
+    std::map<QString, QMessageBox::ButtonRole> roles;
+    for (auto* button : question->buttons()) roles[button->text()] = question->buttonRole(button);
+    EXPECT_EQ(roles, (std::map<QString, QMessageBox::ButtonRole>{{Window::kDiscardButton, QMessageBox::DestructiveRole},
+                                                                 {Window::kKeepEditingButton, QMessageBox::RejectRole}}));
+    EXPECT_EQ(question->defaultButton()->text(), Window::kKeepEditingButton);
+    EXPECT_EQ(question->escapeButton()->text(), Window::kKeepEditingButton);
+    EXPECT_EQ(question->windowModality(), Qt::WindowModal);
+    // A second close while it asks asks nothing more.
+    window->close();
+    EXPECT_EQ(window->discardQuestion(), question);
+
+    // Keep Editing, by its button and by Escape: the window and its take stay.
+    const std::function<void(QMessageBox*)> keepEditing[] = {
+        [](QMessageBox* box) { WindowHarness::clickButton(box, Window::kKeepEditingButton); },
+        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); },
+    };
+    for (const auto& answer : keepEditing) {
+        if (!window->discardQuestion()) window->close();
+        ASSERT_NE(window->discardQuestion(), nullptr);
+        EXPECT_TRUE(window->hasSheet());
+        EXPECT_FALSE(view->isEnabled());
+        answer(window->discardQuestion());
+        settle();
+        EXPECT_EQ(window->discardQuestion(), nullptr);
+        EXPECT_FALSE(window->hasSheet());
+        EXPECT_TRUE(view->isEnabled());
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(h.presenter.activeWindow(), window);
+        EXPECT_FALSE(running->outcome.has_value());
+    }
+
+    WindowHarness::closeAndAnswer(window, Window::kDiscardButton);
+    ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
+    EXPECT_EQ(*running->outcome, TrimPreviewOutcome::discarded());
+    EXPECT_EQ(h.presenter.activeWindow(), nullptr);
+}
+
+TEST(FloatingTrimPreviewWindow, DeleteClosesAtOnceAndAClosingAfterAnExportAsksNothing) {
+    struct Case {
+        const char* name;
+        bool exported;
+        TrimPreviewOutcome expected;
+    };
+    for (const auto& c : {Case{"Delete", false, TrimPreviewOutcome::discarded()},
+                          Case{"close after an export", true, TrimPreviewOutcome::saved()}}) {
+        WindowHarness h;
+        auto running = h.present();
+        auto* window = h.presenter.activeWindow();
+        ASSERT_NE(window, nullptr) << c.name;
+        if (c.exported) {
+            window->model().exportRecording();
+            h.saveHandler.succeed("/tmp/out/a.mov");
+            ASSERT_TRUE(runUntil([&] { return window->model().saved().has_value(); })) << c.name;
+            // Back to editing: the export still counts.
+            window->sheet()->editAgainButton()->click();
+            window->close();
+        } else {
+            QTest::mouseClick(window->findChild<EditorSidebar*>()->deleteButton(), Qt::LeftButton);
+        }
+        EXPECT_EQ(window->discardQuestion(), nullptr) << c.name;
+        ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); })) << c.name;
+        EXPECT_EQ(*running->outcome, c.expected) << c.name;
+    }
+}
+
+TEST(FloatingTrimPreviewWindow, QuittingClosesWithoutAskingAndWithoutAnOutcome) {
+    WindowHarness h;
+    auto asking = h.present();
+    auto* askingWindow = h.presenter.activeWindow();
+    askingWindow->close();
+    ASSERT_NE(askingWindow->discardQuestion(), nullptr);
+    auto exporting = h.present();
+    auto* exportingWindow = h.presenter.activeWindow();
+    exportingWindow->model().exportRecording();
+    ASSERT_TRUE(runUntil([&] { return !h.saveHandler.calls.empty(); }));
+
+    platform::waitForTask(h.presenter.closeForQuit());
+    EXPECT_FALSE(exportingWindow->model().isExporting()) << "the export was cancelled and has ended";
+    settle();
+    for (auto* window : {askingWindow, exportingWindow}) {
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(window->discardQuestion(), nullptr);
+    }
+    EXPECT_FALSE(asking->outcome.has_value());
+    EXPECT_FALSE(exporting->outcome.has_value());
 }

@@ -34,35 +34,6 @@ protected:
     support::TemporaryDirectory folder;
 };
 
-std::uint64_t readBig(const std::string& bytes, std::size_t at, int count) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < count; ++i) value = (value << 8) | static_cast<std::uint8_t>(bytes[at + i]);
-    return value;
-}
-
-// Moves every fragment of one track `ticks` later, as a damaged fragment index would place it.
-void delayFragments(const std::string& path, std::uint32_t trackID, std::uint64_t ticks) {
-    std::string bytes = support::readWholeFile(path);
-    for (const auto& fragment : support::topLevelBoxes(bytes, "moof")) {
-        std::size_t end = fragment.offset + fragment.size;
-        for (std::size_t traf = fragment.offset; traf + 8 <= end; traf += readBig(bytes, traf, 4)) {
-            if (readBig(bytes, traf, 4) < 8) break;
-            if (bytes.compare(traf + 4, 4, "traf") != 0) continue;
-            std::size_t trafEnd = traf + readBig(bytes, traf, 4);
-            std::uint32_t id = 0;
-            for (std::size_t box = traf + 8; box + 8 <= trafEnd; box += readBig(bytes, box, 4)) {
-                if (readBig(bytes, box, 4) < 8) break;
-                if (bytes.compare(box + 4, 4, "tfhd") == 0) id = static_cast<std::uint32_t>(readBig(bytes, box + 12, 4));
-                if (bytes.compare(box + 4, 4, "tfdt") != 0 || id != trackID) continue;
-                ASSERT_EQ(bytes[box + 8], 1) << "a 64-bit decode time";
-                std::uint64_t time = readBig(bytes, box + 12, 8) + ticks;
-                for (int i = 0; i < 8; ++i) bytes[box + 12 + i] = static_cast<char>(time >> (8 * (7 - i)));
-            }
-        }
-    }
-    support::writeWholeFile(path, bytes);
-}
-
 float loudest(const std::vector<float>& peaks, std::size_t from, std::size_t to) {
     return *std::max_element(peaks.begin() + static_cast<std::ptrdiff_t>(from), peaks.begin() + static_cast<std::ptrdiff_t>(to));
 }
@@ -150,7 +121,7 @@ TEST_F(HostileSourcesTest, AWaveformStepsOverTheSilenceBeforeAFarLateTrack) {
     ASSERT_EQ(sources.size(), 2u);
     ASSERT_EQ(sources[1].track->type, platform::MediaTrackType::audio);
     constexpr double kDelaySeconds = 1e6;
-    delayFragments(movie, static_cast<std::uint32_t>(sources[1].id), static_cast<std::uint64_t>(kDelaySeconds * 48000));
+    support::delayFragments(movie, static_cast<std::uint32_t>(sources[1].id), static_cast<std::uint64_t>(kDelaySeconds * 48000));
 
     platform::AudioSampleReader reader(movie, *platform::MovieTrackReader(movie).trackTitled(sources[1].track->title));
     reader.seek(platform::MediaTime::zero());

@@ -21,6 +21,7 @@
 #include "session/live_session.hpp"
 #include "support/private_bus.hpp"
 #include "support/screenshot_writer.hpp"
+#include "support/sink_monitor.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 #include "support/x11_test_client.hpp"
@@ -31,6 +32,7 @@ namespace {
 // X11 keycodes of the test keyboard.
 constexpr std::uint8_t kKeyS = 39;
 constexpr std::uint8_t kKeyDelete = 119;
+constexpr std::uint8_t kKeySpace = 65;
 
 bool runFor(const std::function<bool()>& done, int milliseconds) {
     QElapsedTimer timer;
@@ -42,19 +44,44 @@ bool runFor(const std::function<bool()>& done, int milliseconds) {
     return true;
 }
 
-TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
+// A take in a live session's scratch folder, as the recorder leaves it for the trim window.
+struct PendingTake {
     testing::TemporaryDirectory root;
-    auto trimLog = std::make_shared<testing::RecordingDebugLog>();
-    testing::LiveSession live(root.path(), std::make_shared<FfmpegRecordingTrimBoundary>(trimLog));
-    std::filesystem::create_directories(live.locations.scratchDirectory());
-    const std::string take = (live.locations.scratchDirectory() / "take.mov").string();
+    testing::LiveSession live{root.path(),
+                              std::make_shared<FfmpegRecordingTrimBoundary>(std::make_shared<testing::RecordingDebugLog>())};
+    std::shared_ptr<RecordingExportSession> exportSession;
+    std::optional<TrimPreviewOutcome> outcome;
+    std::optional<QCoro::Task<void>> presenting;
+
+    explicit PendingTake(const testing::TestMovieOptions& options) {
+        std::filesystem::create_directories(live.locations.scratchDirectory());
+        const std::string take = (live.locations.scratchDirectory() / "take.mov").string();
+        testing::writeTestMovie(take, options);
+        exportSession = platform::waitForTask(live.exports->open(take, Date::now()));
+    }
+
+    // Presents the take in `presenter`: its window once it has opened and taken focus, else null.
+    TrimPreviewWindowController* present(FloatingTrimPreviewWindow& presenter) {
+        presenting = [](RecordingExportSession& session, FloatingTrimPreviewWindow& window,
+                        std::optional<TrimPreviewOutcome>& result) -> QCoro::Task<void> {
+            result = co_await session.presentPreview(&window, &session);
+        }(*exportSession, presenter, outcome);
+        if (!runFor([&] { return presenter.activeWindow() != nullptr || outcome.has_value(); }, 20000)) return nullptr;
+        auto* window = presenter.activeWindow();
+        if (window == nullptr || !runFor([&] { return window->isActiveWindow(); }, 5000)) return nullptr;
+        return window;
+    }
+};
+
+TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
     testing::TestMovieOptions options;
     options.camera = true;
     options.microphone = true;
     options.durationSeconds = 4.0;
-    testing::writeTestMovie(take, options);
-
-    auto exportSession = platform::waitForTask(live.exports->open(take, Date::now()));
+    PendingTake pending(options);
+    auto& root = pending.root;
+    auto& live = pending.live;
+    auto& outcome = pending.outcome;
 
     // "Show in Files" reaches a file manager on a bus of this test's own.
     std::filesystem::create_directories(root.file("bus"));
@@ -72,22 +99,14 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
                                                       std::shared_ptr<DebugLogBoundary> log,
                                                       ExportEditorSession::OutcomeHandler onOutcome) {
         EditorServices services{platform::PreviewPlayer::create(), EditorPreviewLoaders::forMovie(path),
-                                [reveal](const std::string& file) { reveal->reveal(file); }};
+                                [reveal](const std::string& file, auto failed) { reveal->reveal(file, std::move(failed)); }};
         return ExportEditorSession::open(std::move(path), std::move(artifact), handler, std::move(log),
                                          std::move(onOutcome), std::move(services));
     });
 
-    std::optional<TrimPreviewOutcome> outcome;
-    auto presenting = [](RecordingExportSession& session, FloatingTrimPreviewWindow& window,
-                         std::optional<TrimPreviewOutcome>& result) -> QCoro::Task<void> {
-        result = co_await session.presentPreview(&window, &session);
-    }(*exportSession, presenter, outcome);
-
-    ASSERT_TRUE(runFor([&] { return presenter.activeWindow() != nullptr || outcome.has_value(); }, 20000));
-    auto* window = presenter.activeWindow();
-    ASSERT_NE(window, nullptr) << "the window did not open";
+    auto* window = pending.present(presenter);
+    ASSERT_NE(window, nullptr) << "the window did not open or never took focus";
     auto& model = window->model();
-    ASSERT_TRUE(runFor([&] { return window->isActiveWindow(); }, 5000)) << "the window never took focus";
     ASSERT_TRUE(runFor([&] { return model.waveforms().size() == 2 && model.thumbnails().size() == 2; }, 20000));
 
     // Cut at 1 s and 3 s by the keyboard, play the middle twice as fast, remove the last part.
@@ -175,6 +194,78 @@ TEST(TrimWindowDesktop, CutsSpeedsUpCropsAndExportsAFourTrackRecording) {
     auto y = static_cast<int>(crop.height / 2);
     EXPECT_TRUE(testing::near(testing::pixelAt(output, 0.5, x, y), testing::screenColorAt(0), 40));
     EXPECT_TRUE(testing::near(testing::pixelAt(output, 1.75, x, y), testing::screenColorAt(2), 40));
+}
+
+// The played part of the transport's time label ("1:05.3 / 2:00.0"), in seconds.
+double labelSeconds(const QString& text) {
+    auto played = text.section(QStringLiteral(" / "), 0, 0);
+    return played.section(QLatin1Char(':'), 0, 0).toDouble() * 60 + played.section(QLatin1Char(':'), 1, 1).toDouble();
+}
+
+// Milliseconds from `play` until the time label has moved on by half a second (-1: never).
+qint64 untilHalfASecondPlayed(ExportEditorView& view, const std::function<void()>& play) {
+    double from = labelSeconds(view.timeLabel()->text());
+    QElapsedTimer timer;
+    timer.start();
+    play();
+    if (!runFor([&] { return labelSeconds(view.timeLabel()->text()) >= from + 0.5; }, 5000)) return -1;
+    return timer.elapsed();
+}
+
+// The preview plays through the desktop's sound output however long the window stood before
+// Play, the first time and after a pause, by the button and by Space.
+TEST(TrimWindowDesktop, PlayRunsTheTimeAndTheSoundAtOnce) {
+    testing::TestMovieOptions options;
+    options.durationSeconds = 6.0;
+    PendingTake pending(options);
+    FloatingTrimPreviewWindow presenter(pending.live.log);  // the program's own player, with sound
+    auto* window = pending.present(presenter);
+    ASSERT_NE(window, nullptr) << "the window did not open or never took focus";
+    auto& model = window->model();
+    ASSERT_TRUE(runFor([&] { return !model.waveforms().empty(); }, 20000));
+    auto* view = window->findChild<ExportEditorView*>();
+    ASSERT_NE(view, nullptr);
+    testing::X11TestClient keyboard;
+    auto space = [&] {
+        keyboard.tap(kKeySpace);
+        keyboard.sync();
+    };
+
+    // A user looks at the window a while before playing.
+    runFor([] { return false; }, 2000);
+    testing::SinkMonitor monitor;
+    auto first = untilHalfASecondPlayed(*view, [&] { view->playButton()->click(); });
+    EXPECT_GE(first, 0) << "the first Play never moved the time";
+    EXPECT_LT(first, 1000) << "the first Play moved the time late";
+    EXPECT_EQ(view->playButton()->accessibleName(), QStringLiteral("Pause"));
+
+    space();
+    ASSERT_TRUE(runFor([&] { return !model.playing(); }, 3000));
+    runFor([] { return false; }, 1500);
+    auto again = untilHalfASecondPlayed(*view, space);
+    EXPECT_GE(again, 0) << "Play after a pause never moved the time";
+    EXPECT_LT(again, 1000) << "Play after a pause moved the time late";
+    space();
+    ASSERT_TRUE(runFor([&] { return !model.playing(); }, 3000));
+    runFor([] { return false; }, 200);  // what was played reaches the monitor
+    double heard = testing::loudSeconds(monitor.stop());
+    EXPECT_GE(heard, 0.8) << "the take's tone was not heard";
+
+    // Back from a finished export by "Edit again".
+    view->sidebar()->exportButton()->click();
+    ASSERT_TRUE(runFor([&] { return model.saved().has_value() || model.errorMessage().has_value(); }, 60000));
+    ASSERT_TRUE(model.saved().has_value()) << *model.errorMessage();
+    runFor([] { return false; }, 1000);
+    window->sheet()->editAgainButton()->click();
+    auto afterExport = untilHalfASecondPlayed(*view, [&] { view->playButton()->click(); });
+    EXPECT_GE(afterExport, 0) << "Play after Edit again never moved the time";
+    EXPECT_LT(afterExport, 1000) << "Play after Edit again moved the time late";
+    std::printf("half a second played %lld ms after the first Play, %lld ms after Space, %lld ms after Edit again;"
+                " tone heard %.2f s\n",
+                static_cast<long long>(first), static_cast<long long>(again), static_cast<long long>(afterExport), heard);
+
+    window->closeWindow();
+    ASSERT_TRUE(runFor([&] { return pending.outcome.has_value(); }, 10000));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "model/log_text.hpp"
 #include "model/user_facing_error_message_policy.hpp"
 
 using yux::AppError;
@@ -63,5 +64,25 @@ TEST(AppError, EqualityComparesCaseAndDetailAndWhatIsTheUserText) {
         throw AppError::cameraFailed("Open Yux Cam on your iPhone");
     } catch (const std::exception& error) {
         EXPECT_STREQ(error.what(), "Camera capture failed: Open Yux Cam on your iPhone");
+    }
+}
+
+TEST(AppErrorText, WritesTheDetailAsAStringLiteralWithItsEscapes) {
+    struct Case {
+        std::string detail;
+        std::string literal;
+    };
+    const std::vector<Case> cases = {
+        {"plain", R"("plain")"},
+        {"it's \"quoted\"", R"("it\'s \"quoted\"")"},
+        {"back\\slash", R"("back\\slash")"},
+        {"tab\tline\nreturn\r", R"("tab\tline\nreturn\r")"},
+        {std::string("nul\0end", 7), R"("nul\0end")"},
+        {"bell\x07 escape\x1b delete\x7f", R"("bell\u{7} escape\u{1b} delete\u{7f}")"},
+        {"next line \xC2\x85 and \xC2\x9F", R"("next line \u{85} and \u{9f}")"},
+        {"caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x8E\xA5", "\"caf\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x8E\xA5\""},
+    };
+    for (const auto& [detail, literal] : cases) {
+        EXPECT_EQ(yux::appErrorText(AppError::cameraFailed(detail)), "cameraFailed(" + literal + ")") << detail;
     }
 }

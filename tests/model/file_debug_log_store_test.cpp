@@ -153,9 +153,23 @@ TEST(FileDebugLogStore, EveryMessageStaysOneValidJsonLine) {
     EXPECT_EQ(Json::parse(after[0])["message"], messages[1]);
 }
 
-TEST(FileDebugLogStore, InvalidTextBecomesTheFixedFailureLine) {
-    auto log = FileDebugLogStore::create_null("/l/log.jsonl", 10);
-    EXPECT_EQ(log->serialize(std::string("bad \xff byte")), R"({"timestamp":"","message":"serialization_failed"})");
+TEST(FileDebugLogStore, InvalidTextKeepsItsLineAndTimeWithReplacementCharacters) {
+    FileDebugLogStore log("/l/log.jsonl", LocalFileSystem::create_null(), 10, fixedNow);
+    struct Case {
+        std::string message;
+        std::string stored;
+    };
+    // A window title cut inside a character, a stray byte, a surrogate encoded in UTF-8.
+    const std::vector<Case> cases = {
+        {"window_title title=Caf\xC3", "window_title title=Caf\xEF\xBF\xBD"},
+        {"bad \xff byte", "bad \xEF\xBF\xBD byte"},
+        {"half \xED\xA0\x80 pair", "half \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD pair"},
+    };
+    for (const auto& [message, stored] : cases) {
+        const auto line = Json::parse(log.serialize(message));
+        EXPECT_EQ(line["message"], stored);
+        EXPECT_EQ(line["timestamp"], fixedNow().iso8601(true));
+    }
 }
 
 TEST(FileDebugLogStore, TrackerHoldsOnlyStoredMessagesAfterItWasMade) {

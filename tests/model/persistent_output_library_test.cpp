@@ -141,6 +141,17 @@ TEST(PersistentOutputLibrary, OnlyRegularFilesAreRecentButAFolderStillTakesItsNa
     EXPECT_EQ(library.reserve("/out"), "/out/Yux 2026-01-31 09.05.07 (2).mov");
 }
 
+TEST(PersistentOutputLibrary, OnlyMoviesYuxWritesAreRecent) {
+    const std::vector<std::string> notMovies = {"/etc/passwd", "/out/notes.txt", "/out/clip.MOV", "/out/clip.mov.part",
+                                                "/out/.mov", "/out/movie"};
+    std::map<std::string, std::string> onDisk = {{"/out/kept.mov", "movie"}};
+    for (const auto& path : notMovies) onDisk[path] = "not a movie";
+    Library library(onDisk);
+    waitForTask(library.library.markCompleted("/out/kept.mov", kMorning));
+    for (const auto& path : notMovies) waitForTask(library.library.markCompleted(path, kMorning));
+    EXPECT_EQ(waitForTask(library.library.recentRecordings(20)), (std::vector<RecordingFile>{{"/out/kept.mov", kMorning}}));
+}
+
 TEST(PersistentOutputLibrary, ARelativeSaveFolderIsRefusedAndNeverCreated) {
     Library library;
     expectAppError([&] { library.reserve("Videos/Yux"); }, AppError::saveFolderUnusable("Videos/Yux"));

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <system_error>
 
 #include "model/app_error.hpp"
 #include "platform/async/wait_for.hpp"
@@ -45,6 +47,8 @@ CapturePreference screenPreference() {
 struct ScriptedPreferences {
     std::map<std::string, std::string> values;
     bool writesFail = false;
+    // The errno a failing write carries, when not 0.
+    int writeError = 0;
 
     PreferencesSDK sdk(std::string home = "/home/recorder") {
         PreferencesSDK sdk;
@@ -55,6 +59,7 @@ struct ScriptedPreferences {
         };
         sdk.writeData = [this](const std::string& key, const std::string& data) {
             if (writesFail) throw std::runtime_error("No space left on device.");
+            if (writeError != 0) throw std::system_error(writeError, std::generic_category(), "preferences.json");
             values[key] = data;
         };
         sdk.homeDirectory = [home] { return home; };
@@ -141,6 +146,32 @@ TEST(PreferencesFileSettingsStore, AFailedWriteIsReportedInsteadOfSuccess) {
     expectAppError([&] { store.persistCaptureInputs(CaptureInputPreferences{}); },
                    AppError::settingsPersistFailed("capture inputs payload write failed"));
     EXPECT_TRUE(writes.data().empty());
+}
+
+TEST(PreferencesFileSettingsStore, AFullDiskIsToldAsSuch) {
+    struct Case {
+        int error;
+        std::string detail;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {ENOSPC, "settings payload write failed: the disk is full", "Settings could not be saved. The disk is full."},
+        {EDQUOT, "settings payload write failed: the disk is full", "Settings could not be saved. The disk is full."},
+        {EACCES, "settings payload write failed", "Settings could not be saved. Check disk permissions and retry."},
+        {EIO, "settings payload write failed", "Settings could not be saved. Check disk permissions and retry."},
+    };
+    for (const auto& [error, detail, text] : cases) {
+        ScriptedPreferences preferences;
+        preferences.writeError = error;
+        auto store = storeOver(preferences);
+        try {
+            waitForTask(store.persistSettings(someSettings()));
+            ADD_FAILURE() << "saved";
+        } catch (const AppError& failure) {
+            EXPECT_EQ(failure, AppError::settingsPersistFailed(detail));
+            EXPECT_EQ(std::string(failure.what()), text);
+        }
+    }
 }
 
 TEST(PreferencesFileSettingsStore, FirstLaunchCreatesTheDefaultFolderAndStoresSettingsForIt) {

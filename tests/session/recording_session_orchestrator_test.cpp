@@ -664,22 +664,93 @@ TEST(RecordingSessionOrchestrator, TheTrimWindowDeletesTheTakeOnlyWhenSavedOrDis
     EXPECT_NE(d.stored().recordingInfo(), nullptr);
 }
 
+TEST(RecordingSessionOrchestrator, EveryTakeWaitingForTheUserIsNotedUntilTheSessionLetsItGo) {
+    using Notes = std::vector<std::string>;
+    const auto at = [](const SessionWorld& w) { return " at " + std::to_string(w.clock->date.unixSeconds()); };
+    struct Case {
+        const char* name;
+        // Ends the take one way; gives the notes expected after "keep".
+        std::function<Notes(SessionWorld&, ScriptedTrimWindow&)> end;
+    };
+    const Case cases[] = {
+        {"the window closes discarded",
+         [](SessionWorld& w, ScriptedTrimWindow& window) {
+             window.outcome = TrimPreviewOutcome::discarded();
+             w.run(w.session->presentPendingTrim(&window, nullptr));
+             return Notes{"release " + w.scratchPath() + " announced=1"};
+         }},
+        {"the window closes saved",
+         [](SessionWorld& w, ScriptedTrimWindow& window) {
+             window.saves = true;
+             testing::ShellSaveHandler shell(*w.session);
+             w.run(w.session->presentPendingTrim(&window, &shell));
+             return Notes{"release " + w.scratchPath() + " announced=1"};
+         }},
+        {"the window fails, then the take is discarded",
+         [](SessionWorld& w, ScriptedTrimWindow& window) {
+             window.outcome = TrimPreviewOutcome::failed(AppError::outputFinalizationFailed("editor unavailable"));
+             w.run(w.session->presentPendingTrim(&window, nullptr));
+             EXPECT_EQ(w.keeper->notes.size(), 1u) << "a take whose window failed is still the user's";
+             w.run(w.session->discardRecording());
+             return Notes{"release " + w.scratchPath() + " announced=1"};
+         }},
+        {"a discard whose delete fails",
+         [](SessionWorld& w, ScriptedTrimWindow&) {
+             w.scratch->deleteFailures = 1;
+             w.run(w.session->discardRecording());
+             return Notes{};
+         }},
+    };
+    for (const auto& c : cases) {
+        SessionWorld w;
+        ScriptedTrimWindow window;
+        w.recordAndStop();
+        // Noted before the trim window is asked to open.
+        const Notes kept{"keep " + w.scratchPath() + at(w) + " announced=0"};
+        EXPECT_EQ(w.keeper->notes, kept) << c.name;
+        Notes expected = kept;
+        for (auto& note : c.end(w, window)) expected.push_back(note);
+        EXPECT_EQ(w.keeper->notes, expected) << c.name;
+    }
+
+    // An automated take is the user's too until the job lets it go.
+    SessionWorld automated;
+    auto info = automated.run(automated.session->startAutomation(CaptureTarget::fullMainDisplay(), {}));
+    ASSERT_TRUE(info.has_value());
+    ASSERT_TRUE(automated.run(automated.session->stopForAutomation(info->sessionID)).has_value());
+    automated.run(automated.session->discardRecording());
+    EXPECT_EQ(automated.keeper->notes, (Notes{"keep " + info->scratchFilePath + at(automated) + " announced=0",
+                                              "release " + info->scratchFilePath + " announced=0"}));
+
+    // A take kept by a failed stop stays noted when the next recording starts.
+    SessionWorld failed;
+    failed.run(failed.session->start());
+    failed.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("No space left on device")));
+    failed.run(failed.session->stop());
+    failed.run(failed.session->start());
+    failed.run(failed.session->cancel());
+    EXPECT_EQ(failed.keeper->notes, (Notes{"keep " + failed.scratchPath(0) + at(failed) + " announced=0"}));
+}
+
 // MARK: failed stops
 
 TEST(RecordingSessionOrchestrator, AStopThatFailsOnAFullDiskKeepsTheTakeAndTheNextStartRecordsAgain) {
     SessionWorld w(true);
     w.run(w.session->start());
     const std::string take = w.scratchPath();
-    w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("No space left on device")));
+    const std::string full = "The disk is full. The recording stopped, and what was recorded up to then is kept.";
+    w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed(full)));
     w.run(w.session->stop());
-    const auto failed = AppError::outputFinalizationFailed("No space left on device; recording kept at " + take);
+    // One text that says where the take is.
+    const auto failed = AppError::outputFinalizationFailed(
+        "The disk is full. The recording stopped, and what was recorded up to then is kept in " + take + ".");
     EXPECT_EQ(w.stored(), RecordingSessionState::failed(failed));
     EXPECT_EQ(w.lines(), (Lines{"session_start_requested state=idle", startedLine(w),
                                 "session_cleanup_failed session_id=" + w.sessionText() +
-                                    " error=outputFinalizationFailed(\"No space left on device\")",
+                                    " error=outputFinalizationFailed(\"" + full + "\")",
                                 "session_stop_failed state=failed(" + appErrorText(failed) + ")"}));
     EXPECT_TRUE(w.handler->artifacts.empty());
-    EXPECT_TRUE(w.inputs->locked());
+    EXPECT_FALSE(w.inputs->locked()) << "the inputs are free as soon as the stop failed";
 
     w.run(w.session->start());
     EXPECT_EQ(w.lines().at(5), "session_failed_capture_released session_id=" + w.sessionText() + " kept=" + take);
@@ -699,14 +770,16 @@ TEST(RecordingSessionOrchestrator, AFailedStopIsReleasedByADiscardAndAStopThatFa
     const std::string take = w.scratchPath();
     w.capture->stopFailures.push_back(std::make_exception_ptr(std::runtime_error("Input/output error")));
     w.run(w.session->stop());
-    EXPECT_EQ(w.stored(), RecordingSessionState::failed(
-                              AppError::outputFinalizationFailed("video stop failed; recording kept at " + take)));
+    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(
+                              "video stop failed. What was recorded up to then is kept in " + take + ".")));
+    EXPECT_FALSE(w.inputs->locked());
 
+    // The next start fails again: its text still says where the take is.
     w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("still stuck")));
     w.run(w.session->start());
-    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed("still stuck")));
+    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(
+                              "still stuck. What was recorded up to then is kept in " + take + ".")));
     EXPECT_EQ(w.journal.count("availableDisplays"), 1u) << "no new start-up began";
-    EXPECT_TRUE(w.inputs->locked());
 
     w.run(w.session->discardRecording());
     EXPECT_FALSE(w.inputs->locked());
@@ -734,8 +807,8 @@ TEST(RecordingSessionOrchestrator, ARecordingThatCannotBeMeasuredFailsTheStopAnd
     const std::string take = w.scratchPath();
     w.trim->durationFailure = AppError::outputFinalizationFailed("Invalid media duration");
     w.run(w.session->stop());
-    EXPECT_EQ(w.stored(), RecordingSessionState::failed(
-                              AppError::outputFinalizationFailed("Invalid media duration; recording kept at " + take)));
+    EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(
+                              "Invalid media duration. What was recorded up to then is kept in " + take + ".")));
     EXPECT_FALSE(w.inputs->locked()) << "the capture itself stopped";
     w.trim->durationFailure.reset();
     w.run(w.session->start());
@@ -800,6 +873,9 @@ TEST(RecordingSessionOrchestrator, ALeftOverTakeIsHeldForTheTrimWindowOnlyWhileN
     EXPECT_EQ(w.stored().pendingArtifact()->durationSeconds(), artifact.durationSeconds());
     EXPECT_TRUE(w.handler->artifacts.empty()) << "offered by the caller, not announced";
     EXPECT_EQ(w.lines().back(), "session_pending_trim_adopted scratch=" + artifact.scratchPath());
+    EXPECT_EQ(w.keeper->notes, (std::vector<std::string>{"keep " + artifact.scratchPath() + " at " +
+                                                         std::to_string(artifact.createdAt().unixSeconds()) +
+                                                         " announced=0"}));
     EXPECT_FALSE(w.run(w.session->adoptPendingRecording(artifact.scratchPath(), artifact.createdAt())));
 
     // A start is refused while the adopted take waits, as after a stop.

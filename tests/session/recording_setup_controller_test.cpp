@@ -30,7 +30,9 @@ struct SetupWorld {
     std::vector<PermissionGateContent> gates;
     std::unique_ptr<RecordingSetupController> setup;
 
-    explicit SetupWorld(bool access, std::optional<CaptureInputPreferences> stored = std::nullopt) {
+    explicit SetupWorld(bool access, std::optional<CaptureInputPreferences> stored = std::nullopt,
+                        std::optional<platform::SystemSettingsOpener> desktopSettings = std::nullopt) {
+        if (desktopSettings) opener = *desktopSettings;
         if (stored) memory.store(*stored);
         devices = StubbedPulseV4l2Capture::create({{kMic}, {kCam}, access, access});
         runtime = std::make_shared<CaptureDeviceRuntime>(devices->functions(), std::make_shared<ScriptedUSBCameraReceiver>(),
@@ -138,13 +140,46 @@ TEST(RecordingSetupController, ARequestForTheCameraReplacesTheOnboardingWithItsO
     EXPECT_EQ(w.opener.track_openedPanes()->urls,
               (std::vector<std::string>{RecordingSetupController::settingsAddress(RecordingSetupController::Step::camera)}));
     EXPECT_EQ(RecordingSetupController::settingsAddress(RecordingSetupController::Step::camera),
-              "x-apple.systempreferences:com.apple.preference.security?Privacy_Camera");
+              platform::SystemSettingsOpener::kCameraPane);
 
     // The onboarding ended: skipping the camera gate opens nothing more and stores nothing.
     w.skip();
     w.settle();
     EXPECT_EQ(w.gates.size(), 2u);
     EXPECT_FALSE(w.completed());
+}
+
+// Over the desktop's own settings programs: the address must be one the opener maps.
+TEST(RecordingSetupController, OpenSettingsAfterARefusedInputOpensTheDesktopsPageForIt) {
+    struct Case {
+        CaptureInputKind kind;
+        std::string device;
+        std::vector<std::string> started;  // program and arguments
+    };
+    const Case cases[] = {
+        {CaptureInputKind::microphone, kMic.id, {"/usr/bin/gnome-control-center", "sound"}},
+        // No desktop has a page for camera access: nothing starts, and the gate says what to do.
+        {CaptureInputKind::camera, kCam.id, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device);
+        std::vector<std::string> started;
+        platform::SystemSettingsOpener::Operations desktop;
+        desktop.currentDesktop = [] { return std::string("GNOME"); };
+        desktop.findProgram = [](const std::string& program) { return "/usr/bin/" + program; };
+        desktop.startDetached = [&started](const std::string& path, const std::vector<std::string>& arguments) {
+            started = {path};
+            started.insert(started.end(), arguments.begin(), arguments.end());
+            return true;
+        };
+        CaptureInputPreferences done;
+        done.setupCompleted = true;
+        SetupWorld w(false, done, platform::SystemSettingsOpener::over(desktop));
+        w.started();
+        waitForTask(w.inputs->select(c.kind, c.device));
+        ASSERT_EQ(w.gates.size(), 1u);
+        EXPECT_EQ(started, c.started);
+    }
 }
 
 TEST(RecordingSetupController, AccessGrantedThroughARequestsGateSwitchesTheRequestedDeviceOn) {

@@ -22,6 +22,7 @@
 #include "capture/video_capture_boundary.hpp"
 #include "platform/async/errors.hpp"
 #include "session/display_boundary.hpp"
+#include "session/pending_recording_keeping.hpp"
 #include "session/pending_trim_event_boundary.hpp"
 #include "session/recording_session_boundary.hpp"
 #include "session/recording_trim_boundary.hpp"
@@ -278,6 +279,26 @@ public:
         artifacts.push_back(std::move(artifact));
         co_return;
     }
+};
+
+// The notes kept for takes the user has not let go: "keep <path> at <date>", "release <path>",
+// each with how many takes had been announced by then.
+class FakePendingKeeper : public PendingRecordingKeeping {
+public:
+    explicit FakePendingKeeper(const FakePendingTrimHandler& handler) : handler_(handler) {}
+    std::vector<std::string> notes;
+    QCoro::Task<void> keep(std::string scratchPath, Date createdAt) override {
+        notes.push_back("keep " + scratchPath + " at " + std::to_string(createdAt.unixSeconds()) + after());
+        co_return;
+    }
+    QCoro::Task<void> release(std::string scratchPath) override {
+        notes.push_back("release " + scratchPath + after());
+        co_return;
+    }
+
+private:
+    std::string after() const { return " announced=" + std::to_string(handler_.artifacts.size()); }
+    const FakePendingTrimHandler& handler_;
 };
 
 // The media pipeline: durations by path, exports that "write" a destination of 4096 bytes.

@@ -27,6 +27,7 @@ struct SessionWorld {
     std::shared_ptr<FakeVideoCapture> capture = std::make_shared<FakeVideoCapture>(journal, gates, *scratch);
     std::shared_ptr<FakeScreenSelection> selection = std::make_shared<FakeScreenSelection>(journal, gates);
     std::shared_ptr<FakePendingTrimHandler> handler = std::make_shared<FakePendingTrimHandler>();
+    std::shared_ptr<FakePendingKeeper> keeper = std::make_shared<FakePendingKeeper>(*handler);
     std::shared_ptr<FakeTrimBoundary> trim = std::make_shared<FakeTrimBoundary>(journal, gates);
     std::shared_ptr<FakeSizeReader> sizes = std::make_shared<FakeSizeReader>();
     std::shared_ptr<FakeSaveFolderAuthority> authority = std::make_shared<FakeSaveFolderAuthority>(journal);
@@ -55,7 +56,7 @@ struct SessionWorld {
                 platform::SystemSettingsOpener::create_null(true), platform::SystemLog::create_null());
         }
         session = std::make_shared<RecordingSessionOrchestrator>(RecordingSessionOrchestrator::Collaborators{
-            selection, displays, settings, exports, scratch, capture, inputs, handler, clock, log});
+            selection, displays, settings, exports, scratch, capture, inputs, handler, clock, log, keeper});
     }
     ~SessionWorld() {
         // Ends tray loops still waiting for an action.

@@ -8,7 +8,7 @@
 #include "platform/async/wait_for.hpp"
 #include "platform/desktop/file_manager_reveal.hpp"
 #include "shell/fake_menu_bar_coordinator.hpp"
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 #include "shell/menu_bar_panel_view_model.hpp"
 #include "shell/record_tab.hpp"
 #include "shell/recording_shortcut_recorder.hpp"
@@ -93,8 +93,43 @@ TEST_F(PanelTest, HistoryListsRecentFilesDividedAndRevealsTheClickedOne) {
     static_cast<QAbstractButton*>(rows[1])->click();
     ASSERT_EQ(revealed.data().size(), 1u);
     EXPECT_EQ(revealed.data()[0].target, "file:///home/user/Videos/b.mov");
+    EXPECT_FALSE(panel.revealFailure());
     panel.resize(panel.sizeHint());
     yux::test::writeScreenshot(panel, "panel_history");
+}
+
+TEST(PanelReveal, AFolderNothingCanOpenIsSaidInTheHistoryUntilTheNextTry) {
+    FakeMenuBarCoordinator coordinator;
+    auto reveal = platform::FileManagerReveal::create_null(false, false);
+    MenuBarPanel panel{coordinator, coordinator,
+                       MenuBarPanel::Services{.reveal = reveal, .home = "/home/user", .now = [] { return Date{kNow}; }}};
+    panel.show();
+    panel.selectTab(PanelTab::history);
+    coordinator.state.recent = {RecordingFile{"~/Videos/Yux/a.mov", Date{kNow - 5}}};
+    platform::waitForTask(panel.model().syncFromProvider());
+    QApplication::processEvents();
+    auto row = [&] { return panel.historyPage()->findChild<QAbstractButton*>("historyRow"); };
+    auto failureLine = [&]() -> StatusMessage* {
+        auto* line = panel.historyPage()->findChild<StatusMessage*>("revealFailure");
+        return line && line->isVisibleTo(&panel) ? line : nullptr;
+    };
+    EXPECT_EQ(failureLine(), nullptr);
+
+    row()->click();
+    ASSERT_TRUE(panel.revealFailure());
+    QApplication::processEvents();
+    ASSERT_NE(failureLine(), nullptr);
+    EXPECT_TRUE(failureLine()->isError());
+    EXPECT_EQ(failureLine()->textLabel()->text(), "Could not open the folder /home/user/Videos/Yux.");
+    // The rows stay below it and still work; leaving the tab drops the line.
+    EXPECT_GT(row()->y(), failureLine()->y());
+    panel.resize(panel.sizeHint());
+    yux::test::writeScreenshot(panel, "panel_history_folder_failure");
+    panel.selectTab(PanelTab::record);
+    panel.selectTab(PanelTab::history);
+    QApplication::processEvents();
+    EXPECT_EQ(failureLine(), nullptr);
+    EXPECT_FALSE(panel.revealFailure());
 }
 
 TEST_F(PanelTest, PagesReplaceThePanelAndBackReturnsToTheSameTab) {

@@ -4,48 +4,125 @@
 
 #include <gtest/gtest.h>
 
+#include "model/pending_recording_artifact.hpp"
+#include "platform/async/wait_for.hpp"
+#include "support/recording_debug_log.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace yux {
 namespace {
 
-PendingRecordingArtifact artifactAt(const std::filesystem::path& movie, double createdAt) {
-    return PendingRecordingArtifact(movie.string(), Date{createdAt}, 2.0, 1000,
-                                    RecordingCaptureDiagnostics{RecordingCaptureConfig::fullFidelity(), 0.0},
-                                    RecordingPresetCatalog::builtIn(), RecordingPresetCatalog::highID);
+namespace fs = std::filesystem;
+using platform::waitForTask;
+
+void touch(const fs::path& path, const std::string& text = "movie") { std::ofstream(path) << text; }
+
+// Names in the folder that start with `prefix`.
+std::vector<std::string> namesStartingWith(const fs::path& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix)) names.push_back(name);
+    }
+    return names;
 }
 
-void touch(const std::filesystem::path& path, const std::string& text = "movie") { std::ofstream(path) << text; }
+bool logged(const testing::RecordingDebugLog& log, const std::string& start) {
+    for (const auto& line : log.lines())
+        if (line.starts_with(start)) return true;
+    return false;
+}
 
-TEST(PendingRecordingMarkersTest, NewestWithItsMovieWinsAndDeadMarkersGo) {
+struct Markers : ::testing::Test {
     testing::TemporaryDirectory folder;
-    const auto dir = folder.path();
-    const PendingRecordingMarkers markers;
-    EXPECT_EQ(PendingRecordingMarkers::markerPath((dir / "AB.mov").string()), (dir / "AB.pending.json").string());
+    fs::path dir = folder.path();
+    std::shared_ptr<testing::RecordingDebugLog> log = std::make_shared<testing::RecordingDebugLog>();
+    PendingRecordingMarkers markers{log};
 
-    touch(dir / "old.mov");
-    touch(dir / "new.mov");
-    markers.write(artifactAt(dir / "old.mov", 100));
-    markers.write(artifactAt(dir / "new.mov", 200));
-    markers.write(artifactAt(dir / "gone.mov", 300));  // its movie was deleted meanwhile
+    std::string movie(const std::string& stem) const { return (dir / (stem + ".mov")).string(); }
+    std::optional<PendingRecordingMarkers::Marker> newest() const { return waitForTask(markers.newest(dir.string())); }
+};
+
+TEST_F(Markers, TheNewestMarkerWithItsMovieIsOfferedAndTheOthersAreSortedOut) {
+    EXPECT_EQ(PendingRecordingMarkers::markerPath(movie("AB")), (dir / "AB.pending.json").string());
+    touch(movie("old"));
+    touch(movie("new"));
+    waitForTask(markers.keep(movie("old"), Date{100}));
+    waitForTask(markers.keep(movie("new"), Date{200}));
+    waitForTask(markers.keep(movie("gone"), Date{300}));  // its movie was deleted meanwhile
     touch(dir / "broken.pending.json", "{not json");
-    // A marker pointing at a movie elsewhere is never followed.
-    touch(dir / "elsewhere.mov");
-    touch(dir / "stray.pending.json", json::encodeText(artifactAt(dir / "elsewhere.mov", 400)));
+    // A marker naming a movie elsewhere is never followed.
+    touch(movie("elsewhere"));
+    touch(dir / "stray.pending.json", R"({"scratchPath":")" + movie("elsewhere") + R"(","createdAt":400})");
+    // Not ours to touch: a folder of a marker's name, with something inside.
+    fs::create_directory(dir / "folder.pending.json");
+    touch(dir / "folder.pending.json" / "keep.txt", "theirs");
 
-    const auto found = markers.newest(dir.string());
+    const auto found = newest();
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->scratchPath(), (dir / "new.mov").string());
-    EXPECT_EQ(found->durationSeconds(), 2.0);
-    EXPECT_FALSE(std::filesystem::exists(dir / "gone.pending.json"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "broken.pending.json"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "stray.pending.json"));
-    EXPECT_TRUE(std::filesystem::exists(dir / "old.pending.json"));
+    EXPECT_EQ(found->scratchPath, movie("new"));
+    EXPECT_EQ(found->createdAt, Date{200});
+    EXPECT_TRUE(fs::exists(dir / "old.pending.json"));
+    EXPECT_FALSE(fs::exists(dir / "gone.pending.json"));
+    // Damaged markers are kept aside, not lost, and their movies stay.
+    EXPECT_EQ(namesStartingWith(dir, "broken.pending.json.corrupt-").size(), 1u);
+    EXPECT_EQ(namesStartingWith(dir, "stray.pending.json.corrupt-").size(), 1u);
+    EXPECT_TRUE(fs::exists(movie("elsewhere")));
+    EXPECT_TRUE(fs::exists(dir / "folder.pending.json" / "keep.txt"));
+    for (const char* line : {"pending_marker_removed path=", "pending_marker_set_aside path=",
+                             "pending_marker_left_alone path="}) {
+        EXPECT_TRUE(logged(*log, line)) << line;
+    }
 
-    markers.remove(found->scratchPath());
-    markers.remove(found->scratchPath());  // twice is fine
-    EXPECT_EQ(markers.newest(dir.string())->scratchPath(), (dir / "old.mov").string());
-    EXPECT_FALSE(markers.newest((dir / "missing").string()));
+    // Set aside ones are not tried again.
+    const auto again = newest();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->scratchPath, movie("new"));
+    EXPECT_EQ(namesStartingWith(dir, "broken.pending.json.corrupt-").size(), 1u);
+}
+
+TEST_F(Markers, ReleasingRemovesOnlyTheMarkerFileAndLeavesAFolderOfItsNameAlone) {
+    touch(movie("a"));
+    waitForTask(markers.keep(movie("a"), Date{1}));
+    waitForTask(markers.release(movie("a")));
+    waitForTask(markers.release(movie("a")));  // twice is fine
+    EXPECT_FALSE(fs::exists(dir / "a.pending.json"));
+    EXPECT_TRUE(fs::exists(movie("a")));
+    EXPECT_TRUE(log->lines().empty()) << log->lines().front();
+    EXPECT_FALSE(newest());
+
+    fs::create_directory(dir / "b.pending.json");
+    touch(dir / "b.pending.json" / "inside.txt", "theirs");
+    waitForTask(markers.release(movie("b")));
+    EXPECT_TRUE(fs::exists(dir / "b.pending.json" / "inside.txt"));
+    ASSERT_EQ(log->lines().size(), 1u);
+    EXPECT_EQ(log->lines()[0], "pending_marker_left_alone path=" + (dir / "b.pending.json").string() +
+                                   " reason=not_a_regular_file");
+
+    // Nor does keeping a take write over it.
+    waitForTask(markers.keep(movie("b"), Date{2}));
+    EXPECT_TRUE(fs::is_directory(dir / "b.pending.json"));
+    EXPECT_TRUE(fs::exists(dir / "b.pending.json" / "inside.txt"));
+    EXPECT_TRUE(logged(*log, "pending_marker_failed scratch=" + movie("b")));
+}
+
+TEST_F(Markers, AMarkerOfAnEarlierRunHoldingTheWholeArtifactReadsAndOneSetAsideKeepsItsMovie) {
+    touch(movie("legacy"));
+    const PendingRecordingArtifact artifact(movie("legacy"), Date{50}, 2.0, 1000,
+                                            RecordingCaptureDiagnostics{RecordingCaptureConfig::fullFidelity(), 0.0},
+                                            RecordingPresetCatalog::builtIn(), RecordingPresetCatalog::highID);
+    touch(dir / "legacy.pending.json", json::encodeText(artifact));
+    const auto found = newest();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->scratchPath, movie("legacy"));
+    EXPECT_EQ(found->createdAt, Date{50});
+
+    waitForTask(markers.setAside(movie("legacy"), "not_adoptable"));
+    EXPECT_FALSE(fs::exists(dir / "legacy.pending.json"));
+    EXPECT_EQ(namesStartingWith(dir, "legacy.pending.json.corrupt-").size(), 1u);
+    EXPECT_TRUE(fs::exists(movie("legacy")));
+    EXPECT_TRUE(logged(*log, "pending_marker_set_aside path=" + (dir / "legacy.pending.json").string()));
+    EXPECT_FALSE(newest());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <QLabel>
 #include <QPushButton>
 
@@ -105,6 +107,35 @@ TEST_F(RecordTabTest, TheBlockingMessageShowsAboveAndTheButtonsGoToTheModel) {
     tab.primaryButton()->click();
     tab.saveFolderButton()->click();
     EXPECT_EQ(coordinator.intentCases(), (std::vector<std::size_t>{2, 6}));
+}
+
+// WCAG's relative luminance of an sRGB colour.
+double luminance(QColor colour) {
+    auto channel = [](double value) { return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+TEST_F(RecordTabTest, TheShortcutLockedDuringARecordingStaysReadableAtHalfOpacity) {
+    tab.show();
+    coordinator.state.settings = MenuBarSettingsState::available(settingsIn("/home/user/Videos/Yux"));
+    struct Case {
+        std::size_t state;
+        double minimumContrast;
+    };
+    // Ready: full strength; recording: half opacity, still at least 3:1 against its pill.
+    const Case cases[] = {{3, 7.0}, {0, 3.0}};
+    for (const Case& c : cases) {
+        coordinator.state.recordingState = everySessionState()[c.state];
+        platform::waitForTask(model.syncFromProvider());
+        QLabel* cap = tab.shortcutRecorder()->keyCap();
+        ASSERT_EQ(cap->isEnabled(), kByState[c.state].shortcutEnabled);
+        const QImage picture = cap->grab().toImage();
+        const double pill = luminance(picture.pixelColor(2, picture.height() / 2));
+        double text = 1;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) text = std::min(text, luminance(picture.pixelColor(x, y)));
+        EXPECT_GE((pill + 0.05) / (text + 0.05), c.minimumContrast) << kByState[c.state].status;
+    }
 }
 
 TEST(HomeShortenedPath, OnlyTheHomeFolderItselfOrAPathInsideItIsShortened) {

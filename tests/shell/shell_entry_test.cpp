@@ -1,7 +1,9 @@
 #include <csignal>
+#include <cstring>
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QWidget>
@@ -56,17 +58,58 @@ TEST(QuitPathTest, EveryRequestAfterTheFirstDoesNothingAndAFailingStepStillExits
     EXPECT_EQ(exits, std::vector<int>{0});
 }
 
-TEST(QuitPathTest, TerminationSignalTakesTheSamePath) {
+TEST(QuitPathTest, TerminationSignalsTakeTheSamePath) {
+    // SIGHUP: the terminal that started Yux closed.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        int exits = 0;
+        QuitPath quit([&](int) { ++exits; });
+        ASSERT_TRUE(quit.catchTerminationSignals());
+        std::raise(signal);
+        std::raise(signal);
+        for (int i = 0; i < 50 && exits == 0; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(exits, 1) << strsignal(signal);
+    }
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) std::signal(signal, SIG_DFL);
+}
+
+TEST(QuitPathTest, AHangUpIgnoredByWhoeverStartedYuxStaysIgnored) {
+    std::signal(SIGHUP, SIG_IGN);
     int exits = 0;
     QuitPath quit([&](int) { ++exits; });
     ASSERT_TRUE(quit.catchTerminationSignals());
-    std::raise(SIGTERM);
-    std::raise(SIGINT);
-    for (int i = 0; i < 50 && exits == 0; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::raise(SIGHUP);
+    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(exits, 0);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) std::signal(signal, SIG_DFL);
+}
+
+// What a window of ours sees of a quit.
+class CloseCounter : public QWidget {
+public:
+    int closes = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        ++closes;
+        event->accept();
+    }
+};
+
+TEST(QuitPathTest, TheApplicationsOwnQuitTakesThePathWithoutClosingAnyWindow) {
+    int exits = 0;
+    QuitPath quit([&](int) { ++exits; });
+    quit.catchApplicationQuit();
+    CloseCounter window;
+    window.show();
+    // What the session manager sends when the desktop session ends.
+    QEvent quitEvent(QEvent::Quit);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &quitEvent);
     QCoreApplication::processEvents();
     EXPECT_EQ(exits, 1);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGINT, SIG_DFL);
+    EXPECT_TRUE(quit.isQuitting());
+    EXPECT_EQ(window.closes, 0);
+    EXPECT_TRUE(window.isVisible());
 }
 
 TEST(MainMenuTest, CommandsKeysAndTheirTarget) {

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "platform/desktop/view_style.hpp"
+#include "shell/app_icon.hpp"
 #include "shell/launch_at_startup_row.hpp"
 #include "platform/desktop/file_contents.hpp"
 #include "support/screenshot_writer.hpp"
@@ -276,18 +278,26 @@ TEST(UpdatesPictures, SettingsAboutAndTheUpdateWindow) {
     driven.controller->start();
     driven.updater->setLast(QDateTime(QDate(2026, 3, 4), QTime(9, 30), Qt::LocalTime));
     driven.updater->delegate.willHandleShowingUpdate(true, driven.item("2.1"));
+    // Yux's own icon, as the program sets it at start.
+    QApplication::setWindowIcon(AppIcon::icon());
     const InspectorProduct product = AppProductConfiguration::product(QStringLiteral("1.2"));
+    QApplication::setWindowIcon(QIcon());
     std::unique_ptr<AboutInspectorView> about(makeAboutInspectorView(
         product, InspectorPresentation::trayDrillIn([] {}), driven.controller.get()));
     about->setFixedWidth(InspectorStyle::trayWidth);
     about->show();
     about->adjustSize();
+    EXPECT_NE(about->findChild<QWidget*>("productIcon"), nullptr);
     yux::test::writeScreenshot(*about, "about_with_updates");
 
     auto driver = platform::UpdateUserDriver::create();
     driver->show(driven.item("2.1"), [] {}, [] {});
     ASSERT_NE(driver->window(), nullptr);
     driver->window()->adjustSize();
+    // The window's button names the page's action ("Install…") the same way.
+    QStringList buttons;
+    for (const auto* button : driver->window()->findChildren<QPushButton*>()) buttons << button->text();
+    EXPECT_EQ(buttons, (QStringList{"Later", "Install"}));
     yux::test::writeScreenshot(*driver->window(), "update_window");
     driver->close();
     delete driver->window();

@@ -220,6 +220,96 @@ void setHeaderDuration(const std::string& path, double seconds) {
     writeWholeFile(path, bytes);
 }
 
+void setTrackHeaderDuration(const std::string& path, std::uint64_t ticks, int track) {
+    std::string bytes = readWholeFile(path);
+    auto movie = topLevelBoxes(bytes, "moov");
+    if (movie.empty()) throw std::runtime_error("no movie box");
+    const std::size_t end = movie.front().offset + movie.front().size;
+    int index = 0;
+    for (std::size_t at = bytes.find("mdhd", movie.front().offset); at != std::string::npos && at < end;
+         at = bytes.find("mdhd", at + 4), ++index) {
+        if (track >= 0 && index != track) continue;
+        if (bytes[at + 4] == 1) writeBig(bytes, at + 28, ticks, 8);
+        else writeBig(bytes, at + 20, std::min<std::uint64_t>(ticks, 0xffffffff), 4);
+    }
+    if (track >= index) throw std::runtime_error("no such track");
+    writeWholeFile(path, bytes);
+}
+
+void delayFragments(const std::string& path, std::uint32_t trackID, std::uint64_t ticks) {
+    std::string bytes = readWholeFile(path);
+    for (const auto& fragment : topLevelBoxes(bytes, "moof")) {
+        std::size_t end = fragment.offset + fragment.size;
+        for (std::size_t traf = fragment.offset; traf + 8 <= end; traf += readBig32(bytes, traf)) {
+            if (readBig32(bytes, traf) < 8) break;
+            if (bytes.compare(traf + 4, 4, "traf") != 0) continue;
+            std::size_t trafEnd = traf + readBig32(bytes, traf);
+            std::uint32_t id = 0;
+            for (std::size_t box = traf + 8; box + 8 <= trafEnd; box += readBig32(bytes, box)) {
+                if (readBig32(bytes, box) < 8) break;
+                if (bytes.compare(box + 4, 4, "tfhd") == 0) id = readBig32(bytes, box + 12);
+                if (bytes.compare(box + 4, 4, "tfdt") != 0 || id != trackID) continue;
+                if (bytes[box + 8] != 1) throw std::runtime_error("a 32-bit decode time");
+                std::uint64_t time = (static_cast<std::uint64_t>(readBig32(bytes, box + 12)) << 32) + readBig32(bytes, box + 16);
+                writeBig(bytes, box + 12, time + ticks, 8);
+            }
+        }
+    }
+    writeWholeFile(path, bytes);
+}
+
+void cutLastFragment(const std::string& path, FragmentCut where) {
+    std::string bytes = readWholeFile(path);
+    auto fragments = topLevelBoxes(bytes, where == FragmentCut::index ? "moof" : "mdat");
+    if (fragments.empty()) throw std::runtime_error("no fragment");
+    const ByteRange& last = fragments.back();
+    bytes.resize(last.offset + last.size / 2);
+    writeWholeFile(path, bytes);
+}
+
+void cutInsideSample(const std::string& path, int stream, double seconds) {
+    std::int64_t end = -1;
+    {
+        ff::InputContext input = ff::openMovieHeader(path);
+        if (stream >= static_cast<int>(input->nb_streams)) throw std::runtime_error("no such stream");
+        AVStream* found = input->streams[stream];
+        // Half a millisecond early: stamps are rounded to the track's ticks.
+        const auto at = static_cast<std::int64_t>((seconds - 0.0005) / av_q2d(found->time_base));
+        for (int i = 0; i < avformat_index_get_entries_count(found) && end < 0; ++i) {
+            const AVIndexEntry* entry = avformat_index_get_entry(found, i);
+            if (entry->timestamp >= at) end = entry->pos + entry->size / 2;
+        }
+    }
+    if (end < 0) throw std::runtime_error("no sample that late");
+    std::string bytes = readWholeFile(path);
+    bytes.resize(static_cast<std::size_t>(end));
+    writeWholeFile(path, bytes);
+}
+
+void moveFragmentDataPastEnd(const std::string& path, int fragment) {
+    std::string bytes = readWholeFile(path);
+    auto fragments = topLevelBoxes(bytes, "moof");
+    if (fragment >= static_cast<int>(fragments.size())) throw std::runtime_error("no such fragment");
+    const ByteRange& moof = fragments[static_cast<std::size_t>(fragment)];
+    int runs = 0;
+    for (std::size_t at = bytes.find("trun", moof.offset); at != std::string::npos && at < moof.offset + moof.size;
+         at = bytes.find("trun", at + 4)) {
+        if (!(readBig32(bytes, at + 4) & 0x1)) throw std::runtime_error("a run without a data offset");
+        writeBig(bytes, at + 12, 0x7fffffff, 4);
+        ++runs;
+    }
+    if (runs == 0) throw std::runtime_error("a fragment without runs");
+    writeWholeFile(path, bytes);
+}
+
+void cutMediaData(const std::string& path, double share) {
+    std::string bytes = readWholeFile(path);
+    auto media = topLevelBoxes(bytes, "mdat");
+    if (media.size() != 1) throw std::runtime_error("not one media data box");
+    bytes.resize(media.front().offset + static_cast<std::size_t>(static_cast<double>(media.front().size) * share));
+    writeWholeFile(path, bytes);
+}
+
 void writeChannelChangeMovie(const std::string& path, double stereoSeconds, double monoSeconds) {
     constexpr int kRate = 44100;
     auto output = createOutput(path, "mp3");

@@ -28,6 +28,24 @@ std::vector<ByteRange> topLevelBoxes(const std::string& bytes, const char* type)
 void flipMediaBytes(const std::string& path, std::uint32_t seed, int count);
 // Makes the movie header claim `seconds` (the tracks keep their own lengths).
 void setHeaderDuration(const std::string& path, double seconds);
+// Makes the media header of track `track` (0-based, in the order stored; -1: every track) claim
+// `ticks` of its time scale; the samples stay as they are.
+void setTrackHeaderDuration(const std::string& path, std::uint64_t ticks, int track = -1);
+
+// Moves every fragment of one track `ticks` later, as a damaged fragment index would place it.
+void delayFragments(const std::string& path, std::uint32_t trackID, std::uint64_t ticks);
+
+// Cuts the file short as a killed recording leaves it: inside the index of its last fragment
+// ("moof") or inside that fragment's media data.
+enum class FragmentCut { index, media };
+void cutLastFragment(const std::string& path, FragmentCut where);
+// Cuts the file short inside the data of the first sample of stream `stream` at `seconds` or later.
+void cutInsideSample(const std::string& path, int stream, double seconds);
+// Points the sample data of the `fragment`-th fragment (0-based) past the end of the file, as if
+// data were missing from the middle of a fragmented movie.
+void moveFragmentDataPastEnd(const std::string& path, int fragment);
+// Keeps the index and the first `share` of the media data of a movie with one "mdat" box.
+void cutMediaData(const std::string& path, double share);
 
 // An audio-only movie of one MP3 stream: `stereoSeconds` of a stereo tone followed by
 // `monoSeconds` of a mono one, as two recordings joined end to end would be.

@@ -73,7 +73,7 @@ void PrivateSoundServer::playTone(int milliseconds) const {
     pa_simple_free(player);
 }
 
-TonePlayer::TonePlayer(const std::string& sink) {
+TonePlayer::TonePlayer(const std::string& sink, Buffering buffering, float amplitude) : amplitude_(amplitude) {
     pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
@@ -81,10 +81,11 @@ TonePlayer::TonePlayer(const std::string& sink) {
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     int error = 0;
-    pa_simple* player =
-        pa_simple_new(nullptr, "yux-test", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &spec, nullptr, &attributes, &error);
+    pa_simple* player = pa_simple_new(nullptr, "yux-test", PA_STREAM_PLAYBACK, sink.c_str(), "tone", &spec, nullptr,
+                                      buffering == Buffering::low ? &attributes : nullptr, &error);
     if (player == nullptr) throw std::runtime_error(std::string("cannot play into ") + sink + ": " + pa_strerror(error));
     thread_ = std::thread([this, player] { run(player); });
+    if (buffering == Buffering::serverDefault) return;  // the server mixes its first sound ahead at once
     const auto deadline = std::chrono::steady_clock::now() + kWarmUpLimit;
     while (written_ < kWarmUpFrames && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -35,12 +35,15 @@ private:
 };
 
 // Plays into one sink of the environment's server from its own thread until destroyed: a sine
-// tone at the amplitude set, silence at zero. Made, it is already sounding (silence), and a
-// change is heard within a few tens of milliseconds.
+// tone at the amplitude set, silence at zero. Made with low buffering, it is already sounding
+// (silence), and a change is heard within a few tens of milliseconds.
 class TonePlayer {
 public:
-    // Throws std::runtime_error when the sink cannot be played into.
-    explicit TonePlayer(const std::string& sink);
+    // How far ahead the player queues: `low` so a change is heard at once; `serverDefault`, as a
+    // media player that asks for nothing, lets the server mix far ahead.
+    enum class Buffering { low, serverDefault };
+    // Starts at `amplitude`. Throws std::runtime_error when the sink cannot be played into.
+    explicit TonePlayer(const std::string& sink, Buffering buffering = Buffering::low, float amplitude = 0.0f);
     ~TonePlayer();
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;

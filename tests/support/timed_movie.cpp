@@ -5,13 +5,16 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/media/audio_sample_reader.hpp"
 #include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "platform/media/movie_writer.hpp"
+#include "support/synthetic_media.hpp"
 
 namespace yux::testing {
 
@@ -176,6 +179,37 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
     for (std::size_t i = 0; i < audio.size(); ++i) writeAudio(output.get(), audio[i], options.audio[i]);
     ff::check(av_write_trailer(output.get()), "trailer");
     avio_closep(&output->pb);
+}
+
+void writeScratchTake(const std::string& path, const std::vector<TimedPicture>& screen, double seconds,
+                      const std::string& frameRate) {
+    auto writer = platform::MovieWriter::create(path);
+    if (!writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), frameRate)) throw std::runtime_error("metadata");
+    int track = writer->addTrack(platform::MovieTrackFormat::video("yux.source.screen", 320, 180));
+    int sound = writer->addTrack(platform::MovieTrackFormat::audio("yux.source.systemAudio"));
+    if (!writer->startWriting()) throw std::runtime_error("the writer did not start");
+    writer->startSession(hostTime(0));
+    auto append = [&](int to, const platform::SampleBuffer& sample) {
+        while (!writer->isReadyForMoreMediaData(to)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!writer->append(to, sample)) throw std::runtime_error("the writer refused a sample");
+    };
+    for (const auto& picture : screen) {
+        auto pixels = platform::PixelBuffer::create(320, 180);
+        pixels.fill(picture.color.b, picture.color.g, picture.color.r, 255);
+        auto sample = videoSample(hostTime(picture.seconds), pixels);
+        sample.frameStatus = platform::FrameStatus::complete;
+        append(track, sample);
+    }
+    constexpr int kBuffer = 480;
+    for (int at = 0; at < seconds * kSampleRate; at += kBuffer) {
+        append(sound, audioSample(hostTime(at / static_cast<double>(kSampleRate)),
+                                  sineTone(440, kBuffer, kSampleRate, 2, platform::AudioSampleFormat::float32, at)));
+    }
+    writer->endSession(hostTime(seconds));
+    writer->markAsFinished(track);
+    writer->markAsFinished(sound);
+    finishWritingAndWait(*writer);
+    if (writer->status() != platform::MovieWriterStatus::completed) throw std::runtime_error("the take did not complete");
 }
 
 namespace {

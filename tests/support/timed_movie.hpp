@@ -53,6 +53,13 @@ Point2 cameraSquareCenter(int k);
 
 void writeTimedMovie(const std::string& path, const TimedMovieOptions& options);
 
+// A take written by the recorder's own movie writer, fragmented as it writes takes: the screen's
+// pictures at their times (sent only on change, as an idle screen sends them) and a 440 Hz tone of
+// system audio up to `seconds`, where the take stops. `frameRate` is stored as the screen's
+// nominal rate.
+void writeScratchTake(const std::string& path, const std::vector<TimedPicture>& screen, double seconds,
+                      const std::string& frameRate = "60");
+
 // The index of the camera picture each picture of the first video track shows (-1: none found).
 std::vector<int> cameraPicturesShown(const std::string& path, int count);
 

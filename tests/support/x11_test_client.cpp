@@ -33,6 +33,15 @@ void X11TestClient::release(std::uint8_t keycode) {
     sync();
 }
 
+void X11TestClient::click(int x, int y) {
+    constexpr std::uint8_t kLeftButton = 1;
+    xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, static_cast<std::int16_t>(x),
+                        static_cast<std::int16_t>(y), 0);
+    xcb_test_fake_input(connection_, XCB_BUTTON_PRESS, kLeftButton, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(connection_, XCB_BUTTON_RELEASE, kLeftButton, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync();
+}
+
 void X11TestClient::tap(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers) {
     hold(keycode, modifiers, 0);
 }

@@ -26,6 +26,8 @@ public:
 
     void press(std::uint8_t keycode);
     void release(std::uint8_t keycode);
+    // Moves the pointer to the root position and clicks the left button there.
+    void click(int x, int y);
     // Presses the modifiers, then the key; releases in reverse order.
     void tap(std::uint8_t keycode, std::initializer_list<std::uint8_t> modifiers = {});
     // Like tap, but keeps the key down while the event loop runs for a while.

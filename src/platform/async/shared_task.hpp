@@ -38,7 +38,8 @@ public:
         if (state->error) {
             std::rethrow_exception(state->error);
         }
-        co_return *state->value;
+        // A copy: co_return of the stored lvalue would move it out of reach of the other awaiters.
+        co_return T(*state->value);
     }
 
 private:

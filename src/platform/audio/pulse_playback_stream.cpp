@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -14,6 +15,18 @@ namespace {
 constexpr std::size_t kBytesPerFrame = sizeof(float) * PulsePlaybackStream::kChannels;
 // How long open() waits for the sound server before the player goes silent.
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
+// The played position is the server's read position, asked for at most this often and run on
+// between answers. The library's own interpolated stream time cannot serve: it keeps running
+// while the stream is corked and, being monotonic, then stands still after uncorking for as long
+// as the stream stood corked (a preview paused for a minute froze for a minute on Play).
+constexpr double kTimingRequestSeconds = 0.01;
+// Without a fresh answer the position runs on no further than this, so a busy server makes the
+// clock wait rather than run ahead of the sound.
+constexpr double kMaxRunOnSeconds = 0.25;
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 // The live stream. Every call takes the main loop's lock.
 class LiveStream {
@@ -62,38 +75,58 @@ public:
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return;
         Lock lock(loop_);
-        await(pa_stream_cork(stream_, corked ? 1 : 0, signalLoop, loop_));
+        if (corked) {
+            beginStretchLocked([&] {
+                corked_ = true;
+                await(pa_stream_cork(stream_, 1, signalLoop, loop_));
+            });
+            return;
+        }
+        // Corked, the read position stands still: where the new sound starts is known before it plays.
+        beginStretchLocked([] {});
+        corked_ = false;
+        await(pa_stream_cork(stream_, 0, signalLoop, loop_));
+        requestTimingLocked(monotonicSeconds());
     }
 
     void flush() {
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return;
+        // Nothing is written between the flush and the question after it, so the read position
+        // answered is where the sound written next starts.
         Lock lock(loop_);
-        // Waited for, so the played count read next already stands where the flush left it.
-        await(pa_stream_flush(stream_, signalLoop, loop_));
+        beginStretchLocked([&] { await(pa_stream_flush(stream_, signalLoop, loop_)); });
     }
 
     std::int64_t playedFrames() {
         std::lock_guard guard(mutex_);
-        if (stream_ == nullptr) return lastPlayed_;
+        if (stream_ == nullptr) return heard_;
         Lock lock(loop_);
         return playedLocked();
     }
 
-    // With both locks held.
+    // With the loop locked: frames heard, counted across orders. Within one stretch between
+    // orders (cork, uncork, flush) it is what the server has read since the stretch began less
+    // what still waits in the sink, run on since the last answer while the stream plays. It
+    // never goes back, and stands still until the stretch's first sound is heard.
     std::int64_t playedLocked() {
-        pa_usec_t played = 0;
-        // No timing information yet: the last answer stands.
-        if (pa_stream_get_time(stream_, &played) == 0) {
-            lastPlayed_ = static_cast<std::int64_t>(played * PulsePlaybackStream::kSampleRate / 1000000);
+        double now = monotonicSeconds();
+        if (now - timing_.requested >= kTimingRequestSeconds) requestTimingLocked(now);
+        if (!stretchKnown_ || !timing_.valid) return heard_;
+        double frames = static_cast<double>(timing_.readFrames - stretchRead_ - timing_.latencyFrames);
+        if (timing_.playing && !corked_) {
+            frames += std::clamp(now - timing_.stamp, 0.0, kMaxRunOnSeconds) * PulsePlaybackStream::kSampleRate;
         }
-        return lastPlayed_;
+        auto heard = stretchBase_ + std::max<std::int64_t>(0, static_cast<std::int64_t>(std::floor(frames)));
+        heard_ = std::max(heard_, heard);
+        return heard_;
     }
 
     void close() {
         std::lock_guard guard(mutex_);
         if (loop_ == nullptr) return;
         pa_threaded_mainloop_lock(loop_);
+        forgetQuestionLocked();
         if (stream_ != nullptr) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
             pa_stream_disconnect(stream_);
@@ -114,6 +147,75 @@ public:
 
 private:
     static void signalLoop(pa_stream*, int, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
+
+    // What the server said of the stream's position, and when (the middle of the round trip),
+    // and the question asked last.
+    struct Timing {
+        bool valid = false;
+        bool playing = false;
+        std::int64_t readFrames = 0;
+        std::int64_t latencyFrames = 0;
+        double stamp = 0;
+        pa_operation* question = nullptr;
+        double requested = 0;
+    };
+
+    // With the loop locked: the count stops where it is, `order` runs, and a new stretch starts at
+    // the read position the server answers next.
+    template <class Order>
+    void beginStretchLocked(Order order) {
+        stretchBase_ = playedLocked();
+        awaitTimingLocked();  // an answer to a question asked before the order belongs to the old stretch
+        stretchKnown_ = false;
+        order();
+        requestTimingLocked(monotonicSeconds());
+        awaitTimingLocked();
+    }
+
+    // With the loop locked. A question the server drops (the stream or the connection failed)
+    // ends the wait too.
+    void awaitTimingLocked() {
+        if (timing_.question == nullptr) return;
+        while (pa_operation_get_state(timing_.question) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
+        forgetQuestionLocked();
+    }
+
+    // With the loop locked. One question at a time.
+    void requestTimingLocked(double now) {
+        if (stream_ == nullptr) return;
+        if (timing_.question != nullptr) {
+            if (pa_operation_get_state(timing_.question) == PA_OPERATION_RUNNING) return;
+            forgetQuestionLocked();
+        }
+        timing_.question = pa_stream_update_timing_info(stream_, timingAnswered, this);
+        timing_.requested = now;
+    }
+
+    void forgetQuestionLocked() {
+        if (timing_.question == nullptr) return;
+        if (pa_operation_get_state(timing_.question) == PA_OPERATION_RUNNING) pa_operation_cancel(timing_.question);
+        pa_operation_unref(timing_.question);
+        timing_.question = nullptr;
+    }
+
+    // On the loop's thread, with the loop locked.
+    static void timingAnswered(pa_stream* stream, int success, void* self) {
+        auto* live = static_cast<LiveStream*>(self);
+        const pa_timing_info* info = success ? pa_stream_get_timing_info(stream) : nullptr;
+        if (info != nullptr) {
+            constexpr auto rate = static_cast<std::int64_t>(PulsePlaybackStream::kSampleRate);
+            live->timing_.valid = true;
+            live->timing_.playing = info->playing != 0;
+            live->timing_.readFrames = info->read_index / static_cast<std::int64_t>(kBytesPerFrame);
+            live->timing_.latencyFrames = static_cast<std::int64_t>(info->sink_usec) * rate / 1000000;
+            live->timing_.stamp = (live->timing_.requested + monotonicSeconds()) / 2;
+            if (!live->stretchKnown_) {
+                live->stretchRead_ = live->timing_.readFrames;
+                live->stretchKnown_ = true;
+            }
+        }
+        pa_threaded_mainloop_signal(live->loop_, 0);
+    }
 
     // With the loop locked: waits until the server has done the operation.
     void await(pa_operation* operation) {
@@ -147,14 +249,18 @@ private:
         pa_stream_set_state_callback(stream_, [](pa_stream*, void* loop) {
             pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
         }, loop_);
+        corked_ = true;
+        timing_ = {};
+        stretchKnown_ = false;
+        stretchBase_ = 0;
+        heard_ = 0;
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<std::uint32_t>(-1);
         attributes.tlength = static_cast<std::uint32_t>(PulsePlaybackStream::kBufferFrames * kBytesPerFrame);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
         attributes.fragsize = static_cast<std::uint32_t>(-1);
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                    PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_START_CORKED);
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
         if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0) return false;
         for (;;) {
             auto state = pa_stream_get_state(stream_);
@@ -169,7 +275,15 @@ private:
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
-    std::int64_t lastPlayed_ = 0;
+    // Under the loop's lock: the callbacks run on its thread.
+    bool corked_ = true;
+    Timing timing_;
+    // The stretch since the last order: the count when it began and the read position where its
+    // sound starts (known once the server has answered).
+    std::int64_t stretchBase_ = 0;
+    std::int64_t stretchRead_ = 0;
+    bool stretchKnown_ = false;
+    std::int64_t heard_ = 0;
 };
 
 }  // namespace

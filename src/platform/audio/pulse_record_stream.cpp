@@ -88,6 +88,10 @@ struct PulseRecordStream::Impl {
     std::thread supervisor;
 
     // Guarded by the main loop's lock.
+    // Whether the source has sound on its way at the start (awaitSound waits for it), and
+    // whether any has come.
+    bool soundDue = true;
+    bool soundCame = false;
     bool started = false;
     Link link = Link::live;
     std::string lostBecause;
@@ -248,10 +252,54 @@ struct PulseRecordStream::Impl {
         if (!answers.found) {
             throw AudioSourceUnavailable(choice.kind, "The sound server has no source named \"" + name + "\".");
         }
+        soundDue = soundOnItsWay(name);
         hardware = answers.hardware;
         keepToSource = choice.kind == AudioSourceChoice::Kind::namedSource;
         followsDefaultSink = choice.kind == AudioSourceChoice::Kind::systemPlayback;
         return name;
+    }
+
+    // With the loop locked: whether the source may have sound on its way. An output that plays
+    // nothing has none for its monitor, nor for a source that filters that monitor (a remap).
+    bool soundOnItsWay(const std::string& name) {
+        constexpr int kFilterDepth = 4;  // sources built on sources, followed this far
+        struct Answers {
+            Impl* self;
+            std::uint32_t monitoredSink = PA_INVALID_INDEX;
+            std::string master;
+            bool plays = true;
+        };
+        std::string current = name;
+        for (int depth = 0; depth < kFilterDepth; ++depth) {
+            Answers answers{this, PA_INVALID_INDEX, {}, true};
+            await(pa_context_get_source_info_by_name(
+                context, current.c_str(),
+                [](pa_context*, const pa_source_info* info, int, void* data) {
+                    auto* a = static_cast<Answers*>(data);
+                    if (info != nullptr) {
+                        a->monitoredSink = info->monitor_of_sink;
+                        if (const char* master = pa_proplist_gets(info->proplist, PA_PROP_DEVICE_MASTER_DEVICE)) {
+                            a->master = master;
+                        }
+                    }
+                    pa_threaded_mainloop_signal(a->self->loop, 0);
+                },
+                &answers));
+            if (answers.monitoredSink != PA_INVALID_INDEX) {
+                await(pa_context_get_sink_info_by_index(
+                    context, answers.monitoredSink,
+                    [](pa_context*, const pa_sink_info* info, int, void* data) {
+                        auto* a = static_cast<Answers*>(data);
+                        if (info != nullptr) a->plays = info->state == PA_SINK_RUNNING;
+                        pa_threaded_mainloop_signal(a->self->loop, 0);
+                    },
+                    &answers));
+                return answers.plays;
+            }
+            if (answers.master.empty() || answers.master == current) return true;
+            current = answers.master;
+        }
+        return true;
     }
 
     // With the loop locked, on a ready context: hears of changes of the server's default sink.
@@ -336,6 +384,19 @@ struct PulseRecordStream::Impl {
                 drainedAt = MediaTime::invalid();
             }
             pa_stream_drop(stream);
+            if (!soundCame) {
+                soundCame = true;
+                pa_threaded_mainloop_signal(loop, 0);
+            }
+        }
+    }
+
+    // With the loop locked.
+    void awaitSound(std::chrono::steady_clock::time_point deadline) {
+        if (!started || pa_stream_is_suspended(stream) == 1) return;
+        // The supervisor wakes this wait at every check, so the deadline is seen in time.
+        while (soundDue && !soundCame && link == Link::live && std::chrono::steady_clock::now() < deadline) {
+            pa_threaded_mainloop_wait(loop);
         }
     }
 
@@ -494,6 +555,7 @@ struct PulseRecordStream::Impl {
         while (!stopped) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kCheckMilliseconds));
             pa_threaded_mainloop_lock(loop);
+            pa_threaded_mainloop_signal(loop, 0);
             if (!stopped) {
                 MediaTime now = hostTimeNow();
                 if (link == Link::live && timeline.isHolding(now)) {
@@ -632,6 +694,13 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::start(const AudioSourceCho
 
 void PulseRecordStream::stop() {
     if (impl_) impl_->close();
+}
+
+void PulseRecordStream::awaitSound(std::chrono::steady_clock::time_point deadline) {
+    if (impl_->loop == nullptr) return;
+    pa_threaded_mainloop_lock(impl_->loop);
+    impl_->awaitSound(deadline);
+    pa_threaded_mainloop_unlock(impl_->loop);
 }
 
 std::string PulseRecordStream::sourceName() const {

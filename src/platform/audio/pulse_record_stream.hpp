@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,6 +103,15 @@ public:
     ~PulseRecordStream();
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
+
+    // Returns once the source has handed on its first sound, or at `deadline`. A sound server
+    // may have mixed ahead, before this stream asked, what its output plays next (PulseAudio's
+    // null sink mixes up to 2 s ahead), and none of that reaches this stream: a recording that
+    // begins after this wait has the sound from its first moment. Returns at once when no sound
+    // is on its way: the source is suspended, or it monitors an output that plays nothing.
+    void awaitSound(std::chrono::steady_clock::time_point deadline);
+    // Long enough for everything PulseAudio mixes ahead (2 s at most) to have played out.
+    static constexpr std::chrono::milliseconds kSoundWaitLimit{2500};
 
     // Hands on what was recorded and silence up to now; no buffer is delivered after it
     // returns. Safe to call twice.

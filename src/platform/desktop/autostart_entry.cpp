@@ -1,9 +1,11 @@
 #include "platform/desktop/autostart_entry.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -25,6 +27,34 @@ std::string trimmed(const std::string& text) {
     if (first == std::string::npos) return {};
     const auto last = text.find_last_not_of(" \t\r");
     return text.substr(first, last - first + 1);
+}
+
+// The main group's lines, with a hand over each key's line: `visit(key, value, line index)`.
+template <typename Visit>
+void forEachMainKey(const std::vector<std::string>& lines, Visit visit) {
+    bool inMainGroup = false;
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        const std::string line = trimmed(lines[index]);
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inMainGroup || equals == std::string::npos) continue;
+        visit(trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1)), index);
+    }
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const auto end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
 }
 
 std::string reason(const std::exception& error) {
@@ -82,6 +112,63 @@ std::optional<bool> AutostartEntry::readsEnabled(const std::string& text) {
     return enabled;
 }
 
+std::optional<std::string> AutostartEntry::execProgram(const std::string& text) {
+    std::optional<std::string> value;
+    forEachMainKey(splitLines(text), [&](const std::string& key, const std::string& found, std::size_t) {
+        if (key == "Exec" && !value) value = found;
+    });
+    if (!value) return std::nullopt;
+    // The string-level escapes of the value first.
+    std::string unescaped;
+    for (std::size_t i = 0; i < value->size(); ++i) {
+        const char c = (*value)[i];
+        if (c != '\\' || i + 1 == value->size()) {
+            unescaped += c;
+            continue;
+        }
+        const char next = (*value)[++i];
+        unescaped += next == 's' ? ' ' : next == 'n' ? '\n' : next == 't' ? '\t' : next == 'r' ? '\r' : next;
+    }
+    // Then the first argument, quoted or up to the first blank, with the field codes' %% undone.
+    std::string program;
+    if (!unescaped.empty() && unescaped[0] == '"') {
+        for (std::size_t i = 1; i < unescaped.size() && unescaped[i] != '"'; ++i) {
+            if (unescaped[i] == '\\' && i + 1 < unescaped.size()) ++i;
+            program += unescaped[i];
+        }
+    } else {
+        program = unescaped.substr(0, unescaped.find_first_of(" \t"));
+    }
+    std::string result;
+    for (std::size_t i = 0; i < program.size(); ++i) {
+        if (program[i] == '%' && i + 1 < program.size() && program[i + 1] == '%') ++i;
+        result += program[i];
+    }
+    return result;
+}
+
+std::string AutostartEntry::withExecutable(const std::string& text, const std::string& executablePath) {
+    const std::string fresh = entryText(executablePath);
+    const auto start = fresh.find("\nExec=") + 1;
+    const std::string execLine = fresh.substr(start, fresh.find('\n', start) - start);
+    std::vector<std::string> lines = splitLines(text);
+    std::optional<std::size_t> execIndex;
+    forEachMainKey(lines, [&](const std::string& key, const std::string&, std::size_t index) {
+        if (key == "Exec" && !execIndex) execIndex = index;
+    });
+    if (execIndex) {
+        lines[*execIndex] = execLine;
+    } else {
+        const auto group = std::find_if(lines.begin(), lines.end(),
+                                        [](const std::string& line) { return trimmed(line) == "[Desktop Entry]"; });
+        if (group == lines.end()) return fresh;
+        lines.insert(group + 1, execLine);
+    }
+    std::string result;
+    for (const auto& line : lines) result += line + "\n";
+    return result;
+}
+
 std::shared_ptr<AutostartEntry> AutostartEntry::create(std::filesystem::path folder, std::string executablePath) {
     const auto file = folder / kFileName;
     Operations operations;
@@ -112,6 +199,25 @@ std::shared_ptr<AutostartEntry> AutostartEntry::create(std::filesystem::path fol
             failure = "Could not remove the login entry " + file.string() + ": " + error.message() + ".";
         QTimer::singleShot(0, QCoreApplication::instance(), [done = std::move(done), failure] { done(failure); });
     };
+    operations.repoint = [file, executablePath]() -> std::optional<std::string> {
+        if (executablePath.empty()) return std::nullopt;
+        std::string text;
+        try {
+            text = readFileContents(file, kMaxEntryBytes);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        const auto enabled = readsEnabled(text);
+        if (!enabled || !*enabled) return std::nullopt;
+        const std::string before = execProgram(text).value_or("");
+        if (before == executablePath) return std::nullopt;
+        try {
+            writeFileAtomically(file, withExecutable(text, executablePath), 0644);
+        } catch (const std::exception& error) {
+            throw std::runtime_error("Could not rewrite the login entry " + file.string() + ": " + reason(error) + ".");
+        }
+        return before;
+    };
     operations.openLoginItems = [folder] {
         std::error_code ignored;
         std::filesystem::create_directories(folder, ignored);
@@ -141,6 +247,7 @@ std::shared_ptr<AutostartEntry> AutostartEntry::create_null(NullConfiguration co
         QTimer::singleShot(0, QCoreApplication::instance(), [done = std::move(done), failure] { done(failure); });
     };
     operations.openLoginItems = [] {};
+    operations.repoint = [] { return std::optional<std::string>(); };
     return std::make_shared<AutostartEntry>(std::move(operations));
 }
 

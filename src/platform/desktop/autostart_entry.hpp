@@ -24,6 +24,9 @@ public:
         // `done` runs on a later event-loop turn with the failure's sentence, or nothing.
         std::function<void(std::function<void(std::optional<std::string> error)> done)> unregisterEntry;
         std::function<void()> openLoginItems;
+        // Points an entry that is on at this program; the program it named before, if changed.
+        // Throws std::runtime_error with an English sentence.
+        std::function<std::optional<std::string>()> repoint;
     };
 
     enum class Call { registerEntry, unregisterEntry, openLoginItems };
@@ -51,6 +54,10 @@ public:
     void registerEntry();
     void unregisterEntry(std::function<void(std::optional<std::string> error)> done);
     void openLoginItems();
+    // An entry that is on but starts another program (the clone moved, or another build wrote
+    // it) is pointed at this program, its other keys kept. Returns the program it named before,
+    // or nothing when it was left alone (off, missing, or already this program).
+    std::optional<std::string> repointToThisProgram() { return operations_.repoint(); }
 
     OutputTracker<Call> track_calls() { return calls_.track(); }
 
@@ -59,6 +66,11 @@ public:
     static std::string entryText(const std::string& executablePath);
     // How a file's text reads: enabled unless hidden or switched off; absent when it does not parse.
     static std::optional<bool> readsEnabled(const std::string& text);
+    // The program an entry's Exec key starts, its quoting and escapes undone; absent without an
+    // Exec key in the main group.
+    static std::optional<std::string> execProgram(const std::string& text);
+    // `text` with the main group's Exec key naming `executablePath`; throws as entryText does.
+    static std::string withExecutable(const std::string& text, const std::string& executablePath);
 
 private:
     Operations operations_;

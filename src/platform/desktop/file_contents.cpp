@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -191,6 +193,25 @@ std::string damagedFileName(const std::string& name, std::int64_t unixSeconds) {
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02dT%02d%02d%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
                   utc.tm_hour, utc.tm_min, utc.tm_sec);
     return name + ".corrupt-" + stamp;
+}
+
+std::string fileFailureCause(int errorNumber) {
+    switch (errorNumber) {
+        case EACCES:
+        case EPERM: return "permission is denied";
+        case ENOSPC:
+        case EDQUOT: return std::string(kDiskFullCause);
+        case ENOENT: return "a parent folder is missing";
+        case EEXIST:
+        case ENOTDIR:
+        case EISDIR: return "a file of that name is in the way";
+        case EROFS: return "the disk is read-only";
+        default: {
+            std::string cause = std::strerror(errorNumber);
+            if (!cause.empty()) cause[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(cause[0])));
+            return cause;
+        }
+    }
 }
 
 }  // namespace yux::platform

@@ -56,4 +56,10 @@ std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path);
 // "<name>.corrupt-20260131T090507Z" for the given Unix time.
 std::string damagedFileName(const std::string& name, std::int64_t unixSeconds);
 
+// Why a file could not be created or written, in the words users read after "Cannot create
+// <path>: ": "permission is denied", "the disk is full", "a parent folder is missing", "a file of
+// that name is in the way"; other causes in the operating system's own words.
+std::string fileFailureCause(int errorNumber);
+inline constexpr std::string_view kDiskFullCause = "the disk is full";
+
 }  // namespace yux::platform

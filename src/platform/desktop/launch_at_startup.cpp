@@ -64,6 +64,15 @@ QCoro::Task<void> LaunchAtStartup::toggle() {
 
 void LaunchAtStartup::openLoginItems() { entry_->openLoginItems(); }
 
+void LaunchAtStartup::repointEntry() {
+    try {
+        if (auto before = entry_->repointToThisProgram())
+            log_.info("LaunchAtStartup", "launch_at_startup_repointed from=" + *before);
+    } catch (const std::exception& error) {
+        log_.error("LaunchAtStartup", std::string("LaunchAtStartup: ") + error.what());
+    }
+}
+
 void LaunchAtStartup::setEnabled(bool value) {
     if (enabled_ == value) return;
     enabled_ = value;

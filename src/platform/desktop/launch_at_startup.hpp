@@ -28,6 +28,9 @@ public:
     // A call while a switch runs returns at once.
     QCoro::Task<void> toggle();
     void openLoginItems();
+    // At start: an entry that is on but names another program (the clone moved, or another
+    // build wrote it) is pointed at this one; the change or its failure is logged.
+    void repointEntry();
 
 signals:
     void enabledChanged();

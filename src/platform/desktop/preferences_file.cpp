@@ -23,10 +23,10 @@ constexpr mode_t kConfigFolderMode = 0700;
 constexpr mode_t kPreferencesFileMode = 0600;
 constexpr const char* kLogCategory = "Preferences";
 
-std::runtime_error failure(const std::string& what, const std::filesystem::path& path, int error = 0) {
+PreferencesFileError failure(const std::string& what, const std::filesystem::path& path, int error = 0) {
     std::string sentence = what + " " + path.string();
     if (error != 0) sentence += ": " + std::string(std::strerror(error));
-    return std::runtime_error(sentence + ".");
+    return PreferencesFileError(sentence + ".", error);
 }
 
 // Parses checked text; absent when it is not JSON or nests too deeply.

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include <nlohmann/json_fwd.hpp>
@@ -19,6 +20,17 @@ namespace yux::platform {
 // A damaged file (not JSON, not one object, nested too deeply, not a regular file, too large)
 // is set aside as "preferences.json.corrupt-<UTC time>" (nothing is lost), logged, and a fresh
 // file is started; the next read reports the damage once, so the user learns of it.
+// A failure of the file or its folder; errorNumber() is the errno (ENOSPC for a full disk).
+class PreferencesFileError : public std::runtime_error {
+public:
+    PreferencesFileError(const std::string& sentence, int errorNumber)
+        : std::runtime_error(sentence), errorNumber_(errorNumber) {}
+    int errorNumber() const { return errorNumber_; }
+
+private:
+    int errorNumber_;
+};
+
 class PreferencesFile {
 public:
     explicit PreferencesFile(std::filesystem::path path, SystemLog log = SystemLog::create());

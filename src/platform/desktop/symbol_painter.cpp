@@ -100,8 +100,8 @@ QPainterPath handTapFill() {
     return hand.united(stroked(rays, 5)).simplified();
 }
 
-QPainterPath micFill() {
-    QPainterPath mic = roundedRect(36, 4, 64, 62, 14);
+// The bowl, post and foot a microphone stands on.
+QPainterPath micStand() {
     QPainterPath stand;
     const QRectF bowl(22, 18, 56, 52);
     stand.arcMoveTo(bowl, 180);
@@ -110,8 +110,10 @@ QPainterPath micFill() {
     stand.lineTo(50, 88);
     stand.moveTo(35, 90);
     stand.lineTo(65, 90);
-    return mic.united(stroked(stand, 7)).simplified();
+    return stroked(stand, 7);
 }
+
+QPainterPath micFill() { return roundedRect(36, 4, 64, 62, 14).united(micStand()).simplified(); }
 
 QPainterPath videoFill() {
     QPainterPath body = roundedRect(4, 24, 66, 76, 11);
@@ -261,6 +263,42 @@ QPainterPath clock() {
     return ring({50, 50}, 46, 38).united(stroked(polyline({{50, 24}, {50, 50}, {68, 62}}), 8)).simplified();
 }
 
+QPainterPath display() {
+    QPainterPath screen = roundedRect(6, 14, 94, 72, 8).subtracted(roundedRect(14, 22, 86, 64, 3));
+    QPainterPath stand = roundedRect(44, 72, 56, 84, 1);
+    stand.addPath(roundedRect(28, 82, 72, 90, 4));
+    return screen.united(stand).simplified();
+}
+
+QPainterPath camera() {
+    QPainterPath body = roundedRect(6, 28, 94, 84, 10).united(roundedPolygon({{34, 30}, {40, 18}, {60, 18}, {66, 30}}, 3));
+    return body.subtracted(ring({50, 56}, 19, 11)).simplified();
+}
+
+QPainterPath mic() {
+    QPainterPath capsule = roundedRect(35, 4, 65, 62, 15).subtracted(roundedRect(43, 12, 57, 54, 7));
+    return capsule.united(micStand()).simplified();
+}
+
+QPainterPath speaker() { return roundedPolygon({{8, 36}, {24, 36}, {46, 16}, {46, 84}, {24, 64}, {8, 64}}, 3); }
+
+QPainterPath speakerWave2() {
+    QPainterPath waves;
+    const QRectF inner(38, 30, 28, 40);
+    waves.arcMoveTo(inner, -50);
+    waves.arcTo(inner, -50, 100);
+    const QRectF outer(36, 14, 50, 72);
+    waves.arcMoveTo(outer, -52);
+    waves.arcTo(outer, -52, 104);
+    return speaker().united(stroked(waves, 7)).simplified();
+}
+
+QPainterPath speakerSlash() {
+    QPainterPath slash = polyline({{14, 10}, {86, 90}});
+    // A gap either side of the stroke keeps the speaker and the slash apart.
+    return speaker().subtracted(stroked(slash, 17)).united(stroked(slash, 7)).simplified();
+}
+
 QPainterPath designed(Symbol symbol) {
     switch (symbol) {
         case Symbol::checkmark: return checkmark();
@@ -294,6 +332,11 @@ QPainterPath designed(Symbol symbol) {
         case Symbol::arrowClockwise: return arrowClockwise();
         case Symbol::bell: return bell();
         case Symbol::clock: return clock();
+        case Symbol::display: return display();
+        case Symbol::camera: return camera();
+        case Symbol::mic: return mic();
+        case Symbol::speakerWave2: return speakerWave2();
+        case Symbol::speakerSlash: return speakerSlash();
     }
     return {};
 }
@@ -316,6 +359,16 @@ void SymbolPainter::paint(QPainter& painter, Symbol symbol, const QRectF& box, c
     painter.setBrush(colour);
     painter.drawPath(path(symbol, box));
     painter.restore();
+}
+
+SymbolView::SymbolView(Symbol symbol, int side, QColor colour, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), colour_(std::move(colour)) {
+    setFixedSize(side, side);
+}
+
+void SymbolView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    SymbolPainter::paint(painter, symbol_, QRectF(rect()), colour_);
 }
 
 QIcon SymbolPainter::icon(Symbol symbol, const QColor& colour, int size) {

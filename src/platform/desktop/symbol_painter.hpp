@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QPainterPath>
 #include <QRectF>
+#include <QWidget>
 
 class QPainter;
 
@@ -44,6 +45,11 @@ enum class Symbol {
     arrowClockwise,               // an open ring with an arrow head: check again
     bell,                         // a bell: notifications
     clock,                        // a ring with two hands
+    display,                      // a monitor on its stand
+    camera,                       // a still camera: body, raised top and lens
+    mic,                          // a microphone outline on its stand
+    speakerWave2,                 // a speaker with two sound waves
+    speakerSlash,                 // a speaker struck through
 };
 
 class SymbolPainter {
@@ -55,6 +61,19 @@ public:
     // For menus and tool buttons: the symbol in `colour` on a transparent square of `size`
     // logical pixels, drawn sharp for the screens' device pixel ratios.
     static QIcon icon(Symbol symbol, const QColor& colour, int size = 16);
+};
+
+// One painted symbol in a fixed square.
+class SymbolView : public QWidget {
+public:
+    SymbolView(Symbol symbol, int side, QColor colour, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Symbol symbol_;
+    QColor colour_;
 };
 
 }  // namespace yux::platform

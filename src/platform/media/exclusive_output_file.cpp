@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/desktop/file_contents.hpp"
+
 namespace yux::platform {
 
 namespace {
@@ -51,7 +53,8 @@ ExclusiveOutputFile::ExclusiveOutputFile(std::string path) : path_(std::move(pat
         int error = errno;
         if (error == EEXIST) throw OutputFileExistsError(path_);
         // Already told in plain words: callers pass it on as it is.
-        throw MediaFailure("Cannot create " + path_ + ": " + std::strerror(error), std::strerror(error));
+        if (path_.empty()) throw MediaFailure("Cannot create the movie: no file name was given.", std::strerror(error));
+        throw MediaFailure("Cannot create " + path_ + ": " + fileFailureCause(error) + ".", std::strerror(error));
     }
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
     if (buffer != nullptr) {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdint>
-#include <fstream>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string_view>
 
 #include "platform/desktop/system_log.hpp"
 
@@ -80,108 +80,6 @@ const bool kCallbackInstalled = [] {
     av_log_set_callback(forwardLibraryLog);
     return true;
 }();
-
-// The movie's boxes as the library reads them: a size of 0 runs to the end of the parent, a size
-// of 1 is followed by a 64-bit one, and a box never runs past its parent.
-struct Box {
-    std::uint64_t offset = 0;  // of the header
-    std::uint64_t payload = 0;
-    std::uint64_t end = 0;
-    char type[4] = {};
-    bool is(const char* name) const { return std::equal(type, type + 4, name); }
-};
-
-class BoxReader {
-public:
-    explicit BoxReader(const std::string& path) : file_(path, std::ios::binary) {
-        file_.seekg(0, std::ios::end);
-        size_ = file_ ? static_cast<std::uint64_t>(file_.tellg()) : 0;
-    }
-    std::uint64_t size() const { return size_; }
-
-    std::optional<std::uint64_t> number(std::uint64_t at, int bytes) {
-        if (at > size_ || size_ - at < static_cast<std::uint64_t>(bytes)) return std::nullopt;
-        unsigned char raw[8] = {};
-        file_.clear();
-        file_.seekg(static_cast<std::streamoff>(at));
-        if (!file_.read(reinterpret_cast<char*>(raw), bytes)) return std::nullopt;
-        std::uint64_t value = 0;
-        for (int i = 0; i < bytes; ++i) value = (value << 8) | raw[i];
-        return value;
-    }
-
-    // The box at `at` inside a parent ending at `end`; none where the walk stops.
-    std::optional<Box> box(std::uint64_t at, std::uint64_t end) {
-        if (at + 8 > end) return std::nullopt;
-        auto size = number(at, 4);
-        auto type = number(at + 4, 4);
-        if (!size || !type) return std::nullopt;
-        Box box;
-        box.offset = at;
-        for (int i = 0; i < 4; ++i) box.type[i] = static_cast<char>((*type >> (8 * (3 - i))) & 0xff);
-        std::uint64_t header = 8;
-        if (*size == 1 && at + 16 <= end) {
-            auto wide = number(at + 8, 8);
-            if (!wide) return std::nullopt;
-            size = wide;
-            header = 16;
-        } else if (*size == 0) {
-            size = end - at;
-        }
-        if (*size < header) return std::nullopt;
-        box.payload = at + header;
-        box.end = at + std::min(*size, end - at);
-        return box;
-    }
-
-    template <typename Visit>
-    void children(std::uint64_t from, std::uint64_t end, Visit visit) {
-        for (std::uint64_t at = from; auto child = box(at, end);) {
-            if (!visit(*child)) return;
-            if (child->end <= at) return;
-            at = child->end;
-        }
-    }
-
-private:
-    std::ifstream file_;
-    std::uint64_t size_ = 0;
-};
-
-// The library's QuickTime reader keeps no fragment index when a track lacks a usable track ID
-// (no "tkhd", or an ID past 2^31 - 1), and then walks about a billion empty index slots for every
-// fragment it reads: seconds per fragment, hours for a long recording. Such a movie is damaged
-// beyond what a player shows; it is refused before the library sees it.
-bool fragmentsLackATrackID(const std::string& path) {
-    BoxReader reader(path);
-    bool unidentified = false;
-    bool fragmented = false;
-    bool movieSeen = false;
-    reader.children(0, reader.size(), [&](const Box& top) {
-        if (top.is("moof")) fragmented = true;
-        if (top.is("moov") && !movieSeen) {
-            movieSeen = true;  // the library skips any later one
-            reader.children(top.payload, top.end, [&](const Box& part) {
-                if (part.is("mvex") || part.is("moof")) fragmented = true;
-                if (!part.is("trak")) return true;
-                std::optional<std::uint64_t> trackID;
-                reader.children(part.payload, part.end, [&](const Box& header) {
-                    if (!header.is("tkhd")) return true;
-                    auto version = reader.number(header.payload, 1);
-                    // Read as the library does, even past a box too short to hold it.
-                    trackID = reader.number(header.payload + (version == 1u ? 20 : 12), 4).value_or(0);
-                    return true;
-                });
-                if (!trackID || *trackID > 0x7fffffffu) unidentified = true;
-                return true;
-            });
-            // A movie whose tracks are all identified needs no further look.
-            if (!unidentified) return false;
-        }
-        return !(unidentified && fragmented);
-    });
-    return unidentified && fragmented;
-}
 
 }  // namespace
 
@@ -268,22 +166,116 @@ Packet makePacket() {
     return packet;
 }
 
-InputContext openMovieHeader(const std::string& path) {
+namespace {
+
+bool isQuickTime(const AVFormatContext* movie) {
+    return movie->iformat != nullptr && std::string_view(movie->iformat->name).starts_with("mov,");
+}
+
+// One stream's samples against the file's size, in the index's (time) order.
+struct StreamCut {
+    std::int64_t samples = 0;
+    std::int64_t firstMissing = -1;  // -1: every sample is whole
+    bool inLastFragment = false;     // the missing ones all belong to the last fragment
+};
+
+StreamCut cutOf(AVStream* stream, std::int64_t fileSize, const MovieLayout& layout) {
+    StreamCut cut;
+    cut.samples = avformat_index_get_entries_count(stream);
+    for (std::int64_t i = 0; i < cut.samples && fileSize >= 0; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, static_cast<int>(i));
+        if (entry != nullptr && entry->pos >= 0 && entry->size >= 0 && entry->pos <= fileSize - entry->size) continue;
+        cut.firstMissing = i;
+        break;
+    }
+    if (cut.firstMissing >= 0) {
+        auto last = layout.lastFragmentSamples.find(static_cast<std::uint32_t>(stream->id));
+        std::int64_t inLast = last == layout.lastFragmentSamples.end() ? 0 : last->second;
+        cut.inLastFragment = cut.firstMissing >= cut.samples - inLast;
+    }
+    return cut;
+}
+
+// How long a stream's samples last from its first, in its time base, as the library says of an
+// honest file; none when that is not known.
+std::optional<std::int64_t> samplesLength(AVStream* stream, const StreamCut& cut, const MovieLayout& layout) {
+    if (cut.samples == 0) return 0;
+    if (!layout.fragmented) return std::nullopt;
+    const std::int64_t first = avformat_index_get_entry(stream, 0)->timestamp;
+    __int128 end = 0;
+    if (cut.firstMissing >= 0 && cut.inLastFragment) {
+        // A take cut short: its last whole sample ends where the first missing one begins.
+        end = avformat_index_get_entry(stream, static_cast<int>(cut.firstMissing))->timestamp;
+    } else {
+        auto ticks = layout.lastSampleTicks.find(static_cast<std::uint32_t>(stream->id));
+        if (ticks == layout.lastSampleTicks.end()) return std::nullopt;
+        const AVIndexEntry* last = avformat_index_get_entry(stream, static_cast<int>(cut.samples - 1));
+        end = static_cast<__int128>(last->timestamp) + ticks->second;
+    }
+    // Damaged times may lie anywhere in the range.
+    return static_cast<std::int64_t>(std::clamp<__int128>(end - first, 0, INT64_MAX));
+}
+
+std::int64_t fileSizeOf(AVFormatContext* movie) { return movie->pb != nullptr ? avio_size(movie->pb) : -1; }
+
+// The library gives a fragmented track the larger of its header's claim and its fragments' end
+// (counted from 0, not from the track's start), and a cut file's index still lists what the cut
+// took: each track lasts as long as its samples do.
+void endTracksWithTheirSamples(AVFormatContext* movie, const MovieLayout& layout) {
+    if (!isQuickTime(movie)) return;
+    const std::int64_t fileSize = fileSizeOf(movie);
+    for (unsigned i = 0; i < movie->nb_streams; ++i) {
+        AVStream* stream = movie->streams[i];
+        auto length = samplesLength(stream, cutOf(stream, fileSize, layout), layout);
+        if (length && (stream->duration == AV_NOPTS_VALUE || stream->duration > *length)) stream->duration = *length;
+    }
+}
+
+}  // namespace
+
+InputContext openMovieHeader(const std::string& path, MovieLayout* layoutOut) {
     constexpr const char* kStep = "The movie cannot be opened";
-    if (fragmentsLackATrackID(path)) throw Error::inStep(kStep, AVERROR_INVALIDDATA);
+    MovieLayout layout = MovieLayout::read(path);
+    // The library keeps no fragment index when a track lacks a usable track ID, and then walks
+    // about a billion empty index slots for every fragment it reads: hours for a long recording.
+    if (layout.fragmented && layout.unidentifiedTrack) throw Error::inStep(kStep, AVERROR_INVALIDDATA);
+    // The library's "subfile" protocol shows it the file up to a fragment cut short.
+    const std::string url = layout.wholeBytes && *layout.wholeBytes > 0
+                                ? "subfile,,start,0,end," + std::to_string(*layout.wholeBytes) + ",,:file:" + path
+                                : path;
     AVFormatContext* raw = nullptr;
-    checkStep(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), kStep);
-    return InputContext(raw);
+    checkStep(avformat_open_input(&raw, url.c_str(), nullptr, nullptr), kStep);
+    InputContext movie(raw);
+    endTracksWithTheirSamples(movie.get(), layout);
+    if (layoutOut != nullptr) *layoutOut = std::move(layout);
+    return movie;
 }
 
-void readStreamInfo(AVFormatContext* movie) {
+void readStreamInfo(AVFormatContext* movie, const MovieLayout& layout) {
     checkStep(avformat_find_stream_info(movie, nullptr), "The movie cannot be read");
+    // The library gives a track without samples the whole movie's length.
+    endTracksWithTheirSamples(movie, layout);
 }
 
-InputContext openMovie(const std::string& path) {
-    auto context = openMovieHeader(path);
-    readStreamInfo(context.get());
+InputContext openMovie(const std::string& path, MovieLayout* layoutOut) {
+    MovieLayout layout;
+    auto context = openMovieHeader(path, &layout);
+    readStreamInfo(context.get(), layout);
+    if (layoutOut != nullptr) *layoutOut = std::move(layout);
     return context;
+}
+
+WholeMedia wholeMedia(AVFormatContext* movie, const MovieLayout& layout) {
+    WholeMedia whole;
+    whole.wholeSamples.assign(movie->nb_streams, -1);
+    if (!isQuickTime(movie)) return whole;
+    const std::int64_t fileSize = fileSizeOf(movie);
+    for (unsigned i = 0; i < movie->nb_streams; ++i) {
+        StreamCut cut = cutOf(movie->streams[i], fileSize, layout);
+        whole.wholeSamples[i] = cut.firstMissing;
+        if (cut.firstMissing >= 0 && !cut.inLastFragment) whole.missingInside = true;
+    }
+    return whole;
 }
 
 }  // namespace yux::platform::ffmpeg

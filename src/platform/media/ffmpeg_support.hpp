@@ -6,6 +6,9 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "platform/media/movie_layout.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -99,11 +102,26 @@ Packet makePacket();
 
 // Opens a movie file and reads its stream information. Throws Error with a sentence of our own
 // ("The movie cannot be opened: the file does not exist."). A movie whose index would keep the
-// library busy for minutes is refused as damaged.
-InputContext openMovie(const std::string& path);
+// library busy for minutes is refused as damaged. A QuickTime track's length ends where its
+// samples do: a fragmented track's header cannot claim more, a take cut inside its last fragment
+// ends with its last whole sample, and a track without samples has none. `layout`, when given,
+// receives the movie's boxes as read before the library opened it.
+InputContext openMovie(const std::string& path, MovieLayout* layout = nullptr);
 // The two halves of openMovie: the header alone (the container's index, untouched by reading
-// packets), then the stream information.
-InputContext openMovieHeader(const std::string& path);
-void readStreamInfo(AVFormatContext* movie);
+// packets), then the stream information, with the layout the first half gave.
+InputContext openMovieHeader(const std::string& path, MovieLayout* layout = nullptr);
+void readStreamInfo(AVFormatContext* movie, const MovieLayout& layout);
+
+// How much of each stream of a QuickTime movie lies whole in the file: the library's index still
+// lists the samples of a file cut short.
+struct WholeMedia {
+    // Per stream: how many samples come before the first that is not whole; -1 when none is
+    // missing (and for containers without a full index).
+    std::vector<std::int64_t> wholeSamples;
+    // Data is missing elsewhere than a cut take loses it: anywhere in a movie that is not
+    // fragmented, or before its last fragment.
+    bool missingInside = false;
+};
+WholeMedia wholeMedia(AVFormatContext* movie, const MovieLayout& layout);
 
 }  // namespace yux::platform::ffmpeg

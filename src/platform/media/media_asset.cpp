@@ -47,7 +47,8 @@ MediaTime smallestFrameInterval(AVStream* stream) {
 MediaAsset MediaAsset::open(const std::string& path) {
     // One open serves both: the stored tags and index intervals come from the header as stored,
     // before reading the stream information brings in more of a fragmented movie's index.
-    auto input = ffmpeg::openMovieHeader(path);
+    MovieLayout layout;
+    auto input = ffmpeg::openMovieHeader(path, &layout);
     std::map<int, std::string> tags;
     std::map<int, MediaTime> intervals;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
@@ -55,7 +56,7 @@ MediaAsset MediaAsset::open(const std::string& path) {
         tags[static_cast<int>(i)] = tagText(stream->codecpar->codec_tag);
         if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) intervals[static_cast<int>(i)] = smallestFrameInterval(stream);
     }
-    ffmpeg::readStreamInfo(input.get());
+    ffmpeg::readStreamInfo(input.get(), layout);
     MovieTrackReader reader(path, input.get());
 
     MediaAsset asset;
@@ -63,6 +64,7 @@ MediaAsset MediaAsset::open(const std::string& path) {
     asset.duration = reader.duration();
     asset.durationSeconds = asset.duration.isValid() ? asset.duration.seconds() : std::numeric_limits<double>::quiet_NaN();
     asset.tracks = reader.tracks();
+    asset.missingInside = ffmpeg::wholeMedia(input.get(), layout).missingInside;
     for (const auto& track : asset.tracks) {
         auto tag = tags.find(track.streamIndex);
         if (tag == tags.end()) continue;
@@ -73,6 +75,10 @@ MediaAsset MediaAsset::open(const std::string& path) {
         }
     }
     return asset;
+}
+
+void MediaAsset::requireWholeMedia() const {
+    if (missingInside) throw ffmpeg::Error::inStep("The movie cannot be read", AVERROR_EOF);
 }
 
 std::vector<MediaTrack> MediaAsset::tracksOf(MediaTrackType type) const {

@@ -16,9 +16,16 @@ struct MediaAsset {
     MediaTime duration;          // invalid when the file states none
     double durationSeconds = 0;  // NaN when the file states none
     std::vector<MediaTrack> tracks;
+    // Samples the index lists are missing from the file, elsewhere than at the end of a take cut
+    // short (see ffmpeg::WholeMedia): whatever is read of it is not the whole movie.
+    bool missingInside = false;
 
     // Throws std::runtime_error when the file cannot be opened or read.
     static MediaAsset open(const std::string& path);
+
+    // Throws std::runtime_error ("The movie cannot be read: the file ends early.") when
+    // missingInside, for work that needs the whole movie.
+    void requireWholeMedia() const;
 
     std::vector<MediaTrack> tracksOf(MediaTrackType type) const;
     // Four characters as stored ("avc1", "hvc1", "mp4a"); empty when the file stores none.

@@ -31,17 +31,24 @@ double promisedEnd(const AVStream* stream) {
 
 MovieRemuxer::IncompleteCopyError::IncompleteCopyError() : std::runtime_error(kIncompleteText) {}
 
-void MovieRemuxer::endAtTrackEnd(const AVStream* stream, AVPacket* last) {
+void MovieRemuxer::endAtTrackEnd(const AVStream* stream, AVPacket* last, bool cutAfter) {
     if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0 || last->dts == AV_NOPTS_VALUE) return;
     std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     std::int64_t remaining = start + stream->duration - last->dts;
     const auto tolerance = static_cast<std::int64_t>(kCompletenessToleranceSeconds / av_q2d(stream->time_base));
-    if (remaining > 0 && remaining <= std::max<std::int64_t>(last->duration, 0) + tolerance) last->duration = remaining;
+    if (remaining > 0 && (cutAfter || remaining <= std::max<std::int64_t>(last->duration, 0) + tolerance)) {
+        last->duration = remaining;
+    }
 }
 
 void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destinationPath,
                         const Progress& progress, const CancelToken& cancel) {
-    ffmpeg::InputContext input = ffmpeg::openMovie(sourcePath);
+    MovieLayout layout;
+    ffmpeg::InputContext input = ffmpeg::openMovie(sourcePath, &layout);
+    // Data missing before the end is a hole; a take cut inside its last fragment is copied up to
+    // each track's last whole sample, as its length already says.
+    const ffmpeg::WholeMedia whole = ffmpeg::wholeMedia(input.get(), layout);
+    if (whole.missingInside) throw IncompleteCopyError();
     const MediaTime sourceDuration = MovieTrackReader(sourcePath).duration();
     std::int64_t sourceSize = input->pb != nullptr ? avio_size(input->pb) : -1;
 
@@ -76,6 +83,13 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
             std::memcpy(data, side.data, side.size);
         }
         mapping[i] = out->index;
+    }
+    // The demuxer reads nothing more of a discarded stream, so neither an uncopied stream nor the
+    // missing end of a cut one can stop the copy; what it read ahead for the stream information
+    // still comes, and is left out. -1: the whole stream.
+    std::vector<std::int64_t> toRead = whole.wholeSamples;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (mapping[i] < 0 || toRead[i] == 0) input->streams[i]->discard = AVDISCARD_ALL;
     }
     av_dict_copy(&output->metadata, input->metadata, 0);
 
@@ -121,6 +135,8 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         const unsigned index = static_cast<unsigned>(packet->stream_index);
         if (index >= mapping.size() || mapping[index] < 0) continue;
         AVStream* in = input->streams[index];
+        if (toRead[index] == 0) continue;
+        if (toRead[index] > 0 && --toRead[index] == 0) in->discard = AVDISCARD_ALL;
         std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (at != AV_NOPTS_VALUE) {
             double end = (static_cast<double>(at) + static_cast<double>(std::max<std::int64_t>(packet->duration, 0))) *
@@ -136,16 +152,18 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         }
     }
     cancel.throwIfCancelled();
-    // The demuxer reports a file cut short as its end: every track must reach what its index promised.
+    // The demuxer reports a file cut short as its end: every track must reach what its index
+    // promised. A stream cut in the last fragment was promised only its whole samples.
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         double promised = promisedEnd(input->streams[i]);
-        if (mapping[i] >= 0 && std::isfinite(promised) && copiedEnd[i] < promised - kCompletenessToleranceSeconds) {
+        if (mapping[i] >= 0 && whole.wholeSamples[i] < 0 && std::isfinite(promised) &&
+            copiedEnd[i] < promised - kCompletenessToleranceSeconds) {
             throw IncompleteCopyError();
         }
     }
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         if (!last[i]) continue;
-        endAtTrackEnd(input->streams[i], last[i].get());
+        endAtTrackEnd(input->streams[i], last[i].get(), whole.wholeSamples[i] >= 0);
         write(last[i], i);
     }
     ffmpeg::checkStep(av_write_trailer(output.get()), kWriteStep);

@@ -31,7 +31,9 @@ public:
 
     // Runs on the calling thread. Throws CancelledError when `cancel` fires (checked per packet),
     // IncompleteCopyError, or std::runtime_error (a sentence of our own) for other file and
-    // library failures. The destination is created exclusively and removed on any failure.
+    // library failures. The destination is created exclusively and removed on any failure. A take
+    // cut inside its last fragment is copied up to each track's last whole sample (the length its
+    // reader states); data missing anywhere else is IncompleteCopyError.
     static void copy(const std::string& sourcePath, const std::string& destinationPath,
                      const Progress& progress, const CancelToken& cancel);
 
@@ -39,8 +41,9 @@ public:
     // which is its packet's own; packets read from fragments carry none, or a whole codec frame.
     // Gives `last` (the stream's last packet, in the stream's time base) the length that ends it
     // where the stream's index says the track ends, when that is at most a little more than
-    // what it carries: anything more would hide a cut.
-    static void endAtTrackEnd(const AVStream* stream, AVPacket* last);
+    // what it carries: anything more would hide a cut. After a cut (`cutAfter`, the stream's next
+    // sample is missing) the track ends where that sample would begin, however far that is.
+    static void endAtTrackEnd(const AVStream* stream, AVPacket* last, bool cutAfter = false);
 };
 
 }  // namespace yux::platform

@@ -24,7 +24,7 @@ std::shared_ptr<PreviewPlayer> PreviewPlayer::create_null() {
     };
     auto state = std::make_shared<State>();
     Operations operations;
-    operations.prepare = [](const std::vector<MediaTrack>&) {};
+    operations.prepare = [](const std::vector<MediaTrack>&, double) {};
     operations.setAudioMix = [](const std::map<int, float>&) {};
     operations.seek = [state](double seconds) {
         std::lock_guard lock(state->mutex);
@@ -49,11 +49,11 @@ PreviewPlayer::PreviewPlayer(Operations operations, bool live) : operations_(std
 
 PreviewPlayer::~PreviewPlayer() = default;
 
-void PreviewPlayer::prepare(const std::vector<MediaTrack>& tracks) {
+void PreviewPlayer::prepare(const std::vector<MediaTrack>& tracks, double frameRate) {
     std::vector<int> ids;
     for (const auto& track : tracks) ids.push_back(track.trackID);
     events_.record(Event::prepared(ids));
-    operations_.prepare(tracks);
+    operations_.prepare(tracks, frameRate);
 }
 
 void PreviewPlayer::setAudioMix(const std::map<int, float>& volumes) {

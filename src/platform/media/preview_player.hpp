@@ -23,7 +23,7 @@ class PreviewPlayer {
 public:
     // The player's time is source time of the movie, in seconds.
     struct Operations {
-        std::function<void(const std::vector<MediaTrack>&)> prepare;
+        std::function<void(const std::vector<MediaTrack>&, double frameRate)> prepare;
         std::function<void(const std::map<int, float>&)> setAudioMix;  // volume by track id
         std::function<void(double)> seek;
         std::function<void(double)> setRate;
@@ -69,8 +69,11 @@ public:
     PreviewPlayer& operator=(const PreviewPlayer&) = delete;
 
     // The tracks to play (video and audio, any order; video tracks are drawn in the given order).
-    // A track that cannot be decoded throws std::runtime_error.
-    void prepare(const std::vector<MediaTrack>& tracks);
+    // Pictures are drawn `frameRate` times a second of movie time: a screen track's own pictures
+    // come far apart while the screen stands still, so the rate it was recorded at is given (as
+    // the export takes it); 0 estimates it from the first video track's picture count. A track
+    // that cannot be decoded throws std::runtime_error.
+    void prepare(const std::vector<MediaTrack>& tracks, double frameRate = 0);
     void setAudioMix(const std::map<int, float>& volumes);
     // Frame-exact: the picture handed over next is the one showing at `seconds`.
     void seek(double seconds);

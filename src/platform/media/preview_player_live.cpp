@@ -28,6 +28,11 @@ constexpr auto kVideoMaxSleep = std::chrono::milliseconds(20);
 constexpr double kHoldPastEndSeconds = 3600;
 // The preview's pictures are timed on the edit composition's ticks.
 constexpr std::int32_t kPictureTimescale = EditComposition::kTimescale;
+// Pictures a second when neither the caller nor the movie tells; a picture a second at least,
+// so a playing preview still moves, and no more than a screen refreshes.
+constexpr double kFallbackFrameRate = 30;
+constexpr double kMinimumFrameRate = 1;
+constexpr double kMaximumFrameRate = 240;
 
 double endOf(const MediaTrack& track) {
     double start = track.start.isValid() ? track.start.seconds() : 0;
@@ -48,7 +53,7 @@ public:
         if (outputOpen_) output_->close();
     }
 
-    void prepare(const std::vector<MediaTrack>& tracks) {
+    void prepare(const std::vector<MediaTrack>& tracks, double frameRate) {
         stopWorkers();
         std::vector<MediaTrack> videos, audios;
         double end = 0;
@@ -76,9 +81,12 @@ public:
         renderer_ = std::move(renderer);
         readers_ = std::move(readers);
         audioMaster_ = outputOpen_ && !readers_.empty();
-        frameRate_ = 30;
-        if (!videos.empty() && videos.front().frameCount > 1 && endOf(videos.front()) > 0) {
-            frameRate_ = std::clamp(videos.front().frameCount / videos.front().duration.seconds(), 1.0, 240.0);
+        frameRate_ = kFallbackFrameRate;
+        if (std::isfinite(frameRate) && frameRate > 0) {
+            frameRate_ = std::clamp(frameRate, kMinimumFrameRate, kMaximumFrameRate);
+        } else if (!videos.empty() && videos.front().frameCount > 1 && endOf(videos.front()) > 0) {
+            frameRate_ = std::clamp(static_cast<double>(videos.front().frameCount) / videos.front().duration.seconds(),
+                                    kMinimumFrameRate, kMaximumFrameRate);
         }
         stopping_ = false;
         repositionLocked(now);
@@ -349,7 +357,9 @@ std::shared_ptr<PreviewPlayer> PreviewPlayer::create(std::optional<PreviewAudioO
                                                      std::function<double()> hostClock) {
     auto engine = std::make_shared<Engine>(std::move(output), std::move(hostClock));
     Operations operations;
-    operations.prepare = [engine](const std::vector<MediaTrack>& tracks) { engine->prepare(tracks); };
+    operations.prepare = [engine](const std::vector<MediaTrack>& tracks, double frameRate) {
+        engine->prepare(tracks, frameRate);
+    };
     operations.setAudioMix = [engine](const std::map<int, float>& volumes) { engine->setMix(volumes); };
     operations.seek = [engine](double seconds) { engine->seek(seconds); };
     operations.setRate = [engine](double rate) { engine->setRate(rate); };

@@ -9,9 +9,12 @@
 namespace yux::platform {
 
 std::optional<double> storedScreenFrameRate(const std::string& path) {
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return std::nullopt;
-    ffmpeg::InputContext input(raw);
+    ffmpeg::InputContext input;
+    try {
+        input = ffmpeg::openMovieHeader(path);
+    } catch (const ffmpeg::Error&) {
+        return std::nullopt;
+    }
     const AVDictionaryEntry* entry = av_dict_get(input->metadata, std::string(kNominalScreenFrameRateKey).c_str(), nullptr, 0);
     if (entry == nullptr || entry->value == nullptr) return std::nullopt;
     std::string_view text(entry->value);

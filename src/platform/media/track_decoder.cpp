@@ -88,8 +88,15 @@ bool TrackDecoder::next(AVFrame* frame) {
 }
 
 void TrackDecoder::seek(std::int64_t timestamp) {
-    ffmpeg::checkStep(av_seek_frame(input_.get(), streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD),
-                      "The source movie cannot be read");
+    int result = av_seek_frame(input_.get(), streamIndex_, timestamp, AVSEEK_FLAG_BACKWARD);
+    // A track without samples (a take cut before its first sound) has nowhere to go: it stays at
+    // its end rather than fail.
+    if (result < 0 && stream_->duration == 0 && avformat_index_get_entries_count(stream_) == 0) {
+        restart();
+        ended_ = true;
+        return;
+    }
+    ffmpeg::checkStep(result, "The source movie cannot be read");
     restart();
 }
 

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,6 +16,8 @@
 #include <qcoro/qcoronetworkreply.h>
 #include <sodium.h>
 
+#include "platform/desktop/file_contents.hpp"
+#include "platform/updates/download_rate_guard.hpp"
 #include "platform/updates/update_feed.hpp"
 #include "platform/updates/update_version.hpp"
 
@@ -68,7 +69,7 @@ std::pair<int, std::filesystem::path> createExclusively(const std::filesystem::p
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) return {fd, path};
         if (errno != EEXIST || attempt >= 1000)
-            throw std::runtime_error("Could not save the update in " + folder.string() + ": " + std::strerror(errno) + ".");
+            throw std::runtime_error("Could not save the update in " + folder.string() + ": " + fileFailureCause(errno) + ".");
     }
 }
 
@@ -86,12 +87,20 @@ bool signatureMatches(const std::filesystem::path& file, const std::string& sign
                           sodium_base64_VARIANT_ORIGINAL) != 0 ||
         end != keyBase64.data() + keyBase64.size() || keyLength != crypto_sign_PUBLICKEYBYTES)
         return false;
+    // Mapped, not read: a release of up to 1 GiB stays in the page cache instead of the heap.
     QFile input(QString::fromStdString(file.string()));
-    if (!input.open(QIODevice::ReadOnly)) return false;
-    const QByteArray contents = input.readAll();
-    return crypto_sign_verify_detached(signature, reinterpret_cast<const unsigned char*>(contents.constData()),
-                                       static_cast<unsigned long long>(contents.size()), key) == 0;
+    if (!input.open(QIODevice::ReadOnly) || input.size() <= 0) return false;
+    const uchar* contents = input.map(0, input.size());
+    if (contents == nullptr) return false;
+    const bool matches = crypto_sign_verify_detached(signature, contents, static_cast<unsigned long long>(input.size()),
+                                                     key) == 0;
+    input.unmap(const_cast<uchar*>(contents));
+    return matches;
 }
+
+// The server sent past the declared length (or past the feed's limit).
+constexpr const char* kMoreThanExpected = "The update server sent more than was expected.";
+constexpr const char* kTooSlowMessage = "The update download was too slow: under 16 KiB per second for a minute.";
 
 class FetchError : public std::runtime_error {
 public:
@@ -184,8 +193,7 @@ void FeedUpdater::checkIfDue() {
     runCheck(false);
 }
 
-QCoro::Task<QByteArray> FeedUpdater::fetch(const QString& address, qint64 maxBytes,
-                                           std::function<void(qint64 received)> progress) {
+QCoro::Task<void> FeedUpdater::fetch(const QString& address, TakePiece take, bool download) {
     QNetworkRequest request{QUrl(address)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
@@ -196,7 +204,8 @@ QCoro::Task<QByteArray> FeedUpdater::fetch(const QString& address, qint64 maxByt
     QObject context;
     std::string refusal;
     bool timedOut = false;
-    QByteArray body;
+    qint64 received = 0;
+    DownloadRateGuard rate(options_.monotonicNow());
     QTimer timer;
     timer.setSingleShot(true);
     timer.setInterval(options_.timeout);
@@ -213,16 +222,20 @@ QCoro::Task<QByteArray> FeedUpdater::fetch(const QString& address, qint64 maxByt
         reply->abort();
     });
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &context, [&] {
-        body += reply->readAll();
-        // A download may take long; only silence counts against it.
-        if (progress) {
-            timer.start();
-            progress(body.size());
+        if (!refusal.empty()) return;
+        const QByteArray piece = reply->readAll();
+        received += piece.size();
+        if (auto refused = take(piece)) {
+            refusal = *refused;
+        } else if (download && rate.tooSlow(options_.monotonicNow(), received)) {
+            refusal = kTooSlowMessage;
         }
-        if (body.size() > maxBytes) {
-            refusal = "The update server sent more than was expected.";
+        if (!refusal.empty()) {
             reply->abort();
+            return;
         }
+        // A download may take long; only silence counts against it.
+        if (download) timer.start();
     });
     timer.start();
     co_await qCoro(reply.get()).waitForFinished();
@@ -233,9 +246,7 @@ QCoro::Task<QByteArray> FeedUpdater::fetch(const QString& address, qint64 maxByt
                          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count()) +
                          " seconds.");
     if (reply->error() != QNetworkReply::NoError) throw FetchError(reply->errorString().toStdString() + ".");
-    body += reply->readAll();
-    if (body.size() > maxBytes) throw FetchError("The update server sent more than was expected.");
-    co_return body;
+    if (auto refused = take(reply->readAll())) throw FetchError(*refused);
 }
 
 QCoro::Task<void> FeedUpdater::runCheck(bool userInitiated) {
@@ -246,7 +257,14 @@ QCoro::Task<void> FeedUpdater::runCheck(bool userInitiated) {
         const auto feed = bundle_.text(BundleInfo::kFeedURLKey).value_or("");
         if (!isAcceptedUpdateAddress(feed)) throw FetchError("The update feed's address is not accepted.");
         const QString address = QString::fromStdString(feed);
-        const QByteArray body = co_await fetch(address, kMaxUpdateFeedBytes);
+        QByteArray body;
+        // Named, not temporaries in the awaited call: the compiler destroys such temporaries twice.
+        const TakePiece take = [&body](const QByteArray& piece) -> std::optional<std::string> {
+            body += piece;
+            if (body.size() > kMaxUpdateFeedBytes) return std::string(kMoreThanExpected);
+            return std::nullopt;
+        };
+        co_await fetch(address, take, false);
         if (!self) co_return;
         items = parseUpdateFeed(body);
     } catch (const std::exception& error) {
@@ -292,36 +310,44 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
     std::filesystem::path file;
     int fd = -1;
     try {
+        // The feed refuses larger releases; this keeps the arithmetic below safe on its own.
+        if (item.length <= 0 || item.length > kMaxUpdateDownloadBytes) throw std::runtime_error(kNotSignedMessage);
         std::filesystem::create_directories(options_.downloadFolder);
         const QUrl url(QString::fromStdString(item.url));
         std::tie(fd, file) = createExclusively(options_.downloadFolder, fileNameFor(url));
-        // The declared length bounds what is accepted; one byte more proves it wrong.
-        // Named, not temporaries in the awaited call: the compiler destroys such temporaries twice.
+        // Each piece goes straight to the file: the declared length bounds what is accepted, and
+        // one byte more proves it wrong.
         auto driver = options_.userDriver;
-        const std::function<void(qint64)> progress = [driver, total = item.length](qint64 received) {
-            driver->progress(received, total);
+        qint64 written = 0;
+        const TakePiece take = [&written, &fd, driver, total = item.length](const QByteArray& piece)
+            -> std::optional<std::string> {
+            if (written + piece.size() > total) return std::string(kMoreThanExpected);
+            qint64 done = 0;
+            while (done < piece.size()) {
+                const auto n = ::write(fd, piece.constData() + done, static_cast<size_t>(piece.size() - done));
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0) return std::string("Could not save the update: ") + fileFailureCause(errno) + ".";
+                done += n;
+            }
+            written += done;
+            if (done > 0) driver->progress(written, total);
+            return std::nullopt;
         };
+        // Named, not temporaries in the awaited call: the compiler destroys such temporaries twice.
         const QString address = url.toString();
-        const QByteArray body = co_await fetch(address, item.length + 1, progress);
+        co_await fetch(address, take, true);
         if (!self) {
             ::close(fd);
             std::filesystem::remove(file);
             co_return;
         }
-        qint64 written = 0;
-        while (written < body.size()) {
-            const auto n = ::write(fd, body.constData() + written, static_cast<size_t>(body.size() - written));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) throw std::runtime_error(std::string("Could not save the update: ") + std::strerror(errno) + ".");
-            written += n;
-        }
         if (::fsync(fd) != 0 || ::close(fd) != 0) {
             fd = -1;
-            throw std::runtime_error(std::string("Could not save the update: ") + std::strerror(errno) + ".");
+            throw std::runtime_error(std::string("Could not save the update: ") + fileFailureCause(errno) + ".");
         }
         fd = -1;
         const auto key = bundle_.text(BundleInfo::kPublicEDKeyKey).value_or("");
-        if (body.size() != item.length || !signatureMatches(file, item.edSignature, key)) {
+        if (written != item.length || !signatureMatches(file, item.edSignature, key)) {
             std::filesystem::remove(file);
             file.clear();
             throw std::runtime_error(kNotSignedMessage);
@@ -332,8 +358,7 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
         if (!file.empty()) std::filesystem::remove(file, ignored);
         if (!self) co_return;
         // A download cut short by a size beyond the declared length is a wrong file.
-        abort(std::string(error.what()) == "The update server sent more than was expected." ? kNotSignedMessage
-                                                                                            : error.what());
+        abort(std::string(error.what()) == kMoreThanExpected ? kNotSignedMessage : error.what());
         co_return;
     } catch (const std::exception& error) {
         if (fd >= 0) ::close(fd);

@@ -48,6 +48,10 @@ public:
         std::function<void(const std::filesystem::path&)> reveal;
         std::chrono::milliseconds timeout = kDefaultTimeout;
         std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
+        // Measures a download's rate.
+        std::function<std::chrono::steady_clock::time_point()> monotonicNow = [] {
+            return std::chrono::steady_clock::now();
+        };
         SystemLog log = SystemLog::create();
     };
 
@@ -61,9 +65,10 @@ public:
 private:
     QCoro::Task<void> runCheck(bool userInitiated);
     QCoro::Task<void> runDownload(UpdateItem item);
-    // The body, at most `maxBytes`; with `progress`, the timeout counts only silence.
-    QCoro::Task<QByteArray> fetch(const QString& address, qint64 maxBytes,
-                                  std::function<void(qint64 received)> progress = {});
+    // Hands each piece of the body to `take` as it arrives; a text from `take` refuses the rest
+    // and is thrown. A download's timeout counts only silence, and a trickle fails it too.
+    using TakePiece = std::function<std::optional<std::string>(const QByteArray& piece)>;
+    QCoro::Task<void> fetch(const QString& address, TakePiece take, bool download);
     void abort(const std::string& description);
     void finishSession();
     void checkIfDue();

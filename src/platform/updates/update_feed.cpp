@@ -27,6 +27,8 @@ UpdateItem readItem(QXmlStreamReader& reader) {
             bool ok = false;
             const qint64 length = attributes.value(QStringLiteral("length")).toLongLong(&ok);
             hasLength = ok && length > 0;
+            if (hasLength && length > kMaxUpdateDownloadBytes)
+                throw MalformedFeedError("The update feed lists a release larger than 1 GiB.");
             item.length = hasLength ? length : 0;
             item.edSignature = attributes.value(ns, QStringLiteral("edSignature")).toString().trimmed().toStdString();
             reader.skipCurrentElement();
@@ -41,21 +43,18 @@ UpdateItem readItem(QXmlStreamReader& reader) {
     return item;
 }
 
-void readChildren(QXmlStreamReader& reader, std::vector<UpdateItem>& items) {
-    while (reader.readNextStartElement()) {
-        if (reader.namespaceUri().isEmpty() && reader.name() == u"item") items.push_back(readItem(reader));
-        else readChildren(reader, items);
-    }
-}
-
 }  // namespace
 
 std::vector<UpdateItem> parseUpdateFeed(const QByteArray& xml) {
     if (xml.size() > kMaxUpdateFeedBytes) throw MalformedFeedError("The update feed is too large.");
     QXmlStreamReader reader(xml);
     std::vector<UpdateItem> items;
-    if (reader.readNextStartElement()) readChildren(reader, items);
-    while (!reader.atEnd() && !reader.hasError()) reader.readNext();
+    // Items may sit at any depth; the walk keeps no stack of its own, so no nesting can exhaust it.
+    while (!reader.atEnd() && !reader.hasError()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.namespaceUri().isEmpty() &&
+            reader.name() == u"item")
+            items.push_back(readItem(reader));
+    }
     if (reader.hasError())
         throw MalformedFeedError("The update feed is not readable XML: " + reader.errorString().toStdString() + ".");
     return items;

@@ -32,7 +32,7 @@ public:
         auto* buttons = new QHBoxLayout;
         buttons->addStretch();
         later_ = new QPushButton(QStringLiteral("Later"), this);
-        download_ = new QPushButton(QStringLiteral("Download"), this);
+        download_ = new QPushButton(QStringLiteral("Install"), this);
         download_->setDefault(true);
         buttons->addWidget(later_);
         buttons->addWidget(download_);

@@ -11,7 +11,7 @@ class QWidget;
 
 namespace yux::platform {
 
-// The small window that offers a found update: its version, "Download" and "Later", and the
+// The small window that offers a found update: its version, "Install" and "Later", and the
 // download's progress. Main thread.
 class UpdateUserDriver {
 public:

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
@@ -122,6 +123,11 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
                     [deliver](SampleBuffer sample) { deliver(StreamOutputType::microphone, std::move(sample)); },
                     failed(StreamOutputType::microphone), log);
             }
+            // The first picture begins the movie: by then the sound that the server mixed
+            // ahead of these streams has played out, and what follows reaches them.
+            const auto deadline = std::chrono::steady_clock::now() + PulseRecordStream::kSoundWaitLimit;
+            if (sources->systemAudio) sources->systemAudio->awaitSound(deadline);
+            if (sources->microphone) sources->microphone->awaitSound(deadline);
             sources->frames = std::make_unique<X11FrameSource>(
                 // Points to pixels as the display itself measures them.
                 frameSourceSettings(filter, configuration,
@@ -144,10 +150,13 @@ std::unique_ptr<CaptureStream> CaptureStream::create(ContentFilter filter, Strea
 std::unique_ptr<CaptureStream> CaptureStream::create_null(ContentFilter filter, StreamConfiguration configuration,
                                                           NullAnswers answers) {
     Operations operations;
-    operations.start = [answers](const ContentFilter&, const StreamConfiguration&, Deliver, Fail) {
+    auto delivery = std::make_shared<Deliver>();
+    operations.start = [answers, delivery](const ContentFilter&, const StreamConfiguration&, Deliver deliver, Fail) {
         if (answers.startError) throw std::runtime_error(*answers.startError);
+        *delivery = std::move(deliver);
     };
-    operations.stop = [answers] {
+    operations.stop = [answers, delivery] {
+        if (answers.soundAtStop && *delivery) (*delivery)(StreamOutputType::audio, *answers.soundAtStop);
         if (answers.stopError) throw std::runtime_error(*answers.stopError);
     };
     // The refresh interval of a null display: 60 Hz.

@@ -88,6 +88,9 @@ public:
     struct NullAnswers {
         std::optional<std::string> startError;
         std::optional<std::string> stopError;
+        // Handed to the system-audio outputs at every stop, as the live sound sources hand on
+        // their last sound then.
+        std::optional<SampleBuffer> soundAtStop;
     };
     // `log` gets one diagnostic line for conditions worth knowing (no Composite, a sound
     // source that came back after a failure).

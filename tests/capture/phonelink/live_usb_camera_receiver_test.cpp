@@ -180,6 +180,34 @@ TEST_F(ReceiverFixture, HostileMessagesDropThePhoneWithTheirSentence) {
     }
 }
 
+TEST_F(ReceiverFixture, APhoneFloodingMessagesIsDroppedButAFastOneStays) {
+    // Hello, status and failure count alike; the connection's own hello and status come first.
+    const auto burst = [](int count, CameraWire::Kind kind, const std::string& text) {
+        CameraWire::Bytes frames;
+        for (int index = 0; index < count; ++index) {
+            const auto frame = textFrame(kind, text);
+            frames.insert(frames.end(), frame.begin(), frame.end());
+        }
+        return frames;
+    };
+    const std::string status = R"({"version":1,"name":"Phone","allowed":true})";
+    connectPhone(1, "PHONE-1");
+    rig.daemon.detach(1);
+    rig.app(1)->send(burst(150, CameraWire::Kind::hello, "Yux Cam 1"));
+    rig.app(1)->send(burst(40, CameraWire::Kind::microphoneStatus, status));
+    spinUntil([] { return false; }, 100ms);
+    EXPECT_EQ(receiver.devices().size(), 1u) << "190 messages in a second are many, not a flood";
+    EXPECT_FALSE(rig.logged("yux_usb_message_flood limit=200 seconds=1"));
+
+    connectPhone(2, "PHONE-2");
+    rig.daemon.detach(2);
+    rig.app(2)->send(burst(250, CameraWire::Kind::hello, "Yux Cam 1"));
+    ASSERT_TRUE(spinUntil([&] { return receiver.devices().size() == 1; }));
+    EXPECT_EQ(receiver.devices().at(0).id, kPhone);
+    EXPECT_TRUE(rig.logged("yux_usb_message_flood limit=200 seconds=1"));
+    EXPECT_TRUE(rig.loggedDrop("Yux Cam sent too many messages"));
+}
+
 TEST_F(ReceiverFixture, PhoneCameraFailureWithoutStatusDropsItWithItsTextAndWithStatusOnlyStopsTheCamera) {
     FakeCompanionApp::Options noStatus;
     noStatus.status.reset();

@@ -146,6 +146,17 @@ TEST(CoroutineKit, SharedTaskGivesEveryAwaiterTheOneResult) {
     EXPECT_EQ(runs, 1);
     EXPECT_TRUE(shared.isDone());
 
+    // A result that can be moved from reaches every awaiter whole too.
+    SharedTask<std::string> text([]() -> QCoro::Task<std::string> {
+        co_await sleepFor(1ms);
+        co_return std::string(100, 't');
+    }());
+    auto first = text.get();
+    auto second = text.get();
+    EXPECT_EQ(waitForTask(first), std::string(100, 't'));
+    EXPECT_EQ(waitForTask(second), std::string(100, 't'));
+    EXPECT_EQ(waitForTask(text.get()), std::string(100, 't'));
+
     SharedTask<int> failing([]() -> QCoro::Task<int> {
         co_await sleepFor(1ms);
         throw std::runtime_error("no");

@@ -7,11 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/async/locked.hpp"
 #include "platform/audio/pulse_playback_stream.hpp"
-#include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "platform/media/preview_player.hpp"
+#include "support/sink_monitor.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/timed_movie.hpp"
 
@@ -20,44 +19,6 @@ using namespace std::chrono_literals;
 namespace support = yux::testing;
 
 namespace {
-
-constexpr int kRate = 48000;
-// Stretches of 5 ms: a tone is counted to within one of them at each end.
-constexpr int kWindowFrames = kRate / 200;
-
-class MonitorRecorder {
-public:
-    MonitorRecorder()
-        : stream_(PulseRecordStream::start(AudioSourceChoice::systemPlayback(), [this](SampleBuffer sample) {
-              const auto* audio = sample.audio();
-              std::vector<float> samples(static_cast<std::size_t>(audio->frameCount()) * 2);
-              std::memcpy(samples.data(), audio->bytes->data(), samples.size() * sizeof(float));
-              received_.with([&](auto& all) { all.insert(all.end(), samples.begin(), samples.end()); });
-          })) {}
-    std::vector<float> stop() {
-        stream_->stop();
-        return received_.copy();
-    }
-
-private:
-    Locked<std::vector<float>> received_;
-    std::unique_ptr<PulseRecordStream> stream_;
-};
-
-// Seconds of the recording that carry a loud sound, counted in 5 ms stretches of samples.
-double toneSeconds(const std::vector<float>& interleaved, double* loudest = nullptr) {
-    int loud = 0;
-    double peak = 0;
-    for (std::size_t start = 0; start + kWindowFrames * 2 <= interleaved.size(); start += kWindowFrames * 2) {
-        double sum = 0;
-        for (int i = 0; i < kWindowFrames; ++i) sum += interleaved[start + 2 * i] * interleaved[start + 2 * i];
-        double rms = std::sqrt(sum / kWindowFrames);
-        peak = std::max(peak, rms);
-        if (rms > 0.1) ++loud;
-    }
-    if (loudest != nullptr) *loudest = peak;
-    return static_cast<double>(loud) * kWindowFrames / kRate;
-}
 
 class PreviewPlaybackDesktop : public ::testing::Test {
 protected:
@@ -75,7 +36,7 @@ protected:
 
     // Plays the movie at `rate` through the default output while its monitor records.
     std::vector<float> playAndRecord(double rate, bool muted) {
-        MonitorRecorder recorder;
+        support::SinkMonitor recorder;
         auto player = PreviewPlayer::create(PulsePlaybackStream::output(PulsePlaybackStream::create("Yux preview test")));
         auto tracks = MovieTrackReader(path).tracks();
         player->prepare(tracks);
@@ -101,18 +62,68 @@ protected:
 
 TEST_F(PreviewPlaybackDesktop, AtRateTwoTwoSecondsOfToneSoundForOneSecond) {
     double loudest = 0;
-    double seconds = toneSeconds(playAndRecord(2.0, false), &loudest);
+    double seconds = support::loudSeconds(playAndRecord(2.0, false), &loudest);
     std::printf("tone heard for %.3f s (loudest 5 ms: %.3f)\n", seconds, loudest);
     EXPECT_NEAR(seconds, 1.0, 0.05);
 }
 
 TEST_F(PreviewPlaybackDesktop, AMutedSourceIsNotHeard) {
     double loudest = 0;
-    double seconds = toneSeconds(playAndRecord(1.0, true), &loudest);
+    double seconds = support::loudSeconds(playAndRecord(1.0, true), &loudest);
     EXPECT_EQ(seconds, 0);
     EXPECT_LT(loudest, 0.01);
 }
 
 TEST_F(PreviewPlaybackDesktop, AtRateOneTheToneLastsTwoSeconds) {
-    EXPECT_NEAR(toneSeconds(playAndRecord(1.0, false)), 2.0, 0.05);
+    EXPECT_NEAR(support::loudSeconds(playAndRecord(1.0, false)), 2.0, 0.05);
+}
+
+// The played count is the preview's clock: it stands while the stream is corked, however long,
+// and runs with the sound from the moment the stream is uncorked, never ahead of it.
+TEST(PulsePlaybackStreamDesktop, PlayedCountStandsWhileCorkedAndRunsOnceUncorked) {
+    constexpr int kRate = PulsePlaybackStream::kSampleRate;
+    auto stream = PulsePlaybackStream::create("Yux clock test");
+    ASSERT_TRUE(stream->open());
+    std::vector<float> silence(static_cast<std::size_t>(kRate) * 2, 0.0f);
+    auto feed = [&] {
+        int writable = std::min(stream->writableFrames(), kRate);
+        if (writable > 0) stream->write(silence.data(), writable);
+    };
+    auto standCorked = [&](std::chrono::milliseconds length) {
+        auto from = stream->playedFrames();
+        auto until = std::chrono::steady_clock::now() + length;
+        while (std::chrono::steady_clock::now() < until) {
+            feed();
+            std::this_thread::sleep_for(5ms);
+        }
+        return stream->playedFrames() - from;
+    };
+    // Seconds from uncorking until `seconds` have played (10 when they never do), and how much
+    // had played by the clock when that much time had passed.
+    auto playFor = [&](double seconds) {
+        stream->flush();
+        feed();
+        stream->cork(false);
+        auto sent = std::chrono::steady_clock::now();
+        auto mark = stream->playedFrames();
+        for (;;) {
+            feed();
+            double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+            double played = static_cast<double>(stream->playedFrames() - mark) / kRate;
+            if (played >= seconds) {
+                EXPECT_GE(elapsed, played - 0.05) << "the clock runs ahead of the sound";
+                return elapsed;
+            }
+            if (elapsed > 10) return 10.0;
+            std::this_thread::sleep_for(5ms);
+        }
+    };
+
+    // A trim window stands a while before the first Play, and again while paused.
+    EXPECT_LT(standCorked(1500ms), kRate / 20) << "time passed while corked";
+    EXPECT_LT(playFor(0.5), 1.0);
+    stream->cork(true);
+    EXPECT_LT(standCorked(1500ms), kRate / 20) << "time passed while corked";
+    EXPECT_LT(playFor(0.5), 1.0);
+    stream->cork(true);
 }

@@ -77,6 +77,7 @@ public:
         return received_.copy();
     }
     std::string sourceName() const { return stream_->sourceName(); }
+    void awaitSound() { stream_->awaitSound(std::chrono::steady_clock::now() + PulseRecordStream::kSoundWaitLimit); }
     std::vector<Received> received() const { return received_.copy(); }
     PulseRecordStream::Statistics statistics() const { return stream_->statistics(); }
 
@@ -137,6 +138,33 @@ TEST(PulseRecordStream, ToneIntoTheMicrophoneFeedArrivesFromTheNamedSourceOnTime
     MediaTime expected = playToneInto("yux_mic_feed");
     std::this_thread::sleep_for(50ms);
     expectToneOnTime(recorder.stop(), expected);
+}
+
+// A media player queues its sound far ahead, and the server mixes it ahead of time: none of what
+// was mixed before the stream came reaches it. A recording begun after the wait for sound has
+// the tone from its first moment.
+TEST(PulseRecordStream, AToneAlreadyPlayingIsThereFromTheMomentTheWaitForSoundEnds) {
+    struct Case {
+        const char* name;
+        AudioSourceChoice source;
+        const char* sink;
+    };
+    const Case cases[] = {
+        {"system audio", AudioSourceChoice::systemPlayback(), "yux_null_sink"},
+        {"microphone", AudioSourceChoice::named("yux_null_source"), "yux_mic_feed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        yux::testing::TonePlayer tone(c.sink, yux::testing::TonePlayer::Buffering::serverDefault, 0.5f);
+        std::this_thread::sleep_for(500ms);
+        Recorder recorder(c.source);
+        recorder.awaitSound();
+        const MediaTime begun = hostTimeNow();
+        std::this_thread::sleep_for(300ms);
+        const auto heard = onset(recorder.stop());
+        ASSERT_TRUE(heard) << "the tone was not recorded";
+        EXPECT_LT((*heard - begun).seconds(), 0.03) << "silence after the wait: the tone came late";
+    }
 }
 
 TEST(PulseRecordStream, MissingSourceIsReportedAsSuch) {
@@ -237,6 +265,27 @@ TEST(PulseRecordStream, ASoundServerThatRestartsIsReportedOnceAndRecordedFromAga
         covered += all[i].duration.seconds();
     }
     EXPECT_GT(covered, (stopped - started).seconds() - 0.3);
+}
+
+// An output that plays nothing has no sound on its way: the wait for sound ends at once for
+// its monitor and for a source made of that monitor, rather than after the silence the server
+// mixed ahead (2 s on this null sink).
+TEST(PulseRecordStream, TheWaitForSoundEndsAtOnceWhenTheOutputPlaysNothing) {
+    yux::testing::TemporaryDirectory folder;
+    PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    const std::string pactl = "pactl --server=" + server.address();
+    ASSERT_EQ(std::system((pactl + " load-module module-remap-source source_name=yux_private_microphone "
+                                   "master=yux_private.monitor >/dev/null").c_str()),
+              0);
+    for (const char* source : {"yux_private.monitor", "yux_private_microphone"}) {
+        SCOPED_TRACE(source);
+        PrivateRecording recording(server, AudioSourceChoice::named(source));
+        const auto asked = std::chrono::steady_clock::now();
+        recording.stream->awaitSound(asked + PulseRecordStream::kSoundWaitLimit);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 300ms);
+        recording.stream->stop();
+    }
 }
 
 TEST(PulseRecordStream, SystemAudioFollowsTheDefaultOutputToAnotherSink) {

@@ -10,6 +10,7 @@
 #include "platform/desktop/json_nesting.hpp"
 #include "support/temporary_directory.hpp"
 
+using yux::platform::fileFailureCause;
 using yux::platform::UnusableFileError;
 using yux::testing::readWholeFile;
 using yux::testing::TemporaryDirectory;
@@ -134,6 +135,17 @@ TEST(FileContents, ADamagedFileIsMovedAsideAndALinkedOneCopied) {
 
     EXPECT_EQ(yux::platform::damagedFileName("preferences.json", 1769850307),
               "preferences.json.corrupt-20260131T090507Z");
+}
+
+TEST(FileContents, FailureCausesInPlainWords) {
+    const std::vector<std::pair<int, std::string>> cases = {
+        {EACCES, "permission is denied"},          {EPERM, "permission is denied"},
+        {ENOSPC, "the disk is full"},              {EDQUOT, "the disk is full"},
+        {ENOENT, "a parent folder is missing"},    {ENOTDIR, "a file of that name is in the way"},
+        {EISDIR, "a file of that name is in the way"}, {EROFS, "the disk is read-only"},
+        {ENAMETOOLONG, "file name too long"},
+    };
+    for (const auto& [error, cause] : cases) EXPECT_EQ(fileFailureCause(error), cause) << error;
 }
 
 TEST(JsonNesting, CountsOnlyBracketsOutsideStrings) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/desktop/file_manager_reveal.hpp"
 #include "support/private_bus.hpp"
@@ -44,6 +45,65 @@ TEST(FileManagerReveal, NullRecordsTheFileUriAndTheFolderFallback) {
     silent->reveal("/home/u/My Videos/a b#1.mov");
     EXPECT_EQ(fallback.data(), (std::vector<Request>{{Request::Kind::showItems, "file:///home/u/My%20Videos/a%20b%231.mov"},
                                                       {Request::Kind::openFolder, "/home/u/My Videos"}}));
+}
+
+TEST(FileManagerReveal, OnlyAFolderThatNeitherWayOpensIsReportedWithItsPath) {
+    struct Case {
+        bool fileManagerAnswers;
+        bool folderOpens;
+        std::vector<std::string> failures;
+    };
+    const Case cases[] = {
+        {true, true, {}},
+        {true, false, {}},
+        {false, true, {}},
+        {false, false, {"/home/u/My Videos"}},
+    };
+    for (const Case& c : cases) {
+        auto reveal = FileManagerReveal::create_null(c.fileManagerAnswers, c.folderOpens);
+        std::vector<std::string> failures;
+        reveal->reveal("/home/u/My Videos/a.mov", [&](const std::string& folder) { failures.push_back(folder); });
+        EXPECT_EQ(failures, c.failures) << c.fileManagerAnswers << c.folderOpens;
+        // A caller that does not listen is fine too.
+        reveal->reveal("/home/u/My Videos/a.mov");
+    }
+    EXPECT_EQ(FileManagerReveal::failureMessage("/home/u/My Videos"), "Could not open the folder /home/u/My Videos.");
+}
+
+TEST(FileManagerRevealDesktop, AFolderOpenerThatFailsOrIsMissingIsReported) {
+    yux::testing::TemporaryDirectory folder;
+    auto script = [&](const std::string& name, const std::string& body) {
+        const std::string path = folder.file(name);
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    };
+    struct Case {
+        std::string opener;
+        bool fails;
+    };
+    // xdg-open's own exit statuses: 0 opened, 3 no program for it, 4 the program failed.
+    const Case cases[] = {
+        {script("opens.sh", "exit 0"), false},
+        {script("no-program.sh", "exit 3"), true},
+        {script("program-failed.sh", "exit 4"), true},
+        {folder.file("missing-opener"), true},
+    };
+    auto noBus = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("none"));
+    for (const Case& c : cases) {
+        auto reveal = FileManagerReveal::create(noBus, QString::fromStdString(c.opener));
+        std::optional<std::string> failed;
+        reveal->reveal("/tmp/x/y.mov", [&](const std::string& where) { failed = where; });
+        if (c.fails) {
+            ASSERT_TRUE(runUntil([&] { return failed.has_value(); })) << c.opener;
+            EXPECT_EQ(*failed, "/tmp/x");
+        } else {
+            // Long enough for the opener to have ended.
+            runUntil([] { return false; }, 500);
+            EXPECT_FALSE(failed) << c.opener;
+        }
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
 }
 
 TEST(FileManagerRevealDesktop, ReachesTheFileManagerOnTheBusElseOpensTheFolder) {

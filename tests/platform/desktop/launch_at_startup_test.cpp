@@ -167,3 +167,64 @@ TEST(LaunchAtStartup, ARegistrationWaitingForApprovalCountsAsOnForTheToggle) {
                                                               AutostartEntry::Call::unregisterEntry}));
     EXPECT_FALSE(login.requiresApproval());
 }
+
+TEST(AutostartEntry, AnEntryThatIsOnButStartsAnotherProgramIsPointedAtThisOneAtStart) {
+    const std::string self = "/home/u/.local/bin/yux";
+    const std::string extra = "X-GNOME-Autostart-Delay=5\nComment=mine\n";
+    struct Case {
+        const char* name;
+        std::optional<std::string> text;  // none: no entry
+        std::optional<std::string> before;
+        bool rewritten;
+    };
+    const Case cases[] = {
+        {"a build tree's program", "[Desktop Entry]\nType=Application\nName=Yux\nExec=\"/src/yux/build/src/shell/yux\"\n" + extra,
+         "/src/yux/build/src/shell/yux", true},
+        {"a plain path with arguments", "[Desktop Entry]\nExec=/opt/old/yux --quiet\n" + extra, "/opt/old/yux", true},
+        {"no Exec at all", "[Desktop Entry]\nType=Application\n" + extra, "", true},
+        {"this program, quoted", "[Desktop Entry]\nExec=\"" + self + "\"\n" + extra, std::nullopt, false},
+        {"this program, plain", "[Desktop Entry]\nExec=" + self + " %u\n" + extra, std::nullopt, false},
+        {"switched off", "[Desktop Entry]\nExec=/elsewhere/yux\nHidden=true\n", std::nullopt, false},
+        {"not an entry", "Exec=/elsewhere/yux\n", std::nullopt, false},
+        {"missing", std::nullopt, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryConfigHome home;
+        const auto file = home.autostartFolder() / AutostartEntry::kFileName;
+        if (c.text) {
+            std::filesystem::create_directories(home.autostartFolder());
+            writeFileAtomically(file, *c.text);
+        }
+        auto log = SystemLog::create_null();
+        auto lines = log.track_lines();
+        LaunchAtStartup login(AutostartEntry::create(home.autostartFolder(), self), log);
+        login.repointEntry();
+        if (!c.text) {
+            EXPECT_FALSE(std::filesystem::exists(file)) << "nothing is created";
+            EXPECT_TRUE(lines.data().empty());
+            continue;
+        }
+        const std::string after = readFileContents(file);
+        if (!c.rewritten) {
+            EXPECT_EQ(after, *c.text);
+            EXPECT_TRUE(lines.data().empty());
+            continue;
+        }
+        EXPECT_EQ(AutostartEntry::execProgram(after), self);
+        EXPECT_EQ(execPathOf(after), self);
+        EXPECT_NE(after.find(extra), std::string::npos) << "the other keys stay: " << after;
+        ASSERT_EQ(lines.data().size(), 1u);
+        EXPECT_EQ(lines.data()[0].message, "launch_at_startup_repointed from=" + *c.before);
+        EXPECT_EQ(AutostartEntry::create(home.autostartFolder(), self)->status(), AutostartEntry::Status::enabled);
+    }
+}
+
+TEST(AutostartEntry, TheProgramReadBackFromAnEntryUndoesItsQuotingAndEscapes) {
+    for (const std::string path : {"/opt/my apps/50% \"off\"/$HOME/`x`\\yux", "/usr/bin/yux", "/a b/c"}) {
+        EXPECT_EQ(AutostartEntry::execProgram(AutostartEntry::entryText(path)), path);
+    }
+    EXPECT_EQ(AutostartEntry::execProgram("[Desktop Entry]\nExec=\"/a\\sb/yux\" --x\n"), "/a b/yux");
+    EXPECT_EQ(AutostartEntry::execProgram("[Desktop Entry]\nExec=/a\\sb/yux\n"), "/a") << "a blank parts arguments";
+    EXPECT_EQ(AutostartEntry::execProgram("[Desktop Entry]\n[Desktop Action x]\nExec=/other\n"), std::nullopt);
+}

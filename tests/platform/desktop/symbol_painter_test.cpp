@@ -20,7 +20,9 @@ const std::vector<Symbol> kAll = {Symbol::checkmark,  Symbol::checkmarkCircleFil
                                   Symbol::filmStack,  Symbol::arrowRightCircle, Symbol::circle,
                                   Symbol::checkmarkCircle, Symbol::arrowUpCircle, Symbol::arrowClockwise,
                                   Symbol::bell,       Symbol::clock,
-                                  Symbol::playFill, Symbol::pauseFill};
+                                  Symbol::playFill, Symbol::pauseFill,
+                                  Symbol::display,    Symbol::camera,      Symbol::mic,
+                                  Symbol::speakerWave2, Symbol::speakerSlash};
 
 TEST(SymbolPainter, EverySymbolFillsAFairPartOfItsBoxAndStaysInside) {
     const QRectF box(10, 20, 40, 40);

@@ -234,7 +234,7 @@ TEST(CompositionEncoder, DestinationThatCannotBeCreatedSaysWhy) {
         CompositionEncoder::encode(source.path, out, composition, fullFrame(), {}, CancelToken());
         ADD_FAILURE() << "no error";
     } catch (const MediaFailure& failure) {
-        EXPECT_EQ(std::string(failure.what()), "Cannot create " + out + ": No such file or directory");
+        EXPECT_EQ(std::string(failure.what()), "Cannot create " + out + ": a parent folder is missing.");
         EXPECT_FALSE(failure.isFixedText());
     }
 }

@@ -15,6 +15,7 @@
 #include "support/hostile_movies.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
+#include "support/timed_movie.hpp"
 
 using namespace yux::platform;
 namespace support = yux::testing;
@@ -191,23 +192,138 @@ TEST_F(HostileMovieTest, AnExportOfADamagedMovieCompletes) {
     EXPECT_NEAR(MediaAsset::open(out).durationSeconds, 3.0, 0.05);
 }
 
-TEST_F(HostileMovieTest, ACopyOfAMovieCutShortFailsAndLeavesNothing) {
+// The library takes a fragmented track's length as the larger of its header's claim and its
+// fragments' end: a header patched to claim a day or an hour made exports run that long.
+TEST_F(HostileMovieTest, AFragmentedTrackHeaderCannotClaimMoreThanItsSamples) {
+    const std::string source = scratchMovie();
+    const auto honest = MediaAsset::open(source);
+    ASSERT_FALSE(support::topLevelBoxes(support::readWholeFile(source), "moof").empty()) << "a fragmented movie";
+    struct Claim {
+        int track;  // -1: every track
+        std::uint64_t ticks;
+    };
+    for (Claim claim : {Claim{-1, 0x7fffffff}, Claim{0, 0x7fffffff}, Claim{1, 3600ull * 48000}}) {
+        SCOPED_TRACE(claim.track);
+        std::string movie = folder.file("claims.mov");
+        std::filesystem::copy_file(source, movie, std::filesystem::copy_options::overwrite_existing);
+        support::setTrackHeaderDuration(movie, claim.ticks, claim.track);
+        auto asset = MediaAsset::open(movie);
+        EXPECT_EQ(asset.durationSeconds, honest.durationSeconds);
+        ASSERT_EQ(asset.tracks.size(), honest.tracks.size());
+        for (std::size_t i = 0; i < asset.tracks.size(); ++i) EXPECT_EQ(asset.tracks[i].duration, honest.tracks[i].duration);
+
+        std::string copy = folder.file("copy.mov");
+        std::filesystem::remove(copy);
+        MovieRemuxer::copy(movie, copy, {}, CancelToken());
+        EXPECT_NEAR(MediaAsset::open(copy).durationSeconds, honest.durationSeconds, 0.01);
+    }
+}
+
+// Fragments state where each track ends, not how long it lasts: a track that starts late ends
+// where its samples do, not as late again.
+TEST_F(HostileMovieTest, AFragmentedTrackThatStartsLateEndsWithItsSamples) {
+    const std::string movie = scratchMovie();
+    const auto honest = MediaAsset::open(movie);
+    const auto& sound = honest.tracks.at(1);
+    ASSERT_EQ(sound.type, MediaTrackType::audio);
+    support::delayFragments(movie, static_cast<std::uint32_t>(sound.trackID), 48000);
+    auto late = MediaAsset::open(movie).tracks.at(1);
+    EXPECT_EQ(late.start, honest.tracks[1].start + MediaTime(1, 1));
+    EXPECT_EQ(late.duration, honest.tracks[1].duration);
+    EXPECT_NEAR(MediaAsset::open(movie).durationSeconds, honest.durationSeconds + 1, 0.01);
+}
+
+// A killed recording ends inside its last fragment: it reads, and copies, up to each track's last
+// whole sample; before, a cut inside the fragment's index made the whole take unreadable.
+TEST_F(HostileMovieTest, ATakeCutInsideItsLastFragmentReadsToItsLastWholeSample) {
+    const std::string source = scratchMovie();
+    const auto whole = MediaAsset::open(source);
+    auto end = [](const MediaTrack& track) {
+        return ((track.start.isValid() ? track.start : MediaTime::zero()) + track.duration).seconds();
+    };
+    for (auto where : {support::FragmentCut::index, support::FragmentCut::media}) {
+        SCOPED_TRACE(where == support::FragmentCut::index ? "index" : "media");
+        std::string movie = folder.file("cut.mov");
+        std::filesystem::copy_file(source, movie, std::filesystem::copy_options::overwrite_existing);
+        support::cutLastFragment(movie, where);
+        auto asset = MediaAsset::open(movie);
+        EXPECT_FALSE(asset.missingInside);
+        EXPECT_NO_THROW(asset.requireWholeMedia());
+        EXPECT_GT(asset.durationSeconds, 0.5);
+        EXPECT_LE(asset.durationSeconds, whole.durationSeconds);
+        ASSERT_EQ(asset.tracks.size(), whole.tracks.size());
+        bool shorter = false;
+        for (std::size_t i = 0; i < asset.tracks.size(); ++i) shorter |= end(asset.tracks[i]) < end(whole.tracks[i]) - 0.1;
+        EXPECT_TRUE(shorter);
+        // Each track decodes to its stated length: no sample it states is missing.
+        MovieTrackReader reader(movie);
+        for (const auto& track : asset.tracks) {
+            double decoded = 0;
+            if (track.type == MediaTrackType::video) {
+                reader.readVideo(track, [&](const SampleBuffer& picture) {
+                    decoded = picture.presentationTime.seconds() + 1.0 / 30;
+                    return true;
+                });
+            } else {
+                decoded = static_cast<double>(countAudioFrames(movie, track)) / 48000;
+            }
+            EXPECT_NEAR(decoded, end(track), 0.03) << track.trackID;
+        }
+
+        std::string copy = folder.file("copy.mov");
+        std::filesystem::remove(copy);
+        MovieRemuxer::copy(movie, copy, {}, CancelToken());
+        auto copied = MediaAsset::open(copy);
+        EXPECT_NEAR(copied.durationSeconds, asset.durationSeconds, 0.01);
+        for (std::size_t i = 0; i < copied.tracks.size(); ++i) {
+            EXPECT_NEAR(copied.tracks[i].duration.seconds(), asset.tracks[i].duration.seconds(), 0.03) << i;
+        }
+    }
+}
+
+// An idle screen's picture lasts until the next one: cut inside that next one, the take keeps the
+// last whole picture on show up to there, in the copy too (the copy refused it as incomplete).
+TEST_F(HostileMovieTest, ATakeCutAfterAnIdlePictureKeepsItUpToTheCut) {
+    // Within one fragment: the writer moves a picture that begins a fragment next to the one before.
+    const std::string movie = folder.file("idle.mov");
+    support::writeScratchTake(movie, {{0, {230, 30, 30}}, {0.3, {30, 200, 40}}, {0.8, {30, 60, 230}}}, 0.95);
+    support::cutInsideSample(movie, 0, 0.8);
+    auto asset = MediaAsset::open(movie);
+    ASSERT_EQ(asset.tracks.at(0).type, MediaTrackType::video);
+    EXPECT_FALSE(asset.missingInside);
+    EXPECT_NEAR((asset.tracks[0].start + asset.tracks[0].duration).seconds(), 0.8, 1e-3);
+
+    std::string copy = folder.file("copy.mov");
+    MovieRemuxer::copy(movie, copy, {}, CancelToken());
+    auto copied = MediaAsset::open(copy);
+    EXPECT_NEAR(copied.tracks.at(0).duration.seconds(), asset.tracks[0].duration.seconds(), 1e-3);
+    EXPECT_NEAR(copied.durationSeconds, asset.durationSeconds, 1e-3);
+}
+
+// Data missing before the end of an ordinary movie's index, or before the last fragment, is a
+// hole: reading on would pad the rest with a frozen picture and silence.
+TEST_F(HostileMovieTest, DataMissingBeforeTheEndIsAHole) {
     std::string indexFirst = folder.file("index-first.mov");
     support::remuxMovie(scratchMovie(), indexFirst, {.movflags = "faststart"});
-    std::string bytes = support::readWholeFile(indexFirst);
-    auto media = support::topLevelBoxes(bytes, "mdat");
-    ASSERT_EQ(media.size(), 1u);
-    ASSERT_LT(support::topLevelBoxes(bytes, "moov").front().offset, media.front().offset);
-    support::writeWholeFile(indexFirst, bytes.substr(0, media.front().offset + media.front().size / 10));
+    support::cutMediaData(indexFirst, 0.1);
+    std::string fragmented = scratchMovie("fragmented.mov");
+    ASSERT_GE(support::topLevelBoxes(support::readWholeFile(fragmented), "moof").size(), 2u);
+    support::moveFragmentDataPastEnd(fragmented, 0);
 
-    std::string destination = folder.file("copy.mov");
-    try {
-        MovieRemuxer::copy(indexFirst, destination, {}, CancelToken());
-        ADD_FAILURE() << "a copy of a tenth of the media succeeded";
-    } catch (const MovieRemuxer::IncompleteCopyError& error) {
-        EXPECT_STREQ(error.what(), "Fast export did not complete");
+    for (const auto& movie : {indexFirst, fragmented}) {
+        SCOPED_TRACE(movie);
+        auto asset = MediaAsset::open(movie);
+        EXPECT_TRUE(asset.missingInside);
+        EXPECT_EQ(failureOf([&] { asset.requireWholeMedia(); }), "The movie cannot be read: the file ends early.");
+        std::string destination = folder.file("copy.mov");
+        try {
+            MovieRemuxer::copy(movie, destination, {}, CancelToken());
+            ADD_FAILURE() << "a copy of a movie with a hole succeeded";
+        } catch (const MovieRemuxer::IncompleteCopyError& error) {
+            EXPECT_STREQ(error.what(), "Fast export did not complete");
+        }
+        EXPECT_FALSE(std::filesystem::exists(destination));
     }
-    EXPECT_FALSE(std::filesystem::exists(destination));
 }
 
 TEST_F(HostileMovieTest, ACopyKeepsTrackIdsThatAreNotOneToN) {

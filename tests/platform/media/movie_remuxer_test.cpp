@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/async/errors.hpp"
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
+#include "platform/media/media_failure.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 
@@ -86,6 +88,30 @@ TEST(MovieRemuxer, CancellationRemovesThePartialFile) {
     };
     EXPECT_THROW(MovieRemuxer::copy(source, destination, cancelAtStart, token), CancelledError);
     EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST(ExclusiveOutputFile, ACreateThatFailsNamesThePathAndThePlainCause) {
+    TemporaryDirectory folder;
+    std::ofstream(folder.file("plain")) << "x";
+    std::filesystem::create_directory(folder.file("folder"));
+    struct Case {
+        std::string path;
+        std::string sentence;
+    };
+    const std::vector<Case> cases = {
+        {folder.file("missing/out.mov"), "Cannot create " + folder.file("missing/out.mov") + ": a parent folder is missing."},
+        {folder.file("plain/out.mov"), "Cannot create " + folder.file("plain/out.mov") + ": a file of that name is in the way."},
+        {folder.file("folder") + "/", "Cannot create " + folder.file("folder") + "/: a file of that name is in the way."},
+        {"", "Cannot create the movie: no file name was given."},
+    };
+    for (const auto& [path, sentence] : cases) {
+        try {
+            ExclusiveOutputFile file(path);
+            ADD_FAILURE() << "created " << path;
+        } catch (const MediaFailure& failure) {
+            EXPECT_EQ(std::string(failure.what()), sentence);
+        }
+    }
 }
 
 TEST(ExclusiveOutputFile, KeepsTheFileOnlyWhenCommitted) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/updates/download_rate_guard.hpp"
 #include "platform/updates/update_feed.hpp"
 #include "platform/updates/update_version.hpp"
 
@@ -184,4 +185,74 @@ TEST(UpdateFeed, ReadsItemsSkipsUnknownElementsAndRefusesIncompleteOnes) {
     EXPECT_THROW(parseUpdateFeed(feed.left(feed.size() - 20)), MalformedFeedError);
     EXPECT_THROW(parseUpdateFeed(""), MalformedFeedError);
     EXPECT_THROW(parseUpdateFeed(QByteArray(kMaxUpdateFeedBytes + 1, ' ')), MalformedFeedError);
+}
+
+TEST(UpdateFeed, DeclaredLengthsAboveOneGiBAreRefused) {
+    const auto feedDeclaring = [](const std::string& length) {
+        return QByteArray::fromStdString(
+            R"(<rss xmlns:yux="urn:yux:updates:1"><channel><item><yux:version>2.0</yux:version>)"
+            R"(<enclosure url="https://h/y.tar.gz" length=")" + length + R"(" yux:edSignature="c2ln"/></item></channel></rss>)");
+    };
+    struct Case {
+        std::string length;
+        bool accepted;
+    };
+    for (const auto& [length, accepted] : std::vector<Case>{{"1073741824", true},
+                                                             {"1073741825", false},
+                                                             {"9223372036854775807", false},
+                                                             {"9223372036854775808", false}}) {
+        if (accepted) {
+            EXPECT_EQ(parseUpdateFeed(feedDeclaring(length)).at(0).length, std::stoll(length));
+        } else {
+            EXPECT_THROW(parseUpdateFeed(feedDeclaring(length)), MalformedFeedError) << length;
+        }
+    }
+}
+
+TEST(UpdateFeed, DeepNestingIsWalkedWithoutRecursion) {
+    // Fifteen thousand levels once overflowed the stack; the whole feed limit allows ten times more.
+    for (const int depth : {15000, 140000}) {
+        const QByteArray open = QByteArray("<x>").repeated(depth);
+        const QByteArray close = QByteArray("</x>").repeated(depth);
+        const QByteArray item = R"(<item xmlns:yux="urn:yux:updates:1"><yux:version>2.0</yux:version>)"
+                                R"(<enclosure url="https://h/y" length="3" yux:edSignature="c2ln"/></item>)";
+        EXPECT_EQ(parseUpdateFeed("<rss>" + open + item + close + "</rss>").size(), 1u) << depth;
+        EXPECT_THROW(parseUpdateFeed("<rss>" + open + "</rss>"), MalformedFeedError) << depth;
+    }
+}
+
+TEST(DownloadRateGuard, FailsOnlyAMinuteThatAveragesUnderTheMinimum) {
+    using namespace std::chrono;
+    constexpr std::int64_t kMinimum = DownloadRateGuard::kMinimumBytesPerSecond;
+    struct Case {
+        const char* what;
+        // Bytes that arrive in each second, repeated for `seconds`.
+        std::function<std::int64_t(int second)> bytesIn;
+        int seconds;
+        // The second at which the guard first fails, or -1.
+        int failsAt;
+    };
+    const std::vector<Case> cases = {
+        {"exactly the minimum", [&](int) { return kMinimum; }, 600, -1},
+        {"one byte a second short", [&](int) { return kMinimum - 1; }, 600, 60},
+        {"nothing at all, which the silence timeout covers sooner", [](int) { return 0; }, 120, 60},
+        {"a fast start then a trickle", [&](int second) { return second < 10 ? 100 * kMinimum : 1024; }, 200, 70},
+        {"stalls of twenty seconds inside a fast download",
+         [&](int second) { return second % 90 < 20 ? 0 : 2 * kMinimum; }, 600, -1},
+    };
+    for (const auto& test : cases) {
+        const auto start = steady_clock::time_point{} + hours(1);
+        DownloadRateGuard guard(start);
+        std::int64_t received = 0;
+        int failedAt = -1;
+        for (int second = 1; second <= test.seconds && failedAt < 0; ++second) {
+            received += test.bytesIn(second - 1);
+            // Several pieces a second, as a server sends them.
+            for (int piece = 1; piece <= 4 && failedAt < 0; ++piece) {
+                const auto now = start + seconds(second - 1) + milliseconds(250 * piece);
+                if (guard.tooSlow(now, received)) failedAt = second;
+            }
+        }
+        EXPECT_EQ(failedAt, test.failsAt) << test.what;
+    }
 }

@@ -8,6 +8,7 @@
 #include <QNetworkProxyFactory>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include "platform/updates/app_update_controller.hpp"
 #include "platform/updates/update_feed.hpp"
@@ -27,6 +28,11 @@ public:
         QByteArray body;
         QByteArray location;  // for redirects
         bool stall = false;
+        // Sent in pieces this big, one every `pieceInterval`, after a header declaring the whole body.
+        int pieceBytes = 0;
+        std::chrono::milliseconds pieceInterval{10};
+        // Pieces sent before the server falls silent; all of them when negative.
+        int piecesBeforeStall = -1;
     };
 
     LocalServer() {
@@ -62,8 +68,25 @@ private:
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
         if (!response.location.isEmpty()) head += "Location: " + response.location + "\r\n";
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n";
-        socket.write(head + response.body);
-        socket.disconnectFromHost();
+        if (response.pieceBytes <= 0) {
+            socket.write(head + response.body);
+            socket.disconnectFromHost();
+            return;
+        }
+        socket.write(head);
+        auto* timer = new QTimer(&socket);
+        QObject::connect(timer, &QTimer::timeout, &socket, [&socket, timer, response, sent = 0, pieces = 0]() mutable {
+            if (sent >= response.body.size()) {
+                timer->stop();
+                socket.disconnectFromHost();
+                return;
+            }
+            if (response.piecesBeforeStall >= 0 && pieces >= response.piecesBeforeStall) return;
+            socket.write(response.body.mid(sent, response.pieceBytes));
+            sent += response.pieceBytes;
+            ++pieces;
+        });
+        timer->start(response.pieceInterval);
     }
 
     QTcpServer server_;
@@ -117,6 +140,10 @@ struct Fixture {
     std::unique_ptr<AppUpdateController> controller;
     std::filesystem::path downloads = folder.path() / "Updates";
 
+    // The download's clock: each reading moves it on by `clockStep`.
+    std::chrono::steady_clock::time_point clock{};
+    std::chrono::milliseconds clockStep{0};
+
     explicit Fixture(std::chrono::milliseconds timeout = FeedUpdater::kDefaultTimeout) {
         // The test's traffic never leaves this machine, whatever proxy the environment names.
         QNetworkProxyFactory::setUseSystemConfiguration(false);
@@ -129,6 +156,7 @@ struct Fixture {
         options.userDriver = driver;
         options.reveal = [this](const std::filesystem::path& path) { revealed.push_back(path); };
         options.timeout = timeout;
+        options.monotonicNow = [this] { return clock += clockStep; };
         options.log = SystemLog::create_null();
         controller = AppUpdateController::create(std::move(bundle), std::move(options));
         controller->start();
@@ -145,6 +173,21 @@ struct Fixture {
     void check() {
         controller->checkForUpdates();
         settle();
+    }
+    // Serves a signed release and its feed, and asks for the download.
+    void offer(const QByteArray& release, LocalServer::Response response) {
+        response.body = release;
+        server.route("/yux.tar.gz", response);
+        server.route("/feed.xml", {200, feedWith(itemFor("2.0", server.url("/yux.tar.gz"), release.size(),
+                                                         keys.sign(release)))});
+        check();
+        driver->simulate_download();
+    }
+    std::uintmax_t downloadedBytes() const {
+        std::uintmax_t total = 0;
+        if (std::filesystem::exists(downloads))
+            for (const auto& entry : std::filesystem::directory_iterator(downloads)) total += entry.file_size();
+        return total;
     }
     std::size_t filesInDownloads() const {
         if (!std::filesystem::exists(downloads)) return 0;
@@ -257,4 +300,44 @@ TEST(FeedUpdater, AutomaticChecksPersistAndAScheduledFindOnlyRaisesTheBadge) {
     fixture.settle();
     EXPECT_TRUE(fixture.controller->updateAvailable());
     EXPECT_TRUE(events.data().empty());  // no window until the user asks
+}
+
+TEST(FeedUpdater, TheDownloadGoesToItsFileAsItArrives) {
+    Fixture fixture(std::chrono::milliseconds(2000));
+    const QByteArray release(256 * 1024, 'r');
+    fixture.offer(release, {.pieceBytes = 64 * 1024, .piecesBeforeStall = 2});
+    // Half the release is on disk while the server holds back the rest.
+    QElapsedTimer waited;
+    waited.start();
+    while (fixture.downloadedBytes() < 128u * 1024 && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_EQ(fixture.downloadedBytes(), 128u * 1024);
+    EXPECT_FALSE(fixture.controller->canCheckForUpdates());
+    fixture.settle();
+    EXPECT_NE(fixture.controller->checkOutcome().failure.find("did not answer"), std::string::npos);
+    EXPECT_EQ(fixture.filesInDownloads(), 0u);
+}
+
+TEST(FeedUpdater, ATrickleFailsWithinAMinuteOfItsClock) {
+    Fixture fixture;
+    // Every piece is 1 KiB and the clock moves five seconds between two readings.
+    fixture.clockStep = std::chrono::seconds(5);
+    fixture.offer(QByteArray(200 * 1024, 't'), {.pieceBytes = 1024, .pieceInterval = std::chrono::milliseconds(5)});
+    fixture.settle();
+    EXPECT_EQ(fixture.controller->checkOutcome(),
+              (Outcome{Outcome::Kind::failed, "The update download was too slow: under 16 KiB per second for a minute."}));
+    EXPECT_TRUE(fixture.revealed.empty());
+    EXPECT_EQ(fixture.filesInDownloads(), 0u);
+    EXPECT_TRUE(fixture.controller->canCheckForUpdates());
+}
+
+TEST(FeedUpdater, AFastDownloadOnTheSameClockCompletes) {
+    Fixture fixture;
+    fixture.clockStep = std::chrono::seconds(5);
+    // 256 KiB a piece: fifty times the minimum rate on that clock.
+    const QByteArray release(1024 * 1024, 'f');
+    fixture.offer(release, {.pieceBytes = 256 * 1024, .pieceInterval = std::chrono::milliseconds(5)});
+    fixture.settle();
+    ASSERT_EQ(fixture.revealed.size(), 1u) << fixture.controller->checkOutcome().failure;
+    EXPECT_EQ(std::filesystem::file_size(fixture.revealed[0]), release.size());
 }

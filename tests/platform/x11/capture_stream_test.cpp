@@ -136,11 +136,11 @@ TEST(CaptureStream, FrameIntervalIsTheConfiguredOneOnceRunning) {
 }
 
 TEST(CaptureStream, FailedStartLeavesItStoppedAndFailedStopLeavesItRunning) {
-    auto refusing = CaptureStream::create_null(ContentFilter{}, StreamConfiguration{}, {"no X server", std::nullopt});
+    auto refusing = CaptureStream::create_null(ContentFilter{}, StreamConfiguration{}, {"no X server", std::nullopt, std::nullopt});
     EXPECT_THROW(refusing->startCapture(), std::runtime_error);
     EXPECT_THROW(refusing->stopCapture(), std::logic_error);
 
-    auto stuck = CaptureStream::create_null(ContentFilter{}, StreamConfiguration{}, {std::nullopt, "stop refused"});
+    auto stuck = CaptureStream::create_null(ContentFilter{}, StreamConfiguration{}, {std::nullopt, "stop refused", std::nullopt});
     stuck->startCapture();
     EXPECT_THROW(stuck->stopCapture(), std::runtime_error);
     EXPECT_THROW(stuck->startCapture(), std::logic_error);  // still running

@@ -18,6 +18,7 @@
 
 #include "capture/camera_preview_layer.hpp"
 #include "capture/phonelink/phone_picture.hpp"
+#include "capture/phonelink/receiver/reader_outbox.hpp"
 #include "capture/phonelink/receiver/usb_microphone_stream.hpp"
 #include "platform/async/errors.hpp"
 #include "platform/async/main_thread.hpp"
@@ -140,6 +141,9 @@ struct LiveUSBCameraReceiver::Reader {
 
     std::shared_ptr<USBMuxConnection> tunnel;
     std::shared_ptr<USBMicrophoneStream> stream;
+    // Link messages and decoded pictures on their way to the main thread.
+    std::shared_ptr<ReaderOutbox> outbox;
+    MessageFloodLimit flood;
 
     // One waiting picture: a newer one replaces it, so a slow decode never piles up work.
     std::mutex mailboxMutex;
@@ -204,9 +208,7 @@ struct LiveUSBCameraReceiver::Reader {
             // The picture keeps its own memory; the buffer only points into it.
             auto held = std::make_shared<QImage>(std::move(image));
             auto buffer = platform::PixelBuffer::wrap(pixels, width, height, stride, [held] {});
-            post([receiver = receiver, id = id, connection = connection, buffer, stamp = next.second] {
-                if (receiver) receiver->picture(id, connection, buffer, stamp);
-            });
+            outbox->sendPicture(std::move(buffer), next.second);
         }
     }
 
@@ -260,9 +262,16 @@ struct LiveUSBCameraReceiver::Reader {
                     break;
                 }
                 default:
-                    post([receiver = receiver, id = id, connection = connection, message = std::move(message)] {
-                        if (receiver) receiver->message(message, id, connection);
-                    });
+                    if (!flood.admit(received)) {
+                        log.error(kCategory, "yux_usb_message_flood limit=" + std::to_string(MessageFloodLimit::kMaxMessages) +
+                                                 " seconds=1");
+                        throw std::runtime_error("Yux Cam sent too many messages");
+                    }
+                    if (!outbox->sendMessage(std::move(message), [this] {
+                            return !stop->load() && QCoreApplication::instance() != nullptr;
+                        })) {
+                        return;
+                    }
                 }
             }
             try {
@@ -426,6 +435,14 @@ void LiveUSBCameraReceiver::connectListed(const std::vector<USBMuxConnection::De
         reader->stop = std::make_shared<std::atomic<bool>>(false);
         reader->camera = std::make_shared<std::atomic<bool>>(active_ == id);
         reader->liveThreads = liveThreads_;
+        reader->outbox = ReaderOutbox::create(
+            post,
+            [receiver = QPointer(this), id, connection = reader->connection](CameraWire::Message message) {
+                if (receiver) receiver->message(message, id, connection);
+            },
+            [receiver = QPointer(this), id, connection = reader->connection](platform::PixelBuffer picture, double stamp) {
+                if (receiver) receiver->picture(id, connection, std::move(picture), stamp);
+            });
         liveThreads_->fetch_add(1);
         try {
             std::thread([reader] { Reader::run(reader); }).detach();

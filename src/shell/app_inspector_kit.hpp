@@ -1,7 +1,7 @@
 #pragma once
 
-// The small kit the pages inside the tray panel are built from: the About page, settings rows,
-// progress and status lines. Each view shows only what it was built with; its owner builds it
+// AppInspectorKit: the small kit the pages inside the tray panel are built from (the About
+// page, settings rows, progress and status lines). Each view shows only what it was built with; its owner builds it
 // anew when what it shows changes. Main thread only.
 
 #include <QAbstractButton>
@@ -48,8 +48,9 @@ struct InspectorProduct {
 struct AppProductConfiguration {
     // "Development" stands for a version that is missing, empty or not text.
     static constexpr const char* kDevelopmentVersion = "Development";
-    // Yux's own description; `version` is the build's version setting as read, untyped.
-    static InspectorProduct product(const QVariant& version, const QIcon& icon = {});
+    // Yux's own description; `version` is the build's version setting as read, untyped. The icon
+    // is the running application's unless one is given.
+    static InspectorProduct product(const QVariant& version, std::optional<QIcon> icon = std::nullopt);
 };
 
 // A page pushed inside the tray gets a header with a back action; an embedded one has none.

@@ -1,4 +1,4 @@
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,13 @@ TEST(AppProductConfiguration, AVersionThatIsMissingEmptyOrNotTextShowsAsDevelopm
     EXPECT_FALSE(yux.designer.isEmpty());
     EXPECT_EQ(yux.designerWebsite.scheme(), "https");
     EXPECT_EQ(yux.productWebsite.scheme(), "https");
-    EXPECT_TRUE(yux.icon.isNull());
+    EXPECT_TRUE(yux.icon.isNull()) << "no application icon yet";
+    // The running application's icon, unless one is given.
+    const QIcon own = platform::SymbolPainter::icon(platform::Symbol::recordCircle, Qt::blue, 40);
+    QApplication::setWindowIcon(own);
+    EXPECT_EQ(AppProductConfiguration::product(QVariant()).icon.cacheKey(), QApplication::windowIcon().cacheKey());
+    EXPECT_TRUE(AppProductConfiguration::product(QVariant(), QIcon()).icon.isNull());
+    QApplication::setWindowIcon(QIcon());
 }
 
 TEST(AboutInspectorView, EmbeddedStartsWithTheProductAndLinksOpenTheirOwnAddresses) {

@@ -1,6 +1,7 @@
-#include "shell/inspector_kit.hpp"
+#include "shell/app_inspector_kit.hpp"
 
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -35,7 +36,7 @@ const QFont& InspectorStyle::secondary() {
     return font;
 }
 
-InspectorProduct AppProductConfiguration::product(const QVariant& version, const QIcon& icon) {
+InspectorProduct AppProductConfiguration::product(const QVariant& version, std::optional<QIcon> icon) {
     QString shown = version.typeId() == QMetaType::QString ? version.toString() : QString();
     if (shown.isEmpty()) shown = QString::fromLatin1(kDevelopmentVersion);
     return InspectorProduct{
@@ -44,7 +45,7 @@ InspectorProduct AppProductConfiguration::product(const QVariant& version, const
         .designer = QStringLiteral(YUX_DESIGNER_NAME),
         .designerWebsite = QUrl(QStringLiteral(YUX_DESIGNER_URL)),
         .productWebsite = QUrl(QStringLiteral(YUX_PRODUCT_URL)),
-        .icon = icon,
+        .icon = icon ? *icon : QGuiApplication::windowIcon(),
     };
 }
 
