@@ -278,8 +278,12 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     type("Tab");
     type("Return");
     ASSERT_TRUE(waitForLine(yux, "session_recording_started")) << debugLog();
+    const auto started = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(2s);
     type("shift+super+6");
+    // Seen late and sent late on a busy machine: the take lasts at least the two seconds, and
+    // at most what passed here and the time Yux takes to stop.
+    const double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     // The trim window, and its Export… button at the foot of its side bar.
     std::optional<QRect> trim;
@@ -309,8 +313,10 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     const platform::MediaTrack* systemAudio = sounds[0];
     EXPECT_EQ(screen->width, 1920);
     EXPECT_EQ(screen->height, 1080);
-    EXPECT_NEAR(screen->duration.seconds(), 2.0, 0.2);
-    EXPECT_NEAR(systemAudio->duration.seconds(), 2.0, 0.2);
+    for (const auto* track : {screen, systemAudio}) {
+        EXPECT_GE(track->duration.seconds(), 1.8);
+        EXPECT_LE(track->duration.seconds(), held + 1.0);
+    }
 
     ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
     ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
