@@ -122,6 +122,9 @@ if [ "$compositor" = 1 ]; then
   picom --backend xrender --config /dev/null >"$runtime/compositor.log" 2>&1 &
   echo $! >"$runtime/compositor.pid"
   for _ in $(seq 50); do xdotool search --classname '^picom$' >/dev/null 2>&1 && break; sleep 0.1; done
+  if ! xdotool search --classname '^picom$' >/dev/null 2>&1; then
+    echo "test-env: picom did not start" >&2; cat "$runtime/compositor.log" >&2; exit 1
+  fi
 fi
 sleep 0.3
 
