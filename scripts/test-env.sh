@@ -42,14 +42,16 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Xvfb picks a free display number itself and writes it to the descriptor.
+# Xvfb picks a free display number itself and writes it to the descriptor; a busy machine can
+# take many seconds to start it.
 exec {displayfd}<> <(:)
 Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
   >"$runtime/xvfb.log" 2>&1 &
 pids+=($!)
 display=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+  kill -0 "${pids[0]}" 2>/dev/null || break
 done
 exec {displayfd}>&-
 if [ -z "$display" ]; then echo "test-env: Xvfb did not start" >&2; cat "$runtime/xvfb.log" >&2; exit 1; fi
