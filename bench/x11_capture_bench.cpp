@@ -117,6 +117,7 @@ Result runOurs(pid_t server) {
     FrameSourceSettings settings;
     settings.region = {0, 0, kWidth, kHeight};
     settings.minimumFrameInterval = interval;
+    settings.fillsAlpha = false;  // as a recording takes them
     X11FrameSource source(settings, [&](SampleBuffer sample) {
         if (!first.isValid()) first = sample.presentationTime;
         auto slot = std::llround((sample.presentationTime - first).seconds() / interval.seconds());

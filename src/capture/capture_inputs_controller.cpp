@@ -62,6 +62,14 @@ CaptureInputsController::~CaptureInputsController() {
 // MARK: start, stop, monitor
 
 QCoro::Task<void> CaptureInputsController::start() {
+    // A caller that comes while the first start still waits for the devices (a command file
+    // taken at launch) waits for it too, instead of finding the inputs busy.
+    if (!starting_) starting_.emplace(load());
+    auto starting = *starting_;
+    co_await starting.get();
+}
+
+QCoro::Task<void> CaptureInputsController::load() {
     if (loaded_) co_return;
     runtime_->startDiscovery();
     loaded_ = true;
@@ -132,6 +140,7 @@ QCoro::Task<void> CaptureInputsController::stop() {
     co_await runtime->stop(CaptureInputKind::microphone);
     runtime->stopDiscovery();
     loaded_ = false;
+    starting_.reset();
 }
 
 void CaptureInputsController::refreshDevices() {

@@ -15,6 +15,7 @@
 #include "model/capture_input_preferences.hpp"
 #include "model/preferences_file_settings_store.hpp"
 #include "platform/async/cancel_token.hpp"
+#include "platform/async/shared_task.hpp"
 #include "platform/desktop/system_log.hpp"
 #include "platform/desktop/system_settings_opener.hpp"
 
@@ -111,6 +112,7 @@ signals:
     void busyChanged();
 
 private:
+    QCoro::Task<void> load();
     QCoro::Task<void> activate(CaptureInputKind kind, std::optional<std::string> id);
     QCoro::Task<void> persist();
     static QCoro::Task<void> monitor(QPointer<CaptureInputsController> controller, platform::CancelToken token,
@@ -147,6 +149,8 @@ private:
     // The running monitor's cancellation.
     std::optional<platform::CancelToken> observation_;
     bool loaded_ = false;
+    // The start every caller of start() awaits, until stop().
+    std::optional<platform::SharedTask<void>> starting_;
     std::optional<double> phoneAspect_;
 };
 

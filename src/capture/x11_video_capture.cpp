@@ -227,7 +227,13 @@ std::unique_ptr<X11VideoCapture> X11VideoCapture::create_null(
         control->waitWhileHeld();
         stream.startCapture();
     };
-    pieces.stopStream = [](CaptureStream& stream) { stream.stopCapture(); };
+    pieces.stopStream = [control](CaptureStream& stream) {
+        if (control->failingStops > 0) {
+            --control->failingStops;
+            throw std::runtime_error("The X server does not answer");
+        }
+        stream.stopCapture();
+    };
     pieces.openWriter = [control, clock](const std::string&, int width, int height, bool microphone, bool camera,
                                          MediaTime frameInterval) {
         if (control->writerFails) throw std::runtime_error(*control->writerFails);
@@ -274,6 +280,23 @@ std::function<void(const std::string&)> X11VideoCapture::debugLine() const {
             auto live = alive.lock();
             auto log = debugLog.lock();
             if (live && *live && log) (void)log->append(line);
+        });
+    };
+}
+
+std::function<void()> X11VideoCapture::writerFailureWatch(QUuid sessionID, RecordingOutputDelegate* writer) {
+    auto told = std::make_shared<bool>(false);
+    std::weak_ptr<bool> alive = alive_;
+    return [this, alive, told, writer, sessionID] {
+        if (*told || !writer->failure()) return;
+        *told = true;
+        platform::postToMain([this, alive, sessionID] {
+            const auto live = alive.lock();
+            if (!live || !*live) return;
+            // A stop under way, or the clean-up of a failed start, reports the failure itself.
+            const auto found = sessions_.find(sessionID);
+            if (found == sessions_.end() || found->second->stopping) return;
+            if (failureHandler_) failureHandler_(sessionID);
         });
     };
 }
@@ -350,16 +373,16 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
     // The writer's queue runs every closure below, so a raw pointer stays valid: the writer
     // runs its pending work before its fields go.
     RecordingOutputDelegate* writer = output.get();
+    // The writer drops everything after its movie failed; the session must hear of it to end the take.
+    auto watch = writerFailureWatch(sessionID, writer);
     std::shared_ptr<ActiveSession> session;
     std::exception_ptr failure;
     try {
-        stream->addStreamOutput(StreamOutputType::screen, output->queue(),
-                                [writer](const SampleBuffer& sample) { writer->stream(sample, StreamOutputType::screen); });
-        stream->addStreamOutput(StreamOutputType::audio, output->queue(),
-                                [writer](const SampleBuffer& sample) { writer->stream(sample, StreamOutputType::audio); });
-        if (route.kind == MicrophoneRoute::Kind::native) {
-            stream->addStreamOutput(StreamOutputType::microphone, output->queue(), [writer](const SampleBuffer& sample) {
-                writer->stream(sample, StreamOutputType::microphone);
+        for (const auto type : {StreamOutputType::screen, StreamOutputType::audio, StreamOutputType::microphone}) {
+            if (type == StreamOutputType::microphone && route.kind != MicrophoneRoute::Kind::native) continue;
+            stream->addStreamOutput(type, output->queue(), [writer, watch, type](const SampleBuffer& sample) {
+                writer->stream(sample, type);
+                watch();
             });
         }
         // A source that fails does not end the capture: its sound goes on as silence and a
@@ -380,9 +403,10 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
             camera = std::make_unique<CameraRecordingSource>(
                 cameraRuntime_, *captureInputs_,
                 Size{static_cast<double>(configuration.width), static_cast<double>(configuration.height)},
-                Size{region.width, region.height}, output->queue(), [writer](MicrophoneResult result) {
+                Size{region.width, region.height}, output->queue(), [writer, watch](MicrophoneResult result) {
                     if (auto* sample = std::get_if<SampleBuffer>(&result)) {
                         writer->receive(*sample, RecordingSourceKind::camera);
+                        watch();
                     } else {
                         writer->skipFrame(RecordingSourceKind::camera, std::get<std::exception_ptr>(result));
                     }
@@ -402,10 +426,11 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
             // A phone microphone that fails goes on as silence, as a lost sound source of the
             // stream does.
             cameraRuntime_->recordUSBMicrophone(
-                output->queue(), [writer, systemLog = pieces_.systemLog, line = debugLine(),
+                output->queue(), [writer, watch, systemLog = pieces_.systemLog, line = debugLine(),
                                   id = sessionText(sessionID)](MicrophoneResult result) {
                     if (auto* sample = std::get_if<SampleBuffer>(&result)) {
                         writer->receive(*sample, RecordingSourceKind::microphone);
+                        watch();
                         return;
                     }
                     auto error = std::get<std::exception_ptr>(result);

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -86,6 +87,8 @@ public:
 
         // Answers of the streams made from now on.
         platform::CaptureStream::NullAnswers streamAnswers;
+        // The next this many stream stops fail and leave the stream running.
+        std::atomic<int> failingStops{0};
         // The in-memory writers' script; `writerFails` makes opening throw it.
         platform::MovieWriter::NullScript writerScript;
         std::optional<std::string> writerFails;
@@ -142,6 +145,8 @@ public:
     // Without `finishOutput` the movie is left to the caller (a failed start cancels it).
     QCoro::Task<void> stopCapture(QUuid sessionID, bool finishOutput);
 
+    void setFailureHandler(std::function<void(QUuid sessionID)> handler) override { failureHandler_ = std::move(handler); }
+
     bool isRegistered(const QUuid& sessionID) const { return sessions_.contains(sessionID); }
 
 private:
@@ -177,6 +182,9 @@ private:
     bool stopCame(const QUuid& sessionID, const std::shared_ptr<ActiveSession>& session) const;
     // A line of the debug log from any thread.
     std::function<void(const std::string&)> debugLine() const;
+    // Run on the writer's queue after each delivery to it: the movie's first failure is told once
+    // to the failure handler, on the main thread.
+    std::function<void()> writerFailureWatch(QUuid sessionID, RecordingOutputDelegate* writer);
 
     std::shared_ptr<DebugLogBoundary> debugLog_;
     RecordingInputsFunction recordingInputs_;
@@ -193,6 +201,7 @@ private:
     // Starts that failed and are being cleaned up, with their error: a stop meanwhile reports it.
     std::map<QUuid, std::exception_ptr> failingStarts_;
     Pieces pieces_;
+    std::function<void(QUuid)> failureHandler_;
     // Lines posted from other threads reach the debug log only while the engine lives.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     platform::SerialQueue streams_{kStreamQueueLabel};

@@ -33,26 +33,52 @@ std::vector<DesktopApplicationWindow> DesktopApplicationCatalog::windows() const
     return result;
 }
 
+namespace {
+
+// The desktop's client windows and, for windows whose process is unknown, a stand-in owner per
+// WM_CLASS class: such windows group by class. Stand-ins are below zero, where no process is.
+struct Listing {
+    std::vector<platform::X11ClientWindow> windows;
+    std::map<std::string, std::int32_t> standIns;
+
+    std::optional<std::int32_t> ownerOf(const platform::X11ClientWindow& window) const {
+        if (window.processID) return window.processID;
+        auto found = standIns.find(window.applicationClass);
+        if (found == standIns.end()) return std::nullopt;
+        return found->second;
+    }
+    void read(platform::X11Connection& connection) {
+        windows = platform::listClientWindows(connection);
+        standIns.clear();
+        for (const auto& window : windows) {
+            if (window.processID || window.applicationClass.empty()) continue;
+            standIns.try_emplace(window.applicationClass, -1 - static_cast<std::int32_t>(standIns.size()));
+        }
+    }
+};
+
+}  // namespace
+
 DesktopApplicationCatalog DesktopApplicationCatalog::create() {
     // The application facts come from the same listing as the rows, so both share it.
-    auto listed = std::make_shared<std::vector<platform::X11ClientWindow>>();
+    auto listed = std::make_shared<Listing>();
     WindowServerFunctions sdk;
     sdk.rows = [listed]() -> std::optional<std::vector<WindowRow>> {
         try {
             auto connection = platform::X11Connection::open();
-            *listed = platform::listClientWindows(*connection);
+            listed->read(*connection);
         } catch (const std::exception&) {
-            listed->clear();
+            *listed = {};
             return std::nullopt;
         }
         double scale = platform::desktopScale();
         std::vector<WindowRow> rows;
         // The stacking list runs bottom to top; the catalog is front to back.
-        for (auto it = listed->rbegin(); it != listed->rend(); ++it) {
+        for (auto it = listed->windows.rbegin(); it != listed->windows.rend(); ++it) {
             const auto& window = *it;
             if (!window.onScreen || window.layer == platform::WindowLayer::desktop) continue;
             WindowRow row;
-            if (window.processID) row.ownerPID = *window.processID;
+            if (auto owner = listed->ownerOf(window)) row.ownerPID = *owner;
             row.number = window.id;
             row.layer = static_cast<int>(window.layer);
             const auto& f = window.frame;
@@ -63,8 +89,8 @@ DesktopApplicationCatalog DesktopApplicationCatalog::create() {
     };
     sdk.application = [listed](std::int32_t processID) -> std::optional<WindowApplication> {
         std::optional<WindowApplication> application;
-        for (const auto& window : *listed) {
-            if (window.processID != processID) continue;
+        for (const auto& window : listed->windows) {
+            if (listed->ownerOf(window) != processID) continue;
             if (!application) application = WindowApplication{};
             application->regular = application->regular || window.inTaskBar;
             if (!application->bundleIdentifier && !window.applicationClass.empty()) {

@@ -295,6 +295,8 @@ QCoro::Task<void> RecordingSessionOrchestrator::startRecording(CaptureTarget tar
     if (endRequest_ == EndRequest::cancel) co_return co_await discardCapture();
 
     if (capture_) capture_->video = true;
+    c_.videoCapture->setFailureHandler(
+        [session = weak_from_this()](QUuid failed) { stopAfterCaptureFailure(session, failed); });
     if (auto failure = co_await attempt(c_.videoCapture->startCapture(sessionID, std::move(target), path))) {
         co_return co_await failStart(failure.error);
     }
@@ -491,6 +493,22 @@ QCoro::Task<void> RecordingSessionOrchestrator::overlayControlLoop(std::weak_ptr
 QCoro::Task<void> RecordingSessionOrchestrator::stopFromTray(std::weak_ptr<RecordingSessionOrchestrator> session) {
     auto self = session.lock();
     if (!self) co_return;
+    co_await self->stop();
+}
+
+QCoro::Task<void> RecordingSessionOrchestrator::stopAfterCaptureFailure(std::weak_ptr<RecordingSessionOrchestrator> session,
+                                                                        QUuid sessionID) {
+    auto self = session.lock();
+    if (!self) co_return;
+    // A failure during the start fails the start; one just after it is seen once the start has ended.
+    if (self->startupTask_) {
+        auto startup = *self->startupTask_;
+        co_await startup.get();
+    }
+    const auto* recording = self->sessionState_.recordingInfo();
+    if (recording == nullptr || recording->sessionID != sessionID || self->endRequest_) co_return;
+    co_await self->log("session_capture_failed session_id=" + canonicalText(sessionID));
+    // The take ends now, as a stop that failed: kept, offered again, and the failure shown.
     co_await self->stop();
 }
 

@@ -125,6 +125,9 @@ private:
                                                 std::shared_ptr<ScreenSelectionBoundary> screenSelection,
                                                 platform::CancelToken token);
     static QCoro::Task<void> stopFromTray(std::weak_ptr<RecordingSessionOrchestrator> session);
+    // The engine said the capture's movie failed: the take stops at once.
+    static QCoro::Task<void> stopAfterCaptureFailure(std::weak_ptr<RecordingSessionOrchestrator> session,
+                                                     QUuid sessionID);
     QCoro::Task<void> announce(std::optional<PendingRecordingArtifact> artifact);
     QCoro::Task<void> log(std::string line);
     QCoro::Task<void> keepTake(std::string scratchPath, Date createdAt);

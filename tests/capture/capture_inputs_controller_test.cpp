@@ -7,6 +7,7 @@
 #include "platform/async/errors.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
+#include "support/await_gate.hpp"
 #include "support/memory_preferences.hpp"
 
 using namespace yux;
@@ -472,6 +473,39 @@ TEST(CaptureInputsController, AutomatedConfiguration) {
     c.beginRecording();
     expectAppError([&] { f.run(c.configureForAutomation(std::nullopt, std::nullopt, std::nullopt)); },
                    AppError::recordingSessionAlreadyActive());
+}
+
+namespace {
+
+// What the automation runner does with a record command: start the inputs, then configure them.
+QCoro::Task<void> configureAtLaunch(CaptureInputsController& inputs, std::string microphone, bool& configured) {
+    co_await inputs.start();
+    co_await inputs.configureForAutomation(microphone, std::nullopt, std::nullopt);
+    configured = true;
+}
+
+}  // namespace
+
+// A command file taken at launch configures the inputs while the first start still waits for
+// the device lists: it waits for that start instead of finding the inputs busy.
+TEST(CaptureInputsController, AutomatedConfigurationDuringTheFirstStartWaitsForIt) {
+    Fixture f;
+    f.memory.store(enabledInputs(kMic.id, std::nullopt));
+    yux::testing::AwaitGate listing;
+    auto functions = f.platform->functions();
+    functions.waitForDevices = [&listing] { return listing.pass(); };
+    f.runtime = std::make_shared<CaptureDeviceRuntime>(functions, f.phone, std::make_shared<CameraFrameFeed>());
+    auto& c = f.make();
+    auto launch = c.start();
+    bool configured = false;
+    auto command = configureAtLaunch(c, kOtherMic.id, configured);
+    EXPECT_FALSE(configured) << "served before the devices were listed";
+    listing.open();
+    f.run(std::move(launch));
+    f.run(std::move(command));
+    EXPECT_TRUE(configured);
+    EXPECT_EQ(c.selectedID(Kind::microphone), kOtherMic.id);
+    EXPECT_TRUE(f.runtime->isRunning(Kind::microphone));
 }
 
 TEST(CaptureInputsController, AutomatedConfigurationNeverAsksForAccess) {

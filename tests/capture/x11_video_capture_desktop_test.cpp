@@ -32,6 +32,7 @@
 #include "platform/media/movie_track_reader.hpp"
 #include "support/camera_test_frames.hpp"
 #include "support/memory_preferences.hpp"
+#include "support/own_test_window.hpp"
 #include "support/recording_debug_log.hpp"
 #include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
@@ -128,6 +129,11 @@ int xClients() {
     std::free(extension);
     xcb_disconnect(c);
     return count;
+}
+
+// A yellow window of this very process.
+std::unique_ptr<QWidget> yellowWindowOfOurs(int x, int y, int width, int height) {
+    return yux::testing::ownTestWindow(x, y, width, height, QColor(255, 255, 0));
 }
 
 // The live engine over the test desktop, with the devices of the test sound server and a
@@ -303,7 +309,10 @@ TEST(X11VideoCaptureOnTheDesktop, ToneAlreadyPlayingIsInEverySoundTrackFromTheFi
 }
 
 TEST(X11VideoCaptureOnTheDesktop, FourTracksWithTheCameraDiscWhereTheBubbleIs) {
-    // Something on the screen for the bubble to cover in part, in the picture for a person.
+    // A desktop, and something on the screen for the bubble to cover in part, in the picture
+    // for a person.
+    yux::testing::X11RootBackground desktop(yux::testing::X11RootBackground::Setter::xsetroot, 0x336699);
+    yux::testing::processEventsFor(500);  // the panel repaints over the new background
     yux::testing::X11TestWindow::Options options;
     options.x = 1200;
     options.y = 500;
@@ -380,14 +389,7 @@ TEST(X11VideoCaptureOnTheDesktop, AnApplicationShowsOnlyItsOwnWindowsAndNeverThi
     ASSERT_TRUE(green.waitUntilViewable());
     ASSERT_TRUE(red.waitUntilViewable());
     // A window of this process on top of both.
-    QWidget own(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowStaysOnTopHint);
-    own.setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(255, 255, 0));
-    own.setPalette(palette);
-    own.setGeometry(0, 0, 1920, 1080);
-    own.show();
-    yux::testing::processEventsFor(200);
+    auto own = yellowWindowOfOurs(0, 0, 1920, 1080);
     auto [greenX, greenY] = green.rootPosition();
     auto [redX, redY] = red.rootPosition();
 
@@ -407,6 +409,60 @@ TEST(X11VideoCaptureOnTheDesktop, AnApplicationShowsOnlyItsOwnWindowsAndNeverThi
     ASSERT_FALSE(pictures.empty());
     EXPECT_FALSE(isColour(at(pictures.back(), 5, 5), 255, 255, 0)) << "this process shows";
     EXPECT_FALSE(isColour(at(pictures.back(), redX + 20, redY + 20), 255, 255, 0)) << "this process shows";
+}
+
+TEST(X11VideoCaptureOnTheDesktop, TheDesktopIsRecordedUnderEveryWindowWhateverPaintedIt) {
+    using Setter = yux::testing::X11RootBackground::Setter;
+    struct Case {
+        const char* name;
+        Setter setter;
+        std::uint32_t rgb;
+        bool area;  // else the full display
+    };
+    // A window of this process over the desktop, which the recording leaves out.
+    auto own = yellowWindowOfOurs(100, 300, 200, 150);
+    for (const Case& c : {Case{"xsetroot, full display", Setter::xsetroot, 0x336699, false},
+                          Case{"_XROOTPMAP_ID, area", Setter::publishedPixmap, 0x996633, true}}) {
+        SCOPED_TRACE(c.name);
+        yux::testing::X11RootBackground background(c.setter, c.rgb);
+        const int r = static_cast<int>(c.rgb >> 16), g = static_cast<int>((c.rgb >> 8) & 0xff),
+                  b = static_cast<int>(c.rgb & 0xff);
+        Rig rig;
+        // The area's top-left corner is at (0, 250).
+        const int dy = c.area ? 250 : 0;
+        rig.record(c.area ? CaptureTarget::area({rig.mainDisplay(), {0, 250, 400, 300}}) : CaptureTarget::fullMainDisplay(),
+                   1000ms);
+        MovieTrackReader reader(rig.path);
+        const auto* screen = reader.trackTitled("yux.source.screen");
+        ASSERT_NE(screen, nullptr);
+        EXPECT_EQ(screen->width, c.area ? 400 : 1920);
+        auto frames = reader.videoFrames(*screen);
+        ASSERT_FALSE(frames.empty());
+        const Bgra desktop = at(frames.back(), 50, 400 - dy);
+        EXPECT_TRUE(isColour(desktop, r, g, b)) << desktop.r << "," << desktop.g << "," << desktop.b;
+        const Bgra underOwn = at(frames.back(), 200, 375 - dy);
+        EXPECT_TRUE(isColour(underOwn, r, g, b)) << underOwn.r << "," << underOwn.g << "," << underOwn.b;
+    }
+}
+
+TEST(X11VideoCaptureOnTheDesktop, AnApplicationThatNamesNoProcessIsRecorded) {
+    // Programs of the older toolkits set no _NET_WM_PID.
+    yux::testing::X11TestProgram logo({"xlogo", "-geometry", "300x200+1000+250", "-bg", "#ff0000", "-fg", "#0000ff"});
+    const xcb_window_t window = logo.waitForWindow("XLogo");
+    ASSERT_NE(window, 0u) << "xlogo did not show";
+    auto x11 = platform::X11Connection::open();
+    EXPECT_FALSE(x11->cardinals(window, x11->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL));
+    platform::XcbReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+        x11->raw(), xcb_translate_coordinates(x11->raw(), window, x11->root(), 0, 0), nullptr));
+    ASSERT_TRUE(origin);
+
+    Rig rig;
+    rig.record(CaptureTarget::application("XLogo", rig.mainDisplay()), 500ms);
+    MovieTrackReader reader(rig.path);
+    auto frames = reader.videoFrames(*reader.trackTitled("yux.source.screen"));
+    ASSERT_FALSE(frames.empty());
+    const Bgra corner = at(frames.back(), origin->dst_x + 4, origin->dst_y + 4);
+    EXPECT_TRUE(isColour(corner, 255, 0, 0)) << corner.r << "," << corner.g << "," << corner.b;
 }
 
 TEST(X11VideoCaptureOnTheDesktop, AStopDuringTheStartLeavesNoStreamBehind) {

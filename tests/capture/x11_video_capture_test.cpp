@@ -13,6 +13,7 @@
 #include "platform/async/main_thread.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
+#include "support/await_gate.hpp"
 #include "support/memory_preferences.hpp"
 #include "support/recording_debug_log.hpp"
 #include "support/synthetic_media.hpp"
@@ -42,6 +43,7 @@ constexpr std::uint32_t kDisplay = 7;
 struct FakeTime {
     std::atomic<std::int64_t> wallNs{0};
     std::atomic<bool> flowing{false};
+    std::atomic<int> sleeps{0};  // a start polls for its first samples only through these
     void advance(std::chrono::milliseconds by) { wallNs += std::chrono::nanoseconds(by).count(); }
 };
 
@@ -54,6 +56,7 @@ struct Yield {
 QCoro::Task<void> yieldingSleep(std::shared_ptr<FakeTime> time, std::chrono::milliseconds duration,
                                 platform::CancelToken token) {
     token.throwIfCancelled();
+    ++time->sleeps;
     if (time->flowing) time->advance(duration);
     Yield yield;
     co_await yield;
@@ -112,6 +115,8 @@ struct Fixture {
     std::shared_ptr<X11VideoCapture::NullControl> control = std::make_shared<X11VideoCapture::NullControl>();
     CaptureInputsController::RecordingInputs inputs;
     std::optional<AppError> inputsFailure;
+    // "recordingInputs" holds a start before it registers its session.
+    yux::testing::AwaitGates gates;
     platform::SystemLog systemLog = platform::SystemLog::create_null();
     platform::OutputTracker<platform::SystemLogLine> systemLines = systemLog.track_lines();
     std::unique_ptr<X11VideoCapture> engine;
@@ -122,6 +127,7 @@ struct Fixture {
         permission = std::make_shared<X11ScreenRecordingPermission>(
             X11ScreenRecordingPermission::create_null(access, requestGrants, accessCheck));
         auto recordingInputs = [this]() -> QCoro::Task<CaptureInputsController::RecordingInputs> {
+            co_await gates.pass("recordingInputs");
             if (inputsFailure) throw *inputsFailure;
             co_return inputs;
         };
@@ -241,6 +247,20 @@ TEST(X11VideoCapture, AStopOfAnUnknownOrStoppedSessionIsSilent) {
     EXPECT_EQ(f.debugLog->lines().size(), lines);
 }
 
+// A finished session leaves nothing behind: its identifier can record again.
+TEST(X11VideoCapture, AStoppedSessionCanStartAgain) {
+    Fixture f;
+    for (int take = 0; take < 2; ++take) {
+        SCOPED_TRACE(take);
+        f.start();
+        EXPECT_TRUE(f.engine->isRegistered(kSession));
+        waitForTask(f.engine->stopCapture(kSession));
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+        EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    }
+    EXPECT_EQ(f.control->writers().size(), 2u);
+}
+
 TEST(X11VideoCapture, ASecondStartOfARunningSessionIsRefusedAndTheFirstGoesOn) {
     Fixture f;
     f.start();
@@ -249,6 +269,44 @@ TEST(X11VideoCapture, ASecondStartOfARunningSessionIsRefusedAndTheFirstGoesOn) {
     EXPECT_TRUE(running(*f.stream()));
     waitForTask(f.engine->stopCapture(kSession));
     EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+}
+
+TEST(X11VideoCapture, ASecondStartWhileTheFirstIsStillStartingIsRefused) {
+    // Before the first start registers its session (asking for the inputs), and after (its
+    // stream starting).
+    for (const bool registered : {false, true}) {
+        SCOPED_TRACE(registered ? "registered" : "not yet registered");
+        Fixture f;
+        if (registered) {
+            f.control->holdStarts();
+        } else {
+            f.gates.hold("recordingInputs");
+        }
+        auto first = f.beginStart();
+        ASSERT_TRUE(pumpUntil([&] {
+            return registered ? f.control->startWaiting() : f.gates.isWaiting("recordingInputs");
+        }));
+        EXPECT_EQ(f.engine->isRegistered(kSession), registered);
+        auto second = f.beginStart();
+        pumpUntil([&] { return second.isReady() || f.gates["recordingInputs"].waiting() > 1; });
+        if (!second.isReady()) {
+            ADD_FAILURE() << "the second start went on";
+            // Both time out: nothing is fed.
+            f.time->flowing = true;
+            f.gates.open("recordingInputs");
+            f.control->releaseStarts();
+            for (auto* start : {&first, &second}) EXPECT_ANY_THROW(waitForTask(*start));
+            continue;
+        }
+        yux::testing::expectAppError([&] { waitForTask(second); }, AppError::recordingSessionAlreadyActive());
+        f.gates.open("recordingInputs");
+        f.control->releaseStarts();
+        f.feedWhenRunning([](CaptureStream& s) { s.simulate_sample(StreamOutputType::screen, frame(1.0)); });
+        waitForTask(first);
+        EXPECT_EQ(f.control->streams().size(), 1u);
+        waitForTask(f.engine->stopCapture(kSession));
+        EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
+    }
 }
 
 TEST(X11VideoCapture, ASecondStopAwaitsTheFirstAndTheStreamStopsOnce) {
@@ -262,6 +320,22 @@ TEST(X11VideoCapture, ASecondStopAwaitsTheFirstAndTheStreamStopsOnce) {
     waitForTask(first);
     EXPECT_EQ(events.data(), (std::vector<CaptureStreamEvent>{{CaptureStreamEvent::Kind::stopped}}));
     EXPECT_EQ(f.events(), joined(kStartEvents, kStopEvents));
+}
+
+TEST(X11VideoCapture, AStopThatFailedCanBeTriedAgain) {
+    Fixture f;
+    f.start();
+    f.control->failingStops = 1;
+    EXPECT_THROW(waitForTask(f.engine->stopCapture(kSession)), std::runtime_error);
+    EXPECT_TRUE(f.engine->isRegistered(kSession));
+    EXPECT_TRUE(running(*f.stream()));
+    EXPECT_EQ(f.events().back(), "stop_failed");
+
+    waitForTask(f.engine->stopCapture(kSession));
+    EXPECT_FALSE(f.engine->isRegistered(kSession));
+    EXPECT_FALSE(running(*f.stream()));
+    EXPECT_EQ(f.events().back(), "stop_completed");
+    EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
 }
 
 // MARK: failures while recording
@@ -442,34 +516,47 @@ TEST(X11VideoCapture, AStopWhileTheStreamStartsLeavesNothingRunning) {
 }
 
 TEST(X11VideoCapture, AStopBeforeTheSessionIsRegisteredMakesTheStartGiveUp) {
-    Fixture f(true, false, {}, nullptr, std::chrono::milliseconds(100));
-    f.time->flowing = true;  // a start that went on would time out, not wait for ever
-    auto start = f.beginStart();  // checking access on the streams' queue
-    waitForTask(f.engine->stopCapture(kSession));
-    yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
-    EXPECT_TRUE(f.control->streams().empty());
-    EXPECT_TRUE(f.control->writers().empty());
-    EXPECT_FALSE(f.engine->isRegistered(kSession));
-    EXPECT_EQ(f.events(), std::vector<std::string>{"start_request"});
-    // The word is not left over for the next start under that identifier.
-    f.time->flowing = false;
-    f.start();
-    EXPECT_TRUE(f.engine->isRegistered(kSession));
-    waitForTask(f.engine->stopCapture(kSession));
+    // While access is checked on the streams' queue, and while the inputs are asked for.
+    for (const bool askingInputs : {false, true}) {
+        SCOPED_TRACE(askingInputs ? "asking for the inputs" : "checking access");
+        Fixture f(true, false, {}, nullptr, std::chrono::milliseconds(askingInputs ? 0 : 100));
+        f.time->flowing = true;  // a start that went on would time out, not wait for ever
+        if (askingInputs) f.gates.hold("recordingInputs");
+        auto start = f.beginStart();
+        if (askingInputs) {
+            ASSERT_TRUE(pumpUntil([&] { return f.gates.isWaiting("recordingInputs"); }));
+        }
+        waitForTask(f.engine->stopCapture(kSession));
+        f.gates.open("recordingInputs");
+        yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+        EXPECT_TRUE(f.control->streams().empty());
+        EXPECT_TRUE(f.control->writers().empty());
+        EXPECT_FALSE(f.engine->isRegistered(kSession));
+        EXPECT_EQ(f.events(), std::vector<std::string>{"start_request"}) << "the start went on after the stop";
+        // The word is not left over for the next start under that identifier.
+        f.time->flowing = false;
+        f.start();
+        EXPECT_TRUE(f.engine->isRegistered(kSession));
+        waitForTask(f.engine->stopCapture(kSession));
+    }
 }
 
-TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitKeepsTheFinishedMovie) {
+TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitEndsItAtOnceAndKeepsTheFinishedMovie) {
     Fixture f;
     f.inputs.microphoneID = "alsa_input.usb-mic";
     auto start = f.beginStart();
     std::optional<platform::OutputTracker<CaptureStreamEvent>> events;
     f.feedWhenRunning([&](CaptureStream& s) {
         events.emplace(s.track_events());
-        // Pictures came, the microphone not yet: the start still waits.
+        // Pictures came, the microphone never does: the start waits.
         s.simulate_sample(StreamOutputType::screen, frame(1.0));
     });
-    waitForTask(f.engine->stopCapture(kSession));
+    ASSERT_TRUE(pumpUntil([&] { return f.time->sleeps > 0; }));
+    auto stop = f.engine->stopCapture(kSession);
+    f.time->flowing = true;  // from the stop on: a wait that went on would time out
+    waitForTask(stop);
     yux::testing::expectAppError([&] { waitForTask(start); }, AppError::recordingSessionNotActive());
+    EXPECT_LT(std::chrono::nanoseconds(f.time->wallNs.load()), std::chrono::seconds(1)) << "the stop did not end the wait";
     EXPECT_EQ(events->data(), (std::vector<CaptureStreamEvent>{{CaptureStreamEvent::Kind::stopped}}));
     EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
     EXPECT_EQ(f.line("setup_writer_released"),

@@ -15,6 +15,7 @@
 
 #include "model/recording_source.hpp"
 #include "platform/media/movie_track_reader.hpp"
+#include "support/action_span.hpp"
 #include "support/temporary_directory.hpp"
 #include "desktop_windows.hpp"
 #include "yux_process_environment.hpp"
@@ -30,6 +31,9 @@ using testing::eventually;
 // Long enough for a cold start on a loaded machine; the tests wait for a sign, not this long.
 constexpr auto kStartTimeout = 20s;
 constexpr int kExitTimeoutMs = 20000;
+// What a take's length may stray beyond the test's own actions: the frames and sound packets
+// at its two ends.
+constexpr double kTakeMargin = 0.1;
 
 
 struct YuxProcess : ::testing::Test {
@@ -276,14 +280,16 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     std::this_thread::sleep_for(1s);
     type("Tab");  // area, then application, then screen
     type("Tab");
+    testing::TimedAction start{testing::ActionClock::now(), {}};
     type("Return");
     ASSERT_TRUE(waitForLine(yux, "session_recording_started")) << debugLog();
-    const auto started = std::chrono::steady_clock::now();
+    start.seen = testing::ActionClock::now();
     std::this_thread::sleep_for(2s);
+    testing::TimedAction stop{testing::ActionClock::now(), {}};
     type("shift+super+6");
-    // Seen late and sent late on a busy machine: the take lasts at least the two seconds, and
-    // at most what passed here and the time Yux takes to stop.
-    const double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // Written once the movie has ended, so after the take's last moment.
+    ASSERT_TRUE(waitForLine(yux, "session_pending_trim_ready")) << debugLog();
+    stop.seen = testing::ActionClock::now();
 
     // The trim window, and its Export… button at the foot of its side bar.
     std::optional<QRect> trim;
@@ -313,10 +319,10 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     const platform::MediaTrack* systemAudio = sounds[0];
     EXPECT_EQ(screen->width, 1920);
     EXPECT_EQ(screen->height, 1080);
-    for (const auto* track : {screen, systemAudio}) {
-        EXPECT_GE(track->duration.seconds(), 1.8);
-        EXPECT_LE(track->duration.seconds(), held + 1.0);
-    }
+    // The whole take: from the confirm to the shortcut, within a few frames.
+    const testing::ActionSpan take = testing::spanBetween(start, stop);
+    testing::expectWithin(screen->duration.seconds(), take, kTakeMargin, "the screen track");
+    testing::expectWithin(systemAudio->duration.seconds(), take, kTakeMargin, "the system-audio track");
 
     ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
     ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));

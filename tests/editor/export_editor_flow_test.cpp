@@ -144,6 +144,23 @@ TEST(ExportEditorSessionPlayback, TicksSkipRemovedSectionsFollowSpeedsAndStopAtT
     EXPECT_EQ(e.takeEvents(), (std::vector<Event>{Event::rateOf(0), Event::seekTo(0)}));
 }
 
+TEST(ExportEditorSessionPlayback, PlayingPastTheEndPausesAtTheTrimStart) {
+    for (const double trimStart : {0.0, 1.5}) {
+        SCOPED_TRACE(trimStart);
+        Editor e;
+        e->setEdge(Edge::start, trimStart);
+        e->setEdge(Edge::end, 8);
+        e->start();
+        e->togglePlayback();
+        ASSERT_TRUE(e->playing());
+        e.takeEvents();
+        e.player->simulate_time(8.01);
+        EXPECT_FALSE(e->playing());
+        EXPECT_EQ(e->playhead(), trimStart);
+        EXPECT_EQ(e.takeEvents(), (std::vector<Event>{Event::rateOf(0), Event::seekTo(trimStart)}));
+    }
+}
+
 TEST(ExportEditorSessionPlayback, ToggleStartsOverFromTheEndAndNeedsKeptMaterial) {
     Editor e;
     e->start();

@@ -413,6 +413,32 @@ TEST(ExportEditorSessionEditing, SeekOutsideTheRangeDoesNothingAtAll) {
     EXPECT_EQ(h.takeEvents(), (std::vector<Event>{Event::rateOf(0), Event::seekTo(8)}));
 }
 
+TEST(ExportEditorSessionEditing, UndoPullsThePlayheadBackIntoTheRestoredRange) {
+    const struct {
+        const char* name;
+        Edge edge;
+        double narrow, wide;  // the edge's place before and after the step undone
+        double playhead;      // inside the part the step added
+    } cases[] = {
+        {"start widened", Edge::start, 5, 2, 3},
+        {"end widened", Edge::end, 50, 80, 70},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        auto& s = *h.open(nullFacts(90, screenAndTwoMicrophones()), artifactWith(bestH264Preset()));
+        s.setEdge(c.edge, c.narrow);
+        s.setEdge(c.edge, c.wide);
+        s.seek(c.playhead);
+        h.takeEvents();
+        s.undo();
+        const auto range = s.edit().range();
+        EXPECT_EQ(c.edge == Edge::start ? range.lower : range.upper, c.narrow);
+        EXPECT_EQ(s.playhead(), c.narrow);
+        EXPECT_EQ(h.takeEvents(), (std::vector<Event>{Event::seekTo(c.narrow)}));
+    }
+}
+
 TEST(ExportEditorSessionEditing, BadgeNamesTheDraggedEdgeAndRoundsToTenths) {
     Harness h;
     auto& s = *h.open(nullFacts(90, screenAndTwoMicrophones()), artifactWith(bestH264Preset()));

@@ -88,3 +88,22 @@ TEST(DesktopApplicationCatalogOnTheDesktop, ListsAnotherApplicationsWindowButNot
     EXPECT_GE(found->frame.width, 220);
     EXPECT_GE(found->frame.height, 140);
 }
+
+TEST(DesktopApplicationCatalogOnTheDesktop, ListsTheWindowOfAProgramThatNamesNoProcess) {
+    // xlogo's toolkit sets no _NET_WM_PID: the X server's record of its connection tells.
+    yux::testing::X11TestProgram logo({"xlogo", "-geometry", "240x160+300+600"});
+    const xcb_window_t window = logo.waitForWindow("XLogo");
+    ASSERT_NE(window, 0u) << "xlogo did not show";
+    auto catalog = DesktopApplicationCatalog::create();
+    std::optional<DesktopApplicationWindow> found;
+    for (int attempt = 0; attempt < 100 && !found; ++attempt) {
+        for (const auto& listed : catalog.windows()) {
+            if (listed.id == static_cast<int>(window)) found = listed;
+        }
+        if (!found) std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bundleIdentifier, "XLogo");
+    EXPECT_FALSE(found->applicationName.empty());
+    EXPECT_GE(found->frame.width, 240);
+}

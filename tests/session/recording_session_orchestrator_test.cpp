@@ -346,17 +346,31 @@ TEST(RecordingSessionOrchestrator, EachFailingStartUpStepEndsFailedWithNothingHe
     }
 }
 
-TEST(RecordingSessionOrchestrator, AFailureAfterACancelRequestEndsIdleWhenTheCleanUpSucceeds) {
-    SessionWorld w;
-    w.capture->startFailure = AppError::outputFinalizationFailed("Capture did not deliver video");
-    w.gates.hold("startCapture");
-    auto starting = w.session->start();
-    auto cancelling = w.session->cancel();
-    w.gates["startCapture"].open();
-    w.run(std::move(starting));
-    w.run(std::move(cancelling));
-    EXPECT_TRUE(w.stored().isIdle());
-    EXPECT_EQ(w.lines().back(), "session_start_failed state=idle");
+TEST(RecordingSessionOrchestrator, AFailureAfterACancelRequestEndsIdleUnlessTheCleanUpFails) {
+    const AppError deleteFailed = AppError::outputFinalizationFailed("scratch delete failed");
+    const struct {
+        const char* name;
+        int deleteFailures;
+        RecordingSessionState expected;
+    } cases[] = {
+        {"clean-up succeeds", 0, RecordingSessionState::idle()},
+        // The cancel asked for nothing but the clean-up: its failure is not hidden.
+        {"scratch delete fails", 1, RecordingSessionState::failed(deleteFailed)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionWorld w;
+        w.capture->startFailure = AppError::outputFinalizationFailed("Capture did not deliver video");
+        w.scratch->deleteFailures = c.deleteFailures;
+        w.gates.hold("startCapture");
+        auto starting = w.session->start();
+        auto cancelling = w.session->cancel();
+        w.gates["startCapture"].open();
+        w.run(std::move(starting));
+        w.run(std::move(cancelling));
+        EXPECT_EQ(w.stored(), c.expected) << w.stored().diagnosticText();
+        EXPECT_EQ(w.lines().back(), "session_start_failed state=" + c.expected.diagnosticText());
+    }
 }
 
 TEST(RecordingSessionOrchestrator, InputsAreLockedForTheRecordingAndAFailedBeginFailsTheStart) {

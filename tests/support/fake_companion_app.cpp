@@ -82,6 +82,11 @@ void FakeCompanionApp::hangUp() {
     }
 }
 
+std::vector<double> FakeCompanionApp::pictureSendTimes() const {
+    std::lock_guard lock(mutex_);
+    return pictureTimes_;
+}
+
 std::vector<CameraCommand> FakeCompanionApp::commands() const {
     std::lock_guard lock(mutex_);
     return commands_;
@@ -157,6 +162,10 @@ void FakeCompanionApp::run(int descriptor) {
         if (latest && latest->sending && now >= nextPicture) {
             const auto& picture =
                 options_.pictures.empty() ? picture_ : options_.pictures[nextPicture_++ % options_.pictures.size()];
+            {
+                std::lock_guard lock(mutex_);
+                pictureTimes_.push_back(hostSeconds());
+            }
             send(CameraWire::encode(CameraWire::Kind::frame, picture));
             ++pictures_;
             nextPicture = now + options_.frameInterval;

@@ -59,6 +59,8 @@ public:
     int pingsReceived() const { return pings_.load(); }
     int picturesSent() const { return pictures_.load(); }
     std::int64_t samplesSent() const { return samples_.load(); }
+    // The host clock (CLOCK_MONOTONIC, seconds) as each picture began to leave, in order.
+    std::vector<double> pictureSendTimes() const;
     // Waits until `count` commands arrived; false after `timeout`.
     bool waitForCommands(std::size_t count, std::chrono::milliseconds timeout) const;
     // The encoded picture the app sends.
@@ -84,6 +86,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable commandArrived_;
     std::vector<CameraCommand> commands_;
+    std::vector<double> pictureTimes_;
     std::optional<double> streamStart_;
     std::thread thread_;
 };

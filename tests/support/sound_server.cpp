@@ -56,9 +56,18 @@ bool PrivateSoundServer::start() {
 
 void PrivateSoundServer::stop() {
     if (pid_ <= 0) return;
+    thaw();  // a frozen daemon would not end
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
     pid_ = 0;
+}
+
+void PrivateSoundServer::freeze() const {
+    if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
+void PrivateSoundServer::thaw() const {
+    if (pid_ > 0) kill(pid_, SIGCONT);
 }
 
 void PrivateSoundServer::playTone(int milliseconds) const {

@@ -26,6 +26,10 @@ public:
     // Starts the daemon and waits until it takes a connection; false when it never did.
     bool start();
     void stop();
+    // Stops the daemon where it is (SIGSTOP): its socket takes connections, nothing answers.
+    void freeze() const;
+    // Lets a frozen daemon run on (SIGCONT).
+    void thaw() const;
     // Plays a loud tone into its sink for `milliseconds`; returns when it has sounded.
     void playTone(int milliseconds) const;
 

@@ -1,7 +1,12 @@
 #include "support/x11_test_window.hpp"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -129,6 +134,97 @@ void X11TestWindow::fill(std::uint32_t rgb, int x, int y, int width, int height)
         xcb_change_window_attributes(connection_, window_, XCB_CW_BACK_PIXMAP, &none);
     }
     sync();
+}
+
+X11RootBackground::X11RootBackground(Setter setter, std::uint32_t rgb)
+    : setter_(setter), connection_(xcb_connect(nullptr, nullptr)) {
+    if (xcb_connection_has_error(connection_) != 0) throw std::runtime_error("no X server for the root background");
+    set(rgb);
+}
+
+X11RootBackground::~X11RootBackground() {
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+    xcb_delete_property(connection_, screen->root, internAtom(connection_, "_XROOTPMAP_ID"));
+    const std::uint32_t black = 0;
+    xcb_change_window_attributes(connection_, screen->root, XCB_CW_BACK_PIXEL, &black);
+    xcb_clear_area(connection_, 0, screen->root, 0, 0, 0, 0);
+    if (pixmap_ != 0) xcb_free_pixmap(connection_, pixmap_);
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    xcb_disconnect(connection_);
+}
+
+void X11RootBackground::set(std::uint32_t rgb) {
+    if (setter_ == Setter::xsetroot) {
+        char colour[16];
+        std::snprintf(colour, sizeof colour, "#%06x", rgb & 0xffffff);
+        if (std::system(("xsetroot -solid '" + std::string(colour) + "'").c_str()) != 0) {
+            throw std::runtime_error("xsetroot failed");
+        }
+        return;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+    xcb_pixmap_t previous = pixmap_;
+    pixmap_ = xcb_generate_id(connection_);
+    xcb_create_pixmap(connection_, screen->root_depth, pixmap_, screen->root, screen->width_in_pixels,
+                      screen->height_in_pixels);
+    xcb_gcontext_t gc = xcb_generate_id(connection_);
+    xcb_create_gc(connection_, gc, pixmap_, XCB_GC_FOREGROUND, &rgb);
+    xcb_rectangle_t all{0, 0, screen->width_in_pixels, screen->height_in_pixels};
+    xcb_poly_fill_rectangle(connection_, pixmap_, gc, 1, &all);
+    xcb_free_gc(connection_, gc);
+    xcb_change_window_attributes(connection_, screen->root, XCB_CW_BACK_PIXMAP, &pixmap_);
+    xcb_clear_area(connection_, 0, screen->root, 0, 0, 0, 0);
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, screen->root, internAtom(connection_, "_XROOTPMAP_ID"),
+                        XCB_ATOM_PIXMAP, 32, 1, &pixmap_);
+    if (previous != 0) xcb_free_pixmap(connection_, previous);
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
+
+X11TestProgram::X11TestProgram(const std::vector<std::string>& arguments) {
+    pid_ = fork();
+    if (pid_ != 0) return;
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+X11TestProgram::~X11TestProgram() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+}
+
+xcb_window_t X11TestProgram::waitForWindow(const std::string& applicationClass) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_atom_t clientList = internAtom(c, "_NET_CLIENT_LIST");
+    xcb_window_t found = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (found == 0 && std::chrono::steady_clock::now() < deadline) {
+        auto* list = xcb_get_property_reply(c, xcb_get_property(c, 0, screen->root, clientList, XCB_ATOM_WINDOW, 0, 4096),
+                                            nullptr);
+        const int count = list != nullptr ? xcb_get_property_value_length(list) / 4 : 0;
+        for (int i = 0; i < count && found == 0; ++i) {
+            const xcb_window_t id = static_cast<xcb_window_t*>(xcb_get_property_value(list))[i];
+            auto* cls = xcb_get_property_reply(c, xcb_get_property(c, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+                                               nullptr);
+            auto* attributes = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
+            if (cls != nullptr && attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE) {
+                std::string bytes(static_cast<const char*>(xcb_get_property_value(cls)),
+                                  static_cast<std::size_t>(xcb_get_property_value_length(cls)));
+                const auto split = bytes.find('\0');
+                if (split != std::string::npos && bytes.substr(split + 1).c_str() == applicationClass) found = id;
+            }
+            std::free(cls);
+            std::free(attributes);
+        }
+        std::free(list);
+        if (found == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    xcb_disconnect(c);
+    return found;
 }
 
 void X11TestWindow::sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }

@@ -6,15 +6,24 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <vector>
+
+#include "platform/desktop/system_log.hpp"
 
 namespace yux::platform {
 
 namespace {
 
+constexpr const char* kLogCategory = "Preview";
 constexpr std::size_t kBytesPerFrame = sizeof(float) * PulsePlaybackStream::kChannels;
-// How long open() waits for the sound server before the player goes silent.
-constexpr auto kConnectTimeout = std::chrono::seconds(3);
+// Every wait for the sound server is bounded: the player's calls come from the main thread, and
+// a server that stops answering (stopped, hung) must not freeze the program. Connecting and
+// opening the stream together may take this long; then the player runs silent on the host clock.
+constexpr auto kOpenTimeout = std::chrono::seconds(2);
+// An order (cork, uncork, flush) or a question of the played position may wait this long for
+// its answer; past it the stream plays on silently, paced by the monotonic clock.
+constexpr auto kAnswerTimeout = std::chrono::seconds(1);
 // The played position is the server's read position, asked for at most this often and run on
 // between answers. The library's own interpolated stream time cannot serve: it keeps running
 // while the stream is corked and, being monotonic, then stands still after uncorking for as long
@@ -24,14 +33,53 @@ constexpr double kTimingRequestSeconds = 0.01;
 // clock wait rather than run ahead of the sound.
 constexpr double kMaxRunOnSeconds = 0.25;
 
+using Deadline = std::chrono::steady_clock::time_point;
+
 double monotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+Deadline answerDeadline() { return std::chrono::steady_clock::now() + kAnswerTimeout; }
+
+// Where the sound goes once the server stopped answering: nowhere, at the pace a sink would
+// play it, so the preview's clock, which is the played count, goes on.
+class SilentOutput {
+public:
+    explicit SilentOutput(std::int64_t played) : base_(played), written_(played) {}
+
+    std::int64_t played(double now) {
+        if (!since_) return base_;
+        auto reached = base_ + static_cast<std::int64_t>(std::floor((now - *since_) * PulsePlaybackStream::kSampleRate));
+        if (reached <= written_) return reached;
+        // Ran dry: it stands at what was written until more comes.
+        base_ = written_;
+        since_ = now;
+        return written_;
+    }
+    int writable(double now) {
+        return static_cast<int>(std::max<std::int64_t>(0, PulsePlaybackStream::kBufferFrames - (written_ - played(now))));
+    }
+    void write(int frames) { written_ += frames; }
+    void cork(bool corked, double now) {
+        base_ = played(now);
+        since_ = corked ? std::nullopt : std::optional(now);
+    }
+    void flush(double now) {
+        base_ = played(now);
+        written_ = base_;
+        if (since_) since_ = now;
+    }
+
+private:
+    std::int64_t base_;
+    std::int64_t written_;
+    std::optional<double> since_;  // playing since then, from base_
+};
+
 // The live stream. Every call takes the main loop's lock.
 class LiveStream {
 public:
-    explicit LiveStream(std::string name) : name_(std::move(name)) {}
+    LiveStream(std::string name, SystemLog log) : name_(std::move(name)), log_(std::move(log)) {}
     ~LiveStream() { close(); }
 
     bool open() {
@@ -46,27 +94,37 @@ public:
         pa_context_set_state_callback(context_, [](pa_context*, void* loop) {
             pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
         }, loop_);
+        const Deadline deadline = std::chrono::steady_clock::now() + kOpenTimeout;
         pa_threaded_mainloop_lock(loop_);
         bool ready = pa_threaded_mainloop_start(loop_) >= 0 &&
-                     pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 && waitReady();
-        if (ready) ready = connectStream();
+                     pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 && waitReady(deadline);
+        if (ready) ready = connectStream(deadline);
         pa_threaded_mainloop_unlock(loop_);
-        if (!ready) close();
+        if (!ready) {
+            log_.error(kLogCategory, "No sound server took the preview's stream; the preview plays without sound.");
+            close();
+        }
         return ready;
     }
 
     int writableFrames() {
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return 0;
+        if (silent_) return silent_->writable(monotonicSeconds());
         Lock lock(loop_);
         std::size_t bytes = pa_stream_writable_size(stream_);
-        if (bytes == static_cast<std::size_t>(-1)) return 0;
+        if (bytes == static_cast<std::size_t>(-1)) {
+            // The stream or the connection failed: the preview goes on without sound.
+            goSilentLocked();
+            return silent_->writable(monotonicSeconds());
+        }
         return static_cast<int>(bytes / kBytesPerFrame);
     }
 
     void write(const float* samples, int frames) {
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr || frames <= 0) return;
+        if (silent_) return silent_->write(frames);
         Lock lock(loop_);
         pa_stream_write(stream_, samples, static_cast<std::size_t>(frames) * kBytesPerFrame, nullptr, 0, PA_SEEK_RELATIVE);
     }
@@ -75,18 +133,26 @@ public:
         std::lock_guard guard(mutex_);
         if (stream_ == nullptr) return;
         Lock lock(loop_);
-        if (corked) {
-            beginStretchLocked([&] {
-                corked_ = true;
-                await(pa_stream_cork(stream_, 1, signalLoop, loop_));
-            });
-            return;
+        if (!silent_) {
+            bool answered = false;
+            if (corked) {
+                answered = beginStretchLocked([&] {
+                    corked_ = true;
+                    return awaitLocked(pa_stream_cork(stream_, 1, signalLoop, loop_));
+                });
+            } else {
+                // Corked, the read position stands still: where the new sound starts is known before it plays.
+                answered = beginStretchLocked([] { return true; });
+                if (answered) {
+                    corked_ = false;
+                    answered = awaitLocked(pa_stream_cork(stream_, 0, signalLoop, loop_));
+                    requestTimingLocked(monotonicSeconds());
+                }
+            }
+            if (!answered) goSilentLocked();
         }
-        // Corked, the read position stands still: where the new sound starts is known before it plays.
-        beginStretchLocked([] {});
-        corked_ = false;
-        await(pa_stream_cork(stream_, 0, signalLoop, loop_));
-        requestTimingLocked(monotonicSeconds());
+        corked_ = corked;
+        if (silent_) silent_->cork(corked, monotonicSeconds());
     }
 
     void flush() {
@@ -95,7 +161,10 @@ public:
         // Nothing is written between the flush and the question after it, so the read position
         // answered is where the sound written next starts.
         Lock lock(loop_);
-        beginStretchLocked([&] { await(pa_stream_flush(stream_, signalLoop, loop_)); });
+        if (!silent_ && !beginStretchLocked([&] { return awaitLocked(pa_stream_flush(stream_, signalLoop, loop_)); })) {
+            goSilentLocked();
+        }
+        if (silent_) silent_->flush(monotonicSeconds());
     }
 
     std::int64_t playedFrames() {
@@ -111,6 +180,15 @@ public:
     // never goes back, and stands still until the stretch's first sound is heard.
     std::int64_t playedLocked() {
         double now = monotonicSeconds();
+        if (!silent_ && timing_.question != nullptr &&
+            pa_operation_get_state(timing_.question) == PA_OPERATION_RUNNING &&
+            now - timing_.requested > std::chrono::duration<double>(kAnswerTimeout).count()) {
+            goSilentLocked();  // the server has stopped answering
+        }
+        if (silent_) {
+            heard_ = std::max(heard_, silent_->played(now));
+            return heard_;
+        }
         if (now - timing_.requested >= kTimingRequestSeconds) requestTimingLocked(now);
         if (!stretchKnown_ || !timing_.valid) return heard_;
         double frames = static_cast<double>(timing_.readFrames - stretchRead_ - timing_.latencyFrames);
@@ -143,6 +221,7 @@ public:
         pa_threaded_mainloop_stop(loop_);
         pa_threaded_mainloop_free(loop_);
         loop_ = nullptr;
+        silent_.reset();
     }
 
 private:
@@ -160,24 +239,67 @@ private:
         double requested = 0;
     };
 
-    // With the loop locked: the count stops where it is, `order` runs, and a new stretch starts at
-    // the read position the server answers next.
+    // With the loop locked: the server no longer counts; the stream plays on silently from
+    // what was heard. Nothing more is asked of the server until close().
+    void goSilentLocked() {
+        if (silent_) return;
+        log_.error(kLogCategory, "The sound server stopped answering; the preview plays on without sound.");
+        forgetQuestionLocked();
+        silent_.emplace(heard_);
+        silent_->cork(corked_, monotonicSeconds());
+    }
+
+    // With the loop locked: waits until `done()` holds or the deadline has passed, and tells
+    // which. A timer on the loop wakes the wait at the deadline: a server that stopped
+    // answering signals nothing.
+    template <class Done>
+    bool waitLocked(Done done, Deadline deadline) {
+        if (done()) return true;
+        const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        // The alarm's own flag ends the wait: the two clocks need not agree to the microsecond.
+        struct Alarm {
+            pa_threaded_mainloop* loop;
+            bool rang = false;
+        } alarm{loop_};
+        pa_time_event* event = pa_context_rttime_new(
+            context_, pa_rtclock_now() + static_cast<pa_usec_t>(left.count()),
+            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+                auto* alarm = static_cast<Alarm*>(data);
+                alarm->rang = true;
+                pa_threaded_mainloop_signal(alarm->loop, 0);
+            },
+            &alarm);
+        if (event == nullptr) return done();
+        while (!done() && !alarm.rang) pa_threaded_mainloop_wait(loop_);
+        pa_threaded_mainloop_get_api(loop_)->time_free(event);
+        return done();
+    }
+
+    // With the loop locked: the count stops where it is, `order` runs (false: it was not
+    // answered in time), and a new stretch starts at the read position the server answers next.
+    // False when the server did not answer in time.
     template <class Order>
-    void beginStretchLocked(Order order) {
+    bool beginStretchLocked(Order order) {
         stretchBase_ = playedLocked();
-        awaitTimingLocked();  // an answer to a question asked before the order belongs to the old stretch
+        if (silent_) return false;
+        // An answer to a question asked before the order belongs to the old stretch.
+        if (!awaitTimingLocked()) return false;
         stretchKnown_ = false;
-        order();
+        if (!order()) return false;
         requestTimingLocked(monotonicSeconds());
-        awaitTimingLocked();
+        return awaitTimingLocked();
     }
 
     // With the loop locked. A question the server drops (the stream or the connection failed)
-    // ends the wait too.
-    void awaitTimingLocked() {
-        if (timing_.question == nullptr) return;
-        while (pa_operation_get_state(timing_.question) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
+    // ends the wait too. False when no answer came in time.
+    bool awaitTimingLocked() {
+        if (timing_.question == nullptr) return true;
+        pa_operation* question = timing_.question;
+        const bool answered =
+            waitLocked([question] { return pa_operation_get_state(question) != PA_OPERATION_RUNNING; }, answerDeadline());
         forgetQuestionLocked();
+        return answered;
     }
 
     // With the loop locked. One question at a time.
@@ -217,11 +339,15 @@ private:
         pa_threaded_mainloop_signal(live->loop_, 0);
     }
 
-    // With the loop locked: waits until the server has done the operation.
-    void await(pa_operation* operation) {
-        if (operation == nullptr) return;
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
+    // With the loop locked: waits until the server has done the operation, at most
+    // kAnswerTimeout. False when it did not answer in time (the operation is then given up).
+    bool awaitLocked(pa_operation* operation) {
+        if (operation == nullptr) return true;
+        const bool answered = waitLocked(
+            [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, answerDeadline());
+        if (!answered) pa_operation_cancel(operation);
         pa_operation_unref(operation);
+        return answered;
     }
 
     struct Lock {
@@ -230,19 +356,17 @@ private:
         pa_threaded_mainloop* loop;
     };
 
-    // With the loop locked. A missing server gives up after kConnectTimeout.
-    bool waitReady() {
-        auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
-        for (;;) {
+    // With the loop locked. A missing or silent server gives up at the deadline.
+    bool waitReady(Deadline deadline) {
+        const auto settled = [this] {
             auto state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY) return true;
-            if (!PA_CONTEXT_IS_GOOD(state) || std::chrono::steady_clock::now() > deadline) return false;
-            pa_threaded_mainloop_wait(loop_);
-        }
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        };
+        return waitLocked(settled, deadline) && pa_context_get_state(context_) == PA_CONTEXT_READY;
     }
 
     // With the loop locked.
-    bool connectStream() {
+    bool connectStream(Deadline deadline) {
         pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, PulsePlaybackStream::kSampleRate, PulsePlaybackStream::kChannels};
         stream_ = pa_stream_new(context_, name_.c_str(), &spec, nullptr);
         if (stream_ == nullptr) return false;
@@ -262,15 +386,15 @@ private:
         attributes.fragsize = static_cast<std::uint32_t>(-1);
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
         if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0) return false;
-        for (;;) {
+        const auto settled = [this] {
             auto state = pa_stream_get_state(stream_);
-            if (state == PA_STREAM_READY) return true;
-            if (!PA_STREAM_IS_GOOD(state)) return false;
-            pa_threaded_mainloop_wait(loop_);
-        }
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        };
+        return waitLocked(settled, deadline) && pa_stream_get_state(stream_) == PA_STREAM_READY;
     }
 
     std::string name_;
+    SystemLog log_;
     std::mutex mutex_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
@@ -284,12 +408,14 @@ private:
     std::int64_t stretchRead_ = 0;
     bool stretchKnown_ = false;
     std::int64_t heard_ = 0;
+    // Set once the server stopped answering.
+    std::optional<SilentOutput> silent_;
 };
 
 }  // namespace
 
 std::shared_ptr<PulsePlaybackStream> PulsePlaybackStream::create(std::string name) {
-    auto live = std::make_shared<LiveStream>(std::move(name));
+    auto live = std::make_shared<LiveStream>(std::move(name), SystemLog::create());
     Operations operations;
     auto& output = operations.output;
     output.open = [live] { return live->open(); };

@@ -691,7 +691,13 @@ private:
                 packet->duration = found != track.frameTicks.end() ? found->second : kDefaultFrameTicks;
                 if (found != track.frameTicks.end()) track.frameTicks.erase(track.frameTicks.begin(), std::next(found));
             }
-            if (track.held) mux(track, **track.held);
+            if (track.held) {
+                // A picture lasts until the next one: the muxer places the first picture of a
+                // fragment right after the length of the last one before it.
+                Packet& previous = *track.held;
+                if (track.isVideo() && packet->pts > previous->pts) previous->duration = packet->pts - previous->pts;
+                mux(track, *previous);
+            }
             track.held = std::move(packet);
         }
     }

@@ -57,6 +57,8 @@ FrameSourceSettings frameSourceSettings(const ContentFilter& filter, const Strea
     settings.region = {x, y, width, height};
     settings.showsCursor = configuration.showsCursor;
     settings.queueDepth = configuration.queueDepth;
+    // The movie keeps colour only.
+    settings.fillsAlpha = false;
     if (configuration.minimumFrameInterval.isValid() && configuration.minimumFrameInterval.value > 0) {
         settings.minimumFrameInterval = configuration.minimumFrameInterval;
     }

@@ -32,6 +32,8 @@ struct ContentFilter {
     }
 };
 
+// Blue, green and red, then a fourth byte that screen pictures leave undefined: their
+// consumer, the movie writer, keeps colour only.
 enum class PixelFormat { bgra };
 
 struct StreamConfiguration {

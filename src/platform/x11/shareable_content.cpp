@@ -32,15 +32,25 @@ ShareableContent ShareableContentProvider::assemble(const std::vector<X11Monitor
     if (auto main = mainMonitorIndex(monitors)) content.mainDisplayID = monitors[*main].id;
 
     std::map<std::int32_t, std::string> classes;
+    std::vector<std::string> withoutProcess;
     for (const auto& window : windows) {
         content.windows.push_back({window.id, window.processID, window.applicationClass, window.title,
                                    points(window.frame), window.onScreen, static_cast<int>(window.layer),
                                    window.inTaskBar});
+        if (window.applicationClass.empty()) continue;
         // An application is named after the class of its first window that has one.
-        if (window.processID && !window.applicationClass.empty()) classes.try_emplace(*window.processID, window.applicationClass);
+        if (window.processID) {
+            classes.try_emplace(*window.processID, window.applicationClass);
+        } else if (std::ranges::find(withoutProcess, window.applicationClass) == withoutProcess.end()) {
+            withoutProcess.push_back(window.applicationClass);
+        }
     }
     for (const auto& [pid, applicationClass] : classes) {
         content.applications.push_back({pid, applicationClass, nameForClass(applicationClass)});
+    }
+    // Windows of no known process make one application per class.
+    for (const auto& applicationClass : withoutProcess) {
+        content.applications.push_back({0, applicationClass, nameForClass(applicationClass)});
     }
     if (!classes.contains(thisProcess)) {
         content.applications.push_back({thisProcess, thisApplication, thisApplication});

@@ -29,7 +29,8 @@ struct ShareableDisplay {
     bool operator==(const ShareableDisplay&) const = default;
 };
 
-// A process with windows on the desktop. The bundle identifier is its WM_CLASS class.
+// A process with windows on the desktop. The bundle identifier is its WM_CLASS class. Windows
+// of no known process make one application per class, whose process identifier is 0.
 struct RunningApplication {
     std::int32_t processID = 0;
     std::string bundleIdentifier;

@@ -22,11 +22,11 @@ std::unique_ptr<X11Connection> X11Connection::open(const char* display) {
         xcb_disconnect(connection);
         throw std::runtime_error("The X server has no screen to record.");
     }
-    return std::unique_ptr<X11Connection>(new X11Connection(connection, iterator.data));
+    return std::unique_ptr<X11Connection>(new X11Connection(connection, iterator.data, screenNumber));
 }
 
-X11Connection::X11Connection(xcb_connection_t* connection, xcb_screen_t* screen)
-    : connection_(connection), screen_(screen) {}
+X11Connection::X11Connection(xcb_connection_t* connection, xcb_screen_t* screen, int screenNumber)
+    : connection_(connection), screen_(screen), screenNumber_(screenNumber) {}
 
 X11Connection::~X11Connection() { xcb_disconnect(connection_); }
 
@@ -55,6 +55,14 @@ bool X11Connection::hasExtension(const char* name) {
     auto cookie = xcb_query_extension(connection_, static_cast<std::uint16_t>(std::strlen(name)), name);
     XcbReply<xcb_query_extension_reply_t> reply(xcb_query_extension_reply(connection_, cookie, nullptr));
     return reply && reply->present != 0;
+}
+
+bool X11Connection::selectionOwned(const std::string& name) {
+    const xcb_atom_t selection = atom(name);
+    if (selection == XCB_ATOM_NONE) return false;
+    XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection), nullptr));
+    return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
 std::optional<std::vector<std::uint32_t>> X11Connection::cardinals(xcb_window_t window, xcb_atom_t property,

@@ -1,6 +1,7 @@
 #include "platform/x11/x11_desktop.hpp"
 
 #include <xcb/randr.h>
+#include <xcb/res.h>
 
 #include <algorithm>
 #include <cctype>
@@ -61,6 +62,38 @@ double screenRefreshRate(X11Connection& connection) {
     XcbReply<xcb_randr_get_screen_info_reply_t> info(
         xcb_randr_get_screen_info_reply(c, xcb_randr_get_screen_info(c, connection.root()), nullptr));
     return info ? info->rate : 0;
+}
+
+std::vector<std::optional<std::int32_t>> clientProcessIDs(X11Connection& connection,
+                                                          const std::vector<std::uint32_t>& resources) {
+    std::vector<std::optional<std::int32_t>> processes(resources.size());
+    if (resources.empty()) return processes;
+    xcb_connection_t* c = connection.raw();
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_res_id);
+    if (extension == nullptr || extension->present == 0) return processes;
+    // Client ids came with version 1.2.
+    XcbReply<xcb_res_query_version_reply_t> version(
+        xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), nullptr));
+    if (!version || version->server_major < 1 || (version->server_major == 1 && version->server_minor < 2)) {
+        return processes;
+    }
+    std::vector<xcb_res_query_client_ids_cookie_t> cookies;
+    cookies.reserve(resources.size());
+    for (auto resource : resources) {
+        xcb_res_client_id_spec_t spec{resource, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        cookies.push_back(xcb_res_query_client_ids(c, 1, &spec));
+    }
+    for (std::size_t i = 0; i < cookies.size(); ++i) {
+        XcbReply<xcb_res_query_client_ids_reply_t> reply(xcb_res_query_client_ids_reply(c, cookies[i], nullptr));
+        if (!reply) continue;
+        for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem > 0;
+             xcb_res_client_id_value_next(&ids)) {
+            if ((ids.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) == 0 || ids.data->length < 4) continue;
+            const auto pid = static_cast<std::int32_t>(*xcb_res_client_id_value_value(ids.data));
+            if (pid > 0) processes[i] = pid;
+        }
+    }
+    return processes;
 }
 
 namespace {
@@ -194,6 +227,18 @@ std::vector<X11ClientWindow> listClientWindows(X11Connection& connection) {
                         geometry->width + static_cast<int>(left + right),
                         geometry->height + static_cast<int>(top + bottom)};
         windows.push_back(std::move(window));
+    }
+    // Programs that set no _NET_WM_PID (those of the older toolkits) are known by their connection.
+    std::vector<std::uint32_t> unknown;
+    for (const auto& window : windows) {
+        if (!window.processID) unknown.push_back(window.id);
+    }
+    if (!unknown.empty()) {
+        auto processes = clientProcessIDs(connection, unknown);
+        std::size_t next = 0;
+        for (auto& window : windows) {
+            if (!window.processID) window.processID = processes[next++];
+        }
     }
     return windows;
 }

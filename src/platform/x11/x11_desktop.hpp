@@ -46,10 +46,18 @@ double screenRefreshRate(X11Connection& connection);
 // application windows.
 enum class WindowLayer : int { desktop = -2, below = -1, normal = 0, above = 3, dock = 20 };
 
+// The processes of the X clients that created these windows (or any other resources), through
+// the X-Resource extension; nothing for a client that is remote or gone, or for every window
+// when the server lacks the extension. One round trip for the whole list.
+std::vector<std::optional<std::int32_t>> clientProcessIDs(X11Connection& connection,
+                                                          const std::vector<std::uint32_t>& resources);
+
 // One managed client window of the window manager.
 struct X11ClientWindow {
     std::uint32_t id = 0;
-    std::optional<std::int32_t> processID;  // _NET_WM_PID
+    // _NET_WM_PID, else the process of the X client that created the window (see
+    // clientProcessIDs); nothing when neither is known.
+    std::optional<std::int32_t> processID;
     std::string applicationClass;           // WM_CLASS class: the application identifier
     std::string title;
     PixelRect frame;  // outer frame in root pixels (client area plus frame extents)

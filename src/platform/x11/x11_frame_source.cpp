@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "platform/media/host_clock.hpp"
+#include "platform/x11/desktop_picture.hpp"
 #include "platform/x11/frame_grid.hpp"
 
 namespace yux::platform {
@@ -40,6 +41,10 @@ constexpr std::int64_t kLongestWaitNanoseconds = 50'000'000;
 // Pictures beyond the queue depth: the consumer may keep the last picture of a recording
 // for its tail while new ones are in flight.
 constexpr int kSpareSlots = 2;
+// After the root changed in the region, its background is read again at most this often: a new
+// background is announced by nobody, and until read it is missing only under our own windows
+// (elsewhere the root's damage brings it at once), where alone it is read.
+constexpr std::int64_t kDesktopRefreshNanoseconds = 1'000'000'000;
 
 struct IdRange {
     std::uint32_t base;
@@ -173,6 +178,70 @@ void drawCursor(const xcb_xfixes_get_cursor_image_reply_t& cursor, const PixelRe
     }
 }
 
+// The parts of each painted picture that no longer show what a painting now would (XFixes
+// regions on the server, in picture coordinates). A buffer keeps its pixels between uses, so
+// painting it again where it is stale is enough: a video in a window repaints that window only.
+class StaleParts {
+public:
+    StaleParts(xcb_connection_t* connection, int width, int height)
+        : c_(connection), all_{0, 0, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height)} {
+        changed_ = region(0, nullptr);
+        scratch_ = region(0, nullptr);
+    }
+
+    // Something changed in `parts`, moved by (dx, dy) into picture coordinates.
+    void add(xcb_xfixes_region_t parts, int dx, int dy) {
+        xcb_xfixes_copy_region(c_, parts, scratch_);
+        xcb_xfixes_translate_region(c_, scratch_, static_cast<std::int16_t>(dx), static_cast<std::int16_t>(dy));
+        xcb_xfixes_union_region(c_, changed_, scratch_, changed_);
+    }
+    void addArea(const PixelRect& area) {
+        const xcb_rectangle_t rectangle{static_cast<std::int16_t>(area.x), static_cast<std::int16_t>(area.y),
+                                        static_cast<std::uint16_t>(area.width), static_cast<std::uint16_t>(area.height)};
+        xcb_xfixes_set_region(c_, scratch_, 1, &rectangle);
+        xcb_xfixes_union_region(c_, changed_, scratch_, changed_);
+    }
+    void addEverywhere() { everywhere_ = true; }
+    // What `picture` lacks now; it counts as painted from here on.
+    xcb_xfixes_region_t take(xcb_render_picture_t picture) {
+        for (auto& [_, parts] : pictures_) {
+            if (everywhere_) {
+                xcb_xfixes_set_region(c_, parts, 1, &all_);
+            } else {
+                xcb_xfixes_union_region(c_, parts, changed_, parts);
+            }
+        }
+        xcb_xfixes_set_region(c_, changed_, 0, nullptr);
+        everywhere_ = false;
+        auto [entry, added] = pictures_.try_emplace(picture, XCB_NONE);
+        if (added) entry->second = region(1, &all_);  // never painted
+        xcb_xfixes_copy_region(c_, entry->second, scratch_);
+        xcb_xfixes_set_region(c_, entry->second, 0, nullptr);
+        return scratch_;
+    }
+    // `picture` was drawn on after painting (the cursor), within `area`.
+    void spoil(xcb_render_picture_t picture, const xcb_rectangle_t& area) {
+        if (auto found = pictures_.find(picture); found != pictures_.end()) {
+            xcb_xfixes_set_region(c_, scratch_, 1, &area);
+            xcb_xfixes_union_region(c_, found->second, scratch_, found->second);
+        }
+    }
+
+private:
+    xcb_xfixes_region_t region(std::uint32_t count, const xcb_rectangle_t* rectangles) {
+        xcb_xfixes_region_t id = xcb_generate_id(c_);
+        xcb_xfixes_create_region(c_, id, count, rectangles);
+        return id;
+    }
+
+    xcb_connection_t* c_;
+    xcb_rectangle_t all_;
+    xcb_xfixes_region_t changed_;  // since the last take
+    xcb_xfixes_region_t scratch_;
+    bool everywhere_ = true;
+    std::map<xcb_render_picture_t, xcb_xfixes_region_t> pictures_;
+};
+
 }  // namespace
 
 struct X11FrameSource::Impl {
@@ -200,6 +269,7 @@ struct X11FrameSource::Impl {
     // With a region smaller than the screen, damage is cut to it (XFixes regions), so changes
     // elsewhere take no picture.
     xcb_xfixes_region_t recordedRegion = XCB_NONE;
+    // What the root's damage covered when last taken (XFixes 2): the parts of the desktop to copy.
     xcb_xfixes_region_t damagedParts = XCB_NONE;
     bool cursorDirty = false;
 
@@ -209,11 +279,21 @@ struct X11FrameSource::Impl {
     // With shared pixmaps the windows are painted straight into the shared memory of each
     // buffer, which saves reading the picture back: one full copy less per picture.
     std::vector<xcb_render_picture_t> slotPictures;
-    xcb_render_picture_t background = 0;
+    // Under the windows of display and area pictures; none for an application's (black).
+    std::unique_ptr<DesktopPicture> desktop;
+    MediaTime desktopRefreshDue = MediaTime::invalid();
+    bool desktopStale = false;  // the root drew in the region since the background was read
+    xcb_atom_t wallpaperAtom = XCB_ATOM_NONE;
+    // With Damage and XFixes 2, pictures are painted only where they are stale.
+    std::optional<StaleParts> stale;
     std::map<xcb_visualid_t, xcb_render_pictformat_t> visualFormats;
     std::set<xcb_render_pictformat_t> alphaFormats;
     bool hasRegions = false;  // XFixes 2: clip painting to what is visible
     xcb_render_pictformat_t argbFormat = 0;
+    // What the pictures are painted in: ARGB when the fourth byte must be 255, else the
+    // screen's own format, which the server copies four times faster than it converts.
+    std::uint8_t canvasDepth = 32;
+    xcb_render_pictformat_t canvasFormat = 0;
     std::map<xcb_window_t, xcb_render_picture_t> windowPictures;
     std::map<xcb_window_t, ClientInfo> clients;
     std::vector<TopLevel> tree;
@@ -226,6 +306,12 @@ struct X11FrameSource::Impl {
     CursorState cursor;
 
     xcb_connection_t* c() const { return connection->raw(); }
+
+    // What lives on the connection goes first.
+    void disconnect() {
+        desktop.reset();
+        connection.reset();
+    }
 
     void setUp() {
         connection = X11Connection::open(settings.display.empty() ? nullptr : settings.display.c_str());
@@ -274,14 +360,16 @@ struct X11FrameSource::Impl {
             const bool wholeScreen = region.x <= 0 && region.y <= 0 &&
                                      region.x + region.width >= screen->width_in_pixels &&
                                      region.y + region.height >= screen->height_in_pixels;
+            if (hasRegions) {
+                damagedParts = xcb_generate_id(c());
+                xcb_xfixes_create_region(c(), damagedParts, 0, nullptr);
+            }
             if (hasRegions && !wholeScreen) {
                 xcb_rectangle_t area{static_cast<std::int16_t>(region.x), static_cast<std::int16_t>(region.y),
                                      static_cast<std::uint16_t>(region.width),
                                      static_cast<std::uint16_t>(region.height)};
                 recordedRegion = xcb_generate_id(c());
                 xcb_xfixes_create_region(c(), recordedRegion, 1, &area);
-                damagedParts = xcb_generate_id(c());
-                xcb_xfixes_create_region(c(), damagedParts, 0, nullptr);
             }
         }
         if (canComposite) {
@@ -291,10 +379,21 @@ struct X11FrameSource::Impl {
         }
         composite = canComposite;
         if (canComposite) setUpSharedCanvases();
+        if (canComposite && hasDamage && hasRegions) stale.emplace(c(), region.width, region.height);
 
-        const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        // Property changes announce a new wallpaper.
+        const std::uint32_t events = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(c(), connection->root(), XCB_CW_EVENT_MASK, &events);
         xcb_flush(c());
+    }
+
+    // Whether pixmaps of the screen's depth store four bytes a pixel, as pictures do.
+    bool screenPixelsTakeFourBytes() const {
+        const xcb_setup_t* setup = xcb_get_setup(c());
+        for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem > 0; xcb_format_next(&formats)) {
+            if (formats.data->depth == connection->screen()->root_depth) return formats.data->bits_per_pixel == 32;
+        }
+        return false;
     }
 
     void setUpSharedCanvases() {
@@ -306,12 +405,12 @@ struct X11FrameSource::Impl {
             xcb_pixmap_t pixmap = xcb_generate_id(c());
             auto cookie = xcb_shm_create_pixmap_checked(c(), pixmap, connection->root(),
                                                         static_cast<std::uint16_t>(region.width),
-                                                        static_cast<std::uint16_t>(region.height), 32,
+                                                        static_cast<std::uint16_t>(region.height), canvasDepth,
                                                         pool->slot(i).segment, 0);
             XcbReply<xcb_generic_error_t> error(xcb_request_check(c(), cookie));
             if (error) return;  // read back from the one canvas instead
             xcb_render_picture_t picture = xcb_generate_id(c());
-            xcb_render_create_picture(c(), picture, pixmap, argbFormat, 0, nullptr);
+            xcb_render_create_picture(c(), picture, pixmap, canvasFormat, 0, nullptr);
             xcb_free_pixmap(c(), pixmap);  // the picture keeps it
             pictures.push_back(picture);
         }
@@ -349,27 +448,87 @@ struct X11FrameSource::Impl {
         }
         if (argbFormat == 0) throw std::runtime_error("The X server has no 32-bit picture format.");
 
-        // The canvas is ARGB so every painted pixel ends up opaque: its bytes are BGRA as read.
-        const auto& region = settings.region;
-        canvas = xcb_generate_id(c());
-        xcb_create_pixmap(c(), 32, canvas, connection->root(), static_cast<std::uint16_t>(region.width),
-                          static_cast<std::uint16_t>(region.height));
-        canvasPicture = xcb_generate_id(c());
-        xcb_render_create_picture(c(), canvasPicture, canvas, argbFormat, 0, nullptr);
-
-        // The desktop picture, when a wallpaper setter published one.
-        if (auto wallpaper =
-                connection->cardinals(connection->root(), connection->atom("_XROOTPMAP_ID"), XCB_ATOM_PIXMAP, 1);
-            wallpaper && !wallpaper->empty() && wallpaper->front() != 0) {
-            auto found = visualFormats.find(connection->screen()->root_visual);
-            if (found != visualFormats.end()) {
-                background = xcb_generate_id(c());
-                auto cookie =
-                    xcb_render_create_picture_checked(c(), background, wallpaper->front(), found->second, 0, nullptr);
-                XcbReply<xcb_generic_error_t> error(xcb_request_check(c(), cookie));
-                if (error) background = 0;
+        // An ARGB canvas makes every painted pixel opaque: its bytes are BGRA as read.
+        canvasDepth = 32;
+        canvasFormat = argbFormat;
+        if (!settings.fillsAlpha && screenPixelsTakeFourBytes()) {
+            if (auto screenFormat = visualFormats.find(connection->screen()->root_visual);
+                screenFormat != visualFormats.end()) {
+                canvasDepth = connection->screen()->root_depth;
+                canvasFormat = screenFormat->second;
             }
         }
+        const auto& region = settings.region;
+        canvas = xcb_generate_id(c());
+        xcb_create_pixmap(c(), canvasDepth, canvas, connection->root(), static_cast<std::uint16_t>(region.width),
+                          static_cast<std::uint16_t>(region.height));
+        canvasPicture = xcb_generate_id(c());
+        xcb_render_create_picture(c(), canvasPicture, canvas, canvasFormat, 0, nullptr);
+
+        setUpDesktop();
+    }
+
+    // The desktop goes under every picture but an application's, which shows its windows only.
+    void setUpDesktop() {
+        if (settings.windows.mode != WindowSelection::Mode::excluding) return;
+        auto rootFormat = visualFormats.find(connection->screen()->root_visual);
+        if (rootFormat == visualFormats.end()) return;
+        wallpaperAtom = connection->atom("_XROOTPMAP_ID");
+        const bool composited = connection->selectionOwned("_NET_WM_CM_S" + std::to_string(connection->screenNumber()));
+        try {
+            desktop = std::make_unique<DesktopPicture>(*connection, settings.region, rootFormat->second, composited);
+        } catch (const std::runtime_error& error) {
+            if (log) log(std::string("capture_desktop_missing ") + error.what());
+        }
+        desktopRefreshDue = hostTimeNow() + MediaTime(kDesktopRefreshNanoseconds, MediaTime::kNanosecondScale);
+    }
+
+    // Brings the desktop up to date with what the root window itself shows in `changed` (the
+    // root's damage; none means everywhere).
+    void followRoot(xcb_xfixes_region_t changed) {
+        if (desktop && desktop->followsRoot()) desktop->followRoot(changed);
+    }
+
+    // Reads the background again, when the root drew since and the last reading is old
+    // enough, where the pictures show the desktop but the screen a window; a picture is taken
+    // when there is such a place.
+    void refreshDesktopWhenDue() {
+        if (!desktop || !desktopStale || hostTimeNow() < desktopRefreshDue) return;
+        const auto parts = desktopOnlyInPictures();
+        desktop->refreshUnder(parts);
+        for (const auto& part : parts) {
+            if (stale) stale->addArea(part);
+            screenDirty = true;
+        }
+        desktopFresh();
+    }
+
+    void refreshDesktop() {
+        desktop->refresh();
+        if (stale) stale->addEverywhere();
+        screenDirty = true;
+        desktopFresh();
+    }
+
+    void desktopFresh() {
+        desktopStale = false;
+        desktopRefreshDue = hostTimeNow() + MediaTime(kDesktopRefreshNanoseconds, MediaTime::kNanosecondScale);
+    }
+
+    // Under the windows the pictures leave out, and under those that let it show through, in
+    // picture coordinates.
+    std::vector<PixelRect> desktopOnlyInPictures() {
+        std::set<const TopLevel*> covering;
+        for (const TopLevel* top : selectedWindows()) {
+            if (opaque(*top)) covering.insert(top);
+        }
+        const auto& region = settings.region;
+        std::vector<PixelRect> parts;
+        for (const auto& top : tree) {
+            if (!top.viewable || !intersectsRegion(top.rect) || covering.contains(&top)) continue;
+            parts.push_back({top.rect.x - region.x, top.rect.y - region.y, top.rect.width, top.rect.height});
+        }
+        return parts;
     }
 
     bool ownWindow(xcb_window_t id) const {
@@ -405,6 +564,9 @@ struct X11FrameSource::Impl {
         if (auto pid = property(info.client, connection->atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
             pid && pid->format == 32 && xcb_get_property_value_length(pid.get()) >= 4) {
             info.processID = *static_cast<const std::int32_t*>(xcb_get_property_value(pid.get()));
+        } else if (client != 0) {
+            // Not a window manager's frame: its creator is the application itself.
+            info.processID = clientProcessIDs(*connection, {info.client}).front();
         }
         if (auto cls = property(info.client, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256); cls && cls->format == 8) {
             std::string bytes(static_cast<const char*>(xcb_get_property_value(cls.get())),
@@ -552,7 +714,8 @@ struct X11FrameSource::Impl {
 
     // Paints every pixel once: walking down from the top window, each window is clipped to
     // what the opaque windows above it leave visible, and the desktop picture fills the rest.
-    void paintCanvas(xcb_render_picture_t canvasPicture) {
+    // Within `within` (picture coordinates; none means everywhere).
+    void paintCanvas(xcb_render_picture_t canvasPicture, xcb_xfixes_region_t within) {
         const auto& region = settings.region;
         std::vector<const TopLevel*> windows;
         for (const TopLevel* top : selectedWindows()) {
@@ -564,6 +727,7 @@ struct X11FrameSource::Impl {
             visible = xcb_generate_id(c());
             xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height)};
             xcb_xfixes_create_region(c(), visible, 1, &all);
+            if (within != XCB_NONE) xcb_xfixes_intersect_region(c(), visible, within, visible);
             for (std::size_t i = windows.size(); i-- > 0;) {
                 const auto& r = windows[i]->rect;
                 xcb_rectangle_t area{static_cast<std::int16_t>(r.x - region.x), static_cast<std::int16_t>(r.y - region.y),
@@ -580,10 +744,8 @@ struct X11FrameSource::Impl {
             }
             xcb_xfixes_set_picture_clip_region(c(), canvasPicture, visible, 0, 0);
         }
-        if (background != 0) {
-            xcb_render_composite(c(), XCB_RENDER_PICT_OP_SRC, background, XCB_NONE, canvasPicture,
-                                 static_cast<std::int16_t>(region.x), static_cast<std::int16_t>(region.y), 0, 0, 0, 0,
-                                 static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height));
+        if (desktop) {
+            desktop->paint(canvasPicture);
         } else {
             xcb_render_color_t black{0, 0, 0, 0xffff};
             xcb_rectangle_t all{0, 0, static_cast<std::uint16_t>(region.width), static_cast<std::uint16_t>(region.height)};
@@ -619,12 +781,19 @@ struct X11FrameSource::Impl {
                     damageNotified = true;
                 } else {
                     // Taken at once, so the window reports its next drawing too.
-                    xcb_damage_subtract(c(), notify->damage, XCB_NONE, XCB_NONE);
+                    xcb_damage_subtract(c(), notify->damage, XCB_NONE, stale ? damagedParts : XCB_NONE);
                     auto top = std::find_if(tree.begin(), tree.end(),
                                             [&](const TopLevel& t) { return t.id == notify->drawable; });
                     if (top != tree.end() && overlaps(top->rect, settings.region) && !leftOutAsOwn(*top)) {
                         windowDrawn = true;
+                        if (stale) stale->add(damagedParts, top->rect.x - settings.region.x, top->rect.y - settings.region.y);
                     }
+                }
+                continue;
+            }
+            if (type == XCB_PROPERTY_NOTIFY) {
+                if (desktop && reinterpret_cast<const xcb_property_notify_event_t*>(event.get())->atom == wallpaperAtom) {
+                    refreshDesktop();
                 }
                 continue;
             }
@@ -639,6 +808,8 @@ struct X11FrameSource::Impl {
                 break;
             }
             treeDirty = true;
+            // Windows came, went or moved: every picture is painted whole.
+            if (stale) stale->addEverywhere();
             // With Damage, what changed on screen is reported as damage; windows that change
             // elsewhere take no picture.
             if (!hasDamage) screenDirty = true;
@@ -655,21 +826,34 @@ struct X11FrameSource::Impl {
             windowDrawn = false;
             if (damageNotified) {
                 damageNotified = false;
-                xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
+                takeRootDamage();
+                // The root may have drawn too: which drew what is not told apart.
+                desktopStale = true;
             }
             return true;
         }
         if (!damageNotified) return false;
         damageNotified = false;
-        if (recordedRegion == XCB_NONE) {
-            xcb_damage_subtract(c(), damage, XCB_NONE, XCB_NONE);
-            return true;
+        takeRootDamage();
+        bool inRegion = true;
+        if (recordedRegion != XCB_NONE) {
+            xcb_xfixes_intersect_region(c(), damagedParts, recordedRegion, damagedParts);
+            XcbReply<xcb_xfixes_fetch_region_reply_t> parts(
+                xcb_xfixes_fetch_region_reply(c(), xcb_xfixes_fetch_region(c(), damagedParts), nullptr));
+            inRegion = !parts || (parts->extents.width > 0 && parts->extents.height > 0);
         }
+        // Damage that no window's drawing explains: the root may have drawn itself.
+        desktopStale = desktopStale || inRegion;
+        return inRegion;
+    }
+
+    // Takes the root's damage so that it reports the next change, and copies what the root
+    // itself drew there into the desktop.
+    void takeRootDamage() {
         xcb_damage_subtract(c(), damage, XCB_NONE, damagedParts);
-        xcb_xfixes_intersect_region(c(), damagedParts, recordedRegion, damagedParts);
-        XcbReply<xcb_xfixes_fetch_region_reply_t> parts(
-            xcb_xfixes_fetch_region_reply(c(), xcb_xfixes_fetch_region(c(), damagedParts), nullptr));
-        return !parts || (parts->extents.width > 0 && parts->extents.height > 0);
+        if (damagedParts == XCB_NONE) return;
+        followRoot(damagedParts);
+        if (stale) stale->add(damagedParts, -settings.region.x, -settings.region.y);
     }
 
     // Whether the cursor moved or changed where it shows in (or just left) the region.
@@ -695,14 +879,15 @@ struct X11FrameSource::Impl {
         if (!index) return false;
         const auto& region = settings.region;
         const auto& slot = pool->slot(*index);
-        // Reading the screen as shown instead, when nothing to leave out is in view, costs
-        // as much: the fourth byte of screen pixels must then be set here instead of by the
-        // server's copy.
         const bool painted = composite;
         if (painted && treeDirty) refreshTree();
+        // Without the root's damage in regions, what the root shows is copied whole each time.
+        if (painted && damagedParts == XCB_NONE) followRoot(XCB_NONE);
         MediaTime taken;
+        const xcb_render_picture_t target =
+            !painted ? XCB_NONE : slotPictures.empty() ? canvasPicture : slotPictures[static_cast<std::size_t>(*index)];
         if (painted && !slotPictures.empty()) {
-            paintCanvas(slotPictures[static_cast<std::size_t>(*index)]);
+            paintCanvas(target, stale ? stale->take(target) : XCB_NONE);
             taken = hostTimeNow();
             // One round trip: the server has painted everything asked before it answers.
             XcbReply<xcb_get_input_focus_reply_t> done(
@@ -712,7 +897,7 @@ struct X11FrameSource::Impl {
                 throw std::runtime_error("The X server did not finish the screen picture.");
             }
         } else {
-            if (painted) paintCanvas(canvasPicture);
+            if (painted) paintCanvas(target, stale ? stale->take(target) : XCB_NONE);
             taken = hostTimeNow();
             xcb_drawable_t source = painted ? canvas : connection->root();
             std::int16_t x = painted ? 0 : static_cast<std::int16_t>(region.x);
@@ -729,14 +914,22 @@ struct X11FrameSource::Impl {
             }
         }
         const std::size_t stride = static_cast<std::size_t>(region.width) * 4;
-        if (!painted) {
+        if (!painted && settings.fillsAlpha) {
             // The screen's 24-bit pixels leave the fourth byte undefined; this grab without
             // Composite is the fallback only.
             auto* pixels = reinterpret_cast<std::uint32_t*>(slot.data);
             const std::size_t count = static_cast<std::size_t>(region.width) * static_cast<std::size_t>(region.height);
             for (std::size_t i = 0; i < count; ++i) pixels[i] |= 0xff000000u;
         }
-        if (settings.showsCursor && cursor.image) drawCursor(*cursor.image, region, slot.data, stride);
+        if (settings.showsCursor && cursor.image) {
+            drawCursor(*cursor.image, region, slot.data, stride);
+            // Drawn into the buffer itself: its next painting covers it again.
+            if (stale && !slotPictures.empty()) {
+                const PixelRect drawn = cursorRect(*cursor.image);
+                stale->spoil(target, {static_cast<std::int16_t>(drawn.x - region.x), static_cast<std::int16_t>(drawn.y - region.y),
+                                      static_cast<std::uint16_t>(drawn.width), static_cast<std::uint16_t>(drawn.height)});
+            }
+        }
 
         std::shared_ptr<ShmPool> keep = pool;
         int taken_index = *index;
@@ -785,6 +978,7 @@ struct X11FrameSource::Impl {
                 next = std::max(next, grid->slotAtOrBefore(hostTimeNow() + half));
                 looks.fetch_add(1);
                 if (composite && treeDirty) refreshTree();
+                refreshDesktopWhenDue();
                 if (readCursor()) cursorDirty = true;
                 const MediaTime closes = grid->slot(next) + half;
                 for (;;) {
@@ -841,7 +1035,7 @@ void X11FrameSource::start() {
             impl->screenDirty = false;
         } catch (...) {
             ready.set_exception(std::current_exception());
-            impl->connection.reset();
+            impl->disconnect();
             return;
         }
         ready.set_value();
@@ -858,7 +1052,7 @@ void X11FrameSource::start() {
 void X11FrameSource::stop() {
     impl_->stopping = true;
     if (impl_->thread.joinable()) impl_->thread.join();
-    impl_->connection.reset();
+    impl_->disconnect();
 }
 
 bool X11FrameSource::compositing() const { return impl_->composite.load(); }

@@ -39,6 +39,9 @@ struct FrameSourceSettings {
     // Pictures that may be in flight at once (delivered and not yet released); later
     // pictures are dropped while all are out.
     int queueDepth = 6;
+    // The fourth byte of every pixel is 255. Off, it is whatever the screen holds there, which
+    // spares the X server converting every pixel: for consumers of the colour alone.
+    bool fillsAlpha = true;
     std::string display;  // X display name; empty means $DISPLAY
 };
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "platform/media/movie_track_reader.hpp"
 #include "platform/media/preview_player.hpp"
 #include "support/sink_monitor.hpp"
+#include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/timed_movie.hpp"
 
@@ -58,6 +60,14 @@ protected:
     }
 };
 
+// Fills what the stream takes with silence, up to a second of it.
+void feedSilence(PulsePlaybackStream& stream) {
+    constexpr int kRate = PulsePlaybackStream::kSampleRate;
+    static const std::vector<float> silence(static_cast<std::size_t>(kRate) * PulsePlaybackStream::kChannels, 0.0f);
+    const int writable = std::min(stream.writableFrames(), kRate);
+    if (writable > 0) stream.write(silence.data(), writable);
+}
+
 }  // namespace
 
 TEST_F(PreviewPlaybackDesktop, AtRateTwoTwoSecondsOfToneSoundForOneSecond) {
@@ -84,11 +94,7 @@ TEST(PulsePlaybackStreamDesktop, PlayedCountStandsWhileCorkedAndRunsOnceUncorked
     constexpr int kRate = PulsePlaybackStream::kSampleRate;
     auto stream = PulsePlaybackStream::create("Yux clock test");
     ASSERT_TRUE(stream->open());
-    std::vector<float> silence(static_cast<std::size_t>(kRate) * 2, 0.0f);
-    auto feed = [&] {
-        int writable = std::min(stream->writableFrames(), kRate);
-        if (writable > 0) stream->write(silence.data(), writable);
-    };
+    auto feed = [&] { feedSilence(*stream); };
     auto standCorked = [&](std::chrono::milliseconds length) {
         auto from = stream->playedFrames();
         auto until = std::chrono::steady_clock::now() + length;
@@ -126,4 +132,69 @@ TEST(PulsePlaybackStreamDesktop, PlayedCountStandsWhileCorkedAndRunsOnceUncorked
     EXPECT_LT(standCorked(1500ms), kRate / 20) << "time passed while corked";
     EXPECT_LT(playFor(0.5), 1.0);
     stream->cork(true);
+}
+
+// The player's calls come from the main thread: a sound server that stops answering (stopped,
+// hung) must cost each call a bounded wait, never a frozen window, and the preview's clock, the
+// played count, must run on without it.
+TEST(PulsePlaybackStreamDesktop, AStoppedSoundServerHoldsNoCallAndTheClockRunsOn) {
+    constexpr int kRate = PulsePlaybackStream::kSampleRate;
+    // Far above the stream's own wait for an answer, so a busy machine cannot fail it.
+    constexpr double kBoundSeconds = 6.0;
+    support::TemporaryDirectory folder;
+    support::PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    support::SoundServerAddress address(server.address());
+
+    auto stream = PulsePlaybackStream::create("Yux stall test");
+    ASSERT_TRUE(stream->open());
+    auto feed = [&] { feedSilence(*stream); };
+    auto secondsFor = [](auto call) {
+        auto sent = std::chrono::steady_clock::now();
+        call();
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    };
+    feed();
+    stream->cork(false);
+    std::this_thread::sleep_for(200ms);
+
+    server.freeze();
+    const struct {
+        const char* call;
+        std::function<void()> run;
+    } calls[] = {
+        {"played", [&] { stream->playedFrames(); }},
+        {"feed", feed},
+        {"pause", [&] { stream->cork(true); }},
+        {"play", [&] { stream->cork(false); }},
+        {"flush", [&] { stream->flush(); }},
+        {"played after", [&] { stream->playedFrames(); }},
+    };
+    double slowest = 0;
+    for (const auto& [call, run] : calls) {
+        const double seconds = secondsFor(run);
+        EXPECT_LT(seconds, kBoundSeconds) << call;
+        slowest = std::max(slowest, seconds);
+    }
+    std::printf("slowest call on the stopped server: %.3f s\n", slowest);
+
+    // Playing, silent: the count goes on with the host clock, paced by what is written.
+    feed();
+    const auto from = stream->playedFrames();
+    for (int step = 0; step < 60; ++step) {
+        feed();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GT(stream->playedFrames() - from, kRate / 10) << "the clock stopped with the server";
+
+    auto second = PulsePlaybackStream::create("Yux stall test 2");
+    bool opened = true;
+    EXPECT_LT(secondsFor([&] { opened = second->open(); }), kBoundSeconds) << "open";
+    EXPECT_FALSE(opened) << "a stopped server reported as open";
+    EXPECT_LT(secondsFor([&] { stream->close(); }), kBoundSeconds) << "close";
+
+    // Nothing is left waiting on the server: once it runs again, a new stream plays.
+    server.thaw();
+    auto third = PulsePlaybackStream::create("Yux stall test 3");
+    EXPECT_TRUE(third->open());
 }

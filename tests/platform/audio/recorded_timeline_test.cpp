@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/audio/pulse_record_stream.hpp"
@@ -124,4 +125,71 @@ TEST(RecordedTimeline, SilenceFillsOnlyWhereNoSoundIsHeld) {
     EXPECT_EQ(r.timeline.statistics().realFrames, 2 * kBlock);
     EXPECT_EQ(r.timeline.statistics().realFramesCut, 0);
     EXPECT_EQ(r.timeline.end(), ms(500));
+}
+
+// Silence comes once at least the least asked for is due, never in smaller pieces.
+TEST(RecordedTimeline, SilenceWaitsUntilTheLeastAskedForIsDue) {
+    Recorder r;
+    r.timeline.begin(ms(0));
+    r.timeline.fillSilence(ms(10) - MediaTime(1, kRate), kBlock);
+    EXPECT_TRUE(r.out.empty());
+    r.timeline.fillSilence(ms(10), kBlock);
+    ASSERT_EQ(r.out.size(), 1u);
+    EXPECT_EQ(r.timeline.statistics().silenceFrames, kBlock);
+    EXPECT_EQ(r.timeline.end(), ms(10));
+}
+
+// Frame numbers [from, to), and frames of silence.
+std::vector<float> run(std::int64_t from, std::int64_t to) {
+    std::vector<float> all;
+    for (std::int64_t i = from; i < to; ++i) all.push_back(static_cast<float>(i));
+    return all;
+}
+std::vector<float> operator+(std::vector<float> a, const std::vector<float>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Time never runs back: what overlaps the timeline loses the overlap and starts at its end,
+// except a held run, which is all real sound and is kept whole there.
+TEST(RecordedTimeline, SoundThatOverlapsTheTimelineGoesOnFromItsEnd) {
+    constexpr std::int64_t kMs = kRate / 1000;
+    const struct {
+        const char* name;
+        std::function<void(Recorder&)> feed;
+        std::vector<float> frames;  // handed on, in timeline order
+        std::int64_t cut, overlapped;
+    } cases[] = {
+        {"a block stamped 25 ms early after real sound",
+         [](Recorder& r) {
+             for (int i = 0; i < 3; ++i) r.block(ms(10 * i), ms(10 * i + 10));
+             r.block(ms(5), ms(45), 40 * kMs);
+         },
+         run(0, 30 * kMs) + run(55 * kMs, 70 * kMs), 0, 25 * kMs},
+        {"a block under silence already filled in",
+         [](Recorder& r) {
+             r.timeline.fillSilence(ms(100), 0);
+             r.block(ms(70), ms(110), 40 * kMs);
+         },
+         std::vector<float>(100 * kMs, 0.0f) + run(30 * kMs, 40 * kMs), 30 * kMs, 0},
+        {"a held run that reaches back before the end",
+         [](Recorder& r) {
+             for (int i = 0; i < 10; ++i) r.block(ms(10 * i), ms(10 * i + 10));
+             // A stall: nine blocks read at once, the first stamped 50 ms after the end; together
+             // they would start 30 ms before it.
+             for (int i = 0; i < 9; ++i) r.block(ms(150), ms(160));
+             r.timeline.fillSilence(ms(0), 0);
+         },
+         run(0, 190 * kMs), 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorder r;
+        r.timeline.begin(ms(0));
+        c.feed(r);
+        EXPECT_TRUE(r.continuous()) << "a buffer starts before the one ahead of it ends";
+        EXPECT_EQ(r.frames(), c.frames);
+        EXPECT_EQ(r.timeline.statistics().realFramesCut, c.cut);
+        EXPECT_EQ(r.timeline.statistics().realFramesOverlapped, c.overlapped);
+    }
 }

@@ -7,11 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <numbers>
+#include <optional>
 #include <thread>
 
 #include "platform/media/ffmpeg_support.hpp"
@@ -247,6 +250,55 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.025);
 }
 
+// Pictures come only when the screen changes; each keeps its own time on the movie's timeline.
+TEST(MovieWriter, EveryPictureKeepsItsTime) {
+    constexpr double kTick = 1.0 / 90000;
+    const struct {
+        const char* name;
+        std::vector<double> pictures;
+        double end;
+        bool endKnownLate;  // the pictures reached the encoder before the end was known
+        std::vector<double> stored;
+        double length;  // each picture lasts to the next, the last one its own 1/30 s
+    } cases[] = {
+        // The fragment cut after the second picture must not pull the third up to it.
+        {"idle stretches longer than a fragment", {0, 1.0, 2.5, 5.0}, 6.0, false, {0, 1.0, 2.5, 5.0}, 5.0 + 1.0 / 30},
+        {"the last two within one tick", {0, 0.5, 0.5 + kTick / 4}, 1.5, false, {0, 0.5, 0.5 + kTick},
+         0.5 + kTick + 1.0 / 30},
+        {"one stamped at the end", {0, 0.5, 1.0}, 1.0, true, {0, 0.5}, 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory folder;
+        const auto path = folder.file("times.mov");
+        auto writer = MovieWriter::create(path);
+        writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+        ASSERT_TRUE(writer->startWriting());
+        writer->startSession(hostTime(10));
+        if (!c.endKnownLate) writer->endSession(hostTime(10 + c.end));
+        for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+            appendWhenReady(*writer, 0, videoSample(hostTime(10 + c.pictures[i]), movingPattern(kWidth, kHeight, i),
+                                                    MediaTime(1, 30)));
+        }
+        if (c.endKnownLate) {
+            // Time for the encoding thread to take them; the end comes with the stop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            writer->endSession(hostTime(10 + c.end));
+        }
+        finish(*writer);
+        ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+
+        MovieTrackReader reader(path);
+        std::vector<double> stored;
+        for (const auto& frame : reader.videoFrames(reader.tracks()[0])) {
+            stored.push_back(frame.presentationTime.seconds());
+        }
+        ASSERT_EQ(stored.size(), c.stored.size());
+        for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_NEAR(stored[i], c.stored[i], kTick / 2) << i;
+        EXPECT_NEAR(reader.tracks()[0].duration.seconds(), c.length, 1e-6);
+    }
+}
+
 TEST(MovieWriter, AudioKeepsItsTimestampsAcrossAGap) {
     TemporaryDirectory folder;
     const auto path = folder.file("gap.mov");
@@ -331,6 +383,59 @@ TEST(MovieWriter, AudioFromBeforeTheStartIsCutInEveryBuffer) {
     auto sound = reader.readAudio(reader.tracks()[1]);
     EXPECT_NEAR(firstLoudAt(sound), 0.5, 0.002);
     EXPECT_NEAR(reader.duration().seconds(), 1.0, 1e-3);
+}
+
+// Sound keeps its place to the sample: cut at the movie's start however little of it lies
+// before, and cut where it repeats what was delivered rather than moved after it. A track one
+// sample off is heard out of step with the pictures once mixed with another.
+TEST(MovieWriter, SoundKeepsItsPlaceToTheSample) {
+    constexpr double kOmega = 2 * std::numbers::pi * 440 / 48000;
+    constexpr int kBuffer = 480;
+    const struct {
+        const char* name;
+        std::int64_t first;  // where the sound begins, in samples
+        // After the buffer starting at `again`, the one starting at `repeated` comes once more.
+        std::optional<std::int64_t> again = {};
+        std::int64_t repeated = 0;
+    } cases[] = {
+        {"from the start", 0},
+        {"from one sample before", -1},
+        {"from 10 ms before", -480},
+        {"from one sample before, after sound from the start", 0, 0, -1},
+        {"delivered again 100 ms after it was", 0, 14400, 9600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory folder;
+        const auto path = folder.file("placed.mov");
+        auto writer = screenAndAudioWriter(path, 0);
+        appendWhenReady(*writer, 0, videoSample(hostTime(0), movingPattern(kWidth, kHeight, 0)));
+        // A tone whose phase is that of the movie's timeline.
+        auto tone = [&](std::int64_t first) {
+            appendWhenReady(*writer, 1,
+                            audioSample(hostTime(first / 48000.0),
+                                        sineTone(440, kBuffer, 48000, 2, AudioSampleFormat::float32, first, 0.5)));
+        };
+        for (std::int64_t first = c.first; first < 48000; first += kBuffer) {
+            tone(first);
+            if (first == c.again) tone(c.repeated);
+        }
+        writer->endSession(hostTime(1));
+        finish(*writer);
+        ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+        auto sound = MovieTrackReader(path).readAudio(MovieTrackReader(path).tracks()[1]);
+        ASSERT_EQ(sound.start, MediaTime(0, 48000));
+        ASSERT_GE(sound.audio.frameCount(), 40000);
+        const auto* samples = reinterpret_cast<const float*>(sound.audio.bytes->data());
+        double inPhase = 0;
+        double quadrature = 0;
+        for (int i = 9600; i < 38400; ++i) {
+            inPhase += samples[2 * i] * std::sin(kOmega * i);
+            quadrature += samples[2 * i] * std::cos(kOmega * i);
+        }
+        // One sample late would be kOmega (0.058) behind.
+        EXPECT_NEAR(std::atan2(quadrature, inPhase), 0, kOmega / 3);
+    }
 }
 
 // A buffer that arrives after a later one still takes its place: the gap it belongs in is

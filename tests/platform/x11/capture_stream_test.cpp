@@ -24,7 +24,7 @@ void drain(SerialQueue& queue) { queue.sync([] {}); }
 
 }  // namespace
 
-TEST(ShareableContent, AssemblesDisplaysInPointsAndOneApplicationPerProcess) {
+TEST(ShareableContent, AssemblesDisplaysInPointsAndOneApplicationPerProcessElsePerClass) {
     std::vector<X11Monitor> monitors{{400, "left", {0, 0, 1920, 1080}, false}, {401, "right", {1920, 0, 2560, 1440}, true}};
     X11ClientWindow editor;
     editor.id = 0x600001;
@@ -34,19 +34,24 @@ TEST(ShareableContent, AssemblesDisplaysInPointsAndOneApplicationPerProcess) {
     editor.onScreen = true;
     X11ClientWindow editorDialog = editor;
     editorDialog.id = 0x600002;
-    X11ClientWindow remote;  // no _NET_WM_PID: a window, but no application
+    // No process known: windows group by class; a window without a class makes no application.
+    X11ClientWindow remote;
     remote.id = 0x700001;
     remote.applicationClass = "XTerm";
-    auto content = ShareableContentProvider::assemble(monitors, {editor, editorDialog, remote}, 2.0, 42, "yux",
-                                                      [](const std::string& c) { return c + " App"; });
+    X11ClientWindow remoteMenu = remote;
+    remoteMenu.id = 0x700002;
+    X11ClientWindow unnamed;
+    unnamed.id = 0x800001;
+    auto content = ShareableContentProvider::assemble(monitors, {editor, editorDialog, remote, remoteMenu, unnamed},
+                                                      2.0, 42, "yux", [](const std::string& c) { return c + " App"; });
     EXPECT_EQ(content.mainDisplayID, 401u);
     ASSERT_EQ(content.displays.size(), 2u);
     EXPECT_EQ(content.displays[1].frame, (PointRect{960, 0, 1280, 720}));
     EXPECT_EQ(content.displays[1].width, 2560);
-    EXPECT_EQ(content.windows.size(), 3u);
+    EXPECT_EQ(content.windows.size(), 5u);
     EXPECT_EQ(content.windows[0].frame, (PointRect{50, 100, 400, 300}));
-    EXPECT_EQ(content.applications,
-              (std::vector<RunningApplication>{{300, "Gedit", "Gedit App"}, {42, "yux", "yux"}}));
+    EXPECT_EQ(content.applications, (std::vector<RunningApplication>{
+                                        {300, "Gedit", "Gedit App"}, {0, "XTerm", "XTerm App"}, {42, "yux", "yux"}}));
 }
 
 TEST(ShareableContent, MainMonitorIsPrimaryElseAtOriginElseFirst) {

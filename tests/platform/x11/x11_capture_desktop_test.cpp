@@ -22,6 +22,7 @@
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/x11/x11_frame_source.hpp"
+#include "support/own_test_window.hpp"
 #include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
 
@@ -120,18 +121,9 @@ FrameSourceSettings region(int x, int y, int width, int height) {
     return settings;
 }
 
-// A window of this very process, painted green, at an exact place.
+// A window of this very process, painted green.
 std::unique_ptr<QWidget> ownWindow(int x, int y, int width, int height) {
-    auto widget = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint |
-                                                         Qt::WindowStaysOnTopHint);
-    widget->setAutoFillBackground(true);
-    QPalette palette;
-    palette.setColor(QPalette::Window, QColor(0, 255, 0));
-    widget->setPalette(palette);
-    widget->setGeometry(x, y, width, height);
-    widget->show();
-    yux::testing::processEventsFor(100);
-    return widget;
+    return yux::testing::ownTestWindow(x, y, width, height, QColor(0, 255, 0));
 }
 
 // Runs pactl and returns what it printed, e.g. the index of a loaded module.
@@ -343,6 +335,62 @@ TEST(X11FrameSource, ApplicationTargetShowsThatApplicationOnly) {
     EXPECT_TRUE(editorOnly.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 190, 140).near(kYellow); }));
 }
 
+TEST(X11FrameSource, TheRootWindowShowsUnderOwnWindowsAndWhereWindowsLeaveWhateverPaintedIt) {
+    using Setter = yux::testing::X11RootBackground::Setter;
+    constexpr std::uint32_t kSky = 0x336699;
+    constexpr std::uint32_t kSand = 0x996633;
+    for (Setter setter : {Setter::xsetroot, Setter::publishedPixmap}) {
+        SCOPED_TRACE(setter == Setter::xsetroot ? "xsetroot -solid" : "_XROOTPMAP_ID");
+        yux::testing::X11RootBackground background(setter, kSky);
+        auto other = std::make_unique<X11TestWindow>(placed(160, 660, 120, 80, kRed));
+        ASSERT_TRUE(other->waitUntilViewable());
+        auto own = ownWindow(300, 700, 80, 60);
+        auto settings = region(100, 600, 400, 300);
+        settings.showsCursor = false;
+        FrameWatcher watcher(settings);
+        const auto shows = [](int x, int y, std::uint32_t rgb) {
+            return [=](const PixelBuffer& p) { return pixelAt(p, x, y).near(rgb); };
+        };
+        EXPECT_TRUE(watcher.waitFor(shows(10, 10, kSky)));
+        EXPECT_TRUE(watcher.waitFor(shows(240, 130, kSky))) << "under our own window";
+        EXPECT_TRUE(watcher.waitFor(shows(120, 100, kRed)));
+
+        // A new background while recording: at once where the root shows, soon under our window.
+        background.set(kSand);
+        EXPECT_TRUE(watcher.waitFor(shows(10, 10, kSand)));
+        EXPECT_TRUE(watcher.waitFor(shows(240, 130, kSand))) << "under our own window";
+        // Where a window was, the desktop shows once it moves away, and once it is gone.
+        other->move(200, 620);
+        EXPECT_TRUE(watcher.waitFor(shows(70, 70, kSand)));
+        other.reset();
+        EXPECT_TRUE(watcher.waitFor(shows(120, 40, kSand)));
+        EXPECT_TRUE(pixelAt(*watcher.latest().picture(), 240, 130).near(kSand));
+    }
+}
+
+TEST(X11FrameSource, WhatAProgramDrawsOnTheRootWindowShowsButNotOurOwnWindowOverIt) {
+    constexpr std::uint32_t kDrawn = 0x40c080;
+    // A background to wipe the drawing with afterwards, so that later tests do not see it.
+    yux::testing::X11RootBackground background(yux::testing::X11RootBackground::Setter::xsetroot, 0x000000);
+    auto own = ownWindow(1300, 160, 80, 60);
+    auto settings = region(1200, 100, 300, 200);
+    settings.showsCursor = false;
+    FrameWatcher watcher(settings);
+    // Straight onto the root, as desktop widgets without a window of their own draw.
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_gcontext_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, screen->root, XCB_GC_FOREGROUND, &kDrawn);
+    xcb_rectangle_t area{1200, 100, 300, 200};
+    xcb_poly_fill_rectangle(c, screen->root, gc, 1, &area);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    EXPECT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 20, 20).near(kDrawn); }));
+    EXPECT_FALSE(pixelAt(*watcher.latest().picture(), 140, 90).near(0x00ff00)) << "our own window shows";
+    xcb_free_gc(c, gc);
+    xcb_disconnect(c);
+}
+
 TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
     X11TestWindow red(placed(610, 110, 200, 200, kRed));
     ASSERT_TRUE(red.waitUntilViewable());
@@ -368,6 +416,62 @@ TEST(X11FrameSource, CursorIsDrawnWhenAsked) {
     auto withCursor = region(660, 150, 100, 100);
     FrameWatcher watcher(withCursor);
     EXPECT_TRUE(watcher.waitFor([&](const PixelBuffer& p) { return pixelAt(p, 0, 0).near(kRed) && differs(p) > 10; }));
+    xcb_disconnect(c);
+}
+
+TEST(X11FrameSource, EveryPictureShowsTheWholeRegionThoughOnlyWhatChangedIsPaintedAgain) {
+    // Pictures alternate between buffers, each of which missed what changed for the other.
+    for (bool fillsAlpha : {true, false}) {
+        SCOPED_TRACE(fillsAlpha ? "ARGB" : "the screen's format");
+        X11TestWindow window(placed(1310, 560, 200, 100, kRed));
+        ASSERT_TRUE(window.waitUntilViewable());
+        auto settings = region(1300, 550, 300, 200);
+        settings.showsCursor = false;
+        settings.fillsAlpha = fillsAlpha;
+        FrameWatcher watcher(settings);
+        ASSERT_TRUE(watcher.waitFor([](const PixelBuffer& p) { return pixelAt(p, 20, 20).near(kRed); }));
+        const std::uint32_t colours[] = {kBlue, kYellow, 0x00ff00};
+        std::uint32_t quarters[4] = {kRed, kRed, kRed, kRed};
+        for (int step = 0; step < 12; ++step) {
+            const int quarter = step % 4;
+            quarters[quarter] = colours[step % 3];
+            window.fill(quarters[quarter], (quarter % 2) * 100, (quarter / 2) * 50, 100, 50);
+            // The change has been seen a few grid slots ago by now.
+            ASSERT_TRUE(watcher.waitForLooks(6));
+            const auto picture = *watcher.latest().picture();
+            for (int q = 0; q < 4; ++q) {
+                EXPECT_TRUE(pixelAt(picture, 10 + (q % 2) * 100 + 50, 10 + (q / 2) * 50 + 25).near(quarters[q]))
+                    << "step " << step << ", quarter " << q;
+            }
+        }
+    }
+}
+
+TEST(X11FrameSource, TheCursorLeavesNoTrailInLaterPictures) {
+    X11TestWindow window(placed(1310, 810, 280, 180, kBlue));
+    ASSERT_TRUE(window.waitUntilViewable());
+    FrameWatcher watcher(region(1300, 800, 300, 200));
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    // Pixels within a few of the hot spot that are not the window's: the cursor's.
+    auto cursorNear = [](const PixelBuffer& p, int x, int y) {
+        int drawn = 0;
+        for (int dy = 0; dy < 8; ++dy)
+            for (int dx = 0; dx < 8; ++dx) drawn += pixelAt(p, x + dx, y + dy).near(kBlue) ? 0 : 1;
+        return drawn > 4;
+    };
+    const int places[][2] = {{40, 40}, {200, 40}, {40, 120}, {200, 120}, {120, 80}};
+    for (std::size_t i = 0; i < std::size(places); ++i) {
+        xcb_warp_pointer(c, XCB_NONE, screen->root, 0, 0, 0, 0, static_cast<std::int16_t>(1300 + places[i][0]),
+                         static_cast<std::int16_t>(800 + places[i][1]));
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        ASSERT_TRUE(watcher.waitFor([&](const PixelBuffer& p) { return cursorNear(p, places[i][0], places[i][1]); }))
+            << "place " << i;
+        const auto picture = *watcher.latest().picture();
+        for (std::size_t before = 0; before < i; ++before) {
+            EXPECT_FALSE(cursorNear(picture, places[before][0], places[before][1])) << "a trail at place " << before;
+        }
+    }
     xcb_disconnect(c);
 }
 

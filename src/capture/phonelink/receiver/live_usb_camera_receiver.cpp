@@ -377,7 +377,14 @@ QCoro::Task<void> discoveryLoop(QPointer<LiveUSBCameraReceiver> self, platform::
                                 std::shared_ptr<platform::SerialQueue> queue,
                                 std::function<std::vector<USBMuxConnection::Device>()> discover,
                                 std::chrono::milliseconds interval,
-                                std::function<void(LiveUSBCameraReceiver&, const std::vector<USBMuxConnection::Device>&)> take) {
+                                std::function<void(LiveUSBCameraReceiver&, const std::vector<USBMuxConnection::Device>&)> take,
+                                std::shared_ptr<int> loops) {
+    ++*loops;
+    // Counted until the frame itself is gone, whichever way the loop ends.
+    struct Counted {
+        std::shared_ptr<int> loops;
+        ~Counted() { --*loops; }
+    } counted{std::move(loops)};
     while (!token.isCancelled()) {
         std::vector<USBMuxConnection::Device> devices;
         try {
@@ -414,7 +421,8 @@ void LiveUSBCameraReceiver::startDiscovery() {
     discoveryLoop(QPointer(this), *discovery_, listingQueue_, operations_.discover, timings_.discoveryInterval,
                   [](LiveUSBCameraReceiver& receiver, const std::vector<USBMuxConnection::Device>& devices) {
                       receiver.connectListed(devices);
-                  });
+                  },
+                  discoveryLoops_);
 }
 
 void LiveUSBCameraReceiver::connectListed(const std::vector<USBMuxConnection::Device>& devices) {

@@ -88,6 +88,8 @@ public:
 
     // Reader and picture-decoding threads still running, also those of dropped phones.
     int liveThreads() const { return liveThreads_->load(); }
+    // A discovery loop has not ended yet: a stopped one ends on the main loop's next turn.
+    bool discovering() const { return *discoveryLoops_ > 0; }
     std::uint64_t audioEpoch() const { return audioEpoch_; }
     std::optional<std::string> activeCamera() const { return active_; }
     bool hasTunnel(const std::string& id) const { return connections_.contains(id); }
@@ -146,6 +148,8 @@ private:
     bool running_ = false;
     double sourceAspect_ = 16.0 / 9.0;
     std::shared_ptr<std::atomic<int>> liveThreads_ = std::make_shared<std::atomic<int>>(0);
+    // Main thread only; shared with the loops, which may outlive the receiver.
+    std::shared_ptr<int> discoveryLoops_ = std::make_shared<int>(0);
 };
 
 }  // namespace yux
