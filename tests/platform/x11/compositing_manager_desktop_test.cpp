@@ -132,6 +132,7 @@ struct SwitchCase {
     const char* name;
     platform::PixelRect region;
     platform::WindowSelection windows;
+    bool showsDesktop;  // an application's pictures show its windows only
 };
 
 class FrameSourceAcrossCompositorSwitches : public ::testing::TestWithParam<SwitchCase> {};
@@ -145,22 +146,18 @@ struct Look {
     std::uint32_t desktopBeside;
 };
 
-// The root window's background in a colour of its own while a test runs, black again after.
-class RootColour {
-public:
-    RootColour() { std::system("xsetroot -solid '#5a3c78'"); }
-    ~RootColour() { std::system("xsetroot -solid black"); }
-};
+constexpr std::uint32_t kWallpaper = 0x5a3c78;
 
 }  // namespace
 
 // A take goes on while a compositing manager stops or starts: every picture shows the other
-// window's own colours (none black, none of our window), the desktop under our window as
+// window's own colours (none black, none of our window), the wallpaper under our window as
 // beside it, and a colour painted after each switch reaches the pictures, so they never freeze.
 TEST_P(FrameSourceAcrossCompositorSwitches, PicturesShowTheOtherWindowsThroughEachSwitch) {
     const SwitchCase& c = GetParam();
     TestCompositor compositor;
-    RootColour desktop;
+    // Published as wallpaper setters do: a compositing manager shows no other background.
+    yux::testing::X11RootBackground wallpaper(yux::testing::X11RootBackground::Setter::publishedPixmap, kWallpaper);
     yux::testing::X11TestWindow other(otherWindow(false));
     ASSERT_TRUE(other.waitUntilViewable());
     // Over the other window's right edge and the desktop beside it.
@@ -219,14 +216,16 @@ TEST_P(FrameSourceAcrossCompositorSwitches, PicturesShowTheOtherWindowsThroughEa
         EXPECT_TRUE(painted.contains(l.underOurs)) << "picture " << i << std::hex << ": " << l.underOurs;
         EXPECT_TRUE(painted.contains(l.beside)) << "picture " << i << std::hex << ": " << l.beside;
         EXPECT_EQ(l.desktopUnderOurs, l.desktopBeside) << "picture " << i;
+        if (c.showsDesktop) EXPECT_EQ(l.desktopBeside, kWallpaper) << "picture " << i << std::hex << ": " << l.desktopBeside;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Takes, FrameSourceAcrossCompositorSwitches,
-    ::testing::Values(SwitchCase{"fullScreen", {0, 0, 1920, 1080}, {}},
-                      SwitchCase{"area", {kWindow.x() - 50, kWindow.y() - 50, 800, 500}, {}},
+    ::testing::Values(SwitchCase{"fullScreen", {0, 0, 1920, 1080}, {}, true},
+                      SwitchCase{"area", {kWindow.x() - 50, kWindow.y() - 50, 800, 500}, {}, true},
                       SwitchCase{"application",
                                  {0, 0, 1920, 1080},
-                                 {platform::WindowSelection::Mode::including, {}, {"YuxSwitchApplication"}, true}}),
+                                 {platform::WindowSelection::Mode::including, {}, {"YuxSwitchApplication"}, true},
+                                 false}),
     [](const ::testing::TestParamInfo<SwitchCase>& info) { return std::string(info.param.name); });
