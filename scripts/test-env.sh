@@ -1,15 +1,40 @@
 #!/usr/bin/env bash
-# test-env.sh COMMAND...: runs COMMAND inside a private desktop: Xvfb 1920x1080x24 on a free
-# display with openbox and tint2, and a PulseAudio daemon whose default sink is a null sink and
-# whose default source is fed by a second null sink ("yux_mic_feed"), so tests can play a tone
-# into the microphone. Stops exactly what it started, by process id, whatever COMMAND returns.
+# test-env.sh [--compositor] [--pipewire] COMMAND...: runs COMMAND inside a private desktop:
+# Xvfb 1920x1080x24 on a free display with openbox and tint2, and a PulseAudio daemon whose
+# default sink is a null sink and whose default source is fed by a second null sink
+# ("yux_mic_feed"), so tests can play a tone into the microphone. Stops exactly what it
+# started, by process id, whatever COMMAND returns.
+#   --compositor  also runs a compositing manager (picom, xrender backend). Its process id is
+#                 kept in $YUX_TEST_ENV_DIR/compositor.pid; a test that stops it and starts
+#                 another writes the new one's there, and that one is stopped at the end.
+#   --pipewire    runs PipeWire, WirePlumber and PipeWire's PulseAudio server on a private
+#                 session bus instead of the PulseAudio daemon, with the same sinks and sources.
 set -uo pipefail
+compositor=0
+pipewire=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --compositor) compositor=1; shift ;;
+    --pipewire) pipewire=1; shift ;;
+    *) break ;;
+  esac
+done
+if [ $# -eq 0 ]; then echo "usage: scripts/test-env.sh [--compositor] [--pipewire] COMMAND..." >&2; exit 2; fi
 # The tests run the same from any desktop: no Wayland session shows through.
 unset XDG_SESSION_TYPE WAYLAND_DISPLAY
 runtime="$(mktemp -d /tmp/yux-env-XXXXXX)"
 chmod 700 "$runtime"
 pids=()
 cleanup() {
+  # The compositing manager running now, which a test may have started in place of ours.
+  if [ -s "$runtime/compositor.pid" ]; then
+    local running
+    running="$(cat "$runtime/compositor.pid")"
+    kill "$running" 2>/dev/null
+    if ! wait "$running" 2>/dev/null; then
+      for _ in $(seq 30); do kill -0 "$running" 2>/dev/null || break; sleep 0.1; done
+    fi
+  fi
   for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$runtime"
@@ -17,39 +42,92 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Xvfb picks a free display number itself and writes it to the descriptor.
+# Xvfb picks a free display number itself and writes it to the descriptor; a busy machine can
+# take many seconds to start it.
 exec {displayfd}<> <(:)
 Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
   >"$runtime/xvfb.log" 2>&1 &
 pids+=($!)
 display=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+  kill -0 "${pids[0]}" 2>/dev/null || break
 done
 exec {displayfd}>&-
 if [ -z "$display" ]; then echo "test-env: Xvfb did not start" >&2; cat "$runtime/xvfb.log" >&2; exit 1; fi
 export DISPLAY=":$display"
 
 export XDG_RUNTIME_DIR="$runtime"
-export PULSE_SERVER="unix:$runtime/pulse.sock"
+export YUX_TEST_ENV_DIR="$runtime"
 export HOME_BEFORE_ENV="${HOME:-}"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit=yes \
-  -L "module-native-protocol-unix socket=$runtime/pulse.sock auth-anonymous=1" \
-  -L "module-null-sink sink_name=yux_mic_feed sink_properties=device.description=Yux-Mic-Feed" \
-  -L "module-remap-source source_name=yux_null_source master=yux_mic_feed.monitor source_properties=device.description=Yux-Null-Source" \
-  -L "module-null-sink sink_name=yux_null_sink sink_properties=device.description=Yux-Null-Sink" \
-  >"$runtime/pulse.log" 2>&1 &
-pids+=($!)
+# The same sinks and sources in either sound server.
+sound_modules=(
+  "module-null-sink sink_name=yux_mic_feed sink_properties=device.description=Yux-Mic-Feed"
+  "module-remap-source source_name=yux_null_source master=yux_mic_feed.monitor source_properties=device.description=Yux-Null-Source"
+  "module-null-sink sink_name=yux_null_sink sink_properties=device.description=Yux-Null-Sink"
+)
+if [ "$pipewire" = 1 ]; then
+  # WirePlumber needs a session bus; its state and PipeWire's settings stay in this folder, and
+  # with no display nothing starts a bus of its own.
+  sound_env=(env -u DISPLAY XDG_CONFIG_HOME="$runtime/sound-config" XDG_STATE_HOME="$runtime/sound-state"
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus")
+  dbus-daemon --session --nofork --nopidfile --address="unix:path=$runtime/bus" >"$runtime/dbus.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -S "$runtime/bus" ] && break; sleep 0.1; done
+  "${sound_env[@]}" pipewire >"$runtime/pipewire.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -S "$runtime/pipewire-0" ] && break; sleep 0.1; done
+  "${sound_env[@]}" wireplumber >"$runtime/wireplumber.log" 2>&1 &
+  pids+=($!)
+  "${sound_env[@]}" pipewire-pulse >"$runtime/pipewire-pulse.log" 2>&1 &
+  pids+=($!)
+  export PULSE_SERVER="unix:$runtime/pulse/native"
+  sound_log="$runtime/pipewire*.log $runtime/wireplumber.log"
+else
+  export PULSE_SERVER="unix:$runtime/pulse.sock"
+  loads=()
+  for module in "${sound_modules[@]}"; do loads+=(-L "$module"); done
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit=yes \
+    -L "module-native-protocol-unix socket=$runtime/pulse.sock auth-anonymous=1" "${loads[@]}" \
+    >"$runtime/pulse.log" 2>&1 &
+  pids+=($!)
+  sound_log="$runtime/pulse.log"
+fi
 for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-if ! pactl info >/dev/null 2>&1; then echo "test-env: PulseAudio did not start" >&2; cat "$runtime/pulse.log" >&2; exit 1; fi
-pactl set-default-sink yux_null_sink
-pactl set-default-source yux_null_source
+if ! pactl info >/dev/null 2>&1; then
+  echo "test-env: the sound server did not start" >&2; cat $sound_log >&2; exit 1
+fi
+if [ "$pipewire" = 1 ]; then
+  for module in "${sound_modules[@]}"; do
+    # Split into the module's name and its arguments.
+    # shellcheck disable=SC2086
+    pactl load-module $module >/dev/null || { echo "test-env: cannot load $module" >&2; exit 1; }
+  done
+fi
+# PipeWire takes a default only once WirePlumber is up.
+for _ in $(seq 100); do
+  pactl set-default-sink yux_null_sink 2>/dev/null && pactl set-default-source yux_null_source 2>/dev/null && break
+  sleep 0.1
+done
+defaults="$(pactl info)"
+if ! grep -q "Default Sink: yux_null_sink" <<<"$defaults" || ! grep -q "Default Source: yux_null_source" <<<"$defaults"; then
+  echo "test-env: the sound server did not take the null sink and source" >&2; cat $sound_log >&2; exit 1
+fi
 
 openbox --sm-disable >"$runtime/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
 tint2 >"$runtime/tint2.log" 2>&1 &
 pids+=($!)
+if [ "$compositor" = 1 ]; then
+  # No user configuration: no shadows or fading, so pictures of the screen stay comparable.
+  picom --backend xrender --config /dev/null >"$runtime/compositor.log" 2>&1 &
+  echo $! >"$runtime/compositor.pid"
+  for _ in $(seq 50); do xdotool search --classname '^picom$' >/dev/null 2>&1 && break; sleep 0.1; done
+  if ! xdotool search --classname '^picom$' >/dev/null 2>&1; then
+    echo "test-env: picom did not start" >&2; cat "$runtime/compositor.log" >&2; exit 1
+  fi
+fi
 sleep 0.3
 
 "$@"

@@ -9,6 +9,11 @@ jobs="$(nproc)"
 # No debug information: a quarter less compile time and most of the disk on CI's small machine.
 "$root/scripts/build.sh" "$root/build" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG"
 "$root/scripts/test-env.sh" ctest --test-dir "$root/build" --output-on-failure -j "$jobs" -LE soak
+# The desktop and end-to-end tests again on the desktop most users have: a compositing manager
+# and PipeWire's sound server.
+echo "test.sh: the desktop and e2e labels again, with picom and PipeWire"
+"$root/scripts/test-env.sh" --compositor --pipewire \
+  ctest --test-dir "$root/build" --output-on-failure -j "$jobs" -L 'desktop|e2e'
 # The program builds and runs with the first package list alone (scripts/packages.txt).
 "$root/scripts/check-packages.sh" "$root/build/src/shell/yux"
 # Last and alone: many takes in a row while commands keep coming.

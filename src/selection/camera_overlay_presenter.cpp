@@ -80,6 +80,7 @@ CameraOverlayPresenter::CameraOverlayPresenter(CaptureInputsController* inputs,
         if (image_) image_->update();
         if (ghost_ && ghost_->isVisible()) ghost_->update();
     });
+    connect(services_.compositor.get(), &platform::CompositingManager::changed, this, [this] { applyPaintMode(); });
 }
 
 CameraOverlayPresenter::~CameraOverlayPresenter() { hide(); }
@@ -127,7 +128,8 @@ void CameraOverlayPresenter::update(const Rect& area, std::vector<Rect> controlR
 void CameraOverlayPresenter::show() {
     selected_ = true;
     cropping_ = false;
-    image_ = std::make_unique<CameraBubbleWindow>(*this, services_.paintMode);
+    contentsHold_ = services_.compositor->holdWindowContents();
+    image_ = std::make_unique<CameraBubbleWindow>(*this, paintMode());
     tools_ = std::make_unique<CameraTools>(
         CameraTools::Callbacks{[this]() -> const CameraPlacement& { return placement(); },
                                      [this](const CameraPlacement& next) {
@@ -139,9 +141,9 @@ void CameraOverlayPresenter::show() {
                                          cropping_ = !cropping_;
                                          render();
                                      }},
-        services_.paintMode);
-    ghost_ = std::make_unique<CameraGhostWindow>(*this, services_.paintMode);
-    guides_ = std::make_unique<CameraGuidesWindow>(services_.paintMode);
+        paintMode());
+    ghost_ = std::make_unique<CameraGhostWindow>(*this, paintMode());
+    guides_ = std::make_unique<CameraGuidesWindow>(paintMode());
     outsideMonitor_ = services_.outsideClicks();
     QPointer<CameraOverlayPresenter> self(this);
     outsideMonitor_->start([self] {
@@ -169,7 +171,23 @@ void CameraOverlayPresenter::hide() {
     ghost_.reset();
     tools_.reset();
     image_.reset();
+    contentsHold_.reset();
     if (inputs_) inputs_->setCameraWindowID(std::nullopt);
+}
+
+void CameraOverlayPresenter::applyPaintMode() {
+    if (!image_) return;
+    const OverlayPaintMode mode = paintMode();
+    image_->setPaintMode(mode);
+    tools_->setPaintMode(mode);
+    guides_->setPaintMode(mode);
+    ghost_->setPaintMode(mode);
+    if (mode == OverlayPaintMode::opaque && ghost_->isVisible() && services_.freeze) {
+        const QRect g = ghost_->geometry();
+        ghost_->setBackground(services_.freeze(Rect{static_cast<double>(g.x()), static_cast<double>(g.y()),
+                                                    static_cast<double>(g.width()), static_cast<double>(g.height())}),
+                              QPointF(g.topLeft()));
+    }
 }
 
 void CameraOverlayPresenter::writePlacement(const CameraPlacement& next) {
@@ -234,7 +252,7 @@ void CameraOverlayPresenter::render() {
         const double y = f.minY() - c.minY() * height;
         const QRectF ghostFrame(x, y, width, height);
         // The frozen desktop behind the ghost is taken once, when framing begins.
-        if (!ghost_->isVisible() && services_.paintMode == OverlayPaintMode::opaque && services_.freeze)
+        if (!ghost_->isVisible() && paintMode() == OverlayPaintMode::opaque && services_.freeze)
             ghost_->setBackground(services_.freeze(Rect{x, y, width, height}), ghostFrame.topLeft());
         ghost_->place(ghostFrame, p.isMirrored());
         showIfHidden(*ghost_);

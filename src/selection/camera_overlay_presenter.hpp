@@ -50,7 +50,8 @@ class CameraOverlayPresenter : public QObject {
 
 public:
     struct Services {
-        OverlayPaintMode paintMode = OverlayPaintMode::translucent;
+        // Whether a compositing manager blends windows now, and when one starts or stops.
+        std::shared_ptr<platform::CompositingManager> compositor = platform::CompositingManager::create_null();
         // A still picture of the desktop under a root rectangle, our windows left out; empty
         // when none can be taken. Used behind the ghost without translucency.
         std::function<QImage(const Rect&)> freeze;
@@ -58,7 +59,7 @@ public:
         platform::SystemLog log = platform::SystemLog::create_null();
         std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
 
-        // Translucent only with a compositing manager; outside clicks through XInput2.
+        // The compositing manager watched; outside clicks through XInput2.
         static Services live();
     };
 
@@ -107,12 +108,15 @@ public:
     platform::OutsideClickMonitor* outsideMonitor() const { return outsideMonitor_.get(); }
     // The newest camera picture; null when none.
     QImage picture() const;
+    OverlayPaintMode paintMode() const { return overlayPaintMode(*services_.compositor); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void show();
+    // Repaints every window for a compositing manager that started or stopped.
+    void applyPaintMode();
     void writePlacement(const CameraPlacement& placement);
     void save();
     const CameraPlacement& placement() const;
@@ -137,6 +141,8 @@ private:
     std::optional<Drag> drag_;
     QTimer repaint_;
     const void* shownPicture_ = nullptr;
+    // Held while the bubble shows, so a still picture stays possible.
+    std::shared_ptr<void> contentsHold_;
 };
 
 }  // namespace yux

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include <QBitmap>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -39,8 +38,20 @@ QPainterPath cameraShapePath(CameraShape shape, const QRectF& frame, double roun
 CameraBubbleWindow::CameraBubbleWindow(CameraOverlayPresenter& presenter, OverlayPaintMode paintMode)
     : presenter_(presenter), paintMode_(paintMode) {
     platform::makeOverlayWindow(*this, platform::OverlayLevel::cameraImage, false);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TranslucentBackground);
     setMouseTracking(true);
+}
+
+void CameraBubbleWindow::setPaintMode(OverlayPaintMode mode) {
+    paintMode_ = mode;
+    applyMask();
+    QWidget::update();
+}
+
+void CameraBubbleWindow::applyMask() {
+    // The bubble's shape, as the recording cuts it (rounded corners of 16 points).
+    const QPainterPath shape = cameraShapePath(placement_.shape, QRectF(0, 0, frame_.width, frame_.height), 16);
+    maskOverlay(*this, paintMode_, QRegion(shape.toFillPolygon().toPolygon()));
 }
 
 void CameraBubbleWindow::place(const Rect& frame, const CameraPlacement& placement) {
@@ -49,12 +60,7 @@ void CameraBubbleWindow::place(const Rect& frame, const CameraPlacement& placeme
     frame_ = frame;
     placement_ = placement;
     setGeometry(toQRect(frame).toAlignedRect());
-    if (paintMode_ == OverlayPaintMode::opaque) {
-        // The bubble's shape, as the recording cuts it (rounded corners of 16 points).
-        const QPainterPath shape =
-            cameraShapePath(placement.shape, QRectF(0, 0, frame.width, frame.height), 16);
-        setMask(QRegion(shape.toFillPolygon().toPolygon()));
-    }
+    applyMask();
     QWidget::update();
 }
 
@@ -70,7 +76,13 @@ void CameraBubbleWindow::paintEvent(QPaintEvent*) {
 CameraGhostWindow::CameraGhostWindow(CameraOverlayPresenter& presenter, OverlayPaintMode paintMode)
     : presenter_(presenter), paintMode_(paintMode) {
     platform::makeOverlayWindow(*this, platform::OverlayLevel::cameraGhost, true);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TranslucentBackground);
+}
+
+void CameraGhostWindow::setPaintMode(OverlayPaintMode mode) {
+    paintMode_ = mode;
+    if (mode == OverlayPaintMode::translucent) background_ = QImage();
+    QWidget::update();
 }
 
 void CameraGhostWindow::place(const QRectF& frame, bool mirrored) {
@@ -107,24 +119,28 @@ void CameraGhostWindow::paintEvent(QPaintEvent*) {
 CameraGuidesWindow::CameraGuidesWindow(OverlayPaintMode paintMode) : paintMode_(paintMode) {
     platform::makeOverlayWindow(*this, platform::OverlayLevel::cameraGuides, true);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TranslucentBackground);
 }
 
 void CameraGuidesWindow::setState(const CameraGuidesState& state) {
     if (state == state_ && !mask().isEmpty()) return;
     state_ = state;
-    if (paintMode_ == OverlayPaintMode::opaque) {
-        // Only the strokes show: paint them once into a mask.
-        QImage image(size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter painter(&image);
-            paintCameraGuides(painter, state_);
-        }
-        QBitmap mask = QBitmap::fromImage(image.createAlphaMask());
-        setMask(mask.isNull() ? QRegion(0, 0, 1, 1) : QRegion(mask));
-    }
+    applyMask();
     QWidget::update();
+}
+
+void CameraGuidesWindow::setPaintMode(OverlayPaintMode mode) {
+    paintMode_ = mode;
+    applyMask();
+    QWidget::update();
+}
+
+void CameraGuidesWindow::applyMask() {
+    // Only the strokes show: paint them once into a mask.
+    QRegion painted;
+    if (paintMode_ == OverlayPaintMode::opaque)
+        painted = paintedRegion(size(), [this](QPainter& painter) { paintCameraGuides(painter, state_); });
+    maskOverlay(*this, paintMode_, painted);
 }
 
 void CameraGuidesWindow::paintEvent(QPaintEvent*) {

@@ -17,11 +17,14 @@ public:
     CameraBubbleWindow(CameraOverlayPresenter& presenter, OverlayPaintMode paintMode);
     // The bubble's frame in points; the window covers it.
     void place(const Rect& frame, const CameraPlacement& placement);
+    void setPaintMode(OverlayPaintMode mode);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void applyMask();
+
     CameraOverlayPresenter& presenter_;
     OverlayPaintMode paintMode_;
     Rect frame_;
@@ -36,6 +39,9 @@ public:
     void place(const QRectF& frame, bool mirrored);
     // The still desktop at `origin` (root coordinates), painted behind the picture.
     void setBackground(QImage background, QPointF origin);
+    // Translucent drops the still desktop.
+    void setPaintMode(OverlayPaintMode mode);
+    OverlayPaintMode paintMode() const { return paintMode_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -54,11 +60,14 @@ public:
     explicit CameraGuidesWindow(OverlayPaintMode paintMode);
     void setState(const CameraGuidesState& state);
     const CameraGuidesState& state() const { return state_; }
+    void setPaintMode(OverlayPaintMode mode);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void applyMask();
+
     OverlayPaintMode paintMode_;
     CameraGuidesState state_;
 };

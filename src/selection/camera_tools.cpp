@@ -51,7 +51,7 @@ QString buttonStyle(bool on, const QColor& onColour) {
 CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
     : callbacks_(std::move(callbacks)), paintMode_(paintMode) {
     platform::makeOverlayWindow(*this, platform::OverlayLevel::cameraTools, false);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TranslucentBackground);
     setFont(platform::pixelFont(12, QFont::Medium));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 0, 8, 0);
@@ -174,9 +174,18 @@ void CameraTools::refresh(bool cropping) {
                                         "background: %1; }")
                              .arg(cropping ? OverlayColours::accent().name() : OverlayColours::white(0.1).name(QColor::HexArgb)));
     adjustSize();
-    if (paintMode_ == OverlayPaintMode::opaque)
-        setMask(QRegion(continuousRoundedRect(QRectF(rect()), 10).toFillPolygon().toPolygon()));
+    applyMask();
     refreshing_ = false;
+}
+
+void CameraTools::setPaintMode(OverlayPaintMode mode) {
+    paintMode_ = mode;
+    applyMask();
+    update();
+}
+
+void CameraTools::applyMask() {
+    maskOverlay(*this, paintMode_, QRegion(continuousRoundedRect(QRectF(rect()), 10).toFillPolygon().toPolygon()));
 }
 
 void CameraTools::paintEvent(QPaintEvent*) {

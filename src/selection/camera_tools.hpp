@@ -24,6 +24,7 @@ public:
     };
     CameraTools(Callbacks callbacks, OverlayPaintMode paintMode);
     void refresh(bool cropping);
+    void setPaintMode(OverlayPaintMode mode);
     QToolButton* shapeButton(CameraShape shape) const;
     QToolButton* mirrorButton() const { return mirror_; }
     QToolButton* cropButton() const { return crop_; }
@@ -35,6 +36,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void applyMask();
+
     Callbacks callbacks_;
     OverlayPaintMode paintMode_;
     QToolButton* shapes_[3];

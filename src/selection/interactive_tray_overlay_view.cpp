@@ -52,9 +52,8 @@ InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel
         inputsSlot_->adjustSize();
     }
     else inputsSlot_->resize(0, 0);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
-    else setMask(QRegion(rect(), QRegion::Rectangle).intersected(
-             QRegion(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon())));
+    setAttribute(Qt::WA_TranslucentBackground);
+    setPaintMode(paintMode_);
     const TrayLayout placed = layout();
     placeInputs();
     inputsSlot_->setVisible(!stopping_);
@@ -64,6 +63,13 @@ InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel
     // The elapsed time is redrawn once a second.
     connect(&ticker_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     if (!stopping_) ticker_.start(1000);
+}
+
+void InteractiveTrayOverlayView::setPaintMode(OverlayPaintMode mode) {
+    paintMode_ = mode;
+    const QRegion shape(continuousRoundedRect(QRectF(rect()), 12).toFillPolygon().toPolygon());
+    maskOverlay(*this, mode, QRegion(rect()).intersected(shape));
+    update();
 }
 
 void InteractiveTrayOverlayView::placeInputs() {

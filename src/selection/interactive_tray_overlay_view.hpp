@@ -40,6 +40,7 @@ public:
     TrayLayout layout() const;
     QString elapsedText() const;
     bool stopping() const { return stopping_; }
+    void setPaintMode(OverlayPaintMode mode);
     // Where a caller may place the compact input controls.
     QWidget* inputsSlot() const { return inputsSlot_; }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include <QBitmap>
 #include <QFontMetricsF>
+#include <QImage>
 
 #include "platform/desktop/view_style.hpp"
 
@@ -22,6 +24,10 @@ double keyCapWidth(const std::string& text) {
 }
 
 }  // namespace
+
+OverlayPaintMode overlayPaintMode(const platform::CompositingManager& compositor) {
+    return compositor.running() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
+}
 
 QRectF toQRect(const Rect& r) { return QRectF(r.minX(), r.minY(), std::abs(r.width), std::abs(r.height)); }
 
@@ -52,6 +58,25 @@ void clearOverlay(QPainter& painter, const QRect& rect, OverlayPaintMode mode) {
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect, Qt::transparent);
     painter.restore();
+}
+
+void maskOverlay(QWidget& window, OverlayPaintMode mode, const QRegion& painted) {
+    if (mode == OverlayPaintMode::translucent) {
+        window.clearMask();
+        return;
+    }
+    // An empty mask would mean no mask at all: the whole black window.
+    window.setMask(painted.isEmpty() ? QRegion(0, 0, 1, 1) : painted);
+}
+
+QRegion paintedRegion(QSize size, const std::function<void(QPainter&)>& paint) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        paint(painter);
+    }
+    return QRegion(QBitmap::fromImage(image.createAlphaMask()));
 }
 
 double pillWidth(const PillButton& b) {

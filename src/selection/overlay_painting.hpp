@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,10 @@
 #include <QPalette>
 #include <QRectF>
 #include <QRegion>
+#include <QWidget>
 
 #include "model/geometry.hpp"
+#include "platform/x11/compositing_manager.hpp"
 
 namespace yux {
 
@@ -20,6 +23,11 @@ QRectF toQRect(const Rect& rect);
 // otherwise only opaque pixels, so dims paint over a frozen picture and other overlays are
 // masked to what they draw.
 enum class OverlayPaintMode { translucent, opaque };
+
+// How every overlay paints now, decided here alone: translucent only while a compositing
+// manager blends windows. Overlay windows have an alpha channel in both modes, so a switch
+// needs no new window: without a compositor the server shows their colours as painted.
+OverlayPaintMode overlayPaintMode(const platform::CompositingManager& compositor);
 
 struct OverlayColours {
     static QColor white(double opacity) { return QColor::fromRgbF(1, 1, 1, static_cast<float>(opacity)); }
@@ -40,6 +48,12 @@ QPalette darkPanelPalette(QPalette base);
 
 // Starts a paint: transparent with translucency, else black (what shows through without it).
 void clearOverlay(QPainter& painter, const QRect& rect, OverlayPaintMode mode);
+
+// Without translucency only `painted` is part of the window, so the live desktop shows
+// everywhere else; with it the whole window is.
+void maskOverlay(QWidget& window, OverlayPaintMode mode, const QRegion& painted);
+// The pixels that `paint` covers at all, on a canvas of `size`.
+QRegion paintedRegion(QSize size, const std::function<void(QPainter&)>& paint);
 
 // A rounded button label: semibold 13, 28 high, 11 points of padding each side.
 struct PillButton {

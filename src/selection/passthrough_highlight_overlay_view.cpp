@@ -1,6 +1,5 @@
 #include "selection/passthrough_highlight_overlay_view.hpp"
 
-#include <QBitmap>
 #include <QPainter>
 
 namespace yux {
@@ -10,7 +9,7 @@ PassthroughHighlightOverlayView::PassthroughHighlightOverlayView(SelectionOverla
                                                                  OverlayPaintMode paintMode, QWidget* parent)
     : QWidget(parent), model_(model), mode_(mode), paintMode_(paintMode) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_TranslucentBackground);
     if (model_) {
         const Rect frame = model_->displayFrame();
         resize(static_cast<int>(frame.width), static_cast<int>(frame.height));
@@ -38,19 +37,20 @@ std::vector<CaptureTargetOutline> PassthroughHighlightOverlayView::outlines() co
     return result;
 }
 
+void PassthroughHighlightOverlayView::setPaintMode(OverlayPaintMode mode) {
+    paintMode_ = mode;
+    updateMask();
+    update();
+}
+
 void PassthroughHighlightOverlayView::updateMask() {
-    if (paintMode_ != OverlayPaintMode::opaque) return;
-    // Without translucency only what the outline paints is part of the window; the live desktop
-    // stays visible everywhere else.
-    QImage painted(size(), QImage::Format_ARGB32_Premultiplied);
-    painted.fill(Qt::transparent);
-    {
-        QPainter painter(&painted);
-        for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
+    QRegion painted;
+    if (paintMode_ == OverlayPaintMode::opaque) {
+        painted = paintedRegion(size(), [this](QPainter& painter) {
+            for (const auto& outline : outlines()) paintTargetOutline(painter, outline);
+        });
     }
-    const QBitmap mask = QBitmap::fromImage(painted.createAlphaMask());
-    const QRegion region(mask);
-    setMask(region.isEmpty() ? QRegion(0, 0, 1, 1) : region);
+    maskOverlay(*this, paintMode_, painted);
 }
 
 void PassthroughHighlightOverlayView::paintEvent(QPaintEvent*) {

@@ -23,6 +23,7 @@ public:
                                     OverlayPaintMode paintMode, QWidget* parent = nullptr);
     void setMode(PassthroughHighlightOverlayMode mode);
     PassthroughHighlightOverlayMode mode() const { return mode_; }
+    void setPaintMode(OverlayPaintMode mode);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -43,6 +43,7 @@ SelectionOverlayPresenter::SelectionOverlayPresenter(ScreenSelectionGeometry geo
       services_(std::move(services)) {
     polling_.setInterval(services_.pollInterval);
     connect(&polling_, &QTimer::timeout, this, [this] { poll(); });
+    connect(services_.compositor.get(), &platform::CompositingManager::changed, this, [this] { applyPaintMode(); });
 }
 
 SelectionOverlayPresenter::~SelectionOverlayPresenter() {
@@ -79,6 +80,7 @@ QCoro::Task<ScreenSelectionOutcome> SelectionOverlayPresenter::runSelection(std:
     model_->setMenuBarHeight(services_.menuBarHeight(model_->display()));
     model_->refreshWindows();
     polling_.start();
+    contentsHold_ = services_.compositor->holdWindowContents();
     pending_ = true;
     // The channel keeps its state alive even if this presenter is dropped meanwhile.
     auto outcome = outcome_;
@@ -93,7 +95,7 @@ void SelectionOverlayPresenter::presentSelectionWindow() {
         if (!self || !self->selectionWindow_) return;
         const Rect frame = frameOf(display);
         self->selectionWindow_->setGeometry(toQRect(frame).toAlignedRect());
-        if (self->services_.paintMode == OverlayPaintMode::opaque && self->services_.freeze)
+        if (self->paintMode() == OverlayPaintMode::opaque && self->services_.freeze)
             self->selectionWindow_->setFrozenBackground(self->services_.freeze(frame));
         self->selectionWindow_->raise();
         self->selectionWindow_->activateWindow();
@@ -107,11 +109,11 @@ void SelectionOverlayPresenter::presentSelectionWindow() {
         [self] {
             if (self) self->finishSelection(ScreenSelectionOutcome::cancelled(self->currentPreference()), true);
         },
-        services_.paintMode, services_.log);
+        paintMode(), services_.log);
     platform::makeOverlayWindow(*view, platform::OverlayLevel::selection, false, true);
     const Rect frame = model_->displayFrame();
     view->setGeometry(toQRect(frame).toAlignedRect());
-    if (services_.paintMode == OverlayPaintMode::opaque && services_.freeze)
+    if (paintMode() == OverlayPaintMode::opaque && services_.freeze)
         view->setFrozenBackground(services_.freeze(frame));
     selectionWindow_ = view;
     view->show();
@@ -235,6 +237,7 @@ void SelectionOverlayPresenter::finishSelection(const ScreenSelectionOutcome& ou
         if (cameraOverlay_) cameraOverlay_->hide();
         model_.reset();
         polling_.stop();
+        contentsHold_.reset();
     }
     if (pending_) {
         pending_ = false;
@@ -284,7 +287,7 @@ void SelectionOverlayPresenter::showPassthroughHighlightWindow(PassthroughHighli
         highlight_->setGeometry(toQRect(frame).toAlignedRect());
         highlight_->setMode(mode);
     } else {
-        auto* view = new PassthroughHighlightOverlayView(model_.get(), mode, services_.paintMode);
+        auto* view = new PassthroughHighlightOverlayView(model_.get(), mode, paintMode());
         platform::makeOverlayWindow(*view, platform::OverlayLevel::selection, true);
         view->setGeometry(toQRect(frame).toAlignedRect());
         highlight_ = view;
@@ -306,12 +309,26 @@ void SelectionOverlayPresenter::showInteractiveTrayWindow(bool stopping) {
         [self] {
             if (self) self->actions_.yield(RecordingOverlayAction::stopRequested);
         },
-        services_.paintMode, services_.now);
+        paintMode(), services_.now);
     platform::makeOverlayWindow(*view, platform::OverlayLevel::recordingTray, false);
     view->setGeometry(toQRect(frame).toAlignedRect());
     tray_ = view;
     view->show();
     platform::restackOverlays();
+}
+
+void SelectionOverlayPresenter::applyPaintMode() {
+    const OverlayPaintMode mode = paintMode();
+    services_.log.info(kLogCategory, std::string("capture_overlay_paint_mode mode=") +
+                                         (mode == OverlayPaintMode::translucent ? "translucent" : "opaque"));
+    if (selectionWindow_ && model_) {
+        QImage frozen;
+        if (mode == OverlayPaintMode::opaque && services_.freeze) frozen = services_.freeze(model_->displayFrame());
+        selectionWindow_->setPaintMode(mode);
+        if (!frozen.isNull()) selectionWindow_->setFrozenBackground(std::move(frozen));
+    }
+    if (highlight_) highlight_->setPaintMode(mode);
+    if (tray_) tray_->setPaintMode(mode);
 }
 
 Rect SelectionOverlayPresenter::recordingTrayFrame(Size size) const {
@@ -328,6 +345,7 @@ void SelectionOverlayPresenter::close() {
     finishSelection(ScreenSelectionOutcome::cancelled(currentPreference()), true);
     delete highlight_;
     delete tray_;
+    contentsHold_.reset();
     if (!actions_.finished()) {
         actions_.yield(RecordingOverlayAction::closed);
         actions_.finish();

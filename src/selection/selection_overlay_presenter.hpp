@@ -28,7 +28,8 @@ namespace yux {
 
 // What the overlay needs from the desktop; the live ones come from SelectionOverlayServices::live().
 struct SelectionOverlayServices {
-    OverlayPaintMode paintMode = OverlayPaintMode::translucent;
+    // Whether a compositing manager blends windows now, and when one starts or stops.
+    std::shared_ptr<platform::CompositingManager> compositor = platform::CompositingManager::create_null();
     std::function<DesktopApplicationCatalog()> catalog = [] { return DesktopApplicationCatalog::create_null({}); };
     // The top inset of the desktop's work area on that display, at least 24.
     std::function<double(const DisplayBounds&)> menuBarHeight = [](const DisplayBounds&) { return 24.0; };
@@ -80,6 +81,7 @@ public:
     InteractiveTrayOverlayView* trayWindow() const { return tray_; }
     bool pending() const { return pending_; }
     bool closed() const { return closed_; }
+    OverlayPaintMode paintMode() const { return overlayPaintMode(*services_.compositor); }
 
     // The handlers, callable directly by tests.
     void escapePressed();
@@ -97,6 +99,8 @@ private:
     void updateCameraOverlay();
     Rect recordingTrayFrame(Size size) const;
     void poll();
+    // Repaints every window of the overlay for a compositing manager that started or stopped.
+    void applyPaintMode();
     CapturePreference currentPreference() const;
 
     ScreenSelectionGeometry geometry_;
@@ -116,6 +120,8 @@ private:
     QPointer<InteractiveTrayOverlayView> tray_;
     QTimer polling_;
     std::optional<std::chrono::system_clock::time_point> recordingStartedAt_;
+    // Held while any window of the overlay shows, so a still picture stays possible.
+    std::shared_ptr<void> contentsHold_;
 };
 
 }  // namespace yux

@@ -73,17 +73,11 @@ QImage freezeRegion(const Rect& rect) {
     return picture;
 }
 
-// How every overlay paints, decided here alone: translucent only while a compositing manager
-// blends windows, otherwise opaque over a still picture.
-OverlayPaintMode livePaintMode() {
-    return platform::compositingManagerRunning() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
-}
-
 }  // namespace
 
 SelectionOverlayServices SelectionOverlayServices::live() {
     SelectionOverlayServices services;
-    services.paintMode = livePaintMode();
+    services.compositor = platform::CompositingManager::create();
     services.catalog = [] { return DesktopApplicationCatalog::create(); };
     services.menuBarHeight = [](const DisplayBounds& display) { return menuBarHeightFor(display, workArea()); };
     services.freeze = freezeRegion;
@@ -93,7 +87,7 @@ SelectionOverlayServices SelectionOverlayServices::live() {
 
 CameraOverlayPresenter::Services CameraOverlayPresenter::Services::live() {
     Services services;
-    services.paintMode = livePaintMode();
+    services.compositor = platform::CompositingManager::create();
     services.freeze = freezeRegion;
     services.outsideClicks = [] {
         return platform::OutsideClickMonitor::create([](std::uint32_t window) {

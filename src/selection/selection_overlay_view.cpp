@@ -309,7 +309,8 @@ SelectionOverlayView::SelectionOverlayView(ScreenSelectionGeometry geometry, Sel
                                            platform::SystemLog log)
     : geometry_(geometry), model_(model), cameraOverlay_(cameraOverlay), paintMode_(paintMode), log_(std::move(log)) {
     setMouseTracking(true);
-    if (paintMode_ == OverlayPaintMode::translucent) setAttribute(Qt::WA_TranslucentBackground);
+    // In both modes: the mode follows the compositing manager while the window stays.
+    setAttribute(Qt::WA_TranslucentBackground);
     bar_ = new SelectionControlBar(model, std::move(onRecord), std::move(onCancel), this);
     if (model_) {
         const Rect frame = model_->displayFrame();
@@ -324,6 +325,12 @@ SelectionOverlayView::SelectionOverlayView(ScreenSelectionGeometry geometry, Sel
 
 void SelectionOverlayView::setFrozenBackground(QImage picture) {
     frozen_ = std::move(picture);
+    update();
+}
+
+void SelectionOverlayView::setPaintMode(OverlayPaintMode mode) {
+    paintMode_ = mode;
+    if (mode == OverlayPaintMode::translucent) frozen_ = QImage();
     update();
 }
 

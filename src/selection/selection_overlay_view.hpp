@@ -119,6 +119,9 @@ public:
 
     // The still picture painted under the dim without translucency.
     void setFrozenBackground(QImage picture);
+    // Translucent drops the still picture.
+    void setPaintMode(OverlayPaintMode mode);
+    OverlayPaintMode paintMode() const { return paintMode_; }
     SelectionControlBar* controlBar() const { return bar_; }
     Size controlsSize() const;
     QRectF targetLabelRect() const;

@@ -36,6 +36,7 @@
 #include "support/recording_debug_log.hpp"
 #include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
+#include "support/test_compositor.hpp"
 #include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
 
@@ -424,6 +425,8 @@ TEST(X11VideoCaptureOnTheDesktop, TheDesktopIsRecordedUnderEveryWindowWhateverPa
     for (const Case& c : {Case{"xsetroot, full display", Setter::xsetroot, 0x336699, false},
                           Case{"_XROOTPMAP_ID, area", Setter::publishedPixmap, 0x996633, true}}) {
         SCOPED_TRACE(c.name);
+        // A compositing manager shows a published wallpaper only: the screen has no such colour.
+        if (c.setter == Setter::xsetroot && yux::testing::TestCompositor::running()) continue;
         yux::testing::X11RootBackground background(c.setter, c.rgb);
         const int r = static_cast<int>(c.rgb >> 16), g = static_cast<int>((c.rgb >> 8) & 0xff),
                   b = static_cast<int>(c.rgb & 0xff);

@@ -28,8 +28,8 @@ namespace {
 
 struct ServerFacts {
     std::string defaultSink;
+    std::string defaultSource;
     std::string monitorOfDefaultSink;
-    std::string sinkDriver;
     bool done = false;
     bool failed = false;
 };
@@ -41,12 +41,12 @@ void onSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
         return;
     }
     if (info->monitor_source_name) facts->monitorOfDefaultSink = info->monitor_source_name;
-    if (info->driver) facts->sinkDriver = info->driver;
 }
 
 void onServer(pa_context* context, const pa_server_info* info, void* data) {
     auto* facts = static_cast<ServerFacts*>(data);
     facts->defaultSink = info->default_sink_name ? info->default_sink_name : "";
+    facts->defaultSource = info->default_source_name ? info->default_source_name : "";
     pa_operation_unref(pa_context_get_sink_info_by_name(context, facts->defaultSink.c_str(), onSink, data));
 }
 
@@ -77,6 +77,8 @@ TEST(TestEnvironment, SoundServerHasANullDefaultSinkWithAMonitor) {
     pa_context_unref(context);
     ASSERT_FALSE(facts.failed);
     ASSERT_TRUE(facts.done);
-    EXPECT_EQ(facts.sinkDriver, "module-null-sink.c");
-    EXPECT_EQ(facts.monitorOfDefaultSink, facts.defaultSink + ".monitor");
+    // The same names from the PulseAudio daemon and from PipeWire's server.
+    EXPECT_EQ(facts.defaultSink, "yux_null_sink");
+    EXPECT_EQ(facts.monitorOfDefaultSink, "yux_null_sink.monitor");
+    EXPECT_EQ(facts.defaultSource, "yux_null_source");
 }

@@ -324,7 +324,7 @@ TEST(CameraOverlayPresenter, EscapeAndReturnFirstEndTheBubblesEditing) {
     auto escape = GlobalHotKey::create_null();
     GlobalHotKey* key = escape.get();
     SelectionOverlayServices services;
-    services.paintMode = OverlayPaintMode::opaque;
+    services.compositor = platform::CompositingManager::create_null(false);
     InteractiveScreenSelection service(ScreenSelectionGeometry{8, 24}, std::move(escape), f.inputs.controller.get(),
                                        f.presenter.get(), services);
     CapturePreference preference;

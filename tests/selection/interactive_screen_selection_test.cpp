@@ -39,7 +39,7 @@ struct Fixture {
     explicit Fixture(std::unique_ptr<GlobalHotKey> escape = GlobalHotKey::create_null(),
                      CaptureInputsController* inputs = nullptr) {
         SelectionOverlayServices services;
-        services.paintMode = OverlayPaintMode::opaque;
+        services.compositor = platform::CompositingManager::create_null(false);
         services.log = log;
         service = std::make_unique<InteractiveScreenSelection>(kGeometry, std::move(escape), inputs, nullptr, services);
     }

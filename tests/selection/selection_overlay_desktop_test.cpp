@@ -16,6 +16,7 @@
 #include "selection/interactive_screen_selection.hpp"
 #include "selection/selection_test_inputs.hpp"
 #include "support/screenshot_writer.hpp"
+#include "support/test_compositor.hpp"
 #include "support/x11_test_client.hpp"
 #include "support/x11_test_window.hpp"
 
@@ -414,4 +415,157 @@ TEST(SelectionOverlayOnTheDesktop, ClicksOnTheBarDoNotPickTheWindowBeneath) {
         [&] { return presenter->viewModel()->capturePreference().lastApplication.has_value(); }, 2000));
     platform::waitForTask(f.service->cancelSelection());
     platform::waitForTask(task);
+}
+
+namespace {
+
+// The neighbour's colour under a black dim of `dim`: a picture of it, not black.
+bool isWindowColourDimmed(const QColor& c, double dim) {
+    const auto near = [dim](int value, int full) { return std::abs(value - full * (1 - dim)) < 8; };
+    return near(c.red(), 0x2a) && near(c.green(), 0x7f) && near(c.blue(), 0xd4);
+}
+
+// Toggles the compositing manager and waits until the overlay has followed.
+void switchCompositor(yux::testing::TestCompositor& compositor, const std::function<OverlayPaintMode()>& paintMode) {
+    const OverlayPaintMode next =
+        yux::testing::TestCompositor::running() ? OverlayPaintMode::opaque : OverlayPaintMode::translucent;
+    ASSERT_TRUE(compositor.toggle());
+    ASSERT_TRUE(processEventsUntil([&] { return paintMode() == next; }, 5000));
+    processEventsFor(800);
+}
+
+const char* modeName(OverlayPaintMode mode) { return mode == OverlayPaintMode::opaque ? "opaque" : "translucent"; }
+
+const CaptureRect kSwitchArea{300, 250, 640, 400};
+
+// Another application's window around the area, the compositing manager the test switches,
+// and the overlay.
+struct SwitchingDesktop {
+    yux::testing::X11TestWindow neighbour{applicationWindow({200, 150, 900, 600}, "YuxSwitchNeighbour", 900505)};
+    bool neighbourShown = neighbour.waitUntilViewable();
+    yux::testing::TestCompositor compositor;
+    DesktopFixture f;
+
+    QCoro::Task<ScreenSelectionOutcome> select() {
+        return f.service->startSelection(areaPreference(kSwitchArea), f.displays);
+    }
+    // On the neighbour, outside the area.
+    QPoint outside() {
+        const auto [left, top] = neighbour.rootPosition();
+        return {left + 40, top + 40};
+    }
+};
+
+}  // namespace
+
+// A compositing manager stops or starts while Yux waits, then twice while the user chooses:
+// the selection shows as the desktop is now, the same selection goes on, dimming a picture of
+// the desktop (a still one without a compositor), the bubble shows, and Record takes the area
+// drawn before.
+TEST(SelectionOverlayOnTheDesktop, TheSelectionFollowsTheCompositorBothWays) {
+    SwitchingDesktop d;
+    ASSERT_TRUE(d.neighbourShown);
+    auto& f = d.f;
+    ASSERT_TRUE(d.compositor.toggle());
+    processEventsFor(500);
+    const OverlayPaintMode before =
+        yux::testing::TestCompositor::running() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;
+    auto task = d.select();
+    ASSERT_TRUE(selectionShown(f));
+    processEventsFor(600);
+    auto* presenter = f.service->activePresenter();
+    EXPECT_EQ(presenter->paintMode(), before);
+    SelectionOverlayView* view = presenter->selectionWindow();
+    const QPoint outside = d.outside();
+    const CaptureRect& area = kSwitchArea;
+    const QPoint inside(static_cast<int>(area.x) + 100, static_cast<int>(area.y) + 300);
+    for (int round = 0; round < 3; ++round) {
+        if (round > 0) switchCompositor(d.compositor, [&] { return presenter->paintMode(); });
+        const std::string mode = modeName(presenter->paintMode());
+        saveScreen(("selection-" + std::to_string(round) + "-" + mode).c_str());
+        const QImage shown = screen();
+        EXPECT_TRUE(isWindowColourDimmed(shown.pixelColor(outside), 0.38))
+            << mode << ": " << shown.pixelColor(outside).name().toStdString();
+        EXPECT_TRUE(isWindowColour(shown.pixelColor(inside))) << mode;
+        const Rect bubble = f.camera->frame();
+        const QColor atBubble = shown.pixelColor(static_cast<int>(bubble.midX()), static_cast<int>(bubble.midY()));
+        EXPECT_GT(atBubble.red() + atBubble.green() + atBubble.blue(), 150) << mode << ": the bubble is dark";
+        EXPECT_EQ(presenter->selectionWindow(), view);
+        EXPECT_TRUE(presenter->pending());
+        EXPECT_EQ(presenter->viewModel()->rect(), rectOf(area));
+    }
+    f.camera->finishEditing();
+    ASSERT_TRUE(presenter->keyPressed(Qt::Key_Return, view));
+    const auto outcome = platform::waitForTask(task);
+    const auto* confirmed = std::get_if<ScreenSelectionOutcome::Confirmed>(&outcome.value);
+    ASSERT_NE(confirmed, nullptr);
+    EXPECT_EQ(confirmed->selection.target.asArea()->rect, area);
+}
+
+// The same during a recording: the tray and the highlight stay (translucent with a
+// compositor, masked to what they paint without one) and the take's pictures show the
+// neighbour under them throughout.
+TEST(SelectionOverlayOnTheDesktop, TheRecordingControlsFollowTheCompositorBothWays) {
+    SwitchingDesktop d;
+    ASSERT_TRUE(d.neighbourShown);
+    auto& f = d.f;
+    const CaptureRect& area = kSwitchArea;
+    auto task = d.select();
+    ASSERT_TRUE(selectionShown(f));
+    auto* presenter = f.service->activePresenter();
+    f.camera->finishEditing();
+    ASSERT_TRUE(presenter->keyPressed(Qt::Key_Return, presenter->selectionWindow()));
+    ASSERT_TRUE(std::holds_alternative<ScreenSelectionOutcome::Confirmed>(platform::waitForTask(task).value));
+    platform::waitForTask(f.service->showRecordingControls());
+    processEventsFor(800);
+    auto* tray = presenter->trayWindow();
+    auto* highlight = presenter->highlightWindow();
+    ASSERT_NE(tray, nullptr);
+
+    // The take: the whole screen, our windows left out, looked at under the tray and the outline.
+    const QRect trayFrame = tray->geometry();
+    const QPoint underTray = trayFrame.center();
+    const QPoint underOutline(static_cast<int>(area.x) - 2, static_cast<int>(area.y) + 170);
+    platform::FrameSourceSettings settings;
+    settings.region = {0, 0, 1920, 1080};
+    settings.showsCursor = false;
+    std::mutex mutex;
+    std::vector<std::pair<QColor, QColor>> looks;
+    platform::X11FrameSource take(settings, [&](platform::SampleBuffer sample) {
+        const auto* picture = sample.picture();
+        if (picture == nullptr) return;
+        const auto at = [picture](QPoint p) {
+            return QColor::fromRgb(reinterpret_cast<const QRgb*>(picture->data() + p.y() * picture->stride())[p.x()]);
+        };
+        std::lock_guard lock(mutex);
+        looks.emplace_back(at(underTray), at(underOutline));
+    });
+    take.start();
+
+    const QPoint outside = d.outside();
+    const TrayLayout layout = tray->layout();
+    const QPoint stop = tray->mapToGlobal(layout.stop.center().toPoint() + QPoint(0, 6));
+    for (int round = 0; round < 2; ++round) {
+        switchCompositor(d.compositor, [&] { return presenter->paintMode(); });
+        const OverlayPaintMode paintMode = presenter->paintMode();
+        const std::string mode = modeName(paintMode);
+        saveScreen(("recording-" + std::to_string(round + 1) + "-" + mode).c_str());
+        const QImage shown = screen();
+        const double dim = paintMode == OverlayPaintMode::translucent ? 0.22 : 0;
+        EXPECT_TRUE(isWindowColourDimmed(shown.pixelColor(outside), dim))
+            << mode << ": " << shown.pixelColor(outside).name().toStdString();
+        const QColor red = shown.pixelColor(stop);
+        EXPECT_TRUE(red.red() > 200 && red.green() < 100) << mode << ": no Stop at " << red.name().toStdString();
+        EXPECT_EQ(presenter->trayWindow(), tray);
+        EXPECT_EQ(presenter->highlightWindow(), highlight);
+        EXPECT_FALSE(presenter->closed());
+    }
+    take.stop();
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(looks.empty());
+    for (const auto& [tray, outline] : looks) {
+        EXPECT_TRUE(isWindowColour(tray)) << tray.name().toStdString();
+        EXPECT_TRUE(isWindowColour(outline)) << outline.name().toStdString();
+    }
+    platform::waitForTask(f.service->hideOverlay());
 }

@@ -67,7 +67,7 @@ struct Overlay {
                                                               CameraOverlayPresenter::Services{});
         }
         SelectionOverlayServices services;
-        services.paintMode = OverlayPaintMode::opaque;
+        services.compositor = platform::CompositingManager::create_null(false);
         services.log = log;
         services.catalog = [windows] { return DesktopApplicationCatalog::create_null(windows); };
         service = std::make_unique<InteractiveScreenSelection>(kGeometry, GlobalHotKey::create_null(),

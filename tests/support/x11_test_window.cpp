@@ -25,15 +25,21 @@ xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
 }  // namespace
 
 X11TestWindow::X11TestWindow(const Options& options)
-    : connection_(xcb_connect(nullptr, nullptr)), managed_(!options.overrideRedirect) {
+    : connection_(xcb_connect(nullptr, nullptr)),
+      managed_(!options.overrideRedirect),
+      drawnOnly_(options.drawnOnly),
+      rgb_(options.rgb) {
     if (xcb_connection_has_error(connection_) != 0) throw std::runtime_error("no X server for the test window");
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
     window_ = xcb_generate_id(connection_);
-    const std::uint32_t values[] = {options.rgb, options.overrideRedirect ? 1u : 0u, XCB_EVENT_MASK_EXPOSURE};
+    const std::uint32_t values[] = {options.drawnOnly ? static_cast<std::uint32_t>(XCB_BACK_PIXMAP_NONE) : options.rgb,
+                                    options.overrideRedirect ? 1u : 0u, XCB_EVENT_MASK_EXPOSURE};
     xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, static_cast<std::int16_t>(options.x),
                       static_cast<std::int16_t>(options.y), static_cast<std::uint16_t>(options.width),
                       static_cast<std::uint16_t>(options.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+                      (options.drawnOnly ? XCB_CW_BACK_PIXMAP : XCB_CW_BACK_PIXEL) | XCB_CW_OVERRIDE_REDIRECT |
+                          XCB_CW_EVENT_MASK,
+                      values);
     if (!options.applicationClass.empty()) {
         std::string instanceAndClass = options.applicationClass + '\0' + options.applicationClass + '\0';
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
@@ -95,7 +101,10 @@ bool X11TestWindow::waitUntilViewable() {
             xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window_), nullptr);
         bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
         std::free(attributes);
-        if (viewable) return true;
+        if (viewable) {
+            if (drawnOnly_) fill(rgb_);
+            return true;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -120,6 +129,10 @@ void X11TestWindow::fill(std::uint32_t rgb, int x, int y, int width, int height)
     xcb_change_window_attributes(connection_, window_, XCB_CW_BACK_PIXEL, &rgb);
     xcb_clear_area(connection_, 0, window_, static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
                    static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height));
+    if (drawnOnly_) {
+        const std::uint32_t none = XCB_BACK_PIXMAP_NONE;
+        xcb_change_window_attributes(connection_, window_, XCB_CW_BACK_PIXMAP, &none);
+    }
     sync();
 }
 

@@ -26,6 +26,9 @@ public:
         bool overrideRedirect = true;
         std::string applicationClass;
         std::optional<std::int32_t> processID = kAnotherProcess;
+        // No background: like most applications' windows it shows only what was drawn into
+        // it (once viewable), and what another window covered is lost.
+        bool drawnOnly = false;
     };
 
     explicit X11TestWindow(const Options& options);
@@ -48,6 +51,8 @@ private:
     xcb_connection_t* connection_;
     xcb_window_t window_ = 0;
     bool managed_;
+    bool drawnOnly_;
+    std::uint32_t rgb_;
 };
 
 // The root window painted in one colour, as a user's desktop is. `Setter::xsetroot` runs
