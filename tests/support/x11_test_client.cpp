@@ -70,6 +70,13 @@ void X11TestClient::ungrabKey(std::uint8_t keycode, std::uint16_t modifiers) {
 
 void X11TestClient::sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
 
+std::uint32_t X11TestClient::inputFocus() {
+    auto* reply = xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
+    std::uint32_t focus = reply ? reply->focus : 0;
+    std::free(reply);
+    return focus;
+}
+
 void processEventsFor(int milliseconds) {
     processEventsUntil([] { return false; }, milliseconds);
 }

@@ -37,6 +37,8 @@ public:
     void ungrabKey(std::uint8_t keycode, std::uint16_t modifiers);
     // Waits until the server has handled everything sent so far.
     void sync();
+    // The window holding the keyboard focus as the server has it.
+    std::uint32_t inputFocus();
 
 private:
     xcb_connection_t* connection_;
