@@ -259,7 +259,7 @@ TEST(CaptureInputsController, AStoredPhoneListedAfterTheFirstListingIsStartedOnc
     }
 }
 
-TEST(CaptureInputsController, AStoredPhoneThatNeverAppearsIsReportedAsTodayAfterABoundedWait) {
+TEST(CaptureInputsController, AStoredPhoneThatNeverAppearsIsReportedDisconnectedAfterABoundedWait) {
     Fixture f;
     f.memory.store(enabledInputs(kMic.id, kPhone.id));
     auto& c = f.make();
@@ -274,7 +274,7 @@ TEST(CaptureInputsController, AStoredPhoneThatNeverAppearsIsReportedAsTodayAfter
     EXPECT_EQ(f.memory.stored()->cameraDeviceID, kPhone.id);
     EXPECT_TRUE(c.isMonitoring());
 
-    // Stopped while waiting: nothing starts afterwards, and the next start waits afresh.
+    // Stopped while waiting: nothing starts afterwards, and the next start uses the phone.
     Fixture g;
     g.memory.store(enabledInputs(kMic.id, kPhone.id));
     auto& d = g.make();
