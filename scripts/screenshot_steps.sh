@@ -8,10 +8,6 @@ panel_tabs_y=55
 panel_history_x=247
 panel_back_x=40
 panel_back_y=25
-panel_camera_device_x=114
-panel_camera_device_y=298
-# The phone's line in the list the device menu opens.
-panel_camera_item_y=321
 panel_settings_from_bottom=107
 panel_about_from_bottom=62
 panel_install_x=276

@@ -66,19 +66,13 @@ inputs() {
     \"ratio\": \"Free\", \"camera\": {}}}"
 }
 preferences="$(inputs "$camera_json")"
-# Yux tries a stored phone camera before its first listing of phones, and then refuses to record
-# until the camera is chosen again: the first part chooses it in the panel, the others leave it off.
+# Only the first part shows the camera; the others leave it off.
 preferences_without_camera="$(inputs '"cameraEnabled": false')"
 
 # The panel, the overlay in each mode, a take of an area, its trim window, edits and export.
 take_pictures() {
   start_yux "$root/build/src/shell/yux" "$preferences"
   open_panel
-  if [ "$phone" = 1 ]; then
-    # Yux tries the camera before the first listing of phones; choosing it again starts it.
-    panel_click "$panel_camera_device_x" "$panel_camera_device_y"
-    panel_click "$panel_camera_device_x" "$panel_camera_item_y"
-  fi
   panel_shot panel-record
   close_panel
 

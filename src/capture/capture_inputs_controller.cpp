@@ -95,6 +95,9 @@ QCoro::Task<void> CaptureInputsController::load() {
     }
     if (loaded) setPreferences(*loaded);
     refreshDevices();
+    auto waiting = waitForStoredPhones(loading_.emplace());
+    if (!co_await waiting) co_return;
+    loading_.reset();
     for (auto kind : kAllCaptureInputKinds) {
         if (!enabled(kind)) continue;
         auto id = selectedID(kind);
@@ -111,6 +114,25 @@ QCoro::Task<void> CaptureInputsController::load() {
         observation_ = token;
         monitor(QPointer<CaptureInputsController>(this), token, sleep_);
     }
+}
+
+QCoro::Task<bool> CaptureInputsController::waitForStoredPhones(platform::CancelToken token) {
+    auto missing = [this] {
+        return std::ranges::any_of(kAllCaptureInputKinds, [this](CaptureInputKind kind) {
+            const auto& id = selectedID(kind);
+            return enabled(kind) && id && isPhoneIdentifier(*id) && !listed(kind, id);
+        });
+    };
+    for (auto waited = std::chrono::milliseconds(0); missing() && waited < kStoredPhoneWait;
+         waited += kMonitorInterval) {
+        try {
+            co_await sleep_(kMonitorInterval, token);
+        } catch (const platform::CancelledError&) {
+            co_return false;
+        }
+        refreshDevices();
+    }
+    co_return true;
 }
 
 QCoro::Task<void> CaptureInputsController::monitor(QPointer<CaptureInputsController> controller,
@@ -131,6 +153,10 @@ QCoro::Task<void> CaptureInputsController::monitor(QPointer<CaptureInputsControl
 }
 
 QCoro::Task<void> CaptureInputsController::stop() {
+    if (loading_) {
+        loading_->cancel();
+        loading_.reset();
+    }
     if (observation_) {
         observation_->cancel();
         observation_.reset();

@@ -48,6 +48,10 @@ public:
     static constexpr const char* kLogCategory = "CaptureInputs";
     // Lists, messages and the level follow the devices this often.
     static constexpr std::chrono::milliseconds kMonitorInterval{100};
+    // A stored phone is listed only once discovery has reached it and it has greeted, after the
+    // platform's lists. Start waits this long for it: a first listing, a missed connection and
+    // the next listing, two seconds later.
+    static constexpr std::chrono::milliseconds kStoredPhoneWait{5000};
 
     CaptureInputsController(std::shared_ptr<PreferencesFileSettingsStore> settings,
                             std::shared_ptr<CaptureDeviceRuntime> runtime, platform::SystemSettingsOpener settingsOpener,
@@ -115,6 +119,8 @@ private:
     QCoro::Task<void> load();
     QCoro::Task<void> activate(CaptureInputKind kind, std::optional<std::string> id);
     QCoro::Task<void> persist();
+    // False when stop() came while waiting.
+    QCoro::Task<bool> waitForStoredPhones(platform::CancelToken token);
     static QCoro::Task<void> monitor(QPointer<CaptureInputsController> controller, platform::CancelToken token,
                                      Sleep sleep);
 
@@ -148,6 +154,8 @@ private:
     Sleep sleep_;
     // The running monitor's cancellation.
     std::optional<platform::CancelToken> observation_;
+    // The start's cancellation while it waits for a stored phone.
+    std::optional<platform::CancelToken> loading_;
     bool loaded_ = false;
     // The start every caller of start() awaits, until stop().
     std::optional<platform::SharedTask<void>> starting_;

@@ -223,6 +223,73 @@ TEST(CaptureInputsController, MonitorReportsStoppedInputsAndPublishesLevelChange
     EXPECT_EQ(f.clock.sleepers(), 0u) << "a stopped monitor sleeps no more";
 }
 
+// Phones are listed a moment after the platform's devices, once discovery has reached them:
+// start waits for a stored phone instead of taking it for unplugged.
+TEST(CaptureInputsController, AStoredPhoneListedAfterTheFirstListingIsStartedOnceItAppears) {
+    struct Case {
+        const char* name;
+        CaptureInputPreferences stored;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {"camera", enabledInputs(kMic.id, kPhone.id), Kind::camera},
+        {"microphone", enabledInputs(kPhone.id, std::nullopt), Kind::microphone},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Fixture f;
+        f.memory.store(test.stored);
+        auto& c = f.make();
+        auto launch = c.start();
+        f.clock.tick();
+        EXPECT_TRUE(c.busy()) << "still waiting for the phone";
+        f.phone->phones = {{kPhone}};
+        f.clock.tick();
+        f.run(std::move(launch));
+        EXPECT_TRUE(f.runtime->isRunning(test.kind));
+        EXPECT_TRUE(c.enabled(test.kind));
+        EXPECT_EQ(c.message(test.kind), std::nullopt);
+        EXPECT_EQ(f.memory.stored()->microphoneDeviceID, test.stored.microphoneDeviceID);
+        EXPECT_TRUE(f.memory.stored()->microphoneEnabled);
+        f.clock.tick();
+        EXPECT_EQ(c.message(test.kind), std::nullopt) << "a monitor pass finds it running";
+        c.setCameraWindowID(7);
+        c.beginRecording();
+        EXPECT_EQ(c.recordingInputs().cameraEnabled, test.kind == Kind::camera);
+    }
+}
+
+TEST(CaptureInputsController, AStoredPhoneThatNeverAppearsIsReportedDisconnectedAfterABoundedWait) {
+    Fixture f;
+    f.memory.store(enabledInputs(kMic.id, kPhone.id));
+    auto& c = f.make();
+    auto launch = c.start();
+    for (int pass = 0; pass < 100 && c.busy(); ++pass) f.clock.tick();
+    f.run(std::move(launch));
+    EXPECT_EQ(f.clock.slept(), CaptureInputsController::kStoredPhoneWait + CaptureInputsController::kMonitorInterval)
+        << "the wait, then the monitor's first sleep";
+    EXPECT_TRUE(f.runtime->isRunning(Kind::microphone));
+    EXPECT_EQ(c.cameraMessage(), "Disconnected · choose another");
+    EXPECT_TRUE(c.enabled(Kind::camera)) << "the choice is kept for when the phone comes";
+    EXPECT_EQ(f.memory.stored()->cameraDeviceID, kPhone.id);
+    EXPECT_TRUE(c.isMonitoring());
+
+    // Stopped while waiting: nothing starts afterwards, and the next start uses the phone.
+    Fixture g;
+    g.memory.store(enabledInputs(kMic.id, kPhone.id));
+    auto& d = g.make();
+    auto first = d.start();
+    g.run(d.stop());
+    g.phone->phones = {{kPhone}};
+    g.clock.tick();
+    g.run(std::move(first));
+    EXPECT_FALSE(g.runtime->isRunning(Kind::microphone) || g.runtime->isRunning(Kind::camera));
+    EXPECT_FALSE(d.isMonitoring());
+    EXPECT_FALSE(d.busy());
+    g.run(d.start());
+    EXPECT_TRUE(g.runtime->isRunning(Kind::camera));
+}
+
 TEST(CaptureInputsController, AnEnabledKindWithoutSelectionShowsDisconnected) {
     Fixture f;
     auto preferences = enabledInputs(std::nullopt, std::nullopt);

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -323,6 +324,81 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     const testing::ActionSpan take = testing::spanBetween(start, stop);
     testing::expectWithin(screen->duration.seconds(), take, kTakeMargin, "the screen track");
     testing::expectWithin(systemAudio->duration.seconds(), take, kTakeMargin, "the system-audio track");
+
+    ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
+    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(yux.exitCode(), 0);
+}
+
+namespace {
+
+// unshare's options for a mount namespace of Yux's own; none when this machine allows none.
+std::optional<QStringList> privateMountOptions() {
+    for (const QStringList options : {QStringList{"--mount"}, QStringList{"--map-root-user", "--mount"}}) {
+        if (QProcess::execute(QStringLiteral("unshare"), options + QStringList{"true"}) == 0) return options;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// A user who chose the phone camera starts Yux with the phone plugged in and records at once,
+// without choosing the camera again.
+TEST_F(YuxProcess, AStoredPhoneCameraPluggedInBeforeTheStartIsRecorded) {
+    const auto isolation = privateMountOptions();
+    if (!isolation) GTEST_SKIP() << "no mount namespace here to put the test phone where Yux looks for it";
+    QProcess phone;
+    phone.start(QStringLiteral(YUX_FAKE_PHONE), {});
+    ASSERT_TRUE(phone.waitForStarted() && phone.waitForReadyRead(10000)) << "the test phone did not start";
+    const QString socket = QString::fromUtf8(phone.readLine()).trimmed();
+    const auto stopPhone = qScopeGuard([&] {
+        phone.terminate();
+        phone.waitForFinished(kExitTimeoutMs);
+    });
+
+    std::filesystem::create_directories(home.path() / "config" / "Yux");
+    std::ofstream(home.path() / "config" / "Yux" / "preferences.json")
+        << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
+             "cameraEnabled": true, "cameraDeviceID": "yux-usb:00008110-TESTPHONE", "ratio": "Free",
+             "camera": {}}})";
+    QProcess yux;
+    yux.setProcessEnvironment(environment());
+    // The multiplexer's socket, where Yux looks for it, in a /run of Yux's own.
+    yux.start(QStringLiteral("unshare"),
+              *isolation + QStringList{"sh", "-c",
+                                       R"(mount -t tmpfs -o mode=755 tmpfs /run && ln -s "$1" /run/usbmuxd && exec "$2")",
+                                       "sh", socket, QStringLiteral(YUX_EXECUTABLE)});
+    ASSERT_TRUE(yux.waitForStarted()) << yux.errorString().toStdString();
+    ASSERT_TRUE(waitUntilComposed(yux)) << yux.readAllStandardError().toStdString();
+    ASSERT_TRUE(startSelecting(yux)) << debugLog();
+    std::this_thread::sleep_for(1s);
+    type("Tab");  // area, then application, then screen
+    type("Tab");
+    // The phone's picture in its bubble, shown ready for editing: the first Return ends the
+    // editing, the second records.
+    DesktopWindows desktop;
+    ASSERT_TRUE(eventually([&] {
+        return desktop
+            .mappedWindow(yux.processId(),
+                          [](xcb_window_t, const QRect& frame) {
+                              return frame.width() == frame.height() && frame.width() > 32 && frame.width() < 500;
+                          })
+            .has_value();
+    })) << "no camera bubble";
+    type("Return");
+    std::this_thread::sleep_for(500ms);
+    type("Return");
+    ASSERT_TRUE(waitForLine(yux, "session_recording_started")) << debugLog();
+    std::this_thread::sleep_for(2s);
+    type("shift+super+6");
+    ASSERT_TRUE(waitForLine(yux, "session_pending_trim_ready")) << debugLog();
+
+    const auto movies = scratchFiles(".mov");
+    ASSERT_EQ(movies.size(), 1u);
+    platform::MovieTrackReader movie(movies[0].string());
+    const auto* camera = movie.trackTitled(trackTitle(RecordingSourceKind::camera));
+    ASSERT_NE(camera, nullptr) << "the take has no camera track";
+    EXPECT_GE(camera->duration.seconds(), 1.0);
 
     ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
     ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
