@@ -318,6 +318,8 @@ QCoro::Task<void> X11VideoCapture::startCapture(QUuid sessionID, CaptureTarget t
     // Until the session is registered, a stop can only leave word that the start is to give up;
     // the start is known before its first wait, so no stop can come unseen.
     struct Starting {
+        // A constructor of its own: clang 14 cannot emplace an aggregate.
+        Starting(X11VideoCapture* engine, QUuid id) : engine(engine), id(id) {}
         X11VideoCapture* engine;
         QUuid id;
         ~Starting() {
