@@ -16,10 +16,10 @@
 #include "support/await_gate.hpp"
 #include "support/memory_preferences.hpp"
 #include "support/recording_debug_log.hpp"
+#include "support/event_loop.hpp"
 #include "support/synthetic_media.hpp"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 using namespace yux;
 using platform::CaptureStream;
@@ -29,6 +29,7 @@ using platform::SampleBuffer;
 using platform::StreamOutputType;
 using platform::waitForTask;
 using yux::testing::hostTime;
+using yux::testing::processEventsUntil;
 namespace media = yux::testing;
 
 namespace {
@@ -91,16 +92,6 @@ platform::ShareableContent desktop() {
     return content;
 }
 
-bool pumpUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 5000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 SampleBuffer frame(double seconds) {
     return media::videoSample(hostTime(seconds), platform::PixelBuffer::create(4, 4), MediaTime(1, 60));
 }
@@ -161,7 +152,7 @@ struct Fixture {
         return engine->startCapture(kSession, std::move(target), "~/scratch/take.mov");
     }
     void feedWhenRunning(const std::function<void(CaptureStream&)>& feed) {
-        ASSERT_TRUE(pumpUntil([&] { return !control->streams().empty() && running(*stream()); }));
+        ASSERT_TRUE(processEventsUntil([&] { return !control->streams().empty() && running(*stream()); }));
         feed(*stream());
     }
     void start(CaptureTarget target = CaptureTarget::fullMainDisplay()) {
@@ -283,12 +274,12 @@ TEST(X11VideoCapture, ASecondStartWhileTheFirstIsStillStartingIsRefused) {
             f.gates.hold("recordingInputs");
         }
         auto first = f.beginStart();
-        ASSERT_TRUE(pumpUntil([&] {
+        ASSERT_TRUE(processEventsUntil([&] {
             return registered ? f.control->startWaiting() : f.gates.isWaiting("recordingInputs");
         }));
         EXPECT_EQ(f.engine->isRegistered(kSession), registered);
         auto second = f.beginStart();
-        pumpUntil([&] { return second.isReady() || f.gates["recordingInputs"].waiting() > 1; });
+        processEventsUntil([&] { return second.isReady() || f.gates["recordingInputs"].waiting() > 1; });
         if (!second.isReady()) {
             ADD_FAILURE() << "the second start went on";
             // Both time out: nothing is fed.
@@ -344,7 +335,7 @@ TEST(X11VideoCapture, AFailedSoundSourceIsLoggedAndTheMovieStillFinishes) {
     Fixture f;
     f.start();
     f.stream()->simulate_failure({StreamOutputType::audio, "Connection terminated"});
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(processEventsUntil([&] {
         for (const auto& line : f.debugLog->lines()) {
             if (line.find("source_failed") != std::string::npos) return true;
         }
@@ -457,7 +448,7 @@ TEST(X11VideoCapture, ACameraPictureThatCannotBeDrawnIsSkippedAndTheTakeGoesOn) 
     waitForTask(start);
     // A frame without a picture cannot be drawn.
     feed->push(media::audioSample(hostTime(1.1), media::sineTone(440, 480)));
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(processEventsUntil([&] {
         return std::ranges::any_of(f.debugLog->lines(),
                                    [](const std::string& line) { return line.starts_with("source_writer_frame_skipped"); });
     }));
@@ -504,7 +495,7 @@ TEST(X11VideoCapture, AStopWhileTheStreamStartsLeavesNothingRunning) {
     Fixture f;
     f.control->holdStarts();
     auto start = f.beginStart();
-    ASSERT_TRUE(pumpUntil([&] { return f.control->startWaiting(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return f.control->startWaiting(); }));
     // Nothing was recorded, so the stop has no movie to finish.
     yux::testing::expectAppError([&] { waitForTask(f.engine->stopCapture(kSession)); },
                             AppError::outputFinalizationFailed("Capture produced no video"));
@@ -524,7 +515,7 @@ TEST(X11VideoCapture, AStopBeforeTheSessionIsRegisteredMakesTheStartGiveUp) {
         if (askingInputs) f.gates.hold("recordingInputs");
         auto start = f.beginStart();
         if (askingInputs) {
-            ASSERT_TRUE(pumpUntil([&] { return f.gates.isWaiting("recordingInputs"); }));
+            ASSERT_TRUE(processEventsUntil([&] { return f.gates.isWaiting("recordingInputs"); }));
         }
         waitForTask(f.engine->stopCapture(kSession));
         f.gates.open("recordingInputs");
@@ -551,7 +542,7 @@ TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitEndsItAtOnceAndKeepsTheFinis
         // Pictures came, the microphone never does: the start waits.
         s.simulate_sample(StreamOutputType::screen, frame(1.0));
     });
-    ASSERT_TRUE(pumpUntil([&] { return f.time->sleeps > 0; }));
+    ASSERT_TRUE(processEventsUntil([&] { return f.time->sleeps > 0; }));
     auto stop = f.engine->stopCapture(kSession);
     f.time->flowing = true;  // from the stop on: a wait that went on would time out
     waitForTask(stop);
@@ -585,7 +576,7 @@ TEST(X11VideoCapture, ASecondStopDuringTheFirstStopsFinishReturnsOnlyWithTheFini
     f.start();
     drained = false;  // the finish waits for the video track
     auto first = f.engine->stopCapture(kSession);
-    ASSERT_TRUE(pumpUntil([&] { return !f.engine->isRegistered(kSession); }));
+    ASSERT_TRUE(processEventsUntil([&] { return !f.engine->isRegistered(kSession); }));
     auto second = f.engine->stopCapture(kSession);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_FALSE(second.isReady()) << "the second stop returned before the movie was complete";
@@ -609,7 +600,7 @@ TEST(X11VideoCapture, AStopThatMeetsAFailedStartsCleanUpReportsTheStartsFailure)
         });
         f.time->flowing = true;  // no first samples come: the start times out
         auto start = f.beginStart();
-        ASSERT_TRUE(pumpUntil([&] { return stop.has_value(); }));
+        ASSERT_TRUE(processEventsUntil([&] { return stop.has_value(); }));
         const auto timedOut = AppError::outputFinalizationFailed("Capture did not deliver video");
         yux::testing::expectAppError([&] { waitForTask(*stop); }, timedOut);
         yux::testing::expectAppError([&] { waitForTask(start); }, timedOut);
@@ -681,7 +672,7 @@ TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream)
     EXPECT_EQ(f.systemLines.data(),
               (std::vector<platform::SystemLogLine>{
                   {"CaptureEngine", platform::LogLevel::error, "yux_recording_usb_microphone_failed " + off}}));
-    ASSERT_TRUE(pumpUntil([&] { return !f.line("source_failed").empty(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return !f.line("source_failed").empty(); }));
     EXPECT_EQ(f.line("source_failed"),
               "capture source_failed session_id=" + kSessionText + " source=microphone error=" + off);
     f.stream()->simulate_sample(StreamOutputType::screen, frame(1.2));

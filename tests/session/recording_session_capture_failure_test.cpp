@@ -5,11 +5,10 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include "capture/x11_video_capture.hpp"
 #include "session/session_world.hpp"
+#include "support/event_loop.hpp"
 #include "support/synthetic_media.hpp"
 
 namespace yux::testing {
@@ -17,16 +16,6 @@ namespace {
 
 using platform::MovieWriterError;
 using platform::StreamOutputType;
-
-bool pumpUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 5000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 platform::ShareableContent oneDisplay() {
     platform::ShareableDisplay display;
@@ -76,7 +65,7 @@ struct EngineWorld {
     }
     void record() {
         auto starting = session->start();
-        ASSERT_TRUE(pumpUntil([&] { return !control->streams().empty() && stream().frameInterval().isValid(); }));
+        ASSERT_TRUE(processEventsUntil([&] { return !control->streams().empty() && stream().frameInterval().isValid(); }));
         deliver(1.0);
         platform::waitForTask(std::move(starting));
         ASSERT_NE(session->storedState().recordingInfo(), nullptr) << session->storedState().diagnosticText();
@@ -105,7 +94,7 @@ TEST(RecordingSessionCaptureFailure, AMovieThatFailsMidTakeEndsTheTakeAtOnceAndK
         *f.writerRefuses = true;
         f.deliver(2.0);
         // Nobody pressed stop: the session heard of the failure by itself.
-        ASSERT_TRUE(pumpUntil([&] { return f.session->storedState().failure() != nullptr; }))
+        ASSERT_TRUE(processEventsUntil([&] { return f.session->storedState().failure() != nullptr; }))
             << f.session->storedState().diagnosticText();
         EXPECT_EQ(f.session->storedState().failure()->detail(),
                   std::string(failure.sentence) + " The recording stopped, and what was recorded up to then is kept in " +

@@ -3,10 +3,6 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -75,22 +71,6 @@ std::uint32_t X11TestClient::inputFocus() {
     std::uint32_t focus = reply ? reply->focus : 0;
     std::free(reply);
     return focus;
-}
-
-void processEventsFor(int milliseconds) {
-    processEventsUntil([] { return false; }, milliseconds);
-}
-
-bool processEventsUntil(const std::function<bool()>& condition, int timeoutMilliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() >= timeoutMilliseconds) return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
 }
 
 }  // namespace yux::testing

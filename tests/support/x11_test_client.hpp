@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "support/event_loop.hpp"
+
 struct xcb_connection_t;
 
 namespace yux::testing {
@@ -44,9 +46,5 @@ private:
     xcb_connection_t* connection_;
     std::uint32_t root_;
 };
-
-// Runs the Qt event loop for a while, or until the condition holds; answers the condition.
-void processEventsFor(int milliseconds);
-bool processEventsUntil(const std::function<bool()>& condition, int timeoutMilliseconds);
 
 }  // namespace yux::testing
