@@ -96,6 +96,9 @@ struct Track {
     std::deque<Item> items;
     double queuedAudioSeconds = 0;
     bool finished = false;  // markAsFinished seen
+    // A picture at or after the session's end came, kept out of the movie: the last picture
+    // kept lasts until it, so to the end, whether the end was known before it came or after.
+    bool pictureAtEnd = false;
     bool stop = false;
     std::thread thread;
 
@@ -253,7 +256,10 @@ public:
         if (!fits || !sample.presentationTime.isValid()) return false;
         std::lock_guard lock(track.mutex);
         if (track.finished || track.stop || !track.hasRoom()) return false;
-        if (end.isValid() && sample.presentationTime >= end) return true;  // after the movie: accepted, not kept
+        if (end.isValid() && sample.presentationTime >= end) {  // after the movie: accepted, not kept
+            if (track.isVideo()) track.pictureAtEnd = true;
+            return true;
+        }
         track.queuedAudioSeconds += secondsOf(sample);
         track.items.push_back(Item{sample, sample.presentationTime - start, false, {}});
         track.wake.notify_one();
@@ -485,7 +491,12 @@ private:
                 // Samples at or after the end of the movie are never encoded.
                 const MediaTime end = relativeEnd();
                 if (track.isVideo()) {
-                    if (!end.isValid() || item.relative < end) encodeVideo(track, item);
+                    if (!end.isValid() || item.relative < end) {
+                        encodeVideo(track, item);
+                    } else {
+                        std::lock_guard lock(track.mutex);
+                        track.pictureAtEnd = true;
+                    }
                 } else {
                     encodeAudio(track, item, end);
                 }
@@ -724,8 +735,18 @@ private:
             check(avcodec_send_frame(track.encoder.get(), nullptr), "Encoding audio");
         }
         receivePackets(track);
+        if (track.held && track.isVideo() && end.isValid() && followedToEnd(track)) {
+            // The last picture lasts until the one that came at the end; mux() cuts it there.
+            AVPacket& last = **track.held;
+            last.duration = std::max(last.duration, end.convertedTo(track.encoder->time_base.den).value - last.pts);
+        }
         if (track.held) mux(track, **track.held, end);
         track.held.reset();
+    }
+
+    static bool followedToEnd(Track& track) {
+        std::lock_guard lock(track.mutex);
+        return track.pictureAtEnd;
     }
 
     // Writes one packet; with the session's end known, nothing of it lies past that end.

@@ -250,52 +250,60 @@ TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     EXPECT_NEAR(reader.duration().seconds(), 0.5, 0.025);
 }
 
-// Pictures come only when the screen changes; each keeps its own time on the movie's timeline.
-TEST(MovieWriter, EveryPictureKeepsItsTime) {
+// Pictures come only when the screen changes; each keeps its own time on the movie's timeline,
+// and the track's length is the same whenever the stop makes the end known.
+TEST(MovieWriter, EveryPictureKeepsItsTimeWheneverTheEndIsKnown) {
     constexpr double kTick = 1.0 / 90000;
     const struct {
         const char* name;
         std::vector<double> pictures;
         double end;
-        bool endKnownLate;  // the pictures reached the encoder before the end was known
         std::vector<double> stored;
         double length;  // each picture lasts to the next, the last one its own 1/30 s
     } cases[] = {
         // The fragment cut after the second picture must not pull the third up to it.
-        {"idle stretches longer than a fragment", {0, 1.0, 2.5, 5.0}, 6.0, false, {0, 1.0, 2.5, 5.0}, 5.0 + 1.0 / 30},
-        {"the last two within one tick", {0, 0.5, 0.5 + kTick / 4}, 1.5, false, {0, 0.5, 0.5 + kTick},
-         0.5 + kTick + 1.0 / 30},
-        {"one stamped at the end", {0, 0.5, 1.0}, 1.0, true, {0, 0.5}, 1.0},
+        {"idle stretches longer than a fragment", {0, 1.0, 2.5, 5.0}, 6.0, {0, 1.0, 2.5, 5.0}, 5.0 + 1.0 / 30},
+        {"the last two within one tick", {0, 0.5, 0.5 + kTick / 4}, 1.5, {0, 0.5, 0.5 + kTick}, 0.5 + kTick + 1.0 / 30},
+        // The picture at the end is not stored, but the one before lasts until it.
+        {"one stamped at the end", {0, 0.5, 1.0}, 1.0, {0, 0.5}, 1.0},
+        {"one stamped past the end", {0, 0.5, 1.2}, 1.0, {0, 0.5}, 1.0},
     };
+    enum class EndKnown { beforeThePictures, rightAfterThem, onceTheEncoderHasThem };
+    const struct {
+        const char* name;
+        EndKnown when;
+    } orders[] = {{"end known first", EndKnown::beforeThePictures},
+                  {"end known right after", EndKnown::rightAfterThem},
+                  {"end known once encoded", EndKnown::onceTheEncoderHasThem}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TemporaryDirectory folder;
-        const auto path = folder.file("times.mov");
-        auto writer = MovieWriter::create(path);
-        writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
-        ASSERT_TRUE(writer->startWriting());
-        writer->startSession(hostTime(10));
-        if (!c.endKnownLate) writer->endSession(hostTime(10 + c.end));
-        for (std::size_t i = 0; i < c.pictures.size(); ++i) {
-            appendWhenReady(*writer, 0, videoSample(hostTime(10 + c.pictures[i]), movingPattern(kWidth, kHeight, i),
-                                                    MediaTime(1, 30)));
-        }
-        if (c.endKnownLate) {
+        for (const auto& order : orders) {
+            SCOPED_TRACE(std::string(c.name) + ", " + order.name);
+            TemporaryDirectory folder;
+            const auto path = folder.file("times.mov");
+            auto writer = MovieWriter::create(path);
+            writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+            ASSERT_TRUE(writer->startWriting());
+            writer->startSession(hostTime(10));
+            if (order.when == EndKnown::beforeThePictures) writer->endSession(hostTime(10 + c.end));
+            for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+                appendWhenReady(*writer, 0, videoSample(hostTime(10 + c.pictures[i]),
+                                                        movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
+            }
             // Time for the encoding thread to take them; the end comes with the stop.
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            writer->endSession(hostTime(10 + c.end));
-        }
-        finish(*writer);
-        ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+            if (order.when == EndKnown::onceTheEncoderHasThem) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (order.when != EndKnown::beforeThePictures) writer->endSession(hostTime(10 + c.end));
+            finish(*writer);
+            ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
 
-        MovieTrackReader reader(path);
-        std::vector<double> stored;
-        for (const auto& frame : reader.videoFrames(reader.tracks()[0])) {
-            stored.push_back(frame.presentationTime.seconds());
+            MovieTrackReader reader(path);
+            std::vector<double> stored;
+            for (const auto& frame : reader.videoFrames(reader.tracks()[0])) {
+                stored.push_back(frame.presentationTime.seconds());
+            }
+            ASSERT_EQ(stored.size(), c.stored.size());
+            for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_NEAR(stored[i], c.stored[i], kTick / 2) << i;
+            EXPECT_NEAR(reader.tracks()[0].duration.seconds(), c.length, 1e-6);
         }
-        ASSERT_EQ(stored.size(), c.stored.size());
-        for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_NEAR(stored[i], c.stored[i], kTick / 2) << i;
-        EXPECT_NEAR(reader.tracks()[0].duration.seconds(), c.length, 1e-6);
     }
 }
 
