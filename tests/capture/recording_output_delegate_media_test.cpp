@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "model/app_error.hpp"
@@ -205,6 +206,43 @@ TEST(RecordingOutputDelegateMovie, ScreenAndSystemAudioOnly) {
     EXPECT_NEAR(reader.tracks()[0].duration.seconds(), 0.5, 1e-6);
     EXPECT_NEAR(reader.tracks()[1].duration.seconds(), 0.5, 1e-6);
     EXPECT_NEAR(platform::MediaAsset::open(path).durationSeconds, 0.5, 1e-6);
+}
+
+// The screen sends no picture while nothing changes: whatever came last, the screen track
+// shows its newest picture up to the stop.
+TEST(RecordingOutputDelegateMovie, AStillScreenLastsToTheStop) {
+    const struct {
+        const char* name;
+        std::optional<double> last;  // a picture after the still stretch, delivered before the stop
+    } cases[] = {
+        {"still to the stop", std::nullopt},
+        // A picture taken just before the stop and stamped on the next slot of its grid.
+        {"a change stamped just past the stop", 1.005},
+        {"a change stamped at the stop", 1.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        media::TemporaryDirectory folder;
+        const auto path = folder.file("still.mov");
+        auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, false, false, stopAt(1.0));
+        ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+        for (int i = 0; i <= 12; ++i) {
+            deliver(*delegate, 0, media::videoSample(hostTime(i / 60.0), media::movingPattern(kWidth, kHeight, i)),
+                    RecordingSourceKind::screen);
+            system.until(*delegate, (i + 1) / 60.0);
+        }
+        system.until(*delegate, 0.99);
+        if (c.last) {
+            deliver(*delegate, 0, media::videoSample(hostTime(*c.last), media::movingPattern(kWidth, kHeight, 13)),
+                    RecordingSourceKind::screen);
+        }
+        platform::waitForTask(delegate->waitForStart());
+        platform::waitForTask(delegate->finish());
+        MovieTrackReader reader(path);
+        const auto* screen = reader.trackTitled("yux.source.screen");
+        ASSERT_NE(screen, nullptr);
+        EXPECT_NEAR((screen->start + screen->duration).seconds(), 1.0, 1e-6);
+    }
 }
 
 TEST(RecordingOutputDelegateMovie, AMicrophoneThatFailsGoesOnAsSilenceToTheStop) {
