@@ -208,6 +208,61 @@ TEST_F(ReceiverFixture, APhoneFloodingMessagesIsDroppedButAFastOneStays) {
     EXPECT_TRUE(rig.loggedDrop("Yux Cam sent too many messages"));
 }
 
+TEST_F(ReceiverFixture, ClockEchoesCountTowardTheFloodLimitAndWriteFewLines) {
+    // One instant for all: a phone's own hello, status and five echoes, the burst and the
+    // status after it are 7 + count + 1 messages within a second.
+    rig.holdClockAt(100);
+    struct Case {
+        const char* what;
+        std::string echo;
+        int count;
+        bool dropped;
+    };
+    const std::vector<Case> cases = {
+        {"150 echoes", R"({"sent":100,"phone":5})", 150, false},
+        {"150 undecodable echoes", R"({"sent":100})", 150, false},
+        {"250 echoes", R"({"sent":100,"phone":5})", 250, true},
+    };
+    const auto count = [&](std::size_t from, const std::string& start) {
+        const auto lines = rig.lines.data();
+        return std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end(),
+                             [&](const auto& line) { return line.message.starts_with(start); });
+    };
+    std::int64_t number = 1;
+    for (const auto& test : cases) {
+        const auto serial = "FLOOD-" + std::to_string(number);
+        const auto id = kPhoneIdentifierPrefix + serial;
+        const auto from = rig.lines.data().size();
+        connectPhone(number, serial);
+        rig.daemon.detach(number);
+        CameraWire::Bytes frames;
+        for (int index = 0; index < test.count; ++index) {
+            const auto frame = textFrame(CameraWire::Kind::clock, test.echo);
+            frames.insert(frames.end(), frame.begin(), frame.end());
+        }
+        // Read after every echo: once its name shows, the burst has been taken.
+        const auto marker = MicrophoneStatus{1, "After", true, std::nullopt}.encoded();
+        frames.insert(frames.end(), marker.begin(), marker.end());
+        rig.app(number)->send(frames);
+        const auto listed = [&](const std::string& name) {
+            const auto devices = receiver.devices();
+            return std::any_of(devices.begin(), devices.end(), [&](const CaptureDevice& device) {
+                return device.id == id && (name.empty() || device.name == name);
+            });
+        };
+        if (test.dropped) {
+            EXPECT_TRUE(spinUntil([&] { return !listed(""); })) << test.what;
+            EXPECT_TRUE(rig.loggedDrop("Yux Cam sent too many messages")) << test.what;
+        } else {
+            EXPECT_TRUE(spinUntil([&] { return listed("After · Yux Cam (USB)"); })) << test.what;
+        }
+        EXPECT_EQ(count(from, "yux_usb_message_flood limit=200 seconds=1"), test.dropped ? 1 : 0) << test.what;
+        EXPECT_LE(count(from, "yux_usb_audio_clock"), 1) << test.what;
+        EXPECT_LE(count(from, "yux_usb_microphone_stopped"), 1) << test.what;
+        ++number;
+    }
+}
+
 TEST_F(ReceiverFixture, PhoneCameraFailureWithoutStatusDropsItWithItsTextAndWithStatusOnlyStopsTheCamera) {
     FakeCompanionApp::Options noStatus;
     noStatus.status.reset();

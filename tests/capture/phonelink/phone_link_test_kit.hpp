@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -52,6 +53,8 @@ class PhoneLinkRig {
     std::mutex mutex_;
     std::map<std::int64_t, FakeCompanionApp::Options> options_;
     std::map<std::int64_t, std::vector<std::shared_ptr<FakeCompanionApp>>> apps_;
+    // Negative: the receiver's host clock is the real one.
+    std::shared_ptr<std::atomic<double>> heldClock_ = std::make_shared<std::atomic<double>>(-1);
 
 public:
     PhoneLinkRig() {
@@ -88,6 +91,10 @@ public:
         return latest;
     }
 
+    // Stops the receiver's host clock: all a phone sends from then on arrives in one instant,
+    // however busy the machine is.
+    void holdClockAt(double seconds) { heldClock_->store(seconds); }
+
     int connections(std::int64_t id) {
         std::lock_guard lock(mutex_);
         return static_cast<int>(apps_[id].size());
@@ -100,7 +107,10 @@ public:
         operations.connect = [mux](const USBMuxConnection::Device& device) {
             return USBMuxConnection::connect(device, CameraWire::port, mux);
         };
-        operations.hostSeconds = [] { return platform::hostTimeNow().seconds(); };
+        operations.hostSeconds = [held = heldClock_] {
+            const double at = held->load();
+            return at >= 0 ? at : platform::hostTimeNow().seconds();
+        };
         operations.macName = "Test Desk";
         PhoneLinkTimings timings;
         timings.discoveryInterval = std::chrono::milliseconds(50);

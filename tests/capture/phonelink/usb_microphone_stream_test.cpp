@@ -70,6 +70,40 @@ TEST_F(StreamFixture, RoundTripsUpTo100MillisecondsAreAcceptedLongerOrNegativeOn
               1);
 }
 
+TEST(USBMicrophoneStreamClockLog, TheFirstOffsetIsWrittenAndThenAtMostOneLineASecond) {
+    struct Case {
+        const char* what;
+        // Echoes with a 150 ms round trip come first, then echoes with 1 ms.
+        int rejected;
+        int accepted;
+        // Between two echoes, on the stream's clock.
+        int stepMicroseconds;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {"a thousand echoes within half a second", 0, 1000, 500, {"yux_usb_audio_clock rtt_ms=1.00"}},
+        {"an echo every 10 ms for 2.5 s", 0, 250, 10000,
+         {"yux_usb_audio_clock rtt_ms=1.00", "yux_usb_audio_clock rtt_ms=1.00 skipped=99",
+          "yux_usb_audio_clock rtt_ms=1.00 skipped=99"}},
+        {"rejected echoes, then the first offset at once", 50, 1, 1000,
+         {"yux_usb_audio_clock_rejected rtt_ms=150.00", "yux_usb_audio_clock rtt_ms=1.00 skipped=49"}},
+    };
+    for (const auto& test : cases) {
+        double now = 0;
+        auto log = platform::SystemLog::create_null();
+        auto lines = log.track_lines();
+        USBMicrophoneStream stream(log, [&] { return now; });
+        for (int index = 0; index < test.rejected + test.accepted; ++index) {
+            now = 10 + static_cast<double>(index * test.stepMicroseconds) / 1e6;
+            const double rtt = index < test.rejected ? 0.15 : 0.001;
+            stream.synchronize(clockPayload(now, now + rtt / 2 - kOffset), now + rtt);
+        }
+        std::vector<std::string> written;
+        for (const auto& line : lines.data()) written.push_back(line.message);
+        EXPECT_EQ(written, test.lines) << test.what;
+    }
+}
+
 TEST_F(StreamFixture, BeforeAStreamEveryEchoReplacesTheOffsetWhileRunningTheAnchorsOffsetStays) {
     echo(10, 0.001);
     echo(11, 0.05, 0.004);

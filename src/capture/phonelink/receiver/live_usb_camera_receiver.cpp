@@ -228,6 +228,16 @@ struct LiveUSBCameraReceiver::Reader {
         tunnel->writeBytes(frame);
     }
 
+    // Every message but sound and pictures counts, clock echoes too: a phone repeating any of
+    // them at link speed is a flood, whichever thread would take it.
+    void admit(double received) {
+        if (!flood.admit(received)) {
+            log.error(kCategory, "yux_usb_message_flood limit=" + std::to_string(MessageFloodLimit::kMaxMessages) +
+                                     " seconds=1");
+            throw std::runtime_error("Yux Cam sent too many messages");
+        }
+    }
+
     void read() {
         double lastPing = now();
         CameraWire::Decoder decoder;
@@ -245,6 +255,7 @@ struct LiveUSBCameraReceiver::Reader {
                     }
                     break;
                 case CameraWire::Kind::clock:
+                    admit(received);
                     try {
                         stream->synchronize(message.payload, received);
                     } catch (...) {
@@ -262,11 +273,7 @@ struct LiveUSBCameraReceiver::Reader {
                     break;
                 }
                 default:
-                    if (!flood.admit(received)) {
-                        log.error(kCategory, "yux_usb_message_flood limit=" + std::to_string(MessageFloodLimit::kMaxMessages) +
-                                                 " seconds=1");
-                        throw std::runtime_error("Yux Cam sent too many messages");
-                    }
+                    admit(received);
                     if (!outbox->sendMessage(std::move(message), [this] {
                             return !stop->load() && QCoreApplication::instance() != nullptr;
                         })) {

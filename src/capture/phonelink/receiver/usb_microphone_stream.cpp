@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "capture/phonelink/phone_link_messages.hpp"
 #include "platform/media/host_clock.hpp"
@@ -60,6 +61,11 @@ void USBMicrophoneStream::unsubscribe() {
 
 void USBMicrophoneStream::stop(std::exception_ptr error) {
     onQueue([&] {
+        // Already ended by a failure: a phone repeating a bad echo changes nothing and writes
+        // no line for each; the first failure stays the one reported.
+        if (error && state_.failure && !state_.epoch) {
+            return;
+        }
         if (error) {
             state_.failure = error;
             if (state_.receiver) {
@@ -79,11 +85,12 @@ void USBMicrophoneStream::synchronize(std::span<const std::uint8_t> payload, dou
     onQueue([&] {
         const double roundTrip = received - clock.sent;
         if (!(roundTrip >= 0 && roundTrip <= kMaximumRoundTrip)) {
-            log_.info(kCategory, formatted("yux_usb_audio_clock_rejected rtt_ms=%.2f", roundTrip * 1000));
+            logClock(formatted("yux_usb_audio_clock_rejected rtt_ms=%.2f", roundTrip * 1000), false);
             return;
         }
         // The phone answered somewhere within the round trip; the midpoint is right to ±rtt/2.
         const double candidate = (received + clock.sent) / 2 - clock.phone;
+        bool firstOffset = false;
         if (state_.epoch && state_.clockOffset) {
             // Both estimates carry half their round trip of doubt; only a disagreement beyond
             // that and the stamp tolerance is real drift.
@@ -99,13 +106,25 @@ void USBMicrophoneStream::synchronize(std::span<const std::uint8_t> payload, dou
             state_.nextClockOffset = candidate;
             state_.nextOffsetRoundTrip = roundTrip;
         } else {
+            firstOffset = !state_.clockOffset;
             state_.bestRoundTrip = roundTrip;
             state_.clockOffset = candidate;
             state_.offsetRoundTrip = roundTrip;
             state_.nextClockOffset.reset();
         }
-        log_.info(kCategory, formatted("yux_usb_audio_clock rtt_ms=%.2f", roundTrip * 1000));
+        logClock(formatted("yux_usb_audio_clock rtt_ms=%.2f", roundTrip * 1000), firstOffset);
     });
+}
+
+void USBMicrophoneStream::logClock(const std::string& line, bool firstOffset) {
+    const double now = clock_();
+    if (!firstOffset && state_.lastClockLine && now - *state_.lastClockLine < kClockLogInterval) {
+        ++state_.skippedClockLines;
+        return;
+    }
+    const auto skipped = std::exchange(state_.skippedClockLines, 0);
+    log_.info(kCategory, skipped == 0 ? line : line + " skipped=" + std::to_string(skipped));
+    state_.lastClockLine = now;
 }
 
 void USBMicrophoneStream::receive(std::span<const std::uint8_t> payload) {

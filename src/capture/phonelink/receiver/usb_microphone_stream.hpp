@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "capture/usb_camera_receiver.hpp"
 #include "platform/async/serial_queue.hpp"
@@ -31,6 +32,9 @@ public:
     static constexpr double kTolerance = 0.02;
     // A running stream that stays silent this long has failed.
     static constexpr double kSilenceLimit = 2.0;
+    // Clock lines after the first offset are written at most this often: a phone may echo at
+    // link speed, and the log is shared with everything else.
+    static constexpr double kClockLogInterval = 1.0;
 
     explicit USBMicrophoneStream(platform::SystemLog log, Clock clock = {});
     USBMicrophoneStream(const USBMicrophoneStream&) = delete;
@@ -39,6 +43,7 @@ public:
     void start(std::uint64_t epoch);
     void subscribe(USBCameraReceiver::MicrophoneReceive receiver);
     void unsubscribe();
+    // An error on a stream that a failure already ended is ignored.
     void stop(std::exception_ptr error = nullptr);
     // `received`: host time at which the read that brought the echo returned.
     void synchronize(std::span<const std::uint8_t> payload, double received);
@@ -69,6 +74,9 @@ private:
         bool first = false;
         std::exception_ptr failure;
         std::optional<double> lastAudio;
+        // When the last clock line was written, and how many were left out since.
+        std::optional<double> lastClockLine;
+        std::uint64_t skippedClockLines = 0;
     };
 
     struct Published {
@@ -91,6 +99,8 @@ private:
         });
     }
     void publish();
+    // Queue only. `firstOffset`: the line of the first offset, always written.
+    void logClock(const std::string& line, bool firstOffset);
 
     platform::SystemLog log_;
     Clock clock_;
