@@ -169,12 +169,12 @@ std::filesystem::path followLinks(const std::filesystem::path& path) {
     fail(ELOOP, path);
 }
 
-std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path) {
+std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path, DamagedLink how) {
     struct stat link {};
     struct stat target {};
     if (::lstat(path.c_str(), &link) != 0) fail(errno, path);
     bool linkToRegularFile = S_ISLNK(link.st_mode) && ::stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
-    if (!linkToRegularFile) {
+    if (!linkToRegularFile || how == DamagedLink::renameLink) {
         return placeAside(path, [&](const std::filesystem::path& aside) { return renameWithoutReplacing(path, aside); });
     }
     return placeAside(path, [&](const std::filesystem::path& aside) {
