@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include "model/json_coding.hpp"
 #include "platform/async/run_on.hpp"
@@ -115,20 +116,27 @@ std::vector<std::string> FileDebugLogStore::entries() {
 
 void FileDebugLogStore::store(const std::string& line, const std::string& message) {
     auto path = expandTilde(filePath_);
+    std::size_t added = 1;
     try {
         fileSystem_.ensureDirectory(std::filesystem::path(path).parent_path().string());
         if (!lineCount_) countLines(path);
+        std::string lines = line;
+        if (setAsideNotice_) {
+            lines = serialize(*setAsideNotice_) + "\n" + line;
+            added = 2;
+        }
         if (fileSystem_.fileExists(path)) {
-            fileSystem_.appendFile(path, line);
+            fileSystem_.appendFile(path, lines);
         } else {
-            fileSystem_.writeFile(path, line);
+            fileSystem_.writeFile(path, lines);
             lineCount_ = 0;
         }
     } catch (const std::exception&) {
         lineCount_.reset();  // unknown again: the next append reads the file
         return;              // the log never fails its caller; the line is lost
     }
-    if (lineCount_) ++*lineCount_;
+    std::optional<std::string> notice = std::exchange(setAsideNotice_, std::nullopt);
+    if (lineCount_) *lineCount_ += added;
     try {
         trimIfNeeded(path);
     } catch (const std::exception&) {
@@ -137,13 +145,15 @@ void FileDebugLogStore::store(const std::string& line, const std::string& messag
     }
     std::lock_guard guard(mutex_);
     if (auto tracker = messages_.lock()) {
+        if (notice) tracker->add(*notice);
         tracker->add(message);
     }
 }
 
 // Learns how many lines the file holds before the first append. A torn last line (a write cut
 // short) is dropped so the next line does not run into it; a file that is no log (a FIFO, a
-// link to a device, a huge file) is moved aside.
+// link to a device, a huge file) is moved aside, a link as the link so that nothing is copied
+// from or appended to its target, and the fresh log's first line says where it went.
 void FileDebugLogStore::countLines(const std::string& path) {
     if (!fileSystem_.fileExists(path)) {
         lineCount_ = 0;
@@ -154,7 +164,10 @@ void FileDebugLogStore::countLines(const std::string& path) {
         content = fileSystem_.readFile(path);
     } catch (const FileError& error) {
         if (error.code() != FileErrorCode::fileReadCorruptFile) return;  // appended to, but not counted
-        fileSystem_.moveAside(path);
+        const auto target = fileSystem_.linkTarget(path);
+        const std::string aside = fileSystem_.moveAside(path);
+        setAsideNotice_ = "debug_log_damaged path=" + path + " moved_to=" + aside +
+                          (target ? " link_target=" + *target : "") + " error=" + error.what();
         lineCount_ = 0;
         return;
     }

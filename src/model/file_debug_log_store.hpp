@@ -72,6 +72,8 @@ private:
     std::weak_ptr<DebugLogMessages> messages_;
     // Lines in the file, once read; absent until then or after a failed write.
     std::optional<std::size_t> lineCount_;
+    // The line that says where a damaged log went, until it is written at the head of the new one.
+    std::optional<std::string> setAsideNotice_;
     // Last: destroyed first, so queued file work finishes while the rest still exists.
     std::unique_ptr<platform::SerialQueue> queue_;
 };

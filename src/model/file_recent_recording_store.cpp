@@ -32,16 +32,27 @@ std::vector<RecordingFile> FileRecentRecordingStore::load() const {
         reason = error.what();
         damage = std::current_exception();
     }
-    // Kept for the user to inspect; if it cannot be moved, the original failure stands.
+    // Kept for the user to inspect; if it cannot be moved, the original failure stands. A link
+    // goes aside as the link: its target, perhaps large and outside our folders, stays as it is.
+    const auto target = fileSystem_.linkTarget(path);
     std::string aside;
     try {
         aside = fileSystem_.moveAside(path);
     } catch (const std::exception&) {
         std::rethrow_exception(damage);
     }
+    if (target) {
+        // The name takes a list of our own at once, so it no longer leads out of our folder.
+        // If that fails, the next save writes it.
+        try {
+            fileSystem_.writeFile(path, json::encodeText(std::vector<RecordingFile>{}));
+        } catch (const std::exception&) {
+        }
+    }
     if (debugLog_) {
         // Nobody waits for the line: the log finishes it on its own.
-        (void)debugLog_->append("recent_recordings_damaged path=" + path + " moved_to=" + aside + " error=" + reason);
+        (void)debugLog_->append("recent_recordings_damaged path=" + path + " moved_to=" + aside +
+                                (target ? " link_target=" + *target : "") + " error=" + reason);
     }
     return {};
 }

@@ -13,8 +13,9 @@ namespace yux {
 // The recent recordings as one JSON array in one file ("recent-recordings.json" in the support
 // folder). A missing file is an empty list. A damaged file (not a JSON array of recordings, not
 // a regular file, too large) is moved aside as "<name>.corrupt-<UTC time>", named in the debug
-// log, and the list starts empty, so one bad file cannot fail every later export. Other
-// failures (an unreadable file or folder) are passed on unchanged.
+// log, and the list starts empty, so one bad file cannot fail every later export. Behind a link,
+// the link is what goes aside (its target untouched, never copied) and a fresh empty list takes
+// its name. Other failures (an unreadable file or folder) are passed on unchanged.
 class FileRecentRecordingStore : public RecentRecordingStoreBoundary {
 public:
     FileRecentRecordingStore(std::string filePath, LocalFileSystem fileSystem,

@@ -109,9 +109,20 @@ FileOperations liveOperations() {
     };
     ops.moveAside = [](const std::string& path) {
         try {
-            return platform::setAsideDamagedFile(path).string();
+            return platform::setAsideDamagedFile(path, platform::DamagedLink::renameLink).string();
         } catch (const std::system_error& error) {
             throw FileError(writeCodeFor(error.code().value()), path, error.code().value());
+        }
+    };
+    ops.linkTarget = [](const std::string& path) -> std::optional<std::string> {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
+        try {
+            return platform::followLinks(path).lexically_normal().string();
+        } catch (const std::system_error&) {
+            // A loop of links: name the first hop.
+            std::error_code error;
+            return fs::read_symlink(path, error).string();
         }
     };
     return ops;
@@ -208,6 +219,7 @@ FileOperations nullOperations(const std::map<std::string, std::string>& files) {
         store->files.erase(found);
         return aside;
     };
+    ops.linkTarget = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };  // no links in memory
     return ops;
 }
 
@@ -299,5 +311,9 @@ void LocalFileSystem::removeRegularFile(const std::string& path) const {
 }
 
 std::string LocalFileSystem::moveAside(const std::string& path) const { return operations_.moveAside(expandTilde(path)); }
+
+std::optional<std::string> LocalFileSystem::linkTarget(const std::string& path) const {
+    return operations_.linkTarget(expandTilde(path));
+}
 
 }  // namespace yux

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,7 +72,10 @@ struct FileOperations {
     // path cannot take more with it.
     std::function<void(const std::string&)> removeRegularFile;
     // Renames a damaged file to "<name>.corrupt-<UTC time>" next to it; answers the new path.
+    // A link is renamed as itself: its target is never read, copied or written.
     std::function<std::string(const std::string&)> moveAside;
+    // The file a link at the path finally leads to; absent when the path is no link.
+    std::function<std::optional<std::string>(const std::string&)> linkTarget;
 };
 
 // Expands a leading "~" or "~user" to that home folder; other paths are returned unchanged.
@@ -96,8 +100,12 @@ public:
     // Removes the regular file at the path; a folder, a link or anything else fails with
     // fileWriteUnknown and stays. Recorded like removeFile.
     void removeRegularFile(const std::string& path) const;
-    // Keeps a damaged file without letting it block its name; answers where it went.
+    // Keeps a damaged file without letting it block its name; answers where it went. A link
+    // goes aside as the link, so nothing of its target is copied into Yux's folders.
     std::string moveAside(const std::string& path) const;
+    // Where a link at the path leads (for the log line that names what was set aside); absent
+    // for anything that is no link.
+    std::optional<std::string> linkTarget(const std::string& path) const;
 
     std::shared_ptr<FileRemovalRecords> track_removedFiles() const { return removals_->observe(); }
 

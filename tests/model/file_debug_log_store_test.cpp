@@ -112,9 +112,13 @@ TEST(FileDebugLogStoreOnDisk, SomethingThatIsNoLogFileNeitherBlocksNorStopsTheLo
         FileDebugLogStore log(path.string(), LocalFileSystem(), 1000, fixedNow);
         waitForTask(log.append("first"));
         waitForTask(log.append("second"));
+        // The fresh log begins with where the old one went.
         auto lines = linesOf(yux::testing::readWholeFile(path));
-        ASSERT_EQ(lines.size(), 2u);
-        EXPECT_EQ(Json::parse(lines[1])["message"], "second");
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_TRUE(Json::parse(lines[0])["message"].get<std::string>().starts_with(
+            "debug_log_damaged path=" + path.string() + " moved_to=" + path.string() + ".corrupt-"))
+            << lines[0];
+        EXPECT_EQ(Json::parse(lines[2])["message"], "second");
         std::filesystem::remove(path);
     }
     int aside = 0;

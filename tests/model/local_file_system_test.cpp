@@ -8,7 +8,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
+#include "model/file_debug_log_store.hpp"
+#include "model/file_recent_recording_store.hpp"
+#include "model/json_coding.hpp"
+#include "support/recording_debug_log.hpp"
 #include "support/temporary_directory.hpp"
 
 using yux::FileError;
@@ -111,4 +116,84 @@ TEST(LocalFileSystem, InMemoryStoreKnowsFoldersOfItsFiles) {
     EXPECT_FALSE(files.fileExists("/a/b/c.txt"));
     EXPECT_TRUE(files.fileExists("/ab"));
     EXPECT_EQ(codeOf([&] { files.appendFile("/x/none", "z"); }), FileErrorCode::fileNoSuchFile);
+}
+
+// Yux's own data files replaced by links to large damaged files outside its folders, over three
+// starts and quits: the link goes aside once, as the link, and nothing is copied from or written
+// to its target.
+TEST(StateFilesOnDisk, ADamagedFileBehindALinkIsSetAsideOnceAsTheLinkAndItsTargetIsNeverTouched) {
+    using yux::testing::RecordingDebugLog;
+    struct Case {
+        std::string name;
+        std::string damaged;  // what the store's reader refuses
+        std::function<void(const std::string& path, const std::shared_ptr<RecordingDebugLog>& log)> start;
+        // The lines logged over all starts, and what the fresh file holds afterwards.
+        std::function<std::vector<std::string>(const std::string& path, const RecordingDebugLog& log)> logged;
+        std::function<void(const std::string& fresh)> expectFresh;
+    };
+    std::string pattern;
+    for (int i = 0; i < 251; ++i) pattern += static_cast<char>(i);
+    auto filled = [&](std::size_t bytes) {
+        std::string data;
+        while (data.size() < bytes) data += pattern;
+        data.resize(bytes);
+        return data;
+    };
+    const std::vector<Case> cases = {
+        {"debug-log.jsonl", filled(5 << 20),  // beyond what a log is ever read to
+         [](const std::string& path, const auto&) {
+             yux::FileDebugLogStore log(path, LocalFileSystem(), 1000);
+             log.appendNow("app_started");
+         },
+         [](const std::string& path, const auto&) {
+             std::vector<std::string> messages;
+             std::stringstream lines(yux::testing::readWholeFile(path));
+             for (std::string line; std::getline(lines, line);) messages.push_back(yux::json::Json::parse(line)["message"]);
+             return messages;
+         },
+         [](const std::string& fresh) { EXPECT_EQ(std::count(fresh.begin(), fresh.end(), '\n'), 4) << fresh; }},
+        {"recent-recordings.json", "[" + filled(3 << 20),  // no JSON
+         [](const std::string& path, const auto& log) {
+             yux::FileRecentRecordingStore store(path, LocalFileSystem(), log);
+             EXPECT_TRUE(store.load().empty());
+         },
+         [](const std::string&, const RecordingDebugLog& log) { return log.lines(); },
+         [](const std::string& fresh) { EXPECT_EQ(fresh, "[]"); }},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        TemporaryDirectory root;
+        const auto data = root.path() / "Yux";
+        const auto target = root.path() / "elsewhere" / "damaged";
+        std::filesystem::create_directories(data);
+        std::filesystem::create_directories(target.parent_path());
+        yux::testing::writeWholeFile(target, test.damaged);
+        const auto path = data / test.name;
+        std::filesystem::create_symlink(target, path);
+
+        auto log = std::make_shared<RecordingDebugLog>();
+        for (int start = 0; start < 3; ++start) test.start(path.string(), log);
+
+        EXPECT_TRUE(yux::testing::readWholeFile(target) == test.damaged) << "the target changed";
+        std::vector<std::filesystem::path> entries;
+        for (const auto& entry : std::filesystem::directory_iterator(data)) entries.push_back(entry.path());
+        std::erase(entries, path);
+        ASSERT_EQ(entries.size(), 1u) << "one link aside, and no copy";
+        const auto aside = entries.front();
+        EXPECT_TRUE(aside.filename().string().starts_with(test.name + ".corrupt-")) << aside;
+        ASSERT_TRUE(std::filesystem::is_symlink(aside));
+        EXPECT_EQ(std::filesystem::read_symlink(aside), target);
+        ASSERT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)));
+        test.expectFresh(yux::testing::readWholeFile(path));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target.parent_path()), {}), 1);
+
+        std::vector<std::string> naming;
+        for (const auto& line : test.logged(path.string(), *log)) {
+            if (line.find(" moved_to=") != std::string::npos) naming.push_back(line);
+        }
+        ASSERT_EQ(naming.size(), 1u);
+        EXPECT_NE(naming[0].find(" moved_to=" + aside.string() + " link_target=" + target.string() + " "),
+                  std::string::npos)
+            << naming[0];
+    }
 }

@@ -171,16 +171,18 @@ TEST(FileRecentRecordingStore, AnAbsurdDateDecodesAndPrintsWithoutOverflow) {
 TEST(FileRecentRecordingStoreOnDisk, SomethingThatIsNoFileIsSetAsideWithoutBlocking) {
     TemporaryDirectory folder;
     const auto path = folder.path() / "recent-recordings.json";
-    auto make = std::vector<std::function<void()>>{
-        [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
-        [&] { std::filesystem::create_symlink("/dev/zero", path); },
-        [&] { std::filesystem::create_directories(path / "inside"); },
+    // A link goes aside as the link, and a fresh empty list takes its name.
+    auto make = std::vector<std::pair<std::function<void()>, bool>>{
+        {[&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, false},
+        {[&] { std::filesystem::create_symlink("/dev/zero", path); }, true},
+        {[&] { std::filesystem::create_directories(path / "inside"); }, false},
     };
-    for (const auto& makeIt : make) {
+    for (const auto& [makeIt, freshList] : make) {
         makeIt();
         FileRecentRecordingStore store(path.string(), LocalFileSystem());
         EXPECT_TRUE(store.load().empty());
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+        EXPECT_EQ(std::filesystem::is_regular_file(std::filesystem::symlink_status(path)), freshList);
+        if (!freshList) EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
         store.save({RecordingFile{"/out/a.mov", Date{1}}});
         EXPECT_EQ(store.load().size(), 1u);
         std::filesystem::remove(path);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -47,11 +48,17 @@ struct Descriptor {
     }
 };
 
-void requireRegularFile(int fd, const std::filesystem::path& path) {
+// Answers the file's size as the folder reports it.
+off_t requireRegularFile(int fd, const std::filesystem::path& path) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) fail(errno, path);
     if (S_ISDIR(info.st_mode)) throw UnusableFileError(EISDIR, path, "is a folder");
     if (!S_ISREG(info.st_mode)) throw UnusableFileError(EINVAL, path, "is not a regular file");
+    return info.st_size;
+}
+
+UnusableFileError tooLarge(const std::filesystem::path& path, std::size_t maxBytes) {
+    return UnusableFileError(EFBIG, path, "is larger than " + std::to_string(maxBytes) + " bytes");
 }
 
 // A name for a temporary file next to the target, created by the caller with O_EXCL.
@@ -101,7 +108,8 @@ UnusableFileError::UnusableFileError(int error, const std::filesystem::path& pat
 std::string readFileContents(const std::filesystem::path& path, std::size_t maxBytes) {
     Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (file.fd < 0) fail(errno, path);
-    requireRegularFile(file.fd, path);
+    // Refused before any byte is read; the bound below still holds for a file that grows.
+    if (static_cast<std::uintmax_t>(requireRegularFile(file.fd, path)) > maxBytes) throw tooLarge(path, maxBytes);
     std::string data;
     char buffer[65536];
     while (true) {
@@ -110,9 +118,7 @@ std::string readFileContents(const std::filesystem::path& path, std::size_t maxB
         if (got < 0) fail(errno, path);
         if (got == 0) break;
         data.append(buffer, static_cast<std::size_t>(got));
-        if (data.size() > maxBytes) {
-            throw UnusableFileError(EFBIG, path, "is larger than " + std::to_string(maxBytes) + " bytes");
-        }
+        if (data.size() > maxBytes) throw tooLarge(path, maxBytes);
     }
     return data;
 }
@@ -169,12 +175,12 @@ std::filesystem::path followLinks(const std::filesystem::path& path) {
     fail(ELOOP, path);
 }
 
-std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path) {
+std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path, DamagedLink how) {
     struct stat link {};
     struct stat target {};
     if (::lstat(path.c_str(), &link) != 0) fail(errno, path);
     bool linkToRegularFile = S_ISLNK(link.st_mode) && ::stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode);
-    if (!linkToRegularFile) {
+    if (!linkToRegularFile || how == DamagedLink::renameLink) {
         return placeAside(path, [&](const std::filesystem::path& aside) { return renameWithoutReplacing(path, aside); });
     }
     return placeAside(path, [&](const std::filesystem::path& aside) {

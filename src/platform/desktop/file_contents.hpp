@@ -48,10 +48,21 @@ void appendToFile(const std::filesystem::path& path, std::string_view data);
 // a write through a dotfiles link replaces the target and the link stays.
 std::filesystem::path followLinks(const std::filesystem::path& path);
 
+// What becomes of a link whose target is the damaged file.
+enum class DamagedLink {
+    // The target's content is copied aside and the link stays, so a settings file kept in a
+    // dotfiles folder is written afresh through its link.
+    copyTarget,
+    // The link itself is renamed aside and its target is never read, copied or written: Yux's
+    // own data files may lead to large files outside Yux's folders.
+    renameLink,
+};
+
 // Keeps a damaged file out of the way without losing it: renames it to
 // "<name>.corrupt-<UTC time>" in its folder and answers the new path. A link to a regular file
-// stays where it is and its content is copied aside instead, so the link can take a fresh file.
-std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path);
+// is handled as `how` says; a link to anything else is renamed as itself.
+std::filesystem::path setAsideDamagedFile(const std::filesystem::path& path,
+                                          DamagedLink how = DamagedLink::copyTarget);
 
 // "<name>.corrupt-20260131T090507Z" for the given Unix time.
 std::string damagedFileName(const std::string& name, std::int64_t unixSeconds);

@@ -99,7 +99,7 @@ TEST(FileContents, AtomicWritesGiveNewFilesTheUmaskModeAndLeaveTheUmaskAlone) {
     EXPECT_EQ(namesStartingWith(folder.path(), "."), std::vector<std::string>{});
 }
 
-TEST(FileContents, ADamagedFileIsMovedAsideAndALinkedOneCopied) {
+TEST(FileContents, ADamagedFileIsMovedAsideAndALinkedOneCopiedOrRenamedAsTheLink) {
     TemporaryDirectory folder;
     auto file = folder.path() / "state.json";
     writeWholeFile(file, "first");
@@ -125,6 +125,14 @@ TEST(FileContents, ADamagedFileIsMovedAsideAndALinkedOneCopied) {
     EXPECT_EQ(readWholeFile(copied), "linked");
     EXPECT_FALSE(fs::is_symlink(copied));
     EXPECT_EQ(yux::platform::followLinks(file), target);
+
+    // Yux's own data files send the link aside instead: the target is neither read nor copied.
+    fs::remove(copied);
+    auto renamed = yux::platform::setAsideDamagedFile(file, yux::platform::DamagedLink::renameLink);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
+    EXPECT_EQ(fs::read_symlink(renamed), target);
+    EXPECT_EQ(readWholeFile(target), "linked");
+    EXPECT_EQ(namesStartingWith(folder.path(), "state.json.corrupt-").size(), 3u);
 
     // A link to a device moves as the link itself.
     auto device = folder.path() / "device.json";
