@@ -33,8 +33,22 @@ constexpr double kPointsPerNotch = 10.0 / 120.0;
 
 std::string text(const Rect& r) {
     std::ostringstream out;
-    out << "(" << r.x << ", " << r.y << ", " << r.width << ", " << r.height << ")";
+    // Adding zero turns a negative zero into "0".
+    out << "(" << r.x + 0.0 << ", " << r.y + 0.0 << ", " << r.width + 0.0 << ", " << r.height + 0.0 << ")";
     return out.str();
+}
+
+std::string text(const QRectF& r) { return text(Rect{r.x(), r.y(), r.width(), r.height()}); }
+
+// The main display among those listed: the one the desktop calls primary, else the one at
+// the desktop's origin, else the first. Never the first merely for being listed first.
+std::string mainDisplayID(const std::function<std::optional<DisplayID>()>& primary,
+                          const std::vector<DisplayBounds>& displays) {
+    if (primary)
+        if (const auto named = primary()) return named->rawValue;
+    for (const auto& display : displays)
+        if (display.x == 0 && display.y == 0) return display.displayID.rawValue;
+    return displays.empty() ? std::string() : displays.front().displayID.rawValue;
 }
 
 std::string text(Point p) {
@@ -466,8 +480,8 @@ std::string CameraOverlayPresenter::showForAutomation(const CaptureTarget& targe
                                 std::all_of(displayID.begin(), displayID.end(), [](char c) { return c >= '0' && c <= '9'; });
             if (!digits || std::stoull(displayID) > 0xffffffffull)
                 throw AppError::screenSelectionFailed("Invalid display ID");
-        } else if (!displays.empty()) {
-            displayID = displays.front().displayID.rawValue;
+        } else {
+            displayID = mainDisplayID(services_.mainDisplayID, displays);
         }
         for (const auto& display : displays)
             if (display.displayID.rawValue == displayID) rect = frameOf(display);
@@ -484,13 +498,16 @@ std::string CameraOverlayPresenter::showForAutomation(const CaptureTarget& targe
     selected_ = false;
     cropping_ = false;
     render();
+    // Read from what the overlay has now: the bubble window holds the picture, which the
+    // runtime's preview layer supplies while the camera feeding it runs.
     const auto yes = [](bool value) { return value ? std::string("true") : std::string("false"); };
     const bool running = runtime_ && runtime_->isRunning(CaptureInputKind::camera);
+    const bool layer = runtime_ && runtime_->previewLayer() != nullptr;
     std::string result = "enabled=" + yes(inputs_ && inputs_->preferences().cameraEnabled) + " running=" +
-                         yes(running) + " connection_active=" + yes(running && runtime_->previewLayer() != nullptr);
-    result += " window=" + (image_ ? text(frame()) : std::string("none"));
-    result += " host=" + (image_ ? text(frame()) : std::string("none"));
-    result += " layer=" + (image_ ? text(Rect{0, 0, frame().width, frame().height}) : std::string("none"));
+                         yes(running) + " connection_active=" + yes(running && layer);
+    result += " window=" + (image_ ? text(QRectF(image_->geometry())) : std::string("none"));
+    result += " host=" + (image_ ? text(QRectF(image_->rect())) : std::string("none"));
+    result += " layer=" + (image_ && layer ? text(image_->pictureFrame()) : std::string("none"));
     return result;
 }
 

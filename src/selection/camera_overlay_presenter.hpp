@@ -58,6 +58,9 @@ public:
         std::function<std::unique_ptr<platform::OutsideClickMonitor>()> outsideClicks;
         platform::SystemLog log = platform::SystemLog::create_null();
         std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
+        // The primary display as the desktop names it; nothing when it names none. Without it the
+        // main display is the one at the desktop's origin, else the first listed.
+        std::function<std::optional<DisplayID>()> mainDisplayID;
 
         // The compositing manager watched; outside clicks through XInput2.
         static Services live();
@@ -86,7 +89,8 @@ public:
     bool dragging() const { return drag_.has_value(); }
     std::optional<OverlayCursor> cursor(Point point) const;
     bool finishEditing();
-    // Shows the bubble over a scripted recording's target, without tools.
+    // Shows the bubble over a scripted recording's target, without tools, and describes it as
+    // placed: the camera's state, the bubble window, its picture and the preview feeding it.
     std::string showForAutomation(const CaptureTarget& target, const std::vector<DisplayBounds>& displays);
 
     // Pointer input in root coordinates; true when the bubble took it.

@@ -64,6 +64,20 @@ void CameraBubbleWindow::place(const Rect& frame, const CameraPlacement& placeme
     QWidget::update();
 }
 
+QRectF CameraBubbleWindow::pictureFrame() const {
+    // The picture's own proportions decide its crop when it is drawn; before the first one,
+    // the camera's.
+    const QImage picture = presenter_.picture();
+    const double aspect =
+        picture.isNull() ? presenter_.sourceAspect() : static_cast<double>(picture.width()) / picture.height();
+    const Rect crop = CameraOverlayGeometry{}.crop(placement_, Rect{0, 0, frame_.width, frame_.height}, aspect);
+    if (!(crop.width > 0 && crop.height > 0)) return {};
+    const double width = frame_.width / crop.width;
+    const double height = frame_.height / crop.height;
+    const double x = -crop.minX() * width;
+    return QRectF(placement_.isMirrored() ? frame_.width - (x + width) : x, -crop.minY() * height, width, height);
+}
+
 void CameraBubbleWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     clearOverlay(painter, rect(), paintMode_);

@@ -18,6 +18,9 @@ public:
     // The bubble's frame in points; the window covers it.
     void place(const Rect& frame, const CameraPlacement& placement);
     void setPaintMode(OverlayPaintMode mode);
+    // Where the whole camera picture lies in the window as the bubble draws it: scaled and moved
+    // so that its crop fills the bubble, flipped about the bubble when mirrored.
+    QRectF pictureFrame() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -97,6 +97,15 @@ CameraOverlayPresenter::Services CameraOverlayPresenter::Services::live() {
         });
     };
     services.log = platform::SystemLog::create();
+    services.mainDisplayID = []() -> std::optional<DisplayID> {
+        try {
+            const ScreenSnapshot snapshot = X11DisplayProvider::liveSnapshot();
+            if (!snapshot.screens.empty()) return DisplayID{std::to_string(snapshot.mainID)};
+        } catch (const std::exception&) {
+            // No X server answering: the displays listed decide.
+        }
+        return std::nullopt;
+    };
     return services;
 }
 

@@ -156,7 +156,7 @@ TEST(FloatingTrimPreviewWindow, ShowsAFixedFloatingWindowAndActsOnItsKeys) {
     WindowHarness::press(&other, kX11I);
     EXPECT_EQ(h.keyLines(), 7);
 
-    WindowHarness::closeAndAnswer(window, TrimPreviewWindowController::kDiscardButton);
+    WindowHarness::closeAndAnswer(window, "Discard");
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
     EXPECT_EQ(*running->outcome, TrimPreviewOutcome::discarded());
     EXPECT_EQ(h.presenter.activeWindow(), nullptr);
@@ -205,7 +205,7 @@ TEST(FloatingTrimPreviewWindow, AFailedExportShowsTheAlertWhichCountsAsASheet) {
     window->alert()->done(QMessageBox::Ok);
     ASSERT_TRUE(runUntil([&] { return !window->model().errorMessage().has_value(); }));
     EXPECT_TRUE(window->findChild<ExportEditorView*>()->isEnabled());
-    WindowHarness::closeAndAnswer(window, TrimPreviewWindowController::kDiscardButton);
+    WindowHarness::closeAndAnswer(window, "Discard");
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
     EXPECT_EQ(*running->outcome, TrimPreviewOutcome::discarded());
 }
@@ -244,7 +244,6 @@ TEST(FloatingTrimPreviewWindow, AnEarlierWindowClosingLeavesTheLaterOnesSlot) {
 }
 
 TEST(FloatingTrimPreviewWindow, ClosingATakeNeverExportedAsksAndKeepEditingKeepsTheWindow) {
-    using Window = TrimPreviewWindowController;
     WindowHarness h;
     auto running = h.present();
     auto* window = h.presenter.activeWindow();
@@ -254,16 +253,16 @@ TEST(FloatingTrimPreviewWindow, ClosingATakeNeverExportedAsksAndKeepEditingKeeps
     window->close();
     QMessageBox* question = window->discardQuestion();
     ASSERT_NE(question, nullptr);
-    EXPECT_EQ(question->windowTitle(), Window::kDiscardTitle);
-    EXPECT_EQ(question->text(), Window::kDiscardTitle);
-    EXPECT_EQ(question->informativeText(), Window::kDiscardText);
+    EXPECT_EQ(question->windowTitle(), "Discard this recording?");
+    EXPECT_EQ(question->text(), "Discard this recording?");
+    EXPECT_EQ(question->informativeText(), "The recording has not been exported. It will be deleted.");
     ASSERT_EQ(question->buttons().size(), 2);
     std::map<QString, QMessageBox::ButtonRole> roles;
     for (auto* button : question->buttons()) roles[button->text()] = question->buttonRole(button);
-    EXPECT_EQ(roles, (std::map<QString, QMessageBox::ButtonRole>{{Window::kDiscardButton, QMessageBox::DestructiveRole},
-                                                                 {Window::kKeepEditingButton, QMessageBox::RejectRole}}));
-    EXPECT_EQ(question->defaultButton()->text(), Window::kKeepEditingButton);
-    EXPECT_EQ(question->escapeButton()->text(), Window::kKeepEditingButton);
+    EXPECT_EQ(roles, (std::map<QString, QMessageBox::ButtonRole>{{"Discard", QMessageBox::DestructiveRole},
+                                                                 {"Keep Editing", QMessageBox::RejectRole}}));
+    EXPECT_EQ(question->defaultButton()->text(), "Keep Editing");
+    EXPECT_EQ(question->escapeButton()->text(), "Keep Editing");
     EXPECT_EQ(question->windowModality(), Qt::WindowModal);
     // A second close while it asks asks nothing more.
     window->close();
@@ -271,7 +270,7 @@ TEST(FloatingTrimPreviewWindow, ClosingATakeNeverExportedAsksAndKeepEditingKeeps
 
     // Keep Editing, by its button and by Escape: the window and its take stay.
     const std::function<void(QMessageBox*)> keepEditing[] = {
-        [](QMessageBox* box) { WindowHarness::clickButton(box, Window::kKeepEditingButton); },
+        [](QMessageBox* box) { WindowHarness::clickButton(box, "Keep Editing"); },
         [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); },
     };
     for (const auto& answer : keepEditing) {
@@ -289,7 +288,7 @@ TEST(FloatingTrimPreviewWindow, ClosingATakeNeverExportedAsksAndKeepEditingKeeps
         EXPECT_FALSE(running->outcome.has_value());
     }
 
-    WindowHarness::closeAndAnswer(window, Window::kDiscardButton);
+    WindowHarness::closeAndAnswer(window, "Discard");
     ASSERT_TRUE(runUntil([&] { return running->outcome.has_value(); }));
     EXPECT_EQ(*running->outcome, TrimPreviewOutcome::discarded());
     EXPECT_EQ(h.presenter.activeWindow(), nullptr);

@@ -115,7 +115,7 @@ TEST_F(TrimWindowCloseDesktop, ClosingATakeNeverExportedAsksKeepEditingKeepsItAn
                                                                    frame.height()).toImage(),
                           "trim_discard_question");
 
-    clickOn(desktop, buttonOf(asked, Window::kKeepEditingButton));
+    clickOn(desktop, buttonOf(asked, "Keep Editing"));
     ASSERT_TRUE(testing::processEventsUntil([&] { return !window->discardQuestion(); }, kAnswerTimeoutMs));
     testing::processEventsFor(200);
     EXPECT_TRUE(window->isVisible());
@@ -126,7 +126,7 @@ TEST_F(TrimWindowCloseDesktop, ClosingATakeNeverExportedAsksKeepEditingKeepsItAn
     closeByWindowManager(desktop);
     asked = question(window);
     ASSERT_NE(asked, nullptr);
-    clickOn(desktop, buttonOf(asked, Window::kDiscardButton));
+    clickOn(desktop, buttonOf(asked, "Discard"));
     ASSERT_TRUE(testing::processEventsUntil([&] { return take.outcome.has_value(); }, kAnswerTimeoutMs));
     EXPECT_EQ(*take.outcome, TrimPreviewOutcome::discarded());
     EXPECT_FALSE(std::filesystem::exists(take.movie));

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -46,6 +47,7 @@ struct CameraFixture {
     platform::OutputTracker<platform::SystemLogLine> lines = log.track_lines();
     platform::OutsideClickMonitor* outside = nullptr;
     std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point(std::chrono::hours(1));
+    std::optional<DisplayID> primary;
     std::unique_ptr<CameraOverlayPresenter> presenter;
 
     CameraFixture() {
@@ -56,6 +58,7 @@ struct CameraFixture {
         CameraOverlayPresenter::Services services;
         services.log = log;
         services.now = [this] { return now; };
+        services.mainDisplayID = [this] { return primary; };
         services.outsideClicks = [this] {
             auto monitor = platform::OutsideClickMonitor::create_null();
             outside = monitor.get();
@@ -357,4 +360,56 @@ TEST(SelectionOverlayPresenter, WithoutAnEscapeKeyTheSelectionFailsWithItsOwnMes
     const auto outcome = platform::waitForTask(task);
     EXPECT_EQ(outcome, ScreenSelectionOutcome::failed(AppError::keyboardShortcutUnavailable("Escape registration failed.")));
     EXPECT_EQ(presenter.selectionWindow(), nullptr);
+}
+
+TEST(CameraOverlayPresenter, AutomationShowsTheBubbleOnThePrimaryDisplayAndReportsWhatItHas) {
+    // The second display is listed first; a 16:9 picture fills a square bubble by its middle.
+    const std::vector<DisplayBounds> displays{DisplayBounds(DisplayID{"2"}, 1000, 0, 1280, 800),
+                                              DisplayBounds(DisplayID{"1"}, 0, 0, 1000, 1000)};
+    struct Case {
+        std::optional<DisplayID> primary;
+        Rect area;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {DisplayID{"1"}, Rect{0, 0, 1000, 1000},
+         "enabled=true running=true connection_active=true window=(608, 608, 360, 360) host=(0, 0, 360, 360) "
+         "layer=(-140, 0, 640, 360)"},
+        // Nothing named primary: the display at the desktop's origin.
+        {std::nullopt, Rect{0, 0, 1000, 1000},
+         "enabled=true running=true connection_active=true window=(608, 608, 360, 360) host=(0, 0, 360, 360) "
+         "layer=(-140, 0, 640, 360)"},
+        {DisplayID{"2"}, Rect{1000, 0, 1280, 800},
+         "enabled=true running=true connection_active=true window=(1960, 480, 288, 288) host=(0, 0, 288, 288) "
+         "layer=(-112, 0, 512, 288)"},
+    };
+    for (const Case& c : cases) {
+        CameraFixture f;
+        f.primary = c.primary;
+        EXPECT_EQ(f.presenter->showForAutomation(CaptureTarget::fullMainDisplay(), displays), c.shown);
+        EXPECT_EQ(f.presenter->area(), c.area);
+        EXPECT_FALSE(f.presenter->selected());
+    }
+
+    // Mirrored, the picture lies flipped about the bubble.
+    CameraFixture mirrored;
+    mirrored.primary = DisplayID{"1"};
+    CameraPlacement placement = mirrored.placement();
+    placement.mirrored = true;
+    placement.zoom = 2;
+    placement.centreX = 0.3;
+    mirrored.inputs.controller->setCameraPlacement(placement);
+    EXPECT_THAT(mirrored.presenter->showForAutomation(CaptureTarget::fullMainDisplay(), displays),
+                ::testing::EndsWith(" layer=(-716, -180, 1280, 720)"));
+
+    // The camera stopped under the overlay, then switched off: no bubble, no feed.
+    CameraFixture f;
+    f.primary = DisplayID{"1"};
+    auto stop = f.inputs.runtime->stop(CaptureInputKind::camera);
+    platform::waitForTask(stop);
+    EXPECT_EQ(f.presenter->showForAutomation(CaptureTarget::fullMainDisplay(), displays),
+              "enabled=true running=false connection_active=false window=none host=none layer=none");
+    f.inputs.enableCamera();
+    EXPECT_EQ(f.presenter->showForAutomation(CaptureTarget::fullMainDisplay(), displays),
+              "enabled=false running=false connection_active=false window=none host=none layer=none");
 }

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <string_view>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -62,14 +64,20 @@ std::string fileNameFor(const QUrl& url) {
     return safe;
 }
 
+std::runtime_error cannotSaveIn(const std::filesystem::path& folder, int error) {
+    return std::runtime_error("Could not save the update in " + folder.string() + ": " + fileFailureCause(error) + ".");
+}
+
 // Creates a new file in the folder, never replacing one: "name", then "name-2", "name-3", ….
 std::pair<int, std::filesystem::path> createExclusively(const std::filesystem::path& folder, const std::string& name) {
+    std::error_code failed;
+    std::filesystem::create_directories(folder, failed);
+    if (failed) throw cannotSaveIn(folder, failed.value());
     for (int attempt = 1;; ++attempt) {
         const auto path = folder / (attempt == 1 ? name : name + "-" + std::to_string(attempt));
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) return {fd, path};
-        if (errno != EEXIST || attempt >= 1000)
-            throw std::runtime_error("Could not save the update in " + folder.string() + ": " + fileFailureCause(errno) + ".");
+        if (errno != EEXIST || attempt >= 1000) throw cannotSaveIn(folder, errno);
     }
 }
 
@@ -102,10 +110,41 @@ bool signatureMatches(const std::filesystem::path& file, const std::string& sign
 constexpr const char* kMoreThanExpected = "The update server sent more than was expected.";
 constexpr const char* kTooSlowMessage = "The update download was too slow: under 16 KiB per second for a minute.";
 
+// Redirects a release host may chain (mirrors, a storage host); a loop ends here, as in browsers.
+constexpr int kMaxRedirects = 20;
+
 class FetchError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The transfer itself failed. The cause, lower-case and without a full stop, goes into the
+// sentence of what failed: a check says it on its own, a download says the download failed.
+class NetworkError : public FetchError {
+public:
+    explicit NetworkError(std::string cause) : FetchError(sentence(cause)), cause_(std::move(cause)) {}
+    const std::string& cause() const { return cause_; }
+
+private:
+    static std::string sentence(std::string cause) {
+        if (!cause.empty()) cause[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cause[0])));
+        return cause + ".";
+    }
+    std::string cause_;
+};
+
+std::string lowerFirst(std::string text) {
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+std::string downloadFailure(const std::exception& error) {
+    if (const auto* network = dynamic_cast<const NetworkError*>(&error))
+        return "The update download failed: " + network->cause() + ".";
+    // Cut short by a size beyond the declared length: a wrong file.
+    if (std::string_view(error.what()) == kMoreThanExpected) return FeedUpdater::kNotSignedMessage;
+    return error.what();
+}
 
 }  // namespace
 
@@ -194,14 +233,15 @@ void FeedUpdater::checkIfDue() {
 }
 
 QCoro::Task<void> FeedUpdater::fetch(const QString& address, TakePiece take, bool download) {
-    QNetworkRequest request{QUrl(address)};
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    // Redirects are followed here rather than by Qt, whose user-verified redirects end a chain
+    // of two as a success without a body: each target is checked before it is asked, and a loop
+    // ends after kMaxRedirects.
+    QUrl target(address);
     // An abort from inside one of the reply's own signals finishes it, and this coroutine resumes
     // there: the reply must outlive that signal, so it goes on a later turn.
     const auto later = [](QNetworkReply* finished) { finished->deleteLater(); };
-    std::unique_ptr<QNetworkReply, decltype(later)> reply(network_->get(request), later);
     QObject context;
+    QNetworkReply* current = nullptr;
     std::string refusal;
     bool timedOut = false;
     qint64 received = 0;
@@ -211,42 +251,55 @@ QCoro::Task<void> FeedUpdater::fetch(const QString& address, TakePiece take, boo
     timer.setInterval(options_.timeout);
     QObject::connect(&timer, &QTimer::timeout, &context, [&] {
         timedOut = true;
-        reply->abort();
-    });
-    QObject::connect(reply.get(), &QNetworkReply::redirected, &context, [&](const QUrl& target) {
-        if (isAcceptedRedirect(target)) {
-            emit reply->redirectAllowed();
-            return;
-        }
-        refusal = "The update server redirected to an address that is not secure: " + target.toString().toStdString() + ".";
-        reply->abort();
-    });
-    QObject::connect(reply.get(), &QNetworkReply::readyRead, &context, [&] {
-        if (!refusal.empty()) return;
-        const QByteArray piece = reply->readAll();
-        received += piece.size();
-        if (auto refused = take(piece)) {
-            refusal = *refused;
-        } else if (download && rate.tooSlow(options_.monotonicNow(), received)) {
-            refusal = kTooSlowMessage;
-        }
-        if (!refusal.empty()) {
-            reply->abort();
-            return;
-        }
-        // A download may take long; only silence counts against it.
-        if (download) timer.start();
+        if (current) current->abort();
     });
     timer.start();
-    co_await qCoro(reply.get()).waitForFinished();
-    QObject::disconnect(reply.get(), nullptr, &context, nullptr);
-    if (!refusal.empty()) throw FetchError(refusal);
-    if (timedOut)
-        throw FetchError("The update server did not answer within " +
-                         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count()) +
-                         " seconds.");
-    if (reply->error() != QNetworkReply::NoError) throw FetchError(reply->errorString().toStdString() + ".");
-    if (auto refused = take(reply->readAll())) throw FetchError(*refused);
+    for (int redirects = 0;; ++redirects) {
+        QNetworkRequest request{target};
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+        std::unique_ptr<QNetworkReply, decltype(later)> reply(network_->get(request), later);
+        current = reply.get();
+        const auto redirect = [&reply] { return reply->attribute(QNetworkRequest::RedirectionTargetAttribute); };
+        QObject::connect(reply.get(), &QNetworkReply::readyRead, &context, [&] {
+            if (!refusal.empty()) return;
+            const QByteArray piece = reply->readAll();
+            // A redirect's own page is no part of what was asked for.
+            if (redirect().isValid()) return;
+            received += piece.size();
+            if (auto refused = take(piece)) {
+                refusal = *refused;
+            } else if (download && rate.tooSlow(options_.monotonicNow(), received)) {
+                refusal = kTooSlowMessage;
+            }
+            if (!refusal.empty()) {
+                reply->abort();
+                return;
+            }
+            // A download may take long; only silence counts against it.
+            if (download) timer.start();
+        });
+        co_await qCoro(reply.get()).waitForFinished();
+        QObject::disconnect(reply.get(), nullptr, &context, nullptr);
+        current = nullptr;
+        if (!refusal.empty()) throw FetchError(refusal);
+        if (timedOut)
+            throw FetchError("The update server did not answer within " +
+                             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count()) +
+                             " seconds.");
+        if (reply->error() != QNetworkReply::NoError) throw NetworkError(lowerFirst(reply->errorString().toStdString()));
+        if (const QVariant location = redirect(); location.isValid()) {
+            const QUrl next = target.resolved(location.toUrl());
+            if (!isAcceptedRedirect(next))
+                throw FetchError("The update server redirected to an address that is not secure: " +
+                                 next.toString().toStdString() + ".");
+            if (redirects >= kMaxRedirects) throw NetworkError("too many redirects");
+            target = next;
+            continue;
+        }
+        if (auto refused = take(reply->readAll())) throw FetchError(*refused);
+        co_return;
+    }
 }
 
 QCoro::Task<void> FeedUpdater::runCheck(bool userInitiated) {
@@ -312,7 +365,6 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
     try {
         // The feed refuses larger releases; this keeps the arithmetic below safe on its own.
         if (item.length <= 0 || item.length > kMaxUpdateDownloadBytes) throw std::runtime_error(kNotSignedMessage);
-        std::filesystem::create_directories(options_.downloadFolder);
         const QUrl url(QString::fromStdString(item.url));
         std::tie(fd, file) = createExclusively(options_.downloadFolder, fileNameFor(url));
         // Each piece goes straight to the file: the declared length bounds what is accepted, and
@@ -338,7 +390,8 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
         co_await fetch(address, take, true);
         if (!self) {
             ::close(fd);
-            std::filesystem::remove(file);
+            std::error_code ignored;
+            std::filesystem::remove(file, ignored);
             co_return;
         }
         if (::fsync(fd) != 0 || ::close(fd) != 0) {
@@ -348,24 +401,17 @@ QCoro::Task<void> FeedUpdater::runDownload(UpdateItem item) {
         fd = -1;
         const auto key = bundle_.text(BundleInfo::kPublicEDKeyKey).value_or("");
         if (written != item.length || !signatureMatches(file, item.edSignature, key)) {
-            std::filesystem::remove(file);
+            std::error_code ignored;
+            std::filesystem::remove(file, ignored);
             file.clear();
             throw std::runtime_error(kNotSignedMessage);
         }
-    } catch (const FetchError& error) {
-        if (fd >= 0) ::close(fd);
-        std::error_code ignored;
-        if (!file.empty()) std::filesystem::remove(file, ignored);
-        if (!self) co_return;
-        // A download cut short by a size beyond the declared length is a wrong file.
-        abort(std::string(error.what()) == kMoreThanExpected ? kNotSignedMessage : error.what());
-        co_return;
     } catch (const std::exception& error) {
         if (fd >= 0) ::close(fd);
         std::error_code ignored;
         if (!file.empty()) std::filesystem::remove(file, ignored);
         if (!self) co_return;
-        abort(error.what());
+        abort(downloadFailure(error));
         co_return;
     }
     options_.log.info("Updates", "update_downloaded path=" + file.string());

@@ -67,7 +67,8 @@ TEST(AppUpdateController, ConfigurationMatrix) {
 
     auto controller = AppUpdateController::create_null(bundleWith(QStringLiteral("ftp://x/y")), {});
     controller->start();
-    EXPECT_EQ(controller->unavailableMessage(), AppUpdateController::kNotConfiguredMessage);
+    EXPECT_EQ(controller->unavailableMessage(),
+              "Automatic updates are not configured for this build. Download releases from the Product Page.");
     EXPECT_FALSE(controller->canCheckForUpdates());
 }
 

@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "platform/desktop/file_contents.hpp"
 #include "platform/updates/app_update_controller.hpp"
 #include "platform/updates/update_feed.hpp"
 #include "support/temporary_directory.hpp"
@@ -249,7 +250,7 @@ TEST(FeedUpdater, AWrongSignatureOrLengthRemovesTheDownload) {
         fixture.driver->simulate_download();
         fixture.settle();
         EXPECT_EQ(fixture.controller->checkOutcome(),
-                  (Outcome{Outcome::Kind::failed, FeedUpdater::kNotSignedMessage}));
+                  (Outcome{Outcome::Kind::failed, "The downloaded update is not signed by Yux."}));
         EXPECT_FALSE(fixture.controller->updateAvailable());
         EXPECT_TRUE(fixture.revealed.empty());
         EXPECT_EQ(fixture.filesInDownloads(), 0u);
@@ -340,4 +341,77 @@ TEST(FeedUpdater, AFastDownloadOnTheSameClockCompletes) {
     fixture.settle();
     ASSERT_EQ(fixture.revealed.size(), 1u) << fixture.controller->checkOutcome().failure;
     EXPECT_EQ(std::filesystem::file_size(fixture.revealed[0]), release.size());
+}
+
+TEST(FeedUpdater, RedirectsAreFollowedAndALoopFailsTheDownloadSayingWhy) {
+    const QByteArray release("release archive bytes");
+    {
+        // Feed and release each behind a chain of redirects, as mirrors and storage hosts do.
+        Fixture fixture;
+        auto& server = fixture.server;
+        server.route("/feed.xml", {302, {}, QByteArray::fromStdString(server.url("/feed-2.xml"))});
+        server.route("/feed-2.xml", {301, {}, "/feed-3.xml"});
+        server.route("/feed-3.xml", {200, feedWith(itemFor("2.0", server.url("/release"), release.size(),
+                                                           fixture.keys.sign(release)))});
+        server.route("/release", {302, {}, QByteArray::fromStdString(server.url("/mirror"))});
+        server.route("/mirror", {307, {}, QByteArray::fromStdString(server.url("/yux.tar.gz"))});
+        server.route("/yux.tar.gz", {200, release});
+        fixture.check();
+        EXPECT_EQ(fixture.controller->availableVersion(), "2.0");
+        fixture.driver->simulate_download();
+        fixture.settle();
+        ASSERT_EQ(fixture.revealed.size(), 1u) << fixture.controller->checkOutcome().failure;
+        EXPECT_EQ(std::filesystem::file_size(fixture.revealed[0]), static_cast<std::uintmax_t>(release.size()));
+    }
+    {
+        Fixture fixture;
+        fixture.server.route("/loop", {302, {}, QByteArray::fromStdString(fixture.server.url("/loop"))});
+        fixture.server.route("/feed.xml", {200, feedWith(itemFor("2.0", fixture.server.url("/loop"), release.size(),
+                                                                   fixture.keys.sign(release)))});
+        fixture.check();
+        fixture.driver->simulate_download();
+        fixture.settle();
+        EXPECT_EQ(fixture.controller->checkOutcome(),
+                  (Outcome{Outcome::Kind::failed, "The update download failed: too many redirects."}));
+        EXPECT_TRUE(fixture.revealed.empty());
+        EXPECT_EQ(fixture.filesInDownloads(), 0u);
+        EXPECT_TRUE(fixture.controller->canCheckForUpdates());
+    }
+}
+
+TEST(FeedUpdater, AFileWhereTheDownloadFolderShouldBeSaysTheUpdateCannotBeSaved) {
+    Fixture fixture;
+    writeFileAtomically(fixture.downloads, "mine");
+    fixture.offer("release", {});
+    fixture.settle();
+    EXPECT_EQ(fixture.controller->checkOutcome(),
+              (Outcome{Outcome::Kind::failed, "Could not save the update in " + fixture.downloads.string() +
+                                                  ": a file of that name is in the way."}));
+    EXPECT_EQ(readFileContents(fixture.downloads), "mine");
+    EXPECT_TRUE(fixture.controller->canCheckForUpdates());
+}
+
+TEST(FeedUpdater, WhatIsAlreadyAtTheDownloadsNameStaysAndTheDownloadTakesTheNextName) {
+    const QByteArray release("release archive bytes");
+    enum class Entry { file, link, danglingLink };
+    for (const Entry entry : {Entry::file, Entry::link, Entry::danglingLink}) {
+        SCOPED_TRACE(static_cast<int>(entry));
+        Fixture fixture;
+        std::filesystem::create_directories(fixture.downloads);
+        const auto taken = fixture.downloads / "yux.tar.gz";
+        const auto target = fixture.folder.path() / "elsewhere";
+        if (entry == Entry::file) writeFileAtomically(taken, "mine");
+        if (entry == Entry::link) writeFileAtomically(target, "mine");
+        if (entry != Entry::file) std::filesystem::create_symlink(target, taken);
+
+        fixture.offer(release, {});
+        fixture.settle();
+        ASSERT_EQ(fixture.revealed.size(), 1u) << fixture.controller->checkOutcome().failure;
+        EXPECT_EQ(fixture.revealed[0], fixture.downloads / "yux.tar.gz-2");
+        EXPECT_EQ(readFileContents(fixture.revealed[0]), release.toStdString());
+        if (entry == Entry::file) EXPECT_EQ(readFileContents(taken), "mine");
+        if (entry != Entry::file) EXPECT_EQ(std::filesystem::read_symlink(taken), target);
+        if (entry == Entry::link) EXPECT_EQ(readFileContents(target), "mine");
+        if (entry == Entry::danglingLink) EXPECT_FALSE(std::filesystem::exists(target));
+    }
 }
