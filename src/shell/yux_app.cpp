@@ -1,6 +1,7 @@
 #include "shell/yux_app.hpp"
 
 #include <cstdio>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
@@ -16,12 +17,12 @@
 #include "platform/desktop/launch_at_startup.hpp"
 #include "platform/updates/app_update_controller.hpp"
 #include "platform/desktop/system_log.hpp"
-#include "model/log_text.hpp"
 #include "platform/async/detached_tasks.hpp"
 #include "platform/async/sleep.hpp"
 #include "session/recording_session_orchestrator.hpp"
 #include "shell/app_icon.hpp"
 #include "shell/instance_lock.hpp"
+#include "shell/kept_takes_offer.hpp"
 #include "shell/main_menu.hpp"
 #include "shell/menu_bar_presentation.hpp"
 #include "shell/pending_recording_markers.hpp"
@@ -69,28 +70,9 @@ QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     }
 }
 
-QCoro::Task<void> offerLeftoverRecording(LiveAppComposition root, std::string scratchDirectory) {
-    auto* orchestrator = dynamic_cast<RecordingSessionOrchestrator*>(root.recordingSession.get());
-    if (!orchestrator) co_return;
-    const PendingRecordingMarkers markers(root.debugLog);
-    const std::optional<PendingRecordingMarkers::Marker> leftover = co_await markers.newest(scratchDirectory);
-    if (!leftover) co_return;
-    std::optional<std::string> failure;
-    bool adopted = false;
-    try {
-        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath, leftover->createdAt);
-    } catch (...) {
-        failure = logErrorText(std::current_exception());
-    }
-    if (failure) {
-        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath +
-                                       " error=" + *failure);
-        // Not tried again at every start; the movie stays for the user.
-        co_await markers.setAside(leftover->scratchPath, "not_adoptable");
-    }
-    // Still noted, now by the session that holds it.
-    if (!adopted) co_return;
+QCoro::Task<RecordingSessionState> presentAdopted(LiveAppComposition root) {
     co_await root.menuHandler->dispatch(MenuIntent::checkPendingTrim());
+    co_return root.recordingSession->state();
 }
 
 }  // namespace
@@ -104,6 +86,10 @@ int YuxApp::main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", failure.c_str());
         return 1;
     }
+
+    // Before anything can keep a take of this run: those are offered at the next start.
+    const std::string scratchDirectory = locations.scratchDirectory().string();
+    const std::vector<std::string> keptAtStart = PendingRecordingMarkers::presentIn(scratchDirectory);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Yux"));
@@ -125,7 +111,6 @@ int YuxApp::main(int argc, char** argv) {
     LiveAppComposition root = LiveAppComposition::bootstrapForDefaultEnvironment(std::make_shared<SystemClock>(), activation);
     const platform::SystemLog log = platform::SystemLog::create();
 
-    const std::string scratchDirectory = locations.scratchDirectory().string();
     platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
 
     // The status item and its panel; shown only once the first-run setup is ready.
@@ -152,12 +137,25 @@ int YuxApp::main(int argc, char** argv) {
         .login = login,
     });
 
-    // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.
+    // First-run setup, then the shortcut, then the takes earlier runs kept, in the trim window.
+    const auto orchestrator = std::dynamic_pointer_cast<RecordingSessionOrchestrator>(root.recordingSession);
+    const KeptTakesOffer keptTakes{
+        .markers = PendingRecordingMarkers(root.debugLog),
+        .debugLog = root.debugLog,
+        .adopt = [orchestrator](KeptTakesOffer::Marker take) {
+            return orchestrator->adoptPendingRecording(std::move(take.scratchPath), take.createdAt);
+        },
+        .present = [root] { return presentAdopted(root); },
+        .quitting = [&quit] { return quit.isQuitting(); },
+    };
     const ShellStartup steps{
         .setup = [setup = root.recordingSetup] { return setup->start(); },
         .showStatusItem = [&presentation] { presentation->start(); },
         .registerShortcut = [coordinator = root.menuHandler] { return coordinator->startKeyboardShortcuts(); },
-        .offerLeftover = [root, scratchDirectory] { return offerLeftoverRecording(root, scratchDirectory); },
+        // Without a live session there is nothing to take them back into; they wait.
+        .offerLeftover = [keptTakes, keptAtStart, live = orchestrator != nullptr] {
+            return keptTakes.run(live ? keptAtStart : std::vector<std::string>{});
+        },
     };
     startup.start(steps.run());
     // Other programs' command files, answered until quit; independent of the first-run setup.
