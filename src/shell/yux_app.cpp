@@ -1,6 +1,7 @@
 #include "shell/yux_app.hpp"
 
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include <QApplication>
@@ -73,6 +74,27 @@ QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
 QCoro::Task<RecordingSessionState> presentAdopted(LiveAppComposition root) {
     co_await root.menuHandler->dispatch(MenuIntent::checkPendingTrim());
     co_return root.recordingSession->state();
+}
+
+QCoro::Task<void> runNow(std::function<void()> step) {
+    step();
+    co_return;
+}
+
+// A failed quit step is written where the user's report will find it; without a debug log, or
+// when it cannot take the line, the system log has it.
+QCoro::Task<void> reportQuitStep(std::shared_ptr<DebugLogBoundary> debugLog, platform::SystemLog log, std::string step,
+                                 std::string error) {
+    const std::string line = "app_quit_step_failed step=" + step + " error=" + error;
+    bool written = false;
+    if (debugLog) {
+        try {
+            co_await debugLog->append(line);
+            written = true;
+        } catch (...) {
+        }
+    }
+    if (!written) log.error("App", line);
 }
 
 }  // namespace
@@ -163,16 +185,20 @@ int YuxApp::main(int argc, char** argv) {
     startup.start(root.automation->runner->run(automationStop));
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
-    // noted for the next start. Then the setup and the inputs stop.
-    quit.addWillTerminate([root, automationStop, &presentation]() mutable -> QCoro::Task<void> {
-        co_await keepRecordingAtQuit(root);
-        presentation->stop();
-        // After the take is kept: a job then finds it the user's and leaves it alone.
-        automationStop.cancel();
-        co_await root.automation->runner->waitForJob();
-        root.recordingSetup->stop();
-        co_await root.captureInputs->stop();
+    // noted for the next start. Then the panel, the automation, the setup and the inputs stop;
+    // each step runs whatever the one before did, and a failed one is logged.
+    quit.onStepFailed([debugLog = root.debugLog, log](std::string step, std::string error) {
+        return reportQuitStep(debugLog, log, std::move(step), std::move(error));
     });
+    quit.addWillTerminate("keep_take", [root] { return keepRecordingAtQuit(root); });
+    quit.addWillTerminate("stop_panel", [&presentation] { return runNow([&presentation] { presentation->stop(); }); });
+    // After the take is kept: a job then finds it the user's and leaves it alone.
+    quit.addWillTerminate("stop_automation", [root, automationStop]() mutable {
+        automationStop.cancel();
+        return root.automation->runner->waitForJob();
+    });
+    quit.addWillTerminate("stop_setup", [setup = root.recordingSetup] { return runNow([setup] { setup->stop(); }); });
+    quit.addWillTerminate("stop_inputs", [inputs = root.captureInputs] { return inputs->stop(); });
 
     QTimer::singleShot(kLaunchWindowsDelayMs, &app, [&log] { logLaunchWindows(log); });
     return QApplication::exec();
