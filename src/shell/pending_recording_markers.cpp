@@ -1,5 +1,6 @@
 #include "shell/pending_recording_markers.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -67,20 +68,34 @@ QCoro::Task<void> PendingRecordingMarkers::setAside(std::string scratchPath, std
     co_await log(line);
 }
 
-QCoro::Task<std::optional<PendingRecordingMarkers::Marker>> PendingRecordingMarkers::newest(
-    std::string scratchDirectory) const {
+std::vector<std::string> PendingRecordingMarkers::presentIn(const std::string& scratchDirectory) {
     std::error_code error;
-    std::vector<std::filesystem::directory_entry> entries;
+    std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() > std::string(kSuffix).size() && name.ends_with(kSuffix)) entries.push_back(entry);
+        if (name.size() > std::string(kSuffix).size() && name.ends_with(kSuffix)) files.push_back(entry.path().string());
     }
-    std::optional<Marker> found;
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+QCoro::Task<std::vector<PendingRecordingMarkers::Marker>> PendingRecordingMarkers::waiting(
+    std::vector<std::string> markerFiles) const {
+    std::vector<Marker> found;
     std::vector<std::string> lines;
-    for (const auto& entry : entries) {
-        const std::string path = entry.path().string();
+    const auto setAsideNow = [&](const std::string& path, const char* reason) {
+        try {
+            lines.push_back("pending_marker_set_aside path=" + path + " moved_to=" + fileSystem_.moveAside(path) +
+                            " reason=" + reason);
+        } catch (const std::exception& failure) {
+            lines.push_back("pending_marker_failed path=" + path + " error=" + failure.what());
+        }
+    };
+    for (const std::string& path : markerFiles) {
         std::error_code statusError;
-        if (entry.symlink_status(statusError).type() != std::filesystem::file_type::regular) {
+        const auto type = std::filesystem::symlink_status(path, statusError).type();
+        if (type == std::filesystem::file_type::not_found) continue;
+        if (type != std::filesystem::file_type::regular) {
             lines.push_back("pending_marker_left_alone path=" + path + " reason=not_a_regular_file");
             continue;
         }
@@ -91,12 +106,14 @@ QCoro::Task<std::optional<PendingRecordingMarkers::Marker>> PendingRecordingMark
         }
         // A marker naming a movie elsewhere is never followed.
         if (!marker || markerPath(marker->scratchPath) != path) {
-            try {
-                lines.push_back("pending_marker_set_aside path=" + path + " moved_to=" + fileSystem_.moveAside(path) +
-                                " reason=unreadable");
-            } catch (const std::exception& failure) {
-                lines.push_back("pending_marker_failed path=" + path + " error=" + failure.what());
-            }
+            setAsideNow(path, "unreadable");
+            continue;
+        }
+        // Our movies are plain files: a link, even one to a movie, is not opened, and neither it
+        // nor what it points to is touched.
+        if (std::filesystem::symlink_status(marker->scratchPath, statusError).type() ==
+            std::filesystem::file_type::symlink) {
+            setAsideNow(path, "movie_is_a_link");
             continue;
         }
         if (!fileSystem_.regularFileExists(marker->scratchPath)) {
@@ -109,8 +126,10 @@ QCoro::Task<std::optional<PendingRecordingMarkers::Marker>> PendingRecordingMark
             }
             continue;
         }
-        if (!found || marker->createdAt > found->createdAt) found = std::move(marker);
+        found.push_back(std::move(*marker));
     }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Marker& a, const Marker& b) { return a.createdAt > b.createdAt; });
     for (auto& line : lines) co_await log(std::move(line));
     co_return found;
 }

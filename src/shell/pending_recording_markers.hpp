@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "model/debug_log_boundary.hpp"
 #include "model/local_file_system.hpp"
@@ -35,10 +36,14 @@ public:
     // left alone and logged.
     QCoro::Task<void> release(std::string scratchPath) override;
 
-    // The newest marker in the folder whose movie is there. On the way, a marker whose movie is
-    // gone is removed, one that cannot be read (or names a movie elsewhere) is moved aside, and
-    // anything that is not a regular file is left alone; each is logged.
-    QCoro::Task<std::optional<Marker>> newest(std::string scratchDirectory) const;
+    // The marker files in the folder now, looked at by name only: a run offers these, so a take
+    // it keeps itself waits for the next start.
+    static std::vector<std::string> presentIn(const std::string& scratchDirectory);
+    // Of these marker files, the takes to offer, newest first. On the way, a marker whose movie is
+    // gone is removed; one that cannot be read, names a movie elsewhere or a movie that is a
+    // symbolic link is moved aside (the link and what it points to stay as they are); anything
+    // that is not a regular file is left alone; each is logged. A file no longer there is skipped.
+    QCoro::Task<std::vector<Marker>> waiting(std::vector<std::string> markerFiles) const;
     // For a marker whose take could not be taken back: moved aside so the next start does not try
     // again, its movie kept where it is. Logged with `reason`.
     QCoro::Task<void> setAside(std::string scratchPath, std::string reason) const;

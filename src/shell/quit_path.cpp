@@ -9,6 +9,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "model/log_text.hpp"
+
 namespace yux {
 
 namespace {
@@ -30,7 +32,7 @@ QuitPath::QuitPath(Exit exit, QObject* parent) : QObject(parent), exit_(std::mov
 
 QuitPath::~QuitPath() = default;
 
-void QuitPath::addWillTerminate(Work work) { work_.push_back(std::move(work)); }
+void QuitPath::addWillTerminate(std::string step, Work work) { steps_.push_back({std::move(step), std::move(work)}); }
 
 void QuitPath::requestQuit() {
     if (quitting_) return;
@@ -40,11 +42,19 @@ void QuitPath::requestQuit() {
 }
 
 QCoro::Task<void> QuitPath::runWillTerminate() {
-    for (auto& work : work_) {
+    for (const Step& step : steps_) {
+        // A step that fails must not keep the program from ending, nor skip the steps after it.
+        std::exception_ptr failure;
         try {
-            co_await work();
+            co_await step.work();
         } catch (...) {
-            // A step that fails must not keep the program from ending, nor skip the steps after it.
+            failure = std::current_exception();
+        }
+        if (!failure || !stepFailed_) continue;
+        try {
+            co_await stepFailed_(step.name, logErrorText(failure));
+        } catch (...) {
+            // Nowhere left to say it; the quit goes on.
         }
     }
     exitOnce();

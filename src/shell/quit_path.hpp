@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <QCoroTask>
 #include <QObject>
@@ -17,6 +19,9 @@ class QuitPath : public QObject {
     Q_OBJECT
 public:
     using Work = std::function<QCoro::Task<void>()>;
+    // Told of a step that threw: its name and the error as a log line shows it. Awaited before
+    // the next step, so the line is written before the process ends.
+    using StepFailed = std::function<QCoro::Task<void>(std::string step, std::string error)>;
     // Work that has not ended by then is left behind: a hung stop must not keep Yux from quitting.
     static constexpr int kDeadlineMs = 15000;
     using Exit = std::function<void(int code)>;
@@ -25,8 +30,10 @@ public:
     explicit QuitPath(Exit exit, QObject* parent = nullptr);
     ~QuitPath() override;
 
-    // Work to run before exiting; each step in the order added, each awaited.
-    void addWillTerminate(Work work);
+    // Work to run before exiting; each step in the order added, each awaited, each whatever the
+    // one before did.
+    void addWillTerminate(std::string step, Work work);
+    void onStepFailed(StepFailed report) { stepFailed_ = std::move(report); }
 
     // Later requests while one runs, or after it, do nothing.
     void requestQuit();
@@ -50,8 +57,14 @@ private:
     QCoro::Task<void> runWillTerminate();
     void exitOnce();
 
+    struct Step {
+        std::string name;
+        Work work;
+    };
+
     Exit exit_;
-    std::vector<Work> work_;
+    std::vector<Step> steps_;
+    StepFailed stepFailed_;
     bool quitting_ = false;
     bool exited_ = false;
     std::unique_ptr<QSocketNotifier> signalNotifier_;

@@ -7,7 +7,7 @@
 namespace yux {
 
 // The start-up after the services are built: the first-run setup, then, only once it reports
-// ready, the status item, the recording shortcut and a take the last run left pending.
+// ready, the status item, the recording shortcut and the takes earlier runs kept.
 struct ShellStartup {
     std::function<QCoro::Task<bool>()> setup;
     // Shows the status item; empty while there is none to show.

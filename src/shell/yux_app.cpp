@@ -1,6 +1,8 @@
 #include "shell/yux_app.hpp"
 
 #include <cstdio>
+#include <functional>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
@@ -16,12 +18,12 @@
 #include "platform/desktop/launch_at_startup.hpp"
 #include "platform/updates/app_update_controller.hpp"
 #include "platform/desktop/system_log.hpp"
-#include "model/log_text.hpp"
 #include "platform/async/detached_tasks.hpp"
 #include "platform/async/sleep.hpp"
 #include "session/recording_session_orchestrator.hpp"
 #include "shell/app_icon.hpp"
 #include "shell/instance_lock.hpp"
+#include "shell/kept_takes_offer.hpp"
 #include "shell/main_menu.hpp"
 #include "shell/menu_bar_presentation.hpp"
 #include "shell/pending_recording_markers.hpp"
@@ -69,28 +71,30 @@ QCoro::Task<void> keepRecordingAtQuit(LiveAppComposition root) {
     }
 }
 
-QCoro::Task<void> offerLeftoverRecording(LiveAppComposition root, std::string scratchDirectory) {
-    auto* orchestrator = dynamic_cast<RecordingSessionOrchestrator*>(root.recordingSession.get());
-    if (!orchestrator) co_return;
-    const PendingRecordingMarkers markers(root.debugLog);
-    const std::optional<PendingRecordingMarkers::Marker> leftover = co_await markers.newest(scratchDirectory);
-    if (!leftover) co_return;
-    std::optional<std::string> failure;
-    bool adopted = false;
-    try {
-        adopted = co_await orchestrator->adoptPendingRecording(leftover->scratchPath, leftover->createdAt);
-    } catch (...) {
-        failure = logErrorText(std::current_exception());
-    }
-    if (failure) {
-        co_await root.debugLog->append("app_startup_pending_failed scratch=" + leftover->scratchPath +
-                                       " error=" + *failure);
-        // Not tried again at every start; the movie stays for the user.
-        co_await markers.setAside(leftover->scratchPath, "not_adoptable");
-    }
-    // Still noted, now by the session that holds it.
-    if (!adopted) co_return;
+QCoro::Task<RecordingSessionState> presentAdopted(LiveAppComposition root) {
     co_await root.menuHandler->dispatch(MenuIntent::checkPendingTrim());
+    co_return root.recordingSession->state();
+}
+
+QCoro::Task<void> runNow(std::function<void()> step) {
+    step();
+    co_return;
+}
+
+// A failed quit step is written where the user's report will find it; without a debug log, or
+// when it cannot take the line, the system log has it.
+QCoro::Task<void> reportQuitStep(std::shared_ptr<DebugLogBoundary> debugLog, platform::SystemLog log, std::string step,
+                                 std::string error) {
+    const std::string line = "app_quit_step_failed step=" + step + " error=" + error;
+    bool written = false;
+    if (debugLog) {
+        try {
+            co_await debugLog->append(line);
+            written = true;
+        } catch (...) {
+        }
+    }
+    if (!written) log.error("App", line);
 }
 
 }  // namespace
@@ -104,6 +108,10 @@ int YuxApp::main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", failure.c_str());
         return 1;
     }
+
+    // Before anything can keep a take of this run: those are offered at the next start.
+    const std::string scratchDirectory = locations.scratchDirectory().string();
+    const std::vector<std::string> keptAtStart = PendingRecordingMarkers::presentIn(scratchDirectory);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Yux"));
@@ -125,7 +133,6 @@ int YuxApp::main(int argc, char** argv) {
     LiveAppComposition root = LiveAppComposition::bootstrapForDefaultEnvironment(std::make_shared<SystemClock>(), activation);
     const platform::SystemLog log = platform::SystemLog::create();
 
-    const std::string scratchDirectory = locations.scratchDirectory().string();
     platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
 
     // The status item and its panel; shown only once the first-run setup is ready.
@@ -152,12 +159,25 @@ int YuxApp::main(int argc, char** argv) {
         .login = login,
     });
 
-    // First-run setup, then the shortcut, then a take the last run left waiting for the trim window.
+    // First-run setup, then the shortcut, then the takes earlier runs kept, in the trim window.
+    const auto orchestrator = std::dynamic_pointer_cast<RecordingSessionOrchestrator>(root.recordingSession);
+    const KeptTakesOffer keptTakes{
+        .markers = PendingRecordingMarkers(root.debugLog),
+        .debugLog = root.debugLog,
+        .adopt = [orchestrator](KeptTakesOffer::Marker take) {
+            return orchestrator->adoptPendingRecording(std::move(take.scratchPath), take.createdAt);
+        },
+        .present = [root] { return presentAdopted(root); },
+        .quitting = [&quit] { return quit.isQuitting(); },
+    };
     const ShellStartup steps{
         .setup = [setup = root.recordingSetup] { return setup->start(); },
         .showStatusItem = [&presentation] { presentation->start(); },
         .registerShortcut = [coordinator = root.menuHandler] { return coordinator->startKeyboardShortcuts(); },
-        .offerLeftover = [root, scratchDirectory] { return offerLeftoverRecording(root, scratchDirectory); },
+        // Without a live session there is nothing to take them back into; they wait.
+        .offerLeftover = [keptTakes, keptAtStart, live = orchestrator != nullptr] {
+            return keptTakes.run(live ? keptAtStart : std::vector<std::string>{});
+        },
     };
     startup.start(steps.run());
     // Other programs' command files, answered until quit; independent of the first-run setup.
@@ -165,16 +185,20 @@ int YuxApp::main(int argc, char** argv) {
     startup.start(root.automation->runner->run(automationStop));
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
-    // noted for the next start. Then the setup and the inputs stop.
-    quit.addWillTerminate([root, automationStop, &presentation]() mutable -> QCoro::Task<void> {
-        co_await keepRecordingAtQuit(root);
-        presentation->stop();
-        // After the take is kept: a job then finds it the user's and leaves it alone.
-        automationStop.cancel();
-        co_await root.automation->runner->waitForJob();
-        root.recordingSetup->stop();
-        co_await root.captureInputs->stop();
+    // noted for the next start. Then the panel, the automation, the setup and the inputs stop;
+    // each step runs whatever the one before did, and a failed one is logged.
+    quit.onStepFailed([debugLog = root.debugLog, log](std::string step, std::string error) {
+        return reportQuitStep(debugLog, log, std::move(step), std::move(error));
     });
+    quit.addWillTerminate("keep_take", [root] { return keepRecordingAtQuit(root); });
+    quit.addWillTerminate("stop_panel", [&presentation] { return runNow([&presentation] { presentation->stop(); }); });
+    // After the take is kept: a job then finds it the user's and leaves it alone.
+    quit.addWillTerminate("stop_automation", [root, automationStop]() mutable {
+        automationStop.cancel();
+        return root.automation->runner->waitForJob();
+    });
+    quit.addWillTerminate("stop_setup", [setup = root.recordingSetup] { return runNow([setup] { setup->stop(); }); });
+    quit.addWillTerminate("stop_inputs", [inputs = root.captureInputs] { return inputs->stop(); });
 
     QTimer::singleShot(kLaunchWindowsDelayMs, &app, [&log] { logLaunchWindows(log); });
     return QApplication::exec();

@@ -18,6 +18,7 @@
 #include "platform/media/movie_track_reader.hpp"
 #include "support/action_span.hpp"
 #include "support/temporary_directory.hpp"
+#include "support/test_movie_generator.hpp"
 #include "desktop_windows.hpp"
 #include "yux_process_environment.hpp"
 
@@ -466,6 +467,55 @@ TEST_F(YuxProcess, AKeptTakeThatNoLongerOpensIsSetAsideOnceAndItsMovieStays) {
     EXPECT_NE(log.find("app_startup_pending_failed"), std::string::npos) << log;
     EXPECT_TRUE(std::filesystem::exists(movie));
     EXPECT_TRUE(scratchFiles(".pending.json").empty());
+}
+
+TEST_F(YuxProcess, TakesKeptByEarlierRunsAreOfferedOneAfterAnotherNewestFirst) {
+    seedSetup();
+    const auto scratch = home.path() / "cache" / "Yux" / "Scratch";
+    std::filesystem::create_directories(scratch);
+    const auto keep = [&](const char* name, long createdAt) {
+        const auto movie = scratch / (std::string(name) + ".mov");
+        testing::writeTestMovie(movie.string(), {});
+        std::ofstream(scratch / (std::string(name) + ".pending.json"))
+            << R"({"scratchPath":")" << movie.string() << R"(","createdAt":)" << createdAt << "}";
+        return movie;
+    };
+    const auto older = keep("5B0C2D41-1111-4A3E-9E2B-5D1C2E3F4A5B", 800000000);
+    const auto newer = keep("0A7E9F13-2222-4A3E-9E2B-5D1C2E3F4A5B", 800000100);
+
+    DesktopWindows desktop;
+    QProcess yux;
+    start(yux);
+    ASSERT_TRUE(waitForLine(yux, "session_pending_trim_adopted scratch=" + newer.string())) << debugLog();
+    std::optional<QRect> window;
+    ASSERT_TRUE(eventually([&] { return (window = trimWindow(desktop, yux.processId())).has_value(); })) << debugLog();
+    EXPECT_EQ(debugLog().find("session_pending_trim_adopted scratch=" + older.string()), std::string::npos);
+
+    // Discarded as a user does: the window closed, and the question answered "Discard".
+    const auto active = [&](const char* title) {
+        return eventually([&] { return desktop.title(desktop.activeWindow()) == title; }, 5s);
+    };
+    if (!active("Recording — Export")) clickAt({window->center().x(), window->top() - 8});  // its title bar
+    ASSERT_TRUE(active("Recording — Export"));
+    type("alt+F4");
+    ASSERT_TRUE(active("Discard this recording?")) << debugLog();
+    type("Tab");  // from Keep Editing, the question's default
+    type("space");
+    ASSERT_TRUE(waitForLine(yux, "trim_preview_outcome discarded scratch=" + newer.string())) << debugLog();
+
+    // The older take opens next.
+    ASSERT_TRUE(waitForLine(yux, "session_pending_trim_adopted scratch=" + older.string())) << debugLog();
+    EXPECT_TRUE(eventually([&] { return trimWindow(desktop, yux.processId()).has_value(); })) << debugLog();
+    EXPECT_FALSE(std::filesystem::exists(newer));
+    EXPECT_EQ(scratchFiles(".pending.json"),
+              std::vector<std::filesystem::path>{scratch / (older.stem().string() + ".pending.json")});
+
+    ::kill(static_cast<pid_t>(yux.processId()), SIGTERM);
+    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    EXPECT_EQ(yux.exitCode(), 0);
+    // Not saved nor discarded: still waiting for the next start.
+    EXPECT_TRUE(std::filesystem::exists(older));
+    EXPECT_EQ(scratchFiles(".pending.json").size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "shell/pending_recording_markers.hpp"
 
+#include <algorithm>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -40,10 +41,17 @@ struct Markers : ::testing::Test {
     PendingRecordingMarkers markers{log};
 
     std::string movie(const std::string& stem) const { return (dir / (stem + ".mov")).string(); }
-    std::optional<PendingRecordingMarkers::Marker> newest() const { return waitForTask(markers.newest(dir.string())); }
+    std::vector<PendingRecordingMarkers::Marker> waiting() const {
+        return waitForTask(markers.waiting(PendingRecordingMarkers::presentIn(dir.string())));
+    }
+    std::optional<PendingRecordingMarkers::Marker> newest() const {
+        auto found = waiting();
+        if (found.empty()) return std::nullopt;
+        return found.front();
+    }
 };
 
-TEST_F(Markers, TheNewestMarkerWithItsMovieIsOfferedAndTheOthersAreSortedOut) {
+TEST_F(Markers, TheTakesWithTheirMoviesAreListedNewestFirstAndTheOthersAreSortedOut) {
     EXPECT_EQ(PendingRecordingMarkers::markerPath(movie("AB")), (dir / "AB.pending.json").string());
     touch(movie("old"));
     touch(movie("new"));
@@ -57,12 +65,36 @@ TEST_F(Markers, TheNewestMarkerWithItsMovieIsOfferedAndTheOthersAreSortedOut) {
     // Not ours to touch: a folder of a marker's name, with something inside.
     fs::create_directory(dir / "folder.pending.json");
     touch(dir / "folder.pending.json" / "keep.txt", "theirs");
+    // Movies that are links, to a movie or to nothing: never opened, and neither they nor what
+    // they point to is touched.
+    touch(dir / "target.bin", "theirs");
+    fs::create_symlink(dir / "target.bin", movie("linked"));
+    fs::create_symlink(dir / "nowhere.bin", movie("dangling"));
+    waitForTask(markers.keep(movie("linked"), Date{500}));
+    waitForTask(markers.keep(movie("dangling"), Date{600}));
+    // Listed at start, gone since: nothing to say about it.
+    auto files = PendingRecordingMarkers::presentIn(dir.string());
+    files.push_back((dir / "vanished.pending.json").string());
 
-    const auto found = newest();
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->scratchPath, movie("new"));
-    EXPECT_EQ(found->createdAt, Date{200});
+    const auto found = waitForTask(markers.waiting(files));
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].scratchPath, movie("new"));
+    EXPECT_EQ(found[0].createdAt, Date{200});
+    EXPECT_EQ(found[1].scratchPath, movie("old"));
     EXPECT_TRUE(fs::exists(dir / "old.pending.json"));
+    EXPECT_TRUE(fs::is_symlink(movie("linked")));
+    EXPECT_TRUE(fs::is_symlink(movie("dangling")));
+    std::string target;
+    std::ifstream(dir / "target.bin") >> target;
+    EXPECT_EQ(target, "theirs");
+    EXPECT_FALSE(fs::exists(dir / "nowhere.bin"));
+    EXPECT_EQ(namesStartingWith(dir, "linked.pending.json.corrupt-").size(), 1u);
+    EXPECT_EQ(namesStartingWith(dir, "dangling.pending.json.corrupt-").size(), 1u);
+    const auto lines = log->lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.ends_with(" reason=movie_is_a_link"); }),
+              2);
+    EXPECT_FALSE(logged(*log, "pending_marker_left_alone path=" + (dir / "vanished.pending.json").string()));
     EXPECT_FALSE(fs::exists(dir / "gone.pending.json"));
     // Damaged markers are kept aside, not lost, and their movies stay.
     EXPECT_EQ(namesStartingWith(dir, "broken.pending.json.corrupt-").size(), 1u);

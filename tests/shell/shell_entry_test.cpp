@@ -35,18 +35,28 @@ TEST(InstanceLockTest, SecondHolderIsToldWhoHoldsTheLock) {
     EXPECT_TRUE(InstanceLock::acquire(file, failure));
 }
 
-TEST(QuitPathTest, EveryRequestAfterTheFirstDoesNothingAndAFailingStepStillExits) {
+TEST(QuitPathTest, EveryRequestAfterTheFirstDoesNothingAndEachFailingStepIsToldAndTheRestStillRun) {
     std::vector<int> exits;
     QuitPath quit([&](int code) { exits.push_back(code); });
-    testing::PendingAnswer stopping;
-    int steps = 0;
-    quit.addWillTerminate([&]() -> QCoro::Task<void> {
-        ++steps;
-        co_await stopping.operation()();
-        throw std::runtime_error("inputs would not stop");
+    std::vector<std::string> told;
+    quit.onStepFailed([&](std::string step, std::string error) -> QCoro::Task<void> {
+        told.push_back(step + ": " + error);
+        co_return;
     });
-    quit.addWillTerminate([&]() -> QCoro::Task<void> {
-        ++steps;
+    testing::PendingAnswer stopping;
+    std::vector<std::string> ran;
+    quit.addWillTerminate("keep_take", [&]() -> QCoro::Task<void> {
+        ran.push_back("keep_take");
+        co_await stopping.operation()();
+        throw AppError::outputFinalizationFailed("video stop failed");
+    });
+    // Failing before it has a task to hand back.
+    quit.addWillTerminate("stop_panel", [&]() -> QCoro::Task<void> {
+        ran.push_back("stop_panel");
+        throw std::runtime_error("no panel");
+    });
+    quit.addWillTerminate("stop_inputs", [&]() -> QCoro::Task<void> {
+        ran.push_back("stop_inputs");
         co_return;
     });
     quit.requestQuit();
@@ -54,7 +64,9 @@ TEST(QuitPathTest, EveryRequestAfterTheFirstDoesNothingAndAFailingStepStillExits
     EXPECT_TRUE(exits.empty());  // not before the work is done
     stopping.answer(true);
     quit.requestQuit();
-    EXPECT_EQ(steps, 2);
+    EXPECT_EQ(ran, (std::vector<std::string>{"keep_take", "stop_panel", "stop_inputs"}));
+    EXPECT_EQ(told, (std::vector<std::string>{"keep_take: outputFinalizationFailed(\"video stop failed\")",
+                                              "stop_panel: no panel"}));
     EXPECT_EQ(exits, std::vector<int>{0});
 }
 

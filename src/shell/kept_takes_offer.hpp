@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QCoroTask>
+
+#include "model/debug_log_boundary.hpp"
+#include "session/recording_session_state.hpp"
+#include "shell/pending_recording_markers.hpp"
+
+namespace yux {
+
+// The takes earlier runs kept, offered in the trim window one after another, newest first: the
+// next opens once the one before was saved or discarded. A take that cannot be taken back is set
+// aside and the next one tried. The offer ends at a window that failed, at a session the user
+// has put to other work, and at quit; what is left is offered at the next start.
+struct KeptTakesOffer {
+    using Marker = PendingRecordingMarkers::Marker;
+
+    PendingRecordingMarkers markers;
+    std::shared_ptr<DebugLogBoundary> debugLog;
+    // Takes the take into the session, waiting for the trim window; false while the session is
+    // busy. Throws when the movie cannot be opened.
+    std::function<QCoro::Task<bool>(Marker)> adopt;
+    // Shows the adopted take in the trim window until it closes; answers the session's state then.
+    std::function<QCoro::Task<RecordingSessionState>()> present;
+    std::function<bool()> quitting;
+
+    // Offers the takes of these marker files, those there when Yux started.
+    QCoro::Task<void> run(std::vector<std::string> markerFiles) const;
+};
+
+}  // namespace yux
