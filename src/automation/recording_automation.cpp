@@ -269,6 +269,7 @@ QCoro::Task<void> RecordingAutomation::execute(const RecordingAutomationRequest&
                 }
                 stopRequested_ = true;
             } else {
+                cancelRequested_ = true;
                 jobToken_->cancel();
             }
             reply.jobID = activeResponse_->id;
@@ -288,6 +289,7 @@ QCoro::Task<void> RecordingAutomation::execute(const RecordingAutomationRequest&
     write(accepted);
     activeResponse_ = accepted;
     stopRequested_ = false;
+    cancelRequested_ = false;
     jobToken_ = platform::CancelToken();
     recordingTask_.emplace(runJob(command, *jobToken_));
 }
@@ -313,6 +315,7 @@ QCoro::Task<void> RecordingAutomation::runJob(RecordingAutomationRequest command
     activeResponse_.reset();
     jobToken_.reset();
     stopRequested_ = false;
+    cancelRequested_ = false;
 }
 
 QCoro::Task<RecordingAutomationDiscovery> RecordingAutomation::discover() {

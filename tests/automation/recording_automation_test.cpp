@@ -196,9 +196,11 @@ TEST_F(RunnerTest, StopAndCancelAddressTheRunningJob) {
     pass();
     EXPECT_EQ(error(kC), "outputFinalizationFailed(\"Recording is already stopping or exporting\")");
 
+    EXPECT_FALSE(runner.cancelRequested());
     drop(kC + ".json", action(kC, "cancel", kA));
     pass();
     EXPECT_EQ(response(kC)->phase, Phase::completed);
+    EXPECT_TRUE(runner.cancelRequested()) << "the job ends as its client asked";
     jobGate.open();
     EXPECT_EQ(response(kA)->phase, Phase::cancelled);
     EXPECT_EQ(error(kA), "Recording cancelled");
