@@ -62,7 +62,7 @@ public:
 
     // One pass: handles at most one command.
     QCoro::Task<void> processNextCommand();
-    void recoverInterruptedCommands();
+    QCoro::Task<void> recoverInterruptedCommands();
 
     // For the record job. Rewrites the job's response in a new phase; throws the write's error.
     void phase(RecordingAutomationResponse::Phase phase);
