@@ -53,6 +53,9 @@ public:
                                             std::move(cancel));
     }
     QCoro::Task<void> discardRecording() override { return session_->discardRecording(); }
+    QCoro::Task<bool> keepPendingRecording(std::string scratchPath) override {
+        return session_->keepPendingRecording(std::move(scratchPath));
+    }
     QCoro::Task<void> cancel() override { return session_->cancel(); }
 
 private:

@@ -68,7 +68,7 @@ QCoro::Task<void> RecordingAutomation::run(platform::CancelToken token) {
         co_await log("automation_directory_failed error=" + directoryError);
         co_return;
     }
-    recoverInterruptedCommands();
+    co_await recoverInterruptedCommands();
     while (!token.isCancelled()) {
         co_await processNextCommand();
         try {
@@ -90,8 +90,18 @@ QCoro::Task<void> RecordingAutomation::waitForJob() {
     }
 }
 
-void RecordingAutomation::recoverInterruptedCommands() {
+QCoro::Task<void> RecordingAutomation::recoverInterruptedCommands() {
     const auto& files = files_.operations();
+    // The files stay as they are when a rewrite fails; the log says why.
+    std::vector<std::string> failures;
+    const auto rewrite = [&](const RecordingAutomationResponse& response) {
+        try {
+            write(response);
+        } catch (...) {
+            failures.push_back("automation_response_failed id=" + response.id.text +
+                               " error=" + errorText(std::current_exception()));
+        }
+    };
     const auto listOrEmpty = [&](const std::filesystem::path& folder) {
         try {
             return files.list(folder);
@@ -101,15 +111,17 @@ void RecordingAutomation::recoverInterruptedCommands() {
     };
     for (const auto& name : listOrEmpty(directories_.responses)) {
         if (!hasExtension(name, kCommandExtension)) continue;
+        std::optional<RecordingAutomationResponse> response;
         try {
-            auto response = json::decodeText<RecordingAutomationResponse>(files.read(directories_.responses / name));
-            if (!isUnfinished(response.phase) || response.jobID) continue;
-            response.phase = Phase::failed;
-            response.error = "Yux restarted before this recording completed";
-            write(response);
+            response = json::decodeText<RecordingAutomationResponse>(files.read(directories_.responses / name));
         } catch (const std::exception&) {
-            // An unreadable or unwritable response stays as it is.
+            // An unreadable response stays as it is.
+            continue;
         }
+        if (!isUnfinished(response->phase) || response->jobID) continue;
+        response->phase = Phase::failed;
+        response->error = "Yux restarted before this recording completed";
+        rewrite(*response);
     }
     for (const auto& name : listOrEmpty(directories_.commands)) {
         if (!hasExtension(name, kClaimExtension)) continue;
@@ -120,12 +132,10 @@ void RecordingAutomation::recoverInterruptedCommands() {
         if (!hasExtension(stem, kCommandExtension)) continue;
         auto id = automationIDFromText(stem.substr(0, stem.size() - kCommandExtension.size()));
         if (!id) continue;
-        try {
-            write(failure(*id, "Yux restarted while processing this command"));
-        } catch (const std::exception&) {
-        }
+        rewrite(failure(*id, "Yux restarted while processing this command"));
         files.remove(claimed);
     }
+    for (auto& line : failures) co_await log(std::move(line));
 }
 
 QCoro::Task<void> RecordingAutomation::processNextCommand() {
@@ -269,6 +279,7 @@ QCoro::Task<void> RecordingAutomation::execute(const RecordingAutomationRequest&
                 }
                 stopRequested_ = true;
             } else {
+                cancelRequested_ = true;
                 jobToken_->cancel();
             }
             reply.jobID = activeResponse_->id;
@@ -288,6 +299,7 @@ QCoro::Task<void> RecordingAutomation::execute(const RecordingAutomationRequest&
     write(accepted);
     activeResponse_ = accepted;
     stopRequested_ = false;
+    cancelRequested_ = false;
     jobToken_ = platform::CancelToken();
     recordingTask_.emplace(runJob(command, *jobToken_));
 }
@@ -313,6 +325,7 @@ QCoro::Task<void> RecordingAutomation::runJob(RecordingAutomationRequest command
     activeResponse_.reset();
     jobToken_.reset();
     stopRequested_ = false;
+    cancelRequested_ = false;
 }
 
 QCoro::Task<RecordingAutomationDiscovery> RecordingAutomation::discover() {

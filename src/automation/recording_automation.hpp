@@ -62,7 +62,7 @@ public:
 
     // One pass: handles at most one command.
     QCoro::Task<void> processNextCommand();
-    void recoverInterruptedCommands();
+    QCoro::Task<void> recoverInterruptedCommands();
 
     // For the record job. Rewrites the job's response in a new phase; throws the write's error.
     void phase(RecordingAutomationResponse::Phase phase);
@@ -70,6 +70,8 @@ public:
     // write cancels the job.
     void progress(double fraction, const AutomationID& id);
     bool stopRequested() const { return stopRequested_; }
+    // A "cancel" command of the job's client ended it: only then is its take thrown away.
+    bool cancelRequested() const { return cancelRequested_; }
     // The job's current response, while one runs.
     const std::optional<RecordingAutomationResponse>& activeResponse() const { return activeResponse_; }
     // Waits for the running job, if any, to end.
@@ -98,6 +100,7 @@ private:
     std::optional<platform::CancelToken> jobToken_;
     std::optional<RecordingAutomationResponse> activeResponse_;
     bool stopRequested_ = false;
+    bool cancelRequested_ = false;
     // Command files whose claim failed, by name, until they leave the folder.
     struct ClaimFailures {
         int passes = 0;

@@ -11,7 +11,13 @@ namespace yux::automation {
 
 namespace {
 using Phase = RecordingAutomationResponse::Phase;
+
+// An answer's error that also says where the take is kept.
+std::string sayingWhereKept(std::string error, const std::string& path) {
+    if (!error.ends_with('.')) error += '.';
+    return error + " The recording is kept in " + path + ".";
 }
+}  // namespace
 
 std::string microphoneKind(const std::optional<std::string>& microphoneID) {
     if (!microphoneID) return "off";
@@ -57,10 +63,6 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
         failure = std::current_exception();
     }
     if (failure) {
-        if (sessionAdmitted_ && holdsOwnTake(session_->state())) {
-            co_await session_->cancel();
-            co_await session_->discardRecording();
-        }
         bool cancelled = token.isCancelled();
         try {
             std::rethrow_exception(failure);
@@ -68,11 +70,30 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
             cancelled = true;
         } catch (...) {
         }
+        std::optional<std::string> kept;
+        if (sessionAdmitted_) {
+            // Only the client's own cancel, or a start that never recorded, throws the take away.
+            if (runner_.cancelRequested() || !started_) {
+                if (holdsOwnTake(session_->state())) {
+                    co_await session_->cancel();
+                    co_await session_->discardRecording();
+                }
+            } else {
+                // Named first: g++ 12 destroys the temporaries of an awaited call twice.
+                auto keeping = keepOwnTake(cancelled);
+                kept = co_await std::move(keeping);
+            }
+        }
         final = RecordingAutomationResponse{};
         final.id = command.id;
         final.phase = cancelled ? Phase::cancelled : Phase::failed;
         final.error = cancelled ? std::string("Recording cancelled") : logErrorText(failure);
-        co_await log("automation_recording_failed id=" + command.id.text + " error=" + logErrorText(failure));
+        std::string line = "automation_recording_failed id=" + command.id.text + " error=" + logErrorText(failure);
+        if (kept) {
+            final.error = sayingWhereKept(*final.error, *kept);
+            line += " kept=" + *kept;
+        }
+        co_await log(std::move(line));
     }
     hideOverlay();
     sessionAdmitted_ = false;
@@ -90,6 +111,43 @@ bool RecordingJob::holdsOwnTake(const RecordingSessionState& state) const {
     if (state.isStopping()) return stopIssued_;
     // What a failed capture left is released; a selection or an idle session is someone else's.
     return state.failure() != nullptr;
+}
+
+QCoro::Task<std::optional<std::string>> RecordingJob::keepOwnTake(bool cancelled) {
+    const std::string path = started_->scratchFilePath;
+    const RecordingSessionState state = session_->state();
+    if (const auto* recording = state.recordingInfo()) {
+        if (recording->sessionID != started_->sessionID) co_return std::nullopt;
+        // Still recording (a quit or the runner's end came first): stopped into a take to keep.
+        stopIssued_ = true;
+        auto stopping = session_->stopForAutomation(started_->sessionID);
+        const bool stopped = (co_await std::move(stopping)).has_value();
+        // A stop that fails keeps its take in the session's failed state.
+        if (stopped) {
+            auto keeping = session_->keepPendingRecording(path);
+            co_await std::move(keeping);
+        }
+        co_return path;
+    }
+    if (const auto* artifact = state.pendingArtifact()) {
+        if (artifact->scratchPath() != path) co_return std::nullopt;
+        if (stopIssued_) {
+            auto keeping = session_->keepPendingRecording(path);
+            co_await std::move(keeping);
+            co_return path;
+        }
+        // Stopped by someone else: the user's trim window has it, or the quit kept it.
+        if (cancelled) co_return path;
+        co_return std::nullopt;
+    }
+    // After the job's own stop: a stop that failed keeps the take itself, a failed export still
+    // holds it pending.
+    if (state.failure() != nullptr && stopIssued_) {
+        auto keeping = session_->keepPendingRecording(path);
+        co_await std::move(keeping);
+        co_return path;
+    }
+    co_return std::nullopt;
 }
 
 QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingAutomationRequest& command,

@@ -39,6 +39,8 @@ public:
                                                                   ProgressHandler progress,
                                                                   platform::CancelToken cancel) = 0;
     virtual QCoro::Task<void> discardRecording() = 0;
+    // Lets go of the pending take at the path, keeping it on disk for the next start.
+    virtual QCoro::Task<bool> keepPendingRecording(std::string scratchPath) = 0;
     virtual QCoro::Task<void> cancel() = 0;
 };
 
@@ -90,6 +92,9 @@ private:
     // Whether the session, as it is now, still holds what this job started; the user may have
     // started a new selection or recording since (a failed capture frees the session at once).
     bool holdsOwnTake(const RecordingSessionState& state) const;
+    // For an ending its client did not ask for: the job's take, once it has pictures, is kept on
+    // disk and the session let go of it. Answers where it is kept, if the job knows it is.
+    QCoro::Task<std::optional<std::string>> keepOwnTake(bool cancelled);
     QCoro::Task<void> log(std::string line);
 
     RecordingAutomation& runner_;

@@ -281,6 +281,9 @@ QCoro::Task<void> RecordingSessionOrchestrator::startRecording(CaptureTarget tar
 
     const ActiveSessionInfo info{sessionID, path};
     capture_ = CaptureResources{info};
+    // Noted before anything is recorded: a take cut by a crash or a kill is offered at the next
+    // start like any kept take. The discard paths remove the note with the movie.
+    co_await keepTake(path, c_.clock->now());
     if (c_.captureInputs) {
         try {
             c_.captureInputs->beginRecording();
@@ -408,10 +411,12 @@ QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::stopCaptureRe
 QCoro::Task<std::optional<AppError>> RecordingSessionOrchestrator::releaseCapture() {
     auto failure = co_await stopCaptureResources();
     if (!capture_ || failure) co_return failure;
-    if (auto deleted = co_await attempt(c_.scratchStorage->deleteScratchFile(capture_->info.scratchFilePath))) {
+    const std::string path = capture_->info.scratchFilePath;
+    if (auto deleted = co_await attempt(c_.scratchStorage->deleteScratchFile(path))) {
         co_return asAppError(deleted.error, "scratch delete failed");
     }
     capture_.reset();
+    co_await releaseTake(path);
     co_return std::nullopt;
 }
 
@@ -582,6 +587,22 @@ QCoro::Task<bool> RecordingSessionOrchestrator::adoptPendingRecording(std::strin
     setState(RecordingSessionState::pendingTrim(artifact));
     co_await log("session_pending_trim_adopted scratch=" + artifact.scratchPath());
     co_await keepTake(artifact.scratchPath(), artifact.createdAt());
+    co_return true;
+}
+
+QCoro::Task<bool> RecordingSessionOrchestrator::keepPendingRecording(std::string scratchPath) {
+    auto exportSession = pendingExport_;
+    if (!exportSession || exportSession->artifact().scratchPath() != scratchPath) co_return false;
+    if (exportSession->isExporting()) {
+        co_await log("session_pending_keep_refused scratch=" + scratchPath + " reason=export_running");
+        co_return false;
+    }
+    // Dropped without finish(): the movie stays on disk.
+    pendingExport_.reset();
+    setState(RecordingSessionState::idle());
+    // Written again in case the earlier note failed.
+    co_await keepTake(scratchPath, exportSession->artifact().createdAt());
+    co_await log("session_pending_kept scratch=" + scratchPath);
     co_return true;
 }
 

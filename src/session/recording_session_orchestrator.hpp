@@ -84,6 +84,10 @@ public:
     // export session and holds it for the trim window, as a stop does. Only while nothing else
     // runs or waits; answers whether it was taken. Throws what opening the export throws.
     QCoro::Task<bool> adoptPendingRecording(std::string scratchPath, Date createdAt);
+    // Lets go of the pending take at `scratchPath` without deleting it: its export session is
+    // dropped, the movie and its marker stay for the next start, and the session is idle again.
+    // Refused (logged, nothing changes) while it exports; answers whether it let go.
+    QCoro::Task<bool> keepPendingRecording(std::string scratchPath);
 
     // Whether the area has a positive size and lies wholly inside its display, edges included.
     static bool contains(const SelectedCaptureArea& selection, const std::vector<DisplayBounds>& displays);

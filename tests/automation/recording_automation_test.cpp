@@ -196,9 +196,11 @@ TEST_F(RunnerTest, StopAndCancelAddressTheRunningJob) {
     pass();
     EXPECT_EQ(error(kC), "outputFinalizationFailed(\"Recording is already stopping or exporting\")");
 
+    EXPECT_FALSE(runner.cancelRequested());
     drop(kC + ".json", action(kC, "cancel", kA));
     pass();
     EXPECT_EQ(response(kC)->phase, Phase::completed);
+    EXPECT_TRUE(runner.cancelRequested()) << "the job ends as its client asked";
     jobGate.open();
     EXPECT_EQ(response(kA)->phase, Phase::cancelled);
     EXPECT_EQ(error(kA), "Recording cancelled");
@@ -243,7 +245,7 @@ TEST_F(RunnerTest, RecoveryRepairsUnfinishedAnswersThenClaims) {
     disk->files[(kCommands / "word.json.processing").string()] = "{}";
     disk->folders.push_back((kCommands / (kC + ".json.processing")).string());
 
-    runner.recoverInterruptedCommands();
+    platform::waitForTask(runner.recoverInterruptedCommands());
     // The claim comes second, so its message is the one left.
     EXPECT_EQ(error(kA), "Yux restarted while processing this command");
     EXPECT_EQ(disk->files[(kResponses / (kB + ".json")).string()], stopText);
@@ -251,12 +253,32 @@ TEST_F(RunnerTest, RecoveryRepairsUnfinishedAnswersThenClaims) {
     EXPECT_FALSE(response(kC));
 
     disk->files[(kResponses / (kA + ".json")).string()] = encodeResponseText(recording);
-    runner.recoverInterruptedCommands();
+    platform::waitForTask(runner.recoverInterruptedCommands());
     auto repaired = response(kA);
     EXPECT_EQ(repaired->phase, Phase::failed);
     EXPECT_EQ(repaired->error, "Yux restarted before this recording completed");
     EXPECT_EQ(repaired->progress, 0.4);
     EXPECT_EQ(repaired->outputPath, "/x.mp4");
+}
+
+TEST_F(RunnerTest, RecoveryThatCannotWriteItsAnswersSaysWhy) {
+    RecordingAutomationResponse recording;
+    recording.id = AutomationID{kA};
+    recording.phase = Phase::recording;
+    const std::string unfinished = encodeResponseText(recording);
+    disk->files[(kResponses / (kA + ".json")).string()] = unfinished;
+    disk->files[(kCommands / (kB + ".json.processing")).string()] = "{}";
+    disk->failures["write"] = "No space left on device";
+
+    platform::waitForTask(runner.recoverInterruptedCommands());
+    const auto failedLine = [](const std::string& id) {
+        return "automation_response_failed id=" + id + " error=No space left on device: " +
+               (kResponses / (id + ".json")).string();
+    };
+    EXPECT_EQ(log->lines(), (std::vector<std::string>{failedLine(kA), failedLine(kB)}));
+    EXPECT_EQ(disk->files[(kResponses / (kA + ".json")).string()], unfinished);
+    EXPECT_FALSE(response(kB));
+    EXPECT_TRUE(commandFiles().empty());
 }
 
 TEST_F(RunnerTest, ACommandNamedAfterTheRunningJobLeavesItsResponseAlone) {

@@ -35,6 +35,8 @@ public:
     std::optional<yux::testing::AwaitGate> exportGate;
     std::optional<TrimSelection> exported;
     std::optional<RecordingPreset> exportedProfile;
+    std::function<void()> onPublish;
+    std::optional<AppError> publishFailure;
 
     RecordingSessionState state() const override { return current; }
     QCoro::Task<std::optional<ActiveSessionInfo>> startAutomation(CaptureTarget, Prepare prepare) override {
@@ -64,6 +66,11 @@ public:
         exportedProfile = profile;
         for (double fraction : progressReports) progress(RecordingExportProgress{fraction});
         if (exportGate) co_await exportGate->pass();
+        if (onPublish) onPublish();
+        if (publishFailure) {
+            current = RecordingSessionState::failed(*publishFailure);
+            throw *publishFailure;
+        }
         cancel.throwIfCancelled();
         co_return RecordingExportResult{RecordingFile{"/videos/Yux/out.mp4", Date()}, 4096};
     }
@@ -71,6 +78,11 @@ public:
         calls.push_back("discard");
         current = RecordingSessionState::idle();
         co_return;
+    }
+    QCoro::Task<bool> keepPendingRecording(std::string path) override {
+        calls.push_back("keep " + path);
+        current = RecordingSessionState::idle();
+        co_return true;
     }
     QCoro::Task<void> cancel() override {
         calls.push_back("cancel");
@@ -231,14 +243,68 @@ TEST_F(JobTest, AUserStopLeavesTheTakeToTheUser) {
     EXPECT_FALSE(services->overlayShown);
 }
 
-TEST_F(JobTest, ACaptureFailureDuringRecordingCleansUp) {
+TEST_F(JobTest, ACaptureFailureDuringRecordingLeavesTheTakeToTheSession) {
     onSleep = [&] {
         if (sleeps == 2) session->current = RecordingSessionState::failed(AppError::videoCaptureUnavailable());
     };
     submit("");
     settle();
     EXPECT_EQ(answer().error, "recordingSessionNotActive");
-    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"}));
+    // The session stopped the take itself and keeps it; the next start releases what it holds.
+    EXPECT_EQ(session->calls, std::vector<std::string>{"start"});
+}
+
+TEST_F(JobTest, EveryEndingButTheClientsCancelKeepsTheTake) {
+    const std::string kept = " The recording is kept in /scratch/take.mov.";
+    PendingRecordingArtifact stoppedByQuit("/scratch/take.mov", Date(), 0.2, 10, RecordingCaptureDiagnostics{},
+                                           RecordingPresetCatalog::builtIn(), RecordingPresetCatalog::highID);
+    struct Case {
+        const char* what;
+        // Sets the ending up; the token is the job's, cancelled by a quit or the runner's end.
+        std::function<void(platform::CancelToken&)> arrange;
+        std::vector<std::string> calls;
+        Phase phase;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"a quit while recording",
+         [&](platform::CancelToken& token) {
+             onSleep = [&] {
+                 if (sleeps == 2) token.cancel();
+             };
+         },
+         {"start", "stop", "keep /scratch/take.mov"}, Phase::cancelled, "Recording cancelled." + kept},
+        {"a quit that stopped the take first",
+         [&](platform::CancelToken& token) {
+             onSleep = [&] {
+                 if (sleeps != 2) return;
+                 session->current = RecordingSessionState::pendingTrim(stoppedByQuit);
+                 token.cancel();
+             };
+         },
+         {"start"}, Phase::cancelled, "Recording cancelled." + kept},
+        {"a quit while exporting",
+         [&](platform::CancelToken& token) { session->onPublish = [&] { token.cancel(); }; },
+         {"start", "stop", "publish", "keep /scratch/take.mov"}, Phase::cancelled, "Recording cancelled." + kept},
+        {"a failed export",
+         [&](platform::CancelToken&) { session->publishFailure = AppError::saveFolderUnusable("No space left"); },
+         {"start", "stop", "publish", "keep /scratch/take.mov"}, Phase::failed,
+         "saveFolderUnusable(\"No space left\")." + kept},
+    };
+    for (const auto& test : cases) {
+        *session = FakeSession{};
+        sleeps = 0;
+        onSleep = nullptr;
+        platform::CancelToken token;
+        test.arrange(token);
+        auto command = RecordingAutomationRequest::decodeCommand("{\"id\":\"" + kJob + "\",\"durationSeconds\":1}");
+        const auto final = platform::waitForTask(job.record(command, token));
+        EXPECT_EQ(session->calls, test.calls) << test.what;
+        EXPECT_EQ(final.phase, test.phase) << test.what;
+        EXPECT_EQ(final.error, test.error) << test.what;
+        EXPECT_FALSE(final.outputPath) << test.what;
+        EXPECT_TRUE(log->lines().back().ends_with(" kept=/scratch/take.mov")) << test.what;
+    }
 }
 
 TEST_F(JobTest, AfterAFailedCaptureTheJobLeavesWhatTheUserStartedAlone) {
@@ -288,8 +354,9 @@ TEST_F(JobTest, StartFailuresCarryTheSessionsState) {
 TEST_F(JobTest, ATrimBeyondTheMeasuredLengthFailsAfterTheRecording) {
     submit(",\"export\":{\"trimEnd\":3.5}", 4);
     settle();
-    EXPECT_EQ(answer().error, "outputFinalizationFailed(\"Trim must be within the recording duration\")");
-    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "stop", "cancel", "discard"}));
+    EXPECT_EQ(answer().error, "outputFinalizationFailed(\"Trim must be within the recording duration\"). "
+                              "The recording is kept in /scratch/take.mov.");
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "stop", "keep /scratch/take.mov"}));
 }
 
 TEST(MicrophoneKindTest, NamesTheKindOfTheChosenDevice) {

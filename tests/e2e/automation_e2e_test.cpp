@@ -2,8 +2,10 @@
 // writes "<UUID>.json.tmp", renames it to "<UUID>.json" and reads the answer.
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include <QProcess>
@@ -30,20 +32,102 @@ constexpr int kExitTimeoutMs = 20000;
 // What a take's length may stray beyond its bounds: the frames and sound packets at its ends.
 constexpr double kTakeMargin = 0.1;
 
+// unshare's options for a mount namespace of Yux's own; none when this machine allows none.
+std::optional<QStringList> privateMountOptions() {
+    for (const QStringList options : {QStringList{"--mount"}, QStringList{"--map-root-user", "--mount"}}) {
+        if (QProcess::execute(QStringLiteral("unshare"), options + QStringList{"true"}) == 0) return options;
+    }
+    return std::nullopt;
+}
+
 struct AutomationProcess : ::testing::Test {
     testing::TemporaryDirectory home;
 
     std::filesystem::path base() const { return home.path() / "data" / "Yux" / "Automation" / "v1" / "production"; }
+    std::filesystem::path scratchFolder() const { return home.path() / "cache" / "Yux" / "Scratch"; }
+    std::filesystem::path saveFolder() const { return home.path() / "Videos" / "Yux"; }
+    // Set: the save folder was chosen before (it may have changed since); else Yux picks one.
+    bool saveFolderChosen = false;
 
-    void start(QProcess& process) const {
+    // Yux itself, or `program` with these arguments when Yux is started through another program.
+    void start(QProcess& process, const QString& program = QStringLiteral(YUX_EXECUTABLE),
+               const QStringList& arguments = {}) const {
         // The first-run setup is done, as for a user who went through it before.
         std::filesystem::create_directories(home.path() / "config" / "Yux");
-        std::ofstream(home.path() / "config" / "Yux" / "preferences.json")
-            << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
-                 "cameraEnabled": false, "ratio": "Free"}})";
+        Json preferences = Json::parse(R"({"yux.settings.captureInputs": {"setupCompleted": true,
+            "microphoneEnabled": false, "cameraEnabled": false, "ratio": "Free"}})");
+        if (saveFolderChosen) {
+            const std::string path = saveFolder().string();
+            preferences["yux.settings"]["saveFolder"] = {
+                {"path", path}, {"bookmarkData", QByteArray::fromStdString(path).toBase64().toStdString()}};
+        }
+        std::ofstream(home.path() / "config" / "Yux" / "preferences.json") << preferences.dump();
         process.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
-        process.start(QStringLiteral(YUX_EXECUTABLE), {});
+        process.start(program, arguments);
         ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
+    }
+
+    std::string debugLog() const {
+        std::ifstream in(home.path() / "data" / "Yux" / "debug-log.jsonl");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    bool waitForLine(QProcess& process, const std::string& text) const {
+        const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+        while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
+            if (debugLog().find(text) != std::string::npos) return true;
+            process.waitForFinished(100);
+        }
+        return debugLog().find(text) != std::string::npos;
+    }
+
+    std::vector<std::filesystem::path> scratchFiles(const std::string& suffix) const {
+        std::vector<std::filesystem::path> found;
+        if (!std::filesystem::exists(scratchFolder())) return found;
+        for (const auto& entry : std::filesystem::directory_iterator(scratchFolder())) {
+            if (entry.path().filename().string().ends_with(suffix)) found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    // The one take in the scratch folder, kept with its marker; empty when there is none.
+    std::filesystem::path keptTake() const {
+        const auto movies = scratchFiles(".mov");
+        const auto markers = scratchFiles(".pending.json");
+        EXPECT_EQ(movies.size(), 1u);
+        EXPECT_EQ(markers.size(), 1u);
+        if (movies.size() != 1 || markers.size() != 1) return {};
+        EXPECT_EQ(markers[0].stem().stem(), movies[0].stem());
+        return movies[0];
+    }
+
+    // The next start offers the kept take again.
+    void expectOfferedAtStart(const std::filesystem::path& movie) const {
+        QProcess next;
+        start(next);
+        EXPECT_TRUE(waitForLine(next, "session_pending_trim_adopted scratch=" + movie.string())) << debugLog();
+        quit(next);
+    }
+
+    // A one-second take whose export into the save folder fails with `error` is kept for the next
+    // start; the debug log says why it failed with `cause`.
+    void expectTakeKeptWhenTheExportFails(QProcess& yux, const std::string& error, const std::string& cause) const {
+        ASSERT_TRUE(waitForFolders(yux)) << yux.readAllStandardError().toStdString();
+        const std::string job = newID();
+        send({{"id", job}, {"durationSeconds", 1}});
+        const Json done = waitFor(yux, job, {"completed", "failed", "cancelled"});
+        // Free for the next command.
+        const std::string status = newID();
+        send({{"id", status}, {"action", "status"}});
+        EXPECT_EQ(waitFor(yux, status, {"completed"}, kStartTimeout)["discovery"]["sessionState"], "idle");
+        quit(yux);
+        const auto movie = keptTake();
+        ASSERT_FALSE(movie.empty()) << debugLog();
+        EXPECT_EQ(done["phase"], "failed") << done.dump();
+        EXPECT_EQ(done["error"], error + ". The recording is kept in " + movie.string() + ".");
+        EXPECT_NE(debugLog().find(cause), std::string::npos) << debugLog();
+        EXPECT_NE(debugLog().find("session_pending_kept scratch=" + movie.string()), std::string::npos);
+        expectOfferedAtStart(movie);
     }
 
     static std::string newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
@@ -65,7 +149,7 @@ struct AutomationProcess : ::testing::Test {
     // first seen.
     Json waitFor(QProcess& process, const std::string& id, std::vector<std::string> phases,
                  std::chrono::seconds timeout = kJobTimeout,
-                 std::map<std::string, testing::ActionClock::time_point>* seen = nullptr) const {
+                 std::map<std::string, testing::ActionClock::time_point>* seen = nullptr, int pollMs = 50) const {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         Json last;
         while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
@@ -73,7 +157,7 @@ struct AutomationProcess : ::testing::Test {
             const std::string phase = last.is_object() ? last.value("phase", "") : "";
             if (seen && !phase.empty()) seen->try_emplace(phase, testing::ActionClock::now());
             if (std::find(phases.begin(), phases.end(), phase) != phases.end()) return last;
-            process.waitForFinished(50);
+            process.waitForFinished(pollMs);
         }
         ADD_FAILURE() << "no answer in " << phases.front() << " for " << id << ", last: " << last.dump();
         return last;
@@ -232,6 +316,119 @@ TEST_F(AutomationProcess, AKilledRunsAnswersAreRepairedAtTheNextStart) {
     EXPECT_EQ(lost["error"], "Yux restarted while processing this command");
     EXPECT_FALSE(std::filesystem::exists(base() / "commands" / (claimed + ".json.processing")));
     quit(again);
+}
+
+// A quit (SIGTERM, or SIGHUP when the terminal closes) while a job stops or exports keeps the
+// take for the next start instead of deleting it.
+TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStart) {
+    const struct {
+        int signal;
+        const char* phase;
+    } cases[] = {{SIGTERM, "stopping"}, {SIGHUP, "stopping"}, {SIGTERM, "exporting"}, {SIGHUP, "exporting"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + " while " + c.phase);
+        std::filesystem::remove_all(scratchFolder());  // the last case's take, offered already
+        QProcess yux;
+        start(yux);
+        ASSERT_TRUE(waitForFolders(yux));
+        std::string job;
+        auto sent = testing::ActionClock::now();
+        std::map<std::string, testing::ActionClock::time_point> seen;
+        Json reached = Json::object();
+        // The stop lasts about a tenth of a second, so the answer is looked at often; should a
+        // busy machine still let it pass unseen, the client cancels that job and records again.
+        for (int attempt = 0; attempt < 3 && reached.value("phase", "") != c.phase; ++attempt) {
+            if (!job.empty()) {
+                send({{"id", newID()}, {"action", "cancel"}, {"jobID", job}});
+                waitFor(yux, job, {"completed", "failed", "cancelled"});
+            }
+            job = newID();
+            seen.clear();
+            sent = testing::ActionClock::now();
+            // A slow export: the picture encoded again at the best quality in the other codec.
+            send({{"id", job}, {"durationSeconds", 2}, {"export", {{"codec", "hevc"}, {"quality", 1.0}}}});
+            reached = waitFor(yux, job, {c.phase, "exporting", "completed", "failed", "cancelled"}, kJobTimeout,
+                              &seen, 2);
+        }
+        ::kill(static_cast<pid_t>(yux.processId()), c.signal);
+        ASSERT_EQ(reached["phase"], c.phase) << reached.dump();
+        ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+        EXPECT_EQ(yux.exitCode(), 0);
+
+        const auto movie = keptTake();
+        ASSERT_FALSE(movie.empty()) << debugLog();
+        const Json done = answer(job);
+        EXPECT_EQ(done["phase"], "cancelled") << done.dump();
+        EXPECT_EQ(done["error"], "Recording cancelled. The recording is kept in " + movie.string() + ".");
+        EXPECT_FALSE(done.contains("outputPath"));
+        EXPECT_EQ(debugLog().find("session_trim_discarded scratch=" + movie.string()), std::string::npos);
+        auto stopSeen = testing::ActionClock::time_point::max();
+        for (const char* phase : {"stopping", "exporting"}) {
+            if (seen.contains(phase)) stopSeen = std::min(stopSeen, seen[phase]);
+        }
+        testing::expectWithin(platform::MovieTrackReader(movie.string()).duration().seconds(),
+                              {2.0, testing::secondsBetween(sent, stopSeen)}, 0.2, "the kept take");
+        expectOfferedAtStart(movie);
+    }
+}
+
+// A take cut by SIGKILL (or a crash, or a power loss) is offered at the next start, up to its
+// last whole fragment.
+TEST_F(AutomationProcess, ATakeKilledWhileRecordingIsOfferedAtTheNextStart) {
+    QProcess yux;
+    start(yux);
+    ASSERT_TRUE(waitForFolders(yux));
+    const std::string job = newID();
+    const auto sent = testing::ActionClock::now();
+    send({{"id", job}, {"durationSeconds", 60}});
+    std::map<std::string, testing::ActionClock::time_point> seen;
+    ASSERT_EQ(waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen)["phase"], "recording");
+    std::this_thread::sleep_for(3s);
+    // Killed just after a fragment reached the disk, so the cut loses little.
+    const auto movies = scratchFiles(".mov");
+    ASSERT_EQ(movies.size(), 1u);
+    const auto written = std::filesystem::file_size(movies[0]);
+    const auto giveUp = std::chrono::steady_clock::now() + 5s;
+    while (std::filesystem::file_size(movies[0]) == written && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(2ms);
+    }
+    const auto killed = testing::ActionClock::now();
+    ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
+    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+
+    const auto movie = keptTake();
+    ASSERT_FALSE(movie.empty());
+    testing::expectWithin(platform::MovieTrackReader(movie.string()).duration().seconds(),
+                          {testing::secondsBetween(seen["recording"], killed), testing::secondsBetween(sent, killed)},
+                          0.6, "the kept take");
+    expectOfferedAtStart(movie);
+}
+
+TEST_F(AutomationProcess, ATakeWhoseExportFindsTheSaveDiskFullIsKept) {
+    const auto isolation = privateMountOptions();
+    if (!isolation) GTEST_SKIP() << "no mount namespace here for a small file system of Yux's own";
+    std::filesystem::create_directories(saveFolder());
+    saveFolderChosen = true;
+    QProcess yux;
+    // The save folder is a full 4 MB file system that only Yux sees.
+    start(yux, QStringLiteral("unshare"),
+          *isolation + QStringList{"sh", "-c",
+                                   R"(mount -t tmpfs -o size=4m tmpfs "$1" && { head -c 8M /dev/zero > "$1/fill"; exec "$2"; })",
+                                   "sh", QString::fromStdString(saveFolder().string()), QStringLiteral(YUX_EXECUTABLE)});
+    expectTakeKeptWhenTheExportFails(yux, R"(outputFinalizationFailed("publish failed"))",
+                                     "The disk is full: the exported movie cannot be written.");
+    EXPECT_TRUE(std::filesystem::is_empty(saveFolder())) << "the full file system was Yux's alone";
+}
+
+TEST_F(AutomationProcess, ATakeWhoseSaveFolderIsAFileIsKept) {
+    std::filesystem::create_directories(saveFolder().parent_path());
+    std::ofstream(saveFolder()) << "not a folder";
+    saveFolderChosen = true;
+    QProcess yux;
+    start(yux);
+    expectTakeKeptWhenTheExportFails(
+        yux, R"(saveFolderUnusable("save folder bookmark resolution failed for )" + saveFolder().string() + "\")",
+        "session_publish_failed scratch=");
 }
 
 }  // namespace

@@ -103,9 +103,9 @@ TEST(RecordingSessionCaptureFailure, AMovieThatFailsMidTakeEndsTheTakeAtOnceAndK
         EXPECT_TRUE(f.logged("session_stop_failed"));
         EXPECT_FALSE(f.stream().frameInterval().isValid()) << "the capture still runs";
         EXPECT_FALSE(f.world.inputs->locked()) << "the inputs stay held";
-        // Kept as a failed stop keeps a take: noted for the next start, never deleted.
-        ASSERT_EQ(f.world.keeper->notes.size(), 1u);
-        EXPECT_TRUE(f.world.keeper->notes[0].starts_with("keep " + path + " at "));
+        // Kept as a failed stop keeps a take: noted (since its start) for the next start, never deleted.
+        ASSERT_EQ(f.world.keeper->notes.size(), 2u);
+        EXPECT_TRUE(f.world.keeper->notes[1].starts_with("keep " + path + " at "));
         EXPECT_TRUE(f.world.scratch->deleted.empty());
         EXPECT_TRUE(f.world.handler->artifacts.empty()) << "no trim window for a failed take";
 

@@ -704,7 +704,7 @@ TEST(RecordingSessionOrchestrator, EveryTakeWaitingForTheUserIsNotedUntilTheSess
          [](SessionWorld& w, ScriptedTrimWindow& window) {
              window.outcome = TrimPreviewOutcome::failed(AppError::outputFinalizationFailed("editor unavailable"));
              w.run(w.session->presentPendingTrim(&window, nullptr));
-             EXPECT_EQ(w.keeper->notes.size(), 1u) << "a take whose window failed is still the user's";
+             EXPECT_EQ(w.keeper->notes.size(), 2u) << "a take whose window failed is still the user's";
              w.run(w.session->discardRecording());
              return Notes{"release " + w.scratchPath() + " announced=1"};
          }},
@@ -719,8 +719,9 @@ TEST(RecordingSessionOrchestrator, EveryTakeWaitingForTheUserIsNotedUntilTheSess
         SessionWorld w;
         ScriptedTrimWindow window;
         w.recordAndStop();
-        // Noted before the trim window is asked to open.
-        const Notes kept{"keep " + w.scratchPath() + at(w) + " announced=0"};
+        // Noted as it starts, and again before the trim window is asked to open.
+        const std::string note = "keep " + w.scratchPath() + at(w) + " announced=0";
+        const Notes kept{note, note};
         EXPECT_EQ(w.keeper->notes, kept) << c.name;
         Notes expected = kept;
         for (auto& note : c.end(w, window)) expected.push_back(note);
@@ -733,17 +734,99 @@ TEST(RecordingSessionOrchestrator, EveryTakeWaitingForTheUserIsNotedUntilTheSess
     ASSERT_TRUE(info.has_value());
     ASSERT_TRUE(automated.run(automated.session->stopForAutomation(info->sessionID)).has_value());
     automated.run(automated.session->discardRecording());
-    EXPECT_EQ(automated.keeper->notes, (Notes{"keep " + info->scratchFilePath + at(automated) + " announced=0",
-                                              "release " + info->scratchFilePath + " announced=0"}));
+    const std::string automatedNote = "keep " + info->scratchFilePath + at(automated) + " announced=0";
+    EXPECT_EQ(automated.keeper->notes,
+              (Notes{automatedNote, automatedNote, "release " + info->scratchFilePath + " announced=0"}));
 
-    // A take kept by a failed stop stays noted when the next recording starts.
+    // A take kept by a failed stop stays noted when the next recording starts; the next one,
+    // cancelled, goes with its note.
     SessionWorld failed;
     failed.run(failed.session->start());
     failed.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("No space left on device")));
     failed.run(failed.session->stop());
     failed.run(failed.session->start());
     failed.run(failed.session->cancel());
-    EXPECT_EQ(failed.keeper->notes, (Notes{"keep " + failed.scratchPath(0) + at(failed) + " announced=0"}));
+    const std::string failedNote = "keep " + failed.scratchPath(0) + at(failed) + " announced=0";
+    EXPECT_EQ(failed.keeper->notes, (Notes{failedNote, failedNote, "keep " + failed.scratchPath(1) + at(failed) + " announced=0",
+                                           "release " + failed.scratchPath(1) + " announced=0"}));
+}
+
+TEST(RecordingSessionOrchestrator, ATakeIsNotedAsItStartsAndTheNoteGoesOnlyWithItsMovie) {
+    struct Case {
+        const char* name;
+        std::function<void(SessionWorld&)> run;
+        bool released;
+    };
+    const Case cases[] = {
+        {"a cancelled recording", [](SessionWorld& w) {
+             w.run(w.session->start());
+             w.run(w.session->cancel());
+         }, true},
+        // Noted before the inputs begin: a microphone that is gone refuses the take after the note.
+        {"a start whose inputs refuse", [](SessionWorld& w) {
+             CaptureInputPreferences chosen;
+             chosen.microphoneEnabled = true;
+             chosen.microphoneDeviceID = "gone";
+             w.inputPreferences.store(chosen);
+             w.run(w.inputs->start());
+             w.run(w.session->start());
+             w.run(w.inputs->stop());
+         }, true},
+        {"a start whose capture fails", [](SessionWorld& w) {
+             w.capture->startFailure = AppError::outputFinalizationFailed("Capture did not deliver video");
+             w.run(w.session->start());
+         }, true},
+        {"a start whose movie cannot be deleted", [](SessionWorld& w) {
+             w.capture->startFailure = AppError::outputFinalizationFailed("Capture did not deliver video");
+             w.scratch->deleteFailures = 1;
+             w.run(w.session->start());
+         }, false},
+        {"a kill while recording", [](SessionWorld& w) { w.run(w.session->start()); }, false},
+    };
+    for (const auto& c : cases) {
+        SessionWorld w(true);
+        c.run(w);
+        std::vector<std::string> expected{"keep " + w.scratchPath() + " at " +
+                                          std::to_string(w.clock->date.unixSeconds()) + " announced=0"};
+        if (c.released) expected.push_back("release " + w.scratchPath() + " announced=0");
+        EXPECT_EQ(w.keeper->notes, expected) << c.name;
+    }
+}
+
+TEST(RecordingSessionOrchestrator, KeepingAPendingTakeLetsGoOfItWithoutDeletingIt) {
+    SessionWorld w;
+    auto info = w.run(w.session->startAutomation(CaptureTarget::fullMainDisplay(), {}));
+    ASSERT_TRUE(info.has_value());
+    const auto artifact = *w.run(w.session->stopForAutomation(info->sessionID));
+    const std::string take = artifact.scratchPath();
+    w.trim->exportFailure = std::make_exception_ptr(AppError::saveFolderUnusable("No space left on device"));
+    EXPECT_THROW(w.run(w.session->publishPendingTrim(wholeRecording(), preset("high"), {})), AppError);
+    w.keeper->notes.clear();
+
+    EXPECT_FALSE(w.run(w.session->keepPendingRecording("/scratch/other.mov")));
+    EXPECT_NE(w.stored().failure(), nullptr) << "another take is not let go";
+    EXPECT_TRUE(w.run(w.session->keepPendingRecording(take)));
+    EXPECT_TRUE(w.stored().isIdle());
+    EXPECT_TRUE(w.scratch->files.count(take));
+    EXPECT_TRUE(w.scratch->deleted.empty());
+    EXPECT_EQ(w.keeper->notes, (Lines{"keep " + take + " at " + std::to_string(artifact.createdAt().unixSeconds()) +
+                                      " announced=0"}));
+    EXPECT_EQ(w.lines().back(), "session_pending_kept scratch=" + take);
+    // The session is free for the next take; the kept one waits on disk for the next start.
+    EXPECT_TRUE(w.run(w.session->startAutomation(CaptureTarget::fullMainDisplay(), {})).has_value());
+    w.run(w.session->cancel());
+    EXPECT_TRUE(w.scratch->files.count(take));
+
+    // Refused while an export runs: the export goes on with its take.
+    const auto running = w.recordAndStop();
+    w.gates.hold("exportTrimmedSegment");
+    w.trim->exportFailure = nullptr;
+    auto exporting = w.session->publishPendingTrim(wholeRecording(), preset("high"), {});
+    EXPECT_FALSE(w.run(w.session->keepPendingRecording(running.scratchPath())));
+    EXPECT_EQ(w.lines().back(), "session_pending_keep_refused scratch=" + running.scratchPath() + " reason=export_running");
+    EXPECT_EQ(w.stored(), RecordingSessionState::pendingTrim(running));
+    w.gates["exportTrimmedSegment"].open();
+    w.run(std::move(exporting));
 }
 
 // MARK: failed stops
