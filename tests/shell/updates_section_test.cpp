@@ -88,7 +88,8 @@ TEST(UpdatesSection, ANotConfiguredBuildShowsWhyAndDisablesTheControls) {
     driven.controller->start();
     UpdatesSection section(*driven.controller);
     EXPECT_EQ(section.statusRow(), Row::unavailable);
-    EXPECT_EQ(section.statusText(), AppUpdateController::kNotConfiguredMessage);
+    EXPECT_EQ(section.statusText(),
+              "Automatic updates are not configured for this build. Download releases from the Product Page.");
     auto* message = section.findChild<StatusMessage*>();
     ASSERT_NE(message, nullptr);
     EXPECT_FALSE(message->isError());
