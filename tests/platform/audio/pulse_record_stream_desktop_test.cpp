@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -322,4 +323,33 @@ TEST(PulseRecordStream, SystemAudioFollowsTheDefaultOutputToAnotherSink) {
     EXPECT_GT(*heard, moved);
     EXPECT_TRUE(failures.copy().empty());
     EXPECT_EQ(logged.copy(), (std::vector<std::string>{"capture_source_moved source=yux_private_headphones.monitor"}));
+}
+
+// A stopped server takes connections on its socket and answers nothing: the start gives up on
+// it within seconds, with a cause the user understands, and leaves nothing waiting on it.
+TEST(PulseRecordStream, AStoppedSoundServerFailsTheStartWithinSeconds) {
+    // The start's deadline, and room for a busy machine.
+    constexpr double kBoundSeconds = 3.0 + 2.0;
+    yux::testing::TemporaryDirectory folder;
+    PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    yux::testing::SoundServerAddress address(server.address());
+    server.freeze();
+    for (const auto& choice : {AudioSourceChoice::systemPlayback(), AudioSourceChoice::named("yux_private.monitor")}) {
+        SCOPED_TRACE(choice.sourceName);
+        const auto sent = std::chrono::steady_clock::now();
+        try {
+            PulseRecordStream::start(choice, [](SampleBuffer) {});
+            ADD_FAILURE() << "started on a stopped server";
+        } catch (const AudioSourceFailed& error) {
+            EXPECT_EQ(error.kind(), choice.kind);
+            EXPECT_STREQ(error.what(), "The sound server did not answer within 3 seconds.");
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        std::printf("start on the stopped server failed after %.3f s\n", seconds);
+        EXPECT_LT(seconds, kBoundSeconds);
+    }
+    server.thaw();
+    auto stream = PulseRecordStream::start(AudioSourceChoice::systemPlayback(), [](SampleBuffer) {});
+    EXPECT_EQ(stream->sourceName(), "yux_private.monitor");
 }
