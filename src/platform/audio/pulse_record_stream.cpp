@@ -274,23 +274,28 @@ struct PulseRecordStream::Impl {
 
     // With the loop locked: whether the source may have sound on its way. An output that plays
     // nothing has none for its monitor, nor for a source that filters that monitor (a remap).
+    // Nor has a suspended source: nothing was mixed ahead for it. One the user suspended sends
+    // nothing (PipeWire does not tell its streams so); one suspended while idle wakes for this
+    // stream, and its sound comes as it is captured.
     bool soundOnItsWay(const std::string& name) {
         constexpr int kFilterDepth = 4;  // sources built on sources, followed this far
         struct Answers {
             Impl* self;
             std::uint32_t monitoredSink = PA_INVALID_INDEX;
             std::string master;
+            bool suspended = false;
             bool plays = true;
         };
         std::string current = name;
         for (int depth = 0; depth < kFilterDepth; ++depth) {
-            Answers answers{this, PA_INVALID_INDEX, {}, true};
+            Answers answers{this, PA_INVALID_INDEX, {}, false, true};
             await(pa_context_get_source_info_by_name(
                 context, current.c_str(),
                 [](pa_context*, const pa_source_info* info, int, void* data) {
                     auto* a = static_cast<Answers*>(data);
                     if (info != nullptr) {
                         a->monitoredSink = info->monitor_of_sink;
+                        a->suspended = info->state == PA_SOURCE_SUSPENDED;
                         if (const char* master = pa_proplist_gets(info->proplist, PA_PROP_DEVICE_MASTER_DEVICE)) {
                             a->master = master;
                         }
@@ -298,6 +303,7 @@ struct PulseRecordStream::Impl {
                     pa_threaded_mainloop_signal(a->self->loop, 0);
                 },
                 &answers));
+            if (answers.suspended) return false;
             if (answers.monitoredSink != PA_INVALID_INDEX) {
                 await(pa_context_get_sink_info_by_index(
                     context, answers.monitoredSink,

@@ -120,7 +120,8 @@ public:
     // may have mixed ahead, before this stream asked, what its output plays next (PulseAudio's
     // null sink mixes up to 2 s ahead), and none of that reaches this stream: a recording that
     // begins after this wait has the sound from its first moment. Returns at once when no sound
-    // is on its way: the source is suspended, or it monitors an output that plays nothing.
+    // is on its way: the source is suspended, or it monitors an output that plays nothing. Then,
+    // as after the deadline, silence stands in for the source until it sends sound.
     void awaitSound(std::chrono::steady_clock::time_point deadline);
     // Long enough for everything PulseAudio mixes ahead (2 s at most) to have played out.
     static constexpr std::chrono::milliseconds kSoundWaitLimit{2500};
