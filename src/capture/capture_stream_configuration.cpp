@@ -168,6 +168,11 @@ void rethrowStreamStartError(std::exception_ptr error) {
             throw AppError::systemPlaybackAudioUnavailable();
         }
         throw AppError::microphoneFailed(missing.what());
+    } catch (const platform::AudioSourceFailed& failed) {
+        if (failed.kind() == platform::AudioSourceChoice::Kind::systemPlayback) {
+            throw AppError::systemPlaybackAudioFailed(failed.what());
+        }
+        throw AppError::microphoneFailed(failed.what());
     }
 }
 

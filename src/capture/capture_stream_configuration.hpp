@@ -63,7 +63,8 @@ platform::PointRect recordedRegion(const platform::StreamConfiguration& configur
 
 // A stream start error as the engine reports it: a missing system-audio monitor is
 // AppError systemPlaybackAudioUnavailable, a missing microphone source AppError
-// microphoneFailed; anything else passes unchanged.
+// microphoneFailed; a sound server that refuses or does not answer is systemPlaybackAudioFailed
+// or microphoneFailed with its cause; anything else passes unchanged.
 [[noreturn]] void rethrowStreamStartError(std::exception_ptr error);
 
 }  // namespace yux

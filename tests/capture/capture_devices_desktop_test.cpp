@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <thread>
 
@@ -15,7 +16,10 @@
 #include "capture/capture_inputs_controller.hpp"
 #include "platform/async/wait_for.hpp"
 #include "platform/media/host_clock.hpp"
+#include "support/app_error_expectations.hpp"
 #include "support/memory_preferences.hpp"
+#include "support/sound_server.hpp"
+#include "support/temporary_directory.hpp"
 
 using namespace yux;
 using namespace std::chrono_literals;
@@ -128,4 +132,40 @@ TEST(CaptureDevicesDesktop, ASourceThatIsUnloadedShowsDisconnectedAndStaysEnable
     EXPECT_TRUE(c.inputs->enabled(CaptureInputKind::microphone));
     EXPECT_FALSE(c.runtime->isRunning(CaptureInputKind::microphone)) << "the meter never follows to another source";
     EXPECT_EQ(c.inputs->microphones(), (std::vector{kNullSource}));
+}
+
+// A stopped sound server takes connections on its socket and answers nothing: a microphone's
+// start fails within seconds with its cause, and nothing of it records once the server is back.
+TEST(CaptureDevicesDesktop, AMicrophoneOnAStoppedSoundServerFailsToStartWithinSeconds) {
+    // The meter's deadline, and room for a busy machine.
+    constexpr double kBoundSeconds = 2.0 + 3.0;
+    yux::testing::TemporaryDirectory folder;
+    yux::testing::PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    yux::testing::SoundServerAddress address(server.address());
+    const QString at = QString::fromStdString("--server=" + server.address());
+    ASSERT_FALSE(pactl({at, "load-module", "module-remap-source", "source_name=yux_private_microphone",
+                        "master=yux_private.monitor"})
+                     .empty());
+    auto runtime = CaptureDeviceRuntime::create();
+    ASSERT_TRUE(eventually([&] {
+        return std::ranges::any_of(runtime->devices(CaptureInputKind::microphone),
+                                   [](const CaptureDevice& d) { return d.id == "yux_private_microphone"; });
+    }));
+
+    server.freeze();
+    const auto sent = std::chrono::steady_clock::now();
+    yux::testing::expectAppError(
+        [&] { waitForTask(runtime->start(CaptureInputKind::microphone, "yux_private_microphone")); },
+        AppError::microphoneFailed("The sound server did not answer within 2 seconds."));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    std::printf("the microphone's start on the stopped sound server failed after %.3f s\n", seconds);
+    EXPECT_LT(seconds, kBoundSeconds);
+    EXPECT_FALSE(runtime->isRunning(CaptureInputKind::microphone));
+
+    server.thaw();
+    // The server sets up what it was asked for meanwhile; the meter given up on ends then.
+    const std::string ours = "application.process.id = \"" + std::to_string(QCoreApplication::applicationPid()) + "\"";
+    EXPECT_TRUE(eventually([&] { return pactl({at, "list", "source-outputs"}).find(ours) == std::string::npos; }))
+        << "a record stream of the failed start is left on the server";
 }

@@ -210,5 +210,12 @@ TEST(StreamStartError, MissingSoundSourcesBecomeTheirAppErrors) {
     EXPECT_EQ(translated(std::make_exception_ptr(
                   platform::AudioSourceUnavailable(AudioSourceChoice::Kind::namedSource, "no source \"mic\""))),
               AppError::microphoneFailed("no source \"mic\""));
+    const std::string silent = "The sound server did not answer within 3 seconds.";
+    EXPECT_EQ(translated(std::make_exception_ptr(
+                  platform::AudioSourceFailed(AudioSourceChoice::Kind::systemPlayback, silent))),
+              AppError::systemPlaybackAudioFailed(silent));
+    EXPECT_EQ(translated(std::make_exception_ptr(
+                  platform::AudioSourceFailed(AudioSourceChoice::Kind::namedSource, silent))),
+              AppError::microphoneFailed(silent));
     EXPECT_EQ(translated(std::make_exception_ptr(std::runtime_error("X gone"))), std::nullopt);
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include <QApplication>
@@ -30,6 +31,7 @@
 #include "platform/camera/v4l2_camera.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/media/movie_track_reader.hpp"
+#include "support/app_error_expectations.hpp"
 #include "support/camera_test_frames.hpp"
 #include "support/memory_preferences.hpp"
 #include "support/own_test_window.hpp"
@@ -497,4 +499,39 @@ TEST(X11VideoCaptureOnTheDesktop, AStopDuringTheStartLeavesNoStreamBehind) {
         << sourceOutputs() << " record streams, " << outputsBefore << " before";
     EXPECT_TRUE(yux::testing::processEventsUntil([&] { return xClients() == clientsBefore; }, 2000))
         << xClients() << " X clients, " << clientsBefore << " before";
+}
+
+// A stopped sound server takes connections on its socket and answers nothing. A start with
+// system audio and a microphone fails within seconds with its cause (the system audio, which
+// starts first, gives up first), and its clean-up leaves no scratch movie (it has no picture).
+TEST(X11VideoCaptureOnTheDesktop, AStartOnAStoppedSoundServerFailsWithinSecondsAndLeavesNoMovie) {
+    // The sound server's deadline, and room for a busy machine.
+    constexpr double kBoundSeconds = 3.0 + 3.0;
+    yux::testing::TemporaryDirectory folder;
+    yux::testing::PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    yux::testing::SoundServerAddress address(server.address());
+    auto debugLog = std::make_shared<yux::testing::RecordingDebugLog>();
+    auto inputs = []() -> QCoro::Task<X11VideoCapture::RecordingInputs> {
+        co_return X11VideoCapture::RecordingInputs{"yux_private.monitor", false};
+    };
+    X11VideoCapture engine(std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create()),
+                           debugLog, nullptr, nullptr, inputs, X11VideoCapture::livePieces());
+    const std::string path = folder.file("Scratch/take.mov");
+    server.freeze();
+
+    const auto sent = std::chrono::steady_clock::now();
+    yux::testing::expectAppError(
+        [&] { waitForTask(engine.startCapture(QUuid::createUuid(), CaptureTarget::fullMainDisplay(), path)); },
+        AppError::systemPlaybackAudioFailed("The sound server did not answer within 3 seconds."));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    std::printf("the start on the stopped sound server failed after %.3f s\n", seconds);
+    EXPECT_LT(seconds, kBoundSeconds);
+    EXPECT_FALSE(std::filesystem::exists(path)) << "the scratch movie was left behind";
+    const auto lines = debugLog->lines();
+    EXPECT_TRUE(std::ranges::any_of(lines, [](const std::string& line) {
+        return line.find("start_failed") != std::string::npos &&
+               line.find("did not answer within 3 seconds") != std::string::npos;
+    }));
+    server.thaw();
 }

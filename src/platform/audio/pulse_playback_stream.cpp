@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/audio/pulse_deadline.hpp"
 #include "platform/desktop/system_log.hpp"
 
 namespace yux::platform {
@@ -33,7 +34,7 @@ constexpr double kTimingRequestSeconds = 0.01;
 // clock wait rather than run ahead of the sound.
 constexpr double kMaxRunOnSeconds = 0.25;
 
-using Deadline = std::chrono::steady_clock::time_point;
+using Deadline = PulseDeadline;
 
 double monotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -249,33 +250,6 @@ private:
         silent_->cork(corked_, monotonicSeconds());
     }
 
-    // With the loop locked: waits until `done()` holds or the deadline has passed, and tells
-    // which. A timer on the loop wakes the wait at the deadline: a server that stopped
-    // answering signals nothing.
-    template <class Done>
-    bool waitLocked(Done done, Deadline deadline) {
-        if (done()) return true;
-        const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        // The alarm's own flag ends the wait: the two clocks need not agree to the microsecond.
-        struct Alarm {
-            pa_threaded_mainloop* loop;
-            bool rang = false;
-        } alarm{loop_};
-        pa_time_event* event = pa_context_rttime_new(
-            context_, pa_rtclock_now() + static_cast<pa_usec_t>(left.count()),
-            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
-                auto* alarm = static_cast<Alarm*>(data);
-                alarm->rang = true;
-                pa_threaded_mainloop_signal(alarm->loop, 0);
-            },
-            &alarm);
-        if (event == nullptr) return done();
-        while (!done() && !alarm.rang) pa_threaded_mainloop_wait(loop_);
-        pa_threaded_mainloop_get_api(loop_)->time_free(event);
-        return done();
-    }
-
     // With the loop locked: the count stops where it is, `order` runs (false: it was not
     // answered in time), and a new stretch starts at the read position the server answers next.
     // False when the server did not answer in time.
@@ -297,7 +271,8 @@ private:
         if (timing_.question == nullptr) return true;
         pa_operation* question = timing_.question;
         const bool answered =
-            waitLocked([question] { return pa_operation_get_state(question) != PA_OPERATION_RUNNING; }, answerDeadline());
+            waitLocked(loop_, context_, [question] { return pa_operation_get_state(question) != PA_OPERATION_RUNNING; },
+                       answerDeadline());
         forgetQuestionLocked();
         return answered;
     }
@@ -342,12 +317,7 @@ private:
     // With the loop locked: waits until the server has done the operation, at most
     // kAnswerTimeout. False when it did not answer in time (the operation is then given up).
     bool awaitLocked(pa_operation* operation) {
-        if (operation == nullptr) return true;
-        const bool answered = waitLocked(
-            [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; }, answerDeadline());
-        if (!answered) pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-        return answered;
+        return awaitOperationLocked(loop_, context_, operation, answerDeadline());
     }
 
     struct Lock {
@@ -362,7 +332,7 @@ private:
             auto state = pa_context_get_state(context_);
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         };
-        return waitLocked(settled, deadline) && pa_context_get_state(context_) == PA_CONTEXT_READY;
+        return waitLocked(loop_, context_, settled, deadline) && pa_context_get_state(context_) == PA_CONTEXT_READY;
     }
 
     // With the loop locked.
@@ -390,7 +360,7 @@ private:
             auto state = pa_stream_get_state(stream_);
             return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
         };
-        return waitLocked(settled, deadline) && pa_stream_get_state(stream_) == PA_STREAM_READY;
+        return waitLocked(loop_, context_, settled, deadline) && pa_stream_get_state(stream_) == PA_STREAM_READY;
     }
 
     std::string name_;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/audio/pulse_deadline.hpp"
 #include "platform/media/host_clock.hpp"
 
 namespace yux::platform {
@@ -36,6 +37,16 @@ constexpr std::uint32_t kServerQueueMilliseconds = 2000;
 constexpr std::int64_t kLateBufferLimitMilliseconds = 2 * kServerQueueMilliseconds;
 // Between two attempts to reach a lost source or sound server again.
 constexpr std::int64_t kReconnectIntervalMilliseconds = 500;
+// A running sound server answers within milliseconds, a busy one within a second; one that has
+// stopped never does. So that a start fails with its cause within seconds, it gives up on the
+// server after these: connecting (the server's greeting and authentication),
+constexpr std::chrono::seconds kConnectTimeout{3};
+// each question about its outputs and sources,
+constexpr std::chrono::seconds kAnswerTimeout{3};
+// and setting up the record stream.
+constexpr std::chrono::seconds kStreamReadyTimeout{3};
+
+PulseDeadline deadlineAfter(std::chrono::seconds limit) { return std::chrono::steady_clock::now() + limit; }
 
 MediaTime milliseconds(std::int64_t count) { return {count, 1000}; }
 
@@ -86,6 +97,8 @@ struct PulseRecordStream::Impl {
     bool hardware = false;
     std::atomic<bool> stopped{false};
     std::thread supervisor;
+    // What the failures of the start are reported as.
+    AudioSourceChoice::Kind kind = AudioSourceChoice::Kind::systemPlayback;
 
     // Guarded by the main loop's lock.
     // Whether the source has sound on its way at the start (awaitSound waits for it), and
@@ -147,11 +160,17 @@ struct PulseRecordStream::Impl {
         context = nullptr;
     }
 
-    // Waits, with the loop locked, until the operation is done.
+    [[noreturn]] void fail(const std::string& message) const { throw AudioSourceFailed(kind, message); }
+
+    // Waits, with the loop locked, until the server has answered the question. A server that
+    // went away meanwhile answers nothing, which is not a missing source.
     void await(pa_operation* operation) {
-        if (operation == nullptr) return;
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
-        pa_operation_unref(operation);
+        if (!awaitOperationLocked(loop, context, operation, deadlineAfter(kAnswerTimeout))) {
+            fail(noAnswerMessage(kAnswerTimeout));
+        }
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+            fail("The sound server does not answer: " + serverError(context) + ".");
+        }
     }
 
     // With the loop locked. Starts connecting; false when that fails at once.
@@ -172,28 +191,22 @@ struct PulseRecordStream::Impl {
         return pa_context_connect(context, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
     }
 
+    // With the loop locked.
     void connect() {
-        loop = pa_threaded_mainloop_new();
-        if (loop == nullptr) throw std::runtime_error("Cannot start the sound server connection.");
-        pa_threaded_mainloop_lock(loop);
         if (pa_threaded_mainloop_start(loop) < 0 || !newContext()) {
-            std::string why = context != nullptr ? serverError(context) : "out of memory";
-            pa_threaded_mainloop_unlock(loop);
-            throw std::runtime_error("The sound server does not answer: " + why + ".");
+            const std::string why = context != nullptr ? serverError(context) : "out of memory";
+            fail("The sound server does not answer: " + why + ".");
         }
-        for (;;) {
+        const auto settled = [this] {
             auto state = pa_context_get_state(context);
-            if (state == PA_CONTEXT_READY) break;
-            if (!PA_CONTEXT_IS_GOOD(state)) {
-                std::string why = serverError(context);
-                pa_threaded_mainloop_unlock(loop);
-                throw std::runtime_error("The sound server does not answer: " + why + ".");
-            }
-            pa_threaded_mainloop_wait(loop);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        };
+        if (!waitLocked(loop, context, settled, deadlineAfter(kConnectTimeout))) fail(noAnswerMessage(kConnectTimeout));
+        if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+            fail("The sound server does not answer: " + serverError(context) + ".");
         }
         // Connections again go to this same server.
         if (const char* name = pa_context_get_server(context)) server = name;
-        pa_threaded_mainloop_unlock(loop);
     }
 
     // With the loop locked.
@@ -261,23 +274,28 @@ struct PulseRecordStream::Impl {
 
     // With the loop locked: whether the source may have sound on its way. An output that plays
     // nothing has none for its monitor, nor for a source that filters that monitor (a remap).
+    // Nor has a suspended source: nothing was mixed ahead for it. One the user suspended sends
+    // nothing (PipeWire does not tell its streams so); one suspended while idle wakes for this
+    // stream, and its sound comes as it is captured.
     bool soundOnItsWay(const std::string& name) {
         constexpr int kFilterDepth = 4;  // sources built on sources, followed this far
         struct Answers {
             Impl* self;
             std::uint32_t monitoredSink = PA_INVALID_INDEX;
             std::string master;
+            bool suspended = false;
             bool plays = true;
         };
         std::string current = name;
         for (int depth = 0; depth < kFilterDepth; ++depth) {
-            Answers answers{this, PA_INVALID_INDEX, {}, true};
+            Answers answers{this, PA_INVALID_INDEX, {}, false, true};
             await(pa_context_get_source_info_by_name(
                 context, current.c_str(),
                 [](pa_context*, const pa_source_info* info, int, void* data) {
                     auto* a = static_cast<Answers*>(data);
                     if (info != nullptr) {
                         a->monitoredSink = info->monitor_of_sink;
+                        a->suspended = info->state == PA_SOURCE_SUSPENDED;
                         if (const char* master = pa_proplist_gets(info->proplist, PA_PROP_DEVICE_MASTER_DEVICE)) {
                             a->master = master;
                         }
@@ -285,6 +303,7 @@ struct PulseRecordStream::Impl {
                     pa_threaded_mainloop_signal(a->self->loop, 0);
                 },
                 &answers));
+            if (answers.suspended) return false;
             if (answers.monitoredSink != PA_INVALID_INDEX) {
                 await(pa_context_get_sink_info_by_index(
                     context, answers.monitoredSink,
@@ -442,17 +461,18 @@ struct PulseRecordStream::Impl {
         return pa_stream_connect_record(stream, source.c_str(), &attributes, static_cast<pa_stream_flags_t>(flags)) >= 0;
     }
 
+    // With the loop locked.
     void openStream() {
-        if (!newStream()) {
-            throw std::runtime_error("Cannot record from \"" + source + "\": " + serverError(context) + ".");
-        }
-        for (;;) {
+        if (!newStream()) fail("Cannot record from \"" + source + "\": " + serverError(context) + ".");
+        const auto settled = [this] {
             auto state = pa_stream_get_state(stream);
-            if (state == PA_STREAM_READY) break;
-            if (!PA_STREAM_IS_GOOD(state)) {
-                throw std::runtime_error("Cannot record from \"" + source + "\": " + serverError(context) + ".");
-            }
-            pa_threaded_mainloop_wait(loop);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        };
+        if (!waitLocked(loop, context, settled, deadlineAfter(kStreamReadyTimeout))) {
+            fail(noAnswerMessage(kStreamReadyTimeout));
+        }
+        if (pa_stream_get_state(stream) != PA_STREAM_READY) {
+            fail("Cannot record from \"" + source + "\": " + serverError(context) + ".");
         }
         started = true;
         link = Link::live;
@@ -678,9 +698,12 @@ std::unique_ptr<PulseRecordStream> PulseRecordStream::start(const AudioSourceCho
     impl->receive = std::move(receive);
     impl->failure = std::move(failure);
     impl->log = std::move(log);
-    impl->connect();
+    impl->kind = source.kind;
+    impl->loop = pa_threaded_mainloop_new();
+    if (impl->loop == nullptr) impl->fail("Cannot start the sound server connection.");
     pa_threaded_mainloop_lock(impl->loop);
     try {
+        impl->connect();
         impl->source = impl->resolveSource(source);
         impl->openStream();
         impl->followDefaultSink();

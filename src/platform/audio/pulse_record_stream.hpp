@@ -34,6 +34,18 @@ private:
     AudioSourceChoice::Kind kind_;
 };
 
+// Recording from the source could not begin: the sound server refused the connection or the
+// stream, or did not answer in time. The message says which, in words for the user.
+class AudioSourceFailed : public std::runtime_error {
+public:
+    AudioSourceFailed(AudioSourceChoice::Kind kind, const std::string& message)
+        : std::runtime_error(message), kind_(kind) {}
+    AudioSourceChoice::Kind kind() const { return kind_; }
+
+private:
+    AudioSourceChoice::Kind kind_;
+};
+
 // The host time at which the first of `waitingFrames` frames, all readable at `readAt`, was
 // captured: they were captured back to back up to the read. A hardware source (a sound
 // card) holds its frames a while before they reach the server; that latency is taken off
@@ -95,9 +107,9 @@ public:
         int reconnections = 0;
     };
 
-    // Connects and starts recording; returns when the stream is ready. Throws
-    // AudioSourceUnavailable when the source does not exist, std::runtime_error when the sound
-    // server does not answer.
+    // Connects and starts recording; returns when the stream is ready, or throws within a few
+    // seconds: AudioSourceUnavailable when the source does not exist, AudioSourceFailed when the
+    // sound server refuses or does not answer.
     static std::unique_ptr<PulseRecordStream> start(const AudioSourceChoice& source, Receive receive,
                                                     Failure failure = {}, Log log = {});
     ~PulseRecordStream();
@@ -108,7 +120,8 @@ public:
     // may have mixed ahead, before this stream asked, what its output plays next (PulseAudio's
     // null sink mixes up to 2 s ahead), and none of that reaches this stream: a recording that
     // begins after this wait has the sound from its first moment. Returns at once when no sound
-    // is on its way: the source is suspended, or it monitors an output that plays nothing.
+    // is on its way: the source is suspended, or it monitors an output that plays nothing. Then,
+    // as after the deadline, silence stands in for the source until it sends sound.
     void awaitSound(std::chrono::steady_clock::time_point deadline);
     // Long enough for everything PulseAudio mixes ahead (2 s at most) to have played out.
     static constexpr std::chrono::milliseconds kSoundWaitLimit{2500};

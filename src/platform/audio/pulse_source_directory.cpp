@@ -9,15 +9,16 @@
 #include <deque>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/async/locked.hpp"
+#include "platform/audio/pulse_deadline.hpp"
 
 namespace yux::platform {
 
 namespace {
 
-// How long opening a meter waits for its stream before giving up.
+// How long opening a meter waits for its stream before giving up: a running server sets it up
+// within milliseconds, one that has stopped never does, and a microphone's start must not hang.
 constexpr std::chrono::seconds kMeterStartTimeout{2};
 // About 20 ms per fragment: levels stay fresh without waking the server often.
 constexpr std::uint32_t kMeterFragmentMilliseconds = 20;
@@ -160,8 +161,19 @@ struct LiveConnection {
         ~MeterStream() {
             pa_threaded_mainloop_lock(connection->loop);
             if (stream != nullptr) {
-                pa_stream_set_state_callback(stream, nullptr, nullptr);
                 pa_stream_set_read_callback(stream, nullptr, nullptr);
+                if (pa_stream_get_state(stream) == PA_STREAM_CREATING) {
+                    // Given up on a server that was slow to answer: the stream can be ended only
+                    // once it is set up, or it would record on the connection until it closes.
+                    pa_stream_set_state_callback(
+                        stream,
+                        [](pa_stream* s, void*) {
+                            if (pa_stream_get_state(s) == PA_STREAM_READY) pa_stream_disconnect(s);
+                        },
+                        nullptr);
+                } else {
+                    pa_stream_set_state_callback(stream, nullptr, nullptr);
+                }
                 if (pa_stream_get_state(stream) == PA_STREAM_READY) pa_stream_disconnect(stream);
                 pa_stream_unref(stream);
                 stream = nullptr;
@@ -229,18 +241,15 @@ struct LiveConnection {
         // Pinned: when the source goes, the meter ends instead of following the server elsewhere.
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
         bool connected = pa_stream_connect_record(state->stream, sourceName.c_str(), &attributes, flags) >= 0;
-        auto deadline = std::chrono::steady_clock::now() + kMeterStartTimeout;
-        while (connected && !state->running && !state->ended && std::chrono::steady_clock::now() < deadline) {
-            // Polled rather than waited for: a server that never answers must not hang the caller.
-            pa_threaded_mainloop_unlock(loop);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            pa_threaded_mainloop_lock(loop);
-        }
+        bool answered =
+            connected && waitLocked(loop, self->context, [&] { return state->running || state->ended; },
+                                    std::chrono::steady_clock::now() + kMeterStartTimeout);
         bool running = state->running;
         std::string why = running ? "" : serverError(self->context);
         pa_threaded_mainloop_unlock(loop);
         if (!running) {
             state.reset();
+            if (connected && !answered) throw std::runtime_error(noAnswerMessage(kMeterStartTimeout));
             throw std::runtime_error("Cannot meter \"" + sourceName + "\": " + why + ".");
         }
         PulseMeterFeed feed;

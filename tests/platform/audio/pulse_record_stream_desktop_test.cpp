@@ -3,8 +3,10 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -322,4 +324,70 @@ TEST(PulseRecordStream, SystemAudioFollowsTheDefaultOutputToAnotherSink) {
     EXPECT_GT(*heard, moved);
     EXPECT_TRUE(failures.copy().empty());
     EXPECT_EQ(logged.copy(), (std::vector<std::string>{"capture_source_moved source=yux_private_headphones.monitor"}));
+}
+
+// A stopped server takes connections on its socket and answers nothing: the start gives up on
+// it within seconds, with a cause the user understands, and leaves nothing waiting on it.
+TEST(PulseRecordStream, AStoppedSoundServerFailsTheStartWithinSeconds) {
+    // The start's deadline, and room for a busy machine.
+    constexpr double kBoundSeconds = 3.0 + 2.0;
+    yux::testing::TemporaryDirectory folder;
+    PrivateSoundServer server(folder.path());
+    ASSERT_TRUE(server.start());
+    yux::testing::SoundServerAddress address(server.address());
+    server.freeze();
+    for (const auto& choice : {AudioSourceChoice::systemPlayback(), AudioSourceChoice::named("yux_private.monitor")}) {
+        SCOPED_TRACE(choice.sourceName);
+        const auto sent = std::chrono::steady_clock::now();
+        try {
+            PulseRecordStream::start(choice, [](SampleBuffer) {});
+            ADD_FAILURE() << "started on a stopped server";
+        } catch (const AudioSourceFailed& error) {
+            EXPECT_EQ(error.kind(), choice.kind);
+            EXPECT_STREQ(error.what(), "The sound server did not answer within 3 seconds.");
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        std::printf("start on the stopped server failed after %.3f s\n", seconds);
+        EXPECT_LT(seconds, kBoundSeconds);
+    }
+    server.thaw();
+    auto stream = PulseRecordStream::start(AudioSourceChoice::systemPlayback(), [](SampleBuffer) {});
+    EXPECT_EQ(stream->sourceName(), "yux_private.monitor");
+}
+
+// A microphone the user suspended sends nothing, though the sound it is made of plays, and
+// PipeWire does not tell the stream so: nothing was mixed ahead for it, so the wait for its first
+// sound ends at once.
+TEST(PulseRecordStream, TheWaitForSoundEndsAtOnceWhenTheSourceIsSuspended) {
+    // A source of this test's own: on PipeWire the shared one would stay silent after it, and
+    // later tests record from that one.
+    struct Module {
+        std::string index;
+        Module() {
+            FILE* load = popen("pactl load-module module-remap-source source_name=yux_suspended_microphone "
+                               "master=yux_mic_feed.monitor",
+                               "r");
+            char line[64] = {};
+            if (load != nullptr && std::fgets(line, sizeof line, load) != nullptr) index = line;
+            if (load != nullptr) pclose(load);
+            while (!index.empty() && std::isspace(static_cast<unsigned char>(index.back()))) index.pop_back();
+        }
+        ~Module() {
+            if (!index.empty()) std::system(("pactl unload-module " + index).c_str());
+        }
+    } module;
+    ASSERT_FALSE(module.index.empty());
+    yux::testing::TonePlayer tone("yux_mic_feed", yux::testing::TonePlayer::Buffering::low, 0.5f);
+    ASSERT_EQ(std::system("pactl suspend-source yux_suspended_microphone 1"), 0);
+    // Settled, as when a user suspended it before recording: on PipeWire a stream that comes
+    // at once still wakes it.
+    std::this_thread::sleep_for(300ms);
+
+    Recorder recorder(AudioSourceChoice::named("yux_suspended_microphone"));
+    const auto asked = std::chrono::steady_clock::now();
+    recorder.awaitSound();
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    std::printf("the wait for a suspended source's sound took %.3f s\n", std::chrono::duration<double>(waited).count());
+    EXPECT_LT(waited, 300ms);
+    recorder.stop();
 }
