@@ -111,10 +111,23 @@ struct YuxProcess : ::testing::Test {
         QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QString::fromLatin1(keys)});
     }
 
+    // The selection overlay covers the screen and holds the keyboard: keys typed before that go
+    // elsewhere, and a loaded machine can take seconds to get there.
+    static bool overlayTakesKeys(QProcess& process) {
+        DesktopWindows desktop;
+        return eventually([&] {
+            const bool shown = desktop
+                                   .mappedWindow(process.processId(), [](xcb_window_t, const QRect& place) {
+                                       return place.width() == 1920 && place.height() == 1080;
+                                   })
+                                   .has_value();
+            return shown && desktop.keyboardFocusPid() == process.processId();
+        });
+    }
+
     // The shortcut, then the screen picked on the overlay; true once the recording runs.
     bool recordScreenByShortcut(QProcess& process) const {
-        if (!startSelecting(process)) return false;
-        std::this_thread::sleep_for(1s);
+        if (!startSelecting(process) || !overlayTakesKeys(process)) return false;
         type("Tab");  // area, then application, then screen
         type("Tab");
         type("Return");
@@ -197,7 +210,7 @@ TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) 
     start(first);
     ASSERT_TRUE(waitUntilComposed(first)) << first.readAllStandardError().toStdString();
     ASSERT_TRUE(startSelecting(first)) << debugLog();
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(overlayTakesKeys(first)) << "no selection overlay holding the keyboard";
     type("Tab");  // area, then application, then screen
     type("Tab");
     type("Return");
@@ -279,7 +292,7 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     QProcess yux;
     startBesideTray(yux, desktop);
     ASSERT_TRUE(startSelecting(yux)) << debugLog();
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(overlayTakesKeys(yux)) << "no selection overlay holding the keyboard";
     type("Tab");  // area, then application, then screen
     type("Tab");
     testing::TimedAction start{testing::ActionClock::now(), {}};
@@ -372,7 +385,7 @@ TEST_F(YuxProcess, AStoredPhoneCameraPluggedInBeforeTheStartIsRecorded) {
     ASSERT_TRUE(yux.waitForStarted()) << yux.errorString().toStdString();
     ASSERT_TRUE(waitUntilComposed(yux)) << yux.readAllStandardError().toStdString();
     ASSERT_TRUE(startSelecting(yux)) << debugLog();
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(overlayTakesKeys(yux)) << "no selection overlay holding the keyboard";
     type("Tab");  // area, then application, then screen
     type("Tab");
     // The phone's picture in its bubble, shown ready for editing: the first Return ends the
