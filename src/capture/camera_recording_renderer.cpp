@@ -108,15 +108,22 @@ CameraRecordingRenderer::CameraRecordingRenderer(CameraPlacement placement_, Siz
       canvases_(std::make_shared<CanvasPool>(static_cast<int>(std::lround(size.width)),
                                              static_cast<int>(std::lround(size.height)))) {}
 
+QRectF CameraRecordingRenderer::pictureFrame(const CameraPlacement& placement, const Rect& bubble,
+                                             const QRectF& destination, double aspect) {
+    const Rect crop = CameraOverlayGeometry{}.crop(placement, bubble, aspect);
+    if (!(crop.width > 0 && crop.height > 0)) return {};
+    const double width = destination.width() / crop.width;
+    const double height = destination.height() / crop.height;
+    return QRectF(destination.x() - crop.minX() * width, destination.y() - crop.minY() * height, width, height);
+}
+
 bool CameraRecordingRenderer::paintBubble(QPainter& painter, const QImage& camera, const CameraPlacement& placement,
                                           const Rect& bubble, const QRectF& destination) {
     if (camera.isNull() || destination.isEmpty() || bubble.width <= 0 || bubble.height <= 0) return false;
     const double imageWidth = camera.width();
     const double imageHeight = camera.height();
-    const Rect crop = CameraOverlayGeometry{}.crop(placement, bubble, imageWidth / imageHeight);
-    const QRectF source(crop.minX() * imageWidth, crop.minY() * imageHeight, crop.width * imageWidth,
-                        crop.height * imageHeight);
-    if (!(source.width() > 0 && source.height() > 0)) return false;
+    const QRectF picture = pictureFrame(placement, bubble, destination, imageWidth / imageHeight);
+    if (picture.isNull()) return false;
     const double sx = destination.width() / bubble.width;
     const double sy = destination.height() / bubble.height;
 
@@ -138,12 +145,11 @@ bool CameraRecordingRenderer::paintBubble(QPainter& painter, const QImage& camer
         painter.scale(-1, 1);
     }
     // A clip path would cut the rim without antialiasing, so the shape is filled with the
-    // picture as its brush, mapped from the crop onto the bubble.
+    // picture as its brush, mapped so that its crop covers the bubble.
     QBrush brush(camera);
     QTransform mapping;
-    mapping.translate(destination.x(), destination.y());
-    mapping.scale(destination.width() / source.width(), destination.height() / source.height());
-    mapping.translate(-source.x(), -source.y());
+    mapping.translate(picture.x(), picture.y());
+    mapping.scale(picture.width() / imageWidth, picture.height() / imageHeight);
     brush.setTransform(mapping);
     painter.fillPath(shape, brush);
     painter.restore();

@@ -30,6 +30,10 @@ public:
     // the same part of the picture. False when there is nothing to paint.
     static bool paintBubble(QPainter& painter, const QImage& camera, const CameraPlacement& placement,
                             const Rect& bubble, const QRectF& destination);
+    // Where the whole picture, of width / height `aspect`, lies when paintBubble draws it (before
+    // mirroring): scaled and moved so that its crop fills `destination`. Empty for an empty crop.
+    static QRectF pictureFrame(const CameraPlacement& placement, const Rect& bubble, const QRectF& destination,
+                               double aspect);
 
     CameraPlacement placement;
 

@@ -70,12 +70,11 @@ QRectF CameraBubbleWindow::pictureFrame() const {
     const QImage picture = presenter_.picture();
     const double aspect =
         picture.isNull() ? presenter_.sourceAspect() : static_cast<double>(picture.width()) / picture.height();
-    const Rect crop = CameraOverlayGeometry{}.crop(placement_, Rect{0, 0, frame_.width, frame_.height}, aspect);
-    if (!(crop.width > 0 && crop.height > 0)) return {};
-    const double width = frame_.width / crop.width;
-    const double height = frame_.height / crop.height;
-    const double x = -crop.minX() * width;
-    return QRectF(placement_.isMirrored() ? frame_.width - (x + width) : x, -crop.minY() * height, width, height);
+    QRectF frame = CameraRecordingRenderer::pictureFrame(placement_, Rect{0, 0, frame_.width, frame_.height},
+                                                         QRectF(0, 0, frame_.width, frame_.height), aspect);
+    // Drawn flipped about the bubble.
+    if (placement_.isMirrored() && !frame.isNull()) frame.moveLeft(frame_.width - frame.right());
+    return frame;
 }
 
 void CameraBubbleWindow::paintEvent(QPaintEvent*) {
