@@ -57,15 +57,17 @@ QCoro::Task<void> PendingRecordingMarkers::release(std::string scratchPath) {
     if (!line.empty()) co_await log(line);
 }
 
-QCoro::Task<void> PendingRecordingMarkers::setAside(std::string scratchPath, std::string reason) const {
-    const std::string path = markerPath(scratchPath);
-    std::string line;
+std::string PendingRecordingMarkers::moveAside(const std::string& markerFile, const std::string& reason) const {
     try {
-        line = "pending_marker_set_aside path=" + path + " moved_to=" + fileSystem_.moveAside(path) + " reason=" + reason;
+        return "pending_marker_set_aside path=" + markerFile + " moved_to=" + fileSystem_.moveAside(markerFile) +
+               " reason=" + reason;
     } catch (const std::exception& error) {
-        line = "pending_marker_failed path=" + path + " error=" + error.what();
+        return "pending_marker_failed path=" + markerFile + " error=" + error.what();
     }
-    co_await log(line);
+}
+
+QCoro::Task<void> PendingRecordingMarkers::setAside(std::string scratchPath, std::string reason) const {
+    co_await log(moveAside(markerPath(scratchPath), reason));
 }
 
 std::vector<std::string> PendingRecordingMarkers::presentIn(const std::string& scratchDirectory) {
@@ -83,14 +85,6 @@ QCoro::Task<std::vector<PendingRecordingMarkers::Marker>> PendingRecordingMarker
     std::vector<std::string> markerFiles) const {
     std::vector<Marker> found;
     std::vector<std::string> lines;
-    const auto setAsideNow = [&](const std::string& path, const char* reason) {
-        try {
-            lines.push_back("pending_marker_set_aside path=" + path + " moved_to=" + fileSystem_.moveAside(path) +
-                            " reason=" + reason);
-        } catch (const std::exception& failure) {
-            lines.push_back("pending_marker_failed path=" + path + " error=" + failure.what());
-        }
-    };
     for (const std::string& path : markerFiles) {
         std::error_code statusError;
         const auto type = std::filesystem::symlink_status(path, statusError).type();
@@ -106,14 +100,14 @@ QCoro::Task<std::vector<PendingRecordingMarkers::Marker>> PendingRecordingMarker
         }
         // A marker naming a movie elsewhere is never followed.
         if (!marker || markerPath(marker->scratchPath) != path) {
-            setAsideNow(path, "unreadable");
+            lines.push_back(moveAside(path, "unreadable"));
             continue;
         }
         // Our movies are plain files: a link, even one to a movie, is not opened, and neither it
         // nor what it points to is touched.
         if (std::filesystem::symlink_status(marker->scratchPath, statusError).type() ==
             std::filesystem::file_type::symlink) {
-            setAsideNow(path, "movie_is_a_link");
+            lines.push_back(moveAside(path, "movie_is_a_link"));
             continue;
         }
         if (!fileSystem_.regularFileExists(marker->scratchPath)) {

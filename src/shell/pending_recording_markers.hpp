@@ -50,6 +50,8 @@ public:
 
 private:
     QCoro::Task<void> log(std::string line) const;
+    // Moves the marker file aside; answers the line that says so, or why it could not.
+    std::string moveAside(const std::string& markerFile, const std::string& reason) const;
 
     std::shared_ptr<DebugLogBoundary> debugLog_;
     LocalFileSystem fileSystem_;
