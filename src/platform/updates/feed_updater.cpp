@@ -118,25 +118,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The transfer itself failed. The cause, lower-case and without a full stop, goes into the
-// sentence of what failed: a check says it on its own, a download says the download failed.
-class NetworkError : public FetchError {
-public:
-    explicit NetworkError(std::string cause) : FetchError(sentence(cause)), cause_(std::move(cause)) {}
-    const std::string& cause() const { return cause_; }
-
-private:
-    static std::string sentence(std::string cause) {
-        if (!cause.empty()) cause[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(cause[0])));
-        return cause + ".";
-    }
-    std::string cause_;
-};
-
 std::string lowerFirst(std::string text) {
     if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
 }
+
+// The transfer itself failed. A check says the reason as a sentence of its own; a download says
+// the download failed, with the reason, lower-case, as its cause.
+class NetworkError : public FetchError {
+public:
+    explicit NetworkError(const std::string& reason) : FetchError(reason + "."), cause_(lowerFirst(reason)) {}
+    const std::string& cause() const { return cause_; }
+
+private:
+    std::string cause_;
+};
 
 std::string downloadFailure(const std::exception& error) {
     if (const auto* network = dynamic_cast<const NetworkError*>(&error))
@@ -287,13 +283,13 @@ QCoro::Task<void> FeedUpdater::fetch(const QString& address, TakePiece take, boo
             throw FetchError("The update server did not answer within " +
                              std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count()) +
                              " seconds.");
-        if (reply->error() != QNetworkReply::NoError) throw NetworkError(lowerFirst(reply->errorString().toStdString()));
+        if (reply->error() != QNetworkReply::NoError) throw NetworkError(reply->errorString().toStdString());
         if (const QVariant location = redirect(); location.isValid()) {
             const QUrl next = target.resolved(location.toUrl());
             if (!isAcceptedRedirect(next))
                 throw FetchError("The update server redirected to an address that is not secure: " +
                                  next.toString().toStdString() + ".");
-            if (redirects >= kMaxRedirects) throw NetworkError("too many redirects");
+            if (redirects >= kMaxRedirects) throw NetworkError("Too many redirects");
             target = next;
             continue;
         }
