@@ -22,11 +22,10 @@ struct AudioSourceChoice {
     static AudioSourceChoice named(std::string name) { return {Kind::namedSource, std::move(name)}; }
 };
 
-// The sound server has no source to record from: no default sink monitor for system audio,
-// or no source of the given name for a microphone.
-class AudioSourceUnavailable : public std::runtime_error {
+// Recording from a source could not begin; `kind` tells which source it was for.
+class AudioSourceError : public std::runtime_error {
 public:
-    AudioSourceUnavailable(AudioSourceChoice::Kind kind, const std::string& message)
+    AudioSourceError(AudioSourceChoice::Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}
     AudioSourceChoice::Kind kind() const { return kind_; }
 
@@ -34,16 +33,18 @@ private:
     AudioSourceChoice::Kind kind_;
 };
 
-// Recording from the source could not begin: the sound server refused the connection or the
-// stream, or did not answer in time. The message says which, in words for the user.
-class AudioSourceFailed : public std::runtime_error {
+// The sound server has no source to record from: no default sink monitor for system audio,
+// or no source of the given name for a microphone.
+class AudioSourceUnavailable : public AudioSourceError {
 public:
-    AudioSourceFailed(AudioSourceChoice::Kind kind, const std::string& message)
-        : std::runtime_error(message), kind_(kind) {}
-    AudioSourceChoice::Kind kind() const { return kind_; }
+    using AudioSourceError::AudioSourceError;
+};
 
-private:
-    AudioSourceChoice::Kind kind_;
+// The sound server refused the connection or the stream, or did not answer in time. The
+// message says which, in words for the user.
+class AudioSourceFailed : public AudioSourceError {
+public:
+    using AudioSourceError::AudioSourceError;
 };
 
 // The host time at which the first of `waitingFrames` frames, all readable at `readAt`, was
