@@ -41,6 +41,9 @@ std::optional<QStringList> privateMountOptions() {
 }
 
 struct AutomationProcess : ::testing::Test {
+    // When each phase of an answer was first seen.
+    using Seen = std::map<std::string, testing::ActionClock::time_point>;
+
     testing::TemporaryDirectory home;
 
     std::filesystem::path base() const { return home.path() / "data" / "Yux" / "Automation" / "v1" / "production"; }
@@ -82,12 +85,7 @@ struct AutomationProcess : ::testing::Test {
     }
 
     std::vector<std::filesystem::path> scratchFiles(const std::string& suffix) const {
-        std::vector<std::filesystem::path> found;
-        if (!std::filesystem::exists(scratchFolder())) return found;
-        for (const auto& entry : std::filesystem::directory_iterator(scratchFolder())) {
-            if (entry.path().filename().string().ends_with(suffix)) found.push_back(entry.path());
-        }
-        return found;
+        return testing::scratchFiles(home.path(), suffix);
     }
 
     // The one take in the scratch folder, kept with its marker; empty when there is none.
@@ -149,7 +147,7 @@ struct AutomationProcess : ::testing::Test {
     // first seen.
     Json waitFor(QProcess& process, const std::string& id, std::vector<std::string> phases,
                  std::chrono::seconds timeout = kJobTimeout,
-                 std::map<std::string, testing::ActionClock::time_point>* seen = nullptr, int pollMs = 50) const {
+                 Seen* seen = nullptr, int pollMs = 50) const {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         Json last;
         while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
@@ -161,6 +159,15 @@ struct AutomationProcess : ::testing::Test {
         }
         ADD_FAILURE() << "no answer in " << phases.front() << " for " << id << ", last: " << last.dump();
         return last;
+    }
+
+    // When the first of `phases` was seen: a phase skipped between two looks counts from the next.
+    static testing::ActionClock::time_point firstSeen(const Seen& seen, std::initializer_list<const char*> phases) {
+        auto first = testing::ActionClock::time_point::max();
+        for (const char* phase : phases) {
+            if (const auto found = seen.find(phase); found != seen.end()) first = std::min(first, found->second);
+        }
+        return first;
     }
 
     bool waitForFolders(QProcess& process) const {
@@ -192,7 +199,7 @@ TEST_F(AutomationProcess, ATwoSecondRecordingOfTheDisplayIsExported) {
     const std::string job = newID();
     const auto sent = testing::ActionClock::now();
     send({{"id", job}, {"durationSeconds", 2}});
-    std::map<std::string, testing::ActionClock::time_point> seen;
+    Seen seen;
     Json done = waitFor(yux, job, {"completed", "failed", "cancelled"}, kJobTimeout, &seen);
     ASSERT_EQ(done["phase"], "completed") << done.dump();
     EXPECT_FALSE(done.contains("progress"));
@@ -207,12 +214,8 @@ TEST_F(AutomationProcess, ATwoSecondRecordingOfTheDisplayIsExported) {
     }
     EXPECT_TRUE(screen);
     EXPECT_TRUE(systemAudio);
-    // Two seconds at least, and no longer than from the command to its stop being seen: a
-    // phase skipped between two looks counts from the next one.
-    auto stopSeen = testing::ActionClock::time_point::max();
-    for (const char* phase : {"stopping", "exporting", "completed"}) {
-        if (seen.contains(phase)) stopSeen = std::min(stopSeen, seen[phase]);
-    }
+    // Two seconds at least, and no longer than from the command to its stop being seen.
+    const auto stopSeen = firstSeen(seen, {"stopping", "exporting", "completed"});
     testing::expectWithin(movie.duration().seconds(), {2.0, testing::secondsBetween(sent, stopSeen)}, kTakeMargin,
                           "the take");
 
@@ -279,14 +282,7 @@ TEST_F(AutomationProcess, CancelWhileRecordingLeavesNothingBehind) {
     EXPECT_EQ(done["phase"], "cancelled");
     EXPECT_EQ(done["error"], "Recording cancelled");
     EXPECT_FALSE(done.contains("outputPath"));
-    const auto scratch = home.path() / "cache" / "Yux" / "Scratch";
-    bool movieLeft = false;
-    if (std::filesystem::exists(scratch)) {
-        for (const auto& entry : std::filesystem::directory_iterator(scratch)) {
-            if (entry.path().extension() == ".mov") movieLeft = true;
-        }
-    }
-    EXPECT_FALSE(movieLeft);
+    EXPECT_TRUE(scratchFiles(".mov").empty());
     const std::string status = newID();
     send({{"id", status}, {"action", "status"}});
     EXPECT_EQ(waitFor(yux, status, {"completed"}, kStartTimeout)["discovery"]["sessionState"], "idle");
@@ -333,7 +329,7 @@ TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStar
         ASSERT_TRUE(waitForFolders(yux));
         std::string job;
         auto sent = testing::ActionClock::now();
-        std::map<std::string, testing::ActionClock::time_point> seen;
+        Seen seen;
         Json reached = Json::object();
         // The stop lasts about a tenth of a second, so the answer is looked at often; should a
         // busy machine still let it pass unseen, the client cancels that job and records again.
@@ -362,10 +358,7 @@ TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStar
         EXPECT_EQ(done["error"], "Recording cancelled. The recording is kept in " + movie.string() + ".");
         EXPECT_FALSE(done.contains("outputPath"));
         EXPECT_EQ(debugLog().find("session_trim_discarded scratch=" + movie.string()), std::string::npos);
-        auto stopSeen = testing::ActionClock::time_point::max();
-        for (const char* phase : {"stopping", "exporting"}) {
-            if (seen.contains(phase)) stopSeen = std::min(stopSeen, seen[phase]);
-        }
+        const auto stopSeen = firstSeen(seen, {"stopping", "exporting"});
         testing::expectWithin(platform::MovieTrackReader(movie.string()).duration().seconds(),
                               {2.0, testing::secondsBetween(sent, stopSeen)}, 0.2, "the kept take");
         expectOfferedAtStart(movie);
@@ -381,7 +374,7 @@ TEST_F(AutomationProcess, ATakeKilledWhileRecordingIsOfferedAtTheNextStart) {
     const std::string job = newID();
     const auto sent = testing::ActionClock::now();
     send({{"id", job}, {"durationSeconds", 60}});
-    std::map<std::string, testing::ActionClock::time_point> seen;
+    Seen seen;
     ASSERT_EQ(waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen)["phase"], "recording");
     std::this_thread::sleep_for(3s);
     // Killed just after a fragment reached the disk, so the cut loses little.

@@ -60,13 +60,8 @@ public:
         return window;
     }
 
-    // The process whose window holds the keyboard focus now (the X server's, not the window
-    // manager's idea of it); -1 when none does.
-    qint64 keyboardFocusPid() {
-        auto* focus = xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr);
-        xcb_window_t window = focus ? focus->focus : XCB_WINDOW_NONE;
-        free(focus);
-        // The focus may sit on a child of the window that names its process.
+    // The process that `window`, or the nearest window above it, names; -1 when none does.
+    qint64 processOf(xcb_window_t window) {
         for (int depth = 0; depth < 8 && window != XCB_WINDOW_NONE && window != root(); ++depth) {
             if (const qint64 pid = windowPid(window); pid >= 0) return pid;
             auto* tree = xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);

@@ -19,6 +19,7 @@
 #include "support/action_span.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
+#include "support/x11_test_client.hpp"
 #include "desktop_windows.hpp"
 #include "yux_process_environment.hpp"
 
@@ -115,13 +116,15 @@ struct YuxProcess : ::testing::Test {
     // elsewhere, and a loaded machine can take seconds to get there.
     static bool overlayTakesKeys(QProcess& process) {
         DesktopWindows desktop;
+        testing::X11TestClient keyboard;
         return eventually([&] {
             const bool shown = desktop
                                    .mappedWindow(process.processId(), [](xcb_window_t, const QRect& place) {
                                        return place.width() == 1920 && place.height() == 1080;
                                    })
                                    .has_value();
-            return shown && desktop.keyboardFocusPid() == process.processId();
+            // The focus as the X server has it: the window manager may still be giving it.
+            return shown && desktop.processOf(keyboard.inputFocus()) == process.processId();
         });
     }
 
@@ -144,13 +147,7 @@ struct YuxProcess : ::testing::Test {
 
     // The scratch folder's movies and pending markers.
     std::vector<std::filesystem::path> scratchFiles(const std::string& suffix) const {
-        std::vector<std::filesystem::path> found;
-        const auto folder = home.path() / "cache" / "Yux" / "Scratch";
-        if (!std::filesystem::exists(folder)) return found;
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            if (entry.path().filename().string().ends_with(suffix)) found.push_back(entry.path());
-        }
-        return found;
+        return testing::scratchFiles(home.path(), suffix);
     }
 
     // A start that offers the take of `movie` in the trim window, which the desktop shows.

@@ -3,6 +3,8 @@
 // The environment of a Yux started by a test: every folder it uses lies under `home`.
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <QProcessEnvironment>
 
@@ -19,6 +21,17 @@ inline QProcessEnvironment yuxProcessEnvironment(const std::filesystem::path& ho
     std::filesystem::create_directories(home / "run");
     std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
     return env;
+}
+
+// The files of its scratch folder whose names end with `suffix` (".mov", ".pending.json").
+inline std::vector<std::filesystem::path> scratchFiles(const std::filesystem::path& home, const std::string& suffix) {
+    std::vector<std::filesystem::path> found;
+    const auto folder = home / "cache" / "Yux" / "Scratch";
+    if (!std::filesystem::exists(folder)) return found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename().string().ends_with(suffix)) found.push_back(entry.path());
+    }
+    return found;
 }
 
 }  // namespace yux::testing

@@ -194,6 +194,12 @@ struct Fixture {
         if (!std::filesystem::exists(downloads)) return 0;
         return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(downloads), {}));
     }
+    // A download that ended with `failure` shows nothing and leaves nothing behind.
+    void expectDownloadFailed(const std::string& failure) {
+        EXPECT_EQ(controller->checkOutcome(), (Outcome{Outcome::Kind::failed, failure}));
+        EXPECT_TRUE(revealed.empty());
+        EXPECT_EQ(filesInDownloads(), 0u);
+    }
 };
 
 }  // namespace
@@ -249,11 +255,8 @@ TEST(FeedUpdater, AWrongSignatureOrLengthRemovesTheDownload) {
         fixture.check();
         fixture.driver->simulate_download();
         fixture.settle();
-        EXPECT_EQ(fixture.controller->checkOutcome(),
-                  (Outcome{Outcome::Kind::failed, "The downloaded update is not signed by Yux."}));
+        fixture.expectDownloadFailed("The downloaded update is not signed by Yux.");
         EXPECT_FALSE(fixture.controller->updateAvailable());
-        EXPECT_TRUE(fixture.revealed.empty());
-        EXPECT_EQ(fixture.filesInDownloads(), 0u);
     }
 }
 
@@ -325,10 +328,7 @@ TEST(FeedUpdater, ATrickleFailsWithinAMinuteOfItsClock) {
     fixture.clockStep = std::chrono::seconds(5);
     fixture.offer(QByteArray(200 * 1024, 't'), {.pieceBytes = 1024, .pieceInterval = std::chrono::milliseconds(5)});
     fixture.settle();
-    EXPECT_EQ(fixture.controller->checkOutcome(),
-              (Outcome{Outcome::Kind::failed, "The update download was too slow: under 16 KiB per second for a minute."}));
-    EXPECT_TRUE(fixture.revealed.empty());
-    EXPECT_EQ(fixture.filesInDownloads(), 0u);
+    fixture.expectDownloadFailed("The update download was too slow: under 16 KiB per second for a minute.");
     EXPECT_TRUE(fixture.controller->canCheckForUpdates());
 }
 
@@ -371,10 +371,7 @@ TEST(FeedUpdater, RedirectsAreFollowedAndALoopFailsTheDownloadSayingWhy) {
         fixture.check();
         fixture.driver->simulate_download();
         fixture.settle();
-        EXPECT_EQ(fixture.controller->checkOutcome(),
-                  (Outcome{Outcome::Kind::failed, "The update download failed: too many redirects."}));
-        EXPECT_TRUE(fixture.revealed.empty());
-        EXPECT_EQ(fixture.filesInDownloads(), 0u);
+        fixture.expectDownloadFailed("The update download failed: too many redirects.");
         EXPECT_TRUE(fixture.controller->canCheckForUpdates());
     }
 }
