@@ -382,11 +382,7 @@ TEST(RecordingSessionOrchestrator, InputsAreLockedForTheRecordingAndAFailedBegin
 
     // A chosen microphone that is gone refuses the recording; the reserved file is deleted.
     SessionWorld f(true);
-    CaptureInputPreferences chosen;
-    chosen.microphoneEnabled = true;
-    chosen.microphoneDeviceID = "gone";
-    f.inputPreferences.store(chosen);
-    f.run(f.inputs->start());
+    f.chooseMissingMicrophone();
     f.run(f.session->start());
     const auto* failure = f.stored().failure();
     ASSERT_NE(failure, nullptr);
@@ -764,11 +760,7 @@ TEST(RecordingSessionOrchestrator, ATakeIsNotedAsItStartsAndTheNoteGoesOnlyWithI
          }, true},
         // Noted before the inputs begin: a microphone that is gone refuses the take after the note.
         {"a start whose inputs refuse", [](SessionWorld& w) {
-             CaptureInputPreferences chosen;
-             chosen.microphoneEnabled = true;
-             chosen.microphoneDeviceID = "gone";
-             w.inputPreferences.store(chosen);
-             w.run(w.inputs->start());
+             w.chooseMissingMicrophone();
              w.run(w.session->start());
              w.run(w.inputs->stop());
          }, true},

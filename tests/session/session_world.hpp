@@ -76,6 +76,15 @@ struct SessionWorld {
     }
     std::string scratchPath(std::size_t n = 0) const { return scratch->reserved.at(n); }
 
+    // The inputs start with a chosen microphone that is not there: they refuse a recording.
+    void chooseMissingMicrophone() {
+        CaptureInputPreferences chosen;
+        chosen.microphoneEnabled = true;
+        chosen.microphoneDeviceID = "gone";
+        inputPreferences.store(chosen);
+        run(inputs->start());
+    }
+
     PendingRecordingArtifact recordAndStop() {
         run(session->start());
         run(session->stop());
