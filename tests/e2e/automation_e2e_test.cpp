@@ -32,14 +32,6 @@ constexpr int kExitTimeoutMs = 20000;
 // What a take's length may stray beyond its bounds: the frames and sound packets at its ends.
 constexpr double kTakeMargin = 0.1;
 
-// unshare's options for a mount namespace of Yux's own; none when this machine allows none.
-std::optional<QStringList> privateMountOptions() {
-    for (const QStringList options : {QStringList{"--mount"}, QStringList{"--map-root-user", "--mount"}}) {
-        if (QProcess::execute(QStringLiteral("unshare"), options + QStringList{"true"}) == 0) return options;
-    }
-    return std::nullopt;
-}
-
 struct AutomationProcess : ::testing::Test {
     // When each phase of an answer was first seen.
     using Seen = std::map<std::string, testing::ActionClock::time_point>;
@@ -70,10 +62,7 @@ struct AutomationProcess : ::testing::Test {
         ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
     }
 
-    std::string debugLog() const {
-        std::ifstream in(home.path() / "data" / "Yux" / "debug-log.jsonl");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string debugLog() const { return testing::debugLogText(home.path()); }
 
     bool waitForLine(QProcess& process, const std::string& text) const {
         const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
@@ -398,7 +387,7 @@ TEST_F(AutomationProcess, ATakeKilledWhileRecordingIsOfferedAtTheNextStart) {
 }
 
 TEST_F(AutomationProcess, ATakeWhoseExportFindsTheSaveDiskFullIsKept) {
-    const auto isolation = privateMountOptions();
+    const auto isolation = testing::privateMountOptions();
     if (!isolation) GTEST_SKIP() << "no mount namespace here for a small file system of Yux's own";
     std::filesystem::create_directories(saveFolder());
     saveFolderChosen = true;

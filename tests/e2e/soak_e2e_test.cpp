@@ -163,10 +163,7 @@ struct YuxSoak : ::testing::Test {
         }
     }
 
-    std::string debugLog() const {
-        std::ifstream in(home.path() / "data" / "Yux" / "debug-log.jsonl");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string debugLog() const { return testing::debugLogText(home.path()); }
 
     // The log's last line now (each carries its time): what follows it is new. The log keeps
     // only its last lines, so counting from its start would not do.

@@ -50,10 +50,7 @@ struct YuxProcess : ::testing::Test {
         ASSERT_TRUE(process.waitForStarted()) << process.errorString().toStdString();
     }
 
-    std::string debugLog() const {
-        std::ifstream in(home.path() / "data" / "Yux" / "debug-log.jsonl");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string debugLog() const { return testing::debugLogText(home.path()); }
 
     // Waits for a debug-log line holding `text`, the `count`-th such line.
     bool waitForLine(QProcess& process, const std::string& text, int count = 1,
@@ -341,22 +338,10 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     EXPECT_EQ(yux.exitCode(), 0);
 }
 
-namespace {
-
-// unshare's options for a mount namespace of Yux's own; none when this machine allows none.
-std::optional<QStringList> privateMountOptions() {
-    for (const QStringList options : {QStringList{"--mount"}, QStringList{"--map-root-user", "--mount"}}) {
-        if (QProcess::execute(QStringLiteral("unshare"), options + QStringList{"true"}) == 0) return options;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 // A user who chose the phone camera starts Yux with the phone plugged in and records at once,
 // without choosing the camera again.
 TEST_F(YuxProcess, AStoredPhoneCameraPluggedInBeforeTheStartIsRecorded) {
-    const auto isolation = privateMountOptions();
+    const auto isolation = testing::privateMountOptions();
     if (!isolation) GTEST_SKIP() << "no mount namespace here to put the test phone where Yux looks for it";
     QProcess phone;
     phone.start(QStringLiteral(YUX_FAKE_PHONE), {});

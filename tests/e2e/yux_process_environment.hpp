@@ -3,10 +3,15 @@
 // The environment of a Yux started by a test: every folder it uses lies under `home`.
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <QProcess>
 #include <QProcessEnvironment>
+#include <QStringList>
 
 namespace yux::testing {
 
@@ -21,6 +26,20 @@ inline QProcessEnvironment yuxProcessEnvironment(const std::filesystem::path& ho
     std::filesystem::create_directories(home / "run");
     std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
     return env;
+}
+
+// Its debug log as it stands, whole.
+inline std::string debugLogText(const std::filesystem::path& home) {
+    std::ifstream in(home / "data" / "Yux" / "debug-log.jsonl");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// unshare's options for a mount namespace of Yux's own; none when this machine allows none.
+inline std::optional<QStringList> privateMountOptions() {
+    for (const QStringList options : {QStringList{"--mount"}, QStringList{"--map-root-user", "--mount"}}) {
+        if (QProcess::execute(QStringLiteral("unshare"), options + QStringList{"true"}) == 0) return options;
+    }
+    return std::nullopt;
 }
 
 // The files of its scratch folder whose names end with `suffix` (".mov", ".pending.json").
