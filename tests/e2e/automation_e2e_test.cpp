@@ -356,6 +356,8 @@ TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStar
         EXPECT_EQ(done["error"], "Recording cancelled. The recording is kept in " + movie.string() + ".");
         EXPECT_FALSE(done.contains("outputPath"));
         EXPECT_EQ(debugLog().find("session_trim_discarded scratch=" + movie.string()), std::string::npos);
+        // Nothing of the export is left in the save folder, whole or not.
+        if (std::filesystem::exists(saveFolder())) EXPECT_TRUE(std::filesystem::is_empty(saveFolder()));
         const auto stopSeen = firstSeen(seen, {"stopping", "exporting"});
         testing::expectWithin(platform::MovieTrackReader(movie.string()).duration().seconds(),
                               {2.0, testing::secondsBetween(sent, stopSeen)}, 0.2, "the kept take");
