@@ -147,7 +147,8 @@ QCoro::Task<double> FfmpegRecordingTrimBoundary::loadDurationSeconds(std::string
 
 QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string sourcePath, std::string destinationPath,
                                                                     TrimSelection selection, RecordingPreset preset,
-                                                                    ProgressHandler progress, platform::CancelToken cancel) {
+                                                                    ProgressHandler progress, platform::CancelToken cancel,
+                                                                    std::string temporaryPath) {
     if (sourcePath == destinationPath) throw failure("Export cannot replace source");
     const auto started = Clock::now();
     co_await debugLog_->append("trim_export_progress phase=preparing fraction=0 source=" + sourcePath);
@@ -195,7 +196,7 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
                             [&](double fraction) {
                                 if (progress) progress(copyProgress(fraction, secondsSince(started)));
                             },
-                            cancel);
+                            cancel, temporaryPath);
                     } catch (const std::exception& error) {
                         // A full disk is worth telling as such.
                         int written = platform::writeErrorNumber(error);
@@ -264,7 +265,7 @@ QCoro::Task<void> FfmpegRecordingTrimBoundary::exportTrimmedSegment(std::string 
                                                  " elapsed=" + logNumber(secondsSince(started)));
                         }
                     },
-                    cancel);
+                    cancel, temporaryPath);
             };
             auto encoding = onWorkerThread(std::move(encode));
             co_await encoding;

@@ -24,7 +24,7 @@ public:
     QCoro::Task<double> loadDurationSeconds(std::string filePath) override;
     QCoro::Task<void> exportTrimmedSegment(std::string sourcePath, std::string destinationPath, TrimSelection selection,
                                            RecordingPreset preset, ProgressHandler progress,
-                                           platform::CancelToken cancel = {}) override;
+                                           platform::CancelToken cancel = {}, std::string temporaryPath = {}) override;
 
     // The report of a copy at `fraction` of the source after `elapsedSeconds`.
     static RecordingExportProgress copyProgress(double fraction, double elapsedSeconds);

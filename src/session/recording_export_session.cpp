@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "model/app_error.hpp"
+#include "model/export_temporary.hpp"
 #include "model/file_recent_recording_store.hpp"
 #include "model/linux_save_folder_authority.hpp"
 #include "model/log_text.hpp"
@@ -111,8 +112,20 @@ QCoro::Task<RecordingExportResult> RecordingExportSession::publish(TrimSelection
         co_await log.append("session_publish_requested scratch=" + scratchPath + " destination=" +
                             reservation.filePath + " start_seconds=" + logNumber(start) +
                             " end_seconds=" + logNumber(end));
+        // Written under a hidden name of our own until whole, noted first so that a kill leaves
+        // nothing unknown behind.
+        std::string temporary;
+        if (collaborators_.pendingRecordings) {
+            std::string candidate = ExportTemporary::pathIn(
+                std::filesystem::path(reservation.filePath).parent_path().string(), QUuid::createUuid());
+            if (co_await collaborators_.pendingRecordings->noteExportTemporary(scratchPath, artifact_.createdAt(),
+                                                                               candidate)) {
+                temporary = std::move(candidate);
+            }
+        }
         co_await collaborators_.trimBoundary->exportTrimmedSegment(scratchPath, reservation.filePath, selection,
-                                                                   profile, std::move(progress), cancel);
+                                                                   profile, std::move(progress), cancel,
+                                                                   std::move(temporary));
         const std::int64_t completed = co_await collaborators_.scratchFileSizeReader->byteSize(reservation.filePath);
         auto file = co_await collaborators_.outputLibrary->markCompleted(reservation.filePath, artifact_.createdAt());
         co_await log.append("session_publish_completed destination=" + file.path +
@@ -175,6 +188,7 @@ RecordingExportSessionFactory::RecordingExportSessionFactory(std::shared_ptr<Set
                                                ? replacements.scratchFileSizeReader
                                                : std::make_shared<LocalRecordingScratchFileSizeReader>();
     collaborators_.debugLog = std::move(debugLog);
+    collaborators_.pendingRecordings = std::move(replacements.pendingRecordings);
 }
 
 QCoro::Task<std::shared_ptr<RecordingExportSession>> RecordingExportSessionFactory::open(std::string scratchPath,

@@ -16,6 +16,7 @@
 #include "model/save_folder_authority_boundary.hpp"
 #include "model/scratch_storage_boundary.hpp"
 #include "model/settings_boundary.hpp"
+#include "session/pending_recording_keeping.hpp"
 #include "session/recording_trim_boundary.hpp"
 #include "session/trim_preview_boundary.hpp"
 
@@ -34,6 +35,9 @@ public:
         std::shared_ptr<RecordingTrimBoundary> trimBoundary;
         std::shared_ptr<RecordingScratchFileSizeReading> scratchFileSizeReader;
         std::shared_ptr<DebugLogBoundary> debugLog;
+        // Optional: notes each export's temporary with the take. Without it an export is written
+        // under its own name.
+        std::shared_ptr<PendingRecordingKeeping> pendingRecordings = {};
     };
 
     // The preset a new pending recording offers first.
@@ -88,6 +92,7 @@ public:
         std::shared_ptr<RecentRecordingStoreBoundary> recentStore;
         std::optional<LocalFileSystem> fileSystem;
         std::shared_ptr<RecordingScratchFileSizeReading> scratchFileSizeReader;
+        std::shared_ptr<PendingRecordingKeeping> pendingRecordings;
     };
 
     // The trim boundary is given: the media pipeline sits above the session.

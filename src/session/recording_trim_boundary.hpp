@@ -23,9 +23,12 @@ public:
 
     virtual QCoro::Task<double> loadDurationSeconds(std::string filePath) = 0;
     // Cancelling `cancel` stops the export, removes what it wrote and throws CancelledError.
+    // With `temporaryPath` (in the destination's folder, already noted with the take), the movie
+    // is written there and takes the destination's name only once whole.
     virtual QCoro::Task<void> exportTrimmedSegment(std::string sourcePath, std::string destinationPath,
                                                    TrimSelection selection, RecordingPreset preset,
-                                                   ProgressHandler progress, platform::CancelToken cancel = {}) = 0;
+                                                   ProgressHandler progress, platform::CancelToken cancel = {},
+                                                   std::string temporaryPath = {}) = 0;
 };
 
 }  // namespace yux

@@ -123,11 +123,13 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
     root.pendingTrimRelay = std::make_shared<PendingTrimEventRelay>();
 
     if (parts.playbackCapability && parts.playbackCapability->isSupported()) {
+        auto pendingRecordings = std::make_shared<PendingRecordingMarkers>(root.debugLog);
         auto exports = std::make_shared<RecordingExportSessionFactory>(
             root.settings, support, root.debugLog, root.clock, std::make_shared<FfmpegRecordingTrimBoundary>(root.debugLog),
             RecordingExportSessionFactory::Replacements{.saveFolderAuthority = root.saveFolderAuthority,
                                                         .scratchStorage = root.scratchStorage,
-                                                        .recentStore = root.recentStore});
+                                                        .recentStore = root.recentStore,
+                                                        .pendingRecordings = pendingRecordings});
         root.outputLibrary = exports->outputLibrary();  // one library for the panel and the exports
         std::shared_ptr<VideoCaptureBoundary> videoCapture = parts.videoCapture;
         if (!videoCapture) {
@@ -145,7 +147,7 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
             .pendingTrimEventHandler = root.pendingTrimRelay,
             .clock = root.clock,
             .debugLog = root.debugLog,
-            .pendingRecordings = std::make_shared<PendingRecordingMarkers>(root.debugLog),
+            .pendingRecordings = pendingRecordings,
         });
     } else {
         root.recordingSession =

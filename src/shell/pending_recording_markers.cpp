@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "model/export_temporary.hpp"
 #include "model/json_coding.hpp"
 #include "model/log_text.hpp"
 
@@ -11,11 +12,18 @@ namespace yux {
 
 namespace {
 
+constexpr const char* kExportTemporaryKey = "exportTemporaryPath";
+
 PendingRecordingMarkers::Marker decodeMarker(const std::string& text) {
     // The reader keeps a reference: the parsed value must outlive it.
     const json::Json parsed = json::parseText(text);
     json::ObjectReader object(parsed);
-    return {object.required<std::string>("scratchPath"), object.required<Date>("createdAt")};
+    PendingRecordingMarkers::Marker marker{object.required<std::string>("scratchPath"), object.required<Date>("createdAt")};
+    // A note of the wrong kind only loses the note, never the take.
+    if (const json::Json* noted = object.find(kExportTemporaryKey); noted != nullptr && noted->is_string()) {
+        marker.exportTemporaryPath = noted->get<std::string>();
+    }
+    return marker;
 }
 
 }  // namespace
@@ -29,18 +37,57 @@ QCoro::Task<void> PendingRecordingMarkers::log(std::string line) const {
     if (debugLog_) co_await debugLog_->append(std::move(line));
 }
 
+std::string PendingRecordingMarkers::notedTemporary(const std::string& scratchPath) const {
+    const std::string path = markerPath(scratchPath);
+    try {
+        const Marker marker = decodeMarker(fileSystem_.readFile(path));
+        return marker.scratchPath == scratchPath ? marker.exportTemporaryPath : std::string();
+    } catch (...) {
+        return {};
+    }
+}
+
+std::string PendingRecordingMarkers::removeTemporary(const std::string& temporaryPath) {
+    return ExportTemporary::logLine(temporaryPath, ExportTemporary::remove(temporaryPath));
+}
+
+void PendingRecordingMarkers::write(const Marker& marker) const {
+    json::ObjectWriter object;
+    object.set("scratchPath", marker.scratchPath).set("createdAt", marker.createdAt);
+    if (!marker.exportTemporaryPath.empty()) object.set(kExportTemporaryKey, marker.exportTemporaryPath);
+    fileSystem_.writeFile(markerPath(marker.scratchPath), object.build().dump());
+}
+
 QCoro::Task<void> PendingRecordingMarkers::keep(std::string scratchPath, Date createdAt) {
     std::string failure;
     try {
-        fileSystem_.writeFile(markerPath(scratchPath),
-                              json::ObjectWriter().set("scratchPath", scratchPath).set("createdAt", createdAt).build().dump());
+        write({scratchPath, createdAt, notedTemporary(scratchPath)});
     } catch (...) {
         failure = logErrorText(std::current_exception());
     }
     if (!failure.empty()) co_await log("pending_marker_failed scratch=" + scratchPath + " error=" + failure);
 }
 
+QCoro::Task<bool> PendingRecordingMarkers::noteExportTemporary(std::string scratchPath, Date createdAt,
+                                                               std::string temporaryPath) {
+    if (const std::string previous = notedTemporary(scratchPath); !previous.empty() && previous != temporaryPath) {
+        if (std::string line = removeTemporary(previous); !line.empty()) co_await log(std::move(line));
+    }
+    std::string failure;
+    try {
+        write({scratchPath, createdAt, temporaryPath});
+    } catch (...) {
+        failure = logErrorText(std::current_exception());
+    }
+    if (failure.empty()) co_return true;
+    co_await log("pending_marker_failed scratch=" + scratchPath + " error=" + failure);
+    co_return false;
+}
+
 QCoro::Task<void> PendingRecordingMarkers::release(std::string scratchPath) {
+    if (const std::string noted = notedTemporary(scratchPath); !noted.empty()) {
+        if (std::string line = removeTemporary(noted); !line.empty()) co_await log(std::move(line));
+    }
     const std::string path = markerPath(scratchPath);
     std::string line;
     try {
@@ -102,6 +149,12 @@ QCoro::Task<std::vector<PendingRecordingMarkers::Marker>> PendingRecordingMarker
         if (!marker || markerPath(marker->scratchPath) != path) {
             lines.push_back(moveAside(path, "unreadable"));
             continue;
+        }
+        // What an export killed halfway left in the save folder.
+        if (!marker->exportTemporaryPath.empty()) {
+            if (std::string line = removeTemporary(marker->exportTemporaryPath); !line.empty()) {
+                lines.push_back(std::move(line));
+            }
         }
         // Our movies are plain files: a link, even one to a movie, is not opened, and neither it
         // nor what it points to is touched.

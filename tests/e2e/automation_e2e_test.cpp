@@ -17,6 +17,7 @@
 #include "platform/media/movie_track_reader.hpp"
 #include "support/action_span.hpp"
 #include "support/temporary_directory.hpp"
+#include "desktop_windows.hpp"
 #include "yux_process_environment.hpp"
 
 namespace yux {
@@ -115,6 +116,14 @@ struct AutomationProcess : ::testing::Test {
         EXPECT_NE(debugLog().find(cause), std::string::npos) << debugLog();
         EXPECT_NE(debugLog().find("session_pending_kept scratch=" + movie.string()), std::string::npos);
         expectOfferedAtStart(movie);
+    }
+
+    // The value after `key` on the first debug-log line starting with `line`, up to `end`.
+    std::string loggedValue(const std::string& line, const std::string& key, const std::string& end) const {
+        const std::string log = debugLog();
+        const std::size_t at = log.find(key, log.find(line));
+        if (log.find(line) == std::string::npos || at == std::string::npos) return {};
+        return log.substr(at + key.size(), log.find(end, at) - at - key.size());
     }
 
     static std::string newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
@@ -347,6 +356,8 @@ TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStar
         EXPECT_EQ(done["error"], "Recording cancelled. The recording is kept in " + movie.string() + ".");
         EXPECT_FALSE(done.contains("outputPath"));
         EXPECT_EQ(debugLog().find("session_trim_discarded scratch=" + movie.string()), std::string::npos);
+        // Nothing of the export is left in the save folder, whole or not.
+        if (std::filesystem::exists(saveFolder())) EXPECT_TRUE(std::filesystem::is_empty(saveFolder()));
         const auto stopSeen = firstSeen(seen, {"stopping", "exporting"});
         testing::expectWithin(platform::MovieTrackReader(movie.string()).duration().seconds(),
                               {2.0, testing::secondsBetween(sent, stopSeen)}, 0.2, "the kept take");
@@ -411,6 +422,81 @@ TEST_F(AutomationProcess, ATakeWhoseSaveFolderIsAFileIsKept) {
     expectTakeKeptWhenTheExportFails(
         yux, R"(saveFolderUnusable("save folder bookmark resolution failed for )" + saveFolder().string() + "\")",
         "session_publish_failed scratch=");
+}
+
+// An export killed halfway (SIGKILL, as a crash or a power loss) leaves nothing under the
+// finished movie's name. The next start removes the one temporary noted with the take and leaves
+// everything else of that naming alone; the take, offered again, exports from its trim window.
+TEST_F(AutomationProcess, AnExportKilledHalfwayLeavesNoMovieUnderItsNameAndItsTemporaryGoesAtTheNextStart) {
+    QProcess yux;
+    start(yux);
+    ASSERT_TRUE(waitForFolders(yux));
+    const std::string job = newID();
+    // A slow export: the picture encoded again at the best quality in the other codec.
+    send({{"id", job}, {"durationSeconds", 4}, {"export", {{"codec", "hevc"}, {"quality", 1.0}}}});
+    ASSERT_EQ(waitFor(yux, job, {"exporting", "completed", "failed", "cancelled"})["phase"], "exporting");
+    auto hidden = [&](const std::string& prefix) {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(saveFolder())) {
+            if (entry.path().filename().string().starts_with(prefix)) found.push_back(entry.path());
+        }
+        return found;
+    };
+    // Killed once the export has written part of the movie.
+    std::vector<std::filesystem::path> partial;
+    const auto giveUp = std::chrono::steady_clock::now() + kJobTimeout;
+    while (std::chrono::steady_clock::now() < giveUp && yux.state() != QProcess::NotRunning) {
+        partial = hidden(".yux-export-");
+        if (partial.size() == 1 && std::filesystem::file_size(partial[0]) > 0) break;
+        std::this_thread::sleep_for(2ms);
+    }
+    ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
+    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    ASSERT_EQ(partial.size(), 1u) << debugLog();
+    ASSERT_EQ(answer(job)["phase"], "exporting") << "the export ended before the kill";
+    const std::filesystem::path destination = loggedValue("session_publish_requested scratch=", "destination=", " start_seconds=");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(destination))) << destination;
+    EXPECT_TRUE(hidden("Yux ").empty()) << "no movie under a finished movie's name";
+
+    const auto movie = keptTake();
+    ASSERT_FALSE(movie.empty()) << debugLog();
+    std::ifstream markerFile(scratchFolder() / (movie.stem().string() + ".pending.json"));
+    const Json marker = Json::parse(markerFile, nullptr, false);
+    ASSERT_TRUE(marker.is_object());
+    EXPECT_EQ(marker.value("exportTemporaryPath", ""), partial[0].string());
+    // Of the same naming, but not noted: never Yux's to remove.
+    const auto unnoted = saveFolder() / (".yux-export-" + newID() + ".partial");
+    std::ofstream(unnoted) << "someone's";
+    const auto link = saveFolder() / (".yux-export-" + newID() + ".partial");
+    std::filesystem::create_symlink(unnoted, link);
+    const auto folder = saveFolder() / (".yux-export-" + newID() + ".partial");
+    std::filesystem::create_directory(folder);
+
+    QProcess next;
+    start(next);
+    ASSERT_TRUE(waitForLine(next, "session_pending_trim_adopted scratch=" + movie.string())) << debugLog();
+    EXPECT_FALSE(std::filesystem::exists(partial[0]));
+    EXPECT_NE(debugLog().find("export_temporary_removed path=" + partial[0].string()), std::string::npos);
+    // Exported from its trim window, as a user does: the Export… button at the foot of its side bar.
+    testing::DesktopWindows desktop;
+    std::optional<QRect> trim;
+    ASSERT_TRUE(testing::eventually([&] {
+        trim = desktop.mappedWindow(next.processId(), [&](xcb_window_t window, const QRect&) {
+            return desktop.title(window) == "Recording — Export";
+        });
+        return trim.has_value();
+    })) << debugLog();
+    std::this_thread::sleep_for(500ms);  // laid out and drawn
+    testing::clickAt(trim->bottomRight() - QPoint(114, 29));
+    ASSERT_TRUE(waitForLine(next, "export_editor_export_completed destination=")) << debugLog();
+    const std::string exported = loggedValue("export_editor_export_completed", "destination=", "\"");
+    EXPECT_GT(platform::MovieTrackReader(exported).duration().seconds(), 3.5) << exported;
+    quit(next);
+
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(unnoted)));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::symlink_status(folder)));
+    EXPECT_EQ(hidden(".yux-export-").size(), 3u);
 }
 
 }  // namespace

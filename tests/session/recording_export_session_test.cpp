@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 
+#include "model/export_temporary.hpp"
 #include "platform/async/wait_for.hpp"
 #include "session/session_world.hpp"
 #include "support/app_error_expectations.hpp"
@@ -60,6 +62,30 @@ TEST(RecordingExportSession, FinishDeletesOnceAndIsRefusedWhileAnExportRuns) {
     testing::expectAppError([&] { waitForTask(session->saveTrimPreview(whole(), high(), {})); },
                             AppError::outputFinalizationFailed("Recording editor is closed"));
     EXPECT_FALSE(session->isExporting());
+}
+
+// Each export is handed a hidden temporary in the save folder, noted with the take before the
+// pipeline gets it; when the note cannot be written, the export goes under its own name.
+TEST(RecordingExportSession, EachExportGoesThroughATemporaryNotedWithTheTakeFirst) {
+    SessionWorld w;
+    auto session = openTake(w);
+    w.gates.hold("exportTrimmedSegment");
+    auto running = session->saveTrimPreview(whole(), high(), {});
+    ASSERT_EQ(w.trim->temporaries.size(), 1u);
+    const std::string temporary = w.trim->temporaries[0];
+    EXPECT_EQ(w.keeper->temporaries, (std::vector<std::string>{"/scratch/take.mov " + temporary}));
+    w.gates["exportTrimmedSegment"].open();
+    const auto first = waitForTask(std::move(running));
+    EXPECT_TRUE(ExportTemporary::isNamedAsOurs(temporary)) << temporary;
+    EXPECT_EQ(std::filesystem::path(temporary).parent_path(), std::filesystem::path(first.file.path).parent_path());
+
+    waitForTask(session->saveTrimPreview(whole(), high(), {}));
+    w.keeper->noteFails = true;
+    waitForTask(session->saveTrimPreview(whole(), high(), {}));
+    ASSERT_EQ(w.trim->temporaries.size(), 3u);
+    EXPECT_NE(w.trim->temporaries[1], temporary) << "a new one for each export";
+    EXPECT_EQ(w.trim->temporaries[2], "");
+    EXPECT_EQ(w.keeper->temporaries.size(), 2u);
 }
 
 TEST(RecordingExportSession, AFailedDeletionIsRetriedByTheNextFinish) {

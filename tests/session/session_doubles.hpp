@@ -295,6 +295,14 @@ public:
         notes.push_back("release " + scratchPath + after());
         co_return;
     }
+    // Export temporaries noted, as "<scratch> <temporary>"; refused while `noteFails`.
+    std::vector<std::string> temporaries;
+    bool noteFails = false;
+    QCoro::Task<bool> noteExportTemporary(std::string scratchPath, Date, std::string temporaryPath) override {
+        if (noteFails) co_return false;
+        temporaries.push_back(scratchPath + " " + temporaryPath);
+        co_return true;
+    }
 
 private:
     std::string after() const { return " announced=" + std::to_string(handler_.artifacts.size()); }
@@ -311,6 +319,8 @@ public:
     std::vector<std::string> destinations;
     std::vector<RecordingExportProgress> reported{RecordingExportProgress{0.5, 1, 1, 3.0}};
     std::vector<platform::CancelToken> tokens;
+    // The temporary each export was given ("" for none).
+    std::vector<std::string> temporaries;
     // Where exported movies are written, when given.
     std::optional<LocalFileSystem> disk;
 
@@ -320,8 +330,10 @@ public:
         co_return duration;
     }
     QCoro::Task<void> exportTrimmedSegment(std::string, std::string destinationPath, TrimSelection, RecordingPreset,
-                                           ProgressHandler progress, platform::CancelToken cancel) override {
+                                           ProgressHandler progress, platform::CancelToken cancel,
+                                           std::string temporaryPath) override {
         journal_.add("exportTrimmedSegment");
+        temporaries.push_back(temporaryPath);
         tokens.push_back(cancel);
         for (const auto& report : reported) progress(report);
         co_await gates_.pass("exportTrimmedSegment");

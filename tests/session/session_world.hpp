@@ -49,6 +49,7 @@ struct SessionWorld {
         replacements.fileSystem = disk;
         trim->disk = disk;
         replacements.scratchFileSizeReader = sizes;
+        replacements.pendingRecordings = keeper;
         exports = std::make_shared<RecordingExportSessionFactory>(settings, "/support", log, clock, trim, replacements);
         if (withInputs) {
             inputs = std::make_shared<CaptureInputsController>(

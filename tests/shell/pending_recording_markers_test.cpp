@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <fstream>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "model/export_temporary.hpp"
 #include "model/pending_recording_artifact.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/recording_debug_log.hpp"
@@ -155,6 +158,84 @@ TEST_F(Markers, AMarkerOfAnEarlierRunHoldingTheWholeArtifactReadsAndOneSetAsideK
     EXPECT_TRUE(fs::exists(movie("legacy")));
     EXPECT_TRUE(logged(*log, "pending_marker_set_aside path=" + (dir / "legacy.pending.json").string()));
     EXPECT_FALSE(newest());
+}
+
+// The one temporary noted with a take goes at the next start, export or discard, and only while
+// it is still our own regular file of our naming; what stands at the path otherwise stays, and so
+// does every file of that naming that was not noted.
+TEST_F(Markers, TheNotedExportTemporaryAloneIsRemovedAndOnlyWhenItIsStillOurs) {
+    const fs::path save = dir / "save";
+    fs::create_directory(save);
+    auto temporary = [&](int n) {
+        return ExportTemporary::pathIn(save.string(), QUuid(QStringLiteral("{00000000-0000-4000-8000-%1}")
+                                                                .arg(n, 12, 10, QLatin1Char('0'))));
+    };
+    enum class Thing { ownFile, link, folder, otherName, relative };
+    struct Case {
+        Thing thing;
+        bool removed;
+        std::string reason;  // of the log line when it stays
+    };
+    const Case cases[] = {{Thing::ownFile, true, ""},
+                          {Thing::link, false, "not_a_regular_file"},
+                          {Thing::folder, false, "not_a_regular_file"},
+                          {Thing::otherName, false, "not_named_as_ours"},
+                          {Thing::relative, false, "not_named_as_ours"}};
+    enum class When { start, nextExport, discard };
+    int n = 0;
+    for (When when : {When::start, When::nextExport, When::discard}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(n));
+            const std::string stem = "take" + std::to_string(n);
+            // Where the thing stands, and what the marker notes.
+            fs::path standing = temporary(++n);
+            std::string noted = standing.string();
+            const std::string unnoted = temporary(1000 + n);
+            touch(unnoted, "not noted");
+            touch(save / "target.mov", "theirs");
+            switch (c.thing) {
+                case Thing::ownFile: touch(standing, "partial"); break;
+                case Thing::link: fs::create_symlink(save / "target.mov", standing); break;
+                case Thing::folder: fs::create_directory(standing); touch(standing / "inside", "theirs"); break;
+                case Thing::otherName:
+                    standing = save / (stem + ".mov");
+                    noted = standing.string();
+                    touch(standing, "a movie");
+                    break;
+                case Thing::relative:
+                    touch(standing, "partial");
+                    noted = standing.filename().string();
+                    break;
+            }
+            touch(movie(stem));
+            waitForTask(markers.keep(movie(stem), Date{1}));
+            ASSERT_TRUE(waitForTask(markers.noteExportTemporary(movie(stem), Date{1}, noted)));
+            // Kept again (a quit, a take taken back): the note stays.
+            waitForTask(markers.keep(movie(stem), Date{1}));
+            switch (when) {
+                case When::start: waiting(); break;
+                case When::nextExport:
+                    EXPECT_TRUE(waitForTask(markers.noteExportTemporary(movie(stem), Date{1}, temporary(2000 + n))));
+                    break;
+                case When::discard: waitForTask(markers.release(movie(stem))); break;
+            }
+            EXPECT_EQ(fs::exists(fs::symlink_status(standing)), !c.removed);
+            EXPECT_EQ(logged(*log, "export_temporary_removed path=" + noted), c.removed);
+            if (!c.removed) {
+                EXPECT_TRUE(logged(*log, "export_temporary_left_alone path=" + noted + " reason=" + c.reason));
+            }
+            EXPECT_TRUE(fs::exists(unnoted));
+            EXPECT_EQ(testing::readWholeFile(save / "target.mov"), "theirs");
+            if (c.thing == Thing::folder) EXPECT_TRUE(fs::exists(standing / "inside"));
+            waitForTask(markers.release(movie(stem)));
+        }
+    }
+    // A file of someone else's is never ours, whatever its name.
+    const std::string foreign = temporary(3000);
+    touch(foreign);
+    EXPECT_EQ(ExportTemporary::remove(foreign, ::getuid() + 1).removal, ExportTemporary::Removal::leftAlone);
+    EXPECT_TRUE(fs::exists(foreign));
+    EXPECT_EQ(ExportTemporary::remove(temporary(3001)).removal, ExportTemporary::Removal::missing);
 }
 
 }  // namespace

@@ -100,7 +100,66 @@ std::filesystem::path placeAside(const std::filesystem::path& path, Place place)
     fail(EEXIST, path);
 }
 
+// A file system that lacks the call itself, rather than refusing this one use of it.
+bool notOffered(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EPERM; }
+
+int copyIntoNewFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    Descriptor source{::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    if (source.fd < 0) return errno;
+    Descriptor target{::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)};
+    if (target.fd < 0) return errno;
+    int error = 0;
+    static constexpr std::size_t kChunk = 1 << 20;
+    std::string buffer(kChunk, '\0');
+    while (error == 0) {
+        ssize_t got = ::read(source.fd, buffer.data(), kChunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = errno;
+        if (got <= 0) break;
+        try {
+            writeAll(target.fd, std::string_view(buffer.data(), static_cast<std::size_t>(got)), to);
+        } catch (const std::system_error& failure) {
+            error = failure.code().value();
+        }
+    }
+    if (error == 0 && ::close(target.release()) != 0) error = errno;
+    if (error != 0) ::unlink(to.c_str());
+    return error;
+}
+
 }  // namespace
+
+NoReplaceOperations NoReplaceOperations::live() {
+    return {
+        .renameNoReplace =
+            [](const std::filesystem::path& from, const std::filesystem::path& to) {
+                return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+            },
+        .link = [](const std::filesystem::path& from,
+                   const std::filesystem::path& to) { return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno; },
+        .unlink = [](const std::filesystem::path& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; },
+        .copyExclusive = copyIntoNewFile,
+    };
+}
+
+bool placeWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                           const NoReplaceOperations& operations) {
+    int error = operations.renameNoReplace(from, to);
+    if (error == 0) return true;
+    if (error == EEXIST) return false;
+    if (!notOffered(error)) fail(error, to);
+    error = operations.link(from, to);
+    if (error == EEXIST) return false;
+    if (error != 0 && !notOffered(error)) fail(error, to);
+    if (error != 0) {
+        error = operations.copyExclusive(from, to);
+        if (error == EEXIST) return false;
+        if (error != 0) fail(error, to);
+    }
+    // The file is whole under its name; a second name left behind is only a leftover.
+    operations.unlink(from);
+    return true;
+}
 
 UnusableFileError::UnusableFileError(int error, const std::filesystem::path& path, const std::string& reason)
     : std::system_error(error, std::generic_category(), path.string() + " " + reason), reason_(reason) {}

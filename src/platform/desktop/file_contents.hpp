@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +48,26 @@ void appendToFile(const std::filesystem::path& path, std::string_view data);
 // The file a chain of symbolic links at `path` ends in (the path itself when it is no link), so
 // a write through a dotfiles link replaces the target and the link stays.
 std::filesystem::path followLinks(const std::filesystem::path& path);
+
+// The calls that give a whole file its final name; each answers 0 or the errno.
+struct NoReplaceOperations {
+    // renameat2 with RENAME_NOREPLACE.
+    std::function<int(const std::filesystem::path& from, const std::filesystem::path& to)> renameNoReplace;
+    std::function<int(const std::filesystem::path& from, const std::filesystem::path& to)> link;
+    std::function<int(const std::filesystem::path& path)> unlink;
+    // Copies the file into `to`, created with O_EXCL; a partial copy is removed again.
+    std::function<int(const std::filesystem::path& from, const std::filesystem::path& to)> copyExclusive;
+
+    static NoReplaceOperations live();
+};
+
+// Gives the whole file at `from` the name `to` (in the same folder) without ever replacing what is
+// at `to`: a rename that refuses a taken name, else a hard link and the removal of `from`, else,
+// on a file system that offers neither, a copy into `to` created exclusively and the removal of
+// `from`. Answers false when `to` is taken; `from` then stays for the caller. Other failures
+// throw std::system_error with the errno; `to` is then not ours.
+bool placeWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                           const NoReplaceOperations& operations = NoReplaceOperations::live());
 
 // What becomes of a link whose target is the damaged file.
 enum class DamagedLink {

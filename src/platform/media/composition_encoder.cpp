@@ -121,7 +121,7 @@ bool CompositionEncoder::canEncodeAudio() { return avcodec_find_encoder(AV_CODEC
 
 void CompositionEncoder::encode(const std::string& sourcePath, const std::string& destinationPath,
                                 const EditComposition& composition, const CompositionEncodeSettings& settings,
-                                const Progress& progress, const CancelToken& cancel) {
+                                const Progress& progress, const CancelToken& cancel, const std::string& temporaryPath) {
     if (!(settings.frameRate > 0) || settings.geometry.cropWidth < 2 || settings.geometry.cropHeight < 2) {
         throw std::invalid_argument("The export needs a frame rate and a picture size.");
     }
@@ -131,7 +131,9 @@ void CompositionEncoder::encode(const std::string& sourcePath, const std::string
     CompositionAudioMixer mixer(sourcePath, composition, settings.volumes);
     if (mixer.hasAudio() && !canEncodeAudio()) throw MediaFailure("Audio encoder unavailable", "no AAC encoder", true);
 
-    ExclusiveOutputFile file(destinationPath);
+    // Written under the temporary's name, when there is one, until whole.
+    ExclusiveOutputFile file(temporaryPath.empty() ? destinationPath : temporaryPath,
+                             temporaryPath.empty() ? std::string() : destinationPath);
     ffmpeg::OutputContext output;
     Output video;
     Output audio;

@@ -42,9 +42,11 @@ public:
     // failure. Output ends where the composition's media ends, if that comes before its length.
     // Throws CancelledError when `cancel` fires (checked per picture and per audio frame),
     // OutputFileExistsError when the destination exists, MediaFailure for a failed step (its
-    // sentence for users, the library's words as its cause).
+    // sentence for users, the library's words as its cause). With `temporaryPath`, the movie is
+    // written there and takes the destination's name only once whole.
     static void encode(const std::string& sourcePath, const std::string& destinationPath, const EditComposition& composition,
-                       const CompositionEncodeSettings& settings, const Progress& progress, const CancelToken& cancel);
+                       const CompositionEncodeSettings& settings, const Progress& progress, const CancelToken& cancel,
+                       const std::string& temporaryPath = {});
 };
 
 }  // namespace yux::platform

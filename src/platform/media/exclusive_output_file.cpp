@@ -47,7 +47,8 @@ struct ExclusiveOutputFileCallbacks {
     }
 };
 
-ExclusiveOutputFile::ExclusiveOutputFile(std::string path) : path_(std::move(path)) {
+ExclusiveOutputFile::ExclusiveOutputFile(std::string path, std::string publishedPath)
+    : path_(std::move(path)), publishedPath_(std::move(publishedPath)) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         int error = errno;
@@ -90,6 +91,16 @@ void ExclusiveOutputFile::commit() {
     if (::close(descriptor) != 0) {
         int error = errno;
         throw OutputFileWriteError("Cannot close " + path_ + ": " + std::strerror(error), error);
+    }
+    if (!publishedPath_.empty()) {
+        bool placed = false;
+        try {
+            placed = placeWithoutReplacing(path_, publishedPath_);
+        } catch (const std::system_error& failure) {
+            const int error = failure.code().value();
+            throw OutputFileWriteError("Cannot write " + publishedPath_ + ": " + std::strerror(error), error);
+        }
+        if (!placed) throw OutputFileExistsError(publishedPath_);
     }
     committed_ = true;
 }

@@ -13,12 +13,15 @@ namespace yux::platform {
 class ExclusiveOutputFile {
 public:
     // Throws OutputFileExistsError when anything exists at the path, MediaFailure when the file
-    // cannot be created.
-    explicit ExclusiveOutputFile(std::string path);
+    // cannot be created. With `publishedPath`, the file is written at `path` (a temporary the
+    // caller named) and takes the name `publishedPath` at commit(), never replacing anything
+    // there, so no half-written file ever stands under that name.
+    explicit ExclusiveOutputFile(std::string path, std::string publishedPath = {});
     ~ExclusiveOutputFile();
     ExclusiveOutputFile(const ExclusiveOutputFile&) = delete;
     ExclusiveOutputFile& operator=(const ExclusiveOutputFile&) = delete;
 
+    // Where the file is written until commit().
     const std::string& path() const { return path_; }
     // Owned by this object; hand it to AVFormatContext::pb (with AVFMT_FLAG_CUSTOM_IO).
     AVIOContext* io() const { return io_; }
@@ -28,7 +31,9 @@ public:
     void keep(std::int64_t length = -1);
 
     // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
-    // A short write (a full disk) throws OutputFileWriteError and the file is removed.
+    // A short write (a full disk) throws OutputFileWriteError and the file is removed. A taken
+    // published name throws OutputFileExistsError; the temporary is removed and the taken name
+    // left as it is.
     void commit();
 
     // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.
@@ -38,6 +43,7 @@ private:
     void closeDescriptor();
 
     std::string path_;
+    std::string publishedPath_;
     int fd_ = -1;
     AVIOContext* io_ = nullptr;
     bool writeFailed_ = false;

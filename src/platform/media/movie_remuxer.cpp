@@ -42,7 +42,7 @@ void MovieRemuxer::endAtTrackEnd(const AVStream* stream, AVPacket* last, bool cu
 }
 
 void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destinationPath,
-                        const Progress& progress, const CancelToken& cancel) {
+                        const Progress& progress, const CancelToken& cancel, const std::string& temporaryPath) {
     MovieLayout layout;
     ffmpeg::InputContext input = ffmpeg::openMovie(sourcePath, &layout);
     // Data missing before the end is a hole; a take cut inside its last fragment is copied up to
@@ -52,7 +52,9 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
     const MediaTime sourceDuration = MovieTrackReader(sourcePath).duration();
     std::int64_t sourceSize = input->pb != nullptr ? avio_size(input->pb) : -1;
 
-    ExclusiveOutputFile file(destinationPath);
+    // Written under the temporary's name, when there is one, until whole.
+    ExclusiveOutputFile file(temporaryPath.empty() ? destinationPath : temporaryPath,
+                             temporaryPath.empty() ? std::string() : destinationPath);
     AVFormatContext* outRaw = nullptr;
     ffmpeg::checkStep(avformat_alloc_output_context2(&outRaw, nullptr, "mov", destinationPath.c_str()), kWriteStep);
     ffmpeg::OutputContext output(outRaw);
@@ -169,7 +171,7 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
     ffmpeg::checkStep(av_write_trailer(output.get()), kWriteStep);
     avio_flush(file.io());
     // What was written must read back as long as the source.
-    MediaTime copied = MovieTrackReader(destinationPath).duration();
+    MediaTime copied = MovieTrackReader(file.path()).duration();
     if (sourceDuration.isValid() &&
         !(copied.isValid() && std::abs(copied.seconds() - sourceDuration.seconds()) <= kCompletenessToleranceSeconds)) {
         throw IncompleteCopyError();

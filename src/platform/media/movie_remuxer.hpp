@@ -33,9 +33,10 @@ public:
     // IncompleteCopyError, or std::runtime_error (a sentence of our own) for other file and
     // library failures. The destination is created exclusively and removed on any failure. A take
     // cut inside its last fragment is copied up to each track's last whole sample (the length its
-    // reader states); data missing anywhere else is IncompleteCopyError.
+    // reader states); data missing anywhere else is IncompleteCopyError. With `temporaryPath`,
+    // the copy is written there and takes the destination's name only once whole.
     static void copy(const std::string& sourcePath, const std::string& destinationPath,
-                     const Progress& progress, const CancelToken& cancel);
+                     const Progress& progress, const CancelToken& cancel, const std::string& temporaryPath = {});
 
     // The muxer takes every sample's length from the next sample's time except the last one's,
     // which is its packet's own; packets read from fragments carry none, or a whole codec frame.

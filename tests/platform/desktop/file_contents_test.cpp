@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,6 +144,73 @@ TEST(FileContents, ADamagedFileIsMovedAsideAndALinkedOneCopiedOrRenamedAsTheLink
 
     EXPECT_EQ(yux::platform::damagedFileName("preferences.json", 1769850307),
               "preferences.json.corrupt-20260131T090507Z");
+}
+
+// A whole file gets its name by whatever the file system offers, and never over a taken one:
+// answers true when placed, false when the name was taken, or throws the errno.
+TEST(FileContents, AFileIsPlacedUnderItsNameWithoutEverReplacingOne) {
+    struct Case {
+        int rename, link, copy;
+        std::optional<bool> placed;  // none: throws
+        std::string calls;
+    };
+    const Case cases[] = {
+        {0, -1, -1, true, "rename"},
+        {EEXIST, -1, -1, false, "rename"},
+        {EACCES, -1, -1, std::nullopt, "rename"},
+        // No RENAME_NOREPLACE on this file system: a hard link, and the temporary name goes.
+        {EINVAL, 0, -1, true, "rename link unlink"},
+        {ENOSYS, EEXIST, -1, false, "rename link"},
+        {EINVAL, ENOSPC, -1, std::nullopt, "rename link"},
+        // Neither: a copy into a name created exclusively.
+        {EINVAL, EPERM, 0, true, "rename link copy unlink"},
+        {EINVAL, EOPNOTSUPP, EEXIST, false, "rename link copy"},
+        {EINVAL, EPERM, ENOSPC, std::nullopt, "rename link copy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.calls + " " + std::to_string(c.rename) + " " + std::to_string(c.link));
+        std::string calls;
+        auto step = [&](const char* name, int answer) {
+            calls += calls.empty() ? name : std::string(" ") + name;
+            return answer;
+        };
+        yux::platform::NoReplaceOperations operations{
+            .renameNoReplace = [&](const fs::path&, const fs::path&) { return step("rename", c.rename); },
+            .link = [&](const fs::path&, const fs::path&) { return step("link", c.link); },
+            .unlink = [&](const fs::path&) { return step("unlink", 0); },
+            .copyExclusive = [&](const fs::path&, const fs::path&) { return step("copy", c.copy); },
+        };
+        std::optional<bool> placed;
+        try {
+            placed = yux::platform::placeWithoutReplacing("/a/.tmp", "/a/movie.mov", operations);
+        } catch (const std::system_error&) {
+        }
+        EXPECT_EQ(placed, c.placed);
+        EXPECT_EQ(calls, c.calls);
+    }
+
+    // On this disk, each of the three ways: a taken name keeps its file.
+    TemporaryDirectory folder;
+    const auto live = yux::platform::NoReplaceOperations::live();
+    auto unsupported = [](const fs::path&, const fs::path&) { return EINVAL; };
+    const std::vector<yux::platform::NoReplaceOperations> ways = {
+        live,
+        {.renameNoReplace = unsupported, .link = live.link, .unlink = live.unlink, .copyExclusive = live.copyExclusive},
+        {.renameNoReplace = unsupported, .link = unsupported, .unlink = live.unlink, .copyExclusive = live.copyExclusive},
+    };
+    int n = 0;
+    for (const auto& way : ways) {
+        const auto from = folder.path() / (".tmp" + std::to_string(n));
+        const auto free = folder.path() / ("free" + std::to_string(n));
+        const auto taken = folder.path() / ("taken" + std::to_string(n++));
+        writeWholeFile(taken, "theirs");
+        writeWholeFile(from, "movie");
+        EXPECT_FALSE(yux::platform::placeWithoutReplacing(from, taken, way));
+        EXPECT_EQ(readWholeFile(taken), "theirs");
+        EXPECT_TRUE(yux::platform::placeWithoutReplacing(from, free, way));
+        EXPECT_EQ(readWholeFile(free), "movie");
+        EXPECT_FALSE(fs::exists(from));
+    }
 }
 
 TEST(FileContents, FailureCausesInPlainWords) {

@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "platform/async/errors.hpp"
+#include "platform/media/composition_encoder.hpp"
+#include "platform/media/edit_composition.hpp"
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/media_failure.hpp"
@@ -128,4 +130,63 @@ TEST(ExclusiveOutputFile, KeepsTheFileOnlyWhenCommitted) {
     EXPECT_EQ(yux::testing::readWholeFile(kept), "data");
     EXPECT_THROW(ExclusiveOutputFile{kept}, std::runtime_error);
     EXPECT_EQ(yux::testing::readWholeFile(kept), "data");
+}
+
+// Both export writers, through a temporary: the destination's name holds nothing until the movie
+// is whole, a name another program took meanwhile is never replaced, and nothing of ours stays.
+TEST(ExclusiveOutputFile, AnExportThroughATemporaryTakesItsNameOnlyWhenWhole) {
+    TemporaryDirectory folder;
+    auto source = fourTrackMovie(folder);
+    auto asset = MediaAsset::open(source);
+    auto composition = EditComposition::build(asset.tracksOf(MediaTrackType::video), {{0, 1, 1}});
+    CompositionEncodeSettings settings;
+    settings.videoBitsPerSecond = 1'000'000;
+    settings.frameRate = 30;
+    settings.geometry = {320, 180, 0, 0, 320, 180};
+    enum class Ending { whole, nameTaken, cancelled };
+    struct Case {
+        bool encode;
+        Ending ending;
+    };
+    const Case cases[] = {{false, Ending::whole}, {false, Ending::nameTaken}, {false, Ending::cancelled},
+                          {true, Ending::whole},  {true, Ending::nameTaken},  {true, Ending::cancelled}};
+    int n = 0;
+    for (const auto& [encode, ending] : cases) {
+        SCOPED_TRACE(std::to_string(n));
+        const std::string destination = folder.file("out" + std::to_string(n) + ".mov");
+        const std::string temporary = folder.file(".partial" + std::to_string(n++));
+        CancelToken token;
+        bool seen = false;
+        auto during = [&](double) {
+            if (seen) return;
+            seen = true;
+            EXPECT_TRUE(std::filesystem::exists(temporary));
+            EXPECT_FALSE(std::filesystem::exists(destination));
+            if (ending == Ending::nameTaken) yux::testing::writeWholeFile(destination, "theirs");
+            if (ending == Ending::cancelled) token.cancel();
+        };
+        auto write = [&] {
+            if (encode) {
+                CompositionEncoder::encode(source, destination, composition, settings, during, token, temporary);
+            } else {
+                MovieRemuxer::copy(source, destination, during, token, temporary);
+            }
+        };
+        switch (ending) {
+            case Ending::whole:
+                write();
+                EXPECT_GT(MediaAsset::open(destination).durationSeconds, 0.9);
+                break;
+            case Ending::nameTaken:
+                EXPECT_THROW(write(), OutputFileExistsError);
+                EXPECT_EQ(yux::testing::readWholeFile(destination), "theirs");
+                break;
+            case Ending::cancelled:
+                EXPECT_THROW(write(), CancelledError);
+                EXPECT_FALSE(std::filesystem::exists(destination));
+                break;
+        }
+        EXPECT_TRUE(seen);
+        EXPECT_FALSE(std::filesystem::exists(temporary));
+    }
 }
