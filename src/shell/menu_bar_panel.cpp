@@ -350,15 +350,19 @@ void MenuBarPanel::rebuildHistory() {
         line->addWidget(iconBox);
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
-        QLabel* name = label(QFileInfo(path).fileName(), panel_style::font(12), row);
+        // One line, cut in the middle when too long for the panel.
+        auto* name = new panel_style::MiddleElidedLabel(QFileInfo(path).fileName(), row);
+        name->setFont(panel_style::font(12));
+        name->setTextFormat(Qt::PlainText);
+        name->setAttribute(Qt::WA_TransparentForMouseEvents);
+        name->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         name->setObjectName("fileName");
         texts->addWidget(name);
         QLabel* when = label(QString::fromStdString(relativeTimeText(file.createdAt, now)), panel_style::font(10), row);
         when->setObjectName("relativeTime");
         panel_style::setTextColour(*when, platform::secondaryColour(palette(), 0.6));
         texts->addWidget(when);
-        line->addLayout(texts);
-        line->addStretch(1);
+        line->addLayout(texts, 1);
         line->addWidget(new SymbolLabel(platform::Symbol::arrowRightCircle, 11, platform::secondaryColour(palette(), 0.6), row));
         connect(row, &QAbstractButton::clicked, this, [this, path = file.path] { reveal(path); });
         layout->addWidget(row);

@@ -20,22 +20,6 @@ namespace {
 
 QColor systemBlue() { return QColor(0, 122, 255); }
 
-// One line of text cut in the middle when it does not fit; text() stays whole.
-class MiddleElidedLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setPen(palette().color(QPalette::WindowText));
-        const QRect box = contentsRect();
-        painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter,
-                         fontMetrics().elidedText(text(), Qt::ElideMiddle, box.width()));
-    }
-};
-
 }  // namespace
 
 RecordTabLook RecordTabLook::of(const RecordingSessionState& state, bool settingsAvailable) {
@@ -214,7 +198,8 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     panel_style::setTextColour(*saveTo, platform::secondaryColour(palette()));
     folder->addWidget(saveTo);
     folder->addStretch(1);
-    folderText_ = new MiddleElidedLabel(this);
+    folderText_ = new panel_style::MiddleElidedLabel(this);
+    folderText_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     folderText_->setFont(panel_style::font(12));
     folderText_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     folder->addWidget(folderText_, 1);
