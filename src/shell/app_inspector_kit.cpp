@@ -200,7 +200,7 @@ AboutInspectorView::AboutInspectorView(const InspectorProduct& product, const In
     : QWidget(parent) {
     if (!openUrl) openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     auto* page = new QVBoxLayout(this);
-    page->setSpacing(9);
+    page->setSpacing(kRowSpacing);
     page->setContentsMargins(InspectorStyle::padding, InspectorStyle::padding, InspectorStyle::padding,
                              InspectorStyle::padding);
     if (presentation.isTrayDrillIn()) {

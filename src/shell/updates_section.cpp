@@ -218,8 +218,9 @@ AboutInspectorView* makeAboutInspectorView(const InspectorProduct& product, cons
     if (updates) {
         content = new QWidget;
         auto* layout = new QVBoxLayout(content);
+        // Two more rows of the page: 4 more above the heading, the page's spacing below it.
         layout->setContentsMargins(0, 4, 0, 0);
-        layout->setSpacing(InspectorStyle::spacing);
+        layout->setSpacing(AboutInspectorView::kRowSpacing);
         auto* heading = new QLabel(QObject::tr("UPDATES"), content);
         heading->setObjectName(QStringLiteral("updatesHeading"));
         QFont font = panel_style::font(10.5, QFont::Bold);

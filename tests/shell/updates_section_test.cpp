@@ -189,6 +189,17 @@ TEST(AboutPageWithUpdates, TheHeadingAndSectionOnlyWithAController) {
         makeAboutInspectorView(product, InspectorPresentation::embedded(), driven.controller.get()));
     EXPECT_TRUE(texts(*page).contains("UPDATES"));
     EXPECT_NE(page->findChild<UpdatesSection*>(), nullptr);
+
+    // Heading and section are two more rows of the page, as far apart as its header and divider.
+    std::unique_ptr<AboutInspectorView> pushed(makeAboutInspectorView(
+        product, InspectorPresentation::trayDrillIn([] {}), driven.controller.get()));
+    pushed->show();
+    const auto gap = [&](const char* upperName, const QWidget* lower) {
+        const QWidget* upper = pushed->findChild<QWidget*>(upperName);
+        return lower->mapTo(pushed.get(), QPoint()).y() - upper->mapTo(pushed.get(), QPoint()).y() - upper->height();
+    };
+    EXPECT_EQ(gap("updatesHeading", pushed->findChild<UpdatesSection*>()),
+              gap("inspectorHeader", pushed->findChild<QWidget*>("divider")));
 }
 
 TEST(LaunchAtStartupRow, LooksFollowTheEntryReadAgainWhenTheRowShows) {
