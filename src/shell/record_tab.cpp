@@ -98,7 +98,7 @@ QFont PrimaryRecordButton::labelFont() const {
     return font;
 }
 
-QFont PrimaryRecordButton::badgeFont() const { return panel_style::font(10, QFont::Medium); }
+QFont PrimaryRecordButton::badgeFont() const { return panel_style::font(10); }
 
 QSize PrimaryRecordButton::sizeHint() const {
     const QFontMetrics metrics(labelFont());
@@ -189,7 +189,7 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     folderIconBox->setFixedWidth(16);
     auto* folderIconLayout = new QHBoxLayout(folderIconBox);
     folderIconLayout->setContentsMargins(0, 0, 0, 0);
-    folderIconLayout->addWidget(new SymbolLabel(platform::Symbol::folder, 11, platform::secondaryColour(palette())),
+    folderIconLayout->addWidget(new SymbolLabel(platform::Symbol::folder, 10, platform::secondaryColour(palette())),
                                 0, Qt::AlignCenter);
     folder->addWidget(folderIconBox);
     folder->addSpacing(5);
