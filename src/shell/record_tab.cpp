@@ -142,6 +142,24 @@ void PrimaryRecordButton::paintEvent(QPaintEvent*) {
     }
 }
 
+StatusDot::StatusDot(int diameter, QColor colour, QWidget* parent) : QWidget(parent), colour_(std::move(colour)) {
+    setFixedSize(diameter, diameter);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void StatusDot::setColour(const QColor& colour) {
+    colour_ = colour;
+    update();
+}
+
+void StatusDot::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour_);
+    painter.drawEllipse(QRectF(rect()));
+}
+
 RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inputs, QString home, QWidget* parent)
     : QWidget(parent), model_(model), home_(std::move(home)) {
     auto* stack = new QVBoxLayout(this);
@@ -160,7 +178,7 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
 
     auto* status = new QHBoxLayout;
     status->setSpacing(6);
-    statusDot_ = new SymbolLabel(platform::Symbol::circleFill, 8, platform::systemGreen(), this);
+    statusDot_ = new StatusDot(8, platform::systemGreen(), this);
     status->addWidget(statusDot_);
     statusText_ = new QLabel(this);
     statusText_->setFont(panel_style::font(12));
