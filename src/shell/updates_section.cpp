@@ -124,6 +124,16 @@ void UpdatesSection::rebuild() {
             install->setDefault(true);
             install->setEnabled(updates_.canCheckForUpdates());
             install->setFont(panel_style::font(11));
+            install->setCursor(Qt::PointingHandCursor);
+            // The prominent look: filled with the accent, white text; paler while it cannot act.
+            const QColor accent = palette().color(QPalette::Active, QPalette::Highlight);
+            QColor pale = accent;
+            pale.setAlphaF(0.45);
+            install->setStyleSheet(
+                QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px;"
+                               " padding: 2px 9px; } QPushButton:pressed { background: %2; }"
+                               " QPushButton:disabled { background: %3; color: rgba(255, 255, 255, 210); }")
+                    .arg(accent.name(), accent.darker(115).name(), pale.name(QColor::HexArgb)));
             connect(install, &QAbstractButton::clicked, &updates_,
                     [updates = QPointer(&updates_)] { if (updates) updates->checkForUpdates(); });
             install_ = install;

@@ -131,6 +131,10 @@ TEST(UpdatesSection, StatusRowsInTheirOrderWithTheirTexts) {
     EXPECT_EQ(section.statusText(), "Version 2.1 available");
     EXPECT_EQ(section.checkButton(), nullptr);
     ASSERT_NE(section.installButton(), nullptr);
+    // The prominent button: filled with the accent.
+    section.installButton()->resize(section.installButton()->sizeHint());
+    const QImage face = section.installButton()->grab().toImage();
+    EXPECT_EQ(face.pixelColor(face.width() / 2, 2).rgb(), section.palette().color(QPalette::Highlight).rgb());
     updater.setCanCheckForUpdates(false);
     EXPECT_FALSE(section.installButton()->isEnabled());
     updater.setCanCheckForUpdates(true);
