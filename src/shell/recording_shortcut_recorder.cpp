@@ -116,6 +116,7 @@ RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& mod
     keyCap_ = new KeyCap(this);
     top->addWidget(keyCap_);
     change_ = panel_style::accentButton(QString(), this);
+    change_->setFont(title->font());
     connect(change_, &QPushButton::clicked, this, [this] {
         if (recording_) finish(false);
         else begin();
