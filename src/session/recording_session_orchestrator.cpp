@@ -148,7 +148,8 @@ QCoro::Task<void> RecordingSessionOrchestrator::start() {
 
 QCoro::Task<std::optional<ActiveSessionInfo>> RecordingSessionOrchestrator::startAutomation(CaptureTarget target,
                                                                                            Prepare prepare) {
-    if (!co_await releaseFailedCapture()) co_return std::nullopt;
+    // A failed capture that cannot be released keeps the session busy, and says so.
+    co_await releaseFailedCapture();
     if (!canStart()) {
         co_await log("session_automation_rejected_busy state=" + sessionState_.diagnosticText());
         co_return std::nullopt;

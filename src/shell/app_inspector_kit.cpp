@@ -129,7 +129,7 @@ NavRow::NavRow(platform::Symbol icon, const QString& title, std::function<void()
     setText(title);
     setCursor(Qt::PointingHandCursor);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
     layout->addWidget(new SymbolLabel(icon, 14, std::nullopt, this));
     auto* label = new QLabel(title, this);
@@ -200,7 +200,7 @@ AboutInspectorView::AboutInspectorView(const InspectorProduct& product, const In
     : QWidget(parent) {
     if (!openUrl) openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     auto* page = new QVBoxLayout(this);
-    page->setSpacing(9);
+    page->setSpacing(kRowSpacing);
     page->setContentsMargins(InspectorStyle::padding, InspectorStyle::padding, InspectorStyle::padding,
                              InspectorStyle::padding);
     if (presentation.isTrayDrillIn()) {

@@ -167,6 +167,8 @@ class AboutInspectorView : public QWidget {
 
 public:
     using OpenUrl = std::function<void(const QUrl&)>;
+    // Between the page's rows; extra content continues the page at the same spacing.
+    static constexpr int kRowSpacing = 9;
 
     // `additionalContent` is taken over; `openUrl` opens an activated link (by default the
     // desktop's handler does).

@@ -89,12 +89,16 @@ private:
     platform::Symbol symbol_;
 };
 
+// Between the items of a horizontal stack that sets no spacing of its own.
+constexpr int kStackSpacing = 8;
+
 // A row of the footer: title, optional subtitle, chevron.
 RowButton* navigationRow(const QString& title, const QString& subtitle, QWidget* parent) {
     auto* row = new RowButton(parent);
     row->setAccessibleName(title);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(InspectorStyle::padding, 10, InspectorStyle::padding, 10);
+    layout->setSpacing(kStackSpacing);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     texts->addWidget(label(title, panel_style::font(12, QFont::DemiBold), row));
@@ -105,7 +109,7 @@ RowButton* navigationRow(const QString& title, const QString& subtitle, QWidget*
     }
     layout->addLayout(texts);
     layout->addStretch(1);
-    layout->addWidget(new SymbolLabel(platform::Symbol::chevronRight, 9, platform::secondaryColour(parent->palette()), row));
+    layout->addWidget(new SymbolLabel(platform::Symbol::chevronRight, 10, platform::secondaryColour(parent->palette()), row));
     return row;
 }
 
@@ -160,7 +164,7 @@ MenuBarPanel::MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStatePro
     auto* well = new QFrame(main_);
     well->setObjectName("tabWell");
     well->setStyleSheet(QStringLiteral("QFrame#tabWell { border-radius: 8px; background: %1; }")
-                            .arg(platform::secondaryColour(palette(), 0.2).name(QColor::HexArgb)));
+                            .arg(platform::secondaryColour(palette(), 0.12).name(QColor::HexArgb)));
     auto* tabs = new QHBoxLayout(well);
     tabs->setContentsMargins(2, 2, 2, 2);
     tabs->setSpacing(2);
@@ -197,8 +201,22 @@ MenuBarPanel::MenuBarPanel(MenuBarIntentHandling& intentHandler, MenuBarStatePro
     stack->addWidget(settings);
     stack->addWidget(panel_style::divider(main_));
     RowButton* about = navigationRow(tr("About"), product.version, main_);
-    if (services_.updates)
-        static_cast<QHBoxLayout*>(about->layout())->addWidget(new UpdateBadge(*services_.updates, about));
+    if (services_.updates) {
+        // The dot stands beside the row rather than inside it: past the chevron's own padding,
+        // then the stack's spacing, with the padding again after it. It takes room only while
+        // an update waits.
+        auto* slot = new QWidget(about);
+        slot->setObjectName("updateBadgeSlot");
+        slot->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* slotLayout = new QHBoxLayout(slot);
+        slotLayout->setContentsMargins(InspectorStyle::padding, 0, 0, 0);
+        slotLayout->addWidget(new UpdateBadge(*services_.updates, slot));
+        static_cast<QHBoxLayout*>(about->layout())->addWidget(slot);
+        platform::AppUpdateController* updates = services_.updates;
+        const auto follow = [slot, updates] { slot->setVisible(updates->updateAvailable()); };
+        connect(updates, &platform::AppUpdateController::updateAvailableChanged, slot, follow);
+        follow();
+    }
     connect(about, &QAbstractButton::clicked, this, [this] { openInspector(InspectorPage::about); });
     stack->addWidget(about);
     stack->addWidget(panel_style::divider(main_));
@@ -345,20 +363,24 @@ void MenuBarPanel::rebuildHistory() {
         iconBox->setAttribute(Qt::WA_TransparentForMouseEvents);
         auto* iconLayout = new QHBoxLayout(iconBox);
         iconLayout->setContentsMargins(0, 0, 0, 0);
-        iconLayout->addWidget(new SymbolLabel(platform::Symbol::film, 11, platform::secondaryColour(palette()), iconBox),
+        iconLayout->addWidget(new SymbolLabel(platform::Symbol::film, 10, platform::secondaryColour(palette()), iconBox),
                               0, Qt::AlignCenter);
         line->addWidget(iconBox);
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
-        QLabel* name = label(QFileInfo(path).fileName(), panel_style::font(12), row);
+        // One line, cut in the middle when too long for the panel.
+        auto* name = new panel_style::MiddleElidedLabel(QFileInfo(path).fileName(), row);
+        name->setFont(panel_style::font(12));
+        name->setTextFormat(Qt::PlainText);
+        name->setAttribute(Qt::WA_TransparentForMouseEvents);
+        name->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         name->setObjectName("fileName");
         texts->addWidget(name);
         QLabel* when = label(QString::fromStdString(relativeTimeText(file.createdAt, now)), panel_style::font(10), row);
         when->setObjectName("relativeTime");
         panel_style::setTextColour(*when, platform::secondaryColour(palette(), 0.6));
         texts->addWidget(when);
-        line->addLayout(texts);
-        line->addStretch(1);
+        line->addLayout(texts, 1);
         line->addWidget(new SymbolLabel(platform::Symbol::arrowRightCircle, 11, platform::secondaryColour(palette(), 0.6), row));
         connect(row, &QAbstractButton::clicked, this, [this, path = file.path] { reveal(path); });
         layout->addWidget(row);

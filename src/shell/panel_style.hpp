@@ -5,6 +5,8 @@
 
 #include <QFont>
 #include <QFrame>
+#include <QLabel>
+#include <QPainter>
 #include <QPalette>
 #include <QPushButton>
 #include <QWidget>
@@ -20,6 +22,25 @@ inline QFont font(qreal pixels, QFont::Weight weight = QFont::Normal) {
     result.setWeight(weight);
     return result;
 }
+
+// One line of text cut in the middle when it does not fit; text() stays whole. It is drawn
+// where alignment() says.
+class MiddleElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
+    // What shows at the current width.
+    QString shownText() const {
+        return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(contentsRect(), static_cast<int>(alignment()), shownText());
+    }
+};
 
 inline void setTextColour(QWidget& widget, const QColor& colour) {
     QPalette palette = widget.palette();

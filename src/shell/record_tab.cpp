@@ -20,22 +20,6 @@ namespace {
 
 QColor systemBlue() { return QColor(0, 122, 255); }
 
-// One line of text cut in the middle when it does not fit; text() stays whole.
-class MiddleElidedLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setPen(palette().color(QPalette::WindowText));
-        const QRect box = contentsRect();
-        painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter,
-                         fontMetrics().elidedText(text(), Qt::ElideMiddle, box.width()));
-    }
-};
-
 }  // namespace
 
 RecordTabLook RecordTabLook::of(const RecordingSessionState& state, bool settingsAvailable) {
@@ -114,7 +98,7 @@ QFont PrimaryRecordButton::labelFont() const {
     return font;
 }
 
-QFont PrimaryRecordButton::badgeFont() const { return panel_style::font(10, QFont::Medium); }
+QFont PrimaryRecordButton::badgeFont() const { return panel_style::font(10); }
 
 QSize PrimaryRecordButton::sizeHint() const {
     const QFontMetrics metrics(labelFont());
@@ -158,6 +142,24 @@ void PrimaryRecordButton::paintEvent(QPaintEvent*) {
     }
 }
 
+StatusDot::StatusDot(int diameter, QColor colour, QWidget* parent) : QWidget(parent), colour_(std::move(colour)) {
+    setFixedSize(diameter, diameter);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void StatusDot::setColour(const QColor& colour) {
+    colour_ = colour;
+    update();
+}
+
+void StatusDot::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour_);
+    painter.drawEllipse(QRectF(rect()));
+}
+
 RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inputs, QString home, QWidget* parent)
     : QWidget(parent), model_(model), home_(std::move(home)) {
     auto* stack = new QVBoxLayout(this);
@@ -176,7 +178,7 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
 
     auto* status = new QHBoxLayout;
     status->setSpacing(6);
-    statusDot_ = new SymbolLabel(platform::Symbol::circleFill, 8, platform::systemGreen(), this);
+    statusDot_ = new StatusDot(8, platform::systemGreen(), this);
     status->addWidget(statusDot_);
     statusText_ = new QLabel(this);
     statusText_->setFont(panel_style::font(12));
@@ -205,7 +207,7 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     folderIconBox->setFixedWidth(16);
     auto* folderIconLayout = new QHBoxLayout(folderIconBox);
     folderIconLayout->setContentsMargins(0, 0, 0, 0);
-    folderIconLayout->addWidget(new SymbolLabel(platform::Symbol::folder, 11, platform::secondaryColour(palette())),
+    folderIconLayout->addWidget(new SymbolLabel(platform::Symbol::folder, 10, platform::secondaryColour(palette())),
                                 0, Qt::AlignCenter);
     folder->addWidget(folderIconBox);
     folder->addSpacing(5);
@@ -214,7 +216,8 @@ RecordTab::RecordTab(MenuBarPanelViewModel& model, CaptureInputsController* inpu
     panel_style::setTextColour(*saveTo, platform::secondaryColour(palette()));
     folder->addWidget(saveTo);
     folder->addStretch(1);
-    folderText_ = new MiddleElidedLabel(this);
+    folderText_ = new panel_style::MiddleElidedLabel(this);
+    folderText_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     folderText_->setFont(panel_style::font(12));
     folderText_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     folder->addWidget(folderText_, 1);

@@ -15,7 +15,6 @@ namespace yux {
 
 class CaptureInputsController;
 class RecordingShortcutRecorder;
-class SymbolLabel;
 
 // How the record tab shows one state of the session and the settings: the primary button's
 // label, symbol and colour role, and which controls are locked.
@@ -63,6 +62,20 @@ private:
     QString badge_;
 };
 
+// A filled circle as large as the widget, in one colour.
+class StatusDot : public QWidget {
+public:
+    StatusDot(int diameter, QColor colour, QWidget* parent = nullptr);
+    QColor colour() const { return colour_; }
+    void setColour(const QColor& colour);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor colour_;
+};
+
 // The panel's default page: the state, the primary action, the inputs, the save folder and the
 // recording shortcut. Everything is read from the view model when it changes; every action goes
 // to it. Main thread only.
@@ -80,7 +93,7 @@ public:
 
     QLabel* notice() const { return notice_; }
     QLabel* statusText() const { return statusText_; }
-    SymbolLabel* statusDot() const { return statusDot_; }
+    StatusDot* statusDot() const { return statusDot_; }
     PrimaryRecordButton* primaryButton() const { return primary_; }
     QWidget* inputControls() const { return inputControls_; }
     QLabel* saveFolderText() const { return folderText_; }
@@ -97,7 +110,7 @@ private:
     MenuBarPanelViewModel& model_;
     QString home_;
     QLabel* notice_;
-    SymbolLabel* statusDot_;
+    StatusDot* statusDot_;
     QLabel* statusText_;
     PrimaryRecordButton* primary_;
     QWidget* inputControls_ = nullptr;

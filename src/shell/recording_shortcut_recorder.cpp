@@ -47,7 +47,7 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setOpacity(isEnabled() ? 1.0 : kLockedOpacity);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(platform::secondaryColour(palette(), 0.15 / 0.6));
+        painter.setBrush(platform::secondaryColour(palette(), 0.15));
         painter.drawRoundedRect(QRectF(rect()), 4, 4);
         painter.setPen(palette().color(QPalette::Active, QPalette::WindowText));
         painter.setFont(font());
@@ -116,6 +116,7 @@ RecordingShortcutRecorder::RecordingShortcutRecorder(ShortcutRecordingModel& mod
     keyCap_ = new KeyCap(this);
     top->addWidget(keyCap_);
     change_ = panel_style::accentButton(QString(), this);
+    change_->setFont(title->font());
     connect(change_, &QPushButton::clicked, this, [this] {
         if (recording_) finish(false);
         else begin();

@@ -124,6 +124,16 @@ void UpdatesSection::rebuild() {
             install->setDefault(true);
             install->setEnabled(updates_.canCheckForUpdates());
             install->setFont(panel_style::font(11));
+            install->setCursor(Qt::PointingHandCursor);
+            // The prominent look: filled with the accent, white text; paler while it cannot act.
+            const QColor accent = palette().color(QPalette::Active, QPalette::Highlight);
+            QColor pale = accent;
+            pale.setAlphaF(0.45);
+            install->setStyleSheet(
+                QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px;"
+                               " padding: 2px 9px; } QPushButton:pressed { background: %2; }"
+                               " QPushButton:disabled { background: %3; color: rgba(255, 255, 255, 210); }")
+                    .arg(accent.name(), accent.darker(115).name(), pale.name(QColor::HexArgb)));
             connect(install, &QAbstractButton::clicked, &updates_,
                     [updates = QPointer(&updates_)] { if (updates) updates->checkForUpdates(); });
             install_ = install;
@@ -218,8 +228,9 @@ AboutInspectorView* makeAboutInspectorView(const InspectorProduct& product, cons
     if (updates) {
         content = new QWidget;
         auto* layout = new QVBoxLayout(content);
+        // Two more rows of the page: 4 more above the heading, the page's spacing below it.
         layout->setContentsMargins(0, 4, 0, 0);
-        layout->setSpacing(InspectorStyle::spacing);
+        layout->setSpacing(AboutInspectorView::kRowSpacing);
         auto* heading = new QLabel(QObject::tr("UPDATES"), content);
         heading->setObjectName(QStringLiteral("updatesHeading"));
         QFont font = panel_style::font(10.5, QFont::Bold);

@@ -185,19 +185,20 @@ int YuxApp::main(int argc, char** argv) {
     startup.start(root.automation->runner->run(automationStop));
 
     // The take in progress is kept first: stopped (never presented, the process is ending) and
-    // noted for the next start. Then the panel, the automation, the setup and the inputs stop;
-    // each step runs whatever the one before did, and a failed one is logged.
+    // noted for the next start. Then the setup (its gate window goes first), the panel, the
+    // automation and the inputs stop; each step runs whatever the one before did, and a failed
+    // one is logged.
     quit.onStepFailed([debugLog = root.debugLog, log](std::string step, std::string error) {
         return reportQuitStep(debugLog, log, std::move(step), std::move(error));
     });
     quit.addWillTerminate("keep_take", [root] { return keepRecordingAtQuit(root); });
+    quit.addWillTerminate("stop_setup", [setup = root.recordingSetup] { return runNow([setup] { setup->stop(); }); });
     quit.addWillTerminate("stop_panel", [&presentation] { return runNow([&presentation] { presentation->stop(); }); });
     // After the take is kept: a job then finds it the user's and leaves it alone.
     quit.addWillTerminate("stop_automation", [root, automationStop]() mutable {
         automationStop.cancel();
         return root.automation->runner->waitForJob();
     });
-    quit.addWillTerminate("stop_setup", [setup = root.recordingSetup] { return runNow([setup] { setup->stop(); }); });
     quit.addWillTerminate("stop_inputs", [inputs = root.captureInputs] { return inputs->stop(); });
 
     QTimer::singleShot(kLaunchWindowsDelayMs, &app, [&log] { logLaunchWindows(log); });

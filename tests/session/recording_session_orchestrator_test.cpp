@@ -883,6 +883,11 @@ TEST(RecordingSessionOrchestrator, AnAutomationStartAfterAFailedStopReleasesItAn
     ASSERT_TRUE(first.has_value());
     w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("No space left on device")));
     EXPECT_FALSE(w.run(w.session->stopForAutomation(first->sessionID)).has_value());
+    // Released in vain, it keeps the session busy: the start is refused as any busy one is.
+    w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("still stuck")));
+    EXPECT_FALSE(w.run(w.session->startAutomation(CaptureTarget::fullMainDisplay(), {})).has_value());
+    EXPECT_EQ(w.lines().back(), "session_automation_rejected_busy state=" + w.stored().diagnosticText());
+    EXPECT_NE(w.stored().failure(), nullptr);
     auto second = w.run(w.session->startAutomation(CaptureTarget::fullMainDisplay(), {}));
     ASSERT_TRUE(second.has_value());
     EXPECT_NE(second->scratchFilePath, first->scratchFilePath);

@@ -10,6 +10,7 @@
 #include "shell/fake_menu_bar_coordinator.hpp"
 #include "shell/app_inspector_kit.hpp"
 #include "shell/menu_bar_panel_view_model.hpp"
+#include "shell/panel_style.hpp"
 #include "shell/record_tab.hpp"
 #include "shell/recording_shortcut_recorder.hpp"
 #include "support/screenshot_writer.hpp"
@@ -96,6 +97,20 @@ TEST_F(PanelTest, HistoryListsRecentFilesDividedAndRevealsTheClickedOne) {
     EXPECT_FALSE(panel.revealFailure());
     panel.resize(panel.sizeHint());
     yux::test::writeScreenshot(panel, "panel_history");
+
+    // A name too long for the panel is cut in the middle, the panel keeping its width.
+    const QString longName = "Yux " + QString(90, 'x') + " end.mov";
+    coordinator.state.recent = {RecordingFile{"/v/" + longName.toStdString(), Date{kNow}}};
+    read();
+    QApplication::processEvents();
+    rows = visible("historyRow");
+    ASSERT_EQ(rows.size(), 1u);
+    const auto* name = dynamic_cast<panel_style::MiddleElidedLabel*>(rows[0]->findChild<QLabel*>("fileName"));
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), longName);
+    const QString shown = name->shownText();
+    EXPECT_TRUE(shown.startsWith("Yux x") && shown.endsWith("x end.mov") && shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_EQ(panel.width(), InspectorStyle::trayWidth);
 }
 
 TEST(PanelReveal, AFolderNothingCanOpenIsSaidInTheHistoryUntilTheNextTry) {

@@ -10,7 +10,9 @@
 
 #include "platform/desktop/view_style.hpp"
 #include "shell/app_icon.hpp"
+#include "shell/fake_menu_bar_coordinator.hpp"
 #include "shell/launch_at_startup_row.hpp"
+#include "shell/menu_bar_panel.hpp"
 #include "platform/desktop/file_contents.hpp"
 #include "support/screenshot_writer.hpp"
 #include "support/temporary_directory.hpp"
@@ -129,6 +131,10 @@ TEST(UpdatesSection, StatusRowsInTheirOrderWithTheirTexts) {
     EXPECT_EQ(section.statusText(), "Version 2.1 available");
     EXPECT_EQ(section.checkButton(), nullptr);
     ASSERT_NE(section.installButton(), nullptr);
+    // The prominent button: filled with the accent.
+    section.installButton()->resize(section.installButton()->sizeHint());
+    const QImage face = section.installButton()->grab().toImage();
+    EXPECT_EQ(face.pixelColor(face.width() / 2, 2).rgb(), section.palette().color(QPalette::Highlight).rgb());
     updater.setCanCheckForUpdates(false);
     EXPECT_FALSE(section.installButton()->isEnabled());
     updater.setCanCheckForUpdates(true);
@@ -176,6 +182,31 @@ TEST(UpdateBadge, ShowsOnlyWhileAnUpdateWaitsAndTakesNoSpaceOtherwise) {
     EXPECT_EQ(badge->accessibleName(), "New version available");
     driven.updater->delegate.willFinishUpdateSession();
     EXPECT_FALSE(badge->isVisible());
+
+    // In the panel's About row the dot stands apart from the chevron, as far from it as the
+    // row's padding and a stack's spacing, and as far from the edge as the padding.
+    yux::testing::FakeMenuBarCoordinator coordinator;
+    MenuBarPanel::Services services;
+    services.updates = driven.controller.get();
+    MenuBarPanel panel(coordinator, coordinator, services);
+    panel.show();
+    QWidget* about = nullptr;
+    for (auto* button : panel.findChildren<QAbstractButton*>())
+        if (button->accessibleName() == "About") about = button;
+    ASSERT_NE(about, nullptr);
+    SymbolLabel* chevron = about->findChildren<SymbolLabel*>().back();
+    ASSERT_EQ(chevron->symbol(), platform::Symbol::chevronRight);
+    auto* dot = about->findChild<UpdateBadge*>();
+    const auto right = [&](const QWidget* widget) { return widget->mapTo(about, QPoint(widget->width(), 0)).x(); };
+    EXPECT_FALSE(dot->isVisibleTo(&panel));
+    EXPECT_EQ(about->width() - right(chevron), InspectorStyle::padding);
+    driven.updater->delegate.willHandleShowingUpdate(true, driven.item("3.0"));
+    QApplication::processEvents();
+    ASSERT_TRUE(dot->isVisibleTo(&panel));
+    EXPECT_EQ(about->width() - right(dot), InspectorStyle::padding);
+    EXPECT_EQ(dot->mapTo(about, QPoint()).x() - right(chevron), InspectorStyle::padding + 8);
+    panel.resize(panel.sizeHint());
+    yux::test::writeScreenshot(panel, "panel_update_waiting");
 }
 
 TEST(AboutPageWithUpdates, TheHeadingAndSectionOnlyWithAController) {
@@ -189,6 +220,17 @@ TEST(AboutPageWithUpdates, TheHeadingAndSectionOnlyWithAController) {
         makeAboutInspectorView(product, InspectorPresentation::embedded(), driven.controller.get()));
     EXPECT_TRUE(texts(*page).contains("UPDATES"));
     EXPECT_NE(page->findChild<UpdatesSection*>(), nullptr);
+
+    // Heading and section are two more rows of the page, as far apart as its header and divider.
+    std::unique_ptr<AboutInspectorView> pushed(makeAboutInspectorView(
+        product, InspectorPresentation::trayDrillIn([] {}), driven.controller.get()));
+    pushed->show();
+    const auto gap = [&](const char* upperName, const QWidget* lower) {
+        const QWidget* upper = pushed->findChild<QWidget*>(upperName);
+        return lower->mapTo(pushed.get(), QPoint()).y() - upper->mapTo(pushed.get(), QPoint()).y() - upper->height();
+    };
+    EXPECT_EQ(gap("updatesHeading", pushed->findChild<UpdatesSection*>()),
+              gap("inspectorHeader", pushed->findChild<QWidget*>("divider")));
 }
 
 TEST(LaunchAtStartupRow, LooksFollowTheEntryReadAgainWhenTheRowShows) {
