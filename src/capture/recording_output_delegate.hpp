@@ -130,6 +130,7 @@ private:
                   std::shared_ptr<Continuation> continuation);
     void abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
     void keepWritten(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
+    void endFailed(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
     bool isClockFault(const platform::SampleBuffer& sample, RecordingSourceKind kind);
     std::exception_ptr writerFailure(const std::exception_ptr& error) const;
     void log(const std::string& line) const {

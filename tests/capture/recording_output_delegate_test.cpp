@@ -372,6 +372,33 @@ TEST(RecordingOutputDelegate, AWriteFailureTellsItsCausePlainlyAndLogsTheDetails
     EXPECT_EQ(other.writer->status(), MovieWriterStatus::cancelled);
 }
 
+TEST(RecordingOutputDelegate, ATailTheWriterRefusesKeepsTheTakeThatHasAPicture) {
+    const struct {
+        const char* name;
+        bool startCopyWritten;
+        const char* failure;
+        MovieWriterStatus status;
+    } cases[] = {
+        {"with a picture", true, "The movie could not be written. The recording stopped, and what was recorded up to then is kept.",
+         MovieWriterStatus::completed},
+        // The start's picture met a busy track: not one picture reached the movie, so nothing stays.
+        {"without a picture", false, "The movie could not be written. The recording stopped.", MovieWriterStatus::cancelled},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        Fixture f;
+        bool stopping = false;
+        f.script.ready = [&](int track) { return track != kScreen || row.startCopyWritten || stopping; };
+        f.script.accepts = [&](int track) { return track != kScreen || !stopping; };
+        f.open(false, false);
+        f.receive(frame(1), RecordingSourceKind::screen);
+        f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+        stopping = true;
+        EXPECT_EQ(failureOf([&] { f.finishAt(2); }), row.failure);
+        EXPECT_EQ(f.writer->status(), row.status);
+    }
+}
+
 TEST(RecordingOutputDelegate, WaitForStartNeedsEveryExpectedTrack) {
     Fixture f;
     f.open(true, false);
