@@ -226,6 +226,9 @@ QCoro::Task<void> RecordingJob::prepareInputs(const RecordingAutomationRequest& 
                                               const std::vector<DisplayBounds>& displays, platform::CancelToken token) {
     sessionAdmitted_ = true;
     token.throwIfCancelled();
+    co_await services_->startInputs();
+    // A cancel while the devices load chooses none.
+    token.throwIfCancelled();
     co_await services_->configureInputs(command.microphoneID, command.cameraID, command.cameraPlacement);
     token.throwIfCancelled();
     co_await log("automation_inputs_selected id=" + command.id.text + " microphone=" + microphoneKind(command.microphoneID) +

@@ -58,7 +58,9 @@ public:
     virtual ~RecordingJobServices() = default;
     // Main display first.
     virtual QCoro::Task<std::vector<DisplayBounds>> availableDisplays() = 0;
-    // Starts the input controller and chooses the devices; throws for a device it cannot use.
+    // Starts the input controller: it loads its devices and preferences.
+    virtual QCoro::Task<void> startInputs() = 0;
+    // Chooses the devices; throws for a device it cannot use.
     virtual QCoro::Task<void> configureInputs(std::optional<std::string> microphoneID,
                                               std::optional<std::string> cameraID,
                                               std::optional<CameraPlacement> placement) = 0;

@@ -99,6 +99,11 @@ public:
     QCoro::Task<std::vector<DisplayBounds>> availableDisplays() override {
         co_return std::vector<DisplayBounds>(displays);
     }
+    std::function<void()> onStartInputs;
+    QCoro::Task<void> startInputs() override {
+        if (onStartInputs) onStartInputs();
+        co_return;
+    }
     QCoro::Task<void> configureInputs(std::optional<std::string> microphone, std::optional<std::string>,
                                       std::optional<CameraPlacement>) override {
         if (microphone == "gone") throw AppError::microphoneFailed("not connected");
@@ -209,6 +214,19 @@ TEST_F(JobTest, CancelWhileExportingEndsTheJobCancelled) {
     EXPECT_EQ(answer().error, "Recording cancelled");
     EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "stop", "publish", "cancel", "discard"}));
     EXPECT_EQ(log->lines().back(), "automation_recording_failed id=" + kJob + " error=CancelledError()");
+}
+
+TEST_F(JobTest, ACancelWhileTheInputsStartChoosesNoDevice) {
+    services->onStartInputs = [&] {
+        disk->files[(kCommands / "1F8FAD5B-D9CB-469F-A165-70867728950E.json").string()] =
+            "{\"id\":\"1F8FAD5B-D9CB-469F-A165-70867728950E\",\"action\":\"cancel\",\"jobID\":\"" + kJob + "\"}";
+        platform::waitForTask(runner.processNextCommand());
+    };
+    submit(",\"microphoneID\":\"usb\"");
+    settle();
+    EXPECT_EQ(answer().phase, Phase::cancelled);
+    EXPECT_TRUE(services->calls.empty());
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"}));
 }
 
 TEST_F(JobTest, AStopCommandEndsTheRecordingAtTheNextCheck) {
