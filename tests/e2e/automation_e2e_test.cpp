@@ -214,6 +214,45 @@ TEST_F(AutomationProcess, ATwoSecondRecordingOfTheDisplayIsExported) {
     quit(yux);
 }
 
+// The README's example, its lines as they stand there, run with bash as a user would paste them.
+TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
+    std::ifstream readme(YUX_README);
+    std::string line;
+    std::string example;
+    bool reached = false;
+    while (std::getline(readme, line)) {
+        if (!reached) {
+            reached = line.ends_with("A two-second recording of the main display:");
+        } else if (line.starts_with("    ")) {
+            example += line.substr(4) + "\n";
+        } else if (!example.empty()) {
+            break;
+        }
+    }
+    ASSERT_FALSE(example.empty()) << "no example in " << YUX_README;
+
+    QProcess yux;
+    start(yux);
+    ASSERT_TRUE(waitForFolders(yux));
+    QProcess bash;
+    bash.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
+    bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QString::fromStdString(example)});
+    const bool ended = bash.waitForFinished(static_cast<int>(std::chrono::milliseconds(kJobTimeout).count()));
+    if (!ended) bash.kill();
+    const std::string output = bash.readAllStandardOutput().toStdString();
+    const std::string errors = bash.readAllStandardError().toStdString();
+    ASSERT_TRUE(ended) << "the example still waits; it printed: " << output << errors;
+    EXPECT_EQ(bash.exitCode(), 0) << errors;
+    EXPECT_EQ(errors, "");
+    // It printed the final answer, once the job was over.
+    const Json done = Json::parse(output, nullptr, false);
+    ASSERT_TRUE(done.is_object()) << output;
+    EXPECT_EQ(done["phase"], "completed") << output;
+    EXPECT_TRUE(std::filesystem::exists(done.value("outputPath", ""))) << output;
+    EXPECT_EQ(answer(done.value("id", "")), done);
+    quit(yux);
+}
+
 // A program that starts Yux and drops a record command at once: the command waits for the
 // inputs, which are still starting, instead of failing.
 TEST_F(AutomationProcess, ARecordCommandDroppedAsYuxStartsCompletes) {
