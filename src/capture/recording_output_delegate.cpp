@@ -388,6 +388,11 @@ void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock:
     }
     lastVideo_.clear();
     if (failure_) return endFailed(continuation, failure_);
+    // Every picture met a busy track, the tail's too: sound alone is no take, and nothing stays,
+    // whatever finishing the movie would have said.
+    if (!received_.contains(RecordingSourceKind::screen)) {
+        return abandon(continuation, outputFailure("Capture produced no video"));
+    }
 
     writer_->endSession(end);
     for (const auto& [kind, track] : inputs_) writer_->markAsFinished(track);

@@ -114,7 +114,8 @@ public:
     // sample written: throws the stored failure, or "Capture did not deliver video" after 10 s.
     QCoro::Task<void> waitForStart(platform::CancelToken token = {});
     // Ends the movie at the host clock's current time. Throws when it cannot be completed: after a
-    // failure the movie keeps what was written when a picture was; without one, no movie is left.
+    // failure the movie keeps what was written when a picture was. A take without a single
+    // picture throws and leaves no movie, failed or not.
     QCoro::Task<void> finish();
     // The same, blocking, for a capture the program leaves while it runs: waits at most
     // `limit` (the drain's deadline too), never throws. Not on queue.

@@ -69,6 +69,8 @@ struct EngineWorld {
         deliver(1.0);
         platform::waitForTask(std::move(starting));
         ASSERT_NE(session->storedState().recordingInfo(), nullptr) << session->storedState().diagnosticText();
+        // The in-memory writer's movie, on the scratch double's disk.
+        world.scratch->files.insert(session->storedState().recordingInfo()->scratchFilePath);
     }
     bool logged(const std::string& start) const {
         const auto lines = world.lines();
