@@ -6,6 +6,8 @@
 #include <limits>
 #include <set>
 
+#include <QString>
+
 #include "model/app_error.hpp"
 #include "model/recording_crop.hpp"
 
@@ -75,8 +77,11 @@ void checkKeys(const Json& object, const std::set<std::string, std::less<>>& all
     throw AppError::outputFinalizationFailed("Unknown command fields: " + joined);
 }
 
+// Nothing but white space and line breaks as Unicode counts them (no-break and ideographic
+// spaces, line and paragraph separators, NEL), not only ASCII's.
 bool isBlank(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c) != 0; });
+    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return std::all_of(decoded.begin(), decoded.end(), [](QChar c) { return c.isSpace(); });
 }
 
 bool within(double value, double lower, double upper) {

@@ -48,10 +48,11 @@ QCoro::Task<std::vector<DisplayBounds>> LiveRecordingJobServices::availableDispl
     co_return co_await services_.displays->availableDisplays();
 }
 
+QCoro::Task<void> LiveRecordingJobServices::startInputs() { co_await services_.inputs->start(); }
+
 QCoro::Task<void> LiveRecordingJobServices::configureInputs(std::optional<std::string> microphoneID,
                                                             std::optional<std::string> cameraID,
                                                             std::optional<CameraPlacement> placement) {
-    co_await services_.inputs->start();
     co_await services_.inputs->configureForAutomation(std::move(microphoneID), std::move(cameraID), std::move(placement));
 }
 

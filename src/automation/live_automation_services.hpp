@@ -66,6 +66,7 @@ class LiveRecordingJobServices : public RecordingJobServices {
 public:
     explicit LiveRecordingJobServices(LiveAutomationServices services) : services_(std::move(services)) {}
     QCoro::Task<std::vector<DisplayBounds>> availableDisplays() override;
+    QCoro::Task<void> startInputs() override;
     QCoro::Task<void> configureInputs(std::optional<std::string> microphoneID, std::optional<std::string> cameraID,
                                       std::optional<CameraPlacement> placement) override;
     QCoro::Task<std::string> showCameraOverlay(CaptureTarget target, std::vector<DisplayBounds> displays) override;

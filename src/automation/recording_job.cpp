@@ -70,6 +70,10 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
             cancelled = true;
         } catch (...) {
         }
+        // A quit while the job records stops the take to keep it: the job is cancelled, whichever
+        // it noticed first (the session stopping, the take pending, or its own cancellation).
+        const bool quit = started_ && !stopIssued_ && quitting_ && quitting_();
+        if (quit) cancelled = true;
         std::optional<std::string> kept;
         if (sessionAdmitted_) {
             // Only the client's own cancel, or a start that never recorded, throws the take away.
@@ -80,7 +84,7 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::record(RecordingAutomatio
                 }
             } else {
                 // Named first: g++ 12 destroys the temporaries of an awaited call twice.
-                auto keeping = keepOwnTake(cancelled);
+                auto keeping = keepOwnTake(cancelled, quit);
                 kept = co_await std::move(keeping);
             }
         }
@@ -113,7 +117,7 @@ bool RecordingJob::holdsOwnTake(const RecordingSessionState& state) const {
     return state.failure() != nullptr;
 }
 
-QCoro::Task<std::optional<std::string>> RecordingJob::keepOwnTake(bool cancelled) {
+QCoro::Task<std::optional<std::string>> RecordingJob::keepOwnTake(bool cancelled, bool quit) {
     const std::string path = started_->scratchFilePath;
     const RecordingSessionState state = session_->state();
     if (const auto* recording = state.recordingInfo()) {
@@ -140,6 +144,9 @@ QCoro::Task<std::optional<std::string>> RecordingJob::keepOwnTake(bool cancelled
         if (cancelled) co_return path;
         co_return std::nullopt;
     }
+    // The quit's stop is under way, or failed and so kept the take itself; the quit notes a
+    // pending take for the next start.
+    if (quit && (state.isStopping() || state.failure() != nullptr)) co_return path;
     // After the job's own stop: a stop that failed keeps the take itself, a failed export still
     // holds it pending.
     if (state.failure() != nullptr && stopIssued_) {
@@ -225,6 +232,9 @@ QCoro::Task<RecordingAutomationResponse> RecordingJob::runSteps(const RecordingA
 QCoro::Task<void> RecordingJob::prepareInputs(const RecordingAutomationRequest& command, const CaptureTarget& target,
                                               const std::vector<DisplayBounds>& displays, platform::CancelToken token) {
     sessionAdmitted_ = true;
+    token.throwIfCancelled();
+    co_await services_->startInputs();
+    // A cancel while the devices load chooses none.
     token.throwIfCancelled();
     co_await services_->configureInputs(command.microphoneID, command.cameraID, command.cameraPlacement);
     token.throwIfCancelled();

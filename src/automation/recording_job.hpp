@@ -58,7 +58,9 @@ public:
     virtual ~RecordingJobServices() = default;
     // Main display first.
     virtual QCoro::Task<std::vector<DisplayBounds>> availableDisplays() = 0;
-    // Starts the input controller and chooses the devices; throws for a device it cannot use.
+    // Starts the input controller: it loads its devices and preferences.
+    virtual QCoro::Task<void> startInputs() = 0;
+    // Chooses the devices; throws for a device it cannot use.
     virtual QCoro::Task<void> configureInputs(std::optional<std::string> microphoneID,
                                               std::optional<std::string> cameraID,
                                               std::optional<CameraPlacement> placement) = 0;
@@ -83,6 +85,10 @@ public:
     // For RecordingAutomation::setRecordJob.
     RecordingAutomation::RecordJob asRecordJob();
 
+    // Whether the program is quitting, as its quit path knows it. A quit stops the job's
+    // recording to keep the take: the job then ends cancelled, saying where the take is kept.
+    void setQuitting(std::function<bool()> quitting) { quitting_ = std::move(quitting); }
+
 private:
     QCoro::Task<void> prepareInputs(const RecordingAutomationRequest& command, const CaptureTarget& target,
                                     const std::vector<DisplayBounds>& displays, platform::CancelToken token);
@@ -94,7 +100,7 @@ private:
     bool holdsOwnTake(const RecordingSessionState& state) const;
     // For an ending its client did not ask for: the job's take, once it has pictures, is kept on
     // disk and the session let go of it. Answers where it is kept, if the job knows it is.
-    QCoro::Task<std::optional<std::string>> keepOwnTake(bool cancelled);
+    QCoro::Task<std::optional<std::string>> keepOwnTake(bool cancelled, bool quit);
     QCoro::Task<void> log(std::string line);
 
     RecordingAutomation& runner_;
@@ -103,6 +109,7 @@ private:
     std::shared_ptr<DebugLogBoundary> debugLog_;
     RecordingAutomation::Sleep sleep_;
     Now now_;
+    std::function<bool()> quitting_;
     // Export progress from worker threads is posted here, so it reaches the runner on its thread
     // and is dropped once the job is gone.
     std::unique_ptr<QObject> progressContext_ = std::make_unique<QObject>();

@@ -354,23 +354,21 @@ void RecordingOutputDelegate::keepWritten(std::shared_ptr<Continuation> continua
     writer_->finishWriting([continuation, error] { continuation->resume(error); });
 }
 
+// Only a cancelled take, or one without a single picture, leaves nothing behind.
+void RecordingOutputDelegate::endFailed(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {
+    if (cancelled_ || !received_.contains(RecordingSourceKind::screen)) return abandon(continuation, error);
+    keepWritten(continuation, error);
+}
+
 void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock::time_point deadline,
                                        std::shared_ptr<Continuation> continuation) {
-    if (failure_) {
-        // Only a cancelled take, or one without a single picture, leaves nothing behind.
-        if (cancelled_ || !received_.contains(RecordingSourceKind::screen)) return abandon(continuation, failure_);
-        return keepWritten(continuation, failure_);
-    }
+    if (failure_) return endFailed(continuation, failure_);
     if (!start_) return abandon(continuation, outputFailure("Capture produced no video"));
 
     for (const auto& entry : lastVideo_) {
         auto input = inputs_.find(entry.first);
         if (input != inputs_.end() && writer_->isReadyForMoreMediaData(input->second)) continue;
-        if (clock_.now() >= deadline) {
-            auto error = outputFailure("Video writer did not drain");
-            if (!received_.contains(RecordingSourceKind::screen)) return abandon(continuation, error);
-            return keepWritten(continuation, error);
-        }
+        if (clock_.now() >= deadline) return endFailed(continuation, outputFailure("Video writer did not drain"));
         clock_.after(queue_, kDrainRetryInterval,
                      [this, end, deadline, continuation] { finishAt(end, deadline, continuation); });
         return;
@@ -383,11 +381,18 @@ void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock:
         const MediaTime t = afterFrame > tailFloor ? afterFrame : tailFloor;
         if (t >= end) continue;
         auto copy = frame.retimed(t, kFrameDuration);
-        if (!copy.isValid()) return abandon(continuation, outputFailure("Cannot timestamp video frame"));
+        // Without its tail (a copy that cannot be made, or one the writer refuses) the take
+        // still keeps every picture and sound written before the stop.
+        if (!copy.isValid()) return endFailed(continuation, outputFailure("Cannot timestamp video frame"));
         append(copy, kind);
     }
     lastVideo_.clear();
-    if (failure_) return abandon(continuation, failure_);
+    if (failure_) return endFailed(continuation, failure_);
+    // Every picture met a busy track, the tail's too: sound alone is no take, and nothing stays,
+    // whatever finishing the movie would have said.
+    if (!received_.contains(RecordingSourceKind::screen)) {
+        return abandon(continuation, outputFailure("Capture produced no video"));
+    }
 
     writer_->endSession(end);
     for (const auto& [kind, track] : inputs_) writer_->markAsFinished(track);

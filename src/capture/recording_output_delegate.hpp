@@ -114,7 +114,8 @@ public:
     // sample written: throws the stored failure, or "Capture did not deliver video" after 10 s.
     QCoro::Task<void> waitForStart(platform::CancelToken token = {});
     // Ends the movie at the host clock's current time. Throws when it cannot be completed: after a
-    // failure the movie keeps what was written when a picture was; without one, no movie is left.
+    // failure the movie keeps what was written when a picture was. A take without a single
+    // picture throws and leaves no movie, failed or not.
     QCoro::Task<void> finish();
     // The same, blocking, for a capture the program leaves while it runs: waits at most
     // `limit` (the drain's deadline too), never throws. Not on queue.
@@ -130,6 +131,7 @@ private:
                   std::shared_ptr<Continuation> continuation);
     void abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
     void keepWritten(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
+    void endFailed(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
     bool isClockFault(const platform::SampleBuffer& sample, RecordingSourceKind kind);
     std::exception_ptr writerFailure(const std::exception_ptr& error) const;
     void log(const std::string& line) const {

@@ -71,6 +71,10 @@ QCoro::Task<void> TemporaryDirectoryScratchStorage::deleteScratchFile(std::strin
     }
 }
 
+QCoro::Task<bool> TemporaryDirectoryScratchStorage::scratchFileExists(std::string filePath) {
+    co_return fileSystem_.fileExists(filePath);
+}
+
 QCoro::Task<std::int64_t> LocalRecordingScratchFileSizeReader::byteSize(std::string filePath) {
     struct stat info {};
     if (::stat(expandTilde(filePath).c_str(), &info) != 0) {

@@ -31,6 +31,7 @@ public:
 
     QCoro::Task<ScratchReservation> reserveScratchDestination(QUuid sessionID) override;
     QCoro::Task<void> deleteScratchFile(std::string filePath) override;
+    QCoro::Task<bool> scratchFileExists(std::string filePath) override;
 
     // Every scratch file deleted while the caller holds the records.
     std::shared_ptr<FileRemovalRecords> track_deletedFiles() const { return fileSystem_.track_removedFiles(); }

@@ -104,6 +104,13 @@ QCoro::Task<void> RecordingSessionOrchestrator::releaseTake(std::string scratchP
     if (c_.pendingRecordings) co_await c_.pendingRecordings->release(std::move(scratchPath));
 }
 
+QCoro::Task<bool> RecordingSessionOrchestrator::takeRemains(std::string scratchPath) {
+    if (co_await c_.scratchStorage->scratchFileExists(scratchPath)) co_return true;
+    // No movie, nothing to offer at the next start (a capture without a single picture removes its own).
+    co_await releaseTake(std::move(scratchPath));
+    co_return false;
+}
+
 RecordingSessionState RecordingSessionOrchestrator::state() const {
     if ((sessionState_.isSelecting() || sessionState_.recordingInfo() != nullptr) && endRequest_) {
         return RecordingSessionState::stopping();
@@ -366,12 +373,13 @@ QCoro::Task<std::optional<PendingRecordingArtifact>> RecordingSessionOrchestrato
         if (opening.value) opened = *opening.value;
     }
     if (failure) {
-        if (capture_) capture_->keep = true;
+        const bool kept = co_await takeRemains(info.scratchFilePath);
+        if (capture_) capture_->keep = kept;
         // Offered at the next start like any pending take, whatever happens to this process.
-        co_await keepTake(info.scratchFilePath, c_.clock->now());
+        if (kept) co_await keepTake(info.scratchFilePath, c_.clock->now());
         co_await c_.screenSelection->hideOverlay();
-        // The take stays on disk (a writer that failed keeps what it wrote): say where.
-        setState(RecordingSessionState::failed(namingKeptTake(*failure, info.scratchFilePath)));
+        // A take that stays on disk (a writer that failed keeps what it wrote) is named.
+        setState(RecordingSessionState::failed(kept ? namingKeptTake(*failure, info.scratchFilePath) : *failure));
         co_await log("session_stop_failed state=" + sessionState_.diagnosticText());
         if (loop) loop->cancel();
         co_return std::nullopt;
@@ -436,8 +444,10 @@ QCoro::Task<bool> RecordingSessionOrchestrator::releaseFailedCapture() {
             co_await log("session_failed_capture_released session_id=" + canonicalText(held.info.sessionID) +
                          " kept=" + held.info.scratchFilePath);
         }
-        // Failing again, it still says where the take is.
-        if (failure) failure = namingKeptTake(*failure, held.info.scratchFilePath);
+        // Failing again, it still says where the take is, while there is one.
+        if (failure && co_await takeRemains(held.info.scratchFilePath)) {
+            failure = namingKeptTake(*failure, held.info.scratchFilePath);
+        }
     } else {
         failure = co_await releaseCapture();
     }

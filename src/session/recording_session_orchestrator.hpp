@@ -136,6 +136,8 @@ private:
     QCoro::Task<void> log(std::string line);
     QCoro::Task<void> keepTake(std::string scratchPath, Date createdAt);
     QCoro::Task<void> releaseTake(std::string scratchPath);
+    // Whether the take's movie is still on disk; its note goes when it is not.
+    QCoro::Task<bool> takeRemains(std::string scratchPath);
     void setState(RecordingSessionState state) { sessionState_ = std::move(state); }
 
     Collaborators c_;

@@ -192,6 +192,8 @@ int YuxApp::main(int argc, char** argv) {
         return reportQuitStep(debugLog, log, std::move(step), std::move(error));
     });
     quit.addWillTerminate("keep_take", [root] { return keepRecordingAtQuit(root); });
+    // A job whose recording the quit stops answers that it was cancelled and where the take is.
+    if (root.automation->job) root.automation->job->setQuitting([&quit] { return quit.isQuitting(); });
     quit.addWillTerminate("stop_setup", [setup = root.recordingSetup] { return runNow([setup] { setup->stop(); }); });
     quit.addWillTerminate("stop_panel", [&presentation] { return runNow([&presentation] { presentation->stop(); }); });
     // After the take is kept: a job then finds it the user's and leaves it alone.

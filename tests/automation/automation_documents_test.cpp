@@ -169,6 +169,22 @@ TEST(AutomationDocumentsTest, ValidationTextsAndTheirCases) {
          output("Crop must be a normalized rectangle inside the picture")},
     };
     for (const auto& c : cases) EXPECT_EQ(validation(c.fields), c.failure) << c.fields;
+
+    // Blank is white space and line breaks as Unicode counts them, each alone; a zero-width
+    // space is none, and a name that ends in a no-break space is not blank.
+    for (const char* blank : {"\\t", "\\n", "\\u000b", "\\f", "\\r", "\\u0085", "\\u00a0", "\\u2028",
+                              "\\u2029", "\\u3000"}) {
+        const std::string text = std::string("\"") + blank + "\"";
+        EXPECT_EQ(validation(duration + ",\"microphoneID\":" + text), screen("Device ID must not be empty")) << text;
+        EXPECT_EQ(validation(duration + ",\"cameraID\":" + text), screen("Device ID must not be empty")) << text;
+        EXPECT_EQ(validation(duration + ",\"applicationBundleIdentifier\":" + text),
+                  screen("Application bundle identifier must not be empty"))
+            << text;
+    }
+    for (const char* named : {"\"a\\u00a0\"", "\"\\u200b\""}) {
+        EXPECT_EQ(validation(duration + ",\"microphoneID\":" + named), "passed") << named;
+        EXPECT_EQ(validation(duration + ",\"applicationBundleIdentifier\":" + named), "passed") << named;
+    }
 }
 
 TEST(AutomationDocumentsTest, ShortRecordingsCanOnlyBeTakenWhole) {

@@ -99,6 +99,11 @@ public:
     QCoro::Task<std::vector<DisplayBounds>> availableDisplays() override {
         co_return std::vector<DisplayBounds>(displays);
     }
+    std::function<void()> onStartInputs;
+    QCoro::Task<void> startInputs() override {
+        if (onStartInputs) onStartInputs();
+        co_return;
+    }
     QCoro::Task<void> configureInputs(std::optional<std::string> microphone, std::optional<std::string>,
                                       std::optional<CameraPlacement>) override {
         if (microphone == "gone") throw AppError::microphoneFailed("not connected");
@@ -126,6 +131,7 @@ protected:
     std::chrono::steady_clock::time_point clock{};
     int sleeps = 0;
     std::function<void()> onSleep;
+    bool quitting = false;
     std::vector<std::string> phases;
     RecordingAutomation::Sleep sleep = [this](std::chrono::milliseconds step,
                                               platform::CancelToken token) -> QCoro::Task<void> {
@@ -142,6 +148,7 @@ protected:
     void SetUp() override {
         disk->folders = {kCommands.string(), kResponses.string()};
         runner.setRecordJob(job.asRecordJob());
+        job.setQuitting([this] { return quitting; });
     }
     void submit(const std::string& fields, int seconds = 1) {
         disk->files[(kCommands / (kJob + ".json")).string()] =
@@ -209,6 +216,19 @@ TEST_F(JobTest, CancelWhileExportingEndsTheJobCancelled) {
     EXPECT_EQ(answer().error, "Recording cancelled");
     EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "stop", "publish", "cancel", "discard"}));
     EXPECT_EQ(log->lines().back(), "automation_recording_failed id=" + kJob + " error=CancelledError()");
+}
+
+TEST_F(JobTest, ACancelWhileTheInputsStartChoosesNoDevice) {
+    services->onStartInputs = [&] {
+        disk->files[(kCommands / "1F8FAD5B-D9CB-469F-A165-70867728950E.json").string()] =
+            "{\"id\":\"1F8FAD5B-D9CB-469F-A165-70867728950E\",\"action\":\"cancel\",\"jobID\":\"" + kJob + "\"}";
+        platform::waitForTask(runner.processNextCommand());
+    };
+    submit(",\"microphoneID\":\"usb\"");
+    settle();
+    EXPECT_EQ(answer().phase, Phase::cancelled);
+    EXPECT_TRUE(services->calls.empty());
+    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"}));
 }
 
 TEST_F(JobTest, AStopCommandEndsTheRecordingAtTheNextCheck) {
@@ -283,6 +303,42 @@ TEST_F(JobTest, EveryEndingButTheClientsCancelKeepsTheTake) {
              };
          },
          {"start"}, Phase::cancelled, "Recording cancelled." + kept},
+        // The quit's own stop, seen by the job before its cancellation comes.
+        {"a quit stopping the take",
+         [&](platform::CancelToken&) {
+             onSleep = [&] {
+                 if (sleeps != 2) return;
+                 quitting = true;
+                 session->current = RecordingSessionState::stopping();
+             };
+         },
+         {"start"}, Phase::cancelled, "Recording cancelled." + kept},
+        {"a quit whose stop left the take pending",
+         [&](platform::CancelToken&) {
+             onSleep = [&] {
+                 if (sleeps != 2) return;
+                 quitting = true;
+                 session->current = RecordingSessionState::pendingTrim(stoppedByQuit);
+             };
+         },
+         {"start"}, Phase::cancelled, "Recording cancelled." + kept},
+        {"a quit whose stop failed, which keeps the take",
+         [&](platform::CancelToken&) {
+             onSleep = [&] {
+                 if (sleeps != 2) return;
+                 quitting = true;
+                 session->current = RecordingSessionState::failed(AppError::outputFinalizationFailed("disk full"));
+             };
+         },
+         {"start"}, Phase::cancelled, "Recording cancelled." + kept},
+        // The tray's, the panel's or the shortcut's stop makes the take the user's.
+        {"a stop by the user",
+         [&](platform::CancelToken&) {
+             onSleep = [&] {
+                 if (sleeps == 2) session->current = RecordingSessionState::stopping();
+             };
+         },
+         {"start"}, Phase::failed, "recordingSessionNotActive"},
         {"a quit while exporting",
          [&](platform::CancelToken& token) { session->onPublish = [&] { token.cancel(); }; },
          {"start", "stop", "publish", "keep /scratch/take.mov"}, Phase::cancelled, "Recording cancelled." + kept},
@@ -295,6 +351,7 @@ TEST_F(JobTest, EveryEndingButTheClientsCancelKeepsTheTake) {
         *session = FakeSession{};
         sleeps = 0;
         onSleep = nullptr;
+        quitting = false;
         platform::CancelToken token;
         test.arrange(token);
         auto command = RecordingAutomationRequest::decodeCommand("{\"id\":\"" + kJob + "\",\"durationSeconds\":1}");
@@ -303,7 +360,7 @@ TEST_F(JobTest, EveryEndingButTheClientsCancelKeepsTheTake) {
         EXPECT_EQ(final.phase, test.phase) << test.what;
         EXPECT_EQ(final.error, test.error) << test.what;
         EXPECT_FALSE(final.outputPath) << test.what;
-        EXPECT_TRUE(log->lines().back().ends_with(" kept=/scratch/take.mov")) << test.what;
+        EXPECT_EQ(log->lines().back().ends_with(" kept=/scratch/take.mov"), test.error.ends_with(kept)) << test.what;
     }
 }
 

@@ -372,6 +372,44 @@ TEST(RecordingOutputDelegate, AWriteFailureTellsItsCausePlainlyAndLogsTheDetails
     EXPECT_EQ(other.writer->status(), MovieWriterStatus::cancelled);
 }
 
+TEST(RecordingOutputDelegate, ATailTheWriterRefusesKeepsTheTakeThatHasAPicture) {
+    const struct {
+        const char* name;
+        bool startCopyWritten;
+        // Else the stop comes before a tail is due, and finishing the movie fails.
+        bool tailRefused;
+        const char* failure;
+        MovieWriterStatus status;
+    } cases[] = {
+        {"with a picture", true, true,
+         "The movie could not be written. The recording stopped, and what was recorded up to then is kept.",
+         MovieWriterStatus::completed},
+        // The start's picture met a busy track: not one picture reached the movie, so nothing stays.
+        {"without a picture", false, true, "The movie could not be written. The recording stopped.",
+         MovieWriterStatus::cancelled},
+        {"without a picture, finishing fails", false, false, "Capture produced no video", MovieWriterStatus::cancelled},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        Fixture f;
+        bool stopping = false;
+        f.script.ready = [&](int track) { return track != kScreen || row.startCopyWritten || stopping; };
+        f.script.accepts = [&](int track) { return track != kScreen || !stopping || !row.tailRefused; };
+        if (!row.tailRefused) {
+            f.script.finishStatus = MovieWriterStatus::failed;
+            f.script.finishError = std::make_exception_ptr(platform::MovieWriterError(
+                platform::MovieWriterError::Cause::storage, "The movie file could not be written (input/output error).",
+                "Finishing the movie failed: Input/output error"));
+        }
+        f.open(false, false);
+        f.receive(frame(1), RecordingSourceKind::screen);
+        f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+        stopping = true;
+        EXPECT_EQ(failureOf([&] { f.finishAt(row.tailRefused ? 2 : 1.01); }), row.failure);
+        EXPECT_EQ(f.writer->status(), row.status);
+    }
+}
+
 TEST(RecordingOutputDelegate, WaitForStartNeedsEveryExpectedTrack) {
     Fixture f;
     f.open(true, false);

@@ -223,6 +223,45 @@ TEST_F(AutomationProcess, ATwoSecondRecordingOfTheDisplayIsExported) {
     quit(yux);
 }
 
+// The README's example, its lines as they stand there, run with bash as a user would paste them.
+TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
+    std::ifstream readme(YUX_README);
+    std::string line;
+    std::string example;
+    bool reached = false;
+    while (std::getline(readme, line)) {
+        if (!reached) {
+            reached = line.ends_with("A two-second recording of the main display:");
+        } else if (line.starts_with("    ")) {
+            example += line.substr(4) + "\n";
+        } else if (!example.empty()) {
+            break;
+        }
+    }
+    ASSERT_FALSE(example.empty()) << "no example in " << YUX_README;
+
+    QProcess yux;
+    start(yux);
+    ASSERT_TRUE(waitForFolders(yux));
+    QProcess bash;
+    bash.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
+    bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QString::fromStdString(example)});
+    const bool ended = bash.waitForFinished(static_cast<int>(std::chrono::milliseconds(kJobTimeout).count()));
+    if (!ended) bash.kill();
+    const std::string output = bash.readAllStandardOutput().toStdString();
+    const std::string errors = bash.readAllStandardError().toStdString();
+    ASSERT_TRUE(ended) << "the example still waits; it printed: " << output << errors;
+    EXPECT_EQ(bash.exitCode(), 0) << errors;
+    EXPECT_EQ(errors, "");
+    // It printed the final answer, once the job was over.
+    const Json done = Json::parse(output, nullptr, false);
+    ASSERT_TRUE(done.is_object()) << output;
+    EXPECT_EQ(done["phase"], "completed") << output;
+    EXPECT_TRUE(std::filesystem::exists(done.value("outputPath", ""))) << output;
+    EXPECT_EQ(answer(done.value("id", "")), done);
+    quit(yux);
+}
+
 // A program that starts Yux and drops a record command at once: the command waits for the
 // inputs, which are still starting, instead of failing.
 TEST_F(AutomationProcess, ARecordCommandDroppedAsYuxStartsCompletes) {
@@ -312,13 +351,14 @@ TEST_F(AutomationProcess, AKilledRunsAnswersAreRepairedAtTheNextStart) {
     quit(again);
 }
 
-// A quit (SIGTERM, or SIGHUP when the terminal closes) while a job stops or exports keeps the
-// take for the next start instead of deleting it.
+// A quit (SIGTERM, or SIGHUP when the terminal closes) while a job records, stops or exports
+// keeps the take for the next start instead of deleting it, and the job's answer says where.
 TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStart) {
     const struct {
         int signal;
         const char* phase;
-    } cases[] = {{SIGTERM, "stopping"}, {SIGHUP, "stopping"}, {SIGTERM, "exporting"}, {SIGHUP, "exporting"}};
+    } cases[] = {{SIGTERM, "recording"}, {SIGTERM, "stopping"}, {SIGHUP, "stopping"}, {SIGTERM, "exporting"},
+                 {SIGHUP, "exporting"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(strsignal(c.signal)) + " while " + c.phase);
         std::filesystem::remove_all(scratchFolder());  // the last case's take, offered already
@@ -348,6 +388,7 @@ TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStar
         ASSERT_EQ(reached["phase"], c.phase) << reached.dump();
         ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
         EXPECT_EQ(yux.exitCode(), 0);
+        const auto ended = testing::ActionClock::now();
 
         const auto movie = keptTake();
         ASSERT_FALSE(movie.empty()) << debugLog();
@@ -358,9 +399,11 @@ TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStar
         EXPECT_EQ(debugLog().find("session_trim_discarded scratch=" + movie.string()), std::string::npos);
         // Nothing of the export is left in the save folder, whole or not.
         if (std::filesystem::exists(saveFolder())) EXPECT_TRUE(std::filesystem::is_empty(saveFolder()));
-        const auto stopSeen = firstSeen(seen, {"stopping", "exporting"});
+        // Cut by the quit while recording: no longer than the whole run; else the two seconds.
+        const bool cut = std::string(c.phase) == "recording";
+        const auto stopSeen = cut ? ended : firstSeen(seen, {"stopping", "exporting"});
         testing::expectWithin(platform::MovieTrackReader(movie.string()).duration().seconds(),
-                              {2.0, testing::secondsBetween(sent, stopSeen)}, 0.2, "the kept take");
+                              {cut ? 0.0 : 2.0, testing::secondsBetween(sent, stopSeen)}, 0.2, "the kept take");
         expectOfferedAtStart(movie);
     }
 }

@@ -69,6 +69,8 @@ struct EngineWorld {
         deliver(1.0);
         platform::waitForTask(std::move(starting));
         ASSERT_NE(session->storedState().recordingInfo(), nullptr) << session->storedState().diagnosticText();
+        // The in-memory writer's movie, on the scratch double's disk.
+        world.scratch->files.insert(session->storedState().recordingInfo()->scratchFilePath);
     }
     bool logged(const std::string& start) const {
         const auto lines = world.lines();
@@ -115,6 +117,26 @@ TEST(RecordingSessionCaptureFailure, AMovieThatFailsMidTakeEndsTheTakeAtOnceAndK
         EXPECT_TRUE(f.world.scratch->deleted.empty());
         platform::waitForTask(f.session->cancel());
     }
+}
+
+TEST(RecordingSessionCaptureFailure, AStopWhoseLastPictureTheWriterRefusesKeepsTheTake) {
+    EngineWorld f(nullptr);
+    // Only the screen's copy of its newest picture, appended at the stop, is refused.
+    f.control->writerScript.accepts = [refuses = f.writerRefuses](int track) { return track != 0 || !*refuses; };
+    ASSERT_NO_FATAL_FAILURE(f.record());
+    const std::string path = f.world.scratchPath();
+    for (int i = 1; i <= 30; ++i) f.deliver(1.0 + i / 60.0);
+    *f.writerRefuses = true;
+    platform::waitForTask(f.session->stop());
+
+    ASSERT_NE(f.session->storedState().failure(), nullptr) << f.session->storedState().diagnosticText();
+    EXPECT_EQ(f.session->storedState().failure()->detail(),
+              "The movie could not be written. The recording stopped, and what was recorded up to then is kept in " +
+                  path + ".");
+    EXPECT_EQ(f.control->writers().back()->writer().status(), platform::MovieWriterStatus::completed);
+    ASSERT_FALSE(f.world.keeper->notes.empty());
+    EXPECT_TRUE(f.world.keeper->notes.back().starts_with("keep " + path + " at "));
+    EXPECT_TRUE(f.world.scratch->deleted.empty());
 }
 
 }  // namespace

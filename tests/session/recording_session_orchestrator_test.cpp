@@ -877,6 +877,38 @@ TEST(RecordingSessionOrchestrator, AFailedStopIsReleasedByADiscardAndAStopThatFa
     EXPECT_NE(w.stored().recordingInfo(), nullptr);
 }
 
+TEST(RecordingSessionOrchestrator, AFailedStopNamesAndNotesTheTakeOnlyWhileItsMovieIsThere) {
+    const struct {
+        const char* name;
+        bool movieStays;
+        const char* failure;
+    } cases[] = {
+        {"its movie stays", true, "No space left on device"},
+        // The capture ended without a single picture and removed its movie.
+        {"its movie is gone", false, "Capture produced no video"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        SessionWorld w(true);
+        w.run(w.session->start());
+        const std::string take = w.scratchPath();
+        const auto named = [&](const std::string& failure) {
+            return row.movieStays ? failure + ". What was recorded up to then is kept in " + take + "." : failure;
+        };
+        if (!row.movieStays) w.scratch->files.erase(take);
+        w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed(row.failure)));
+        w.run(w.session->stop());
+        EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(named(row.failure))));
+        const std::string note = "keep " + take + " at " + std::to_string(w.clock->date.unixSeconds()) + " announced=0";
+        EXPECT_EQ(w.keeper->notes, (Lines{note, row.movieStays ? note : "release " + take + " announced=0"}));
+
+        // Failing again as the next start releases it.
+        w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("still stuck")));
+        w.run(w.session->start());
+        EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(named("still stuck"))));
+    }
+}
+
 TEST(RecordingSessionOrchestrator, AnAutomationStartAfterAFailedStopReleasesItAndKeepsTheTake) {
     SessionWorld w;
     auto first = w.run(w.session->startAutomation(CaptureTarget::fullMainDisplay(), {}));

@@ -142,6 +142,7 @@ public:
         files.erase(filePath);  // a missing file counts as deleted
         deleted.push_back(filePath);
     }
+    QCoro::Task<bool> scratchFileExists(std::string filePath) override { co_return files.contains(filePath); }
 
 private:
     Journal& journal_;
