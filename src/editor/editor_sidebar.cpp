@@ -92,12 +92,16 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
         audio->setSpacing(8);
         addHeading(audio, QStringLiteral("AUDIO"), audio_);
         for (const auto& source : audioSources) {
+            // The name sits closer to its own control than the sources to one another.
+            auto* entry = new QVBoxLayout;
+            entry->setSpacing(4);
             auto* name = new QLabel(sourceDisplayName(source.kind), audio_);
             QFont font = name->font();
             font.setPixelSize(12);
             name->setFont(font);
-            audio->addWidget(name);
-            audio->addWidget(new EditorAudioControl(model_, source, audio_));
+            entry->addWidget(name);
+            entry->addWidget(new EditorAudioControl(model_, source, audio_));
+            audio->addLayout(entry);
         }
         column->addWidget(audio_);
     }
