@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "editor/editor_style.hpp"
 #include "editor/export_editor_session.hpp"
 
 namespace yux {
@@ -52,10 +53,8 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     title_->setFont(headline);
     fileName_ = new QLabel(this);
     percent_ = new QLabel(this);
-    QFont big = percent_->font();
-    big.setPixelSize(34);
-    big.setBold(true);
-    percent_->setFont(big);
+    // Fixed-width digits: the number does not shift as it counts up.
+    percent_->setFont(EditorStyle::monospaced(34, QFont::Bold));
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 1000);
     bar_->setTextVisible(false);
@@ -67,6 +66,12 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     secondary.setAlphaF(0.5);
     dimmed.setColor(QPalette::WindowText, secondary);
     for (auto* label : {section_, remaining_, fileName_}) label->setPalette(dimmed);
+    // The caption row is set smaller than the body.
+    for (auto* label : {section_, remaining_}) {
+        QFont caption = label->font();
+        caption.setPixelSize(11);
+        label->setFont(caption);
+    }
     revealError_ = new QLabel(this);
     revealError_->setWordWrap(true);
     revealError_->setTextFormat(Qt::PlainText);
