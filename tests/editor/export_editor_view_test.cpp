@@ -193,6 +193,19 @@ TEST(EditorSidebar, SlidersFormatAndExportButton) {
     EXPECT_TRUE(closed);
 }
 
+TEST(EditorSidebar, TheExportNoteIsCutToTwoLines) {
+    QFont font;
+    font.setPixelSize(12);
+    font.setWeight(QFont::DemiBold);
+    const QString reasons = QStringLiteral("Re-encode · camera, audio, quality, size, crop, format, speed, cuts");
+    EXPECT_EQ(EditorSidebar::cutToTwoLines(QStringLiteral("Re-encode · cuts"), font, 251), "Re-encode · cuts");
+    auto lines = EditorSidebar::cutToTwoLines(reasons + ", " + reasons, font, 251).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("Re-encode · camera"));
+    EXPECT_TRUE(lines[1].endsWith(QChar(0x2026)));
+    for (const auto& line : lines) EXPECT_LE(QFontMetricsF(font).horizontalAdvance(line), 251) << line.toStdString();
+}
+
 TEST(EditorSidebar, DeleteDuringAnExportKeepsTheWindow) {
     ViewHarness h;
     TrimPreviewWindowController window(h.session);
