@@ -98,8 +98,8 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     auto* session = model_.get();
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(kColumnMargin, kColumnMargin, kColumnMargin, kColumnMargin);
-    // Tighter than 18: the whole column must fit the 680-high window with two audio sources and
-    // the crop details open.
+    // Tighter than 18: at 18 the column no longer fits the 680-high window with two audio sources,
+    // the crop details open and a two-line note, and the crop fields are squeezed shut.
     column->setSpacing(10);
 
     // Audio.
@@ -186,7 +186,7 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
                                      static_cast<qsizetype>(RecordingCrop::rawValue(field).size()));
         auto* cell = new QHBoxLayout;
         cell->setSpacing(4);
-        cell->addWidget(secondaryLabel(raw, 11, cropDetails_));
+        cell->addWidget(secondaryLabel(raw, EditorStyle::kCaptionPixels, cropDetails_));
         auto read = [session, field]() -> std::int64_t {
             auto r = session->crop().pixels(session->frameSize());
             double value = field == RecordingCrop::Field::width    ? r.width
@@ -259,7 +259,7 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     noteFont.setWeight(QFont::DemiBold);
     note_->setFont(noteFont);
     column->addWidget(note_);
-    column->addWidget(secondaryLabel(QStringLiteral("Ready to export"), 11, this));
+    column->addWidget(secondaryLabel(QStringLiteral("Ready to export"), EditorStyle::kCaptionPixels, this));
     column->addStretch(1);
 
     auto* actions = new QHBoxLayout;

@@ -69,7 +69,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     // The caption row is set smaller than the body.
     for (auto* label : {section_, remaining_}) {
         QFont caption = label->font();
-        caption.setPixelSize(11);
+        caption.setPixelSize(EditorStyle::kCaptionPixels);
         label->setFont(caption);
     }
     revealError_ = new QLabel(this);
