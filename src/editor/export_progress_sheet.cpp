@@ -45,7 +45,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
     column->setSpacing(10);
-    column->setContentsMargins(20, 20, 20, 20);
+    column->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
 
     title_ = new QLabel(this);
     QFont headline = title_->font();
@@ -139,7 +139,9 @@ void ExportProgressSheet::refresh() {
     revealError_->setVisible(finished && model_->revealError().has_value());
     revealError_->setText(QString::fromStdString(model_->revealError().value_or("")));
     if (finished) {
-        fileName_->setText(QString::fromStdString(std::filesystem::path(saved->file.path).filename().string()));
+        // One line inside the margins; a longer name is cut with an ellipsis.
+        QString name = QString::fromStdString(std::filesystem::path(saved->file.path).filename().string());
+        fileName_->setText(fileName_->fontMetrics().elidedText(name, Qt::ElideRight, kWidth - 2 * kMargin));
         percent_->setText(QStringLiteral("100%"));
         bar_->setValue(bar_->maximum());
         bar_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(52,199,89); }"));
