@@ -144,6 +144,7 @@ TEST(FloatingTrimPreviewWindow, ShowsAFixedFloatingWindowAndActsOnItsKeys) {
     WindowHarness::press(window, kX11Space, Qt::ControlModifier);
     EXPECT_EQ(model.playing(), wasPlaying);
     EXPECT_EQ(h.keyLines(), 6);
+    EXPECT_EQ(h.log->lines().back(), "export_editor_key key_code=49 playing=false responder=none modifiers=262144");
 
     // A focused text field keeps its keys.
     auto* field = new QLineEdit(window);
