@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QToolButton>
 #include <QPushButton>
@@ -44,6 +45,7 @@ TEST(ExportEditorView, SizesInTheFixedWindow) {
     EXPECT_EQ(view->leftColumn()->width(), 820);
     EXPECT_LE(view->preview()->width(), 534);
     EXPECT_EQ(view->preview()->height(), 300);
+    EXPECT_EQ(view->timeline()->height(), h.session->timelineHeight() + 18) << "the lanes and the scroll bar's room";
     QSizeF fourThree = ExportEditorView::pictureSize(4.0 / 3.0, QSizeF(533, 300));
     EXPECT_DOUBLE_EQ(fourThree.width(), 400);
     EXPECT_DOUBLE_EQ(fourThree.height(), 300);
@@ -313,6 +315,10 @@ void shoot(const QPalette& palette, const QString& scheme) {
     h.session->seek(30);
     QApplication::processEvents();
     test::writeScreenshot(window, "trim_window_lanes_" + scheme);
+    // Four lanes take room from the picture: every row of the left column keeps its place.
+    auto* view = window.findChild<ExportEditorView*>();
+    EXPECT_LE(view->leftColumn()->layout()->sizeHint().height(), view->height());
+    EXPECT_LT(view->preview()->height(), 300);
 
     h.session->setCropEditing(true);
     auto crop = h.session->crop();
