@@ -40,10 +40,10 @@ struct TimelineHarness : NullEditor {
         QApplication::sendEvent(target, &event);
     }
 
-    void wheel(QPointF at, QPoint angle, QPoint pixel, Qt::KeyboardModifiers modifiers) {
-        QWheelEvent event(at, timeline->viewport()->mapToGlobal(at), pixel, angle, Qt::NoButton, modifiers,
-                          Qt::NoScrollPhase, false);
-        QApplication::sendEvent(timeline->viewport(), &event);
+    void wheel(QPointF at, QPoint angle, QPoint pixel, Qt::KeyboardModifiers modifiers, QWidget* target = nullptr) {
+        if (!target) target = timeline->viewport();
+        QWheelEvent event(at, target->mapToGlobal(at), pixel, angle, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
     }
 
     void pinch(QPointF at, double magnification) {
@@ -208,6 +208,9 @@ TEST(EditorTimelineHost, ZoomsAroundThePointerByCtrlWheelAndPinch) {
     h.wheel({300, 40}, {}, {0, -2000}, Qt::ControlModifier);
     EXPECT_DOUBLE_EQ(h.timeline->zoom(), 1);
     EXPECT_EQ(h.scroll(), 0);
+    // Over the scroll bar, which belongs to the timeline, too.
+    h.wheel({300, 5}, {0, 120}, {}, Qt::ControlModifier, h.timeline->horizontalScrollBar());
+    EXPECT_NEAR(h.timeline->zoom(), std::exp(0.15), 1e-9);
 }
 
 TEST(EditorTimelineHost, APlainWheelScrollsSideways) {
