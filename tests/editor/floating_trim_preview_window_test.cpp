@@ -138,6 +138,7 @@ TEST(FloatingTrimPreviewWindow, ShowsAFixedFloatingWindowAndActsOnItsKeys) {
     WindowHarness::press(window, kX11Space, Qt::NoModifier, false, kLockMask);
     EXPECT_EQ(model.playing(), before);
     EXPECT_EQ(h.keyLines(), 5);
+    EXPECT_TRUE(h.log->lines().back().ends_with(" modifiers=65536")) << h.log->lines().back();
 
     // With a modifier, Space is passed on but still logged.
     bool wasPlaying = model.playing();
