@@ -71,7 +71,8 @@ EditorSegmentButton::EditorSegmentButton(const QString& text, QWidget* parent) :
 
 QSize EditorSegmentButton::sizeHint() const {
     QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text()) + 16, metrics.height() + 10};
+    // 6 on either side and 5 above and below the label; strips that share their width stretch it.
+    return {metrics.horizontalAdvance(text()) + 12, metrics.height() + 10};
 }
 
 void EditorSegmentButton::paintEvent(QPaintEvent*) {

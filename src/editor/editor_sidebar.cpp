@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include "editor/editor_pixel_field.hpp"
@@ -23,6 +24,9 @@ namespace {
 
 // Sliders are integer: thousandths of the model's value.
 constexpr int kSliderUnits = 1000;
+// The column's margins and the export note's own, on either side.
+constexpr int kColumnMargin = 16;
+constexpr int kNotePadding = 8;
 // The sidebar's default text size; the fixed-width values use it too.
 constexpr int kValuePixels = 13;
 
@@ -63,6 +67,21 @@ QSlider* slider(double from, double to, QWidget* parent) {
 
 }  // namespace
 
+QString EditorSidebar::cutToTwoLines(const QString& text, const QFont& font, qreal width) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    int firstLength = first.isValid() ? (first.setLineWidth(width), first.textLength()) : 0;
+    layout.endLayout();
+    QString rest = text.mid(firstLength);
+    if (firstLength == 0 || rest.isEmpty()) return text;
+    return text.left(firstLength).trimmed() + QLatin1Char('\n') +
+           QFontMetricsF(font).elidedText(rest, Qt::ElideRight, width);
+}
+
 std::string EditorSidebar::qualityText(double quality) {
     if (quality >= 0.999) return "Original";
     return std::to_string(static_cast<long long>(std::round(quality * 100))) + "%";
@@ -78,9 +97,9 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     : QWidget(parent), model_(std::move(model)) {
     auto* session = model_.get();
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(16, 16, 16, 16);
-    // Tighter than 18: the whole column must fit the 680-high window with two audio sources and
-    // the crop details open.
+    column->setContentsMargins(kColumnMargin, kColumnMargin, kColumnMargin, kColumnMargin);
+    // Tighter than 18: at 18 the column no longer fits the 680-high window with two audio sources,
+    // the crop details open and a two-line note, and the crop fields are squeezed shut.
     column->setSpacing(10);
 
     // Audio.
@@ -92,12 +111,16 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
         audio->setSpacing(8);
         addHeading(audio, QStringLiteral("AUDIO"), audio_);
         for (const auto& source : audioSources) {
+            // The name sits closer to its own control than the sources to one another.
+            auto* entry = new QVBoxLayout;
+            entry->setSpacing(4);
             auto* name = new QLabel(sourceDisplayName(source.kind), audio_);
             QFont font = name->font();
             font.setPixelSize(12);
             name->setFont(font);
-            audio->addWidget(name);
-            audio->addWidget(new EditorAudioControl(model_, source, audio_));
+            entry->addWidget(name);
+            entry->addWidget(new EditorAudioControl(model_, source, audio_));
+            audio->addLayout(entry);
         }
         column->addWidget(audio_);
     }
@@ -163,7 +186,7 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
                                      static_cast<qsizetype>(RecordingCrop::rawValue(field).size()));
         auto* cell = new QHBoxLayout;
         cell->setSpacing(4);
-        cell->addWidget(secondaryLabel(raw, 11, cropDetails_));
+        cell->addWidget(secondaryLabel(raw, EditorStyle::kCaptionPixels, cropDetails_));
         auto read = [session, field]() -> std::int64_t {
             auto r = session->crop().pixels(session->frameSize());
             double value = field == RecordingCrop::Field::width    ? r.width
@@ -230,14 +253,13 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     column->addWidget(box);
 
     note_ = new QLabel(this);
-    note_->setWordWrap(true);
-    note_->setContentsMargins(8, 8, 8, 8);
+    note_->setContentsMargins(kNotePadding, kNotePadding, kNotePadding, kNotePadding);
     QFont noteFont = note_->font();
     noteFont.setPixelSize(12);
     noteFont.setWeight(QFont::DemiBold);
     note_->setFont(noteFont);
     column->addWidget(note_);
-    column->addWidget(secondaryLabel(QStringLiteral("Ready to export"), 11, this));
+    column->addWidget(secondaryLabel(QStringLiteral("Ready to export"), EditorStyle::kCaptionPixels, this));
     column->addStretch(1);
 
     auto* actions = new QHBoxLayout;
@@ -308,7 +330,9 @@ void EditorSidebar::refresh() {
     } else {
         std::string joined;
         for (const auto& reason : reasons) joined += (joined.empty() ? "" : ", ") + reason;
-        note_->setText(QStringLiteral("Re-encode · ") + QString::fromStdString(joined));
+        // At most two lines: the column's width is fixed, the rest is cut with an ellipsis.
+        note_->setText(cutToTwoLines(QStringLiteral("Re-encode · ") + QString::fromStdString(joined), note_->font(),
+                                     kWidth - 2 * kColumnMargin - 2 * kNotePadding));
         note_->setStyleSheet(QStringLiteral("background: rgba(10,132,255,31); border-radius: 8px;"));
     }
     export_->setEnabled(!session->isExporting() && length > 0);

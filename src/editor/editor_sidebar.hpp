@@ -31,6 +31,8 @@ public:
     // "Original" from 0.999, else a whole percent.
     static std::string qualityText(double quality);
     static std::string pixelsText(double width, double height);
+    // The text wrapped at words into `width`, cut after the second line with an ellipsis.
+    static QString cutToTwoLines(const QString& text, const QFont& font, qreal width);
 
     QWidget* audioSection() const { return audio_; }
     QLabel* qualityHeading() const { return qualityValue_; }

@@ -12,6 +12,8 @@ class QWidget;
 namespace yux {
 
 struct EditorStyle {
+    // The caption size: small notes and the letters beside the crop fields.
+    static constexpr int kCaptionPixels = 10;
     static QColor accent(qreal opacity = 1.0) {
         QColor colour = QColor::fromRgbF(0.039f, 0.518f, 1.0f);
         colour.setAlphaF(opacity);

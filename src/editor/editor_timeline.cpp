@@ -58,6 +58,8 @@ EditorTimeline::EditorTimeline(std::shared_ptr<ExportEditorSession> model, QWidg
     canvas_->setAutoFillBackground(false);
     viewport()->installEventFilter(this);
     viewport()->grabGesture(Qt::PinchGesture);
+    // The scroll bar is part of the timeline: Ctrl+wheel and pinch zoom over it too.
+    horizontalScrollBar()->installEventFilter(this);
     auto* session = model_.get();
     for (auto changed : {&ExportEditorSession::playheadChanged, &ExportEditorSession::playingChanged,
                          &ExportEditorSession::sourcesExpandedChanged})
@@ -83,16 +85,20 @@ void EditorTimeline::resizeEvent(QResizeEvent* event) {
 }
 
 bool EditorTimeline::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != viewport()) return QScrollArea::eventFilter(watched, event);
+    bool onBar = watched == horizontalScrollBar();
+    if (watched != viewport() && !onBar) return QScrollArea::eventFilter(watched, event);
+    // The pointer's place in the timeline's own coordinates.
+    auto here = [this, watched](QPointF position) { return static_cast<QWidget*>(watched)->mapTo(this, position).x(); };
     if (event->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         double delta = !wheel->pixelDelta().isNull()
                            ? -wheel->pixelDelta().y()
                            : -wheel->angleDelta().y() / EditorTimelineGeometry::kAngleUnitsPerPoint;
         if (wheel->modifiers() & Qt::ControlModifier) {
-            zoomAround(EditorTimelineGeometry::zoomAfterScroll(appliedZoom_, delta), wheel->position().x());
+            zoomAround(EditorTimelineGeometry::zoomAfterScroll(appliedZoom_, delta), here(wheel->position()));
             return true;
         }
+        if (onBar) return false;
         // A plain vertical wheel scrolls sideways.
         if (wheel->angleDelta().x() == 0 && wheel->pixelDelta().x() == 0) {
             auto* bar = horizontalScrollBar();
@@ -104,7 +110,7 @@ bool EditorTimeline::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::NativeGesture) {
         auto* gesture = static_cast<QNativeGestureEvent*>(event);
         if (gesture->gestureType() != Qt::ZoomNativeGesture) return false;
-        zoomAround(EditorTimelineGeometry::zoomAfterPinch(appliedZoom_, gesture->value()), gesture->position().x());
+        zoomAround(EditorTimelineGeometry::zoomAfterPinch(appliedZoom_, gesture->value()), here(gesture->position()));
         return true;
     }
     return QScrollArea::eventFilter(watched, event);

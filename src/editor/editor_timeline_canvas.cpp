@@ -198,7 +198,8 @@ void EditorTimelineCanvas::mousePressEvent(QMouseEvent* event) {
 }
 
 void EditorTimelineCanvas::mouseMoveEvent(QMouseEvent* event) {
-    if (seeking_ && (event->buttons() & Qt::LeftButton)) model_->seek(std::clamp(timeAt(event->position().x()), 0.0, model_->edit().duration()));
+    // The pointer's own time: outside the trim range the model leaves the playhead where it was.
+    if (seeking_ && (event->buttons() & Qt::LeftButton)) model_->seek(timeAt(event->position().x()));
 }
 
 void EditorTimelineCanvas::mouseReleaseEvent(QMouseEvent*) { seeking_ = false; }
@@ -315,7 +316,8 @@ void EditorTimelineCanvas::paintLane(QPainter& painter, const RecordingSource* s
             painter.setFont(EditorStyle::monospaced(10, QFont::DemiBold));
             painter.setPen(section.kept ? EditorStyle::accent() : QColor(255, 59, 48));
             QString label = section.kept ? speedLabel(section.speed) : QStringLiteral("removed");
-            painter.drawText(QRectF(r.left(), top + 2, r.width(), 16), Qt::AlignCenter, label);
+            // Centred on the section and never clipped to it: "removed" is wider than a narrow one.
+            painter.drawText(QRectF(r.center().x() - 50, top + 2, 100, 16), Qt::AlignCenter | Qt::TextDontClip, label);
         }
     }
     painter.setPen(QPen(EditorStyle::secondary(palette(), 0.25), 1));
@@ -376,12 +378,15 @@ void EditorTrimHandle::paintEvent(QPaintEvent*) {
 
 void EditorTrimHandle::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return;
+    // The trim begins at the press (pause, playhead on the edge, its badge); a release without a
+    // move leaves no undo step.
     pressX_ = event->scenePosition().x();
+    canvas_->beginHandleDrag(edge_);
+    canvas_->moveHandleDrag(0);
 }
 
 void EditorTrimHandle::mouseMoveEvent(QMouseEvent* event) {
     if (!pressX_) return;
-    canvas_->beginHandleDrag(edge_);
     canvas_->moveHandleDrag(event->scenePosition().x() - *pressX_);
 }
 

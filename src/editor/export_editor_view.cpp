@@ -1,5 +1,6 @@
 #include "editor/export_editor_view.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QHBoxLayout>
@@ -327,9 +328,18 @@ void ExportEditorView::showEvent(QShowEvent* event) {
 
 void ExportEditorView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // A 16:9 box in the left column inside its margins, at most 300 high.
-    double available = width() - kSidebarWidth - 1 - 2 * kColumnMargin;
-    QSizeF box = pictureSize(16.0 / 9.0, QSizeF(std::max(available, 1.0), kPreviewMaxHeight));
+    placePreview();
+}
+
+void ExportEditorView::placePreview() {
+    // A 16:9 box in the left column inside its margins, at most 300 high, in the height the other
+    // rows leave: with every lane expanded the picture gives way, not the rows below it.
+    double availableWidth = width() - kSidebarWidth - 1 - 2 * kColumnMargin;
+    auto* column = left_->layout();
+    column->activate();  // the rows' sizes as they are now, not as last laid out
+    int others = column->sizeHint().height() - preview_->height();
+    double availableHeight = std::min(kPreviewMaxHeight, static_cast<double>(height() - others));
+    QSizeF box = pictureSize(16.0 / 9.0, QSizeF(std::max(availableWidth, 1.0), std::max(availableHeight, 1.0)));
     preview_->setFixedSize(std::max(1, static_cast<int>(std::round(box.width()))),
                            std::max(1, static_cast<int>(std::round(box.height()))));
     static_cast<PreviewArea*>(preview_)->place();
@@ -342,14 +352,19 @@ void ExportEditorView::paintEvent(QPaintEvent*) {
 
 void ExportEditorView::refresh() {
     auto* session = model_.get();
-    auto* preview = static_cast<PreviewArea*>(preview_);
     badge_->setText(QString::fromStdString(session->previewBadge()));
     auto section = session->selectedSection();
     speedBadge_->setText(speedText(section.speed));
-    preview->place();
 
-    // The row is the lanes plus the scroll bar under them.
-    timeline_->setFixedHeight(static_cast<int>(session->timelineHeight()) + timeline_->horizontalScrollBar()->sizeHint().height());
+    // The row is the lanes and 18 points for the scroll bar under them (more if the style's bar is taller).
+    int rowHeight = static_cast<int>(session->timelineHeight()) +
+                    std::max(kScrollBarRoom, timeline_->horizontalScrollBar()->sizeHint().height());
+    if (timeline_->minimumHeight() != rowHeight || timeline_->maximumHeight() != rowHeight) {
+        timeline_->setFixedHeight(rowHeight);
+        placePreview();
+    } else {
+        static_cast<PreviewArea*>(preview_)->place();
+    }
 
     bool playing = session->playing();
     play_->setIcon(playing ? pauseIcon_ : playIcon_);

@@ -28,6 +28,8 @@ public:
     static constexpr double kPreviewMaxHeight = 300;
     static constexpr double kZoomStep = 0.5;
     static constexpr int kColumnMargin = 14;
+    // Below the lanes, for the timeline's scroll bar.
+    static constexpr int kScrollBarRoom = 18;
 
     ExportEditorView(std::shared_ptr<ExportEditorSession> model, std::function<void()> closeWindow,
                      QWidget* parent = nullptr);
@@ -59,6 +61,7 @@ protected:
 
 private:
     void refresh();
+    void placePreview();
 
     std::shared_ptr<ExportEditorSession> model_;
     QWidget* left_;

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "editor/editor_style.hpp"
 #include "editor/export_editor_session.hpp"
 
 namespace yux {
@@ -44,7 +45,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
     column->setSpacing(10);
-    column->setContentsMargins(20, 20, 20, 20);
+    column->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
 
     title_ = new QLabel(this);
     QFont headline = title_->font();
@@ -52,10 +53,8 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     title_->setFont(headline);
     fileName_ = new QLabel(this);
     percent_ = new QLabel(this);
-    QFont big = percent_->font();
-    big.setPixelSize(34);
-    big.setBold(true);
-    percent_->setFont(big);
+    // Fixed-width digits: the number does not shift as it counts up.
+    percent_->setFont(EditorStyle::monospaced(34, QFont::Bold));
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 1000);
     bar_->setTextVisible(false);
@@ -67,6 +66,12 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     secondary.setAlphaF(0.5);
     dimmed.setColor(QPalette::WindowText, secondary);
     for (auto* label : {section_, remaining_, fileName_}) label->setPalette(dimmed);
+    // The caption row is set smaller than the body.
+    for (auto* label : {section_, remaining_}) {
+        QFont caption = label->font();
+        caption.setPixelSize(EditorStyle::kCaptionPixels);
+        label->setFont(caption);
+    }
     revealError_ = new QLabel(this);
     revealError_->setWordWrap(true);
     revealError_->setTextFormat(Qt::PlainText);
@@ -134,7 +139,9 @@ void ExportProgressSheet::refresh() {
     revealError_->setVisible(finished && model_->revealError().has_value());
     revealError_->setText(QString::fromStdString(model_->revealError().value_or("")));
     if (finished) {
-        fileName_->setText(QString::fromStdString(std::filesystem::path(saved->file.path).filename().string()));
+        // One line inside the margins; a longer name is cut with an ellipsis.
+        QString name = QString::fromStdString(std::filesystem::path(saved->file.path).filename().string());
+        fileName_->setText(fileName_->fontMetrics().elidedText(name, Qt::ElideRight, kWidth - 2 * kMargin));
         percent_->setText(QStringLiteral("100%"));
         bar_->setValue(bar_->maximum());
         bar_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(52,199,89); }"));

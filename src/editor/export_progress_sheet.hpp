@@ -37,6 +37,7 @@ public:
                         QWidget* parent = nullptr);
 
     static constexpr int kWidth = 440;
+    static constexpr int kMargin = 20;
 
     // Whether the model wants the sheet shown.
     bool wanted() const;

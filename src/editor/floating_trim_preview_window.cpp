@@ -39,6 +39,19 @@ std::uint32_t storedModifiers(Qt::KeyboardModifiers modifiers) {
     return bits;
 }
 
+// The documented event modifier flags (caps lock, shift, control, option, command), which the key
+// lines carry, as against the stored shortcuts' own bits. Caps Lock is the X11 lock mask.
+std::uint64_t eventModifierFlags(Qt::KeyboardModifiers modifiers, quint32 x11State) {
+    constexpr quint32 kX11LockMask = 2;
+    std::uint64_t flags = 0;
+    if (x11State & kX11LockMask) flags |= 1u << 16;
+    if (modifiers & Qt::ShiftModifier) flags |= 1u << 17;
+    if (modifiers & Qt::ControlModifier) flags |= 1u << 18;
+    if (modifiers & Qt::AltModifier) flags |= 1u << 19;
+    if (modifiers & Qt::MetaModifier) flags |= 1u << 20;
+    return flags;
+}
+
 // Dims the window behind the sheet and takes the clicks meant for it.
 class SheetBackdrop : public QWidget {
 public:
@@ -265,7 +278,7 @@ bool TrimPreviewWindowController::eventFilter(QObject* watched, QEvent* event) {
     facts.hasSheet = hasSheet();
     facts.textFieldFocused = qobject_cast<QLineEdit*>(responder) || qobject_cast<QAbstractSpinBox*>(responder);
     facts.exporting = contentController_->isExporting();
-    contentController_->logKeyboard(static_cast<int>(*keyCode), facts.modifiers,
+    contentController_->logKeyboard(static_cast<int>(*keyCode), eventModifierFlags(key->modifiers(), key->nativeModifiers()),
                                     responder ? responder->metaObject()->className() : "");
 
     switch (trimWindowKeyAction(facts)) {

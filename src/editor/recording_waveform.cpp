@@ -31,6 +31,19 @@ void RecordingWaveform::normalise(std::vector<float>& peaks) {
     for (float& peak : peaks) peak = std::min(peak / loudest, 1.0f);
 }
 
+RecordingWaveform::SampleFormat RecordingWaveform::sampleFormat(const std::vector<platform::MediaTrack>& tracks) {
+    SampleFormat format;
+    for (const auto& track : tracks) {
+        // A track without channels or a rate has no samples to place in time.
+        if (track.channels <= 0 || track.sampleRate <= 0) {
+            throw AppError::outputFinalizationFailed("Invalid audio waveform format");
+        }
+        format.rate = std::max(format.rate, track.sampleRate);
+        format.channels = std::max(format.channels, track.channels);
+    }
+    return format;
+}
+
 QCoro::Task<std::vector<float>> RecordingWaveform::peaks(std::string moviePath, std::optional<std::int32_t> trackID, int bins,
                                                          platform::CancelToken cancel) {
     auto work = [moviePath, trackID, bins, cancel]() -> std::vector<float> {
@@ -46,15 +59,11 @@ QCoro::Task<std::vector<float>> RecordingWaveform::peaks(std::string moviePath, 
         }
         // Every sample at the source's own rate and placed by its own time: the tracks are read
         // from the earliest start (a sample before 0 lands in the first bin) to their ends.
-        int rate = 0;
-        int channels = 1;
+        auto [rate, channels] = sampleFormat(kept);
         platform::MediaTime from = platform::MediaTime::zero();
         for (const auto& track : kept) {
-            rate = std::max(rate, track.sampleRate);
-            channels = std::max(channels, track.channels);
             if (track.start.isValid() && track.start < from) from = track.start;
         }
-        if (rate <= 0) rate = platform::AudioSampleReader::kSampleRate;
         std::vector<std::unique_ptr<platform::AudioSampleReader>> readers;
         for (const auto& track : kept) {
             readers.push_back(std::make_unique<platform::AudioSampleReader>(moviePath, track, rate, channels));

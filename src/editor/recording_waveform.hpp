@@ -8,6 +8,7 @@
 #include <QCoroTask>
 
 #include "platform/async/cancel_token.hpp"
+#include "platform/media/movie_track_reader.hpp"
 
 namespace yux {
 
@@ -24,6 +25,13 @@ struct RecordingWaveform {
     // The bin of a sample at `time`, limited to 0 ... bins − 1 in floating point first (a
     // damaged time can be far outside any integer); none for a time that is not a number.
     static std::optional<int> binIndex(double time, double duration, int bins);
+    struct SampleFormat {
+        int rate = 0;
+        int channels = 0;
+    };
+    // The rate and channel count the tracks are read at together (the largest of each); a track
+    // without channels or without a rate fails with "Invalid audio waveform format".
+    static SampleFormat sampleFormat(const std::vector<platform::MediaTrack>& tracks);
     // Every peak divided by the largest, at most 1; all zeros stay zeros.
     static void normalise(std::vector<float>& peaks);
 };

@@ -12,6 +12,7 @@
 #include "editor/editor_timeline.hpp"
 #include "editor/editor_timeline_canvas.hpp"
 #include "null_editor.hpp"
+#include "support/screenshot_writer.hpp"
 
 using namespace yux;
 using namespace yux::testing;
@@ -39,10 +40,10 @@ struct TimelineHarness : NullEditor {
         QApplication::sendEvent(target, &event);
     }
 
-    void wheel(QPointF at, QPoint angle, QPoint pixel, Qt::KeyboardModifiers modifiers) {
-        QWheelEvent event(at, timeline->viewport()->mapToGlobal(at), pixel, angle, Qt::NoButton, modifiers,
-                          Qt::NoScrollPhase, false);
-        QApplication::sendEvent(timeline->viewport(), &event);
+    void wheel(QPointF at, QPoint angle, QPoint pixel, Qt::KeyboardModifiers modifiers, QWidget* target = nullptr) {
+        if (!target) target = timeline->viewport();
+        QWheelEvent event(at, target->mapToGlobal(at), pixel, angle, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
     }
 
     void pinch(QPointF at, double magnification) {
@@ -64,6 +65,11 @@ TEST(EditorTimelineCanvas, PressesAndDragsSeekOnlyInsideTheTrimRange) {
     EXPECT_DOUBLE_EQ(h.session->playhead(), 15);
     TimelineHarness::mouse(canvas, QEvent::MouseMove, 500);
     EXPECT_DOUBLE_EQ(h.session->playhead(), 30);
+    // Past either end of the canvas the playhead stays at the last time in range, not pinned.
+    for (double x : {1100.0, -100.0}) {
+        TimelineHarness::mouse(canvas, QEvent::MouseMove, x);
+        EXPECT_DOUBLE_EQ(h.session->playhead(), 30) << x;
+    }
     TimelineHarness::mouse(canvas, QEvent::MouseButtonRelease, 500, Qt::NoButton);
 
     h.session->setEdge(RecordingEdit::Edge::start, 10);
@@ -94,6 +100,22 @@ TEST(EditorTimelineCanvas, AHandleDragIsOneGestureMeasuredFromWhereItBegan) {
     ASSERT_TRUE(couldUndo);
     h.session->undo();
     EXPECT_DOUBLE_EQ(h.session->edit().range().lower, 12) << "the whole drag is one undo step";
+}
+
+// A press on a handle begins the trim at once (playhead on the edge, its badge); a release
+// without a move ends it and leaves no undo step.
+TEST(EditorTimelineCanvas, AHandlePressThatDoesNotMoveTrimsWithoutAnUndoStep) {
+    TimelineHarness h;
+    h.session->setEdge(RecordingEdit::Edge::end, 48);
+    h.session->seek(20);
+    auto edit = h.session->edit();
+    auto* handle = h.canvas()->endHandle();
+    TimelineHarness::mouse(handle, QEvent::MouseButtonPress, 6);
+    EXPECT_EQ(h.session->draggingEdge(), std::optional(RecordingEdit::Edge::end));
+    EXPECT_DOUBLE_EQ(h.session->playhead(), 48);
+    TimelineHarness::mouse(handle, QEvent::MouseButtonRelease, 6, Qt::NoButton);
+    EXPECT_FALSE(h.session->draggingEdge().has_value());
+    EXPECT_EQ(h.session->edit(), edit);
 }
 
 TEST(EditorTimelineCanvas, HandlesSpeakTheirTimeAndStepByATenth) {
@@ -139,6 +161,37 @@ TEST(EditorTimelineCanvas, RulerLabelsAtBothEndsAreWhole) {
     }
 }
 
+// A section just wide enough for a label carries the whole word, centred on it and not cut.
+TEST(EditorTimelineCanvas, ARemovedLabelIsNotCutToANarrowSection) {
+    NullEditor e;
+    e.session->seek(20);
+    e.session->split();
+    e.session->seek(22.1);
+    e.session->split();
+    e.session->seek(21);
+    e.session->toggleRemoval();
+    EditorTimelineCanvas canvas(e.session);
+    canvas.setFixedSize(1000, static_cast<int>(e.session->timelineHeight()));
+    QImage image(canvas.size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    canvas.render(&image);
+    test::writeScreenshot(image, "timeline_narrow_removed");
+    // Section 333 ... 366 (33 points); the red of the label reaches past both its sides.
+    int first = image.width();
+    int last = -1;
+    for (int y = 20; y < 36; ++y)
+        for (int x = 300; x < 400; ++x) {
+            QColor c = image.pixelColor(x, y);
+            if (c.red() > 180 && c.green() < 110 && c.blue() < 110) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+        }
+    EXPECT_LT(first, 333);
+    EXPECT_GT(last, 366);
+    EXPECT_NEAR((first + last) / 2.0, 349.5, 3);
+}
+
 TEST(EditorTimelineHost, ZoomsAroundThePointerByCtrlWheelAndPinch) {
     TimelineHarness h(800);
     ASSERT_EQ(h.timeline->viewport()->width(), 800);
@@ -155,6 +208,9 @@ TEST(EditorTimelineHost, ZoomsAroundThePointerByCtrlWheelAndPinch) {
     h.wheel({300, 40}, {}, {0, -2000}, Qt::ControlModifier);
     EXPECT_DOUBLE_EQ(h.timeline->zoom(), 1);
     EXPECT_EQ(h.scroll(), 0);
+    // Over the scroll bar, which belongs to the timeline, too.
+    h.wheel({300, 5}, {0, 120}, {}, Qt::ControlModifier, h.timeline->horizontalScrollBar());
+    EXPECT_NEAR(h.timeline->zoom(), std::exp(0.15), 1e-9);
 }
 
 TEST(EditorTimelineHost, APlainWheelScrollsSideways) {

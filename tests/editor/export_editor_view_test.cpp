@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QToolButton>
 #include <QPushButton>
@@ -44,6 +45,7 @@ TEST(ExportEditorView, SizesInTheFixedWindow) {
     EXPECT_EQ(view->leftColumn()->width(), 820);
     EXPECT_LE(view->preview()->width(), 534);
     EXPECT_EQ(view->preview()->height(), 300);
+    EXPECT_EQ(view->timeline()->height(), h.session->timelineHeight() + 18) << "the lanes and the scroll bar's room";
     QSizeF fourThree = ExportEditorView::pictureSize(4.0 / 3.0, QSizeF(533, 300));
     EXPECT_DOUBLE_EQ(fourThree.width(), 400);
     EXPECT_DOUBLE_EQ(fourThree.height(), 300);
@@ -193,6 +195,19 @@ TEST(EditorSidebar, SlidersFormatAndExportButton) {
     EXPECT_TRUE(closed);
 }
 
+TEST(EditorSidebar, TheExportNoteIsCutToTwoLines) {
+    QFont font;
+    font.setPixelSize(12);
+    font.setWeight(QFont::DemiBold);
+    const QString reasons = QStringLiteral("Re-encode · camera, audio, quality, size, crop, format, speed, cuts");
+    EXPECT_EQ(EditorSidebar::cutToTwoLines(QStringLiteral("Re-encode · cuts"), font, 251), "Re-encode · cuts");
+    auto lines = EditorSidebar::cutToTwoLines(reasons + ", " + reasons, font, 251).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("Re-encode · camera"));
+    EXPECT_TRUE(lines[1].endsWith(QChar(0x2026)));
+    for (const auto& line : lines) EXPECT_LE(QFontMetricsF(font).horizontalAdvance(line), 251) << line.toStdString();
+}
+
 TEST(EditorSidebar, DeleteDuringAnExportKeepsTheWindow) {
     ViewHarness h;
     TrimPreviewWindowController window(h.session);
@@ -300,6 +315,10 @@ void shoot(const QPalette& palette, const QString& scheme) {
     h.session->seek(30);
     QApplication::processEvents();
     test::writeScreenshot(window, "trim_window_lanes_" + scheme);
+    // Four lanes take room from the picture: every row of the left column keeps its place.
+    auto* view = window.findChild<ExportEditorView*>();
+    EXPECT_LE(view->leftColumn()->layout()->sizeHint().height(), view->height());
+    EXPECT_LT(view->preview()->height(), 300);
 
     h.session->setCropEditing(true);
     auto crop = h.session->crop();

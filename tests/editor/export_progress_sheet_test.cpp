@@ -102,8 +102,12 @@ TEST(ExportProgressSheet, FollowsAnExportFromStartToTheFinishedResult) {
     // A second export starts again from 0 %, and Close closes the window.
     h.session->exportRecording();
     EXPECT_EQ(h.sheet->percentText(), "0%");
-    h.saveHandler.succeed("/tmp/out/Recording 2.mp4");
+    h.saveHandler.succeed("/tmp/out/Recording 2" + std::string(200, 'x') + ".mp4");
     ASSERT_TRUE(runUntil([&] { return h.session->saved().has_value(); }));
+    // A long name stays on one line inside the sheet, cut with an ellipsis.
+    EXPECT_TRUE(h.sheet->fileNameText().startsWith("Recording 2x"));
+    EXPECT_TRUE(h.sheet->fileNameText().endsWith(QChar(0x2026)));
+    EXPECT_LE(h.sheet->fontMetrics().horizontalAdvance(h.sheet->fileNameText()), ExportProgressSheet::kWidth - 40);
     EXPECT_FALSE(h.sheet->revealErrorLabel()->isVisibleTo(h.sheet.get())) << "the last export's failure is gone";
     h.sheet->closeButton()->click();
     EXPECT_FALSE(h.session->saved().has_value());

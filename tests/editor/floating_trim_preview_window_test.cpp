@@ -138,12 +138,14 @@ TEST(FloatingTrimPreviewWindow, ShowsAFixedFloatingWindowAndActsOnItsKeys) {
     WindowHarness::press(window, kX11Space, Qt::NoModifier, false, kLockMask);
     EXPECT_EQ(model.playing(), before);
     EXPECT_EQ(h.keyLines(), 5);
+    EXPECT_TRUE(h.log->lines().back().ends_with(" modifiers=65536")) << h.log->lines().back();
 
     // With a modifier, Space is passed on but still logged.
     bool wasPlaying = model.playing();
     WindowHarness::press(window, kX11Space, Qt::ControlModifier);
     EXPECT_EQ(model.playing(), wasPlaying);
     EXPECT_EQ(h.keyLines(), 6);
+    EXPECT_EQ(h.log->lines().back(), "export_editor_key key_code=49 playing=false responder=none modifiers=262144");
 
     // A focused text field keeps its keys.
     auto* field = new QLineEdit(window);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "support/app_error_expectations.hpp"
+
 using namespace yux;
 using platform::MediaTrack;
 using platform::MediaTrackType;
@@ -92,4 +94,20 @@ TEST(RecordingWaveform, NormalisesToTheLoudestBin) {
     std::vector<float> silence(4, 0.0f);
     RecordingWaveform::normalise(silence);
     EXPECT_EQ(silence, std::vector<float>(4, 0.0f));
+}
+
+TEST(RecordingWaveform, ReadsTracksTogetherAtTheLargestRateAndChannelCount) {
+    auto audio = [](int rate, int channels) {
+        MediaTrack t = track(1, MediaTrackType::audio, "");
+        t.sampleRate = rate;
+        t.channels = channels;
+        return t;
+    };
+    auto format = RecordingWaveform::sampleFormat({audio(44100, 1), audio(48000, 2)});
+    EXPECT_EQ(format.rate, 48000);
+    EXPECT_EQ(format.channels, 2);
+    for (auto bad : {audio(0, 2), audio(48000, 0), audio(-1, 2)}) {
+        yux::testing::expectAppError([&] { RecordingWaveform::sampleFormat({audio(48000, 2), bad}); },
+                       AppError::outputFinalizationFailed("Invalid audio waveform format"));
+    }
 }
