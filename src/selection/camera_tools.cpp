@@ -46,6 +46,20 @@ QString buttonStyle(bool on, const QColor& onColour) {
         .arg(on ? onColour.name(QColor::HexArgb) : QStringLiteral("transparent"));
 }
 
+// The zoom value: its digits keep their places while the slider moves.
+class TabularDigitsLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(palette().color(foregroundRole()));
+        drawTabularDigits(painter, QRectF(contentsRect()), alignment(), text());
+    }
+};
+
 }  // namespace
 
 CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
@@ -111,7 +125,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
         next.zoom = static_cast<double>(value) / kZoomSteps;
         callbacks_.change(next);
     });
-    zoomText_ = new QLabel(this);
+    zoomText_ = new TabularDigitsLabel(this);
+    zoomText_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     zoomText_->setFixedWidth(30);
     zoomText_->setStyleSheet(QStringLiteral("color: rgba(255,255,255,160);"));
     row->addWidget(zoomText_);
