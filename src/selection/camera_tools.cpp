@@ -149,7 +149,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
     });
 
     crop_ = new QToolButton(this);
-    crop_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    crop_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    crop_->setIconSize(QSize(12, 12));
     crop_->setFixedHeight(24);
     crop_->setFocusPolicy(Qt::NoFocus);
     row->addWidget(crop_);
@@ -182,6 +183,12 @@ void CameraTools::refresh(bool cropping) {
     mirror_->setStyleSheet(buttonStyle(p.isMirrored(), OverlayColours::white(0.22)));
     mirror_->setAccessibleDescription(p.isMirrored() ? QStringLiteral("On") : QStringLiteral("Off"));
     crop_->setText(cropping ? QStringLiteral("Done") : QStringLiteral("Crop"));
+    crop_->setIcon(cropping ? drawnIcon([](QPainter& p) { p.drawPolyline(QPolygonF{{5, 17}, {13, 25}, {27, 8}}); })
+                            : drawnIcon([](QPainter& p) {
+                                  // Two corners that overlap: the crop marks.
+                                  p.drawPolyline(QPolygonF{{9, 2}, {9, 23}, {30, 23}});
+                                  p.drawPolyline(QPolygonF{{2, 9}, {23, 9}, {23, 30}});
+                              }));
     crop_->setAccessibleName(crop_->text());
     crop_->setToolTip(cropping ? QStringLiteral("Finish framing (\u21a9)")
                                : QStringLiteral("Show the full camera and drag to frame (double-click)"));
