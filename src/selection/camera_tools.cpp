@@ -46,6 +46,20 @@ QString buttonStyle(bool on, const QColor& onColour) {
         .arg(on ? onColour.name(QColor::HexArgb) : QStringLiteral("transparent"));
 }
 
+// The zoom value: its digits keep their places while the slider moves.
+class TabularDigitsLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(palette().color(foregroundRole()));
+        drawTabularDigits(painter, QRectF(contentsRect()), alignment(), text());
+    }
+};
+
 }  // namespace
 
 CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
@@ -111,7 +125,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
         next.zoom = static_cast<double>(value) / kZoomSteps;
         callbacks_.change(next);
     });
-    zoomText_ = new QLabel(this);
+    zoomText_ = new TabularDigitsLabel(this);
+    zoomText_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     zoomText_->setFixedWidth(30);
     zoomText_->setStyleSheet(QStringLiteral("color: rgba(255,255,255,160);"));
     row->addWidget(zoomText_);
@@ -134,7 +149,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
     });
 
     crop_ = new QToolButton(this);
-    crop_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    crop_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    crop_->setIconSize(QSize(12, 12));
     crop_->setFixedHeight(24);
     crop_->setFocusPolicy(Qt::NoFocus);
     row->addWidget(crop_);
@@ -167,6 +183,12 @@ void CameraTools::refresh(bool cropping) {
     mirror_->setStyleSheet(buttonStyle(p.isMirrored(), OverlayColours::white(0.22)));
     mirror_->setAccessibleDescription(p.isMirrored() ? QStringLiteral("On") : QStringLiteral("Off"));
     crop_->setText(cropping ? QStringLiteral("Done") : QStringLiteral("Crop"));
+    crop_->setIcon(cropping ? drawnIcon([](QPainter& p) { p.drawPolyline(QPolygonF{{5, 17}, {13, 25}, {27, 8}}); })
+                            : drawnIcon([](QPainter& p) {
+                                  // Two corners that overlap: the crop marks.
+                                  p.drawPolyline(QPolygonF{{9, 2}, {9, 23}, {30, 23}});
+                                  p.drawPolyline(QPolygonF{{2, 9}, {23, 9}, {23, 30}});
+                              }));
     crop_->setAccessibleName(crop_->text());
     crop_->setToolTip(cropping ? QStringLiteral("Finish framing (\u21a9)")
                                : QStringLiteral("Show the full camera and drag to frame (double-click)"));

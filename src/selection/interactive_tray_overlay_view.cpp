@@ -105,8 +105,7 @@ TrayLayout InteractiveTrayOverlayView::layout() const {
         l.finishing = QRectF(x + spinner + 8, 0, textWidth + 2, size_.height);
         return l;
     }
-    const QFontMetricsF timeMetrics(trayFont(false));
-    const double timeWidth = timeMetrics.horizontalAdvance(elapsedText());
+    const double timeWidth = tabularDigitsWidth(trayFont(false), elapsedText());
     const double stopWidth = pillWidth(stopButton(false));
     const double inputsWidth = inputsSlot_->width();
     const bool oneRow = size_.height <= kOneRowHeight;
@@ -162,7 +161,7 @@ void InteractiveTrayOverlayView::paintEvent(QPaintEvent*) {
     painter.drawEllipse(l.dot);
     painter.setPen(trayInk());
     painter.setFont(trayFont(false));
-    painter.drawText(l.time, Qt::AlignVCenter | Qt::AlignLeft, elapsedText());
+    drawTabularDigits(painter, l.time, Qt::AlignLeft, elapsedText());
     if (!l.separator.isEmpty()) painter.fillRect(l.separator, OverlayColours::white(0.14));
     if (model_) {
         painter.setFont(trayFont(true));

@@ -4,7 +4,10 @@
 #include <set>
 #include <sstream>
 #include <utility>
+#include <vector>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCursor>
 #include <QFontMetricsF>
 #include <QMenu>
@@ -57,10 +60,98 @@ std::string text(const std::optional<Rect>& r) {
     return out.str();
 }
 
+// One of the picker's three painted buttons, as assistive technology sees it: a button named by
+// its title, checked while its mode is the selected one, pressed through its action.
+class CaptureModeButtonAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    CaptureModeButtonAccessible(CaptureModePicker* picker, CaptureMode mode, const char* title)
+        : picker_(picker), mode_(mode), title_(QString::fromUtf8(title)) {}
+
+    bool isValid() const override { return picker_; }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return picker_ ? picker_->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(picker_.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QString text(QAccessible::Text t) const override { return t == QAccessible::Name ? title_ : QString(); }
+    void setText(QAccessible::Text, const QString&) override {}
+    QAccessible::Role role() const override { return QAccessible::Button; }
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        state.checkable = true;
+        state.selectable = true;
+        const bool chosen = picker_ && picker_->selectedMode() == mode_;
+        state.checked = chosen;
+        state.selected = chosen;
+        if (!picker_ || !picker_->isVisible()) state.invisible = true;
+        return state;
+    }
+    QRect rect() const override {
+        if (!picker_) return {};
+        const QRect local = picker_->buttonRect(mode_).toRect();
+        return QRect(picker_->mapToGlobal(local.topLeft()), local.size());
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && picker_) picker_->choose(mode_);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<CaptureModePicker> picker_;
+    CaptureMode mode_;
+    QString title_;
+};
+
+// The picker as a group of its three buttons, in order.
+class CaptureModePickerAccessible : public QAccessibleWidget {
+public:
+    explicit CaptureModePickerAccessible(CaptureModePicker* picker) : QAccessibleWidget(picker, QAccessible::Grouping) {
+        for (const auto& [mode, title] : kModes)
+            buttons_.push_back(QAccessible::registerAccessibleInterface(new CaptureModeButtonAccessible(picker, mode, title)));
+    }
+    ~CaptureModePickerAccessible() override {
+        for (const auto id : buttons_) QAccessible::deleteAccessibleInterface(id);
+    }
+    int childCount() const override { return static_cast<int>(buttons_.size()); }
+    QAccessibleInterface* child(int index) const override {
+        return index >= 0 && index < childCount() ? QAccessible::accessibleInterface(buttons_[static_cast<std::size_t>(index)])
+                                                  : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (std::size_t i = 0; i < buttons_.size(); ++i)
+            if (QAccessible::accessibleInterface(buttons_[i]) == child) return static_cast<int>(i);
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        for (int i = 0; i < childCount(); ++i)
+            if (child(i)->rect().contains(x, y)) return child(i);
+        return nullptr;
+    }
+
+private:
+    std::vector<QAccessible::Id> buttons_;
+};
+
+QAccessibleInterface* pickerAccessible(const QString& className, QObject* object) {
+    auto* picker = qobject_cast<CaptureModePicker*>(object);
+    return picker && className == QLatin1String(CaptureModePicker::staticMetaObject.className())
+               ? new CaptureModePickerAccessible(picker)
+               : nullptr;
+}
+
 }  // namespace
 
 CaptureModePicker::CaptureModePicker(std::function<void(CaptureMode)> onSelect, QWidget* parent)
     : QWidget(parent), onSelect_(std::move(onSelect)) {
+    // Qt keeps factories for the whole process; one is enough for every picker.
+    static const bool installed = (QAccessible::installFactory(pickerAccessible), true);
+    (void)installed;
     double width = 2 * kPickerPadding;
     for (const auto& [mode, title] : kModes) width += pickerButtonWidth(title);
     setFixedSize(static_cast<int>(std::ceil(width)), static_cast<int>(kPickerButtonHeight + 2 * kPickerPadding));
@@ -68,8 +159,21 @@ CaptureModePicker::CaptureModePicker(std::function<void(CaptureMode)> onSelect, 
 }
 
 void CaptureModePicker::setSelectedMode(CaptureMode mode) {
-    selected_ = mode;
+    if (std::exchange(selected_, mode) != mode && QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        changed.selected = true;
+        if (auto* picker = QAccessible::queryAccessibleInterface(this))
+            for (int i = 0; i < picker->childCount(); ++i) {
+                QAccessibleStateChangeEvent event(picker->child(i), changed);
+                QAccessible::updateAccessibility(&event);
+            }
+    }
     update();
+}
+
+void CaptureModePicker::choose(CaptureMode mode) {
+    if (onSelect_) onSelect_(mode);
 }
 
 QRectF CaptureModePicker::buttonRect(CaptureMode mode) const {
@@ -112,7 +216,7 @@ void CaptureModePicker::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
     const auto pressed = std::exchange(pressed_, std::nullopt);
     if (event->button() != Qt::LeftButton || !pressed || modeAt(event->position()) != pressed) return;
-    if (onSelect_) onSelect_(*pressed);
+    choose(*pressed);
 }
 
 PillButtonWidget::PillButtonWidget(PillButton look, std::function<void()> onClick, QWidget* parent)
@@ -298,9 +402,13 @@ void SelectionControlBar::paintEvent(QPaintEvent*) {
     if (!model_ || labelRect_.isEmpty()) return;
     painter.setPen(QColor::fromRgbF(0.96f, 0.96f, 0.96f));
     painter.setFont(labelFont(12, true));
-    const QString label = QFontMetricsF(painter.font())
-                              .elidedText(QString::fromStdString(model_->targetLabel()), Qt::ElideRight, labelRect_.width());
-    painter.drawText(labelRect_, Qt::AlignCenter, label);
+    const QString label = QString::fromStdString(model_->targetLabel());
+    if (tabularDigitsWidth(painter.font(), label) <= labelRect_.width()) {
+        drawTabularDigits(painter, labelRect_, Qt::AlignCenter, label);
+        return;
+    }
+    painter.drawText(labelRect_, Qt::AlignCenter,
+                     QFontMetricsF(painter.font()).elidedText(label, Qt::ElideRight, labelRect_.width()));
 }
 
 SelectionOverlayView::SelectionOverlayView(ScreenSelectionGeometry geometry, SelectionOverlayViewModel* model,
@@ -358,7 +466,7 @@ QRectF SelectionOverlayView::targetLabelRect() const {
     if (!r || model_->mode() == CaptureMode::screen) return {};
     const Rect d = model_->displayFrame();
     const QFontMetricsF metrics(labelFont(11, false));
-    const double w = metrics.horizontalAdvance(QString::fromStdString(model_->targetLabel())) + 14;
+    const double w = tabularDigitsWidth(labelFont(11, false), QString::fromStdString(model_->targetLabel())) + 14;
     const double h = metrics.height() + 8;
     const double top = r->minY() - d.minY();
     const double y = top >= kLabelRoomAbove ? top - kLabelAbove : std::max(model_->menuBarHeight() + 8, top + 12);
@@ -388,7 +496,7 @@ void SelectionOverlayView::paintEvent(QPaintEvent*) {
         painter.fillPath(continuousRoundedRect(label, 6), OverlayColours::black(0.66));
         painter.setPen(Qt::white);
         painter.setFont(labelFont(11, false));
-        painter.drawText(label, Qt::AlignCenter, QString::fromStdString(model_->targetLabel()));
+        drawTabularDigits(painter, label, Qt::AlignCenter, QString::fromStdString(model_->targetLabel()));
     }
 }
 

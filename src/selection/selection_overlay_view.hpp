@@ -28,6 +28,8 @@ public:
     void setSelectedMode(CaptureMode mode);
     CaptureMode selectedMode() const { return selected_; }
     QRectF buttonRect(CaptureMode mode) const;
+    // What a click on that mode's button does.
+    void choose(CaptureMode mode);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -5,6 +5,7 @@
 #include <QToolButton>
 
 #include "selection/camera_tools.hpp"
+#include "support/screenshot_writer.hpp"
 
 using namespace yux;
 
@@ -64,9 +65,16 @@ TEST(CameraTools, TheFramingButtonFollowsTheMode) {
     s.tools.refresh(false);
     EXPECT_EQ(s.tools.cropButton()->text(), "Crop");
     EXPECT_EQ(s.tools.cropButton()->toolTip(), "Show the full camera and drag to frame (double-click)");
+    const QIcon cropIcon = s.tools.cropButton()->icon();
+    yux::test::writeScreenshot(s.tools, "camera-tools");
     s.tools.refresh(true);
     EXPECT_EQ(s.tools.cropButton()->text(), "Done");
     EXPECT_EQ(s.tools.cropButton()->toolTip(), QString::fromUtf8("Finish framing (\u21a9)"));
+    // Each title comes with its own symbol.
+    EXPECT_FALSE(cropIcon.isNull());
+    EXPECT_FALSE(s.tools.cropButton()->icon().isNull());
+    EXPECT_NE(s.tools.cropButton()->icon().cacheKey(), cropIcon.cacheKey());
+    yux::test::writeScreenshot(s.tools, "camera-tools-framing");
     // Showing a state never writes it back.
     s.tools.refresh(true);
     EXPECT_EQ(s.changes, 0);

@@ -4,6 +4,7 @@
 // the press and keeps the moves and the release that follow it.
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <QToolButton>
@@ -56,7 +57,7 @@ struct Overlay {
 
     // `setUp` starts the inputs in a state of its choosing.
     explicit Overlay(CapturePreference preference, std::vector<DesktopApplicationWindow> windows = {},
-                     bool withCamera = false, const SetUp& setUp = {}) {
+                     bool withCamera = false, const SetUp& setUp = {}, const DisplayBounds& display = kMain) {
         if (setUp) setUp(inputs);
         else inputs.start();
         if (withCamera) {
@@ -72,7 +73,7 @@ struct Overlay {
         services.catalog = [windows] { return DesktopApplicationCatalog::create_null(windows); };
         service = std::make_unique<InteractiveScreenSelection>(kGeometry, GlobalHotKey::create_null(),
                                                                inputs.controller.get(), camera.get(), services);
-        task = service->startSelection(std::move(preference), {kMain});
+        task = service->startSelection(std::move(preference), {display});
         spin();
     }
     ~Overlay() {
@@ -197,6 +198,49 @@ TEST(SelectionOverlayView, APickerClickChoosesTheModeItWasPressedOn) {
     EXPECT_EQ(o.model().rect(), rectOf(kArea));
     QTest::mouseClick(picker, Qt::LeftButton, {}, screen);
     EXPECT_EQ(o.model().mode(), CaptureMode::screen);
+}
+
+TEST(SelectionOverlayView, NumbersKeepTheirWidthAndThePickerReadsAsThreeCheckedButtons) {
+    // A font whose digits differ in width (of the test desktop's fonts, only this one's do).
+    const QFont before = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("D050000L")));
+    const DisplayBounds twoPixelsPerPoint{DisplayID{"1"}, 0, 0, 1280, 800, 2560, 1600};
+    Overlay o(areaPreference({100, 100, 500, 500}), {}, false, {}, twoPixelsPerPoint);
+    const auto labelFor = [&](double side) {
+        o.model().setRect(Rect{100, 100, side, side});
+        return std::make_pair(o.model().targetLabel(), o.view().targetLabelRect().width());
+    };
+    const auto [wide, wideWidth] = labelFor(500);
+    const auto [narrow, narrowWidth] = labelFor(559);
+    EXPECT_EQ(wide, "1000 \u00d7 1000");
+    EXPECT_EQ(narrow, "1118 \u00d7 1118");
+    EXPECT_DOUBLE_EQ(narrowWidth, wideWidth);
+    const auto start = std::chrono::system_clock::now();
+    const auto timeWidth = [&](int seconds) {
+        InteractiveTrayOverlayView tray(&o.model(), start, {400, 40}, false, {}, OverlayPaintMode::opaque,
+                                        [&] { return start + std::chrono::seconds(seconds); });
+        return std::make_pair(tray.elapsedText(), tray.layout().time.width());
+    };
+    EXPECT_EQ(timeWidth(671).second, timeWidth(0).second) << timeWidth(671).first.toStdString();
+
+    auto* picker = QAccessible::queryAccessibleInterface(o.bar().modePicker());
+    ASSERT_NE(picker, nullptr);
+    ASSERT_EQ(picker->childCount(), 3);
+    const auto expectChecked = [&](int checked) {
+        const char* names[] = {"Area", "App", "Screen"};
+        for (int i = 0; i < 3; ++i) {
+            QAccessibleInterface* button = picker->child(i);
+            EXPECT_EQ(button->role(), QAccessible::Button) << i;
+            EXPECT_EQ(button->text(QAccessible::Name).toStdString(), names[i]);
+            EXPECT_EQ(button->state().checked, i == checked) << names[i];
+            EXPECT_EQ(picker->indexOfChild(button), i);
+        }
+    };
+    expectChecked(0);
+    picker->child(2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(o.model().mode(), CaptureMode::screen);
+    expectChecked(2);
+    QApplication::setFont(before);
 }
 
 TEST(SelectionOverlayView, EveryPressStartsAFreshDrag) {
