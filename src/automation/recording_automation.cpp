@@ -24,6 +24,12 @@ bool hasExtension(std::string_view name, std::string_view extension) {
     return name.size() > extension.size() && endsWith(name, extension);
 }
 
+// "a.b" → "a"; a name without an extension stays as it is.
+std::string_view withoutExtension(std::string_view name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
 std::string errorText(const std::exception_ptr& error) { return logErrorText(error); }
 
 RecordingAutomationResponse failure(const AutomationID& id, std::string error) {
@@ -128,9 +134,8 @@ QCoro::Task<void> RecordingAutomation::recoverInterruptedCommands() {
         const auto claimed = directories_.commands / name;
         // A folder under a claimed name is left alone: removing it would take its contents.
         if (files.isDirectory(claimed)) continue;
-        std::string stem = name.substr(0, name.size() - kClaimExtension.size());
-        if (!hasExtension(stem, kCommandExtension)) continue;
-        auto id = automationIDFromText(stem.substr(0, stem.size() - kCommandExtension.size()));
+        // The name without its last two extensions, whatever the inner one is.
+        auto id = automationIDFromText(withoutExtension(withoutExtension(name)));
         if (!id) continue;
         rewrite(failure(*id, "Yux restarted while processing this command"));
         files.remove(claimed);

@@ -237,7 +237,6 @@ QCoro::Task<void> RecordingJob::prepareInputs(const RecordingAutomationRequest& 
     // A cancel while the devices load chooses none.
     token.throwIfCancelled();
     co_await services_->configureInputs(command.microphoneID, command.cameraID, command.cameraPlacement);
-    token.throwIfCancelled();
     co_await log("automation_inputs_selected id=" + command.id.text + " microphone=" + microphoneKind(command.microphoneID) +
                  " camera=" + (command.cameraID ? "true" : "false"));
     token.throwIfCancelled();

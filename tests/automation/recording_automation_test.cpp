@@ -244,10 +244,17 @@ TEST_F(RunnerTest, RecoveryRepairsUnfinishedAnswersThenClaims) {
     disk->files[(kCommands / (kA + ".json.processing")).string()] = "{}";
     disk->files[(kCommands / "word.json.processing").string()] = "{}";
     disk->folders.push_back((kCommands / (kC + ".json.processing")).string());
+    // Whatever stands between the UUID and the last extension, if anything.
+    const std::string kD = "3F8FAD5B-D9CB-469F-A165-70867728950E";
+    const std::string kE = "4F8FAD5B-D9CB-469F-A165-70867728950E";
+    disk->files[(kCommands / (kD + ".processing")).string()] = "{}";
+    disk->files[(kCommands / (kE + ".tmp.processing")).string()] = "{}";
 
     platform::waitForTask(runner.recoverInterruptedCommands());
     // The claim comes second, so its message is the one left.
     EXPECT_EQ(error(kA), "Yux restarted while processing this command");
+    EXPECT_EQ(error(kD), "Yux restarted while processing this command");
+    EXPECT_EQ(error(kE), "Yux restarted while processing this command");
     EXPECT_EQ(disk->files[(kResponses / (kB + ".json")).string()], stopText);
     EXPECT_EQ(commandFiles(), std::vector<std::string>{"word.json.processing"});
     EXPECT_FALSE(response(kC));

@@ -104,10 +104,12 @@ public:
         if (onStartInputs) onStartInputs();
         co_return;
     }
+    std::function<void()> onConfigureInputs;
     QCoro::Task<void> configureInputs(std::optional<std::string> microphone, std::optional<std::string>,
                                       std::optional<CameraPlacement>) override {
         if (microphone == "gone") throw AppError::microphoneFailed("not connected");
         calls.push_back("inputs");
+        if (onConfigureInputs) onConfigureInputs();
         co_return;
     }
     QCoro::Task<std::string> showCameraOverlay(CaptureTarget, std::vector<DisplayBounds>) override {
@@ -218,17 +220,39 @@ TEST_F(JobTest, CancelWhileExportingEndsTheJobCancelled) {
     EXPECT_EQ(log->lines().back(), "automation_recording_failed id=" + kJob + " error=CancelledError()");
 }
 
-TEST_F(JobTest, ACancelWhileTheInputsStartChoosesNoDevice) {
-    services->onStartInputs = [&] {
+TEST_F(JobTest, ACancelWhileTheInputsAreSetUpEndsTheJobAtTheNextCheck) {
+    const auto cancel = [&] {
         disk->files[(kCommands / "1F8FAD5B-D9CB-469F-A165-70867728950E.json").string()] =
             "{\"id\":\"1F8FAD5B-D9CB-469F-A165-70867728950E\",\"action\":\"cancel\",\"jobID\":\"" + kJob + "\"}";
         platform::waitForTask(runner.processNextCommand());
     };
-    submit(",\"microphoneID\":\"usb\"");
-    settle();
-    EXPECT_EQ(answer().phase, Phase::cancelled);
-    EXPECT_TRUE(services->calls.empty());
-    EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"}));
+    struct Case {
+        const char* what;
+        std::function<void()>& when;
+        std::vector<std::string> devicesChosen;
+    };
+    const std::vector<Case> cases = {
+        {"while the devices load: none is chosen", services->onStartInputs, {}},
+        {"while the devices are chosen: the choice is logged", services->onConfigureInputs, {"inputs"}},
+    };
+    for (const auto& test : cases) {
+        session->calls.clear();
+        services->calls.clear();
+        test.when = cancel;
+        const auto linesBefore = log->lines().size();
+        submit(",\"microphoneID\":\"usb\"");
+        settle();
+        test.when = nullptr;
+        EXPECT_EQ(answer().phase, Phase::cancelled) << test.what;
+        EXPECT_EQ(services->calls, test.devicesChosen) << test.what;
+        const auto lines = log->lines();
+        EXPECT_EQ(std::count(lines.begin() + static_cast<std::ptrdiff_t>(linesBefore), lines.end(),
+                             "automation_inputs_selected id=" + kJob + " microphone=native camera=false"),
+                  static_cast<std::ptrdiff_t>(test.devicesChosen.size()))
+            << test.what;
+        EXPECT_FALSE(services->overlayShown) << test.what;
+        EXPECT_EQ(session->calls, (std::vector<std::string>{"start", "cancel", "discard"})) << test.what;
+    }
 }
 
 TEST_F(JobTest, AStopCommandEndsTheRecordingAtTheNextCheck) {
