@@ -43,7 +43,7 @@ constexpr int kCompactMenuWidth = 14;
 constexpr int kCompactSignWidth = 13;
 constexpr int kSpinnerSide = 12;
 constexpr int kTitlePixels = 13;
-constexpr int kCaptionPixels = 11;
+constexpr int kCaptionPixels = 10;
 
 Symbol symbolOf(CaptureInputKind kind) {
     return kind == CaptureInputKind::microphone ? Symbol::micFill : Symbol::videoFill;

@@ -39,6 +39,8 @@ constexpr int kCornerSymbol = 12;
 constexpr int kCornerPadding = 8;
 constexpr int kGrantedPadding = 40;
 constexpr int kGrantedSpacing = 14;
+// The small caption font of the step line above the title.
+constexpr int kCaptionSize = 10;
 // The confirmation's fade, and one press-and-release of the pulsing hand.
 constexpr int kFadeMilliseconds = 250;
 constexpr int kHintPulseMilliseconds = 1600;
@@ -288,7 +290,7 @@ QWidget* PermissionGateView::makeRequestView(bool reduceMotion) {
     auto* heading = new QVBoxLayout();
     heading->setSpacing(kHeadingSpacing);
     if (content_.progress) {
-        auto* progress = makeLabel(QString::fromStdString(*content_.progress), 11, QFont::Normal, platform::secondaryColour(colours),
+        auto* progress = makeLabel(QString::fromStdString(*content_.progress), kCaptionSize, QFont::Normal, platform::secondaryColour(colours),
                                    Qt::AlignCenter, view);
         progress->setObjectName("permission-gate-progress");
         heading->addWidget(progress);

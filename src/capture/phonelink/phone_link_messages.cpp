@@ -183,6 +183,13 @@ MicrophonePacket MicrophonePacket::decode(std::span<const std::uint8_t> payload)
 }
 
 Bytes MicrophoneClock::encoded() const {
+    // JSON has no spelling for NaN or infinity: refuse rather than write null into the ping.
+    for (const auto& [key, value] : {std::pair{"sent", sent}, std::pair{"phone", phone}}) {
+        if (!std::isfinite(value)) {
+            throw nlohmann::json::type_error::create(
+                302, std::string("cannot encode ") + key + ": not a finite number", nullptr);
+        }
+    }
     return frameOf(CameraWire::Kind::clock, nlohmann::json{{"sent", sent}, {"phone", phone}});
 }
 

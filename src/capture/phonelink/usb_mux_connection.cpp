@@ -166,11 +166,15 @@ std::vector<USBMuxConnection::Device> USBMuxConnection::devicesOfReply(std::span
         return devices;
     }
     const auto count = plist_array_get_size(list);
+    // A list that is not made of dictionaries alone is no device list at all.
     for (std::uint32_t index = 0; index < count; ++index) {
         plist_t entry = plist_array_get_item(list, index);
         if (entry == nullptr || plist_get_node_type(entry) != PLIST_DICT) {
-            continue;
+            return devices;
         }
+    }
+    for (std::uint32_t index = 0; index < count; ++index) {
+        plist_t entry = plist_array_get_item(list, index);
         plist_t properties = itemOfType(entry, "Properties", PLIST_DICT);
         plist_t id = itemOfType(entry, "DeviceID", PLIST_UINT);
         if (properties == nullptr || id == nullptr) {

@@ -146,6 +146,17 @@ TEST(MicrophoneClock, TimesMustBeFiniteAndNotNegative) {
     EXPECT_THROW(MicrophoneClock::decode(bytesOf(R"({"sent":1,"phone":1e999})")), nlohmann::json::exception);
     const MicrophoneClock echo{4321.25, 99.5};
     EXPECT_EQ(MicrophoneClock::decode(payloadOf(echo.encoded())), echo);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    for (const auto& [clock, field] : {std::pair{MicrophoneClock{nan, 0}, "sent"}, std::pair{MicrophoneClock{1, infinity}, "phone"},
+                                       std::pair{MicrophoneClock{-infinity, 0}, "sent"}}) {
+        try {
+            clock.encoded();
+            ADD_FAILURE() << field << " encoded";
+        } catch (const nlohmann::json::exception& error) {
+            EXPECT_NE(std::string(error.what()).find(field), std::string::npos) << error.what();
+        }
+    }
 }
 
 TEST(PhoneLinkMessages, NumbersOutsideTheirFieldsTypeAreWrongTypesNotConversions) {

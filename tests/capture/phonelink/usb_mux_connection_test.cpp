@@ -54,15 +54,18 @@ TEST_F(UsbMuxFixture, ListsOnlyUsbDevicesInTheDaemonsOrderWithTheCommonKeys) {
 }
 
 TEST_F(UsbMuxFixture, EntriesLackingTheirFieldsAreSkippedAndAMissingListIsEmpty) {
-    const std::string body =
-        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>DeviceList</key><array>"
+    const std::string entries =
         "<dict><key>DeviceID</key><string>1</string><key>Properties</key><dict><key>ConnectionType</key><string>USB</string><key>SerialNumber</key><string>A</string></dict></dict>"
         "<dict><key>DeviceID</key><integer>2</integer><key>Properties</key><dict><key>ConnectionType</key><string>USB</string></dict></dict>"
-        "<string>odd</string>"
-        "<dict><key>DeviceID</key><integer>4</integer><key>Properties</key><dict><key>ConnectionType</key><string>USB</string><key>SerialNumber</key><string>D</string></dict></dict>"
-        "</array></dict></plist>";
-    const std::vector<std::uint8_t> bytes(body.begin(), body.end());
-    EXPECT_EQ(USBMuxConnection::devicesOfReply(bytes), (std::vector<USBMuxConnection::Device>{{4, "D"}}));
+        "<dict><key>DeviceID</key><integer>4</integer><key>Properties</key><dict><key>ConnectionType</key><string>USB</string><key>SerialNumber</key><string>D</string></dict></dict>";
+    auto devicesOf = [](const std::string& list) {
+        const std::string body = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>DeviceList</key><array>" + list +
+                                 "</array></dict></plist>";
+        return USBMuxConnection::devicesOfReply(std::vector<std::uint8_t>(body.begin(), body.end()));
+    };
+    EXPECT_EQ(devicesOf(entries), (std::vector<USBMuxConnection::Device>{{4, "D"}}));
+    // One entry that is not a dictionary makes the whole list unreadable.
+    EXPECT_TRUE(devicesOf(entries + "<string>odd</string>").empty());
     const std::string noList = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>DeviceList</key><integer>1</integer></dict></plist>";
     EXPECT_TRUE(USBMuxConnection::devicesOfReply(std::vector<std::uint8_t>(noList.begin(), noList.end())).empty());
 }
