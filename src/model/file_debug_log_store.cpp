@@ -140,8 +140,10 @@ void FileDebugLogStore::store(const std::string& line, const std::string& messag
     try {
         trimIfNeeded(path);
     } catch (const std::exception&) {
-        // The line stays; the trim is tried again after another margin of lines.
-        lineCount_ = static_cast<std::size_t>(maxEntries_);
+        // The line stays and the next append tries the trim again; the tracker holds only
+        // messages whose whole append went through.
+        lineCount_ = static_cast<std::size_t>(maxEntries_) + 1;
+        return;
     }
     std::lock_guard guard(mutex_);
     if (auto tracker = messages_.lock()) {
@@ -182,8 +184,7 @@ void FileDebugLogStore::countLines(const std::string& path) {
 }
 
 void FileDebugLogStore::trimIfNeeded(const std::string& path) {
-    // A tenth of slack: one rewrite per maxEntries / 10 appends instead of one per append.
-    const std::size_t limit = static_cast<std::size_t>(maxEntries_) + static_cast<std::size_t>(maxEntries_) / 10;
+    const std::size_t limit = static_cast<std::size_t>(maxEntries_);
     if (!lineCount_ || *lineCount_ <= limit) return;  // no count: the file could not be read
     auto lines = splitLines(fileSystem_.readFile(path));
     if (lines.size() > static_cast<std::size_t>(maxEntries_)) {

@@ -32,10 +32,9 @@ private:
 };
 
 // The JSON-lines debug log: one {"timestamp","message"} object per line, newest maxEntries kept.
-// The file work runs in order on the log's own queue, off the caller's thread. The file is
-// allowed to run a tenth past maxEntries before it is cut back to exactly maxEntries lines, so
-// an append is one write, not a read and rewrite of the whole file; entries() shows the newest
-// maxEntries lines at any moment.
+// The file work runs in order on the log's own queue, off the caller's thread. An append that
+// takes the file past maxEntries lines cuts it back to exactly maxEntries; the line count is
+// kept between appends, so the file is read back only when it has to be cut.
 class FileDebugLogStore : public DebugLogBoundary {
 public:
     using Now = std::function<Date()>;

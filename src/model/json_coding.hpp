@@ -109,6 +109,13 @@ struct Coder<double> {
             throw EncodingError("Unable to encode Double." + std::string(std::isnan(value) ? "nan" : value > 0 ? "infinity" : "-infinity") +
                                 " directly in JSON.");
         }
+        // A whole number is written without a fraction ("30", not "30.0"), as the documents
+        // show it; up to 2^53 every whole double is exactly such an integer.
+        constexpr double kExactIntegerLimit = 9007199254740992.0;
+        // (-0 keeps its sign, which only a fraction can carry.)
+        if (std::trunc(value) == value && std::fabs(value) < kExactIntegerLimit && !(value == 0 && std::signbit(value))) {
+            return static_cast<std::int64_t>(value);
+        }
         return value;
     }
     static double decode(const Json& value) {

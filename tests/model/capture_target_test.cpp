@@ -22,7 +22,7 @@ std::string failureOf(const std::string& text) {
 
 TEST(CaptureTarget, EveryCaseRoundTripsInItsShape) {
     EXPECT_EQ(encodeText(CaptureTarget::area(kArea)),
-              R"({"area":{"_0":{"displayID":{"rawValue":"1"},"rect":{"height":200.0,"width":300.0,"x":10.0,"y":20.5}}}})");
+              R"({"area":{"_0":{"displayID":{"rawValue":"1"},"rect":{"height":200,"width":300,"x":10,"y":20.5}}}})");
     EXPECT_EQ(encodeText(CaptureTarget::fullMainDisplay()), R"({"fullMainDisplay":{}})");
     EXPECT_EQ(encodeText(CaptureTarget::application("org.example.Editor", DisplayID{"2"})),
               R"({"application":{"bundleIdentifier":"org.example.Editor","displayID":{"rawValue":"2"}}})");

@@ -56,7 +56,7 @@ TEST(JsonCoding, NonFiniteNumbersAreRefusedInsteadOfWrittenAsNull) {
         EXPECT_THROW(encode(bad), EncodingError);
         EXPECT_THROW(encodeText(std::vector<double>{1.0, bad}), EncodingError);
     }
-    EXPECT_EQ(encodeText(std::vector<double>{1.5, -0.0}), "[1.5,-0.0]");
+    EXPECT_EQ(encodeText(std::vector<double>{1.5, -0.0, 30.0, -2.0, 9007199254740992.0}), "[1.5,-0.0,30,-2,9.007199254740992e+15]");
     // Values built by hand are checked too, and a date is a number like any other.
     EXPECT_THROW(encodeText(Json::object({{"a", Json::array({std::nan("")})}})), EncodingError);
     EXPECT_THROW(encodeText(yux::Date{std::numeric_limits<double>::infinity()}), EncodingError);

@@ -84,6 +84,8 @@ TEST(RecordingPresetJsonTest, EncodesTheDocumentedShape) {
     auto medium = *Catalog::builtIn().preset("medium");
     EXPECT_EQ(json::encode(medium), Json::parse(R"({"id":"medium","name":"Medium","frameRate":30,"sharpness":0.52,
         "motionDetail":0.55,"codec":"h264","resolutionScale":1})"));
+    EXPECT_EQ(json::encodeText(medium),
+              R"({"codec":"h264","frameRate":30,"id":"medium","motionDetail":0.55,"name":"Medium","resolutionScale":1,"sharpness":0.52})");
     EXPECT_EQ(json::decodeText<RecordingPreset>(
                   R"({"id":"medium","name":"Medium","frameRate":30,"sharpness":0.52,"motionDetail":0.55,"codec":"h264","resolutionScale":1})"),
               medium);
