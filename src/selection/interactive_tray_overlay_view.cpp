@@ -58,11 +58,31 @@ InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel
     placeInputs();
     inputsSlot_->setVisible(!stopping_);
     inputsSlot_->installEventFilter(this);
-    if (spinner_) spinner_->move(placed.spinner.topLeft().toPoint());
+    if (spinner_) {
+        // Light on the dark panel, whatever the desktop's own scheme.
+        spinner_->setPalette(darkPanelPalette(spinner_->palette()));
+        spinner_->move(placed.spinner.topLeft().toPoint());
+    }
     if (model_) connect(model_, &SelectionOverlayViewModel::changed, this, qOverload<>(&QWidget::update));
-    // The elapsed time is redrawn once a second.
-    connect(&ticker_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
-    if (!stopping_) ticker_.start(1000);
+    // The elapsed time is redrawn as each whole second since the start comes round: a timer of
+    // its own second would run a little off it and now and then show one second twice.
+    ticker_.setSingleShot(true);
+    ticker_.setTimerType(Qt::PreciseTimer);
+    connect(&ticker_, &QTimer::timeout, this, [this] {
+        update();
+        scheduleTick();
+    });
+    if (!stopping_) scheduleTick();
+}
+
+void InteractiveTrayOverlayView::scheduleTick() {
+    using namespace std::chrono;
+    const auto elapsed = duration_cast<microseconds>(now_() - startedAt_).count();
+    // Before the start, the first tick is the start itself.
+    const auto untilNext = elapsed < 0 ? -elapsed : 1'000'000 - elapsed % 1'000'000;
+    // A few milliseconds late, so that a timer on another clock never lands just before the second.
+    constexpr int kTickLateMs = 5;
+    ticker_.start(static_cast<int>((untilNext + 999) / 1000) + kTickLateMs);
 }
 
 void InteractiveTrayOverlayView::setPaintMode(OverlayPaintMode mode) {
@@ -99,10 +119,19 @@ TrayLayout InteractiveTrayOverlayView::layout() const {
         const QFontMetricsF metrics(trayFont(true));
         const double textWidth = metrics.horizontalAdvance(QStringLiteral("Finishing\u2026"));
         const double spinner = 16;
-        const double total = spinner + 8 + textWidth;
-        const double x = content.center().x() - total / 2;
-        l.spinner = QRectF(x, content.center().y() - spinner / 2, spinner, spinner);
-        l.finishing = QRectF(x + spinner + 8, 0, textWidth + 2, size_.height);
+        if (size_.height <= kOneRowHeight) {
+            const double total = spinner + kRowSpacing + textWidth;
+            const double x = content.center().x() - total / 2;
+            l.spinner = QRectF(x, content.center().y() - spinner / 2, spinner, spinner);
+            l.finishing = QRectF(x + spinner + kRowSpacing, 0, textWidth + 2, size_.height);
+            return l;
+        }
+        // Taller: the spinner over the text, both centred.
+        const double textHeight = metrics.height();
+        const double top = content.center().y() - (spinner + kStackSpacing + textHeight) / 2;
+        l.spinner = QRectF(content.center().x() - spinner / 2, top, spinner, spinner);
+        l.finishing = QRectF(content.center().x() - (textWidth + 2) / 2, top + spinner + kStackSpacing, textWidth + 2,
+                             textHeight);
         return l;
     }
     const double timeWidth = tabularDigitsWidth(trayFont(false), elapsedText());
