@@ -42,8 +42,13 @@ TEST(InteractiveTrayOverlayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
     auto stacked = tray(model.get(), {360, 76}, false, 0.9);
     const TrayLayout two = stacked->layout();
     EXPECT_LT(two.time.center().y() + 10, two.stop.center().y());
+    EXPECT_DOUBLE_EQ(two.stop.top() - two.time.bottom(), 4);  // the time's row is as high as its text
+    // A short label keeps Stop beside it, the row centred as a whole.
+    EXPECT_DOUBLE_EQ(two.stop.left() - two.label.right(), 12);
+    EXPECT_NEAR(two.inputs.left() - 6, 360 - 6 - two.stop.right(), 0.01);
     EXPECT_TRUE(two.separator.isEmpty());
     EXPECT_EQ(stacked->elapsedText(), "00:00");
+    yux::test::writeScreenshot(*stacked, "tray-two-rows");
     // The time is redrawn as each whole second since the start comes round.
     EXPECT_NEAR(stacked->findChild<QTimer*>()->interval(), 100, 10);
     EXPECT_NEAR(row->findChild<QTimer*>()->interval(), 1000, 10);
