@@ -16,8 +16,11 @@ namespace {
 // The slider works in hundredths of a zoom step.
 constexpr int kZoomSteps = 100;
 
+// The zoom symbol and value step back behind the controls beside them.
+QColor secondaryInk() { return QColor(255, 255, 255, 160); }
+
 // Tool icons drawn as paths, so no icon theme is needed.
-QIcon drawnIcon(const std::function<void(QPainter&)>& draw) {
+QIcon drawnIcon(const std::function<void(QPainter&)>& draw, const QColor& ink = Qt::white) {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -25,6 +28,9 @@ QIcon drawnIcon(const std::function<void(QPainter&)>& draw) {
     painter.setPen(QPen(Qt::white, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(Qt::NoBrush);
     draw(painter);
+    // Inked afterwards as a whole, so strokes that cross are no stronger than one.
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), ink);
     painter.end();
     return QIcon(pixmap);
 }
@@ -93,7 +99,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
             callbacks_.change(next);
         });
     }
-    row->addWidget(shapeGroup);
+    // At its own height, its background clear of the strip's edges.
+    row->addWidget(shapeGroup, 0, Qt::AlignVCenter);
 
     const auto separator = [this, row] {
         auto* line = new QWidget(this);
@@ -103,33 +110,42 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
     };
     separator();
 
-    auto* zoomIcon = new QLabel(this);
-    zoomIcon->setPixmap(drawnIcon([](QPainter& p) {
-                            p.drawEllipse(QRectF(5, 5, 16, 16));
-                            p.drawLine(QPointF(19, 19), QPointF(27, 27));
-                            p.drawLine(QPointF(9, 13), QPointF(17, 13));
-                            p.drawLine(QPointF(13, 9), QPointF(13, 17));
-                        }).pixmap(14, 14));
-    zoomIcon->setToolTip(QStringLiteral("Zoom \u00b7 scroll or pinch over the camera"));
-    row->addWidget(zoomIcon);
-    zoom_ = new QSlider(Qt::Horizontal, this);
+    // The zoom group: symbol, slider and value, closer together than the strip's groups; its
+    // help shows over each of them.
+    auto* zoomGroup = new QWidget(this);
+    auto* zoomRow = new QHBoxLayout(zoomGroup);
+    zoomRow->setContentsMargins(0, 0, 0, 0);
+    zoomRow->setSpacing(6);
+    zoomGroup->setToolTip(QStringLiteral("Zoom \u00b7 scroll or pinch over the camera"));
+    zoomIcon_ = new QLabel(zoomGroup);
+    zoomIcon_->setPixmap(drawnIcon(
+                             [](QPainter& p) {
+                                 p.drawEllipse(QRectF(5, 5, 16, 16));
+                                 p.drawLine(QPointF(19, 19), QPointF(27, 27));
+                                 p.drawLine(QPointF(9, 13), QPointF(17, 13));
+                                 p.drawLine(QPointF(13, 9), QPointF(13, 17));
+                             },
+                             secondaryInk())
+                             .pixmap(14, 14));
+    zoomRow->addWidget(zoomIcon_);
+    zoom_ = new QSlider(Qt::Horizontal, zoomGroup);
     zoom_->setRange(kZoomSteps, 4 * kZoomSteps);
     zoom_->setFixedWidth(72);
     zoom_->setAccessibleName(QStringLiteral("Zoom"));
-    zoom_->setToolTip(QStringLiteral("Zoom \u00b7 scroll or pinch over the camera"));
     zoom_->setFocusPolicy(Qt::NoFocus);
-    row->addWidget(zoom_);
+    zoomRow->addWidget(zoom_);
     connect(zoom_, &QSlider::valueChanged, this, [this](int value) {
         if (refreshing_) return;
         CameraPlacement next = callbacks_.placement();
         next.zoom = static_cast<double>(value) / kZoomSteps;
         callbacks_.change(next);
     });
-    zoomText_ = new TabularDigitsLabel(this);
+    zoomText_ = new TabularDigitsLabel(zoomGroup);
     zoomText_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     zoomText_->setFixedWidth(30);
-    zoomText_->setStyleSheet(QStringLiteral("color: rgba(255,255,255,160);"));
-    row->addWidget(zoomText_);
+    zoomText_->setStyleSheet(QStringLiteral("color: %1;").arg(secondaryInk().name(QColor::HexArgb)));
+    zoomRow->addWidget(zoomText_);
+    row->addWidget(zoomGroup, 0, Qt::AlignVCenter);
     separator();
 
     mirror_ = toolButton(this, QStringLiteral("Mirror camera horizontally"), drawnIcon([](QPainter& p) {

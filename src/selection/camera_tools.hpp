@@ -31,6 +31,7 @@ public:
     QToolButton* resetButton() const { return reset_; }
     QSlider* zoomSlider() const { return zoom_; }
     QLabel* zoomText() const { return zoomText_; }
+    QLabel* zoomIcon() const { return zoomIcon_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -43,6 +44,7 @@ private:
     QToolButton* shapes_[3];
     QSlider* zoom_;
     QLabel* zoomText_;
+    QLabel* zoomIcon_;
     QToolButton* mirror_;
     QToolButton* crop_;
     QToolButton* reset_;

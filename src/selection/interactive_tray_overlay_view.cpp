@@ -1,5 +1,8 @@
 #include "selection/interactive_tray_overlay_view.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
@@ -58,11 +61,36 @@ InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel
     placeInputs();
     inputsSlot_->setVisible(!stopping_);
     inputsSlot_->installEventFilter(this);
-    if (spinner_) spinner_->move(placed.spinner.topLeft().toPoint());
-    if (model_) connect(model_, &SelectionOverlayViewModel::changed, this, qOverload<>(&QWidget::update));
-    // The elapsed time is redrawn once a second.
-    connect(&ticker_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
-    if (!stopping_) ticker_.start(1000);
+    if (spinner_) {
+        // Light on the dark panel, whatever the desktop's own scheme.
+        spinner_->setPalette(darkPanelPalette(spinner_->palette()));
+        spinner_->move(placed.spinner.topLeft().toPoint());
+    }
+    // A new label or a wider time moves the centred row, the input controls with it.
+    if (model_) connect(model_, &SelectionOverlayViewModel::changed, this, [this] {
+        placeInputs();
+        update();
+    });
+    // The elapsed time is redrawn as each whole second since the start comes round: a timer of
+    // its own second would run a little off it and now and then show one second twice.
+    ticker_.setSingleShot(true);
+    ticker_.setTimerType(Qt::PreciseTimer);
+    connect(&ticker_, &QTimer::timeout, this, [this] {
+        placeInputs();
+        update();
+        scheduleTick();
+    });
+    if (!stopping_) scheduleTick();
+}
+
+void InteractiveTrayOverlayView::scheduleTick() {
+    using namespace std::chrono;
+    const auto elapsed = duration_cast<microseconds>(now_() - startedAt_).count();
+    // Before the start, the first tick is the start itself.
+    const auto untilNext = elapsed < 0 ? -elapsed : 1'000'000 - elapsed % 1'000'000;
+    // A few milliseconds late, so that a timer on another clock never lands just before the second.
+    constexpr int kTickLateMs = 5;
+    ticker_.start(static_cast<int>((untilNext + 999) / 1000) + kTickLateMs);
 }
 
 void InteractiveTrayOverlayView::setPaintMode(OverlayPaintMode mode) {
@@ -99,10 +127,19 @@ TrayLayout InteractiveTrayOverlayView::layout() const {
         const QFontMetricsF metrics(trayFont(true));
         const double textWidth = metrics.horizontalAdvance(QStringLiteral("Finishing\u2026"));
         const double spinner = 16;
-        const double total = spinner + 8 + textWidth;
-        const double x = content.center().x() - total / 2;
-        l.spinner = QRectF(x, content.center().y() - spinner / 2, spinner, spinner);
-        l.finishing = QRectF(x + spinner + 8, 0, textWidth + 2, size_.height);
+        if (size_.height <= kOneRowHeight) {
+            const double total = spinner + kRowSpacing + textWidth;
+            const double x = content.center().x() - total / 2;
+            l.spinner = QRectF(x, content.center().y() - spinner / 2, spinner, spinner);
+            l.finishing = QRectF(x + spinner + kRowSpacing, 0, textWidth + 2, size_.height);
+            return l;
+        }
+        // Taller: the spinner over the text, both centred.
+        const double textHeight = metrics.height();
+        const double top = content.center().y() - (spinner + kStackSpacing + textHeight) / 2;
+        l.spinner = QRectF(content.center().x() - spinner / 2, top, spinner, spinner);
+        l.finishing = QRectF(content.center().x() - (textWidth + 2) / 2, top + spinner + kStackSpacing, textWidth + 2,
+                             textHeight);
         return l;
     }
     const double timeWidth = tabularDigitsWidth(trayFont(false), elapsedText());
@@ -110,37 +147,49 @@ TrayLayout InteractiveTrayOverlayView::layout() const {
     const double inputsWidth = inputsSlot_->width();
     const bool oneRow = size_.height <= kOneRowHeight;
     const double group1 = kDot + kRowSpacing + timeWidth;
+    const double inputsSpace = inputsWidth + (inputsWidth > 0 ? kRowSpacing : 0);
+    // The label takes its own width, or what is left when that is too little; each row is
+    // centred as a whole.
+    const double labelWidth = model_ ? std::ceil(QFontMetricsF(trayFont(true))
+                                                     .horizontalAdvance(QString::fromStdString(model_->targetLabel())))
+                                     : 0.0;
+    const auto fitted = [&](double others) { return std::clamp(labelWidth, 0.0, std::max(0.0, content.width() - others)); };
     if (oneRow) {
         const double cy = size_.height / 2;
-        double x = content.left();
+        const bool separated = size_.height == kOneRowHeight;
+        const double others = group1 + kRowSpacing + (separated ? 1 + kRowSpacing : 0) + inputsSpace + kRowSpacing + stopWidth;
+        const double label = fitted(others);
+        double x = std::max(content.left(), content.center().x() - (others + label) / 2);
         l.dot = QRectF(x, cy - kDot / 2, kDot, kDot);
         l.time = QRectF(x + kDot + kRowSpacing, 0, timeWidth, size_.height);
         x += group1 + kRowSpacing;
-        if (size_.height == kOneRowHeight) {
+        if (separated) {
             l.separator = QRectF(x, cy - 10, 1, 20);
             x += 1 + kRowSpacing;
         }
         l.inputs = QRectF(x, cy - kPillHeight / 2, inputsWidth, kPillHeight);
-        x += inputsWidth + (inputsWidth > 0 ? kRowSpacing : 0);
-        const double labelRight = content.right() - stopWidth - kRowSpacing;
-        l.label = QRectF(x, 0, std::max(0.0, labelRight - x), size_.height);
-        l.stop = QRectF(content.right() - stopWidth, cy - kPillHeight / 2, stopWidth, kPillHeight);
+        x += inputsSpace;
+        l.label = QRectF(x, 0, label, size_.height);
+        x += label + kRowSpacing;
+        l.stop = QRectF(x, cy - kPillHeight / 2, stopWidth, kPillHeight);
         return l;
     }
-    // Two groups stacked, each centred.
+    // Two groups stacked, each centred; the first as high as the time's text.
     const double rowHeight = kPillHeight;
-    const double total = 20 + kStackSpacing + rowHeight;
+    const double timeRow = std::max(kDot, QFontMetricsF(trayFont(false)).height());
+    const double total = timeRow + kStackSpacing + rowHeight;
     const double top = (size_.height - total) / 2;
-    const double cy1 = top + 10;
+    const double cy1 = top + timeRow / 2;
     double x1 = content.center().x() - group1 / 2;
     l.dot = QRectF(x1, cy1 - kDot / 2, kDot, kDot);
-    l.time = QRectF(x1 + kDot + kRowSpacing, cy1 - 10, timeWidth, 20);
-    const double cy2 = top + 20 + kStackSpacing + rowHeight / 2;
-    const double inputsSpace = inputsWidth + (inputsWidth > 0 ? kRowSpacing : 0);
-    const double labelWidth = std::max(0.0, content.width() - stopWidth - kRowSpacing - inputsSpace);
-    l.inputs = QRectF(content.left(), cy2 - kPillHeight / 2, inputsWidth, kPillHeight);
-    l.label = QRectF(content.left() + inputsSpace, cy2 - rowHeight / 2, labelWidth, rowHeight);
-    l.stop = QRectF(content.right() - stopWidth, cy2 - kPillHeight / 2, stopWidth, kPillHeight);
+    l.time = QRectF(x1 + kDot + kRowSpacing, top, timeWidth, timeRow);
+    const double cy2 = top + timeRow + kStackSpacing + rowHeight / 2;
+    const double others = inputsSpace + kRowSpacing + stopWidth;
+    const double label = fitted(others);
+    const double x2 = std::max(content.left(), content.center().x() - (others + label) / 2);
+    l.inputs = QRectF(x2, cy2 - kPillHeight / 2, inputsWidth, kPillHeight);
+    l.label = QRectF(x2 + inputsSpace, cy2 - rowHeight / 2, label, rowHeight);
+    l.stop = QRectF(l.label.right() + kRowSpacing, cy2 - kPillHeight / 2, stopWidth, kPillHeight);
     return l;
 }
 

@@ -52,6 +52,8 @@ protected:
 
 private:
     void placeInputs();
+    // Starts the timer for the next whole second since `startedAt_`.
+    void scheduleTick();
 
     QPointer<SelectionOverlayViewModel> model_;
     std::chrono::system_clock::time_point startedAt_;
@@ -61,7 +63,7 @@ private:
     OverlayPaintMode paintMode_;
     Clock now_;
     bool stopPressed_ = false;
-    QTimer ticker_;
+    QTimer ticker_{this};
     QWidget* inputsSlot_;
     QWidget* spinner_;
 };

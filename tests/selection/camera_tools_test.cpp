@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include <QImage>
 #include <QLabel>
 #include <QSlider>
 #include <QToolButton>
@@ -31,6 +34,10 @@ struct Strip {
 TEST(CameraTools, EveryControlEditsThePlacementAndShowsIt) {
     Strip s;
     EXPECT_EQ(s.tools.zoomText()->text(), QString::fromUtf8("1.0\u00d7"));
+    // The shape picker's background sits inside the strip, not from edge to edge.
+    const QRect picker = s.tools.shapeButton(CameraShape::circle)->parentWidget()->geometry();
+    EXPECT_GT(picker.top(), 0);
+    EXPECT_LT(picker.bottom(), s.tools.height() - 1);
     // A shape always comes with the 16:9 proportion, even for a rectangle drawn wider.
     s.placement.shape = CameraShape::rectangle;
     s.placement.aspect = 2.5;
@@ -49,6 +56,16 @@ TEST(CameraTools, EveryControlEditsThePlacementAndShowsIt) {
     EXPECT_NEAR(s.placement.zoom, 2.5, 1e-9);
     EXPECT_EQ(s.placement.centreX, beforeZoom.centreX);  // zooming leaves the framing alone
     EXPECT_EQ(s.tools.zoomText()->text(), QString::fromUtf8("2.5\u00d7"));
+    // The magnifier steps back as the value beside it does: never drawn at full strength.
+    s.tools.zoomText()->ensurePolished();
+    const int valueAlpha = s.tools.zoomText()->palette().color(QPalette::WindowText).alpha();
+    const QImage magnifier = s.tools.zoomIcon()->pixmap().toImage();
+    int strongest = 0;
+    for (int y = 0; y < magnifier.height(); ++y)
+        for (int x = 0; x < magnifier.width(); ++x) strongest = std::max(strongest, magnifier.pixelColor(x, y).alpha());
+    EXPECT_LT(valueAlpha, 255);
+    EXPECT_GT(strongest, valueAlpha / 2);
+    EXPECT_LE(strongest, valueAlpha);
 
     // Framing belongs to the presenter: the button only asks.
     const int changes = s.changes;

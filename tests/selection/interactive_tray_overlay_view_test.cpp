@@ -3,9 +3,11 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include "selection/interactive_tray_overlay_view.hpp"
 #include "selection/recording_view_test_support.hpp"
+#include "support/screenshot_writer.hpp"
 
 using namespace yux;
 using yux::testing::areaModel;
@@ -40,8 +42,16 @@ TEST(InteractiveTrayOverlayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
     auto stacked = tray(model.get(), {360, 76}, false, 0.9);
     const TrayLayout two = stacked->layout();
     EXPECT_LT(two.time.center().y() + 10, two.stop.center().y());
+    EXPECT_DOUBLE_EQ(two.stop.top() - two.time.bottom(), 4);  // the time's row is as high as its text
+    // A short label keeps Stop beside it, the row centred as a whole.
+    EXPECT_DOUBLE_EQ(two.stop.left() - two.label.right(), 12);
+    EXPECT_NEAR(two.inputs.left() - 6, 360 - 6 - two.stop.right(), 0.01);
     EXPECT_TRUE(two.separator.isEmpty());
     EXPECT_EQ(stacked->elapsedText(), "00:00");
+    yux::test::writeScreenshot(*stacked, "tray-two-rows");
+    // The time is redrawn as each whole second since the start comes round.
+    EXPECT_NEAR(stacked->findChild<QTimer*>()->interval(), 100, 10);
+    EXPECT_NEAR(row->findChild<QTimer*>()->interval(), 1000, 10);
 }
 
 TEST(InteractiveTrayOverlayView, StopReportsAndStoppingShowsOnlyFinishing) {
@@ -67,4 +77,19 @@ TEST(InteractiveTrayOverlayView, StopReportsAndStoppingShowsOnlyFinishing) {
     QCoreApplication::sendEvent(stopping.get(), &press);
     QCoreApplication::sendEvent(stopping.get(), &release);
     EXPECT_EQ(stops, 1);
+    EXPECT_DOUBLE_EQ(l.spinner.center().y(), l.finishing.center().y());
+    // A taller stopping tray puts the spinner over the text, both centred.
+    auto tall = tray(model.get(), {142, 76}, true, 5);
+    const TrayLayout stacked = tall->layout();
+    EXPECT_LT(stacked.spinner.bottom(), stacked.finishing.top());
+    EXPECT_DOUBLE_EQ(stacked.spinner.center().x(), 71);
+    EXPECT_DOUBLE_EQ(stacked.finishing.center().x(), 71);
+    // The spinner reads on the dark panel: light spokes.
+    const QImage spinning = rendered(*tall);
+    int lightest = 0;
+    for (int y = static_cast<int>(stacked.spinner.top()); y < static_cast<int>(stacked.spinner.bottom()); ++y)
+        for (int x = static_cast<int>(stacked.spinner.left()); x < static_cast<int>(stacked.spinner.right()); ++x)
+            lightest = std::max(lightest, qGray(spinning.pixel(x, y)));
+    EXPECT_GT(lightest, 180);
+    yux::test::writeScreenshot(*tall, "tray-stopping-two-rows");
 }
