@@ -111,6 +111,54 @@ logged_after() {
 # wait_log MARK PATTERN WHAT [SECONDS]: a debug-log line after the line MARK matching PATTERN.
 wait_log() { wait_until "${4:-20}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
 
+# The window manager runs while its check window lives. Without one no window has a frame or the
+# focus, and Alt+F4 closes nothing.
+window_manager() {
+  local check
+  check="$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | awk '/window id/ {print $NF}')"
+  [ -n "$check" ] && xwininfo -id "$check" >/dev/null 2>&1
+}
+
+# set_wallpaper RRGGBB: a screen-sized wallpaper of that colour, set and published
+# (_XROOTPMAP_ID) as wallpaper setters do: a compositing manager paints only a published one, and
+# under one Yux records only a published one. The pixmap outlives this client with the display.
+set_wallpaper() {
+  python3 - "$1" <<'PY'
+import ctypes, sys
+x = ctypes.CDLL("libX11.so.6")
+ptr, xid, num = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
+for name, result, arguments in [
+        ("XOpenDisplay", ptr, [ctypes.c_char_p]), ("XDefaultScreen", num, [ptr]),
+        ("XRootWindow", xid, [ptr, num]), ("XDisplayWidth", num, [ptr, num]),
+        ("XDisplayHeight", num, [ptr, num]), ("XDefaultDepth", num, [ptr, num]),
+        ("XCreatePixmap", xid, [ptr, xid, ctypes.c_uint, ctypes.c_uint, ctypes.c_uint]),
+        ("XCreateGC", ptr, [ptr, xid, ctypes.c_ulong, ptr]), ("XSetForeground", num, [ptr, ptr, ctypes.c_ulong]),
+        ("XFillRectangle", num, [ptr, xid, ptr, num, num, ctypes.c_uint, ctypes.c_uint]),
+        ("XSetWindowBackgroundPixmap", num, [ptr, xid, xid]), ("XClearWindow", num, [ptr, xid]),
+        ("XInternAtom", xid, [ptr, ctypes.c_char_p, num]),
+        ("XChangeProperty", num, [ptr, xid, xid, xid, num, num, ptr, num]),
+        ("XSetCloseDownMode", num, [ptr, num]), ("XCloseDisplay", num, [ptr])]:
+    getattr(x, name).restype, getattr(x, name).argtypes = result, arguments
+display = x.XOpenDisplay(None)
+if not display:
+    sys.exit("set_wallpaper: no display")
+screen = x.XDefaultScreen(display)
+root = x.XRootWindow(display, screen)
+width, height = x.XDisplayWidth(display, screen), x.XDisplayHeight(display, screen)
+pixmap = x.XCreatePixmap(display, root, width, height, x.XDefaultDepth(display, screen))
+gc = x.XCreateGC(display, pixmap, 0, None)
+x.XSetForeground(display, gc, int(sys.argv[1], 16))
+x.XFillRectangle(display, pixmap, gc, 0, 0, width, height)
+x.XSetWindowBackgroundPixmap(display, root, pixmap)
+x.XClearWindow(display, root)
+value = xid(pixmap)
+for atom in (b"_XROOTPMAP_ID", b"ESETROOT_PMAP_ID"):
+    x.XChangeProperty(display, root, x.XInternAtom(display, atom, 0), 20, 32, 0, ctypes.byref(value), 1)
+x.XSetCloseDownMode(display, 1)
+x.XCloseDisplay(display)
+PY
+}
+
 # The program itself takes the process id that is stopped at the end.
 start_process() {
   (exec "$@") >>"$home/logs/clients.log" 2>&1 &
@@ -411,6 +459,7 @@ part() {
   trap "$on_error" ERR
   if [ "$status" -ne 0 ]; then
     failed_parts+=("$what")
+    window_manager || echo "screenshots: the window manager is not running (test-env.sh starts openbox)" >&2
     # What the screen showed and what Yux logged, before a fresh start for the next part.
     shot "failed-$1" || true
     if [ -f "$log" ]; then cp "$log" "$home/logs/debug-log-failed-$1.jsonl"; fi

@@ -41,7 +41,8 @@ fi
 source "$root/scripts/screenshot_steps.sh"
 
 # --- The desktop -----------------------------------------------------------------------------
-xsetroot -solid '#336699'
+wait_until 10 "the window manager" window_manager
+set_wallpaper 336699
 start_client xlogo xlogo -geometry 280x280+80+140
 start_client xclock xclock -update 1 -geometry 240x240+1560+140
 # A moving test pattern with a beeping tone into the default sink: the system audio.
