@@ -64,8 +64,9 @@ public:
     // A video track that gets no new picture shows its newest one again on the screen's frame
     // grid, so a killed take keeps its pictures about as far as its sound: every kRepeatSpacing
     // of sound without a new picture, at the last slot kRepeatLag behind where the sound has
-    // reached (a picture still on its way, stamped earlier, is not overtaken).
-    static constexpr platform::MediaTime kRepeatSpacing{1, 5};
+    // reached (a picture still on its way, stamped earlier, is not overtaken). The encoder holds
+    // one picture back and the writer one more, so a picture reaches the file two pictures later.
+    static constexpr platform::MediaTime kRepeatSpacing{1, 10};
     static constexpr platform::MediaTime kRepeatLag{1, 10};
 
     // Creates the movie at `path` (never over an existing file) with the tracks screen, camera

@@ -253,17 +253,26 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
     for (int i = 0; i < 10; ++i) changing.push_back(1.0 + i * 0.05);
     std::vector<MediaTime> changingTimes;
     for (double t : changing) changingTimes.push_back(hostTime(t));
+    auto at = [](std::initializer_list<double> seconds) {
+        std::vector<MediaTime> times;
+        for (double t : seconds) times.push_back(hostTime(t));
+        return times;
+    };
+    auto with = [](std::vector<MediaTime> times, MediaTime last) {
+        times.push_back(last);
+        return times;
+    };
     const Case cases[] = {
-        {"a still screen, every 0.2 s, 0.1 s behind the sound", {1.0}, {}, 0, 2000, 100, false,
-         {hostTime(1.0), hostTime(1.2), hostTime(1.4), hostTime(1.6), hostTime(1.8)}, {}},
+        {"a still screen, every 0.1 s, 0.1 s behind the sound", {1.0}, {}, 0, 1500, 100, false,
+         at({1.0, 1.1, 1.2, 1.3, 1.4}), {}},
         {"a changing screen is not repeated", changing, {}, 0, 1500, 100, false, changingTimes, {}},
         {"a late real picture keeps its time", {1.0, 1.45}, {}, 0.06, 1800, 100, false,
-         {hostTime(1.0), hostTime(1.2), hostTime(1.4), hostTime(1.45), hostTime(1.65)}, {}},
+         at({1.0, 1.1, 1.2, 1.3, 1.4, 1.45, 1.55, 1.65}), {}},
         {"a still camera, on the screen's grid", changing, {1.0}, 0, 1500, 100, false, changingTimes,
-         {hostTime(1.0), hostTime(1.2), hostTime(1.4)}},
-        {"sound ahead of the host clock", {1.0}, {}, 0, 2000, 1.35, false, {hostTime(1.0), hostTime(1.2)}, {}},
+         at({1.0, 1.1, 1.2, 1.3, 1.4})},
+        {"sound ahead of the host clock", {1.0}, {}, 0, 2000, 1.35, false, at({1.0, 1.1, 1.2}), {}},
         {"the stop's tail, nothing at or after the stop", {1.0}, {}, 0, 1500, 100, true,
-         {hostTime(1.0), hostTime(1.2), hostTime(1.4), tail}, {}},
+         with(at({1.0, 1.1, 1.2, 1.3, 1.4}), tail), {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,7 +301,9 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
             return result;
         };
         EXPECT_EQ(times(kScreen), c.wantScreen);
-        if (camera) EXPECT_EQ(times(1), c.wantCamera);
+        if (camera) {
+            EXPECT_EQ(times(1), c.wantCamera);
+        }
     }
 }
 
