@@ -358,10 +358,10 @@ private:
         context->color_primaries = AVCOL_PRI_SMPTE170M;
         context->color_trc = AVCOL_TRC_SMPTE170M;
         context->color_range = AVCOL_RANGE_MPEG;
-        // Slice threads, and no look-ahead of rate control or of the frame threads' sync: every
-        // picture sent comes out at once, so a killed take keeps the pictures of its last
-        // fragment. Frame threads would hold a dozen of them back until the next ones push
-        // them out, which a still screen never sends.
+        // Slice threads, and no look-ahead of rate control or of the frame threads' sync: a
+        // picture comes out as soon as the next one is sent (from which the encoder learns its
+        // length), so a killed take keeps the pictures of its last fragment. Frame threads would
+        // hold a dozen back until a dozen more push them out, which a still screen never sends.
         context->thread_count = 0;
         context->thread_type = FF_THREAD_SLICE;
         context->gop_size = std::max(1, static_cast<int>(std::lround(nominalRate(track.format) * kKeyframeIntervalSeconds)));
