@@ -180,7 +180,8 @@ bool compare(Size size, int distinct, double seconds, const std::string& preset,
     std::printf("scratch writer benchmark: %.0f s of %dx%d at %d fps, preset %s, %ld CPUs\n", seconds, size.width,
                 size.height, kScreenRate, preset.c_str(), static_cast<long>(std::thread::hardware_concurrency()));
     try {
-        const auto writer = runWriter(size, screens, bubble, seconds, preset, (folder / "writer.mov").string(), screenOnly);
+        const auto writer =
+            runWriter(size, screens, bubble, seconds, preset, (folder / "writer.mov").string(), screenOnly);
         const auto tool = runFfmpeg(size, screens, seconds, preset, (folder / "ffmpeg.mov").string());
         const double writerFps = writer.frames / writer.wall;
         const double toolFps = tool.frames / tool.wall;

@@ -262,7 +262,9 @@ TEST(RecordingOutputDelegateMovie, ExportsOfAStillTakeKeepTheirLengthRateAndPict
     }
     // Sound at its own pace, which the screen's encoder keeps up with.
     for (int ms = 110; ms <= 2000; ms += 10) {
-        while (!delegate->writer().isReadyForMoreMediaData(0)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!delegate->writer().isReadyForMoreMediaData(0)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         system.until(*delegate, ms / 1000.0);
     }
     platform::waitForTask(delegate->waitForStart());
