@@ -76,13 +76,28 @@ MovieTrackFormat formatOf(RecordingSourceKind kind, int width, int height, doubl
     return MovieTrackFormat::video(trackTitle(kind), width, height).withFrameRate(frameRate);
 }
 
-// Frames per second of a frame interval, as a time whose seconds are the frames; a missing,
-// zero or absurdly long interval counts as one frame at 60 fps.
-MediaTime rateOf(MediaTime interval) {
+// A missing, zero or absurdly long frame interval counts as one frame at 60 fps.
+MediaTime usableInterval(MediaTime interval) {
     if (!interval.isValid() || interval.value <= 0 || interval.value > INT32_MAX) {
-        interval = RecordingOutputDelegate::kFrameDuration;
+        return RecordingOutputDelegate::kFrameDuration;
     }
+    return interval;
+}
+
+// Frames per second of a frame interval, as a time whose seconds are the frames.
+MediaTime rateOf(MediaTime interval) {
+    interval = usableInterval(interval);
     return MediaTime(interval.timescale, static_cast<std::int32_t>(interval.value));
+}
+
+// Where a sound sample ends.
+MediaTime endOf(const SampleBuffer& sample) {
+    if (sample.duration.isValid() && sample.duration.value > 0) return sample.presentationTime + sample.duration;
+    const auto* audio = sample.audio();
+    if (audio != nullptr && audio->sampleRate > 0) {
+        return sample.presentationTime + MediaTime(static_cast<std::int64_t>(audio->frameCount()), audio->sampleRate);
+    }
+    return sample.presentationTime;
 }
 
 }  // namespace
@@ -137,7 +152,8 @@ std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(std::shar
         if (error) std::rethrow_exception(error);
         throw AppError::outputFinalizationFailed("Cannot start source writer");
     }
-    return std::make_shared<RecordingOutputDelegate>(std::move(writer), std::move(inputs), std::move(clock));
+    return std::make_shared<RecordingOutputDelegate>(std::move(writer), std::move(inputs), std::move(clock),
+                                                     usableInterval(frameInterval));
 }
 
 std::exception_ptr RecordingOutputDelegate::writerFailure(const std::exception_ptr& error) const {
@@ -145,8 +161,12 @@ std::exception_ptr RecordingOutputDelegate::writerFailure(const std::exception_p
 }
 
 RecordingOutputDelegate::RecordingOutputDelegate(std::shared_ptr<MovieWriter> writer,
-                                                 std::map<RecordingSourceKind, int> inputs, Clock clock)
-    : writer_(std::move(writer)), inputs_(std::move(inputs)), clock_(std::move(clock)) {}
+                                                 std::map<RecordingSourceKind, int> inputs, Clock clock,
+                                                 MediaTime frameInterval)
+    : writer_(std::move(writer)),
+      inputs_(std::move(inputs)),
+      frameInterval_(usableInterval(frameInterval)),
+      clock_(std::move(clock)) {}
 
 void RecordingOutputDelegate::stream(const SampleBuffer& sample, platform::StreamOutputType type) {
     if (failure_ || !sample.isValid() || !sample.dataReady) return;
@@ -198,6 +218,7 @@ void RecordingOutputDelegate::receive(const SampleBuffer& sample, RecordingSourc
     if (!inputs_.contains(kind) || silenced_.contains(kind)) return;
     if (isClockFault(sample, kind)) return;
     place(sample, kind);
+    if (kind == RecordingSourceKind::systemAudio) repeatStill();
     if (kind != RecordingSourceKind::systemAudio || silenced_.empty() || sample.audio() == nullptr) return;
     // As much silence for each failed source as system audio brought sound.
     auto silence = *sample.audio();
@@ -217,7 +238,14 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
     const MediaTime pts = sample.presentationTime;
     const auto end = end_.copy();
     if (end && pts >= *end) return;  // taken after the stop
-    if (!isAudio(kind)) lastVideo_[kind] = sample;
+    if (kind == RecordingSourceKind::systemAudio) {
+        const MediaTime reaches = endOf(sample);
+        if (!heard_ || reaches > *heard_) heard_ = reaches;
+    } else if (!isAudio(kind)) {
+        lastVideo_[kind] = sample;
+        arrived_[kind] = heard_ && *heard_ > pts ? *heard_ : pts;
+        if (kind == RecordingSourceKind::screen && !grid_) grid_.emplace(pts, frameInterval_);
+    }
     if (start_) {
         // Sound that began just before the start is written from the start on: the writer cuts it there.
         const bool reachesStart = isAudio(kind) && sample.duration.isValid() && pts + sample.duration > *start_;
@@ -237,6 +265,25 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
             break;
         }
         append(copy, videoKind);
+    }
+}
+
+void RecordingOutputDelegate::repeatStill() {
+    if (!start_ || !grid_ || !heard_ || failure_ || end_.copy()) return;
+    // Sound stamped ahead of the host clock does not draw the pictures after it.
+    const MediaTime now = clock_.hostNow();
+    const MediaTime reached = *heard_ < now ? *heard_ : now;
+    const MediaTime slot = grid_->slot(grid_->slotAtOrBefore(reached - kRepeatLag));
+    const MediaTime spacing = kRepeatSpacing > frameInterval_ ? kRepeatSpacing : frameInterval_;
+    for (const auto& [kind, picture] : lastVideo_) {
+        auto written = lastWritten_.find(kind);
+        auto arrived = arrived_.find(kind);
+        if (written == lastWritten_.end() || arrived == arrived_.end()) continue;
+        if (slot < written->second + spacing || reached < arrived->second + spacing) continue;
+        auto copy = picture.retimed(slot, kFrameDuration);
+        if (!copy.isValid()) continue;
+        append(copy, kind);
+        if (failure_) return;
     }
 }
 

@@ -20,6 +20,7 @@
 #include "platform/media/movie_writer.hpp"
 #include "platform/media/sample_buffer.hpp"
 #include "platform/x11/capture_stream.hpp"
+#include "platform/x11/frame_grid.hpp"
 
 // After the platform headers: Qt's "emit" keyword would clash with OutputListener::emit.
 #include <QCoroTask>
@@ -60,6 +61,13 @@ public:
     static constexpr std::chrono::milliseconds kStartPollInterval{20};
     static constexpr std::chrono::seconds kDrainTimeout{10};
     static constexpr std::chrono::milliseconds kDrainRetryInterval{10};
+    // A video track that gets no new picture shows its newest one again on the screen's frame
+    // grid, so a killed take keeps its pictures about as far as its sound: every kRepeatSpacing
+    // of sound without a new picture, at the last slot kRepeatLag behind where the sound has
+    // reached (a picture still on its way, stamped earlier, is not overtaken). The encoder holds
+    // one picture back and the writer one more, so a picture reaches the file two pictures later.
+    static constexpr platform::MediaTime kRepeatSpacing{1, 10};
+    static constexpr platform::MediaTime kRepeatLag{1, 10};
 
     // Creates the movie at `path` (never over an existing file) with the tracks screen, camera
     // (with `camera`), system audio and microphone (with `microphone`), and starts writing.
@@ -75,8 +83,10 @@ public:
                                                          Clock clock = Clock::live(),
                                                          platform::MediaTime frameInterval = kFrameDuration);
 
+    // `frameInterval`: the screen stream's interval between pictures, the grid of the repeats.
     RecordingOutputDelegate(std::shared_ptr<platform::MovieWriter> writer,
-                            std::map<RecordingSourceKind, int> inputs, Clock clock);
+                            std::map<RecordingSourceKind, int> inputs, Clock clock,
+                            platform::MediaTime frameInterval = kFrameDuration);
     RecordingOutputDelegate(const RecordingOutputDelegate&) = delete;
     RecordingOutputDelegate& operator=(const RecordingOutputDelegate&) = delete;
 
@@ -127,6 +137,8 @@ private:
     struct Continuation;
     // On queue: the sample on the timeline, once the start is known.
     void place(const platform::SampleBuffer& sample, RecordingSourceKind kind);
+    // On queue, as system audio moves on: the newest picture of each still video track again.
+    void repeatStill();
     void finishAt(platform::MediaTime end, std::chrono::steady_clock::time_point deadline,
                   std::shared_ptr<Continuation> continuation);
     void abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
@@ -145,6 +157,13 @@ private:
     std::set<RecordingSourceKind> received_;
     std::map<RecordingSourceKind, platform::SampleBuffer> lastVideo_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
+    platform::MediaTime frameInterval_;
+    // The screen's frame grid, from its first picture on.
+    std::optional<platform::FrameGrid> grid_;
+    // Where the system audio taken so far reaches (the stream's own sound, which never leaves a
+    // hole), and where it reached when each video kind's newest picture came.
+    std::optional<platform::MediaTime> heard_;
+    std::map<RecordingSourceKind, platform::MediaTime> arrived_;
     std::map<RecordingSourceKind, Losses> losses_;
     // Kinds whose losses go on since the last line that said so: one line per run of them.
     std::set<RecordingSourceKind> losing_;

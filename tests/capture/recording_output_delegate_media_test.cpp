@@ -13,8 +13,10 @@
 #include "model/app_error.hpp"
 #include "platform/async/errors.hpp"
 #include "platform/async/wait_for.hpp"
+#include "platform/media/composition_encoder.hpp"
 #include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/media_asset.hpp"
+#include "platform/media/movie_remuxer.hpp"
 #include "platform/media/movie_track_reader.hpp"
 #include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
@@ -243,6 +245,61 @@ TEST(RecordingOutputDelegateMovie, AStillScreenLastsToTheStop) {
         ASSERT_NE(screen, nullptr);
         EXPECT_NEAR((screen->start + screen->duration).seconds(), 1.0, 1e-6);
     }
+}
+
+// A still screen's newest picture is written again as the sound moves on. A re-encoded export
+// of the take keeps the length, rate and number of pictures of the take without them; a fast
+// copy carries them.
+TEST(RecordingOutputDelegateMovie, ExportsOfAStillTakeKeepTheirLengthRateAndPictures) {
+    media::TemporaryDirectory folder;
+    const auto path = folder.file("still.mov");
+    auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, false, false, stopAt(2.0));
+    ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+    for (int i = 0; i < 6; ++i) {
+        deliver(*delegate, 0, media::videoSample(hostTime(i / 60.0), media::movingPattern(kWidth, kHeight, i)),
+                RecordingSourceKind::screen);
+        system.until(*delegate, (i + 1) / 60.0);
+    }
+    // Sound at its own pace, which the screen's encoder keeps up with.
+    for (int ms = 110; ms <= 2000; ms += 10) {
+        while (!delegate->writer().isReadyForMoreMediaData(0)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        system.until(*delegate, ms / 1000.0);
+    }
+    platform::waitForTask(delegate->waitForStart());
+    platform::waitForTask(delegate->finish());
+    auto countPictures = [](const std::string& movie) {
+        MovieTrackReader reader(movie);
+        int count = 0;
+        reader.readVideo(reader.tracks()[0], [&](const SampleBuffer&) { return ++count, true; });
+        return count;
+    };
+    const int scratchPictures = countPictures(path);
+    // Six real pictures, about one repeat per 0.1 s of the 1.9 s still after them, and the stop's tail.
+    EXPECT_GE(scratchPictures, 6 + 15 + 1);
+    EXPECT_NEAR(MovieTrackReader(path).tracks()[0].duration.seconds(), 2.0, 1e-6);
+
+    const auto asset = platform::MediaAsset::open(path);
+    auto tracks = asset.tracksOf(platform::MediaTrackType::video);
+    const auto audio = asset.tracksOf(platform::MediaTrackType::audio);
+    tracks.insert(tracks.end(), audio.begin(), audio.end());
+    platform::CompositionEncodeSettings settings;
+    settings.videoBitsPerSecond = 1'000'000;
+    settings.frameRate = 60;
+    settings.geometry = {kWidth, kHeight, 0, 0, kWidth, kHeight};
+    const auto encoded = folder.file("encoded.mov");
+    platform::CompositionEncoder::encode(path, encoded, platform::EditComposition::build(tracks, {{0, 2, 1}}), settings,
+                                         {}, platform::CancelToken());
+    MovieTrackReader reencoded(encoded);
+    EXPECT_NEAR(reencoded.duration().seconds(), 2.0, 1e-3);
+    EXPECT_EQ(reencoded.tracks()[0].frameCount, 120);
+    EXPECT_EQ(countPictures(encoded), 120);
+
+    const auto copied = folder.file("copied.mov");
+    platform::MovieRemuxer::copy(path, copied, {}, platform::CancelToken());
+    EXPECT_NEAR(MovieTrackReader(copied).duration().seconds(), 2.0, 1e-3);
+    EXPECT_EQ(countPictures(copied), scratchPictures);
 }
 
 TEST(RecordingOutputDelegateMovie, AMicrophoneThatFailsGoesOnAsSilenceToTheStop) {

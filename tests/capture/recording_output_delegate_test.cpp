@@ -234,6 +234,79 @@ TEST(RecordingOutputDelegate, VideoTimesStrictlyIncreaseAndABusyVideoTrackDropsT
     EXPECT_FALSE(f.delegate->queue().sync([&] { return f.delegate->failure(); }));
 }
 
+// While a video track gets no new picture, its newest one is written again on the screen's
+// frame grid as the sound moves on; a real picture keeps its time, and the stop its tail.
+TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) {
+    const MediaTime tail = hostTime(1.5) - MediaTime(1, 60);
+    struct Case {
+        const char* name;
+        std::vector<double> screen;  // real pictures, each handed over once the sound reaches it plus `late`
+        std::vector<double> camera;  // none: no camera track
+        double late;
+        int soundUntilMs;  // 10 ms buffers from 1 s on
+        double hostNow;
+        bool stop;  // at the sound's end
+        std::vector<MediaTime> wantScreen;
+        std::vector<MediaTime> wantCamera;
+    };
+    std::vector<double> changing;
+    for (int i = 0; i < 10; ++i) changing.push_back(1.0 + i * 0.05);
+    std::vector<MediaTime> changingTimes;
+    for (double t : changing) changingTimes.push_back(hostTime(t));
+    auto at = [](std::initializer_list<double> seconds) {
+        std::vector<MediaTime> times;
+        for (double t : seconds) times.push_back(hostTime(t));
+        return times;
+    };
+    auto with = [](std::vector<MediaTime> times, MediaTime last) {
+        times.push_back(last);
+        return times;
+    };
+    const Case cases[] = {
+        {"a still screen, every 0.1 s, 0.1 s behind the sound", {1.0}, {}, 0, 1500, 100, false,
+         at({1.0, 1.1, 1.2, 1.3, 1.4}), {}},
+        {"a changing screen is not repeated", changing, {}, 0, 1500, 100, false, changingTimes, {}},
+        {"a late real picture keeps its time", {1.0, 1.45}, {}, 0.06, 1800, 100, false,
+         at({1.0, 1.1, 1.2, 1.3, 1.4, 1.45, 1.55, 1.65}), {}},
+        {"a still camera, on the screen's grid", changing, {1.0}, 0, 1500, 100, false, changingTimes,
+         at({1.0, 1.1, 1.2, 1.3, 1.4})},
+        {"sound ahead of the host clock", {1.0}, {}, 0, 2000, 1.35, false, at({1.0, 1.1, 1.2}), {}},
+        {"the stop's tail, nothing at or after the stop", {1.0}, {}, 0, 1500, 100, true,
+         with(at({1.0, 1.1, 1.2, 1.3, 1.4}), tail), {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        const bool camera = !c.camera.empty();
+        f.open(false, camera);
+        f.time->host = hostTime(c.hostNow);
+        std::size_t screenNext = 0;
+        std::size_t cameraNext = 0;
+        auto handOver = [&](double reached) {
+            while (screenNext < c.screen.size() && c.screen[screenNext] + c.late <= reached + 1e-9) {
+                f.receive(frame(c.screen[screenNext++]), RecordingSourceKind::screen);
+            }
+            while (cameraNext < c.camera.size() && c.camera[cameraNext] + c.late <= reached + 1e-9) {
+                f.receive(frame(c.camera[cameraNext++]), RecordingSourceKind::camera);
+            }
+        };
+        for (int ms = 1000; ms < c.soundUntilMs; ms += 10) {
+            handOver(ms / 1000.0);
+            f.receive(sound(ms / 1000.0), RecordingSourceKind::systemAudio);
+        }
+        if (c.stop) f.finishAt(c.soundUntilMs / 1000.0);
+        auto times = [&](int track) {
+            std::vector<MediaTime> result;
+            for (const auto& item : f.appended(track)) result.push_back(item.presentationTime);
+            return result;
+        };
+        EXPECT_EQ(times(kScreen), c.wantScreen);
+        if (camera) {
+            EXPECT_EQ(times(1), c.wantCamera);
+        }
+    }
+}
+
 // MARK: one failing input
 
 TEST(RecordingOutputDelegate, ABusyAudioTrackLosesTheBufferAndTheTakeGoesOn) {

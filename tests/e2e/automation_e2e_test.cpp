@@ -8,6 +8,9 @@
 #include <optional>
 #include <thread>
 
+#include <atomic>
+#include <memory>
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QUuid>
@@ -18,6 +21,7 @@
 #include "support/action_span.hpp"
 #include "support/temporary_directory.hpp"
 #include "desktop_windows.hpp"
+#include "support/x11_test_window.hpp"
 #include "yux_process_environment.hpp"
 
 namespace yux {
@@ -438,6 +442,83 @@ TEST_F(AutomationProcess, ATakeKilledWhileRecordingIsOfferedAtTheNextStart) {
                           {testing::secondsBetween(seen["recording"], killed), testing::secondsBetween(sent, killed)},
                           0.6, "the kept take");
     expectOfferedAtStart(movie);
+}
+
+// A take killed 5 s into its recording keeps its pictures about as far as its sound, whatever
+// the screen does meanwhile, and its trim window shows them.
+TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
+    // A window repainted at 30 fps, another program's, as long as it lives.
+    struct Animated {
+        static testing::X11TestWindow::Options placed() {
+            testing::X11TestWindow::Options options;
+            options.x = 200;
+            options.y = 200;
+            options.width = 320;
+            options.height = 240;
+            return options;
+        }
+        testing::X11TestWindow window{placed()};
+        std::atomic<bool> stop{false};
+        std::thread painter{[this] {
+            for (int i = 0; !stop; ++i) {
+                window.fill(i % 2 ? 0x2060c0 : 0xc06020);
+                window.sync();
+                std::this_thread::sleep_for(std::chrono::microseconds(1'000'000 / 30));
+            }
+        }};
+        ~Animated() {
+            stop = true;
+            painter.join();
+        }
+    };
+    const struct {
+        const char* screen;
+        bool clock;
+        bool animated;
+    } cases[] = {{"a still screen", false, false}, {"a clock ticking once a second", true, false},
+                 {"a window at 30 fps", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.screen);
+        std::filesystem::remove_all(scratchFolder());  // the last case's take, offered already
+        std::unique_ptr<testing::X11TestProgram> clock;
+        if (c.clock) {
+            clock = std::make_unique<testing::X11TestProgram>(std::vector<std::string>{"xclock", "-update", "1"});
+            ASSERT_NE(clock->waitForWindow("XClock"), 0u);
+        }
+        std::unique_ptr<Animated> animated;
+        if (c.animated) animated = std::make_unique<Animated>();
+        QProcess yux;
+        start(yux);
+        ASSERT_TRUE(waitForFolders(yux));
+        const std::string job = newID();
+        send({{"id", job}, {"durationSeconds", 60}});
+        Seen seen;
+        ASSERT_EQ(waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen)["phase"], "recording");
+        std::this_thread::sleep_until(seen["recording"] + 5s);
+        ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
+        ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+
+        const auto movie = keptTake();
+        ASSERT_FALSE(movie.empty());
+        platform::MovieTrackReader reader(movie.string());
+        const auto* screen = reader.trackTitled("yux.source.screen");
+        const auto* sound = reader.trackTitled("yux.source.systemAudio");
+        ASSERT_TRUE(screen && sound);
+        // Where the last picture ends: its time plus its duration, as the track's samples say.
+        const double picturesEnd = (screen->start + screen->duration).seconds();
+        const double soundEnd = (sound->start + sound->duration).seconds();
+        EXPECT_GE(picturesEnd, 3.5);
+        EXPECT_GE(soundEnd, 3.5);
+        EXPECT_LE(std::abs(picturesEnd - soundEnd), 0.5);
+        std::printf("%s: pictures to %.3f s, sound to %.3f s\n", c.screen, picturesEnd, soundEnd);
+
+        // The next start offers it, and its trim window has pictures to show.
+        QProcess next;
+        start(next);
+        EXPECT_TRUE(waitForLine(next, "session_pending_trim_adopted scratch=" + movie.string())) << debugLog();
+        EXPECT_FALSE(waitForLine(next, "export_waveform_failed")) << debugLog();
+        quit(next);
+    }
 }
 
 TEST_F(AutomationProcess, ATakeWhoseExportFindsTheSaveDiskFullIsKept) {

@@ -358,11 +358,18 @@ private:
         context->color_primaries = AVCOL_PRI_SMPTE170M;
         context->color_trc = AVCOL_TRC_SMPTE170M;
         context->color_range = AVCOL_RANGE_MPEG;
+        // Slice threads, and no look-ahead of rate control or of the frame threads' sync: a
+        // picture comes out as soon as the next one is sent (from which the encoder learns its
+        // length), so a killed take keeps the pictures of its last fragment. Frame threads would
+        // hold a dozen back until a dozen more push them out, which a still screen never sends.
         context->thread_count = 0;
+        context->thread_type = FF_THREAD_SLICE;
         context->gop_size = std::max(1, static_cast<int>(std::lround(nominalRate(track.format) * kKeyframeIntervalSeconds)));
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
         av_dict_set(&options, "preset", track.format.preset.empty() ? kScratchVideoPreset : track.format.preset.c_str(), 0);
+        av_dict_set(&options, "rc-lookahead", "0", 0);
+        av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
         int result = avcodec_open2(context.get(), codec, &options);
         av_dict_free(&options);
         check(result, "Opening the H.264 encoder");
