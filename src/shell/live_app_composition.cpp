@@ -129,6 +129,8 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
             RecordingExportSessionFactory::Replacements{.saveFolderAuthority = root.saveFolderAuthority,
                                                         .scratchStorage = root.scratchStorage,
                                                         .recentStore = root.recentStore,
+                                                        .fileSystem = std::nullopt,
+                                                        .scratchFileSizeReader = nullptr,
                                                         .pendingRecordings = pendingRecordings});
         root.outputLibrary = exports->outputLibrary();  // one library for the panel and the exports
         std::shared_ptr<VideoCaptureBoundary> videoCapture = parts.videoCapture;

@@ -402,7 +402,9 @@ TEST_F(AutomationProcess, AQuitWhileAJobStopsOrExportsKeepsItsTakeForTheNextStar
         EXPECT_FALSE(done.contains("outputPath"));
         EXPECT_EQ(debugLog().find("session_trim_discarded scratch=" + movie.string()), std::string::npos);
         // Nothing of the export is left in the save folder, whole or not.
-        if (std::filesystem::exists(saveFolder())) EXPECT_TRUE(std::filesystem::is_empty(saveFolder()));
+        if (std::filesystem::exists(saveFolder())) {
+            EXPECT_TRUE(std::filesystem::is_empty(saveFolder()));
+        }
         // Cut by the quit while recording: no longer than the whole run; else the two seconds.
         const bool cut = std::string(c.phase) == "recording";
         const auto stopSeen = cut ? ended : firstSeen(seen, {"stopping", "exporting"});
