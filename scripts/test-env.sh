@@ -43,18 +43,34 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # Xvfb picks a free display number itself and writes it to the descriptor; a busy machine can
-# take many seconds to start it.
-exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
-  >"$runtime/xvfb.log" 2>&1 &
-pids+=($!)
-display=""
-for _ in $(seq 300); do
-  if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
-  kill -0 "${pids[0]}" 2>/dev/null || break
-done
-exec {displayfd}>&-
-if [ -z "$display" ]; then echo "test-env: Xvfb did not start" >&2; cat "$runtime/xvfb.log" >&2; exit 1; fi
+# take many seconds to start it. One that neither reports nor exits within thirty seconds is
+# stopped and started once more, saying so, with how it was found.
+start_xvfb() {
+  exec {displayfd}<> <(:)
+  Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
+    >>"$runtime/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  pids+=("$xvfb_pid")
+  display=""
+  local started=$SECONDS
+  for _ in $(seq 300); do
+    if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+  done
+  exec {displayfd}>&-
+  xvfb_state="still running"
+  kill -0 "$xvfb_pid" 2>/dev/null || xvfb_state="exited"
+  xvfb_waited=$((SECONDS - started))
+}
+start_xvfb
+if [ -z "$display" ]; then
+  echo "test-env: Xvfb did not report a display within ${xvfb_waited} s ($xvfb_state); starting it again" >&2
+  kill -KILL "$xvfb_pid" 2>/dev/null
+  start_xvfb
+fi
+if [ -z "$display" ]; then
+  echo "test-env: Xvfb did not start (${xvfb_waited} s, $xvfb_state)" >&2; cat "$runtime/xvfb.log" >&2; exit 1
+fi
 export DISPLAY=":$display"
 
 export XDG_RUNTIME_DIR="$runtime"
