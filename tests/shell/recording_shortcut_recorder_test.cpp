@@ -206,6 +206,14 @@ TEST(RecordingShortcutRecorder, ARefusedSuspensionShowsTheCoordinatorsMessage) {
     EXPECT_FALSE(panel.recorder->isCapturing());
     EXPECT_EQ(panel.recorder->message(), "Shortcut settings are being saved.");
     EXPECT_EQ(panel.recorder->changeButton()->text(), "Change");
+
+    // Cancelled before the refusal came: the refusal is still said, and nothing listens.
+    panel.recorder->changeButton()->click();
+    EXPECT_FALSE(panel.recorder->message().has_value());
+    panel.recorder->changeButton()->click();  // Cancel
+    model.answer(false);
+    EXPECT_FALSE(panel.recorder->isCapturing());
+    EXPECT_EQ(panel.recorder->message(), "Shortcut settings are being saved.");
 }
 
 TEST(RecordingShortcutRecorder, LeavingTheScreenOrTheTabEndsTheCaptureWithoutSaving) {
