@@ -245,7 +245,8 @@ bool RecordingShortcutRecorder::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
     const auto& press = static_cast<const QKeyEvent&>(*event);
-    if (!press.isAutoRepeat() && !isModifierKey(press.key())) receive(press);
+    // A repeat counts as a press: a key held since before the capture began is taken too.
+    if (!isModifierKey(press.key())) receive(press);
     return true;
 }
 
