@@ -32,7 +32,8 @@ QCoro::Task<void> writeStartupLines(std::shared_ptr<DebugLogBoundary> debugLog,
     try {
         const AppSettings loaded = co_await settings->loadSettings();
         std::string expanded = loaded.saveFolderPath();
-        if (expanded.starts_with("~")) expanded = home + expanded.substr(1);
+        // Only a tilde alone or before a slash names the home folder: "~ann2/x" is another's.
+        if (expanded == "~" || expanded.starts_with("~/")) expanded = home + expanded.substr(1);
         line = "app_startup_settings save_folder=" + loaded.saveFolderPath() + " expanded_save_folder=" + expanded;
     } catch (...) {
         line = "app_startup_settings_failed error=" + logErrorText(std::current_exception());

@@ -188,15 +188,18 @@ QCoro::Task<void> RecordingShortcutRecorder::capture(std::uint64_t attempt) {
     QPointer<RecordingShortcutRecorder> self(this);
     ShortcutRecordingModel& model = model_;
     const bool ok = co_await model.setShortcutRecording(true);
-    // Cancelled meanwhile (a later finish or begin), or the control is gone.
-    if (!self || attempt != attempt_ || !recording_) co_return;
-    if (!ok) {
+    if (!self) co_return;
+    // A refusal is said even when the capture was cancelled meanwhile; a newer capture under way
+    // is left alone.
+    if (!ok && (attempt == attempt_ || !recording_)) {
         recording_ = false;
         if (auto blocking = model_.blockingMessage()) message_ = QString::fromStdString(*blocking);
         else message_.reset();
         refresh();
         co_return;
     }
+    // Cancelled meanwhile (a later finish or begin).
+    if (!ok || attempt != attempt_ || !recording_) co_return;
     capturing_ = true;
     qApp->installEventFilter(this);
 }
@@ -242,7 +245,8 @@ bool RecordingShortcutRecorder::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
     const auto& press = static_cast<const QKeyEvent&>(*event);
-    if (!press.isAutoRepeat() && !isModifierKey(press.key())) receive(press);
+    // A repeat counts as a press: a key held since before the capture began is taken too.
+    if (!isModifierKey(press.key())) receive(press);
     return true;
 }
 

@@ -231,6 +231,13 @@ TEST(LiveAppCompositionTest, StartupLinesOverNullParts) {
                           }));
 
     log->lines.clear();
+    auto otherTilde = LiveAppComposition::logStartupDiagnostics(
+        log, PreferencesFileSettingsStore::create_null(AppSettings::initial({"~adam/Yux", {}}), {}),
+        platform::BundleInfo::create(), "/home/ada");
+    platform::waitForTask(otherTilde);
+    EXPECT_EQ(log->lines.back(), "app_startup_settings save_folder=~adam/Yux expanded_save_folder=~adam/Yux");
+
+    log->lines.clear();
     struct BrokenSettings : SettingsBoundary {
         QCoro::Task<AppSettings> loadSettings() override { throw AppError::settingsLoadFailed("bad \"json\""); }
         QCoro::Task<void> persistSettings(AppSettings) override { co_return; }
