@@ -35,8 +35,16 @@ const char* caseName(AppError::Case kind) {
 }
 
 std::string logNumber(double value) {
+    // Plain decimals, exponent form only for very large and very small magnitudes: the plain
+    // shortest form would write 100000 as 1e+05. Either form is the shortest that reads back.
+    constexpr double kSmallest = 1e-4;
+    constexpr double kLargest = 0x1p53;  // doubles stop holding every whole number here
     char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const double magnitude = std::fabs(value);
+    const bool exponent = value != 0 && (magnitude < kSmallest || magnitude >= kLargest);
+    auto result = !std::isfinite(value) ? std::to_chars(buffer, buffer + sizeof buffer, value)
+                  : exponent ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific)
+                             : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     std::string text(buffer, result.ptr);
     if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
     return text;

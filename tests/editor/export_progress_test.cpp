@@ -79,6 +79,12 @@ TEST(ExportLogText, WritesNumbersAndErrorsAsTheLogShowsThem) {
     EXPECT_EQ(logNumber(2), "2.0");
     EXPECT_EQ(logNumber(2.5), "2.5");
     EXPECT_EQ(logNumber(0.1), "0.1");
+    // Plain up to the very large and from the very small; exponent form beyond.
+    EXPECT_EQ(logNumber(100000), "100000.0");
+    EXPECT_EQ(logNumber(0.0005), "0.0005");
+    EXPECT_EQ(logNumber(-1234567.25), "-1234567.25");
+    EXPECT_EQ(logNumber(0.00001), "1e-05");
+    EXPECT_EQ(logNumber(1e20), "1e+20");
     EXPECT_EQ(logErrorText(std::make_exception_ptr(AppError::outputFinalizationFailed("Sections overlap"))),
               "outputFinalizationFailed(\"Sections overlap\")");
     // The detail reads back as a string literal, whatever it holds.
