@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -17,54 +16,6 @@
 #include "editor/export_editor_session.hpp"
 
 namespace yux {
-
-namespace {
-
-// The percentage in the body face, each digit centred in a cell as wide as the face's widest
-// digit, so the number keeps its width as it counts. Qt 6.4 has no call for tabular figures.
-class UniformDigitsLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-    QSize sizeHint() const override {
-        QFontMetricsF metrics(font());
-        return QSize(static_cast<int>(std::ceil(textWidth(metrics))), static_cast<int>(std::ceil(metrics.height())));
-    }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setFont(font());
-        painter.setPen(palette().color(QPalette::WindowText));
-        QFontMetricsF metrics(font());
-        const double cell = digitCell(metrics);
-        double x = 0;
-        for (QChar c : text()) {
-            const bool digit = c >= u'0' && c <= u'9';
-            const double w = digit ? cell : metrics.horizontalAdvance(c);
-            painter.drawText(QRectF(x, 0, w, height()), Qt::AlignVCenter | (digit ? Qt::AlignHCenter : Qt::AlignLeft) |
-                                                            Qt::TextDontClip,
-                             QString(c));
-            x += w;
-        }
-    }
-
-private:
-    static double digitCell(const QFontMetricsF& metrics) {
-        double cell = 0;
-        for (char16_t d = u'0'; d <= u'9'; ++d) cell = std::max(cell, metrics.horizontalAdvance(QChar(d)));
-        return cell;
-    }
-    double textWidth(const QFontMetricsF& metrics) const {
-        const double cell = digitCell(metrics);
-        double width = 0;
-        for (QChar c : text()) width += c >= u'0' && c <= u'9' ? cell : metrics.horizontalAdvance(c);
-        return width;
-    }
-};
-
-}  // namespace
 
 std::string ExportProgressTexts::percent(double fraction) {
     double held = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
@@ -101,7 +52,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     headline.setBold(true);
     title_->setFont(headline);
     fileName_ = new QLabel(this);
-    percent_ = new UniformDigitsLabel(this);
+    percent_ = new EditorDigitsLabel(this);
     QFont large = percent_->font();
     large.setPixelSize(34);
     large.setBold(true);
