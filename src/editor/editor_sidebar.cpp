@@ -41,10 +41,13 @@ QLabel* secondaryLabel(const QString& text, int pixels, QWidget* parent) {
     return label;
 }
 
-// Semibold in the fixed-width font, so changing digits keep their place.
+// Semibold, its digits in cells of one width, so changing digits keep their place.
 QLabel* valueLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setFont(EditorStyle::monospaced(kValuePixels, QFont::DemiBold));
+    auto* label = new EditorDigitsLabel(parent);
+    QFont font = label->font();
+    font.setPixelSize(kValuePixels);
+    font.setWeight(QFont::DemiBold);
+    label->setFont(font);
     return label;
 }
 

@@ -208,6 +208,8 @@ EditorAudioControl::EditorAudioControl(std::shared_ptr<ExportEditorSession> mode
     row->setSpacing(4);
     mute_ = new QToolButton(this);
     mute_->setAutoRaise(true);
+    // A plain button: its symbol alone, no panel under the pointer or while pressed.
+    mute_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; padding: 0; }"));
     mute_->setFixedSize(kMuteSide, kMuteSide);
     mute_->setIconSize(QSize(kMuteSide - 2, kMuteSide - 2));
     slider_ = new QSlider(Qt::Horizontal, this);

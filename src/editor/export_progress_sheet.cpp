@@ -52,9 +52,11 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     headline.setBold(true);
     title_->setFont(headline);
     fileName_ = new QLabel(this);
-    percent_ = new QLabel(this);
-    // Fixed-width digits: the number does not shift as it counts up.
-    percent_->setFont(EditorStyle::monospaced(34, QFont::Bold));
+    percent_ = new EditorDigitsLabel(this);
+    QFont large = percent_->font();
+    large.setPixelSize(34);
+    large.setBold(true);
+    percent_->setFont(large);
     bar_ = new QProgressBar(this);
     bar_->setRange(0, 1000);
     bar_->setTextVisible(false);
@@ -119,6 +121,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
 bool ExportProgressSheet::wanted() const { return model_->isExporting() || model_->saved().has_value(); }
 QString ExportProgressSheet::titleText() const { return title_->text(); }
 QString ExportProgressSheet::percentText() const { return percent_->text(); }
+QWidget* ExportProgressSheet::percentLabel() const { return percent_; }
 QString ExportProgressSheet::sectionText() const { return section_->text(); }
 QString ExportProgressSheet::remainingText() const { return remaining_->text(); }
 QString ExportProgressSheet::fileNameText() const { return fileName_->text(); }

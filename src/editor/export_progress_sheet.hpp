@@ -43,6 +43,7 @@ public:
     bool wanted() const;
     QString titleText() const;
     QString percentText() const;
+    QWidget* percentLabel() const;
     QString sectionText() const;
     QString remainingText() const;
     QString fileNameText() const;

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QImage>
 #include <QMouseEvent>
 #include <QToolButton>
 
@@ -113,4 +114,12 @@ TEST(EditorAudioControl, TheMuteButtonShowsAStruckSpeakerWhileMuted) {
     EXPECT_EQ(control.muteButton()->accessibleName(), "Unmute");
     control.muteButton()->click();
     EXPECT_EQ(control.muteSymbol(), platform::Symbol::speakerWave2);
+
+    // A plain button: no raised panel under the pointer.
+    auto* mute = control.muteButton();
+    control.show();
+    QApplication::processEvents();
+    QImage resting = mute->grab().toImage();
+    mute->setAttribute(Qt::WA_UnderMouse, true);
+    EXPECT_EQ(mute->grab().toImage(), resting);
 }

@@ -78,22 +78,35 @@ TEST(ExportEditorView, TransportFollowsTheSectionUnderThePlayhead) {
     EXPECT_EQ(view.timeline()->zoom(), 1.5);
 }
 
-// Times, sizes and percentages change under the eye: their digits keep their places.
+// Times, sizes and percentages change under the eye: their digits keep their places. The time,
+// the volume and the badge are in the monospaced face; the sidebar's values in the body face,
+// each digit in a cell of one width.
 TEST(ExportEditorView, ChangingNumbersAreSetInAFixedWidthFont) {
     ViewHarness h;
     ExportEditorView view(h.session, [] {});
-    std::vector<std::pair<const char*, QLabel*>> labels = {
-        {"time", view.timeLabel()},
-        {"quality", view.sidebar()->qualityHeading()},
-        {"size", view.sidebar()->sizeHeading()},
-        {"output", view.sidebar()->summaryValue(0)},
-        {"length", view.sidebar()->summaryValue(1)},
-        {"volume", view.sidebar()->findChild<EditorAudioControl*>()->valueLabel()},
+    struct Row {
+        const char* name;
+        QLabel* label;
+        bool monospaced;
+    };
+    std::vector<Row> labels = {
+        {"time", view.timeLabel(), true},
+        {"quality", view.sidebar()->qualityHeading(), false},
+        {"size", view.sidebar()->sizeHeading(), false},
+        {"output", view.sidebar()->summaryValue(0), false},
+        {"length", view.sidebar()->summaryValue(1), false},
+        {"volume", view.sidebar()->findChild<EditorAudioControl*>()->valueLabel(), true},
     };
     for (auto* label : view.findChildren<QLabel*>())
-        if (label->text().startsWith("SRC ")) labels.emplace_back("badge", label);
+        if (label->text().startsWith("SRC ")) labels.push_back({"badge", label, true});
     ASSERT_EQ(labels.size(), 7u);
-    for (const auto& [name, label] : labels) EXPECT_TRUE(QFontInfo(label->font()).fixedPitch()) << name;
+    for (const auto& [name, label, monospaced] : labels) {
+        EXPECT_EQ(QFontInfo(label->font()).fixedPitch(), monospaced) << name;
+        label->setText("1111 × 1111");
+        const int narrow = label->sizeHint().width();
+        label->setText("8888 × 8888");
+        EXPECT_EQ(label->sizeHint().width(), narrow) << name;
+    }
     EXPECT_EQ(view.timeLabel()->palette().color(QPalette::WindowText), EditorStyle::secondary(view.palette()));
 }
 

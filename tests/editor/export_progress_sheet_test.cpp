@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -61,8 +62,15 @@ TEST(ExportProgressSheet, FollowsAnExportFromStartToTheFinishedResult) {
     EXPECT_EQ(h.sheet->remainingText(), "Preparing…");
 
     ASSERT_TRUE(runUntil([&] { return !h.saveHandler.progressHandlers.empty(); }));
+    // The percentage is set in the body face and keeps its width as it counts.
+    auto* percent = h.sheet->percentLabel();
+    EXPECT_FALSE(QFontInfo(percent->font()).fixedPitch());
+    h.saveHandler.progressHandlers[0]({0.11, 1, 2, std::nullopt});
+    ASSERT_TRUE(runUntil([&] { return h.sheet->percentText() == "11%"; }));
+    const int width = percent->sizeHint().width();
     h.saveHandler.progressHandlers[0]({0.999, 2, 2, 0.2});
     ASSERT_TRUE(runUntil([&] { return h.sheet->percentText() == "99%"; }));
+    EXPECT_EQ(percent->sizeHint().width(), width);
     EXPECT_EQ(h.sheet->remainingText(), "about 1 s left");
     EXPECT_EQ(h.sheet->sectionText(), "Section 2 of 2");
 
