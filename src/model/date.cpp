@@ -26,12 +26,11 @@ std::string Date::iso8601(bool fractionalSeconds) const {
         unix = 0;
     }
     unix = std::clamp(unix, kEarliestPrintableUnixSeconds, kLatestPrintableUnixSeconds);
-    double whole = std::floor(unix);
-    auto millis = static_cast<int>(std::lround((unix - whole) * 1000.0));
-    if (millis == 1000) {
-        whole += 1;
-        millis = 0;
-    }
+    // Cut to the millisecond, as the seconds are cut: a stamp never names a later time than its
+    // moment (59.9996 is 59.999, not the next minute).
+    const double totalMillis = std::floor(unix * 1000.0);
+    const double whole = std::floor(totalMillis / 1000.0);
+    const auto millis = static_cast<int>(totalMillis - whole * 1000.0);
     std::time_t seconds = static_cast<std::time_t>(whole);
     std::tm utc{};
     gmtime_r(&seconds, &utc);

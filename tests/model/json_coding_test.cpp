@@ -115,7 +115,9 @@ TEST(Date, FormatsInternetDateTimeInUtc) {
     EXPECT_EQ(date.iso8601(true), "2026-01-31T09:05:07.250Z");
     EXPECT_EQ(date.iso8601(false), "2026-01-31T09:05:07Z");
     EXPECT_EQ(yux::Date{0}.iso8601(false), "2001-01-01T00:00:00Z");
-    EXPECT_EQ(yux::Date::fromUnixSeconds(1.9996).iso8601(true), "1970-01-01T00:00:02.000Z");
+    EXPECT_EQ(yux::Date::fromUnixSeconds(1.9996).iso8601(true), "1970-01-01T00:00:01.999Z");
+    EXPECT_EQ(yux::Date::fromUnixSeconds(59.9996).iso8601(false), "1970-01-01T00:00:59Z");
+    EXPECT_EQ(yux::Date::fromUnixSeconds(-0.0004).iso8601(true), "1969-12-31T23:59:59.999Z");
     // Dates no calendar year of four digits holds print as the nearest end.
     EXPECT_EQ(yux::Date{7e21}.iso8601(false), "9999-12-31T23:59:59Z");
     EXPECT_EQ(yux::Date{-std::numeric_limits<double>::infinity()}.iso8601(false), "0001-01-01T00:00:00Z");

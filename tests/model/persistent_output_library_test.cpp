@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
+#include <ctime>
 #include <functional>
 
 #include "model/app_error.hpp"
@@ -67,6 +69,14 @@ TEST(TimestampFileNamingPolicy, NamesByLocalTimeWithTwentyFourHourDigits) {
     EXPECT_EQ(utcNaming().makeFilename(kMorning, OutputFormat::mov), "Yux 2026-01-31 09.05.07.mov");
     TimestampFileNamingPolicy tokyo{"en_US_POSIX", QTimeZone("Asia/Tokyo")};
     EXPECT_EQ(tokyo.makeFilename(kMorning.addingSeconds(8 * 3600), OutputFormat::mov), "Yux 2026-02-01 02.05.07.mov");
+    // A zone the toolkit cannot load: the C library's local time, not a name without a date.
+    const auto seconds = static_cast<std::time_t>(std::floor(kMorning.unixSeconds()));
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char expected[64];
+    std::strftime(expected, sizeof expected, "Yux %Y-%m-%d %H.%M.%S.mov", &local);
+    TimestampFileNamingPolicy unknown{"en_US_POSIX", QTimeZone("Nowhere/Land")};
+    EXPECT_EQ(unknown.makeFilename(kMorning, OutputFormat::mov), expected);
 }
 
 TEST(PersistentOutputLibrary, ReservesTheFirstFreeNameWithoutCreatingIt) {
