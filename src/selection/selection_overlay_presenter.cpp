@@ -179,7 +179,8 @@ bool SelectionOverlayPresenter::keyPressed(int key, QObject* target) {
     }
     QWidget* window = nullptr;
     if (auto* widget = qobject_cast<QWidget*>(target)) window = widget->window();
-    if (key == Qt::Key_Tab && window == selectionWindow_.data()) {
+    // Shift+Tab arrives as Backtab; it is still the Tab key and moves the mode on the same way.
+    if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && window == selectionWindow_.data()) {
         if (model_) {
             const CaptureMode next = model_->mode() == CaptureMode::area  ? CaptureMode::app
                                      : model_->mode() == CaptureMode::app ? CaptureMode::screen
