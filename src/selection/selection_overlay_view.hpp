@@ -96,6 +96,7 @@ protected:
 
 private:
     void rebuildMenu();
+    void fitMenuLabel(const QString& label);
 
     QPointer<SelectionOverlayViewModel> model_;
     PillButtonWidget* cancel_;
