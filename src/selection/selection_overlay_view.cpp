@@ -245,15 +245,26 @@ void PillButtonWidget::paintEvent(QPaintEvent*) {
 
 void PillButtonWidget::mousePressEvent(QMouseEvent*) {
     if (!look_.enabled) return;
+    held_ = true;
     look_.pressed = true;
     update();
 }
 
+void PillButtonWidget::mouseMoveEvent(QMouseEvent* event) {
+    // Held, the button looks pressed only while the pointer is over it: a release there clicks.
+    if (!held_) return;
+    const bool inside = rect().contains(event->position().toPoint());
+    if (look_.pressed == inside) return;
+    look_.pressed = inside;
+    update();
+}
+
 void PillButtonWidget::mouseReleaseEvent(QMouseEvent* event) {
-    const bool wasPressed = look_.pressed;
+    const bool wasHeld = held_;
+    held_ = false;
     look_.pressed = false;
     update();
-    if (wasPressed && rect().contains(event->position().toPoint())) click();
+    if (wasHeld && rect().contains(event->position().toPoint())) click();
 }
 
 SelectionControlBar::SelectionControlBar(SelectionOverlayViewModel* model, std::function<void()> onRecord,

@@ -60,10 +60,12 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     PillButton look_;
+    bool held_ = false;
     std::function<void()> onClick_;
 };
 
