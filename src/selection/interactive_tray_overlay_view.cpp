@@ -224,16 +224,27 @@ void InteractiveTrayOverlayView::paintEvent(QPaintEvent*) {
 
 void InteractiveTrayOverlayView::mousePressEvent(QMouseEvent* event) {
     if (!stopping_ && layout().stop.contains(event->position())) {
+        stopHeld_ = true;
         stopPressed_ = true;
         update();
     }
 }
 
+void InteractiveTrayOverlayView::mouseMoveEvent(QMouseEvent* event) {
+    // Held, Stop looks pressed only while the pointer is over it: a release there stops.
+    if (!stopHeld_) return;
+    const bool inside = layout().stop.contains(event->position());
+    if (stopPressed_ == inside) return;
+    stopPressed_ = inside;
+    update();
+}
+
 void InteractiveTrayOverlayView::mouseReleaseEvent(QMouseEvent* event) {
-    const bool wasPressed = stopPressed_;
+    const bool wasHeld = stopHeld_;
+    stopHeld_ = false;
     stopPressed_ = false;
     update();
-    if (wasPressed && layout().stop.contains(event->position()) && onStopRecording_) onStopRecording_();
+    if (wasHeld && layout().stop.contains(event->position()) && onStopRecording_) onStopRecording_();
 }
 
 }  // namespace yux

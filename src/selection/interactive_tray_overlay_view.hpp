@@ -48,6 +48,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
@@ -62,6 +63,7 @@ private:
     std::function<void()> onStopRecording_;
     OverlayPaintMode paintMode_;
     Clock now_;
+    bool stopHeld_ = false;
     bool stopPressed_ = false;
     QTimer ticker_{this};
     QWidget* inputsSlot_;

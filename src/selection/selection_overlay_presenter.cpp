@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWindow>
 
 #include "model/app_error.hpp"
 #include "platform/desktop/overlay_window.hpp"
@@ -179,7 +180,8 @@ bool SelectionOverlayPresenter::keyPressed(int key, QObject* target) {
     }
     QWidget* window = nullptr;
     if (auto* widget = qobject_cast<QWidget*>(target)) window = widget->window();
-    if (key == Qt::Key_Tab && window == selectionWindow_.data()) {
+    // Shift+Tab arrives as Backtab; it is still the Tab key and moves the mode on the same way.
+    if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && window == selectionWindow_.data()) {
         if (model_) {
             const CaptureMode next = model_->mode() == CaptureMode::area  ? CaptureMode::app
                                      : model_->mode() == CaptureMode::app ? CaptureMode::screen
@@ -192,6 +194,20 @@ bool SelectionOverlayPresenter::keyPressed(int key, QObject* target) {
 }
 
 bool SelectionOverlayPresenter::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
+        // Seen once, at the window, before it reaches the view or a control of its bar.
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && selectionWindow_ && selectionWindow_->windowHandle() &&
+            watched == selectionWindow_->windowHandle()) {
+            const QPointF p = mouse->position();
+            std::ostringstream point;
+            point << "(" << p.x() << ", " << p.y() << ")";
+            services_.log.info(kLogCategory, std::string("capture_selection_pointer type=") +
+                                                 (event->type() == QEvent::MouseButtonPress ? "leftMouseDown" : "leftMouseUp") +
+                                                 " point=" + point.str());
+        }
+        return false;
+    }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr) return false;
     if (event->type() == QEvent::KeyPress) {
@@ -199,15 +215,6 @@ bool SelectionOverlayPresenter::eventFilter(QObject* watched, QEvent* event) {
         QWidget* focus = QApplication::focusWidget();
         if (focus ? widget != focus : !widget->isWindow()) return false;
         return keyPressed(static_cast<QKeyEvent*>(event)->key(), watched);
-    }
-    if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) &&
-        widget == selectionWindow_.data()) {
-        const QPointF p = static_cast<QMouseEvent*>(event)->position();
-        std::ostringstream point;
-        point << "(" << p.x() << ", " << p.y() << ")";
-        services_.log.info(kLogCategory, std::string("capture_selection_pointer type=") +
-                                             (event->type() == QEvent::MouseButtonPress ? "leftMouseDown" : "leftMouseUp") +
-                                             " point=" + point.str());
     }
     return false;
 }

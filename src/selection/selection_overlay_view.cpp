@@ -41,6 +41,9 @@ const std::pair<CaptureMode, const char*> kModes[] = {
     {CaptureMode::area, "Area"}, {CaptureMode::app, "App"}, {CaptureMode::screen, "Screen"}};
 
 QFont pickerFont() { return platform::pixelFont(13, QFont::Medium); }
+// Buttons and menu items take "&" as a mnemonic mark; an application's name shows it as it is.
+QString literalTitle(QString title) { return title.replace(QLatin1Char('&'), QStringLiteral("&&")); }
+
 QFont labelFont(int size, bool semibold) { return platform::pixelFont(size, semibold ? QFont::DemiBold : QFont::Normal); }
 
 double pickerButtonWidth(const char* title) {
@@ -242,15 +245,26 @@ void PillButtonWidget::paintEvent(QPaintEvent*) {
 
 void PillButtonWidget::mousePressEvent(QMouseEvent*) {
     if (!look_.enabled) return;
+    held_ = true;
     look_.pressed = true;
     update();
 }
 
+void PillButtonWidget::mouseMoveEvent(QMouseEvent* event) {
+    // Held, the button looks pressed only while the pointer is over it: a release there clicks.
+    if (!held_) return;
+    const bool inside = rect().contains(event->position().toPoint());
+    if (look_.pressed == inside) return;
+    look_.pressed = inside;
+    update();
+}
+
 void PillButtonWidget::mouseReleaseEvent(QMouseEvent* event) {
-    const bool wasPressed = look_.pressed;
+    const bool wasHeld = held_;
+    held_ = false;
     look_.pressed = false;
     update();
-    if (wasPressed && rect().contains(event->position().toPoint())) click();
+    if (wasHeld && rect().contains(event->position().toPoint())) click();
 }
 
 SelectionControlBar::SelectionControlBar(SelectionOverlayViewModel* model, std::function<void()> onRecord,
@@ -302,7 +316,7 @@ void SelectionControlBar::rebuildMenu() {
                     title = window.applicationName;
                     break;
                 }
-            menu_->addAction(QString::fromStdString(title),
+            menu_->addAction(literalTitle(QString::fromStdString(title)),
                              [this, identifier] { if (model_) model_->selectApplication(identifier); });
         }
         return;
@@ -322,7 +336,7 @@ void SelectionControlBar::refresh(Size size) {
     const QString label = QString::fromStdString(model_->targetLabel());
     menuButton_->setFont(labelFont(12, false));
     if (app) {
-        menuButton_->setText(label);
+        menuButton_->setText(literalTitle(label));
         menuButton_->setToolTip(QStringLiteral("Click a window or choose an application"));
     } else {
         menuButton_->setText(QString::fromUtf8(textOf(model_->ratio()).data(), static_cast<qsizetype>(textOf(model_->ratio()).size())));
@@ -349,7 +363,10 @@ void SelectionControlBar::refresh(Size size) {
         x += menuButton_->width() + kSpacing;
         const double right = w - pad - trailing;
         labelRect_ = app ? QRectF() : QRectF(x, 0, std::max(0.0, right - kSpacing - x), h);
-        if (app) menuButton_->resize(static_cast<int>(std::max(0.0, right - kSpacing - menuButton_->x())), menuButton_->height());
+        if (app) {
+            menuButton_->resize(static_cast<int>(std::max(0.0, right - kSpacing - menuButton_->x())), menuButton_->height());
+            fitMenuLabel(label);
+        }
         placeCentredY(inputsSlot_, right, cy);
         placeCentredY(record_, w - pad - record_->width(), cy);
         return;
@@ -378,7 +395,21 @@ void SelectionControlBar::refresh(Size size) {
         placeCentredY(inputsSlot_, right, cy);
         placeCentredY(record_, w - pad - record_->width(), cy);
     }
-    if (app) menuButton_->resize(static_cast<int>(std::max(40.0, w - 2 * pad - (split ? 0 : trailing + kSpacing))), menuButton_->height());
+    if (app) {
+        menuButton_->resize(static_cast<int>(std::max(40.0, w - 2 * pad - (split ? 0 : trailing + kSpacing))), menuButton_->height());
+        fitMenuLabel(label);
+    }
+}
+
+void SelectionControlBar::fitMenuLabel(const QString& label) {
+    // One line: a label wider than the menu is cut with an ellipsis, not at the menu's edge.
+    const QString text = literalTitle(label);
+    menuButton_->setText(text);
+    const int hint = menuButton_->sizeHint().width();
+    if (hint <= menuButton_->width()) return;
+    const QFontMetrics metrics(menuButton_->font());
+    const int room = menuButton_->width() - (hint - metrics.horizontalAdvance(label));
+    menuButton_->setText(literalTitle(metrics.elidedText(label, Qt::ElideRight, std::max(0, room))));
 }
 
 void SelectionControlBar::mousePressEvent(QMouseEvent* event) { event->accept(); }

@@ -60,10 +60,12 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     PillButton look_;
+    bool held_ = false;
     std::function<void()> onClick_;
 };
 
@@ -96,6 +98,7 @@ protected:
 
 private:
     void rebuildMenu();
+    void fitMenuLabel(const QString& label);
 
     QPointer<SelectionOverlayViewModel> model_;
     PillButtonWidget* cancel_;

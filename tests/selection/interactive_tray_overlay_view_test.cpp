@@ -7,6 +7,7 @@
 
 #include "selection/interactive_tray_overlay_view.hpp"
 #include "selection/recording_view_test_support.hpp"
+#include "selection/selection_overlay_view.hpp"
 #include "support/screenshot_writer.hpp"
 
 using namespace yux;
@@ -52,6 +53,49 @@ TEST(InteractiveTrayOverlayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
     // The time is redrawn as each whole second since the start comes round.
     EXPECT_NEAR(stacked->findChild<QTimer*>()->interval(), 100, 10);
     EXPECT_NEAR(row->findChild<QTimer*>()->interval(), 1000, 10);
+}
+
+// Held, a pill looks pressed only while the pointer is over it, and a release off it clicks nothing.
+TEST(InteractiveTrayOverlayView, APillHeldAndMovedOffLooksAndActsUnpressed) {
+    auto model = areaModel({100, 100, 300, 200});
+    int clicks = 0;
+    auto recording = tray(model.get(), {400, 40}, false, 5, [&] { ++clicks; });
+    PillButtonWidget record(PillButton{"Record", OverlayColours::record(), OverlayColours::recordInk(), false, true,
+                                       false, "\u21a9"},
+                            [&] { ++clicks; }, nullptr);
+    const QPointF stopAt(recording->layout().stop.left() + 3, 20);
+    struct Row {
+        const char* name;
+        QWidget* widget;
+        QPointF inside;
+        std::function<bool()> looksPressed;
+    };
+    const Row rows[] = {
+        {"Stop", recording.get(), stopAt,
+         [&] { return rendered(*recording).pixelColor(stopAt.toPoint()).red() < 200; }},
+        {"Record", &record, QPointF(3, 14), [&] { return record.look().pressed; }},
+    };
+    for (const Row& row : rows) {
+        const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButton button, Qt::MouseButtons held) {
+            QMouseEvent event(type, at, row.widget->mapToGlobal(at), button, held, Qt::NoModifier);
+            QCoreApplication::sendEvent(row.widget, &event);
+        };
+        const QPointF off = row.inside + QPointF(0, 60);
+        clicks = 0;
+        send(QEvent::MouseButtonPress, row.inside, Qt::LeftButton, Qt::LeftButton);
+        EXPECT_TRUE(row.looksPressed()) << row.name;
+        send(QEvent::MouseMove, off, Qt::NoButton, Qt::LeftButton);
+        EXPECT_FALSE(row.looksPressed()) << row.name;
+        send(QEvent::MouseMove, row.inside, Qt::NoButton, Qt::LeftButton);
+        EXPECT_TRUE(row.looksPressed()) << row.name;
+        send(QEvent::MouseMove, off, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, off, Qt::LeftButton, Qt::NoButton);
+        EXPECT_EQ(clicks, 0) << row.name;
+        send(QEvent::MouseButtonPress, row.inside, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, row.inside, Qt::LeftButton, Qt::NoButton);
+        EXPECT_EQ(clicks, 1) << row.name;
+        EXPECT_FALSE(row.looksPressed()) << row.name;
+    }
 }
 
 TEST(InteractiveTrayOverlayView, StopReportsAndStoppingShowsOnlyFinishing) {

@@ -165,6 +165,8 @@ struct DesktopFixture {
     std::unique_ptr<CameraOverlayPresenter> camera;
     std::unique_ptr<InteractiveScreenSelection> service;
     std::vector<DisplayBounds> displays;
+    platform::SystemLog log = platform::SystemLog::create_null();
+    platform::OutputTracker<platform::SystemLogLine> lines = log.track_lines();
 
     DesktopFixture() {
         inputs.start();
@@ -176,7 +178,8 @@ struct DesktopFixture {
             for (int x = 0; x < 320; ++x)
                 reinterpret_cast<std::uint32_t*>(picture.row(y))[x] = bands[x * 6 / 320];
         inputs.runtime->previewLayer()->setPicture(picture);
-        const auto live = SelectionOverlayServices::live();
+        auto live = SelectionOverlayServices::live();
+        live.log = log;
         camera = std::make_unique<CameraOverlayPresenter>(inputs.controller.get(), inputs.runtime,
                                                           CameraOverlayPresenter::Services::live());
         service = std::make_unique<InteractiveScreenSelection>(ScreenSelectionGeometry{8, 24}, GlobalHotKey::create(),
@@ -346,8 +349,23 @@ TEST(SelectionOverlayOnTheDesktop, PressesOnTheBarStayThereAndRecordTakesTheArea
     EXPECT_EQ(presenter->viewModel()->rect(), rectOf(area));
     EXPECT_EQ(presenter->viewModel()->mode(), CaptureMode::area);
 
-    pointer.jitteredClick(globalCentre(*bar->recordButton()), QPoint(2, 1));
+    const auto pointerLines = [&] {
+        std::vector<std::string> found;
+        for (const auto& line : f.lines.data())
+            if (line.message.rfind("capture_selection_pointer", 0) == 0) found.push_back(line.message);
+        return found;
+    };
+    const auto before = pointerLines().size();
+    const QPoint record = globalCentre(*bar->recordButton());
+    const QPoint local = record - presenter->selectionWindow()->mapToGlobal(QPoint());
+    pointer.jitteredClick(record, QPoint(2, 1));
     ASSERT_TRUE(processEventsUntil([&] { return task.isReady(); }, 3000));
+    // Each press and release in the window is logged once, those on the bar's controls too.
+    const auto logged = pointerLines();
+    ASSERT_EQ(logged.size(), before + 2);
+    EXPECT_EQ(logged[before], "capture_selection_pointer type=leftMouseDown point=(" + std::to_string(local.x()) +
+                                  ", " + std::to_string(local.y()) + ")");
+    EXPECT_EQ(logged[before + 1].rfind("capture_selection_pointer type=leftMouseUp point=(", 0), 0u);
     const auto outcome = platform::waitForTask(task);
     const auto* confirmed = std::get_if<ScreenSelectionOutcome::Confirmed>(&outcome.value);
     ASSERT_NE(confirmed, nullptr);

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
 #include <QToolButton>
 
@@ -241,6 +242,29 @@ TEST(SelectionOverlayView, NumbersKeepTheirWidthAndThePickerReadsAsThreeCheckedB
     EXPECT_EQ(o.model().mode(), CaptureMode::screen);
     expectChecked(2);
     QApplication::setFont(before);
+}
+
+TEST(SelectionOverlayView, TheApplicationMenuListsEachApplicationOnceByIdentifierAndItsLabelKeepsToOneLine) {
+    const std::string longName = "Smith & Sons Bookkeeping for Small Businesses";
+    const std::vector<DesktopApplicationWindow> windows = {
+        {1, "org.zeta", longName, {10, 10, 300, 580}},
+        {2, "org.beta", "Zed", {50, 50, 200, 150}},
+        {3, "org.zeta", longName, {100, 100, 100, 100}},
+    };
+    // A narrow display: the bar is three rows and the menu spans its width.
+    Overlay o(appPreference("org.zeta"), windows, false, {}, DisplayBounds{DisplayID{"1"}, 0, 0, 324, 600});
+    QToolButton* menu = o.bar().menuButton();
+    emit menu->menu()->aboutToShow();
+    QStringList titles;
+    for (QAction* item : menu->menu()->actions()) titles << item->iconText();
+    EXPECT_EQ(titles, (QStringList{"Zed", QString::fromStdString(longName)}));
+
+    const QString shown = menu->text().replace(QStringLiteral("&&"), QStringLiteral("&"));
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Smith & Sons"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_LE(menu->sizeHint().width(), menu->width());
+    yux::test::writeScreenshot(o.view().grab(o.bar().geometry().adjusted(-12, -12, 12, 12)).toImage(),
+                               QStringLiteral("selection-bar-app-menu-narrow"));
 }
 
 TEST(SelectionOverlayView, EveryPressStartsAFreshDrag) {
