@@ -14,6 +14,9 @@ namespace {
 // Bilinear is sharp enough for screen text at the sizes the presets allow and several times
 // cheaper than bicubic at 1080p.
 constexpr int kScaleFlags = SWS_BILINEAR;
+// FFmpeg's SIMD converters write whole blocks of 16 pixels: the last row of a picture whose width
+// is not a multiple of 16 runs up to 60 bytes past it (a small area's preview corrupted the heap).
+constexpr std::size_t kConverterSlack = 64;
 
 // The region of a source picture (of `width` × `height`) that maps onto the crop.
 struct Region {
@@ -142,10 +145,10 @@ AVFrame* CompositionVideoRenderer::render(MediaTime outputTime, AVFrame* target)
 void CompositionVideoRenderer::composeCanvas(const Visible& visible) {
     const int w = geometry_.cropWidth, h = geometry_.cropHeight;
     std::size_t bgraBytes = static_cast<std::size_t>(w) * h * 4;
-    canvas_.assign(bgraBytes, 0);
+    canvas_.assign(bgraBytes + kConverterSlack, 0);
     for (std::size_t p = 3; p < bgraBytes; p += 4) canvas_[p] = 255;  // opaque black where nothing is
-    overlay_.resize(bgraBytes);
-    alpha_.resize(static_cast<std::size_t>(w) * h);
+    overlay_.resize(bgraBytes + kConverterSlack);
+    alpha_.resize(static_cast<std::size_t>(w) * h + kConverterSlack);
     int canvasStride[4] = {w * 4, 0, 0, 0};
     int alphaStride[4] = {w, 0, 0, 0};
 

@@ -125,6 +125,32 @@ TEST_F(PreviewPlayerMedia, CameraShowsInsideItsBubbleAndThePictureFitsTheView) {
     EXPECT_EQ(large->width(), 320);
 }
 
+// A take smaller than the view is drawn at its own size, whatever its width (the converter works
+// in blocks of 16 pixels; these widths are not multiples of 16, and a player that wrote past its
+// picture aborted on going away).
+TEST_F(PreviewPlayerMedia, APictureSmallerThanTheViewIsDrawnWholeAtItsOwnSize) {
+    for (auto [width, height] : {std::pair{24, 24}, {40, 30}, {266, 150}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        TestMovieOptions options;
+        options.width = width;
+        options.height = height;
+        options.durationSeconds = 1;
+        options.systemAudio = false;
+        auto path = moviePath(options, "take-" + std::to_string(width) + ".mov");
+        auto player = PreviewPlayer::create(std::nullopt, ManualClock().function());
+        player->setViewSize(800, 450);
+        player->prepare(MovieTrackReader(path).tracks());
+        player->seek(0.5);
+        auto picture = nextPicture(*player);
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->width(), width);
+        EXPECT_EQ(picture->height(), height);
+        EXPECT_TRUE(near(colorAt(*picture, width - 1, height - 1), screenColorAt(0)));
+        picture.reset();
+        player.reset();
+    }
+}
+
 TEST_F(PreviewPlayerMedia, WithoutSoundTheHostClockRunsAtTheRate) {
     TestMovieOptions options;
     options.durationSeconds = 1;
