@@ -10,6 +10,7 @@
 #   --pipewire    runs PipeWire, WirePlumber and PipeWire's PulseAudio server on a private
 #                 session bus instead of the PulseAudio daemon, with the same sinks and sources.
 set -uo pipefail
+all_arguments=("$@")
 compositor=0
 pipewire=0
 while [ $# -gt 0 ]; do
@@ -41,10 +42,26 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+# A desktop that fails to come up says what failed (and whether Xvfb is still there), then is
+# set up once more from the start; the second failure ends the run.
+setup_failed() {
+  echo "test-env: $1" >&2
+  # shellcheck disable=SC2086
+  [ -n "${2:-}" ] && cat $2 >&2
+  if [ -n "${xvfb_pid:-}" ] && ! kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "test-env: Xvfb (display :${display:-?}) has exited" >&2; cat "$runtime/xvfb.log" >&2
+  fi
+  if [ -z "${YUX_TEST_ENV_RETRY:-}" ]; then
+    echo "test-env: setting the desktop up once more" >&2
+    cleanup
+    trap - EXIT
+    exec env YUX_TEST_ENV_RETRY=1 bash "$0" "${all_arguments[@]}"
+  fi
+  exit 1
+}
 
 # Xvfb picks a free display number itself and writes it to the descriptor; a busy machine can
-# take many seconds to start it. One that neither reports nor exits within thirty seconds is
-# stopped and started once more, saying so, with how it was found.
+# take many seconds to start it; one that neither reports nor exits within thirty seconds has failed.
 start_xvfb() {
   exec {displayfd}<> <(:)
   Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
@@ -64,12 +81,7 @@ start_xvfb() {
 }
 start_xvfb
 if [ -z "$display" ]; then
-  echo "test-env: Xvfb did not report a display within ${xvfb_waited} s ($xvfb_state); starting it again" >&2
-  kill -KILL "$xvfb_pid" 2>/dev/null
-  start_xvfb
-fi
-if [ -z "$display" ]; then
-  echo "test-env: Xvfb did not start (${xvfb_waited} s, $xvfb_state)" >&2; cat "$runtime/xvfb.log" >&2; exit 1
+  setup_failed "Xvfb did not start (${xvfb_waited} s, $xvfb_state)" "$runtime/xvfb.log"
 fi
 export DISPLAY=":$display"
 
@@ -111,13 +123,13 @@ else
 fi
 for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 if ! pactl info >/dev/null 2>&1; then
-  echo "test-env: the sound server did not start" >&2; cat $sound_log >&2; exit 1
+  setup_failed "the sound server did not start" "$sound_log"
 fi
 if [ "$pipewire" = 1 ]; then
   for module in "${sound_modules[@]}"; do
     # Split into the module's name and its arguments.
     # shellcheck disable=SC2086
-    pactl load-module $module >/dev/null || { echo "test-env: cannot load $module" >&2; exit 1; }
+    pactl load-module $module >/dev/null || setup_failed "cannot load $module" "$sound_log"
   done
 fi
 # PipeWire takes a default only once WirePlumber is up.
@@ -127,7 +139,7 @@ for _ in $(seq 100); do
 done
 defaults="$(pactl info)"
 if ! grep -q "Default Sink: yux_null_sink" <<<"$defaults" || ! grep -q "Default Source: yux_null_source" <<<"$defaults"; then
-  echo "test-env: the sound server did not take the null sink and source" >&2; cat $sound_log >&2; exit 1
+  setup_failed "the sound server did not take the null sink and source" "$sound_log"
 fi
 
 openbox --sm-disable >"$runtime/openbox.log" 2>&1 &
@@ -141,9 +153,10 @@ if [ "$compositor" = 1 ]; then
   echo $! >"$runtime/compositor.pid"
   for _ in $(seq 50); do xdotool search --classname '^picom$' >/dev/null 2>&1 && break; sleep 0.1; done
   if ! xdotool search --classname '^picom$' >/dev/null 2>&1; then
-    echo "test-env: picom did not start" >&2; cat "$runtime/compositor.log" >&2; exit 1
+    setup_failed "picom did not start" "$runtime/compositor.log"
   fi
 fi
 sleep 0.3
 
+unset YUX_TEST_ENV_RETRY
 "$@"
