@@ -5,6 +5,7 @@
 #include <future>
 
 #include "model/app_error.hpp"
+#include "model/log_text.hpp"
 #include "platform/async/errors.hpp"
 #include "platform/async/main_thread.hpp"
 #include "platform/async/sleep.hpp"
@@ -31,12 +32,7 @@ std::string labelOf(RecordingSourceKind kind) {
     return "Audio";
 }
 
-// Seconds as a floating-point value prints them: the shortest form, whole values with ".0".
-std::string secondsText(MediaTime time) {
-    auto text = time.secondsText();
-    if (text.find_first_of(".en") == std::string::npos) text += ".0";
-    return text;
-}
+std::string secondsText(MediaTime time) { return logNumber(time.seconds()); }
 
 // The library's own account of a writer error, for the debug log.
 std::string detailOf(const std::exception_ptr& error) {
@@ -160,6 +156,15 @@ std::exception_ptr RecordingOutputDelegate::writerFailure(const std::exception_p
     return outputFailure(writerFailureText(error, received_.contains(RecordingSourceKind::screen)));
 }
 
+// The first fault of a source is logged when it comes; a device with a broken clock would
+// otherwise log every sample, so the rest are counted and told once, when the take stops.
+void RecordingOutputDelegate::logClockFaults() {
+    for (const auto& [kind, count] : clockFaults_) {
+        if (count > 1) log("source_writer_clock_faults kind=" + labelOf(kind) + " count=" + std::to_string(count));
+    }
+    clockFaults_.clear();
+}
+
 RecordingOutputDelegate::RecordingOutputDelegate(std::shared_ptr<MovieWriter> writer,
                                                  std::map<RecordingSourceKind, int> inputs, Clock clock,
                                                  MediaTime frameInterval)
@@ -191,8 +196,10 @@ bool RecordingOutputDelegate::isClockFault(const SampleBuffer& sample, Recording
     const bool pastNow = pts > now + kClockFaultTolerance;
     const bool pastEnd = end && pts > *end + kClockFaultTolerance;
     if (!pastNow && !pastEnd) return false;
-    log("source_writer_clock_fault kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) + " now=" +
-        secondsText(now) + (end ? " end=" + secondsText(*end) : std::string()));
+    if (clockFaults_[kind]++ == 0) {
+        log("source_writer_clock_fault kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) + " now=" +
+            secondsText(now) + (end ? " end=" + secondsText(*end) : std::string()));
+    }
     return true;
 }
 
@@ -243,8 +250,16 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
         if (!heard_ || reaches > *heard_) heard_ = reaches;
     } else if (!isAudio(kind)) {
         lastVideo_[kind] = sample;
-        arrived_[kind] = heard_ && *heard_ > pts ? *heard_ : pts;
         if (kind == RecordingSourceKind::screen && !grid_) grid_.emplace(pts, frameInterval_);
+        if (heard_) {
+            // How late the picture came, against the sound heard so far (ahead of the host
+            // clock, sound counts only as far as now).
+            const MediaTime now = clock_.hostNow();
+            const MediaTime reached = *heard_ < now ? *heard_ : now;
+            auto& delays = progress_[kind].delays;
+            delays.emplace_back(reached, reached > pts ? reached - pts : MediaTime(0, 1));
+            while (delays.front().first < reached - kDelayWindow) delays.pop_front();
+        }
     }
     if (start_) {
         // Sound that began just before the start is written from the start on: the writer cuts it there.
@@ -268,55 +283,99 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
     }
 }
 
+MediaTime RecordingOutputDelegate::repeatLag(RecordingSourceKind kind, MediaTime reached) {
+    MediaTime lag = kRepeatLag;
+    auto& delays = progress_[kind].delays;
+    while (!delays.empty() && delays.front().first < reached - kDelayWindow) delays.pop_front();
+    for (const auto& [when, delay] : delays) {
+        if (delay + kDelayMargin > lag) lag = delay + kDelayMargin;
+    }
+    return lag;
+}
+
 void RecordingOutputDelegate::repeatStill() {
     if (!start_ || !grid_ || !heard_ || failure_ || end_.copy()) return;
     // Sound stamped ahead of the host clock does not draw the pictures after it.
     const MediaTime now = clock_.hostNow();
     const MediaTime reached = *heard_ < now ? *heard_ : now;
-    const MediaTime slot = grid_->slot(grid_->slotAtOrBefore(reached - kRepeatLag));
     const MediaTime spacing = kRepeatSpacing > frameInterval_ ? kRepeatSpacing : frameInterval_;
     for (const auto& [kind, picture] : lastVideo_) {
         auto written = lastWritten_.find(kind);
-        auto arrived = arrived_.find(kind);
-        if (written == lastWritten_.end() || arrived == arrived_.end()) continue;
-        if (slot < written->second + spacing || reached < arrived->second + spacing) continue;
-        auto copy = picture.retimed(slot, kFrameDuration);
-        if (!copy.isValid()) continue;
-        append(copy, kind);
+        if (written == lastWritten_.end()) continue;
+        const auto& progress = progress_[kind];
+        const std::int64_t limit = grid_->slotAtOrBefore(reached - repeatLag(kind, reached));
+        std::int64_t next = grid_->slotAtOrBefore(written->second) + 1;
+        // Pictures up to the newest captured one still inside the writer: each needs one more
+        // behind it to come out.
+        const std::int64_t inside =
+            progress.capturedAt - (progress.appended - writer_->picturesHeld(inputs_.at(kind)));
+        std::int64_t repeats = inside;
+        if (repeats <= 0) {
+            // Nothing captured is held: one repeat per spacing, on the last slot due.
+            if (grid_->slot(limit) < written->second + spacing) continue;
+            next = limit;
+            repeats = 1;
+        }
+        for (; repeats > 0 && next <= limit; --repeats, ++next) {
+            auto copy = picture.retimed(grid_->slot(next), kFrameDuration);
+            if (!copy.isValid() || !write(copy, kind, true)) break;
+        }
         if (failure_) return;
     }
 }
 
-void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSourceKind kind) {
+void RecordingOutputDelegate::append(const SampleBuffer& sample, RecordingSourceKind kind) { write(sample, kind, false); }
+
+bool RecordingOutputDelegate::write(const SampleBuffer& original, RecordingSourceKind kind, bool repeat) {
     auto input = inputs_.find(kind);
-    if (input == inputs_.end()) return;
-    const MediaTime pts = sample.presentationTime;
+    if (input == inputs_.end()) return false;
+    const SampleBuffer* sample = &original;
     auto last = lastWritten_.find(kind);
-    // Times of a video track strictly increase.
-    if (!isAudio(kind) && last != lastWritten_.end() && pts <= last->second) return;
+    SampleBuffer moved;
+    // Times of a video track strictly increase. A captured picture that comes after a repeat
+    // took its time goes on the first slot after that repeat rather than be lost; one older
+    // than the newest captured picture is out of order.
+    if (!isAudio(kind) && last != lastWritten_.end() && original.presentationTime <= last->second) {
+        const auto& captured = progress_[kind].captured;
+        if (repeat || !grid_ || (captured && original.presentationTime <= *captured)) return false;
+        moved = original.retimed(grid_->slot(grid_->slotAtOrBefore(last->second) + 1), kFrameDuration);
+        if (!moved.isValid()) return false;
+        sample = &moved;
+    }
+    const MediaTime pts = sample->presentationTime;
     if (writer_->isReadyForMoreMediaData(input->second)) {
-        if (writer_->append(input->second, sample)) {
+        if (writer_->append(input->second, *sample)) {
             lastWritten_[kind] = pts;
             received_.insert(kind);
             losing_.erase(kind);
-            return;
+            if (!isAudio(kind)) {
+                auto& progress = progress_[kind];
+                progress.appended += 1;
+                if (!repeat) {
+                    progress.capturedAt = progress.appended;
+                    progress.captured = pts;
+                }
+            }
+            return true;
         }
         const auto error = writer_->error();
         log("source_writer_failed kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) + " previous=" +
             (last != lastWritten_.end() ? secondsText(last->second) : "-1.0") +
             " start=" + (start_ ? secondsText(*start_) : "-1.0") + " error=" + detailOf(error));
+        if (!writerError_) writerError_ = error;
         setFailure(writerFailure(error));
-        return;
+        return false;
     }
     // A busy track loses the sample and the take goes on: the writer fills a hole in the sound
     // with silence when the next buffer comes.
-    if (!isAudio(kind)) return;
+    if (!isAudio(kind)) return false;
     auto& lost = losses_[kind];
     lost.audioBuffersDropped += 1;
     if (losing_.insert(kind).second) {
         log("source_writer_audio_dropped kind=" + labelOf(kind) + " timestamp=" + secondsText(pts) +
             " dropped=" + std::to_string(lost.audioBuffersDropped));
     }
+    return false;
 }
 
 QCoro::Task<void> RecordingOutputDelegate::waitForStart(platform::CancelToken token) {
@@ -359,6 +418,7 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
                 platform::postToMain([handle] { handle.resume(); });
             };
             self->queue_.async([self = self, end = end, continuation] {
+                self->logClockFaults();
                 self->finishAt(end, self->clock_.now() + kDrainTimeout, continuation);
             });
         }
@@ -384,7 +444,10 @@ void RecordingOutputDelegate::finishNow(std::chrono::milliseconds limit) {
     auto continuation = std::make_shared<Continuation>();
     continuation->done = [finished](std::exception_ptr) { finished->set_value(); };
     const auto deadline = clock_.now() + limit;
-    queue_.async([this, end, deadline, continuation] { finishAt(end, deadline, continuation); });
+    queue_.async([this, end, deadline, continuation] {
+        logClockFaults();
+        finishAt(end, deadline, continuation);
+    });
     outcome.wait_for(limit);
 }
 
@@ -394,11 +457,15 @@ void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation
     continuation->resume(std::move(error));
 }
 
-// The take stops at the failure; the movie keeps what reached it.
+// The take stops at the failure; the movie keeps what reached it. Whether a picture did is
+// known once the writer has closed the file: a movie without one is gone, and says so.
 void RecordingOutputDelegate::keepWritten(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {
     lastVideo_.clear();
     for (const auto& [kind, track] : inputs_) writer_->markAsFinished(track);
-    writer_->finishWriting([continuation, error] { continuation->resume(error); });
+    writer_->finishWriting([writer = writer_, cause = writerError_, continuation, error] {
+        if (cause && !writer->keepsPicture()) return continuation->resume(outputFailure(writerFailureText(cause, false)));
+        continuation->resume(error);
+    });
 }
 
 // Only a cancelled take, or one without a single picture, leaves nothing behind.
@@ -446,14 +513,15 @@ void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock:
     writer_->finishWriting([writer = writer_, continuation] {
         if (writer->status() == MovieWriterStatus::completed) return continuation->resume(nullptr);
         auto error = writer->error();
-        // A writer that failed while finishing keeps what it wrote, the pictures included.
-        continuation->resume(error ? outputFailure(writerFailureText(error, true))
+        // A writer that failed while finishing keeps what it wrote when a picture reached the file.
+        continuation->resume(error ? outputFailure(writerFailureText(error, writer->keepsPicture()))
                                    : outputFailure("Source recording did not finalize"));
     });
 }
 
 int RecordingOutputDelegate::cancel() {
     return queue_.sync([this] {
+        logClockFaults();
         failure_ = std::make_exception_ptr(platform::CancelledError());
         cancelled_ = true;
         // A writer that failed still holds a partial movie; a cancelled take keeps nothing.

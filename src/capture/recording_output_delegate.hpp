@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
@@ -62,12 +63,17 @@ public:
     static constexpr std::chrono::seconds kDrainTimeout{10};
     static constexpr std::chrono::milliseconds kDrainRetryInterval{10};
     // A video track that gets no new picture shows its newest one again on the screen's frame
-    // grid, so a killed take keeps its pictures about as far as its sound: every kRepeatSpacing
-    // of sound without a new picture, at the last slot kRepeatLag behind where the sound has
-    // reached (a picture still on its way, stamped earlier, is not overtaken). The encoder holds
-    // one picture back and the writer one more, so a picture reaches the file two pictures later.
+    // grid, so a killed take keeps its pictures about as far as its sound. The encoder's frame
+    // threads and the writer hold a few pictures back: after a captured picture every slot gets
+    // a repeat until the writer holds no captured picture any more, then one every
+    // kRepeatSpacing of sound. A repeat stays behind where the sound has reached by kRepeatLag,
+    // or by the delay with which the track's pictures arrive (the largest of the last
+    // kDelayWindow, plus kDelayMargin for jitter), so a picture still on its way is not
+    // overtaken; one later still goes on the first slot after the repeats.
     static constexpr platform::MediaTime kRepeatSpacing{1, 10};
     static constexpr platform::MediaTime kRepeatLag{1, 10};
+    static constexpr platform::MediaTime kDelayMargin{1, 20};
+    static constexpr platform::MediaTime kDelayWindow{2, 1};
 
     // Creates the movie at `path` (never over an existing file) with the tracks screen, camera
     // (with `camera`), system audio and microphone (with `microphone`), and starts writing.
@@ -139,6 +145,11 @@ private:
     void place(const platform::SampleBuffer& sample, RecordingSourceKind kind);
     // On queue, as system audio moves on: the newest picture of each still video track again.
     void repeatStill();
+    // On queue: writes a picture or sound; false when the track did not take it.
+    bool write(const platform::SampleBuffer& sample, RecordingSourceKind kind, bool repeat);
+    // How far behind `reached` the repeats of `kind` stay.
+    platform::MediaTime repeatLag(RecordingSourceKind kind, platform::MediaTime reached);
+    void logClockFaults();
     void finishAt(platform::MediaTime end, std::chrono::steady_clock::time_point deadline,
                   std::shared_ptr<Continuation> continuation);
     void abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error);
@@ -154,16 +165,27 @@ private:
     std::map<RecordingSourceKind, int> inputs_;
     std::optional<platform::MediaTime> start_;
     std::exception_ptr failure_;
+    std::exception_ptr writerError_;  // the writer's own, when it failed
     std::set<RecordingSourceKind> received_;
     std::map<RecordingSourceKind, platform::SampleBuffer> lastVideo_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
+    // What a video track's repeats go by.
+    struct VideoProgress {
+        std::int64_t appended = 0;    // pictures the writer took
+        std::int64_t capturedAt = 0;  // `appended` once the newest captured picture was taken
+        std::optional<platform::MediaTime> captured;  // that picture's time
+        // How late recent pictures arrived: (where the sound had reached, the delay).
+        std::deque<std::pair<platform::MediaTime, platform::MediaTime>> delays;
+    };
+    std::map<RecordingSourceKind, VideoProgress> progress_;
     platform::MediaTime frameInterval_;
     // The screen's frame grid, from its first picture on.
     std::optional<platform::FrameGrid> grid_;
     // Where the system audio taken so far reaches (the stream's own sound, which never leaves a
-    // hole), and where it reached when each video kind's newest picture came.
+    // hole).
     std::optional<platform::MediaTime> heard_;
-    std::map<RecordingSourceKind, platform::MediaTime> arrived_;
+    // Samples dropped for a broken clock, per kind: the first is logged, the rest counted.
+    std::map<RecordingSourceKind, std::int64_t> clockFaults_;
     std::map<RecordingSourceKind, Losses> losses_;
     // Kinds whose losses go on since the last line that said so: one line per run of them.
     std::set<RecordingSourceKind> losing_;

@@ -398,36 +398,53 @@ private:
 };
 
 TEST(RecordingOutputDelegateMovie, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
-    media::TemporaryDirectory folder;
-    const auto path = folder.file("full.mov");
-    double written = 0;
-    {
-        FileSizeLimit limit(300'000);
-        auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, false, false, stopAt(30));
-        ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
-        for (int i = 0; i < 30 * 60; ++i) {
-            const double t = i / 60.0;
-            deliver(*delegate, 0, media::videoSample(hostTime(t), media::movingPattern(kWidth, kHeight, i)),
-                    RecordingSourceKind::screen);
-            system.until(*delegate, t + 1 / 60.0);
-            if (delegate->queue().sync([&] { return delegate->failure() != nullptr; })) break;
-            written = t;
+    const struct {
+        const char* name;
+        rlim_t bytes;
+        const char* failure;
+    } cases[] = {
+        {"after some fragments", 300'000,
+         "The disk is full. The recording stopped, and what was recorded up to then is kept."},
+        // The header fits, the first fragment does not: no picture, so no take.
+        {"within the first fragment", 20'000, "The disk is full. The recording stopped."},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        media::TemporaryDirectory folder;
+        const auto path = folder.file("full.mov");
+        double written = 0;
+        {
+            FileSizeLimit limit(row.bytes);
+            auto delegate = RecordingOutputDelegate::open(path, kWidth, kHeight, false, false, stopAt(30));
+            ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+            for (int i = 0; i < 30 * 60; ++i) {
+                const double t = i / 60.0;
+                deliver(*delegate, 0, media::videoSample(hostTime(t), media::movingPattern(kWidth, kHeight, i)),
+                        RecordingSourceKind::screen);
+                system.until(*delegate, t + 1 / 60.0);
+                if (delegate->queue().sync([&] { return delegate->failure() != nullptr; })) break;
+                written = t;
+            }
+            ASSERT_LT(written, 29.0) << "the limit was never reached";
+            try {
+                platform::waitForTask(delegate->finish());
+                FAIL() << "a full disk passed as success";
+            } catch (const AppError& error) {
+                EXPECT_EQ(error.detail(), row.failure);
+            }
+        }
+        if (row.bytes < 100'000) {
+            EXPECT_FALSE(std::filesystem::exists(path));
+            continue;
         }
         ASSERT_GT(written, 2.0) << "the limit was reached too early to tell fragments apart";
-        ASSERT_LT(written, 29.0) << "the limit was never reached";
-        try {
-            platform::waitForTask(delegate->finish());
-            FAIL() << "a full disk passed as success";
-        } catch (const AppError& error) {
-            EXPECT_EQ(error.detail(), "The disk is full. The recording stopped, and what was recorded up to then is kept.");
-        }
+        ASSERT_TRUE(std::filesystem::exists(path));
+        MovieTrackReader reader(path);
+        ASSERT_EQ(reader.tracks().size(), 2u);
+        // Everything up to the last complete fragment, about a second, is there.
+        EXPECT_GE(reader.duration().seconds(), written - 1.5);
+        EXPECT_LE(reader.duration().seconds(), written + 0.1);
+        EXPECT_GE(reader.videoFrames(reader.tracks()[0]).size(), static_cast<std::size_t>((written - 1.5) * 60));
+        EXPECT_GT(media::toneLevel(reader.readAudio(reader.tracks()[1]).audio, 440), 0.25);
     }
-    ASSERT_TRUE(std::filesystem::exists(path));
-    MovieTrackReader reader(path);
-    ASSERT_EQ(reader.tracks().size(), 2u);
-    // Everything up to the last complete fragment, about a second, is there.
-    EXPECT_GE(reader.duration().seconds(), written - 1.5);
-    EXPECT_LE(reader.duration().seconds(), written + 0.1);
-    EXPECT_GE(reader.videoFrames(reader.tracks()[0]).size(), static_cast<std::size_t>((written - 1.5) * 60));
-    EXPECT_GT(media::toneLevel(reader.readAudio(reader.tracks()[1]).audio, 440), 0.25);
 }

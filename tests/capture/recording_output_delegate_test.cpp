@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "model/app_error.hpp"
@@ -238,60 +239,94 @@ TEST(RecordingOutputDelegate, VideoTimesStrictlyIncreaseAndABusyVideoTrackDropsT
 // frame grid as the sound moves on; a real picture keeps its time, and the stop its tail.
 TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) {
     const MediaTime tail = hostTime(1.5) - MediaTime(1, 60);
+    struct Picture {
+        double at;
+        double late;  // handed over once the sound reaches at + late
+    };
     struct Case {
         const char* name;
-        std::vector<double> screen;  // real pictures, each handed over once the sound reaches it plus `late`
-        std::vector<double> camera;  // none: no camera track
-        double late;
+        std::vector<Picture> screen;
+        std::vector<Picture> camera;  // none: no camera track
         int soundUntilMs;  // 10 ms buffers from 1 s on
         double hostNow;
         bool stop;  // at the sound's end
         std::vector<MediaTime> wantScreen;
         std::vector<MediaTime> wantCamera;
+        int held = 0;  // pictures the writer says it holds
     };
-    std::vector<double> changing;
-    for (int i = 0; i < 10; ++i) changing.push_back(1.0 + i * 0.05);
-    std::vector<MediaTime> changingTimes;
-    for (double t : changing) changingTimes.push_back(hostTime(t));
-    auto at = [](std::initializer_list<double> seconds) {
+    auto pictures = [](std::vector<double> times, double late) {
+        std::vector<Picture> result;
+        for (double t : times) result.push_back({t, late});
+        return result;
+    };
+    auto at = [](std::vector<double> seconds) {
         std::vector<MediaTime> times;
         for (double t : seconds) times.push_back(hostTime(t));
         return times;
     };
-    auto with = [](std::vector<MediaTime> times, MediaTime last) {
-        times.push_back(last);
+    auto with = [](std::vector<MediaTime> times, std::vector<MediaTime> more) {
+        times.insert(times.end(), more.begin(), more.end());
         return times;
     };
+    // Slots of the screen's grid, which starts at 1 s.
+    auto gridSlots = [](std::vector<int> indexes) {
+        const platform::FrameGrid grid(hostTime(1), MediaTime(1, 60));
+        std::vector<MediaTime> times;
+        for (int i : indexes) times.push_back(grid.slot(i));
+        return times;
+    };
+    std::vector<double> changing;
+    for (int i = 0; i < 10; ++i) changing.push_back(1.0 + i * 0.05);
+    // Moving, still from 1.2 s to 1.8 s, moving again.
+    std::vector<double> stillBetween = {1.0, 1.1, 1.2, 1.8, 1.9, 2.0};
+    std::vector<double> slowCamera;
+    std::vector<double> everyTenth;
+    for (int i = 0; i < 6; ++i) slowCamera.push_back(1.0 + i * 0.2);
+    for (int i = 0; i <= 10; ++i) everyTenth.push_back(1.0 + i * 0.1);
+    auto lateOnce = pictures({1.0}, 0);
+    lateOnce.push_back({1.3, 2.0});
     const Case cases[] = {
-        {"a still screen, every 0.1 s, 0.1 s behind the sound", {1.0}, {}, 0, 1500, 100, false,
+        {"a still screen, every 0.1 s, 0.1 s behind the sound", pictures({1.0}, 0), {}, 1500, 100, false,
          at({1.0, 1.1, 1.2, 1.3, 1.4}), {}},
-        {"a changing screen is not repeated", changing, {}, 0, 1500, 100, false, changingTimes, {}},
-        {"a late real picture keeps its time", {1.0, 1.45}, {}, 0.06, 1800, 100, false,
+        {"a changing screen is not repeated", pictures(changing, 0), {}, 1500, 100, false, at(changing), {}},
+        {"a late real picture keeps its time", pictures({1.0, 1.45}, 0.06), {}, 1800, 100, false,
          at({1.0, 1.1, 1.2, 1.3, 1.4, 1.45, 1.55, 1.65}), {}},
-        {"a still camera, on the screen's grid", changing, {1.0}, 0, 1500, 100, false, changingTimes,
-         at({1.0, 1.1, 1.2, 1.3, 1.4})},
-        {"sound ahead of the host clock", {1.0}, {}, 0, 2000, 1.35, false, at({1.0, 1.1, 1.2}), {}},
-        {"the stop's tail, nothing at or after the stop", {1.0}, {}, 0, 1500, 100, true,
-         with(at({1.0, 1.1, 1.2, 1.3, 1.4}), tail), {}},
+        {"a still camera, on the screen's grid", pictures(changing, 0), pictures({1.0}, 0), 1500, 100, false,
+         at(changing), at({1.0, 1.1, 1.2, 1.3, 1.4})},
+        {"sound ahead of the host clock", pictures({1.0}, 0), {}, 2000, 1.35, false, at({1.0, 1.1, 1.2}), {}},
+        {"the stop's tail, nothing at or after the stop", pictures({1.0}, 0), {}, 1500, 100, true,
+         with(at({1.0, 1.1, 1.2, 1.3, 1.4}), {tail}), {}},
+        {"pictures 0.3 s late around a still stretch all keep their times", pictures(stillBetween, 0.3),
+         pictures(stillBetween, 0.3), 2500, 100, false, with(at(everyTenth), at({2.1})),
+         with(at(everyTenth), at({2.1}))},
+        {"a 5 fps camera 0.25 s late keeps every picture", pictures({1.0}, 0.25), pictures(slowCamera, 0.25), 2300,
+         100, false, at(everyTenth), at(everyTenth)},
+        {"a picture 2 s late goes after the last repeat, then the usual lag again", lateOnce, {}, 6000, 100, false,
+         with(with(at({1.0, 1.1, 1.2, 1.3, 1.4, 1.5, 1.6, 1.7, 1.8, 1.9, 2.0, 2.1, 2.2, 2.3, 2.4, 2.5, 2.6, 2.7,
+                       2.8, 2.9, 3.0, 3.1, 3.2}),
+                   gridSlots({133})),
+              at({5.2, 5.3, 5.4, 5.5, 5.6, 5.7, 5.8, 5.9})),
+         {}},
+        {"while the writer holds the captured picture, every slot is repeated", pictures({1.0}, 0), {}, 1500, 100,
+         false, with(gridSlots({0, 1, 2, 3}), at({1.15, 1.25, 1.35})), {}, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
         const bool camera = !c.camera.empty();
+        f.script.held = [&c](int track) { return track == kScreen ? c.held : 0; };
         f.open(false, camera);
         f.time->host = hostTime(c.hostNow);
-        std::size_t screenNext = 0;
-        std::size_t cameraNext = 0;
-        auto handOver = [&](double reached) {
-            while (screenNext < c.screen.size() && c.screen[screenNext] + c.late <= reached + 1e-9) {
-                f.receive(frame(c.screen[screenNext++]), RecordingSourceKind::screen);
-            }
-            while (cameraNext < c.camera.size() && c.camera[cameraNext] + c.late <= reached + 1e-9) {
-                f.receive(frame(c.camera[cameraNext++]), RecordingSourceKind::camera);
-            }
-        };
+        std::vector<std::pair<double, std::pair<double, RecordingSourceKind>>> due;
+        for (const auto& p : c.screen) due.push_back({p.at + p.late, {p.at, RecordingSourceKind::screen}});
+        for (const auto& p : c.camera) due.push_back({p.at + p.late, {p.at, RecordingSourceKind::camera}});
+        std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::size_t next = 0;
         for (int ms = 1000; ms < c.soundUntilMs; ms += 10) {
-            handOver(ms / 1000.0);
+            while (next < due.size() && due[next].first <= ms / 1000.0 + 1e-9) {
+                f.receive(frame(due[next].second.first), due[next].second.second);
+                ++next;
+            }
             f.receive(sound(ms / 1000.0), RecordingSourceKind::systemAudio);
         }
         if (c.stop) f.finishAt(c.soundUntilMs / 1000.0);
@@ -443,6 +478,16 @@ TEST(RecordingOutputDelegate, AWriteFailureTellsItsCausePlainlyAndLogsTheDetails
     // Not a single picture was written: nothing is kept.
     EXPECT_EQ(failureOf([&] { other.finishAt(2); }), "The movie could not be written. The recording stopped.");
     EXPECT_EQ(other.writer->status(), MovieWriterStatus::cancelled);
+
+    // The picture was taken, but the disk filled before a fragment held it: nothing is kept.
+    Fixture early;
+    early.script.accepts = f.script.accepts;
+    early.script.refusalError = f.script.refusalError;
+    early.script.keepsPicture = false;
+    early.open(false, false);
+    early.receive(frame(1.5), RecordingSourceKind::screen);
+    early.receive(sound(1.75), RecordingSourceKind::systemAudio);
+    EXPECT_EQ(failureOf([&] { early.finishAt(2); }), "The disk is full. The recording stopped.");
 }
 
 TEST(RecordingOutputDelegate, ATailTheWriterRefusesKeepsTheTakeThatHasAPicture) {
@@ -631,6 +676,7 @@ TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
     f.receive(frame(1), RecordingSourceKind::screen);
     f.receive(sound(1), RecordingSourceKind::systemAudio);
     f.receive(sound(3700), RecordingSourceKind::systemAudio);  // an hour ahead of now
+    f.receive(sound(3701), RecordingSourceKind::systemAudio);  // counted, not logged
     f.receive(frame(3700), RecordingSourceKind::screen);
     f.receive(sound(1.01), RecordingSourceKind::systemAudio);
     f.receive(frame(1.2), RecordingSourceKind::screen);  // later frames are still written
@@ -643,6 +689,8 @@ TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
     EXPECT_TRUE(lines[1].starts_with("source_writer_clock_fault kind=Screen"));
     f.finishAt(2);
     EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "source_writer_clock_faults kind=System audio count=2");
     // After the stop: a sample just after it is dropped quietly, one far past it is a clock fault.
     const auto written = f.appends.data().size();
     f.time->host = hostTime(3);
@@ -652,6 +700,6 @@ TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
     f.time->host = hostTime(3600);
     f.receive(sound(3000), RecordingSourceKind::systemAudio);
     EXPECT_EQ(f.appends.data().size(), written);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[2], "source_writer_clock_fault kind=System audio timestamp=8000.0 now=8600.0 end=5002.0");
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3], "source_writer_clock_fault kind=System audio timestamp=8000.0 now=8600.0 end=5002.0");
 }

@@ -473,12 +473,17 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
             painter.join();
         }
     };
+    constexpr std::uint32_t kBefore = 0x2060c0;
+    constexpr std::uint32_t kAfter = 0xc06020;
     const struct {
         const char* screen;
         bool clock;
         bool animated;
-    } cases[] = {{"a still screen", false, false}, {"a clock ticking once a second", true, false},
-                 {"a window at 30 fps", false, true}};
+        bool changesOnce;  // a window changes its colour 1.5 s before the kill, nothing else moves
+    } cases[] = {{"a still screen", false, false, false},
+                 {"a clock ticking once a second", true, false, false},
+                 {"a window at 30 fps", false, true, false},
+                 {"one change 1.5 s before the kill", false, false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.screen);
         std::filesystem::remove_all(scratchFolder());  // the last case's take, offered already
@@ -489,6 +494,12 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
         }
         std::unique_ptr<Animated> animated;
         if (c.animated) animated = std::make_unique<Animated>();
+        std::unique_ptr<testing::X11TestWindow> changing;
+        if (c.changesOnce) {
+            changing = std::make_unique<testing::X11TestWindow>(Animated::placed());
+            changing->fill(kBefore);
+            changing->sync();
+        }
         QProcess yux;
         start(yux);
         ASSERT_TRUE(waitForFolders(yux));
@@ -496,6 +507,11 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
         send({{"id", job}, {"durationSeconds", 60}});
         Seen seen;
         ASSERT_EQ(waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen)["phase"], "recording");
+        if (changing) {
+            std::this_thread::sleep_until(seen["recording"] + 3500ms);
+            changing->fill(kAfter);
+            changing->sync();
+        }
         std::this_thread::sleep_until(seen["recording"] + 5s);
         ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
         ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
@@ -509,10 +525,30 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
         // Where the last picture ends: its time plus its duration, as the track's samples say.
         const double picturesEnd = (screen->start + screen->duration).seconds();
         const double soundEnd = (sound->start + sound->duration).seconds();
-        EXPECT_GE(picturesEnd, 3.5);
+        // Up to its last whole fragment, about a second.
+        EXPECT_GE(picturesEnd, 3.0);
         EXPECT_GE(soundEnd, 3.5);
-        EXPECT_LE(std::abs(picturesEnd - soundEnd), 0.5);
+        EXPECT_LE(std::abs(picturesEnd - soundEnd), 1.0);
         std::printf("%s: pictures to %.3f s, sound to %.3f s\n", c.screen, picturesEnd, soundEnd);
+        if (changing) {
+            // The last picture kept shows the window's new colour.
+            std::optional<platform::SampleBuffer> last;
+            reader.readVideo(*screen, [&](const platform::SampleBuffer& picture) {
+                last = picture;
+                return true;
+            });
+            ASSERT_TRUE(last && last->picture());
+            const auto& pixels = *last->picture();
+            ASSERT_GT(pixels.width(), 360);
+            ASSERT_GT(pixels.height(), 320);
+            const std::uint8_t* middle = pixels.row(320) + 4 * 360;  // BGRA
+            const int red = middle[2], green = middle[1], blue = middle[0];
+            EXPECT_NEAR(red, 0xc0, 24);
+            EXPECT_NEAR(green, 0x60, 24);
+            EXPECT_NEAR(blue, 0x20, 24);
+            std::printf("%s: the last picture at %.3f s shows #%02x%02x%02x\n", c.screen,
+                        last->presentationTime.seconds(), red, green, blue);
+        }
 
         // The next start offers it, and its trim window has pictures to show.
         QProcess next;

@@ -1,5 +1,6 @@
 #include "platform/media/movie_writer.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -12,6 +13,8 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+
+#include <sched.h>
 
 #include "platform/media/bgra_to_yuv.hpp"
 #include "platform/media/exclusive_output_file.hpp"
@@ -59,6 +62,11 @@ constexpr double kFragmentSeconds = 1.0;
 // One keyframe per this many seconds of nominal frames: most fragments then begin with one, a
 // damaged picture spoils at most a second, and a copy export can cut close to any point.
 constexpr double kKeyframeIntervalSeconds = 1.0;
+// Frame threads of a video encoder: x264's own choice (one and a half per CPU) up to this many.
+// Each holds a picture back, so a killed take loses fewer and the repeats that push them out
+// stay few; more threads than four were no faster in bench/scratch_writer_bench, even on eight
+// CPUs (two CPUs get three).
+constexpr int kMaxEncoderThreads = 4;
 
 std::runtime_error platformError(const std::string& sentence) { return std::runtime_error(sentence); }
 
@@ -101,6 +109,8 @@ struct Track {
     bool pictureAtEnd = false;
     bool stop = false;
     std::thread thread;
+    // Pictures accepted and not yet muxed (or left out at the end); read by any thread.
+    std::atomic<int> picturesInside{0};
 
     // Encoding thread only.
     ScaleContext scaler;
@@ -261,6 +271,7 @@ public:
             return true;
         }
         track.queuedAudioSeconds += secondsOf(sample);
+        if (track.isVideo()) ++track.picturesInside;
         track.items.push_back(Item{sample, sample.presentationTime - start, false, {}});
         track.wake.notify_one();
         return true;
@@ -318,6 +329,14 @@ public:
         std::lock_guard lock(lifecycle_);
         return status_;
     }
+    int picturesHeld(int index) {
+        if (index < 0 || index >= static_cast<int>(tracks_.size())) return 0;
+        return tracks_[index]->picturesInside.load();
+    }
+    bool keepsPicture() {
+        std::lock_guard lock(muxMutex_);
+        return pictureKept_;
+    }
     std::exception_ptr error() {
         std::lock_guard lock(lifecycle_);
         return error_;
@@ -358,18 +377,17 @@ private:
         context->color_primaries = AVCOL_PRI_SMPTE170M;
         context->color_trc = AVCOL_TRC_SMPTE170M;
         context->color_range = AVCOL_RANGE_MPEG;
-        // Slice threads, and no look-ahead of rate control or of the frame threads' sync: a
-        // picture comes out as soon as the next one is sent (from which the encoder learns its
-        // length), so a killed take keeps the pictures of its last fragment. Frame threads would
-        // hold a dozen back until a dozen more push them out, which a still screen never sends.
-        context->thread_count = 0;
-        context->thread_type = FF_THREAD_SLICE;
+        // Frame threads with x264's own threaded look-ahead, the fastest; their number is capped,
+        // so the pictures they hold back stay few on any machine (the recording's repeats push
+        // them out when the screen stands still). No look-ahead of rate control, which would
+        // hold more.
+        context->thread_count = encoderThreads();
+        context->thread_type = FF_THREAD_FRAME;
         context->gop_size = std::max(1, static_cast<int>(std::lround(nominalRate(track.format) * kKeyframeIntervalSeconds)));
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
         av_dict_set(&options, "preset", track.format.preset.empty() ? kScratchVideoPreset : track.format.preset.c_str(), 0);
         av_dict_set(&options, "rc-lookahead", "0", 0);
-        av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
         int result = avcodec_open2(context.get(), codec, &options);
         av_dict_free(&options);
         check(result, "Opening the H.264 encoder");
@@ -379,6 +397,15 @@ private:
         track.picture->width = track.encoder->width;
         track.picture->height = track.encoder->height;
         check(av_frame_get_buffer(track.picture.get(), 0), "Allocating a picture");
+    }
+
+    // The CPUs this process may run on, as x264 counts them.
+    static int encoderThreads() {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        int cpus = sched_getaffinity(0, sizeof(set), &set) == 0 ? CPU_COUNT(&set) : 0;
+        if (cpus <= 0) cpus = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        return std::clamp(cpus * 3 / 2, 1, kMaxEncoderThreads);
     }
 
     void openAudioEncoder(Track& track) {
@@ -409,6 +436,7 @@ private:
         std::lock_guard lock(muxMutex_);
         int result = av_write_trailer(format_.get());
         if (result < 0 || file_->io()->error < 0) throw storageError(result, "Finishing the movie");
+        pictureKept_ = pictureInFragment_;
         try {
             file_->commit();
         } catch (const std::exception& error) {
@@ -438,17 +466,31 @@ private:
         file_.reset();
     }
 
+    bool hasVideo() const {
+        return std::any_of(tracks_.begin(), tracks_.end(), [](const auto& track) { return track->isVideo(); });
+    }
+
+    // Mux lock held: the file is whole up to here.
+    void fragmentCompleted() {
+        wholeFragmentsEnd_ = avio_tell(file_->io());
+        if (pictureInFragment_) pictureKept_ = true;
+    }
+
     // Lifecycle lock held; encoding threads have stopped. Keeps every fragment that reached the
     // file, and the one still being gathered when the failure was not the file's own.
     void closeAndKeep() {
         if (!file_) return;
-        if (format_ && file_->io()->error >= 0) {
+        bool kept = false;
+        {
             std::lock_guard lock(muxMutex_);
-            if (av_write_trailer(format_.get()) >= 0) {
+            if (format_ && file_->io()->error >= 0 && av_write_trailer(format_.get()) >= 0) {
                 avio_flush(file_->io());
-                if (file_->io()->error >= 0) wholeFragmentsEnd_ = avio_tell(file_->io());
+                if (file_->io()->error >= 0) fragmentCompleted();
             }
+            kept = pictureKept_ || !hasVideo();
         }
+        // A movie whose fragments hold no picture is no take: nothing could show it.
+        if (!kept) return closeAndRemove();
         // A fragment cut short by the failure would end the movie with a damaged picture.
         file_->keep(wholeFragmentsEnd_);
         format_.reset();
@@ -501,6 +543,7 @@ private:
                     if (!end.isValid() || item.relative < end) {
                         encodeVideo(track, item);
                     } else {
+                        --track.picturesInside;
                         std::lock_guard lock(track.mutex);
                         track.pictureAtEnd = true;
                     }
@@ -758,6 +801,7 @@ private:
 
     // Writes one packet; with the session's end known, nothing of it lies past that end.
     void mux(Track& track, AVPacket& packet, MediaTime end = MediaTime::invalid()) {
+        if (track.isVideo()) --track.picturesInside;
         if (!end.isValid()) end = relativeEnd();
         if (end.isValid()) {
             const std::int64_t endTicks = end.convertedTo(track.encoder->time_base.den).value;
@@ -770,12 +814,13 @@ private:
         std::lock_guard lock(muxMutex_);
         int result = av_write_frame(format_.get(), &packet);
         if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie");
+        if (track.isVideo()) pictureInFragment_ = true;
         if (seconds - fragmentStart_ >= kFragmentSeconds) {
             fragmentStart_ = seconds;
             result = av_write_frame(format_.get(), nullptr);  // completes the fragment
             avio_flush(file_->io());
             if (result < 0 || file_->io()->error < 0) throw storageError(result, "Writing the movie");
-            wholeFragmentsEnd_ = avio_tell(file_->io());
+            fragmentCompleted();
         }
     }
 
@@ -791,9 +836,11 @@ private:
     MovieWriterStatus status_ = MovieWriterStatus::unknown;
     std::exception_ptr error_;
 
-    std::mutex muxMutex_;  // guards the muxer and the two fields below
+    std::mutex muxMutex_;  // guards the muxer and the fields below
     double fragmentStart_ = 0;  // seconds on the movie's timeline
     std::int64_t wholeFragmentsEnd_ = -1;  // bytes of the file that hold whole fragments
+    bool pictureInFragment_ = false;  // a picture was muxed
+    bool pictureKept_ = false;  // and lies in a whole fragment
     std::mutex doneMutex_;
     std::condition_variable done_;
     int running_ = 0;
@@ -841,6 +888,8 @@ std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path) {
     operations.cancelWriting = [writer] { writer->cancelWriting(); };
     operations.status = [writer] { return writer->status(); };
     operations.error = [writer] { return writer->error(); };
+    operations.picturesHeld = [writer](int track) { return writer->picturesHeld(track); };
+    operations.keepsPicture = [writer] { return writer->keepsPicture(); };
     return std::make_shared<MovieWriter>(std::move(operations));
 }
 
@@ -914,6 +963,14 @@ std::shared_ptr<MovieWriter> MovieWriter::create_null(NullScript script) {
     operations.error = [state] {
         std::lock_guard lock(state->mutex);
         return state->error;
+    };
+    operations.picturesHeld = [state](int track) {
+        std::lock_guard lock(state->mutex);
+        return state->script.held(track);
+    };
+    operations.keepsPicture = [state] {
+        std::lock_guard lock(state->mutex);
+        return state->status == MovieWriterStatus::completed || state->script.keepsPicture;
     };
     return std::make_shared<MovieWriter>(std::move(operations));
 }

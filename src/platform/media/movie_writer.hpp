@@ -92,8 +92,9 @@ struct MovieWriterAppend {
 // The movie is written in fragments of about a second, each readable on its own, so a full
 // disk or a killed process keeps everything up to the last complete fragment. The file is
 // created exclusively when the writer is made (an existing file is never touched). A writer
-// that fails keeps what it wrote (error() says why, as a MovieWriterError); cancelWriting, and
-// a writer dropped while still writing, remove the file.
+// that fails keeps what it wrote (error() says why, as a MovieWriterError) when a picture
+// reached a whole fragment, and removes a movie without one, which no reader could show;
+// cancelWriting, and a writer dropped while still writing, remove the file.
 class MovieWriter {
 public:
     struct Operations {
@@ -111,6 +112,11 @@ public:
         std::function<void()> cancelWriting;
         std::function<MovieWriterStatus()> status;
         std::function<std::exception_ptr()> error;
+        // Pictures the video track accepted that are not in the movie yet: waiting for the
+        // encoder, inside it, or the packet that waits for its successor. 0 for sound.
+        std::function<int(int track)> picturesHeld;
+        // A picture lies in a whole fragment of the file, the part a failure or a kill keeps.
+        std::function<bool()> keepsPicture;
     };
 
     // Scripted answers of the in-memory writer.
@@ -124,6 +130,9 @@ public:
         // The status finishing ends in; failed carries finishError.
         MovieWriterStatus finishStatus = MovieWriterStatus::completed;
         std::exception_ptr finishError;
+        std::function<int(int track)> held = [](int) { return 0; };
+        // Whether a failed writer's file keeps a picture; a completed one always does.
+        bool keepsPicture = true;
     };
 
     // Creates the file exclusively; throws std::runtime_error when it exists or cannot be made.
@@ -147,6 +156,8 @@ public:
     void cancelWriting() { operations_.cancelWriting(); }
     MovieWriterStatus status() const { return operations_.status(); }
     std::exception_ptr error() const { return operations_.error(); }
+    int picturesHeld(int track) const { return operations_.picturesHeld(track); }
+    bool keepsPicture() const { return operations_.keepsPicture(); }
 
     OutputTracker<MovieWriterAppend> track_appends() { return appends_.track(); }
 

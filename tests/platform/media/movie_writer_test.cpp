@@ -227,6 +227,40 @@ TEST(MovieWriter, NeverTouchesAnExistingFileAndLeavesNothingUnlessCompleted) {
     EXPECT_THROW(MovieWriter::create(folder.file("missing/folder.mov")), std::runtime_error);
 }
 
+// The encoder's frame threads hold a few pictures back; the writer says how many, a bounded
+// number on any machine, and a picture is in a whole fragment only once the file has one.
+TEST(MovieWriter, SaysHowManyPicturesItHoldsAndWhetherTheFileKeepsOne) {
+    TemporaryDirectory folder;
+    auto writer = screenAndAudioWriter(folder.file("held.mov"), 0);
+    EXPECT_FALSE(writer->keepsPicture());
+    auto settled = [&] {
+        int held = writer->picturesHeld(0);
+        for (int same = 0; same < 20; ++same) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const int now = writer->picturesHeld(0);
+            if (now != held) same = 0;
+            held = now;
+        }
+        return held;
+    };
+    for (int i = 0; i < 30; ++i) appendWhenReady(*writer, 0, videoSample(hostTime(i / 60.0), movingPattern(kWidth, kHeight, i)));
+    const int held = settled();
+    EXPECT_GE(held, 1);
+    EXPECT_LE(held, 6);  // four frame threads at most, x264's look-ahead, the packet waiting for its length
+    EXPECT_EQ(writer->picturesHeld(1), 0);
+    // Each picture more pushes one out: after as many again as it holds, the first 30 are out.
+    for (int i = 30; i < 30 + held; ++i) {
+        appendWhenReady(*writer, 0, videoSample(hostTime(i / 60.0), movingPattern(kWidth, kHeight, i)));
+    }
+    EXPECT_EQ(settled(), held);
+    // 1.5 s of sound completes the first fragment, and the pictures muxed before it are in it.
+    for (int i = 0; i < 150; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+    for (int wait = 0; wait < 500 && !writer->keepsPicture(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(writer->keepsPicture());
+    finish(*writer);
+    EXPECT_EQ(writer->picturesHeld(0), 0);
+}
+
 TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     TemporaryDirectory folder;
     const auto path = folder.file("cut.mov");
