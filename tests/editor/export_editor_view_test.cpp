@@ -22,6 +22,7 @@
 #include "editor/export_progress_sheet.hpp"
 #include "editor/floating_trim_preview_window.hpp"
 #include "null_editor.hpp"
+#include "support/proportional_digits_font.hpp"
 #include "support/screenshot_writer.hpp"
 
 using namespace yux;
@@ -82,6 +83,8 @@ TEST(ExportEditorView, TransportFollowsTheSectionUnderThePlayhead) {
 // the volume and the badge are in the monospaced face; the sidebar's values in the body face,
 // each digit in a cell of one width.
 TEST(ExportEditorView, ChangingNumbersAreSetInAFixedWidthFont) {
+    test::ProportionalDigitsFont face;
+    ASSERT_TRUE(face.digitsDiffer());
     ViewHarness h;
     ExportEditorView view(h.session, [] {});
     struct Row {
