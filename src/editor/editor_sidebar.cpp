@@ -17,6 +17,7 @@
 #include "editor/editor_style.hpp"
 #include "editor/editor_time_text.hpp"
 #include "editor/export_editor_session.hpp"
+#include "platform/desktop/tabular_digits_label.hpp"
 
 namespace yux {
 
@@ -43,7 +44,7 @@ QLabel* secondaryLabel(const QString& text, int pixels, QWidget* parent) {
 
 // Semibold, its digits in cells of one width, so changing digits keep their place.
 QLabel* valueLabel(QWidget* parent) {
-    auto* label = new EditorDigitsLabel(parent);
+    auto* label = new platform::TabularDigitsLabel(parent);
     QFont font = label->font();
     font.setPixelSize(kValuePixels);
     font.setWeight(QFont::DemiBold);
