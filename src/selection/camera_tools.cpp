@@ -167,6 +167,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
                         }),
                         QSize(24, 24));
     reset_->setAccessibleName(QStringLiteral("Reset"));
+    // A plain button as the strip's others: its symbol alone, no panel under the pointer or while pressed.
+    reset_->setStyleSheet(buttonStyle(false, {}));
     row->addWidget(reset_);
     connect(reset_, &QToolButton::clicked, this, [this] { callbacks_.change(CameraPlacement{}); });
     setFixedHeight(36);
