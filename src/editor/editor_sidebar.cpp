@@ -1,6 +1,8 @@
 #include "editor/editor_sidebar.hpp"
 
+#include <algorithm>
 #include <cmath>
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -17,6 +19,7 @@
 #include "editor/editor_style.hpp"
 #include "editor/editor_time_text.hpp"
 #include "editor/export_editor_session.hpp"
+#include "platform/desktop/tabular_digits_label.hpp"
 
 namespace yux {
 
@@ -29,6 +32,41 @@ constexpr int kColumnMargin = 16;
 constexpr int kNotePadding = 8;
 // The sidebar's default text size; the fixed-width values use it too.
 constexpr int kValuePixels = 13;
+// Between the column's elements: 18 wherever they fit the window's height; less only as far as
+// they need (two audio sources, the crop details and a two-line note do not fit 680 high at 18),
+// and never under 10, where the elements are squeezed instead.
+constexpr int kElementSpacing = 18;
+constexpr int kTightestElementSpacing = 10;
+
+// A column whose spacing is the widest, from `tightest` up to `widest`, at which every element
+// gets the height it asks for in the height the column is given.
+class FittingColumn : public QVBoxLayout {
+public:
+    FittingColumn(QWidget* parent, int widest, int tightest)
+        : QVBoxLayout(parent), widest_(widest), tightest_(tightest) {
+        setSpacing(widest);
+    }
+
+    void setGeometry(const QRect& rect) override {
+        fit(rect.height());
+        QVBoxLayout::setGeometry(rect);
+    }
+
+private:
+    void fit(int height) {
+        // Spacing goes only between elements that show (a flexible space takes none).
+        int shown = 0;
+        for (int i = 0; i < count(); ++i) shown += itemAt(i)->isEmpty() ? 0 : 1;
+        if (shown < 2) return;
+        const int gaps = shown - 1;
+        const int content = sizeHint().height() - spacing() * gaps;
+        const int fitting = std::clamp((height - content) / gaps, tightest_, widest_);
+        if (fitting != spacing()) setSpacing(fitting);
+    }
+
+    int widest_;
+    int tightest_;
+};
 
 QLabel* secondaryLabel(const QString& text, int pixels, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -43,7 +81,7 @@ QLabel* secondaryLabel(const QString& text, int pixels, QWidget* parent) {
 
 // Semibold, its digits in cells of one width, so changing digits keep their place.
 QLabel* valueLabel(QWidget* parent) {
-    auto* label = new EditorDigitsLabel(parent);
+    auto* label = new platform::TabularDigitsLabel(parent);
     QFont font = label->font();
     font.setPixelSize(kValuePixels);
     font.setWeight(QFont::DemiBold);
@@ -99,11 +137,8 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
                              QWidget* parent)
     : QWidget(parent), model_(std::move(model)) {
     auto* session = model_.get();
-    auto* column = new QVBoxLayout(this);
+    auto* column = new FittingColumn(this, kElementSpacing, kTightestElementSpacing);
     column->setContentsMargins(kColumnMargin, kColumnMargin, kColumnMargin, kColumnMargin);
-    // Tighter than 18: at 18 the column no longer fits the 680-high window with two audio sources,
-    // the crop details open and a two-line note, and the crop fields are squeezed shut.
-    column->setSpacing(10);
 
     // Audio.
     auto audioSources = session->audioSources();

@@ -4,7 +4,6 @@
 
 #include <QColor>
 #include <QFont>
-#include <QLabel>
 #include <QPalette>
 
 class QPainter;
@@ -56,18 +55,6 @@ struct EditorStyle {
     // Clips `painter`, which paints `widget`, to the rounded rectangle of `frame` (the widget
     // itself or one of its ancestors), so children are cut at their frame's rounded corners.
     static void clipToRoundedFrame(QPainter& painter, const QWidget* widget, const QWidget* frame, qreal radius);
-};
-
-// A label in its own face whose digits each sit centred in a cell as wide as the face's widest
-// digit, so a number keeps its width as it changes. Qt 6.4 has no call for tabular figures.
-class EditorDigitsLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
 };
 
 }  // namespace yux

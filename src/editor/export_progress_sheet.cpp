@@ -14,6 +14,7 @@
 
 #include "editor/editor_style.hpp"
 #include "editor/export_editor_session.hpp"
+#include "platform/desktop/tabular_digits_label.hpp"
 
 namespace yux {
 
@@ -52,7 +53,7 @@ ExportProgressSheet::ExportProgressSheet(std::shared_ptr<ExportEditorSession> mo
     headline.setBold(true);
     title_->setFont(headline);
     fileName_ = new QLabel(this);
-    percent_ = new EditorDigitsLabel(this);
+    percent_ = new platform::TabularDigitsLabel(this);
     QFont large = percent_->font();
     large.setPixelSize(34);
     large.setBold(true);

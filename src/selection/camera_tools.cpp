@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "platform/desktop/overlay_window.hpp"
+#include "platform/desktop/tabular_digits_label.hpp"
 #include "platform/desktop/view_style.hpp"
 #include "selection/camera_overlay_windows.hpp"
 
@@ -51,20 +52,6 @@ QString buttonStyle(bool on, const QColor& onColour) {
     return QStringLiteral("QToolButton { border: none; border-radius: 5px; color: white; background: %1; }")
         .arg(on ? onColour.name(QColor::HexArgb) : QStringLiteral("transparent"));
 }
-
-// The zoom value: its digits keep their places while the slider moves.
-class TabularDigitsLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setFont(font());
-        painter.setPen(palette().color(foregroundRole()));
-        drawTabularDigits(painter, QRectF(contentsRect()), alignment(), text());
-    }
-};
 
 }  // namespace
 
@@ -140,7 +127,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
         next.zoom = static_cast<double>(value) / kZoomSteps;
         callbacks_.change(next);
     });
-    zoomText_ = new TabularDigitsLabel(zoomGroup);
+    // Its digits keep their places while the slider moves.
+    zoomText_ = new platform::TabularDigitsLabel(zoomGroup);
     zoomText_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     zoomText_->setFixedWidth(30);
     zoomText_->setStyleSheet(QStringLiteral("color: %1;").arg(secondaryInk().name(QColor::HexArgb)));
@@ -179,6 +167,8 @@ CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
                         }),
                         QSize(24, 24));
     reset_->setAccessibleName(QStringLiteral("Reset"));
+    // A plain button as the strip's others: its symbol alone, no panel under the pointer or while pressed.
+    reset_->setStyleSheet(buttonStyle(false, {}));
     row->addWidget(reset_);
     connect(reset_, &QToolButton::clicked, this, [this] { callbacks_.change(CameraPlacement{}); });
     setFixedHeight(36);

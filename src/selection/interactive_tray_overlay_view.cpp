@@ -9,6 +9,7 @@
 
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/activity_spinner.hpp"
+#include "platform/desktop/tabular_digits_label.hpp"
 #include "platform/desktop/view_style.hpp"
 
 namespace yux {
@@ -142,7 +143,7 @@ TrayLayout InteractiveTrayOverlayView::layout() const {
                              textHeight);
         return l;
     }
-    const double timeWidth = tabularDigitsWidth(trayFont(false), elapsedText());
+    const double timeWidth = platform::tabularDigitsWidth(trayFont(false), elapsedText());
     const double stopWidth = pillWidth(stopButton(false));
     const double inputsWidth = inputsSlot_->width();
     const bool oneRow = size_.height <= kOneRowHeight;
@@ -210,7 +211,7 @@ void InteractiveTrayOverlayView::paintEvent(QPaintEvent*) {
     painter.drawEllipse(l.dot);
     painter.setPen(trayInk());
     painter.setFont(trayFont(false));
-    drawTabularDigits(painter, l.time, Qt::AlignLeft, elapsedText());
+    platform::drawTabularDigits(painter, l.time, Qt::AlignLeft, elapsedText());
     if (!l.separator.isEmpty()) painter.fillRect(l.separator, OverlayColours::white(0.14));
     if (model_) {
         painter.setFont(trayFont(true));

@@ -23,53 +23,7 @@ double keyCapWidth(const std::string& text) {
     return QFontMetricsF(keyCapFont()).horizontalAdvance(QString::fromStdString(text)) + 10;
 }
 
-bool isCellDigit(QChar c) { return c >= u'0' && c <= u'9'; }
-
-double digitCell(const QFontMetricsF& metrics) {
-    double cell = 0;
-    for (char16_t digit = u'0'; digit <= u'9'; ++digit) cell = std::max(cell, metrics.horizontalAdvance(QChar(digit)));
-    return cell;
-}
-
-// Calls `run` with each digit alone and each stretch of other characters, in order, and the
-// width each takes.
-template <typename Run>
-void forEachTabularRun(const QFontMetricsF& metrics, const QString& text, Run run) {
-    const double cell = digitCell(metrics);
-    for (qsizetype i = 0; i < text.size();) {
-        if (isCellDigit(text[i])) {
-            run(text.mid(i, 1), true, cell);
-            ++i;
-            continue;
-        }
-        qsizetype end = i;
-        while (end < text.size() && !isCellDigit(text[end])) ++end;
-        const QString stretch = text.mid(i, end - i);
-        run(stretch, false, metrics.horizontalAdvance(stretch));
-        i = end;
-    }
-}
-
 }  // namespace
-
-double tabularDigitsWidth(const QFont& font, const QString& text) {
-    double width = 0;
-    forEachTabularRun(QFontMetricsF(font), text, [&](const QString&, bool, double w) { width += w; });
-    return width;
-}
-
-void drawTabularDigits(QPainter& painter, const QRectF& frame, Qt::Alignment alignment, const QString& text) {
-    const QFontMetricsF metrics(painter.font());
-    const double width = tabularDigitsWidth(painter.font(), text);
-    double x = frame.left();
-    if (alignment & Qt::AlignHCenter) x = frame.center().x() - width / 2;
-    else if (alignment & Qt::AlignRight) x = frame.right() - width;
-    forEachTabularRun(metrics, text, [&](const QString& run, bool digit, double w) {
-        const Qt::Alignment place = Qt::AlignVCenter | (digit ? Qt::AlignHCenter : Qt::AlignLeft);
-        painter.drawText(QRectF(x, frame.top(), w, frame.height()), static_cast<int>(place) | Qt::TextDontClip, run);
-        x += w;
-    });
-}
 
 OverlayPaintMode overlayPaintMode(const platform::CompositingManager& compositor) {
     return compositor.running() ? OverlayPaintMode::translucent : OverlayPaintMode::opaque;

@@ -70,14 +70,6 @@ struct PillButton {
 double pillWidth(const PillButton& button);
 void paintPill(QPainter& painter, const QRectF& frame, const PillButton& button);
 
-// Text whose digits each sit centred in a cell as wide as the font's widest digit, so a number
-// that changes while shown (a size being dragged, the elapsed time) keeps its width. Qt 6.4 has
-// no call for the font's own tabular figures.
-double tabularDigitsWidth(const QFont& font, const QString& text);
-// Draws `text` so, in the painter's font, vertically centred in `frame` and placed
-// horizontally by the alignment's horizontal part.
-void drawTabularDigits(QPainter& painter, const QRectF& frame, Qt::Alignment alignment, const QString& text);
-
 // The dark panel behind the control bar and the tray.
 void paintTraySurface(QPainter& painter, const QRectF& frame);
 QPainterPath continuousRoundedRect(const QRectF& rect, double radius);

@@ -17,6 +17,7 @@
 
 #include "capture/capture_input_controls.hpp"
 #include "platform/desktop/symbol_painter.hpp"
+#include "platform/desktop/tabular_digits_label.hpp"
 #include "selection/camera_overlay_presenter.hpp"
 #include "selection/capture_target_outline.hpp"
 #include "selection/screen_selection_cursor_catalog.hpp"
@@ -434,8 +435,8 @@ void SelectionControlBar::paintEvent(QPaintEvent*) {
     painter.setPen(QColor::fromRgbF(0.96f, 0.96f, 0.96f));
     painter.setFont(labelFont(12, true));
     const QString label = QString::fromStdString(model_->targetLabel());
-    if (tabularDigitsWidth(painter.font(), label) <= labelRect_.width()) {
-        drawTabularDigits(painter, labelRect_, Qt::AlignCenter, label);
+    if (platform::tabularDigitsWidth(painter.font(), label) <= labelRect_.width()) {
+        platform::drawTabularDigits(painter, labelRect_, Qt::AlignCenter, label);
         return;
     }
     painter.drawText(labelRect_, Qt::AlignCenter,
@@ -497,7 +498,7 @@ QRectF SelectionOverlayView::targetLabelRect() const {
     if (!r || model_->mode() == CaptureMode::screen) return {};
     const Rect d = model_->displayFrame();
     const QFontMetricsF metrics(labelFont(11, false));
-    const double w = tabularDigitsWidth(labelFont(11, false), QString::fromStdString(model_->targetLabel())) + 14;
+    const double w = platform::tabularDigitsWidth(labelFont(11, false), QString::fromStdString(model_->targetLabel())) + 14;
     const double h = metrics.height() + 8;
     const double top = r->minY() - d.minY();
     const double y = top >= kLabelRoomAbove ? top - kLabelAbove : std::max(model_->menuBarHeight() + 8, top + 12);
@@ -527,7 +528,7 @@ void SelectionOverlayView::paintEvent(QPaintEvent*) {
         painter.fillPath(continuousRoundedRect(label, 6), OverlayColours::black(0.66));
         painter.setPen(Qt::white);
         painter.setFont(labelFont(11, false));
-        drawTabularDigits(painter, label, Qt::AlignCenter, QString::fromStdString(model_->targetLabel()));
+        platform::drawTabularDigits(painter, label, Qt::AlignCenter, QString::fromStdString(model_->targetLabel()));
     }
 }
 

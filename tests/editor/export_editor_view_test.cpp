@@ -22,6 +22,7 @@
 #include "editor/export_progress_sheet.hpp"
 #include "editor/floating_trim_preview_window.hpp"
 #include "null_editor.hpp"
+#include "support/proportional_digits_font.hpp"
 #include "support/screenshot_writer.hpp"
 
 using namespace yux;
@@ -82,6 +83,8 @@ TEST(ExportEditorView, TransportFollowsTheSectionUnderThePlayhead) {
 // the volume and the badge are in the monospaced face; the sidebar's values in the body face,
 // each digit in a cell of one width.
 TEST(ExportEditorView, ChangingNumbersAreSetInAFixedWidthFont) {
+    test::ProportionalDigitsFont face;
+    ASSERT_TRUE(face.digitsDiffer());
     ViewHarness h;
     ExportEditorView view(h.session, [] {});
     struct Row {
@@ -219,6 +222,51 @@ TEST(EditorSidebar, TheExportNoteIsCutToTwoLines) {
     EXPECT_TRUE(lines[0].startsWith("Re-encode · camera"));
     EXPECT_TRUE(lines[1].endsWith(QChar(0x2026)));
     for (const auto& line : lines) EXPECT_LE(QFontMetricsF(font).horizontalAdvance(line), 251) << line.toStdString();
+}
+
+// 18 between the column's elements wherever they fit the window, less only as far as they need
+// and never under 10: "Export…" stays inside the window and nothing above it is squeezed.
+TEST(EditorSidebar, TheColumnKeepsItsSpacingWhereItFitsAndExportStaysInTheWindow) {
+    struct Row {
+        const char* name;
+        bool crowded;  // crop details open and a two-line note, beside two audio sources
+    };
+    for (const Row row : {Row{"crop details closed", false}, Row{"crop details open, two-line note", true}}) {
+        ViewHarness h;
+        ASSERT_EQ(h.session->audioSources().size(), 2u);
+        if (row.crowded) {
+            h.session->setCropEditing(true);
+            h.session->setQuality(0.5);
+            h.session->setScale(0.5);
+            h.session->seek(20);
+            h.session->split();
+            h.session->speed(2);
+        }
+        TrimPreviewWindowController window(h.session);
+        window.show();
+        QApplication::processEvents();
+        auto* sidebar = window.findChild<EditorSidebar*>();
+        ASSERT_NE(sidebar, nullptr);
+        EXPECT_EQ(sidebar->cropDetails()->isVisible(), row.crowded) << row.name;
+        EXPECT_EQ(sidebar->exportNote()->text().count(QLatin1Char('\n')), row.crowded ? 1 : 0) << row.name;
+        const QRect exportButton(sidebar->exportButton()->mapTo(&window, QPoint(0, 0)), sidebar->exportButton()->size());
+        EXPECT_TRUE(window.rect().contains(exportButton)) << row.name;
+
+        auto* column = sidebar->layout();
+        const int spacing = column->spacing();
+        const int room = sidebar->height() - column->sizeHint().height();
+        EXPECT_GE(room, 0) << row.name << ": every element gets the height it asks for";
+        if (!row.crowded) {
+            EXPECT_EQ(spacing, 18);
+            continue;
+        }
+        int shown = 0;
+        for (int i = 0; i < column->count(); ++i) shown += column->itemAt(i)->isEmpty() ? 0 : 1;
+        EXPECT_GE(spacing, 10);
+        EXPECT_LT(spacing, 18);
+        EXPECT_LT(room, shown - 1) << "one point more between the elements would not fit";
+        test::writeScreenshot(window, "trim_window_crowded_sidebar");
+    }
 }
 
 TEST(EditorSidebar, DeleteDuringAnExportKeepsTheWindow) {

@@ -10,6 +10,7 @@
 
 #include "editor/export_progress_sheet.hpp"
 #include "null_editor.hpp"
+#include "support/proportional_digits_font.hpp"
 
 using namespace yux;
 using namespace yux::testing;
@@ -51,6 +52,8 @@ struct SheetHarness : NullEditor {
 }  // namespace
 
 TEST(ExportProgressSheet, FollowsAnExportFromStartToTheFinishedResult) {
+    test::ProportionalDigitsFont face;
+    ASSERT_TRUE(face.digitsDiffer());
     SheetHarness h;
     EXPECT_FALSE(h.sheet->wanted());
     h.session->split();  // two kept sections would need a cut; one split keeps both

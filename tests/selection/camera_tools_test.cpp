@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QSlider>
@@ -95,4 +96,28 @@ TEST(CameraTools, TheFramingButtonFollowsTheMode) {
     // Showing a state never writes it back.
     s.tools.refresh(true);
     EXPECT_EQ(s.changes, 0);
+}
+
+// The strip's buttons are plain: each shows its own background alone, never a panel of the
+// toolkit's under the pointer or while pressed.
+TEST(CameraTools, NoButtonDrawsAPanelUnderThePointerOrWhilePressed) {
+    Strip s;
+    s.tools.show();
+    QApplication::processEvents();
+    const std::pair<const char*, QToolButton*> buttons[] = {
+        {"circle", s.tools.shapeButton(CameraShape::circle)},
+        {"rounded", s.tools.shapeButton(CameraShape::rounded)},
+        {"mirror", s.tools.mirrorButton()},
+        {"crop", s.tools.cropButton()},
+        {"reset", s.tools.resetButton()},
+    };
+    for (const auto& [name, button] : buttons) {
+        const QImage resting = button->grab().toImage();
+        button->setAttribute(Qt::WA_UnderMouse, true);
+        EXPECT_EQ(button->grab().toImage(), resting) << name << " under the pointer";
+        button->setDown(true);
+        EXPECT_EQ(button->grab().toImage(), resting) << name << " pressed";
+        button->setDown(false);
+        button->setAttribute(Qt::WA_UnderMouse, false);
+    }
 }

@@ -17,6 +17,7 @@
 #include "selection/interactive_screen_selection.hpp"
 #include "selection/interactive_tray_overlay_view.hpp"
 #include "selection/selection_test_inputs.hpp"
+#include "support/proportional_digits_font.hpp"
 #include "support/screenshot_writer.hpp"
 
 using namespace yux;
@@ -202,9 +203,8 @@ TEST(SelectionOverlayView, APickerClickChoosesTheModeItWasPressedOn) {
 }
 
 TEST(SelectionOverlayView, NumbersKeepTheirWidthAndThePickerReadsAsThreeCheckedButtons) {
-    // A font whose digits differ in width (of the test desktop's fonts, only this one's do).
-    const QFont before = QApplication::font();
-    QApplication::setFont(QFont(QStringLiteral("D050000L")));
+    test::ProportionalDigitsFont face;
+    ASSERT_TRUE(face.digitsDiffer());
     const DisplayBounds twoPixelsPerPoint{DisplayID{"1"}, 0, 0, 1280, 800, 2560, 1600};
     Overlay o(areaPreference({100, 100, 500, 500}), {}, false, {}, twoPixelsPerPoint);
     const auto labelFor = [&](double side) {
@@ -241,7 +241,6 @@ TEST(SelectionOverlayView, NumbersKeepTheirWidthAndThePickerReadsAsThreeCheckedB
     picker->child(2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(o.model().mode(), CaptureMode::screen);
     expectChecked(2);
-    QApplication::setFont(before);
 }
 
 TEST(SelectionOverlayView, TheApplicationMenuListsEachApplicationOnceByIdentifierAndItsLabelKeepsToOneLine) {
