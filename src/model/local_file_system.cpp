@@ -146,7 +146,7 @@ struct StubbedFileManager {
     }
 };
 
-FileOperations nullOperations(const std::map<std::string, std::string>& files) {
+FileOperations nullOperations(const std::map<std::string, std::string>& files, const std::set<std::string>& failingWrites) {
     auto store = std::make_shared<StubbedFileManager>();
     store->files = files;
     for (const auto& [path, data] : files) store->addAncestors(path);
@@ -177,8 +177,9 @@ FileOperations nullOperations(const std::map<std::string, std::string>& files) {
         if (it == store->files.end()) throw FileError(FileErrorCode::fileReadNoSuchFile, path);
         return it->second;
     };
-    ops.write = [store](const std::string& path, const std::string& data) {
+    ops.write = [store, failingWrites](const std::string& path, const std::string& data) {
         std::lock_guard guard(store->lock);
+        if (failingWrites.contains(path)) throw FileError(FileErrorCode::fileWriteOutOfSpace, path, ENOSPC);
         if (!store->directories.contains(parentOf(path)) || store->directories.contains(path)) {
             throw FileError(FileErrorCode::fileWriteUnknown, path);
         }
@@ -276,8 +277,9 @@ LocalFileSystem::LocalFileSystem() : LocalFileSystem(liveOperations()) {}
 LocalFileSystem::LocalFileSystem(FileOperations operations)
     : operations_(std::move(operations)), removals_(std::make_shared<FileRemovalRecords>()) {}
 
-LocalFileSystem LocalFileSystem::create_null(const std::map<std::string, std::string>& files) {
-    return LocalFileSystem(nullOperations(files));
+LocalFileSystem LocalFileSystem::create_null(const std::map<std::string, std::string>& files,
+                                             const std::set<std::string>& failingWrites) {
+    return LocalFileSystem(nullOperations(files, failingWrites));
 }
 
 void LocalFileSystem::ensureDirectory(const std::string& path) const { operations_.ensureDirectory(expandTilde(path)); }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -85,7 +86,10 @@ std::string expandTilde(const std::string& path);
 class LocalFileSystem : public FileSystemBoundary {
 public:
     LocalFileSystem();  // the real disk
-    static LocalFileSystem create_null(const std::map<std::string, std::string>& files = {});
+    // Whole-file writes of the paths in `failingWrites` fail as on a full disk; appends to them
+    // go through.
+    static LocalFileSystem create_null(const std::map<std::string, std::string>& files = {},
+                                       const std::set<std::string>& failingWrites = {});
 
     void ensureDirectory(const std::string& path) const override;
     bool fileExists(const std::string& path) const override;
