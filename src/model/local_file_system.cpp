@@ -69,6 +69,10 @@ FileOperations liveOperations() {
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
     };
+    ops.mayExist = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+    };
     ops.read = [](const std::string& path) {
         try {
             return platform::readFileContents(path);
@@ -171,6 +175,7 @@ FileOperations nullOperations(const std::map<std::string, std::string>& files, c
         std::lock_guard guard(store->lock);
         return store->files.contains(path);
     };
+    ops.mayExist = ops.exists;
     ops.read = [store](const std::string& path) {
         std::lock_guard guard(store->lock);
         auto it = store->files.find(path);
@@ -289,6 +294,8 @@ bool LocalFileSystem::fileExists(const std::string& path) const { return operati
 bool LocalFileSystem::regularFileExists(const std::string& path) const {
     return operations_.isRegularFile(expandTilde(path));
 }
+
+bool LocalFileSystem::mayExist(const std::string& path) const { return operations_.mayExist(expandTilde(path)); }
 
 std::string LocalFileSystem::readFile(const std::string& path) const { return operations_.read(expandTilde(path)); }
 

@@ -65,6 +65,8 @@ struct FileOperations {
     std::function<void(const std::string&)> ensureDirectory;
     std::function<bool(const std::string&)> exists;
     std::function<bool(const std::string&)> isRegularFile;
+    // False only when the path names nothing for certain.
+    std::function<bool(const std::string&)> mayExist;
     std::function<std::string(const std::string&)> read;
     std::function<void(const std::string&, const std::string&)> write;
     std::function<void(const std::string&, const std::string&)> append;
@@ -94,6 +96,9 @@ public:
     void ensureDirectory(const std::string& path) const override;
     bool fileExists(const std::string& path) const override;
     bool regularFileExists(const std::string& path) const override;
+    // False only when nothing is at the path for certain (ENOENT, ENOTDIR): a path that cannot be
+    // looked at (EACCES, EIO, a loop of links) may still hold a file.
+    bool mayExist(const std::string& path) const;
     std::string readFile(const std::string& path) const;
     // Replaces the whole content; on disk through a temporary file renamed over the target, so
     // a failed write leaves the old file whole.
