@@ -1,6 +1,7 @@
 #include "automation/live_automation_services.hpp"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "editor/recording_sources.hpp"
 #include "model/app_error.hpp"
@@ -75,6 +76,11 @@ QCoro::Task<RecordedTracks> LiveRecordingJobServices::loadTracks(std::string mov
     // Our movies carry no display rotation: the picture is stored upright.
     tracks.screenNaturalSize = Size{static_cast<double>(screen->track->width), static_cast<double>(screen->track->height)};
     co_return tracks;
+}
+
+QCoro::Task<bool> LiveRecordingJobServices::movieExists(std::string moviePath) {
+    std::error_code error;
+    co_return std::filesystem::is_regular_file(moviePath, error);
 }
 
 std::shared_ptr<LiveAutomation> LiveAutomation::create(LiveAutomationServices services,

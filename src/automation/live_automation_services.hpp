@@ -72,6 +72,7 @@ public:
     QCoro::Task<std::string> showCameraOverlay(CaptureTarget target, std::vector<DisplayBounds> displays) override;
     void hideCameraOverlay() override;
     QCoro::Task<RecordedTracks> loadTracks(std::string moviePath) override;
+    QCoro::Task<bool> movieExists(std::string moviePath) override;
 
 private:
     LiveAutomationServices services_;

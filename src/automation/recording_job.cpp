@@ -126,11 +126,14 @@ QCoro::Task<std::optional<std::string>> RecordingJob::keepOwnTake(bool cancelled
         stopIssued_ = true;
         auto stopping = session_->stopForAutomation(started_->sessionID);
         const bool stopped = (co_await std::move(stopping)).has_value();
-        // A stop that fails keeps its take in the session's failed state.
-        if (stopped) {
-            auto keeping = session_->keepPendingRecording(path);
-            co_await std::move(keeping);
+        // A stop that fails keeps its take in the session's failed state, if it has one.
+        if (!stopped) {
+            // Named first: g++ 12 destroys the temporaries of an awaited call twice.
+            auto looking = keptIfThere(path);
+            co_return co_await std::move(looking);
         }
+        auto keeping = session_->keepPendingRecording(path);
+        co_await std::move(keeping);
         co_return path;
     }
     if (const auto* artifact = state.pendingArtifact()) {
@@ -145,15 +148,31 @@ QCoro::Task<std::optional<std::string>> RecordingJob::keepOwnTake(bool cancelled
         co_return std::nullopt;
     }
     // The quit's stop is under way, or failed and so kept the take itself; the quit notes a
-    // pending take for the next start.
-    if (quit && (state.isStopping() || state.failure() != nullptr)) co_return path;
-    // After the job's own stop: a stop that failed keeps the take itself, a failed export still
-    // holds it pending.
+    // pending take for the next start. Told only once that stop has ended (the quit path's
+    // deadline bounds the wait), and only while the movie is there.
+    if (quit && (state.isStopping() || state.failure() != nullptr)) {
+        while (session_->state().isStopping()) {
+            // Not the job's token: a quit cancels it, and this wait is the quit's.
+            auto pause = sleep_(kPollInterval, platform::CancelToken{});
+            co_await std::move(pause);
+        }
+        auto looking = keptIfThere(path);
+        co_return co_await std::move(looking);
+    }
+    // After the job's own stop: a failed export still holds the take pending, a stop that failed
+    // keeps the take itself.
     if (state.failure() != nullptr && stopIssued_) {
         auto keeping = session_->keepPendingRecording(path);
-        co_await std::move(keeping);
-        co_return path;
+        if (co_await std::move(keeping)) co_return path;
+        auto looking = keptIfThere(path);
+        co_return co_await std::move(looking);
     }
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<std::string>> RecordingJob::keptIfThere(std::string path) {
+    auto looking = services_->movieExists(path);
+    if (co_await std::move(looking)) co_return path;
     co_return std::nullopt;
 }
 

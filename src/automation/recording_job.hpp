@@ -69,6 +69,8 @@ public:
     virtual void hideCameraOverlay() = 0;
     // Throws outputFinalizationFailed("Screen source missing") without a screen track.
     virtual QCoro::Task<RecordedTracks> loadTracks(std::string moviePath) = 0;
+    // Whether the recorded movie is on disk (a capture without a single picture removes its own).
+    virtual QCoro::Task<bool> movieExists(std::string moviePath) = 0;
 };
 
 class RecordingJob {
@@ -101,6 +103,8 @@ private:
     // For an ending its client did not ask for: the job's take, once it has pictures, is kept on
     // disk and the session let go of it. Answers where it is kept, if the job knows it is.
     QCoro::Task<std::optional<std::string>> keepOwnTake(bool cancelled, bool quit);
+    // After a stop that failed, the take is kept only while its movie is there.
+    QCoro::Task<std::optional<std::string>> keptIfThere(std::string path);
     QCoro::Task<void> log(std::string line);
 
     RecordingAutomation& runner_;

@@ -69,6 +69,10 @@ FileOperations liveOperations() {
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
     };
+    ops.mayExist = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+    };
     ops.read = [](const std::string& path) {
         try {
             return platform::readFileContents(path);
@@ -146,7 +150,7 @@ struct StubbedFileManager {
     }
 };
 
-FileOperations nullOperations(const std::map<std::string, std::string>& files) {
+FileOperations nullOperations(const std::map<std::string, std::string>& files, const std::set<std::string>& failingWrites) {
     auto store = std::make_shared<StubbedFileManager>();
     store->files = files;
     for (const auto& [path, data] : files) store->addAncestors(path);
@@ -171,14 +175,16 @@ FileOperations nullOperations(const std::map<std::string, std::string>& files) {
         std::lock_guard guard(store->lock);
         return store->files.contains(path);
     };
+    ops.mayExist = ops.exists;
     ops.read = [store](const std::string& path) {
         std::lock_guard guard(store->lock);
         auto it = store->files.find(path);
         if (it == store->files.end()) throw FileError(FileErrorCode::fileReadNoSuchFile, path);
         return it->second;
     };
-    ops.write = [store](const std::string& path, const std::string& data) {
+    ops.write = [store, failingWrites](const std::string& path, const std::string& data) {
         std::lock_guard guard(store->lock);
+        if (failingWrites.contains(path)) throw FileError(FileErrorCode::fileWriteOutOfSpace, path, ENOSPC);
         if (!store->directories.contains(parentOf(path)) || store->directories.contains(path)) {
             throw FileError(FileErrorCode::fileWriteUnknown, path);
         }
@@ -276,8 +282,9 @@ LocalFileSystem::LocalFileSystem() : LocalFileSystem(liveOperations()) {}
 LocalFileSystem::LocalFileSystem(FileOperations operations)
     : operations_(std::move(operations)), removals_(std::make_shared<FileRemovalRecords>()) {}
 
-LocalFileSystem LocalFileSystem::create_null(const std::map<std::string, std::string>& files) {
-    return LocalFileSystem(nullOperations(files));
+LocalFileSystem LocalFileSystem::create_null(const std::map<std::string, std::string>& files,
+                                             const std::set<std::string>& failingWrites) {
+    return LocalFileSystem(nullOperations(files, failingWrites));
 }
 
 void LocalFileSystem::ensureDirectory(const std::string& path) const { operations_.ensureDirectory(expandTilde(path)); }
@@ -287,6 +294,8 @@ bool LocalFileSystem::fileExists(const std::string& path) const { return operati
 bool LocalFileSystem::regularFileExists(const std::string& path) const {
     return operations_.isRegularFile(expandTilde(path));
 }
+
+bool LocalFileSystem::mayExist(const std::string& path) const { return operations_.mayExist(expandTilde(path)); }
 
 std::string LocalFileSystem::readFile(const std::string& path) const { return operations_.read(expandTilde(path)); }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -64,6 +65,8 @@ struct FileOperations {
     std::function<void(const std::string&)> ensureDirectory;
     std::function<bool(const std::string&)> exists;
     std::function<bool(const std::string&)> isRegularFile;
+    // False only when the path names nothing for certain.
+    std::function<bool(const std::string&)> mayExist;
     std::function<std::string(const std::string&)> read;
     std::function<void(const std::string&, const std::string&)> write;
     std::function<void(const std::string&, const std::string&)> append;
@@ -85,11 +88,17 @@ std::string expandTilde(const std::string& path);
 class LocalFileSystem : public FileSystemBoundary {
 public:
     LocalFileSystem();  // the real disk
-    static LocalFileSystem create_null(const std::map<std::string, std::string>& files = {});
+    // Whole-file writes of the paths in `failingWrites` fail as on a full disk; appends to them
+    // go through.
+    static LocalFileSystem create_null(const std::map<std::string, std::string>& files = {},
+                                       const std::set<std::string>& failingWrites = {});
 
     void ensureDirectory(const std::string& path) const override;
     bool fileExists(const std::string& path) const override;
     bool regularFileExists(const std::string& path) const override;
+    // False only when nothing is at the path for certain (ENOENT, ENOTDIR): a path that cannot be
+    // looked at (EACCES, EIO, a loop of links) may still hold a file.
+    bool mayExist(const std::string& path) const;
     std::string readFile(const std::string& path) const;
     // Replaces the whole content; on disk through a temporary file renamed over the target, so
     // a failed write leaves the old file whole.

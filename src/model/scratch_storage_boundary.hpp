@@ -16,8 +16,8 @@ public:
     virtual ~ScratchStorageBoundary() = default;
     virtual QCoro::Task<ScratchReservation> reserveScratchDestination(QUuid sessionID) = 0;
     virtual QCoro::Task<void> deleteScratchFile(std::string filePath) = 0;
-    // Whether anything is at the path; never throws. A capture that ends without a single
-    // picture removes its movie.
+    // False only when nothing is at the path for certain; never throws. A capture that ends
+    // without a single picture removes its movie.
     virtual QCoro::Task<bool> scratchFileExists(std::string filePath) = 0;
 };
 

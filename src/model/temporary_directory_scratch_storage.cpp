@@ -72,7 +72,8 @@ QCoro::Task<void> TemporaryDirectoryScratchStorage::deleteScratchFile(std::strin
 }
 
 QCoro::Task<bool> TemporaryDirectoryScratchStorage::scratchFileExists(std::string filePath) {
-    co_return fileSystem_.fileExists(filePath);
+    // A movie that cannot be looked at now (EACCES, EIO) is not gone: its marker stays.
+    co_return fileSystem_.mayExist(filePath);
 }
 
 QCoro::Task<std::int64_t> LocalRecordingScratchFileSizeReader::byteSize(std::string filePath) {

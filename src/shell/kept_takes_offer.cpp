@@ -2,9 +2,23 @@
 
 #include <optional>
 
+#include "editor/worker_task.hpp"
 #include "model/log_text.hpp"
+#include "platform/media/media_asset.hpp"
 
 namespace yux {
+
+QCoro::Task<bool> KeptTakesOffer::movieHoldsNothing(std::string moviePath) {
+    auto probe = [moviePath] {
+        try {
+            return platform::MediaAsset::holdsNoSample(moviePath);
+        } catch (const std::exception&) {
+            return false;  // unreadable (EIO, EACCES, damaged): kept for the user
+        }
+    };
+    auto probing = onWorkerThread(std::move(probe));
+    co_return co_await probing;
+}
 
 QCoro::Task<void> KeptTakesOffer::run(std::vector<std::string> markerFiles) const {
     // A copy: the caller may drop this object while a window is open.
@@ -25,6 +39,15 @@ QCoro::Task<void> KeptTakesOffer::run(std::vector<std::string> markerFiles) cons
             failure = logErrorText(std::current_exception());
         }
         if (failure) {
+            // Nothing was recorded into it: nothing to offer, now or at any later start.
+            if (offer.holdsNothing) {
+                // Named first: g++ 12 destroys the temporaries of an awaited call twice.
+                auto looking = offer.holdsNothing(take.scratchPath);
+                if (co_await std::move(looking)) {
+                    auto removing = offer.markers.removeEmptyTake(take.scratchPath);
+                    if (co_await std::move(removing)) continue;
+                }
+            }
             if (offer.debugLog) {
                 co_await offer.debugLog->append("app_startup_pending_failed scratch=" + take.scratchPath +
                                                 " error=" + *failure);

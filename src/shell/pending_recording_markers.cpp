@@ -117,6 +117,23 @@ QCoro::Task<void> PendingRecordingMarkers::setAside(std::string scratchPath, std
     co_await log(moveAside(markerPath(scratchPath), reason));
 }
 
+QCoro::Task<bool> PendingRecordingMarkers::removeEmptyTake(std::string scratchPath) const {
+    const std::string marker = markerPath(scratchPath);
+    std::string line = "pending_take_removed scratch=" + scratchPath + " marker=" + marker + " reason=no_samples";
+    bool removed = false;
+    try {
+        fileSystem_.removeRegularFile(scratchPath);
+        removed = true;
+        fileSystem_.removeRegularFile(marker);
+    } catch (const std::exception& error) {
+        // A marker left without its movie goes at the next start.
+        line = (removed ? "pending_marker_failed path=" + marker : "pending_take_failed scratch=" + scratchPath) +
+               " error=" + error.what();
+    }
+    co_await log(std::move(line));
+    co_return removed;
+}
+
 std::vector<std::string> PendingRecordingMarkers::presentIn(const std::string& scratchDirectory) {
     std::error_code error;
     std::vector<std::string> files;

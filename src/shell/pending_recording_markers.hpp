@@ -52,6 +52,9 @@ public:
     // For a marker whose take could not be taken back: moved aside so the next start does not try
     // again, its movie kept where it is. Logged with `reason`.
     QCoro::Task<void> setAside(std::string scratchPath, std::string reason) const;
+    // For a take whose movie holds nothing (killed before its first fragment): removes the movie,
+    // then its marker, each only as a regular file; logged. Answers false when the movie stays.
+    QCoro::Task<bool> removeEmptyTake(std::string scratchPath) const;
 
 private:
     QCoro::Task<void> log(std::string line) const;

@@ -167,6 +167,7 @@ int YuxApp::main(int argc, char** argv) {
         .adopt = [orchestrator](KeptTakesOffer::Marker take) {
             return orchestrator->adoptPendingRecording(std::move(take.scratchPath), take.createdAt);
         },
+        .holdsNothing = &KeptTakesOffer::movieHoldsNothing,
         .present = [root] { return presentAdopted(root); },
         .quitting = [&quit] { return quit.isQuitting(); },
     };

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "model/app_error.hpp"
@@ -37,6 +39,7 @@ public:
     std::optional<RecordingPreset> exportedProfile;
     std::function<void()> onPublish;
     std::optional<AppError> publishFailure;
+    std::optional<AppError> stopFailure;
 
     RecordingSessionState state() const override { return current; }
     QCoro::Task<std::optional<ActiveSessionInfo>> startAutomation(CaptureTarget, Prepare prepare) override {
@@ -54,6 +57,10 @@ public:
     }
     QCoro::Task<std::optional<PendingRecordingArtifact>> stopForAutomation(QUuid) override {
         calls.push_back("stop");
+        if (stopFailure) {
+            current = RecordingSessionState::failed(*stopFailure);
+            co_return std::nullopt;
+        }
         PendingRecordingArtifact artifact("/scratch/take.mov", Date(), 3, 1000, RecordingCaptureDiagnostics{},
                                           RecordingPresetCatalog::builtIn(), RecordingPresetCatalog::highID);
         current = RecordingSessionState::pendingTrim(artifact);
@@ -121,6 +128,8 @@ public:
         co_return RecordedTracks{{{1, RecordingSourceKind::screen}, {2, RecordingSourceKind::systemAudio}},
                                  Size{1920, 1080}, TrackTransform{}};
     }
+    std::set<std::string> movies = {"/scratch/take.mov"};
+    QCoro::Task<bool> movieExists(std::string path) override { co_return movies.contains(path); }
 };
 
 class JobTest : public ::testing::Test {
@@ -327,16 +336,40 @@ TEST_F(JobTest, EveryEndingButTheClientsCancelKeepsTheTake) {
              };
          },
          {"start"}, Phase::cancelled, "Recording cancelled." + kept},
-        // The quit's own stop, seen by the job before its cancellation comes.
+        // The quit's own stop, seen by the job before its cancellation comes: told once it ended.
         {"a quit stopping the take",
          [&](platform::CancelToken&) {
              onSleep = [&] {
-                 if (sleeps != 2) return;
-                 quitting = true;
-                 session->current = RecordingSessionState::stopping();
+                 if (sleeps == 2) {
+                     quitting = true;
+                     session->current = RecordingSessionState::stopping();
+                 }
+                 if (sleeps == 4) session->current = RecordingSessionState::pendingTrim(stoppedByQuit);
              };
          },
          {"start"}, Phase::cancelled, "Recording cancelled." + kept},
+        {"a quit whose stop ends without a movie",
+         [&](platform::CancelToken&) {
+             onSleep = [&] {
+                 if (sleeps == 2) {
+                     quitting = true;
+                     session->current = RecordingSessionState::stopping();
+                 }
+                 if (sleeps != 4) return;
+                 services->movies.clear();
+                 session->current = RecordingSessionState::failed(AppError::outputFinalizationFailed("no video"));
+             };
+         },
+         {"start"}, Phase::cancelled, "Recording cancelled"},
+        {"a quit while recording whose stop fails without a movie",
+         [&](platform::CancelToken& token) {
+             session->stopFailure = AppError::outputFinalizationFailed("no video");
+             services->movies.clear();
+             onSleep = [&] {
+                 if (sleeps == 2) token.cancel();
+             };
+         },
+         {"start", "stop"}, Phase::cancelled, "Recording cancelled"},
         {"a quit whose stop left the take pending",
          [&](platform::CancelToken&) {
              onSleep = [&] {
@@ -373,6 +406,7 @@ TEST_F(JobTest, EveryEndingButTheClientsCancelKeepsTheTake) {
     };
     for (const auto& test : cases) {
         *session = FakeSession{};
+        services->movies = {"/scratch/take.mov"};
         sleeps = 0;
         onSleep = nullptr;
         quitting = false;

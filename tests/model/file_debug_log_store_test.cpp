@@ -187,4 +187,13 @@ TEST(FileDebugLogStore, TrackerHoldsOnlyStoredMessagesAfterItWasMade) {
     auto failingTracker = failing.track_messages();
     failing.appendNow("lost");  // the folder cannot be made: silently dropped
     EXPECT_TRUE(failingTracker->messages().empty());
+
+    // The line is appended but the trim cannot rewrite the file: not reported as stored.
+    const std::string full = "/full/log.jsonl";
+    auto untrimmable = LocalFileSystem::create_null({{full, log.serialize("old") + "\n"}}, {full});
+    FileDebugLogStore cut(full, untrimmable, 1, fixedNow);
+    auto cutTracker = cut.track_messages();
+    cut.appendNow("untrimmed");
+    EXPECT_EQ(linesOf(untrimmable.readFile(full)).size(), 2u);
+    EXPECT_TRUE(cutTracker->messages().empty());
 }

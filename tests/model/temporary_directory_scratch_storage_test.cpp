@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "model/app_error.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
@@ -82,6 +84,29 @@ TEST(TemporaryDirectoryScratchStorageOnDisk, AFolderOrALinkPassedForDeletionSurv
     EXPECT_EQ(yux::testing::readWholeFile(outside), "keep");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_TRUE(std::filesystem::is_directory(base));
+}
+
+// Only a movie that is gone for certain lets its marker go; one that cannot be looked at now
+// (here a loop of links: ELOOP, as EACCES or EIO would) may still be there.
+TEST(TemporaryDirectoryScratchStorageOnDisk, AMovieIsGoneOnlyWhenNothingIsThereForCertain) {
+    TemporaryDirectory folder;
+    auto storage = TemporaryDirectoryScratchStorage::create(LocalFileSystem(), folder.path().string());
+    const auto movie = folder.path() / "take.mov";
+    writeWholeFile(movie, "moov");
+    const auto loop = folder.path() / "loop.mov";
+    std::filesystem::create_symlink(loop, loop);
+    struct stat info {};
+    ASSERT_NE(::stat(loop.c_str(), &info), 0);
+    ASSERT_EQ(errno, ELOOP);
+    const std::pair<std::filesystem::path, bool> cases[] = {
+        {movie, true},
+        {folder.path() / "gone.mov", false},  // ENOENT
+        {movie / "inside.mov", false},        // ENOTDIR
+        {loop, true},
+    };
+    for (const auto& [path, there] : cases) {
+        EXPECT_EQ(waitForTask(storage->scratchFileExists(path.string())), there) << path;
+    }
 }
 
 TEST(TemporaryDirectoryScratchStorage, AFolderThatCannotBeMadeIsUnavailable) {

@@ -134,6 +134,45 @@ public:
     }
 };
 
+// A window whose Save exports the whole take and closes saved, or failed with the save's error.
+class SavingWindow : public TrimPreviewBoundary {
+public:
+    QCoro::Task<TrimPreviewOutcome> presentTrimPreview(PendingRecordingArtifact, TrimPreviewSaveHandling* save) override {
+        std::optional<AppError> failure;
+        try {
+            // Named first: g++ 12 destroys the temporaries of an awaited call twice.
+            auto saving = save->saveTrimPreview(whole(), high(), {});
+            co_await std::move(saving);
+        } catch (const AppError& error) {
+            failure = error;
+        }
+        co_return failure ? TrimPreviewOutcome::failed(*failure) : TrimPreviewOutcome::saved();
+    }
+};
+
+// The take goes only once its export is whole on disk (the pipeline returns after the commit's
+// syncs); an export whose commit failed keeps it.
+TEST(RecordingExportSession, TheTakeIsDeletedOnlyAfterItsExportIsCommitted) {
+    for (const bool commitFails : {false, true}) {
+        SCOPED_TRACE(commitFails ? "a failed commit" : "a whole commit");
+        SessionWorld w;
+        auto session = openTake(w);
+        if (commitFails) {
+            w.trim->exportFailure = std::make_exception_ptr(std::runtime_error("Cannot write: Input/output error"));
+        }
+        SavingWindow window;
+        w.gates.hold("exportTrimmedSegment");
+        auto presenting = session->presentPreview(&window, session.get());
+        EXPECT_TRUE(w.scratch->deleted.empty()) << "deleted while its export was being written";
+        w.gates["exportTrimmedSegment"].open();
+        const auto outcome = waitForTask(std::move(presenting));
+        EXPECT_EQ(outcome, commitFails ? TrimPreviewOutcome::failed(AppError::outputFinalizationFailed("publish failed"))
+                                       : TrimPreviewOutcome::saved());
+        EXPECT_EQ(w.scratch->files.count("/scratch/take.mov"), commitFails ? 1u : 0u);
+        EXPECT_EQ(w.trim->destinations.size(), commitFails ? 0u : 1u);
+    }
+}
+
 TEST(RecordingExportSession, AWindowThatCannotDeleteTheTakeReportsThatAsItsOutcome) {
     SessionWorld w;
     auto session = openTake(w);

@@ -882,30 +882,38 @@ TEST(RecordingSessionOrchestrator, AFailedStopNamesAndNotesTheTakeOnlyWhileItsMo
         const char* name;
         bool movieStays;
         const char* failure;
+        // The movie is still there when the next start releases the failed stop.
+        bool movieAtNextStart;
     } cases[] = {
-        {"its movie stays", true, "No space left on device"},
+        {"its movie stays", true, "No space left on device", true},
         // The capture ended without a single picture and removed its movie.
-        {"its movie is gone", false, "Capture produced no video"},
+        {"its movie is gone", false, "Capture produced no video", false},
+        // Deleted by hand between the failed stop and the next start.
+        {"its movie goes before the next start", true, "No space left on device", false},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         SessionWorld w(true);
         w.run(w.session->start());
         const std::string take = w.scratchPath();
-        const auto named = [&](const std::string& failure) {
-            return row.movieStays ? failure + ". What was recorded up to then is kept in " + take + "." : failure;
+        const auto named = [&](const std::string& failure, bool there) {
+            return there ? failure + ". What was recorded up to then is kept in " + take + "." : failure;
         };
         if (!row.movieStays) w.scratch->files.erase(take);
         w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed(row.failure)));
         w.run(w.session->stop());
-        EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(named(row.failure))));
+        EXPECT_EQ(w.stored(),
+                  RecordingSessionState::failed(AppError::outputFinalizationFailed(named(row.failure, row.movieStays))));
         const std::string note = "keep " + take + " at " + std::to_string(w.clock->date.unixSeconds()) + " announced=0";
         EXPECT_EQ(w.keeper->notes, (Lines{note, row.movieStays ? note : "release " + take + " announced=0"}));
 
         // Failing again as the next start releases it.
+        if (!row.movieAtNextStart) w.scratch->files.erase(take);
         w.capture->stopFailures.push_back(std::make_exception_ptr(AppError::outputFinalizationFailed("still stuck")));
         w.run(w.session->start());
-        EXPECT_EQ(w.stored(), RecordingSessionState::failed(AppError::outputFinalizationFailed(named("still stuck"))));
+        EXPECT_EQ(w.stored(),
+                  RecordingSessionState::failed(AppError::outputFinalizationFailed(named("still stuck", row.movieAtNextStart))));
+        EXPECT_EQ(w.keeper->notes.back(), (row.movieAtNextStart ? note : "release " + take + " announced=0"));
     }
 }
 

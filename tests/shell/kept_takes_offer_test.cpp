@@ -16,7 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using platform::waitForTask;
 
-enum class Adopt { taken, busy, unreadable };
+// `empty`: the movie reads and holds no sample (a take killed before its first fragment).
+enum class Adopt { taken, busy, unreadable, empty };
 
 struct Case {
     const char* name;
@@ -24,7 +25,7 @@ struct Case {
     std::map<std::string, Adopt> adopt;
     // The session's state as each window closes, in turn; idle when the list runs out.
     std::vector<RecordingSessionState> closes;
-    // What happened, in order: "adopt <take>", "present", "set aside <take>".
+    // What happened, in order: "adopt <take>", "present", "set aside <take>", "remove <take>".
     std::vector<std::string> expected;
     // Run while the first window is open.
     std::function<void(const fs::path& folder)> meanwhile = {};
@@ -41,6 +42,10 @@ TEST(KeptTakesOfferTest, TakesAreOfferedNewestFirstUntilAWindowFailsOrTheUserMov
          {{"mid", Adopt::unreadable}},
          {},
          {"adopt new", "present", "adopt mid", "set aside mid", "adopt old", "present"}},
+        {"a take that holds nothing",
+         {{"mid", Adopt::empty}},
+         {},
+         {"adopt new", "present", "adopt mid", "remove mid", "adopt old", "present"}},
         {"a recording started as the window closed", {}, {RecordingSessionState::selecting()}, {"adopt new", "present"}},
         {"a session busy with the user's recording", {{"mid", Adopt::busy}}, {}, {"adopt new", "present", "adopt mid"}},
         {"a take whose movie went while the first window was open",
@@ -80,10 +85,14 @@ TEST(KeptTakesOfferTest, TakesAreOfferedNewestFirstUntilAWindowFailsOrTheUserMov
                 if (events.back() == test.quitDuring) quitting = true;
                 EXPECT_EQ(take.createdAt, kept.at(stem));
                 const auto answer = test.adopt.find(stem);
-                if (answer != test.adopt.end() && answer->second == Adopt::unreadable) {
+                if (answer != test.adopt.end() && (answer->second == Adopt::unreadable || answer->second == Adopt::empty)) {
                     throw AppError::outputFinalizationFailed("Invalid media duration");
                 }
                 co_return answer == test.adopt.end() || answer->second == Adopt::taken;
+            },
+            .holdsNothing = [&](std::string movie) -> QCoro::Task<bool> {
+                const auto answer = test.adopt.find(fs::path(movie).stem().string());
+                co_return answer != test.adopt.end() && answer->second == Adopt::empty;
             },
             .present = [&]() -> QCoro::Task<RecordingSessionState> {
                 events.push_back("present");
@@ -95,6 +104,11 @@ TEST(KeptTakesOfferTest, TakesAreOfferedNewestFirstUntilAWindowFailsOrTheUserMov
             .quitting = [&] { return quitting; },
         };
         log->watch([&](const std::string& line) {
+            const std::string removed = "pending_take_removed scratch=";
+            if (line.starts_with(removed)) {
+                const fs::path movie = line.substr(removed.size(), line.find(" marker=") - removed.size());
+                events.push_back("remove " + movie.stem().string());
+            }
             const std::string start = "pending_marker_set_aside path=";
             if (!line.starts_with(start)) return;
             const fs::path marker = line.substr(start.size(), line.find(" moved_to=") - start.size());
@@ -107,6 +121,10 @@ TEST(KeptTakesOfferTest, TakesAreOfferedNewestFirstUntilAWindowFailsOrTheUserMov
         // its movie.
         EXPECT_TRUE(fs::exists(dir / "now.pending.json"));
         for (const auto& [stem, answer] : test.adopt) {
+            if (answer == Adopt::empty) {
+                EXPECT_FALSE(fs::exists(movie(stem)));
+                EXPECT_FALSE(fs::exists(dir / (stem + ".pending.json")));
+            }
             if (answer == Adopt::unreadable) {
                 EXPECT_TRUE(fs::exists(movie(stem)));
                 EXPECT_FALSE(fs::exists(dir / (stem + ".pending.json")));

@@ -122,6 +122,8 @@ int copyIntoNewFile(const std::filesystem::path& from, const std::filesystem::pa
             error = failure.code().value();
         }
     }
+    // On disk before the caller removes the original.
+    if (error == 0 && ::fdatasync(target.fd) != 0) error = errno;
     if (error == 0 && ::close(target.release()) != 0) error = errno;
     if (error != 0) ::unlink(to.c_str());
     return error;

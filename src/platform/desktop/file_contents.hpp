@@ -55,7 +55,8 @@ struct NoReplaceOperations {
     std::function<int(const std::filesystem::path& from, const std::filesystem::path& to)> renameNoReplace;
     std::function<int(const std::filesystem::path& from, const std::filesystem::path& to)> link;
     std::function<int(const std::filesystem::path& path)> unlink;
-    // Copies the file into `to`, created with O_EXCL; a partial copy is removed again.
+    // Copies the file into `to`, created with O_EXCL, and syncs the copy; a partial or unsynced
+    // copy is removed again.
     std::function<int(const std::filesystem::path& from, const std::filesystem::path& to)> copyExclusive;
 
     static NoReplaceOperations live();

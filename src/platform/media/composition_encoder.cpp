@@ -131,9 +131,11 @@ void CompositionEncoder::encode(const std::string& sourcePath, const std::string
     CompositionAudioMixer mixer(sourcePath, composition, settings.volumes);
     if (mixer.hasAudio() && !canEncodeAudio()) throw MediaFailure("Audio encoder unavailable", "no AAC encoder", true);
 
-    // Written under the temporary's name, when there is one, until whole.
+    // Written under the temporary's name, when there is one, until whole, and on disk before
+    // the caller goes on to delete its take.
     ExclusiveOutputFile file(temporaryPath.empty() ? destinationPath : temporaryPath,
-                             temporaryPath.empty() ? std::string() : destinationPath);
+                             temporaryPath.empty() ? std::string() : destinationPath,
+                             ExclusiveOutputFile::CommitOperations::durable());
     ffmpeg::OutputContext output;
     Output video;
     Output audio;

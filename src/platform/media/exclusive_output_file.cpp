@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -15,7 +16,40 @@ namespace yux::platform {
 namespace {
 // Big enough that the muxer's small header and index writes do not each become a system call.
 constexpr int kIoBufferBytes = 1 << 16;
+
+// A file system without folder syncs keeps the name as well as it can; that is no failure.
+bool folderSyncNotOffered(int error) { return error == EINVAL || error == EOPNOTSUPP || error == EROFS; }
+
+std::string folderOf(const std::string& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+bool placeLive(const std::string& from, const std::string& to) { return placeWithoutReplacing(from, to); }
 }  // namespace
+
+ExclusiveOutputFile::CommitOperations ExclusiveOutputFile::CommitOperations::durable() {
+    return {
+        .syncData = [](int descriptor) { return ::fdatasync(descriptor) == 0 ? 0 : errno; },
+        .place = placeLive,
+        .syncFolder =
+            [](const std::string& folder) {
+                const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (descriptor < 0) return errno;
+                const int error = ::fsync(descriptor) == 0 ? 0 : errno;
+                ::close(descriptor);
+                return error;
+            },
+    };
+}
+
+ExclusiveOutputFile::CommitOperations ExclusiveOutputFile::CommitOperations::unsynced() {
+    return {
+        .syncData = [](int) { return 0; },
+        .place = placeLive,
+        .syncFolder = [](const std::string&) { return 0; },
+    };
+}
 
 struct ExclusiveOutputFileCallbacks {
     static int write(void* opaque, std::uint8_t* data, int size) {
@@ -47,8 +81,8 @@ struct ExclusiveOutputFileCallbacks {
     }
 };
 
-ExclusiveOutputFile::ExclusiveOutputFile(std::string path, std::string publishedPath)
-    : path_(std::move(path)), publishedPath_(std::move(publishedPath)) {
+ExclusiveOutputFile::ExclusiveOutputFile(std::string path, std::string publishedPath, CommitOperations operations)
+    : path_(std::move(path)), publishedPath_(std::move(publishedPath)), operations_(std::move(operations)) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd_ < 0) {
         int error = errno;
@@ -86,6 +120,11 @@ void ExclusiveOutputFile::commit() {
         int code = writeFailed_ ? writeErrno_ : AVUNERROR(io_->error);
         throw OutputFileWriteError("Cannot write " + path_ + ": " + std::strerror(code), code);
     }
+    // Whole on disk before it takes its name: after a power cut, the name never stands for a
+    // file cut short.
+    if (const int error = operations_.syncData(fd_); error != 0) {
+        throw OutputFileWriteError("Cannot write " + path_ + ": " + std::strerror(error), error);
+    }
     int descriptor = fd_;
     fd_ = -1;
     if (::close(descriptor) != 0) {
@@ -95,12 +134,19 @@ void ExclusiveOutputFile::commit() {
     if (!publishedPath_.empty()) {
         bool placed = false;
         try {
-            placed = placeWithoutReplacing(path_, publishedPath_);
+            placed = operations_.place(path_, publishedPath_);
         } catch (const std::system_error& failure) {
             const int error = failure.code().value();
             throw OutputFileWriteError("Cannot write " + publishedPath_ + ": " + std::strerror(error), error);
         }
         if (!placed) throw OutputFileExistsError(publishedPath_);
+    }
+    // The name, too, is on disk before the caller relies on it; without that the file is no
+    // export of ours and goes.
+    const std::string& name = publishedPath_.empty() ? path_ : publishedPath_;
+    if (const int error = operations_.syncFolder(folderOf(name)); error != 0 && !folderSyncNotOffered(error)) {
+        if (!publishedPath_.empty()) ::unlink(publishedPath_.c_str());
+        throw OutputFileWriteError("Cannot write " + name + ": " + std::strerror(error), error);
     }
     committed_ = true;
 }

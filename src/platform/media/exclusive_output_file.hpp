@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/media/ffmpeg_support.hpp"
@@ -12,11 +13,29 @@ namespace yux::platform {
 // commit() succeeds (a failed or cancelled write leaves nothing behind).
 class ExclusiveOutputFile {
 public:
+    // What commit() does to put the whole file under its name; tests script it.
+    struct CommitOperations {
+        // fdatasync of the finished file: 0 or the errno.
+        std::function<int(int descriptor)> syncData;
+        // placeWithoutReplacing: false when the name is taken; throws std::system_error.
+        std::function<bool(const std::string& from, const std::string& to)> place;
+        // fsync of the folder that holds the file's name: 0 or the errno.
+        std::function<int(const std::string& folder)> syncFolder;
+
+        // Data and name on disk before commit() returns: an export, whose take may be deleted
+        // right after, must survive a power cut.
+        static CommitOperations durable();
+        // Closed and named only: the scratch movie, whose fragments reach the disk as the system
+        // writes them back, and whose take nothing deletes on the strength of its commit.
+        static CommitOperations unsynced();
+    };
+
     // Throws OutputFileExistsError when anything exists at the path, MediaFailure when the file
     // cannot be created. With `publishedPath`, the file is written at `path` (a temporary the
     // caller named) and takes the name `publishedPath` at commit(), never replacing anything
     // there, so no half-written file ever stands under that name.
-    explicit ExclusiveOutputFile(std::string path, std::string publishedPath = {});
+    explicit ExclusiveOutputFile(std::string path, std::string publishedPath = {},
+                                 CommitOperations operations = CommitOperations::unsynced());
     ~ExclusiveOutputFile();
     ExclusiveOutputFile(const ExclusiveOutputFile&) = delete;
     ExclusiveOutputFile& operator=(const ExclusiveOutputFile&) = delete;
@@ -30,10 +49,12 @@ public:
     // part known to be whole). Never throws.
     void keep(std::int64_t length = -1);
 
-    // Flushes, checks every write and the close of the descriptor; the file is kept from now on.
-    // A short write (a full disk) throws OutputFileWriteError and the file is removed. A taken
-    // published name throws OutputFileExistsError; the temporary is removed and the taken name
-    // left as it is.
+    // Flushes, checks every write, syncs the data, closes the descriptor, gives the file its
+    // published name and syncs the folder that holds the name; the file is kept from now on. A
+    // short write (a full disk) or a failed sync throws OutputFileWriteError and nothing of the
+    // file stays. A folder sync the file system does not offer (EINVAL, EOPNOTSUPP, EROFS) is
+    // no failure. A taken published name throws OutputFileExistsError; the temporary is removed
+    // and the taken name left as it is.
     void commit();
 
     // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.
@@ -44,6 +65,7 @@ private:
 
     std::string path_;
     std::string publishedPath_;
+    CommitOperations operations_;
     int fd_ = -1;
     AVIOContext* io_ = nullptr;
     bool writeFailed_ = false;

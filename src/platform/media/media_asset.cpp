@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <stdexcept>
 
 #include "platform/media/ffmpeg_support.hpp"
 
@@ -75,6 +76,18 @@ MediaAsset MediaAsset::open(const std::string& path) {
         }
     }
     return asset;
+}
+
+bool MediaAsset::holdsNoSample(const std::string& path) {
+    MovieLayout layout;
+    auto input = ffmpeg::openMovie(path, &layout);
+    // The library opens a header cut short as a movie with fewer tracks, or none.
+    if (!layout.movieBoxWhole) throw std::runtime_error("The movie cannot be read: the file ends early.");
+    ffmpeg::Packet packet = ffmpeg::makePacket();
+    const int result = av_read_frame(input.get(), packet.get());
+    if (result == AVERROR_EOF) return true;
+    ffmpeg::checkStep(result, "The movie cannot be read");
+    return false;
 }
 
 void MediaAsset::requireWholeMedia() const {

@@ -22,6 +22,9 @@ struct MediaAsset {
 
     // Throws std::runtime_error when the file cannot be opened or read.
     static MediaAsset open(const std::string& path);
+    // Whether the movie reads and holds no sample in any track, as a take killed before its first
+    // fragment reached the file does. Throws std::runtime_error when it cannot be opened or read.
+    static bool holdsNoSample(const std::string& path);
 
     // Throws std::runtime_error ("The movie cannot be read: the file ends early.") when
     // missingInside, for work that needs the whole movie.

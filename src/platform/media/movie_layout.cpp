@@ -206,6 +206,7 @@ MovieLayout MovieLayout::read(const std::string& path) {
     reader.children(0, reader.size(), [&](const Box& top) {
         if (top.is("moov") && !movieSeen) {
             movieSeen = true;  // the library skips any later one
+            layout.movieBoxWhole = !top.cut;
             readMovie(reader, top, layout, defaults);
         }
         if (!top.is("moof")) return true;

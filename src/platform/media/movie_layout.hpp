@@ -14,6 +14,8 @@ namespace yux::platform {
 // the fragments' own last sample length lets the readers end the track where its samples end.
 struct MovieLayout {
     bool fragmented = false;
+    // The movie box (the header that lists every track) lies whole in the file.
+    bool movieBoxWhole = false;
     // A track of the first movie box has no track header or an ID past 2^31 - 1.
     bool unidentifiedTrack = false;
     // Where a fragment cut short by the end of the file begins (a killed recording): the library

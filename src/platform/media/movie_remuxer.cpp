@@ -52,9 +52,11 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
     const MediaTime sourceDuration = MovieTrackReader(sourcePath).duration();
     std::int64_t sourceSize = input->pb != nullptr ? avio_size(input->pb) : -1;
 
-    // Written under the temporary's name, when there is one, until whole.
+    // Written under the temporary's name, when there is one, until whole, and on disk before
+    // the caller goes on to delete its take.
     ExclusiveOutputFile file(temporaryPath.empty() ? destinationPath : temporaryPath,
-                             temporaryPath.empty() ? std::string() : destinationPath);
+                             temporaryPath.empty() ? std::string() : destinationPath,
+                             ExclusiveOutputFile::CommitOperations::durable());
     AVFormatContext* outRaw = nullptr;
     ffmpeg::checkStep(avformat_alloc_output_context2(&outRaw, nullptr, "mov", destinationPath.c_str()), kWriteStep);
     ffmpeg::OutputContext output(outRaw);

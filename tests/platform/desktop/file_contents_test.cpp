@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -211,6 +213,30 @@ TEST(FileContents, AFileIsPlacedUnderItsNameWithoutEverReplacingOne) {
         EXPECT_EQ(readWholeFile(free), "movie");
         EXPECT_FALSE(fs::exists(from));
     }
+
+    // A copy cut short partway (the file-size limit fails its writes as a full disk would):
+    // nothing stays under the name, and the file stays under its own.
+    const auto big = folder.path() / ".big";
+    const auto cut = folder.path() / "cut.mov";
+    constexpr std::size_t kBigBytes = 3 << 20;
+    writeWholeFile(big, std::string(kBigBytes, 'm'));
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = kBigBytes / 2;  // past the copy's first chunk
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::optional<int> failure;
+    try {
+        yux::platform::placeWithoutReplacing(big, cut, ways[2]);
+    } catch (const std::system_error& error) {
+        failure = error.code().value();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(failure, EFBIG);
+    EXPECT_FALSE(fs::exists(cut));
+    EXPECT_EQ(fs::file_size(big), kBigBytes);
 }
 
 TEST(FileContents, FailureCausesInPlainWords) {

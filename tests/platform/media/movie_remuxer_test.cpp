@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/async/errors.hpp"
+#include "platform/desktop/file_contents.hpp"
 #include "platform/media/composition_encoder.hpp"
 #include "platform/media/edit_composition.hpp"
 #include "platform/media/exclusive_output_file.hpp"
@@ -130,6 +131,77 @@ TEST(ExclusiveOutputFile, KeepsTheFileOnlyWhenCommitted) {
     EXPECT_EQ(yux::testing::readWholeFile(kept), "data");
     EXPECT_THROW(ExclusiveOutputFile{kept}, std::runtime_error);
     EXPECT_EQ(yux::testing::readWholeFile(kept), "data");
+}
+
+// An export is on disk, data and name, before its take may go: synced, then named, then its
+// folder synced. A failed sync leaves nothing under either name; a folder sync the file system
+// does not offer is no failure.
+TEST(ExclusiveOutputFile, ACommitSyncsTheFileThenNamesItThenSyncsItsFolder) {
+    TemporaryDirectory folder;
+    enum class Ending { committed, writeFailed, nameTaken };
+    struct Case {
+        bool published;
+        int dataSync;
+        int folderSync;
+        bool taken;
+        std::string calls;
+        Ending ending;
+    };
+    const Case cases[] = {
+        {true, 0, 0, false, "sync place folder", Ending::committed},
+        {false, 0, 0, false, "sync folder", Ending::committed},
+        {true, EIO, 0, false, "sync", Ending::writeFailed},
+        {false, ENOSPC, 0, false, "sync", Ending::writeFailed},
+        {true, 0, 0, true, "sync place", Ending::nameTaken},
+        {true, 0, EINVAL, false, "sync place folder", Ending::committed},
+        {true, 0, EOPNOTSUPP, false, "sync place folder", Ending::committed},
+        {true, 0, EROFS, false, "sync place folder", Ending::committed},
+        {true, 0, EIO, false, "sync place folder", Ending::writeFailed},
+        {false, 0, EIO, false, "sync folder", Ending::writeFailed},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(n));
+        const std::string destination = folder.file("synced" + std::to_string(n) + ".mov");
+        const std::string temporary = folder.file(".synced" + std::to_string(n++));
+        if (c.taken) yux::testing::writeWholeFile(destination, "theirs");
+        std::string calls;
+        std::string syncedFolder;
+        auto step = [&](const char* name) { calls += calls.empty() ? name : std::string(" ") + name; };
+        ExclusiveOutputFile::CommitOperations operations{
+            .syncData = [&](int) { step("sync"); return c.dataSync; },
+            .place = [&](const std::string& from, const std::string& to) {
+                step("place");
+                return placeWithoutReplacing(from, to);
+            },
+            .syncFolder = [&](const std::string& synced) {
+                step("folder");
+                syncedFolder = synced;
+                return c.folderSync;
+            },
+        };
+        {
+            ExclusiveOutputFile file(c.published ? temporary : destination, c.published ? destination : "", operations);
+            avio_write(file.io(), reinterpret_cast<const unsigned char*>("data"), 4);
+            switch (c.ending) {
+                case Ending::committed: EXPECT_NO_THROW(file.commit()); break;
+                case Ending::writeFailed: EXPECT_THROW(file.commit(), OutputFileWriteError); break;
+                case Ending::nameTaken: EXPECT_THROW(file.commit(), OutputFileExistsError); break;
+            }
+        }
+        EXPECT_EQ(calls, c.calls);
+        if (!syncedFolder.empty()) {
+            EXPECT_EQ(std::filesystem::path(syncedFolder), folder.path());
+        }
+        if (c.taken) {
+            EXPECT_EQ(yux::testing::readWholeFile(destination), "theirs");
+        } else if (c.ending == Ending::committed) {
+            EXPECT_EQ(yux::testing::readWholeFile(destination), "data");
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(destination));
+        }
+        EXPECT_FALSE(std::filesystem::exists(temporary));
+    }
 }
 
 // Both export writers, through a temporary: the destination's name holds nothing until the movie
