@@ -16,7 +16,7 @@ using yux::testing::rendered;
 
 namespace {
 
-using Clock = std::chrono::system_clock;
+using Clock = std::chrono::steady_clock;
 
 std::unique_ptr<InteractiveTrayOverlayView> tray(SelectionOverlayViewModel* model, Size size, bool stopping,
                                                  double elapsedSeconds, std::function<void()> onStop = {}) {
