@@ -39,8 +39,9 @@ std::uint32_t storedModifiers(Qt::KeyboardModifiers modifiers) {
     return bits;
 }
 
-// The documented event modifier flags (caps lock, shift, control, option, command), which the key
-// lines carry, as against the stored shortcuts' own bits. Caps Lock is the X11 lock mask.
+// The modifier flags that the debug log's key lines carry: caps lock, shift, control, Alt and
+// Super at bits 16 to 20, fixed so that a reader of the log decodes them the same on any desktop.
+// The stored shortcuts have bits of their own. Caps Lock is the X11 lock mask.
 std::uint64_t eventModifierFlags(Qt::KeyboardModifiers modifiers, quint32 x11State) {
     constexpr quint32 kX11LockMask = 2;
     std::uint64_t flags = 0;

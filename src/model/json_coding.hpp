@@ -109,8 +109,9 @@ struct Coder<double> {
             throw EncodingError("Unable to encode Double." + std::string(std::isnan(value) ? "nan" : value > 0 ? "infinity" : "-infinity") +
                                 " directly in JSON.");
         }
-        // A whole number is written without a fraction ("30", not "30.0"), as the documents
-        // show it; up to 2^53 every whole double is exactly such an integer.
+        // A whole number is written without a fraction ("30", not "30.0"), so that another
+        // program reading an automation answer or a stored file where it wants an integer takes
+        // it; up to 2^53 every whole double is exactly such an integer.
         constexpr double kExactIntegerLimit = 9007199254740992.0;
         // (-0 keeps its sign, which only a fraction can carry.)
         if (std::trunc(value) == value && std::fabs(value) < kExactIntegerLimit && !(value == 0 && std::signbit(value))) {

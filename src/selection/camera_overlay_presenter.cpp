@@ -162,6 +162,9 @@ void CameraOverlayPresenter::show() {
     QPointer<CameraOverlayPresenter> self(this);
     outsideMonitor_->start([self] {
         if (!self) return;
+        // The click gave the keyboard to the program clicked; it stays there.
+        self->keyboardTaken_ = false;
+        self->keyboardBefore_ = nullptr;
         self->selected_ = false;
         self->cropping_ = false;
         self->render();
@@ -172,6 +175,7 @@ void CameraOverlayPresenter::show() {
 }
 
 void CameraOverlayPresenter::hide() {
+    returnKeyboard();
     selected_ = false;
     cropping_ = false;
     drag_.reset();
@@ -202,6 +206,25 @@ void CameraOverlayPresenter::applyPaintMode() {
                                                     static_cast<double>(g.width()), static_cast<double>(g.height())}),
                               QPointF(g.topLeft()));
     }
+}
+
+void CameraOverlayPresenter::setTakesKeyboard(bool takes) {
+    takesKeyboard_ = takes;
+    if (!takes) returnKeyboard();
+}
+
+void CameraOverlayPresenter::takeKeyboard() {
+    if (!takesKeyboard_ || keyboardTaken_ || !tools_ || !tools_->isVisible()) return;
+    keyboardBefore_ = QApplication::activeWindow();
+    keyboardTaken_ = true;
+    tools_->activateWindow();
+}
+
+void CameraOverlayPresenter::returnKeyboard() {
+    if (!keyboardTaken_) return;
+    keyboardTaken_ = false;
+    if (keyboardBefore_ && keyboardBefore_->isVisible()) keyboardBefore_->activateWindow();
+    keyboardBefore_ = nullptr;
 }
 
 void CameraOverlayPresenter::writePlacement(const CameraPlacement& next) {
@@ -314,12 +337,14 @@ bool CameraOverlayPresenter::pointerPressed(Point point, int clickCount) {
                                              " corner=" + (grabbed ? std::to_string(*grabbed) : "nil"));
         drag_ = Drag{point, f, placement(), grabbed};
         render();
+        takeKeyboard();
         return true;
     }
     for (const Rect& region : controlRegions_)
         if (region.contains(point)) return false;
     if (tools_ && tools_->isVisible() && tools_->geometry().contains(QPoint(static_cast<int>(point.x), static_cast<int>(point.y))))
         return false;
+    returnKeyboard();
     selected_ = false;
     cropping_ = false;
     render();
@@ -413,6 +438,7 @@ bool CameraOverlayPresenter::zoomed(Point point, double factor) {
 bool CameraOverlayPresenter::finishEditing() {
     if (!selected_) return false;
     services_.log.info(kLogCategory, std::string("camera_editing_accepted cropping=") + (cropping_ ? "1" : "0"));
+    returnKeyboard();
     selected_ = false;
     cropping_ = false;
     drag_.reset();

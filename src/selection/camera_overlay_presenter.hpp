@@ -89,6 +89,11 @@ public:
     bool dragging() const { return drag_.has_value(); }
     std::optional<OverlayCursor> cursor(Point point) const;
     bool finishEditing();
+    // Whether a press that selects the bubble gives the tools window the keyboard: only while the
+    // user chooses a target. While a take records, the keyboard stays with the program being
+    // recorded, whose typing would otherwise stop reaching it. Turned off, the keyboard the tools
+    // window took goes back.
+    void setTakesKeyboard(bool takes);
     // Shows the bubble over a scripted recording's target, without tools, and describes it as
     // placed: the camera's state, the bubble window, its picture and the preview feeding it.
     std::string showForAutomation(const CaptureTarget& target, const std::vector<DisplayBounds>& displays);
@@ -122,6 +127,10 @@ private:
     // Repaints every window for a compositing manager that started or stopped.
     void applyPaintMode();
     void writePlacement(const CameraPlacement& placement);
+    // The tools window takes the keyboard from the window that has it, and gives it back to that
+    // window when the bubble is let go, so its keys (Tab) work again.
+    void takeKeyboard();
+    void returnKeyboard();
     void save();
     const CameraPlacement& placement() const;
 
@@ -143,6 +152,9 @@ private:
     bool selected_ = false;
     bool cropping_ = false;
     std::optional<Drag> drag_;
+    bool takesKeyboard_ = false;
+    bool keyboardTaken_ = false;
+    QPointer<QWidget> keyboardBefore_;
     QTimer repaint_;
     const void* shownPicture_ = nullptr;
     // Held while the bubble shows, so a still picture stays possible.

@@ -57,7 +57,8 @@ QString buttonStyle(bool on, const QColor& onColour) {
 
 CameraTools::CameraTools(Callbacks callbacks, OverlayPaintMode paintMode)
     : callbacks_(std::move(callbacks)), paintMode_(paintMode) {
-    platform::makeOverlayWindow(*this, platform::OverlayLevel::cameraTools, false);
+    // It takes the keyboard when a press selects the bubble; its buttons never take focus.
+    platform::makeOverlayWindow(*this, platform::OverlayLevel::cameraTools, false, true);
     setAttribute(Qt::WA_TranslucentBackground);
     setFont(platform::pixelFont(12, QFont::Medium));
     auto* row = new QHBoxLayout(this);

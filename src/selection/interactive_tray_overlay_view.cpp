@@ -35,7 +35,7 @@ QColor trayInk() { return QColor::fromRgbF(0.96f, 0.96f, 0.96f); }
 }  // namespace
 
 InteractiveTrayOverlayView::InteractiveTrayOverlayView(SelectionOverlayViewModel* model,
-                                                       std::chrono::system_clock::time_point startedAt, Size size,
+                                                       std::chrono::steady_clock::time_point startedAt, Size size,
                                                        bool stopping, std::function<void()> onStopRecording,
                                                        OverlayPaintMode paintMode, Clock now, QWidget* parent)
     : QWidget(parent),

@@ -30,11 +30,12 @@ class InteractiveTrayOverlayView : public QWidget {
     Q_OBJECT
 
 public:
-    using Clock = std::function<std::chrono::system_clock::time_point()>;
+    // A steady clock: the elapsed time keeps counting when the wall clock is set back or on.
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    InteractiveTrayOverlayView(SelectionOverlayViewModel* model, std::chrono::system_clock::time_point startedAt,
+    InteractiveTrayOverlayView(SelectionOverlayViewModel* model, std::chrono::steady_clock::time_point startedAt,
                                Size size, bool stopping, std::function<void()> onStopRecording,
-                               OverlayPaintMode paintMode, Clock now = std::chrono::system_clock::now,
+                               OverlayPaintMode paintMode, Clock now = std::chrono::steady_clock::now,
                                QWidget* parent = nullptr);
 
     TrayLayout layout() const;
@@ -57,7 +58,7 @@ private:
     void scheduleTick();
 
     QPointer<SelectionOverlayViewModel> model_;
-    std::chrono::system_clock::time_point startedAt_;
+    std::chrono::steady_clock::time_point startedAt_;
     Size size_;
     bool stopping_;
     std::function<void()> onStopRecording_;

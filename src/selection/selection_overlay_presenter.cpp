@@ -48,6 +48,7 @@ SelectionOverlayPresenter::SelectionOverlayPresenter(ScreenSelectionGeometry geo
 }
 
 SelectionOverlayPresenter::~SelectionOverlayPresenter() {
+    if (cameraOverlay_) cameraOverlay_->setTakesKeyboard(false);
     removeKeyMonitor();
     if (escapeKey_) escapeKey_->close();
     if (pending_) {
@@ -126,6 +127,7 @@ void SelectionOverlayPresenter::presentSelectionWindow() {
                                          " can_become_key=1 mode=" + modeText(model_->mode()));
     removeKeyMonitor();
     installKeyMonitor();
+    if (cameraOverlay_) cameraOverlay_->setTakesKeyboard(true);
     updateCameraOverlay();
     try {
         if (escapeKey_ == nullptr) throw AppError::keyboardShortcutUnavailable("Escape registration failed.");
@@ -232,6 +234,9 @@ void SelectionOverlayPresenter::confirmSelection() {
 }
 
 void SelectionOverlayPresenter::finishSelection(const ScreenSelectionOutcome& outcome, bool closeWindow) {
+    // The keyboard goes back to the selection window before it closes, so it leaves as it came;
+    // from here a press on the bubble leaves the keyboard where it is.
+    if (cameraOverlay_) cameraOverlay_->setTakesKeyboard(false);
     if (closeWindow && selectionWindow_) {
         selectionWindow_->hide();
         selectionWindow_->deleteLater();

@@ -36,7 +36,9 @@ struct SelectionOverlayServices {
     // A still picture of the display, our windows left out, for dimming without translucency.
     std::function<QImage(const Rect&)> freeze;
     platform::SystemLog log = platform::SystemLog::create_null();
-    std::function<std::chrono::system_clock::time_point()> now = std::chrono::system_clock::now;
+    // Where the recording tray counts its elapsed time from: steady, so that a wall clock set
+    // back (a time sync after a resume) does not stop it.
+    std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
     // How often windows, the bubble and the tray follow the desktop.
     std::chrono::milliseconds pollInterval{300};
 
@@ -119,7 +121,8 @@ private:
     QPointer<PassthroughHighlightOverlayView> highlight_;
     QPointer<InteractiveTrayOverlayView> tray_;
     QTimer polling_;
-    std::optional<std::chrono::system_clock::time_point> recordingStartedAt_;
+    // Taken when the recording controls show; every tray built after counts from it.
+    std::optional<std::chrono::steady_clock::time_point> recordingStartedAt_;
     // Held while any window of the overlay shows, so a still picture stays possible.
     std::shared_ptr<void> contentsHold_;
 };

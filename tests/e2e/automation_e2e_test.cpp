@@ -227,8 +227,8 @@ TEST_F(AutomationProcess, ATwoSecondRecordingOfTheDisplayIsExported) {
     quit(yux);
 }
 
-// The README's example, its lines as they stand there, run with bash as a user would paste them.
-TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
+// The README's automation example, its lines as they stand there.
+std::string readmeExample() {
     std::ifstream readme(YUX_README);
     std::string line;
     std::string example;
@@ -242,6 +242,12 @@ TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
             break;
         }
     }
+    return example;
+}
+
+// The README's example run with bash as a user would paste it.
+TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
+    const std::string example = readmeExample();
     ASSERT_FALSE(example.empty()) << "no example in " << YUX_README;
 
     QProcess yux;
@@ -264,6 +270,25 @@ TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
     EXPECT_TRUE(std::filesystem::exists(done.value("outputPath", ""))) << output;
     EXPECT_EQ(answer(done.value("id", "")), done);
     quit(yux);
+}
+
+// With no Yux to answer (its folders left by an earlier run), the example gives up at its bound and
+// says so; the bound is cut from ten minutes to one second here.
+TEST_F(AutomationProcess, TheReadmeExampleGivesUpWhenNoAnswerComes) {
+    std::string example = readmeExample();
+    const auto bound = example.find("SECONDS + 600");
+    ASSERT_NE(bound, std::string::npos) << "no ten-minute bound in the example: " << example;
+    example.replace(bound, std::strlen("SECONDS + 600"), "SECONDS + 1");
+    std::filesystem::create_directories(base() / "commands");
+    std::filesystem::create_directories(base() / "responses");
+    QProcess bash;
+    bash.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
+    bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QString::fromStdString(example)});
+    const bool ended = bash.waitForFinished(10000);
+    if (!ended) bash.kill();
+    ASSERT_TRUE(ended) << "the example still waits";
+    EXPECT_EQ(bash.readAllStandardOutput().toStdString(), "");
+    EXPECT_EQ(bash.readAllStandardError().toStdString(), "No final answer from Yux within 10 minutes: is it running?\n");
 }
 
 // A program that starts Yux and drops a record command at once: the command waits for the

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 #include <QToolButton>
 
 #include "capture/camera_preview_layer.hpp"
@@ -352,6 +353,67 @@ TEST(CameraOverlayPresenter, EscapeAndReturnFirstEndTheBubblesEditing) {
     EXPECT_EQ(outcome, ScreenSelectionOutcome::cancelled(preference));
     // A cancelled selection hides the bubble.
     EXPECT_EQ(f.presenter->imageWindow(), nullptr);
+}
+
+// While a target is chosen, a press on the bubble gives its tools window the keyboard, so Tab
+// stops changing the mode; Return accepts the bubble and gives the keyboard back, and so does
+// Record. While a take records, a press on the bubble leaves the keyboard with the program.
+TEST(CameraOverlayPresenter, APressOnTheBubbleTakesTheKeyboardOnlyWhileChoosing) {
+    CameraFixture f;
+    SelectionOverlayServices services;
+    services.compositor = platform::CompositingManager::create_null(false);
+    InteractiveScreenSelection service(ScreenSelectionGeometry{8, 24}, GlobalHotKey::create_null(),
+                                       f.inputs.controller.get(), f.presenter.get(), services);
+    CapturePreference preference;
+    preference.lastArea = SelectedCaptureArea{DisplayID{"1"}, CaptureRect{0, 0, 800, 600}};
+    auto task = service.startSelection(preference, {DisplayBounds(DisplayID{"1"}, 0, 0, 1280, 800)});
+    spin();
+    auto* presenter = service.activePresenter();
+    ASSERT_NE(presenter, nullptr);
+    QWidget* selection = presenter->selectionWindow();
+    const auto keyboard = [] { return QApplication::activeWindow(); };
+    const auto type = [&](Qt::Key key) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : keyboard();
+        ASSERT_NE(target, nullptr);
+        QTest::keyClick(target, key);
+        spin();
+    };
+    const Rect frame = f.presenter->frame();
+    const auto pressBubble = [&] {
+        EXPECT_TRUE(f.presenter->pointerPressed({frame.midX(), frame.midY()}, 1));
+        f.presenter->pointerReleased({frame.midX(), frame.midY()});
+        spin();
+    };
+    ASSERT_EQ(keyboard(), selection);
+    pressBubble();
+    EXPECT_EQ(keyboard(), f.presenter->toolsWindow());
+    type(Qt::Key_Tab);
+    EXPECT_EQ(presenter->viewModel()->mode(), CaptureMode::area);
+    type(Qt::Key_Return);
+    EXPECT_FALSE(f.presenter->selected());
+    EXPECT_TRUE(presenter->pending());
+    EXPECT_EQ(keyboard(), selection);
+    type(Qt::Key_Tab);
+    EXPECT_EQ(presenter->viewModel()->mode(), CaptureMode::app);
+    presenter->viewModel()->setMode(CaptureMode::area);
+
+    pressBubble();
+    ASSERT_EQ(keyboard(), f.presenter->toolsWindow());
+    presenter->selectionWindow()->controlBar()->recordButton()->click();
+    ASSERT_TRUE(std::holds_alternative<ScreenSelectionOutcome::Confirmed>(platform::waitForTask(task).value));
+    spin();
+    EXPECT_NE(keyboard(), f.presenter->toolsWindow());
+
+    platform::waitForTask(service.showRecordingControls());
+    QWidget recorded;
+    recorded.show();
+    recorded.activateWindow();
+    spin();
+    ASSERT_EQ(keyboard(), &recorded);
+    pressBubble();
+    EXPECT_TRUE(f.presenter->selected());
+    EXPECT_EQ(keyboard(), &recorded);
+    platform::waitForTask(service.hideOverlay());
 }
 
 TEST(SelectionOverlayPresenter, WithoutAnEscapeKeyTheSelectionFailsWithItsOwnMessage) {

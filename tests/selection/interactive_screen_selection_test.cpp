@@ -219,6 +219,31 @@ TEST(InteractiveScreenSelection, ActionStream) {
     EXPECT_EQ(waitForTask(f.service->nextRecordingOverlayAction()), RecordingOverlayAction::closed);
 }
 
+// The tray's time counts from the recording's start on the steady clock it was given, taken once:
+// not from the selection's start, nor again for a tray built later.
+TEST(InteractiveScreenSelection, TheTrayCountsFromTheRecordingsStartOnTheGivenClock) {
+    auto now = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::hours(5));
+    SelectionOverlayServices services;
+    services.compositor = platform::CompositingManager::create_null(false);
+    services.now = [now] { return *now; };
+    InteractiveScreenSelection service(kGeometry, GlobalHotKey::create_null(), nullptr, nullptr, services);
+    auto task = service.startSelection(areaPreference({100, 100, 300, 200}), {kMain});
+    spin();
+    ASSERT_NE(service.activePresenter(), nullptr);
+    auto& presenter = *service.activePresenter();
+    presenter.keyPressed(Qt::Key_Return, presenter.selectionWindow());
+    ASSERT_NE(confirmedOf(waitForTask(task)), nullptr);
+    *now += std::chrono::seconds(30);
+    waitForTask(service.showRecordingControls());
+    *now += std::chrono::milliseconds(61'500);
+    ASSERT_NE(presenter.trayWindow(), nullptr);
+    EXPECT_EQ(presenter.trayWindow()->elapsedText().toStdString(), "01:01");
+    presenter.showInteractiveTrayWindow(false);
+    *now += std::chrono::seconds(64);
+    EXPECT_EQ(presenter.trayWindow()->elapsedText().toStdString(), "02:05");
+    waitForTask(service.hideOverlay());
+}
+
 TEST(InteractiveScreenSelection, ADroppedPresenterEndsItsSelectionAndItsStream) {
     auto presenter = std::make_unique<SelectionOverlayPresenter>(kGeometry, nullptr, nullptr, nullptr,
                                                                  SelectionOverlayServices{});

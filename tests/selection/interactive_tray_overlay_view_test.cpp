@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -16,7 +18,7 @@ using yux::testing::rendered;
 
 namespace {
 
-using Clock = std::chrono::system_clock;
+using Clock = std::chrono::steady_clock;
 
 std::unique_ptr<InteractiveTrayOverlayView> tray(SelectionOverlayViewModel* model, Size size, bool stopping,
                                                  double elapsedSeconds, std::function<void()> onStop = {}) {
@@ -44,8 +46,23 @@ TEST(InteractiveTrayOverlayView, OneRowAtHeight40AndTwoGroupsWhenTaller) {
     const TrayLayout two = stacked->layout();
     EXPECT_LT(two.time.center().y() + 10, two.stop.center().y());
     EXPECT_DOUBLE_EQ(two.stop.top() - two.time.bottom(), 4);  // the time's row is as high as its text
-    // A short label keeps Stop beside it, the row centred as a whole.
-    EXPECT_DOUBLE_EQ(two.stop.left() - two.label.right(), 12);
+    // A short label keeps Stop beside it as drawn: the pill's red starts a little after the
+    // label's last light pixel, not over the text and not far off. The row centred as a whole.
+    const QImage picture = rendered(*stacked);
+    const int stopRow = static_cast<int>(two.stop.center().y());
+    int pillLeft = picture.width();
+    int inkRight = -1;
+    for (int y = stopRow - 5; y <= stopRow + 5; ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (const QColor c = picture.pixelColor(x, y); c.red() > 200 && c.green() < 100) pillLeft = std::min(pillLeft, x);
+    for (int y = stopRow - 5; y <= stopRow + 5; ++y)
+        for (int x = 0; x < pillLeft; ++x)
+            if (const QColor c = picture.pixelColor(x, y); std::min({c.red(), c.green(), c.blue()}) > 160)
+                inkRight = std::max(inkRight, x);
+    ASSERT_LT(pillLeft, picture.width()) << "no Stop pill in its row";
+    ASSERT_GE(inkRight, 0) << "no label drawn before Stop";
+    EXPECT_GT(pillLeft - inkRight, 4);
+    EXPECT_LT(pillLeft - inkRight, 20);
     EXPECT_NEAR(two.inputs.left() - 6, 360 - 6 - two.stop.right(), 0.01);
     EXPECT_TRUE(two.separator.isEmpty());
     EXPECT_EQ(stacked->elapsedText(), "00:00");

@@ -333,6 +333,58 @@ TEST(SelectionOverlayOnTheDesktop, AreaBubbleTrayAndHighlightLeaveTheDesktopUsab
     EXPECT_EQ(f.camera->imageWindow(), nullptr);
 }
 
+// Typed on the keyboard: while a target is chosen, a click on the bubble gives the keyboard to
+// its tools, so Tab stops changing the mode, and Return gives it back. While a take records, a
+// click on the bubble leaves the keyboard with the program that had it.
+TEST(SelectionOverlayOnTheDesktop, AClickOnTheBubbleTakesTheKeyboardOnlyWhileChoosing) {
+    const CaptureRect area{300, 250, 640, 400};
+    yux::testing::X11TestWindow recorded(
+        applicationWindow({260, 210, 720, 480}, "YuxKeyboardNeighbour", 900404));
+    ASSERT_TRUE(recorded.waitUntilViewable());
+    DesktopFixture f;
+    auto task = f.service->startSelection(areaPreference(area), f.displays);
+    ASSERT_TRUE(selectionShown(f));
+    processEventsFor(600);
+    auto* presenter = f.service->activePresenter();
+    yux::testing::X11TestClient keyboard;
+    const auto holds = [&](const QWidget* window) {
+        return processEventsUntil([&] { return keyboard.inputFocus() == static_cast<std::uint32_t>(window->winId()); },
+                                  2000);
+    };
+    ASSERT_TRUE(holds(presenter->selectionWindow()));
+    const Rect bubble = f.camera->frame();
+    keyboard.click(static_cast<int>(bubble.midX()), static_cast<int>(bubble.midY()));
+    EXPECT_TRUE(holds(f.camera->toolsWindow()));
+    saveScreen("bubble-tools-with-the-keyboard");
+    keyboard.tap(yux::testing::TestKey::tab);
+    processEventsFor(300);
+    EXPECT_EQ(presenter->viewModel()->mode(), CaptureMode::area);
+    keyboard.tap(yux::testing::TestKey::returnKey);
+    EXPECT_TRUE(processEventsUntil([&] { return !f.camera->selected(); }, 2000));
+    EXPECT_TRUE(holds(presenter->selectionWindow()));
+    EXPECT_TRUE(presenter->pending());
+    keyboard.tap(yux::testing::TestKey::tab);
+    EXPECT_TRUE(processEventsUntil([&] { return presenter->viewModel()->mode() == CaptureMode::app; }, 2000));
+    presenter->viewModel()->setMode(CaptureMode::area);
+    processEventsFor(300);
+
+    f.camera->finishEditing();  // shown again with the area, the bubble starts selected
+    ASSERT_TRUE(presenter->keyPressed(Qt::Key_Return, presenter->selectionWindow()));
+    ASSERT_TRUE(processEventsUntil([&] { return task.isReady(); }, 3000));
+    ASSERT_TRUE(std::holds_alternative<ScreenSelectionOutcome::Confirmed>(platform::waitForTask(task).value));
+    platform::waitForTask(f.service->showRecordingControls());
+    processEventsFor(400);
+    // A click on the program gives it the keyboard, as its window manager does.
+    keyboard.click(static_cast<int>(area.x) + 40, static_cast<int>(area.y) + 200);
+    ASSERT_TRUE(processEventsUntil([&] { return keyboard.inputFocus() == recorded.id(); }, 2000));
+    const Rect shown = f.camera->frame();
+    keyboard.click(static_cast<int>(shown.midX()), static_cast<int>(shown.midY()));
+    EXPECT_TRUE(processEventsUntil([&] { return f.camera->selected(); }, 2000));
+    processEventsFor(300);
+    EXPECT_EQ(keyboard.inputFocus(), recorded.id());
+    platform::waitForTask(f.service->hideOverlay());
+}
+
 TEST(SelectionOverlayOnTheDesktop, PressesOnTheBarStayThereAndRecordTakesTheAreaDrawn) {
     DesktopFixture f;
     const CaptureRect area{300, 250, 640, 400};

@@ -216,7 +216,7 @@ TEST(SelectionOverlayView, NumbersKeepTheirWidthAndThePickerReadsAsThreeCheckedB
     EXPECT_EQ(wide, "1000 \u00d7 1000");
     EXPECT_EQ(narrow, "1118 \u00d7 1118");
     EXPECT_DOUBLE_EQ(narrowWidth, wideWidth);
-    const auto start = std::chrono::system_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     const auto timeWidth = [&](int seconds) {
         InteractiveTrayOverlayView tray(&o.model(), start, {400, 40}, false, {}, OverlayPaintMode::opaque,
                                         [&] { return start + std::chrono::seconds(seconds); });
@@ -389,7 +389,7 @@ TEST(SelectionOverlayView, TheInputControlsFitTheBarAndTheTrayInEveryState) {
         yux::test::writeScreenshot(o.view().grab(bar.geometry().adjusted(-12, -12, 12, 12)).toImage(),
                                    QString("overlay-bar-inputs-") + state.name);
 
-        InteractiveTrayOverlayView tray(&o.model(), std::chrono::system_clock::now(), {400, 40}, false, {},
+        InteractiveTrayOverlayView tray(&o.model(), std::chrono::steady_clock::now(), {400, 40}, false, {},
                                         OverlayPaintMode::opaque);
         tray.show();
         spin();

@@ -13,6 +13,8 @@ namespace yux::testing {
 struct TestKey {
     static constexpr std::uint8_t escape = 9;
     static constexpr std::uint8_t six = 15;
+    static constexpr std::uint8_t tab = 23;
+    static constexpr std::uint8_t returnKey = 36;
     static constexpr std::uint8_t shiftLeft = 50;
     static constexpr std::uint8_t capsLock = 66;
     static constexpr std::uint8_t superLeft = 133;
