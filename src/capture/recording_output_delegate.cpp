@@ -250,6 +250,7 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
         if (!heard_ || reaches > *heard_) heard_ = reaches;
     } else if (!isAudio(kind)) {
         lastVideo_[kind] = sample;
+        progress_[kind].newestTaken = false;
         if (kind == RecordingSourceKind::screen && !grid_) grid_.emplace(pts, frameInterval_);
         if (heard_) {
             // How late the picture came, against the sound heard so far (ahead of the host
@@ -344,13 +345,16 @@ bool RecordingOutputDelegate::write(const SampleBuffer& original, RecordingSourc
     }
     const MediaTime pts = sample->presentationTime;
     if (writer_->isReadyForMoreMediaData(input->second)) {
-        if (writer_->append(input->second, *sample)) {
+        // A repeat of the picture the writer took last needs no new conversion.
+        const bool again = repeat && progress_[kind].newestTaken;
+        if (again ? writer_->appendAgain(input->second, *sample) : writer_->append(input->second, *sample)) {
             lastWritten_[kind] = pts;
             received_.insert(kind);
             losing_.erase(kind);
             if (!isAudio(kind)) {
                 auto& progress = progress_[kind];
                 progress.appended += 1;
+                progress.newestTaken = true;
                 if (!repeat) {
                     progress.capturedAt = progress.appended;
                     progress.captured = pts;

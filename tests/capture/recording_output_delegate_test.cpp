@@ -339,6 +339,10 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
         if (camera) {
             EXPECT_EQ(times(1), c.wantCamera);
         }
+        // Every repeat reuses the picture the writer took last; captured pictures and the tail do not.
+        const auto screenAppends = f.appended(kScreen);
+        const auto again = std::count_if(screenAppends.begin(), screenAppends.end(), [](const auto& a) { return a.again; });
+        EXPECT_EQ(static_cast<std::size_t>(again), c.wantScreen.size() - c.screen.size() - (c.stop ? 1 : 0));
     }
 }
 

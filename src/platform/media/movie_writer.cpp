@@ -75,6 +75,7 @@ struct Item {
     MediaTime relative;  // presentation time on the movie's timeline
     bool finish = false;
     MediaTime end;  // finish only: the session's end on the movie's timeline, or invalid
+    bool again = false;  // the picture encoded last, once more
 };
 
 struct AudioInputKey {
@@ -256,7 +257,7 @@ public:
         return !track.finished && !track.stop && track.hasRoom();
     }
 
-    bool append(int index, const SampleBuffer& sample) {
+    bool append(int index, const SampleBuffer& sample, bool again) {
         const auto [start, end] = timeline();
         if (!isWriting() || !start.isValid() || index < 0 || index >= static_cast<int>(tracks_.size())) return false;
         Track& track = *tracks_[index];
@@ -272,7 +273,7 @@ public:
         }
         track.queuedAudioSeconds += secondsOf(sample);
         if (track.isVideo()) ++track.picturesInside;
-        track.items.push_back(Item{sample, sample.presentationTime - start, false, {}});
+        track.items.push_back(Item{sample, sample.presentationTime - start, false, {}, again && track.isVideo()});
         track.wake.notify_one();
         return true;
     }
@@ -571,18 +572,22 @@ private:
     void encodeVideo(Track& track, const Item& item) {
         const int width = track.format.width;
         const int height = track.format.height;
-        PixelBuffer source = *item.sample.picture();
-        if (source.width() != width || source.height() != height) source = resized(track, source, width, height);
         AVFrame* frame = track.picture.get();
+        // Where the encoder still holds the frame, a copy of it, pixels included, becomes ours.
         check(av_frame_make_writable(frame), "Preparing a picture");
-        const YuvPlanes planes{frame->data[0], frame->data[1], frame->data[2], frame->linesize[0], frame->linesize[1],
-                               frame->linesize[2]};
-        if (track.format.layout == MovieTrackLayout::videoWithStackedAlpha) {
-            // The buffer is our own again once the encoder let go of it; a new one starts afresh.
-            track.packer.pack(source, planes, frame->data[0] != track.packedInto);
-            track.packedInto = frame->data[0];
-        } else {
-            convertBgraToYuv420(source, planes);
+        // The picture encoded last, once more, is in the frame already.
+        if (!item.again || track.lastPts == INT64_MIN) {
+            PixelBuffer source = *item.sample.picture();
+            if (source.width() != width || source.height() != height) source = resized(track, source, width, height);
+            const YuvPlanes planes{frame->data[0],     frame->data[1],     frame->data[2],
+                                   frame->linesize[0], frame->linesize[1], frame->linesize[2]};
+            if (track.format.layout == MovieTrackLayout::videoWithStackedAlpha) {
+                // The buffer is our own again once the encoder let go of it; a new one starts afresh.
+                track.packer.pack(source, planes, frame->data[0] != track.packedInto);
+                track.packedInto = frame->data[0];
+            } else {
+                convertBgraToYuv420(source, planes);
+            }
         }
 
         std::int64_t pts = item.relative.convertedTo(kVideoTimeScale).value;
@@ -866,8 +871,14 @@ int MovieWriter::addTrack(const MovieTrackFormat& format) {
 }
 
 bool MovieWriter::append(int track, const SampleBuffer& sample) {
-    if (!operations_.append(track, sample)) return false;
+    if (!operations_.append(track, sample, false)) return false;
     appends_.record({track, sample.presentationTime, sample.duration});
+    return true;
+}
+
+bool MovieWriter::appendAgain(int track, const SampleBuffer& sample) {
+    if (!operations_.append(track, sample, true)) return false;
+    appends_.record({track, sample.presentationTime, sample.duration, true});
     return true;
 }
 
@@ -881,7 +892,9 @@ std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path) {
     operations.startWriting = [writer] { return writer->startWriting(); };
     operations.startSession = [writer](MediaTime start) { writer->startSession(start); };
     operations.isReadyForMoreMediaData = [writer](int track) { return writer->isReady(track); };
-    operations.append = [writer](int track, const SampleBuffer& sample) { return writer->append(track, sample); };
+    operations.append = [writer](int track, const SampleBuffer& sample, bool again) {
+        return writer->append(track, sample, again);
+    };
     operations.endSession = [writer](MediaTime end) { writer->endSession(end); };
     operations.markAsFinished = [writer](int track) { writer->markAsFinished(track); };
     operations.finishWriting = [writer](std::function<void()> completion) { writer->finishWriting(std::move(completion)); };
@@ -926,7 +939,7 @@ std::shared_ptr<MovieWriter> MovieWriter::create_null(NullScript script) {
         std::lock_guard lock(state->mutex);
         return state->status == MovieWriterStatus::writing && state->script.ready(track);
     };
-    operations.append = [state](int track, const SampleBuffer&) {
+    operations.append = [state](int track, const SampleBuffer&, bool) {
         std::lock_guard lock(state->mutex);
         if (state->status != MovieWriterStatus::writing || !state->start.isValid() || track >= state->tracks) return false;
         if (state->script.accepts(track)) return true;

@@ -76,6 +76,7 @@ struct MovieWriterAppend {
     int track = 0;
     MediaTime presentationTime;
     MediaTime duration;
+    bool again = false;  // appendAgain
     bool operator==(const MovieWriterAppend&) const = default;
 };
 
@@ -105,7 +106,9 @@ public:
         std::function<void(MediaTime)> startSession;
         // Room in the track's queue; also true once the writer failed, so an append learns why.
         std::function<bool(int track)> isReadyForMoreMediaData;
-        std::function<bool(int track, const SampleBuffer&)> append;  // never blocks; false: refused
+        // Never blocks; false: refused. `again`: the picture is the one the track took last,
+        // whose conversion the encoder may use once more.
+        std::function<bool(int track, const SampleBuffer&, bool again)> append;
         std::function<void(MediaTime)> endSession;
         std::function<void(int track)> markAsFinished;
         std::function<void(std::function<void()> completion)> finishWriting;  // completion on a writer thread
@@ -150,6 +153,9 @@ public:
     void startSession(MediaTime start) { operations_.startSession(start); }
     bool isReadyForMoreMediaData(int track) const { return operations_.isReadyForMoreMediaData(track); }
     bool append(int track, const SampleBuffer& sample);
+    // The picture this track took last, again at the sample's time (a still screen's repeat):
+    // not converted anew.
+    bool appendAgain(int track, const SampleBuffer& sample);
     void endSession(MediaTime end) { operations_.endSession(end); }
     void markAsFinished(int track) { operations_.markAsFinished(track); }
     void finishWriting(std::function<void()> completion) { operations_.finishWriting(std::move(completion)); }

@@ -261,6 +261,43 @@ TEST(MovieWriter, SaysHowManyPicturesItHoldsAndWhetherTheFileKeepsOne) {
     EXPECT_EQ(writer->picturesHeld(0), 0);
 }
 
+// A repeat of the picture taken last is encoded from the picture already converted.
+TEST(MovieWriter, APictureAppendedAgainShowsTheSamePixels) {
+    TemporaryDirectory folder;
+    const auto path = folder.file("again.mov");
+    auto writer = screenAndAudioWriter(path, 0);
+    const auto first = movingPattern(kWidth, kHeight, 0);
+    const auto second = movingPattern(kWidth, kHeight, 20);
+    auto again = [&](double t, const PixelBuffer& picture) {
+        while (!writer->isReadyForMoreMediaData(0)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return writer->appendAgain(0, videoSample(hostTime(t), picture));
+    };
+    appendWhenReady(*writer, 0, videoSample(hostTime(0), first));
+    ASSERT_TRUE(again(1 / 60.0, first));
+    ASSERT_TRUE(again(2 / 60.0, first));
+    appendWhenReady(*writer, 0, videoSample(hostTime(3 / 60.0), second));
+    ASSERT_TRUE(again(4 / 60.0, second));
+    writer->endSession(hostTime(5 / 60.0));
+    finish(*writer);
+    ASSERT_EQ(writer->status(), MovieWriterStatus::completed);
+    MovieTrackReader reader(path);
+    const auto frames = reader.videoFrames(reader.tracks()[0]);
+    ASSERT_EQ(frames.size(), 5u);
+    auto difference = [&](int a, int b) {
+        const auto& x = *frames[a].picture();
+        const auto& y = *frames[b].picture();
+        double total = 0;
+        for (int row = 0; row < kHeight; ++row) {
+            for (int i = 0; i < 4 * kWidth; ++i) total += std::abs(x.row(row)[i] - y.row(row)[i]);
+        }
+        return total / (4.0 * kWidth * kHeight);
+    };
+    EXPECT_LT(difference(0, 1), 2.0);
+    EXPECT_LT(difference(0, 2), 2.0);
+    EXPECT_LT(difference(3, 4), 2.0);
+    EXPECT_GT(difference(0, 3), 10.0);
+}
+
 TEST(MovieWriter, CutsSamplesAtTheSessionEnd) {
     TemporaryDirectory folder;
     const auto path = folder.file("cut.mov");
