@@ -128,7 +128,7 @@ void FileDebugLogStore::store(const std::string& line, const std::string& messag
         if (fileSystem_.fileExists(path)) {
             fileSystem_.appendFile(path, lines);
         } else {
-            fileSystem_.writeFile(path, lines);
+            fileSystem_.writeFile(path, lines, platform::DiskSync::skip);
             lineCount_ = 0;
         }
     } catch (const std::exception&) {
@@ -178,7 +178,7 @@ void FileDebugLogStore::countLines(const std::string& path) {
         if (!lines.empty()) lines.pop_back();
         std::string kept;
         for (const auto& whole : lines) kept += whole + '\n';
-        fileSystem_.writeFile(path, kept);
+        fileSystem_.writeFile(path, kept, platform::DiskSync::skip);
     }
     lineCount_ = lines.size();
 }
@@ -193,7 +193,7 @@ void FileDebugLogStore::trimIfNeeded(const std::string& path) {
             kept += *it;
             kept += '\n';
         }
-        fileSystem_.writeFile(path, kept);
+        fileSystem_.writeFile(path, kept, platform::DiskSync::skip);
     }
     lineCount_ = std::min(lines.size(), static_cast<std::size_t>(maxEntries_));
 }

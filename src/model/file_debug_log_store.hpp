@@ -34,7 +34,9 @@ private:
 // The JSON-lines debug log: one {"timestamp","message"} object per line, newest maxEntries kept.
 // The file work runs in order on the log's own queue, off the caller's thread. An append that
 // takes the file past maxEntries lines cuts it back to exactly maxEntries; the line count is
-// kept between appends, so the file is read back only when it has to be cut.
+// kept between appends, so the file is read back only when it has to be cut. The rewrites do
+// not wait for the disk: a diagnostic log needs to stay whole against a killed process, not to
+// outlive a power cut, and at the cap every line would pay for the wait.
 class FileDebugLogStore : public DebugLogBoundary {
 public:
     using Now = std::function<Date()>;

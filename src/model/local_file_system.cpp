@@ -84,9 +84,9 @@ FileOperations liveOperations() {
                             code);
         }
     };
-    ops.write = [](const std::string& path, const std::string& data) {
+    ops.write = [](const std::string& path, const std::string& data, platform::DiskSync sync) {
         try {
-            platform::writeFileAtomically(path, data);
+            platform::writeFileAtomically(path, data, std::nullopt, sync);
         } catch (const std::system_error& error) {
             throw FileError(writeCodeFor(error.code().value()), path, error.code().value());
         }
@@ -182,7 +182,7 @@ FileOperations nullOperations(const std::map<std::string, std::string>& files, c
         if (it == store->files.end()) throw FileError(FileErrorCode::fileReadNoSuchFile, path);
         return it->second;
     };
-    ops.write = [store, failingWrites](const std::string& path, const std::string& data) {
+    ops.write = [store, failingWrites](const std::string& path, const std::string& data, platform::DiskSync) {
         std::lock_guard guard(store->lock);
         if (failingWrites.contains(path)) throw FileError(FileErrorCode::fileWriteOutOfSpace, path, ENOSPC);
         if (!store->directories.contains(parentOf(path)) || store->directories.contains(path)) {
@@ -299,8 +299,8 @@ bool LocalFileSystem::mayExist(const std::string& path) const { return operation
 
 std::string LocalFileSystem::readFile(const std::string& path) const { return operations_.read(expandTilde(path)); }
 
-void LocalFileSystem::writeFile(const std::string& path, const std::string& data) const {
-    operations_.write(expandTilde(path), data);
+void LocalFileSystem::writeFile(const std::string& path, const std::string& data, platform::DiskSync sync) const {
+    operations_.write(expandTilde(path), data, sync);
 }
 
 void LocalFileSystem::appendFile(const std::string& path, const std::string& data) const {

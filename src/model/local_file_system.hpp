@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop/file_contents.hpp"
+
 namespace yux {
 
 enum class FileErrorCode {
@@ -68,7 +70,7 @@ struct FileOperations {
     // False only when the path names nothing for certain.
     std::function<bool(const std::string&)> mayExist;
     std::function<std::string(const std::string&)> read;
-    std::function<void(const std::string&, const std::string&)> write;
+    std::function<void(const std::string&, const std::string&, platform::DiskSync)> write;
     std::function<void(const std::string&, const std::string&)> append;
     std::function<void(const std::string&)> remove;
     // Removes one regular file, never a folder or a link: a damaged record naming the wrong
@@ -101,8 +103,10 @@ public:
     bool mayExist(const std::string& path) const;
     std::string readFile(const std::string& path) const;
     // Replaces the whole content; on disk through a temporary file renamed over the target, so
-    // a failed write leaves the old file whole.
-    void writeFile(const std::string& path, const std::string& data) const;
+    // a failed write leaves the old file whole. DiskSync::skip only where a power cut may
+    // empty the file (see platform::DiskSync).
+    void writeFile(const std::string& path, const std::string& data,
+                   platform::DiskSync sync = platform::DiskSync::sync) const;
     // Adds to the end of an existing file; never creates one.
     void appendFile(const std::string& path, const std::string& data) const;
     void removeFile(const std::string& path) const;

@@ -170,8 +170,10 @@ std::string readFileContents(const std::filesystem::path& path, std::size_t maxB
     Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (file.fd < 0) fail(errno, path);
     // Refused before any byte is read; the bound below still holds for a file that grows.
-    if (static_cast<std::uintmax_t>(requireRegularFile(file.fd, path)) > maxBytes) throw tooLarge(path, maxBytes);
+    const auto size = static_cast<std::uintmax_t>(requireRegularFile(file.fd, path));
+    if (size > maxBytes) throw tooLarge(path, maxBytes);
     std::string data;
+    data.reserve(size);  // one allocation, unless the file grows meanwhile
     char buffer[65536];
     while (true) {
         ssize_t got = ::read(file.fd, buffer, sizeof buffer);
@@ -184,7 +186,8 @@ std::string readFileContents(const std::filesystem::path& path, std::size_t maxB
     return data;
 }
 
-void writeFileAtomically(const std::filesystem::path& path, std::string_view data, std::optional<mode_t> mode) {
+void writeFileAtomically(const std::filesystem::path& path, std::string_view data, std::optional<mode_t> mode,
+                         DiskSync sync) {
     // The process umask is never touched (other threads create files meanwhile): a new file
     // is created with 0666 and the kernel applies the umask; an existing file's mode is kept.
     if (!mode) {
@@ -204,7 +207,7 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view dat
     try {
         if (mode) ::fchmod(file.fd, *mode);
         writeAll(file.fd, data, path);
-        if (::fsync(file.fd) != 0) fail(errno, path);
+        if (sync == DiskSync::sync && ::fsync(file.fd) != 0) fail(errno, path);
         if (::close(file.release()) != 0) fail(errno, path);
         if (::rename(temporary.c_str(), path.c_str()) != 0) fail(errno, path);
     } catch (...) {

@@ -35,11 +35,17 @@ private:
 // FIFO in the file's place cannot hang the caller.
 std::string readFileContents(const std::filesystem::path& path, std::size_t maxBytes = kMaxStateFileBytes);
 
-// Writes through a synced temporary file in the same folder, renamed over the target, so a
-// reader never sees half a file and a failed write leaves the old one whole (the temporary is
-// removed). Without `mode` the file keeps its mode, or gets a new file's mode.
+// Whether a write waits until its bytes are on the disk. Unsynced, a replace is still whole
+// against a killed process, but after a power cut the file may be empty: only for files that
+// need no more, such as a diagnostic log, where the wait would cost every line.
+enum class DiskSync { sync, skip };
+
+// Writes through a temporary file in the same folder, synced unless told to skip it, renamed
+// over the target, so a reader never sees half a file and a failed write leaves the old one
+// whole (the temporary is removed). Without `mode` the file keeps its mode, or gets a new
+// file's mode.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view data,
-                         std::optional<mode_t> mode = std::nullopt);
+                         std::optional<mode_t> mode = std::nullopt, DiskSync sync = DiskSync::sync);
 
 // Adds to the end of an existing regular file; never creates one (ENOENT when it is missing)
 // and never blocks on a FIFO.
