@@ -34,9 +34,10 @@ private:
 // The JSON-lines debug log: one {"timestamp","message"} object per line, newest maxEntries kept.
 // The file work runs in order on the log's own queue, off the caller's thread. An append that
 // takes the file past maxEntries lines cuts it back to exactly maxEntries; the line count is
-// kept between appends, so the file is read back only when it has to be cut. The rewrites do
-// not wait for the disk: a diagnostic log needs to stay whole against a killed process, not to
-// outlive a power cut, and at the cap every line would pay for the wait.
+// kept between appends, so the file is read back only when it has to be cut. At the cap every
+// append rewrites the file: the lines waiting on the queue by then share one rewrite, and the
+// rewrites do not wait for the disk (a diagnostic log needs to stay whole against a killed
+// process, not to outlive a power cut).
 class FileDebugLogStore : public DebugLogBoundary {
 public:
     using Now = std::function<Date()>;
@@ -60,8 +61,15 @@ public:
     std::string serialize(const std::string& message) const;
 
 private:
+    struct WaitingLine {
+        std::string line;  // with its line feed
+        std::string message;
+    };
+
+    void enqueue(std::string line, std::string message);
     // These run on queue_ only.
-    void store(const std::string& line, const std::string& message);
+    void storeWaiting();
+    void store(const std::vector<WaitingLine>& batch);
     void countLines(const std::string& path);
     void trimIfNeeded(const std::string& path);
 
@@ -69,8 +77,10 @@ private:
     LocalFileSystem fileSystem_;
     int maxEntries_;
     Now now_;
-    std::mutex mutex_;  // guards messages_
+    std::mutex mutex_;  // guards messages_ and waiting_
     std::weak_ptr<DebugLogMessages> messages_;
+    // Stamped lines in call order, not yet taken by the queue.
+    std::vector<WaitingLine> waiting_;
     // Lines in the file, once read; absent until then or after a failed write.
     std::optional<std::size_t> lineCount_;
     // The line that says where a damaged log went, until it is written at the head of the new one.

@@ -89,14 +89,36 @@ TEST(FileDebugLogStore, AnInvalidByteOrATornLastLineDoesNotStopTheTrim) {
     EXPECT_EQ(Json::parse(kept[1])["message"], "next");
 }
 
-TEST(FileDebugLogStore, AppendsInOrderOffTheCallersThread) {
-    auto log = FileDebugLogStore::create_null("/l/log.jsonl", 1000);
-    std::vector<QCoro::Task<void>> pending;
-    for (int i = 0; i < 50; ++i) pending.push_back(log->append("message " + std::to_string(i)));
-    for (auto& task : pending) waitForTask(task);
-    auto entries = log->entries();
-    ASSERT_EQ(entries.size(), 50u);
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(Json::parse(entries[i])["message"], "message " + std::to_string(i));
+TEST(FileDebugLogStore, LinesQueuedAtOnceAreAllStoredInOrder) {
+    struct Row {
+        int lines;  // already in the file
+        int cap;
+        int queued;
+    };
+    // Below the cap, and at it, where the waiting lines share rewrites.
+    for (const auto& row : {Row{0, 1000, 50}, Row{10, 10, 25}}) {
+        std::string file;
+        for (int i = 0; i < row.lines; ++i) file += R"({"message":"old"})" "\n";
+        auto files = LocalFileSystem::create_null({{"/l/log.jsonl", file}});
+        FileDebugLogStore log("/l/log.jsonl", files, row.cap, fixedNow);
+        auto tracker = log.track_messages();
+        std::vector<std::string> queued;
+        std::vector<QCoro::Task<void>> pending;
+        for (int i = 0; i < row.queued; ++i) {
+            queued.push_back("message " + std::to_string(i));
+            pending.push_back(log.append(queued.back()));
+        }
+        for (auto& task : pending) waitForTask(task);
+        EXPECT_EQ(tracker->messages(), queued) << row.cap;
+        const auto content = files.readFile("/l/log.jsonl");
+        auto lines = linesOf(content);
+        const auto kept = static_cast<std::size_t>(std::min(row.cap, row.lines + row.queued));
+        ASSERT_EQ(lines.size(), kept) << row.cap;
+        for (std::size_t i = 0; i < kept; ++i) {
+            EXPECT_EQ(Json::parse(lines[i])["message"], queued[queued.size() - kept + i]) << row.cap;
+        }
+        EXPECT_EQ(content.back(), '\n');
+    }
 }
 
 TEST(FileDebugLogStoreOnDisk, SomethingThatIsNoLogFileNeitherBlocksNorStopsTheLog) {
@@ -127,13 +149,29 @@ TEST(FileDebugLogStoreOnDisk, SomethingThatIsNoLogFileNeitherBlocksNorStopsTheLo
     EXPECT_EQ(aside, 2);
 }
 
-TEST(FileDebugLogStore, EmptyLinesAreNotCountedAndGoAtTheNextRewrite) {
-    auto files = LocalFileSystem::create_null({{"/l/log.jsonl", "{\"message\":\"a\"}\n\n\n{\"message\":\"b\"}\n"}});
-    FileDebugLogStore log("/l/log.jsonl", files, 2, fixedNow);
-    log.appendNow("c");
-    auto lines = linesOf(files.readFile("/l/log.jsonl"));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "{\"message\":\"b\"}");
+TEST(FileDebugLogStore, EmptyLinesAndOtherLineBreaksAreNotCountedAndGoAtTheNextRewrite) {
+    struct Row {
+        std::string file;
+        int cap;
+        std::string kept;  // before the new line
+    };
+    const std::string a = R"({"message":"a"})", b = R"({"message":"b"})", c = R"({"message":"c"})";
+    const std::vector<Row> rows{
+        {a + "\n\n\n" + b + "\n", 2, b + "\n"},
+        // Kept lines that are not each ended by one line feed are written anew.
+        {a + "\n" + b + "\r\n\n\v" + c + "\f\n", 3, b + "\n" + c + "\n"},
+        {a + "\n" + b + "\u2028\n" + c + "\n", 3, b + "\n" + c + "\n"},
+        // A multi-byte break just before the kept lines.
+        {a + "\n" + a + "\u2029" + b + "\n" + c + "\n", 3, b + "\n" + c + "\n"},
+        {a + "\n", 0, ""},
+    };
+    for (const auto& row : rows) {
+        auto files = LocalFileSystem::create_null({{"/l/log.jsonl", row.file}});
+        FileDebugLogStore log("/l/log.jsonl", files, row.cap, fixedNow);
+        log.appendNow("new");
+        const std::string added = row.cap > 0 ? log.serialize("new") + "\n" : "";
+        EXPECT_EQ(files.readFile("/l/log.jsonl"), row.kept + added) << ::testing::PrintToString(row.file);
+    }
 }
 
 TEST(FileDebugLogStore, EveryMessageStaysOneValidJsonLine) {
