@@ -1,10 +1,10 @@
 #include "capture/capture_stream_configuration.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "model/app_error.hpp"
+#include "model/log_text.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
 
 namespace yux {
@@ -49,21 +49,13 @@ std::string MicrophoneRoute::logValue() const {
     return "off";
 }
 
-std::string decimalText(double value) {
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    std::string text(buffer, result.ptr);
-    if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
-    return text;
-}
-
 std::map<std::string, std::string> startAttributes(const CaptureTarget& target, const std::string& filePath) {
     std::map<std::string, std::string> attributes{{"target_file", filePath}};
     if (const auto* area = target.asArea()) {
         const auto& r = area->rect;
         attributes["capture_target"] = "area";
         attributes["rect"] =
-            decimalText(r.x) + "," + decimalText(r.y) + "," + decimalText(r.width) + "," + decimalText(r.height);
+            logNumber(r.x) + "," + logNumber(r.y) + "," + logNumber(r.width) + "," + logNumber(r.height);
         attributes["quality"] = "full_fidelity";
         attributes["shows_cursor"] = "true";
     } else if (const auto* application = target.asApplication()) {

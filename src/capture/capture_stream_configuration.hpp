@@ -32,10 +32,6 @@ struct MicrophoneRoute {
 // The attributes of "start_request" for a target and its scratch file.
 std::map<std::string, std::string> startAttributes(const CaptureTarget& target, const std::string& filePath);
 
-// A number in its shortest decimal form that reads back exactly, always with a fractional
-// part: 0.0, 25.5, 1280.0.
-std::string decimalText(double value);
-
 // The display the target records, found in the content by its decimal number.
 // Throws AppError screenSelectionFailed "The selected display is no longer available".
 const platform::ShareableDisplay& resolveDisplay(const platform::ShareableContent& content,

@@ -29,15 +29,20 @@ CaptureTarget areaOn(std::string displayID, CaptureRect rect) {
 }  // namespace
 
 TEST(StartAttributes, AreaHasFiveKeysWithExactNumberTexts) {
-    auto attributes = startAttributes(areaOn("412", {0, 25.5, 1280, 720}), "/tmp/Yux/Scratch/A.mov");
-    EXPECT_EQ(attributes, (std::map<std::string, std::string>{{"target_file", "/tmp/Yux/Scratch/A.mov"},
-                                                              {"capture_target", "area"},
-                                                              {"rect", "0.0,25.5,1280.0,720.0"},
-                                                              {"quality", "full_fidelity"},
-                                                              {"shows_cursor", "true"}}));
-    EXPECT_EQ(decimalText(0.1), "0.1");
-    EXPECT_EQ(decimalText(-3), "-3.0");
-    EXPECT_EQ(decimalText(1.0 / 3.0), "0.3333333333333333");
+    struct Row {
+        CaptureRect rect;
+        std::string text;
+    };
+    // Plain decimals that read back exactly, each with a fractional part, however large.
+    for (const auto& row : {Row{{0, 25.5, 1280, 720}, "0.0,25.5,1280.0,720.0"},
+                            Row{{100000, -3, 0.1, 1.0 / 3.0}, "100000.0,-3.0,0.1,0.3333333333333333"}}) {
+        auto attributes = startAttributes(areaOn("412", row.rect), "/tmp/Yux/Scratch/A.mov");
+        EXPECT_EQ(attributes, (std::map<std::string, std::string>{{"target_file", "/tmp/Yux/Scratch/A.mov"},
+                                                                  {"capture_target", "area"},
+                                                                  {"rect", row.text},
+                                                                  {"quality", "full_fidelity"},
+                                                                  {"shows_cursor", "true"}}));
+    }
 }
 
 TEST(StartAttributes, FullDisplayAndApplicationHaveFourKeys) {
