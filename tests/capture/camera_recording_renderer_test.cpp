@@ -10,6 +10,7 @@
 #include "platform/async/locked.hpp"
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
+#include "support/media_time_printer.hpp"
 #include "support/memory_preferences.hpp"
 #include "support/screenshot_writer.hpp"
 

@@ -3,6 +3,7 @@
 #include "capture/capture_stream_configuration.hpp"
 #include "model/app_error.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
+#include "support/media_time_printer.hpp"
 
 using namespace yux;
 using platform::PointRect;

@@ -4,6 +4,7 @@
 
 #include "model/clock_boundary.hpp"
 #include "model/recording_session_records.hpp"
+#include "support/session_printers.hpp"
 
 using namespace yux;
 using json::DecodingError;

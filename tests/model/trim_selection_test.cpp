@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "model/pending_recording_artifact.hpp"
+#include "support/session_printers.hpp"
 
 using namespace yux;
 using json::DecodingError;

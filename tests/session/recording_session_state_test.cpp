@@ -4,6 +4,7 @@
 
 #include "session/screen_selection_boundary.hpp"
 #include "session/trim_preview_boundary.hpp"
+#include "support/session_printers.hpp"
 
 namespace yux {
 namespace {

@@ -29,13 +29,7 @@
 #include "session/screen_selection_boundary.hpp"
 #include "session/trim_preview_boundary.hpp"
 #include "support/await_gate.hpp"
-
-namespace yux {
-inline std::ostream& operator<<(std::ostream& out, const RecordingSessionState& state) {
-    return out << state.diagnosticText();
-}
-inline void PrintTo(const AppError& error, std::ostream* out) { *out << appErrorText(error); }
-}  // namespace yux
+#include "support/session_printers.hpp"
 
 namespace yux::testing {
 

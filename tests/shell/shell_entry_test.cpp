@@ -18,6 +18,7 @@
 #include "shell/shell_startup.hpp"
 #include "support/pending_answer.hpp"
 #include "model/temporary_directory_scratch_storage.hpp"
+#include "support/session_printers.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace yux {

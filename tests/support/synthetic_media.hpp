@@ -7,6 +7,7 @@
 #include "platform/media/pixel_buffer.hpp"
 #include "platform/media/movie_writer.hpp"
 #include "platform/media/sample_buffer.hpp"
+#include "support/media_time_printer.hpp"  // tests that make samples compare their times
 
 // Test media made from a few lines of code, never checked in.
 namespace yux::testing {

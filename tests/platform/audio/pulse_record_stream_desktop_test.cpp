@@ -17,6 +17,7 @@
 #include "platform/async/locked.hpp"
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
+#include "support/media_time_printer.hpp"
 #include "support/sound_server.hpp"
 #include "support/temporary_directory.hpp"
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/audio/pulse_record_stream.hpp"
+#include "support/media_time_printer.hpp"
 
 using namespace yux::platform;
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/audio/pulse_record_stream.hpp"
+#include "support/media_time_printer.hpp"
 
 using namespace yux::platform;
 

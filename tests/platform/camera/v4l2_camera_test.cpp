@@ -12,6 +12,7 @@
 #include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/host_clock.hpp"
 #include "support/camera_test_frames.hpp"
+#include "support/media_time_printer.hpp"
 
 using namespace yux::platform;
 using namespace std::chrono_literals;

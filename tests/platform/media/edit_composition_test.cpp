@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/media_time_printer.hpp"
+
 using namespace yux::platform;
 
 namespace {

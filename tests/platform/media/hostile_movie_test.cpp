@@ -13,6 +13,7 @@
 #include "platform/media/video_frame_reader.hpp"
 #include "platform/media/video_thumbnailer.hpp"
 #include "support/hostile_movies.hpp"
+#include "support/media_time_printer.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 #include "support/timed_movie.hpp"

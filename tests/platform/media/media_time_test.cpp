@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "support/media_time_printer.hpp"
+
 using yux::platform::MediaTime;
 
 TEST(MediaTime, ComparesExactlyAcrossTimescales) {

@@ -12,6 +12,7 @@
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/media_failure.hpp"
+#include "support/media_time_printer.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 

@@ -5,6 +5,7 @@
 #include <future>
 
 #include "platform/x11/capture_stream.hpp"
+#include "support/media_time_printer.hpp"
 
 using namespace yux::platform;
 

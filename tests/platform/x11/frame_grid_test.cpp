@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/x11/frame_grid.hpp"
+#include "support/media_time_printer.hpp"
 
 using namespace yux::platform;
 

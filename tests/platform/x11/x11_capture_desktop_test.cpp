@@ -22,6 +22,7 @@
 #include "platform/audio/pulse_record_stream.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/x11/x11_frame_source.hpp"
+#include "support/media_time_printer.hpp"
 #include "support/own_test_window.hpp"
 #include "support/test_compositor.hpp"
 #include "support/x11_test_client.hpp"
