@@ -305,7 +305,9 @@ void RecordingOutputDelegate::repeatStill() {
         if (written == lastWritten_.end()) continue;
         const auto& progress = progress_[kind];
         const std::int64_t limit = grid_->slotAtOrBefore(reached - repeatLag(kind, reached));
-        std::int64_t next = grid_->slotAtOrBefore(written->second) + 1;
+        // Never before the picture's own time (one a busy track refused is newer than the last written).
+        const MediaTime after = picture.presentationTime > written->second ? picture.presentationTime : written->second;
+        std::int64_t next = grid_->slotAtOrBefore(after) + 1;
         // Pictures up to the newest captured one still inside the writer: each needs one more
         // behind it to come out.
         const std::int64_t inside =
@@ -313,7 +315,7 @@ void RecordingOutputDelegate::repeatStill() {
         std::int64_t repeats = inside;
         if (repeats <= 0) {
             // Nothing captured is held: one repeat per spacing, on the last slot due.
-            if (grid_->slot(limit) < written->second + spacing) continue;
+            if (limit < next || grid_->slot(limit) < written->second + spacing) continue;
             next = limit;
             repeats = 1;
         }
@@ -353,12 +355,12 @@ bool RecordingOutputDelegate::write(const SampleBuffer& original, RecordingSourc
             losing_.erase(kind);
             if (!isAudio(kind)) {
                 auto& progress = progress_[kind];
+                // A repeat of a picture the writer never took brings it a captured picture too.
+                const bool newPicture = !repeat || !progress.newestTaken;
                 progress.appended += 1;
                 progress.newestTaken = true;
-                if (!repeat) {
-                    progress.capturedAt = progress.appended;
-                    progress.captured = pts;
-                }
+                if (newPicture) progress.capturedAt = progress.appended;
+                if (!repeat) progress.captured = pts;
             }
             return true;
         }

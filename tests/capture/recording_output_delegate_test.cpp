@@ -253,6 +253,7 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
         std::vector<MediaTime> wantScreen;
         std::vector<MediaTime> wantCamera;
         int held = 0;  // pictures the writer says it holds
+        double busyAt = 0;  // the screen track is busy when this picture comes
     };
     auto pictures = [](std::vector<double> times, double late) {
         std::vector<Picture> result;
@@ -309,12 +310,16 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
          {}},
         {"while the writer holds the captured picture, every slot is repeated", pictures({1.0}, 0), {}, 1500, 100,
          false, with(gridSlots({0, 1, 2, 3}), at({1.15, 1.25, 1.35})), {}, 3},
+        {"a picture a busy track refused comes with the repeats after its time, and is pushed out",
+         pictures({1.0, 1.2}, 0), {}, 1600, 100, false, gridSlots({0, 1, 2, 3, 13, 14, 15, 16, 22, 28}), {}, 3, 1.2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
         const bool camera = !c.camera.empty();
         f.script.held = [&c](int track) { return track == kScreen ? c.held : 0; };
+        bool busy = false;
+        f.script.ready = [&busy](int track) { return track != kScreen || !busy; };
         f.open(false, camera);
         f.time->host = hostTime(c.hostNow);
         std::vector<std::pair<double, std::pair<double, RecordingSourceKind>>> due;
@@ -324,7 +329,9 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
         std::size_t next = 0;
         for (int ms = 1000; ms < c.soundUntilMs; ms += 10) {
             while (next < due.size() && due[next].first <= ms / 1000.0 + 1e-9) {
+                busy = due[next].second.first == c.busyAt;
                 f.receive(frame(due[next].second.first), due[next].second.second);
+                busy = false;
                 ++next;
             }
             f.receive(sound(ms / 1000.0), RecordingSourceKind::systemAudio);
