@@ -86,6 +86,12 @@ MediaTime rateOf(MediaTime interval) {
     return MediaTime(interval.timescale, static_cast<std::int32_t>(interval.value));
 }
 
+// Keeps the delays of the pictures that came within kDelayWindow of `reached`.
+void forgetOldDelays(std::deque<std::pair<MediaTime, MediaTime>>& delays, MediaTime reached) {
+    const MediaTime oldest = reached - RecordingOutputDelegate::kDelayWindow;
+    while (!delays.empty() && delays.front().first < oldest) delays.pop_front();
+}
+
 // Where a sound sample ends.
 MediaTime endOf(const SampleBuffer& sample) {
     if (sample.duration.isValid() && sample.duration.value > 0) return sample.presentationTime + sample.duration;
@@ -259,7 +265,7 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
             const MediaTime reached = *heard_ < now ? *heard_ : now;
             auto& delays = progress_[kind].delays;
             delays.emplace_back(reached, reached > pts ? reached - pts : MediaTime(0, 1));
-            while (delays.front().first < reached - kDelayWindow) delays.pop_front();
+            forgetOldDelays(delays, reached);
         }
     }
     if (start_) {
@@ -287,7 +293,7 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
 MediaTime RecordingOutputDelegate::repeatLag(RecordingSourceKind kind, MediaTime reached) {
     MediaTime lag = kRepeatLag;
     auto& delays = progress_[kind].delays;
-    while (!delays.empty() && delays.front().first < reached - kDelayWindow) delays.pop_front();
+    forgetOldDelays(delays, reached);
     for (const auto& [when, delay] : delays) {
         if (delay + kDelayMargin > lag) lag = delay + kDelayMargin;
     }
