@@ -366,7 +366,8 @@ bool RecordingOutputDelegate::write(const SampleBuffer& original, RecordingSourc
                 progress.appended += 1;
                 progress.newestTaken = true;
                 if (newPicture) progress.capturedAt = progress.appended;
-                if (!repeat) progress.captured = pts;
+                // Its own time, not where it went: the rest of a late burst follows it in order.
+                if (!repeat) progress.captured = original.presentationTime;
             }
             return true;
         }

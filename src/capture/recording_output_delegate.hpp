@@ -173,7 +173,8 @@ private:
     struct VideoProgress {
         std::int64_t appended = 0;    // pictures the writer took
         std::int64_t capturedAt = 0;  // `appended` once the newest captured picture was taken
-        std::optional<platform::MediaTime> captured;  // that picture's time
+        // That picture's own time (a late one may be written later): older ones are out of order.
+        std::optional<platform::MediaTime> captured;
         bool newestTaken = false;  // the writer took the newest picture last
         // How late recent pictures arrived: (where the sound had reached, the delay).
         std::deque<std::pair<platform::MediaTime, platform::MediaTime>> delays;

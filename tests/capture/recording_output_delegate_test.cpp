@@ -286,6 +286,11 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
     for (int i = 0; i <= 10; ++i) everyTenth.push_back(1.0 + i * 0.1);
     auto lateOnce = pictures({1.0}, 0);
     lateOnce.push_back({1.3, 2.0});
+    // A stall hands over three pictures together, 2 s after the first was taken.
+    auto lateBurst = pictures({1.0}, 0);
+    for (int i = 0; i < 3; ++i) lateBurst.push_back({1.3 + i / 60.0, 2.0 - i / 60.0});
+    std::vector<double> tenthsTo3_2;
+    for (int i = 0; i <= 22; ++i) tenthsTo3_2.push_back(1.0 + i * 0.1);
     const Case cases[] = {
         {"a still screen, every 0.1 s, 0.1 s behind the sound", pictures({1.0}, 0), {}, 1500, 100, false,
          at({1.0, 1.1, 1.2, 1.3, 1.4}), {}},
@@ -312,6 +317,8 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
          false, with(gridSlots({0, 1, 2, 3}), at({1.15, 1.25, 1.35})), {}, 3},
         {"a picture a busy track refused comes with the repeats after its time, and is pushed out",
          pictures({1.0, 1.2}, 0), {}, 1600, 100, false, gridSlots({0, 1, 2, 3, 13, 14, 15, 16, 22, 28}), {}, 3, 1.2},
+        {"pictures of a late burst all keep their order, on the slots after the last repeat", lateBurst, {}, 3500,
+         100, false, with(at(tenthsTo3_2), gridSlots({133, 134, 135})), {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
