@@ -30,6 +30,7 @@
 #include "capture/recording_output_delegate.hpp"
 #include "platform/media/host_clock.hpp"
 #include "platform/media/movie_writer.hpp"
+#include "platform/x11/frame_grid.hpp"
 #include "support/synthetic_media.hpp"
 
 using namespace yux;
@@ -120,22 +121,25 @@ Result record(Size size, const std::vector<PixelBuffer>& pictures, int changes, 
     const std::int64_t audioStep = kAudioBufferMs * 1'000'000LL;
     const auto silence = yux::testing::sineTone(440, 48000 * kAudioBufferMs / 1000, 48000, 2,
                                                 platform::AudioSampleFormat::float32, 0, 0.0);
-    // Pictures land on the nominal grid: change k at the slot nearest k / changes seconds.
+    // Pictures are stamped on the stream's frame grid, as the capture stamps them: change k at
+    // the slot nearest k / changes seconds.
+    const platform::FrameGrid grid(MediaTime(start, MediaTime::kNanosecondScale), MediaTime(1, kNominalRate));
     auto pictureAt = [&](std::int64_t k) {
-        const std::int64_t slot = changes > 0 ? std::llround(static_cast<double>(k) * kNominalRate / changes) : 0;
-        return start + slot * 1'000'000'000LL / kNominalRate;
+        return grid.slot(changes > 0 ? std::llround(static_cast<double>(k) * kNominalRate / changes) : 0);
     };
     std::int64_t nextAudio = start;
     std::int64_t nextChange = 0;
     for (;;) {
         const std::int64_t pictureDue =
-            (changes > 0 || nextChange == 0) ? pictureAt(nextChange) + kPictureHandOverNs : INT64_MAX;
+            (changes > 0 || nextChange == 0)
+                ? pictureAt(nextChange).convertedTo(MediaTime::kNanosecondScale).value + kPictureHandOverNs
+                : INT64_MAX;
         const std::int64_t audioDue = nextAudio + kAudioHandOverNs;
         const std::int64_t due = std::min(pictureDue, audioDue);
         if (due >= end) break;
         sleepUntilNs(due);
         if (pictureDue <= audioDue) {
-            auto sample = yux::testing::videoSample(MediaTime(pictureAt(nextChange), MediaTime::kNanosecondScale),
+            auto sample = yux::testing::videoSample(pictureAt(nextChange),
                                                     pictures[static_cast<std::size_t>(nextChange % kWindowColours)]);
             delegate->queue().async([delegate, sample] { delegate->stream(sample, platform::StreamOutputType::screen); });
             ++nextChange;
