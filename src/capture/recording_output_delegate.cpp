@@ -257,6 +257,7 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
     } else if (!isAudio(kind)) {
         lastVideo_[kind] = sample;
         progress_[kind].newestTaken = false;
+        progress_[kind].changedAt = pts;
         if (kind == RecordingSourceKind::screen && !grid_) grid_.emplace(pts, frameInterval_);
         if (heard_) {
             // How late the picture came, against the sound heard so far (ahead of the host
@@ -310,17 +311,18 @@ void RecordingOutputDelegate::repeatStill() {
         auto written = lastWritten_.find(kind);
         if (written == lastWritten_.end()) continue;
         const auto& progress = progress_[kind];
-        const std::int64_t limit = grid_->slotAtOrBefore(reached - repeatLag(kind, reached));
+        const MediaTime due = reached - repeatLag(kind, reached);
+        const std::int64_t limit = grid_->slotAtOrBefore(due);
         // Never before the picture's own time (one a busy track refused is newer than the last written).
         const MediaTime after = picture.presentationTime > written->second ? picture.presentationTime : written->second;
         std::int64_t next = grid_->slotAtOrBefore(after) + 1;
         // Pictures up to the newest captured one still inside the writer: each needs one more
-        // behind it to come out.
-        const std::int64_t inside =
-            progress.capturedAt - (progress.appended - writer_->picturesHeld(inputs_.at(kind)));
-        std::int64_t repeats = inside;
+        // behind it to come out. A track still changing pushes them out with its next picture.
+        const bool still = !progress.changedAt || due >= *progress.changedAt + kStillTime;
+        std::int64_t repeats =
+            still ? progress.capturedAt - (progress.appended - writer_->picturesHeld(inputs_.at(kind))) : 0;
         if (repeats <= 0) {
-            // Nothing captured is held: one repeat per spacing, on the last slot due.
+            // Nothing captured to push out yet: one repeat per spacing, on the last slot due.
             if (limit < next || grid_->slot(limit) < written->second + spacing) continue;
             next = limit;
             repeats = 1;
@@ -365,7 +367,10 @@ bool RecordingOutputDelegate::write(const SampleBuffer& original, RecordingSourc
                 const bool newPicture = !repeat || !progress.newestTaken;
                 progress.appended += 1;
                 progress.newestTaken = true;
-                if (newPicture) progress.capturedAt = progress.appended;
+                if (newPicture) {
+                    progress.capturedAt = progress.appended;
+                    if (!progress.changedAt || pts > *progress.changedAt) progress.changedAt = pts;
+                }
                 // Its own time, not where it went: the rest of a late burst follows it in order.
                 if (!repeat) progress.captured = original.presentationTime;
             }

@@ -64,14 +64,21 @@ public:
     static constexpr std::chrono::milliseconds kDrainRetryInterval{10};
     // A video track that gets no new picture shows its newest one again on the screen's frame
     // grid, so a killed take keeps its pictures about as far as its sound. The encoder's frame
-    // threads and the writer hold a few pictures back: after a captured picture every slot gets
-    // a repeat until the writer holds no captured picture any more, then one every
-    // kRepeatSpacing of sound. A repeat stays behind where the sound has reached by kRepeatLag,
-    // or by the delay with which the track's pictures arrive (the largest of the last
-    // kDelayWindow, plus kDelayMargin for jitter), so a picture still on its way is not
-    // overtaken; one later still goes on the first slot after the repeats.
+    // threads and the writer hold a few pictures back. A track that keeps changing pushes them
+    // out with its new pictures, and gets one repeat every kRepeatSpacing of sound. Once it has
+    // stood still for kStillTime, every slot gets a repeat until the writer holds no captured
+    // picture any more (the flush), then one every kRepeatSpacing again. A repeat stays behind
+    // where the sound has reached by kRepeatLag, or by the delay with which the track's
+    // pictures arrive (the largest of the last kDelayWindow, plus kDelayMargin for jitter), so a
+    // picture still on its way is not overtaken; one later still goes on the first slot after
+    // the repeats.
     static constexpr platform::MediaTime kRepeatSpacing{1, 10};
     static constexpr platform::MediaTime kRepeatLag{1, 10};
+    // Behind the repeat lag, so a flush begins about a quarter of a second of sound after the
+    // last change: a window changing five times a second (typing) never waits that long and
+    // costs no flush, while a killed take still keeps a change made 1.5 s before the kill.
+    // Measured with bench/changing_screen_bench and the killed-take table.
+    static constexpr platform::MediaTime kStillTime{3, 20};
     static constexpr platform::MediaTime kDelayMargin{1, 20};
     static constexpr platform::MediaTime kDelayWindow{2, 1};
 
@@ -175,6 +182,8 @@ private:
         std::int64_t capturedAt = 0;  // `appended` once the newest captured picture was taken
         // That picture's own time (a late one may be written later): older ones are out of order.
         std::optional<platform::MediaTime> captured;
+        // Where the newest picture that came shows from on the track: the track is still from there.
+        std::optional<platform::MediaTime> changedAt;
         bool newestTaken = false;  // the writer took the newest picture last
         // How late recent pictures arrived: (where the sound had reached, the delay).
         std::deque<std::pair<platform::MediaTime, platform::MediaTime>> delays;

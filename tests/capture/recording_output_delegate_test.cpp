@@ -289,8 +289,12 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
     // A stall hands over three pictures together, 2 s after the first was taken.
     auto lateBurst = pictures({1.0}, 0);
     for (int i = 0; i < 3; ++i) lateBurst.push_back({1.3 + i / 60.0, 2.0 - i / 60.0});
-    std::vector<double> tenthsTo3_2;
-    for (int i = 0; i <= 22; ++i) tenthsTo3_2.push_back(1.0 + i * 0.1);
+    // Typing: a change every 0.2 s for 3 s, then nothing.
+    std::vector<double> fiveASecond;
+    std::vector<double> tenthsTo4_1;
+    for (int i = 0; i <= 15; ++i) fiveASecond.push_back(1.0 + i * 0.2);
+    for (int i = 0; i <= 31; ++i) tenthsTo4_1.push_back(1.0 + i * 0.1);
+    std::vector<double> tenthsTo3_2(tenthsTo4_1.begin(), tenthsTo4_1.begin() + 23);
     const Case cases[] = {
         {"a still screen, every 0.1 s, 0.1 s behind the sound", pictures({1.0}, 0), {}, 1500, 100, false,
          at({1.0, 1.1, 1.2, 1.3, 1.4}), {}},
@@ -313,10 +317,12 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
                    gridSlots({133})),
               at({5.2, 5.3, 5.4, 5.5, 5.6, 5.7, 5.8, 5.9})),
          {}},
-        {"while the writer holds the captured picture, every slot is repeated", pictures({1.0}, 0), {}, 1500, 100,
-         false, with(gridSlots({0, 1, 2, 3}), at({1.15, 1.25, 1.35})), {}, 3},
+        {"once the track stood still, every slot is repeated while the writer holds its picture", pictures({1.0}, 0),
+         {}, 1500, 100, false, gridSlots({0, 6, 7, 8, 14, 20}), {}, 3},
         {"a picture a busy track refused comes with the repeats after its time, and is pushed out",
-         pictures({1.0, 1.2}, 0), {}, 1600, 100, false, gridSlots({0, 1, 2, 3, 13, 14, 15, 16, 22, 28}), {}, 3, 1.2},
+         pictures({1.0, 1.2}, 0), {}, 1600, 100, false, gridSlots({0, 6, 13, 19, 20, 21, 27}), {}, 3, 1.2},
+        {"a track changing every 0.2 s gets one repeat a tenth; still, it is pushed out", pictures(fiveASecond, 0),
+         {}, 4500, 100, false, with(at(tenthsTo4_1), gridSlots({187, 188, 189, 190, 191, 197, 203})), {}, 6},
         {"pictures of a late burst all keep their order, on the slots after the last repeat", lateBurst, {}, 3500,
          100, false, with(at(tenthsTo3_2), gridSlots({133, 134, 135})), {}},
     };

@@ -474,8 +474,9 @@ TEST_F(AutomationProcess, ATakeKilledWhileRecordingIsOfferedAtTheNextStart) {
 // A take killed 5 s into its recording keeps its pictures about as far as its sound, whatever
 // the screen does meanwhile, and its trim window shows them.
 TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
-    // A window repainted at 30 fps, another program's, as long as it lives.
+    // A window of another program's that changes colour `rate` times a second, as long as it lives.
     struct Animated {
+        explicit Animated(int rate) : rate(rate) {}
         static testing::X11TestWindow::Options placed() {
             testing::X11TestWindow::Options options;
             options.x = 200;
@@ -484,13 +485,15 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
             options.height = 240;
             return options;
         }
+        int rate;
         testing::X11TestWindow window{placed()};
         std::atomic<bool> stop{false};
         std::thread painter{[this] {
+            const auto begun = std::chrono::steady_clock::now();
             for (int i = 0; !stop; ++i) {
                 window.fill(i % 2 ? 0x2060c0 : 0xc06020);
                 window.sync();
-                std::this_thread::sleep_for(std::chrono::microseconds(1'000'000 / 30));
+                std::this_thread::sleep_until(begun + std::chrono::microseconds(1'000'000LL * (i + 1) / rate));
             }
         }};
         ~Animated() {
@@ -503,12 +506,13 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
     const struct {
         const char* screen;
         bool clock;
-        bool animated;
+        int animated;  // changes a second of a window, 0 for none
         bool changesOnce;  // a window changes its colour 1.5 s before the kill, nothing else moves
-    } cases[] = {{"a still screen", false, false, false},
-                 {"a clock ticking once a second", true, false, false},
-                 {"a window at 30 fps", false, true, false},
-                 {"one change 1.5 s before the kill", false, false, true}};
+    } cases[] = {{"a still screen", false, 0, false},
+                 {"a clock ticking once a second", true, 0, false},
+                 {"a window changing 5 times a second, as typing does", false, 5, false},
+                 {"a window at 30 fps", false, 30, false},
+                 {"one change 1.5 s before the kill", false, 0, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.screen);
         std::filesystem::remove_all(scratchFolder());  // the last case's take, offered already
@@ -518,7 +522,7 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
             ASSERT_NE(clock->waitForWindow("XClock"), 0u);
         }
         std::unique_ptr<Animated> animated;
-        if (c.animated) animated = std::make_unique<Animated>();
+        if (c.animated > 0) animated = std::make_unique<Animated>(c.animated);
         std::unique_ptr<testing::X11TestWindow> changing;
         if (c.changesOnce) {
             changing = std::make_unique<testing::X11TestWindow>(Animated::placed());
