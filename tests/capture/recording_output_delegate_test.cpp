@@ -692,38 +692,57 @@ TEST(RecordingOutputDelegate, AVideoKindWithoutATrackIsIgnored) {
 }
 
 TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
-    Fixture f;
-    f.open(true, false);
-    std::vector<std::string> lines;
-    f.delegate->setLog([&](const std::string& line) { lines.push_back(line); });
-    // Host time is 100 s.
-    f.receive(frame(1), RecordingSourceKind::screen);
-    f.receive(sound(1), RecordingSourceKind::systemAudio);
-    f.receive(sound(3700), RecordingSourceKind::systemAudio);  // an hour ahead of now
-    f.receive(sound(3701), RecordingSourceKind::systemAudio);  // counted, not logged
-    f.receive(frame(3700), RecordingSourceKind::screen);
-    f.receive(sound(1.01), RecordingSourceKind::systemAudio);
-    f.receive(frame(1.2), RecordingSourceKind::screen);  // later frames are still written
-    f.receive(sound(104), RecordingSourceKind::microphone);  // a little ahead: a busy machine, kept
-    EXPECT_EQ(f.appended(0).size(), 2u);
-    EXPECT_EQ(f.appended(1).size(), 2u);
-    EXPECT_EQ(f.appended(2).size(), 1u);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "source_writer_clock_fault kind=System audio timestamp=8700.0 now=5100.0");
-    EXPECT_TRUE(lines[1].starts_with("source_writer_clock_fault kind=Screen"));
-    f.finishAt(2);
-    EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[2], "source_writer_clock_faults kind=System audio count=2");
-    // After the stop: a sample just after it is dropped quietly, one far past it is a clock fault.
-    const auto written = f.appends.data().size();
-    f.time->host = hostTime(3);
-    f.receive(sound(2.5), RecordingSourceKind::systemAudio);
-    f.receive(sound(2.01), RecordingSourceKind::systemAudio);
-    EXPECT_EQ(f.appends.data().size(), written);
-    f.time->host = hostTime(3600);
-    f.receive(sound(3000), RecordingSourceKind::systemAudio);
-    EXPECT_EQ(f.appends.data().size(), written);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[3], "source_writer_clock_fault kind=System audio timestamp=8000.0 now=8600.0 end=5002.0");
+    // However the take ends, the faults counted are told once.
+    const struct {
+        const char* ending;
+        std::function<void(Fixture&)> end;
+        bool stopped;  // samples may still come, and are judged against the stop
+    } endings[] = {
+        {"finish", [](Fixture& f) { f.finishAt(2); }, true},
+        {"finishNow, as the program quits",
+         [](Fixture& f) {
+             f.time->host = hostTime(2);
+             f.delegate->finishNow(std::chrono::seconds(5));
+         },
+         true},
+        {"cancel, after a start that failed", [](Fixture& f) { f.delegate->cancel(); }, false},
+    };
+    for (const auto& e : endings) {
+        SCOPED_TRACE(e.ending);
+        Fixture f;
+        f.open(true, false);
+        std::vector<std::string> lines;
+        f.delegate->setLog([&](const std::string& line) { lines.push_back(line); });
+        // Host time is 100 s.
+        f.receive(frame(1), RecordingSourceKind::screen);
+        f.receive(sound(1), RecordingSourceKind::systemAudio);
+        f.receive(sound(3700), RecordingSourceKind::systemAudio);  // an hour ahead of now
+        f.receive(sound(3701), RecordingSourceKind::systemAudio);  // counted, not logged
+        f.receive(frame(3700), RecordingSourceKind::screen);
+        f.receive(sound(1.01), RecordingSourceKind::systemAudio);
+        f.receive(frame(1.2), RecordingSourceKind::screen);  // later frames are still written
+        f.receive(sound(104), RecordingSourceKind::microphone);  // a little ahead: a busy machine, kept
+        EXPECT_EQ(f.appended(0).size(), 2u);
+        EXPECT_EQ(f.appended(1).size(), 2u);
+        EXPECT_EQ(f.appended(2).size(), 1u);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "source_writer_clock_fault kind=System audio timestamp=8700.0 now=5100.0");
+        EXPECT_TRUE(lines[1].starts_with("source_writer_clock_fault kind=Screen"));
+        e.end(f);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[2], "source_writer_clock_faults kind=System audio count=2");
+        if (!e.stopped) continue;
+        EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
+        // After the stop: a sample just after it is dropped quietly, one far past it is a clock fault.
+        const auto written = f.appends.data().size();
+        f.time->host = hostTime(3);
+        f.receive(sound(2.5), RecordingSourceKind::systemAudio);
+        f.receive(sound(2.01), RecordingSourceKind::systemAudio);
+        EXPECT_EQ(f.appends.data().size(), written);
+        f.time->host = hostTime(3600);
+        f.receive(sound(3000), RecordingSourceKind::systemAudio);
+        EXPECT_EQ(f.appends.data().size(), written);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[3], "source_writer_clock_fault kind=System audio timestamp=8000.0 now=8600.0 end=5002.0");
+    }
 }
