@@ -153,6 +153,9 @@ TEST(ExclusiveOutputFile, ACommitSyncsTheFileThenNamesItThenSyncsItsFolder) {
         {false, 0, 0, false, "sync folder", Ending::committed},
         {true, EIO, 0, false, "sync", Ending::writeFailed},
         {false, ENOSPC, 0, false, "sync", Ending::writeFailed},
+        // Only the folder's sync may be missing: data that cannot be synced is no export.
+        {true, EINVAL, 0, false, "sync", Ending::writeFailed},
+        {false, EROFS, 0, false, "sync", Ending::writeFailed},
         {true, 0, 0, true, "sync place", Ending::nameTaken},
         {true, 0, EINVAL, false, "sync place folder", Ending::committed},
         {true, 0, EOPNOTSUPP, false, "sync place folder", Ending::committed},
