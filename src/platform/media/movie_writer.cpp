@@ -148,7 +148,8 @@ double secondsOf(const SampleBuffer& sample) {
 class FfmpegMovieWriter : public std::enable_shared_from_this<FfmpegMovieWriter> {
 public:
     explicit FfmpegMovieWriter(std::string path) : path_(std::move(path)) {
-        file_ = std::make_unique<ExclusiveOutputFile>(path_);
+        file_ = std::make_unique<ExclusiveOutputFile>(path_, std::string(),
+                                                      ExclusiveOutputFile::CommitOperations::unsynced());
         AVFormatContext* raw = nullptr;
         int result = avformat_alloc_output_context2(&raw, nullptr, "mov", nullptr);
         if (result < 0 || raw == nullptr) {
