@@ -134,8 +134,7 @@ void CompositionEncoder::encode(const std::string& sourcePath, const std::string
     // Written under the temporary's name, when there is one, until whole, and on disk before
     // the caller goes on to delete its take.
     ExclusiveOutputFile file(temporaryPath.empty() ? destinationPath : temporaryPath,
-                             temporaryPath.empty() ? std::string() : destinationPath,
-                             ExclusiveOutputFile::CommitOperations::durable());
+                             temporaryPath.empty() ? std::string() : destinationPath);
     ffmpeg::OutputContext output;
     Output video;
     Output audio;

@@ -17,8 +17,12 @@ namespace {
 // Big enough that the muxer's small header and index writes do not each become a system call.
 constexpr int kIoBufferBytes = 1 << 16;
 
-// A file system without folder syncs keeps the name as well as it can; that is no failure.
-bool folderSyncNotOffered(int error) { return error == EINVAL || error == EOPNOTSUPP || error == EROFS; }
+// A file system without folder syncs keeps the name as well as it can; that is no failure. Nor
+// is a folder the user may write but not read (mode 0300): opening it for its sync fails with
+// EACCES or EPERM, errors fsync itself never gives.
+bool folderSyncNotOffered(int error) {
+    return error == EINVAL || error == EOPNOTSUPP || error == EROFS || error == EACCES || error == EPERM;
+}
 
 std::string folderOf(const std::string& path) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();

@@ -19,7 +19,7 @@ public:
         std::function<int(int descriptor)> syncData;
         // placeWithoutReplacing: false when the name is taken; throws std::system_error.
         std::function<bool(const std::string& from, const std::string& to)> place;
-        // fsync of the folder that holds the file's name: 0 or the errno.
+        // fsync of the folder that holds the file's name: 0, or the errno of its open or its fsync.
         std::function<int(const std::string& folder)> syncFolder;
 
         // Data and name on disk before commit() returns: an export, whose take may be deleted
@@ -33,9 +33,10 @@ public:
     // Throws OutputFileExistsError when anything exists at the path, MediaFailure when the file
     // cannot be created. With `publishedPath`, the file is written at `path` (a temporary the
     // caller named) and takes the name `publishedPath` at commit(), never replacing anything
-    // there, so no half-written file ever stands under that name.
+    // there, so no half-written file ever stands under that name. Durable unless the caller asks
+    // for less by name.
     explicit ExclusiveOutputFile(std::string path, std::string publishedPath = {},
-                                 CommitOperations operations = CommitOperations::unsynced());
+                                 CommitOperations operations = CommitOperations::durable());
     ~ExclusiveOutputFile();
     ExclusiveOutputFile(const ExclusiveOutputFile&) = delete;
     ExclusiveOutputFile& operator=(const ExclusiveOutputFile&) = delete;
@@ -52,9 +53,9 @@ public:
     // Flushes, checks every write, syncs the data, closes the descriptor, gives the file its
     // published name and syncs the folder that holds the name; the file is kept from now on. A
     // short write (a full disk) or a failed sync throws OutputFileWriteError and nothing of the
-    // file stays. A folder sync the file system does not offer (EINVAL, EOPNOTSUPP, EROFS) is
-    // no failure. A taken published name throws OutputFileExistsError; the temporary is removed
-    // and the taken name left as it is.
+    // file stays. A folder sync the file system does not offer (EINVAL, EOPNOTSUPP, EROFS), or
+    // that a folder the user may write but not read refuses, is no failure. A taken published
+    // name throws OutputFileExistsError; the temporary is removed and the taken name left as it is.
     void commit();
 
     // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.

@@ -55,8 +55,7 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
     // Written under the temporary's name, when there is one, until whole, and on disk before
     // the caller goes on to delete its take.
     ExclusiveOutputFile file(temporaryPath.empty() ? destinationPath : temporaryPath,
-                             temporaryPath.empty() ? std::string() : destinationPath,
-                             ExclusiveOutputFile::CommitOperations::durable());
+                             temporaryPath.empty() ? std::string() : destinationPath);
     AVFormatContext* outRaw = nullptr;
     ffmpeg::checkStep(avformat_alloc_output_context2(&outRaw, nullptr, "mov", destinationPath.c_str()), kWriteStep);
     ffmpeg::OutputContext output(outRaw);

@@ -147,8 +147,8 @@ double secondsOf(const SampleBuffer& sample) {
 
 class FfmpegMovieWriter : public std::enable_shared_from_this<FfmpegMovieWriter> {
 public:
-    explicit FfmpegMovieWriter(std::string path) : path_(std::move(path)) {
-        file_ = std::make_unique<ExclusiveOutputFile>(path_);
+    FfmpegMovieWriter(std::string path, ExclusiveOutputFile::CommitOperations commit) : path_(std::move(path)) {
+        file_ = std::make_unique<ExclusiveOutputFile>(path_, std::string(), std::move(commit));
         AVFormatContext* raw = nullptr;
         int result = avformat_alloc_output_context2(&raw, nullptr, "mov", nullptr);
         if (result < 0 || raw == nullptr) {
@@ -435,13 +435,16 @@ private:
     // Lifecycle lock held.
     void writeTrailer() {
         std::lock_guard lock(muxMutex_);
+        trailerWritten_ = true;
         int result = av_write_trailer(format_.get());
         if (result < 0 || file_->io()->error < 0) throw storageError(result, "Finishing the movie");
-        pictureKept_ = pictureInFragment_;
+        // Whole to its end now, should the commit fail.
+        fragmentCompleted();
         try {
             file_->commit();
         } catch (const std::exception& error) {
-            throw storageError(AVERROR(EIO), error.what());
+            const int code = writeErrorNumber(error);
+            throw storageError(AVERROR(code != 0 ? code : EIO), error.what());
         }
     }
 
@@ -484,9 +487,14 @@ private:
         bool kept = false;
         {
             std::lock_guard lock(muxMutex_);
-            if (format_ && file_->io()->error >= 0 && av_write_trailer(format_.get()) >= 0) {
-                avio_flush(file_->io());
-                if (file_->io()->error >= 0) fragmentCompleted();
+            // The muxer frees its state in its trailer, whether or not that succeeds: a second
+            // one would crash, and what the first one made whole is counted already.
+            if (format_ && !trailerWritten_ && file_->io()->error >= 0) {
+                trailerWritten_ = true;
+                if (av_write_trailer(format_.get()) >= 0) {
+                    avio_flush(file_->io());
+                    if (file_->io()->error >= 0) fragmentCompleted();
+                }
             }
             kept = pictureKept_ || !hasVideo();
         }
@@ -846,6 +854,7 @@ private:
     std::int64_t wholeFragmentsEnd_ = -1;  // bytes of the file that hold whole fragments
     bool pictureInFragment_ = false;  // a picture was muxed
     bool pictureKept_ = false;  // and lies in a whole fragment
+    bool trailerWritten_ = false;  // tried, at least: never again
     std::mutex doneMutex_;
     std::condition_variable done_;
     int running_ = 0;
@@ -882,8 +891,8 @@ bool MovieWriter::appendAgain(int track, const SampleBuffer& sample) {
     return true;
 }
 
-std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path) {
-    auto writer = std::make_shared<FfmpegMovieWriter>(path);
+std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path, ExclusiveOutputFile::CommitOperations commit) {
+    auto writer = std::make_shared<FfmpegMovieWriter>(path, std::move(commit));
     Operations operations;
     operations.addTrack = [writer](const MovieTrackFormat& format) { return writer->addTrack(format); };
     operations.setMetadata = [writer](const std::string& key, const std::string& value) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/async/output_tracker.hpp"
+#include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_time.hpp"
 #include "platform/media/sample_buffer.hpp"
 
@@ -139,7 +140,11 @@ public:
     };
 
     // Creates the file exclusively; throws std::runtime_error when it exists or cannot be made.
-    static std::shared_ptr<MovieWriter> create(const std::string& path);
+    // `commit` puts the finished file under its name: a scratch movie needs no sync, since
+    // nothing deletes a take on the strength of its commit.
+    static std::shared_ptr<MovieWriter> create(
+        const std::string& path,
+        ExclusiveOutputFile::CommitOperations commit = ExclusiveOutputFile::CommitOperations::unsynced());
     static std::shared_ptr<MovieWriter> create_null(NullScript script);
     static std::shared_ptr<MovieWriter> create_null();
 

@@ -136,7 +136,7 @@ TEST(ExclusiveOutputFile, KeepsTheFileOnlyWhenCommitted) {
 
 // An export is on disk, data and name, before its take may go: synced, then named, then its
 // folder synced. A failed sync leaves nothing under either name; a folder sync the file system
-// does not offer is no failure.
+// does not offer, or that a folder the user may not read refuses, is no failure.
 TEST(ExclusiveOutputFile, ACommitSyncsTheFileThenNamesItThenSyncsItsFolder) {
     TemporaryDirectory folder;
     enum class Ending { committed, writeFailed, nameTaken };
@@ -153,10 +153,15 @@ TEST(ExclusiveOutputFile, ACommitSyncsTheFileThenNamesItThenSyncsItsFolder) {
         {false, 0, 0, false, "sync folder", Ending::committed},
         {true, EIO, 0, false, "sync", Ending::writeFailed},
         {false, ENOSPC, 0, false, "sync", Ending::writeFailed},
+        // Only the folder's sync may be missing: data that cannot be synced is no export.
+        {true, EINVAL, 0, false, "sync", Ending::writeFailed},
+        {false, EROFS, 0, false, "sync", Ending::writeFailed},
         {true, 0, 0, true, "sync place", Ending::nameTaken},
         {true, 0, EINVAL, false, "sync place folder", Ending::committed},
         {true, 0, EOPNOTSUPP, false, "sync place folder", Ending::committed},
         {true, 0, EROFS, false, "sync place folder", Ending::committed},
+        {true, 0, EACCES, false, "sync place folder", Ending::committed},
+        {false, 0, EPERM, false, "sync folder", Ending::committed},
         {true, 0, EIO, false, "sync place folder", Ending::writeFailed},
         {false, 0, EIO, false, "sync folder", Ending::writeFailed},
     };

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -259,6 +260,61 @@ TEST(MovieWriter, SaysHowManyPicturesItHoldsAndWhetherTheFileKeepsOne) {
     EXPECT_TRUE(writer->keepsPicture());
     finish(*writer);
     EXPECT_EQ(writer->picturesHeld(0), 0);
+}
+
+// A finish whose file cannot be committed fails and says why; the movie is whole up to its
+// trailer, which is never written twice, and stays when it shows a picture.
+TEST(MovieWriter, AFinishWhoseCommitFailsKeepsTheMovieUpToItsTrailer) {
+    const struct {
+        const char* name;
+        int syncError;
+        int pictures;  // at 30 fps, over 2 s: one fragment is whole before the trailer, one is in it
+        MovieWriterError::Cause cause;
+    } cases[] = {
+        {"the data sync fails", EIO, 60, MovieWriterError::Cause::storage},
+        {"the disk fills", ENOSPC, 60, MovieWriterError::Cause::diskFull},
+        {"no picture came", EIO, 0, MovieWriterError::Cause::storage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory folder;
+        const auto path = folder.file("uncommitted.mov");
+        auto commit = ExclusiveOutputFile::CommitOperations::unsynced();
+        int syncs = 0;
+        commit.syncData = [&](int) {
+            ++syncs;
+            return c.syncError;
+        };
+        auto writer = MovieWriter::create(path, commit);
+        writer->addTrack(MovieTrackFormat::video("yux.source.screen", kWidth, kHeight));
+        writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio"));
+        ASSERT_TRUE(writer->startWriting());
+        writer->startSession(hostTime(0));
+        for (int i = 0; i < c.pictures; ++i) {
+            appendWhenReady(*writer, 0,
+                            videoSample(hostTime(i / 30.0), movingPattern(kWidth, kHeight, i), MediaTime(1, 30)));
+        }
+        for (int i = 0; i < 200; ++i) appendWhenReady(*writer, 1, toneBuffer(i));
+        writer->endSession(hostTime(2));
+        finish(*writer);
+        ASSERT_EQ(syncs, 1);
+        EXPECT_EQ(writer->status(), MovieWriterStatus::failed);
+        ASSERT_TRUE(writer->error());
+        try {
+            std::rethrow_exception(writer->error());
+        } catch (const MovieWriterError& error) {
+            EXPECT_EQ(error.cause(), c.cause);
+        } catch (...) {
+            ADD_FAILURE() << "no MovieWriterError";
+        }
+        const bool kept = c.pictures > 0;
+        EXPECT_EQ(writer->keepsPicture(), kept);
+        ASSERT_EQ(std::filesystem::exists(path), kept);
+        if (kept) {
+            MovieTrackReader reader(path);
+            EXPECT_EQ(reader.videoFrames(reader.tracks()[0]).size(), static_cast<std::size_t>(c.pictures));
+        }
+    }
 }
 
 // A repeat of the picture taken last is encoded from the picture already converted.
