@@ -90,6 +90,8 @@ std::string expandTilde(const std::string& path);
 class LocalFileSystem : public FileSystemBoundary {
 public:
     LocalFileSystem();  // the real disk
+    // Over a record of operations: a test can hold one of the null wrapper's operations.
+    explicit LocalFileSystem(FileOperations operations);
     // Whole-file writes of the paths in `failingWrites` fail as on a full disk; appends to them
     // go through.
     static LocalFileSystem create_null(const std::map<std::string, std::string>& files = {},
@@ -121,9 +123,9 @@ public:
     std::optional<std::string> linkTarget(const std::string& path) const;
 
     std::shared_ptr<FileRemovalRecords> track_removedFiles() const { return removals_->observe(); }
+    const FileOperations& operations() const { return operations_; }
 
 private:
-    explicit LocalFileSystem(FileOperations operations);
     FileOperations operations_;
     std::shared_ptr<FileRemovalRecords> removals_;
 };

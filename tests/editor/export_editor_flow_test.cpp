@@ -182,7 +182,7 @@ TEST(ExportEditorSessionPlayback, ToggleStartsOverFromTheEndAndNeedsKeptMaterial
     EXPECT_TRUE(e.takeEvents().empty()) << "nothing to play inside the range";
 }
 
-TEST(ExportEditorSessionPlayback, KeyAndCloseLinesReadAsTheDocumentedCodes) {
+TEST(ExportEditorSessionPlayback, KeyLinesCarryCodePlayingResponderAndModifiersAndCloseLinesCarrySheetAndExporting) {
     Editor e;
     e->logKeyboard(49, 0, "");
     e->logKeyboard(34, 1048576, "QLineEdit");

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <QComboBox>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QLayout>
 #include <QMouseEvent>
@@ -109,6 +110,12 @@ TEST(ExportEditorView, ChangingNumbersAreSetInAFixedWidthFont) {
         const int narrow = label->sizeHint().width();
         label->setText("8888 × 8888");
         EXPECT_EQ(label->sizeHint().width(), narrow) << name;
+        // Each digit fits its cell: digits set in cells never overlap.
+        for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
+            label->setText(QString(8, QChar(digit)));
+            EXPECT_GE(label->sizeHint().width(), QFontMetricsF(label->font()).horizontalAdvance(label->text()))
+                << name << " " << char(digit);
+        }
     }
     EXPECT_EQ(view.timeLabel()->palette().color(QPalette::WindowText), EditorStyle::secondary(view.palette()));
 }

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <future>
+#include <utility>
 
 #include <sstream>
 
@@ -95,19 +98,33 @@ TEST(FileDebugLogStore, LinesQueuedAtOnceAreAllStoredInOrder) {
         int cap;
         int queued;
     };
-    // Below the cap, and at it, where the waiting lines share rewrites.
-    for (const auto& row : {Row{0, 1000, 50}, Row{10, 10, 25}}) {
+    // Below the cap, at it, where the waiting lines share rewrites, and across it from below.
+    for (const auto& row : {Row{0, 1000, 50}, Row{10, 10, 25}, Row{0, 1000, 1001}}) {
         std::string file;
         for (int i = 0; i < row.lines; ++i) file += R"({"message":"old"})" "\n";
         auto files = LocalFileSystem::create_null({{"/l/log.jsonl", file}});
-        FileDebugLogStore log("/l/log.jsonl", files, row.cap, fixedNow);
+        // The first line's append waits until the others are queued, so they share one batch.
+        std::promise<void> reached, release;
+        auto released = release.get_future();
+        bool held = false;
+        auto operations = files.operations();
+        operations.append = [&, append = operations.append](const std::string& path, const std::string& data) {
+            if (!std::exchange(held, true)) {
+                reached.set_value();
+                released.wait();
+            }
+            append(path, data);
+        };
+        FileDebugLogStore log("/l/log.jsonl", LocalFileSystem(operations), row.cap, fixedNow);
         auto tracker = log.track_messages();
         std::vector<std::string> queued;
         std::vector<QCoro::Task<void>> pending;
         for (int i = 0; i < row.queued; ++i) {
             queued.push_back("message " + std::to_string(i));
             pending.push_back(log.append(queued.back()));
+            if (i == 0) EXPECT_EQ(reached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
         }
+        release.set_value();
         for (auto& task : pending) waitForTask(task);
         EXPECT_EQ(tracker->messages(), queued) << row.cap;
         const auto content = files.readFile("/l/log.jsonl");

@@ -80,7 +80,7 @@ TEST(RecordingPresetCatalogTest, LooksUpTheFirstPresetAndFallsBackToHigh) {
     EXPECT_EQ(Catalog::validSelectedPresetID("ultra", Catalog::builtIn()), RecordingPresetID("high"));
 }
 
-TEST(RecordingPresetJsonTest, EncodesTheDocumentedShape) {
+TEST(RecordingPresetJsonTest, EncodesEveryFieldAsSortedCompactTextAndDecodesThePresetAndCatalogBack) {
     auto medium = *Catalog::builtIn().preset("medium");
     EXPECT_EQ(json::encode(medium), Json::parse(R"({"id":"medium","name":"Medium","frameRate":30,"sharpness":0.52,
         "motionDetail":0.55,"codec":"h264","resolutionScale":1})"));
