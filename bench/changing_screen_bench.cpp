@@ -31,6 +31,7 @@
 #include "platform/media/host_clock.hpp"
 #include "platform/media/movie_writer.hpp"
 #include "platform/x11/frame_grid.hpp"
+#include "raw_picture_pipe.hpp"
 #include "support/synthetic_media.hpp"
 
 using namespace yux;
@@ -188,22 +189,10 @@ double toolCpuPerSecond(Size size, const std::vector<PixelBuffer>& pictures, int
     for (std::int64_t i = 0; i < frames; ++i) {
         const double at = static_cast<double>(i) / rate;
         const auto change = changes > 0 ? static_cast<std::int64_t>(at * changes) : 0;
-        const auto& picture = pictures[static_cast<std::size_t>(change % kWindowColours)];
-        for (int y = 0; y < size.height; ++y) {
-            const auto* row = picture.row(y);
-            std::size_t left = static_cast<std::size_t>(size.width) * 4;
-            while (left > 0) {
-                const ssize_t written = write(pipeEnds[1], row, left);
-                if (written <= 0) throw std::runtime_error("ffmpeg stopped reading");
-                row += written;
-                left -= static_cast<std::size_t>(written);
-            }
-        }
+        yux::bench::writeRawPicture(pipeEnds[1], pictures[static_cast<std::size_t>(change % kWindowColours)]);
     }
     close(pipeEnds[1]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("ffmpeg failed");
+    yux::bench::waitForTool(child);
     return (cpuSeconds(RUSAGE_CHILDREN) - before) / seconds;
 }
 

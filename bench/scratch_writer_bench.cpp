@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/media/movie_writer.hpp"
+#include "raw_picture_pipe.hpp"
 #include "support/synthetic_media.hpp"
 
 using namespace yux::platform;
@@ -152,21 +153,10 @@ Result runFfmpeg(Size size, const std::vector<PixelBuffer>& screens, double seco
     const int frames = static_cast<int>(seconds * kScreenRate);
     for (int i = 0; i < frames; ++i) {
         const auto& picture = screens[i % screens.size()];
-        for (int y = 0; y < size.height; ++y) {
-            const auto* row = picture.row(y);
-            std::size_t left = static_cast<std::size_t>(size.width) * 4;
-            while (left > 0) {
-                ssize_t written = write(pipeEnds[1], row, left);
-                if (written <= 0) throw std::runtime_error("ffmpeg stopped reading");
-                row += written;
-                left -= static_cast<std::size_t>(written);
-            }
-        }
+        yux::bench::writeRawPicture(pipeEnds[1], picture);
     }
     close(pipeEnds[1]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("ffmpeg failed");
+    yux::bench::waitForTool(child);
     return {since(wallBefore), cpuSeconds(RUSAGE_CHILDREN) - childCpuBefore, frames};
 }
 
