@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/desktop/file_contents.hpp"
+#include "platform/media/ffmpeg_support.hpp"
 
 namespace yux::platform {
 

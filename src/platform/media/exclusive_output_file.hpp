@@ -1,10 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
-#include "platform/media/ffmpeg_support.hpp"
 #include "platform/media/media_failure.hpp"
+
+// The library's I/O context, named only: the movie writer's header includes this one, and the
+// library's headers stay with the files that use them.
+struct AVIOContext;
 
 namespace yux::platform {
 
