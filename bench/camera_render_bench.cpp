@@ -23,6 +23,7 @@
 
 #include "capture/camera_recording_renderer.hpp"
 #include "platform/camera/camera_frame_decoder.hpp"
+#include "process_usage.hpp"
 #include "support/camera_test_frames.hpp"
 #include "support/synthetic_media.hpp"
 
@@ -34,12 +35,7 @@ constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr double kFrameInterval = 1.0 / 30;
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using yux::bench::cpuSeconds;
 
 void pinToOneCpu() {
     cpu_set_t set;

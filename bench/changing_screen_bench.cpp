@@ -31,6 +31,7 @@
 #include "platform/media/host_clock.hpp"
 #include "platform/media/movie_writer.hpp"
 #include "platform/x11/frame_grid.hpp"
+#include "process_usage.hpp"
 #include "raw_picture_pipe.hpp"
 #include "support/synthetic_media.hpp"
 
@@ -56,12 +57,7 @@ constexpr int kWindowColours = 4;
 constexpr int kWindowWidth = 400;
 constexpr int kWindowHeight = 300;
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using yux::bench::cpuSeconds;
 
 std::int64_t nowNs() { return platform::hostTimeNow().value; }
 

@@ -18,11 +18,15 @@ inline double cpuSeconds(const rusage& usage) {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-inline double selfCpuSeconds() {
+// Of this process (RUSAGE_SELF), of the children it waited for (RUSAGE_CHILDREN) or of the
+// calling thread (RUSAGE_THREAD).
+inline double cpuSeconds(int who) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return cpuSeconds(usage);
 }
+
+inline double selfCpuSeconds() { return cpuSeconds(RUSAGE_SELF); }
 
 // A process of this name started by the same shell as this program (the test environment's
 // Xvfb or pulseaudio); 0 when there is none.

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/media/movie_writer.hpp"
+#include "process_usage.hpp"
 #include "raw_picture_pipe.hpp"
 #include "support/synthetic_media.hpp"
 
@@ -46,12 +47,7 @@ constexpr int kAudioBufferFrames = 480;  // 10 ms buffers, as a sound server del
 constexpr int kDistinctFrames = 24;
 constexpr int kDistinctUltraHdFrames = 8;
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using yux::bench::cpuSeconds;
 
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
