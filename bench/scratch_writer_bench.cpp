@@ -9,9 +9,7 @@
 // one-second fragments). Then the same for the screen track alone at 3840x2160. Prints frames per
 // second sustained and CPU seconds per media second for both, and their ratio.
 
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -127,32 +125,16 @@ Result runWriter(Size size, const std::vector<PixelBuffer>& screens, const Pixel
 
 Result runFfmpeg(Size size, const std::vector<PixelBuffer>& screens, double seconds, const std::string& preset,
                  const std::string& path) {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe failed");
     const double childCpuBefore = cpuSeconds(RUSAGE_CHILDREN);
     const auto wallBefore = Clock::now();
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(pipeEnds[0], 0);
-        close(pipeEnds[0]);
-        close(pipeEnds[1]);
-        const std::string dimensions = std::to_string(size.width) + "x" + std::to_string(size.height);
-        const std::string rate = std::to_string(kScreenRate);
-        execlp("ffmpeg", "ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "rawvideo", "-pix_fmt", "bgra", "-s",
-               dimensions.c_str(), "-framerate", rate.c_str(), "-i", "-", "-c:v", "libx264", "-preset", preset.c_str(), "-bf",
-               "0", "-g", rate.c_str(), "-pix_fmt", "yuv420p", "-f", "mov", "-movflags", "empty_moov+default_base_moof",
-               "-frag_duration", "1000000", "-y", path.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeEnds[0]);
-    signal(SIGPIPE, SIG_IGN);
+    const std::string rate = std::to_string(kScreenRate);
+    yux::bench::RawPictureTool tool(size.width, size.height, rate,
+                                    {"-c:v", "libx264", "-preset", preset, "-bf", "0", "-g", rate, "-pix_fmt", "yuv420p",
+                                     "-f", "mov", "-movflags", "empty_moov+default_base_moof", "-frag_duration",
+                                     "1000000", "-y", path});
     const int frames = static_cast<int>(seconds * kScreenRate);
-    for (int i = 0; i < frames; ++i) {
-        const auto& picture = screens[i % screens.size()];
-        yux::bench::writeRawPicture(pipeEnds[1], picture);
-    }
-    close(pipeEnds[1]);
-    yux::bench::waitForTool(child);
+    for (int i = 0; i < frames; ++i) tool.write(screens[i % screens.size()]);
+    tool.finish();
     return {since(wallBefore), cpuSeconds(RUSAGE_CHILDREN) - childCpuBefore, frames};
 }
 
