@@ -255,6 +255,11 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
         const MediaTime reaches = endOf(sample);
         if (!heard_ || reaches > *heard_) heard_ = reaches;
     } else if (!isAudio(kind)) {
+        // Shown as the newest picture, an older one would go back in time with the repeats.
+        if (outOfOrder(sample, kind)) return;
+        if (start_ && grid_ && !failure_) {
+            if (const auto reached = soundReached()) repeatNewest(kind, *reached, pts);
+        }
         lastVideo_[kind] = sample;
         progress_[kind].newestTaken = false;
         progress_[kind].changedAt = pts;
@@ -301,37 +306,73 @@ MediaTime RecordingOutputDelegate::repeatLag(RecordingSourceKind kind, MediaTime
     return lag;
 }
 
-void RecordingOutputDelegate::repeatStill() {
-    if (!start_ || !grid_ || !heard_ || failure_ || end_.copy()) return;
-    // Sound stamped ahead of the host clock does not draw the pictures after it.
+bool RecordingOutputDelegate::outOfOrder(const SampleBuffer& sample, RecordingSourceKind kind) {
+    const auto& captured = progress_[kind].captured;
+    return captured && sample.presentationTime <= *captured;
+}
+
+std::int64_t RecordingOutputDelegate::forgetPicturesOut(RecordingSourceKind kind) {
+    auto& progress = progress_[kind];
+    const std::int64_t out = progress.appended - writer_->picturesHeld(inputs_.at(kind));
+    while (!progress.inside.empty() && progress.inside.front().first <= out) progress.inside.pop_front();
+    return out;
+}
+
+// Where the sound taken so far reaches; sound stamped ahead of the host clock counts only as far
+// as now, so it does not draw the pictures after it.
+std::optional<MediaTime> RecordingOutputDelegate::soundReached() const {
+    if (!heard_) return std::nullopt;
     const MediaTime now = clock_.hostNow();
-    const MediaTime reached = *heard_ < now ? *heard_ : now;
-    const MediaTime spacing = kRepeatSpacing > frameInterval_ ? kRepeatSpacing : frameInterval_;
-    for (const auto& [kind, picture] : lastVideo_) {
-        auto written = lastWritten_.find(kind);
-        if (written == lastWritten_.end()) continue;
-        const auto& progress = progress_[kind];
-        const MediaTime due = reached - repeatLag(kind, reached);
-        const std::int64_t limit = grid_->slotAtOrBefore(due);
-        // Never before the picture's own time (one a busy track refused is newer than the last written).
-        const MediaTime after = picture.presentationTime > written->second ? picture.presentationTime : written->second;
-        std::int64_t next = grid_->slotAtOrBefore(after) + 1;
-        // Pictures up to the newest captured one still inside the writer: each needs one more
-        // behind it to come out. A track still changing pushes them out with its next picture.
-        const bool still = !progress.changedAt || due >= *progress.changedAt + kStillTime;
-        std::int64_t repeats =
-            still ? progress.capturedAt - (progress.appended - writer_->picturesHeld(inputs_.at(kind))) : 0;
-        if (repeats <= 0) {
-            // Nothing captured to push out yet: one repeat per spacing, on the last slot due.
-            if (limit < next || grid_->slot(limit) < written->second + spacing) continue;
-            next = limit;
-            repeats = 1;
-        }
-        for (; repeats > 0 && next <= limit; --repeats, ++next) {
-            auto copy = picture.retimed(grid_->slot(next), kFrameDuration);
-            if (!copy.isValid() || !write(copy, kind, true)) break;
-        }
+    return *heard_ < now ? *heard_ : now;
+}
+
+void RecordingOutputDelegate::repeatStill() {
+    if (!start_ || !grid_ || failure_ || end_.copy()) return;
+    const auto reached = soundReached();
+    if (!reached) return;
+    for (const auto& entry : lastVideo_) {
+        repeatNewest(entry.first, *reached, std::nullopt);
         if (failure_) return;
+    }
+}
+
+void RecordingOutputDelegate::repeatNewest(RecordingSourceKind kind, MediaTime reached,
+                                           std::optional<MediaTime> coming) {
+    const auto picture = lastVideo_.find(kind);
+    const auto written = lastWritten_.find(kind);
+    if (picture == lastVideo_.end() || written == lastWritten_.end()) return;
+    const MediaTime due = reached - repeatLag(kind, reached);
+    const std::int64_t out = forgetPicturesOut(kind);
+    const auto& progress = progress_[kind];
+    const std::int64_t limit = grid_->slotAtOrBefore(due);
+    // Never before the picture's own time (one a busy track refused is newer than the last written).
+    const MediaTime& shown = picture->second.presentationTime;
+    std::int64_t next = grid_->slotAtOrBefore(shown > written->second ? shown : written->second) + 1;
+    // A picture about to come shuts the repeats out until the sound has passed its slot: what
+    // would wait too long by then goes out now.
+    MediaTime by = due;
+    if (coming && *coming + frameInterval_ > by) by = *coming + frameInterval_;
+    // Pictures up to a captured one still inside the writer: each needs one more behind it to
+    // come out. A still track pushes out its newest, a changing one those that would wait too
+    // long; the rest go out with its next pictures.
+    const bool still = !coming && (!progress.changedAt || due >= *progress.changedAt + kStillTime);
+    std::int64_t repeats = 0;
+    for (auto held = progress.inside.rbegin(); held != progress.inside.rend(); ++held) {
+        if (still || by >= held->second + kLongestWait) {
+            repeats = held->first - out;
+            break;
+        }
+    }
+    if (repeats <= 0) {
+        // Nothing captured to push out yet: one repeat per spacing, on the last slot due.
+        const MediaTime spacing = kRepeatSpacing > frameInterval_ ? kRepeatSpacing : frameInterval_;
+        if (coming || limit < next || grid_->slot(limit) < written->second + spacing) return;
+        next = limit;
+        repeats = 1;
+    }
+    for (; repeats > 0 && next <= limit; --repeats, ++next) {
+        auto copy = picture->second.retimed(grid_->slot(next), kFrameDuration);
+        if (!copy.isValid() || !write(copy, kind, true)) break;
     }
 }
 
@@ -347,8 +388,7 @@ bool RecordingOutputDelegate::write(const SampleBuffer& original, RecordingSourc
     // took its time goes on the first slot after that repeat rather than be lost; one older
     // than the newest captured picture is out of order.
     if (!isAudio(kind) && last != lastWritten_.end() && original.presentationTime <= last->second) {
-        const auto& captured = progress_[kind].captured;
-        if (repeat || !grid_ || (captured && original.presentationTime <= *captured)) return false;
+        if (repeat || !grid_ || outOfOrder(original, kind)) return false;
         moved = original.retimed(grid_->slot(grid_->slotAtOrBefore(last->second) + 1), kFrameDuration);
         if (!moved.isValid()) return false;
         sample = &moved;
@@ -368,8 +408,9 @@ bool RecordingOutputDelegate::write(const SampleBuffer& original, RecordingSourc
                 progress.appended += 1;
                 progress.newestTaken = true;
                 if (newPicture) {
-                    progress.capturedAt = progress.appended;
+                    progress.inside.emplace_back(progress.appended, pts);
                     if (!progress.changedAt || pts > *progress.changedAt) progress.changedAt = pts;
+                    forgetPicturesOut(kind);
                 }
                 // Its own time, not where it went: the rest of a late burst follows it in order.
                 if (!repeat) progress.captured = original.presentationTime;

@@ -64,21 +64,34 @@ public:
     static constexpr std::chrono::milliseconds kDrainRetryInterval{10};
     // A video track that gets no new picture shows its newest one again on the screen's frame
     // grid, so a killed take keeps its pictures about as far as its sound. The encoder's frame
-    // threads and the writer hold a few pictures back. A track that keeps changing pushes them
-    // out with its new pictures, and gets one repeat every kRepeatSpacing of sound. Once it has
-    // stood still for kStillTime, every slot gets a repeat until the writer holds no captured
-    // picture any more (the flush), then one every kRepeatSpacing again. A repeat stays behind
-    // where the sound has reached by kRepeatLag, or by the delay with which the track's
-    // pictures arrive (the largest of the last kDelayWindow, plus kDelayMargin for jitter), so a
-    // picture still on its way is not overtaken; one later still goes on the first slot after
-    // the repeats.
+    // threads and the writer hold a few pictures back, and each leaves only when another comes
+    // in behind it. Repeats stay behind where the sound has reached by the track's lag:
+    // kRepeatLag, or the delay with which its pictures arrive (the largest of the last
+    // kDelayWindow, plus kDelayMargin for jitter), so a picture still on its way is not
+    // overtaken; one later still goes on the first slot after the repeats. Behind that lag:
+    // - a track that keeps changing pushes the held pictures out with its new ones, and gets one
+    //   repeat once kRepeatSpacing has passed since the picture written last, that is the
+    //   spacing plus its lag of sound after it;
+    // - a captured picture that has waited kLongestWait inside the writer (its changes come too
+    //   seldom to push it out) gets a repeat on every slot until it is out; a new picture shuts
+    //   the repeats out until the sound has passed its slot, so what would pass kLongestWait
+    //   by then goes out just before it;
+    // - once the track has stood still for kStillTime, every slot gets a repeat until the
+    //   writer holds no captured picture any more (the flush), then one every kRepeatSpacing.
     static constexpr platform::MediaTime kRepeatSpacing{1, 10};
     static constexpr platform::MediaTime kRepeatLag{1, 10};
-    // Behind the repeat lag, so a flush begins about a quarter of a second of sound after the
-    // last change: a window changing five times a second (typing) never waits that long and
+    // With the lag of prompt pictures, a flush begins about a quarter of a second of sound after
+    // the last change: a window changing five times a second (typing) never waits that long and
     // costs no flush, while a killed take still keeps a change made 1.5 s before the kill.
     // Measured with bench/changing_screen_bench and the killed-take table.
     static constexpr platform::MediaTime kStillTime{3, 20};
+    // In sound behind the lag. Where changes come every 8 frames and the sound 30 ms after the
+    // pictures, no slot is free between two changes and a picture waits 0.68 s whatever the
+    // bound; at 9 frames one slot is, and a bound under this one is overrun at the start. A
+    // lower bound only costs pictures (a window changing 6 times a second: 13 a second at 0.5 s,
+    // 10 here), and this one keeps the longest stay in bench/changing_screen_bench under 0.8 s
+    // of real time, so a killed take keeps its pictures within a second of its sound.
+    static constexpr platform::MediaTime kLongestWait{13, 20};
     static constexpr platform::MediaTime kDelayMargin{1, 20};
     static constexpr platform::MediaTime kDelayWindow{2, 1};
 
@@ -150,8 +163,19 @@ private:
     struct Continuation;
     // On queue: the sample on the timeline, once the start is known.
     void place(const platform::SampleBuffer& sample, RecordingSourceKind kind);
-    // On queue, as system audio moves on: the newest picture of each still video track again.
+    // On queue, as system audio moves on: the newest picture of each video track again.
     void repeatStill();
+    // On queue: the repeats of `kind` as far as the sound has `reached`; with `coming`, only
+    // those a captured picture about to be written at that time would hold up.
+    void repeatNewest(RecordingSourceKind kind, platform::MediaTime reached,
+                      std::optional<platform::MediaTime> coming);
+    std::optional<platform::MediaTime> soundReached() const;
+    // On queue: a picture at or before the newest captured one of its track, which write()
+    // refuses as out of order.
+    bool outOfOrder(const platform::SampleBuffer& sample, RecordingSourceKind kind);
+    // On queue: forgets the captured pictures of `kind` that have left the writer; returns how
+    // many of its pictures have.
+    std::int64_t forgetPicturesOut(RecordingSourceKind kind);
     // On queue: writes a picture or sound; false when the track did not take it.
     bool write(const platform::SampleBuffer& sample, RecordingSourceKind kind, bool repeat);
     // How far behind `reached` the repeats of `kind` stay.
@@ -179,12 +203,17 @@ private:
     // What a video track's repeats go by.
     struct VideoProgress {
         std::int64_t appended = 0;    // pictures the writer took
-        std::int64_t capturedAt = 0;  // `appended` once the newest captured picture was taken
-        // That picture's own time (a late one may be written later): older ones are out of order.
+        // The newest captured picture's own time (a late one may be written later): older ones
+        // are out of order.
         std::optional<platform::MediaTime> captured;
-        // Where the newest picture that came shows from on the track: the track is still from there.
+        // Where the newest picture that came shows from on the track: the track is still from
+        // there. Set when the picture comes, so the still time runs from the change even while a
+        // busy track keeps it out; moved on when the writer takes it on a later slot (a late
+        // picture, or a refused one a repeat brings), since it shows only from there.
         std::optional<platform::MediaTime> changedAt;
         bool newestTaken = false;  // the writer took the newest picture last
+        // Captured pictures the writer may still hold: (`appended` once it took one, where it shows).
+        std::deque<std::pair<std::int64_t, platform::MediaTime>> inside;
         // How late recent pictures arrived: (where the sound had reached, the delay).
         std::deque<std::pair<platform::MediaTime, platform::MediaTime>> delays;
     };

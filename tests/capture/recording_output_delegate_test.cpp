@@ -254,6 +254,7 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
         std::vector<MediaTime> wantCamera;
         int held = 0;  // pictures the writer says it holds
         double busyAt = 0;  // the screen track is busy when this picture comes
+        int cameraHeld = 0;
     };
     auto pictures = [](std::vector<double> times, double late) {
         std::vector<Picture> result;
@@ -295,6 +296,7 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
     for (int i = 0; i <= 15; ++i) fiveASecond.push_back(1.0 + i * 0.2);
     for (int i = 0; i <= 31; ++i) tenthsTo4_1.push_back(1.0 + i * 0.1);
     std::vector<double> tenthsTo3_2(tenthsTo4_1.begin(), tenthsTo4_1.begin() + 23);
+    std::vector<double> tenthsTo2_7(tenthsTo4_1.begin(), tenthsTo4_1.begin() + 18);
     const Case cases[] = {
         {"a still screen, every 0.1 s, 0.1 s behind the sound", pictures({1.0}, 0), {}, 1500, 100, false,
          at({1.0, 1.1, 1.2, 1.3, 1.4}), {}},
@@ -325,12 +327,15 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
          {}, 4500, 100, false, with(at(tenthsTo4_1), gridSlots({187, 188, 189, 190, 191, 197, 203})), {}, 6},
         {"pictures of a late burst all keep their order, on the slots after the last repeat", lateBurst, {}, 3500,
          100, false, with(at(tenthsTo3_2), gridSlots({133, 134, 135})), {}},
+        {"a camera 0.25 s late, its pictures held, is pushed out once it stands still, not after every picture",
+         pictures({1.0}, 0.25), pictures(everyTenth, 0.25), 3000, 100, false, at(tenthsTo2_7),
+         with(at(everyTenth), with(at({2.1}), gridSlots({67, 73, 79, 85, 91, 97}))), 0, 0, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Fixture f;
         const bool camera = !c.camera.empty();
-        f.script.held = [&c](int track) { return track == kScreen ? c.held : 0; };
+        f.script.held = [&c](int track) { return track == kScreen ? c.held : track == 1 ? c.cameraHeld : 0; };
         bool busy = false;
         f.script.ready = [&busy](int track) { return track != kScreen || !busy; };
         f.open(false, camera);
@@ -363,6 +368,74 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
         const auto screenAppends = f.appended(kScreen);
         const auto again = std::count_if(screenAppends.begin(), screenAppends.end(), [](const auto& a) { return a.again; });
         EXPECT_EQ(static_cast<std::size_t>(again), c.wantScreen.size() - c.screen.size() - (c.stop ? 1 : 0));
+    }
+}
+
+// A picture older than the newest one written is out of order: it is dropped, and the repeats
+// go on showing the newest, so the track never goes back in time.
+TEST(RecordingOutputDelegate, APictureOutOfOrderNeverShowsInTheRepeats) {
+    Fixture f;
+    f.open(false, false);
+    f.receive(frame(1.0), RecordingSourceKind::screen);
+    for (int ms = 1000; ms < 1600; ms += 10) {
+        if (ms == 1300) f.receive(frame(1.3), RecordingSourceKind::screen);
+        if (ms == 1350) f.receive(frame(1.2), RecordingSourceKind::screen);
+        f.receive(sound(ms / 1000.0), RecordingSourceKind::systemAudio);
+    }
+    std::vector<std::pair<MediaTime, bool>> written;
+    for (const auto& item : f.appended(kScreen)) written.emplace_back(item.presentationTime, item.again);
+    EXPECT_EQ(written, (std::vector<std::pair<MediaTime, bool>>{{hostTime(1.0), false},
+                                                                {hostTime(1.1), true},
+                                                                {hostTime(1.2), true},
+                                                                {hostTime(1.3), false},
+                                                                {hostTime(1.4), true},
+                                                                {hostTime(1.5), true}}))
+        << "every repeat is the picture the writer took last";
+}
+
+// However seldom a track changes, a captured picture leaves the writer (six held back) within
+// kLongestWait of sound behind the repeat lag, plus the slot it may have to wait for.
+TEST(RecordingOutputDelegate, NoCapturedPictureWaitsInsideTheWriterPastTheBound) {
+    constexpr int kHeld = 6;
+    const platform::FrameGrid grid(hostTime(1), MediaTime(1, 60));
+    const MediaTime bound = RecordingOutputDelegate::kLongestWait + MediaTime(1, 60);
+    for (int frames : {9, 10, 11, 12, 13}) {
+        for (int soundAfterMs : {0, 30}) {
+            SCOPED_TRACE("a change every " + std::to_string(frames) + " frames, sound " + std::to_string(soundAfterMs) +
+                         " ms after the pictures");
+            Fixture f;
+            f.script.held = [](int track) { return track == kScreen ? kHeld : 0; };
+            f.open(false, false);
+            // For every picture the writer took, where the sound had reached when it did.
+            std::vector<MediaTime> heardAt;
+            MediaTime heard = hostTime(1);
+            auto noteAppends = [&] {
+                while (heardAt.size() < f.appended(kScreen).size()) heardAt.push_back(heard);
+            };
+            std::int64_t change = 0;
+            for (int ms = 1000; ms < 6000; ms += 10) {
+                while (grid.slot(change * frames) <= hostTime((ms + soundAfterMs) / 1000.0)) {
+                    f.receive(media::videoSample(grid.slot(change * frames), platform::PixelBuffer::create(4, 4),
+                                                 MediaTime(1, 60)),
+                              RecordingSourceKind::screen);
+                    noteAppends();
+                    ++change;
+                }
+                f.receive(sound(ms / 1000.0), RecordingSourceKind::systemAudio);
+                heard = hostTime((ms + 10) / 1000.0);
+                noteAppends();
+            }
+            const auto appends = f.appended(kScreen);
+            MediaTime longest(0, 1);
+            for (std::size_t i = 0; i < appends.size(); ++i) {
+                if (appends[i].again) continue;  // a repeat brings nothing new
+                // Out once kHeld more came in behind it; still inside at the end counts to there.
+                const MediaTime left = i + kHeld < appends.size() ? heardAt[i + kHeld] : heard;
+                const MediaTime waited = left - RecordingOutputDelegate::kRepeatLag - appends[i].presentationTime;
+                if (waited > longest) longest = waited;
+            }
+            EXPECT_LE(longest, bound);
+        }
     }
 }
 

@@ -511,6 +511,7 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
     } cases[] = {{"a still screen", false, 0, false},
                  {"a clock ticking once a second", true, 0, false},
                  {"a window changing 5 times a second, as typing does", false, 5, false},
+                 {"a window changing 6 times a second, too seldom to push its pictures out", false, 6, false},
                  {"a window at 30 fps", false, 30, false},
                  {"one change 1.5 s before the kill", false, 0, true}};
     for (const auto& c : cases) {
