@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/async/errors.hpp"
 #include "platform/desktop/file_contents.hpp"
@@ -12,7 +16,10 @@
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/media_failure.hpp"
+#include "platform/media/movie_writer.hpp"
 #include "support/media_time_printer.hpp"
+#include "support/sync_recorder.hpp"
+#include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 
@@ -239,6 +246,72 @@ TEST(ExclusiveOutputFile, TheDurableFolderSyncTellsAFolderItCannotOpen) {
         const auto result = syncFolder(c.folder);
         EXPECT_EQ(result.openError, c.openError);
         EXPECT_EQ(result.syncError, 0);
+    }
+}
+
+// What the trim window runs, without commit operations of its own, reaches the disk: the data
+// under the temporary's name, then the folder that holds the final name. So does a movie writer
+// that is not told otherwise.
+TEST(ExclusiveOutputFile, ExportsAndWritersSyncTheirDataAndTheirFolderUnlessAskedNotTo) {
+    using yux::testing::SyncCall;
+    using yux::testing::takeSyncCalls;
+    TemporaryDirectory folder;
+    const std::string real = std::filesystem::canonical(folder.path()).string();
+    {
+        const std::string probe = folder.file("probe");
+        yux::testing::writeWholeFile(probe, "x");
+        takeSyncCalls();
+        const int descriptor = ::open(probe.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(descriptor, 0);
+        ::fdatasync(descriptor);
+        ::close(descriptor);
+        ASSERT_EQ(takeSyncCalls(), (std::vector<SyncCall>{{"fdatasync", real + "/probe"}}))
+            << "the program's syncs are not recorded";
+    }
+    auto source = fourTrackMovie(folder);
+    auto asset = MediaAsset::open(source);
+    auto composition = EditComposition::build(asset.tracksOf(MediaTrackType::video), {{0, 0.5, 1}});
+    CompositionEncodeSettings settings;
+    settings.videoBitsPerSecond = 1'000'000;
+    settings.frameRate = 30;
+    settings.geometry = {320, 180, 0, 0, 320, 180};
+    const struct {
+        const char* name;
+        std::function<void(const std::string& destination, const std::string& temporary)> write;
+        bool throughTemporary;
+    } cases[] = {
+        {"copy",
+         [&](const std::string& destination, const std::string& temporary) {
+             MovieRemuxer::copy(source, destination, {}, CancelToken(), temporary);
+         },
+         true},
+        {"encode",
+         [&](const std::string& destination, const std::string& temporary) {
+             CompositionEncoder::encode(source, destination, composition, settings, {}, CancelToken(), temporary);
+         },
+         true},
+        {"movie writer",
+         [&](const std::string& destination, const std::string&) {
+             auto writer = MovieWriter::create(destination);
+             ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio")), 0);
+             ASSERT_TRUE(writer->startWriting());
+             writer->startSession(yux::testing::hostTime(0));
+             writer->endSession(yux::testing::hostTime(0.1));
+             writer->markAsFinished(0);
+             yux::testing::finishWritingAndWait(*writer);
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = std::string(c.name) + ".mov";
+        const std::string temporary = "." + name + ".partial";
+        takeSyncCalls();
+        c.write(folder.file(name), c.throughTemporary ? folder.file(temporary) : std::string());
+        EXPECT_EQ(takeSyncCalls(), (std::vector<SyncCall>{
+                                       {"fdatasync", real + "/" + (c.throughTemporary ? temporary : name)},
+                                       {"fsync", real},
+                                   }));
     }
 }
 
