@@ -79,7 +79,7 @@ struct Result {
 
 Result runWriter(Size size, const std::vector<PixelBuffer>& screens, const PixelBuffer& bubble, double seconds,
                  const std::string& preset, const std::string& path, bool screenOnly) {
-    auto writer = MovieWriter::create(path);
+    auto writer = MovieWriter::create(path, ExclusiveOutputFile::CommitOperations::unsynced());
     writer->addTrack(MovieTrackFormat::video("yux.source.screen", size.width, size.height, preset));
     if (!screenOnly) {
         writer->addTrack(

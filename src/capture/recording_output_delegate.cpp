@@ -126,7 +126,8 @@ RecordingOutputDelegate::Clock RecordingOutputDelegate::Clock::live() {
 std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(const std::string& path, int width, int height,
                                                                        bool microphone, bool camera, Clock clock,
                                                                        MediaTime frameInterval) {
-    return open(MovieWriter::create(path), width, height, microphone, camera, std::move(clock), frameInterval);
+    return open(MovieWriter::create(path, platform::ExclusiveOutputFile::CommitOperations::unsynced()), width, height,
+                microphone, camera, std::move(clock), frameInterval);
 }
 
 std::shared_ptr<RecordingOutputDelegate> RecordingOutputDelegate::open(std::shared_ptr<MovieWriter> writer, int width,

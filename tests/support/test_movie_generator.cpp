@@ -233,7 +233,8 @@ void appendWhenReady(platform::MovieWriter& writer, int track, const platform::S
 }
 
 void writeWithMovieWriter(const std::string& path, const TestMovieOptions& options) {
-    auto writer = platform::MovieWriter::create(path);
+    // A scratch movie, committed as the recorder commits one.
+    auto writer = platform::MovieWriter::create(path, platform::ExclusiveOutputFile::CommitOperations::unsynced());
     int screen = options.screen ? writer->addTrack(platform::MovieTrackFormat::video("yux.source.screen", options.width, options.height))
                                 : -1;
     int camera = options.camera

@@ -183,7 +183,7 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
 
 void writeScratchTake(const std::string& path, const std::vector<TimedPicture>& screen, double seconds,
                       const std::string& frameRate) {
-    auto writer = platform::MovieWriter::create(path);
+    auto writer = platform::MovieWriter::create(path, platform::ExclusiveOutputFile::CommitOperations::unsynced());
     if (!writer->setMetadata(std::string(platform::kNominalScreenFrameRateKey), frameRate)) throw std::runtime_error("metadata");
     int track = writer->addTrack(platform::MovieTrackFormat::video("yux.source.screen", 320, 180));
     int sound = writer->addTrack(platform::MovieTrackFormat::audio("yux.source.systemAudio"));

@@ -18,12 +18,30 @@ namespace {
 // Big enough that the muxer's small header and index writes do not each become a system call.
 constexpr int kIoBufferBytes = 1 << 16;
 
-// A file system without folder syncs keeps the name as well as it can; that is no failure. Nor
-// is a folder the user may write but not read (mode 0300): opening it for its sync fails with
-// EACCES or EPERM, errors fsync itself never gives.
-bool folderSyncNotOffered(int error) {
-    return error == EINVAL || error == EOPNOTSUPP || error == EROFS || error == EACCES || error == EPERM;
+// A file system without folder syncs keeps the name as well as it can; that is no failure.
+bool folderSyncNotOffered(int error) { return error == EINVAL || error == EOPNOTSUPP || error == EROFS; }
+
+// Puts the folder's entry for a file on disk: 0, or the errno that fails the commit. A folder the
+// user may write but not read (mode 0300) cannot be opened for its sync (EACCES, EPERM); syncing
+// the whole file system through the file's own descriptor carries the name there instead.
+int syncName(const ExclusiveOutputFile::CommitOperations& operations, const std::string& folder, int file) {
+    const ExclusiveOutputFile::FolderSync folderSync = operations.syncFolder(folder);
+    int error = folderSync.syncError;
+    if (folderSync.openError == EACCES || folderSync.openError == EPERM) {
+        error = operations.syncFileSystem(file);
+    } else if (folderSync.openError != 0) {
+        return folderSync.openError;
+    }
+    return folderSyncNotOffered(error) ? 0 : error;
 }
+
+// Closed when it goes out of scope; -1 holds nothing.
+struct OwnedDescriptor {
+    int value;
+    ~OwnedDescriptor() {
+        if (value >= 0) ::close(value);
+    }
+};
 
 std::string folderOf(const std::string& path) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -40,11 +58,12 @@ ExclusiveOutputFile::CommitOperations ExclusiveOutputFile::CommitOperations::dur
         .syncFolder =
             [](const std::string& folder) {
                 const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                if (descriptor < 0) return errno;
+                if (descriptor < 0) return FolderSync{.openError = errno};
                 const int error = ::fsync(descriptor) == 0 ? 0 : errno;
                 ::close(descriptor);
-                return error;
+                return FolderSync{.syncError = error};
             },
+        .syncFileSystem = [](int descriptor) { return ::syncfs(descriptor) == 0 ? 0 : errno; },
     };
 }
 
@@ -52,7 +71,8 @@ ExclusiveOutputFile::CommitOperations ExclusiveOutputFile::CommitOperations::uns
     return {
         .syncData = [](int) { return 0; },
         .place = placeLive,
-        .syncFolder = [](const std::string&) { return 0; },
+        .syncFolder = [](const std::string&) { return FolderSync{}; },
+        .syncFileSystem = [](int) { return 0; },
     };
 }
 
@@ -130,6 +150,9 @@ void ExclusiveOutputFile::commit() {
     if (const int error = operations_.syncData(fd_); error != 0) {
         throw OutputFileWriteError("Cannot write " + path_ + ": " + std::strerror(error), error);
     }
+    // Open past the close, for a folder that cannot be opened for its own sync (-1 when no
+    // descriptor is left: that sync then fails).
+    const OwnedDescriptor onFileSystem{::fcntl(fd_, F_DUPFD_CLOEXEC, 0)};
     int descriptor = fd_;
     fd_ = -1;
     if (::close(descriptor) != 0) {
@@ -149,7 +172,7 @@ void ExclusiveOutputFile::commit() {
     // The name, too, is on disk before the caller relies on it; without that the file is no
     // export of ours and goes.
     const std::string& name = publishedPath_.empty() ? path_ : publishedPath_;
-    if (const int error = operations_.syncFolder(folderOf(name)); error != 0 && !folderSyncNotOffered(error)) {
+    if (const int error = syncName(operations_, folderOf(name), onFileSystem.value); error != 0) {
         if (!publishedPath_.empty()) ::unlink(publishedPath_.c_str());
         throw OutputFileWriteError("Cannot write " + name + ": " + std::strerror(error), error);
     }

@@ -17,14 +17,23 @@ namespace yux::platform {
 // commit() succeeds (a failed or cancelled write leaves nothing behind).
 class ExclusiveOutputFile {
 public:
+    // How a folder's sync ended: 0, or the errno of the step that failed.
+    struct FolderSync {
+        int openError = 0;
+        int syncError = 0;
+    };
+
     // What commit() does to put the whole file under its name; tests script it.
     struct CommitOperations {
         // fdatasync of the finished file: 0 or the errno.
         std::function<int(int descriptor)> syncData;
         // placeWithoutReplacing: false when the name is taken; throws std::system_error.
         std::function<bool(const std::string& from, const std::string& to)> place;
-        // fsync of the folder that holds the file's name: 0, or the errno of its open or its fsync.
-        std::function<int(const std::string& folder)> syncFolder;
+        // fsync of the folder that holds the file's name.
+        std::function<FolderSync(const std::string& folder)> syncFolder;
+        // syncfs of the file system that holds the open file: 0 or the errno. Stands in for the
+        // folder's sync when the folder cannot be opened.
+        std::function<int(int descriptor)> syncFileSystem;
 
         // Data and name on disk before commit() returns: an export, whose take may be deleted
         // right after, must survive a power cut.
@@ -57,9 +66,10 @@ public:
     // Flushes, checks every write, syncs the data, closes the descriptor, gives the file its
     // published name and syncs the folder that holds the name; the file is kept from now on. A
     // short write (a full disk) or a failed sync throws OutputFileWriteError and nothing of the
-    // file stays. A folder sync the file system does not offer (EINVAL, EOPNOTSUPP, EROFS), or
-    // that a folder the user may write but not read refuses, is no failure. A taken published
-    // name throws OutputFileExistsError; the temporary is removed and the taken name left as it is.
+    // file stays. A folder sync the file system does not offer (EINVAL, EOPNOTSUPP, EROFS) is no
+    // failure. A folder the user may write but not read (EACCES or EPERM when it is opened) has
+    // the whole file system synced instead. A taken published name throws OutputFileExistsError;
+    // the temporary is removed and the taken name left as it is.
     void commit();
 
     // errno of the first write that failed (ENOSPC for a full disk), 0 while every write succeeded.

@@ -444,7 +444,8 @@ private:
             file_->commit();
         } catch (const std::exception& error) {
             const int code = writeErrorNumber(error);
-            throw storageError(AVERROR(code != 0 ? code : EIO), error.what());
+            // The commit's text names the file and the cause already.
+            throw storageFailure(code != 0 ? code : EIO, error.what());
         }
     }
 
@@ -453,7 +454,11 @@ private:
         // A failed write leaves its system error on the file's I/O context.
         int code = file_ && file_->io()->error < 0 ? AVUNERROR(file_->io()->error) : 0;
         if (code == 0) code = result < 0 ? AVUNERROR(result) : EIO;
-        const std::string detail = step + " failed: " + errorText(AVERROR(code));
+        return storageFailure(code, step + " failed: " + errorText(AVERROR(code)));
+    }
+
+    // A failure with the system error `code`; `detail` is for the debug log.
+    static MovieWriterError storageFailure(int code, const std::string& detail) {
         // A file-size limit stops a recording as a full disk does.
         if (code == ENOSPC || code == EDQUOT || code == EFBIG) {
             return MovieWriterError(MovieWriterError::Cause::diskFull, "The disk is full.", detail);

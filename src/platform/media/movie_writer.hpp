@@ -140,11 +140,11 @@ public:
     };
 
     // Creates the file exclusively; throws std::runtime_error when it exists or cannot be made.
-    // `commit` puts the finished file under its name: a scratch movie needs no sync, since
-    // nothing deletes a take on the strength of its commit.
+    // `commit` puts the finished file under its name, on disk unless the caller asks for less: a
+    // scratch movie needs no sync, since nothing deletes a take on the strength of its commit.
     static std::shared_ptr<MovieWriter> create(
         const std::string& path,
-        ExclusiveOutputFile::CommitOperations commit = ExclusiveOutputFile::CommitOperations::unsynced());
+        ExclusiveOutputFile::CommitOperations commit = ExclusiveOutputFile::CommitOperations::durable());
     static std::shared_ptr<MovieWriter> create_null(NullScript script);
     static std::shared_ptr<MovieWriter> create_null();
 

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/async/errors.hpp"
 #include "platform/desktop/file_contents.hpp"
@@ -12,7 +16,10 @@
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/media_failure.hpp"
+#include "platform/media/movie_writer.hpp"
 #include "support/media_time_printer.hpp"
+#include "support/sync_recorder.hpp"
+#include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
 
@@ -136,34 +143,42 @@ TEST(ExclusiveOutputFile, KeepsTheFileOnlyWhenCommitted) {
 
 // An export is on disk, data and name, before its take may go: synced, then named, then its
 // folder synced. A failed sync leaves nothing under either name; a folder sync the file system
-// does not offer, or that a folder the user may not read refuses, is no failure.
+// does not offer is no failure, and a folder that cannot be opened for reading has its whole
+// file system synced through the file instead.
 TEST(ExclusiveOutputFile, ACommitSyncsTheFileThenNamesItThenSyncsItsFolder) {
     TemporaryDirectory folder;
     enum class Ending { committed, writeFailed, nameTaken };
+    using Folder = ExclusiveOutputFile::FolderSync;
     struct Case {
         bool published;
         int dataSync;
-        int folderSync;
+        Folder folderSync;
+        int fileSystemSync;
         bool taken;
         std::string calls;
         Ending ending;
     };
     const Case cases[] = {
-        {true, 0, 0, false, "sync place folder", Ending::committed},
-        {false, 0, 0, false, "sync folder", Ending::committed},
-        {true, EIO, 0, false, "sync", Ending::writeFailed},
-        {false, ENOSPC, 0, false, "sync", Ending::writeFailed},
+        {true, 0, {}, 0, false, "sync place folder", Ending::committed},
+        {false, 0, {}, 0, false, "sync folder", Ending::committed},
+        {true, EIO, {}, 0, false, "sync", Ending::writeFailed},
+        {false, ENOSPC, {}, 0, false, "sync", Ending::writeFailed},
         // Only the folder's sync may be missing: data that cannot be synced is no export.
-        {true, EINVAL, 0, false, "sync", Ending::writeFailed},
-        {false, EROFS, 0, false, "sync", Ending::writeFailed},
-        {true, 0, 0, true, "sync place", Ending::nameTaken},
-        {true, 0, EINVAL, false, "sync place folder", Ending::committed},
-        {true, 0, EOPNOTSUPP, false, "sync place folder", Ending::committed},
-        {true, 0, EROFS, false, "sync place folder", Ending::committed},
-        {true, 0, EACCES, false, "sync place folder", Ending::committed},
-        {false, 0, EPERM, false, "sync folder", Ending::committed},
-        {true, 0, EIO, false, "sync place folder", Ending::writeFailed},
-        {false, 0, EIO, false, "sync folder", Ending::writeFailed},
+        {true, EINVAL, {}, 0, false, "sync", Ending::writeFailed},
+        {false, EROFS, {}, 0, false, "sync", Ending::writeFailed},
+        {true, 0, {}, 0, true, "sync place", Ending::nameTaken},
+        {true, 0, {.syncError = EINVAL}, 0, false, "sync place folder", Ending::committed},
+        {true, 0, {.syncError = EOPNOTSUPP}, 0, false, "sync place folder", Ending::committed},
+        {true, 0, {.syncError = EROFS}, 0, false, "sync place folder", Ending::committed},
+        {true, 0, {.syncError = EIO}, 0, false, "sync place folder", Ending::writeFailed},
+        {false, 0, {.syncError = EIO}, 0, false, "sync folder", Ending::writeFailed},
+        // Refusals come only from opening the folder; a sync that gives one failed.
+        {true, 0, {.syncError = EACCES}, 0, false, "sync place folder", Ending::writeFailed},
+        {true, 0, {.openError = EACCES}, 0, false, "sync place folder filesystem", Ending::committed},
+        {false, 0, {.openError = EPERM}, 0, false, "sync folder filesystem", Ending::committed},
+        {true, 0, {.openError = EACCES}, EIO, false, "sync place folder filesystem", Ending::writeFailed},
+        {true, 0, {.openError = EACCES}, EROFS, false, "sync place folder filesystem", Ending::committed},
+        {true, 0, {.openError = ENOENT}, 0, false, "sync place folder", Ending::writeFailed},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -184,6 +199,12 @@ TEST(ExclusiveOutputFile, ACommitSyncsTheFileThenNamesItThenSyncsItsFolder) {
                 step("folder");
                 syncedFolder = synced;
                 return c.folderSync;
+            },
+            .syncFileSystem = [&](int descriptor) {
+                step("filesystem");
+                // Open on the file under its final name.
+                EXPECT_TRUE(std::filesystem::equivalent("/proc/self/fd/" + std::to_string(descriptor), destination));
+                return c.fileSystemSync;
             },
         };
         {
@@ -207,6 +228,90 @@ TEST(ExclusiveOutputFile, ACommitSyncsTheFileThenNamesItThenSyncsItsFolder) {
             EXPECT_FALSE(std::filesystem::exists(destination));
         }
         EXPECT_FALSE(std::filesystem::exists(temporary));
+    }
+}
+
+// The real folder sync tells why a folder could not be opened, so only a refusal is taken for
+// one the user may not read.
+TEST(ExclusiveOutputFile, TheDurableFolderSyncTellsAFolderItCannotOpen) {
+    TemporaryDirectory folder;
+    yux::testing::writeWholeFile(folder.file("plain"), "x");
+    const auto syncFolder = ExclusiveOutputFile::CommitOperations::durable().syncFolder;
+    const struct {
+        std::string folder;
+        int openError;
+    } cases[] = {{folder.path().string(), 0}, {folder.file("missing"), ENOENT}, {folder.file("plain"), ENOTDIR}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const auto result = syncFolder(c.folder);
+        EXPECT_EQ(result.openError, c.openError);
+        EXPECT_EQ(result.syncError, 0);
+    }
+}
+
+// What the trim window runs, without commit operations of its own, reaches the disk: the data
+// under the temporary's name, then the folder that holds the final name. So does a movie writer
+// that is not told otherwise.
+TEST(ExclusiveOutputFile, ExportsAndWritersSyncTheirDataAndTheirFolderUnlessAskedNotTo) {
+    using yux::testing::SyncCall;
+    using yux::testing::takeSyncCalls;
+    TemporaryDirectory folder;
+    const std::string real = std::filesystem::canonical(folder.path()).string();
+    {
+        const std::string probe = folder.file("probe");
+        yux::testing::writeWholeFile(probe, "x");
+        takeSyncCalls();
+        const int descriptor = ::open(probe.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(descriptor, 0);
+        ::fdatasync(descriptor);
+        ::close(descriptor);
+        ASSERT_EQ(takeSyncCalls(), (std::vector<SyncCall>{{"fdatasync", real + "/probe"}}))
+            << "the program's syncs are not recorded";
+    }
+    auto source = fourTrackMovie(folder);
+    auto asset = MediaAsset::open(source);
+    auto composition = EditComposition::build(asset.tracksOf(MediaTrackType::video), {{0, 0.5, 1}});
+    CompositionEncodeSettings settings;
+    settings.videoBitsPerSecond = 1'000'000;
+    settings.frameRate = 30;
+    settings.geometry = {320, 180, 0, 0, 320, 180};
+    const struct {
+        const char* name;
+        std::function<void(const std::string& destination, const std::string& temporary)> write;
+        bool throughTemporary;
+    } cases[] = {
+        {"copy",
+         [&](const std::string& destination, const std::string& temporary) {
+             MovieRemuxer::copy(source, destination, {}, CancelToken(), temporary);
+         },
+         true},
+        {"encode",
+         [&](const std::string& destination, const std::string& temporary) {
+             CompositionEncoder::encode(source, destination, composition, settings, {}, CancelToken(), temporary);
+         },
+         true},
+        {"movie writer",
+         [&](const std::string& destination, const std::string&) {
+             auto writer = MovieWriter::create(destination);
+             ASSERT_EQ(writer->addTrack(MovieTrackFormat::audio("yux.source.systemAudio")), 0);
+             ASSERT_TRUE(writer->startWriting());
+             writer->startSession(yux::testing::hostTime(0));
+             writer->endSession(yux::testing::hostTime(0.1));
+             writer->markAsFinished(0);
+             yux::testing::finishWritingAndWait(*writer);
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = std::string(c.name) + ".mov";
+        const std::string temporary = "." + name + ".partial";
+        takeSyncCalls();
+        c.write(folder.file(name), c.throughTemporary ? folder.file(temporary) : std::string());
+        EXPECT_EQ(takeSyncCalls(), (std::vector<SyncCall>{
+                                       {"fdatasync", real + "/" + (c.throughTemporary ? temporary : name)},
+                                       {"fsync", real},
+                                   }));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include <condition_variable>
 #include <filesystem>
@@ -304,6 +305,8 @@ TEST(MovieWriter, AFinishWhoseCommitFailsKeepsTheMovieUpToItsTrailer) {
             std::rethrow_exception(writer->error());
         } catch (const MovieWriterError& error) {
             EXPECT_EQ(error.cause(), c.cause);
+            // The commit's own words, once.
+            EXPECT_EQ(error.detail(), "Cannot write " + path + ": " + std::strerror(c.syncError));
         } catch (...) {
             ADD_FAILURE() << "no MovieWriterError";
         }
