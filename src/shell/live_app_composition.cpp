@@ -90,8 +90,11 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
     const auto& support = parts.locations.supportDirectory;
     root.debugLog = parts.debugLog ? parts.debugLog : defaultDebugLog(parts.locations);
     root.captureDevices = parts.captureDevices ? parts.captureDevices : CaptureDeviceRuntime::create();
-    root.captureInputs = std::make_shared<CaptureInputsController>(root.settings, root.captureDevices,
-                                                                   parts.permissionSettings);
+    // Two openers, each with its own record: what the input controller opens never shows as
+    // opened by the first-run setup.
+    root.captureInputs = std::make_shared<CaptureInputsController>(
+        root.settings, root.captureDevices,
+        parts.inputSettings ? *parts.inputSettings : platform::SystemSettingsOpener::create());
     root.cameraOverlay = std::make_shared<CameraOverlayPresenter>(
         root.captureInputs.get(), root.captureDevices,
         parts.liveDesktopServices ? CameraOverlayPresenter::Services::live() : CameraOverlayPresenter::Services{});

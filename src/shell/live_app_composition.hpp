@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "capture/capture_device_runtime.hpp"
@@ -41,6 +42,7 @@ struct LiveAppComposition {
         std::shared_ptr<PreferencesFileSettingsStore> settings;
         platform::AppLocations locations;
         std::shared_ptr<ClockBoundary> clock;
+        // The first-run setup's settings opener, handed on to its permission gates.
         platform::SystemSettingsOpener permissionSettings;
         std::shared_ptr<X11DisplayProvider> displays;
         platform::BundleInfo bundle;
@@ -51,6 +53,8 @@ struct LiveAppComposition {
         std::shared_ptr<CaptureDeviceRuntime> captureDevices = {};
         std::shared_ptr<ScratchStorageBoundary> scratchStorage = {};
         std::shared_ptr<RecentRecordingStoreBoundary> recentStore = {};
+        // The input controller's settings opener, with a record of its own; empty: a fresh live one.
+        std::optional<platform::SystemSettingsOpener> inputSettings = {};
         // Passed on to the selection; without one each selection makes its own.
         std::unique_ptr<GlobalHotKey> escapeKey = {};
         bool liveDesktopServices = true;

@@ -251,10 +251,8 @@ TEST(LiveAppCompositionTest, StartupLinesOverNullParts) {
     EXPECT_EQ(log->lines.back(), "app_startup_settings_failed error=settingsLoadFailed(\"bad \\\"json\\\"\")");
 }
 
-TEST(LiveAppCompositionTest, CreateOverNullParts) {
-    testing::TemporaryDirectory folder;
-    auto log = std::make_shared<MemoryLog>();
-    LiveAppComposition root = LiveAppComposition::create({
+LiveAppComposition::Parts nullParts(const testing::TemporaryDirectory& folder, std::shared_ptr<DebugLogBoundary> log) {
+    return {
         .settings = PreferencesFileSettingsStore::create_null(AppSettings::initial({"/videos", {}}), {}),
         .locations = platform::AppLocations::resolve([](const std::string&) { return std::nullopt; }, folder.path(),
                                                      folder.path() / "Videos"),
@@ -263,13 +261,30 @@ TEST(LiveAppCompositionTest, CreateOverNullParts) {
         .displays = X11DisplayProvider::create_null({}, DisplayID{"1"}),
         .bundle = platform::BundleInfo::create_null(),
         .homeDirectory = folder.path().string(),
-        .debugLog = log,
+        .debugLog = std::move(log),
         .recordingHotKey = GlobalHotKey::create_null(),
         .captureDevices = CaptureDeviceRuntime::create_null({}),
         .scratchStorage = TemporaryDirectoryScratchStorage::create_null((folder.path() / "Scratch").string()),
+        .inputSettings = platform::SystemSettingsOpener::create_null(false),
         .liveDesktopServices = false,
-    });
+    };
+}
+
+TEST(LiveAppCompositionTest, CreateOverNullParts) {
+    testing::TemporaryDirectory folder;
+    auto log = std::make_shared<MemoryLog>();
+    const auto setupSettings = platform::SystemSettingsOpener::create_null(true);
+    const auto inputSettings = platform::SystemSettingsOpener::create_null(true);
+    auto parts = nullParts(folder, log);
+    parts.permissionSettings = setupSettings;
+    parts.inputSettings = inputSettings;
+    LiveAppComposition root = LiveAppComposition::create(std::move(parts));
     EXPECT_EQ(root.debugLog, log);
+    // Each opener keeps its own record: what the inputs open is not the first-run setup's doing.
+    root.captureInputs->openSettings(CaptureInputKind::microphone);
+    EXPECT_EQ(inputSettings.track_openedPanes()->urls,
+              std::vector<std::string>{platform::SystemSettingsOpener::kMicrophonePane});
+    EXPECT_TRUE(setupSettings.track_openedPanes()->urls.empty());
     // Without system audio there is no live session: it reports why from the start.
     EXPECT_EQ(root.recordingSession->state(),
               RecordingSessionState::failed(AppError::systemPlaybackAudioUnavailable()));
