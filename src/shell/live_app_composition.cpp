@@ -41,7 +41,13 @@ QCoro::Task<void> writeStartupLines(std::shared_ptr<DebugLogBoundary> debugLog,
     co_await debugLog->append(line);
 }
 
+QCoro::Task<void> forwardKeyboardShortcuts(std::shared_ptr<MenuBarCoordinator> coordinator) {
+    co_await coordinator->startKeyboardShortcuts();
+}
+
 }  // namespace
+
+QCoro::Task<void> LiveAppComposition::startKeyboardShortcuts() const { return forwardKeyboardShortcuts(menuHandler); }
 
 QCoro::Task<void> LiveAppComposition::logStartupDiagnostics(std::shared_ptr<DebugLogBoundary> debugLog,
                                                std::shared_ptr<SettingsBoundary> settings,

@@ -28,6 +28,7 @@
 #include "session/trim_preview_boundary.hpp"
 #include "session/recording_session_boundary.hpp"
 #include "session/recording_setup_controller.hpp"
+#include "shell/app_composition_boundary.hpp"
 #include "shell/menu_bar_coordinator.hpp"
 #include "automation/live_automation_services.hpp"
 
@@ -36,7 +37,7 @@ namespace yux {
 // The one place where the live object graph is built: one implementation for every interface,
 // each service handed exactly its collaborators. Built once at launch; nothing is torn down
 // by it. Main thread only.
-struct LiveAppComposition {
+struct LiveAppComposition : AppCompositionBoundary {
     // The parts `create` takes; empty optional ones become fresh live objects.
     struct Parts {
         std::shared_ptr<PreferencesFileSettingsStore> settings;
@@ -96,6 +97,12 @@ struct LiveAppComposition {
     std::shared_ptr<TrimPreviewBoundary> trimWindow;
     // Work started here that nobody awaits: the start-up diagnostics.
     std::shared_ptr<platform::DetachedTasks> background;
+
+    std::shared_ptr<RecordingSessionBoundary> makeRecordingSession() const override { return recordingSession; }
+    std::shared_ptr<MenuBarIntentHandling> makeMenuIntentHandler() const override { return menuHandler; }
+
+    // Registers the saved recording shortcut through the coordinator.
+    QCoro::Task<void> startKeyboardShortcuts() const;
 
     // `activation` is the application's, whose terminate is the quit path.
     static LiveAppComposition bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock,
