@@ -30,6 +30,7 @@
 #include "session/recording_setup_controller.hpp"
 #include "shell/app_composition_boundary.hpp"
 #include "shell/menu_bar_coordinator.hpp"
+#include "shell/menu_bar_presentation.hpp"
 #include "automation/live_automation_services.hpp"
 
 namespace yux {
@@ -64,6 +65,9 @@ struct LiveAppComposition : AppCompositionBoundary {
         std::shared_ptr<ScreenRecordingPermissionBoundary> screenPermission = {};
         // Empty: the live capture engine over the desktop.
         std::shared_ptr<VideoCaptureBoundary> videoCapture = {};
+        // The application's standing on the desktop; its terminate() is the quit path. Empty: a
+        // live one that ends the event loop, or a null one without live desktop services.
+        std::optional<platform::ApplicationActivation> activation = {};
         // The permission gates' windows and timers; empty: real windows.
         std::function<PermissionGateController::Platform()> gatePlatform = {};
         // The trim window; none means a finished recording stays pending until one is there.
@@ -98,9 +102,24 @@ struct LiveAppComposition : AppCompositionBoundary {
     // Work started here that nobody awaits: the start-up diagnostics.
     std::shared_ptr<platform::DetachedTasks> background;
 
+    // What the menu presentation needs of the desktop besides the services above.
+    struct Desktop {
+        platform::ApplicationActivation activation;
+        platform::BundleInfo bundle;
+        std::string homeDirectory;
+        // False: the presentation's tray, log, file manager, updates and login entry are doubles.
+        bool live = true;
+    };
+    std::shared_ptr<const Desktop> desktop;
+
     std::shared_ptr<RecordingSessionBoundary> makeRecordingSession() const override { return recordingSession; }
     std::shared_ptr<MenuBarIntentHandling> makeMenuIntentHandler() const override { return menuHandler; }
 
+    // The status item and its panel over the coordinator and the inputs, with a new update
+    // controller for this build and a new launch-at-login switch; nothing is shown until its
+    // start(). Once per process: it points an enabled login entry that names another program at
+    // this one.
+    std::unique_ptr<MenuBarPresentation> makeMenuPresentation() const;
     // Registers the saved recording shortcut through the coordinator.
     QCoro::Task<void> startKeyboardShortcuts() const;
 

@@ -13,7 +13,10 @@
 #include "platform/async/wait_for.hpp"
 #include "shell/instance_lock.hpp"
 #include "shell/live_app_composition.hpp"
+#include "shell/launch_at_startup_row.hpp"
 #include "shell/main_menu.hpp"
+#include "shell/record_tab.hpp"
+#include "shell/updates_section.hpp"
 #include "shell/quit_path.hpp"
 #include "shell/shell_startup.hpp"
 #include "support/pending_answer.hpp"
@@ -299,6 +302,32 @@ TEST(LiveAppCompositionTest, CreateOverNullParts) {
     EXPECT_TRUE(platform::waitForTask(recent).empty());
     for (int i = 0; i < 10 && log->lines.size() < 3; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(log->lines.size(), 3u);
+}
+
+TEST(LiveAppCompositionTest, TheMenuPresentationShowsNothingBeforeItsStartThenEveryPartOfThePanel) {
+    testing::TemporaryDirectory folder;
+    auto parts = nullParts(folder, std::make_shared<MemoryLog>());
+    auto activation = platform::ApplicationActivation::create_null();
+    parts.activation = activation;
+    const LiveAppComposition root = LiveAppComposition::create(std::move(parts));
+    auto presentation = root.makeMenuPresentation();
+    EXPECT_FALSE(presentation->statusItem().isShown());
+    EXPECT_EQ(presentation->panel(), nullptr);
+
+    presentation->start();
+    presentation->statusItem().simulate_trigger();
+    MenuBarPanel* panel = presentation->panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_NE(panel->recordTab()->inputControls(), nullptr);
+    EXPECT_NE(panel->findChild<UpdateBadge*>(), nullptr);
+    panel->openInspector(InspectorPage::settings);
+    EXPECT_NE(panel->inspectorPage()->findChild<LaunchAtStartupRow*>(), nullptr);
+    // The tray's Quit takes the application's quit path.
+    auto calls = activation.track_calls();
+    presentation->statusItem().simulate_quit();
+    ASSERT_FALSE(calls.data().empty());
+    EXPECT_EQ(calls.data().back().kind, platform::ApplicationActivation::Call::Kind::terminate);
+    presentation->stop();
 }
 
 }  // namespace
