@@ -14,6 +14,11 @@
 #include "model/save_folder_default_location_policy.hpp"
 #include "model/temporary_directory_scratch_storage.hpp"
 #include "model/timestamp_file_naming_policy.hpp"
+#include "platform/desktop/autostart_entry.hpp"
+#include "platform/desktop/file_manager_reveal.hpp"
+#include "platform/desktop/launch_at_startup.hpp"
+#include "platform/desktop/system_log.hpp"
+#include "platform/updates/app_update_controller.hpp"
 #include "session/recording_export_session.hpp"
 #include "session/recording_session_orchestrator.hpp"
 #include "session/unavailable_recording_session.hpp"
@@ -41,7 +46,45 @@ QCoro::Task<void> writeStartupLines(std::shared_ptr<DebugLogBoundary> debugLog,
     co_await debugLog->append(line);
 }
 
+QCoro::Task<void> forwardKeyboardShortcuts(std::shared_ptr<MenuBarCoordinator> coordinator) {
+    co_await coordinator->startKeyboardShortcuts();
+}
+
 }  // namespace
+
+QCoro::Task<void> LiveAppComposition::startKeyboardShortcuts() const { return forwardKeyboardShortcuts(menuHandler); }
+
+std::unique_ptr<MenuBarPresentation> LiveAppComposition::makeMenuPresentation() const {
+    const bool live = desktop->live;
+    const platform::SystemLog log = live ? platform::SystemLog::create() : platform::SystemLog::create_null();
+    auto login = std::make_shared<platform::LaunchAtStartup>(
+        live ? platform::AutostartEntry::create() : platform::AutostartEntry::create_null(), log);
+    login->repointEntry();
+    // The recording shortcut typed into the open panel starts a press that nobody awaits.
+    auto presses = std::make_shared<platform::DetachedTasks>(
+        [log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
+    platform::ApplicationActivation activation = desktop->activation;
+    return MenuBarPresentation::create(MenuBarPresentation::Parts{
+        .intentHandler = *menuHandler,
+        .stateProvider = *menuStateProvider,
+        .panel = {.inputs = captureInputs.get(),
+                  .log = log,
+                  .reveal = live ? platform::FileManagerReveal::create() : platform::FileManagerReveal::create_null(),
+                  .quit = [activation]() mutable { activation.terminate(); },
+                  .version = desktop->bundle.value(platform::BundleInfo::kVersionKey),
+                  .home = QString::fromStdString(desktop->homeDirectory)},
+        .statusItem = live ? std::unique_ptr<StatusItem>() : StatusItem::create_null(),
+        .activation = activation,
+        .onRecordingShortcut = [coordinator = menuHandler, presses] {
+            presses->start(coordinator->dispatch(MenuIntent::startRecording()));
+        },
+        .clock = {},
+        .cursor = {},
+        .updates = live ? platform::AppUpdateController::create(desktop->bundle)
+                        : platform::AppUpdateController::create_null(desktop->bundle, {}),
+        .login = std::move(login),
+    });
+}
 
 QCoro::Task<void> LiveAppComposition::logStartupDiagnostics(std::shared_ptr<DebugLogBoundary> debugLog,
                                                std::shared_ptr<SettingsBoundary> settings,
@@ -66,6 +109,7 @@ LiveAppComposition LiveAppComposition::bootstrapForDefaultEnvironment(std::share
         .homeDirectory = QDir::homePath().toStdString(),
         .playbackCapability = std::make_shared<PulsePlaybackAudioCapability>(PulsePlaybackAudioCapability::create()),
         .screenPermission = std::make_shared<X11ScreenRecordingPermission>(X11ScreenRecordingPermission::create()),
+        .activation = activation,
         .gatePlatform = [activation] { return PermissionGateController::Platform::create(activation); },
     };
     // One trim window for the process; it writes to the same debug log as everything else.
@@ -90,8 +134,11 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
     const auto& support = parts.locations.supportDirectory;
     root.debugLog = parts.debugLog ? parts.debugLog : defaultDebugLog(parts.locations);
     root.captureDevices = parts.captureDevices ? parts.captureDevices : CaptureDeviceRuntime::create();
-    root.captureInputs = std::make_shared<CaptureInputsController>(root.settings, root.captureDevices,
-                                                                   parts.permissionSettings);
+    // Two openers, each with its own record: what the input controller opens never shows as
+    // opened by the first-run setup.
+    root.captureInputs = std::make_shared<CaptureInputsController>(
+        root.settings, root.captureDevices,
+        parts.inputSettings ? *parts.inputSettings : platform::SystemSettingsOpener::create());
     root.cameraOverlay = std::make_shared<CameraOverlayPresenter>(
         root.captureInputs.get(), root.captureDevices,
         parts.liveDesktopServices ? CameraOverlayPresenter::Services::live() : CameraOverlayPresenter::Services{});
@@ -174,6 +221,15 @@ LiveAppComposition LiveAppComposition::create(Parts parts) {
             .cameraOverlay = root.cameraOverlay,
         },
         parts.locations.automationDirectory("production"), root.debugLog);
+
+    root.desktop = std::make_shared<const Desktop>(Desktop{
+        .activation = parts.activation ? *parts.activation
+                      : parts.liveDesktopServices ? platform::ApplicationActivation::create()
+                                                  : platform::ApplicationActivation::create_null(),
+        .bundle = parts.bundle,
+        .homeDirectory = parts.homeDirectory,
+        .live = parts.liveDesktopServices,
+    });
 
     root.background = std::make_shared<platform::DetachedTasks>();
     root.background->start(logStartupDiagnostics(root.debugLog, root.settings, parts.bundle, parts.homeDirectory));

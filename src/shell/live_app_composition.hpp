@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "capture/capture_device_runtime.hpp"
@@ -27,7 +28,9 @@
 #include "session/trim_preview_boundary.hpp"
 #include "session/recording_session_boundary.hpp"
 #include "session/recording_setup_controller.hpp"
+#include "shell/app_composition_boundary.hpp"
 #include "shell/menu_bar_coordinator.hpp"
+#include "shell/menu_bar_presentation.hpp"
 #include "automation/live_automation_services.hpp"
 
 namespace yux {
@@ -35,12 +38,13 @@ namespace yux {
 // The one place where the live object graph is built: one implementation for every interface,
 // each service handed exactly its collaborators. Built once at launch; nothing is torn down
 // by it. Main thread only.
-struct LiveAppComposition {
+struct LiveAppComposition : AppCompositionBoundary {
     // The parts `create` takes; empty optional ones become fresh live objects.
     struct Parts {
         std::shared_ptr<PreferencesFileSettingsStore> settings;
         platform::AppLocations locations;
         std::shared_ptr<ClockBoundary> clock;
+        // The first-run setup's settings opener, handed on to its permission gates.
         platform::SystemSettingsOpener permissionSettings;
         std::shared_ptr<X11DisplayProvider> displays;
         platform::BundleInfo bundle;
@@ -51,6 +55,8 @@ struct LiveAppComposition {
         std::shared_ptr<CaptureDeviceRuntime> captureDevices = {};
         std::shared_ptr<ScratchStorageBoundary> scratchStorage = {};
         std::shared_ptr<RecentRecordingStoreBoundary> recentStore = {};
+        // The input controller's settings opener, with a record of its own; empty: a fresh live one.
+        std::optional<platform::SystemSettingsOpener> inputSettings = {};
         // Passed on to the selection; without one each selection makes its own.
         std::unique_ptr<GlobalHotKey> escapeKey = {};
         bool liveDesktopServices = true;
@@ -59,6 +65,9 @@ struct LiveAppComposition {
         std::shared_ptr<ScreenRecordingPermissionBoundary> screenPermission = {};
         // Empty: the live capture engine over the desktop.
         std::shared_ptr<VideoCaptureBoundary> videoCapture = {};
+        // The application's standing on the desktop; its terminate() is the quit path. Empty: a
+        // live one that ends the event loop, or a null one without live desktop services.
+        std::optional<platform::ApplicationActivation> activation = {};
         // The permission gates' windows and timers; empty: real windows.
         std::function<PermissionGateController::Platform()> gatePlatform = {};
         // The trim window; none means a finished recording stays pending until one is there.
@@ -92,6 +101,27 @@ struct LiveAppComposition {
     std::shared_ptr<TrimPreviewBoundary> trimWindow;
     // Work started here that nobody awaits: the start-up diagnostics.
     std::shared_ptr<platform::DetachedTasks> background;
+
+    // What the menu presentation needs of the desktop besides the services above.
+    struct Desktop {
+        platform::ApplicationActivation activation;
+        platform::BundleInfo bundle;
+        std::string homeDirectory;
+        // False: the presentation's tray, log, file manager, updates and login entry are doubles.
+        bool live = true;
+    };
+    std::shared_ptr<const Desktop> desktop;
+
+    std::shared_ptr<RecordingSessionBoundary> makeRecordingSession() const override { return recordingSession; }
+    std::shared_ptr<MenuBarIntentHandling> makeMenuIntentHandler() const override { return menuHandler; }
+
+    // The status item and its panel over the coordinator and the inputs, with a new update
+    // controller for this build and a new launch-at-login switch; nothing is shown until its
+    // start(). Once per process: it points an enabled login entry that names another program at
+    // this one.
+    std::unique_ptr<MenuBarPresentation> makeMenuPresentation() const;
+    // Registers the saved recording shortcut through the coordinator.
+    QCoro::Task<void> startKeyboardShortcuts() const;
 
     // `activation` is the application's, whose terminate is the quit path.
     static LiveAppComposition bootstrapForDefaultEnvironment(std::shared_ptr<ClockBoundary> clock,

@@ -5,18 +5,12 @@
 #include <vector>
 
 #include <QApplication>
-#include <QDir>
 #include <QTimer>
 #include <QWidget>
 
 #include "editor/floating_trim_preview_window.hpp"
 #include "platform/desktop/app_locations.hpp"
 #include "platform/desktop/application_activation.hpp"
-#include "platform/desktop/autostart_entry.hpp"
-#include "platform/desktop/bundle_info.hpp"
-#include "platform/desktop/file_manager_reveal.hpp"
-#include "platform/desktop/launch_at_startup.hpp"
-#include "platform/updates/app_update_controller.hpp"
 #include "platform/desktop/system_log.hpp"
 #include "platform/async/detached_tasks.hpp"
 #include "platform/async/sleep.hpp"
@@ -136,28 +130,7 @@ int YuxApp::main(int argc, char** argv) {
     platform::DetachedTasks startup([&log](const std::string& failure) { log.error("App", "app_startup_failed " + failure); });
 
     // The status item and its panel; shown only once the first-run setup is ready.
-    const platform::BundleInfo bundle = platform::BundleInfo::create();
-    auto login = std::make_shared<platform::LaunchAtStartup>(platform::AutostartEntry::create(), platform::SystemLog::create());
-    login->repointEntry();
-    std::unique_ptr<MenuBarPresentation> presentation = MenuBarPresentation::create(MenuBarPresentation::Parts{
-        .intentHandler = *root.menuHandler,
-        .stateProvider = *root.menuStateProvider,
-        .panel = {.inputs = root.captureInputs.get(),
-                  .log = platform::SystemLog::create(),
-                  .reveal = platform::FileManagerReveal::create(),
-                  .quit = [&quit] { quit.requestQuit(); },
-                  .version = bundle.value(platform::BundleInfo::kVersionKey),
-                  .home = QDir::homePath()},
-        .statusItem = {},
-        .activation = activation,
-        .onRecordingShortcut = [coordinator = root.menuHandler, &startup] {
-            startup.start(coordinator->dispatch(MenuIntent::startRecording()));
-        },
-        .clock = {},
-        .cursor = {},
-        .updates = platform::AppUpdateController::create(bundle),
-        .login = login,
-    });
+    std::unique_ptr<MenuBarPresentation> presentation = root.makeMenuPresentation();
 
     // First-run setup, then the shortcut, then the takes earlier runs kept, in the trim window.
     const auto orchestrator = std::dynamic_pointer_cast<RecordingSessionOrchestrator>(root.recordingSession);

@@ -13,7 +13,10 @@
 #include "platform/async/wait_for.hpp"
 #include "shell/instance_lock.hpp"
 #include "shell/live_app_composition.hpp"
+#include "shell/launch_at_startup_row.hpp"
 #include "shell/main_menu.hpp"
+#include "shell/record_tab.hpp"
+#include "shell/updates_section.hpp"
 #include "shell/quit_path.hpp"
 #include "shell/shell_startup.hpp"
 #include "support/pending_answer.hpp"
@@ -251,10 +254,8 @@ TEST(LiveAppCompositionTest, StartupLinesOverNullParts) {
     EXPECT_EQ(log->lines.back(), "app_startup_settings_failed error=settingsLoadFailed(\"bad \\\"json\\\"\")");
 }
 
-TEST(LiveAppCompositionTest, CreateOverNullParts) {
-    testing::TemporaryDirectory folder;
-    auto log = std::make_shared<MemoryLog>();
-    LiveAppComposition root = LiveAppComposition::create({
+LiveAppComposition::Parts nullParts(const testing::TemporaryDirectory& folder, std::shared_ptr<DebugLogBoundary> log) {
+    return {
         .settings = PreferencesFileSettingsStore::create_null(AppSettings::initial({"/videos", {}}), {}),
         .locations = platform::AppLocations::resolve([](const std::string&) { return std::nullopt; }, folder.path(),
                                                      folder.path() / "Videos"),
@@ -263,13 +264,30 @@ TEST(LiveAppCompositionTest, CreateOverNullParts) {
         .displays = X11DisplayProvider::create_null({}, DisplayID{"1"}),
         .bundle = platform::BundleInfo::create_null(),
         .homeDirectory = folder.path().string(),
-        .debugLog = log,
+        .debugLog = std::move(log),
         .recordingHotKey = GlobalHotKey::create_null(),
         .captureDevices = CaptureDeviceRuntime::create_null({}),
         .scratchStorage = TemporaryDirectoryScratchStorage::create_null((folder.path() / "Scratch").string()),
+        .inputSettings = platform::SystemSettingsOpener::create_null(false),
         .liveDesktopServices = false,
-    });
+    };
+}
+
+TEST(LiveAppCompositionTest, CreateOverNullParts) {
+    testing::TemporaryDirectory folder;
+    auto log = std::make_shared<MemoryLog>();
+    const auto setupSettings = platform::SystemSettingsOpener::create_null(true);
+    const auto inputSettings = platform::SystemSettingsOpener::create_null(true);
+    auto parts = nullParts(folder, log);
+    parts.permissionSettings = setupSettings;
+    parts.inputSettings = inputSettings;
+    LiveAppComposition root = LiveAppComposition::create(std::move(parts));
     EXPECT_EQ(root.debugLog, log);
+    // Each opener keeps its own record: what the inputs open is not the first-run setup's doing.
+    root.captureInputs->openSettings(CaptureInputKind::microphone);
+    EXPECT_EQ(inputSettings.track_openedPanes()->urls,
+              std::vector<std::string>{platform::SystemSettingsOpener::kMicrophonePane});
+    EXPECT_TRUE(setupSettings.track_openedPanes()->urls.empty());
     // Without system audio there is no live session: it reports why from the start.
     EXPECT_EQ(root.recordingSession->state(),
               RecordingSessionState::failed(AppError::systemPlaybackAudioUnavailable()));
@@ -284,6 +302,32 @@ TEST(LiveAppCompositionTest, CreateOverNullParts) {
     EXPECT_TRUE(platform::waitForTask(recent).empty());
     for (int i = 0; i < 10 && log->lines.size() < 3; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(log->lines.size(), 3u);
+}
+
+TEST(LiveAppCompositionTest, TheMenuPresentationShowsNothingBeforeItsStartThenEveryPartOfThePanel) {
+    testing::TemporaryDirectory folder;
+    auto parts = nullParts(folder, std::make_shared<MemoryLog>());
+    auto activation = platform::ApplicationActivation::create_null();
+    parts.activation = activation;
+    const LiveAppComposition root = LiveAppComposition::create(std::move(parts));
+    auto presentation = root.makeMenuPresentation();
+    EXPECT_FALSE(presentation->statusItem().isShown());
+    EXPECT_EQ(presentation->panel(), nullptr);
+
+    presentation->start();
+    presentation->statusItem().simulate_trigger();
+    MenuBarPanel* panel = presentation->panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_NE(panel->recordTab()->inputControls(), nullptr);
+    EXPECT_NE(panel->findChild<UpdateBadge*>(), nullptr);
+    panel->openInspector(InspectorPage::settings);
+    EXPECT_NE(panel->inspectorPage()->findChild<LaunchAtStartupRow*>(), nullptr);
+    // The tray's Quit takes the application's quit path.
+    auto calls = activation.track_calls();
+    presentation->statusItem().simulate_quit();
+    ASSERT_FALSE(calls.data().empty());
+    EXPECT_EQ(calls.data().back().kind, platform::ApplicationActivation::Call::Kind::terminate);
+    presentation->stop();
 }
 
 }  // namespace
