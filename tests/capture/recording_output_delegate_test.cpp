@@ -769,16 +769,27 @@ TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
     const struct {
         const char* ending;
         std::function<void(Fixture&)> end;
+        MovieWriterStatus status;
         bool stopped;  // samples may still come, and are judged against the stop
     } endings[] = {
-        {"finish", [](Fixture& f) { f.finishAt(2); }, true},
+        {"finish", [](Fixture& f) { f.finishAt(2); }, MovieWriterStatus::completed, true},
         {"finishNow, as the program quits",
          [](Fixture& f) {
              f.time->host = hostTime(2);
              f.delegate->finishNow(std::chrono::seconds(5));
          },
-         true},
-        {"cancel, after a start that failed", [](Fixture& f) { f.delegate->cancel(); }, false},
+         MovieWriterStatus::completed, true},
+        {"cancel, after a start that failed",
+         [](Fixture& f) {
+             // The disk fills before the capture has seen its start: the start fails, and its
+             // clean-up cancels the take.
+             const auto full = std::make_exception_ptr(platform::MovieWriterError(
+                 platform::MovieWriterError::Cause::diskFull, "The disk is full.", "No space left on device"));
+             f.delegate->queue().sync([&] { f.delegate->setFailure(full); });
+             EXPECT_EQ(failureOf([&] { platform::waitForTask(f.delegate->waitForStart()); }), "other: The disk is full.");
+             f.delegate->cancel();
+         },
+         MovieWriterStatus::cancelled, false},
     };
     for (const auto& e : endings) {
         SCOPED_TRACE(e.ending);
@@ -804,8 +815,8 @@ TEST(RecordingOutputDelegate, SamplesWithABrokenClockAreDroppedAndLogged) {
         e.end(f);
         ASSERT_EQ(lines.size(), 3u);
         EXPECT_EQ(lines[2], "source_writer_clock_faults kind=System audio count=2");
+        EXPECT_EQ(f.writer->status(), e.status);
         if (!e.stopped) continue;
-        EXPECT_EQ(f.writer->status(), MovieWriterStatus::completed);
         // After the stop: a sample just after it is dropped quietly, one far past it is a clock fault.
         const auto written = f.appends.data().size();
         f.time->host = hostTime(3);

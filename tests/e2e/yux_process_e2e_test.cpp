@@ -34,6 +34,9 @@ using testing::eventually;
 // Long enough for a cold start on a loaded machine; the tests wait for a sign, not this long.
 constexpr auto kStartTimeout = 20s;
 constexpr int kExitTimeoutMs = 20000;
+// A step that waits on the capture or the encoder, on a loaded machine: a recording's start (its
+// first pictures and sound, up to the capture's own 10 s), an export.
+constexpr auto kStepTimeout = 60s;
 // What a take's length may stray beyond the test's own actions: the frames and sound packets
 // at its two ends.
 constexpr double kTakeMargin = 0.1;
@@ -131,7 +134,7 @@ struct YuxProcess : ::testing::Test {
         type("Tab");  // area, then application, then screen
         type("Tab");
         type("Return");
-        return waitForLine(process, "session_recording_started");
+        return waitForLine(process, "session_recording_started", 1, kStepTimeout);
     }
 
     // A user who went through the first-run setup starts Yux and records the screen.
@@ -208,7 +211,7 @@ TEST_F(YuxProcess, ShortcutRecordsAndATakePendingAtQuitIsOfferedAtTheNextStart) 
     type("Tab");  // area, then application, then screen
     type("Tab");
     type("Return");
-    ASSERT_TRUE(waitForLine(first, "session_recording_started")) << debugLog();
+    ASSERT_TRUE(waitForLine(first, "session_recording_started", 1, kStepTimeout)) << debugLog();
     std::this_thread::sleep_for(2s);
     type("shift+super+6");
     ASSERT_TRUE(waitForLine(first, "session_pending_trim_ready")) << debugLog();
@@ -291,7 +294,7 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     type("Tab");
     testing::TimedAction start{testing::ActionClock::now(), {}};
     type("Return");
-    ASSERT_TRUE(waitForLine(yux, "session_recording_started")) << debugLog();
+    ASSERT_TRUE(waitForLine(yux, "session_recording_started", 1, kStepTimeout)) << debugLog();
     start.seen = testing::ActionClock::now();
     std::this_thread::sleep_for(2s);
     testing::TimedAction stop{testing::ActionClock::now(), {}};
@@ -310,7 +313,7 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     })) << debugLog();
     std::this_thread::sleep_for(500ms);  // laid out and drawn
     clickAt(trim->bottomRight() - QPoint(114, 29));
-    ASSERT_TRUE(waitForLine(yux, "export_editor_export_completed destination=", 1, 60s)) << debugLog();
+    ASSERT_TRUE(waitForLine(yux, "export_editor_export_completed destination=", 1, kStepTimeout)) << debugLog();
 
     const std::filesystem::path exported = lastValue("export_editor_export_completed destination=");
     EXPECT_EQ(exported.parent_path(), home.path() / "Videos" / "Yux");
@@ -384,7 +387,7 @@ TEST_F(YuxProcess, AStoredPhoneCameraPluggedInBeforeTheStartIsRecorded) {
     type("Return");
     std::this_thread::sleep_for(500ms);
     type("Return");
-    ASSERT_TRUE(waitForLine(yux, "session_recording_started")) << debugLog();
+    ASSERT_TRUE(waitForLine(yux, "session_recording_started", 1, kStepTimeout)) << debugLog();
     std::this_thread::sleep_for(2s);
     type("shift+super+6");
     ASSERT_TRUE(waitForLine(yux, "session_pending_trim_ready")) << debugLog();

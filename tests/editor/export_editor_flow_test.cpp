@@ -234,20 +234,22 @@ TEST(ExportEditorSessionExport, SuccessPausesHandsOverTheEditAndLogsBeforePublis
                         std::to_string(e.log->lines().size()) + " lines");
     });
 
+    // The request line is written before the save handler is called: the export is under way
+    // while it is written.
+    e.log->suspendAppends();
     e->exportRecording();
     EXPECT_FALSE(e->playing());
     EXPECT_EQ(e.player->rate(), 0);
     EXPECT_EQ(e->progress().sectionCount, 3);
     EXPECT_EQ(e->progress().section, 1);
     EXPECT_EQ(e->progress().fraction, 0);
+    ASSERT_TRUE(e.saveHandler.calls.empty());
+    e->setGain(2.0f, 2);  // does not reach this export
     ASSERT_TRUE(runUntil([&] { return e.saveHandler.calls.size() == 1; }));
-    const auto& call = e.saveHandler.calls.front();
+    const auto call = e.saveHandler.calls.front();
     EXPECT_EQ(call.selection.sections, (std::vector<RecordingEdit::Section>{{0, 3, 1, true}, {6, 8, 1, true}, {8, 10, 2, true}}));
     EXPECT_EQ(call.selection.audioLevels.at(2).gain, 0.5f);
     EXPECT_EQ(call.profile, e->preset());
-    // Edits during the export do not reach it.
-    e->setGain(2.0f, 2);
-    EXPECT_EQ(e.saveHandler.calls.front().selection.audioLevels.at(2).gain, 0.5f);
 
     e.saveHandler.succeed("/home/u/Videos/Yux/b.mov", 4242);
     ASSERT_TRUE(runUntil([&] { return !e->isExporting(); }));
@@ -257,6 +259,12 @@ TEST(ExportEditorSessionExport, SuccessPausesHandsOverTheEditAndLogsBeforePublis
     EXPECT_EQ(order, (std::vector<std::string>{"exporting after 0 lines", "saved after 2 lines", "done after 2 lines"}));
     EXPECT_EQ(e->saved()->byteSize, 4242);
     EXPECT_FALSE(e->errorMessage());
+
+    e->exportRecording();
+    ASSERT_TRUE(runUntil([&] { return e.saveHandler.calls.size() == 2; }));
+    EXPECT_EQ(e.saveHandler.calls.back().selection.audioLevels.at(2).gain, 2.0f) << "the next export takes the new gain";
+    e->cancelExport();
+    ASSERT_TRUE(runUntil([&] { return !e->isExporting(); }));
 }
 
 TEST(ExportEditorSessionExport, CancelShowsNothingAndFailuresShowTheirText) {

@@ -159,8 +159,13 @@ void writeTimedMovie(const std::string& path, const TimedMovieOptions& options) 
     for (const auto& picture : options.screen) screenTimes.push_back(picture.seconds);
     writePictures(output.get(), screen, screenTimes, options.durationSeconds, [&](AVFrame* frame, int i) {
         std::uint8_t y, u, v;
-        toYuv(options.screen[static_cast<std::size_t>(i)].color, y, u, v);
+        const auto& picture = options.screen[static_cast<std::size_t>(i)];
+        toYuv(picture.color, y, u, v);
         fillRect(frame, 0, 0, frame->width, frame->height, y, u, v);
+        if (picture.rightHalf) {
+            toYuv(*picture.rightHalf, y, u, v);
+            fillRect(frame, frame->width / 2, 0, frame->width / 2, frame->height, y, u, v);
+        }
     });
     if (!options.camera.empty()) {
         writePictures(output.get(), camera, options.camera, options.durationSeconds, [&](AVFrame* frame, int k) {

@@ -14,6 +14,8 @@ namespace yux::testing {
 struct TimedPicture {
     double seconds = 0;
     Rgb color;
+    // The picture's right half in another colour (writeTimedMovie's screen), so a crop shows which half it kept.
+    std::optional<Rgb> rightHalf;
 };
 
 struct TimedTone {

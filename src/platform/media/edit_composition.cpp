@@ -23,6 +23,8 @@ MediaTime scaled(const EditComposition::Slot& slot, MediaTime sourceOffset) {
 
 EditComposition EditComposition::build(const std::vector<MediaTrack>& tracks, const std::vector<EditSection>& sections) {
     EditComposition composition;
+    // Sections with no track to play them are no timeline: nothing would fill their length.
+    if (tracks.empty()) return composition;
     MediaTime cursor(0, kTimescale);
     for (const auto& section : sections) {
         Slot slot;

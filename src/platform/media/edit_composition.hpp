@@ -47,7 +47,8 @@ public:
         std::vector<Segment> segments;  // slot order; a slot without media has none
     };
 
-    // Tracks in the given order (callers pass video tracks, then audio tracks).
+    // Tracks in the given order (callers pass video tracks, then audio tracks). Without tracks
+    // the composition is empty: no slots and no length.
     static EditComposition build(const std::vector<MediaTrack>& tracks, const std::vector<EditSection>& sections);
 
     const std::vector<Slot>& slotList() const { return slots_; }

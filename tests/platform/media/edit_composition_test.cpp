@@ -73,8 +73,11 @@ TEST(EditComposition, TrackWithoutMediaInASectionLeavesThatSlotEmpty) {
 }
 
 TEST(EditComposition, NoTracksOrNoSectionsGiveAnEmptyComposition) {
-    auto empty = EditComposition::build({}, {{0, 1, 1}});
+    // Nothing to place the sections on: no slots either, and no length.
+    auto empty = EditComposition::build({}, {{0, 1, 1}, {2, 3, 2}});
     EXPECT_TRUE(empty.tracks().empty());
+    EXPECT_TRUE(empty.slotList().empty());
+    EXPECT_EQ(empty.duration(), ticks(0));
     auto noSections = EditComposition::build({track(1, MediaTrackType::video, 0, 1)}, {});
     EXPECT_EQ(noSections.duration(), ticks(0));
     EXPECT_FALSE(noSections.slotAt(ticks(0)).has_value());
