@@ -371,6 +371,8 @@ void RecordingOutputDelegate::repeatNewest(RecordingSourceKind kind, MediaTime r
         next = limit;
         repeats = 1;
     }
+    // A repeat never takes the room of the picture that is coming.
+    if (coming) repeats = std::min<std::int64_t>(repeats, writer_->room(inputs_.at(kind)) - 1);
     for (; repeats > 0 && next <= limit; --repeats, ++next) {
         auto copy = picture->second.retimed(grid_->slot(next), kFrameDuration);
         if (!copy.isValid() || !write(copy, kind, true)) break;

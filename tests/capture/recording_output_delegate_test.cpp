@@ -371,6 +371,34 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
     }
 }
 
+// Just before a change the repeats that it would hold up go out, but never into the room the
+// change itself needs: with the encoder's queue one picture short of full, every change is written.
+TEST(RecordingOutputDelegate, ARepeatNeverTakesTheRoomOfTheChangeThatComes) {
+    const platform::FrameGrid grid(hostTime(1), MediaTime(1, 60));
+    Fixture f;
+    int free = 1000;  // pictures the screen's queue takes before it is full
+    f.script.held = [](int track) { return track == kScreen ? 6 : 0; };
+    f.script.ready = [&free](int track) { return track != kScreen || free > 0; };
+    f.script.room = [&free](int track) { return track == kScreen ? free : 1000; };
+    f.script.accepts = [&free](int track) { return track != kScreen || free-- > 0; };
+    f.open(false, false);
+    int changes = 0;
+    for (int ms = 1000; ms < 4000; ms += 10) {
+        // Changes every 9 frames, the sound 30 ms behind them: a change that waited long goes
+        // out just before the next.
+        if (grid.slot(changes * 9) <= hostTime((ms + 30) / 1000.0)) {
+            free = 1;
+            f.receive(media::videoSample(grid.slot(changes * 9), platform::PixelBuffer::create(4, 4), MediaTime(1, 60)),
+                      RecordingSourceKind::screen);
+            free = 1000;
+            ++changes;
+        }
+        f.receive(sound(ms / 1000.0), RecordingSourceKind::systemAudio);
+    }
+    const auto appends = f.appended(kScreen);
+    EXPECT_EQ(std::count_if(appends.begin(), appends.end(), [](const auto& a) { return !a.again; }), changes);
+}
+
 // A picture older than the newest one written is out of order: it is dropped, and the repeats
 // go on showing the newest, so the track never goes back in time.
 TEST(RecordingOutputDelegate, APictureOutOfOrderNeverShowsInTheRepeats) {

@@ -256,6 +256,15 @@ public:
         std::lock_guard lock(track.mutex);
         return !track.finished && !track.stop && track.hasRoom();
     }
+    int room(int index) {
+        if (!isReady(index)) return 0;
+        // A failed writer takes one more, which learns why.
+        if (status() == MovieWriterStatus::failed) return 1;
+        Track& track = *tracks_[index];
+        std::lock_guard lock(track.mutex);
+        if (!track.isVideo()) return 1;
+        return static_cast<int>(kVideoQueueDepth - std::min(track.items.size(), kVideoQueueDepth));
+    }
 
     bool append(int index, const SampleBuffer& sample, bool again) {
         const auto [start, end] = timeline();
@@ -906,6 +915,7 @@ std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path, Exclus
     operations.startWriting = [writer] { return writer->startWriting(); };
     operations.startSession = [writer](MediaTime start) { writer->startSession(start); };
     operations.isReadyForMoreMediaData = [writer](int track) { return writer->isReady(track); };
+    operations.room = [writer](int track) { return writer->room(track); };
     operations.append = [writer](int track, const SampleBuffer& sample, bool again) {
         return writer->append(track, sample, again);
     };
@@ -952,6 +962,10 @@ std::shared_ptr<MovieWriter> MovieWriter::create_null(NullScript script) {
     operations.isReadyForMoreMediaData = [state](int track) {
         std::lock_guard lock(state->mutex);
         return state->status == MovieWriterStatus::writing && state->script.ready(track);
+    };
+    operations.room = [state](int track) {
+        std::lock_guard lock(state->mutex);
+        return state->status == MovieWriterStatus::writing && state->script.ready(track) ? state->script.room(track) : 0;
     };
     operations.append = [state](int track, const SampleBuffer&, bool) {
         std::lock_guard lock(state->mutex);
