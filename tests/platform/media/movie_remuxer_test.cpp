@@ -38,6 +38,15 @@ std::string fourTrackMovie(const TemporaryDirectory& folder) {
     return path;
 }
 
+// A small, quick re-encoding of the test movie's picture.
+CompositionEncodeSettings smallEncode() {
+    CompositionEncodeSettings settings;
+    settings.videoBitsPerSecond = 1'000'000;
+    settings.frameRate = 30;
+    settings.geometry = {320, 180, 0, 0, 320, 180};
+    return settings;
+}
+
 }  // namespace
 
 TEST(MediaAsset, ReadsTracksTitlesAndFrameInterval) {
@@ -271,10 +280,7 @@ TEST(ExclusiveOutputFile, ExportsAndWritersSyncTheirDataAndTheirFolderUnlessAske
     auto source = fourTrackMovie(folder);
     auto asset = MediaAsset::open(source);
     auto composition = EditComposition::build(asset.tracksOf(MediaTrackType::video), {{0, 0.5, 1}});
-    CompositionEncodeSettings settings;
-    settings.videoBitsPerSecond = 1'000'000;
-    settings.frameRate = 30;
-    settings.geometry = {320, 180, 0, 0, 320, 180};
+    const CompositionEncodeSettings settings = smallEncode();
     const struct {
         const char* name;
         std::function<void(const std::string& destination, const std::string& temporary)> write;
@@ -322,10 +328,7 @@ TEST(ExclusiveOutputFile, AnExportThroughATemporaryTakesItsNameOnlyWhenWhole) {
     auto source = fourTrackMovie(folder);
     auto asset = MediaAsset::open(source);
     auto composition = EditComposition::build(asset.tracksOf(MediaTrackType::video), {{0, 1, 1}});
-    CompositionEncodeSettings settings;
-    settings.videoBitsPerSecond = 1'000'000;
-    settings.frameRate = 30;
-    settings.geometry = {320, 180, 0, 0, 320, 180};
+    const CompositionEncodeSettings settings = smallEncode();
     enum class Ending { whole, nameTaken, cancelled };
     struct Case {
         bool encode;
