@@ -89,7 +89,7 @@ public:
     // pictures, no slot is free between two changes and a picture waits 0.68 s whatever the
     // bound; at 9 frames one slot is, and a bound under this one is overrun at the start. A
     // lower bound only costs pictures (a window changing 6 times a second: 13 a second at 0.5 s,
-    // 10 here), and this one keeps the longest stay in bench/changing_screen_bench under 0.8 s
+    // 10 here), and this one keeps the longest stay in bench/changing_screen_bench at about 0.8 s
     // of real time, so a killed take keeps its pictures within a second of its sound.
     static constexpr platform::MediaTime kLongestWait{13, 20};
     static constexpr platform::MediaTime kDelayMargin{1, 20};
