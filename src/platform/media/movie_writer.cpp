@@ -245,25 +245,18 @@ public:
         end_ = end;
     }
 
-    // A failed writer counts as ready: the caller's append is then refused and learns why from
-    // error(), rather than mistaking the failure for a busy track.
-    bool isReady(int index) {
-        if (index < 0 || index >= static_cast<int>(tracks_.size())) return false;
-        const auto current = status();
-        if (current == MovieWriterStatus::failed) return true;
-        if (current != MovieWriterStatus::writing) return false;
-        Track& track = *tracks_[index];
-        std::lock_guard lock(track.mutex);
-        return !track.finished && !track.stop && track.hasRoom();
-    }
+    // How many more samples the track takes now; 0 when it is busy, finished or not writing. A
+    // failed writer takes one: the caller's append is then refused and learns why from error(),
+    // rather than mistaking the failure for a busy track.
     int room(int index) {
-        if (!isReady(index)) return 0;
-        // A failed writer takes one more, which learns why.
-        if (status() == MovieWriterStatus::failed) return 1;
+        if (index < 0 || index >= static_cast<int>(tracks_.size())) return 0;
+        const auto current = status();
+        if (current == MovieWriterStatus::failed) return 1;
+        if (current != MovieWriterStatus::writing) return 0;
         Track& track = *tracks_[index];
         std::lock_guard lock(track.mutex);
-        if (!track.isVideo()) return 1;
-        return static_cast<int>(kVideoQueueDepth - std::min(track.items.size(), kVideoQueueDepth));
+        if (track.finished || track.stop || !track.hasRoom()) return 0;
+        return track.isVideo() ? static_cast<int>(kVideoQueueDepth - track.items.size()) : 1;
     }
 
     bool append(int index, const SampleBuffer& sample, bool again) {
@@ -914,7 +907,6 @@ std::shared_ptr<MovieWriter> MovieWriter::create(const std::string& path, Exclus
     };
     operations.startWriting = [writer] { return writer->startWriting(); };
     operations.startSession = [writer](MediaTime start) { writer->startSession(start); };
-    operations.isReadyForMoreMediaData = [writer](int track) { return writer->isReady(track); };
     operations.room = [writer](int track) { return writer->room(track); };
     operations.append = [writer](int track, const SampleBuffer& sample, bool again) {
         return writer->append(track, sample, again);
@@ -958,10 +950,6 @@ std::shared_ptr<MovieWriter> MovieWriter::create_null(NullScript script) {
     operations.startSession = [state](MediaTime start) {
         std::lock_guard lock(state->mutex);
         state->start = start;
-    };
-    operations.isReadyForMoreMediaData = [state](int track) {
-        std::lock_guard lock(state->mutex);
-        return state->status == MovieWriterStatus::writing && state->script.ready(track);
     };
     operations.room = [state](int track) {
         std::lock_guard lock(state->mutex);

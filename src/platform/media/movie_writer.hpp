@@ -105,9 +105,8 @@ public:
         std::function<bool(const std::string& key, const std::string& value)> setMetadata;
         std::function<bool()> startWriting;                      // false: see error()
         std::function<void(MediaTime)> startSession;
-        // Room in the track's queue; also true once the writer failed, so an append learns why.
-        std::function<bool(int track)> isReadyForMoreMediaData;
-        // How many more pictures the video track takes now; 0 when it is not ready.
+        // How many more samples the track's queue takes now (a sound track: 1 or 0); also 1 once
+        // the writer failed, so an append learns why.
         std::function<int(int track)> room;
         // Never blocks; false: refused. `again`: the picture is the one the track took last,
         // whose conversion the encoder may use once more.
@@ -130,7 +129,7 @@ public:
         std::function<bool(const MovieTrackFormat&)> canAdd = [](const MovieTrackFormat&) { return true; };
         bool startFails = false;
         std::function<bool(int track)> ready = [](int) { return true; };
-        // Pictures a ready track takes in a row.
+        // Samples a ready track takes in a row.
         std::function<int(int track)> room = [](int) { return 1000; };
         std::function<bool(int track)> accepts = [](int) { return true; };
         // With this set, a refused sample fails the writer with it, as a write error would.
@@ -160,7 +159,7 @@ public:
     bool setMetadata(const std::string& key, const std::string& value) { return operations_.setMetadata(key, value); }
     bool startWriting() { return operations_.startWriting(); }
     void startSession(MediaTime start) { operations_.startSession(start); }
-    bool isReadyForMoreMediaData(int track) const { return operations_.isReadyForMoreMediaData(track); }
+    bool isReadyForMoreMediaData(int track) const { return room(track) > 0; }
     int room(int track) const { return operations_.room(track); }
     bool append(int track, const SampleBuffer& sample);
     // The picture this track took last, again at the sample's time (a still screen's repeat):
