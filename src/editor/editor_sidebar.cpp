@@ -304,10 +304,13 @@ EditorSidebar::EditorSidebar(std::shared_ptr<ExportEditorSession> model, std::fu
     delete_ = new EditorButton(QStringLiteral("Delete"), this);
     export_ = new QPushButton(QStringLiteral("Export…"), this);
     export_->setDefault(true);
-    export_->setStyleSheet(QStringLiteral("QPushButton { background: rgb(10,132,255); color: white; border: none;"
+    export_->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none;"
                                           " border-radius: 6px; padding: 4px 10px; }"
-                                          "QPushButton:pressed { background: rgba(10,132,255,153); }"
-                                          "QPushButton:disabled { background: rgba(10,132,255,102); }"));
+                                          "QPushButton:pressed { background: %2; }"
+                                          "QPushButton:disabled { background: %3; }")
+                               .arg(EditorStyle::accent().name(QColor::HexArgb),
+                                    EditorStyle::accent(0.6).name(QColor::HexArgb),
+                                    EditorStyle::accent(0.4).name(QColor::HexArgb)));
     QFont exportFont = export_->font();
     exportFont.setWeight(QFont::DemiBold);
     export_->setFont(exportFont);
@@ -371,7 +374,8 @@ void EditorSidebar::refresh() {
         // At most two lines: the column's width is fixed, the rest is cut with an ellipsis.
         note_->setText(cutToTwoLines(QStringLiteral("Re-encode · ") + QString::fromStdString(joined), note_->font(),
                                      kWidth - 2 * kColumnMargin - 2 * kNotePadding));
-        note_->setStyleSheet(QStringLiteral("background: rgba(10,132,255,31); border-radius: 8px;"));
+        note_->setStyleSheet(QStringLiteral("background: %1; border-radius: 8px;")
+                                 .arg(EditorStyle::accent(0.12).name(QColor::HexArgb)));
     }
     export_->setEnabled(!session->isExporting() && length > 0);
 }

@@ -14,6 +14,8 @@ namespace yux {
 struct EditorStyle {
     // The caption size: small notes and the letters beside the crop fields.
     static constexpr int kCaptionPixels = 10;
+    // The window's tint: the colour of its own painted accents and, through `applyTint`, of the
+    // stock controls too. The same in light and dark.
     static QColor accent(qreal opacity = 1.0) {
         QColor colour = QColor::fromRgbF(0.039f, 0.518f, 1.0f);
         colour.setAlphaF(opacity);
@@ -49,6 +51,10 @@ struct EditorStyle {
         return dark ? QColor::fromRgbF(0.227f, 0.227f, 0.235f) : QColor::fromRgbF(0.839f, 0.839f, 0.839f);
     }
     static QColor previewBackdrop() { return QColor::fromRgbF(0.06f, 0.065f, 0.08f); }
+
+    // Makes the tint the highlight of `root` and every widget below it that does not set its own,
+    // with white text on it; disabled controls keep the desktop's grey.
+    static void applyTint(QWidget& root);
 
     // The system's fixed-width font: digits that change keep their place.
     static QFont monospaced(int pixels, QFont::Weight weight = QFont::Normal);

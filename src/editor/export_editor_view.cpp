@@ -155,6 +155,8 @@ ExportEditorView::ExportEditorView(std::shared_ptr<ExportEditorSession> model, s
     QFont base = font();
     base.setPixelSize(13);
     setFont(base);
+    // Once, at the root: every stock control below shows the tint the painted ones use.
+    EditorStyle::applyTint(*this);
     bool dark = EditorStyle::isDark(palette());
 
     auto* row = new QHBoxLayout(this);

@@ -51,6 +51,7 @@ public:
     EditorSegmentButton* speedButton(int index) const { return speeds_[index]; }
     QPushButton* zoomOutButton() const { return zoomOut_; }
     QPushButton* zoomInButton() const { return zoomIn_; }
+    QSlider* zoomSlider() const { return zoom_; }
     QLabel* timeLabel() const { return time_; }
     QLabel* summaryLabel() const { return summary_; }
 

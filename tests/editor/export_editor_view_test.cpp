@@ -138,6 +138,60 @@ TEST(ExportEditorView, ThePictureKeepsThePreviewsRoundedCorners) {
     }
 }
 
+// The window's tint is the highlight of every stock control in it, with white text on it, through
+// the sidebar's own palette too: a slider's filled groove takes the tint's hue.
+TEST(ExportEditorView, StockControlsTakeTheWindowsTint) {
+    constexpr double kHueDegrees = 2;
+    auto hue = [](const QColor& colour) { return colour.hsvHueF() * 360; };
+    // Left of the middle, where a slider at half or more is filled.
+    auto fillHue = [&](QSlider& slider) {
+        QImage image = slider.grab().toImage();
+        return hue(image.pixelColor(image.width() / 4, image.height() / 2));
+    };
+    // The style paints the filled groove in the highlight, where the probe looks.
+    const QColor green(0, 160, 0);
+    QSlider probe(Qt::Horizontal);
+    probe.setRange(0, 100);
+    probe.setValue(50);
+    QPalette palette = probe.palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) palette.setColor(group, QPalette::Highlight, green);
+    probe.setPalette(palette);
+    probe.resize(140, probe.sizeHint().height());
+    ASSERT_NEAR(fillHue(probe), hue(green), kHueDegrees);
+
+    // A desktop whose selection is orange with black text.
+    const QPalette desktop = QApplication::palette();
+    QPalette orange = desktop;
+    orange.setColor(QPalette::Highlight, QColor(255, 149, 0));
+    orange.setColor(QPalette::HighlightedText, Qt::black);
+    QApplication::setPalette(orange);
+    {
+        ViewHarness h;
+        ExportEditorView view(h.session, [] {});
+        view.resize(1120, 680);
+        view.show();
+        h.session->setQuality(1.0);
+        view.timeline()->setZoom(20);
+        QApplication::processEvents();
+        struct Row {
+            const char* name;
+            QWidget* control;
+        };
+        for (const auto& [name, control] :
+             {Row{"zoom", view.zoomSlider()}, Row{"quality", view.sidebar()->qualitySlider()},
+              Row{"size", view.sidebar()->scaleSlider()},
+              Row{"volume", view.findChild<EditorAudioControl*>()->slider()},
+              Row{"ratio", view.sidebar()->ratioPicker()}, Row{"crop field", view.sidebar()->cropField(0)}}) {
+            EXPECT_EQ(control->palette().color(QPalette::Highlight), EditorStyle::accent()) << name;
+            EXPECT_EQ(control->palette().color(QPalette::HighlightedText), QColor(Qt::white)) << name;
+            if (auto* slider = qobject_cast<QSlider*>(control)) {
+                EXPECT_NEAR(fillHue(*slider), hue(EditorStyle::accent()), kHueDegrees) << name;
+            }
+        }
+    }
+    QApplication::setPalette(desktop);
+}
+
 TEST(EditorSidebar, NoAudioSectionWithoutAudio) {
     ViewHarness h({nullSource(1, Kind::screen)});
     EditorSidebar sidebar(h.session, {});
