@@ -269,7 +269,7 @@ double firstPictureShowing(const std::string& path, Rgb color, int x, int y) {
     return -1;
 }
 
-std::vector<double> pictureTimes(const std::string& path) {
+std::vector<StoredPicture> storedPictures(const std::string& path) {
     AVFormatContext* raw = nullptr;
     ff::check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open");
     ff::InputContext input(raw);
@@ -277,13 +277,21 @@ std::vector<double> pictureTimes(const std::string& path) {
     int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0) throw std::runtime_error("no video");
     AVRational base = input->streams[index]->time_base;
-    std::vector<double> times;
+    std::vector<StoredPicture> pictures;
     ff::Packet packet = ff::makePacket();
     while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == index && packet->pts != AV_NOPTS_VALUE) times.push_back(packet->pts * av_q2d(base));
+        if (packet->stream_index == index && packet->pts != AV_NOPTS_VALUE) {
+            pictures.push_back({static_cast<double>(packet->pts) * av_q2d(base), packet->size});
+        }
         av_packet_unref(packet.get());
     }
-    std::sort(times.begin(), times.end());
+    std::sort(pictures.begin(), pictures.end(), [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
+    return pictures;
+}
+
+std::vector<double> pictureTimes(const std::string& path) {
+    std::vector<double> times;
+    for (const auto& picture : storedPictures(path)) times.push_back(picture.seconds);
     return times;
 }
 
