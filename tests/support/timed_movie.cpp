@@ -270,16 +270,17 @@ double firstPictureShowing(const std::string& path, Rgb color, int x, int y) {
 }
 
 std::vector<StoredPicture> storedPictures(const std::string& path) {
-    AVFormatContext* raw = nullptr;
-    ff::check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open");
-    ff::InputContext input(raw);
-    ff::check(avformat_find_stream_info(input.get(), nullptr), "streams");
+    // Opened as Yux opens a take, so a killed one shows its whole samples.
+    platform::MovieLayout layout;
+    ff::InputContext input = ff::openMovie(path, &layout);
     int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0) throw std::runtime_error("no video");
     AVRational base = input->streams[index]->time_base;
+    const std::int64_t whole = ff::wholeMedia(input.get(), layout).wholeSamples[static_cast<std::size_t>(index)];
     std::vector<StoredPicture> pictures;
     ff::Packet packet = ff::makePacket();
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
+    while ((whole < 0 || static_cast<std::int64_t>(pictures.size()) < whole) &&
+           av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == index && packet->pts != AV_NOPTS_VALUE) {
             pictures.push_back({static_cast<double>(packet->pts) * av_q2d(base), packet->size});
         }

@@ -76,7 +76,8 @@ double firstPictureShowing(const std::string& path, Rgb color, int x, int y);
 
 // Presentation times (seconds) of every picture of the first video track, from its packets.
 std::vector<double> pictureTimes(const std::string& path);
-// Those pictures as stored: each packet's time (seconds) and size (bytes), in time order.
+// Those pictures as stored: each packet's time (seconds) and size (bytes), in time order; of a
+// killed take, those that lie whole in the file.
 struct StoredPicture {
     double seconds = 0;
     int bytes = 0;
