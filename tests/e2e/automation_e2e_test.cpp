@@ -197,6 +197,19 @@ struct AutomationProcess : ::testing::Test {
         return first;
     }
 
+    // Starts Yux with a record job of a minute; when its recording was first seen running, or
+    // max() when it did not run.
+    testing::ActionClock::time_point startRecording(QProcess& yux) const {
+        start(yux);
+        if (!waitForFolders(yux)) return testing::ActionClock::time_point::max();
+        const std::string job = newID();
+        send({{"id", job}, {"durationSeconds", 60}});
+        Seen seen;
+        const Json reached = waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen);
+        EXPECT_EQ(reached["phase"], "recording") << reached.dump();
+        return reached["phase"] == "recording" ? seen["recording"] : testing::ActionClock::time_point::max();
+    }
+
     bool waitForFolders(QProcess& process) const {
         const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
         while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
@@ -556,18 +569,14 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
             changing->sync();
         }
         QProcess yux;
-        start(yux);
-        ASSERT_TRUE(waitForFolders(yux));
-        const std::string job = newID();
-        send({{"id", job}, {"durationSeconds", 60}});
-        Seen seen;
-        ASSERT_EQ(waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen)["phase"], "recording");
+        const auto recording = startRecording(yux);
+        ASSERT_NE(recording, testing::ActionClock::time_point::max());
         if (changing) {
-            std::this_thread::sleep_until(seen["recording"] + 3500ms);
+            std::this_thread::sleep_until(recording + 3500ms);
             changing->fill(kAfter);
             changing->sync();
         }
-        std::this_thread::sleep_until(seen["recording"] + 5s);
+        std::this_thread::sleep_until(recording + 5s);
         ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
         ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
 
@@ -619,13 +628,9 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
 // every picture of the take, as long as the take.
 TEST_F(AutomationProcess, AKilledTakeOfAStillScreenExportsUnchangedFromItsTrimWindow) {
     QProcess yux;
-    start(yux);
-    ASSERT_TRUE(waitForFolders(yux));
-    const std::string job = newID();
-    send({{"id", job}, {"durationSeconds", 60}});
-    Seen seen;
-    ASSERT_EQ(waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen)["phase"], "recording");
-    std::this_thread::sleep_until(seen["recording"] + 5s);
+    const auto recording = startRecording(yux);
+    ASSERT_NE(recording, testing::ActionClock::time_point::max());
+    std::this_thread::sleep_until(recording + 5s);
     ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
     ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
     const auto movie = keptTake();
@@ -637,6 +642,7 @@ TEST_F(AutomationProcess, AKilledTakeOfAStillScreenExportsUnchangedFromItsTrimWi
         return std::pair(reader.duration().seconds(), screen ? (screen->start + screen->duration).seconds() : -1.0);
     };
     const auto kept = testing::storedPictures(movie.string());
+    ASSERT_FALSE(kept.empty());
     const auto [keptLength, keptPicturesEnd] = lengths(movie.string());
 
     QProcess next;
@@ -652,8 +658,9 @@ TEST_F(AutomationProcess, AKilledTakeOfAStillScreenExportsUnchangedFromItsTrimWi
     const auto [length, picturesEnd] = lengths(exported);
     EXPECT_NEAR(length, keptLength, 0.05);
     EXPECT_NEAR(picturesEnd, keptPicturesEnd, 0.05);
-    std::printf("kept take: %zu pictures to %.3f s, %.3f s long; exported: %zu pictures to %.3f s, %.3f s long\n",
-                kept.size(), keptPicturesEnd, keptLength, pictures.size(), picturesEnd, length);
+    std::printf("kept take: %zu pictures to %.3f s (the last from %.3f s), %.3f s long; "
+                "exported: %zu pictures to %.3f s, %.3f s long\n",
+                kept.size(), keptPicturesEnd, kept.back().seconds, keptLength, pictures.size(), picturesEnd, length);
     quit(next);
 }
 
