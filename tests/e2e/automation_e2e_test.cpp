@@ -20,6 +20,7 @@
 #include "platform/media/movie_track_reader.hpp"
 #include "support/action_span.hpp"
 #include "support/temporary_directory.hpp"
+#include "support/timed_movie.hpp"
 #include "desktop_windows.hpp"
 #include "support/x11_test_window.hpp"
 #include "yux_process_environment.hpp"
@@ -130,6 +131,30 @@ struct AutomationProcess : ::testing::Test {
         return log.substr(at + key.size(), log.find(end, at) - at - key.size());
     }
 
+    // Exports the take offered in the trim window as a user does: the Export… button at the foot of
+    // its side bar. `asRecorded` first sets the quality to full and the format to H.264, as the
+    // take was recorded (the size is full already). The exported movie's path, or empty.
+    std::string exportFromTrimWindow(QProcess& process, bool asRecorded = false) const {
+        testing::DesktopWindows desktop;
+        std::optional<QRect> trim;
+        EXPECT_TRUE(testing::eventually([&] {
+            trim = desktop.mappedWindow(process.processId(), [&](xcb_window_t window, const QRect&) {
+                return desktop.title(window) == "Recording — Export";
+            });
+            return trim.has_value();
+        })) << debugLog();
+        if (!trim) return {};
+        std::this_thread::sleep_for(500ms);  // laid out and drawn
+        if (asRecorded) {
+            testing::clickAt(trim->bottomRight() - QPoint(22, 559));  // the quality slider, then its top
+            QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("End")});
+            testing::clickAt(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
+        }
+        testing::clickAt(trim->bottomRight() - QPoint(114, 29));
+        EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=")) << debugLog();
+        return loggedValue("export_editor_export_completed", "destination=", "\"");
+    }
+
     static std::string newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
 
     void send(const Json& command) const {
@@ -170,6 +195,19 @@ struct AutomationProcess : ::testing::Test {
             if (const auto found = seen.find(phase); found != seen.end()) first = std::min(first, found->second);
         }
         return first;
+    }
+
+    // Starts Yux with a record job of a minute; when its recording was first seen running, or
+    // max() when it did not run.
+    testing::ActionClock::time_point startRecording(QProcess& yux) const {
+        start(yux);
+        if (!waitForFolders(yux)) return testing::ActionClock::time_point::max();
+        const std::string job = newID();
+        send({{"id", job}, {"durationSeconds", 60}});
+        Seen seen;
+        const Json reached = waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen);
+        EXPECT_EQ(reached["phase"], "recording") << reached.dump();
+        return reached["phase"] == "recording" ? seen["recording"] : testing::ActionClock::time_point::max();
     }
 
     bool waitForFolders(QProcess& process) const {
@@ -531,18 +569,14 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
             changing->sync();
         }
         QProcess yux;
-        start(yux);
-        ASSERT_TRUE(waitForFolders(yux));
-        const std::string job = newID();
-        send({{"id", job}, {"durationSeconds", 60}});
-        Seen seen;
-        ASSERT_EQ(waitFor(yux, job, {"recording", "failed"}, kJobTimeout, &seen)["phase"], "recording");
+        const auto recording = startRecording(yux);
+        ASSERT_NE(recording, testing::ActionClock::time_point::max());
         if (changing) {
-            std::this_thread::sleep_until(seen["recording"] + 3500ms);
+            std::this_thread::sleep_until(recording + 3500ms);
             changing->fill(kAfter);
             changing->sync();
         }
-        std::this_thread::sleep_until(seen["recording"] + 5s);
+        std::this_thread::sleep_until(recording + 5s);
         ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
         ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
 
@@ -587,6 +621,47 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
         EXPECT_FALSE(waitForLine(next, "export_waveform_failed")) << debugLog();
         quit(next);
     }
+}
+
+// A take killed 5 s into a recording of a still screen, whose last picture lasts the 0.1 s of a
+// repeat, exported from its trim window at the next start as it was recorded: a fast copy with
+// every picture of the take, as long as the take.
+TEST_F(AutomationProcess, AKilledTakeOfAStillScreenExportsUnchangedFromItsTrimWindow) {
+    QProcess yux;
+    const auto recording = startRecording(yux);
+    ASSERT_NE(recording, testing::ActionClock::time_point::max());
+    std::this_thread::sleep_until(recording + 5s);
+    ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
+    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+    const auto movie = keptTake();
+    ASSERT_FALSE(movie.empty());
+    // How long a movie lasts, and where its pictures end: the last one's time plus its length.
+    const auto lengths = [](const std::string& path) {
+        platform::MovieTrackReader reader(path);
+        const auto* screen = reader.trackTitled("yux.source.screen");
+        return std::pair(reader.duration().seconds(), screen ? (screen->start + screen->duration).seconds() : -1.0);
+    };
+    const auto kept = testing::storedPictures(movie.string());
+    ASSERT_FALSE(kept.empty());
+    const auto [keptLength, keptPicturesEnd] = lengths(movie.string());
+
+    QProcess next;
+    start(next);
+    ASSERT_TRUE(waitForLine(next, "session_pending_trim_adopted scratch=" + movie.string())) << debugLog();
+    const std::string exported = exportFromTrimWindow(next, true);
+    ASSERT_FALSE(exported.empty());
+    EXPECT_EQ(loggedValue("trim_export_progress phase=completed", "mode=", "\""), "copy") << "not the fast copy";
+    EXPECT_EQ(std::filesystem::path(exported).parent_path(), saveFolder());
+    const auto pictures = testing::storedPictures(exported);
+    ASSERT_EQ(pictures.size(), kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_NEAR(pictures[i].seconds, kept[i].seconds, 1e-6) << i;
+    const auto [length, picturesEnd] = lengths(exported);
+    EXPECT_NEAR(length, keptLength, 0.05);
+    EXPECT_NEAR(picturesEnd, keptPicturesEnd, 0.05);
+    std::printf("kept take: %zu pictures to %.3f s (the last from %.3f s), %.3f s long; "
+                "exported: %zu pictures to %.3f s, %.3f s long\n",
+                kept.size(), keptPicturesEnd, kept.back().seconds, keptLength, pictures.size(), picturesEnd, length);
+    quit(next);
 }
 
 TEST_F(AutomationProcess, ATakeWhoseExportFindsTheSaveDiskFullIsKept) {
@@ -669,19 +744,8 @@ TEST_F(AutomationProcess, AnExportKilledHalfwayLeavesNoMovieUnderItsNameAndItsTe
     ASSERT_TRUE(waitForLine(next, "session_pending_trim_adopted scratch=" + movie.string())) << debugLog();
     EXPECT_FALSE(std::filesystem::exists(partial[0]));
     EXPECT_NE(debugLog().find("export_temporary_removed path=" + partial[0].string()), std::string::npos);
-    // Exported from its trim window, as a user does: the Export… button at the foot of its side bar.
-    testing::DesktopWindows desktop;
-    std::optional<QRect> trim;
-    ASSERT_TRUE(testing::eventually([&] {
-        trim = desktop.mappedWindow(next.processId(), [&](xcb_window_t window, const QRect&) {
-            return desktop.title(window) == "Recording — Export";
-        });
-        return trim.has_value();
-    })) << debugLog();
-    std::this_thread::sleep_for(500ms);  // laid out and drawn
-    testing::clickAt(trim->bottomRight() - QPoint(114, 29));
-    ASSERT_TRUE(waitForLine(next, "export_editor_export_completed destination=")) << debugLog();
-    const std::string exported = loggedValue("export_editor_export_completed", "destination=", "\"");
+    const std::string exported = exportFromTrimWindow(next);
+    ASSERT_FALSE(exported.empty());
     EXPECT_GT(platform::MovieTrackReader(exported).duration().seconds(), 3.5) << exported;
     quit(next);
 

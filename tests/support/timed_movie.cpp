@@ -269,21 +269,30 @@ double firstPictureShowing(const std::string& path, Rgb color, int x, int y) {
     return -1;
 }
 
-std::vector<double> pictureTimes(const std::string& path) {
-    AVFormatContext* raw = nullptr;
-    ff::check(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), "open");
-    ff::InputContext input(raw);
-    ff::check(avformat_find_stream_info(input.get(), nullptr), "streams");
+std::vector<StoredPicture> storedPictures(const std::string& path) {
+    // Opened as Yux opens a take, so a killed one shows its whole samples.
+    platform::MovieLayout layout;
+    ff::InputContext input = ff::openMovie(path, &layout);
     int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0) throw std::runtime_error("no video");
     AVRational base = input->streams[index]->time_base;
-    std::vector<double> times;
+    const std::int64_t whole = ff::wholeMedia(input.get(), layout).wholeSamples[static_cast<std::size_t>(index)];
+    std::vector<StoredPicture> pictures;
     ff::Packet packet = ff::makePacket();
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index == index && packet->pts != AV_NOPTS_VALUE) times.push_back(packet->pts * av_q2d(base));
+    while ((whole < 0 || static_cast<std::int64_t>(pictures.size()) < whole) &&
+           av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == index && packet->pts != AV_NOPTS_VALUE) {
+            pictures.push_back({static_cast<double>(packet->pts) * av_q2d(base), packet->size});
+        }
         av_packet_unref(packet.get());
     }
-    std::sort(times.begin(), times.end());
+    std::sort(pictures.begin(), pictures.end(), [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
+    return pictures;
+}
+
+std::vector<double> pictureTimes(const std::string& path) {
+    std::vector<double> times;
+    for (const auto& picture : storedPictures(path)) times.push_back(picture.seconds);
     return times;
 }
 

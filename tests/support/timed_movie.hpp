@@ -76,6 +76,13 @@ double firstPictureShowing(const std::string& path, Rgb color, int x, int y);
 
 // Presentation times (seconds) of every picture of the first video track, from its packets.
 std::vector<double> pictureTimes(const std::string& path);
+// Those pictures as stored: each packet's time (seconds) and size (bytes), in time order; of a
+// killed take, those that lie whole in the file.
+struct StoredPicture {
+    double seconds = 0;
+    int bytes = 0;
+};
+std::vector<StoredPicture> storedPictures(const std::string& path);
 
 // The first output second at which the first audio track's level rises above `threshold`, or -1.
 double firstSoundAt(const std::string& path, double threshold = 0.1);

@@ -196,24 +196,39 @@ StreamCut cutOf(AVStream* stream, std::int64_t fileSize, const MovieLayout& layo
     return cut;
 }
 
+// Where a stream's whole samples end, in its time base on the clock of the index's (decode)
+// times: after its last sample, which lasts as long as its fragment states, or, in a take cut
+// short, where the first missing sample would begin. None when that is not known.
+std::optional<__int128> samplesEnd(AVStream* stream, const StreamCut& cut, const MovieLayout& layout) {
+    if (cut.samples == 0 || !layout.fragmented) return std::nullopt;
+    if (cut.firstMissing >= 0 && cut.inLastFragment) {
+        return avformat_index_get_entry(stream, static_cast<int>(cut.firstMissing))->timestamp;
+    }
+    auto ticks = layout.lastSampleTicks.find(static_cast<std::uint32_t>(stream->id));
+    if (ticks == layout.lastSampleTicks.end()) return std::nullopt;
+    return static_cast<__int128>(avformat_index_get_entry(stream, static_cast<int>(cut.samples - 1))->timestamp) +
+           ticks->second;
+}
+
 // How long a stream's samples last from its first, in its time base, as the library says of an
 // honest file; none when that is not known.
 std::optional<std::int64_t> samplesLength(AVStream* stream, const StreamCut& cut, const MovieLayout& layout) {
     if (cut.samples == 0) return 0;
-    if (!layout.fragmented) return std::nullopt;
+    const auto end = samplesEnd(stream, cut, layout);
+    if (!end) return std::nullopt;
     const std::int64_t first = avformat_index_get_entry(stream, 0)->timestamp;
-    __int128 end = 0;
-    if (cut.firstMissing >= 0 && cut.inLastFragment) {
-        // A take cut short: its last whole sample ends where the first missing one begins.
-        end = avformat_index_get_entry(stream, static_cast<int>(cut.firstMissing))->timestamp;
-    } else {
-        auto ticks = layout.lastSampleTicks.find(static_cast<std::uint32_t>(stream->id));
-        if (ticks == layout.lastSampleTicks.end()) return std::nullopt;
-        const AVIndexEntry* last = avformat_index_get_entry(stream, static_cast<int>(cut.samples - 1));
-        end = static_cast<__int128>(last->timestamp) + ticks->second;
-    }
     // Damaged times may lie anywhere in the range.
-    return static_cast<std::int64_t>(std::clamp<__int128>(end - first, 0, INT64_MAX));
+    return static_cast<std::int64_t>(std::clamp<__int128>(*end - first, 0, INT64_MAX));
+}
+
+// The last whole sample, ending where samplesLength ends the stream.
+std::optional<SampleSpan> lastWholeSample(AVStream* stream, const StreamCut& cut, const MovieLayout& layout) {
+    if (cut.firstMissing >= 0 && !cut.inLastFragment) return std::nullopt;
+    const std::int64_t whole = cut.firstMissing >= 0 ? cut.firstMissing : cut.samples;
+    const auto end = samplesEnd(stream, cut, layout);
+    if (!end || whole == 0) return std::nullopt;
+    const std::int64_t start = avformat_index_get_entry(stream, static_cast<int>(whole - 1))->timestamp;
+    return SampleSpan{start, static_cast<std::int64_t>(std::clamp<__int128>(*end, start, INT64_MAX))};
 }
 
 std::int64_t fileSizeOf(AVFormatContext* movie) { return movie->pb != nullptr ? avio_size(movie->pb) : -1; }
@@ -268,11 +283,13 @@ InputContext openMovie(const std::string& path, MovieLayout* layoutOut) {
 WholeMedia wholeMedia(AVFormatContext* movie, const MovieLayout& layout) {
     WholeMedia whole;
     whole.wholeSamples.assign(movie->nb_streams, -1);
+    whole.lastSample.assign(movie->nb_streams, std::nullopt);
     if (!isQuickTime(movie)) return whole;
     const std::int64_t fileSize = fileSizeOf(movie);
     for (unsigned i = 0; i < movie->nb_streams; ++i) {
         StreamCut cut = cutOf(movie->streams[i], fileSize, layout);
         whole.wholeSamples[i] = cut.firstMissing;
+        whole.lastSample[i] = lastWholeSample(movie->streams[i], cut, layout);
         if (cut.firstMissing >= 0 && !cut.inLastFragment) whole.missingInside = true;
     }
     return whole;

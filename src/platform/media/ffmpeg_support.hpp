@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -112,12 +113,22 @@ InputContext openMovie(const std::string& path, MovieLayout* layout = nullptr);
 InputContext openMovieHeader(const std::string& path, MovieLayout* layout = nullptr);
 void readStreamInfo(AVFormatContext* movie, const MovieLayout& layout);
 
+// A sample's start and end in its stream's time base, on the clock of the decode times.
+struct SampleSpan {
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+};
+
 // How much of each stream of a QuickTime movie lies whole in the file: the library's index still
 // lists the samples of a file cut short.
 struct WholeMedia {
     // Per stream: how many samples come before the first that is not whole; -1 when none is
     // missing (and for containers without a full index).
     std::vector<std::int64_t> wholeSamples;
+    // Per stream: its last whole sample, ending where the stream's length (openMovie) ends it. The
+    // library gives a fragment's last sample no length of its own. None when the movie does not
+    // say, or has no whole sample.
+    std::vector<std::optional<SampleSpan>> lastSample;
     // Data is missing elsewhere than a cut take loses it: anywhere in a movie that is not
     // fragmented, or before its last fragment.
     bool missingInside = false;

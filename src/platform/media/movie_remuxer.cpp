@@ -31,12 +31,12 @@ double promisedEnd(const AVStream* stream) {
 
 MovieRemuxer::IncompleteCopyError::IncompleteCopyError() : std::runtime_error(kIncompleteText) {}
 
-void MovieRemuxer::endAtTrackEnd(const AVStream* stream, AVPacket* last, bool cutAfter) {
+void MovieRemuxer::endAtTrackEnd(const AVStream* stream, AVPacket* last) {
     if (stream->duration == AV_NOPTS_VALUE || stream->duration <= 0 || last->dts == AV_NOPTS_VALUE) return;
     std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     std::int64_t remaining = start + stream->duration - last->dts;
     const auto tolerance = static_cast<std::int64_t>(kCompletenessToleranceSeconds / av_q2d(stream->time_base));
-    if (remaining > 0 && (cutAfter || remaining <= std::max<std::int64_t>(last->duration, 0) + tolerance)) {
+    if (remaining > 0 && remaining <= std::max<std::int64_t>(last->duration, 0) + tolerance) {
         last->duration = remaining;
     }
 }
@@ -140,6 +140,11 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
         AVStream* in = input->streams[index];
         if (toRead[index] == 0) continue;
         if (toRead[index] > 0 && --toRead[index] == 0) in->discard = AVDISCARD_ALL;
+        // The library gives the last sample of a fragment no length: it lasts as long as the track
+        // says, as the readers of the source take it.
+        if (const auto& lastSample = whole.lastSample[index]; lastSample && packet->dts == lastSample->start) {
+            packet->duration = lastSample->end - lastSample->start;
+        }
         std::int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (at != AV_NOPTS_VALUE) {
             double end = (static_cast<double>(at) + static_cast<double>(std::max<std::int64_t>(packet->duration, 0))) *
@@ -166,7 +171,7 @@ void MovieRemuxer::copy(const std::string& sourcePath, const std::string& destin
     }
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         if (!last[i]) continue;
-        endAtTrackEnd(input->streams[i], last[i].get(), whole.wholeSamples[i] >= 0);
+        endAtTrackEnd(input->streams[i], last[i].get());
         write(last[i], i);
     }
     ffmpeg::checkStep(av_write_trailer(output.get()), kWriteStep);

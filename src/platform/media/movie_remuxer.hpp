@@ -39,12 +39,11 @@ public:
                      const Progress& progress, const CancelToken& cancel, const std::string& temporaryPath = {});
 
     // The muxer takes every sample's length from the next sample's time except the last one's,
-    // which is its packet's own; packets read from fragments carry none, or a whole codec frame.
-    // Gives `last` (the stream's last packet, in the stream's time base) the length that ends it
-    // where the stream's index says the track ends, when that is at most a little more than
-    // what it carries: anything more would hide a cut. After a cut (`cutAfter`, the stream's next
-    // sample is missing) the track ends where that sample would begin, however far that is.
-    static void endAtTrackEnd(const AVStream* stream, AVPacket* last, bool cutAfter = false);
+    // which is its packet's own; the library may give it none, or a whole codec frame. Gives
+    // `last` (the stream's last packet, in the stream's time base) the length that ends it where
+    // the stream's index says the track ends, when that is at most a little more than what it
+    // carries: anything more would hide a cut.
+    static void endAtTrackEnd(const AVStream* stream, AVPacket* last);
 };
 
 }  // namespace yux::platform

@@ -16,12 +16,15 @@
 #include "platform/media/exclusive_output_file.hpp"
 #include "platform/media/media_asset.hpp"
 #include "platform/media/media_failure.hpp"
+#include "platform/media/movie_track_reader.hpp"
 #include "platform/media/movie_writer.hpp"
+#include "support/hostile_movies.hpp"
 #include "support/media_time_printer.hpp"
 #include "support/sync_recorder.hpp"
 #include "support/synthetic_media.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/test_movie_generator.hpp"
+#include "support/timed_movie.hpp"
 
 using namespace yux::platform;
 using yux::testing::TemporaryDirectory;
@@ -374,5 +377,46 @@ TEST(ExclusiveOutputFile, AnExportThroughATemporaryTakesItsNameOnlyWhenWhole) {
         }
         EXPECT_TRUE(seen);
         EXPECT_FALSE(std::filesystem::exists(temporary));
+    }
+}
+
+// A take's last picture lasts until the take's end, however long that is (a still screen's last
+// repeat, or a stop that brought no picture of its own): the copy keeps every picture at its time
+// and size, and the take's length. A take with data missing inside is no copy.
+TEST(MovieRemuxer, ATakeCopiesWholeHoweverLongItsLastPictureLasts) {
+    namespace support = yux::testing;
+    TemporaryDirectory folder;
+    const struct {
+        double lastPictureLasts;
+        bool dataMissing;
+    } cases[] = {{1.0 / 60, false}, {0.1, false}, {0.2, false}, {1.0, false}, {0.2, true}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.lastPictureLasts) + (c.dataMissing ? " with data missing" : ""));
+        const std::string take = folder.file("take" + std::to_string(n) + ".mov");
+        const std::string copy = folder.file("copy" + std::to_string(n++) + ".mov");
+        const double end = 1.5 + c.lastPictureLasts;
+        // The picture at the end is the stop's: it only ends the one before.
+        support::writeScratchTake(take, {{0, {230, 30, 30}}, {0.7, {30, 200, 40}}, {1.5, {30, 60, 230}},
+                                         {end, {30, 60, 230}}}, end);
+        if (c.dataMissing) {
+            support::moveFragmentDataPastEnd(take, 0);
+            EXPECT_THROW(MovieRemuxer::copy(take, copy, {}, CancelToken()), MovieRemuxer::IncompleteCopyError);
+            EXPECT_FALSE(std::filesystem::exists(copy));
+            continue;
+        }
+        EXPECT_NO_THROW(MovieRemuxer::copy(take, copy, {}, CancelToken()));
+        if (!std::filesystem::exists(copy)) continue;
+        const auto kept = support::storedPictures(take);
+        const auto copied = support::storedPictures(copy);
+        ASSERT_EQ(copied.size(), kept.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            EXPECT_NEAR(copied[i].seconds, kept[i].seconds, 1e-6) << i;
+            EXPECT_EQ(copied[i].bytes, kept[i].bytes) << i;
+        }
+        MovieTrackReader result(copy);
+        const auto* screen = result.trackTitled("yux.source.screen");
+        ASSERT_NE(screen, nullptr);
+        EXPECT_NEAR((screen->start + screen->duration).seconds(), end, 0.05);
     }
 }
