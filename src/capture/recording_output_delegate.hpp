@@ -163,6 +163,11 @@ private:
     struct Continuation;
     // On queue: the sample on the timeline, once the start is known.
     void place(const platform::SampleBuffer& sample, RecordingSourceKind kind);
+    // On queue: places the pictures held back in ahead_ that the host clock has passed (all
+    // without `now`), and the one of `coming`, whose next picture follows it.
+    void placeAhead(std::optional<platform::MediaTime> now, std::optional<RecordingSourceKind> coming);
+    // The stop: from now on nothing at or after it is kept.
+    platform::MediaTime markEnd();
     // On queue, as system audio moves on: the newest picture of each video track again.
     void repeatStill();
     // On queue: the repeats of `kind` as far as the sound has `reached`; with `coming`, only
@@ -199,6 +204,11 @@ private:
     std::exception_ptr writerError_;  // the writer's own, when it failed
     std::set<RecordingSourceKind> received_;
     std::map<RecordingSourceKind, platform::SampleBuffer> lastVideo_;
+    // Pictures stamped at or ahead of the host clock (the screen stamps a picture on its nearest
+    // slot), held back until the clock has passed them. A stop meanwhile leaves them out before
+    // the writer sees them: handed over, such a picture past the stop would be the track's newest
+    // and take its closing picture, yet never show, and the encoder may have taken it already.
+    std::map<RecordingSourceKind, platform::SampleBuffer> ahead_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
     // What a video track's repeats go by.
     struct VideoProgress {

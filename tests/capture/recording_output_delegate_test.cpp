@@ -619,7 +619,7 @@ TEST(RecordingOutputDelegate, ATailTheWriterRefusesKeepsTheTakeThatHasAPicture) 
     const struct {
         const char* name;
         bool startCopyWritten;
-        // Else the stop comes before a tail is due, and finishing the movie fails.
+        // Else the stop comes within a frame of the picture, and finishing the movie fails.
         bool tailRefused;
         const char* failure;
         MovieWriterStatus status;
@@ -630,7 +630,11 @@ TEST(RecordingOutputDelegate, ATailTheWriterRefusesKeepsTheTakeThatHasAPicture) 
         // The start's picture met a busy track: not one picture reached the movie, so nothing stays.
         {"without a picture", false, true, "The movie could not be written. The recording stopped.",
          MovieWriterStatus::cancelled},
-        {"without a picture, finishing fails", false, false, "Capture produced no video", MovieWriterStatus::cancelled},
+        // The stop comes within the refused picture's frame: it is written then, and finishing fails.
+        {"a picture refused until the stop, finishing fails", false, false,
+         "The movie file could not be written (input/output error). The recording stopped, and what was recorded "
+         "up to then is kept.",
+         MovieWriterStatus::failed},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
@@ -715,6 +719,42 @@ TEST(RecordingOutputDelegate, FinishAddsATailFrameOnlyWhenTheStopIsLaterThanAFra
     auto frames = between.appended(0);
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1].presentationTime, hostTime(1) + MediaTime(1, 60));
+}
+
+// The screen stamps a picture on its nearest slot, which may lie just past a stop that comes
+// as it is handed over; a busy track may refuse the last picture. Either way the track closes
+// on a picture of its own within its last frame, so it shows something up to the stop.
+TEST(RecordingOutputDelegate, EveryStoppedPictureTrackClosesWithinItsLastFrame) {
+    const struct {
+        const char* name;
+        double last;  // the newest picture, handed over just before the stop at 2 s
+        bool busy;    // the screen track is busy when it comes
+    } cases[] = {
+        {"a picture stamped just past the stop", 2.005, false},
+        {"a picture stamped at the stop", 2.0, false},
+        {"a picture in the last frame that a busy track refused", 1.995, true},
+        {"a picture in the last frame", 1.99, false},
+        {"a picture a tenth before the stop", 1.9, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        bool busy = false;
+        f.script.ready = [&busy](int track) { return track != kScreen || !busy; };
+        f.open(false, false);
+        f.time->host = hostTime(2);
+        f.receive(frame(1), RecordingSourceKind::screen);
+        for (int ms = 1000; ms < 2000; ms += 10) f.receive(sound(ms / 1000.0), RecordingSourceKind::systemAudio);
+        busy = c.busy;
+        f.receive(frame(c.last), RecordingSourceKind::screen);
+        busy = false;
+        f.finishAt(2);
+        MediaTime closing(0, 1);
+        for (const auto& item : f.appended(kScreen)) {
+            if (item.presentationTime < hostTime(2)) closing = item.presentationTime;
+        }
+        EXPECT_GE(closing, hostTime(2) - MediaTime(1, 60));
+    }
 }
 
 TEST(RecordingOutputDelegate, FinishFailsWithoutVideoOrWhenAVideoTrackDoesNotDrain) {
