@@ -373,24 +373,33 @@ void RecordingOutputDelegate::repeatNewest(RecordingSourceKind kind, MediaTime r
     if (coming && *coming + frameInterval_ > by) by = *coming + frameInterval_;
     // Pictures up to a captured one still inside the writer: each needs one more behind it to
     // come out. A still track pushes out its newest, a changing one those that would wait too
-    // long; the rest go out with its next pictures.
-    const bool still = !coming && (!progress.changedAt || due >= *progress.changedAt + kStillTime);
-    std::int64_t repeats = 0;
-    for (auto held = progress.inside.rbegin(); held != progress.inside.rend(); ++held) {
-        if (still || by >= held->second + kLongestWait) {
-            repeats = held->first - out;
-            break;
+    // long by `when`; the rest go out with its next pictures. Until the writer lets out its first
+    // picture its encoder fills and keeps every picture it takes, so how many more one needs is
+    // not known yet: every free slot.
+    const bool filling = out == 0;
+    auto needed = [&](MediaTime when, bool all) -> std::int64_t {
+        for (auto held = progress.inside.rbegin(); held != progress.inside.rend(); ++held) {
+            if (all || when >= held->second + kLongestWait) return filling ? limit - next + 1 : held->first - out;
         }
-    }
+        return 0;
+    };
+    const bool still = !coming && (!progress.changedAt || due >= *progress.changedAt + kStillTime);
+    std::int64_t repeats = needed(by, still);
+    bool roomForChange = coming.has_value();
     if (repeats <= 0) {
         // Nothing captured to push out yet: one repeat per spacing, on the last slot due.
         const MediaTime spacing = kRepeatSpacing > frameInterval_ ? kRepeatSpacing : frameInterval_;
         if (coming || limit < next || grid_->slot(limit) < written->second + spacing) return;
-        next = limit;
-        repeats = 1;
+        // That takes the last free slot: what a change coming now would hold up goes out instead.
+        repeats = needed(reached + frameInterval_, false);
+        roomForChange = repeats > 0;
+        if (!roomForChange) {
+            next = limit;
+            repeats = 1;
+        }
     }
     // A repeat never takes the room of the picture that is coming.
-    if (coming) repeats = std::min<std::int64_t>(repeats, writer_->room(inputs_.at(kind)) - 1);
+    if (roomForChange) repeats = std::min<std::int64_t>(repeats, writer_->room(inputs_.at(kind)) - 1);
     for (; repeats > 0 && next <= limit; --repeats, ++next) {
         auto copy = picture->second.retimed(grid_->slot(next), kFrameDuration);
         if (!copy.isValid() || !write(copy, kind, true)) break;
