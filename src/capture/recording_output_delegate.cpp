@@ -233,7 +233,8 @@ void RecordingOutputDelegate::receive(const SampleBuffer& sample, RecordingSourc
     if (isClockFault(sample, kind)) return;
     const MediaTime now = clock_.hostNow();
     placeAhead(now, kind);
-    if (!isAudio(kind) && start_ && sample.presentationTime >= now) {
+    if (failure_) return;
+    if (!isAudio(kind) && start_ && sample.presentationTime >= now) {  // until the clock passes it
         ahead_[kind] = sample;
         return;
     }
