@@ -327,7 +327,7 @@ TEST(RecordingOutputDelegate, AStillTrackRepeatsItsNewestPictureBehindTheSound) 
          pictures({1.0, 1.2}, 0), {}, 1600, 100, false, gridSlots({0, 6, 13, 19, 20, 21, 27}), {}, 3, 1.2},
         {"a track changing every 0.2 s gets one repeat a tenth; still, it is pushed out", pictures(fiveASecond, 0),
          {}, 4500, 100, false, with(at(tenthsTo4_1), gridSlots({187, 188, 189, 190, 191, 197, 203})), {}, 6},
-        {"pictures of a late burst all keep their order, on the steps after the last repeat", lateBurst, {}, 3500,
+        {"pictures of a late burst all keep their order, on the slots after the last repeat", lateBurst, {}, 3500,
          100, false, with(at(tenthsTo3_2), gridSlots({133, 134, 135})), {}},
         {"a camera 0.25 s late, its pictures held, is pushed out once it stands still, not after every picture",
          pictures({1.0}, 0.25), pictures(everyTenth, 0.25), 3000, 100, false, at(tenthsTo2_7),
@@ -425,7 +425,7 @@ TEST(RecordingOutputDelegate, APictureOutOfOrderNeverShowsInTheRepeats) {
 
 namespace {
 
-// The screen's changes from 1 s on, as steps of its 60 fps grid.
+// The screen's changes from 1 s on, as slot numbers of its 60 fps grid.
 std::vector<std::int64_t> changesEvery(int frames, double seconds) {
     std::vector<std::int64_t> steps;
     for (std::int64_t step = 0; step <= seconds * 60; step += frames) steps.push_back(step);
@@ -464,7 +464,7 @@ double longestWaitInside(const std::vector<std::int64_t>& changes, int soundAfte
     auto noteAppends = [&] {
         while (heardAt.size() < static_cast<std::size_t>(taken)) heardAt.push_back(heard);
     };
-    // All on the writer's queue at once, as a busy stream delivers.
+    // On the writer's queue in one go, as the stream delivers there.
     f.delegate->queue().sync([&] {
         std::size_t change = 0;
         for (int ms = 1000; ms < 1000 + seconds * 1000; ms += 10) {
