@@ -523,8 +523,9 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
     co_await awaiter;
 }
 
-// Read under the lock a picture held back for being ahead of the clock is released by: it is
-// released only once the clock has passed it, so it lies before this end or is left out.
+// The clock is read under the lock through which place() reads the end. A picture held back in
+// ahead_ is released only once the clock has passed it, so it either lies before this end or
+// finds the end set and is left out.
 MediaTime RecordingOutputDelegate::markEnd() {
     const MediaTime end = end_.with([this](std::optional<MediaTime>& value) {
         value = clock_.hostNow();
