@@ -231,6 +231,13 @@ void RecordingOutputDelegate::receive(const SampleBuffer& sample, RecordingSourc
     // as the newest picture would hold up every finish.
     if (!inputs_.contains(kind) || silenced_.contains(kind)) return;
     if (isClockFault(sample, kind)) return;
+    const MediaTime now = clock_.hostNow();
+    placeAhead(now, kind);
+    if (failure_) return;
+    if (!isAudio(kind) && start_ && sample.presentationTime >= now) {  // until the clock passes it
+        ahead_[kind] = sample;
+        return;
+    }
     place(sample, kind);
     if (kind == RecordingSourceKind::systemAudio) repeatStill();
     if (kind != RecordingSourceKind::systemAudio || silenced_.empty() || sample.audio() == nullptr) return;
@@ -297,6 +304,18 @@ void RecordingOutputDelegate::place(const SampleBuffer& sample, RecordingSourceK
     }
 }
 
+void RecordingOutputDelegate::placeAhead(std::optional<MediaTime> now, std::optional<RecordingSourceKind> coming) {
+    for (auto held = ahead_.begin(); held != ahead_.end();) {
+        if (now && held->second.presentationTime >= *now && held->first != coming) {
+            ++held;
+            continue;
+        }
+        const auto [kind, picture] = *held;
+        held = ahead_.erase(held);
+        place(picture, kind);
+    }
+}
+
 MediaTime RecordingOutputDelegate::repeatLag(RecordingSourceKind kind, MediaTime reached) {
     MediaTime lag = kRepeatLag;
     auto& delays = progress_[kind].delays;
@@ -355,24 +374,33 @@ void RecordingOutputDelegate::repeatNewest(RecordingSourceKind kind, MediaTime r
     if (coming && *coming + frameInterval_ > by) by = *coming + frameInterval_;
     // Pictures up to a captured one still inside the writer: each needs one more behind it to
     // come out. A still track pushes out its newest, a changing one those that would wait too
-    // long; the rest go out with its next pictures.
-    const bool still = !coming && (!progress.changedAt || due >= *progress.changedAt + kStillTime);
-    std::int64_t repeats = 0;
-    for (auto held = progress.inside.rbegin(); held != progress.inside.rend(); ++held) {
-        if (still || by >= held->second + kLongestWait) {
-            repeats = held->first - out;
-            break;
+    // long by `when`; the rest go out with its next pictures. Until the writer lets out its first
+    // picture its encoder fills and keeps every picture it takes, so how many more one needs is
+    // not known yet: every free slot.
+    const bool filling = out == 0;
+    auto needed = [&](MediaTime when, bool all) -> std::int64_t {
+        for (auto held = progress.inside.rbegin(); held != progress.inside.rend(); ++held) {
+            if (all || when >= held->second + kLongestWait) return filling ? limit - next + 1 : held->first - out;
         }
-    }
+        return 0;
+    };
+    const bool still = !coming && (!progress.changedAt || due >= *progress.changedAt + kStillTime);
+    std::int64_t repeats = needed(by, still);
+    bool roomForChange = coming.has_value();
     if (repeats <= 0) {
         // Nothing captured to push out yet: one repeat per spacing, on the last slot due.
         const MediaTime spacing = kRepeatSpacing > frameInterval_ ? kRepeatSpacing : frameInterval_;
         if (coming || limit < next || grid_->slot(limit) < written->second + spacing) return;
-        next = limit;
-        repeats = 1;
+        // That takes the last free slot: what a change coming now would hold up goes out instead.
+        repeats = needed(reached + frameInterval_, false);
+        roomForChange = repeats > 0;
+        if (!roomForChange) {
+            next = limit;
+            repeats = 1;
+        }
     }
     // A repeat never takes the room of the picture that is coming.
-    if (coming) repeats = std::min<std::int64_t>(repeats, writer_->room(inputs_.at(kind)) - 1);
+    if (roomForChange) repeats = std::min<std::int64_t>(repeats, writer_->room(inputs_.at(kind)) - 1);
     for (; repeats > 0 && next <= limit; --repeats, ++next) {
         auto copy = picture->second.retimed(grid_->slot(next), kFrameDuration);
         if (!copy.isValid() || !write(copy, kind, true)) break;
@@ -488,19 +516,27 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
             if (*error) std::rethrow_exception(*error);
         }
     };
-    const MediaTime end = clock_.hostNow();
     // From now on nothing taken after the stop is kept, nor encoded by the writer.
-    end_.with([&](std::optional<MediaTime>& value) { value = end; });
-    writer_->endSession(end);
+    const MediaTime end = markEnd();
     // A named awaiter: GCC 12 mishandles the lifetime of a temporary one across the suspension.
     Awaiter awaiter{this, end};
     co_await awaiter;
 }
 
-void RecordingOutputDelegate::finishNow(std::chrono::milliseconds limit) {
-    const MediaTime end = clock_.hostNow();
-    end_.with([&](std::optional<MediaTime>& value) { value = end; });
+// The clock is read under the lock through which place() reads the end. A picture held back in
+// ahead_ is released only once the clock has passed it, so it either lies before this end or
+// finds the end set and is left out.
+MediaTime RecordingOutputDelegate::markEnd() {
+    const MediaTime end = end_.with([this](std::optional<MediaTime>& value) {
+        value = clock_.hostNow();
+        return *value;
+    });
     writer_->endSession(end);
+    return end;
+}
+
+void RecordingOutputDelegate::finishNow(std::chrono::milliseconds limit) {
+    const MediaTime end = markEnd();
     auto finished = std::make_shared<std::promise<void>>();
     auto outcome = finished->get_future();
     auto continuation = std::make_shared<Continuation>();
@@ -516,6 +552,7 @@ void RecordingOutputDelegate::finishNow(std::chrono::milliseconds limit) {
 void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {
     writer_->cancelWriting();
     lastVideo_.clear();
+    ahead_.clear();
     continuation->resume(std::move(error));
 }
 
@@ -523,6 +560,7 @@ void RecordingOutputDelegate::abandon(std::shared_ptr<Continuation> continuation
 // known once the writer has closed the file: a movie without one is gone, and says so.
 void RecordingOutputDelegate::keepWritten(std::shared_ptr<Continuation> continuation, std::exception_ptr error) {
     lastVideo_.clear();
+    ahead_.clear();
     for (const auto& [kind, track] : inputs_) writer_->markAsFinished(track);
     writer_->finishWriting([writer = writer_, cause = writerError_, continuation, error] {
         if (cause && !writer->keepsPicture()) return continuation->resume(outputFailure(writerFailureText(cause, false)));
@@ -538,6 +576,8 @@ void RecordingOutputDelegate::endFailed(std::shared_ptr<Continuation> continuati
 
 void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock::time_point deadline,
                                        std::shared_ptr<Continuation> continuation) {
+    // Pictures held back for being ahead of the clock: those before the end are the track's newest.
+    if (!failure_) placeAhead(std::nullopt, std::nullopt);
     if (failure_) return endFailed(continuation, failure_);
     if (!start_) return abandon(continuation, outputFailure("Capture produced no video"));
 
@@ -550,11 +590,12 @@ void RecordingOutputDelegate::finishAt(MediaTime end, std::chrono::steady_clock:
         return;
     }
 
-    // Each video track shows its newest picture up to the stop.
+    // Each video track shows its newest picture up to the stop, and closes on it within the
+    // last frame: one frame after the picture, or the picture itself where the track refused it.
     const MediaTime tailFloor = end - kFrameDuration;
     for (const auto& [kind, frame] : lastVideo_) {
-        const MediaTime afterFrame = frame.presentationTime + kFrameDuration;
-        const MediaTime t = afterFrame > tailFloor ? afterFrame : tailFloor;
+        const MediaTime from = frame.presentationTime + (progress_[kind].newestTaken ? kFrameDuration : MediaTime(0, 1));
+        const MediaTime t = from > tailFloor ? from : tailFloor;
         if (t >= end) continue;
         auto copy = frame.retimed(t, kFrameDuration);
         // Without its tail (a copy that cannot be made, or one the writer refuses) the take
@@ -590,6 +631,7 @@ int RecordingOutputDelegate::cancel() {
         const auto status = writer_->status();
         if (status == MovieWriterStatus::writing || status == MovieWriterStatus::failed) writer_->cancelWriting();
         lastVideo_.clear();
+        ahead_.clear();
         return static_cast<int>(writer_->status());
     });
 }

@@ -75,7 +75,8 @@ public:
     // - a captured picture that has waited kLongestWait inside the writer (its changes come too
     //   seldom to push it out) gets a repeat on every slot until it is out; a new picture shuts
     //   the repeats out until the sound has passed its slot, so what would pass kLongestWait
-    //   by then goes out just before it;
+    //   by then goes out just before it, and a spacing repeat, which takes the last free slot,
+    //   gives way to what a new picture coming now would hold up;
     // - once the track has stood still for kStillTime, every slot gets a repeat until the
     //   writer holds no captured picture any more (the flush), then one every kRepeatSpacing.
     static constexpr platform::MediaTime kRepeatSpacing{1, 10};
@@ -89,8 +90,17 @@ public:
     // pictures, no slot is free between two changes and a picture waits 0.68 s whatever the
     // bound; at 9 frames one slot is, and a bound under this one is overrun at the start. A
     // lower bound only costs pictures (a window changing 6 times a second: 13 a second at 0.5 s,
-    // 10 here), and this one keeps the longest stay in bench/changing_screen_bench at about 0.8 s
-    // of real time, so a killed take keeps its pictures within a second of its sound.
+    // 10 here). What it keeps, measured on the fake clock with six pictures held (and every one
+    // the writer took while its encoder fills), the longest a captured picture stays, in s of
+    // sound behind the lag:
+    //   sound after the pictures:   0 ms    10-20 ms  30 ms   40-50 ms  60-70 ms  80-100 ms
+    //   a change every 9-13 frames: 0.667   0.667     0.667   0.767     0.85      1.017
+    //   typing (pauses ~0.2 s):     0.717   0.783     0.867   0.867     0.95      1.017
+    // Typing brings two changes closer than the lag, which leaves no free slot between them;
+    // later sound leaves fewer free slots between changes, none at 90 ms for a change every
+    // 12 frames. So a killed take keeps its pictures within about a second of its sound while the
+    // sound comes up to about 80 ms after them; bench/changing_screen_bench's longest stay is
+    // about 0.8 s of real time.
     static constexpr platform::MediaTime kLongestWait{13, 20};
     static constexpr platform::MediaTime kDelayMargin{1, 20};
     static constexpr platform::MediaTime kDelayWindow{2, 1};
@@ -163,6 +173,11 @@ private:
     struct Continuation;
     // On queue: the sample on the timeline, once the start is known.
     void place(const platform::SampleBuffer& sample, RecordingSourceKind kind);
+    // On queue: places the pictures held back in ahead_ that the host clock has passed (all
+    // without `now`), and the one of `coming`, whose next picture follows it.
+    void placeAhead(std::optional<platform::MediaTime> now, std::optional<RecordingSourceKind> coming);
+    // The stop: from now on nothing at or after it is kept.
+    platform::MediaTime markEnd();
     // On queue, as system audio moves on: the newest picture of each video track again.
     void repeatStill();
     // On queue: the repeats of `kind` as far as the sound has `reached`; with `coming`, only
@@ -199,6 +214,11 @@ private:
     std::exception_ptr writerError_;  // the writer's own, when it failed
     std::set<RecordingSourceKind> received_;
     std::map<RecordingSourceKind, platform::SampleBuffer> lastVideo_;
+    // Pictures stamped at or ahead of the host clock (the screen stamps a picture on its nearest
+    // slot), held back until the clock has passed them. A stop meanwhile leaves them out before
+    // the writer sees them: handed over, such a picture past the stop would be the track's newest
+    // and take its closing picture, yet never show, and the encoder may have taken it already.
+    std::map<RecordingSourceKind, platform::SampleBuffer> ahead_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
     // What a video track's repeats go by.
     struct VideoProgress {

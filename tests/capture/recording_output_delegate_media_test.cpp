@@ -211,7 +211,7 @@ TEST(RecordingOutputDelegateMovie, ScreenAndSystemAudioOnly) {
 }
 
 // The screen sends no picture while nothing changes: whatever came last, the screen track
-// shows its newest picture up to the stop.
+// shows its newest picture up to the stop, and ends on a picture of its own there.
 TEST(RecordingOutputDelegateMovie, AStillScreenLastsToTheStop) {
     const struct {
         const char* name;
@@ -244,6 +244,10 @@ TEST(RecordingOutputDelegateMovie, AStillScreenLastsToTheStop) {
         const auto* screen = reader.trackTitled("yux.source.screen");
         ASSERT_NE(screen, nullptr);
         EXPECT_NEAR((screen->start + screen->duration).seconds(), 1.0, 1e-6);
+        // Closed by a picture within its last frame, not one stretched to the stop.
+        const auto frames = reader.videoFrames(*screen);
+        ASSERT_FALSE(frames.empty());
+        EXPECT_GE(frames.back().presentationTime.seconds(), 1.0 - 1 / 60.0 - 1e-6);
     }
 }
 
