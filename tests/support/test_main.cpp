@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifdef YUX_FAILURE_SNAPSHOTS
+#include "support/desktop_snapshot.hpp"
+#endif
+
 #ifdef YUX_TEST_GUI
 #include <QApplication>
 using TestApplication = QApplication;
@@ -14,5 +18,8 @@ using TestApplication = QCoreApplication;
 int main(int argc, char** argv) {
     ::testing::InitGoogleMock(&argc, argv);
     TestApplication app(argc, argv);
+#ifdef YUX_FAILURE_SNAPSHOTS
+    yux::testing::snapshotDesktopOnFailure(YUX_FAILURE_SNAPSHOTS);
+#endif
     return RUN_ALL_TESTS();
 }
