@@ -13,6 +13,7 @@ namespace yux::testing {
 struct TestKey {
     static constexpr std::uint8_t escape = 9;
     static constexpr std::uint8_t six = 15;
+    static constexpr std::uint8_t seven = 16;
     static constexpr std::uint8_t tab = 23;
     static constexpr std::uint8_t returnKey = 36;
     static constexpr std::uint8_t shiftLeft = 50;
