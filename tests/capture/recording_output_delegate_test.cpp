@@ -824,6 +824,56 @@ TEST(RecordingOutputDelegate, EveryStoppedPictureTrackClosesWithinItsLastFrame) 
     }
 }
 
+// A picture stamped ahead of the clock waits until the clock passes it, whatever brings the
+// next sample, and is then written at its own time; a stop meanwhile keeps it when it lies
+// before the stop. A picture of its track coming behind it lets it go at once.
+TEST(RecordingOutputDelegate, APictureAheadOfTheClockIsWrittenAtItsTimeUnlessItLiesPastTheStop) {
+    struct Picture {
+        double at;
+        double comesAt;  // the host clock as it is handed over
+    };
+    const struct {
+        const char* name;
+        std::vector<Picture> pictures;  // after one at 1 s
+        double stop;  // the sound, in 10 ms buffers each handed over as it ends, runs up to it
+        std::vector<MediaTime> want;  // the screen's captured pictures and tail, repeats aside
+    } rows[] = {
+        {"a change before a still screen, let go by the sound", {{1.505, 1.5}}, 2.5,
+         {hostTime(1), hostTime(1.505), hostTime(2.5) - MediaTime(1, 60)}},
+        {"a change stamped past the stop, with sound after it", {{2.005, 1.998}}, 2.0,
+         {hostTime(1), hostTime(2) - MediaTime(1, 60)}},
+        {"a change still ahead at the stop, before it", {{1.995, 1.992}}, 1.998, {hostTime(1), hostTime(1.995)}},
+        {"two changes of one slot, both ahead", {{2.0, 1.995}, {2.0 + 1 / 60.0, 1.996}}, 2.1,
+         {hostTime(1), hostTime(2), hostTime(2.0 + 1 / 60.0), hostTime(2.1) - MediaTime(1, 60)}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Fixture f;
+        f.open(false, false);
+        f.time->host = hostTime(1);
+        f.receive(frame(1), RecordingSourceKind::screen);
+        auto picture = row.pictures.begin();
+        for (int ms = 1010; ms <= std::lround(row.stop * 1000); ms += 10) {
+            for (; picture != row.pictures.end() && picture->comesAt < ms / 1000.0; ++picture) {
+                f.time->host = hostTime(picture->comesAt);
+                f.receive(frame(picture->at), RecordingSourceKind::screen);
+            }
+            f.time->host = hostTime(ms / 1000.0);
+            f.receive(sound(ms / 1000.0 - 0.01), RecordingSourceKind::systemAudio);
+        }
+        for (; picture != row.pictures.end(); ++picture) {
+            f.time->host = hostTime(picture->comesAt);
+            f.receive(frame(picture->at), RecordingSourceKind::screen);
+        }
+        f.finishAt(row.stop);
+        std::vector<MediaTime> captured;
+        for (const auto& item : f.appended(kScreen)) {
+            if (!item.again) captured.push_back(item.presentationTime);
+        }
+        EXPECT_EQ(captured, row.want);
+    }
+}
+
 TEST(RecordingOutputDelegate, FinishFailsWithoutVideoOrWhenAVideoTrackDoesNotDrain) {
     Fixture empty;
     empty.open(false, false);
