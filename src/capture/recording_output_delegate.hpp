@@ -218,6 +218,8 @@ private:
     // slot), held back until the clock has passed them. A stop meanwhile leaves them out before
     // the writer sees them: handed over, such a picture past the stop would be the track's newest
     // and take its closing picture, yet never show, and the encoder may have taken it already.
+    // One per track, so a source stamped far ahead piles up no pictures: the next of its track
+    // releases the held one (markEnd() says why that lets no picture past a stop in).
     std::map<RecordingSourceKind, platform::SampleBuffer> ahead_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
     // What a video track's repeats go by.
