@@ -524,8 +524,11 @@ QCoro::Task<void> RecordingOutputDelegate::finish() {
 }
 
 // The clock is read under the lock through which place() reads the end. A picture held back in
-// ahead_ is released only once the clock has passed it, so it either lies before this end or
-// finds the end set and is left out.
+// ahead_ is released once the clock has passed it, so it either lies before this end or finds
+// the end set and is left out. The next picture of its track releases it sooner, and a stop
+// before its time would then find it written; today's sources never let that happen: only the
+// screen stamps ahead of the clock, by at most half a frame, and it takes its next picture no
+// sooner than half a frame after the held one's time, so the clock has passed that by then.
 MediaTime RecordingOutputDelegate::markEnd() {
     const MediaTime end = end_.with([this](std::optional<MediaTime>& value) {
         value = clock_.hostNow();

@@ -91,16 +91,20 @@ public:
     // bound; at 9 frames one slot is, and a bound under this one is overrun at the start. A
     // lower bound only costs pictures (a window changing 6 times a second: 13 a second at 0.5 s,
     // 10 here). What it keeps, measured on the fake clock with six pictures held (and every one
-    // the writer took while its encoder fills), the longest a captured picture stays, in s of
-    // sound behind the lag:
-    //   sound after the pictures:   0 ms    10-20 ms  30 ms   40-50 ms  60-70 ms  80-100 ms
-    //   a change every 9-13 frames: 0.667   0.667     0.667   0.767     0.85      1.017
-    //   typing (pauses ~0.2 s):     0.717   0.783     0.867   0.867     0.95      1.017
-    // Typing brings two changes closer than the lag, which leaves no free slot between them;
-    // later sound leaves fewer free slots between changes, none at 90 ms for a change every
-    // 12 frames. So a killed take keeps its pictures within about a second of its sound while the
-    // sound comes up to about 80 ms after them; bench/changing_screen_bench's longest stay is
-    // about 0.8 s of real time.
+    // the writer took while its encoder fills): the longest a captured picture stayed, in s of
+    // sound behind the lag, the worst over each range of sound delays of this sample. Steady
+    // changes for 5 s, the sound 0 to 100 ms after the pictures in steps of 1 ms, the frame grid
+    // 0 to 9 ms into a 10 ms sound buffer; typing, 200 seeds of 20 s, the sound in steps of 5 ms,
+    // the grid 0 to 3 ms into a buffer:
+    //   sound after the pictures:   0-10 ms  11-30 ms  31-50 ms  51-70 ms  71-80 ms  81-100 ms
+    //   a change every 9-13 frames: 0.659    0.659     0.766     0.853     0.936     1.016
+    //   typing (pauses ~0.2 s):     0.776    0.843     0.87      0.973     0.987     1.04
+    // No other steady pace from 2 to 30 frames waits longer, but 8 frames (0.689 at 11-30 ms,
+    // above). Typing brings two changes closer than the lag, which leaves no free slot between
+    // them; later sound leaves fewer free slots between changes, none at 90 ms for a change every
+    // 12 frames. With the lag on top, a killed take keeps its pictures within 0.97 s of its sound
+    // while the sound comes up to 50 ms after them, and within 1.14 s up to 100 ms;
+    // bench/changing_screen_bench's longest stay is about 0.8 s of real time.
     static constexpr platform::MediaTime kLongestWait{13, 20};
     static constexpr platform::MediaTime kDelayMargin{1, 20};
     static constexpr platform::MediaTime kDelayWindow{2, 1};
@@ -218,6 +222,8 @@ private:
     // slot), held back until the clock has passed them. A stop meanwhile leaves them out before
     // the writer sees them: handed over, such a picture past the stop would be the track's newest
     // and take its closing picture, yet never show, and the encoder may have taken it already.
+    // One per track, so a source stamped far ahead piles up no pictures: the next of its track
+    // releases the held one (markEnd() says why that lets no picture past a stop in).
     std::map<RecordingSourceKind, platform::SampleBuffer> ahead_;
     std::map<RecordingSourceKind, platform::MediaTime> lastWritten_;
     // What a video track's repeats go by.

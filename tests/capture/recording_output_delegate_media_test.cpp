@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -39,6 +40,49 @@ RecordingOutputDelegate::Clock stopAt(double seconds) {
     auto clock = RecordingOutputDelegate::Clock::live();
     clock.hostNow = [seconds] { return hostTime(seconds); };
     return clock;
+}
+
+// stopAt, except that the delegate's waits (the start's, the drain's) pass at once.
+RecordingOutputDelegate::Clock stopAtWithoutWaits(double seconds) {
+    auto clock = stopAt(seconds);
+    auto skipped = std::make_shared<std::atomic<std::int64_t>>(0);  // ns
+    clock.now = [skipped] { return std::chrono::steady_clock::now() + std::chrono::nanoseconds(skipped->load()); };
+    clock.sleep = [skipped](std::chrono::milliseconds duration, platform::CancelToken) -> QCoro::Task<void> {
+        *skipped += std::chrono::nanoseconds(duration).count();
+        co_return;
+    };
+    clock.after = [skipped](platform::SerialQueue& queue, std::chrono::milliseconds delay, std::function<void()> work) {
+        *skipped += std::chrono::nanoseconds(delay).count();
+        queue.async(std::move(work));
+    };
+    return clock;
+}
+
+// The scratch writer at `path`, except that its screen track takes nothing once `stalled` is
+// set, as an encoder that never drains.
+std::shared_ptr<platform::MovieWriter> stallingScreen(const std::string& path, std::shared_ptr<std::atomic<bool>> stalled) {
+    std::shared_ptr<platform::MovieWriter> inner =
+        platform::MovieWriter::create(path, platform::ExclusiveOutputFile::CommitOperations::unsynced());
+    platform::MovieWriter::Operations operations;
+    operations.addTrack = [inner](const platform::MovieTrackFormat& format) { return inner->addTrack(format) >= 0; };
+    operations.setMetadata = [inner](const std::string& key, const std::string& value) {
+        return inner->setMetadata(key, value);
+    };
+    operations.startWriting = [inner] { return inner->startWriting(); };
+    operations.startSession = [inner](MediaTime start) { inner->startSession(start); };
+    operations.room = [inner, stalled](int track) { return track == 0 && *stalled ? 0 : inner->room(track); };
+    operations.append = [inner](int track, const SampleBuffer& sample, bool again) {
+        return again ? inner->appendAgain(track, sample) : inner->append(track, sample);
+    };
+    operations.endSession = [inner](MediaTime end) { inner->endSession(end); };
+    operations.markAsFinished = [inner](int track) { inner->markAsFinished(track); };
+    operations.finishWriting = [inner](std::function<void()> completion) { inner->finishWriting(std::move(completion)); };
+    operations.cancelWriting = [inner] { inner->cancelWriting(); };
+    operations.status = [inner] { return inner->status(); };
+    operations.error = [inner] { return inner->error(); };
+    operations.picturesHeld = [inner](int track) { return inner->picturesHeld(track); };
+    operations.keepsPicture = [inner] { return inner->keepsPicture(); };
+    return std::make_shared<platform::MovieWriter>(std::move(operations));
 }
 
 // Hands a sample over the way the stream does, on the writer's queue. The test produces
@@ -343,14 +387,7 @@ TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete)
 
     // A microphone that never delivers fails the start; the clean-up cancels the file.
     const auto silent = folder.file("silent.mov");
-    auto clock = stopAt(1);
-    auto skipped = std::make_shared<std::chrono::nanoseconds>(0);
-    clock.now = [skipped] { return std::chrono::steady_clock::now() + *skipped; };
-    clock.sleep = [skipped](std::chrono::milliseconds duration, platform::CancelToken) -> QCoro::Task<void> {
-        *skipped += duration;  // waits pass at once
-        co_return;
-    };
-    auto delegate = RecordingOutputDelegate::open(silent, kWidth, kHeight, true, false, clock);
+    auto delegate = RecordingOutputDelegate::open(silent, kWidth, kHeight, true, false, stopAtWithoutWaits(1));
     deliver(*delegate, 0, media::videoSample(hostTime(0), media::movingPattern(kWidth, kHeight, 0)),
             RecordingSourceKind::screen);
     try {
@@ -378,6 +415,32 @@ TEST(RecordingOutputDelegateMovie, NoMovieIsLeftWhenTheRecordingDoesNotComplete)
     const auto odd = folder.file("odd.mov");
     EXPECT_THROW(RecordingOutputDelegate::open(odd, 321, 240, false, false), AppError);
     EXPECT_FALSE(std::filesystem::exists(odd));
+}
+
+// A track that never drains fails the stop; the movie keeps what was written and still ends at
+// the stop, though a sound buffer written before it runs past it.
+TEST(RecordingOutputDelegateMovie, AStopThatFailsStillEndsTheMovieAtTheStop) {
+    media::TemporaryDirectory folder;
+    const auto path = folder.file("stalled.mov");
+    auto stalled = std::make_shared<std::atomic<bool>>(false);
+    auto delegate = RecordingOutputDelegate::open(stallingScreen(path, stalled), kWidth, kHeight, false, false,
+                                                  stopAtWithoutWaits(0.505));
+    ToneFeed system{1, RecordingSourceKind::systemAudio, 440};
+    for (int i = 0; i < 30; ++i) {
+        deliver(*delegate, 0, media::videoSample(hostTime(i / 60.0), media::movingPattern(kWidth, kHeight, i)),
+                RecordingSourceKind::screen);
+        system.until(*delegate, (i + 1) / 60.0);
+    }
+    system.until(*delegate, 0.51);
+    platform::waitForTask(delegate->waitForStart());
+    *stalled = true;
+    try {
+        platform::waitForTask(delegate->finish());
+        FAIL() << "a stop whose track never drained passed as success";
+    } catch (const AppError& error) {
+        EXPECT_EQ(error.detail(), "Video writer did not drain");
+    }
+    EXPECT_NEAR(MovieTrackReader(path).duration().seconds(), 0.505, 1e-6);
 }
 
 // A file-size limit for this process, as a full disk; the signal it raises is ignored, so a
