@@ -99,7 +99,7 @@ public:
     //   sound after the pictures:   0-10 ms  11-30 ms  31-50 ms  51-70 ms  71-80 ms  81-100 ms
     //   a change every 9-13 frames: 0.659    0.659     0.766     0.853     0.936     1.016
     //   typing (pauses ~0.2 s):     0.776    0.843     0.87      0.973     0.987     1.04
-    // No other steady pace from 2 to 30 frames waits longer, but 8 frames (0.689 at 11-30 ms,
+    // No other steady pace from 2 to 30 frames waits longer, except 8 frames (0.689 at 11-30 ms,
     // above). Typing brings two changes closer than the lag, which leaves no free slot between
     // them; later sound leaves fewer free slots between changes, none at 90 ms for a change every
     // 12 frames. With the lag on top, a killed take keeps its pictures within 0.97 s of its sound
