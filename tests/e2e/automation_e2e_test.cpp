@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include <atomic>
 #include <memory>
@@ -627,25 +628,39 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
 // repeat, exported from its trim window at the next start as it was recorded: a fast copy with
 // every picture of the take, as long as the take.
 TEST_F(AutomationProcess, AKilledTakeOfAStillScreenExportsUnchangedFromItsTrimWindow) {
-    QProcess yux;
-    const auto recording = startRecording(yux);
-    ASSERT_NE(recording, testing::ActionClock::time_point::max());
-    std::this_thread::sleep_until(recording + 5s);
-    ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
-    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
-    const auto movie = keptTake();
-    ASSERT_FALSE(movie.empty());
     // How long a movie lasts, and where its pictures end: the last one's time plus its length.
     const auto lengths = [](const std::string& path) {
         platform::MovieTrackReader reader(path);
         const auto* screen = reader.trackTitled("yux.source.screen");
         return std::pair(reader.duration().seconds(), screen ? (screen->start + screen->duration).seconds() : -1.0);
     };
-    const auto kept = testing::storedPictures(movie.string());
-    ASSERT_FALSE(kept.empty());
-    const auto [keptLength, keptPicturesEnd] = lengths(movie.string());
+    std::filesystem::path movie;
+    std::vector<testing::StoredPicture> kept;
+    double keptLength = 0;
+    double keptPicturesEnd = 0;
     // The copy's tolerance would cover a last picture of 0.05 s or less even if it gave that
-    // picture no length: only a longer one tells whether the copy keeps the take's length.
+    // picture no length: only a longer one tells whether the copy keeps the take's length. The
+    // panel's clock changes the screen once a minute; a take whose last fragment ends just after
+    // that ends on a picture of the frame grid, and is set aside for another.
+    constexpr int kTakes = 3;
+    for (int take = 1; take <= kTakes; ++take) {
+        QProcess yux;
+        const auto recording = startRecording(yux);
+        ASSERT_NE(recording, testing::ActionClock::time_point::max());
+        std::this_thread::sleep_until(recording + 5s);
+        ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
+        ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+        movie = keptTake();
+        ASSERT_FALSE(movie.empty());
+        kept = testing::storedPictures(movie.string());
+        ASSERT_FALSE(kept.empty());
+        std::tie(keptLength, keptPicturesEnd) = lengths(movie.string());
+        if (keptPicturesEnd - kept.back().seconds > 0.05 || take == kTakes) break;
+        std::printf("take %d: its last picture lasts from %.3f s to %.3f s; another take\n", take, kept.back().seconds,
+                    keptPicturesEnd);
+        std::filesystem::remove(movie);
+        std::filesystem::remove(scratchFolder() / (movie.stem().string() + ".pending.json"));
+    }
     ASSERT_GT(keptPicturesEnd - kept.back().seconds, 0.05)
         << "the kept take's last picture: from " << kept.back().seconds << " s to " << keptPicturesEnd << " s";
 
