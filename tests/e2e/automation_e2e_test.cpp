@@ -138,14 +138,22 @@ struct AutomationProcess : ::testing::Test {
     std::string exportFromTrimWindow(QProcess& process, bool asRecorded = false) const {
         testing::DesktopWindows desktop;
         std::optional<QRect> trim;
+        xcb_window_t trimWindow = XCB_WINDOW_NONE;
+        // The window is mapped where the window manager places it and only then moved to the middle
+        // of the work area, where Yux puts it; the keys go to it once it is active.
+        const QRect area = workArea();
         EXPECT_TRUE(testing::eventually([&] {
             trim = desktop.mappedWindow(process.processId(), [&](xcb_window_t window, const QRect&) {
-                return desktop.title(window) == "Recording — Export";
+                if (desktop.title(window) != "Recording — Export") return false;
+                trimWindow = window;
+                return true;
             });
-            return trim.has_value();
-        })) << debugLog();
+            return trim && trim->topLeft() == area.center() - QRect(QPoint(), trim->size()).center() &&
+                   desktop.activeWindow() == trimWindow;
+        })) << "the trim window: " << (trim ? trim->x() : -1) << "," << (trim ? trim->y() : -1) << "; work area "
+            << area.width() << "x" << area.height() << "; active " << (desktop.activeWindow() == trimWindow) << "\n"
+            << debugLog();
         if (!trim) return {};
-        std::this_thread::sleep_for(500ms);  // laid out and drawn
         if (asRecorded) {
             testing::clickAt(trim->bottomRight() - QPoint(22, 559));  // the quality slider, then its top
             QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("End")});
@@ -154,6 +162,29 @@ struct AutomationProcess : ::testing::Test {
         testing::clickAt(trim->bottomRight() - QPoint(114, 29));
         EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=")) << debugLog();
         return loggedValue("export_editor_export_completed", "destination=", "\"");
+    }
+
+    // The desktop's work area, the screen less the panel, as _NET_WORKAREA states it; empty when it does not.
+    static QRect workArea() {
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        const char* name = "_NET_WORKAREA";
+        auto* atom = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        auto* reply = atom ? xcb_get_property_reply(connection,
+                                                    xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_CARDINAL, 0, 4),
+                                                    nullptr)
+                           : nullptr;
+        QRect area;
+        if (reply && xcb_get_property_value_length(reply) == 4 * sizeof(std::uint32_t)) {
+            const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+            area = QRect(static_cast<int>(value[0]), static_cast<int>(value[1]), static_cast<int>(value[2]),
+                         static_cast<int>(value[3]));
+        }
+        free(reply);
+        free(atom);
+        xcb_disconnect(connection);
+        return area;
     }
 
     static std::string newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
