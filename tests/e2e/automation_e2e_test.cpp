@@ -158,13 +158,19 @@ struct AutomationProcess : ::testing::Test {
             << area.width() << "x" << area.height() << "; active " << (desktop.activeWindow() == trimWindow) << "\n"
             << debugLog();
         if (!trim) return {};
+        // Each click waits until the window manager, which holds a click on a window until it has
+        // focused and raised it, has passed it on: a key or click sent meanwhile may come first or
+        // be lost.
+        const auto click = [&](const QPoint& at) {
+            testing::clickAt(at);
+            EXPECT_TRUE(testing::eventually([&] { return server.pointerFree(); })) << "a click is held";
+        };
         if (asRecorded) {
-            testing::clickAt(trim->bottomRight() - QPoint(22, 559));  // the quality slider, then its top
-            EXPECT_TRUE(testing::eventually([&] { return server.pointerFree(); })) << "the click on the slider is held";
+            click(trim->bottomRight() - QPoint(22, 559));  // the quality slider, then its top
             QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("End")});
-            testing::clickAt(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
+            click(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
         }
-        testing::clickAt(trim->bottomRight() - QPoint(114, 29));
+        click(trim->bottomRight() - QPoint(114, 29));
         EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=")) << debugLog();
         return loggedValue("export_editor_export_completed", "destination=", "\"");
     }
@@ -199,8 +205,7 @@ struct AutomationProcess : ::testing::Test {
             return area;
         }
 
-        // Nobody holds the pointer, so a click has reached its window: the window manager holds
-        // each click on a window until it has focused and raised it, while keys go straight on.
+        // Nobody holds the pointer: every click sent so far has reached its window.
         bool pointerFree() const {
             auto* reply = xcb_grab_pointer_reply(
                 connection,
