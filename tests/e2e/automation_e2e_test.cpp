@@ -71,8 +71,8 @@ struct AutomationProcess : ::testing::Test {
 
     std::string debugLog() const { return testing::debugLogText(home.path()); }
 
-    bool waitForLine(QProcess& process, const std::string& text) const {
-        const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    bool waitForLine(QProcess& process, const std::string& text, std::chrono::seconds timeout = kStartTimeout) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
             if (debugLog().find(text) != std::string::npos) return true;
             process.waitForFinished(100);
@@ -171,7 +171,8 @@ struct AutomationProcess : ::testing::Test {
             click(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
         }
         click(trim->bottomRight() - QPoint(114, 29));
-        EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=")) << debugLog();
+        // Encoding again takes a while on a loaded machine.
+        EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=", kJobTimeout)) << debugLog();
         return loggedValue("export_editor_export_completed", "destination=", "\"");
     }
 
