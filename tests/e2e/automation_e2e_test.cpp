@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include <atomic>
 #include <memory>
@@ -70,8 +71,8 @@ struct AutomationProcess : ::testing::Test {
 
     std::string debugLog() const { return testing::debugLogText(home.path()); }
 
-    bool waitForLine(QProcess& process, const std::string& text) const {
-        const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    bool waitForLine(QProcess& process, const std::string& text, std::chrono::seconds timeout = kStartTimeout) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
             if (debugLog().find(text) != std::string::npos) return true;
             process.waitForFinished(100);
@@ -137,23 +138,91 @@ struct AutomationProcess : ::testing::Test {
     std::string exportFromTrimWindow(QProcess& process, bool asRecorded = false) const {
         testing::DesktopWindows desktop;
         std::optional<QRect> trim;
+        xcb_window_t trimWindow = XCB_WINDOW_NONE;
+        // A window manager maps the window at a place of its own before it moves it to the middle of
+        // the work area, where Yux puts it, and the keys go to it once it is active. Without one (no
+        // work area) it is mapped where Yux puts it.
+        const Server server;
+        QRect area;
         EXPECT_TRUE(testing::eventually([&] {
             trim = desktop.mappedWindow(process.processId(), [&](xcb_window_t window, const QRect&) {
-                return desktop.title(window) == "Recording — Export";
+                if (desktop.title(window) != "Recording — Export") return false;
+                trimWindow = window;
+                return true;
             });
-            return trim.has_value();
-        })) << debugLog();
+            area = server.workArea();
+            if (!trim || area.isEmpty()) return trim.has_value();
+            return trim->topLeft() == area.center() - QRect(QPoint(), trim->size()).center() &&
+                   desktop.activeWindow() == trimWindow;
+        })) << "the trim window: " << (trim ? trim->x() : -1) << "," << (trim ? trim->y() : -1) << "; work area "
+            << area.width() << "x" << area.height() << "; active " << (desktop.activeWindow() == trimWindow) << "\n"
+            << debugLog();
         if (!trim) return {};
-        std::this_thread::sleep_for(500ms);  // laid out and drawn
+        // Each click waits until the window manager, which holds a click on a window until it has
+        // focused and raised it, has passed it on: a key or click sent meanwhile may come first or
+        // be lost.
+        const auto click = [&](const QPoint& at) {
+            testing::clickAt(at);
+            EXPECT_TRUE(testing::eventually([&] { return server.pointerFree(); })) << "a click is held";
+        };
         if (asRecorded) {
-            testing::clickAt(trim->bottomRight() - QPoint(22, 559));  // the quality slider, then its top
+            click(trim->bottomRight() - QPoint(22, 559));  // the quality slider, then its top
             QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("End")});
-            testing::clickAt(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
+            click(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
         }
-        testing::clickAt(trim->bottomRight() - QPoint(114, 29));
-        EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=")) << debugLog();
+        click(trim->bottomRight() - QPoint(114, 29));
+        // Encoding again takes a while on a loaded machine.
+        EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=", kJobTimeout)) << debugLog();
         return loggedValue("export_editor_export_completed", "destination=", "\"");
     }
+
+    // The X server as the test sees it, for what DesktopWindows does not tell.
+    struct Server {
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        Server() = default;
+        Server(const Server&) = delete;
+        Server& operator=(const Server&) = delete;
+        ~Server() { xcb_disconnect(connection); }
+
+        // The screen less the panel, as _NET_WORKAREA states it; empty when it does not.
+        QRect workArea() const {
+            const std::string name = "_NET_WORKAREA";
+            const auto asked = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str());
+            auto* atom = xcb_intern_atom_reply(connection, asked, nullptr);
+            auto* reply = atom ? xcb_get_property_reply(connection,
+                                                        xcb_get_property(connection, 0, root, atom->atom,
+                                                                         XCB_ATOM_CARDINAL, 0, 4),
+                                                        nullptr)
+                               : nullptr;
+            QRect area;
+            if (reply && xcb_get_property_value_length(reply) == 4 * sizeof(std::uint32_t)) {
+                const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+                area = QRect(static_cast<int>(value[0]), static_cast<int>(value[1]), static_cast<int>(value[2]),
+                             static_cast<int>(value[3]));
+            }
+            free(reply);
+            free(atom);
+            return area;
+        }
+
+        // Nobody holds the pointer: every click sent so far has reached its window.
+        bool pointerFree() const {
+            auto* reply = xcb_grab_pointer_reply(
+                connection,
+                xcb_grab_pointer(connection, 0, root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
+                                 XCB_CURRENT_TIME),
+                nullptr);
+            const bool ours = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+            free(reply);
+            if (ours) {
+                // Let go before the next click can arrive.
+                xcb_ungrab_pointer(connection, XCB_CURRENT_TIME);
+                free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+            }
+            return ours;
+        }
+    };
 
     static std::string newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
 
@@ -627,23 +696,41 @@ TEST_F(AutomationProcess, AKilledTakeKeepsItsPicturesAsFarAsItsSound) {
 // repeat, exported from its trim window at the next start as it was recorded: a fast copy with
 // every picture of the take, as long as the take.
 TEST_F(AutomationProcess, AKilledTakeOfAStillScreenExportsUnchangedFromItsTrimWindow) {
-    QProcess yux;
-    const auto recording = startRecording(yux);
-    ASSERT_NE(recording, testing::ActionClock::time_point::max());
-    std::this_thread::sleep_until(recording + 5s);
-    ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
-    ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
-    const auto movie = keptTake();
-    ASSERT_FALSE(movie.empty());
     // How long a movie lasts, and where its pictures end: the last one's time plus its length.
     const auto lengths = [](const std::string& path) {
         platform::MovieTrackReader reader(path);
         const auto* screen = reader.trackTitled("yux.source.screen");
         return std::pair(reader.duration().seconds(), screen ? (screen->start + screen->duration).seconds() : -1.0);
     };
-    const auto kept = testing::storedPictures(movie.string());
-    ASSERT_FALSE(kept.empty());
-    const auto [keptLength, keptPicturesEnd] = lengths(movie.string());
+    std::filesystem::path movie;
+    std::vector<testing::StoredPicture> kept;
+    double keptLength = 0;
+    double keptPicturesEnd = 0;
+    // The copy's tolerance would cover a last picture of 0.05 s or less even if it gave that
+    // picture no length: only a longer one tells whether the copy keeps the take's length. The
+    // panel's clock changes the screen once a minute; a take whose last fragment ends just after
+    // that ends on a picture of the frame grid, and is set aside for another.
+    constexpr int kTakes = 3;
+    for (int take = 1; take <= kTakes; ++take) {
+        QProcess yux;
+        const auto recording = startRecording(yux);
+        ASSERT_NE(recording, testing::ActionClock::time_point::max());
+        std::this_thread::sleep_until(recording + 5s);
+        ::kill(static_cast<pid_t>(yux.processId()), SIGKILL);
+        ASSERT_TRUE(yux.waitForFinished(kExitTimeoutMs));
+        movie = keptTake();
+        ASSERT_FALSE(movie.empty());
+        kept = testing::storedPictures(movie.string());
+        ASSERT_FALSE(kept.empty());
+        std::tie(keptLength, keptPicturesEnd) = lengths(movie.string());
+        if (keptPicturesEnd - kept.back().seconds > 0.05 || take == kTakes) break;
+        std::printf("take %d: its last picture lasts from %.3f s to %.3f s; another take\n", take, kept.back().seconds,
+                    keptPicturesEnd);
+        std::filesystem::remove(movie);
+        std::filesystem::remove(scratchFolder() / (movie.stem().string() + ".pending.json"));
+    }
+    ASSERT_GT(keptPicturesEnd - kept.back().seconds, 0.05)
+        << "the kept take's last picture: from " << kept.back().seconds << " s to " << keptPicturesEnd << " s";
 
     QProcess next;
     start(next);

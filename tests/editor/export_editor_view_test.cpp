@@ -182,8 +182,13 @@ TEST(ExportEditorView, StockControlsTakeTheWindowsTint) {
               Row{"size", view.sidebar()->scaleSlider()},
               Row{"volume", view.findChild<EditorAudioControl*>()->slider()},
               Row{"ratio", view.sidebar()->ratioPicker()}, Row{"crop field", view.sidebar()->cropField(0)}}) {
-            EXPECT_EQ(control->palette().color(QPalette::Highlight), EditorStyle::accent()) << name;
-            EXPECT_EQ(control->palette().color(QPalette::HighlightedText), QColor(Qt::white)) << name;
+            // Both groups, whichever window is active now: the tint must not fade when it is not.
+            for (auto group : {QPalette::Active, QPalette::Inactive}) {
+                const char* when = group == QPalette::Active ? " (active)" : " (inactive)";
+                EXPECT_EQ(control->palette().color(group, QPalette::Highlight), EditorStyle::accent()) << name << when;
+                EXPECT_EQ(control->palette().color(group, QPalette::HighlightedText), QColor(Qt::white))
+                    << name << when;
+            }
             if (auto* slider = qobject_cast<QSlider*>(control)) {
                 EXPECT_NEAR(fillHue(*slider), hue(EditorStyle::accent()), kHueDegrees) << name;
             }
