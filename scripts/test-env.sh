@@ -144,9 +144,21 @@ fi
 
 openbox --sm-disable >"$runtime/openbox.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
 tint2 >"$runtime/tint2.log" 2>&1 &
 pids+=($!)
+# The desktop is ready once the window manager runs its event loop and the panel holds its strip
+# at the foot of the screen: the work area then ends above the panel. A test that starts sooner
+# meets windows without frames and no active window (the window manager names its check window
+# early in its start, long before it manages anything), or a panel without a tray. A busy
+# machine can take many seconds.
+for _ in $(seq 600); do
+  xprop -root _NET_WORKAREA 2>/dev/null | grep -q '= 0, 0, 1920, 1050' && break
+  sleep 0.1
+done
+if ! xprop -root _NET_WORKAREA 2>/dev/null | grep -q '= 0, 0, 1920, 1050'; then
+  setup_failed "the window manager and the panel did not come up ($(xprop -root _NET_WORKAREA 2>&1))" \
+    "$runtime/openbox.log $runtime/tint2.log"
+fi
 if [ "$compositor" = 1 ]; then
   # No user configuration: no shadows or fading, so pictures of the screen stay comparable.
   picom --backend xrender --config /dev/null >"$runtime/compositor.log" 2>&1 &

@@ -144,6 +144,9 @@ struct YuxSoak : ::testing::Test {
             << R"({"yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false,
                  "cameraEnabled": false, "ratio": "Free", "camera": {}},
                  "yux.capture_preference": {"mode": "screen"}})";
+        // Docked in the tray, as on a user's desktop: a Yux that starts before the tray keeps a
+        // panel window of its own for the session.
+        ASSERT_TRUE(eventually([&] { return desktop.trayPanel() != XCB_WINDOW_NONE; })) << "no tray on this display";
         yux.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
         yux.start(QStringLiteral(YUX_EXECUTABLE), {});
         ASSERT_TRUE(yux.waitForStarted()) << yux.errorString().toStdString();
