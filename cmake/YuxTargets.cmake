@@ -1,3 +1,5 @@
+include(GoogleTest)
+
 # One library target per source folder; tests are one executable per test folder and label.
 
 # yux_library(NAME SOURCES ... DEPS ...)
@@ -9,11 +11,14 @@ function(yux_library name)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
 endfunction()
 
-# yux_test(NAME LABEL unit|media|desktop|e2e [GUI] SOURCES ... DEPS ...)
+# yux_test(NAME LABEL unit|media|desktop|e2e [GUI] [SEPARATE] [LOCKS ...] SOURCES ... DEPS ...)
 # GUI tests get a QApplication, the others a QCoreApplication. GUI tests that are not labelled
-# desktop draw offscreen, so they need no display and look the same everywhere.
+# desktop draw offscreen, so they need no display and look the same everywhere. SEPARATE makes
+# each test of the executable a ctest test of its own, with its own time limit: for long tests
+# (the real program's), whose sum a busy machine would stretch past any one limit; LOCKS are
+# then the resources its tests take turns at.
 function(yux_test name)
-  cmake_parse_arguments(ARG "GUI" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;SEPARATE" "LABEL;TIMEOUT" "SOURCES;DEPS;LOCKS" ${ARGN})
   if(NOT ARG_LABEL)
     message(FATAL_ERROR "yux_test(${name}) needs a LABEL")
   endif()
@@ -30,11 +35,24 @@ function(yux_test name)
     target_link_libraries(${name} PRIVATE yux_test_snapshot)
     target_compile_definitions(${name} PRIVATE YUX_FAILURE_SNAPSHOTS="${CMAKE_BINARY_DIR}/screenshots/failures")
   endif()
-  add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_SEPARATE)
+    # Listed when ctest runs, so the build needs no display.
+    gtest_discover_tests(${name} TEST_PREFIX "${name}:" DISCOVERY_MODE PRE_TEST TEST_LIST ${name}_TESTS
+      PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+    if(ARG_LOCKS)
+      # A list does not pass through the discovery's properties: set once the tests are known.
+      set(locks "${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake")
+      file(WRITE "${locks}" "foreach(test IN LISTS ${name}_TESTS)\n"
+        "  set_tests_properties(\"\${test}\" PROPERTIES RESOURCE_LOCK \"${ARG_LOCKS}\")\nendforeach()\n")
+      set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${locks}")
+    endif()
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  endif()
   if(ARG_GUI AND NOT ARG_LABEL STREQUAL "desktop")
     set_tests_properties(${name} PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
   endif()
