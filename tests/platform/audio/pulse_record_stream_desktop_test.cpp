@@ -109,13 +109,12 @@ void expectToneOnTime(const std::vector<Received>& buffers, MediaTime expected) 
     }
     for (const auto& buffer : buffers) {
         EXPECT_EQ(buffer.presentation.timescale, kRate);
-        // The last frame of a buffer was captured not long before it arrived; a buffer may
-        // be placed up to 20 ms later to continue the one before it exactly. Silence trails
-        // the server's last "nothing more" answer by 30 ms, and that answer is up to one
-        // 20 ms check old.
-        double late = (buffer.arrived - (buffer.presentation + buffer.duration)).seconds();
-        EXPECT_GT(late, -0.025);
-        EXPECT_LT(late, 0.075);
+        // The last frame of a buffer was captured before it arrived; a buffer may be placed up
+        // to 20 ms later to continue the one before it exactly. How long after is the sound
+        // server's and the machine's: a busy one holds the server back 90 ms and more. That the
+        // stamps say when the sound played is the onset's check below; how far silence trails
+        // the server's answers is checked on a fixed clock (SilenceFillEnd).
+        EXPECT_GT((buffer.arrived - (buffer.presentation + buffer.duration)).seconds(), -0.025);
     }
     auto heard = onset(buffers);
     ASSERT_TRUE(heard);
