@@ -137,33 +137,11 @@ struct AutomationProcess : ::testing::Test {
     // take was recorded (the size is full already). The exported movie's path, or empty.
     std::string exportFromTrimWindow(QProcess& process, bool asRecorded = false) const {
         testing::DesktopWindows desktop;
-        std::optional<QRect> trim;
-        xcb_window_t trimWindow = XCB_WINDOW_NONE;
-        // A window manager maps the window at a place of its own before it moves it to the middle of
-        // the work area, where Yux puts it, and the keys go to it once it is active. Without one (no
-        // work area) it is mapped where Yux puts it.
-        const Server server;
-        QRect area;
-        EXPECT_TRUE(testing::eventually([&] {
-            trim = desktop.mappedWindow(process.processId(), [&](xcb_window_t window, const QRect&) {
-                if (desktop.title(window) != "Recording — Export") return false;
-                trimWindow = window;
-                return true;
-            });
-            area = server.workArea();
-            if (!trim || area.isEmpty()) return trim.has_value();
-            return trim->topLeft() == area.center() - QRect(QPoint(), trim->size()).center() &&
-                   desktop.activeWindow() == trimWindow;
-        })) << "the trim window: " << (trim ? trim->x() : -1) << "," << (trim ? trim->y() : -1) << "; work area "
-            << area.width() << "x" << area.height() << "; active " << (desktop.activeWindow() == trimWindow) << "\n"
-            << debugLog();
+        const auto trim = testing::centredActiveWindow(desktop, process.processId(), "Recording — Export");
+        EXPECT_TRUE(trim) << "no trim window in the middle of the work area with the keyboard\n" << debugLog();
         if (!trim) return {};
-        // Each click waits until the window manager, which holds a click on a window until it has
-        // focused and raised it, has passed it on: a key or click sent meanwhile may come first or
-        // be lost.
         const auto click = [&](const QPoint& at) {
-            testing::clickAt(at);
-            EXPECT_TRUE(testing::eventually([&] { return server.pointerFree(); })) << "a click is held";
+            EXPECT_TRUE(testing::clickAndWait(desktop, at)) << "a click is held";
         };
         if (asRecorded) {
             click(trim->bottomRight() - QPoint(22, 559));  // the quality slider, then its top
@@ -175,54 +153,6 @@ struct AutomationProcess : ::testing::Test {
         EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=", kJobTimeout)) << debugLog();
         return loggedValue("export_editor_export_completed", "destination=", "\"");
     }
-
-    // The X server as the test sees it, for what DesktopWindows does not tell.
-    struct Server {
-        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        Server() = default;
-        Server(const Server&) = delete;
-        Server& operator=(const Server&) = delete;
-        ~Server() { xcb_disconnect(connection); }
-
-        // The screen less the panel, as _NET_WORKAREA states it; empty when it does not.
-        QRect workArea() const {
-            const std::string name = "_NET_WORKAREA";
-            const auto asked = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str());
-            auto* atom = xcb_intern_atom_reply(connection, asked, nullptr);
-            auto* reply = atom ? xcb_get_property_reply(connection,
-                                                        xcb_get_property(connection, 0, root, atom->atom,
-                                                                         XCB_ATOM_CARDINAL, 0, 4),
-                                                        nullptr)
-                               : nullptr;
-            QRect area;
-            if (reply && xcb_get_property_value_length(reply) == 4 * sizeof(std::uint32_t)) {
-                const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-                area = QRect(static_cast<int>(value[0]), static_cast<int>(value[1]), static_cast<int>(value[2]),
-                             static_cast<int>(value[3]));
-            }
-            free(reply);
-            free(atom);
-            return area;
-        }
-
-        // Nobody holds the pointer: every click sent so far has reached its window.
-        bool pointerFree() const {
-            auto* reply = xcb_grab_pointer_reply(
-                connection,
-                xcb_grab_pointer(connection, 0, root, 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
-                                 XCB_CURRENT_TIME),
-                nullptr);
-            const bool ours = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-            free(reply);
-            if (ours) {
-                // Let go before the next click can arrive.
-                xcb_ungrab_pointer(connection, XCB_CURRENT_TIME);
-                free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-            }
-            return ours;
-        }
-    };
 
     static std::string newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString(); }
 

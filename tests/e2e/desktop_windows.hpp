@@ -75,6 +75,34 @@ public:
         return property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING"));
     }
 
+    // The screen less the panel, as the window manager states it; empty while it states none.
+    QRect workArea() {
+        const std::string value = property(root(), atom("_NET_WORKAREA"), XCB_ATOM_CARDINAL);
+        if (value.size() < 4 * sizeof(uint32_t)) return {};
+        uint32_t area[4];
+        std::memcpy(area, value.data(), sizeof area);
+        return QRect(static_cast<int>(area[0]), static_cast<int>(area[1]), static_cast<int>(area[2]),
+                     static_cast<int>(area[3]));
+    }
+
+    // Nobody holds the pointer. The window manager holds a click on a window until it has
+    // focused and raised it, so until then a key or a click sent after it may come first or be
+    // lost. The probe's own grab is let go at once.
+    bool pointerFree() {
+        auto* reply = xcb_grab_pointer_reply(
+            connection_,
+            xcb_grab_pointer(connection_, 0, root(), 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
+                             XCB_CURRENT_TIME),
+            nullptr);
+        const bool ours = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(reply);
+        if (ours) {
+            xcb_ungrab_pointer(connection_, XCB_CURRENT_TIME);
+            std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        }
+        return ours;
+    }
+
 private:
     xcb_window_t root() const { return xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root; }
 
@@ -155,6 +183,33 @@ bool eventually(Condition condition, std::chrono::milliseconds timeout = std::ch
 inline void clickAt(const QPoint& point) {
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(point.x()),
                                                   QString::number(point.y()), QStringLiteral("click"), QStringLiteral("1")});
+}
+
+// A click, once it has reached its window (see pointerFree).
+inline bool clickAndWait(DesktopWindows& desktop, const QPoint& point) {
+    clickAt(point);
+    return eventually([&] { return desktop.pointerFree(); });
+}
+
+// The window of `pid` titled `title` once it is where its program puts it, in the middle of the
+// work area, and has the keyboard. The window manager first maps it at a place of its own, so a
+// place read at once can be one a click would miss.
+inline std::optional<QRect> centredActiveWindow(DesktopWindows& desktop, qint64 pid, const std::string& title,
+                                                std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    std::optional<QRect> found;
+    const bool settled = eventually(
+        [&] {
+            xcb_window_t id = XCB_WINDOW_NONE;
+            found = desktop.mappedWindow(pid, [&](xcb_window_t window, const QRect&) {
+                if (desktop.title(window) != title) return false;
+                id = window;
+                return true;
+            });
+            return found && found->topLeft() == desktop.workArea().center() - QRect(QPoint(), found->size()).center() &&
+                   desktop.activeWindow() == id;
+        },
+        timeout);
+    return settled ? found : std::nullopt;
 }
 
 }  // namespace yux::testing

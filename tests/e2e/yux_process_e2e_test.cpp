@@ -304,15 +304,9 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     stop.seen = testing::ActionClock::now();
 
     // The trim window, and its Export… button at the foot of its side bar.
-    std::optional<QRect> trim;
-    ASSERT_TRUE(eventually([&] {
-        trim = desktop.mappedWindow(yux.processId(), [&](xcb_window_t window, const QRect&) {
-            return desktop.title(window) == "Recording — Export";
-        });
-        return trim.has_value();
-    })) << debugLog();
-    std::this_thread::sleep_for(500ms);  // laid out and drawn
-    clickAt(trim->bottomRight() - QPoint(114, 29));
+    const auto trim = testing::centredActiveWindow(desktop, yux.processId(), "Recording — Export");
+    ASSERT_TRUE(trim) << debugLog();
+    ASSERT_TRUE(testing::clickAndWait(desktop, trim->bottomRight() - QPoint(114, 29)));
     ASSERT_TRUE(waitForLine(yux, "export_editor_export_completed destination=", 1, kStepTimeout)) << debugLog();
 
     const std::filesystem::path exported = lastValue("export_editor_export_completed destination=");
