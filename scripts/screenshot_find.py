@@ -24,10 +24,10 @@ Queries on the trim window:
   lane-strip            X Y: the strip that expands the lanes
   differs OTHER X0 Y0 X1 Y1   the region (X1, Y1 included) differs from the picture OTHER's
 Queries on the panel:
-  panel [main [left|right]|page]
+  panel [main [left|right]|page [about|settings]]
                         main TAB OTHER_X OTHER_Y SETTINGS_X SETTINGS_Y ABOUT_X ABOUT_Y (TAB, left
-                        or right, is chosen; OTHER is the other tab), or page BACK_X BACK_Y for
-                        a page pushed inside the panel
+                        or right, is chosen; OTHER is the other tab), or page about|settings
+                        BACK_X BACK_Y for a page pushed inside the panel (About shows the icon)
   install-button        X Y
 Queries on the screen:
   shade X Y RRGGBB [bright|dim]   bright, dim or other: the pixel against the wallpaper RRGGBB
@@ -45,6 +45,7 @@ GREEN = (52, 199, 89)         # a faster section in the result bar
 ORANGE = (255, 149, 0)        # a slower section; also the playhead
 YELLOW = (255, 204, 0)        # the trim frame around the lanes
 HIGHLIGHT = (48, 140, 198)    # the panel's chosen tab and default buttons
+ICON = (0, 122, 255)          # the application's icon on the About page
 TOLERANCE = 12
 # The widest rounded corner of an outline: its straight edges start this far in.
 CORNER = 9
@@ -372,7 +373,8 @@ def panel_page(p):
         if not ink:
             raise NotFound("neither the main page (full-width dividers) nor a page with a Back button")
         xs, ys = [x for x, _ in ink], [y for _, y in ink]
-        return "page %d %d" % ((min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2)
+        kind = "about" if p.count(ICON, 0, 45, min(p.width, 120), min(p.height, 140)) >= 400 else "settings"
+        return "page %s %d %d" % (kind, (min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2)
     if len(dividers) < 4:
         raise NotFound(f"{len(dividers)} dividers on the main page, not those of the tabs, Settings and About")
     chosen = [(x, y) for y in range(dividers[0]) for x in range(p.width) if p.has(HIGHLIGHT, x, y)]

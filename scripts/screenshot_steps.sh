@@ -386,14 +386,14 @@ settle() { sleep 0.7; }
 
 open_panel() {
   step "tray icon"
-  tray_icon || fail "Yux's icon is not in the tray"
+  wait_until 10 "Yux's icon in the tray" tray_icon
   click $((found_x + found_w / 2)) $((found_y + found_h / 2))
   wait_until 10 "the panel after a click on the tray icon" panel_window
   window_settle "$panel_id"
 }
 # panel_click STEP TARGET SHOWS...: clicks TARGET (the other tab, settings, about or back) where
 # the panel shows it, waits until the panel shows SHOWS ("main", "main left|right" for the chosen
-# tab, or "page"), and lets it settle at its new size.
+# tab, "page settings|about"), and lets it settle at its new size.
 panel_click() {
   step "$1"
   local target="$2" answer x y
@@ -405,7 +405,7 @@ panel_click() {
     main:tab) x=${answer[2]} y=${answer[3]} ;;
     main:settings) x=${answer[4]} y=${answer[5]} ;;
     main:about) x=${answer[6]} y=${answer[7]} ;;
-    page:back) x=${answer[1]} y=${answer[2]} ;;
+    page:back) x=${answer[2]} y=${answer[3]} ;;
     *) fail "the panel shows a ${answer[0]} page, which has no $target to click" ;;
   esac
   click_in "$panel_id" "$x" "$y"

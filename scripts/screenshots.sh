@@ -195,10 +195,10 @@ panel_pictures() {
   open_panel
   panel_click "panel History tab" tab main right
   panel_shot panel-history
-  panel_click "panel Settings row" settings page
+  panel_click "panel Settings row" settings page settings
   panel_shot panel-settings
   panel_click "panel Back" back main
-  panel_click "panel About row" about page
+  panel_click "panel About row" about page about
   panel_shot panel-about
   close_panel
   stop_yux
@@ -214,7 +214,7 @@ update_pictures() {
   wait_until 30 "Yux to fetch the update feed" grep -q "GET /feed.xml" "$feed_log"
   open_panel
   panel_shot panel-update-badge
-  panel_click "panel About row" about page
+  panel_click "panel About row" about page about
   panel_shot panel-about-update
   # The update window takes the focus and the panel closes.
   step "panel Install"
