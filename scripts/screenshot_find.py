@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""screenshot_find.py PICTURE WIDTH HEIGHT QUERY [ARGUMENTS...]
+"""screenshot_find.py PICTURE QUERY [ARGUMENTS...]
 
-Finds one of Yux's controls, or reads a state, in a picture of a window or of the screen (raw RGB,
-three bytes a pixel, as ffmpeg's rgb24 writes it) for scripts/screenshots.sh. It prints what it
-found, in the picture's own coordinates, and exits 0; otherwise it says on stderr what the picture
-shows instead and exits 1. Places come from the colours and outlines Yux paints on the test
-desktop's light palette, so a control is found wherever the layout puts it.
+Finds one of Yux's controls, or reads a state, in a picture of a window or of the screen (as xwd
+writes it) for scripts/screenshots.sh. It prints what it found, in the picture's own coordinates,
+and exits 0; otherwise it says on stderr what the picture shows instead and exits 1. Places come
+from the colours and outlines Yux paints on the test desktop's light palette, so a control is
+found wherever the layout puts it.
 
 A query given what it should find (in brackets below) fails when the picture shows otherwise.
 
@@ -35,6 +35,7 @@ Queries on the screen:
 """
 
 import re
+import struct
 import sys
 
 # The light palette as the test desktop shows it.
@@ -61,12 +62,29 @@ def near(pixel, colour, tolerance=TOLERANCE):
 
 
 class Picture:
-    def __init__(self, path, width, height):
+    """An X window dump of 32 bits a pixel, read into three bytes (RGB) a pixel."""
+
+    def __init__(self, path):
         with open(path, "rb") as file:
-            self.data = file.read()
-        self.width, self.height = width, height
-        if len(self.data) != width * height * 3:
-            raise NotFound(f"the picture holds {len(self.data)} bytes, not {width}x{height} RGB pixels")
+            dump = file.read()
+        fields = struct.unpack(">25I", dump[:100]) if len(dump) >= 100 else None
+        if not fields or fields[11] != 32:
+            raise NotFound(f"{path} is not an X window dump of 32 bits a pixel")
+        header, width, height, byte_order, line = fields[0], fields[4], fields[5], fields[7], fields[12]
+        start = header + 12 * fields[19]
+        pixels = dump[start:start + line * height]
+        if len(pixels) < line * height:
+            raise NotFound(f"{path} ends before its last row")
+        if line != 4 * width:
+            pixels = b"".join(pixels[y * line:y * line + 4 * width] for y in range(height))
+        # Where each channel's byte sits in a pixel, from its mask and the dump's byte order.
+        offsets = [(mask.bit_length() - 1) // 8 for mask in fields[14:17]]
+        if byte_order != 0:
+            offsets = [3 - offset for offset in offsets]
+        rgb = bytearray(3 * width * height)
+        for channel, offset in enumerate(offsets):
+            rgb[channel::3] = pixels[offset::4]
+        self.data, self.width, self.height = bytes(rgb), width, height
         self.masks = {}
 
     def pixel(self, x, y):
@@ -261,6 +279,8 @@ class Trim:
             raise NotFound("no trim frame (the yellow frame around the lanes)")
         top, bottom = bands[0][0], bands[-1][1] - 1
         row = p.runs((top + bottom) // 2, 0, d, YELLOW)
+        if not row:
+            raise NotFound(f"no trim handles between the trim frame's rows {top} and {bottom}")
         return row[0][0], row[-1][1], top, bottom
 
     def timeline_text(self, *expected):
@@ -354,7 +374,9 @@ class Trim:
 
 
 def differs(picture, other_path, x0, y0, x1, y1):
-    other = Picture(other_path, picture.width, picture.height)
+    other = Picture(other_path)
+    if (other.width, other.height) != (picture.width, picture.height):
+        return "resized"
     if all(picture.pixel(x, y) == other.pixel(x, y) for y in range(y0, y1 + 1) for x in range(x0, x1 + 1)):
         raise NotFound(f"the region ({x0}, {y0})-({x1}, {y1}) did not change")
     return "changed"
@@ -439,10 +461,10 @@ def outline(p, x0, y0, x1, y1):
 
 
 def main(argv):
-    if len(argv) < 5:
+    if len(argv) < 3:
         sys.exit(__doc__)
-    path, width, height, query, arguments = argv[1], int(argv[2]), int(argv[3]), argv[4], argv[5:]
-    picture = Picture(path, width, height)
+    path, query, arguments = argv[1], argv[2], argv[3:]
+    picture = Picture(path)
     trim = Trim(picture)
     queries = {
         "crop-strip": trim.crop_strip,

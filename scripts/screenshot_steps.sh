@@ -56,9 +56,12 @@ mkdir -p "$home/desktop" "$home/logs"
 rm -rf "$out"/*.png "$out/logs"
 read -r screen_width screen_height < <(xdotool getdisplaygeometry)
 outside_area=($((take_area[0] / 2)) $(((take_area[3] + screen_height) / 2)))
-# Where screenshot_find.py looks at pictures of windows.
+# screenshot_find.py looks at pictures of windows, run by the system's own interpreter where there
+# is one: a version manager's shim in PATH costs more than a look itself.
 finder="$root/scripts/screenshot_find.py"
-picture="$home/look.rgb"
+python=python3
+if [ -x /usr/bin/python3 ]; then python=/usr/bin/python3; fi
+picture="$home/look.xwd"
 
 # step NAME: the click or key that runs now, named by any failure until the next one.
 step() { current_step="$1"; }
@@ -297,14 +300,13 @@ shot() {
     "$out/$1.png"
   echo "$out/$1.png (at ${SECONDS} s)"
 }
-# region_picture X Y W H FILE: a part of the screen without the pointer, three bytes (RGB) a pixel.
-region_picture() {
-  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "$3x$4" -i "$DISPLAY+$1,$2" -frames:v 1 \
-    -f rawvideo -pix_fmt rgb24 "$5"
+# window_dump WINDOW FILE: what the window shows (the whole screen for "screen"), without the
+# pointer, as xwd writes it.
+window_dump() {
+  if [ "$1" = screen ]; then xwd -silent -root -out "$2"; else xwd -silent -id "$1" -out "$2"; fi
 }
-# window_geometry WINDOW: "x y w h" of the window's inside; of the screen for "screen".
+# window_geometry WINDOW: "x y w h" of the window's inside.
 window_geometry() {
-  if [ "$1" = screen ]; then echo 0 0 "$screen_width" "$screen_height"; return; fi
   xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2}
     /Height:/ {h=$2} END {print x, y, w, h}'
 }
@@ -312,12 +314,11 @@ window_geometry() {
 # (or "screen") until it answers, for ten seconds; its answer is in $seen. Gives up with WHAT and
 # what the last picture showed instead.
 look() {
-  local window="$1" what="$2" x y w h deadline=$((SECONDS + 10))
+  local window="$1" what="$2" deadline=$((SECONDS + 10))
   shift 2
   while :; do
-    read -r x y w h < <(window_geometry "$window" 2>/dev/null)
-    if [ -n "$w" ] && region_picture "$x" "$y" "$w" "$h" "$picture" 2>"$home/look.why" &&
-      seen="$(python3 "$finder" "$picture" "$w" "$h" "$@" 2>"$home/look.why")"; then
+    if window_dump "$window" "$picture" 2>"$home/look.why" &&
+      seen="$("$python" "$finder" "$picture" "$@" 2>"$home/look.why")"; then
       return 0
     fi
     if [ "$SECONDS" -ge "$deadline" ]; then fail "$what: $(tail -n 1 "$home/look.why")"; fi
@@ -369,13 +370,12 @@ window_shot() {
 # A window holds still once two pictures a quarter second apart match; a caret that blinks on
 # may keep it moving, so after a while the picture is taken as it is.
 window_settle() {
-  local x y w h previous="$home/still.a" current="$home/still.b"
-  read -r x y w h < <(window_geometry "$1")
+  local previous="$home/still.a" current="$home/still.b"
   sleep 0.3
-  region_picture "$x" "$y" "$w" "$h" "$previous"
+  window_dump "$1" "$previous"
   for _ in $(seq 8); do
     sleep 0.25
-    region_picture "$x" "$y" "$w" "$h" "$current"
+    window_dump "$1" "$current"
     cmp -s "$previous" "$current" && return 0
     mv "$current" "$previous"
   done

@@ -149,9 +149,10 @@ take_pictures() {
   mark=$(log_lines)
   press "$trim_id" export-button
   export_asked "$mark" 560 420
-  wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth"
+  # An encoder on a busy machine takes its time.
+  wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth" 90
   window_shot export-sheet-running "$trim_id"
-  wait_log "$mark" "export_editor_export_completed" "the export to finish" 120
+  wait_log "$mark" "export_editor_export_completed" "the export to finish" 300
   exported "$mark" 560 420 "$format" "$(awk -v s="$take_seconds" 'BEGIN { print s / 2 }')"
   window_settle "$trim_id"
   window_shot export-sheet-finished "$trim_id"
