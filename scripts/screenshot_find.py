@@ -22,6 +22,8 @@ Queries on the trim window:
   sections EXPECTED     the result bar's sections, kind:share,... (kinds blue, green, orange),
                         each share within three hundredths of the bar
   lane-strip            X Y: the strip that expands the lanes
+  waveforms [KIND...]   the waveforms the one lane of all sources shows (system-audio,
+                        microphone), at least the KINDs given
   differs OTHER X0 Y0 X1 Y1   the region (X1, Y1 included) differs from the picture OTHER's
 Queries on the panel:
   panel [main [left|right]|page [about|settings]]
@@ -47,6 +49,8 @@ ORANGE = (255, 149, 0)        # a slower section; also the playhead
 YELLOW = (255, 204, 0)        # the trim frame around the lanes
 HIGHLIGHT = (48, 140, 198)    # the panel's chosen tab and default buttons
 ICON = (0, 122, 255)          # the application's icon on the About page
+# Waveforms over the lane of all sources: the source's colour at 65 % over the lane's blue.
+WAVEFORMS = {"system-audio": (104, 193, 215), "microphone": (239, 182, 93)}
 TOLERANCE = 12
 # The widest rounded corner of an outline: its straight edges start this far in.
 CORNER = 9
@@ -364,6 +368,15 @@ class Trim:
             raise NotFound(f"the result bar shows the sections {text} (pixels), not {expected}")
         return text
 
+    def waveforms(self, *expected):
+        left, right, top, bottom = self.timeline()
+        shown = [kind for kind, colour in WAVEFORMS.items()
+                 if self.p.count(colour, left, top, right, bottom + 1) >= 20]
+        missing = [kind for kind in expected if kind not in shown]
+        if missing:
+            raise NotFound(f"no waveform of the {', '.join(missing)} in the lanes (they show: {' '.join(shown) or 'none'})")
+        return " ".join(shown)
+
     def lane_strip(self):
         p = self.p
         _, _, top, _ = self.timeline()
@@ -477,6 +490,7 @@ def main(argv):
         "transport": trim.transport,
         "sections": trim.sections,
         "lane-strip": trim.lane_strip,
+        "waveforms": trim.waveforms,
         "differs": lambda other, *box: differs(picture, other, *map(int, box)),
         "panel": lambda *expected: panel(picture, *expected),
         "install-button": lambda: install_button(picture),

@@ -5,6 +5,12 @@
 # list), and waits until the window shows the step's effect; a step that misses stops its part
 # and names itself.
 
+# How long a wait goes on before it fails, on a machine with every CPU busy: for a window or a
+# picture to answer a step, and for Yux's own heavy work (starting, ending a take, quitting). They
+# only bound a failure; a run that goes well waits no longer than it must.
+react_seconds=30
+work_seconds=90
+
 # The area recorded: it holds the test pattern and leaves room for the bubble.
 take_area=(600 200 1400 800)
 # Two places of the wallpaper: one inside the area clear of windows and the bubble, one outside
@@ -99,7 +105,7 @@ logged_after() {
     END { exit !found }' "$log" "$log"
 }
 # wait_log MARK PATTERN WHAT [SECONDS]: a debug-log line after the line MARK matching PATTERN.
-wait_log() { wait_until "${4:-20}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
+wait_log() { wait_until "${4:-$work_seconds}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
 
 # The window manager runs while its check window lives. Without one no window has a frame or the
 # focus, and Alt+F4 closes nothing.
@@ -159,7 +165,7 @@ start_client() {
   local name="$1"
   shift
   start_process "$@"
-  wait_until 15 "the window \"$name\"" xdotool search --onlyvisible --name "^$name\$"
+  wait_until "$react_seconds" "the window \"$name\"" xdotool search --onlyvisible --name "^$name\$"
 }
 
 # Yux runs in a mount namespace of its own, where the test phone's daemon is where Yux looks for
@@ -179,7 +185,7 @@ start_phone() {
   local first_line="$home/phone.out"
   "$root/build/tests/yux_fake_phone" >"$first_line" 2>>"$home/logs/phone.log" &
   started+=($!)
-  wait_until 10 "" test -s "$first_line" || { echo "screenshots: the test phone did not start" >&2; return 1; }
+  wait_until "$react_seconds" "" test -s "$first_line" || { echo "screenshots: the test phone did not start" >&2; return 1; }
   phone_socket="$(head -n 1 "$first_line")"
   phone_camera="yux-usb:$phone_serial"
 }
@@ -228,6 +234,9 @@ panel_window() {
 overlay_window() { window_with "\$4 == $screen_width && \$5 == $screen_height"; }
 # The camera bubble: square, smaller than a quarter of the screen, not the tray icon.
 bubble_window() { window_with '$4 == $5 && $4 > 32 && $4 < 500'; }
+# The strip of the bubble's tools, 36 high.
+camera_tools() { window_with '$5 == 36 && $4 > 200'; }
+no_camera_tools() { ! camera_tools; }
 named_window() {
   local window
   window="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)"
@@ -239,7 +248,7 @@ no_question_window() { ! question_window; }
 update_window() { named_window '^Yux Update$' && update_id=$found_id; }
 window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 trim_window_wait() {
-  wait_until 20 "the trim window" named_window '^Recording — Export$'
+  wait_until "$work_seconds" "the trim window" named_window '^Recording — Export$'
   trim_id=$found_id
 }
 
@@ -253,7 +262,7 @@ start_yux() {
   local folders=(env HOME="$yux_home" XDG_DATA_HOME="$yux_home/data" XDG_CONFIG_HOME="$yux_home/config"
     XDG_CACHE_HOME="$yux_home/cache" XDG_RUNTIME_DIR="$yux_home/run")
   # Started after the panel's tray exists, as at a login; without one it opens as a window.
-  wait_until 20 "the panel's tray (tint2)" xdotool search --class tint2
+  wait_until "$react_seconds" "the panel's tray (tint2)" xdotool search --class tint2
   local mark
   mark=$(log_lines)
   if [ ${#private[@]} -gt 0 ]; then
@@ -264,14 +273,14 @@ start_yux() {
   yux_pid=$!
   echo "$yux_pid" >"$yux_pid_file"
   wait_log "$mark" "app_startup_settings" "Yux to start"
-  wait_until 10 "Yux's icon in the tray" tray_icon
+  wait_until "$react_seconds" "Yux's icon in the tray" tray_icon
 }
 stop_yux() {
   step "quit Yux"
   kill -TERM "$yux_pid"
   local pid=$yux_pid
   yux_pid=""
-  wait_until 15 "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
+  wait_until "$work_seconds" "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
   wait "$pid" 2>/dev/null || true
   rm -f "$yux_pid_file"
   if [ -s "$feed_pid_file" ]; then
@@ -311,10 +320,10 @@ window_geometry() {
     /Height:/ {h=$2} END {print x, y, w, h}'
 }
 # look WINDOW WHAT QUERY [ARGUMENTS...]: asks screenshot_find.py QUERY about pictures of WINDOW
-# (or "screen") until it answers, for ten seconds; its answer is in $seen. Gives up with WHAT and
-# what the last picture showed instead.
+# (or "screen") until it answers, for $look_seconds (react_seconds by default); its answer is in
+# $seen. Gives up with WHAT and what the last picture showed instead.
 look() {
-  local window="$1" what="$2" deadline=$((SECONDS + 10))
+  local window="$1" what="$2" deadline=$((SECONDS + ${look_seconds:-$react_seconds}))
   shift 2
   while :; do
     if window_dump "$window" "$picture" 2>"$home/look.why" &&
@@ -386,9 +395,9 @@ settle() { sleep 0.7; }
 
 open_panel() {
   step "tray icon"
-  wait_until 10 "Yux's icon in the tray" tray_icon
+  wait_until "$react_seconds" "Yux's icon in the tray" tray_icon
   click $((found_x + found_w / 2)) $((found_y + found_h / 2))
-  wait_until 10 "the panel after a click on the tray icon" panel_window
+  wait_until "$react_seconds" "the panel after a click on the tray icon" panel_window
   window_settle "$panel_id"
 }
 # panel_click STEP TARGET SHOWS...: clicks TARGET (the other tab, settings, about or back) where
@@ -410,7 +419,7 @@ panel_click() {
   esac
   click_in "$panel_id" "$x" "$y"
   clicked="the click at ($x, $y)"
-  wait_until 10 "the panel after $clicked" panel_window
+  wait_until "$react_seconds" "the panel after $clicked" panel_window
   after "$panel_id" panel "$@"
   panel_window || fail "the panel closed"
   window_settle "$panel_id"
@@ -423,7 +432,7 @@ panel_shot() {
 close_panel() {
   step "panel Escape"
   xdotool key Escape
-  wait_until 5 "the panel to close on Escape" sh -c "! xwininfo -id $panel_id 2>/dev/null | grep -q IsViewable"
+  wait_until "$react_seconds" "the panel to close on Escape" sh -c "! xwininfo -id $panel_id 2>/dev/null | grep -q IsViewable"
 }
 
 # overlay_shows WHAT INSIDE OUTSIDE: the overlay leaves the wallpaper inside the area and outside
@@ -439,7 +448,7 @@ select_area() {
   mark=$(log_lines)
   xdotool key shift+super+6
   wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
-  wait_until 10 "the selection overlay" overlay_window
+  wait_until "$react_seconds" "the selection overlay" overlay_window
   sleep 0.5
   step "selection drag"
   drag "${take_area[@]}"
@@ -456,17 +465,21 @@ overlay_area() {
 start_take() {
   local mark started
   step "Return to record"
+  # With the camera bubble's tools showing, a first Return ends its editing.
+  if camera_tools; then
+    xdotool key Return
+    wait_until "$react_seconds" "the camera bubble's tools to go on Return" no_camera_tools
+  fi
   mark=$(log_lines)
   xdotool key Return
-  # With the bubble's tools showing, the first Return ends its editing and the second records.
-  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
   wait_log "$mark" "session_recording_started" "Return to start recording"
   started="$(logged_after "$mark" "capture start_request")"
   local area="${take_area[0]}.0,${take_area[1]}.0,$((take_area[2] - take_area[0])).0,$((take_area[3] - take_area[1])).0"
   [[ "$started" == *" rect=$area "* ]] || fail "the take is not of the area marked ($area): $started"
 }
-# stop_take: the shortcut stops the take; the trim window opens and holds still. $take_movie is
-# the take's movie and $take_seconds its length.
+# stop_take: the shortcut stops the take; the trim window opens, shows the waveforms of the
+# system audio and the microphone (worked out after it opens) and holds still. $take_movie is the
+# take's movie and $take_seconds its length.
 stop_take() {
   local mark
   step "shortcut to stop"
@@ -478,6 +491,7 @@ stop_take() {
   movie_length "$take_movie"
   take_seconds=$movie_seconds
   trim_window_wait
+  look_seconds=$work_seconds look "$trim_id" "the trim window shows no waveforms" waveforms system-audio microphone
   window_settle "$trim_id"
 }
 

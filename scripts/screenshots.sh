@@ -42,7 +42,7 @@ fi
 source "$root/scripts/screenshot_steps.sh"
 
 # --- The desktop -----------------------------------------------------------------------------
-wait_until 10 "the window manager" window_manager
+wait_until "$work_seconds" "the window manager" window_manager
 wallpaper=336699
 set_wallpaper "$wallpaper"
 start_client xlogo xlogo -geometry 280x280+80+140
@@ -81,7 +81,7 @@ take_pictures() {
 
   # The selection overlay in each mode.
   select_area
-  [ "$phone" = 1 ] && wait_until 10 "the camera bubble over the area" bubble_window
+  [ "$phone" = 1 ] && wait_until "$react_seconds" "the camera bubble over the area" bubble_window
   settle
   shot overlay-area
   step "Tab to application mode"
@@ -89,7 +89,7 @@ take_pictures() {
   overlay_shows "application mode" dim dim
   # In application mode a click picks the window under it: the test pattern.
   step "pick the test pattern"
-  wait_until 5 "the test pattern's window" named_window '^Test pattern$'
+  wait_until "$react_seconds" "the test pattern's window" named_window '^Test pattern$'
   local pattern
   read -r -a pattern < <(window_geometry "$found_id")
   click $((pattern[0] + pattern[2] / 2)) $((pattern[1] + pattern[3] / 2))
@@ -149,17 +149,16 @@ take_pictures() {
   mark=$(log_lines)
   press "$trim_id" export-button
   export_asked "$mark" 560 420
-  # An encoder on a busy machine takes its time.
-  wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth" 90
+  wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth"
   window_shot export-sheet-running "$trim_id"
-  wait_log "$mark" "export_editor_export_completed" "the export to finish" 300
+  wait_log "$mark" "export_editor_export_completed" "the export to finish" $((3 * work_seconds))
   exported "$mark" 560 420 "$format" "$(awk -v s="$take_seconds" 'BEGIN { print s / 2 }')"
   window_settle "$trim_id"
   window_shot export-sheet-finished "$trim_id"
   # After an export the window closes without a question.
   step "Alt+F4 after the export"
   xdotool key alt+F4
-  wait_until 10 "the trim window to close after the export" window_gone "$trim_id"
+  wait_until "$react_seconds" "the trim window to close after the export" window_gone "$trim_id"
   stop_yux
 }
 
@@ -173,20 +172,20 @@ discard_picture() {
   stop_take
   step "Alt+F4 before an export"
   xdotool key alt+F4
-  wait_until 5 "the question on closing the trim window" question_window
+  wait_until "$react_seconds" "the question on closing the trim window" question_window
   sleep 0.5
   window_shot discard-question "$trim_id"
   # Keep Editing is the question's escape answer; Delete then throws the take away.
   step "Escape to keep editing"
   xdotool key Escape
-  wait_until 5 "the question to go" no_question_window
+  wait_until "$react_seconds" "the question to go" no_question_window
   step "trim Delete"
   local mark
   mark=$(log_lines)
   press "$trim_id" delete-button
-  wait_until 10 "the trim window to close after $clicked" window_gone "$trim_id"
+  wait_until "$react_seconds" "the trim window to close after $clicked" window_gone "$trim_id"
   wait_log "$mark" "trim_preview_outcome discarded" "the take to be discarded"
-  wait_until 10 "the take's movie $take_movie to be deleted" test ! -e "$take_movie"
+  wait_until "$react_seconds" "the take's movie $take_movie to be deleted" test ! -e "$take_movie"
   stop_yux
 }
 
@@ -211,8 +210,8 @@ update_pictures() {
   start_yux "$YUX_FEED_BUILD/src/shell/yux" '{"yux.updates.automaticChecks": true,
     "yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false,
     "ratio": "Free", "camera": {}}}' "$feed_port"
-  wait_until 10 "the feed server on port $feed_port" grep -q "Serving HTTP" "$feed_log"
-  wait_until 30 "Yux to fetch the update feed" grep -q "GET /feed.xml" "$feed_log"
+  wait_until "$react_seconds" "the feed server on port $feed_port" grep -q "Serving HTTP" "$feed_log"
+  wait_until "$work_seconds" "Yux to fetch the update feed" grep -q "GET /feed.xml" "$feed_log"
   open_panel
   panel_shot panel-update-badge
   panel_click "panel About row" about page about
@@ -220,7 +219,7 @@ update_pictures() {
   # The update window takes the focus and the panel closes.
   step "panel Install"
   press "$panel_id" install-button
-  wait_until 10 "the update window after $clicked" update_window
+  wait_until "$react_seconds" "the update window after $clicked" update_window
   window_settle "$update_id"
   window_shot update-window "$update_id"
   stop_yux
