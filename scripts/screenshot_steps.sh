@@ -1,34 +1,21 @@
 # shellcheck shell=bash disable=SC2034,SC2154,SC2016,SC2064  # places used by the caller; root and out are its own; awk programs; traps set from a text
 # screenshot_steps.sh: what scripts/screenshots.sh does on the test desktop, sourced by it.
-# Every wait names what it waits for, so a run that stops says where. Places of controls are
-# offsets inside their window as Yux lays it out at the test desktop's font and size.
+# Every wait names what it waits for, so a run that stops says where. Each click or key is a
+# step: it finds what it clicks in a picture of the window as Yux shows it now (or in the window
+# list), and waits until the window shows the step's effect; a step that misses stops its part
+# and names itself.
 
-# The panel (340 points wide, anchored above the tray icon; its height follows its page).
-panel_tabs_y=55
-panel_history_x=247
-panel_back_x=40
-panel_back_y=25
-panel_settings_from_bottom=107
-panel_about_from_bottom=62
-panel_install_x=276
-panel_install_y=159
-# The trim window (1120 x 680) with its lanes collapsed.
-trim_expand=(22 424)
-trim_split=(470 337)
-trim_remove=(543 337)
-trim_speed_2x=(718 337)
-trim_timeline_left=217
-trim_timeline_right=793
-trim_timeline_y=448
-trim_crop=(904 264)
-trim_crop_width=(907 326)
-trim_crop_height=(1045 326)
-trim_crop_x=(907 355)
-trim_crop_y=(1045 355)
-trim_export=(1006 652)
-trim_delete=(868 652)
+# How long a wait goes on before it fails, on a machine with every CPU busy: for a window or a
+# picture to answer a step, and for Yux's own heavy work (starting, ending a take, quitting). They
+# only bound a failure; a run that goes well waits no longer than it must.
+react_seconds=30
+work_seconds=90
+
 # The area recorded: it holds the test pattern and leaves room for the bubble.
 take_area=(600 200 1400 800)
+# Two places of the wallpaper: one inside the area clear of windows and the bubble, one outside
+# it. The overlay dims what is not being recorded.
+inside_area=($((take_area[0] + 50)) $((take_area[3] - 100)))
 phone_serial="00008110-TESTPHONE"
 
 home="$(mktemp -d)"
@@ -74,9 +61,18 @@ mkdir -p "$home/desktop" "$home/logs"
 # Every picture in OUT_DIR is from this run.
 rm -rf "$out"/*.png "$out/logs"
 read -r screen_width screen_height < <(xdotool getdisplaygeometry)
+outside_area=($((take_area[0] / 2)) $(((take_area[3] + screen_height) / 2)))
+# screenshot_find.py looks at pictures of windows, run by the system's own interpreter where there
+# is one: a version manager's shim in PATH costs more than a look itself.
+finder="$root/scripts/screenshot_find.py"
+python=python3
+if [ -x /usr/bin/python3 ]; then python=/usr/bin/python3; fi
+picture="$home/look.xwd"
 
+# step NAME: the click or key that runs now, named by any failure until the next one.
+step() { current_step="$1"; }
 fail() {
-  echo "screenshots: $*" >&2
+  echo "screenshots: ${current_step:+step '$current_step': }$*" >&2
   exit 1
 }
 
@@ -98,18 +94,18 @@ wait_until() {
 # Yux trims its debug log to its last lines now and then, so a place in it is the text of its
 # last line (each one holds its time), not a line number.
 log_lines() { if [ -f "$log" ]; then tail -n 1 "$log"; fi; }
-# logged_after MARK PATTERN: a line after the line MARK matches PATTERN; after any line when MARK
-# is empty or was trimmed away.
+# logged_after MARK PATTERN: prints the first line after the line MARK that matches PATTERN; after
+# any line when MARK is empty or was trimmed away.
 logged_after() {
   [ -f "$log" ] && MARK="$1" PATTERN="$2" awk '
     FNR == NR { if ($0 == ENVIRON["MARK"]) marked = 1; next }
     FNR == 1 { after = !marked }
-    after && $0 ~ ENVIRON["PATTERN"] { found = 1; exit }
+    after && $0 ~ ENVIRON["PATTERN"] { print; found = 1; exit }
     $0 == ENVIRON["MARK"] { after = 1 }
     END { exit !found }' "$log" "$log"
 }
 # wait_log MARK PATTERN WHAT [SECONDS]: a debug-log line after the line MARK matching PATTERN.
-wait_log() { wait_until "${4:-20}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
+wait_log() { wait_until "${4:-$work_seconds}" "$3 (debug log: \"$2\")" logged_after "$1" "$2"; }
 
 # The window manager runs while its check window lives. Without one no window has a frame or the
 # focus, and Alt+F4 closes nothing.
@@ -169,7 +165,7 @@ start_client() {
   local name="$1"
   shift
   start_process "$@"
-  wait_until 15 "the window \"$name\"" xdotool search --onlyvisible --name "^$name\$"
+  wait_until "$react_seconds" "the window \"$name\"" xdotool search --onlyvisible --name "^$name\$"
 }
 
 # Yux runs in a mount namespace of its own, where the test phone's daemon is where Yux looks for
@@ -189,7 +185,7 @@ start_phone() {
   local first_line="$home/phone.out"
   "$root/build/tests/yux_fake_phone" >"$first_line" 2>>"$home/logs/phone.log" &
   started+=($!)
-  wait_until 10 "" test -s "$first_line" || { echo "screenshots: the test phone did not start" >&2; return 1; }
+  wait_until "$react_seconds" "" test -s "$first_line" || { echo "screenshots: the test phone did not start" >&2; return 1; }
   phone_socket="$(head -n 1 "$first_line")"
   phone_camera="yux-usb:$phone_serial"
 }
@@ -238,6 +234,9 @@ panel_window() {
 overlay_window() { window_with "\$4 == $screen_width && \$5 == $screen_height"; }
 # The camera bubble: square, smaller than a quarter of the screen, not the tray icon.
 bubble_window() { window_with '$4 == $5 && $4 > 32 && $4 < 500'; }
+# The strip of the bubble's tools, 36 high.
+camera_tools() { window_with '$5 == 36 && $4 > 200'; }
+no_camera_tools() { ! camera_tools; }
 named_window() {
   local window
   window="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)"
@@ -249,21 +248,21 @@ no_question_window() { ! question_window; }
 update_window() { named_window '^Yux Update$' && update_id=$found_id; }
 window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 trim_window_wait() {
-  wait_until 20 "the trim window" named_window '^Recording — Export$'
+  wait_until "$work_seconds" "the trim window" named_window '^Recording — Export$'
   trim_id=$found_id
-  read -r trim_x trim_y < <(xwininfo -id "$trim_id" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {print x, $4}')
 }
 
 # start_yux PROGRAM PREFERENCES [FEED_PORT]: Yux with these preferences, once its icon is in the
 # tray. What earlier parts recorded stays, as for a user who starts it again.
 start_yux() {
+  step "start Yux"
   mkdir -p "$yux_home/config/Yux" "$yux_home/run"
   chmod 700 "$yux_home/run"
   printf '%s\n' "$2" >"$yux_home/config/Yux/preferences.json"
   local folders=(env HOME="$yux_home" XDG_DATA_HOME="$yux_home/data" XDG_CONFIG_HOME="$yux_home/config"
     XDG_CACHE_HOME="$yux_home/cache" XDG_RUNTIME_DIR="$yux_home/run")
   # Started after the panel's tray exists, as at a login; without one it opens as a window.
-  wait_until 20 "the panel's tray (tint2)" xdotool search --class tint2
+  wait_until "$react_seconds" "the panel's tray (tint2)" xdotool search --class tint2
   local mark
   mark=$(log_lines)
   if [ ${#private[@]} -gt 0 ]; then
@@ -274,13 +273,14 @@ start_yux() {
   yux_pid=$!
   echo "$yux_pid" >"$yux_pid_file"
   wait_log "$mark" "app_startup_settings" "Yux to start"
-  wait_until 10 "Yux's icon in the tray" tray_icon
+  wait_until "$react_seconds" "Yux's icon in the tray" tray_icon
 }
 stop_yux() {
+  step "quit Yux"
   kill -TERM "$yux_pid"
   local pid=$yux_pid
   yux_pid=""
-  wait_until 15 "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
+  wait_until "$work_seconds" "Yux to quit on SIGTERM" sh -c "! kill -0 $pid 2>/dev/null"
   wait "$pid" 2>/dev/null || true
   rm -f "$yux_pid_file"
   if [ -s "$feed_pid_file" ]; then
@@ -290,6 +290,12 @@ stop_yux() {
 }
 
 click() { xdotool mousemove "$1" "$2" click 1; }
+# click_in WINDOW X Y: a click at X Y inside the window.
+click_in() {
+  local x y w h
+  read -r x y w h < <(window_geometry "$1")
+  click $((x + $2)) $((y + $3))
+}
 # drag X1 Y1 X2 Y2 with the left button, through a point between.
 drag() {
   xdotool mousemove "$1" "$2" mousedown 1
@@ -303,22 +309,65 @@ shot() {
     "$out/$1.png"
   echo "$out/$1.png (at ${SECONDS} s)"
 }
-# region_picture X Y W H FILE: a part of the screen without the pointer.
-region_picture() {
-  ffmpeg -loglevel error -y -f x11grab -draw_mouse 0 -video_size "$3x$4" -i "$DISPLAY+$1,$2" -frames:v 1 \
-    -f rawvideo "$5"
+# window_dump WINDOW FILE: what the window shows (the whole screen for "screen"), without the
+# pointer, as xwd writes it.
+window_dump() {
+  if [ "$1" = screen ]; then xwd -silent -root -out "$2"; else xwd -silent -id "$1" -out "$2"; fi
 }
+# window_geometry WINDOW: "x y w h" of the window's inside.
 window_geometry() {
   xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2}
     /Height:/ {h=$2} END {print x, y, w, h}'
 }
+# look WINDOW WHAT QUERY [ARGUMENTS...]: asks screenshot_find.py QUERY about pictures of WINDOW
+# (or "screen") until it answers, for $look_seconds (react_seconds by default); its answer is in
+# $seen. Gives up with WHAT and what the last picture showed instead.
+look() {
+  local window="$1" what="$2" deadline=$((SECONDS + ${look_seconds:-$react_seconds}))
+  shift 2
+  while :; do
+    if window_dump "$window" "$picture" 2>"$home/look.why" &&
+      seen="$("$python" "$finder" "$picture" "$@" 2>"$home/look.why")"; then
+      return 0
+    fi
+    if [ "$SECONDS" -ge "$deadline" ]; then fail "$what: $(tail -n 1 "$home/look.why")"; fi
+    sleep 0.2
+  done
+}
+# press WINDOW QUERY [ARGUMENTS...]: clicks the control QUERY finds in WINDOW; $clicked says where.
+press() {
+  local window="$1" x y
+  shift
+  look "$window" "found nothing to click" "$@"
+  read -r x y _ <<<"$seen"
+  click_in "$window" "$x" "$y"
+  clicked="the click at ($x, $y)"
+}
+# after WINDOW QUERY [ARGUMENTS...]: the last click or key took effect: QUERY holds in WINDOW.
+after() {
+  local window="$1"
+  shift
+  look "$window" "the window did not change as expected after ${clicked:-the key}" "$@"
+  clicked=""
+}
+# framed_geometry WINDOW: "x y w h" of the window with its title bar and frame, where it has them.
+framed_geometry() {
+  local x y w h left=0 right=0 top=0 bottom=0
+  read -r x y w h < <(window_geometry "$1")
+  read -r left right top bottom < <(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null |
+    awk -F'= ' '/=/ {gsub(/,/, ""); print $2}') || true
+  echo $((x - ${left:-0})) $((y - ${top:-0})) $((w + ${left:-0} + ${right:-0})) $((h + ${top:-0} + ${bottom:-0}))
+}
+# frame_geometry WINDOW: "x0 y0 x1 y1", the corners of the window with its frame.
+frame_geometry() {
+  local x y w h
+  read -r x y w h < <(framed_geometry "$1")
+  echo "$x" "$y" $((x + w - 1)) $((y + h - 1))
+}
 # window_shot NAME WINDOW: the window with its title bar and frame, where it has them.
 window_shot() {
-  local x y w h left=0 right=0 top=0 bottom=0
-  read -r x y w h < <(window_geometry "$2")
-  read -r left right top bottom < <(xprop -id "$2" _NET_FRAME_EXTENTS 2>/dev/null |
-    awk -F'= ' '/=/ {gsub(/,/, ""); print $2}') || true
-  x=$((x - ${left:-0})) y=$((y - ${top:-0})) w=$((w + ${left:-0} + ${right:-0})) h=$((h + ${top:-0} + ${bottom:-0}))
+  local x y w h
+  read -r x y w h < <(framed_geometry "$2")
   # The screen's part of it: the grab fails on a region past an edge.
   if [ "$x" -lt 0 ]; then w=$((w + x)) x=0; fi
   if [ "$y" -lt 0 ]; then h=$((h + y)) y=0; fi
@@ -330,13 +379,12 @@ window_shot() {
 # A window holds still once two pictures a quarter second apart match; a caret that blinks on
 # may keep it moving, so after a while the picture is taken as it is.
 window_settle() {
-  local x y w h previous="$home/still.a" current="$home/still.b"
-  read -r x y w h < <(window_geometry "$1")
+  local previous="$home/still.a" current="$home/still.b"
   sleep 0.3
-  region_picture "$x" "$y" "$w" "$h" "$previous"
+  window_dump "$1" "$previous"
   for _ in $(seq 8); do
     sleep 0.25
-    region_picture "$x" "$y" "$w" "$h" "$current"
+    window_dump "$1" "$current"
     cmp -s "$previous" "$current" && return 0
     mv "$current" "$previous"
   done
@@ -346,22 +394,35 @@ window_settle() {
 settle() { sleep 0.7; }
 
 open_panel() {
-  tray_icon || fail "Yux's icon is not in the tray"
+  step "tray icon"
+  wait_until "$react_seconds" "Yux's icon in the tray" tray_icon
   click $((found_x + found_w / 2)) $((found_y + found_h / 2))
-  wait_until 10 "the panel after a click on the tray icon" panel_window
+  wait_until "$react_seconds" "the panel after a click on the tray icon" panel_window
   window_settle "$panel_id"
 }
-# panel_click X Y: inside the panel, which then settles at its new size.
+# panel_click STEP TARGET SHOWS...: clicks TARGET (the other tab, settings, about or back) where
+# the panel shows it, waits until the panel shows SHOWS ("main", "main left|right" for the chosen
+# tab, "page settings|about"), and lets it settle at its new size.
 panel_click() {
+  step "$1"
+  local target="$2" answer x y
+  shift 2
   panel_window || fail "the panel closed"
-  click $((panel_x + $1)) $((panel_y + $2))
-  sleep 0.3
-  wait_until 10 "the panel after a click at $1,$2" panel_window
+  look "$panel_id" "the panel shows neither its main page nor a page with a Back button" panel
+  read -r -a answer <<<"$seen"
+  case "${answer[0]}:$target" in
+    main:tab) x=${answer[2]} y=${answer[3]} ;;
+    main:settings) x=${answer[4]} y=${answer[5]} ;;
+    main:about) x=${answer[6]} y=${answer[7]} ;;
+    page:back) x=${answer[2]} y=${answer[3]} ;;
+    *) fail "the panel shows a ${answer[0]} page, which has no $target to click" ;;
+  esac
+  click_in "$panel_id" "$x" "$y"
+  clicked="the click at ($x, $y)"
+  wait_until "$react_seconds" "the panel after $clicked" panel_window
+  after "$panel_id" panel "$@"
+  panel_window || fail "the panel closed"
   window_settle "$panel_id"
-}
-panel_click_bottom() {
-  panel_window || fail "the panel closed"
-  panel_click 100 $((panel_h - $1))
 }
 panel_shot() {
   panel_window || fail "the panel closed"
@@ -369,53 +430,152 @@ panel_shot() {
   window_shot "$1" "$panel_id"
 }
 close_panel() {
+  step "panel Escape"
   xdotool key Escape
-  wait_until 5 "the panel to close on Escape" sh -c "! xwininfo -id $panel_id 2>/dev/null | grep -q IsViewable"
+  wait_until "$react_seconds" "the panel to close on Escape" sh -c "! xwininfo -id $panel_id 2>/dev/null | grep -q IsViewable"
 }
 
+# overlay_shows WHAT INSIDE OUTSIDE: the overlay leaves the wallpaper inside the area and outside
+# it INSIDE and OUTSIDE (bright or dim), as a mode shows it; WHAT names the mode.
+overlay_shows() {
+  look screen "the overlay does not show $1 after ${clicked:-the key}" shade "${inside_area[@]}" "$wallpaper" "$2"
+  look screen "the overlay does not show $1 after ${clicked:-the key}" shade "${outside_area[@]}" "$wallpaper" "$3"
+}
 # select_area: the shortcut opens the selection overlay, and a drag marks the area to record.
 select_area() {
   local mark
+  step "selection shortcut"
   mark=$(log_lines)
   xdotool key shift+super+6
   wait_log "$mark" "session_start_requested state=idle" "the shortcut to open the selection"
-  wait_until 10 "the selection overlay" overlay_window
+  wait_until "$react_seconds" "the selection overlay" overlay_window
   sleep 0.5
+  step "selection drag"
   drag "${take_area[@]}"
+  clicked="the drag from (${take_area[0]}, ${take_area[1]}) to (${take_area[2]}, ${take_area[3]})"
+  overlay_area
 }
+# overlay_area: the overlay shows the area marked: clear inside its outline, dim outside.
+overlay_area() {
+  overlay_shows "the area" bright dim
+  look screen "the area is not outlined after ${clicked:-the key}" outline "${take_area[@]}"
+  clicked=""
+}
+# start_take: Return records the area marked.
 start_take() {
-  local mark
+  local mark started
+  step "Return to record"
+  # With the camera bubble's tools showing, a first Return ends its editing.
+  if camera_tools; then
+    xdotool key Return
+    wait_until "$react_seconds" "the camera bubble's tools to go on Return" no_camera_tools
+  fi
   mark=$(log_lines)
   xdotool key Return
-  # With the bubble's tools showing, the first Return ends its editing and the second records.
-  if ! wait_until 3 "" logged_after "$mark" "session_recording_started"; then xdotool key Return; fi
   wait_log "$mark" "session_recording_started" "Return to start recording"
+  started="$(logged_after "$mark" "capture start_request")"
+  local area="${take_area[0]}.0,${take_area[1]}.0,$((take_area[2] - take_area[0])).0,$((take_area[3] - take_area[1])).0"
+  [[ "$started" == *" rect=$area "* ]] || fail "the take is not of the area marked ($area): $started"
 }
-# stop_take: the shortcut stops the take; the trim window opens and holds still.
+# stop_take: the shortcut stops the take; the trim window opens, shows the waveforms of the
+# system audio and the microphone (worked out after it opens) and holds still. $take_movie is the
+# take's movie and $take_seconds its length.
 stop_take() {
   local mark
+  step "shortcut to stop"
   mark=$(log_lines)
   xdotool key shift+super+6
   wait_log "$mark" "trim_preview_present_requested" "the shortcut to stop and open the trim window"
+  take_movie="$(logged_after "$mark" "trim_preview_present_requested" |
+    sed -n 's/.*trim_preview_present_requested scratch=\(.*\)","timestamp".*/\1/p')"
+  movie_length "$take_movie"
+  take_seconds=$movie_seconds
   trim_window_wait
+  look_seconds=$work_seconds look "$trim_id" "the trim window shows no waveforms" waveforms system-audio microphone
   window_settle "$trim_id"
 }
 
-trim_click() {
-  click $((trim_x + $1)) $((trim_y + $2))
-  sleep 0.3
+# movie_length MOVIE: $movie_seconds is how long the movie is.
+movie_length() {
+  movie_seconds="$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$1")" || true
+  [[ "$movie_seconds" =~ ^[0-9]+(\.[0-9]+)?$ ]] ||
+    fail "cannot tell how long the movie $1 is (ffprobe: ${movie_seconds:-nothing})"
 }
-# trim_seek NUM DEN: a click on the timeline at NUM/DEN of the take.
+
+# trim_seek NUM DEN: a click on the lanes at NUM/DEN of the take; the playhead goes there.
 trim_seek() {
-  trim_click $((trim_timeline_left + (trim_timeline_right - trim_timeline_left) * $1 / $2)) "$trim_timeline_y"
+  step "trim seek to $1/$2"
+  local left right top bottom x
+  look "$trim_id" "the trim window shows no lanes" timeline
+  read -r left right top bottom <<<"$seen"
+  x=$((left + (right - left) * $1 / $2))
+  click_in "$trim_id" "$x" $(((top + bottom) / 2))
+  clicked="the click at ($x, $(((top + bottom) / 2)))"
+  after "$trim_id" playhead "$x"
 }
-# trim_type X Y TEXT: replaces a field's text and leaves it.
+# trim_edit STEP CONTROL SECTIONS: a click on CONTROL (split, remove, speed-N) of the trim window;
+# the result bar then shows SECTIONS (see screenshot_find.py).
+trim_edit() {
+  step "$1"
+  press "$trim_id" transport "$2"
+  after "$trim_id" sections "$3"
+}
+# trim_crop WIDTH HEIGHT X Y: crop editing on, the four fields typed in, crop editing off.
+trim_crop() {
+  local names=(width height x y) values=("$@") fields i x y inside
+  step "trim Crop strip"
+  press "$trim_id" crop-strip
+  after "$trim_id" crop-strip on
+  step "trim crop fields"
+  look "$trim_id" "the trim window shows no crop fields" crop-fields
+  mapfile -t fields <<<"$seen"
+  # Each field shows its new value once left; the picture before any is typed is the reference.
+  cp "$picture" "$home/fields.rgb"
+  for i in 0 1 2 3; do
+    step "trim crop ${names[$i]} field"
+    read -r x y inside <<<"${fields[$i]}"
+    trim_type "$x" "$y" "${values[$i]}"
+    clicked="typing ${values[$i]} into the field at ($x, $y)"
+    # shellcheck disable=SC2086  # the field's inside: four numbers
+    after "$trim_id" differs "$home/fields.rgb" $inside
+  done
+  step "trim Crop strip, done"
+  press "$trim_id" crop-strip
+  after "$trim_id" crop-strip off
+}
+# trim_type X Y TEXT: replaces the text of the trim window's field at X Y and leaves it.
 trim_type() {
-  xdotool mousemove $((trim_x + $1)) $((trim_y + $2)) click --repeat 3 1
+  local x y w h
+  read -r x y w h < <(window_geometry "$trim_id")
+  xdotool mousemove $((x + $1)) $((y + $2)) click --repeat 3 1
   xdotool key ctrl+a
   xdotool type --delay 20 "$3"
   xdotool key Tab
-  sleep 0.2
+}
+# export_asked MARK WIDTH HEIGHT: the export asked for after the log line MARK is WIDTH x HEIGHT.
+export_asked() {
+  local requested
+  wait_log "$1" "export_editor_export_requested" "the export to start after ${clicked:-Export}"
+  requested="$(logged_after "$1" "export_editor_export_requested")"
+  if ! [[ "$requested" =~ width=$2(\.0)?\ height=$3(\.0)? ]]; then
+    fail "the export asked for is not ${2}x$3: $requested"
+  fi
+}
+# exported MARK WIDTH HEIGHT CODEC SECONDS: the movie the export finished after the log line MARK
+# is WIDTH x HEIGHT in CODEC (h264 or hevc) and lasts SECONDS, within a few frames.
+exported() {
+  local finished movie codec width height
+  finished="$(logged_after "$1" "export_editor_export_completed")"
+  movie="$(sed -n 's/.*export_editor_export_completed destination=\(.*\)","timestamp".*/\1/p' <<<"$finished")"
+  [ -f "$movie" ] || fail "the export's movie \"$movie\" is not there"
+  IFS=, read -r codec width height < <(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height \
+    -of csv=p=0 "$movie") || true
+  movie_length "$movie"
+  if [ "${codec:-}:${width:-}x${height:-}" != "$4:${2}x$3" ] ||
+    ! awk -v a="$movie_seconds" -v b="$5" 'BEGIN { exit !((a - b) ^ 2 < 0.15 ^ 2) }'; then
+    fail "the export $movie is ${codec:-?} ${width:-?}x${height:-?} of $movie_seconds s, not $4 ${2}x$3 of $5 s"
+  fi
+  echo "screenshots: the export is $codec ${width}x$height of $movie_seconds s (about $5 s wanted)" >&2
 }
 
 # write_feed PORT: a feed with version 1.3.0, served from the loopback of Yux's namespace.
@@ -445,7 +605,7 @@ part() {
   local what="$1" status=0
   shift
   echo "screenshots: $what" >&2
-  current_part="$what"
+  current_part="$what" current_step=""
   # errexit only holds in a subshell that is not itself a condition.
   trap - ERR
   set +e

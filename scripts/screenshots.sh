@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # screenshots.sh [TEST-ENV OPTIONS] OUT_DIR: runs the real Yux on the private test desktop (a
 # wallpaper colour, xlogo, xclock and a test pattern playing with a tone), drives it as a user
-# does (XTest clicks and keys, the shortcut) and writes a PNG of each screen to look at: the
+# does (XTest clicks and keys, the shortcut; each step finds what it clicks on the screen and
+# checks that it took effect) and writes a PNG of each screen to look at: the
 # panel's tabs and pages, the selection overlay in each mode with the camera bubble, the tray
 # during a take, the trim window with its edits, the export sheet, the discard question, and
 # the About page and update window of a build with a local update feed. Options such as
@@ -41,8 +42,9 @@ fi
 source "$root/scripts/screenshot_steps.sh"
 
 # --- The desktop -----------------------------------------------------------------------------
-wait_until 10 "the window manager" window_manager
-set_wallpaper 336699
+wait_until "$work_seconds" "the window manager" window_manager
+wallpaper=336699
+set_wallpaper "$wallpaper"
 start_client xlogo xlogo -geometry 280x280+80+140
 start_client xclock xclock -update 1 -geometry 240x240+1560+140
 # A moving test pattern with a beeping tone into the default sink: the system audio.
@@ -79,18 +81,31 @@ take_pictures() {
 
   # The selection overlay in each mode.
   select_area
-  [ "$phone" = 1 ] && wait_until 10 "the camera bubble over the area" bubble_window
+  [ "$phone" = 1 ] && wait_until "$react_seconds" "the camera bubble over the area" bubble_window
   settle
   shot overlay-area
+  step "Tab to application mode"
   xdotool key Tab
+  overlay_shows "application mode" dim dim
   # In application mode a click picks the window under it: the test pattern.
-  click 840 380
+  step "pick the test pattern"
+  wait_until "$react_seconds" "the test pattern's window" named_window '^Test pattern$'
+  local pattern
+  read -r -a pattern < <(window_geometry "$found_id")
+  click $((pattern[0] + pattern[2] / 2)) $((pattern[1] + pattern[3] / 2))
+  clicked="the click at ($((pattern[0] + pattern[2] / 2)), $((pattern[1] + pattern[3] / 2)))"
+  read -r -a pattern < <(frame_geometry "$found_id")
+  look screen "the test pattern is not outlined after $clicked" outline "${pattern[@]}"
   settle
   shot overlay-app
+  step "Tab to screen mode"
   xdotool key Tab
+  overlay_shows "the whole screen" bright bright
   settle
   shot overlay-screen
+  step "Tab back to area mode"
   xdotool key Tab
+  overlay_area
 
   # A take of the area: the tray.
   start_take
@@ -102,36 +117,48 @@ take_pictures() {
   # The trim window.
   window_shot trim-window "$trim_id"
   # Three sections: the middle one removed, the last one at twice the speed; then one lane a source.
-  trim_seek 1 3; trim_click "${trim_split[@]}"
-  trim_seek 2 3; trim_click "${trim_split[@]}"
-  trim_seek 1 2; trim_click "${trim_remove[@]}"
-  trim_seek 5 6; trim_click "${trim_speed_2x[@]}"
+  trim_seek 1 3
+  trim_edit "trim Split at 1/3" split "blue:1,blue:2"
+  trim_seek 2 3
+  trim_edit "trim Split at 2/3" split "blue:1,blue:1,blue:1"
+  trim_seek 1 2
+  trim_edit "trim Remove the middle" remove "blue:1,blue:1"
+  trim_seek 5 6
+  trim_edit "trim 2× on the last" speed-3 "blue:2,green:1"
   window_settle "$trim_id"
   window_shot trim-edited "$trim_id"
-  trim_click "${trim_expand[@]}"
+  step "trim lanes strip"
+  look "$trim_id" "the trim window shows no lanes" timeline
+  local lanes
+  read -r -a lanes <<<"$seen"
+  press "$trim_id" lane-strip
+  # One lane for each source is taller than the one for all.
+  after "$trim_id" timeline $((lanes[3] - lanes[2] + 40))
   window_settle "$trim_id"
   window_shot trim-edited-sources "$trim_id"
-  trim_click "${trim_crop[@]}"
-  trim_type "${trim_crop_width[@]}" 560
-  trim_type "${trim_crop_height[@]}" 420
-  trim_type "${trim_crop_x[@]}" 160
-  trim_type "${trim_crop_y[@]}" 120
+  trim_crop 560 420 160 120
   window_settle "$trim_id"
   window_shot trim-crop "$trim_id"
-  trim_click "${trim_crop[@]}"
 
-  # The export sheet.
-  local mark
+  # The export sheet: the crop, in the format chosen, half the take long (a third removed, a third
+  # at twice the speed).
+  local mark format
+  step "trim Export"
+  look "$trim_id" "the trim window shows no chosen format" format
+  format=$seen
   mark=$(log_lines)
-  trim_click "${trim_export[@]}"
+  press "$trim_id" export-button
+  export_asked "$mark" 560 420
   wait_log "$mark" "trim_export_progress phase=encoding fraction=0\.[1-9]" "the export to pass a tenth"
   window_shot export-sheet-running "$trim_id"
-  wait_log "$mark" "export_editor_export_completed" "the export to finish" 120
+  wait_log "$mark" "export_editor_export_completed" "the export to finish" $((3 * work_seconds))
+  exported "$mark" 560 420 "$format" "$(awk -v s="$take_seconds" 'BEGIN { print s / 2 }')"
   window_settle "$trim_id"
   window_shot export-sheet-finished "$trim_id"
   # After an export the window closes without a question.
+  step "Alt+F4 after the export"
   xdotool key alt+F4
-  wait_until 10 "the trim window to close after the export" window_gone "$trim_id"
+  wait_until "$react_seconds" "the trim window to close after the export" window_gone "$trim_id"
   stop_yux
 }
 
@@ -143,15 +170,22 @@ discard_picture() {
   start_take
   sleep 2
   stop_take
+  step "Alt+F4 before an export"
   xdotool key alt+F4
-  wait_until 5 "the question on closing the trim window" question_window
+  wait_until "$react_seconds" "the question on closing the trim window" question_window
   sleep 0.5
   window_shot discard-question "$trim_id"
   # Keep Editing is the question's escape answer; Delete then throws the take away.
+  step "Escape to keep editing"
   xdotool key Escape
-  wait_until 5 "the question to go" no_question_window
-  trim_click "${trim_delete[@]}"
-  wait_until 10 "the trim window to close" window_gone "$trim_id"
+  wait_until "$react_seconds" "the question to go" no_question_window
+  step "trim Delete"
+  local mark
+  mark=$(log_lines)
+  press "$trim_id" delete-button
+  wait_until "$react_seconds" "the trim window to close after $clicked" window_gone "$trim_id"
+  wait_log "$mark" "trim_preview_outcome discarded" "the take to be discarded"
+  wait_until "$react_seconds" "the take's movie $take_movie to be deleted" test ! -e "$take_movie"
   stop_yux
 }
 
@@ -159,12 +193,12 @@ discard_picture() {
 panel_pictures() {
   start_yux "$root/build/src/shell/yux" "$preferences_without_camera"
   open_panel
-  panel_click "$panel_history_x" "$panel_tabs_y"
+  panel_click "panel History tab" tab main right
   panel_shot panel-history
-  panel_click_bottom "$panel_settings_from_bottom"
+  panel_click "panel Settings row" settings page settings
   panel_shot panel-settings
-  panel_click "$panel_back_x" "$panel_back_y"
-  panel_click_bottom "$panel_about_from_bottom"
+  panel_click "panel Back" back main
+  panel_click "panel About row" about page about
   panel_shot panel-about
   close_panel
   stop_yux
@@ -176,15 +210,16 @@ update_pictures() {
   start_yux "$YUX_FEED_BUILD/src/shell/yux" '{"yux.updates.automaticChecks": true,
     "yux.settings.captureInputs": {"setupCompleted": true, "microphoneEnabled": false, "cameraEnabled": false,
     "ratio": "Free", "camera": {}}}' "$feed_port"
-  wait_until 10 "the feed server on port $feed_port" grep -q "Serving HTTP" "$feed_log"
-  wait_until 30 "Yux to fetch the update feed" grep -q "GET /feed.xml" "$feed_log"
+  wait_until "$react_seconds" "the feed server on port $feed_port" grep -q "Serving HTTP" "$feed_log"
+  wait_until "$work_seconds" "Yux to fetch the update feed" grep -q "GET /feed.xml" "$feed_log"
   open_panel
   panel_shot panel-update-badge
-  panel_click_bottom "$panel_about_from_bottom"
+  panel_click "panel About row" about page about
   panel_shot panel-about-update
   # The update window takes the focus and the panel closes.
-  click $((panel_x + panel_install_x)) $((panel_y + panel_install_y))
-  wait_until 10 "the update window" update_window
+  step "panel Install"
+  press "$panel_id" install-button
+  wait_until "$react_seconds" "the update window after $clicked" update_window
   window_settle "$update_id"
   window_shot update-window "$update_id"
   stop_yux
