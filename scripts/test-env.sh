@@ -143,9 +143,10 @@ if ! grep -q "Default Sink: yux_null_sink" <<<"$defaults" || ! grep -q "Default 
 fi
 
 openbox --sm-disable >"$runtime/openbox.log" 2>&1 &
-pids+=($!)
+desktop_pids=($!)
 tint2 >"$runtime/tint2.log" 2>&1 &
-pids+=($!)
+desktop_pids+=($!)
+pids+=("${desktop_pids[@]}")
 # The desktop is ready once the window manager runs its event loop and the panel holds its strip
 # at the foot of the screen: the work area then ends above the panel. A test that starts sooner
 # meets windows without frames and no active window (the window manager names its check window
@@ -153,6 +154,8 @@ pids+=($!)
 # machine can take many seconds.
 for _ in $(seq 600); do
   xprop -root _NET_WORKAREA 2>/dev/null | grep -q '= 0, 0, 1920, 1050' && break
+  # Either one gone (the window manager fails if it cannot open the display) will not come.
+  for pid in "${desktop_pids[@]}"; do kill -0 "$pid" 2>/dev/null || break 2; done
   sleep 0.1
 done
 if ! xprop -root _NET_WORKAREA 2>/dev/null | grep -q '= 0, 0, 1920, 1050'; then
