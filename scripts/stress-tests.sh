@@ -66,13 +66,18 @@ for ((run = 1; run <= runs; run++)); do
   started=$SECONDS
   "${pin[@]}" "$root/scripts/test-env.sh" "${env_options[@]}" \
     ctest --test-dir "$build" --output-on-failure -j "$jobs" "${selection[@]}" >"$log" 2>&1
+  status=$?
   # "  3/23 Test #25: model_desktop_tests ......   Passed   12.3 sec" and its failing twins.
   sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: (\S+) \.+[ *]*([A-Za-z]+).*/\1\t\2/p' "$log" \
     | sed "s/^/$run\t/" >>"$results"
+  # A run that failed with no test failing never got as far (the desktop did not come up).
+  if [ "$status" != 0 ] && ! awk -F'\t' -v r="$run" '$1 == r && $3 != "Passed" {found = 1} END {exit !found}' "$results"; then
+    printf '%s\t%s\t%s\n' "$run" "(the run itself)" "Failed" >>"$results"
+  fi
   failed="$(awk -F'\t' -v r="$run" '$1 == r && $3 != "Passed" {print $2}' "$results" | tr '\n' ' ')"
   load_now="$(cut -d' ' -f1 /proc/loadavg)"
   echo "run $run: $((SECONDS - started)) s, load $load_now, ${failed:-all passed}"
-  [ -n "$failed" ] && grep -E '^\[  FAILED  \] [A-Za-z]' "$log" | sort -u | sed 's/^/    /'
+  [ -n "$failed" ] && grep -E '^\[  FAILED  \] [A-Za-z]|^test-env: ' "$log" | sort -u | sed 's/^/    /'
 done
 
 echo
