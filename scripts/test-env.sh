@@ -26,7 +26,15 @@ unset XDG_SESSION_TYPE WAYLAND_DISPLAY
 runtime="$(mktemp -d /tmp/yux-env-XXXXXX)"
 chmod 700 "$runtime"
 pids=()
+# Desktops set up side by side (two checkouts tested at once) take turns at starting and at
+# stopping: an X server picks its display number by the socket it can bind, so one starting while
+# another is still shutting down can end up with a number whose clients reach the other.
+# A turn held past two minutes is one a killed run left to its orphans: go on without it.
+exec {env_lock}>>"${TMPDIR:-/tmp}/yux-test-env-$(id -u).lock"
+take_turn() { flock -w 120 "$env_lock" || echo "test-env: went on after waiting 120 s for another desktop's turn" >&2; }
+take_turn
 cleanup() {
+  take_turn
   # The compositing manager running now, which a test may have started in place of ours.
   if [ -s "$runtime/compositor.pid" ]; then
     local running
@@ -55,6 +63,7 @@ setup_failed() {
     echo "test-env: setting the desktop up once more" >&2
     cleanup
     trap - EXIT
+    exec {env_lock}>&-
     exec env YUX_TEST_ENV_RETRY=1 bash "$0" "${all_arguments[@]}"
   fi
   exit 1
@@ -172,6 +181,7 @@ if [ "$compositor" = 1 ]; then
   fi
 fi
 sleep 0.3
+flock -u "$env_lock"
 
 unset YUX_TEST_ENV_RETRY
 "$@"
