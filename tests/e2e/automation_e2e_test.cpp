@@ -33,7 +33,8 @@ using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
 constexpr auto kStartTimeout = 20s;
-// A record job's whole run on a loaded machine: start, recording, export.
+// How long a record job may stand still on a loaded machine: its start, its recording, or an
+// export whose progress stops.
 constexpr auto kJobTimeout = 90s;
 constexpr int kExitTimeoutMs = 20000;
 // What a take's length may stray beyond its bounds: the frames and sound packets at its ends.
@@ -149,8 +150,11 @@ struct AutomationProcess : ::testing::Test {
             click(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
         }
         click(trim->bottomRight() - QPoint(114, 29));
-        // Encoding again takes a while on a loaded machine.
-        EXPECT_TRUE(waitForLine(process, "export_editor_export_completed destination=", kJobTimeout)) << debugLog();
+        EXPECT_TRUE(testing::untilDoneWhileExportsMove(
+            process, home.path(),
+            [&] { return debugLog().find("export_editor_export_completed destination=") != std::string::npos; },
+            kJobTimeout))
+            << debugLog();
         return loggedValue("export_editor_export_completed", "destination=", "\"");
     }
 
@@ -169,15 +173,17 @@ struct AutomationProcess : ::testing::Test {
         return Json::parse(in, nullptr, false);
     }
 
-    // Waits until the answer of `id` is in one of `phases`; notes in `seen` when each phase was
-    // first seen.
+    // Waits until the answer of `id` is in one of `phases`, failing once it has stood still for
+    // `timeout` (an export's progress moves it on); notes in `seen` when each phase was first seen.
     Json waitFor(QProcess& process, const std::string& id, std::vector<std::string> phases,
                  std::chrono::seconds timeout = kJobTimeout,
                  Seen* seen = nullptr, int pollMs = 50) const {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        auto deadline = std::chrono::steady_clock::now() + timeout;
         Json last;
         while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
-            last = answer(id);
+            Json now = answer(id);
+            if (now != last) deadline = std::chrono::steady_clock::now() + timeout;
+            last = std::move(now);
             const std::string phase = last.is_object() ? last.value("phase", "") : "";
             if (seen && !phase.empty()) seen->try_emplace(phase, testing::ActionClock::now());
             if (std::find(phases.begin(), phases.end(), phase) != phases.end()) return last;
@@ -293,7 +299,8 @@ TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
     QProcess bash;
     bash.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
     bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QString::fromStdString(example)});
-    const bool ended = bash.waitForFinished(static_cast<int>(std::chrono::milliseconds(kJobTimeout).count()));
+    const bool ended = testing::untilDoneWhileExportsMove(
+        bash, home.path(), [&] { return bash.state() == QProcess::NotRunning; }, kJobTimeout);
     if (!ended) bash.kill();
     const std::string output = bash.readAllStandardOutput().toStdString();
     const std::string errors = bash.readAllStandardError().toStdString();

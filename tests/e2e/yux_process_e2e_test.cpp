@@ -307,7 +307,10 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     const auto trim = testing::centredActiveWindow(desktop, yux.processId(), "Recording — Export");
     ASSERT_TRUE(trim) << debugLog();
     ASSERT_TRUE(testing::clickAndWait(desktop, trim->bottomRight() - QPoint(114, 29)));
-    ASSERT_TRUE(waitForLine(yux, "export_editor_export_completed destination=", 1, kStepTimeout)) << debugLog();
+    ASSERT_TRUE(testing::untilDoneWhileExportsMove(
+        yux, home.path(), [&] { return debugLog().find("export_editor_export_completed destination=") != std::string::npos; },
+        kStepTimeout))
+        << debugLog();
 
     const std::filesystem::path exported = lastValue("export_editor_export_completed destination=");
     EXPECT_EQ(exported.parent_path(), home.path() / "Videos" / "Yux");

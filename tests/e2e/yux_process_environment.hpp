@@ -2,8 +2,10 @@
 
 // The environment of a Yux started by a test: every folder it uses lies under `home`.
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -32,6 +34,29 @@ inline QProcessEnvironment yuxProcessEnvironment(const std::filesystem::path& ho
 inline std::string debugLogText(const std::filesystem::path& home) {
     std::ifstream in(home / "data" / "Yux" / "debug-log.jsonl");
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Until `done` holds, while `process` runs. Two busy cores can take minutes over an export, so
+// the wait fails only once `stillFor` passes with no export of Yux's moving on: no new progress
+// line in its debug log.
+inline bool untilDoneWhileExportsMove(QProcess& process, const std::filesystem::path& home,
+                                      const std::function<bool()>& done, std::chrono::seconds stillFor) {
+    auto deadline = std::chrono::steady_clock::now() + stillFor;
+    std::size_t progress = 0;
+    while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
+        if (done()) return true;
+        const std::string log = debugLogText(home);
+        std::size_t lines = 0;
+        for (auto at = log.find("trim_export_progress"); at != std::string::npos; at = log.find("trim_export_progress", at + 1)) {
+            ++lines;
+        }
+        if (lines != progress) {
+            progress = lines;
+            deadline = std::chrono::steady_clock::now() + stillFor;
+        }
+        process.waitForFinished(100);
+    }
+    return done();
 }
 
 // unshare's options for a mount namespace of Yux's own; none when this machine allows none.
