@@ -72,8 +72,8 @@ struct AutomationProcess : ::testing::Test {
 
     std::string debugLog() const { return testing::debugLogText(home.path()); }
 
-    bool waitForLine(QProcess& process, const std::string& text, std::chrono::seconds timeout = kStartTimeout) const {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool waitForLine(QProcess& process, const std::string& text) const {
+        const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
         while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
             if (debugLog().find(text) != std::string::npos) return true;
             process.waitForFinished(100);
