@@ -814,9 +814,13 @@ struct X11FrameSource::Impl {
             // elsewhere take no picture.
             if (!hasDamage) screenDirty = true;
         }
-        if (xcb_connection_has_error(c()) != 0) {
-            throw std::runtime_error("The connection to the X server was lost while recording.");
-        }
+        if (xcb_connection_has_error(c()) != 0) throw std::runtime_error(kConnectionLost);
+    }
+
+    static constexpr const char* kConnectionLost = "The connection to the X server was lost while recording.";
+    // A reply that never came because the server went away mid-picture says that, not `what`.
+    [[noreturn]] void pictureFailed(const char* what) {
+        throw std::runtime_error(xcb_connection_has_error(c()) != 0 ? kConnectionLost : what);
     }
 
     // Whether the recorded region changed since the last look; damage elsewhere is dropped.
@@ -894,7 +898,7 @@ struct X11FrameSource::Impl {
                 xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr));
             if (!done) {
                 pool->give(*index);
-                throw std::runtime_error("The X server did not finish the screen picture.");
+                pictureFailed("The X server did not finish the screen picture.");
             }
         } else {
             if (painted) paintCanvas(target, stale ? stale->take(target) : XCB_NONE);
@@ -910,7 +914,7 @@ struct X11FrameSource::Impl {
                 nullptr));
             if (!image) {
                 pool->give(*index);
-                throw std::runtime_error("The X server did not hand over the screen picture.");
+                pictureFailed("The X server did not hand over the screen picture.");
             }
         }
         const std::size_t stride = static_cast<std::size_t>(region.width) * 4;
