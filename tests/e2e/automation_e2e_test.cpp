@@ -150,11 +150,7 @@ struct AutomationProcess : ::testing::Test {
             click(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
         }
         click(trim->bottomRight() - QPoint(114, 29));
-        EXPECT_TRUE(testing::untilDoneWhileExportsMove(
-            process, home.path(),
-            [&] { return debugLog().find("export_editor_export_completed destination=") != std::string::npos; },
-            kJobTimeout))
-            << debugLog();
+        EXPECT_TRUE(testing::untilExportCompleted(process, home.path(), kJobTimeout)) << debugLog();
         return loggedValue("export_editor_export_completed", "destination=", "\"");
     }
 

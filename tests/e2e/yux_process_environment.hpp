@@ -59,6 +59,14 @@ inline bool untilDoneWhileExportsMove(QProcess& process, const std::filesystem::
     return done();
 }
 
+// Until Yux has logged a finished export (see untilDoneWhileExportsMove).
+inline bool untilExportCompleted(QProcess& process, const std::filesystem::path& home, std::chrono::seconds stillFor) {
+    return untilDoneWhileExportsMove(
+        process, home,
+        [&] { return debugLogText(home).find("export_editor_export_completed destination=") != std::string::npos; },
+        stillFor);
+}
+
 // unshare's options for a mount namespace of Yux's own; none when this machine allows none.
 inline std::optional<QStringList> privateMountOptions() {
     for (const QStringList options : {QStringList{"--mount"}, QStringList{"--map-root-user", "--mount"}}) {
