@@ -127,8 +127,7 @@ void FakeCompanionApp::run(int descriptor) {
             }
             for (const auto& message : messages) {
                 if (message.kind == CameraWire::Kind::clock) {
-                    ++pings_;
-                    if (!options_.answerPings) {
+                    if (++pings_ <= options_.unansweredPings || !options_.answerPings) {
                         continue;
                     }
                     auto clock = MicrophoneClock::decode(message.payload);
@@ -139,6 +138,12 @@ void FakeCompanionApp::run(int descriptor) {
                     send(clock.encoded());
                 } else if (message.kind == CameraWire::Kind::command) {
                     const auto command = CameraCommand::decode(message.payload);
+                    if (options_.cameraFailure && command.sending && !(latest && latest->sending)) {
+                        const auto& text = *options_.cameraFailure;
+                        send(CameraWire::encode(CameraWire::Kind::failure,
+                                                std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
+                        options_.cameraFailure.reset();
+                    }
                     latest = command;
                     {
                         std::lock_guard lock(mutex_);

@@ -38,10 +38,15 @@ public:
         double drift = 0;
         // False: pings are read and never answered.
         bool answerPings = true;
+        // The first this many pings are read and never answered.
+        int unansweredPings = 0;
         // Echoes of clock pings leave this late.
         std::chrono::milliseconds echoDelay{0};
         // Tone frequency in hertz.
         double toneFrequency = 1000;
+        // Answers the first command to send pictures with this camera failure, ahead of its
+        // pictures, which follow as usual.
+        std::optional<std::string> cameraFailure;
     };
 
     FakeCompanionApp();

@@ -1,5 +1,6 @@
 #include "support/fake_usb_mux_daemon.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include <fcntl.h>
@@ -12,6 +13,9 @@
 namespace yux::testing {
 
 namespace {
+
+// The Connect result of a device the daemon does not know.
+constexpr std::uint64_t kBadDevice = 2;
 
 void putLittleEndian(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) {
@@ -217,7 +221,12 @@ void FakeUsbMuxDaemon::serve(int descriptor) {
         }
         if (type == "Connect") {
             ++connects_;
-            const auto number = connectNumber_;
+            // A phone that is gone is refused, as a real daemon refuses it: a listing taken
+            // before it left must not bring it back.
+            const bool attached = std::any_of(devices_.begin(), devices_.end(), [&](const Device& device) {
+                return device.id == static_cast<std::int64_t>(deviceId);
+            });
+            const auto number = attached ? connectNumber_ : std::optional<std::uint64_t>(kBadDevice);
             const auto tunnel = tunnel_;
             const auto delay = connectDelay_;
             lock.unlock();

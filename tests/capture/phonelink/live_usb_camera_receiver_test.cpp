@@ -102,10 +102,13 @@ TEST_F(ReceiverFixture, OnlyTheFirstStatusBringsFivePings) {
               1);
 }
 
-TEST_F(ReceiverFixture, AMicrophoneWhoseClockNeverSynchronisesFailsAtTheDeadlineWithoutBecomingActive) {
+TEST(LiveUSBCameraReceiver, AMicrophoneWhoseClockNeverSynchronisesFailsAtTheDeadlineWithoutBecomingActive) {
+    PhoneLinkRig rig(3s);
+    LiveUSBCameraReceiver& receiver = *rig.receiver;
     FakeCompanionApp::Options silent;
     silent.answerPings = false;
-    connectPhone(1, "PHONE-1", silent);
+    rig.attach(1, "PHONE-1", silent);
+    receiver.startDiscovery();
     ASSERT_TRUE(spinUntil([&] { return receiver.microphoneAllowed(kPhone); }));
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(taskError(receiver.startMicrophone(kPhone)), "USB microphone clock is not ready. Try again.");
@@ -114,6 +117,18 @@ TEST_F(ReceiverFixture, AMicrophoneWhoseClockNeverSynchronisesFailsAtTheDeadline
     EXPECT_EQ(receiver.audioEpoch(), 1u);
     EXPECT_EQ(taskError(receiver.startMicrophone(kPhone)), "USB microphone clock is not ready. Try again.");
     EXPECT_EQ(receiver.audioEpoch(), 2u) << "every start past the permission check takes a new stream number";
+}
+
+// On a busy machine every echo of the first pings can come back too late to count.
+TEST_F(ReceiverFixture, AMicrophoneStartPingsAgainWhenTheFirstPingsGaveNoClock) {
+    FakeCompanionApp::Options unanswered;
+    unanswered.unansweredPings = 5;
+    connectPhone(1, "PHONE-1", unanswered);
+    ASSERT_TRUE(spinUntil([&] { return receiver.microphoneAllowed(kPhone) && rig.app(1)->pingsReceived() >= 5; }));
+    // Only a start that pings again ends before its minute.
+    auto microphone = receiver.startMicrophone(kPhone);
+    EXPECT_EQ(errorText([&] { platform::waitForTask(microphone); }), "no error");
+    EXPECT_TRUE(receiver.microphoneRunning());
 }
 
 TEST_F(ReceiverFixture, APhoneWithoutStatusIsACameraNamedIPhoneOnly) {
@@ -134,11 +149,15 @@ TEST_F(ReceiverFixture, AnOldTunnelsLateFailureSparesTheNewConnection) {
                                        !receiver.devices().empty(); }));
     auto camera = receiver.start(kPhone, [](platform::SampleBuffer) {});
     platform::waitForTask(camera);
+    // The old tunnel's own end may have been logged with any reason, this one's too.
+    const auto before = rig.lines.data().size();
     receiver.simulate_connectionFailure(kPhone, *first, "USB write failed");
     EXPECT_TRUE(receiver.running());
     EXPECT_TRUE(receiver.hasTunnel(kPhone));
     EXPECT_EQ(receiver.devices().size(), 1u);
-    EXPECT_FALSE(rig.logged("yux_usb_disconnected USB write failed"));
+    const auto lines = rig.lines.data();
+    EXPECT_TRUE(std::none_of(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end(),
+                             [](const auto& line) { return line.message.starts_with("yux_usb_disconnected"); }));
 }
 
 TEST_F(ReceiverFixture, GarbageDropsOnlyItsPhoneWhileAnotherStreamsOn) {
@@ -235,6 +254,9 @@ TEST_F(ReceiverFixture, ClockEchoesCountTowardTheFloodLimitAndWriteFewLines) {
         const auto from = rig.lines.data().size();
         connectPhone(number, serial);
         rig.daemon.detach(number);
+        // The phone's answers to its first pings set its offset: on the held clock, the one line
+        // it writes. Taken first, so that no phone's line comes in a later case.
+        ASSERT_TRUE(spinUntil([&] { return count(from, "yux_usb_audio_clock rtt_ms=") >= 1; })) << test.what;
         CameraWire::Bytes frames;
         for (int index = 0; index < test.count; ++index) {
             const auto frame = textFrame(CameraWire::Kind::clock, test.echo);
@@ -272,14 +294,13 @@ TEST_F(ReceiverFixture, PhoneCameraFailureWithoutStatusDropsItWithItsTextAndWith
     ASSERT_TRUE(spinUntil([&] { return receiver.devices().empty(); }));
     EXPECT_TRUE(rig.loggedDrop("iPhone camera failed"));
 
-    FakeCompanionApp::Options slow;
-    slow.frameInterval = 10s;
-    connectPhone(2, "PHONE-2", slow);
-    auto app = rig.app(2);
+    // The phone answers the start with the failure and then sends pictures: only a failure that
+    // stopped the camera keeps them from ending the start well.
+    FakeCompanionApp::Options blocked;
+    blocked.cameraFailure = "Lens blocked";
+    connectPhone(2, "PHONE-2", blocked);
     ASSERT_TRUE(spinUntil([&] { return !receiver.microphones().empty(); }));
-    // Pictures are only sent after the start command; the failure ends the start first.
     auto start = receiver.start(kOther, [](platform::SampleBuffer) {});
-    app->send(textFrame(CameraWire::Kind::failure, "Lens blocked"));
     EXPECT_EQ(errorText([&] { platform::waitForTask(start); }), "iPhone camera did not supply frames");
     EXPECT_TRUE(rig.logged("yux_usb_camera_failed"));
     EXPECT_EQ(receiver.devices().size(), 1u) << "the phone stays";

@@ -33,8 +33,10 @@ inline std::string errorText(const std::exception_ptr& error) {
     return errorText([&] { std::rethrow_exception(error); });
 }
 
-// Runs the event loop until `done` holds; false after `timeout`.
-inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+// Runs the event loop until `done` holds; false after `timeout`. The default only ends a wait
+// for something that never comes: a busy machine takes many seconds over what takes
+// milliseconds on an idle one.
+inline bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) {
@@ -55,9 +57,15 @@ class PhoneLinkRig {
     std::map<std::int64_t, std::vector<std::shared_ptr<FakeCompanionApp>>> apps_;
     // Negative: the receiver's host clock is the real one.
     std::shared_ptr<std::atomic<double>> heldClock_ = std::make_shared<std::atomic<double>>(-1);
+    std::chrono::milliseconds startLimit_;
 
 public:
-    PhoneLinkRig() {
+    // Starts that end well have a minute: a busy machine takes seconds over a first picture.
+    PhoneLinkRig() : PhoneLinkRig(std::chrono::seconds(60)) {}
+
+    // `startLimit`: how long a camera start waits for its first picture, and a microphone start
+    // for the clock and then for sound.
+    explicit PhoneLinkRig(std::chrono::milliseconds startLimit) : startLimit_(startLimit) {
         daemon.onTunnel([this](int descriptor, std::int64_t id) {
             std::lock_guard lock(mutex_);
             auto app = std::make_shared<FakeCompanionApp>(options_[id]);
@@ -114,8 +122,8 @@ public:
         operations.macName = "Test Desk";
         PhoneLinkTimings timings;
         timings.discoveryInterval = std::chrono::milliseconds(50);
-        timings.firstFrameTimeout = std::chrono::seconds(3);
-        timings.microphoneDeadline = std::chrono::seconds(3);
+        timings.firstFrameTimeout = startLimit_;
+        timings.microphoneDeadline = startLimit_;
         return std::make_shared<LiveUSBCameraReceiver>(std::move(operations), log, timings);
     }
 

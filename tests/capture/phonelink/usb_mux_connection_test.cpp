@@ -16,7 +16,10 @@ namespace {
 
 struct UsbMuxFixture : ::testing::Test {
     FakeUsbMuxDaemon daemon;
-    USBMuxOptions options{daemon.socketPath(), 200ms};
+    // Where the daemon answers: a time-out that a busy machine never reaches.
+    USBMuxOptions options{daemon.socketPath(), 60s};
+    // Where the time-out itself is tested.
+    USBMuxOptions shortWait{daemon.socketPath(), 200ms};
 
     std::string errorOf(const std::function<void()>& work) {
         try {
@@ -87,21 +90,24 @@ TEST_F(UsbMuxFixture, ReplyLengthsOutside16ToOneMebibyteAndNonDictionaryBodiesAr
 
 TEST_F(UsbMuxFixture, ASilentOrTruncatingDaemonAndAMissingSocketFailWithTheirTexts) {
     daemon.setSilent(true);
-    EXPECT_EQ(errorOf([&] { USBMuxConnection::open(options)->listDevices(); }), "USB service did not reply");
+    EXPECT_EQ(errorOf([&] { USBMuxConnection::open(shortWait)->listDevices(); }), "USB service did not reply");
     daemon.setSilent(false);
     daemon.setRawReply(replyHeader(100));
-    EXPECT_EQ(errorOf([&] { USBMuxConnection::open(options)->listDevices(); }), "USB service did not reply");
+    EXPECT_EQ(errorOf([&] { USBMuxConnection::open(shortWait)->listDevices(); }), "USB service did not reply");
     EXPECT_EQ(errorOf([&] { USBMuxConnection::open({daemon.socketPath() + ".missing", 200ms}); }), "USB service is unavailable");
     EXPECT_EQ(errorOf([&] { USBMuxConnection::open({std::string(200, 'x'), 200ms}); }), "USB service is unavailable");
 }
 
 TEST_F(UsbMuxFixture, ConnectSendsTheSwappedPortAndARefusalLeavesNoSocketOpen) {
+    daemon.attach({9, "S"});
     daemon.setConnectNumber(3);
     EXPECT_EQ(errorOf([&] { USBMuxConnection::connect({9, "S"}, 51843, options); }), "Open Yux Cam on the connected iPhone");
     const auto request = daemon.requests().at(0);
     EXPECT_NE(request.find("<integer>33738</integer>"), std::string::npos);
     EXPECT_NE(request.find("<key>DeviceID</key>"), std::string::npos);
-    for (int wait = 0; wait < 200 && daemon.openClients() > 0; ++wait) {
+    // The daemon's side ends once it reads the end of the refused connection.
+    for (const auto deadline = std::chrono::steady_clock::now() + 60s;
+         daemon.openClients() > 0 && std::chrono::steady_clock::now() < deadline;) {
         std::this_thread::sleep_for(5ms);
     }
     EXPECT_EQ(daemon.openClients(), 0) << "the refused connection was closed";
@@ -111,8 +117,10 @@ TEST_F(UsbMuxFixture, ConnectSendsTheSwappedPortAndARefusalLeavesNoSocketOpen) {
 
 TEST_F(UsbMuxFixture, ATunnelReadsWritesTimesOutEmptyAndReportsThePeerLeaving) {
     std::promise<int> phoneSide;
+    daemon.attach({9, "S"});
     daemon.onTunnel([&](int descriptor, std::int64_t) { phoneSide.set_value(descriptor); });
-    auto tunnel = USBMuxConnection::connect({9, "S"}, 51843, options);
+    // Yux's own time-out: the read below waits it out, and the daemon answers within it.
+    auto tunnel = USBMuxConnection::connect({9, "S"}, 51843, {daemon.socketPath(), USBMuxOptions{}.timeout});
     const int phone = phoneSide.get_future().get();
     EXPECT_TRUE(tunnel->readBytes(65536).empty()) << "a time-out is no error";
     const std::vector<std::uint8_t> hello = {1, 2, 3};
@@ -136,6 +144,7 @@ TEST_F(UsbMuxFixture, ATunnelReadsWritesTimesOutEmptyAndReportsThePeerLeaving) {
 
 TEST_F(UsbMuxFixture, InterruptWakesABlockedReadAtOnce) {
     std::promise<int> phoneSide;
+    daemon.attach({9, "S"});
     daemon.onTunnel([&](int descriptor, std::int64_t) { phoneSide.set_value(descriptor); });
     auto tunnel = USBMuxConnection::connect({9, "S"}, 51843, {daemon.socketPath(), 10s});
     const int phone = phoneSide.get_future().get();

@@ -38,6 +38,10 @@ constexpr std::size_t kReadSize = 65536;
 constexpr auto kStopCheck = std::chrono::milliseconds(20);
 // Pings sent after a phone's first microphone status, for a first clock offset.
 constexpr int kFirstPings = 5;
+// A microphone start that finds no clock offset sends as many again this often while it waits:
+// on a busy machine every echo of the first pings can come back too late to count, and the
+// reader pings only a synchronised stream, so "Try again" would never help.
+constexpr auto kUnsynchronisedPingInterval = std::chrono::milliseconds(500);
 
 // The sentence a dropped phone is reported with.
 std::string describe(const std::exception_ptr& error) {
@@ -599,20 +603,7 @@ void LiveUSBCameraReceiver::handleMessage(const CameraWire::Message& message, co
         audioStatus_[id] = status;
         if (first) {
             log_.info(kCategory, "yux_usb_audio_negotiated version=1");
-            const auto tunnel = connections_.find(id);
-            if (tunnel != connections_.end()) {
-                commandQueue_->async([tunnel = tunnel->second, now = operations_.hostSeconds] {
-                    for (int ping = 0; ping < kFirstPings; ++ping) {
-                        try {
-                            const auto frame = MicrophoneClock{now(), 0}.encoded();
-                            std::lock_guard lock(tunnel->writeLock);
-                            tunnel->writeBytes(frame);
-                        } catch (...) {
-                            // The next ping follows; a broken tunnel is the reader's to report.
-                        }
-                    }
-                });
-            }
+            sendPings(id);
         }
         if (status.error && activeMicrophone_ == id) {
             if (const auto stream = streamOf(id)) {
@@ -627,6 +618,24 @@ void LiveUSBCameraReceiver::handleMessage(const CameraWire::Message& message, co
     case CameraWire::Kind::clock:
         throw AppError::microphoneFailed("Unexpected USB audio dispatch");
     }
+}
+
+void LiveUSBCameraReceiver::sendPings(const std::string& id) {
+    const auto tunnel = connections_.find(id);
+    if (tunnel == connections_.end()) {
+        return;
+    }
+    commandQueue_->async([tunnel = tunnel->second, now = operations_.hostSeconds] {
+        for (int ping = 0; ping < kFirstPings; ++ping) {
+            try {
+                const auto frame = MicrophoneClock{now(), 0}.encoded();
+                std::lock_guard lock(tunnel->writeLock);
+                tunnel->writeBytes(frame);
+            } catch (...) {
+                // The next ping follows; a broken tunnel is the reader's to report.
+            }
+        }
+    });
 }
 
 void LiveUSBCameraReceiver::picture(const std::string& id, std::uint64_t connection, platform::PixelBuffer picture,
@@ -814,7 +823,12 @@ QCoro::Task<void> LiveUSBCameraReceiver::startMicrophone(std::string id) {
     const auto noAudio = [] {
         return AppError::microphoneFailed("iPhone microphone did not supply audio. Enable it on the phone and try again.");
     };
+    auto nextPings = std::chrono::steady_clock::now() + kUnsynchronisedPingInterval;
     while (!stream->synchronized() && std::chrono::steady_clock::now() < deadline) {
+        if (std::chrono::steady_clock::now() >= nextPings) {
+            sendPings(id);
+            nextPings = std::chrono::steady_clock::now() + kUnsynchronisedPingInterval;
+        }
         auto pause = platform::sleepFor(poll);
         co_await pause;
         if (!guard) {

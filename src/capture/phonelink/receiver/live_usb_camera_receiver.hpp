@@ -121,6 +121,8 @@ private:
     void microphoneFailed(const std::string& id, std::uint64_t connection);
     void disconnected(const std::string& id, const std::string& error, std::uint64_t connection);
     void sendCommand(const std::string& id, std::optional<bool> video, std::optional<bool> recording);
+    // A few clock pings, written from the command queue.
+    void sendPings(const std::string& id);
     void write(const std::string& id, CameraWire::Bytes frame);
     std::shared_ptr<USBMicrophoneStream> streamOf(const std::optional<std::string>& id) const;
 

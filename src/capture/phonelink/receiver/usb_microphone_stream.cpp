@@ -40,6 +40,8 @@ void USBMicrophoneStream::start(std::uint64_t epoch) {
         state_.first = false;
         state_.failure = nullptr;
         state_.lastAudio.reset();
+        // The stream's stamps are right to half this round trip: its offset's own doubt.
+        log_.info(kCategory, formatted("yux_usb_microphone_started rtt_ms=%.3f", state_.offsetRoundTrip * 1000));
     });
 }
 
