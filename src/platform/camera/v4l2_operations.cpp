@@ -151,6 +151,7 @@ struct NullState {
         if (device.failCall != call) return 0;
         if (calls[call] >= device.failAfter) {
             if (device.failErrno == ENODEV) device.present = false;
+            ++device.failures;
             return -device.failErrno;
         }
         ++calls[call];

@@ -66,6 +66,8 @@ struct ScriptedV4l2Device {
     std::string failCall;
     int failErrno = 0;
     int failAfter = 0;
+    // How often that call has failed so far.
+    int failures = 0;
 };
 
 // The state of a scripted camera set, shared with the operations made over it.
