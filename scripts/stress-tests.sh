@@ -9,22 +9,29 @@
 #   --cpus LIST     the tests (not the load) run pinned to these CPUs (taskset -c LIST), with
 #                   as many ctest jobs as CPUs
 #   --compositor, --pipewire   go to scripts/test-env.sh
-#   --build DIR     the build folder (default build)
+#   --no-desktop    runs ctest without a test desktop, as the test command runs the sanitizer
+#                   build's unit tests
+#   --build DIR     the build folder (default build); a sanitizer build (scripts/test.sh builds
+#                   one in build-sanitize) runs with the test command's sanitizer options
 #   --out DIR       logs and the table (default a new folder under /tmp)
-# The selection defaults to the desktop, e2e and soak labels: -L 'desktop|e2e|soak'.
+# The selection defaults to the desktop, e2e and soak labels: -L 'desktop|e2e|soak'. The unit
+# tests as the test command runs them, beside a build's load:
+#   scripts/stress-tests.sh --load 16 -- -L unit
+#   scripts/stress-tests.sh --load 16 --no-desktop --build build-sanitize -- -L unit
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-runs=20 load=0 cpus="" build="$root/build" out="" env_options=()
+runs=20 load=0 cpus="" build="$root/build" out="" env_options=() desktop=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
     --load) load="$2"; shift 2 ;;
     --cpus) cpus="$2"; shift 2 ;;
     --compositor|--pipewire) env_options+=("$1"); shift ;;
+    --no-desktop) desktop=0; shift ;;
     --build) build="$(cd "$2" && pwd)"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     --) shift; break ;;
-    *) echo "usage: scripts/stress-tests.sh [--runs N] [--load N] [--cpus LIST] [--compositor] [--pipewire] [--build DIR] [--out DIR] [-- CTEST SELECTION...]" >&2; exit 2 ;;
+    *) echo "usage: scripts/stress-tests.sh [--runs N] [--load N] [--cpus LIST] [--compositor] [--pipewire] [--no-desktop] [--build DIR] [--out DIR] [-- CTEST SELECTION...]" >&2; exit 2 ;;
   esac
 done
 selection=("$@")
@@ -53,6 +60,12 @@ if [ "$load" -gt 0 ]; then
   echo "stress-tests: $load compiler loops running ($count sources)"
 fi
 
+if grep -q '^YUX_SANITIZE:BOOL=ON$' "$build/CMakeCache.txt"; then
+  # As scripts/test.sh runs them.
+  export ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
+fi
+environment=("$root/scripts/test-env.sh" "${env_options[@]}")
+[ "$desktop" = 1 ] || environment=()
 pin=()
 jobs="$(nproc)"
 if [ -n "$cpus" ]; then
@@ -64,8 +77,7 @@ results="$out/results.tsv"
 for ((run = 1; run <= runs; run++)); do
   log="$out/run-$run.log"
   started=$SECONDS
-  "${pin[@]}" "$root/scripts/test-env.sh" "${env_options[@]}" \
-    ctest --test-dir "$build" --output-on-failure -j "$jobs" "${selection[@]}" >"$log" 2>&1
+  "${pin[@]}" "${environment[@]}" ctest --test-dir "$build" --output-on-failure -j "$jobs" "${selection[@]}" >"$log" 2>&1
   status=$?
   # "  3/23 Test #25: model_desktop_tests ......   Passed   12.3 sec" and its failing twins.
   sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: (\S+) \.+[ *]*([A-Za-z]+).*/\1\t\2/p' "$log" \

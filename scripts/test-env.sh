@@ -69,8 +69,9 @@ setup_failed() {
   exit 1
 }
 
-# Xvfb picks a free display number itself and writes it to the descriptor; a busy machine can
-# take many seconds to start it; one that neither reports nor exits within thirty seconds has failed.
+# Xvfb picks a free display number itself and writes it to the descriptor; with a load ten times
+# its CPUs a machine took 44 s to start it; one that neither reports nor exits within two minutes
+# has failed.
 start_xvfb() {
   exec {displayfd}<> <(:)
   Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
@@ -79,7 +80,7 @@ start_xvfb() {
   pids+=("$xvfb_pid")
   display=""
   local started=$SECONDS
-  for _ in $(seq 300); do
+  for _ in $(seq 1200); do
     if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
     kill -0 "$xvfb_pid" 2>/dev/null || break
   done
