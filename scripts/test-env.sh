@@ -100,9 +100,12 @@ start_xvfb() {
   xvfb_pid=$!
   pids+=("$xvfb_pid")
   display=""
-  local started=$SECONDS
+  local started=$SECONDS part read_so_far=""
   for _ in $(seq 300); do
-    if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+    # Xvfb writes the number and the line's end apart: a read that times out between them (a busy
+    # machine) hands over what it got so far, which is kept, or the number is missed or cut short.
+    if read -r -t 0.1 -u "$displayfd" part; then display="$read_so_far$part"; break; fi
+    read_so_far+="$part"
     kill -0 "$xvfb_pid" 2>/dev/null || break
   done
   exec {displayfd}>&-
