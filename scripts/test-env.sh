@@ -23,16 +23,38 @@ done
 if [ $# -eq 0 ]; then echo "usage: scripts/test-env.sh [--compositor] [--pipewire] COMMAND..." >&2; exit 2; fi
 # The tests run the same from any desktop: no Wayland session shows through.
 unset XDG_SESSION_TYPE WAYLAND_DISPLAY
-runtime="$(mktemp -d /tmp/yux-env-XXXXXX)"
-chmod 700 "$runtime"
-pids=()
 # Desktops set up side by side (two checkouts tested at once) take turns at starting and at
 # stopping: an X server picks its display number by the socket it can bind, so one starting while
 # another is still shutting down can end up with a number whose clients reach the other.
-# A turn held past two minutes is one a killed run left to its orphans: go on without it.
-exec {env_lock}>>"${TMPDIR:-/tmp}/yux-test-env-$(id -u).lock"
-take_turn() { flock -w 120 "$env_lock" || echo "test-env: went on after waiting 120 s for another desktop's turn" >&2; }
-take_turn
+# The turn is this script's alone, open only while it is held: the processes started during it
+# close it ({env_lock}>&-), or one of them outliving the desktop would hold it for every later
+# desktop. A turn held past two minutes is one a stuck run keeps: go on without it.
+lock_folder="${TMPDIR:-/tmp}"
+if [ ! -d "$lock_folder" ]; then
+  echo "test-env: TMPDIR is $lock_folder, which is not a folder (desktops take turns through a file in it)" >&2
+  exit 2
+fi
+lock_file="$lock_folder/yux-test-env-$(id -u).lock"
+env_lock=""
+take_turn() {
+  [ -n "$env_lock" ] && return 0
+  if ! exec {env_lock}>>"$lock_file"; then
+    env_lock=""
+    echo "test-env: cannot open $lock_file to take turns with other desktops" >&2
+    return 1
+  fi
+  flock -w 120 "$env_lock" || echo "test-env: went on after waiting 120 s for another desktop's turn" >&2
+}
+end_turn() {
+  [ -n "$env_lock" ] || return 0
+  flock -u "$env_lock"
+  exec {env_lock}>&-
+  env_lock=""
+}
+take_turn || exit 2
+runtime="$(mktemp -d /tmp/yux-env-XXXXXX)"
+chmod 700 "$runtime"
+pids=()
 cleanup() {
   take_turn
   # The compositing manager running now, which a test may have started in place of ours.
@@ -47,6 +69,7 @@ cleanup() {
   for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$runtime"
+  end_turn
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -63,25 +86,26 @@ setup_failed() {
     echo "test-env: setting the desktop up once more" >&2
     cleanup
     trap - EXIT
-    exec {env_lock}>&-
     exec env YUX_TEST_ENV_RETRY=1 bash "$0" "${all_arguments[@]}"
   fi
   exit 1
 }
 
-# Xvfb picks a free display number itself and writes it to the descriptor; with a load ten times
-# its CPUs a machine took 44 s to start it; one that neither reports nor exits within two minutes
-# has failed.
+# Xvfb picks a free display number itself and writes it to the descriptor; a busy machine can
+# take many seconds to start it; one that neither reports nor exits within thirty seconds has failed.
 start_xvfb() {
   exec {displayfd}<> <(:)
   Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
-    >>"$runtime/xvfb.log" 2>&1 &
+    >>"$runtime/xvfb.log" 2>&1 {env_lock}>&- &
   xvfb_pid=$!
   pids+=("$xvfb_pid")
   display=""
-  local started=$SECONDS
-  for _ in $(seq 1200); do
-    if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+  local started=$SECONDS part read_so_far=""
+  for _ in $(seq 300); do
+    # Xvfb writes the number and the line's end apart: a read that times out between them (a busy
+    # machine) hands over what it got so far, which is kept, or the number is missed or cut short.
+    if read -r -t 0.1 -u "$displayfd" part; then display="$read_so_far$part"; break; fi
+    read_so_far+="$part"
     kill -0 "$xvfb_pid" 2>/dev/null || break
   done
   exec {displayfd}>&-
@@ -109,15 +133,15 @@ if [ "$pipewire" = 1 ]; then
   # with no display nothing starts a bus of its own.
   sound_env=(env -u DISPLAY XDG_CONFIG_HOME="$runtime/sound-config" XDG_STATE_HOME="$runtime/sound-state"
     DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus")
-  dbus-daemon --session --nofork --nopidfile --address="unix:path=$runtime/bus" >"$runtime/dbus.log" 2>&1 &
+  dbus-daemon --session --nofork --nopidfile --address="unix:path=$runtime/bus" >"$runtime/dbus.log" 2>&1 {env_lock}>&- &
   pids+=($!)
   for _ in $(seq 50); do [ -S "$runtime/bus" ] && break; sleep 0.1; done
-  "${sound_env[@]}" pipewire >"$runtime/pipewire.log" 2>&1 &
+  "${sound_env[@]}" pipewire >"$runtime/pipewire.log" 2>&1 {env_lock}>&- &
   pids+=($!)
   for _ in $(seq 50); do [ -S "$runtime/pipewire-0" ] && break; sleep 0.1; done
-  "${sound_env[@]}" wireplumber >"$runtime/wireplumber.log" 2>&1 &
+  "${sound_env[@]}" wireplumber >"$runtime/wireplumber.log" 2>&1 {env_lock}>&- &
   pids+=($!)
-  "${sound_env[@]}" pipewire-pulse >"$runtime/pipewire-pulse.log" 2>&1 &
+  "${sound_env[@]}" pipewire-pulse >"$runtime/pipewire-pulse.log" 2>&1 {env_lock}>&- &
   pids+=($!)
   export PULSE_SERVER="unix:$runtime/pulse/native"
   sound_log="$runtime/pipewire*.log $runtime/wireplumber.log"
@@ -127,7 +151,7 @@ else
   for module in "${sound_modules[@]}"; do loads+=(-L "$module"); done
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit=yes \
     -L "module-native-protocol-unix socket=$runtime/pulse.sock auth-anonymous=1" "${loads[@]}" \
-    >"$runtime/pulse.log" 2>&1 &
+    >"$runtime/pulse.log" 2>&1 {env_lock}>&- &
   pids+=($!)
   sound_log="$runtime/pulse.log"
 fi
@@ -152,9 +176,9 @@ if ! grep -q "Default Sink: yux_null_sink" <<<"$defaults" || ! grep -q "Default 
   setup_failed "the sound server did not take the null sink and source" "$sound_log"
 fi
 
-openbox --sm-disable >"$runtime/openbox.log" 2>&1 &
+openbox --sm-disable >"$runtime/openbox.log" 2>&1 {env_lock}>&- &
 desktop_pids=($!)
-tint2 >"$runtime/tint2.log" 2>&1 &
+tint2 >"$runtime/tint2.log" 2>&1 {env_lock}>&- &
 desktop_pids+=($!)
 pids+=("${desktop_pids[@]}")
 # The desktop is ready once the window manager runs its event loop and the panel holds its strip
@@ -174,7 +198,7 @@ if ! xprop -root _NET_WORKAREA 2>/dev/null | grep -q '= 0, 0, 1920, 1050'; then
 fi
 if [ "$compositor" = 1 ]; then
   # No user configuration: no shadows or fading, so pictures of the screen stay comparable.
-  picom --backend xrender --config /dev/null >"$runtime/compositor.log" 2>&1 &
+  picom --backend xrender --config /dev/null >"$runtime/compositor.log" 2>&1 {env_lock}>&- &
   echo $! >"$runtime/compositor.pid"
   for _ in $(seq 50); do xdotool search --classname '^picom$' >/dev/null 2>&1 && break; sleep 0.1; done
   if ! xdotool search --classname '^picom$' >/dev/null 2>&1; then
@@ -182,7 +206,7 @@ if [ "$compositor" = 1 ]; then
   fi
 fi
 sleep 0.3
-flock -u "$env_lock"
+end_turn
 
 unset YUX_TEST_ENV_RETRY
 "$@"

@@ -1,13 +1,22 @@
-// The test environment is real: an X server with RandR and a sound server with null devices.
+// The test environment is real: an X server with RandR and a sound server with null devices;
+// and scripts/test-env.sh, which sets it up, lets other desktops start after it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <pulse/pulseaudio.h>
+#include <signal.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
+#include <QProcess>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+
+#include "support/temporary_directory.hpp"
 
 TEST(TestEnvironment, XServerIs1920x1080WithRandR) {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr);
@@ -81,4 +90,94 @@ TEST(TestEnvironment, SoundServerHasANullDefaultSinkWithAMonitor) {
     EXPECT_EQ(facts.defaultSink, "yux_null_sink");
     EXPECT_EQ(facts.monitorOfDefaultSink, "yux_null_sink.monitor");
     EXPECT_EQ(facts.defaultSource, "yux_null_source");
+}
+
+namespace {
+
+struct ScriptRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ScriptRun runTestEnv(const QStringList& arguments, const QProcessEnvironment& environment) {
+    QProcess script;
+    script.setProcessEnvironment(environment);
+    script.start(YUX_TEST_ENV_SCRIPT, arguments);
+    if (!script.waitForStarted(-1)) return {-1, {}, script.errorString().toStdString()};
+    script.waitForFinished(-1);
+    return {script.exitStatus() == QProcess::NormalExit ? script.exitCode() : -1,
+            script.readAllStandardOutput().toStdString(), script.readAllStandardError().toStdString()};
+}
+
+// Run inside a desktop: leaves a process behind, then prints each process the desktop started
+// (the command's siblings), the command itself and what it left, with the files each has open.
+constexpr const char* kListDesktopProcesses = R"(sleep 300 & echo $! >"$1"
+for dir in /proc/[0-9]*; do
+  read -r stat 2>/dev/null <"$dir/stat" || continue
+  set -- ${stat##*") "}
+  if [ "$2" = "$PPID" ] || [ "$2" = "$$" ]; then
+    echo "$(cat "$dir/comm" 2>/dev/null):" $(readlink "$dir"/fd/* 2>/dev/null)
+  fi
+done)";
+
+}  // namespace
+
+TEST(TestEnvironmentScript, SaysWhatIsWrongWhenTmpdirIsNoFolder) {
+    yux::testing::TemporaryDirectory folder;
+    const std::string missing = folder.file("missing");
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", QString::fromStdString(missing));
+    const ScriptRun run = runTestEnv({"true"}, environment);
+    EXPECT_NE(run.status, 0);
+    EXPECT_THAT(run.err, ::testing::HasSubstr("TMPDIR is " + missing + ", which is not a folder"));
+}
+
+// The desktops' turn is the script's alone: a process that outlives its desktop (a program a
+// test left running) must not keep every later desktop waiting. Checked on the desktop with the
+// most processes; the other's PulseAudio daemon closes what it inherits.
+TEST(TestEnvironmentScript, NoProcessOfTheDesktopHoldsItsTurn) {
+    yux::testing::TemporaryDirectory folder;
+    const std::string leftoverFile = folder.file("leftover.pid");
+    const ScriptRun run = runTestEnv({"--compositor", "--pipewire", "sh", "-c", kListDesktopProcesses, "sh",
+                                      QString::fromStdString(leftoverFile)},
+                                     QProcessEnvironment::systemEnvironment());
+    const pid_t leftover = std::atoi(yux::testing::readWholeFile(leftoverFile).c_str());
+    if (leftover > 1) ::kill(leftover, SIGTERM);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::map<std::string, std::string> openFiles;
+    for (std::string line; std::getline(lines, line);) {
+        const auto colon = line.find(':');
+        if (colon != std::string::npos) openFiles[line.substr(0, colon)] += line.substr(colon) + "\n";
+    }
+    for (const char* process : {"Xvfb", "dbus-daemon", "pipewire", "wireplumber", "pipewire-pulse", "openbox", "tint2",
+                                "picom", "sh", "sleep"}) {
+        ASSERT_TRUE(openFiles.count(process)) << process << " is not among\n" << run.out;
+        EXPECT_THAT(openFiles[process], ::testing::Not(::testing::HasSubstr("yux-test-env-")))
+            << process << " has the desktops' turn open";
+    }
+}
+
+// Xvfb writes its display number and the line's end apart; on a busy machine the script's read
+// can time out between them, or between two digits.
+TEST(TestEnvironmentScript, TakesTheDisplayNumberHandedOverInPieces) {
+    yux::testing::TemporaryDirectory folder;
+    yux::testing::writeWholeFile(folder.path() / "Xvfb", R"(#!/bin/bash
+exec {own}<> <(:)
+/usr/bin/Xvfb -displayfd "$own" "${@:3}" &
+trap 'kill $!; wait; exit 0' TERM
+read -r -u "$own" number
+echo ":$number" >"${0%/*}/display"
+for ((i = 0; i < ${#number}; i++)); do printf %s "${number:i:1}" >&"$2"; sleep 0.3; done
+sleep 0.3
+echo >&"$2"
+wait
+)");
+    std::filesystem::permissions(folder.path() / "Xvfb", std::filesystem::perms::owner_all);
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", QString::fromStdString(folder.path().string()) + ":" + environment.value("PATH"));
+    const ScriptRun run = runTestEnv({"sh", "-c", "echo \"$DISPLAY\""}, environment);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, yux::testing::readWholeFile(folder.path() / "display"));
 }

@@ -1,5 +1,6 @@
 #include "support/desktop_snapshot.hpp"
 
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QImage>
@@ -73,7 +74,6 @@ public:
             out << "pointer at (" << pointer->root_x << ", " << pointer->root_y << ") over "
                 << describe(pointer->child) << "\n";
         }
-        out << "keyboard: " << grabProbe(true) << "; pointer: " << grabProbe(false) << "\n";
         out << "mapped windows, bottom to top:\n";
         list(root(), 1, out);
         return out.str();
@@ -119,7 +119,7 @@ private:
         if (pid.size() == sizeof(uint32_t)) {
             uint32_t value = 0;
             std::memcpy(&value, pid.data(), sizeof value);
-            text += " pid=" + std::to_string(value);
+            text += " pid=" + std::to_string(value) + ownership(static_cast<pid_t>(value));
         }
         for (const char* list : {"_NET_WM_WINDOW_TYPE", "_NET_WM_STATE"}) {
             const std::string atoms = property(window, list, XCB_ATOM_ATOM);
@@ -132,34 +132,17 @@ private:
         return text;
     }
 
-    // Whether another client holds the grab: ours is taken and given back at once.
-    std::string grabProbe(bool keyboard) {
-        uint8_t status = 0;
-        if (keyboard) {
-            auto grabbed = reply(xcb_grab_keyboard_reply(
-                connection_,
-                xcb_grab_keyboard(connection_, 0, root(), XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                nullptr));
-            if (!grabbed) return "?";
-            status = grabbed->status;
-            if (status == XCB_GRAB_STATUS_SUCCESS) xcb_ungrab_keyboard(connection_, XCB_CURRENT_TIME);
-        } else {
-            auto grabbed = reply(xcb_grab_pointer_reply(
-                connection_,
-                xcb_grab_pointer(connection_, 0, root(), 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_WINDOW_NONE,
-                                 XCB_CURSOR_NONE, XCB_CURRENT_TIME),
-                nullptr));
-            if (!grabbed) return "?";
-            status = grabbed->status;
-            if (status == XCB_GRAB_STATUS_SUCCESS) xcb_ungrab_pointer(connection_, XCB_CURRENT_TIME);
-        }
-        xcb_flush(connection_);
-        switch (status) {
-            case XCB_GRAB_STATUS_SUCCESS: return "free";
-            case XCB_GRAB_STATUS_ALREADY_GRABBED: return "GRABBED by another client";
-            case XCB_GRAB_STATUS_FROZEN: return "FROZEN by another client's grab";
-            default: return "grab answered " + std::to_string(status);
-        }
+    // Whether the window is the test's own: one of its process, or of a program it started.
+    static std::string ownership(pid_t pid) {
+        if (pid == ::getpid()) return " (this test)";
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // The parent follows the name, which may itself hold spaces and parentheses.
+        std::istringstream fields(line.substr(line.rfind(')') + 1));
+        std::string state;
+        pid_t parent = 0;
+        return fields >> state >> parent && parent == ::getpid() ? " (started by this test)" : "";
     }
 
     void list(xcb_window_t parent, int depth, std::ostringstream& out) {

@@ -1,7 +1,10 @@
 #pragma once
 
 // What a person would look at when a desktop or end-to-end test fails: a picture of the whole
-// screen and the list of windows (mapped ones, the focus, the pointer, any grab that shows).
+// screen and the list of windows (mapped ones, the focus, the active window, the pointer, and
+// which are the test's own). Not grabs: X11 shows another client's grab only to one that tries
+// to grab, and a test that does not hold the display and keyboard would take the keyboard or
+// pointer from one that does.
 
 #include <filesystem>
 #include <string>
