@@ -102,6 +102,9 @@ std::optional<MediaTime> onset(const std::vector<Received>& buffers) {
     return std::nullopt;
 }
 
+// Recorded after the tone: a take of about two seconds, longer than a busy machine's stalls.
+constexpr auto kAfterTheTone = 2s;
+
 void expectToneOnTime(const std::vector<Received>& buffers, MediaTime expected) {
     ASSERT_FALSE(buffers.empty());
     for (std::size_t i = 1; i < buffers.size(); ++i) {
@@ -118,7 +121,14 @@ void expectToneOnTime(const std::vector<Received>& buffers, MediaTime expected) 
     // played is the onset's check below; how far silence trails the server's answers is checked
     // on a fixed clock (SilenceFillEnd).
     constexpr double kLatestArrival = 2.0;
+    // A stall makes a run of buffers late and then catches up; sound that the stream itself
+    // hands over half a second late makes every buffer late. So half the recorded time (the take
+    // is longer than a stall) reached the test within 0.3 s of its end, three times the latest a
+    // single busy test desktop showed.
+    constexpr double kMedianArrival = 0.3;
     double latest = 0;
+    std::vector<std::pair<double, double>> lateness;  // seconds late, seconds of sound
+    double recorded = 0;
     for (const auto& buffer : buffers) {
         EXPECT_EQ(buffer.presentation.timescale, kRate);
         const double late = (buffer.arrived - (buffer.presentation + buffer.duration)).seconds();
@@ -126,8 +136,18 @@ void expectToneOnTime(const std::vector<Received>& buffers, MediaTime expected) 
         EXPECT_LT(late, kLatestArrival) << "a buffer ending at " << (buffer.presentation + buffer.duration).seconds()
                                         << " arrived at " << buffer.arrived.seconds();
         latest = std::max(latest, late);
+        lateness.emplace_back(late, buffer.duration.seconds());
+        recorded += buffer.duration.seconds();
     }
-    std::printf("the latest buffer arrived %.1f ms after its last frame\n", latest * 1000);
+    std::sort(lateness.begin(), lateness.end());
+    double median = 0;
+    for (double covered = 0; const auto& [late, seconds] : lateness) {
+        median = late;
+        if ((covered += seconds) >= recorded / 2) break;
+    }
+    std::printf("the latest buffer arrived %.1f ms after its last frame, half the sound within %.1f ms\n",
+                latest * 1000, median * 1000);
+    EXPECT_LT(median, kMedianArrival) << "half of " << recorded << " s of sound came this late or later";
     auto heard = onset(buffers);
     ASSERT_TRUE(heard);
     std::printf("tone heard %+.1f ms from its playing time\n", (*heard - expected).seconds() * 1000);
@@ -142,7 +162,7 @@ TEST(PulseRecordStream, ToneIntoTheDefaultSinkArrivesAsSystemAudioOnTime) {
     EXPECT_EQ(recorder.sourceName(), "yux_null_sink.monitor");
     std::this_thread::sleep_for(50ms);
     MediaTime expected = playToneInto(nullptr);
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(kAfterTheTone);
     expectToneOnTime(recorder.stop(), expected);
 }
 
@@ -150,7 +170,7 @@ TEST(PulseRecordStream, ToneIntoTheMicrophoneFeedArrivesFromTheNamedSourceOnTime
     Recorder recorder(AudioSourceChoice::named("yux_null_source"));
     std::this_thread::sleep_for(50ms);
     MediaTime expected = playToneInto("yux_mic_feed");
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(kAfterTheTone);
     expectToneOnTime(recorder.stop(), expected);
 }
 
