@@ -38,10 +38,20 @@ function(yux_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
+  if(ARG_LABEL MATCHES "^(e2e|soak)$")
+    # Their waits give up before ctest kills the test, so that a failure still says why.
+    target_compile_definitions(${name} PRIVATE YUX_TEST_TIMEOUT=${ARG_TIMEOUT})
+  endif()
+  set(properties LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_GUI AND NOT ARG_LABEL STREQUAL "desktop")
+    list(APPEND properties ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  endif()
   if(ARG_SEPARATE)
-    # Listed when ctest runs, so the build needs no display.
-    gtest_discover_tests(${name} TEST_PREFIX "${name}:" DISCOVERY_MODE PRE_TEST TEST_LIST ${name}_TESTS
-      PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
+    # Listed when ctest runs, so the build needs no display. A loaded machine can take more than
+    # the default 5 s to start the program; a listing that fails or times out stops ctest with an
+    # error rather than leaving the tests out.
+    gtest_discover_tests(${name} TEST_PREFIX "${name}:" DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+      TEST_LIST ${name}_TESTS PROPERTIES ${properties})
     if(ARG_LOCKS)
       # A list does not pass through the discovery's properties: set once the tests are known.
       set(locks "${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake")
@@ -51,10 +61,7 @@ function(yux_test name)
     endif()
   else()
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
-  endif()
-  if(ARG_GUI AND NOT ARG_LABEL STREQUAL "desktop")
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+    set_tests_properties(${name} PROPERTIES ${properties})
   endif()
   if(NOT TARGET ${ARG_LABEL}_tests)
     add_custom_target(${ARG_LABEL}_tests)

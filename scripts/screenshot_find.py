@@ -24,7 +24,8 @@ Queries on the trim window:
   lane-strip            X Y: the strip that expands the lanes
   waveforms [KIND...]   the waveforms the one lane of all sources shows (system-audio,
                         microphone), at least the KINDs given
-  differs OTHER X0 Y0 X1 Y1   the region (X1, Y1 included) differs from the picture OTHER's
+  differs OTHER X0 Y0 X1 Y1   the region (X1, Y1 included) differs from the picture OTHER's;
+                        pictures of different sizes are not compared (the window was resized)
 Queries on the panel:
   panel [main [left|right]|page [about|settings]]
                         main TAB OTHER_X OTHER_Y SETTINGS_X SETTINGS_Y ABOUT_X ABOUT_Y (TAB, left
@@ -387,9 +388,13 @@ class Trim:
 
 
 def differs(picture, other_path, x0, y0, x1, y1):
+    # The region's place comes from OTHER: in a picture of another size (a window that was
+    # resized, or dumped while its size changed) the layout has moved, so nothing can be told
+    # about the region; the caller looks again, and says so should the size not come back.
     other = Picture(other_path)
     if (other.width, other.height) != (picture.width, picture.height):
-        return "resized"
+        raise NotFound(f"the picture is {picture.width}x{picture.height}, {other_path} is {other.width}x{other.height}:"
+                       " the window's size changed, so its region cannot be compared")
     if all(picture.pixel(x, y) == other.pixel(x, y) for y in range(y0, y1 + 1) for x in range(x0, x1 + 1)):
         raise NotFound(f"the region ({x0}, {y0})-({x1}, {y1}) did not change")
     return "changed"

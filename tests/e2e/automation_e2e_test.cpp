@@ -150,7 +150,7 @@ struct AutomationProcess : ::testing::Test {
             click(trim->bottomRight() - QPoint(216, 372));  // the format's "H.264"
         }
         click(trim->bottomRight() - QPoint(114, 29));
-        EXPECT_TRUE(testing::untilExportCompleted(process, home.path(), kJobTimeout)) << debugLog();
+        EXPECT_TRUE(testing::untilExportCompleted(process, home.path(), kJobTimeout));
         return loggedValue("export_editor_export_completed", "destination=", "\"");
     }
 
@@ -170,22 +170,34 @@ struct AutomationProcess : ::testing::Test {
     }
 
     // Waits until the answer of `id` is in one of `phases`, failing once it has stood still for
-    // `timeout` (an export's progress moves it on); notes in `seen` when each phase was first seen.
+    // `timeout` (an export's progress moves it on) or at the test's waitsEnd(); notes in `seen`
+    // when each phase was first seen.
     Json waitFor(QProcess& process, const std::string& id, std::vector<std::string> phases,
                  std::chrono::seconds timeout = kJobTimeout,
                  Seen* seen = nullptr, int pollMs = 50) const {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
+        const auto begun = std::chrono::steady_clock::now();
+        const auto end = testing::waitsEnd();
+        auto still = begun + timeout;
         Json last;
-        while (std::chrono::steady_clock::now() < deadline && process.state() != QProcess::NotRunning) {
+        while (std::chrono::steady_clock::now() < std::min(still, end) && process.state() != QProcess::NotRunning) {
             Json now = answer(id);
-            if (now != last) deadline = std::chrono::steady_clock::now() + timeout;
+            if (now != last) still = std::chrono::steady_clock::now() + timeout;
             last = std::move(now);
             const std::string phase = last.is_object() ? last.value("phase", "") : "";
             if (seen && !phase.empty()) seen->try_emplace(phase, testing::ActionClock::now());
             if (std::find(phases.begin(), phases.end(), phase) != phases.end()) return last;
             process.waitForFinished(pollMs);
         }
-        ADD_FAILURE() << "no answer in " << phases.front() << " for " << id << ", last: " << last.dump();
+        const auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begun);
+        std::string why = "it stood still for " + std::to_string(timeout.count()) + " s";
+        if (process.state() == QProcess::NotRunning) {
+            why = "Yux ended after " + std::to_string(waited.count()) + " s of the wait";
+        } else if (std::chrono::steady_clock::now() >= end) {
+            why = "it still changed after " + std::to_string(waited.count()) +
+                  " s, when the test's time was up (ctest ends it at " + std::to_string(YUX_TEST_TIMEOUT) + " s)";
+        }
+        ADD_FAILURE() << "no answer in " << phases.front() << " for " << id << ": " << why
+                      << "; last: " << last.dump() << "\nthe debug log:\n" << debugLog();
         return last;
     }
 
@@ -295,7 +307,7 @@ TEST_F(AutomationProcess, TheReadmeExampleRecordsAndWaitsForTheFinalAnswer) {
     QProcess bash;
     bash.setProcessEnvironment(testing::yuxProcessEnvironment(home.path()));
     bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QString::fromStdString(example)});
-    const bool ended = testing::untilDoneWhileExportsMove(
+    const auto ended = testing::untilDoneWhileExportsMove(
         bash, home.path(), [&] { return bash.state() == QProcess::NotRunning; }, kJobTimeout);
     if (!ended) bash.kill();
     const std::string output = bash.readAllStandardOutput().toStdString();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -260,18 +261,21 @@ struct YuxSoak : ::testing::Test {
         const std::string id = newID();
         commands.send({{"id", id}, {"durationSeconds", seconds(kTakeLength)}});
         Json answer;
-        ASSERT_TRUE(jobEnds(id, answer)) << "the job stood still for " << kStepTimeout.count() << " s: " << answer.dump();
+        ASSERT_TRUE(jobEnds(id, answer)) << answer.dump();
         EXPECT_EQ(answer.value("phase", ""), "completed") << answer.dump();
     }
 
     // Until the job ends. Two busy cores can take a minute over an export of a second, so what
-    // fails is a job that stops moving: no new phase or progress for kStepTimeout.
-    bool jobEnds(const std::string& id, Json& answer) {
+    // fails is a job that stops moving (no new phase or progress for kStepTimeout), or one still
+    // moving at the test's waitsEnd(); the message says which.
+    ::testing::AssertionResult jobEnds(const std::string& id, Json& answer) {
+        const auto begun = Clock::now();
+        const auto end = testing::waitsEnd();
         std::string last;
-        auto moved = Clock::now();
-        while (Clock::now() - moved < kStepTimeout) {
+        auto moved = begun;
+        while (Clock::now() - moved < kStepTimeout && Clock::now() < end) {
             const std::string phase = commands.phase(id, &answer);
-            if (phase == "completed" || phase == "failed" || phase == "cancelled") return true;
+            if (phase == "completed" || phase == "failed" || phase == "cancelled") return ::testing::AssertionSuccess();
             std::string now = phase + " " + (phase.empty() ? "" : answer.value("progress", Json()).dump());
             if (now != last) {
                 last = std::move(now);
@@ -279,7 +283,12 @@ struct YuxSoak : ::testing::Test {
             }
             std::this_thread::sleep_for(50ms);
         }
-        return false;
+        if (Clock::now() - moved >= kStepTimeout) {
+            return ::testing::AssertionFailure() << "the job stood still for " << kStepTimeout.count() << " s";
+        }
+        return ::testing::AssertionFailure() << "the job still moved on after " << std::lround(seconds(Clock::now() - begun))
+                                             << " s, when the soak's time was up (ctest ends it at "
+                                             << YUX_TEST_TIMEOUT << " s)";
     }
 };
 
@@ -289,6 +298,9 @@ TEST_F(YuxSoak, TwentyTakesByShortcutAndCommandWhileStatusIsAskedEveryHalfSecond
     StatusPoller poller(commands);
     for (int take = 1; take <= kTakes && !HasFatalFailure(); ++take) {
         const auto takeBegun = Clock::now();
+        ASSERT_TRUE(takeBegun < testing::waitsEnd())
+            << "the soak's time was up after " << take - 1 << " takes in " << std::lround(seconds(takeBegun - begun))
+            << " s (ctest ends it at " << YUX_TEST_TIMEOUT << " s)";
         if (take % 2 == 1) {
             shortcutTake(take == 1);
         } else {

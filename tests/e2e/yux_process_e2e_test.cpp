@@ -307,7 +307,7 @@ TEST_F(YuxProcess, ARecordingStoppedByTheShortcutIsExportedFromTheTrimWindowInto
     const auto trim = testing::centredActiveWindow(desktop, yux.processId(), "Recording — Export");
     ASSERT_TRUE(trim) << debugLog();
     ASSERT_TRUE(testing::clickAndWait(desktop, trim->bottomRight() - QPoint(114, 29)));
-    ASSERT_TRUE(testing::untilExportCompleted(yux, home.path(), kStepTimeout)) << debugLog();
+    ASSERT_TRUE(testing::untilExportCompleted(yux, home.path(), kStepTimeout));
 
     const std::filesystem::path exported = lastValue("export_editor_export_completed destination=");
     EXPECT_EQ(exported.parent_path(), home.path() / "Videos" / "Yux");
