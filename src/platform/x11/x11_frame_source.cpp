@@ -390,6 +390,7 @@ struct X11FrameSource::Impl {
     // Whether pixmaps of the screen's depth store four bytes a pixel, as pictures do.
     bool screenPixelsTakeFourBytes() const {
         const xcb_setup_t* setup = xcb_get_setup(c());
+        if (setup == nullptr) return false;  // the connection broke: the set-up fails further on
         for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem > 0; xcb_format_next(&formats)) {
             if (formats.data->depth == connection->screen()->root_depth) return formats.data->bits_per_pixel == 32;
         }
@@ -771,6 +772,8 @@ struct X11FrameSource::Impl {
     }
 
     void handleEvents() {
+        // A connection that broke while a reply was awaited knows not even its extensions now.
+        if (xcb_connection_has_error(c()) != 0) throw std::runtime_error(kConnectionLost);
         const std::uint8_t damageEvent = hasDamage ? xcb_get_extension_data(c(), &xcb_damage_id)->first_event : 0;
         while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
             std::uint8_t type = event->response_type & 0x7f;
