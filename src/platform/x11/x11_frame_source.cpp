@@ -854,6 +854,16 @@ struct X11FrameSource::Impl {
         return inRegion;
     }
 
+    // Takes what the server has reported changed so far as seen: the picture taken next shows
+    // it. Each new damage object reports its whole window at once, which would otherwise take
+    // a second picture of the same pixels at the next slot.
+    void takeChangesSoFar() {
+        if (composite && treeDirty) refreshTree();  // makes the windows' damage objects
+        XcbReply<xcb_get_input_focus_reply_t> synced(xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr));
+        handleEvents();
+        regionDamaged();
+    }
+
     // Takes the root's damage so that it reports the next change, and copies what the root
     // itself drew there into the desktop.
     void takeRootDamage() {
@@ -1037,6 +1047,7 @@ void X11FrameSource::start() {
         try {
             impl->setUp();
             impl->readCursor();
+            impl->takeChangesSoFar();
             // The first picture comes at once, so that a still screen does not stall a start.
             impl->capture();
             impl->screenDirty = false;
