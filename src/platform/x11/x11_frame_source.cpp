@@ -390,6 +390,7 @@ struct X11FrameSource::Impl {
     // Whether pixmaps of the screen's depth store four bytes a pixel, as pictures do.
     bool screenPixelsTakeFourBytes() const {
         const xcb_setup_t* setup = xcb_get_setup(c());
+        if (setup == nullptr) return false;  // the connection broke: the set-up fails further on
         for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem > 0; xcb_format_next(&formats)) {
             if (formats.data->depth == connection->screen()->root_depth) return formats.data->bits_per_pixel == 32;
         }
@@ -771,6 +772,8 @@ struct X11FrameSource::Impl {
     }
 
     void handleEvents() {
+        // A connection that broke while a reply was awaited knows not even its extensions now.
+        if (xcb_connection_has_error(c()) != 0) throw std::runtime_error(kConnectionLost);
         const std::uint8_t damageEvent = hasDamage ? xcb_get_extension_data(c(), &xcb_damage_id)->first_event : 0;
         while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c())}) {
             std::uint8_t type = event->response_type & 0x7f;
@@ -849,6 +852,16 @@ struct X11FrameSource::Impl {
         // Damage that no window's drawing explains: the root may have drawn itself.
         desktopStale = desktopStale || inRegion;
         return inRegion;
+    }
+
+    // Takes what the server has reported changed so far as seen: the picture taken next shows
+    // it. Each new damage object reports its whole window at once, which would otherwise take
+    // a second picture of the same pixels at the next slot.
+    void takeChangesSoFar() {
+        if (composite && treeDirty) refreshTree();  // makes the windows' damage objects
+        XcbReply<xcb_get_input_focus_reply_t> synced(xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr));
+        handleEvents();
+        regionDamaged();
     }
 
     // Takes the root's damage so that it reports the next change, and copies what the root
@@ -1034,6 +1047,7 @@ void X11FrameSource::start() {
         try {
             impl->setUp();
             impl->readCursor();
+            impl->takeChangesSoFar();
             // The first picture comes at once, so that a still screen does not stall a start.
             impl->capture();
             impl->screenDirty = false;
