@@ -188,8 +188,11 @@ TEST(CaptureDeviceRuntime, CameraFramesKeepFlowingAcrossRestartsAndOnlyTheNewest
     f.start(CaptureInputKind::camera, kCam.id);
     f.start(CaptureInputKind::camera, kPhone.id);  // switch to a phone: no new recordCameraFrames
     f.phone->simulate_picture(frame(1));
-    // Let frame 1 reach the recording, which then stalls on it.
-    for (int i = 0; i < 200 && received.copy().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Frame 1 reaches the recording, which then stalls on it; a minute is only for a hang.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (received.copy().empty() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(received.copy(), std::vector<std::int64_t>{1});
     for (int index = 2; index <= 6; ++index) f.phone->simulate_picture(frame(index));
     f.runtime->frames().queue().sync([] {});
     releaseFirst.set_value();

@@ -29,6 +29,7 @@ using platform::SampleBuffer;
 using platform::StreamOutputType;
 using platform::waitForTask;
 using yux::testing::hostTime;
+using yux::testing::kHangMilliseconds;
 using yux::testing::processEventsUntil;
 namespace media = yux::testing;
 
@@ -152,7 +153,8 @@ struct Fixture {
         return engine->startCapture(kSession, std::move(target), "~/scratch/take.mov");
     }
     void feedWhenRunning(const std::function<void(CaptureStream&)>& feed) {
-        ASSERT_TRUE(processEventsUntil([&] { return !control->streams().empty() && running(*stream()); }));
+        ASSERT_TRUE(
+            processEventsUntil([&] { return !control->streams().empty() && running(*stream()); }, kHangMilliseconds));
         feed(*stream());
     }
     void start(CaptureTarget target = CaptureTarget::fullMainDisplay()) {
@@ -276,10 +278,11 @@ TEST(X11VideoCapture, ASecondStartWhileTheFirstIsStillStartingIsRefused) {
         auto first = f.beginStart();
         ASSERT_TRUE(processEventsUntil([&] {
             return registered ? f.control->startWaiting() : f.gates.isWaiting("recordingInputs");
-        }));
+        }, kHangMilliseconds));
         EXPECT_EQ(f.engine->isRegistered(kSession), registered);
         auto second = f.beginStart();
-        processEventsUntil([&] { return second.isReady() || f.gates["recordingInputs"].waiting() > 1; });
+        processEventsUntil([&] { return second.isReady() || f.gates["recordingInputs"].waiting() > 1; },
+                           kHangMilliseconds);
         if (!second.isReady()) {
             ADD_FAILURE() << "the second start went on";
             // Both time out: nothing is fed.
@@ -340,7 +343,7 @@ TEST(X11VideoCapture, AFailedSoundSourceIsLoggedAndTheMovieStillFinishes) {
             if (line.find("source_failed") != std::string::npos) return true;
         }
         return false;
-    }));
+    }, kHangMilliseconds));
     EXPECT_EQ(f.line("source_failed"), "capture source_failed session_id=" + kSessionText +
                                             " source=system_audio error=Connection terminated");
     waitForTask(f.engine->stopCapture(kSession));
@@ -451,7 +454,7 @@ TEST(X11VideoCapture, ACameraPictureThatCannotBeDrawnIsSkippedAndTheTakeGoesOn) 
     ASSERT_TRUE(processEventsUntil([&] {
         return std::ranges::any_of(f.debugLog->lines(),
                                    [](const std::string& line) { return line.starts_with("source_writer_frame_skipped"); });
-    }));
+    }, kHangMilliseconds));
     f.stream()->simulate_sample(StreamOutputType::screen, frame(1.2));
     waitForTask(f.engine->stopCapture(kSession));
     EXPECT_EQ(f.writer()->writer().status(), platform::MovieWriterStatus::completed);
@@ -495,7 +498,7 @@ TEST(X11VideoCapture, AStopWhileTheStreamStartsLeavesNothingRunning) {
     Fixture f;
     f.control->holdStarts();
     auto start = f.beginStart();
-    ASSERT_TRUE(processEventsUntil([&] { return f.control->startWaiting(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return f.control->startWaiting(); }, kHangMilliseconds));
     // Nothing was recorded, so the stop has no movie to finish.
     yux::testing::expectAppError([&] { waitForTask(f.engine->stopCapture(kSession)); },
                             AppError::outputFinalizationFailed("Capture produced no video"));
@@ -515,7 +518,8 @@ TEST(X11VideoCapture, AStopBeforeTheSessionIsRegisteredMakesTheStartGiveUp) {
         if (askingInputs) f.gates.hold("recordingInputs");
         auto start = f.beginStart();
         if (askingInputs) {
-            ASSERT_TRUE(processEventsUntil([&] { return f.gates.isWaiting("recordingInputs"); }));
+            ASSERT_TRUE(
+                processEventsUntil([&] { return f.gates.isWaiting("recordingInputs"); }, kHangMilliseconds));
         }
         waitForTask(f.engine->stopCapture(kSession));
         f.gates.open("recordingInputs");
@@ -542,7 +546,7 @@ TEST(X11VideoCapture, AStopDuringTheFirstSamplesWaitEndsItAtOnceAndKeepsTheFinis
         // Pictures came, the microphone never does: the start waits.
         s.simulate_sample(StreamOutputType::screen, frame(1.0));
     });
-    ASSERT_TRUE(processEventsUntil([&] { return f.time->sleeps > 0; }));
+    ASSERT_TRUE(processEventsUntil([&] { return f.time->sleeps > 0; }, kHangMilliseconds));
     auto stop = f.engine->stopCapture(kSession);
     f.time->flowing = true;  // from the stop on: a wait that went on would time out
     waitForTask(stop);
@@ -576,7 +580,7 @@ TEST(X11VideoCapture, ASecondStopDuringTheFirstStopsFinishReturnsOnlyWithTheFini
     f.start();
     drained = false;  // the finish waits for the video track
     auto first = f.engine->stopCapture(kSession);
-    ASSERT_TRUE(processEventsUntil([&] { return !f.engine->isRegistered(kSession); }));
+    ASSERT_TRUE(processEventsUntil([&] { return !f.engine->isRegistered(kSession); }, kHangMilliseconds));
     auto second = f.engine->stopCapture(kSession);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_FALSE(second.isReady()) << "the second stop returned before the movie was complete";
@@ -600,7 +604,7 @@ TEST(X11VideoCapture, AStopThatMeetsAFailedStartsCleanUpReportsTheStartsFailure)
         });
         f.time->flowing = true;  // no first samples come: the start times out
         auto start = f.beginStart();
-        ASSERT_TRUE(processEventsUntil([&] { return stop.has_value(); }));
+        ASSERT_TRUE(processEventsUntil([&] { return stop.has_value(); }, kHangMilliseconds));
         const auto timedOut = AppError::outputFinalizationFailed("Capture did not deliver video");
         yux::testing::expectAppError([&] { waitForTask(*stop); }, timedOut);
         yux::testing::expectAppError([&] { waitForTask(start); }, timedOut);
@@ -672,7 +676,7 @@ TEST(X11VideoCapture, ThePhoneMicrophoneIsRecordedThroughTheRuntimeNotTheStream)
     EXPECT_EQ(f.systemLines.data(),
               (std::vector<platform::SystemLogLine>{
                   {"CaptureEngine", platform::LogLevel::error, "yux_recording_usb_microphone_failed " + off}}));
-    ASSERT_TRUE(processEventsUntil([&] { return !f.line("source_failed").empty(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return !f.line("source_failed").empty(); }, kHangMilliseconds));
     EXPECT_EQ(f.line("source_failed"),
               "capture source_failed session_id=" + kSessionText + " source=microphone error=" + off);
     f.stream()->simulate_sample(StreamOutputType::screen, frame(1.2));

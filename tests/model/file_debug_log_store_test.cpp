@@ -122,7 +122,7 @@ TEST(FileDebugLogStore, LinesQueuedAtOnceAreAllStoredInOrder) {
         for (int i = 0; i < row.queued; ++i) {
             queued.push_back("message " + std::to_string(i));
             pending.push_back(log.append(queued.back()));
-            if (i == 0) EXPECT_EQ(reached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+            if (i == 0) EXPECT_EQ(reached.get_future().wait_for(std::chrono::minutes(1)), std::future_status::ready);
         }
         release.set_value();
         for (auto& task : pending) waitForTask(task);

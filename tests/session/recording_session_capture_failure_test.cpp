@@ -65,7 +65,8 @@ struct EngineWorld {
     }
     void record() {
         auto starting = session->start();
-        ASSERT_TRUE(processEventsUntil([&] { return !control->streams().empty() && stream().frameInterval().isValid(); }));
+        ASSERT_TRUE(processEventsUntil(
+            [&] { return !control->streams().empty() && stream().frameInterval().isValid(); }, kHangMilliseconds));
         deliver(1.0);
         platform::waitForTask(std::move(starting));
         ASSERT_NE(session->storedState().recordingInfo(), nullptr) << session->storedState().diagnosticText();
@@ -96,7 +97,8 @@ TEST(RecordingSessionCaptureFailure, AMovieThatFailsMidTakeEndsTheTakeAtOnceAndK
         *f.writerRefuses = true;
         f.deliver(2.0);
         // Nobody pressed stop: the session heard of the failure by itself.
-        ASSERT_TRUE(processEventsUntil([&] { return f.session->storedState().failure() != nullptr; }))
+        ASSERT_TRUE(
+            processEventsUntil([&] { return f.session->storedState().failure() != nullptr; }, kHangMilliseconds))
             << f.session->storedState().diagnosticText();
         EXPECT_EQ(f.session->storedState().failure()->detail(),
                   std::string(failure.sentence) + " The recording stopped, and what was recorded up to then is kept in " +

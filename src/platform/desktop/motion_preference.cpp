@@ -7,17 +7,15 @@ namespace yux::platform {
 
 namespace {
 
-// The settings tool answers in a few milliseconds; a hung one must not hold a window back.
-constexpr int kAnswerTimeoutMilliseconds = 500;
-
-bool animationsSwitchedOff() {
+bool animationsSwitchedOff(std::chrono::milliseconds answerTimeout) {
+    const int timeoutMilliseconds = static_cast<int>(answerTimeout.count());
     const QString tool = QStandardPaths::findExecutable("gsettings");
     if (tool.isEmpty()) return false;
     QProcess process;
     process.start(tool, {"get", "org.gnome.desktop.interface", "enable-animations"});
-    if (!process.waitForFinished(kAnswerTimeoutMilliseconds)) {
+    if (!process.waitForFinished(timeoutMilliseconds)) {
         process.kill();
-        process.waitForFinished(kAnswerTimeoutMilliseconds);
+        process.waitForFinished(timeoutMilliseconds);
         return false;
     }
     return process.exitCode() == 0 && process.readAllStandardOutput().trimmed() == "false";
@@ -25,7 +23,9 @@ bool animationsSwitchedOff() {
 
 }  // namespace
 
-MotionPreference MotionPreference::create() { return MotionPreference(animationsSwitchedOff); }
+MotionPreference MotionPreference::create(std::chrono::milliseconds answerTimeout) {
+    return MotionPreference([answerTimeout] { return animationsSwitchedOff(answerTimeout); });
+}
 
 MotionPreference MotionPreference::create_null(bool reduceMotion) {
     return MotionPreference([reduceMotion] { return reduceMotion; });

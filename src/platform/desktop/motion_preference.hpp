@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace yux::platform {
@@ -8,7 +9,10 @@ namespace yux::platform {
 // Desktops without that setting are taken to allow motion.
 class MotionPreference {
 public:
-    static MotionPreference create();
+    // The settings tool answers in a few milliseconds; a hung one must not hold a window back.
+    static constexpr std::chrono::milliseconds kAnswerTimeout{500};
+
+    static MotionPreference create(std::chrono::milliseconds answerTimeout = kAnswerTimeout);
     static MotionPreference create_null(bool reduceMotion);
     explicit MotionPreference(std::function<bool()> reduceMotion) : reduceMotion_(std::move(reduceMotion)) {}
 
