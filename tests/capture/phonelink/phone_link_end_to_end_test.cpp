@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QScopeGuard>
 
 #include "capture/capture_device_functions.hpp"
 #include "capture/capture_device_runtime.hpp"
@@ -94,6 +95,12 @@ TEST(PhoneLinkEndToEnd, APhoneBecomesCameraAndMicrophoneOnTheHostClockAndLeavesN
 
     platform::SerialQueue recording("test-recording");
     Received received;
+    // However the test ends, even at a failed assertion, nothing is handed on once these are gone.
+    const auto stopRecording = qScopeGuard([&] {
+        runtime->stopRecordingCameraFrames();
+        runtime->stopRecordingUSBMicrophone();
+        recording.sync([] {});
+    });
     runtime->recordCameraFrames(recording, [&](platform::SampleBuffer sample) {
         std::lock_guard lock(received.mutex);
         received.frames.emplace_back(std::move(sample), platform::hostTimeNow().seconds());
@@ -128,7 +135,9 @@ TEST(PhoneLinkEndToEnd, APhoneBecomesCameraAndMicrophoneOnTheHostClockAndLeavesN
             for (std::size_t n = static_cast<std::size_t>(*index); n < sent.size(); n += kPictures) {
                 if (sent[n] <= arrival) sending = sent[n];
             }
-            ASSERT_TRUE(sending.has_value());
+            ASSERT_TRUE(sending.has_value()) << "picture " << *index << " arrived at " << arrival << ", " << sent.size()
+                                             << " sent from " << (sent.empty() ? 0 : sent.front()) << ", "
+                                             << rig.connections(4) << " connections";
             // Stamped on the host clock when the read that brought it returned: after the phone
             // sent it, before the recording had it, however long the way took.
             const double stamp = sample.presentationTime.seconds();
