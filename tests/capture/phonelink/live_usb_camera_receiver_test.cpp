@@ -191,6 +191,9 @@ TEST_F(ReceiverFixture, HostileMessagesDropThePhoneWithTheirSentence) {
     for (const auto& [frame, text] : cases) {
         const auto serial = "P" + std::to_string(number);
         connectPhone(number, serial);
+        // The phone's own status first: one still waiting when the hostile message comes would
+        // take its place, as a newer status does, and the hostile one would never be read.
+        ASSERT_TRUE(spinUntil([&] { return receiver.microphoneAllowed(kPhoneIdentifierPrefix + serial); })) << text;
         rig.daemon.detach(number);
         rig.app(number)->send(frame);
         EXPECT_TRUE(spinUntil([&] { return receiver.devices().empty(); })) << text;
