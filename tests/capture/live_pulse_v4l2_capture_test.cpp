@@ -3,9 +3,7 @@
 #include <linux/videodev2.h>
 
 #include <cerrno>
-#include <thread>
-
-#include <QCoreApplication>
+#include <functional>
 
 #include "capture/camera_preview_layer.hpp"
 #include "capture/capture_device_runtime.hpp"
@@ -14,9 +12,9 @@
 #include "platform/async/wait_for.hpp"
 #include "support/app_error_expectations.hpp"
 #include "support/camera_test_frames.hpp"
+#include "support/event_loop.hpp"
 
 using namespace yux;
-using namespace std::chrono_literals;
 using yux::platform::waitForTask;
 using yux::testing::expectAppError;
 
@@ -43,16 +41,9 @@ struct LiveOverScriptedCamera {
     void start() { waitForTask(runtime->start(CaptureInputKind::camera, kCameraID)); }
 };
 
-// The camera's thread delivers when the machine lets it: only a hang takes a minute.
-template <class Condition>
-bool eventually(Condition condition) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (std::chrono::steady_clock::now() < giveUp) {
-        QCoreApplication::processEvents();
-        if (condition()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return false;
+// The camera's thread delivers when the machine lets it: only a hang takes the limit.
+bool eventually(const std::function<bool()>& condition) {
+    return yux::testing::processEventsUntil(condition, yux::testing::kHangMilliseconds);
 }
 
 }  // namespace

@@ -155,9 +155,7 @@ TEST_F(ReceiverFixture, AnOldTunnelsLateFailureSparesTheNewConnection) {
     EXPECT_TRUE(receiver.running());
     EXPECT_TRUE(receiver.hasTunnel(kPhone));
     EXPECT_EQ(receiver.devices().size(), 1u);
-    const auto lines = rig.lines.data();
-    EXPECT_TRUE(std::none_of(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end(),
-                             [](const auto& line) { return line.message.starts_with("yux_usb_disconnected"); }));
+    EXPECT_EQ(rig.countSince(before, "yux_usb_disconnected"), 0);
 }
 
 TEST_F(ReceiverFixture, GarbageDropsOnlyItsPhoneWhileAnotherStreamsOn) {
@@ -245,11 +243,6 @@ TEST_F(ReceiverFixture, ClockEchoesCountTowardTheFloodLimitAndWriteFewLines) {
         {"150 undecodable echoes", R"({"sent":100})", 150, false},
         {"250 echoes", R"({"sent":100,"phone":5})", 250, true},
     };
-    const auto count = [&](std::size_t from, const std::string& start) {
-        const auto lines = rig.lines.data();
-        return std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end(),
-                             [&](const auto& line) { return line.message.starts_with(start); });
-    };
     std::int64_t number = 1;
     for (const auto& test : cases) {
         const auto serial = "FLOOD-" + std::to_string(number);
@@ -259,7 +252,7 @@ TEST_F(ReceiverFixture, ClockEchoesCountTowardTheFloodLimitAndWriteFewLines) {
         rig.daemon.detach(number);
         // The phone's answers to its first pings set its offset: on the held clock, the one line
         // it writes. Taken first, so that no phone's line comes in a later case.
-        ASSERT_TRUE(spinUntil([&] { return count(from, "yux_usb_audio_clock rtt_ms=") >= 1; })) << test.what;
+        ASSERT_TRUE(spinUntil([&] { return rig.countSince(from, "yux_usb_audio_clock rtt_ms=") >= 1; })) << test.what;
         CameraWire::Bytes frames;
         for (int index = 0; index < test.count; ++index) {
             const auto frame = textFrame(CameraWire::Kind::clock, test.echo);
@@ -281,9 +274,9 @@ TEST_F(ReceiverFixture, ClockEchoesCountTowardTheFloodLimitAndWriteFewLines) {
         } else {
             EXPECT_TRUE(spinUntil([&] { return listed("After · Yux Cam (USB)"); })) << test.what;
         }
-        EXPECT_EQ(count(from, "yux_usb_message_flood limit=200 seconds=1"), test.dropped ? 1 : 0) << test.what;
-        EXPECT_LE(count(from, "yux_usb_audio_clock"), 1) << test.what;
-        EXPECT_LE(count(from, "yux_usb_microphone_stopped"), 1) << test.what;
+        EXPECT_EQ(rig.countSince(from, "yux_usb_message_flood limit=200 seconds=1"), test.dropped ? 1 : 0) << test.what;
+        EXPECT_LE(rig.countSince(from, "yux_usb_audio_clock"), 1) << test.what;
+        EXPECT_LE(rig.countSince(from, "yux_usb_microphone_stopped"), 1) << test.what;
         ++number;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -140,6 +141,13 @@ public:
     }
 
     // A drop logged with the error's sentence, which may name the input that failed first.
+    // How many lines from the `from`th on start with `start`.
+    std::ptrdiff_t countSince(std::size_t from, const std::string& start) {
+        const auto all = lines.data();
+        return std::count_if(all.begin() + static_cast<std::ptrdiff_t>(from), all.end(),
+                             [&](const auto& line) { return line.message.starts_with(start); });
+    }
+
     bool loggedDrop(const std::string& reason) {
         for (const auto& line : lines.data()) {
             if (line.message.starts_with("yux_usb_disconnected ") && line.message.ends_with(reason)) return true;
