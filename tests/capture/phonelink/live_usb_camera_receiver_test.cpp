@@ -145,7 +145,7 @@ TEST_F(ReceiverFixture, AnOldTunnelsLateFailureSparesTheNewConnection) {
     connectPhone(1, "PHONE-1");
     const auto first = receiver.connectionOf(kPhone);
     rig.app(1)->hangUp();
-    ASSERT_TRUE(spinUntil([&] { return rig.connections(1) == 2 && receiver.connectionOf(kPhone) != first &&
+    ASSERT_TRUE(spinUntil([&] { return rig.connections(1) >= 2 && receiver.connectionOf(kPhone) != first &&
                                        !receiver.devices().empty(); }));
     auto camera = receiver.start(kPhone, [](platform::SampleBuffer) {});
     platform::waitForTask(camera);
@@ -340,9 +340,12 @@ TEST_F(ReceiverFixture, APhoneWithoutHelloGetsOneReaderAndIsNoCamera) {
     receiver.startDiscovery();
     receiver.startDiscovery();
     ASSERT_TRUE(spinUntil([&] { return receiver.hasTunnel(kPhone); }));
-    spinUntil([] { return false; }, 200ms);
-    EXPECT_EQ(rig.connections(1), 1);
-    EXPECT_EQ(rig.daemon.connectCount(), 1);
+    // Connects that timed out before this one may have come first; none may follow while
+    // discovery keeps listing the phone.
+    const int connects = rig.daemon.connectCount();
+    const auto requests = rig.daemon.requests().size();
+    ASSERT_TRUE(spinUntil([&] { return rig.daemon.requests().size() >= requests + 3; }));
+    EXPECT_EQ(rig.daemon.connectCount(), connects);
     EXPECT_TRUE(receiver.devices().empty());
     EXPECT_EQ(taskError(receiver.start(kPhone, [](platform::SampleBuffer) {})), "Open Yux Cam on your iPhone");
 }

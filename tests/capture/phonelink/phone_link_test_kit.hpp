@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include <poll.h>
+
 #include <QCoreApplication>
 
 #include "capture/phonelink/receiver/live_usb_camera_receiver.hpp"
@@ -56,6 +58,8 @@ class PhoneLinkRig {
     std::mutex mutex_;
     std::map<std::int64_t, FakeCompanionApp::Options> options_;
     std::map<std::int64_t, std::vector<std::shared_ptr<FakeCompanionApp>>> apps_;
+    // Tunnels whose client had hung up before the daemon handed them over.
+    std::vector<std::shared_ptr<FakeCompanionApp>> abandoned_;
     // Negative: the receiver's host clock is the real one.
     std::shared_ptr<std::atomic<double>> heldClock_ = std::make_shared<std::atomic<double>>(-1);
     std::chrono::milliseconds startLimit_;
@@ -68,10 +72,14 @@ public:
     // for the clock and then for sound.
     explicit PhoneLinkRig(std::chrono::milliseconds startLimit) : startLimit_(startLimit) {
         daemon.onTunnel([this](int descriptor, std::int64_t id) {
+            // A connect the receiver gave up waiting for can be handed over after the one that
+            // replaced it: that app is no connection of the phone's, and never the latest.
+            pollfd client{descriptor, POLLRDHUP, 0};
+            const bool abandoned = ::poll(&client, 1, 0) > 0 && (client.revents & (POLLRDHUP | POLLHUP)) != 0;
             std::lock_guard lock(mutex_);
             auto app = std::make_shared<FakeCompanionApp>(options_[id]);
             app->take(descriptor);
-            apps_[id].push_back(std::move(app));
+            (abandoned ? abandoned_ : apps_[id]).push_back(std::move(app));
         });
     }
 
@@ -79,6 +87,7 @@ public:
         receiver.reset();
         std::lock_guard lock(mutex_);
         apps_.clear();
+        abandoned_.clear();
     }
 
     void attach(std::int64_t id, const std::string& serial, FakeCompanionApp::Options options = {}) {
@@ -140,7 +149,6 @@ public:
         return false;
     }
 
-    // A drop logged with the error's sentence, which may name the input that failed first.
     // How many lines from the `from`th on start with `start`.
     std::ptrdiff_t countSince(std::size_t from, const std::string& start) {
         const auto all = lines.data();
@@ -148,6 +156,7 @@ public:
                              [&](const auto& line) { return line.message.starts_with(start); });
     }
 
+    // A drop logged with the error's sentence, which may name the input that failed first.
     bool loggedDrop(const std::string& reason) {
         for (const auto& line : lines.data()) {
             if (line.message.starts_with("yux_usb_disconnected ") && line.message.ends_with(reason)) return true;
