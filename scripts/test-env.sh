@@ -91,24 +91,27 @@ setup_failed() {
   exit 1
 }
 
-# Xvfb picks a free display number itself and writes it to the descriptor; a busy machine can
-# take many seconds to start it; one that neither reports nor exits within thirty seconds has failed.
+# Xvfb picks a free display number itself and writes it, with the line's end, to a file: a
+# file keeps every byte, where bash's timed reads of a pipe drop the one that comes as a read
+# times out. A busy machine can take many seconds to start Xvfb; one that neither reports nor
+# exits within a minute has hung.
 start_xvfb() {
-  exec {displayfd}<> <(:)
+  local number_file="$runtime/display-number"
+  exec {displayfd}>"$number_file"
   Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
     >>"$runtime/xvfb.log" 2>&1 {env_lock}>&- &
   xvfb_pid=$!
+  exec {displayfd}>&-
   pids+=("$xvfb_pid")
   display=""
-  local started=$SECONDS part read_so_far=""
-  for _ in $(seq 300); do
-    # Xvfb writes the number and the line's end apart: a read that times out between them (a busy
-    # machine) hands over what it got so far, which is kept, or the number is missed or cut short.
-    if read -r -t 0.1 -u "$displayfd" part; then display="$read_so_far$part"; break; fi
-    read_so_far+="$part"
+  local started=$SECONDS
+  while ((SECONDS - started < 60)); do
+    # read succeeds only on a whole line.
+    if read -r display <"$number_file"; then break; fi
+    display=""
     kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
   done
-  exec {displayfd}>&-
   xvfb_state="still running"
   kill -0 "$xvfb_pid" 2>/dev/null || xvfb_state="exited"
   xvfb_waited=$((SECONDS - started))

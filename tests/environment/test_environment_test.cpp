@@ -159,8 +159,8 @@ TEST(TestEnvironmentScript, NoProcessOfTheDesktopHoldsItsTurn) {
     }
 }
 
-// Xvfb writes its display number and the line's end apart; on a busy machine the script's read
-// can time out between them, or between two digits.
+// Xvfb writes its display number and the line's end apart, and a busy machine can pause between
+// them or between two digits: the number counts only once its line is whole.
 TEST(TestEnvironmentScript, TakesTheDisplayNumberHandedOverInPieces) {
     yux::testing::TemporaryDirectory folder;
     yux::testing::writeWholeFile(folder.path() / "Xvfb", R"(#!/bin/bash
@@ -168,6 +168,8 @@ exec {own}<> <(:)
 /usr/bin/Xvfb -displayfd "$own" "${@:3}" &
 trap 'kill $!; wait; exit 0' TERM
 read -r -u "$own" number
+# Leading noughts make even display 1 a number of several digits.
+number="00$number"
 echo ":$number" >"${0%/*}/display"
 for ((i = 0; i < ${#number}; i++)); do printf %s "${number:i:1}" >&"$2"; sleep 0.3; done
 sleep 0.3
