@@ -94,11 +94,12 @@ setup_failed() {
 # Xvfb picks a free display number itself and writes it, with the line's end, to a file: a
 # file keeps every byte, where bash's timed reads of a pipe drop the one that comes as a read
 # times out. A busy machine can take many seconds to start Xvfb; one that neither reports nor
-# exits within a minute has hung.
+# exits within a minute has hung. No reset when the last client leaves: a reset closes the
+# connections still in their set-up, and the desktop's first clients come and go at once.
 start_xvfb() {
   local number_file="$runtime/display-number"
   exec {displayfd}>"$number_file"
-  Xvfb -displayfd "$displayfd" -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
+  Xvfb -displayfd "$displayfd" -noreset -screen 0 1920x1080x24 -nolisten tcp +extension RANDR +extension Composite \
     >>"$runtime/xvfb.log" 2>&1 {env_lock}>&- &
   xvfb_pid=$!
   exec {displayfd}>&-
