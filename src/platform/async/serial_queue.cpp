@@ -57,7 +57,10 @@ void SerialQueue::run() {
         }
         // On shutdown delayed work runs at once: its caller is gone, but its effects are owed.
         if (!stopping_ && items_.top().due > Clock::now()) {
-            wake_.wait_until(lock, items_.top().due);
+            // A copy: the wait reads the time again on waking, and work queued meanwhile may have
+            // moved the items.
+            const auto due = items_.top().due;
+            wake_.wait_until(lock, due);
             continue;
         }
         auto work = std::move(const_cast<Item&>(items_.top()).work);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -101,6 +103,24 @@ TEST(SerialQueue, DelayedWorkRunsAfterItsDelayAndAfterEarlierDueWork) {
     ASSERT_EQ(order.size(), 2u);
     if (queuedBeforeDue) EXPECT_EQ(order, (std::vector<std::string>{"now", "delayed"}));
     EXPECT_GE(delayedAt, 30ms);
+}
+
+// Work queued while the queue waits for its earliest item can move the items in memory: the
+// wait must not read the earliest one's time from where it was. Rounds, so that some move comes
+// while the queue's thread waits.
+TEST(SerialQueue, WorkQueuedWhileItWaitsForDelayedWorkRunsEarliestFirst) {
+    for (int round = 0; round < 100; ++round) {
+        std::vector<int> order;  // touched on the queue's thread only
+        {
+            SerialQueue queue("Yux.test");
+            for (int i = 0; i < 1000; ++i) {
+                queue.asyncAfter(1h + std::chrono::milliseconds(i), [&order, i] { order.push_back(i); });
+            }
+        }
+        // Destroyed, it runs its delayed work at once.
+        ASSERT_EQ(order.size(), 1000u);
+        ASSERT_TRUE(std::is_sorted(order.begin(), order.end())) << round;
+    }
 }
 
 TEST(SerialQueue, PendingWorkStillRunsWhenTheQueueIsDestroyed) {
