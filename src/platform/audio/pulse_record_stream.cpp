@@ -647,9 +647,10 @@ void RecordedTimeline::release() {
     if (held_.empty()) return;
     auto bytes = std::move(held_);
     held_.clear();
-    // Never before where the timeline ends: the held sound is all real and is kept whole.
-    MediaTime start = std::max(heldStart_, deliveredUntil_);
-    deliver(start, bytes.data(), static_cast<std::int64_t>(bytes.size() / kBytesPerFrame), true);
+    // At the earliest start its blocks imply, as any buffer: where the sound before it was
+    // stamped late and reaches over that start, the overlap is cut here. Kept whole, the run
+    // would end after it was read, and the next buffer would lose the overlap instead.
+    deliver(heldStart_, bytes.data(), static_cast<std::int64_t>(bytes.size() / kBytesPerFrame), true);
 }
 
 void RecordedTimeline::fillSilence(MediaTime end, std::int64_t minimumFrames) {
