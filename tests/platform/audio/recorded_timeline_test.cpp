@@ -194,3 +194,29 @@ TEST(RecordedTimeline, SoundThatOverlapsTheTimelineGoesOnFromItsEnd) {
         EXPECT_EQ(r.timeline.statistics().realFramesOverlapped, c.overlapped);
     }
 }
+
+// A held run read at once after a stall, reaching back before the end of the sound ahead of it
+// by any amount: it ends no more than 20 ms after it was read, losing only what lies over that
+// sound beyond the 20 ms a buffer may be moved to join it.
+TEST(RecordedTimeline, AHeldRunEndsAtMostTwentyMillisecondsAfterItWasReadWhateverItReachesBack) {
+    constexpr std::int64_t kMs = kRate / 1000;
+    // 30 ms is the held-run case of the overlap table above.
+    for (const std::int64_t reachBack : {0, 10, 20, 50, 200, 1000}) {
+        SCOPED_TRACE(reachBack);
+        Recorder r;
+        r.timeline.begin(ms(0));
+        for (int i = 0; i < 10; ++i) r.block(ms(10 * i), ms(10 * i + 10));
+        // Blocks read at once at 160 ms, each stamped 150 ms: together they start `reachBack`
+        // before 100 ms, where the sound ahead ends.
+        const std::int64_t blocks = (reachBack + 50) / 10 + 1;
+        for (std::int64_t i = 0; i < blocks; ++i) r.block(ms(150), ms(160));
+        r.timeline.fillSilence(ms(0), 0);
+        ASSERT_EQ(r.timeline.statistics().realFrames + r.timeline.statistics().realFramesOverlapped,
+                  (100 + 10 * blocks) * kMs);
+        EXPECT_TRUE(r.continuous());
+        EXPECT_LE(r.out.back().presentationTime + r.out.back().duration, ms(160 + 20));
+        const std::int64_t lost = reachBack > 20 ? reachBack : 0;
+        EXPECT_EQ(r.timeline.statistics().realFramesOverlapped, lost * kMs);
+        EXPECT_EQ(r.frames(), run(0, 100 * kMs) + run((100 + lost) * kMs, (100 + 10 * blocks) * kMs));
+    }
+}
